@@ -1,8 +1,20 @@
+# Every .cc file below the current folder, except those in sub-folders that are libraries of
+# their own (they have a CMakeLists.txt).
+function(tessera_sources out)
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc)
+  file(GLOB_RECURSE sublists ${CMAKE_CURRENT_SOURCE_DIR}/*/CMakeLists.txt)
+  foreach(list ${sublists})
+    get_filename_component(subdir ${list} DIRECTORY)
+    list(FILTER sources EXCLUDE REGEX "^${subdir}/")
+  endforeach()
+  set(${out} ${sources} PARENT_SCOPE)
+endfunction()
+
 # One static library per folder of src/, built from every .cc file below it, so that adding a
 # source file needs no edit here.
 function(tessera_library name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc)
+  tessera_sources(sources)
   if(sources)
     add_library(tessera_${name} STATIC ${sources})
   else()
@@ -21,7 +33,7 @@ endfunction()
 # One GoogleTest executable per folder of tests/, from every .cc file in it.
 function(tessera_tests name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc)
+  tessera_sources(sources)
   if(NOT sources)
     return()
   endif()
