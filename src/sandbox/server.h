@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,10 +34,10 @@ struct Column {
   std::string name;
   std::string type_name;  // the SQL Server type name: "int", "varchar", "image", ...
   common::Value::Type value_type = common::Value::Type::kText;
-  int size = 0;           // declared length for character and binary types, else 0
+  int size = 0;  // declared length for character and binary types, else 0
   bool nullable = true;
   // For columns read straight from one base table: what an updatable client cursor needs.
-  std::string base_table;   // "dbo.Document" form is not required; the table's own name
+  std::string base_table;  // "dbo.Document" form is not required; the table's own name
   std::string base_column;
   bool key_column = false;  // part of the base table's primary key
   bool identity = false;
@@ -68,7 +69,7 @@ struct LoginRequest {
   std::string os_user;      // for integrated security: the local user name (no domain)
   std::string login;        // SQL Server authentication
   std::string password;
-  std::string database;     // initial catalog, empty for the login's default database
+  std::string database;  // initial catalog, empty for the login's default database
   std::string host_name;
   std::string application;
 };
@@ -93,8 +94,8 @@ class Session {
   // delivered to the sink as messages, as the server sends them; Execute itself throws only when
   // the session is gone (killed, server stopped) or the time-out expired
   // (timeout zero means none).
-  virtual void Execute(std::string_view batch, std::vector<Parameter>& parameters,
-                       ResultSink& sink, std::chrono::milliseconds timeout) = 0;
+  virtual void Execute(std::string_view batch, std::vector<Parameter>& parameters, ResultSink& sink,
+                       std::chrono::milliseconds timeout) = 0;
   // The session's current database, as "USE" left it.
   virtual std::string CurrentDatabase() const = 0;
   virtual void Close() = 0;
@@ -111,11 +112,51 @@ class SessionError : public std::runtime_error {
   Kind kind_;
 };
 
+enum class LoginMode { kWindowsOnly, kSqlOnly, kMixed };
+
+// What an instance is set up as; kept in the instance folder.
+struct InstanceConfig {
+  std::string product_version = "8.00.2039";  // SERVERPROPERTY('ProductVersion'); "7.00.1063"
+  std::string product_level = "SP4";
+  std::string edition = "Developer Edition";
+  std::string platform = "NT INTEL X86";
+  // @@VERSION; built from the fields above when empty.
+  std::string version_text;
+  LoginMode login_mode = LoginMode::kMixed;
+  std::string collation = "SQL_Latin1_General_CP1_CI_AS";
+  bool full_text_installed = true;
+  bool running = true;                   // the service state
+  std::string machine_name = "SANDBOX";  // @@SERVERNAME's machine part, MACHINE\user logins
+};
+
+// A fault for tests: the occurrence-th statement (1 = the next) whose text contains pattern
+// (compared without regard to case; empty matches every statement) fails with error instead of
+// running. Statements inside procedures count too.
+struct Fault {
+  std::string pattern;
+  int occurrence = 1;
+  ServerMessage error;
+};
+
 class Instance {
  public:
   virtual ~Instance() = default;
   virtual std::string name() const = 0;
   virtual std::unique_ptr<Session> Connect(const LoginRequest& request) = 0;
+
+  virtual InstanceConfig config() const = 0;
+  // Stopping the service breaks every session; Connect then fails until it runs again.
+  virtual void SetRunning(bool running) = 0;
+  // The instance folder; the machine's drive C: is the folder drives/C below it.
+  virtual std::filesystem::path directory() const = 0;
+  // A path of the instance's machine ("C:\Data\x.mdf") as a path of this host. Drive letters
+  // and names compare without regard to case, so existing folders are found whatever the case.
+  virtual std::filesystem::path MapPath(std::string_view machine_path) const = 0;
+  virtual void InjectFault(Fault fault) = 0;
+  virtual void ClearFaults() = 0;
+  // Ends a session as a lost connection would: its next Execute throws SessionError kBroken.
+  // False when no session has that spid.
+  virtual bool DropSession(int spid) = 0;
 };
 
 // Finds (and on request creates) instances under a root folder. The data source "(sandbox)" is
@@ -125,6 +166,11 @@ class Host {
   virtual ~Host() = default;
   // nullptr when no instance of that name exists.
   virtual std::shared_ptr<Instance> Find(std::string_view instance_name) = 0;
+  // Creates the instance folder with master, model, msdb and tempdb. Throws std::runtime_error
+  // when an instance of that name exists or the name cannot be a folder name. The empty name
+  // (and "MSSQLSERVER") is the default instance.
+  virtual std::shared_ptr<Instance> Create(std::string_view instance_name,
+                                           const InstanceConfig& config) = 0;
 };
 
 // The host for a root folder. The default root is $XDG_DATA_HOME/tessera-server-manager/sandbox
