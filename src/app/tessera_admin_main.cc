@@ -3,6 +3,8 @@
 #include <iostream>
 #include <string>
 
+#include "common/messages.h"
+
 namespace {
 
 constexpr const char* kUsage =
@@ -12,6 +14,28 @@ constexpr const char* kUsage =
     "  messages      print the message table, one message per line\n"
     "  --help        show this help\n"
     "  --version     show the version\n";
+
+// One line per message: number, tab, text. Line breaks are written as \n and \r so that every
+// message stays on its line; other characters, backslashes included, are written as they are.
+int PrintMessages(std::ostream& out) {
+  for (const common::MessageEntry& entry : common::AllMessages()) {
+    std::string line = std::to_string(entry.number);
+    line += '\t';
+    for (char c : entry.text) {
+      if (c == '\n') {
+        line += "\\n";
+      } else if (c == '\r') {
+        line += "\\r";
+      } else {
+        line += c;
+      }
+    }
+    line += '\n';
+    out << line;
+  }
+  out.flush();
+  return out ? 0 : 1;
+}
 
 }  // namespace
 
@@ -23,6 +47,13 @@ int main(int argc, char** argv) {
   if (std::strcmp(argv[1], "--version") == 0) {
     std::cout << "tessera-admin 0.1.0\n";
     return 0;
+  }
+  if (std::strcmp(argv[1], "messages") == 0) {
+    if (argc > 2) {
+      std::cerr << "tessera-admin: 'messages' takes no arguments\n";
+      return 2;
+    }
+    return PrintMessages(std::cout);
   }
   std::cerr << "tessera-admin: unknown command '" << argv[1] << "'\n" << kUsage;
   return 2;

@@ -94,8 +94,13 @@ DateTime DateTime::Now() {
   std::tm local{};
   localtime_r(&t, &local);
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
-  return DateTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                  local.tm_min,         local.tm_sec,     static_cast<int>(ms.count())};
+  return DateTime{local.tm_year + 1900,
+                  local.tm_mon + 1,
+                  local.tm_mday,
+                  local.tm_hour,
+                  local.tm_min,
+                  local.tm_sec,
+                  static_cast<int>(ms.count())};
 }
 
 std::string Guid::ToText() const {
