@@ -32,10 +32,17 @@ std::int64_t DaysFromCivil(std::int64_t year, int month, int day) {
   return era * 146097 + day_of_era;
 }
 
+int DaysInMonth(std::int64_t year, int month) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
 }  // namespace
 
 std::int64_t DayNumber(const common::DateTime& date) {
-  if (date.month < 1 || date.month > 12 || date.day < 1 || date.day > 31) {
+  if (date.month < 1 || date.month > 12 || date.day < 1 ||
+      date.day > DaysInMonth(date.year, date.month)) {
     throw std::invalid_argument("not a calendar date: month " + std::to_string(date.month) +
                                 ", day " + std::to_string(date.day));
   }
