@@ -1,13 +1,13 @@
 #include "format/procedures.h"
 
-#include "format/message_scripts.h"
+#include "common/messages.h"
 #include "format/procedure_texts.h"
 
 namespace format {
 
-std::string DeleteDocText() { return internal::LoadScriptMessage(kDeleteDocMessage); }
+std::string DeleteDocText() { return common::LoadMessage(kDeleteDocMessage); }
 
-std::string DeleteFolderText() { return internal::LoadScriptMessage(kDeleteFolderMessage); }
+std::string DeleteFolderText() { return common::LoadMessage(kDeleteFolderMessage); }
 
 std::vector<SchemaObject> ViewAndProcedures() {
   std::vector<SchemaObject> objects = {
