@@ -165,7 +165,6 @@ TEST(InstallationScriptTest, GrantsGiveEachRoleExactlyItsRights) {
     }
   }
   EXPECT_EQ(rights, expected);
-  EXPECT_EQ(Script()[1], "GRANT CREATE TABLE TO qa_reader");
 }
 
 TEST(InstallationScriptTest, SeedsTheFolderTreeWithItsStatusAndVirtualFlag) {
