@@ -322,6 +322,15 @@ struct Decimal {
     return out;
   }
 
+  // The number with all its digits and no exponent: "1234.5", "0.001", "0".
+  std::string PlainText() const {
+    std::string whole = IntegerDigits();
+    std::string out = whole.empty() ? "0" : whole;
+    int fraction = static_cast<int>(digits.size()) - std::max(point, 0);
+    if (!IsZero() && fraction > 0) out += "." + FractionDigits(fraction - std::min(point, 0));
+    return out;
+  }
+
   std::string FractionDigits(int count) const {
     std::string out;
     for (int i = 0; i < count; ++i) {
@@ -510,7 +519,35 @@ std::string EmitExponent(const Token& exp, const std::vector<Token>& tokens, int
 
 // Formats the magnitude with one section; `with_sign` puts "-" before a negative non-zero result.
 std::string FormatNumberSection(const Number& number, std::string_view section, bool with_sign) {
+  if (section.empty()) {
+    std::string plain = number.magnitude.PlainText();
+    return (with_sign && number.negative && !number.magnitude.IsZero()) ? "-" + plain : plain;
+  }
   std::vector<Token> tokens = TokenizeNumber(section);
+  if (std::none_of(tokens.begin(), tokens.end(), IsPlaceholder)) {
+    // A section without digit placeholders is shown as its text ("Yes", "n/a").
+    std::string out;
+    for (const Token& t : tokens) {
+      switch (t.kind) {
+        case Tok::kLiteral:
+        case Tok::kExp:
+          out += t.text;
+          break;
+        case Tok::kPoint:
+          out += '.';
+          break;
+        case Tok::kComma:
+          out += ',';
+          break;
+        case Tok::kPercent:
+          out += '%';
+          break;
+        default:
+          break;
+      }
+    }
+    return out;
+  }
   size_t exp_at = tokens.size();
   for (size_t k = 0; k < tokens.size(); ++k) {
     if (tokens[k].kind == Tok::kExp) {
