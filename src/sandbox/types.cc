@@ -1,0 +1,748 @@
+#include "sandbox/types.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <random>
+
+#include "sandbox/collation.h"
+#include "sandbox/sql_error.h"
+
+namespace sandbox {
+
+using common::Value;
+
+namespace {
+
+struct TypeName {
+  const char* name;
+  TypeKind kind;
+};
+
+constexpr TypeName kTypeNames[] = {
+    {"bit", TypeKind::kBit},
+    {"tinyint", TypeKind::kTinyInt},
+    {"smallint", TypeKind::kSmallInt},
+    {"int", TypeKind::kInt},
+    {"integer", TypeKind::kInt},
+    {"bigint", TypeKind::kBigInt},
+    {"real", TypeKind::kReal},
+    {"float", TypeKind::kFloat},
+    {"decimal", TypeKind::kDecimal},
+    {"dec", TypeKind::kDecimal},
+    {"numeric", TypeKind::kNumeric},
+    {"money", TypeKind::kMoney},
+    {"smallmoney", TypeKind::kSmallMoney},
+    {"char", TypeKind::kChar},
+    {"character", TypeKind::kChar},
+    {"varchar", TypeKind::kVarChar},
+    {"text", TypeKind::kText},
+    {"nchar", TypeKind::kNChar},
+    {"nvarchar", TypeKind::kNVarChar},
+    {"ntext", TypeKind::kNText},
+    {"binary", TypeKind::kBinary},
+    {"varbinary", TypeKind::kVarBinary},
+    {"image", TypeKind::kImage},
+    {"datetime", TypeKind::kDateTime},
+    {"smalldatetime", TypeKind::kSmallDateTime},
+    {"uniqueidentifier", TypeKind::kUniqueIdentifier},
+    {"timestamp", TypeKind::kTimestamp},
+    {"rowversion", TypeKind::kTimestamp},
+    {"sql_variant", TypeKind::kSqlVariant},
+};
+
+}  // namespace
+
+std::string SqlType::Name() const {
+  switch (kind) {
+    case TypeKind::kBit:
+      return "bit";
+    case TypeKind::kTinyInt:
+      return "tinyint";
+    case TypeKind::kSmallInt:
+      return "smallint";
+    case TypeKind::kInt:
+      return "int";
+    case TypeKind::kBigInt:
+      return "bigint";
+    case TypeKind::kReal:
+      return "real";
+    case TypeKind::kFloat:
+      return "float";
+    case TypeKind::kDecimal:
+      return "decimal";
+    case TypeKind::kNumeric:
+      return "numeric";
+    case TypeKind::kMoney:
+      return "money";
+    case TypeKind::kSmallMoney:
+      return "smallmoney";
+    case TypeKind::kChar:
+      return "char";
+    case TypeKind::kVarChar:
+      return "varchar";
+    case TypeKind::kText:
+      return "text";
+    case TypeKind::kNChar:
+      return "nchar";
+    case TypeKind::kNVarChar:
+      return "nvarchar";
+    case TypeKind::kNText:
+      return "ntext";
+    case TypeKind::kBinary:
+      return "binary";
+    case TypeKind::kVarBinary:
+      return "varbinary";
+    case TypeKind::kImage:
+      return "image";
+    case TypeKind::kDateTime:
+      return "datetime";
+    case TypeKind::kSmallDateTime:
+      return "smalldatetime";
+    case TypeKind::kUniqueIdentifier:
+      return "uniqueidentifier";
+    case TypeKind::kTimestamp:
+      return "timestamp";
+    case TypeKind::kSqlVariant:
+      return "sql_variant";
+  }
+  return "int";
+}
+
+std::string SqlType::Declaration() const {
+  std::string out = Name();
+  switch (kind) {
+    case TypeKind::kChar:
+    case TypeKind::kVarChar:
+    case TypeKind::kNChar:
+    case TypeKind::kNVarChar:
+    case TypeKind::kBinary:
+    case TypeKind::kVarBinary:
+      out += "(" + std::to_string(length) + ")";
+      break;
+    case TypeKind::kDecimal:
+    case TypeKind::kNumeric:
+      out += "(" + std::to_string(precision) + "," + std::to_string(scale) + ")";
+      break;
+    default:
+      break;
+  }
+  return out;
+}
+
+std::string SqlType::SqliteDeclaration() const {
+  if (IsInteger() || kind == TypeKind::kBit) return "INTEGER";
+  if (IsNumeric()) return "REAL";
+  if (IsCharacter() || kind == TypeKind::kUniqueIdentifier) return "TEXT COLLATE tsql_ci";
+  if (IsDate()) return "TEXT";
+  if (IsBinary() || kind == TypeKind::kTimestamp) return "BLOB";
+  return "ANY";
+}
+
+Value::Type SqlType::ClientType() const {
+  if (kind == TypeKind::kBit) return Value::Type::kBool;
+  if (IsInteger()) return Value::Type::kInt;
+  if (IsNumeric()) return Value::Type::kDouble;
+  if (IsCharacter()) return Value::Type::kText;
+  if (IsDate()) return Value::Type::kDateTime;
+  if (IsBinary() || kind == TypeKind::kTimestamp) return Value::Type::kBinary;
+  if (kind == TypeKind::kUniqueIdentifier) return Value::Type::kGuid;
+  return Value::Type::kText;
+}
+
+int SqlType::ClientSize() const {
+  switch (kind) {
+    case TypeKind::kText:
+    case TypeKind::kImage:
+      return 2147483647;
+    case TypeKind::kNText:
+      return 1073741823;
+    case TypeKind::kChar:
+    case TypeKind::kVarChar:
+    case TypeKind::kNChar:
+    case TypeKind::kNVarChar:
+    case TypeKind::kBinary:
+    case TypeKind::kVarBinary:
+      return length;
+    default:
+      return 0;
+  }
+}
+
+bool SqlType::IsInteger() const {
+  return kind == TypeKind::kTinyInt || kind == TypeKind::kSmallInt || kind == TypeKind::kInt ||
+         kind == TypeKind::kBigInt;
+}
+bool SqlType::IsNumeric() const {
+  return IsInteger() || kind == TypeKind::kBit || kind == TypeKind::kReal ||
+         kind == TypeKind::kFloat || kind == TypeKind::kDecimal || kind == TypeKind::kNumeric ||
+         kind == TypeKind::kMoney || kind == TypeKind::kSmallMoney;
+}
+bool SqlType::IsCharacter() const {
+  return kind == TypeKind::kChar || kind == TypeKind::kVarChar || kind == TypeKind::kText ||
+         IsUnicode();
+}
+bool SqlType::IsUnicode() const {
+  return kind == TypeKind::kNChar || kind == TypeKind::kNVarChar || kind == TypeKind::kNText;
+}
+bool SqlType::IsBinary() const {
+  return kind == TypeKind::kBinary || kind == TypeKind::kVarBinary || kind == TypeKind::kImage;
+}
+bool SqlType::IsDate() const {
+  return kind == TypeKind::kDateTime || kind == TypeKind::kSmallDateTime;
+}
+bool SqlType::IsLarge() const {
+  return kind == TypeKind::kText || kind == TypeKind::kNText || kind == TypeKind::kImage;
+}
+
+std::optional<SqlType> TypeFromName(std::string_view name, int count, int first, int second) {
+  if (EqualsNoCase(name, "sysname")) return SqlType::NVarChar(128);
+  for (const TypeName& entry : kTypeNames) {
+    if (!EqualsNoCase(name, entry.name)) continue;
+    SqlType type{entry.kind};
+    switch (entry.kind) {
+      case TypeKind::kChar:
+      case TypeKind::kNChar:
+      case TypeKind::kBinary:
+      case TypeKind::kVarChar:
+      case TypeKind::kNVarChar:
+      case TypeKind::kVarBinary:
+        type.length = count > 0 ? first : 1;
+        break;
+      case TypeKind::kDecimal:
+      case TypeKind::kNumeric:
+        type.precision = count > 0 ? first : 18;
+        type.scale = count > 1 ? second : 0;
+        break;
+      case TypeKind::kFloat:
+        if (count > 0 && first <= 24) type.kind = TypeKind::kReal;
+        break;
+      case TypeKind::kText:
+      case TypeKind::kNText:
+      case TypeKind::kImage:
+        type.length = -1;
+        break;
+      default:
+        break;
+    }
+    return type;
+  }
+  return std::nullopt;
+}
+
+// --- dates -------------------------------------------------------------------------------
+
+namespace {
+
+constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+int DaysInMonth(int y, int m) {
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return m == 2 && IsLeap(y) ? 29 : kDays[m - 1];
+}
+
+bool Valid(const common::DateTime& d) {
+  return d.year >= 1753 && d.year <= 9999 && d.month >= 1 && d.month <= 12 && d.day >= 1 &&
+         d.day <= DaysInMonth(d.year, d.month) && d.hour >= 0 && d.hour <= 23 && d.minute >= 0 &&
+         d.minute <= 59 && d.second >= 0 && d.second <= 59 && d.millisecond >= 0 &&
+         d.millisecond <= 999;
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+// Reads digits at pos; false when there are none.
+bool Digits(std::string_view s, size_t& pos, int& out, size_t max_digits = 9) {
+  size_t start = pos;
+  out = 0;
+  while (pos < s.size() && pos - start < max_digits && s[pos] >= '0' && s[pos] <= '9')
+    out = out * 10 + (s[pos++] - '0');
+  return pos > start;
+}
+
+// "hh:mm[:ss[.mmm]][AM|PM]" from pos to the end.
+bool ParseTime(std::string_view s, size_t pos, common::DateTime& d) {
+  while (pos < s.size() && s[pos] == ' ') ++pos;
+  if (pos >= s.size()) return true;
+  if (!Digits(s, pos, d.hour, 2)) return false;
+  if (pos < s.size() && s[pos] == ':') {
+    ++pos;
+    if (!Digits(s, pos, d.minute, 2)) return false;
+    if (pos < s.size() && s[pos] == ':') {
+      ++pos;
+      if (!Digits(s, pos, d.second, 2)) return false;
+      if (pos < s.size() && (s[pos] == '.' || s[pos] == ':')) {
+        ++pos;
+        size_t start = pos;
+        int fraction = 0;
+        if (!Digits(s, pos, fraction, 3)) return false;
+        for (size_t n = pos - start; n < 3; ++n) fraction *= 10;
+        d.millisecond = fraction;
+        while (pos < s.size() && s[pos] >= '0' && s[pos] <= '9') ++pos;
+      }
+    }
+  }
+  while (pos < s.size() && s[pos] == ' ') ++pos;
+  if (pos < s.size()) {
+    std::string rest = Lower(s.substr(pos));
+    if (rest != "am" && rest != "pm") return false;
+    if (d.hour < 1 || d.hour > 12) return false;
+    if (rest == "am" && d.hour == 12) d.hour = 0;
+    if (rest == "pm" && d.hour != 12) d.hour += 12;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string DateTimeToStorage(const common::DateTime& d) {
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d.%03d", d.year, d.month, d.day,
+                d.hour, d.minute, d.second, d.millisecond);
+  return buffer;
+}
+
+std::optional<common::DateTime> ParseDateTimeText(std::string_view text) {
+  std::string_view s = TrimBlanks(text);
+  common::DateTime d;
+  d.year = 1900;
+  size_t pos = 0;
+  int a = 0;
+  if (s.empty()) return d;  // an empty text is 1900-01-01, as on SQL Server
+  if (s[0] >= '0' && s[0] <= '9') {
+    size_t start = pos;
+    Digits(s, pos, a, 8);
+    size_t n = pos - start;
+    if (n == 8 && (pos == s.size() || s[pos] == ' ' || s[pos] == 'T')) {  // yyyymmdd
+      d.year = a / 10000;
+      d.month = a / 100 % 100;
+      d.day = a % 100;
+    } else if (n == 4 && pos < s.size() && (s[pos] == '-' || s[pos] == '/' || s[pos] == '.')) {
+      char sep = s[pos++];
+      d.year = a;
+      if (!Digits(s, pos, d.month, 2) || pos >= s.size() || s[pos] != sep) return std::nullopt;
+      ++pos;
+      if (!Digits(s, pos, d.day, 2)) return std::nullopt;
+    } else if (n <= 2 && pos < s.size() && (s[pos] == '/' || s[pos] == '-' || s[pos] == '.')) {
+      // us_english: month/day/year
+      char sep = s[pos++];
+      d.month = a;
+      if (!Digits(s, pos, d.day, 2) || pos >= s.size() || s[pos] != sep) return std::nullopt;
+      ++pos;
+      size_t ystart = pos;
+      if (!Digits(s, pos, d.year, 4)) return std::nullopt;
+      if (pos - ystart == 2) d.year += d.year < 50 ? 2000 : 1900;
+    } else if (n <= 2 && pos < s.size() && s[pos] == ':') {
+      pos = 0;  // a time alone: 1900-01-01
+    } else {
+      return std::nullopt;
+    }
+    if (pos < s.size() && s[pos] == 'T') ++pos;
+  } else {
+    // "Jan 1 2003 12:00AM"
+    std::string month = Lower(s.substr(0, 3));
+    d.month = 0;
+    for (int m = 0; m < 12; ++m)
+      if (month == Lower(kMonths[m])) d.month = m + 1;
+    if (d.month == 0) return std::nullopt;
+    while (pos < s.size() && s[pos] != ' ') ++pos;
+    while (pos < s.size() && s[pos] == ' ') ++pos;
+    if (!Digits(s, pos, d.day, 2)) return std::nullopt;
+    if (pos < s.size() && s[pos] == ',') ++pos;
+    while (pos < s.size() && s[pos] == ' ') ++pos;
+    if (!Digits(s, pos, d.year, 4)) return std::nullopt;
+  }
+  if (!ParseTime(s, pos, d) || !Valid(d)) return std::nullopt;
+  return d;
+}
+
+std::string DateTimeDefaultText(const common::DateTime& d) {
+  char buffer[40];
+  int hour12 = d.hour % 12 == 0 ? 12 : d.hour % 12;
+  std::snprintf(buffer, sizeof buffer, "%s %2d %04d %2d:%02d%s", kMonths[d.month - 1], d.day,
+                d.year, hour12, d.minute, d.hour < 12 ? "AM" : "PM");
+  return buffer;
+}
+
+std::string NewGuidText() {
+  static thread_local std::mt19937_64 generator{std::random_device{}()};
+  common::Guid guid;
+  for (int i = 0; i < 16; i += 8) {
+    std::uint64_t bits = generator();
+    for (int k = 0; k < 8; ++k) guid.bytes[i + k] = static_cast<std::uint8_t>(bits >> (8 * k));
+  }
+  guid.bytes[6] = static_cast<std::uint8_t>((guid.bytes[6] & 0x0F) | 0x40);
+  guid.bytes[8] = static_cast<std::uint8_t>((guid.bytes[8] & 0x3F) | 0x80);
+  std::string text = guid.ToText();
+  return text.substr(1, 36);
+}
+
+// --- conversions -------------------------------------------------------------------------
+
+namespace {
+
+struct Range {
+  std::int64_t low, high;
+};
+
+std::optional<Range> IntegerRange(TypeKind kind) {
+  switch (kind) {
+    case TypeKind::kTinyInt:
+      return Range{0, 255};
+    case TypeKind::kSmallInt:
+      return Range{-32768, 32767};
+    case TypeKind::kInt:
+      return Range{-2147483648LL, 2147483647LL};
+    case TypeKind::kBigInt:
+      return Range{INT64_MIN, INT64_MAX};
+    default:
+      return std::nullopt;
+  }
+}
+
+std::string FormatDouble(double v) {
+  // Casting a float to text shows up to six significant digits, as SQL Server does.
+  if (v == std::floor(v) && std::fabs(v) < 1e15) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.0f", v);
+    return buffer;
+  }
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%.6g", v);
+  return buffer;
+}
+
+std::string ValueText(const Value& v, const std::optional<SqlType>& source, int style) {
+  if (auto* text = v.AsText()) {
+    if (source && source->IsDate()) {
+      if (auto d = common::DateTime::Parse(*text)) {
+        if (style == 120 || style == 20) return DateTimeToStorage(*d).substr(0, 19);
+        if (style == 121 || style == 21) return DateTimeToStorage(*d);
+        if (style == 112) {
+          char buffer[16];
+          std::snprintf(buffer, sizeof buffer, "%04d%02d%02d", d->year, d->month, d->day);
+          return buffer;
+        }
+        if (style == 104) {
+          char buffer[16];
+          std::snprintf(buffer, sizeof buffer, "%02d.%02d.%04d", d->day, d->month, d->year);
+          return buffer;
+        }
+        if (style == 101) {
+          char buffer[16];
+          std::snprintf(buffer, sizeof buffer, "%02d/%02d/%04d", d->month, d->day, d->year);
+          return buffer;
+        }
+        return DateTimeDefaultText(*d);
+      }
+    }
+    return *text;
+  }
+  if (v.type() == Value::Type::kInt) return std::to_string(*v.ToInt());
+  if (v.type() == Value::Type::kDouble) {
+    if (source && (source->kind == TypeKind::kDecimal || source->kind == TypeKind::kNumeric ||
+                   source->kind == TypeKind::kMoney || source->kind == TypeKind::kSmallMoney)) {
+      int scale = source->kind == TypeKind::kDecimal || source->kind == TypeKind::kNumeric
+                      ? source->scale
+                      : 2;
+      char buffer[64];
+      std::snprintf(buffer, sizeof buffer, "%.*f", scale, *v.ToDouble());
+      return buffer;
+    }
+    return FormatDouble(*v.ToDouble());
+  }
+  if (auto* bytes = v.AsBytes()) return std::string(bytes->begin(), bytes->end());
+  return v.ToText();
+}
+
+std::optional<std::int64_t> ParseInteger(std::string_view text) {
+  text = TrimBlanks(text);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  std::int64_t out = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+  return out;
+}
+
+std::optional<double> ParseNumber(std::string_view text) {
+  text = TrimBlanks(text);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  if (text.empty()) return std::nullopt;
+  double out = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return out;
+}
+
+Value ToInteger(const Value& v, const SqlType& target, const std::optional<SqlType>& source) {
+  Range range = *IntegerRange(target.kind);
+  std::int64_t result = 0;
+  switch (v.type()) {
+    case Value::Type::kInt:
+      result = *v.ToInt();
+      if (result < range.low || result > range.high) {
+        if (source && !source->IsInteger() && source->kind != TypeKind::kBit)
+          throw errors::OverflowConverting(target.Name());
+        throw errors::Overflow(target.Name(), std::to_string(result));
+      }
+      return Value(result);
+    case Value::Type::kDouble: {
+      double d = std::trunc(*v.ToDouble());
+      if (!(d >= static_cast<double>(range.low) && d <= static_cast<double>(range.high)))
+        throw errors::OverflowConverting(target.Name());
+      return Value(static_cast<std::int64_t>(d));
+    }
+    case Value::Type::kText: {
+      auto parsed = ParseInteger(*v.AsText());
+      if (!parsed) {
+        // "1.5" and other decimals are refused for integer types, as on SQL Server.
+        throw errors::ConversionFailed(*v.AsText(), target.Name());
+      }
+      if (*parsed < range.low || *parsed > range.high)
+        throw errors::Overflow(target.Name(), std::to_string(*parsed));
+      return Value(*parsed);
+    }
+    case Value::Type::kBinary: {
+      std::uint64_t bits = 0;
+      for (std::uint8_t b : *v.AsBytes()) bits = (bits << 8) | b;
+      return Value(static_cast<std::int64_t>(bits));
+    }
+    default:
+      break;
+  }
+  return v;
+}
+
+Value ToText(const Value& v, const SqlType& target, Fit fit, const std::optional<SqlType>& source,
+             int style) {
+  std::string text = ValueText(v, source, style);
+  if (target.length > 0) {
+    size_t count = CodePointCount(text);
+    if (count > static_cast<size_t>(target.length)) {
+      // Trailing blanks may be cut without loss, as SQL Server does.
+      std::string_view kept = CodePointPrefix(text, static_cast<size_t>(target.length));
+      std::string_view rest = std::string_view(text).substr(kept.size());
+      bool only_blanks = rest.find_first_not_of(' ') == std::string_view::npos;
+      if (fit == Fit::kFail && !only_blanks) throw errors::Truncation();
+      text = std::string(kept);
+    } else if ((target.kind == TypeKind::kChar || target.kind == TypeKind::kNChar) &&
+               count < static_cast<size_t>(target.length)) {
+      text.append(static_cast<size_t>(target.length) - count, ' ');
+    }
+  }
+  return Value(std::move(text));
+}
+
+Value ToBinary(const Value& v, const SqlType& target, Fit fit) {
+  common::Bytes bytes;
+  if (auto* b = v.AsBytes()) {
+    bytes = *b;
+  } else if (auto* t = v.AsText()) {
+    bytes.assign(t->begin(), t->end());
+  } else if (v.type() == Value::Type::kInt) {
+    std::int64_t i = *v.ToInt();
+    for (int k = 3; k >= 0; --k) bytes.push_back(static_cast<std::uint8_t>(i >> (8 * k)));
+  }
+  if (target.length > 0 && bytes.size() > static_cast<size_t>(target.length)) {
+    if (fit == Fit::kFail) throw errors::Truncation();
+    bytes.resize(static_cast<size_t>(target.length));
+  }
+  if (target.kind == TypeKind::kBinary && target.length > 0)
+    bytes.resize(static_cast<size_t>(target.length), 0);
+  return Value(std::move(bytes));
+}
+
+}  // namespace
+
+Value Convert(const Value& value, const SqlType& target, Fit fit,
+              const std::optional<SqlType>& source, int style) {
+  if (value.IsNull()) return value;
+  switch (target.kind) {
+    case TypeKind::kBit: {
+      if (auto* text = value.AsText()) {
+        std::string lower = Lower(TrimBlanks(*text));
+        if (lower == "true") return Value(std::int64_t{1});
+        if (lower == "false") return Value(std::int64_t{0});
+        auto number = ParseNumber(*text);
+        if (!number) throw errors::ConversionFailed(*text, "bit");
+        return Value(std::int64_t{*number != 0 ? 1 : 0});
+      }
+      if (value.type() == Value::Type::kDouble)
+        return Value(std::int64_t{*value.ToDouble() != 0 ? 1 : 0});
+      if (value.type() == Value::Type::kInt)
+        return Value(std::int64_t{*value.ToInt() != 0 ? 1 : 0});
+      return value;
+    }
+    case TypeKind::kTinyInt:
+    case TypeKind::kSmallInt:
+    case TypeKind::kInt:
+    case TypeKind::kBigInt:
+      return ToInteger(value, target, source);
+    case TypeKind::kReal:
+    case TypeKind::kFloat:
+    case TypeKind::kDecimal:
+    case TypeKind::kNumeric:
+    case TypeKind::kMoney:
+    case TypeKind::kSmallMoney: {
+      double d = 0;
+      if (auto* text = value.AsText()) {
+        auto parsed = ParseNumber(*text);
+        if (!parsed) throw errors::ConversionFailed(*text, target.Name());
+        d = *parsed;
+      } else if (auto number = value.ToDouble()) {
+        d = *number;
+      } else {
+        return value;
+      }
+      if (target.kind == TypeKind::kDecimal || target.kind == TypeKind::kNumeric) {
+        double scale = std::pow(10.0, target.scale);
+        d = std::round(d * scale) / scale;
+        if (std::fabs(d) >= std::pow(10.0, target.precision - target.scale))
+          throw errors::OverflowConverting(target.Name());
+      } else if (target.kind == TypeKind::kMoney || target.kind == TypeKind::kSmallMoney) {
+        d = std::round(d * 10000.0) / 10000.0;
+      }
+      return Value(d);
+    }
+    case TypeKind::kChar:
+    case TypeKind::kVarChar:
+    case TypeKind::kText:
+    case TypeKind::kNChar:
+    case TypeKind::kNVarChar:
+    case TypeKind::kNText:
+      return ToText(value, target, fit, source, style);
+    case TypeKind::kBinary:
+    case TypeKind::kVarBinary:
+    case TypeKind::kImage:
+    case TypeKind::kTimestamp:
+      return ToBinary(value, target, fit);
+    case TypeKind::kDateTime:
+    case TypeKind::kSmallDateTime: {
+      if (auto* text = value.AsText()) {
+        auto d = ParseDateTimeText(*text);
+        if (!d) throw errors::DateConversion();
+        if (target.kind == TypeKind::kSmallDateTime) d->second = d->millisecond = 0;
+        return Value(DateTimeToStorage(*d));
+      }
+      if (value.type() == Value::Type::kInt || value.type() == Value::Type::kDouble) {
+        // Numbers count days from 1900-01-01.
+        double days = *value.ToDouble();
+        std::int64_t whole = static_cast<std::int64_t>(std::floor(days));
+        common::DateTime d{1900, 1, 1};
+        // Civil date from a day count (Howard Hinnant's algorithm), epoch 1900-01-01.
+        std::int64_t z = whole - 25567 + 719468;  // days since 0000-03-01
+        std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+        std::int64_t doe = z - era * 146097;
+        std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+        std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+        std::int64_t mp = (5 * doy + 2) / 153;
+        d.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+        d.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+        d.year = static_cast<int>(yoe + era * 400 + (d.month <= 2 ? 1 : 0));
+        double fraction = days - static_cast<double>(whole);
+        std::int64_t ms = static_cast<std::int64_t>(std::llround(fraction * 86400000.0));
+        d.hour = static_cast<int>(ms / 3600000);
+        d.minute = static_cast<int>(ms / 60000 % 60);
+        d.second = static_cast<int>(ms / 1000 % 60);
+        d.millisecond = static_cast<int>(ms % 1000);
+        if (!Valid(d)) throw errors::OverflowConverting("datetime");
+        return Value(DateTimeToStorage(d));
+      }
+      throw errors::DateConversion();
+    }
+    case TypeKind::kUniqueIdentifier: {
+      if (auto* bytes = value.AsBytes()) {
+        if (bytes->size() != 16) throw errors::GuidConversion();
+        common::Guid g;
+        std::copy(bytes->begin(), bytes->end(), g.bytes.begin());
+        return Value(g.ToText().substr(1, 36));
+      }
+      std::string text = ValueText(value, source, 0);
+      auto guid = common::Guid::Parse(text);
+      if (!guid) throw errors::GuidConversion();
+      return Value(guid->ToText().substr(1, 36));
+    }
+    case TypeKind::kSqlVariant:
+      return value;
+  }
+  return value;
+}
+
+Value ToClient(const Value& storage, const SqlType& type) {
+  if (storage.IsNull()) return storage;
+  switch (type.ClientType()) {
+    case Value::Type::kBool:
+      return Value(storage.ToInt().value_or(0) != 0);
+    case Value::Type::kInt:
+      if (auto i = storage.ToInt()) return Value(static_cast<long long>(*i));
+      if (auto d = storage.ToDouble()) return Value(static_cast<long long>(*d));
+      return storage;
+    case Value::Type::kDouble:
+      if (auto d = storage.ToDouble()) return Value(*d);
+      return storage;
+    case Value::Type::kDateTime:
+      if (auto* text = storage.AsText()) {
+        if (auto d = common::DateTime::Parse(*text)) return Value(*d);
+      }
+      return storage;
+    case Value::Type::kGuid:
+      if (auto* text = storage.AsText()) {
+        if (auto g = common::Guid::Parse(*text)) return Value(*g);
+      }
+      return storage;
+    case Value::Type::kBinary:
+      if (auto* text = storage.AsText()) return Value(common::Bytes(text->begin(), text->end()));
+      return storage;
+    case Value::Type::kText:
+      if (storage.AsText()) return storage;
+      if (storage.type() == Value::Type::kDouble) return Value(FormatDouble(*storage.ToDouble()));
+      return Value(storage.ToText());
+    default:
+      return storage;
+  }
+}
+
+Value FromClient(const Value& value) {
+  switch (value.type()) {
+    case Value::Type::kBool:
+      return Value(std::int64_t{*value.ToBool() ? 1 : 0});
+    case Value::Type::kDateTime:
+      return Value(DateTimeToStorage(*value.AsDateTime()));
+    case Value::Type::kGuid:
+      return Value(value.AsGuid()->ToText().substr(1, 36));
+    default:
+      return value;
+  }
+}
+
+SqlType TypeOfClientValue(const Value& value) {
+  switch (value.type()) {
+    case Value::Type::kBool:
+      return SqlType::Bit();
+    case Value::Type::kInt: {
+      std::int64_t i = *value.ToInt();
+      return i >= INT32_MIN && i <= INT32_MAX ? SqlType::Int() : SqlType{TypeKind::kBigInt};
+    }
+    case Value::Type::kDouble:
+      return SqlType::Float();
+    case Value::Type::kDateTime:
+      return SqlType::DateTimeType();
+    case Value::Type::kGuid:
+      return SqlType{TypeKind::kUniqueIdentifier};
+    case Value::Type::kBinary:
+      return SqlType{TypeKind::kVarBinary, 8000};
+    case Value::Type::kText: {
+      int length = static_cast<int>(CodePointCount(*value.AsText()));
+      return SqlType::NVarChar(length > 4000 ? -1 : std::max(length, 1));
+    }
+    default:
+      return SqlType::Int();
+  }
+}
+
+}  // namespace sandbox
