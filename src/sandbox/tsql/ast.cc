@@ -1,0 +1,66 @@
+#include "sandbox/tsql/ast.h"
+
+namespace sandbox::tsql {
+
+std::string ObjectName::ToString() const {
+  std::string out;
+  const std::string* parts[] = {&server, &database, &owner, &name};
+  for (int i = 4 - part_count; i < 4; ++i) {
+    if (i < 0) continue;
+    if (!out.empty() || i > 4 - part_count) out += '.';
+    out += *parts[i];
+  }
+  return out;
+}
+
+std::string TypeRef::ToString() const {
+  std::string out = name;
+  if (max) {
+    out += "(MAX)";
+  } else if (length) {
+    out += "(" + std::to_string(*length);
+    if (scale) out += ", " + std::to_string(*scale);
+    out += ")";
+  }
+  return out;
+}
+
+bool Expr::IsCondition() const {
+  switch (kind) {
+    case Kind::kLike:
+    case Kind::kBetween:
+    case Kind::kIn:
+    case Kind::kExists:
+    case Kind::kIsNull:
+    case Kind::kContains:
+      return true;
+    case Kind::kUnary:
+      return As<UnaryExpr>().op == UnaryOp::kNot;
+    case Kind::kBinary:
+      switch (As<BinaryExpr>().op) {
+        case BinaryOp::kEqual:
+        case BinaryOp::kNotEqual:
+        case BinaryOp::kLess:
+        case BinaryOp::kGreater:
+        case BinaryOp::kLessEqual:
+        case BinaryOp::kGreaterEqual:
+        case BinaryOp::kNotLess:
+        case BinaryOp::kNotGreater:
+        case BinaryOp::kAnd:
+        case BinaryOp::kOr:
+          return true;
+        default:
+          return false;
+      }
+    default:
+      return false;
+  }
+}
+
+const QuerySpec& Query::FirstSpec() const {
+  const Query* q = this;
+  while (q->kind == Kind::kUnion) q = q->As<UnionQuery>().left.get();
+  return q->As<QuerySpec>();
+}
+
+}  // namespace sandbox::tsql
