@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "common/error.h"
 #include "platform/registry_path.h"
@@ -113,6 +115,52 @@ void CreateFolders(const std::filesystem::path& folder) {
                       "Cannot open the registry store '" + path.string() + "': " + reason);
 }
 
+// Switches the file to WAL and creates the tables when they are missing. Returns SQLITE_OK or
+// the failing result code, with the reason in *error.
+int Initialize(sqlite3* db, std::string* error) {
+  auto fail = [&]() {
+    *error = sqlite3_errmsg(db);
+    int rc = sqlite3_extended_errcode(db);
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    return rc == SQLITE_OK ? SQLITE_ERROR : rc;
+  };
+  // WAL lets readers go on while another process writes; NORMAL sync keeps the file consistent
+  // after a crash and only risks the last commits on power loss.
+  std::string journal_mode;
+  {
+    Statement mode(db, "PRAGMA journal_mode");
+    if (mode.Step() != SQLITE_ROW) return fail();
+    journal_mode = mode.Text(0);
+  }
+  if (journal_mode != "wal" && !Exec(db, "PRAGMA journal_mode=WAL")) return fail();
+  if (!Exec(db, "PRAGMA synchronous=NORMAL")) return fail();
+  if (!Exec(db, "BEGIN IMMEDIATE")) return fail();
+  std::int64_t found;
+  {
+    Statement version(db, "PRAGMA user_version");
+    if (version.Step() != SQLITE_ROW) return fail();
+    found = version.Int(0);
+  }
+  if (found > kSchemaVersion) {
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    *error = "the file was written by a newer version (format " + std::to_string(found) + ")";
+    return SQLITE_ERROR;
+  }
+  if (found < kSchemaVersion) {
+    if (!Exec(db, kSchema) ||
+        !Exec(db, ("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str())) {
+      return fail();
+    }
+  }
+  {
+    // A file that has our version number must also have our tables.
+    Statement check(db, "SELECT count(*) FROM registry_keys, registry_values WHERE 0");
+    if (!check.ok() || check.Step() != SQLITE_ROW) return fail();
+  }
+  if (!Exec(db, "COMMIT")) return fail();
+  return SQLITE_OK;
+}
+
 }  // namespace
 
 // BEGIN IMMEDIATE for writes takes the write lock at once, so two writers queue on the busy
@@ -157,30 +205,17 @@ std::unique_ptr<SqliteRegistryStore> SqliteRegistryStore::Open(const std::filesy
   std::unique_ptr<SqliteRegistryStore> store(new SqliteRegistryStore(db, path));
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   sqlite3_extended_result_codes(db, 1);
-  // WAL lets readers go on while another process writes; NORMAL sync keeps the file consistent
-  // after a crash and only risks the last commits on power loss.
-  if (!Exec(db, "PRAGMA journal_mode=WAL") || !Exec(db, "PRAGMA synchronous=NORMAL")) {
-    ThrowOpenError(path, sqlite3_errmsg(db));
+  // Two processes switching a new file to WAL at the same moment both hold a read lock and want
+  // the write lock; SQLite then fails one of them at once instead of waiting, so we wait here.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+  std::string error;
+  while (true) {
+    int rc = Initialize(db, &error);
+    if (rc == SQLITE_OK) break;
+    if ((rc & 0xFF) != SQLITE_BUSY && (rc & 0xFF) != SQLITE_LOCKED) ThrowOpenError(path, error);
+    if (std::chrono::steady_clock::now() > deadline) ThrowOpenError(path, error);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  Transaction transaction(db, true);
-  if (!transaction.ok()) ThrowOpenError(path, sqlite3_errmsg(db));
-  Statement version(db, "PRAGMA user_version");
-  if (version.Step() != SQLITE_ROW) ThrowOpenError(path, sqlite3_errmsg(db));
-  std::int64_t found = version.Int(0);
-  if (found > kSchemaVersion) {
-    ThrowOpenError(
-        path, "the file was written by a newer version (format " + std::to_string(found) + ")");
-  }
-  if (found < kSchemaVersion) {
-    if (!Exec(db, kSchema) ||
-        !Exec(db, ("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str())) {
-      ThrowOpenError(path, sqlite3_errmsg(db));
-    }
-  }
-  // A file that has our version number must also have our tables.
-  Statement check(db, "SELECT count(*) FROM registry_keys, registry_values WHERE 0");
-  if (!check.ok() || check.Step() != SQLITE_ROW) ThrowOpenError(path, sqlite3_errmsg(db));
-  if (transaction.Commit() != kErrorSuccess) ThrowOpenError(path, sqlite3_errmsg(db));
   return store;
 }
 

@@ -124,7 +124,8 @@ TEST(SqliteRegistryStoreTest, TwoProcessesWriteAtOnceWithoutDamage) {
             ++failures;
           }
         }
-      } catch (...) {
+      } catch (const std::exception& e) {
+        fprintf(stderr, "writer %d: %s\n", child, e.what());
         _exit(3);
       }
       _exit(failures == 0 ? 0 : 2);
