@@ -1,0 +1,33 @@
+// Every platform service as a fake, for tests of the folders above: set up what the host should
+// answer, hand services() to the code under test, then look at what was asked.
+#pragma once
+
+#include "platform/fake_network_discovery.h"
+#include "platform/fake_network_probe.h"
+#include "platform/fake_service_control.h"
+#include "platform/memory_registry_store.h"
+#include "platform/scripted_user_interface.h"
+#include "platform/services.h"
+
+namespace platform {
+
+struct FakePlatform {
+  FakePlatform() { service_control.AddProvider(services_fake); }
+  FakePlatform(const FakePlatform&) = delete;
+  FakePlatform& operator=(const FakePlatform&) = delete;
+
+  Services services() {
+    return Services{environment, registry, network, service_control, discovery, system, ui};
+  }
+
+  FakeEnvironment environment;
+  MemoryRegistryStore registry;
+  FakeNetworkProbe network;
+  FakeServiceControl services_fake;         // answers for the data sources set on it
+  CompositeServiceControl service_control;  // asks services_fake, then what a test adds
+  FakeNetworkDiscovery discovery;
+  FakeSystemFacts system;
+  ScriptedUserInterface ui;
+};
+
+}  // namespace platform
