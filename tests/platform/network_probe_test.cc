@@ -1,13 +1,20 @@
 // The network probe on loopback only: echoes, address lookups that never reach a resolver for
 // names that cannot resolve, and join states from Samba's configuration.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
+#include <functional>
 
 #include "platform/fake_network_probe.h"
 #include "platform/linux_network_probe.h"
@@ -147,6 +154,62 @@ TEST_F(LinuxNetworkProbeTest, IcmpEchoWhereTheSystemAllowsIt) {
   }
   EXPECT_EQ(probe.Echo("127.0.0.1", "Echo this", 500), kEchoSuccess);
   EXPECT_EQ(probe.Echo("127.0.0.1", std::string(2000, 'p'), 500), kEchoSuccess);
+}
+
+bool WriteFile(const char* path, const std::string& text) {
+  int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  ::close(fd);
+  return ok;
+}
+
+// Runs the check in a child process with a network of its own that has only a loopback
+// interface and allows unprivileged ICMP, so the ICMP path is tested wherever user namespaces
+// are available, and nothing can leave the machine. Returns the child's exit code, or -1 when
+// such a network cannot be made here.
+int InPrivateNetwork(const std::function<int()>& check) {
+  pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    uid_t uid = geteuid();
+    gid_t gid = getegid();
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) _exit(100);
+    WriteFile("/proc/self/setgroups", "deny");
+    if (!WriteFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+        !WriteFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1") ||
+        !WriteFile("/proc/sys/net/ipv4/ping_group_range", "0 0")) {
+      _exit(100);
+    }
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ifreq request{};
+    std::strcpy(request.ifr_name, "lo");
+    if (fd < 0 || ::ioctl(fd, SIOCGIFFLAGS, &request) != 0) _exit(100);
+    request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+    if (::ioctl(fd, SIOCSIFFLAGS, &request) != 0) _exit(100);
+    ::close(fd);
+    _exit(check());
+  }
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status) == 100 ? -1 : WEXITSTATUS(status);
+}
+
+TEST_F(LinuxNetworkProbeTest, IcmpEchoInAPrivateNetwork) {
+  int result = InPrivateNetwork([this] {
+    auto probe = MakeProbe(LinuxNetworkProbe::EchoMethod::kIcmp);
+    if (probe.Echo("127.0.0.1", "Echo this", 500) != kEchoSuccess) return 1;
+    // No route leads anywhere else in this network: unreachable at once, not a time-out.
+    auto start = Clock::now();
+    if (probe.Echo("192.0.2.1", "Echo this", 2000) != kIpDestNetUnreachable) return 2;
+    if (ElapsedMs(start) > 1000) return 3;
+    // The automatic method prefers ICMP here and still answers.
+    auto automatic = MakeProbe(LinuxNetworkProbe::EchoMethod::kAuto, 1);
+    if (automatic.Echo("localhost", "Echo this", 500) != kEchoSuccess) return 4;
+    return 0;
+  });
+  if (result < 0) GTEST_SKIP() << "no private network namespace available here";
+  EXPECT_EQ(result, 0) << "1: no loopback answer, 2: wrong status, 3: slow, 4: auto failed";
 }
 
 TEST_F(LinuxNetworkProbeTest, JoinStateWithoutSambaConfiguration) {
