@@ -164,7 +164,9 @@ std::string ConnectionString::ToString() const {
 }
 
 std::string ConnectionString::QuoteValue(std::string_view value) {
+  // A leading "=" would read as the doubled "=" of a keyword.
   bool needs_quotes = value.find_first_of(";\"'") != std::string_view::npos ||
+                      (!value.empty() && value.front() == '=') ||
                       (!value.empty() && (std::isspace(static_cast<unsigned char>(value.front())) ||
                                           std::isspace(static_cast<unsigned char>(value.back()))));
   if (!needs_quotes) return std::string(value);
