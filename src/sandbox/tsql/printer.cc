@@ -268,7 +268,8 @@ class Printer {
           out += f.name.name;
           break;
         }
-        out += NameText(f.name) + "(";
+        // Built-in names such as LEFT are keywords; brackets would make them user functions.
+        out += (f.name.part_count == 1 ? f.name.name : NameText(f.name)) + "(";
         if (f.star) {
           out += '*';
         } else {
@@ -351,9 +352,9 @@ class Printer {
   void PrintQuery(const Query& q) {
     if (q.kind == Query::Kind::kUnion) {
       const auto& u = q.As<UnionQuery>();
-      PrintQueryOperand(*u.left);
+      PrintQueryOperand(*u.left, false);
       out += u.all ? " UNION ALL " : " UNION ";
-      PrintQueryOperand(*u.right);
+      PrintQueryOperand(*u.right, true);
     } else {
       PrintSpec(q.As<QuerySpec>());
     }
@@ -367,9 +368,10 @@ class Printer {
     }
   }
 
-  void PrintQueryOperand(const Query& q) {
-    // A union operand with its own ORDER BY keeps it inside parentheses.
-    bool paren = !q.order_by.empty();
+  void PrintQueryOperand(const Query& q, bool right) {
+    // A union operand with its own ORDER BY keeps it inside parentheses, and so does a union
+    // on the right, which was written in parentheses.
+    bool paren = !q.order_by.empty() || (right && q.kind == Query::Kind::kUnion);
     if (paren) out += '(';
     PrintQuery(q);
     if (paren) out += ')';
