@@ -74,6 +74,24 @@ sockaddr_in SocketAddress(const std::string& address, int port) {
   return target;
 }
 
+// Splits "host,port" (SQL Server's way of naming a port in a data source); port 0 when none.
+std::string_view SplitPort(std::string_view machine, int* port) {
+  *port = 0;
+  size_t comma = machine.rfind(',');
+  if (comma == std::string_view::npos || comma + 1 >= machine.size() ||
+      machine.size() - comma > 6) {
+    return machine;
+  }
+  int value = 0;
+  for (char c : machine.substr(comma + 1)) {
+    if (c < '0' || c > '9') return machine;
+    value = value * 10 + (c - '0');
+  }
+  if (value < 1 || value > 65535) return machine;
+  *port = value;
+  return machine.substr(0, comma);
+}
+
 }  // namespace
 
 bool IsPlausibleHostName(std::string_view name) {
@@ -105,6 +123,8 @@ bool LinuxNetworkProbe::IcmpAllowed() {
 
 std::string LinuxNetworkProbe::LookupAddress(std::string_view machine) {
   if (IsSandboxMachine(machine)) return std::string(kSandboxAddress);
+  int port;
+  machine = SplitPort(machine, &port);
   if (!IsPlausibleHostName(machine) || IsReservedInvalid(machine)) return std::string();
   if (IsLoopbackName(machine) && machine.find_first_not_of("0123456789.") != machine.npos) {
     return "127.0.0.1";
@@ -144,7 +164,10 @@ int LinuxNetworkProbe::Echo(std::string_view machine, std::string_view payload, 
     int status = IcmpEcho(address, payload, timeout_ms, &usable);
     if (usable || options_.echo_method == EchoMethod::kIcmp) return status;
   }
-  return TcpEcho(address, timeout_ms);
+  // A data source that names its port is reached there.
+  int port;
+  SplitPort(machine, &port);
+  return TcpEcho(address, port != 0 ? port : options_.tcp_port, timeout_ms);
 }
 
 int LinuxNetworkProbe::IcmpEcho(const std::string& address, std::string_view payload,
@@ -192,11 +215,11 @@ int LinuxNetworkProbe::IcmpEcho(const std::string& address, std::string_view pay
   }
 }
 
-int LinuxNetworkProbe::TcpEcho(const std::string& address, int timeout_ms) {
+int LinuxNetworkProbe::TcpEcho(const std::string& address, int port, int timeout_ms) {
   auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   Socket socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (socket.fd() < 0) return kIpGeneralFailure;
-  sockaddr_in target = SocketAddress(address, options_.tcp_port);
+  sockaddr_in target = SocketAddress(address, port);
   if (::connect(socket.fd(), reinterpret_cast<sockaddr*>(&target), sizeof target) == 0) {
     return kEchoSuccess;
   }

@@ -23,7 +23,9 @@ class LinuxNetworkProbe : public NetworkProbe {
 
   LinuxNetworkProbe(const Environment& environment, Options options);
 
-  // The sandbox machine "(sandbox)" always answers. Names that cannot be host names (quotes,
+  // The sandbox machine "(sandbox)" always answers. A machine may carry the port of its data
+  // source ("SRV01,1435"); the TCP stand-in then tries that port. Names that cannot be host
+  // names (quotes,
   // spaces, brackets, ...) and names in the reserved ".invalid" domain have no address and are
   // never handed to the resolver; "localhost" is always the loopback address.
   int Echo(std::string_view machine, std::string_view payload, int timeout_ms) override;
@@ -38,7 +40,7 @@ class LinuxNetworkProbe : public NetworkProbe {
 
  private:
   int IcmpEcho(const std::string& address, std::string_view payload, int timeout_ms, bool* usable);
-  int TcpEcho(const std::string& address, int timeout_ms);
+  int TcpEcho(const std::string& address, int port, int timeout_ms);
 
   Options options_;
   LocalMachine local_;

@@ -55,6 +55,24 @@ class LoopbackPort {
   int port_;
 };
 
+// Connections that fill a listener's queue (backlog 0), so that it drops further requests as a
+// silent machine would. The caller closes them.
+std::vector<int> FillQueue(int port) {
+  std::vector<int> fillers;
+  for (int i = 0; i < 8; ++i) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    pollfd wait{fd, POLLOUT, 0};
+    ::poll(&wait, 1, 50);
+    fillers.push_back(fd);
+  }
+  return fillers;
+}
+
 class LinuxNetworkProbeTest : public ::testing::Test {
  protected:
   LinuxNetworkProbe MakeProbe(LinuxNetworkProbe::EchoMethod method, int port = 1433) {
@@ -121,21 +139,24 @@ TEST_F(LinuxNetworkProbeTest, TcpStandInCountsRefusedAsAnswered) {
   EXPECT_EQ(refused.Echo("127.0.0.1", "Echo this", 500), kEchoSuccess);
 }
 
-TEST_F(LinuxNetworkProbeTest, TcpStandInTimesOutWhenNothingAnswers) {
-  // A listener whose queue is full drops new connection requests, as a silent machine would.
+TEST_F(LinuxNetworkProbeTest, DataSourcePortsAreHonoured) {
   LoopbackPort busy(true, 0);
-  std::vector<int> fillers;
-  for (int i = 0; i < 8; ++i) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(busy.port()));
-    ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    pollfd wait{fd, POLLOUT, 0};
-    ::poll(&wait, 1, 50);
-    fillers.push_back(fd);
-  }
+  std::vector<int> fillers = FillQueue(busy.port());
+  auto probe = MakeProbe(LinuxNetworkProbe::EchoMethod::kTcp, busy.port());
+  EXPECT_EQ(probe.LookupAddress("localhost,1433"), "127.0.0.1");
+  EXPECT_EQ(probe.LookupAddress("127.0.0.1,99999"), "") << "not a port";
+  EXPECT_EQ(probe.LookupAddress("127.0.0.1,"), "");
+  // The configured port would time out; the data source's own port answers.
+  LoopbackPort listening(true);
+  EXPECT_EQ(probe.Echo("127.0.0.1," + std::to_string(listening.port()), "Echo this", 300),
+            kEchoSuccess);
+  EXPECT_EQ(probe.Echo("127.0.0.1", "Echo this", 100), kIpReqTimedOut);
+  for (int fd : fillers) ::close(fd);
+}
+
+TEST_F(LinuxNetworkProbeTest, TcpStandInTimesOutWhenNothingAnswers) {
+  LoopbackPort busy(true, 0);
+  std::vector<int> fillers = FillQueue(busy.port());
   auto probe = MakeProbe(LinuxNetworkProbe::EchoMethod::kTcp, busy.port());
   auto start = Clock::now();
   EXPECT_EQ(probe.Echo("127.0.0.1", "Echo this", 200), kIpReqTimedOut);
