@@ -2,6 +2,7 @@
 // and "(sandbox)\NAME", reached through a sandbox::Host.
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -31,6 +32,11 @@ class SandboxDriver : public Driver {
   std::string os_user_;
   std::string host_name_;
 };
+
+// The sandbox driver for the instances under a root folder (the sandbox's default root unless
+// given).
+std::shared_ptr<SandboxDriver> OpenSandboxDriver(const std::filesystem::path& root);
+std::shared_ptr<SandboxDriver> OpenSandboxDriver();
 
 // The name of the account the program runs under (no domain).
 std::string LocalUserName();
