@@ -101,7 +101,8 @@ TEST_F(LinuxNetworkDiscoveryTest, UnreadableOrHugeFilesAreSkipped) {
   std::string huge(3 * 1024 * 1024, '#');
   huge += "\n[Late]\nhost = late.example\n";
   dir_.Write("home-freetds.conf", huge);
-  dir_.Write("etc-odbc.ini", std::string("[Bin\0ary]\nServer = \x01\x02\n", 24));
+  constexpr char kBinary[] = "[Bin\0ary]\nServer = \x01\x02\n";
+  dir_.Write("etc-odbc.ini", std::string(kBinary, sizeof kBinary - 1));
   auto discovery = Make();
   // The section past the first megabyte is not read; the binary one is read as text.
   EXPECT_EQ(discovery.EnumServers(kServerTypeSqlServer, ""), (Names{"\x01\x02"}));
