@@ -457,6 +457,20 @@ struct TableDefinition {
 
 // ---------------------------------------------------------------------------------------------
 // Statements
+//
+// Kind -> node: kSelect SelectStatement; kInsert InsertStatement; kUpdate UpdateStatement;
+// kDelete DeleteStatement; kTruncateTable TruncateTableStatement; kCreateTable
+// CreateTableStatement; kAlterTable AlterTableStatement; kDropTable, kDropView, kDropProcedure
+// DropObjectsStatement; kCreateIndex CreateIndexStatement; kDropIndex DropIndexStatement;
+// kCreateView CreateViewStatement (also ALTER VIEW); kCreateProcedure CreateProcedureStatement
+// (also ALTER PROCEDURE); kCreateDatabase, kAlterDatabase, kDropDatabase the *DatabaseStatement
+// nodes; kPermission PermissionStatement; kDeclare DeclareStatement; kSetVariable
+// SetVariableStatement; kSetOption SetOptionStatement; kIf IfStatement; kWhile WhileStatement;
+// kBlock BlockStatement; kBreak, kContinue, kCheckpoint SimpleStatement; kBeginTransaction,
+// kCommit, kRollback, kSaveTransaction TransactionStatement; kReturn ReturnStatement; kPrint
+// PrintStatement; kRaiserror RaiserrorStatement; kGoto, kLabel LabelStatement; kExecute
+// ExecuteStatement; kExecuteString ExecuteStringStatement; kUse UseStatement; kKill
+// KillStatement; kWaitFor WaitForStatement; kBackup BackupStatement; kDbcc DbccStatement.
 
 struct Statement {
   enum class Kind {

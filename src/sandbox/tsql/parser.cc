@@ -1369,7 +1369,7 @@ class Parser {
       case TK::kEnd:
         return false;
       case TK::kSymbol:
-        return t.IsSymbol("-") || t.IsSymbol("+");
+        return t.IsSymbol("-") || t.IsSymbol("+") || t.IsSymbol("?");
       case TK::kIdentifier:
         return !t.keyword || t.upper == "NULL" || t.upper == "DEFAULT";
       default:
@@ -1391,9 +1391,9 @@ class Parser {
       a.value->span = SpanFrom(v);
     } else if (v.IsWord("NULL")) {
       a.value = ParsePrimary(false);
-    } else if (v.kind == TK::kVariable || v.kind == TK::kGlobalVariable) {
+    } else if (v.kind == TK::kVariable || v.kind == TK::kGlobalVariable || v.IsSymbol("?")) {
       a.value = ParsePrimary(false);
-      if (v.kind == TK::kVariable && (AcceptWord("OUTPUT") || AcceptWord("OUT"))) {
+      if (v.kind != TK::kGlobalVariable && (AcceptWord("OUTPUT") || AcceptWord("OUT"))) {
         a.output = true;
       }
     } else if (v.IsSymbol("-") || v.IsSymbol("+")) {

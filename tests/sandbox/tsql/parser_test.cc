@@ -472,6 +472,13 @@ TEST(ParserTest, ExecuteForms) {
   EXPECT_EQ(ToSql(*b.statements[1]->As<ExecuteStringStatement>().text), "'SELECT ' + @x");
   EXPECT_EQ(b.statements[2]->As<ExecuteStatement>().procedure_variable, "@proc");
   EXPECT_EQ(b.statements[3]->As<ExecuteStatement>().number, 2);
+
+  Batch markers = ParseBatch("EXEC p ?, @x = ? OUTPUT");
+  const auto& m = markers.statements.at(0)->As<ExecuteStatement>();
+  ASSERT_EQ(m.args.size(), 2u);
+  EXPECT_EQ(m.args[1].value->As<ParameterMarker>().index, 1);
+  EXPECT_TRUE(m.args[1].output);
+  EXPECT_EQ(markers.parameter_markers, 2);
 }
 
 TEST(ParserTest, ServerStatements) {
