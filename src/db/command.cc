@@ -89,7 +89,7 @@ DriverRequest BuildCommandRequest(const CommandState& command) {
     DriverParameter dp;
     dp.name = p.Name();
     if (!dp.name.empty() && dp.name.front() != '@') dp.name = "@" + dp.name;
-    dp.value = p.GetValue();
+    dp.value = p.Value();
     dp.type_name = TypeNameFor(p.Type());
     dp.size = p.Size();
     dp.direction = DirectionOf(p.Direction());
@@ -161,8 +161,8 @@ void Parameter::SetSize(int size) {
   state_->size = size;
 }
 
-const Value& Parameter::GetValue() const { return state_->value; }
-void Parameter::SetValue(const Value& value) { state_->value = value; }
+const db::Value& Parameter::Value() const { return state_->value; }
+void Parameter::SetValue(const db::Value& value) { state_->value = value; }
 
 // Parameters -------------------------------------------------------------------------------
 

@@ -32,8 +32,8 @@ class Parameter {
   void SetSize(int size);
   // After execution, output, input-output and return-value parameters hold what the server
   // returned.
-  const Value& GetValue() const;
-  void SetValue(const Value& value);
+  const db::Value& Value() const;
+  void SetValue(const db::Value& value);
 
   friend bool operator==(const Parameter& a, const Parameter& b) { return a.state_ == b.state_; }
 

@@ -256,30 +256,30 @@ bool IsKnownProperty(const std::string& canonical) {
 
 }  // namespace
 
-Value Property::GetValue() const {
+db::Value Property::Value() const {
   std::string canonical = ConnectionString::CanonicalKey(name_);
   std::string lower = canonical;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (lower == "current catalog") {
-    if (state_->session) return Value(state_->session->CurrentDatabase());
+    if (state_->session) return db::Value(state_->session->CurrentDatabase());
     canonical = "Initial Catalog";
   }
   ConnectionString effective = state_->Effective();
   std::optional<std::string> value = effective.Get(canonical);
   if (canonical == "Persist Security Info") {
-    return Value(value ? IsTrueValue(*value) : false);
+    return db::Value(value ? IsTrueValue(*value) : false);
   }
   if (canonical == "Connect Timeout") {
-    if (!value) return Value(state_->connection_timeout);
-    Value v(*value);
-    return v.ToInt() ? Value(static_cast<long long>(*v.ToInt())) : Value(*value);
+    if (!value) return db::Value(state_->connection_timeout);
+    db::Value v(*value);
+    return v.ToInt() ? db::Value(static_cast<long long>(*v.ToInt())) : db::Value(*value);
   }
-  if (value) return Value(*value);
-  if (IsKnownProperty(canonical)) return Value(std::string());
+  if (value) return db::Value(*value);
+  if (IsKnownProperty(canonical)) return db::Value(std::string());
   throw ItemNotFoundError(kSource);
 }
 
-void Property::SetValue(const Value& value) {
+void Property::SetValue(const db::Value& value) {
   std::string canonical = ConnectionString::CanonicalKey(name_);
   if (!IsKnownProperty(canonical) && !state_->Effective().Has(canonical)) {
     throw ItemNotFoundError(kSource);
@@ -287,8 +287,8 @@ void Property::SetValue(const Value& value) {
   if (state_->session && canonical != "Persist Security Info") {
     throw Error(kErrorObjectOpen, kSource, "Operation is not allowed when the object is open.");
   }
-  std::string text =
-      value.type() == Value::Type::kBool ? (*value.ToBool() ? "True" : "False") : value.ToText();
+  std::string text = value.type() == db::Value::Type::kBool ? (*value.ToBool() ? "True" : "False")
+                                                            : value.ToText();
   state_->overrides.Set(canonical, text);
   if (canonical == "Persist Security Info") state_->persist_security_info = IsTrueValue(text);
 }

@@ -28,8 +28,8 @@ using Value = common::Value;
 class Property {
  public:
   const std::string& Name() const { return name_; }
-  Value GetValue() const;
-  void SetValue(const Value& value);
+  db::Value Value() const;
+  void SetValue(const db::Value& value);
 
  private:
   friend class Connection;

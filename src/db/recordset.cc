@@ -462,26 +462,26 @@ int Field::DefinedSize() const {
   return c.size > 0 ? c.size : FixedSize(c);
 }
 
-Value Field::GetValue() const {
+db::Value Field::Value() const {
   const RecordsetState& s = *state_;
   RequireOpen(s);
   ColumnAt(s, index_);
   if (s.edit_mode != kEditNone && s.edit[index_]) return *s.edit[index_];
-  if (s.edit_mode == kEditAdd) return Value();
+  if (s.edit_mode == kEditAdd) return db::Value();
   if (!s.HasCurrent()) throw NoCurrentRecordError(kFieldSource);
   return s.rows[s.view[s.position]][index_];
 }
 
-Value Field::OriginalValue() const {
+db::Value Field::OriginalValue() const {
   const RecordsetState& s = *state_;
   RequireOpen(s);
   ColumnAt(s, index_);
-  if (s.edit_mode == kEditAdd) return Value();
+  if (s.edit_mode == kEditAdd) return db::Value();
   if (!s.HasCurrent()) throw NoCurrentRecordError(kFieldSource);
   return s.originals[s.view[s.position]][index_];
 }
 
-void Field::SetValue(const Value& value) {
+void Field::SetValue(const db::Value& value) {
   RecordsetState& s = *state_;
   CheckUpdatable(s);
   ColumnAt(s, index_);
@@ -492,13 +492,13 @@ void Field::SetValue(const Value& value) {
 
 std::int64_t Field::ActualSize() const {
   const ColumnInfo& c = ColumnAt(*state_, index_);
-  Value v = GetValue();
+  db::Value v = this->Value();
   switch (v.type()) {
-    case Value::Type::kNull:
+    case db::Value::Type::kNull:
       return 0;
-    case Value::Type::kBinary:
+    case db::Value::Type::kBinary:
       return static_cast<std::int64_t>(v.AsBytes()->size());
-    case Value::Type::kText:
+    case db::Value::Type::kText:
       return IsNationalType(c) ? 2 * Utf16Units(*v.AsText())
                                : static_cast<std::int64_t>(v.AsText()->size());
     default: {
@@ -508,7 +508,7 @@ std::int64_t Field::ActualSize() const {
   }
 }
 
-void Field::AppendChunk(const Value& chunk) {
+void Field::AppendChunk(const db::Value& chunk) {
   RecordsetState& s = *state_;
   CheckUpdatable(s);
   const ColumnInfo& c = ColumnAt(s, index_);
@@ -517,12 +517,12 @@ void Field::AppendChunk(const Value& chunk) {
     throw InvalidArgumentError(kFieldSource, "AppendChunk needs a binary or text field, and \"" +
                                                  c.name + "\" is neither");
   }
-  if (chunk.type() != Value::Type::kBinary && chunk.type() != Value::Type::kText &&
+  if (chunk.type() != db::Value::Type::kBinary && chunk.type() != db::Value::Type::kText &&
       !chunk.IsNull()) {
     throw InvalidArgumentError(kFieldSource, "AppendChunk takes binary or text chunks");
   }
   BeginEdit(s);
-  Value current = s.chunk_started[index_] ? GetValue() : Value();
+  db::Value current = s.chunk_started[index_] ? this->Value() : db::Value();
   s.chunk_started[index_] = true;
   if (chunk.IsNull()) {
     s.edit[index_] = current;
@@ -534,13 +534,13 @@ void Field::AppendChunk(const Value& chunk) {
     if (const std::string* t = current.AsText()) bytes.assign(t->begin(), t->end());
     if (const common::Bytes* b = chunk.AsBytes()) bytes.insert(bytes.end(), b->begin(), b->end());
     if (const std::string* t = chunk.AsText()) bytes.insert(bytes.end(), t->begin(), t->end());
-    s.edit[index_] = Value(std::move(bytes));
+    s.edit[index_] = db::Value(std::move(bytes));
   } else {
     std::string text = current.ToText();
     if (const common::Bytes* b = current.AsBytes()) text.assign(b->begin(), b->end());
     if (const common::Bytes* b = chunk.AsBytes()) text.append(b->begin(), b->end());
     if (const std::string* t = chunk.AsText()) text += *t;
-    s.edit[index_] = Value(std::move(text));
+    s.edit[index_] = db::Value(std::move(text));
   }
 }
 

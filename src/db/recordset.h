@@ -29,17 +29,17 @@ class Field {
   int DefinedSize() const;  // declared length, or the type's size
   // The current record's value (the edited value while an edit is in progress). Raises 3021
   // without a current record.
-  Value GetValue() const;
+  db::Value Value() const;
   // Starts an edit of the current record (or changes the record being added).
-  void SetValue(const Value& value);
+  void SetValue(const db::Value& value);
   // Bytes of the current value: text as stored (two bytes a character for national types),
   // binary by length, fixed sizes for numbers; 0 for NULL.
   std::int64_t ActualSize() const;
   // The first call after the record was entered or the value set replaces the value, later
   // calls append. Binary chunks to binary fields, text to text fields.
-  void AppendChunk(const Value& chunk);
+  void AppendChunk(const db::Value& chunk);
   // The value as read from the server, before any edit.
-  Value OriginalValue() const;
+  db::Value OriginalValue() const;
 
  private:
   friend class Recordset;

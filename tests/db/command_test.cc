@@ -71,7 +71,7 @@ TEST_F(CommandTest, RecordsetsOpenOnAPreparedCommand) {
   Recordset rs;
   rs.Open(command);
   std::vector<std::string> groups;
-  for (; !rs.Eof(); rs.MoveNext()) groups.push_back(rs.Fields("GroupName").GetValue().ToText());
+  for (; !rs.Eof(); rs.MoveNext()) groups.push_back(rs.Fields("GroupName").Value().ToText());
   EXPECT_EQ(groups, (std::vector<std::string>{"db_owner", "public"}));
   EXPECT_EQ(rs.ActiveConnection(), connection);
 }
@@ -95,10 +95,10 @@ TEST_F(CommandTest, StoredProceduresGoAsCallsWithOutputParameters) {
   std::int64_t affected = 0;
   command.Execute(&affected);
   EXPECT_EQ(affected, 1);
-  EXPECT_EQ(id.GetValue(), Value(1001));
-  EXPECT_EQ(command.Parameters("@folderid").GetValue(), Value(1001));
-  EXPECT_EQ(command.Parameters(0).GetValue(), Value(0));
-  EXPECT_EQ(name.GetValue(), Value("Suche: 'x'"));
+  EXPECT_EQ(id.Value(), Value(1001));
+  EXPECT_EQ(command.Parameters("@folderid").Value(), Value(1001));
+  EXPECT_EQ(command.Parameters(0).Value(), Value(0));
+  EXPECT_EQ(name.Value(), Value("Suche: 'x'"));
 
   auto calls = server_->calls();
   ASSERT_EQ(calls.size(), 1u);
@@ -128,7 +128,7 @@ TEST_F(CommandTest, OutputValuesArriveEvenWhenTheCallFails) {
   Parameter out = command.CreateParameter("@o", kTypeVarChar, kParamInputOutput, 10, Value("in"));
   command.Parameters().Append(out);
   EXPECT_EQ(CatchError([&] { command.Execute(); }).description(), "refused");
-  EXPECT_EQ(out.GetValue(), Value("partial"));
+  EXPECT_EQ(out.Value(), Value("partial"));
 }
 
 TEST_F(CommandTest, QuestionMarksInTextBecomeNamedParameters) {
@@ -179,7 +179,7 @@ TEST_F(CommandTest, SpWhoByStoredProcedureTypeWithoutArguments) {
   command.SetCommandText("sp_who");
   Recordset rs;
   rs.Open(command);
-  EXPECT_EQ(rs.Fields("spid").GetValue(), Value(51));
+  EXPECT_EQ(rs.Fields("spid").Value(), Value(51));
   EXPECT_EQ(server_->calls()[0].request.kind, DriverRequest::Kind::kProcedure);
 }
 

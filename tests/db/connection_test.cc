@@ -112,15 +112,15 @@ TEST_F(ConnectionTest, PropertiesReadTheConnectionString) {
   Connection connection(environment_);
   connection.SetConnectionString(
       "Provider=SQLOLEDB;Data Source=SRV01\\ARCHIVE;Integrated Security=SSPI;;Connect Timeout=5;");
-  EXPECT_EQ(connection.Properties("Data Source").GetValue(), Value("SRV01\\ARCHIVE"));
-  EXPECT_EQ(connection.Properties("data source").GetValue(), Value("SRV01\\ARCHIVE"));
-  EXPECT_EQ(connection.Properties("Persist Security Info").GetValue(), Value(false));
-  EXPECT_EQ(connection.Properties("Connect Timeout").GetValue(), Value(5));
-  EXPECT_EQ(connection.Properties("Initial Catalog").GetValue(), Value(""));
-  EXPECT_EQ(CatchError([&] { connection.Properties("No Such Thing").GetValue(); }).number(),
+  EXPECT_EQ(connection.Properties("Data Source").Value(), Value("SRV01\\ARCHIVE"));
+  EXPECT_EQ(connection.Properties("data source").Value(), Value("SRV01\\ARCHIVE"));
+  EXPECT_EQ(connection.Properties("Persist Security Info").Value(), Value(false));
+  EXPECT_EQ(connection.Properties("Connect Timeout").Value(), Value(5));
+  EXPECT_EQ(connection.Properties("Initial Catalog").Value(), Value(""));
+  EXPECT_EQ(CatchError([&] { connection.Properties("No Such Thing").Value(); }).number(),
             kErrorItemNotFound);
   connection.Properties("Persist Security Info").SetValue(true);
-  EXPECT_EQ(connection.Properties("Persist Security Info").GetValue(), Value(true));
+  EXPECT_EQ(connection.Properties("Persist Security Info").Value(), Value(true));
 }
 
 TEST_F(ConnectionTest, ThePasswordIsKeptAfterOpenOnlyWhenAskedFor) {
@@ -147,7 +147,7 @@ TEST_F(ConnectionTest, CurrentCatalogFollowsUse) {
   Connection connection = Open("Integrated Security=SSPI;Initial Catalog=Quillarchive_A;");
   EXPECT_EQ(connection.DefaultDatabase(), "Quillarchive_A");
   connection.Execute("USE master");
-  EXPECT_EQ(connection.Properties("Current Catalog").GetValue(), Value("master"));
+  EXPECT_EQ(connection.Properties("Current Catalog").Value(), Value("master"));
   // "Changed database context" is informational: kept in Errors, never raised.
   ASSERT_EQ(connection.Errors().size(), 1u);
   EXPECT_EQ(connection.Errors()[0].native_error, 5701);
@@ -300,7 +300,7 @@ TEST_F(ConnectionTest, ExecuteReturnsTheFirstResultAsARecordset) {
               FakeResult().Rows({Column("", "nvarchar")}, {{Value("MACHINE\\admin")}}));
   Recordset rs = connection.Execute("SELECT SUSER_SNAME()");
   ASSERT_EQ(rs.State(), kStateOpen);
-  EXPECT_EQ(rs.Fields(0).GetValue(), Value("MACHINE\\admin"));
+  EXPECT_EQ(rs.Fields(0).Value(), Value("MACHINE\\admin"));
   EXPECT_EQ(rs.RecordCount(), -1);  // forward-only on the server
   Recordset none =
       connection.Execute("SELECT SUSER_SNAME()", nullptr, kCmdText | kExecuteNoRecords);

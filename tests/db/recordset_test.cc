@@ -26,7 +26,7 @@ class RecordsetTest : public FakeServerTest {
   std::vector<std::string> Names(Recordset& rs, const char* column = "name") {
     std::vector<std::string> names;
     for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext()) {
-      names.push_back(rs.Fields(column).GetValue().ToText());
+      names.push_back(rs.Fields(column).Value().ToText());
     }
     return names;
   }
@@ -67,7 +67,7 @@ TEST_F(RecordsetTest, StatementsWithoutCountOrMessageAreNoResults) {
   Recordset rs;
   rs.Open("SET NOCOUNT ON; SELECT 1 AS n", connection);
   ASSERT_EQ(rs.State(), kStateOpen);
-  EXPECT_EQ(rs.Fields("N").GetValue(), Value(1));
+  EXPECT_EQ(rs.Fields("N").Value(), Value(1));
   // Nothing at all: closed, and no further result.
   Recordset empty;
   empty.Open("SET NOCOUNT ON", connection);
@@ -95,7 +95,7 @@ TEST_F(RecordsetTest, AnErrorLaterInTheBatchIsRaisedWhenItsResultIsReached) {
   // The results after the failed statement can still be read.
   rs.NextRecordset();
   ASSERT_EQ(rs.State(), kStateOpen);
-  EXPECT_EQ(rs.Fields(0).GetValue(), Value(2));
+  EXPECT_EQ(rs.Fields(0).Value(), Value(2));
 }
 
 TEST_F(RecordsetTest, AnErrorInTheMiddleOfRowsRaisesAtOpenAndKeepsTheRowsBeforeIt) {
@@ -114,7 +114,7 @@ TEST_F(RecordsetTest, AnErrorInTheMiddleOfRowsRaisesAtOpenAndKeepsTheRowsBeforeI
   EXPECT_EQ(error.number(), kErrorsInCommand);
   ASSERT_EQ(rs.State(), kStateOpen);
   EXPECT_EQ(rs.RecordCount(), 2);
-  EXPECT_EQ(rs.Fields("n").GetValue(), Value(10));
+  EXPECT_EQ(rs.Fields("n").Value(), Value(10));
 }
 
 TEST_F(RecordsetTest, TwoRowSetsWithoutACountBetweenThemAreTwoResults) {
@@ -132,7 +132,7 @@ TEST_F(RecordsetTest, TwoRowSetsWithoutACountBetweenThemAreTwoResults) {
   EXPECT_EQ(rs.Fields(0).Name(), "a");
   rs.NextRecordset();
   EXPECT_EQ(rs.Fields(0).Name(), "b");
-  EXPECT_EQ(rs.Fields(0).GetValue(), Value("y"));
+  EXPECT_EQ(rs.Fields(0).Value(), Value("y"));
 }
 
 TEST_F(RecordsetTest, ServerForwardOnlyCursorsCountNothingAndDoNotGoBack) {
@@ -159,16 +159,16 @@ TEST_F(RecordsetTest, ClientCursorsAreStaticAndCountTheirRows) {
   EXPECT_EQ(rs.CursorType(), kOpenStatic);
   EXPECT_EQ(rs.RecordCount(), 3);
   rs.MoveLast();
-  EXPECT_EQ(rs.Fields("name").GetValue(), Value("quillarchive_x"));
+  EXPECT_EQ(rs.Fields("name").Value(), Value("quillarchive_x"));
   rs.MovePrevious();
   rs.MovePrevious();
   rs.MovePrevious();
   EXPECT_TRUE(rs.Bof());
   EXPECT_FALSE(rs.Eof());
-  EXPECT_EQ(CatchError([&] { rs.Fields("name").GetValue(); }).number(), kErrorNoCurrentRecord);
+  EXPECT_EQ(CatchError([&] { rs.Fields("name").Value(); }).number(), kErrorNoCurrentRecord);
   EXPECT_EQ(CatchError([&] { rs.MovePrevious(); }).number(), kErrorNoCurrentRecord);
   rs.MoveNext();
-  EXPECT_EQ(rs.Fields("name").GetValue(), Value("master"));
+  EXPECT_EQ(rs.Fields("name").Value(), Value("master"));
 }
 
 TEST_F(RecordsetTest, ARecordsetSetToClientLocationOverridesTheConnection) {
@@ -190,7 +190,7 @@ TEST_F(RecordsetTest, EmptyResultsAreBothBofAndEof) {
   EXPECT_TRUE(rs.Bof());
   EXPECT_TRUE(rs.Eof());
   EXPECT_EQ(CatchError([&] { rs.MoveNext(); }).number(), kErrorNoCurrentRecord);
-  EXPECT_EQ(CatchError([&] { rs.Fields("name").GetValue(); }).number(), kErrorNoCurrentRecord);
+  EXPECT_EQ(CatchError([&] { rs.Fields("name").Value(); }).number(), kErrorNoCurrentRecord);
 }
 
 TEST_F(RecordsetTest, FieldsByNameIgnoreCaseAndByOrdinal) {
@@ -202,9 +202,9 @@ TEST_F(RecordsetTest, FieldsByNameIgnoreCaseAndByOrdinal) {
   Recordset rs;
   rs.Open("EXEC sp_helpuser", connection);
   EXPECT_EQ(rs.Fields().Count(), 4);
-  EXPECT_EQ(rs.Fields("groupname").GetValue(), Value("db_owner"));
+  EXPECT_EQ(rs.Fields("groupname").Value(), Value("db_owner"));
   EXPECT_EQ(rs.Fields("GROUPNAME").Name(), "GroupName");
-  EXPECT_EQ(rs.Fields(3).GetValue(), Value(1));
+  EXPECT_EQ(rs.Fields(3).Value(), Value(1));
   EXPECT_EQ(rs.Fields(3).Type(), kTypeSmallInt);
   EXPECT_EQ(rs.Fields(3).ActualSize(), 2);
   EXPECT_EQ(CatchError([&] { rs.Fields("Group"); }).number(), kErrorItemNotFound);

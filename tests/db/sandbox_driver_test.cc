@@ -218,7 +218,7 @@ TEST_F(SandboxDriverTest, ResultsKeepTheirColumnsMessagesAndTableInformation) {
   EXPECT_EQ(rs.State(), kStateClosed);
   rs.NextRecordset();
   ASSERT_EQ(rs.State(), kStateOpen);
-  EXPECT_EQ(rs.Fields("title").GetValue(), Value("a"));
+  EXPECT_EQ(rs.Fields("title").Value(), Value("a"));
   EXPECT_EQ(rs.Fields("Title").DefinedSize(), 255);
 
   recorded_.behaviour = [](std::string_view, std::vector<sandbox::Parameter>&,
@@ -299,8 +299,8 @@ TEST_F(SandboxDriverTest, ProcedureCallsBecomeExecBatchesWithOutputParameters) {
   EXPECT_EQ(sent[1].value, Value("x'y"));  // the value travels as a parameter, not as text
   EXPECT_FALSE(sent[1].output);
   EXPECT_EQ(sent[2].type_name, "smallint");
-  EXPECT_EQ(id.GetValue(), Value(1001));
-  EXPECT_EQ(status.GetValue(), Value(0));
+  EXPECT_EQ(id.Value(), Value(1001));
+  EXPECT_EQ(status.Value(), Value(0));
 
   command.SetCommandText("sp_who");
   command.Parameters().Delete("@FolderName");

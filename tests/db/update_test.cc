@@ -65,7 +65,7 @@ TEST_F(UpdateTest, UpdateSendsChangedFieldsFoundByKeyAndOriginalValues) {
   rs.Fields("Visible").SetValue(true);
   rs.Fields("UserProperty").SetValue(false);
   EXPECT_EQ(rs.EditMode(), kEditInProgress);
-  EXPECT_EQ(rs.Fields("Visible").GetValue(), Value(true));
+  EXPECT_EQ(rs.Fields("Visible").Value(), Value(true));
   EXPECT_EQ(rs.Fields("Visible").OriginalValue(), Value(false));
   server_->On(
       "UPDATE ExtendedField SET Visible = 1, UserProperty = 0 WHERE ExtFieldID = 3 AND Visible = "
@@ -76,7 +76,7 @@ TEST_F(UpdateTest, UpdateSendsChangedFieldsFoundByKeyAndOriginalValues) {
                                "UPDATE ExtendedField SET Visible = 1, UserProperty = 0 WHERE "
                                "ExtFieldID = 3 AND Visible = 0 AND UserProperty IS NULL"}));
   EXPECT_EQ(rs.EditMode(), kEditNone);
-  EXPECT_EQ(rs.Fields("ExtFieldID").GetValue(), Value(3));
+  EXPECT_EQ(rs.Fields("ExtFieldID").Value(), Value(3));
   EXPECT_EQ(rs.Fields("Visible").OriginalValue(), Value(true));
   rs.Close();
 }
@@ -125,7 +125,7 @@ TEST_F(UpdateTest, ARowChangedMeanwhileIsReportedAndTheEditStays) {
   EXPECT_EQ(rs.EditMode(), kEditInProgress);
   EXPECT_EQ(CatchError([&] { rs.Close(); }).number(), kErrorIllegalOperation);
   rs.CancelUpdate();
-  EXPECT_EQ(rs.Fields("Visible").GetValue(), Value(false));
+  EXPECT_EQ(rs.Fields("Visible").Value(), Value(false));
   EXPECT_NO_THROW(rs.Close());
 }
 
@@ -136,7 +136,7 @@ TEST_F(UpdateTest, AServerErrorDuringUpdateIsRaisedAndTheRowKeepsItsValues) {
       FakeResult().Error(229, "UPDATE permission denied on object 'ExtendedField'.").NoCount());
   EXPECT_EQ(CatchError([&] { rs.Update(); }).number(), kErrorPermissionDenied);
   rs.CancelUpdate();
-  EXPECT_EQ(rs.Fields("FieldName").GetValue(), Value("Quillarchive: Archive Version"));
+  EXPECT_EQ(rs.Fields("FieldName").Value(), Value("Quillarchive: Archive Version"));
 }
 
 TEST_F(UpdateTest, UnderNoCountTheUpdateIsTakenAsDone) {
@@ -177,9 +177,9 @@ TEST_F(UpdateTest, AddNewInsertsTheAssignedFieldsAndReadsTheIdentityBack) {
                 "SELECT @@IDENTITY"}));
   EXPECT_EQ(rs.EditMode(), kEditNone);
   EXPECT_EQ(rs.RecordCount(), 1);
-  EXPECT_EQ(rs.Fields("EntryID").GetValue(), Value(1));
-  EXPECT_EQ(rs.Fields("TypeID").GetValue(), Value(100));
-  EXPECT_TRUE(rs.Fields("BinaryContent").GetValue().IsNull());
+  EXPECT_EQ(rs.Fields("EntryID").Value(), Value(1));
+  EXPECT_EQ(rs.Fields("TypeID").Value(), Value(100));
+  EXPECT_TRUE(rs.Fields("BinaryContent").Value().IsNull());
   // Every statement went to the collection's connection.
   for (const Statement& s : log_->statements()) EXPECT_EQ(s.connection_id, connection_.Id());
 }
@@ -191,10 +191,10 @@ TEST_F(UpdateTest, AppendChunkBuildsBinaryValuesAndTheyReadBack) {
   rs.AddNew();
   rs.Fields("BinaryContent").AppendChunk(Value(template_bytes));
   EXPECT_EQ(rs.Fields("BinaryContent").ActualSize(), 51);
-  EXPECT_EQ(rs.Fields("BinaryContent").GetValue(), Value(template_bytes));
+  EXPECT_EQ(rs.Fields("BinaryContent").Value(), Value(template_bytes));
   server_->SetDefault(FakeResult().Count(1));
   rs.Update();
-  EXPECT_EQ(rs.Fields("BinaryContent").GetValue(), Value(template_bytes));
+  EXPECT_EQ(rs.Fields("BinaryContent").Value(), Value(template_bytes));
   EXPECT_EQ(rs.Fields("BinaryContent").ActualSize(), 51);
   std::string hex = "0x";
   for (std::uint8_t b : template_bytes) {
@@ -218,8 +218,8 @@ TEST_F(UpdateTest, LaterChunksAppendAndTheFirstOneReplaces) {
   rs.Fields("Content").AppendChunk(Value("cd"));
   rs.Fields("BinaryContent").AppendChunk(Value(common::Bytes{1}));
   rs.Fields("BinaryContent").AppendChunk(Value(common::Bytes{2, 3}));
-  EXPECT_EQ(rs.Fields("Content").GetValue(), Value("abcd"));
-  EXPECT_EQ(rs.Fields("BinaryContent").GetValue(), Value(common::Bytes{1, 2, 3}));
+  EXPECT_EQ(rs.Fields("Content").Value(), Value("abcd"));
+  EXPECT_EQ(rs.Fields("BinaryContent").Value(), Value(common::Bytes{1, 2, 3}));
   EXPECT_EQ(CatchError([&] { rs.Fields("EntryID").AppendChunk(Value("1")); }).number(),
             kErrorInvalidArgument);
   EXPECT_EQ(CatchError([&] { rs.Fields("Content").AppendChunk(Value(5)); }).number(),
@@ -327,7 +327,7 @@ TEST_F(UpdateTest, CancelBatchRestoresTheRowsAsRead) {
   EXPECT_EQ(rs.RecordCount(), 2);
   rs.CancelBatch();
   EXPECT_EQ(rs.RecordCount(), 1);
-  EXPECT_EQ(rs.Fields("Name").GetValue(), Value("a"));
+  EXPECT_EQ(rs.Fields("Name").Value(), Value("a"));
 }
 
 TEST_F(UpdateTest, AFailedInsertKeepsTheNewRecordForAnotherTry) {

@@ -3,7 +3,6 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cctype>
 #include <cstdlib>
 
@@ -119,7 +118,6 @@ class SandboxSession : public DriverSession {
 
   std::unique_ptr<ResultStream> Execute(DriverRequest& request) override {
     if (broken_ || !session_) throw NetworkError();
-    cancelled_ = false;
     std::vector<sandbox::Parameter> parameters;
     for (size_t i = 0; i < request.parameters.size(); ++i) {
       const DriverParameter& p = request.parameters[i];
@@ -149,19 +147,15 @@ class SandboxSession : public DriverSession {
       broken_ = true;
       throw NetworkError();
     }
-    if (cancelled_) {
-      cancelled_ = false;
-      throw Error(HResult(0x80040E4E), kProviderSource, "Operation cancelled.");
-    }
     for (size_t i = 0; i < request.parameters.size() && i < parameters.size(); ++i) {
       if (request.parameters[i].IsOutput()) request.parameters[i].value = parameters[i].value;
     }
     return std::make_unique<BufferedResultStream>(sink.Take());
   }
 
-  // The sandbox runs a batch to its end on the caller's thread; a cancel only discards what
-  // the batch returns.
-  void Cancel() override { cancelled_ = true; }
+  // The sandbox runs a batch to its end on the caller's thread, so there is nothing to stop;
+  // reporting the finished work as cancelled would be wrong.
+  void Cancel() override {}
 
   std::string CurrentDatabase() const override {
     if (!session_ || broken_) return {};
@@ -185,7 +179,6 @@ class SandboxSession : public DriverSession {
  private:
   std::unique_ptr<sandbox::Session> session_;
   bool broken_ = false;
-  std::atomic<bool> cancelled_{false};
 };
 
 }  // namespace
