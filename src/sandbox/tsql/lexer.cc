@@ -378,7 +378,9 @@ Token Lexer::LexWord(std::size_t begin) {
   }
   t.value = std::string(name);
   t.upper = ToUpper(name);
-  if (name[0] == '@') {
+  if (name == "@@") {
+    t.kind = Token::Kind::kSymbol;  // no name: a syntax error wherever it stands
+  } else if (name[0] == '@') {
     t.kind =
         (name.size() > 1 && name[1] == '@') ? Token::Kind::kGlobalVariable : Token::Kind::kVariable;
   } else if (name[0] != '#') {

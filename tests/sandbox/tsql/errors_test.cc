@@ -58,6 +58,8 @@ TEST(ErrorsTest, SyntaxErrorsNameTheTokenOrTheKeyword) {
               "Incorrect syntax near the keyword 'SELECT'.");
   ExpectError("DROP TRIGGER x", 156, "Incorrect syntax near the keyword 'TRIGGER'.");
   ExpectError("SELECT a.b.c.d.e FROM t", 102, "Incorrect syntax near '.'.");
+  ExpectError("SELECT @@ + 1", 102, "Incorrect syntax near '@@'.");
+  ExpectError("SELECT @ + 1", 102, "Incorrect syntax near '@'.");
 }
 
 TEST(ErrorsTest, OtherDialectsFail) {
