@@ -272,8 +272,11 @@ class Parser {
 
   std::unique_ptr<Node> ParseFactor() {
     if (Peek().kind == TokenKind::kOpen) {
+      // Deep nesting would only exhaust the stack; no real filter comes near this.
+      if (++depth_ > kMaxDepth) throw FilterError("parentheses are nested too deeply");
       Take();
       auto node = ParseOr();
+      --depth_;
       if (Peek().kind != TokenKind::kClose) throw FilterError("a \"(\" is not closed");
       Take();
       return node;
@@ -324,8 +327,10 @@ class Parser {
   }
 
   std::vector<Token> tokens_;
+  static constexpr int kMaxDepth = 100;
   const ColumnResolver& resolve_;
   size_t next_ = 0;
+  int depth_ = 0;
 };
 
 }  // namespace

@@ -366,6 +366,21 @@ TEST_F(FilterSortTest, MalformedFiltersSayWhatIsWrong) {
   EXPECT_EQ(rs_.RecordCount(), 5);
 }
 
+TEST_F(FilterSortTest, HugeFiltersFailCleanlyOrWork) {
+  std::string deep = std::string(100000, '(') + "UserID = 1" + std::string(100000, ')');
+  EXPECT_NE(CatchError([&] { rs_.SetFilter(deep); }).description().find("nested too deeply"),
+            std::string::npos);
+  std::string nested = std::string(50, '(') + "UserID = 1" + std::string(50, ')');
+  rs_.SetFilter(nested);
+  EXPECT_EQ(rs_.RecordCount(), 1);
+  std::string long_value = "UserName = '" + std::string(100000, 'x') + "'";
+  rs_.SetFilter(long_value);
+  EXPECT_EQ(rs_.RecordCount(), 0);
+  std::string many_stars = "UserName LIKE '" + std::string(5000, '*') + "a'";
+  rs_.SetFilter(many_stars);
+  EXPECT_EQ(rs_.RecordCount(), 1);  // anna
+}
+
 TEST_F(FilterSortTest, SortsByColumnsAndDirectionsStably) {
   rs_.SetSort("UserID DESC");
   EXPECT_EQ(Users(), (std::vector<std::string>{"anna", "O'Brien", "Bert", "guest", "dbo"}));
