@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <vector>
 
@@ -143,16 +144,15 @@ int WeekOfYear(const DateTime& d) {
   return (DayOfYear(d) - 1 + Weekday(first) - 1) / 7 + 1;
 }
 
-std::string TwoDigits(int n) {
-  std::string s = std::to_string(n);
-  return s.size() < 2 ? "0" + s : s;
+std::string PaddedNumber(int n, int width) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%0*d", width, n);
+  return buffer;
 }
 
-std::string FourDigits(int n) {
-  std::string s = std::to_string(n);
-  while (s.size() < 4) s.insert(0, "0");
-  return s;
-}
+std::string TwoDigits(int n) { return PaddedNumber(n, 2); }
+
+std::string FourDigits(int n) { return PaddedNumber(n, 4); }
 
 bool HasAmPm(std::string_view pattern) {
   size_t i = 0;
