@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "format/html_nesting.h"
+
 namespace format {
 
 // ---------------------------------------------------------------------------------------------
@@ -748,6 +750,8 @@ std::string RenderVisibleText(std::string_view html) {
   // A byte-order mark is not text.
   if (html.substr(0, 3) == "\xEF\xBB\xBF") html.remove_prefix(3);
   if (html.size() >= 0xFFFFFFFFu) return {};  // beyond what the parser takes
+  std::optional<std::string> limited = LimitHtmlNesting(html);
+  if (limited) html = *limited;
 
   ParseArena arena;
   GumboOptions options = kGumboDefaultOptions;

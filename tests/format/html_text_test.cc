@@ -226,6 +226,25 @@ TEST(HtmlTextRenderTest, HostileNamesAndValuesAreJustMarkup) {
   EXPECT_EQ(Render(long_value), "v");
 }
 
+TEST(HtmlTextRenderTest, VeryLargeAndDeeplyNestedDocumentsRender) {
+  // Ten megabytes of nested elements: no stack overflow, and the text at the bottom is there.
+  std::string nested;
+  for (int i = 0; i < 2000000; ++i) nested += "<div>";
+  nested += "bottom";
+  EXPECT_EQ(HTML2Text(nested), "bottom");
+  std::string tables;
+  for (int i = 0; i < 100000; ++i) tables += "<table><tr><td>c" + std::to_string(i);
+  std::string text = HTML2Text(tables);
+  EXPECT_THAT(text, testing::StartsWith("c0\r\nc1\r\nc2\r\n"));
+  EXPECT_THAT(text, testing::EndsWith("c99999"));
+  // A long flat document keeps every paragraph.
+  std::string flat;
+  for (int i = 0; i < 100000; ++i) flat += "<p>paragraph " + std::to_string(i) + "</p>\n";
+  text = HTML2Text(flat);
+  EXPECT_THAT(text, testing::StartsWith("paragraph 0\r\n\r\nparagraph 1\r\n"));
+  EXPECT_THAT(text, testing::EndsWith("\r\n\r\nparagraph 99999"));
+}
+
 // ---- Clean-ups --------------------------------------------------------------------------
 
 class HtmlCleanUpTest : public testing::Test {
