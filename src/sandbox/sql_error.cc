@@ -62,12 +62,13 @@ SqlError CreateFileFailed(std::string_view machine_path) {
                          "file '",
                          machine_path, "'."));
 }
-SqlError NullNotAllowed(std::string_view column, std::string_view table_full) {
+SqlError NullNotAllowed(std::string_view column, std::string_view table_full, bool insert) {
   std::string text = "Cannot insert the value NULL into column '";
   text += column;
   text += "', table '";
   text += table_full;
-  text += "'; column does not allow nulls. INSERT fails.";
+  text += insert ? "'; column does not allow nulls. INSERT fails."
+                 : "'; column does not allow nulls. UPDATE fails.";
   return SqlError(515, 16, std::move(text), ErrorScope::kStatement, 2);
 }
 SqlError Truncation() { return SqlError(8152, 16, "String or binary data would be truncated."); }

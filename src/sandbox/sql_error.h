@@ -34,19 +34,20 @@ class SqlError : public std::runtime_error {
 
 // The server's texts for the errors the engine raises itself.
 namespace errors {
-SqlError InvalidObject(std::string_view name);                                  // 208
-SqlError InvalidColumn(std::string_view name);                                  // 207
-SqlError AmbiguousColumn(std::string_view name);                                // 209
-SqlError ObjectExists(std::string_view name);                                   // 2714
-SqlError CannotDrop(std::string_view kind, std::string_view name);              // 3701
-SqlError UnknownDatabase(std::string_view name);                                // 911
-SqlError DatabaseExists(std::string_view name);                                 // 1801
-SqlError DatabaseInUse(std::string_view name);                                  // 3702
-SqlError CreateFileFailed(std::string_view machine_path);                       // 5123
-SqlError NullNotAllowed(std::string_view column, std::string_view table_full);  // 515
-SqlError Truncation();                                                          // 8152
-SqlError Overflow(std::string_view type_name, std::string_view value);          // 220
-SqlError OverflowConverting(std::string_view type_name);                        // 8115
+SqlError InvalidObject(std::string_view name);                      // 208
+SqlError InvalidColumn(std::string_view name);                      // 207
+SqlError AmbiguousColumn(std::string_view name);                    // 209
+SqlError ObjectExists(std::string_view name);                       // 2714
+SqlError CannotDrop(std::string_view kind, std::string_view name);  // 3701
+SqlError UnknownDatabase(std::string_view name);                    // 911
+SqlError DatabaseExists(std::string_view name);                     // 1801
+SqlError DatabaseInUse(std::string_view name);                      // 3702
+SqlError CreateFileFailed(std::string_view machine_path);           // 5123
+SqlError NullNotAllowed(std::string_view column, std::string_view table_full,
+                        bool insert = true);                            // 515
+SqlError Truncation();                                                  // 8152
+SqlError Overflow(std::string_view type_name, std::string_view value);  // 220
+SqlError OverflowConverting(std::string_view type_name);                // 8115
 SqlError DuplicateKey(std::string_view kind, std::string_view constraint,
                       std::string_view table);                                     // 2627
 SqlError DuplicateIndexKey(std::string_view table, std::string_view index);        // 2601

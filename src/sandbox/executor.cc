@@ -1,0 +1,830 @@
+#include "sandbox/executor.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "sandbox/collation.h"
+#include "sandbox/security.h"
+#include "sandbox/system_tables.h"
+#include "sandbox/tsql/parser.h"
+
+namespace sandbox {
+
+using common::Value;
+using namespace tsql;
+
+namespace {
+
+std::string Key(std::string_view name) { return Lower(name); }
+
+bool NeedsStatementSavepoint(tsql::Statement::Kind kind) {
+  switch (kind) {
+    case tsql::Statement::Kind::kSelect:
+    case tsql::Statement::Kind::kInsert:
+    case tsql::Statement::Kind::kUpdate:
+    case tsql::Statement::Kind::kDelete:
+    case tsql::Statement::Kind::kTruncateTable:
+    case tsql::Statement::Kind::kCreateTable:
+    case tsql::Statement::Kind::kAlterTable:
+    case tsql::Statement::Kind::kDropTable:
+    case tsql::Statement::Kind::kCreateIndex:
+    case tsql::Statement::Kind::kDropIndex:
+    case tsql::Statement::Kind::kCreateView:
+    case tsql::Statement::Kind::kDropView:
+    case tsql::Statement::Kind::kCreateProcedure:
+    case tsql::Statement::Kind::kDropProcedure:
+    case tsql::Statement::Kind::kPermission:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool TerminatesStatement(std::int32_t number) {
+  switch (number) {
+    case 515:
+    case 544:
+    case 547:
+    case 2601:
+    case 2627:
+    case 8152:
+    case 220:
+    case 8115:
+    case 8102:
+    case 8134:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+void CheckIdentifier(std::string_view name) {
+  if (CodePointCount(name) > 128) throw errors::IdentifierTooLong(name);
+  if (name.find('\0') != std::string_view::npos)
+    throw SqlError(1038, 15,
+                   "Cannot use empty object or column names. Use a single space if necessary.",
+                   ErrorScope::kBatch);
+}
+
+Executor::Executor(SessionImpl& session, ResultSink& sink, std::vector<Parameter>& parameters)
+    : session_(session), sink_(sink), parameters_(parameters) {
+  auto frame = std::make_unique<Frame>();
+  frame->dbid = session_.current_dbid();
+  frames_.push_back(std::move(frame));
+}
+
+Executor::~Executor() = default;
+
+AttachedDatabase& Executor::Db() { return session_.Database(session_.current_dbid()); }
+
+// --- batch -------------------------------------------------------------------------------
+
+void Executor::RunBatch(const Batch& batch) {
+  frame().text = batch.text;
+  for (Parameter& p : parameters_) {
+    if (p.name.size() < 2 || p.name[0] != '@') continue;
+    VariableSlot slot;
+    std::optional<SqlType> type;
+    if (!p.type_name.empty()) type = TypeFromName(p.type_name, p.size > 0 ? 1 : 0, p.size);
+    slot.type = type ? *type : TypeOfClientValue(p.value);
+    if (p.value.IsNull() && !type) slot.type = SqlType::NVarChar(4000);
+    slot.value = FromClient(p.value);
+    frame().variables[Key(p.name)] = std::move(slot);
+  }
+  try {
+    Flow flow = RunList(batch.statements);
+    (void)flow;
+  } catch (const AbortScope&) {
+    // The error has been reported; the rest of the batch is skipped.
+  }
+  for (Parameter& p : parameters_) {
+    if (!p.output || p.name.size() < 2) continue;
+    auto it = frame().variables.find(Key(p.name));
+    if (it != frame().variables.end()) p.value = ToClient(it->second.value, it->second.type);
+  }
+}
+
+void Executor::RunProcedureCall(const ObjectName& procedure) {
+  std::vector<Argument> arguments;
+  Parameter* status = nullptr;
+  for (Parameter& p : parameters_) {
+    if (p.name.empty()) {
+      status = &p;
+      continue;
+    }
+    Argument a;
+    a.name = p.name[0] == '@' ? p.name : "@" + p.name;
+    a.value = FromClient(p.value);
+    if (!p.type_name.empty()) a.type = TypeFromName(p.type_name, p.size > 0 ? 1 : 0, p.size);
+    if (!a.type) a.type = TypeOfClientValue(p.value);
+    a.output = p.output;
+    a.client = &p;
+    arguments.push_back(std::move(a));
+  }
+  frame().text = procedure.ToString();
+  try {
+    std::int64_t rc = CallProcedure(procedure, arguments);
+    if (status) status->value = Value(static_cast<long long>(rc));
+  } catch (SqlError& error) {
+    ServerMessage m = error.message();
+    sink_.Message(m);
+    session_.error = m.number;
+  } catch (const AbortScope&) {
+  }
+}
+
+Executor::Flow Executor::RunList(const StatementList& list) {
+  for (size_t i = 0; i < list.size(); ++i) {
+    Flow flow = Run(*list[i]);
+    if (flow == Flow::kGoto) {
+      // A label in this list takes the jump; otherwise the enclosing list looks.
+      size_t target = list.size();
+      for (size_t k = 0; k < list.size(); ++k) {
+        if (list[k]->kind == tsql::Statement::Kind::kLabel &&
+            EqualsNoCase(list[k]->As<LabelStatement>().label, goto_label_))
+          target = k;
+      }
+      if (target == list.size()) return flow;
+      goto_label_.clear();
+      i = target;
+      continue;
+    }
+    if (flow != Flow::kNext) return flow;
+  }
+  return Flow::kNext;
+}
+
+void Executor::CheckInterrupt() {
+  if (session_.broken()) throw Interrupted{false};
+  if (session_.has_deadline() && std::chrono::steady_clock::now() > session_.deadline())
+    throw Interrupted{true};
+}
+
+Executor::Flow Executor::Run(const tsql::Statement& statement) {
+  CheckInterrupt();
+  switch (statement.kind) {
+    case tsql::Statement::Kind::kBlock:
+      return RunList(statement.As<BlockStatement>().statements);
+    case tsql::Statement::Kind::kIf: {
+      const IfStatement& s = statement.As<IfStatement>();
+      bool condition = false;
+      try {
+        condition = Test(*s.condition);
+        session_.error = 0;
+      } catch (SqlError& error) {
+        ReportError(error, statement);
+        return Flow::kNext;
+      } catch (const SqliteError& e) {
+        SqlError error = MapSqliteError(e, nullptr, false);
+        ReportError(error, statement);
+        return Flow::kNext;
+      }
+      if (condition) return Run(*s.then_branch);
+      if (s.else_branch) return Run(*s.else_branch);
+      return Flow::kNext;
+    }
+    case tsql::Statement::Kind::kWhile: {
+      const WhileStatement& s = statement.As<WhileStatement>();
+      while (true) {
+        CheckInterrupt();
+        bool condition = false;
+        try {
+          condition = Test(*s.condition);
+        } catch (SqlError& error) {
+          ReportError(error, statement);
+          return Flow::kNext;
+        } catch (const SqliteError& e) {
+          SqlError error = MapSqliteError(e, nullptr, false);
+          ReportError(error, statement);
+          return Flow::kNext;
+        }
+        if (!condition) break;
+        Flow flow = Run(*s.body);
+        if (flow == Flow::kBreak) break;
+        if (flow == Flow::kReturn || flow == Flow::kGoto) return flow;
+      }
+      return Flow::kNext;
+    }
+    case tsql::Statement::Kind::kBreak:
+      return Flow::kBreak;
+    case tsql::Statement::Kind::kContinue:
+      return Flow::kContinue;
+    case tsql::Statement::Kind::kReturn: {
+      const ReturnStatement& s = statement.As<ReturnStatement>();
+      if (s.value) {
+        try {
+          Value v = Convert(Evaluate(*s.value), SqlType::Int(), Fit::kCut);
+          frame().return_status = v.ToInt();
+        } catch (SqlError& error) {
+          ReportError(error, statement);
+        }
+      }
+      return Flow::kReturn;
+    }
+    case tsql::Statement::Kind::kGoto:
+      goto_label_ = statement.As<LabelStatement>().label;
+      return Flow::kGoto;
+    case tsql::Statement::Kind::kLabel:
+      return Flow::kNext;
+    default:
+      RunLeaf(statement);
+      return Flow::kNext;
+  }
+}
+
+void Executor::RunLeaf(const tsql::Statement& statement) {
+  current_ = &statement;
+  std::string_view text = statement.span.TextIn(frame().text);
+  if (auto fault = session_.instance().CheckFault(text)) {
+    SqlError error(fault->number, fault->severity, fault->text, ErrorScope::kStatement,
+                   fault->state);
+    ReportError(error, statement);
+    return;
+  }
+  bool savepoint = NeedsStatementSavepoint(statement.kind);
+  if (statement.kind == tsql::Statement::Kind::kSelect) {
+    const auto& q = *statement.As<SelectStatement>().query;
+    savepoint = !q.FirstSpec().into.empty();
+  }
+  std::string name = "stmt" + std::to_string(savepoint_depth_);
+  if (savepoint) {
+    session_.connection().Exec("SAVEPOINT " + name);
+    ++savepoint_depth_;
+  }
+  auto undo = [&]() {
+    if (!savepoint) return;
+    --savepoint_depth_;
+    try {
+      session_.connection().Exec("ROLLBACK TO " + name + "; RELEASE " + name);
+    } catch (const SqliteError&) {
+      // The transaction is gone already (ROLLBACK inside the statement).
+    }
+    if (session_.trancount() == 0) session_.CatalogRolledBack();
+  };
+  try {
+    Dispatch(statement);
+    if (savepoint) {
+      --savepoint_depth_;
+      session_.connection().Exec("RELEASE " + name);
+      if (session_.trancount() == 0) session_.CatalogCommitted();
+    }
+    if (statement.kind != tsql::Statement::Kind::kPrint &&
+        statement.kind != tsql::Statement::Kind::kRaiserror)
+      session_.error = session_.error == 0 ? 0 : session_.error;
+  } catch (SqlError& error) {
+    undo();
+    ReportError(error, statement);
+  } catch (const SqliteError& e) {
+    SqlError error = MapSqliteError(e, nullptr, statement.kind == tsql::Statement::Kind::kInsert);
+    undo();
+    ReportError(error, statement);
+  } catch (const Interrupted&) {
+    undo();
+    throw;
+  }
+}
+
+void Executor::ReportError(SqlError& error, const tsql::Statement& statement) {
+  ServerMessage m = error.message();
+  if (m.procedure.empty()) m.procedure = frame().procedure;
+  if (m.line == 0) m.line = statement.span.line;
+  sink_.Message(m);
+  session_.error = m.number;
+  if (TerminatesStatement(m.number)) {
+    ServerMessage done;
+    done.number = 3621;
+    done.severity = 0;
+    done.text = "The statement has been terminated.";
+    done.procedure = m.procedure;
+    done.line = m.line;
+    sink_.Message(done);
+  }
+  ErrorScope scope = error.scope();
+  if (session_.options().xact_abort && m.severity > 10) scope = ErrorScope::kTransaction;
+  if (scope == ErrorScope::kStatement) return;
+  if (scope == ErrorScope::kTransaction) {
+    if (session_.trancount() > 0) session_.RollbackTransaction();
+    throw AbortScope{true};
+  }
+  throw AbortScope{frames_.size() == 1};
+}
+
+void Executor::SendDone(std::int64_t count) { sink_.Done(session_.options().nocount ? -1 : count); }
+
+void Executor::Info(std::int32_t number, std::string text, int severity) {
+  ServerMessage m;
+  m.number = number;
+  m.severity = severity;
+  m.text = std::move(text);
+  m.procedure = frame().procedure;
+  m.line = current_ ? current_->span.line : 0;
+  sink_.Message(m);
+}
+
+// --- evaluation --------------------------------------------------------------------------
+
+Value Executor::Evaluate(const Expr& expr, SqlType* type) {
+  std::vector<Value> params;
+  Translator translator(*this, params);
+  TypedSql t = translator.Expression(expr, nullptr);
+  if (type) *type = t.type;
+  Value result;
+  RunSql("SELECT " + t.sql, params, [&](sqlite3_stmt* stmt) { result = ReadColumn(stmt, 0); });
+  return result;
+}
+
+bool Executor::Test(const Expr& condition) {
+  std::vector<Value> params;
+  Translator translator(*this, params);
+  std::string sql =
+      "SELECT CASE WHEN " + translator.Condition(condition, nullptr) + " THEN 1 ELSE 0 END";
+  bool result = false;
+  RunSql(sql, params, [&](sqlite3_stmt* stmt) { result = sqlite3_column_int(stmt, 0) != 0; });
+  return result;
+}
+
+void Executor::Assign(const std::string& variable, const Value& value,
+                      const std::optional<SqlType>& source) {
+  VariableSlot* slot = FindVariable(variable);
+  if (!slot) throw errors::UndeclaredVariable(variable);
+  slot->value = Convert(value, slot->type, Fit::kCut, source);
+}
+
+void Executor::RunSql(const std::string& sql, const std::vector<Value>& params,
+                      const std::function<void(sqlite3_stmt*)>& on_row) {
+  Connection& connection = session_.connection();
+  sqlite3_stmt* stmt = connection.Cached(sql);
+  struct Reset {
+    sqlite3_stmt* stmt;
+    ~Reset() {
+      sqlite3_reset(stmt);
+      sqlite3_clear_bindings(stmt);
+    }
+  } reset{stmt};
+  for (size_t i = 0; i < params.size(); ++i)
+    BindValue(connection.get(), stmt, static_cast<int>(i + 1), params[i]);
+  while (true) {
+    int rc = sqlite3_step(stmt);
+    if (rc == SQLITE_ROW) {
+      if (on_row) on_row(stmt);
+      continue;
+    }
+    if (rc == SQLITE_DONE) break;
+    int code = sqlite3_extended_errcode(connection.get());
+    if ((code & 0xFF) == SQLITE_INTERRUPT) throw Interrupted{!session_.broken()};
+    throw SqliteError(code, sqlite3_errmsg(connection.get()));
+  }
+}
+
+// --- resolver ----------------------------------------------------------------------------
+
+ResolvedTable Executor::ResolveTable(const ObjectName& name) {
+  ResolvedTable out;
+  if (name.IsTemporary()) {
+    TempTable* temp = session_.FindTemp(name.name);
+    if (!temp) throw errors::InvalidObject(name.ToString());
+    out.kind = ResolvedTable::Kind::kTemp;
+    out.sql = "\"temp\"." + QuoteIdentifier(temp->info.storage_name);
+    out.name = temp->info.name;
+    out.database = "tempdb";
+    out.dbid = 2;
+    out.object = &temp->info;
+  } else {
+    AttachedDatabase& db = name.database.empty() ? Db() : session_.Database(name.database);
+    const ObjectInfo* object = db.catalog->Find(name.name, name.owner, session_.UserId(db));
+    if (object && (object->type == ObjectType::kTable || object->type == ObjectType::kView)) {
+      out.kind = object->type == ObjectType::kView ? ResolvedTable::Kind::kView
+                                                   : ResolvedTable::Kind::kTable;
+      out.sql = QuoteIdentifier(db.schema) + "." + QuoteIdentifier(object->storage_name);
+      out.name = object->name;
+      out.owner = db.catalog->OwnerName(object->uid);
+      out.database = db.catalog->name();
+      out.dbid = db.dbid;
+      out.object = object;
+    } else if (auto system = SystemTable(*this, db, name.name);
+               system && (name.owner.empty() || EqualsNoCase(name.owner, "dbo"))) {
+      return *system;
+    } else {
+      throw errors::InvalidObject(name.ToString());
+    }
+  }
+  for (const ColumnInfo& c : out.object->columns) {
+    OutputColumn column;
+    column.name = c.name;
+    column.type = c.type;
+    column.nullable = c.nullable;
+    if (out.kind != ResolvedTable::Kind::kView) {
+      column.base_table = out.name;
+      column.base_column = c.name;
+      column.key = out.object->IsKeyColumn(c.name);
+    }
+    column.identity = c.identity;
+    column.seed = c.seed;
+    column.increment = c.increment;
+    out.columns.push_back(std::move(column));
+  }
+  return out;
+}
+
+VariableSlot* Executor::FindVariable(std::string_view name) {
+  auto it = frame().variables.find(Key(name));
+  return it == frame().variables.end() ? nullptr : &it->second;
+}
+
+std::optional<std::pair<Value, SqlType>> Executor::GlobalVariable(std::string_view name) {
+  auto integer = [](std::int64_t v) {
+    return std::make_pair(Value(static_cast<long long>(v)), SqlType::Int());
+  };
+  if (name == "@@ROWCOUNT") return integer(session_.rowcount);
+  if (name == "@@ERROR") return integer(session_.error);
+  if (name == "@@TRANCOUNT") return integer(session_.trancount());
+  if (name == "@@SPID") return std::make_pair(Value(session_.spid()), SqlType{TypeKind::kSmallInt});
+  if (name == "@@IDENTITY")
+    return std::make_pair(
+        session_.identity ? Value(static_cast<long long>(*session_.identity)) : Value(),
+        SqlType{TypeKind::kNumeric, 0, 38, 0});
+  if (name == "@@VERSION")
+    return std::make_pair(Value(session_.instance().VersionText()), SqlType::NVarChar(4000));
+  if (name == "@@SERVERNAME")
+    return std::make_pair(Value(session_.instance().ServerName()), SqlType::NVarChar(128));
+  if (name == "@@SERVICENAME") {
+    std::string n = session_.instance().name();
+    return std::make_pair(Value(n), SqlType::NVarChar(128));
+  }
+  if (name == "@@LANGUAGE") return std::make_pair(Value("us_english"), SqlType::NVarChar(128));
+  if (name == "@@NESTLEVEL") return integer(static_cast<std::int64_t>(frames_.size()) - 1);
+  if (name == "@@FETCH_STATUS") return integer(-1);
+  if (name == "@@MAX_CONNECTIONS") return integer(32767);
+  if (name == "@@DATEFIRST") return std::make_pair(Value(7), SqlType{TypeKind::kTinyInt});
+  if (name == "@@TEXTSIZE") return integer(2147483647);
+  if (name == "@@OPTIONS") return integer(5496);
+  if (name == "@@PROCID") return integer(0);
+  if (name == "@@MICROSOFTVERSION") return integer(134218250);
+  return std::nullopt;
+}
+
+std::optional<Value> Executor::ParameterMarker(int index) {
+  if (index < 0 || static_cast<size_t>(index) >= parameters_.size()) return std::nullopt;
+  return FromClient(parameters_[static_cast<size_t>(index)].value);
+}
+
+std::string Executor::CurrentDatabaseName() { return Db().catalog->name(); }
+std::string Executor::CurrentUserName() { return session_.UserName(Db()); }
+std::string Executor::LoginName() { return session_.login().name; }
+std::string Executor::HostName() { return session_.request().host_name; }
+std::string Executor::ApplicationName() { return session_.request().application; }
+std::optional<std::int64_t> Executor::ScopeIdentity() { return frame().scope_identity; }
+
+void Executor::CheckPermission(std::string_view action, AttachedDatabase& db,
+                               const ObjectInfo* object) {
+  if (!Permitted(session_, db, action, object)) {
+    std::string object_name = object ? object->name : std::string(db.catalog->name());
+    throw PermissionDenied(action, object_name, db.catalog->name(),
+                           object ? db.catalog->OwnerName(object->uid) : "dbo");
+  }
+}
+
+// --- dispatch ----------------------------------------------------------------------------
+
+void Executor::Dispatch(const tsql::Statement& statement) {
+  switch (statement.kind) {
+    case tsql::Statement::Kind::kSelect:
+      return Select(statement.As<SelectStatement>());
+    case tsql::Statement::Kind::kInsert:
+      return Insert(statement.As<InsertStatement>());
+    case tsql::Statement::Kind::kUpdate:
+      return Update(statement.As<UpdateStatement>());
+    case tsql::Statement::Kind::kDelete:
+      return Delete(statement.As<DeleteStatement>());
+    case tsql::Statement::Kind::kTruncateTable:
+      return Truncate(statement.As<TruncateTableStatement>());
+    case tsql::Statement::Kind::kCreateTable:
+      return CreateTable(statement.As<CreateTableStatement>());
+    case tsql::Statement::Kind::kAlterTable:
+      return AlterTable(statement.As<AlterTableStatement>());
+    case tsql::Statement::Kind::kDropTable:
+    case tsql::Statement::Kind::kDropView:
+    case tsql::Statement::Kind::kDropProcedure:
+      return DropObjects(statement.As<DropObjectsStatement>());
+    case tsql::Statement::Kind::kCreateIndex:
+      return CreateIndex(statement.As<CreateIndexStatement>());
+    case tsql::Statement::Kind::kDropIndex:
+      return DropIndex(statement.As<DropIndexStatement>());
+    case tsql::Statement::Kind::kCreateView:
+      return CreateView(statement.As<CreateViewStatement>());
+    case tsql::Statement::Kind::kCreateProcedure:
+      return CreateProcedure(statement.As<CreateProcedureStatement>());
+    case tsql::Statement::Kind::kCreateDatabase:
+      return CreateDatabase(statement.As<CreateDatabaseStatement>());
+    case tsql::Statement::Kind::kAlterDatabase:
+      return AlterDatabase(statement.As<AlterDatabaseStatement>());
+    case tsql::Statement::Kind::kDropDatabase:
+      return DropDatabase(statement.As<DropDatabaseStatement>());
+    case tsql::Statement::Kind::kPermission:
+      return Permission(statement.As<PermissionStatement>());
+    case tsql::Statement::Kind::kDeclare:
+      return Declare(statement.As<DeclareStatement>());
+    case tsql::Statement::Kind::kSetVariable:
+      return SetVariable(statement.As<SetVariableStatement>());
+    case tsql::Statement::Kind::kSetOption:
+      return SetOption(statement.As<SetOptionStatement>());
+    case tsql::Statement::Kind::kBeginTransaction:
+    case tsql::Statement::Kind::kCommit:
+    case tsql::Statement::Kind::kRollback:
+    case tsql::Statement::Kind::kSaveTransaction:
+      return Transaction(statement);
+    case tsql::Statement::Kind::kPrint:
+      return Print(statement.As<PrintStatement>());
+    case tsql::Statement::Kind::kRaiserror:
+      return Raiserror(statement.As<RaiserrorStatement>());
+    case tsql::Statement::Kind::kExecute:
+      return Execute(statement.As<ExecuteStatement>());
+    case tsql::Statement::Kind::kExecuteString:
+      return ExecuteString(statement.As<ExecuteStringStatement>());
+    case tsql::Statement::Kind::kUse:
+      return Use(statement.As<UseStatement>());
+    case tsql::Statement::Kind::kKill:
+      return Kill(statement.As<KillStatement>());
+    case tsql::Statement::Kind::kWaitFor:
+      return WaitFor(statement.As<WaitForStatement>());
+    case tsql::Statement::Kind::kCheckpoint:
+      SendDone(-1);
+      return;
+    case tsql::Statement::Kind::kBackup:
+      throw errors::Unsupported("BACKUP");
+    case tsql::Statement::Kind::kDbcc:
+      throw errors::Unsupported("DBCC " + statement.As<DbccStatement>().command);
+    default:
+      throw errors::Unsupported("this statement");
+  }
+}
+
+// --- procedural statements ---------------------------------------------------------------
+
+void Executor::Declare(const DeclareStatement& s) {
+  for (const VariableDecl& decl : s.variables) {
+    if (decl.table) throw errors::Unsupported("table variables");
+    std::string key = Key(decl.name);
+    if (frame().variables.count(key))
+      throw SqlError(134, 15,
+                     "The variable name '" + decl.name +
+                         "' has already been declared. Variable names must be unique within a "
+                         "query batch or stored procedure.",
+                     ErrorScope::kBatch);
+    VariableSlot slot;
+    slot.type = Translator::ResolveType(decl.type, false);
+    frame().variables[key] = std::move(slot);
+  }
+}
+
+void Executor::SetVariable(const SetVariableStatement& s) {
+  if (!FindVariable(s.variable)) throw errors::UndeclaredVariable(s.variable);
+  SqlType type;
+  Value value = Evaluate(*s.value, &type);
+  Assign(s.variable, value, type);
+  session_.rowcount = 1;
+  session_.error = 0;
+  SendDone(-1);
+}
+
+void Executor::SetOption(const SetOptionStatement& s) {
+  SessionOptions& options = session_.options();
+  for (const std::string& option : s.options) {
+    if (option == "NOCOUNT") {
+      options.nocount = s.on;
+    } else if (option == "ANSI_NULL_DFLT_ON") {
+      options.ansi_null_default_on = s.on;
+    } else if (option == "ANSI_NULL_DFLT_OFF") {
+      options.ansi_null_default_on = !s.on;
+    } else if (option == "QUOTED_IDENTIFIER") {
+      options.quoted_identifier = s.on;
+    } else if (option == "XACT_ABORT") {
+      options.xact_abort = s.on;
+    } else if (option == "ROWCOUNT") {
+      Value v = s.value ? Evaluate(*s.value) : Value(0);
+      options.rowcount = std::max<std::int64_t>(0, v.ToInt().value_or(0));
+    } else if (option == "IDENTITY_INSERT") {
+      ResolvedTable table = ResolveTable(s.table);
+      if (table.kind == ResolvedTable::Kind::kView || table.kind == ResolvedTable::Kind::kSystem ||
+          !table.object->IdentityColumn())
+        throw SqlError(8106, 16,
+                       "Table '" + table.name +
+                           "' does not have the identity property. Cannot perform SET operation.");
+      std::string key =
+          std::to_string(table.dbid) + ":" + std::to_string(table.object->id) + ":" + table.name;
+      if (s.on) {
+        if (!options.identity_insert.empty() && options.identity_insert != key) {
+          std::string other =
+              options.identity_insert.substr(options.identity_insert.rfind(':') + 1);
+          throw SqlError(8107, 16,
+                         "IDENTITY_INSERT is already ON for table '" + other +
+                             "'. Cannot perform SET operation for table '" + table.name + "'.");
+        }
+        options.identity_insert = key;
+      } else if (options.identity_insert == key) {
+        options.identity_insert.clear();
+      }
+    } else if (option == "LOCK_TIMEOUT") {
+      Value v = s.value ? Evaluate(*s.value) : Value(-1);
+      options.lock_timeout = v.ToInt().value_or(-1);
+    }
+    // Other options (ANSI_NULLS, ANSI_WARNINGS, ARITHABORT, DATEFORMAT, TRANSACTION ISOLATION
+    // LEVEL, ...) are accepted; the sandbox behaves as with SQL Server's connection defaults.
+  }
+  session_.rowcount = 0;
+  SendDone(-1);
+}
+
+void Executor::Transaction(const tsql::Statement& statement) {
+  const TransactionStatement& s = statement.As<TransactionStatement>();
+  switch (statement.kind) {
+    case tsql::Statement::Kind::kBeginTransaction:
+      session_.BeginTransaction();
+      break;
+    case tsql::Statement::Kind::kCommit:
+      if (session_.trancount() == 0) throw errors::NotInTransaction(true);
+      session_.CommitTransaction();
+      break;
+    case tsql::Statement::Kind::kRollback:
+      if (session_.trancount() == 0) throw errors::NotInTransaction(false);
+      if (!s.name.empty() && s.name[0] != '@' && session_.HasSavepoint(s.name)) {
+        session_.RollbackToSavepoint(s.name);
+      } else {
+        session_.RollbackTransaction();
+      }
+      break;
+    case tsql::Statement::Kind::kSaveTransaction:
+      if (session_.trancount() == 0)
+        throw SqlError(628, 16,
+                       "Cannot issue SAVE TRANSACTION when there is no active transaction.");
+      session_.Savepoint(s.name);
+      break;
+    default:
+      break;
+  }
+  session_.rowcount = 0;
+  SendDone(-1);
+}
+
+void Executor::Print(const PrintStatement& s) {
+  SqlType type;
+  Value v = Evaluate(*s.value, &type);
+  Value text = Convert(v, SqlType::VarChar(8000), Fit::kCut, type);
+  Info(0, text.IsNull() ? std::string() : *text.AsText(), 0);
+}
+
+namespace {
+
+// RAISERROR's printf-like substitution: %s %d %i %u %x %X and %% with optional width.
+std::string FormatRaiserror(const std::string& format, const std::vector<Value>& args) {
+  std::string out;
+  size_t next = 0;
+  for (size_t i = 0; i < format.size(); ++i) {
+    if (format[i] != '%' || i + 1 >= format.size()) {
+      out += format[i];
+      continue;
+    }
+    size_t k = i + 1;
+    if (format[k] == '%') {
+      out += '%';
+      i = k;
+      continue;
+    }
+    while (k < format.size() &&
+           (format[k] == '-' || format[k] == '+' || format[k] == ' ' || format[k] == '#' ||
+            format[k] == '0' || (format[k] >= '1' && format[k] <= '9') || format[k] == '.'))
+      ++k;
+    if (k < format.size() && (format[k] == 'l' || format[k] == 'h')) ++k;
+    if (k >= format.size()) break;
+    char conversion = format[k];
+    Value arg = next < args.size() ? args[next++] : Value();
+    if (arg.IsNull()) {
+      out += "(null)";
+    } else if (conversion == 'd' || conversion == 'i' || conversion == 'u') {
+      out += std::to_string(arg.ToInt().value_or(0));
+    } else if (conversion == 'x' || conversion == 'X') {
+      char buffer[32];
+      std::snprintf(buffer, sizeof buffer, conversion == 'x' ? "%llx" : "%llX",
+                    static_cast<unsigned long long>(arg.ToInt().value_or(0)));
+      out += buffer;
+    } else {
+      out += arg.ToText();
+    }
+    i = k;
+  }
+  return out;
+}
+
+}  // namespace
+
+void Executor::Raiserror(const RaiserrorStatement& s) {
+  Value message = Evaluate(*s.message);
+  int severity = static_cast<int>(Evaluate(*s.severity).ToInt().value_or(16));
+  int state = static_cast<int>(Evaluate(*s.state).ToInt().value_or(1));
+  std::vector<Value> args;
+  for (const ExprPtr& a : s.args) args.push_back(Evaluate(*a));
+  std::int32_t number = 50000;
+  std::string text;
+  if (message.type() == Value::Type::kInt) {
+    number = static_cast<std::int32_t>(*message.ToInt());
+    throw SqlError(2758, 16,
+                   "RAISERROR could not locate entry for error " + std::to_string(number) +
+                       " in sysmessages.");
+  }
+  text = FormatRaiserror(message.ToText(), args);
+  if (severity > 18 && !session_.IsSysadmin())
+    throw SqlError(2754, 16,
+                   "Error severity levels greater than 18 can only be specified by members of the "
+                   "sysadmin role, using the WITH LOG option.");
+  ServerMessage m;
+  m.number = number;
+  m.severity = severity;
+  m.state = state;
+  m.text = text;
+  m.procedure = frame().procedure;
+  m.line = s.span.line;
+  sink_.Message(m);
+  if (severity > 10) session_.error = number;
+}
+
+void Executor::WaitFor(const WaitForStatement& s) {
+  Value v = Evaluate(*s.value);
+  auto time = ParseDateTimeText(v.ToText());
+  if (!time)
+    throw SqlError(148, 15,
+                   "Incorrect time syntax in time string '" + v.ToText() + "' used with WAITFOR.");
+  std::int64_t ms =
+      ((time->hour * 60LL + time->minute) * 60 + time->second) * 1000 + time->millisecond;
+  if (!s.delay) {
+    common::DateTime now = common::DateTime::Now();
+    std::int64_t now_ms =
+        ((now.hour * 60LL + now.minute) * 60 + now.second) * 1000 + now.millisecond;
+    ms -= now_ms;
+    if (ms < 0) ms += 86400000;
+  }
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < until) {
+    CheckInterrupt();
+    auto left = until - std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(
+        std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(10)));
+  }
+  SendDone(-1);
+}
+
+void Executor::Kill(const KillStatement& s) {
+  Value v = Evaluate(*s.target);
+  auto spid = v.ToInt();
+  if (!spid) throw SqlError(6112, 16, "Process ID must be a number.");
+  if (*spid == session_.spid())
+    throw SqlError(6104, 16, "Cannot use KILL to kill your own process.");
+  if (!session_.IsSysadmin() && !(session_.login().server_roles & kProcessadmin))
+    throw SqlError(6102, 14, "User does not have permission to use the KILL statement.");
+  if (!session_.instance().DropSession(static_cast<int>(*spid)))
+    throw SqlError(6106, 16,
+                   "Process ID " + std::to_string(*spid) + " is not an active process ID.");
+  SendDone(-1);
+}
+
+void Executor::Use(const UseStatement& s) {
+  if (frames_.size() > 1 && !frame().procedure.empty())
+    throw SqlError(154, 15, "a USE database statement is not allowed in a procedure or trigger.");
+  CheckIdentifier(s.database);
+  AttachedDatabase& db = session_.Database(s.database);
+  if (!HasDatabaseAccess(session_, db))
+    throw SqlError(916, 14,
+                   "Server user '" + session_.login().name + "' is not a valid user in database '" +
+                       db.catalog->name() + "'.");
+  session_.SetCurrent(db.dbid);
+  frame().dbid = db.dbid;
+  session_.rowcount = 0;
+  Info(5701, "Changed database context to '" + db.catalog->name() + "'.");
+  SendDone(-1);
+}
+
+void Executor::ExecuteString(const ExecuteStringStatement& s) {
+  Value text = Evaluate(*s.text);
+  std::string sql = text.ToText();
+  auto batch = std::make_shared<Batch>(
+      ParseBatch(sql, ParseOptions{session_.options().quoted_identifier, 128}));
+  auto child = std::make_unique<Frame>();
+  child->text = batch->text;
+  child->dbid = session_.current_dbid();
+  child->depth = frame().depth + 1;
+  frames_.push_back(std::move(child));
+  try {
+    RunList(batch->statements);
+  } catch (const AbortScope& abort) {
+    frames_.pop_back();
+    if (abort.whole_batch) throw;
+    return;
+  } catch (...) {
+    frames_.pop_back();
+    throw;
+  }
+  frames_.pop_back();
+}
+
+}  // namespace sandbox

@@ -1,0 +1,175 @@
+// Runs the statements of a batch: procedural statements are interpreted here, queries and
+// changes are translated to SQLite and run on the session's connection, DDL keeps the
+// catalogue and the SQLite schema in step. Results and messages go to the sink in the order
+// SQL Server sends them.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sandbox/server.h"
+#include "sandbox/session.h"
+#include "sandbox/sql_error.h"
+#include "sandbox/translator.h"
+#include "sandbox/tsql/ast.h"
+
+namespace sandbox {
+
+// Unwinds a batch when the time-out expires or the session is dropped.
+struct Interrupted {
+  bool timeout = true;
+};
+
+// Unwinds the rest of a procedure after an error that ends its scope, or the whole batch when
+// whole_batch is set; the error has been reported already.
+struct AbortScope {
+  bool whole_batch = false;
+};
+
+// An argument of a procedure call, as the caller wrote it.
+struct ProcedureArgument {
+  std::string name;     // "@x", or empty for a positional argument
+  common::Value value;  // storage form
+  std::optional<SqlType> type;
+  bool output = false;
+  bool is_default = false;      // DEFAULT
+  std::string target_variable;  // where an OUTPUT value goes back
+  Parameter* client = nullptr;  // or which client parameter
+};
+
+class Executor : public Resolver {
+ public:
+  Executor(SessionImpl& session, ResultSink& sink, std::vector<Parameter>& parameters);
+  ~Executor() override;
+
+  // Runs a parsed batch; parameters named in it are its variables, OUTPUT ones are updated.
+  void RunBatch(const tsql::Batch& batch);
+  // Runs a remote procedure call: the procedure with parameters as its arguments.
+  void RunProcedureCall(const tsql::ObjectName& procedure);
+
+  // Resolver
+  ResolvedTable ResolveTable(const tsql::ObjectName& name) override;
+  VariableSlot* FindVariable(std::string_view name) override;
+  std::optional<std::pair<common::Value, SqlType>> GlobalVariable(std::string_view name) override;
+  std::optional<common::Value> ParameterMarker(int index) override;
+  std::string CurrentDatabaseName() override;
+  std::string CurrentUserName() override;
+  std::string LoginName() override;
+  std::string HostName() override;
+  std::string ApplicationName() override;
+  std::optional<std::int64_t> ScopeIdentity() override;
+
+  // For system procedures.
+  SessionImpl& session() { return session_; }
+  ResultSink& sink() { return sink_; }
+  void SendRows(const std::vector<OutputColumn>& columns,
+                const std::vector<std::vector<common::Value>>& rows);  // rows in storage form
+  void Info(std::int32_t number, std::string text, int severity = 10);
+  // Runs SQL on the session's connection; rows go to on_row. Throws SqlError.
+  void RunSql(const std::string& sql, const std::vector<common::Value>& params,
+              const std::function<void(sqlite3_stmt*)>& on_row = {});
+  // The database the running statement resolves names in.
+  AttachedDatabase& Db();
+  void CheckPermission(std::string_view action, AttachedDatabase& db, const ObjectInfo* object);
+
+  // A procedure frame's return status.
+  struct Frame {
+    std::string procedure;
+    std::string text;                               // the text spans refer to
+    std::map<std::string, VariableSlot> variables;  // by lower-case name
+    int dbid = 0;
+    int depth = 0;
+    std::optional<std::int64_t> return_status;
+    std::optional<std::int64_t> scope_identity;
+  };
+
+ private:
+  enum class Flow { kNext, kBreak, kContinue, kReturn, kGoto };
+
+  Flow RunList(const tsql::StatementList& list);
+  Flow Run(const tsql::Statement& statement);
+  // Runs one statement that does work (not control of flow) with statement-level rollback.
+  void RunLeaf(const tsql::Statement& statement);
+  void Dispatch(const tsql::Statement& statement);
+  void ReportError(SqlError& error, const tsql::Statement& statement);
+  void CheckInterrupt();
+
+  // Evaluation through SQLite.
+  common::Value Evaluate(const tsql::Expr& expr, SqlType* type = nullptr);
+  bool Test(const tsql::Expr& condition);
+  void Assign(const std::string& variable, const common::Value& value,
+              const std::optional<SqlType>& source = std::nullopt);
+
+  // Statements.
+  void Declare(const tsql::DeclareStatement& s);
+  void SetVariable(const tsql::SetVariableStatement& s);
+  void SetOption(const tsql::SetOptionStatement& s);
+  void Select(const tsql::SelectStatement& s);
+  void SelectInto(const tsql::Query& query);
+  void Insert(const tsql::InsertStatement& s);
+  void Update(const tsql::UpdateStatement& s);
+  void Delete(const tsql::DeleteStatement& s);
+  void Truncate(const tsql::TruncateTableStatement& s);
+  void CreateTable(const tsql::CreateTableStatement& s);
+  void AlterTable(const tsql::AlterTableStatement& s);
+  void DropObjects(const tsql::DropObjectsStatement& s);
+  void CreateIndex(const tsql::CreateIndexStatement& s);
+  void DropIndex(const tsql::DropIndexStatement& s);
+  void CreateView(const tsql::CreateViewStatement& s);
+  void CreateProcedure(const tsql::CreateProcedureStatement& s);
+  void CreateDatabase(const tsql::CreateDatabaseStatement& s);
+  void DropDatabase(const tsql::DropDatabaseStatement& s);
+  void AlterDatabase(const tsql::AlterDatabaseStatement& s);
+  void Permission(const tsql::PermissionStatement& s);
+  void Use(const tsql::UseStatement& s);
+  void Execute(const tsql::ExecuteStatement& s);
+  void ExecuteString(const tsql::ExecuteStringStatement& s);
+  void Print(const tsql::PrintStatement& s);
+  void Raiserror(const tsql::RaiserrorStatement& s);
+  void WaitFor(const tsql::WaitForStatement& s);
+  void Kill(const tsql::KillStatement& s);
+  void Transaction(const tsql::Statement& s);
+
+  // Procedures.
+  using Argument = ProcedureArgument;
+  std::int64_t CallProcedure(const tsql::ObjectName& name, std::vector<Argument>& arguments);
+  std::int64_t CallUserProcedure(AttachedDatabase& db, const ObjectInfo& procedure,
+                                 std::vector<Argument>& arguments);
+
+  // Tables.
+  void BuildTable(const std::string& storage, const ObjectInfo& info, bool temp);
+  std::string TableSql(const ResolvedTable& table) const;
+  void RebuildTable(AttachedDatabase& db, const ObjectInfo& before, ObjectInfo after,
+                    const std::vector<std::pair<std::string, std::string>>& copy);
+  void CreateStorageIndex(const std::string& schema, const std::string& table,
+                          const IndexInfo& index);
+  ObjectInfo DefineTable(const std::string& name, const tsql::TableDefinition& definition,
+                         bool temp);
+  void RegisterTable(const tsql::ObjectName& name, ObjectInfo info);
+  std::string FullTableName(const ResolvedTable& table) const;
+  SqlError MapSqliteError(const SqliteError& error, const ResolvedTable* target, bool insert);
+  void AfterChange(const ResolvedTable& table, std::int64_t changed, std::string_view text);
+  void DropTemp(const std::string& key);
+
+  void SendDone(std::int64_t count);
+  Frame& frame() { return *frames_.back(); }
+
+  SessionImpl& session_;
+  ResultSink& sink_;
+  std::vector<Parameter>& parameters_;
+  std::vector<std::unique_ptr<Frame>> frames_;
+  const tsql::Statement* current_ = nullptr;
+  std::string goto_label_;
+  int savepoint_depth_ = 0;
+};
+
+// Checks a name given to a new object: at most 128 characters (error 103).
+void CheckIdentifier(std::string_view name);
+
+}  // namespace sandbox

@@ -1,0 +1,674 @@
+#include "sandbox/instance.h"
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+#include "sandbox/collation.h"
+#include "sandbox/functions.h"
+#include "sandbox/session.h"
+#include "sandbox/sql_error.h"
+
+namespace sandbox {
+
+namespace fs = std::filesystem;
+using common::Value;
+namespace ct = catalog_tables;
+
+namespace {
+
+constexpr const char* kConfigFile = "instance.conf";
+
+std::string LoginModeText(LoginMode mode) {
+  switch (mode) {
+    case LoginMode::kWindowsOnly:
+      return "windows";
+    case LoginMode::kSqlOnly:
+      return "sql";
+    case LoginMode::kMixed:
+      return "mixed";
+  }
+  return "mixed";
+}
+
+LoginMode LoginModeFromText(std::string_view text) {
+  if (text == "windows") return LoginMode::kWindowsOnly;
+  if (text == "sql") return LoginMode::kSqlOnly;
+  return LoginMode::kMixed;
+}
+
+bool IsDefaultName(std::string_view name) {
+  return name.empty() || EqualsNoCase(name, "MSSQLSERVER");
+}
+
+std::string FolderName(std::string_view name) {
+  return IsDefaultName(name) ? "MSSQLSERVER" : Upper(name);
+}
+
+std::string NowText() { return DateTimeToStorage(common::DateTime::Now()); }
+
+ServerMessage ConnectMessage(std::int32_t number, int severity, std::string text) {
+  ServerMessage m;
+  m.number = number;
+  m.severity = severity;
+  m.text = std::move(text);
+  return m;
+}
+
+}  // namespace
+
+InstanceImpl::InstanceImpl(fs::path directory, std::string name, InstanceConfig config)
+    : directory_(std::move(directory)),
+      name_(std::move(name)),
+      machine_(directory_),
+      config_(std::move(config)) {
+  running_ = config_.running;
+}
+
+InstanceImpl::~InstanceImpl() = default;
+
+std::optional<InstanceConfig> InstanceImpl::LoadConfig(const fs::path& file) {
+  std::ifstream in(file);
+  if (!in) return std::nullopt;
+  InstanceConfig config;
+  std::string line;
+  while (std::getline(in, line)) {
+    size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    std::string key = line.substr(0, eq), value = line.substr(eq + 1);
+    if (key == "product_version")
+      config.product_version = value;
+    else if (key == "product_level")
+      config.product_level = value;
+    else if (key == "edition")
+      config.edition = value;
+    else if (key == "platform")
+      config.platform = value;
+    else if (key == "version_text") {
+      // Line breaks of @@VERSION are kept escaped on one line.
+      std::string text;
+      for (size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\\' && i + 1 < value.size()) {
+          char next = value[++i];
+          text += next == 'n' ? '\n' : next == 't' ? '\t' : next;
+        } else {
+          text += value[i];
+        }
+      }
+      config.version_text = text;
+    } else if (key == "login_mode")
+      config.login_mode = LoginModeFromText(value);
+    else if (key == "collation")
+      config.collation = value;
+    else if (key == "full_text_installed")
+      config.full_text_installed = value == "1";
+    else if (key == "running")
+      config.running = value == "1";
+    else if (key == "machine_name")
+      config.machine_name = value;
+  }
+  return config;
+}
+
+void InstanceImpl::SaveConfig() const {
+  std::string escaped;
+  for (char c : config_.version_text) {
+    if (c == '\n')
+      escaped += "\\n";
+    else if (c == '\t')
+      escaped += "\\t";
+    else if (c == '\\')
+      escaped += "\\\\";
+    else
+      escaped += c;
+  }
+  std::ostringstream out;
+  out << "product_version=" << config_.product_version << "\n"
+      << "product_level=" << config_.product_level << "\n"
+      << "edition=" << config_.edition << "\n"
+      << "platform=" << config_.platform << "\n"
+      << "version_text=" << escaped << "\n"
+      << "login_mode=" << LoginModeText(config_.login_mode) << "\n"
+      << "collation=" << config_.collation << "\n"
+      << "full_text_installed=" << (config_.full_text_installed ? 1 : 0) << "\n"
+      << "running=" << (running_.load() ? 1 : 0) << "\n"
+      << "machine_name=" << config_.machine_name << "\n";
+  fs::path file = directory_ / kConfigFile;
+  fs::path temp = directory_ / (std::string(kConfigFile) + ".new");
+  {
+    std::ofstream f(temp, std::ios::trunc);
+    f << out.str();
+  }
+  std::error_code ec;
+  fs::rename(temp, file, ec);
+}
+
+std::string InstanceImpl::DefaultDataFolder() const {
+  std::string folder = IsDefaultName(name_) ? "MSSQL" : "MSSQL$" + Upper(name_);
+  return "C:\\Program Files\\Microsoft SQL Server\\" + folder + "\\Data";
+}
+
+std::string InstanceImpl::VersionText() const {
+  std::lock_guard lock(mutex_);
+  if (!config_.version_text.empty()) return config_.version_text;
+  bool seven = config_.product_version.rfind("7.", 0) == 0;
+  std::string year = seven ? "7.00" : config_.product_version.rfind("9.", 0) == 0 ? "2005" : "2000";
+  std::string text =
+      "Microsoft SQL Server  " + year + " - " + config_.product_version + " (Intel X86) \n";
+  text += "\tDec 17 2002 14:22:05 \n\tCopyright (c) 1988-2003 Microsoft Corporation\n\t";
+  text += config_.edition + " on Windows NT 5.2 (Build 3790: Service Pack 1)\n";
+  return text;
+}
+
+std::string InstanceImpl::ServerName() const {
+  std::lock_guard lock(mutex_);
+  return IsDefaultName(name_) ? config_.machine_name : config_.machine_name + "\\" + Upper(name_);
+}
+
+InstanceConfig InstanceImpl::config() const {
+  std::lock_guard lock(mutex_);
+  InstanceConfig copy = config_;
+  copy.running = running_.load();
+  return copy;
+}
+
+fs::path InstanceImpl::MapPath(std::string_view machine_path) const {
+  return machine_.ToHost(machine_path).value_or(fs::path());
+}
+
+std::shared_ptr<InstanceImpl> InstanceImpl::Open(const fs::path& root, std::string_view name) {
+  fs::path directory = root / FolderName(name);
+  auto config = LoadConfig(directory / kConfigFile);
+  if (!config) return nullptr;
+  std::string display = IsDefaultName(name) ? "MSSQLSERVER" : Upper(name);
+  std::shared_ptr<InstanceImpl> instance(new InstanceImpl(directory, display, *config));
+  instance->OpenMaster();
+  instance->LoadDatabases();
+  return instance;
+}
+
+DatabaseRecord InstanceImpl::RecordFromFiles(int dbid, std::string name,
+                                             const std::string& data_path,
+                                             const std::string& log_path) const {
+  DatabaseRecord record;
+  record.dbid = dbid;
+  record.name = std::move(name);
+  record.data_path = data_path;
+  record.log_path = log_path;
+  record.data_host = machine_.ToHost(data_path).value_or(fs::path());
+  record.log_host = machine_.ToHost(log_path).value_or(fs::path());
+  return record;
+}
+
+void InstanceImpl::InstallDatabase(const DatabaseRecord& record, const CatalogSeed& seed) {
+  // A database file is created through a connection of its own, so that a failure leaves no
+  // half-registered database behind.
+  {
+    Connection db(record.data_host.string());
+    RegisterFunctions(db.get(), nullptr);
+    db.Exec("PRAGMA page_size = 8192; PRAGMA journal_mode = WAL;");
+    db.Exec("BEGIN");
+    Catalog::Install(db, "main", seed);
+    db.Exec("COMMIT");
+  }
+  std::ofstream log(record.log_host, std::ios::binary | std::ios::trunc);
+  // SQL Server starts a log at 1 MB; the sandbox keeps the file that size and lets it grow.
+  log.seekp(1024 * 1024 - 1);
+  log.put('\0');
+}
+
+std::shared_ptr<InstanceImpl> InstanceImpl::Create(const fs::path& root, std::string_view name,
+                                                   const InstanceConfig& config) {
+  std::string folder = FolderName(name);
+  for (char c : folder) {
+    bool ok = (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$' ||
+              c == '-' || static_cast<unsigned char>(c) >= 0x80;
+    if (!ok || folder.size() > 16)
+      throw std::runtime_error("The instance name '" + std::string(name) + "' is not valid.");
+  }
+  fs::path directory = root / folder;
+  if (fs::exists(directory / kConfigFile))
+    throw std::runtime_error("An instance named '" + folder + "' exists already.");
+  fs::create_directories(directory);
+  std::string display = IsDefaultName(name) ? "MSSQLSERVER" : folder;
+  std::shared_ptr<InstanceImpl> instance(new InstanceImpl(directory, display, config));
+  instance->SaveConfig();
+  std::string data = instance->DefaultDataFolder();
+  instance->machine_.CreateFolders(data);
+  instance->machine_.CreateFolders("C:\\Program Files\\Microsoft SQL Server\\80\\Tools");
+
+  common::Bytes sa_sid{1};
+  struct System {
+    int dbid;
+    const char* name;
+    const char* data_file;
+    const char* log_file;
+    const char* data_logical;
+    const char* log_logical;
+  };
+  const System kSystem[] = {
+      {1, "master", "master.mdf", "mastlog.ldf", "master", "mastlog"},
+      {2, "tempdb", "tempdb.mdf", "templog.ldf", "tempdev", "templog"},
+      {3, "model", "model.mdf", "modellog.ldf", "modeldev", "modellog"},
+      {4, "msdb", "msdbdata.mdf", "msdblog.ldf", "MSDBData", "MSDBLog"},
+  };
+  int level = config.product_version.rfind("7.", 0) == 0 ? 70 : 80;
+  for (const System& s : kSystem) {
+    DatabaseRecord record = instance->RecordFromFiles(
+        s.dbid, s.name, Machine::Join(data, s.data_file), Machine::Join(data, s.log_file));
+    CatalogSeed seed;
+    seed.database_name = s.name;
+    seed.owner_sid = sa_sid;
+    seed.collation = config.collation;
+    seed.compatibility_level = level;
+    seed.master = s.dbid == 1;
+    seed.files = {{1, s.data_logical, record.data_path, false, 1024 * (s.dbid == 1 ? 12 : 2)},
+                  {2, s.log_logical, record.log_path, true, 1024}};
+    instance->InstallDatabase(record, seed);
+    record.owner_sid = sa_sid;
+    record.compatibility_level = level;
+    if (s.dbid == 1) instance->OpenMaster();
+    std::string now = NowText();
+    CachedStatement insert(*instance->master_,
+                           "INSERT INTO main.\"sandbox$databases\" (dbid, name, sid, crdate, "
+                           "filename, cmptlevel) VALUES (?,?,?,?,?,?)");
+    insert.Bind(1, Value(s.dbid));
+    insert.Bind(2, Value(s.name));
+    insert.Bind(3, Value(sa_sid));
+    insert.Bind(4, Value(now));
+    insert.Bind(5, Value(record.data_path));
+    insert.Bind(6, Value(level));
+    insert.Step();
+  }
+  // sa and the local administrators are sysadmin, as after a SQL Server set-up.
+  std::string now = NowText();
+  struct Login {
+    const char* name;
+    bool nt_group;
+  };
+  for (Login login : {Login{"sa", false}, Login{"BUILTIN\\Administrators", true}}) {
+    CachedStatement insert(*instance->master_,
+                           "INSERT INTO main.\"sandbox$logins\" (sid, name, password_hash, "
+                           "is_nt_name, is_nt_group, dbname, language, server_roles, createdate, "
+                           "updatedate) VALUES (?,?,NULL,?,?,'master','us_english',?,?,?)");
+    insert.Bind(
+        1, Value(login.nt_group ? common::Bytes{1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 32, 2, 0, 0}
+                                : sa_sid));
+    insert.Bind(2, Value(login.name));
+    insert.Bind(3, Value(login.nt_group ? 1 : 0));
+    insert.Bind(4, Value(login.nt_group ? 1 : 0));
+    insert.Bind(5, Value(static_cast<int>(kSysadmin)));
+    insert.Bind(6, Value(now));
+    insert.Bind(7, Value(now));
+    insert.Step();
+  }
+  instance->LoadDatabases();
+  return instance;
+}
+
+void InstanceImpl::OpenMaster() {
+  DatabaseRecord record =
+      RecordFromFiles(1, "master", Machine::Join(DefaultDataFolder(), "master.mdf"), "");
+  master_ = std::make_unique<Connection>(record.data_host.string(), false);
+  RegisterFunctions(master_->get(), nullptr);
+  master_->Exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;");
+  sqlite3_busy_timeout(master_->get(), 5000);
+}
+
+void InstanceImpl::LoadDatabases() {
+  std::lock_guard lock(mutex_);
+  databases_.clear();
+  Statement rows = master_->Prepare(
+      "SELECT dbid, name, sid, crdate, filename, cmptlevel FROM main.\"sandbox$databases\"");
+  while (rows.Step()) {
+    int dbid = static_cast<int>(rows.ColumnInt(0));
+    std::string data_path = rows.ColumnText(4);
+    DatabaseRecord record = RecordFromFiles(dbid, rows.ColumnText(1), data_path, "");
+    if (auto* sid = rows.Column(2).AsBytes()) record.owner_sid = *sid;
+    record.crdate = rows.ColumnText(3);
+    record.compatibility_level = static_cast<int>(rows.ColumnInt(5));
+    // The log file is listed in the database's own file table.
+    try {
+      Connection db(record.data_host.string(), false);
+      Statement log = db.Prepare(
+          "SELECT filename FROM main.\"sandbox$files\" WHERE is_log = 1 ORDER BY fileid LIMIT 1");
+      if (log.Step()) {
+        record.log_path = log.ColumnText(0);
+        record.log_host = machine_.ToHost(record.log_path).value_or(fs::path());
+      }
+    } catch (const SqliteError&) {
+      // A database whose file is gone stays listed, as a suspect database does.
+    }
+    databases_.emplace(dbid, std::move(record));
+  }
+}
+
+std::optional<DatabaseRecord> InstanceImpl::FindDatabase(std::string_view name) const {
+  std::lock_guard lock(mutex_);
+  for (const auto& [dbid, record] : databases_)
+    if (EqualsNoCase(record.name, name)) return record;
+  return std::nullopt;
+}
+
+std::optional<DatabaseRecord> InstanceImpl::FindDatabase(int dbid) const {
+  std::lock_guard lock(mutex_);
+  auto it = databases_.find(dbid);
+  if (it == databases_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::vector<DatabaseRecord> InstanceImpl::Databases() const {
+  std::lock_guard lock(mutex_);
+  std::vector<DatabaseRecord> out;
+  for (const auto& [dbid, record] : databases_) out.push_back(record);
+  return out;
+}
+
+DatabaseRecord InstanceImpl::CreateDatabase(const NewDatabase& request) {
+  std::lock_guard lock(mutex_);
+  for (const auto& [dbid, record] : databases_)
+    if (EqualsNoCase(record.name, request.name)) throw errors::DatabaseExists(request.name);
+  const DatabaseFileInfo* data = nullptr;
+  const DatabaseFileInfo* log = nullptr;
+  for (const DatabaseFileInfo& f : request.files) {
+    if (!f.log && !data) data = &f;
+    if (f.log && !log) log = &f;
+  }
+  if (!data || !log)
+    throw SqlError(1802, 16,
+                   "CREATE DATABASE failed. Some file names listed could not be created. Check "
+                   "previous errors.");
+  for (const DatabaseFileInfo& f : request.files) {
+    auto host = machine_.ToHost(f.filename);
+    std::error_code ec;
+    if (!host || !fs::is_directory(host->parent_path(), ec))
+      throw errors::CreateFileFailed(f.filename);
+    if (fs::exists(*host, ec)) {
+      throw SqlError(5170, 16,
+                     "Cannot create file '" + f.filename + "' because it already exists.");
+    }
+    for (const auto& [dbid, record] : databases_) {
+      if (Machine::SamePath(record.data_path, f.filename) ||
+          Machine::SamePath(record.log_path, f.filename))
+        throw SqlError(5170, 16,
+                       "Cannot create file '" + f.filename + "' because it already exists.");
+    }
+  }
+  int dbid = 5;
+  while (databases_.count(dbid)) ++dbid;
+  DatabaseRecord record = RecordFromFiles(dbid, request.name, data->filename, log->filename);
+  record.owner_sid = request.owner_sid;
+  record.crdate = NowText();
+  record.compatibility_level = config_.product_version.rfind("7.", 0) == 0 ? 70 : 80;
+  CatalogSeed seed;
+  seed.database_name = request.name;
+  seed.owner_sid = request.owner_sid;
+  seed.collation = config_.collation;
+  seed.compatibility_level = record.compatibility_level;
+  seed.files = request.files;
+  try {
+    InstallDatabase(record, seed);
+    CachedStatement insert(*master_,
+                           "INSERT INTO main.\"sandbox$databases\" (dbid, name, sid, crdate, "
+                           "filename, cmptlevel) VALUES (?,?,?,?,?,?)");
+    insert.Bind(1, Value(dbid));
+    insert.Bind(2, Value(request.name));
+    insert.Bind(3, Value(request.owner_sid));
+    insert.Bind(4, Value(record.crdate));
+    insert.Bind(5, Value(record.data_path));
+    insert.Bind(6, Value(record.compatibility_level));
+    insert.Step();
+  } catch (...) {
+    std::error_code ec;
+    fs::remove(record.data_host, ec);
+    fs::remove(record.data_host.string() + "-wal", ec);
+    fs::remove(record.data_host.string() + "-shm", ec);
+    fs::remove(record.log_host, ec);
+    throw;
+  }
+  databases_.emplace(dbid, record);
+  ++generations_[dbid];
+  return record;
+}
+
+void InstanceImpl::DropDatabase(std::string_view name, int requesting_spid) {
+  DatabaseRecord record;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = std::find_if(databases_.begin(), databases_.end(), [&](const auto& entry) {
+      return EqualsNoCase(entry.second.name, name);
+    });
+    if (it == databases_.end())
+      throw SqlError(3701, 11,
+                     "Cannot drop the database '" + std::string(name) +
+                         "', because it does not exist in the system catalog.");
+    record = it->second;
+  }
+  if (record.dbid <= 4)
+    throw SqlError(
+        3708, 16,
+        "Cannot drop the database '" + record.name + "' because it is a system database.");
+  if (DatabaseInUse(record.dbid, requesting_spid)) throw errors::DatabaseInUse(record.name);
+  std::lock_guard lock(mutex_);
+  {
+    CachedStatement remove(*master_, "DELETE FROM main.\"sandbox$databases\" WHERE dbid = ?");
+    remove.Bind(1, Value(record.dbid));
+    remove.Step();
+  }
+  databases_.erase(record.dbid);
+  ++generations_[record.dbid];
+  ++drop_generation_;
+  std::error_code ec;
+  fs::remove(record.data_host, ec);
+  fs::remove(record.data_host.string() + "-wal", ec);
+  fs::remove(record.data_host.string() + "-shm", ec);
+  fs::remove(record.log_host, ec);
+}
+
+void InstanceImpl::RenameDatabase(int dbid, std::string_view new_name) {
+  std::lock_guard lock(mutex_);
+  auto it = databases_.find(dbid);
+  if (it == databases_.end()) throw errors::UnknownDatabase(std::to_string(dbid));
+  for (const auto& [other, record] : databases_)
+    if (other != dbid && EqualsNoCase(record.name, new_name))
+      throw errors::DatabaseExists(new_name);
+  if (dbid <= 4)
+    throw SqlError(5030, 16,
+                   "The database could not be exclusively locked to perform the operation.");
+  CachedStatement update(*master_, "UPDATE main.\"sandbox$databases\" SET name = ? WHERE dbid = ?");
+  update.Bind(1, Value(new_name));
+  update.Bind(2, Value(dbid));
+  update.Step();
+  it->second.name = std::string(new_name);
+  ++generations_[dbid];
+  ++drop_generation_;
+}
+
+std::optional<LoginRecord> InstanceImpl::FindLogin(std::string_view name) const {
+  std::lock_guard lock(mutex_);
+  CachedStatement row(*master_,
+                      "SELECT sid, name, is_nt_name, is_nt_group, deny_login, dbname, "
+                      "server_roles, password_hash FROM main.\"sandbox$logins\" WHERE name = ?");
+  row.Bind(1, Value(name));
+  if (!row.Step()) return std::nullopt;
+  LoginRecord login;
+  if (auto* sid = row.Column(0).AsBytes()) login.sid = *sid;
+  login.name = row.ColumnText(1);
+  login.is_nt_name = row.ColumnInt(2) != 0;
+  login.is_nt_group = row.ColumnInt(3) != 0;
+  login.deny = row.ColumnInt(4) != 0;
+  login.default_database = row.ColumnText(5);
+  login.server_roles = static_cast<int>(row.ColumnInt(6));
+  if (!row.ColumnIsNull(7)) login.password_hash = row.ColumnText(7);
+  return login;
+}
+
+std::optional<LoginRecord> InstanceImpl::FindLogin(const common::Bytes& sid) const {
+  std::string name;
+  {
+    std::lock_guard lock(mutex_);
+    CachedStatement row(*master_, "SELECT name FROM main.\"sandbox$logins\" WHERE sid = ?");
+    row.Bind(1, Value(sid));
+    if (!row.Step()) return std::nullopt;
+    name = row.ColumnText(0);
+  }
+  return FindLogin(name);
+}
+
+std::uint64_t InstanceImpl::CatalogGeneration(int dbid) const {
+  std::lock_guard lock(mutex_);
+  auto it = generations_.find(dbid);
+  return it == generations_.end() ? 0 : it->second;
+}
+
+void InstanceImpl::BumpCatalogGeneration(int dbid) {
+  std::lock_guard lock(mutex_);
+  ++generations_[dbid];
+}
+
+void InstanceImpl::InjectFault(Fault fault) {
+  std::lock_guard lock(mutex_);
+  faults_.emplace_back(std::move(fault), 0);
+}
+
+void InstanceImpl::ClearFaults() {
+  std::lock_guard lock(mutex_);
+  faults_.clear();
+}
+
+std::optional<ServerMessage> InstanceImpl::CheckFault(std::string_view statement_text) {
+  std::lock_guard lock(mutex_);
+  if (faults_.empty()) return std::nullopt;
+  std::string lower = Lower(statement_text);
+  for (auto it = faults_.begin(); it != faults_.end(); ++it) {
+    auto& [fault, seen] = *it;
+    if (!fault.pattern.empty() && lower.find(Lower(fault.pattern)) == std::string::npos) continue;
+    if (++seen < fault.occurrence) continue;
+    ServerMessage error = fault.error;
+    faults_.erase(it);
+    return error;
+  }
+  return std::nullopt;
+}
+
+void InstanceImpl::AppendLog(int dbid, std::string_view text) {
+  fs::path log;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = databases_.find(dbid);
+    if (it == databases_.end()) return;
+    log = it->second.log_host;
+  }
+  if (log.empty()) return;
+  std::ofstream out(log, std::ios::binary | std::ios::app);
+  out << text << '\n';
+}
+
+void InstanceImpl::Register(SessionImpl* session) {
+  std::lock_guard lock(sessions_mutex_);
+  sessions_[session->spid()] = session;
+}
+
+void InstanceImpl::Unregister(SessionImpl* session) {
+  std::lock_guard lock(sessions_mutex_);
+  auto it = sessions_.find(session->spid());
+  if (it != sessions_.end() && it->second == session) sessions_.erase(it);
+}
+
+std::vector<SessionImpl*> InstanceImpl::SessionsLocked() const {
+  std::vector<SessionImpl*> out;
+  for (const auto& [spid, session] : sessions_) out.push_back(session);
+  return out;
+}
+
+bool InstanceImpl::DatabaseInUse(int dbid, int except_spid) const {
+  std::lock_guard lock(sessions_mutex_);
+  for (const auto& [spid, session] : sessions_)
+    if (spid != except_spid && session->current_dbid() == dbid && !session->broken()) return true;
+  return false;
+}
+
+bool InstanceImpl::DropSession(int spid) {
+  std::lock_guard lock(sessions_mutex_);
+  auto it = sessions_.find(spid);
+  if (it == sessions_.end()) return false;
+  it->second->MarkBroken();
+  return true;
+}
+
+void InstanceImpl::SetRunning(bool running) {
+  running_ = running;
+  {
+    std::lock_guard lock(mutex_);
+    config_.running = running;
+    SaveConfig();
+  }
+  if (!running) {
+    std::lock_guard lock(sessions_mutex_);
+    for (const auto& [spid, session] : sessions_) session->MarkBroken();
+  }
+}
+
+std::unique_ptr<Session> InstanceImpl::Connect(const LoginRequest& request) {
+  if (!running_)
+    throw ConnectError(ConnectMessage(17, 16, "SQL Server does not exist or access denied."));
+  InstanceConfig config = this->config();
+  LoginRecord login;
+  std::string login_name;
+  if (request.integrated) {
+    if (config.login_mode == LoginMode::kSqlOnly)
+      throw ConnectError(ConnectMessage(18452, 14,
+                                        "Login failed for user '(null)'. Reason: Not associated "
+                                        "with a trusted SQL Server connection."));
+    login_name = config.machine_name + "\\" + request.os_user;
+    if (auto found = FindLogin(login_name)) {
+      login = *found;
+    } else if (auto admins = FindLogin("BUILTIN\\Administrators")) {
+      // The local account belongs to the machine's administrators.
+      login = *admins;
+      login.sid = SidForName(login_name);
+      login.name = login_name;
+      login.is_nt_group = false;
+      login.is_nt_name = true;
+    } else {
+      throw ConnectError(ConnectMessage(18456, 14, "Login failed for user '" + login_name + "'."));
+    }
+    if (login.deny)
+      throw ConnectError(ConnectMessage(18456, 14, "Login failed for user '" + login_name + "'."));
+  } else {
+    login_name = request.login;
+    if (config.login_mode == LoginMode::kWindowsOnly)
+      throw ConnectError(ConnectMessage(18452, 14,
+                                        "Login failed for user '" + login_name +
+                                            "'. Reason: Not associated with a trusted SQL Server "
+                                            "connection."));
+    auto found = FindLogin(login_name);
+    // Passwords are compared by the security layer's hash; a login without one has the empty
+    // password.
+    bool password_ok = found && !found->is_nt_name && !found->is_nt_group &&
+                       (found->password_hash ? *found->password_hash == request.password
+                                             : request.password.empty());
+    if (!password_ok || found->deny)
+      throw ConnectError(ConnectMessage(18456, 14, "Login failed for user '" + login_name + "'."));
+    login = *found;
+  }
+  std::string database = request.database.empty() ? login.default_database : request.database;
+  auto record = FindDatabase(database);
+  if (!record) {
+    if (!request.database.empty())
+      throw ConnectError(ConnectMessage(
+          4060, 11, "Cannot open database requested in login '" + database + "'. Login fails."));
+    record = FindDatabase("master");
+  }
+  int spid = 51;
+  {
+    std::lock_guard lock(sessions_mutex_);
+    while (sessions_.count(spid)) ++spid;
+  }
+  auto session = std::make_unique<SessionImpl>(shared_from_this(), spid, login, request);
+  session->Start(record->dbid);
+  return session;
+}
+
+}  // namespace sandbox

@@ -1,0 +1,150 @@
+// One sandbox SQL Server: its folder, configuration, machine drives, the server catalogue in
+// master (databases, logins) and the sessions connected to it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sandbox/catalog.h"
+#include "sandbox/machine.h"
+#include "sandbox/server.h"
+#include "sandbox/sqlite.h"
+
+namespace sandbox {
+
+class SessionImpl;
+
+struct DatabaseRecord {
+  int dbid = 0;
+  std::string name;
+  std::string data_path;  // machine paths
+  std::string log_path;
+  std::filesystem::path data_host;  // the same on this host
+  std::filesystem::path log_host;
+  common::Bytes owner_sid;
+  std::string crdate;
+  int compatibility_level = 80;
+};
+
+// Server roles as bits of a login.
+enum ServerRole : int {
+  kSysadmin = 1,
+  kSecurityadmin = 2,
+  kServeradmin = 4,
+  kSetupadmin = 8,
+  kProcessadmin = 16,
+  kDiskadmin = 32,
+  kDbcreator = 64,
+  kBulkadmin = 128,
+};
+
+struct LoginRecord {
+  common::Bytes sid;
+  std::string name;
+  bool is_nt_name = false;
+  bool is_nt_group = false;
+  bool deny = false;
+  std::string default_database = "master";
+  int server_roles = 0;
+  std::optional<std::string> password_hash;
+};
+
+// The files of a new database, as CREATE DATABASE names them (machine paths).
+struct NewDatabase {
+  std::string name;
+  std::vector<DatabaseFileInfo> files;  // data files first, then log files
+  common::Bytes owner_sid;
+};
+
+class InstanceImpl : public Instance, public std::enable_shared_from_this<InstanceImpl> {
+ public:
+  // Opens an existing instance folder; nullptr when there is none.
+  static std::shared_ptr<InstanceImpl> Open(const std::filesystem::path& root,
+                                            std::string_view name);
+  static std::shared_ptr<InstanceImpl> Create(const std::filesystem::path& root,
+                                              std::string_view name, const InstanceConfig& config);
+  ~InstanceImpl() override;
+
+  // Instance
+  std::string name() const override { return name_; }
+  std::unique_ptr<Session> Connect(const LoginRequest& request) override;
+  InstanceConfig config() const override;
+  void SetRunning(bool running) override;
+  std::filesystem::path directory() const override { return directory_; }
+  std::filesystem::path MapPath(std::string_view machine_path) const override;
+  void InjectFault(Fault fault) override;
+  void ClearFaults() override;
+  bool DropSession(int spid) override;
+
+  // For sessions.
+  const Machine& machine() const { return machine_; }
+  std::string DefaultDataFolder() const;
+  std::string VersionText() const;
+  std::string ServerName() const;
+  std::optional<DatabaseRecord> FindDatabase(std::string_view name) const;
+  std::optional<DatabaseRecord> FindDatabase(int dbid) const;
+  std::vector<DatabaseRecord> Databases() const;
+  // Creates the files and registers the database. Throws SqlError (1801, 5123, 5170).
+  DatabaseRecord CreateDatabase(const NewDatabase& request);
+  // Removes the database and its files. Throws SqlError (3702 when another session uses it).
+  void DropDatabase(std::string_view name, int requesting_spid);
+  // Renames a database in the server catalogue. Throws SqlError (1801, 5030).
+  void RenameDatabase(int dbid, std::string_view new_name);
+  std::optional<LoginRecord> FindLogin(std::string_view name) const;
+  std::optional<LoginRecord> FindLogin(const common::Bytes& sid) const;
+
+  // A counter per database that moves whenever a committed change alters its catalogue, so
+  // sessions know when their copy is stale.
+  std::uint64_t CatalogGeneration(int dbid) const;
+  void BumpCatalogGeneration(int dbid);
+  // A counter that moves when a database is dropped, so sessions let go of stale files.
+  std::uint64_t DropGeneration() const { return drop_generation_.load(); }
+
+  // The error an injected fault gives this statement, if any.
+  std::optional<ServerMessage> CheckFault(std::string_view statement_text);
+  // Grows the database's log file by a change record.
+  void AppendLog(int dbid, std::string_view text);
+
+  void Register(SessionImpl* session);
+  void Unregister(SessionImpl* session);
+  bool DatabaseInUse(int dbid, int except_spid) const;
+  bool running() const { return running_.load(); }
+  std::vector<SessionImpl*> SessionsLocked() const;  // caller holds sessions_mutex()
+  std::mutex& sessions_mutex() const { return sessions_mutex_; }
+
+ private:
+  InstanceImpl(std::filesystem::path directory, std::string name, InstanceConfig config);
+  void OpenMaster();
+  void LoadDatabases();
+  void SaveConfig() const;
+  static std::optional<InstanceConfig> LoadConfig(const std::filesystem::path& file);
+  DatabaseRecord RecordFromFiles(int dbid, std::string name, const std::string& data_path,
+                                 const std::string& log_path) const;
+  void InstallDatabase(const DatabaseRecord& record, const CatalogSeed& seed);
+
+  std::filesystem::path directory_;
+  std::string name_;
+  Machine machine_;
+
+  mutable std::mutex mutex_;  // config, databases, master connection, faults, generations
+  InstanceConfig config_;
+  std::unique_ptr<Connection> master_;
+  std::map<int, DatabaseRecord> databases_;
+  std::map<int, std::uint64_t> generations_;
+  std::vector<std::pair<Fault, int>> faults_;  // with the matches seen so far
+  std::atomic<std::uint64_t> drop_generation_{0};
+  std::atomic<bool> running_{true};
+
+  mutable std::mutex sessions_mutex_;
+  std::map<int, SessionImpl*> sessions_;
+};
+
+}  // namespace sandbox

@@ -1,0 +1,602 @@
+#include "sandbox/session.h"
+
+#include <algorithm>
+#include <fstream>
+#include <system_error>
+
+#include "sandbox/collation.h"
+#include "sandbox/executor.h"
+#include "sandbox/sql_error.h"
+#include "sandbox/tsql/parser.h"
+
+namespace sandbox {
+
+using common::Value;
+
+namespace {
+
+// SQLite allows ten attached databases; one more than needed is kept free for a USE.
+constexpr size_t kMaxAttached = 9;
+
+int Progress(void* data) {
+  auto* session = static_cast<SessionImpl*>(data);
+  if (session->broken()) return 1;
+  if (session->has_deadline() && std::chrono::steady_clock::now() > session->deadline()) return 1;
+  return 0;
+}
+
+}  // namespace
+
+SessionImpl::SessionImpl(std::shared_ptr<InstanceImpl> instance, int spid, LoginRecord login,
+                         LoginRequest request)
+    : instance_(std::move(instance)),
+      spid_(spid),
+      login_(std::move(login)),
+      request_(std::move(request)) {}
+
+SessionImpl::~SessionImpl() { Close(); }
+
+void SessionImpl::Start(int dbid) {
+  connection_ = std::make_unique<Connection>(":memory:");
+  RegisterFunctions(connection_->get(), this);
+  sqlite3_progress_handler(connection_->get(), 1000, Progress, this);
+  sqlite3_busy_timeout(connection_->get(), 2000);
+  connection_->Exec("PRAGMA temp_store = MEMORY");
+  seen_drop_generation_ = instance_->DropGeneration();
+  Database(1);
+  Database(dbid);
+  current_dbid_ = dbid;
+  instance_->Register(this);
+}
+
+void SessionImpl::Close() {
+  if (closed_) return;
+  closed_ = true;
+  if (instance_) instance_->Unregister(this);
+  if (connection_) {
+    if (trancount_ > 0) {
+      try {
+        connection_->Exec("ROLLBACK");
+      } catch (const SqliteError&) {
+      }
+    }
+    attached_.clear();
+    connection_.reset();
+  }
+}
+
+void SessionImpl::MarkBroken() {
+  broken_ = true;
+  if (connection_) sqlite3_interrupt(connection_->get());
+}
+
+std::string SessionImpl::CurrentDatabase() const {
+  auto record = instance_->FindDatabase(current_dbid_.load());
+  return record ? record->name : std::string();
+}
+
+// --- databases ---------------------------------------------------------------------------
+
+AttachedDatabase& SessionImpl::Attach(const DatabaseRecord& record) {
+  if (attached_.size() >= kMaxAttached) {
+    // Lets go of the database used least lately, never the current one or master.
+    int victim = 0;
+    std::uint64_t oldest = UINT64_MAX;
+    for (const auto& [dbid, db] : attached_)
+      if (dbid != current_dbid() && dbid != 1 && db.last_used < oldest) {
+        oldest = db.last_used;
+        victim = dbid;
+      }
+    if (victim != 0 && trancount_ == 0) Detach(victim);
+  }
+  if (trancount_ > 0)
+    throw SqlError(3906, 16,
+                   "The sandbox server cannot open database '" + record.name +
+                       "' for the first time inside a transaction of this session. Use it before "
+                       "BEGIN TRANSACTION.");
+  std::error_code ec;
+  if (!std::filesystem::exists(record.data_host, ec))
+    throw SqlError(945, 14,
+                   "Database '" + record.name +
+                       "' cannot be opened because some of the files could not be activated.");
+  std::string schema = "d" + std::to_string(record.dbid);
+  {
+    Statement attach = connection_->Prepare("ATTACH DATABASE ? AS " + QuoteIdentifier(schema));
+    attach.Bind(1, Value(record.data_host.string()));
+    attach.Step();
+  }
+  connection_->Exec("PRAGMA " + QuoteIdentifier(schema) + ".journal_mode = WAL; PRAGMA " +
+                    QuoteIdentifier(schema) + ".synchronous = NORMAL");
+  AttachedDatabase db;
+  db.dbid = record.dbid;
+  db.schema = schema;
+  db.generation = instance_->CatalogGeneration(record.dbid);
+  db.catalog = std::make_unique<Catalog>(record.dbid, record.name, schema);
+  db.catalog->Load(*connection_);
+  db.last_used = ++use_counter_;
+  auto [it, inserted] = attached_.emplace(record.dbid, std::move(db));
+  return it->second;
+}
+
+void SessionImpl::Detach(int dbid) {
+  auto it = attached_.find(dbid);
+  if (it == attached_.end()) return;
+  std::string schema = it->second.schema;
+  attached_.erase(it);
+  connection_->ClearCache();
+  try {
+    connection_->Exec("DETACH DATABASE " + QuoteIdentifier(schema));
+  } catch (const SqliteError&) {
+    // Still in use by a statement of this session; it goes with the connection.
+  }
+}
+
+void SessionImpl::ForgetDatabase(int dbid) {
+  if (trancount_ == 0)
+    Detach(dbid);
+  else
+    attached_.erase(dbid);
+}
+
+AttachedDatabase& SessionImpl::Database(std::string_view name) {
+  auto record = instance_->FindDatabase(name);
+  if (!record) throw errors::UnknownDatabase(name);
+  return Database(record->dbid);
+}
+
+AttachedDatabase& SessionImpl::Database(int dbid) {
+  auto it = attached_.find(dbid);
+  if (it != attached_.end()) {
+    AttachedDatabase& db = it->second;
+    db.last_used = ++use_counter_;
+    std::uint64_t generation = instance_->CatalogGeneration(dbid);
+    if (generation != db.generation) {
+      db.catalog->Load(*connection_);
+      auto record = instance_->FindDatabase(dbid);
+      if (record && record->name != db.catalog->name())
+        db.catalog = std::make_unique<Catalog>(dbid, record->name, db.schema),
+        db.catalog->Load(*connection_);
+      db.generation = generation;
+    }
+    return db;
+  }
+  auto record = instance_->FindDatabase(dbid);
+  if (!record) throw errors::UnknownDatabase(std::to_string(dbid));
+  return Attach(*record);
+}
+
+void SessionImpl::CatalogChanged(int dbid) {
+  if (std::find(changed_catalogs_.begin(), changed_catalogs_.end(), dbid) ==
+      changed_catalogs_.end())
+    changed_catalogs_.push_back(dbid);
+}
+
+void SessionImpl::CatalogCommitted() {
+  for (int dbid : changed_catalogs_) {
+    instance_->BumpCatalogGeneration(dbid);
+    auto it = attached_.find(dbid);
+    if (it != attached_.end()) it->second.generation = instance_->CatalogGeneration(dbid);
+  }
+  changed_catalogs_.clear();
+}
+
+void SessionImpl::CatalogRolledBack() {
+  for (int dbid : changed_catalogs_) {
+    auto it = attached_.find(dbid);
+    if (it != attached_.end()) it->second.catalog->Load(*connection_);
+  }
+  changed_catalogs_.clear();
+  // #tables created in the rolled back work are gone from SQLite too.
+  for (auto it = temp_tables_.begin(); it != temp_tables_.end();) {
+    bool exists = false;
+    Statement check =
+        connection_->Prepare("SELECT 1 FROM temp.sqlite_master WHERE type = 'table' AND name = ?");
+    check.Bind(1, Value(it->second.info.storage_name));
+    exists = check.Step();
+    it = exists ? std::next(it) : temp_tables_.erase(it);
+  }
+}
+
+void SessionImpl::RefreshAttachments() {
+  std::uint64_t generation = instance_->DropGeneration();
+  if (generation == seen_drop_generation_) return;
+  seen_drop_generation_ = generation;
+  std::vector<int> gone;
+  for (const auto& [dbid, db] : attached_)
+    if (!instance_->FindDatabase(dbid) || instance_->FindDatabase(dbid)->name != db.catalog->name())
+      gone.push_back(dbid);
+  for (int dbid : gone) Detach(dbid);
+  if (!instance_->FindDatabase(current_dbid())) current_dbid_ = 1;
+}
+
+std::string SessionImpl::UserName(AttachedDatabase& db) {
+  if (IsSysadmin()) return "dbo";
+  if (const PrincipalInfo* user = db.catalog->FindUserBySid(login_.sid)) return user->name;
+  return "guest";
+}
+
+int SessionImpl::UserId(AttachedDatabase& db) {
+  if (IsSysadmin()) return kDboUid;
+  if (const PrincipalInfo* user = db.catalog->FindUserBySid(login_.sid)) return user->uid;
+  return kGuestUid;
+}
+
+TempTable* SessionImpl::FindTemp(std::string_view name) {
+  auto it = temp_tables_.find(Lower(name));
+  return it == temp_tables_.end() ? nullptr : &it->second;
+}
+
+// --- transactions ------------------------------------------------------------------------
+
+void SessionImpl::BeginTransaction() {
+  if (trancount_ == 0) connection_->Exec("BEGIN");
+  ++trancount_;
+}
+
+void SessionImpl::CommitTransaction() {
+  if (trancount_ == 1) {
+    connection_->Exec("COMMIT");
+    savepoints_.clear();
+    CatalogCommitted();
+  }
+  if (trancount_ > 0) --trancount_;
+}
+
+void SessionImpl::RollbackTransaction() {
+  if (trancount_ == 0) return;
+  try {
+    connection_->Exec("ROLLBACK");
+  } catch (const SqliteError&) {
+  }
+  trancount_ = 0;
+  savepoints_.clear();
+  CatalogRolledBack();
+}
+
+void SessionImpl::Savepoint(const std::string& name) {
+  connection_->Exec("SAVEPOINT " + QuoteIdentifier("user$" + Lower(name)));
+  savepoints_.push_back(Lower(name));
+}
+
+bool SessionImpl::HasSavepoint(const std::string& name) const {
+  return std::find(savepoints_.begin(), savepoints_.end(), Lower(name)) != savepoints_.end();
+}
+
+void SessionImpl::RollbackToSavepoint(const std::string& name) {
+  connection_->Exec("ROLLBACK TO " + QuoteIdentifier("user$" + Lower(name)));
+  CatalogRolledBack();
+}
+
+// --- batches -----------------------------------------------------------------------------
+
+std::shared_ptr<const tsql::Batch> SessionImpl::ParsedProcedure(const std::string& text) {
+  auto it = parsed_procedures_.find(text);
+  if (it != parsed_procedures_.end()) return it->second;
+  std::shared_ptr<const tsql::Batch> batch;
+  try {
+    batch = std::make_shared<const tsql::Batch>(tsql::ParseBatch(text));
+  } catch (const tsql::ParseError& e) {
+    throw SqlError(e.number(), e.severity(), e.message(), ErrorScope::kBatch, e.state());
+  }
+  parsed_procedures_.emplace(text, batch);
+  return batch;
+}
+
+const tsql::Expr& SessionImpl::ParsedDefault(const std::string& text) {
+  auto it = parsed_defaults_.find(text);
+  if (it != parsed_defaults_.end()) return *it->second;
+  tsql::ExprPtr expr;
+  try {
+    expr = tsql::ParseExpression(text);
+  } catch (const tsql::ParseError& e) {
+    throw SqlError(e.number(), e.severity(), e.message(), ErrorScope::kStatement, e.state());
+  }
+  return *parsed_defaults_.emplace(text, std::move(expr)).first->second;
+}
+
+void SessionImpl::Execute(std::string_view batch, std::vector<Parameter>& parameters,
+                          ResultSink& sink, std::chrono::milliseconds timeout) {
+  if (closed_) throw SessionError(SessionError::Kind::kBroken, "The connection is closed.");
+  if (broken_ || !instance_->running())
+    throw SessionError(SessionError::Kind::kBroken,
+                       "General network error. Check your network documentation.");
+  has_deadline_ = timeout.count() > 0;
+  if (has_deadline_) deadline_ = std::chrono::steady_clock::now() + timeout;
+  RefreshAttachments();
+
+  tsql::Batch parsed;
+  try {
+    parsed = tsql::ParseBatch(batch, tsql::ParseOptions{options_.quoted_identifier, 128});
+  } catch (const tsql::ParseError& e) {
+    ServerMessage m;
+    m.number = e.number();
+    m.severity = e.severity();
+    m.state = e.state();
+    m.text = e.message();
+    m.line = e.line();
+    sink.Message(m);
+    error = e.number();
+    return;
+  }
+  Executor executor(*this, sink, parameters);
+  executor_ = &executor;
+  try {
+    bool rpc = !parameters.empty() && parsed.statements.size() == 1 &&
+               parsed.statements[0]->kind == tsql::Statement::Kind::kExecute &&
+               parsed.statements[0]->As<tsql::ExecuteStatement>().implicit &&
+               parsed.statements[0]->As<tsql::ExecuteStatement>().args.empty() &&
+               parsed.parameter_markers == 0;
+    if (rpc) {
+      executor.RunProcedureCall(parsed.statements[0]->As<tsql::ExecuteStatement>().procedure);
+    } else {
+      executor.RunBatch(parsed);
+    }
+  } catch (const Interrupted& interrupted) {
+    executor_ = nullptr;
+    has_deadline_ = false;
+    if (!interrupted.timeout || broken_)
+      throw SessionError(SessionError::Kind::kBroken,
+                         "General network error. Check your network documentation.");
+    throw SessionError(SessionError::Kind::kTimeout, "Timeout expired");
+  }
+  executor_ = nullptr;
+  has_deadline_ = false;
+}
+
+// --- functions ---------------------------------------------------------------------------
+
+std::int64_t SessionImpl::NextIdentity(int) {
+  IdentityState& s = identity_state_;
+  std::int64_t next = s.current ? *s.current + s.increment : s.seed;
+  s.current = next;
+  s.used = true;
+  return next;
+}
+
+Value SessionImpl::SystemFunction(std::string_view name, const std::vector<Value>& args) {
+  auto arg_text = [&](size_t i) {
+    return i < args.size() && !args[i].IsNull() ? args[i].ToText() : std::string();
+  };
+  auto current = [&]() -> AttachedDatabase& { return Database(current_dbid()); };
+  auto attached_by_name = [&](const std::string& db_name) -> AttachedDatabase* {
+    auto record = instance_->FindDatabase(db_name);
+    if (!record) return nullptr;
+    auto it = attached_.find(record->dbid);
+    return it == attached_.end() ? nullptr : &it->second;
+  };
+  if (name == "DB_NAME") {
+    auto record = instance_->FindDatabase(static_cast<int>(args.at(0).ToInt().value_or(0)));
+    return record ? Value(record->name) : Value();
+  }
+  if (name == "DB_ID") {
+    if (args.empty()) return Value(current_dbid());
+    auto record = instance_->FindDatabase(arg_text(0));
+    return record ? Value(record->dbid) : Value();
+  }
+  if (name == "USER_NAME") {
+    const PrincipalInfo* p =
+        current().catalog->FindPrincipal(static_cast<int>(args.at(0).ToInt().value_or(-1)));
+    return p ? Value(p->name) : Value();
+  }
+  if (name == "USER_ID") {
+    if (args.empty()) return Value(UserId(current()));
+    const PrincipalInfo* p = current().catalog->FindPrincipal(arg_text(0));
+    return p ? Value(p->uid) : Value();
+  }
+  if (name == "SUSER_SNAME" || name == "SUSER_NAME") {
+    if (const auto* sid = args.at(0).AsBytes()) {
+      if (*sid == login_.sid) return Value(login_.name);
+      auto found = instance_->FindLogin(*sid);
+      return found ? Value(found->name) : Value();
+    }
+    return Value();
+  }
+  if (name == "SUSER_SID") {
+    if (args.empty()) return Value(login_.sid);
+    std::string login = arg_text(0);
+    if (EqualsNoCase(login, login_.name)) return Value(login_.sid);
+    auto found = instance_->FindLogin(login);
+    return found ? Value(found->sid) : Value();
+  }
+  if (name == "SUSER_ID") return Value(IsSysadmin() ? 1 : 2);
+  if (name == "OBJECT_ID" || name == "IDENT_CURRENT" || name == "IDENT_SEED" ||
+      name == "IDENT_INCR" || name == "COL_LENGTH") {
+    std::string text = arg_text(0);
+    // "db.owner.name", "db..name", "owner.name" or "name"; brackets are not expected here.
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (true) {
+      size_t dot = text.find('.', start);
+      parts.push_back(
+          text.substr(start, dot == std::string::npos ? std::string::npos : dot - start));
+      if (dot == std::string::npos) break;
+      start = dot + 1;
+    }
+    for (std::string& p : parts)
+      if (p.size() >= 2 && p.front() == '[' && p.back() == ']') p = p.substr(1, p.size() - 2);
+    std::string object = parts.back();
+    std::string owner = parts.size() >= 2 ? parts[parts.size() - 2] : "";
+    if (!object.empty() && object[0] == '#') {
+      TempTable* temp = FindTemp(object);
+      if (!temp) return Value();
+      if (name == "OBJECT_ID") return Value(static_cast<long long>(temp->info.id));
+      if (name == "COL_LENGTH") {
+        const ColumnInfo* c = temp->info.FindColumn(arg_text(1));
+        return c ? Value(c->type.IsUnicode() ? c->type.length * 2 : c->type.length) : Value();
+      }
+      return temp->identity_used ? Value(static_cast<long long>(temp->identity_current)) : Value();
+    }
+    AttachedDatabase* db =
+        parts.size() >= 3 ? attached_by_name(parts[parts.size() - 3]) : &current();
+    if (!db) return Value();
+    const ObjectInfo* info = db->catalog->Find(object, owner, UserId(*db));
+    if (!info) return Value();
+    if (name == "OBJECT_ID") return Value(static_cast<long long>(info->id));
+    if (name == "COL_LENGTH") {
+      const ColumnInfo* c = info->FindColumn(arg_text(1));
+      if (!c) return Value();
+      if (c->type.IsLarge()) return Value(16);
+      switch (c->type.kind) {
+        case TypeKind::kBit:
+        case TypeKind::kTinyInt:
+          return Value(1);
+        case TypeKind::kSmallInt:
+          return Value(2);
+        case TypeKind::kInt:
+        case TypeKind::kReal:
+        case TypeKind::kSmallDateTime:
+        case TypeKind::kSmallMoney:
+          return Value(4);
+        case TypeKind::kBigInt:
+        case TypeKind::kFloat:
+        case TypeKind::kDateTime:
+        case TypeKind::kMoney:
+          return Value(8);
+        case TypeKind::kUniqueIdentifier:
+          return Value(16);
+        default:
+          return Value(c->type.IsUnicode() ? c->type.length * 2 : c->type.length);
+      }
+    }
+    const ColumnInfo* identity = info->IdentityColumn();
+    if (!identity) return Value();
+    if (name == "IDENT_SEED") return Value(static_cast<long long>(identity->seed));
+    if (name == "IDENT_INCR") return Value(static_cast<long long>(identity->increment));
+    auto value = db->catalog->IdentityCurrent(*connection_, info->id);
+    return value ? Value(static_cast<long long>(*value))
+                 : Value(static_cast<long long>(identity->seed));
+  }
+  if (name == "OBJECT_NAME") {
+    const ObjectInfo* info = current().catalog->FindById(args.at(0).ToInt().value_or(0));
+    return info ? Value(info->name) : Value();
+  }
+  if (name == "OBJECTPROPERTY") {
+    const ObjectInfo* info = current().catalog->FindById(args.at(0).ToInt().value_or(0));
+    if (!info) return Value();
+    std::string property = Lower(arg_text(1));
+    if (property == "isusertable") return Value(info->type == ObjectType::kTable ? 1 : 0);
+    if (property == "isview") return Value(info->type == ObjectType::kView ? 1 : 0);
+    if (property == "isprocedure") return Value(info->type == ObjectType::kProcedure ? 1 : 0);
+    if (property == "ismsshipped" || property == "issystemtable") return Value(0);
+    if (property == "ownerid") return Value(info->uid);
+    if (property == "tablehasidentity") return Value(info->IdentityColumn() ? 1 : 0);
+    if (property == "tablehasprimarykey") return Value(info->PrimaryKey() ? 1 : 0);
+    return Value();
+  }
+  if (name == "IS_MEMBER") {
+    AttachedDatabase& db = current();
+    std::string role = arg_text(0);
+    if (EqualsNoCase(role, "public")) return Value(1);
+    const PrincipalInfo* r = db.catalog->FindPrincipal(role);
+    if (!r) return Value();
+    if (IsSysadmin()) return Value(1);
+    const PrincipalInfo* user = db.catalog->FindUserBySid(login_.sid);
+    if (!user) return Value(0);
+    CachedStatement member(*connection_, "SELECT 1 FROM " +
+                                             db.catalog->Table(catalog_tables::kMembers) +
+                                             " WHERE member_uid = ? AND group_uid = ?");
+    member.Bind(1, Value(user->uid));
+    member.Bind(2, Value(r->uid));
+    return Value(member.Step() ? 1 : 0);
+  }
+  if (name == "IS_SRVROLEMEMBER") {
+    static const std::pair<const char*, int> kRoles[] = {
+        {"sysadmin", kSysadmin},         {"securityadmin", kSecurityadmin},
+        {"serveradmin", kServeradmin},   {"setupadmin", kSetupadmin},
+        {"processadmin", kProcessadmin}, {"diskadmin", kDiskadmin},
+        {"dbcreator", kDbcreator},       {"bulkadmin", kBulkadmin}};
+    int bit = 0;
+    for (const auto& [role, value] : kRoles)
+      if (EqualsNoCase(role, arg_text(0))) bit = value;
+    if (bit == 0) return Value();
+    int roles = login_.server_roles;
+    if (args.size() > 1 && !args[1].IsNull()) {
+      auto found = instance_->FindLogin(arg_text(1));
+      if (!found) return Value();
+      roles = found->server_roles;
+    }
+    return Value((roles & kSysadmin) || (roles & bit) ? 1 : 0);
+  }
+  if (name == "HAS_DBACCESS") {
+    auto record = instance_->FindDatabase(arg_text(0));
+    if (!record) return Value();
+    if (IsSysadmin()) return Value(1);
+    AttachedDatabase* db = attached_by_name(record->name);
+    return Value(db && db->catalog->FindUserBySid(login_.sid) ? 1 : 0);
+  }
+  if (name == "SERVERPROPERTY") {
+    InstanceConfig config = instance_->config();
+    std::string property = Lower(arg_text(0));
+    if (property == "productversion") return Value(config.product_version);
+    if (property == "productlevel") return Value(config.product_level);
+    if (property == "edition") return Value(config.edition);
+    if (property == "collation") return Value(config.collation);
+    if (property == "servername") return Value(instance_->ServerName());
+    if (property == "machinename") return Value(config.machine_name);
+    if (property == "instancename")
+      return instance_->name() == "MSSQLSERVER" ? Value() : Value(instance_->name());
+    if (property == "isfulltextinstalled") return Value(config.full_text_installed ? 1 : 0);
+    if (property == "isintegratedsecurityonly")
+      return Value(config.login_mode == LoginMode::kWindowsOnly ? 1 : 0);
+    if (property == "isclustered") return Value(0);
+    if (property == "engineedition") return Value(3);
+    if (property == "licensetype") return Value("DISABLED");
+    return Value();
+  }
+  if (name == "DATABASEPROPERTY" || name == "DATABASEPROPERTYEX") {
+    auto record = instance_->FindDatabase(arg_text(0));
+    if (!record) return Value();
+    std::string property = Lower(arg_text(1));
+    if (property == "collation") return Value(instance_->config().collation);
+    if (property == "version") return Value(539);
+    if (property == "status") return Value("ONLINE");
+    if (property == "updateability") return Value("READ_WRITE");
+    if (property == "useraccess") return Value("MULTI_USER");
+    if (property == "recovery") return Value("FULL");
+    if (property == "isautoshrink") {
+      AttachedDatabase* db = attached_by_name(record->name);
+      if (!db) return Value(0);
+      auto value = db->catalog->Setting(*connection_, "option:AUTO_SHRINK");
+      return Value(value && *value == "ON" ? 1 : 0);
+    }
+    if (property == "isfulltextenabled") return Value(0);
+    return Value(0);
+  }
+  if (name == "FULLTEXTSERVICEPROPERTY") {
+    std::string property = Lower(arg_text(0));
+    if (property == "isfulltextinstalled")
+      return Value(instance_->config().full_text_installed ? 1 : 0);
+    return Value(0);
+  }
+  if (name == "FULLTEXTCATALOGPROPERTY") return Value(0);
+  if (name == "ISDATE") {
+    if (args.empty() || args[0].IsNull()) return Value(0);
+    return Value(ParseDateTimeText(arg_text(0)) ? 1 : 0);
+  }
+  if (name == "ISNUMERIC") {
+    if (args.empty() || args[0].IsNull()) return Value(0);
+    if (args[0].type() == Value::Type::kInt || args[0].type() == Value::Type::kDouble)
+      return Value(1);
+    std::string text = arg_text(0);
+    try {
+      size_t pos = 0;
+      std::stod(text, &pos);
+      while (pos < text.size() && text[pos] == ' ') ++pos;
+      return Value(pos == text.size() ? 1 : 0);
+    } catch (...) {
+      return Value(0);
+    }
+  }
+  if (name == "FILE_PAGES") {
+    auto host = instance_->machine().ToHost(arg_text(0));
+    std::error_code ec;
+    if (!host) return Value(0);
+    auto size = std::filesystem::file_size(*host, ec);
+    if (ec) return Value(0);
+    return Value(static_cast<long long>((size + 8191) / 8192));
+  }
+  if (name == "PERMISSIONS") return Value(IsSysadmin() ? 0x7FFFFFFF : 0);
+  throw SqlError(195, 15, "'" + std::string(name) + "' is not a recognized function name.");
+}
+
+}  // namespace sandbox

@@ -1,0 +1,169 @@
+// A connection to the sandbox server: its login, current database, options, variables of the
+// running batch, temporary tables, transaction and the SQLite connection it works through.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "sandbox/catalog.h"
+#include "sandbox/functions.h"
+#include "sandbox/instance.h"
+#include "sandbox/server.h"
+#include "sandbox/sqlite.h"
+#include "sandbox/tsql/ast.h"
+
+namespace sandbox {
+
+class Executor;
+
+// A database as this session's connection sees it.
+struct AttachedDatabase {
+  int dbid = 0;
+  std::string schema;  // the SQLite schema name it is attached as
+  std::unique_ptr<Catalog> catalog;
+  std::uint64_t generation = 0;
+  std::uint64_t last_used = 0;
+};
+
+// A #table of this session, kept in SQLite's temp schema.
+struct TempTable {
+  ObjectInfo info;
+  std::int64_t identity_current = 0;
+  bool identity_used = false;
+  int frame_depth = 0;  // procedure level that created it; dropped when that level ends
+};
+
+struct SessionOptions {
+  bool nocount = false;
+  bool ansi_null_default_on = true;  // the OLE DB provider switches it on
+  bool quoted_identifier = true;
+  bool ansi_warnings = true;
+  std::int64_t rowcount = 0;    // SET ROWCOUNT; 0 for no limit
+  std::string identity_insert;  // "dbid:object id" of the table with IDENTITY_INSERT ON
+  std::int64_t lock_timeout = -1;
+  bool xact_abort = false;
+};
+
+class SessionImpl : public Session, public FunctionHost {
+ public:
+  SessionImpl(std::shared_ptr<InstanceImpl> instance, int spid, LoginRecord login,
+              LoginRequest request);
+  ~SessionImpl() override;
+
+  // Opens the connection on the initial database and registers with the instance.
+  void Start(int dbid);
+
+  // Session
+  int spid() const override { return spid_; }
+  void Execute(std::string_view batch, std::vector<Parameter>& parameters, ResultSink& sink,
+               std::chrono::milliseconds timeout) override;
+  std::string CurrentDatabase() const override;
+  void Close() override;
+
+  // FunctionHost
+  common::Value SystemFunction(std::string_view name,
+                               const std::vector<common::Value>& args) override;
+  std::int64_t NextIdentity(int slot) override;
+
+  void MarkBroken();
+  bool broken() const { return broken_.load(); }
+  int current_dbid() const { return current_dbid_.load(); }
+
+  // --- for the executor -------------------------------------------------------------------
+  InstanceImpl& instance() { return *instance_; }
+  Connection& connection() { return *connection_; }
+  const LoginRecord& login() const { return login_; }
+  const LoginRequest& request() const { return request_; }
+  bool IsSysadmin() const { return (login_.server_roles & kSysadmin) != 0; }
+  SessionOptions& options() { return options_; }
+
+  // The database, attached when needed; throws SqlError 911 for unknown names.
+  AttachedDatabase& Database(std::string_view name);
+  AttachedDatabase& Database(int dbid);
+  AttachedDatabase& Current() { return Database(current_dbid()); }
+  void SetCurrent(int dbid) { current_dbid_ = dbid; }
+  // Marks a database's catalogue as changed by this session's open work.
+  void CatalogChanged(int dbid);
+  // After a commit: others learn of the changes. After a rollback: the copies are re-read.
+  void CatalogCommitted();
+  void CatalogRolledBack();
+  // Lets go of a database this session has attached (before it is dropped or renamed).
+  void ForgetDatabase(int dbid);
+  // Lets go of databases that were dropped; called before each batch.
+  void RefreshAttachments();
+
+  // The database user of the login in a database ("dbo" for the owner and for sysadmins).
+  std::string UserName(AttachedDatabase& db);
+  int UserId(AttachedDatabase& db);
+
+  std::map<std::string, TempTable>& temp_tables() { return temp_tables_; }
+  TempTable* FindTemp(std::string_view name);
+
+  // Transactions: @@TRANCOUNT and the SQLite transaction behind it.
+  int trancount() const { return trancount_; }
+  void BeginTransaction();
+  void CommitTransaction();
+  void RollbackTransaction();
+  void Savepoint(const std::string& name);
+  bool HasSavepoint(const std::string& name) const;
+  void RollbackToSavepoint(const std::string& name);
+
+  // @@ variables.
+  std::int64_t rowcount = 0;
+  std::int64_t error = 0;
+  std::optional<std::int64_t> identity;
+  std::optional<std::int64_t> scope_identity;
+
+  // The identity generator a running INSERT uses (slot 0).
+  struct IdentityState {
+    std::optional<std::int64_t> current;  // none before the first row
+    std::int64_t seed = 1;
+    std::int64_t increment = 1;
+    bool used = false;
+  };
+  IdentityState& identity_state() { return identity_state_; }
+
+  Executor* executor() { return executor_; }
+  // Parsed procedure texts, by text.
+  std::shared_ptr<const tsql::Batch> ParsedProcedure(const std::string& text);
+  // Parsed column default texts, by text.
+  const tsql::Expr& ParsedDefault(const std::string& text);
+  std::chrono::steady_clock::time_point deadline() const { return deadline_; }
+  bool has_deadline() const { return has_deadline_; }
+
+ private:
+  AttachedDatabase& Attach(const DatabaseRecord& record);
+  void Detach(int dbid);
+
+  std::shared_ptr<InstanceImpl> instance_;
+  int spid_;
+  LoginRecord login_;
+  LoginRequest request_;
+  std::unique_ptr<Connection> connection_;
+  std::map<int, AttachedDatabase> attached_;
+  std::uint64_t use_counter_ = 0;
+  std::uint64_t seen_drop_generation_ = 0;
+  std::atomic<int> current_dbid_{1};
+  std::atomic<bool> broken_{false};
+  bool closed_ = false;
+  SessionOptions options_;
+  std::map<std::string, TempTable> temp_tables_;  // by lower-case name
+  std::vector<int> changed_catalogs_;
+  int trancount_ = 0;
+  std::vector<std::string> savepoints_;  // SAVE TRANSACTION names, lower-case
+  IdentityState identity_state_;
+  Executor* executor_ = nullptr;
+  std::map<std::string, std::shared_ptr<const tsql::Batch>> parsed_procedures_;
+  std::map<std::string, tsql::ExprPtr> parsed_defaults_;
+  std::chrono::steady_clock::time_point deadline_;
+  bool has_deadline_ = false;
+};
+
+}  // namespace sandbox

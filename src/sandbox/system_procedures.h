@@ -1,0 +1,41 @@
+// System procedures (sp_..., xp_...) are C++ functions that act on the catalogue and return the
+// result columns SQL Server documents for them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/value.h"
+#include "sandbox/executor.h"
+
+namespace sandbox {
+
+// The arguments of a call, matched to the procedure's parameter names in order.
+class SystemArguments {
+ public:
+  SystemArguments(std::string_view procedure, std::vector<ProcedureArgument>& arguments,
+                  std::vector<std::string> parameter_names);
+  // The argument for a parameter (by its position in the declared list), null when omitted.
+  common::Value Get(std::string_view parameter) const;
+  bool Given(std::string_view parameter) const;
+  std::string Text(std::string_view parameter) const;
+  // Sets an OUTPUT argument.
+  void SetOutput(std::string_view parameter, const common::Value& value);
+
+ private:
+  int IndexOf(std::string_view parameter) const;
+  std::vector<ProcedureArgument>& arguments_;
+  std::vector<std::string> names_;
+  std::vector<int> slot_;  // argument index for each declared parameter, -1 when omitted
+};
+
+using SystemProcedure = std::function<std::int64_t(Executor&, std::vector<ProcedureArgument>&)>;
+
+// nullptr when the name is no system procedure of the sandbox.
+const SystemProcedure* FindSystemProcedure(std::string_view name);
+
+}  // namespace sandbox

@@ -1,0 +1,277 @@
+#include "sandbox/system_tables.h"
+
+#include "sandbox/collation.h"
+#include "sandbox/executor.h"
+
+namespace sandbox {
+
+namespace {
+
+struct ColumnSpec {
+  const char* name;
+  SqlType type;
+};
+
+SqlType NVarChar(int n) { return SqlType::NVarChar(n); }
+SqlType NChar(int n) { return SqlType{TypeKind::kNChar, n}; }
+SqlType Char(int n) { return SqlType{TypeKind::kChar, n}; }
+SqlType SmallInt() { return SqlType{TypeKind::kSmallInt}; }
+SqlType TinyInt() { return SqlType{TypeKind::kTinyInt}; }
+SqlType VarBinary(int n) { return SqlType{TypeKind::kVarBinary, n}; }
+
+ResolvedTable Make(const char* name, std::string sql, std::initializer_list<ColumnSpec> columns,
+                   AttachedDatabase& db) {
+  ResolvedTable table;
+  table.kind = ResolvedTable::Kind::kSystem;
+  table.name = name;
+  table.database = db.catalog->name();
+  table.dbid = db.dbid;
+  table.sql = "(" + sql + ")";
+  for (const ColumnSpec& c : columns) {
+    OutputColumn column;
+    column.name = c.name;
+    column.type = c.type;
+    table.columns.push_back(column);
+  }
+  return table;
+}
+
+}  // namespace
+
+std::optional<ResolvedTable> SystemTable(Executor& executor, AttachedDatabase& db,
+                                         std::string_view name) {
+  std::string n = Lower(name);
+  const Catalog& c = *db.catalog;
+  namespace ct = catalog_tables;
+  if (n == "sysobjects") {
+    std::string sql =
+        "SELECT name, id, rtrim(type) || CASE WHEN length(type) = 1 THEN ' ' ELSE '' END AS xtype, "
+        "uid, parent_obj, crdate, rtrim(type) || CASE WHEN length(type) = 1 THEN ' ' ELSE '' END "
+        "AS type, 0 AS status, 0 AS category FROM " +
+        c.Table(ct::kObjects) +
+        " UNION ALL SELECT i.name, -i.indid - i.id * 256, CASE i.kind WHEN 'PK' THEN 'PK' ELSE "
+        "'UQ' END, o.uid, o.id, o.crdate, 'K ', 0, 0 FROM " +
+        c.Table(ct::kIndexes) + " AS i JOIN " + c.Table(ct::kObjects) +
+        " AS o ON o.id = i.id WHERE i.kind IN ('PK', 'UQ')";
+    return Make("sysobjects", sql,
+                {{"name", NVarChar(128)},
+                 {"id", SqlType::Int()},
+                 {"xtype", Char(2)},
+                 {"uid", SmallInt()},
+                 {"parent_obj", SqlType::Int()},
+                 {"crdate", SqlType::DateTimeType()},
+                 {"type", Char(2)},
+                 {"status", SqlType::Int()},
+                 {"category", SqlType::Int()}},
+                db);
+  }
+  if (n == "syscolumns") {
+    std::string sql =
+        "SELECT name, id, colid, colid AS colorder, type_name AS typename, length, prec, scale, "
+        "nullable AS isnullable, is_output AS isoutparam FROM " +
+        c.Table(ct::kColumns);
+    return Make("syscolumns", sql,
+                {{"name", NVarChar(128)},
+                 {"id", SqlType::Int()},
+                 {"colid", SmallInt()},
+                 {"colorder", SmallInt()},
+                 {"typename", NVarChar(128)},
+                 {"length", SmallInt()},
+                 {"prec", SmallInt()},
+                 {"scale", SqlType::Int()},
+                 {"isnullable", SqlType::Int()},
+                 {"isoutparam", SqlType::Int()}},
+                db);
+  }
+  if (n == "sysusers") {
+    std::string sql =
+        "SELECT uid, CASE WHEN is_role = 1 THEN 0 ELSE 2 END AS status, name, sid, createdate, "
+        "updatedate, CASE WHEN is_role = 1 THEN uid ELSE 0 END AS gid, has_access AS hasdbaccess, "
+        "CASE WHEN is_role = 0 AND sid IS NOT NULL AND uid > 4 OR uid = 1 THEN 1 ELSE 0 END AS "
+        "islogin, is_nt_name AS isntname, is_nt_group AS isntgroup, CASE WHEN is_nt_name = 1 AND "
+        "is_nt_group = 0 THEN 1 ELSE 0 END AS isntuser, CASE WHEN is_role = 0 AND is_nt_name = 0 "
+        "THEN 1 ELSE 0 END AS issqluser, 0 AS isaliased, CASE WHEN is_role = 1 AND is_app_role = 0 "
+        "THEN 1 ELSE 0 END AS issqlrole, is_app_role AS isapprole, 1 AS altuid FROM " +
+        c.Table(ct::kUsers);
+    return Make("sysusers", sql,
+                {{"uid", SmallInt()},
+                 {"status", SmallInt()},
+                 {"name", NVarChar(128)},
+                 {"sid", VarBinary(85)},
+                 {"createdate", SqlType::DateTimeType()},
+                 {"updatedate", SqlType::DateTimeType()},
+                 {"gid", SmallInt()},
+                 {"hasdbaccess", SqlType::Int()},
+                 {"islogin", SqlType::Int()},
+                 {"isntname", SqlType::Int()},
+                 {"isntgroup", SqlType::Int()},
+                 {"isntuser", SqlType::Int()},
+                 {"issqluser", SqlType::Int()},
+                 {"isaliased", SqlType::Int()},
+                 {"issqlrole", SqlType::Int()},
+                 {"isapprole", SqlType::Int()},
+                 {"altuid", SmallInt()}},
+                db);
+  }
+  if (n == "sysmembers") {
+    return Make(
+        "sysmembers",
+        "SELECT member_uid AS memberuid, group_uid AS groupuid FROM " + c.Table(ct::kMembers),
+        {{"memberuid", SmallInt()}, {"groupuid", SmallInt()}}, db);
+  }
+  if (n == "sysprotects") {
+    return Make("sysprotects",
+                "SELECT id, uid, action, protecttype, NULL AS columns, grantor FROM " +
+                    c.Table(ct::kPermissions),
+                {{"id", SqlType::Int()},
+                 {"uid", SmallInt()},
+                 {"action", TinyInt()},
+                 {"protecttype", TinyInt()},
+                 {"columns", VarBinary(4000)},
+                 {"grantor", SmallInt()}},
+                db);
+  }
+  if (n == "sysindexes") {
+    std::string sql =
+        "SELECT i.id, i.indid, i.name, CASE WHEN i.kind = 'IX' THEN 0 ELSE 2 END + CASE i.kind "
+        "WHEN 'PK' THEN 2048 WHEN 'UQ' THEN 4096 ELSE 0 END AS status, 1 AS groupid FROM " +
+        c.Table(ct::kIndexes) + " AS i";
+    return Make("sysindexes", sql,
+                {{"id", SqlType::Int()},
+                 {"indid", SmallInt()},
+                 {"name", NVarChar(128)},
+                 {"status", SqlType::Int()},
+                 {"groupid", SmallInt()}},
+                db);
+  }
+  if (n == "sysfiles") {
+    std::string sql =
+        "SELECT fileid, CASE WHEN is_log = 1 THEN 0 ELSE 1 END AS groupid, "
+        "max(tsql_sys('FILE_PAGES', filename), 1) AS size, CASE WHEN upper(maxsize) = "
+        "'UNLIMITED' OR maxsize IS NULL THEN -1 ELSE CAST(maxsize AS INTEGER) * 128 END AS "
+        "maxsize, "
+        "CASE WHEN growth LIKE '%\\%%' ESCAPE '\\' THEN CAST(rtrim(growth, '%') AS INTEGER) ELSE "
+        "CAST(growth AS INTEGER) * 128 END AS growth, CASE WHEN is_log = 1 THEN 66 ELSE 2 END | "
+        "CASE WHEN growth LIKE '%\\%%' ESCAPE '\\' THEN 1048576 ELSE 0 END AS status, 0 AS perf, "
+        "name, "
+        "filename FROM " +
+        c.Table(ct::kFiles);
+    return Make("sysfiles", sql,
+                {{"fileid", SmallInt()},
+                 {"groupid", SmallInt()},
+                 {"size", SqlType::Int()},
+                 {"maxsize", SqlType::Int()},
+                 {"growth", SqlType::Int()},
+                 {"status", SqlType::Int()},
+                 {"perf", SqlType::Int()},
+                 {"name", NChar(128)},
+                 {"filename", NChar(260)}},
+                db);
+  }
+  // The server-wide tables exist in master only, as on SQL Server.
+  if (db.dbid != 1) return std::nullopt;
+  if (n == "sysdatabases") {
+    std::string sql =
+        "SELECT name, dbid, sid, 0 AS mode, status, 0 AS status2, crdate, crdate AS reserved, 0 "
+        "AS category, cmptlevel, filename, 539 AS version FROM " +
+        c.Table(ct::kDatabases);
+    return Make("sysdatabases", sql,
+                {{"name", NVarChar(128)},
+                 {"dbid", SmallInt()},
+                 {"sid", VarBinary(85)},
+                 {"mode", SmallInt()},
+                 {"status", SqlType::Int()},
+                 {"status2", SqlType::Int()},
+                 {"crdate", SqlType::DateTimeType()},
+                 {"reserved", SqlType::DateTimeType()},
+                 {"category", SqlType::Int()},
+                 {"cmptlevel", TinyInt()},
+                 {"filename", NVarChar(260)},
+                 {"version", SmallInt()}},
+                db);
+  }
+  if (n == "syslogins" || n == "sysxlogins") {
+    std::string sql =
+        "SELECT sid, CASE WHEN is_nt_group = 1 THEN 9 WHEN is_nt_name = 1 THEN 10 ELSE 9 END AS "
+        "status, createdate, updatedate, name, dbname, password_hash AS password, language, "
+        "deny_login AS denylogin, has_access AS hasaccess, is_nt_name AS isntname, is_nt_group AS "
+        "isntgroup, CASE WHEN is_nt_name = 1 AND is_nt_group = 0 THEN 1 ELSE 0 END AS isntuser, "
+        "(server_roles & 1) AS sysadmin, (server_roles & 2) / 2 AS securityadmin, (server_roles & "
+        "4) / 4 AS serveradmin, (server_roles & 8) / 8 AS setupadmin, (server_roles & 16) / 16 AS "
+        "processadmin, (server_roles & 32) / 32 AS diskadmin, (server_roles & 64) / 64 AS "
+        "dbcreator, (server_roles & 128) / 128 AS bulkadmin, name AS loginname FROM " +
+        c.Table(ct::kLogins);
+    return Make(n == "syslogins" ? "syslogins" : "sysxlogins", sql,
+                {{"sid", VarBinary(85)},
+                 {"status", SmallInt()},
+                 {"createdate", SqlType::DateTimeType()},
+                 {"updatedate", SqlType::DateTimeType()},
+                 {"name", NVarChar(128)},
+                 {"dbname", NVarChar(128)},
+                 {"password", NVarChar(128)},
+                 {"language", NVarChar(128)},
+                 {"denylogin", SqlType::Int()},
+                 {"hasaccess", SqlType::Int()},
+                 {"isntname", SqlType::Int()},
+                 {"isntgroup", SqlType::Int()},
+                 {"isntuser", SqlType::Int()},
+                 {"sysadmin", SqlType::Int()},
+                 {"securityadmin", SqlType::Int()},
+                 {"serveradmin", SqlType::Int()},
+                 {"setupadmin", SqlType::Int()},
+                 {"processadmin", SqlType::Int()},
+                 {"diskadmin", SqlType::Int()},
+                 {"dbcreator", SqlType::Int()},
+                 {"bulkadmin", SqlType::Int()},
+                 {"loginname", NVarChar(128)}},
+                db);
+  }
+  if (n == "sysprocesses") {
+    // A snapshot of the sessions, as literal rows.
+    std::string rows;
+    InstanceImpl& instance = executor.session().instance();
+    {
+      std::lock_guard lock(instance.sessions_mutex());
+      for (SessionImpl* s : instance.SessionsLocked()) {
+        if (s->broken()) continue;
+        std::string row =
+            "SELECT " + std::to_string(s->spid()) + ", " + std::to_string(s->current_dbid()) +
+            ", " + QuoteLiteral(s == &executor.session() ? "runnable" : "sleeping") + ", " +
+            QuoteLiteral(s->login().name) + ", " + QuoteLiteral(s->request().host_name) + ", " +
+            QuoteLiteral(s->request().application) + ", " +
+            QuoteLiteral(s == &executor.session() ? "SELECT" : "AWAITING COMMAND") + ", 0, X'" +
+            [&] {
+              static const char* kHex = "0123456789ABCDEF";
+              std::string hex;
+              for (auto b : s->login().sid) {
+                hex += kHex[b >> 4];
+                hex += kHex[b & 15];
+              }
+              return hex;
+            }() +
+            "'";
+        rows += (rows.empty() ? "" : " UNION ALL ") + row;
+      }
+    }
+    if (rows.empty()) rows = "SELECT NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL WHERE 0";
+    std::string sql =
+        "SELECT column1 AS spid, column2 AS dbid, column3 AS status, column4 AS loginame, "
+        "column5 AS hostname, column6 AS program_name, column7 AS cmd, column8 AS "
+        "blocked, column9 AS sid FROM (VALUES (0,0,0,0,0,0,0,0,0) LIMIT 0) UNION ALL " +
+        rows;
+    return Make("sysprocesses", sql,
+                {{"spid", SmallInt()},
+                 {"dbid", SmallInt()},
+                 {"status", NChar(30)},
+                 {"loginame", NChar(128)},
+                 {"hostname", NChar(128)},
+                 {"program_name", NChar(128)},
+                 {"cmd", NChar(16)},
+                 {"blocked", SmallInt()},
+                 {"sid", SqlType{TypeKind::kBinary, 86}}},
+                db);
+  }
+  return std::nullopt;
+}
+
+}  // namespace sandbox

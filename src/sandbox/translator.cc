@@ -1,0 +1,1277 @@
+#include "sandbox/translator.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "sandbox/collation.h"
+#include "sandbox/sql_error.h"
+#include "sandbox/sqlite.h"
+
+namespace sandbox {
+
+using common::Value;
+using namespace tsql;
+
+namespace {
+
+int Precedence(TypeKind kind) {
+  switch (kind) {
+    case TypeKind::kSqlVariant:
+      return 25;
+    case TypeKind::kDateTime:
+      return 24;
+    case TypeKind::kSmallDateTime:
+      return 23;
+    case TypeKind::kFloat:
+      return 22;
+    case TypeKind::kReal:
+      return 21;
+    case TypeKind::kDecimal:
+      return 20;
+    case TypeKind::kNumeric:
+      return 20;
+    case TypeKind::kMoney:
+      return 19;
+    case TypeKind::kSmallMoney:
+      return 18;
+    case TypeKind::kBigInt:
+      return 17;
+    case TypeKind::kInt:
+      return 16;
+    case TypeKind::kSmallInt:
+      return 15;
+    case TypeKind::kTinyInt:
+      return 14;
+    case TypeKind::kBit:
+      return 13;
+    case TypeKind::kNText:
+      return 12;
+    case TypeKind::kText:
+      return 11;
+    case TypeKind::kImage:
+      return 10;
+    case TypeKind::kTimestamp:
+      return 9;
+    case TypeKind::kUniqueIdentifier:
+      return 8;
+    case TypeKind::kNVarChar:
+      return 7;
+    case TypeKind::kNChar:
+      return 6;
+    case TypeKind::kVarChar:
+      return 5;
+    case TypeKind::kChar:
+      return 4;
+    case TypeKind::kVarBinary:
+      return 3;
+    case TypeKind::kBinary:
+      return 2;
+  }
+  return 0;
+}
+
+SqlType Higher(const SqlType& a, const SqlType& b) {
+  if (Precedence(a.kind) == Precedence(b.kind)) {
+    SqlType out = a;
+    if (a.length >= 0 && b.length >= 0) out.length = std::max(a.length, b.length);
+    if (a.length < 0 || b.length < 0) out.length = -1;
+    out.precision = std::max(a.precision, b.precision);
+    out.scale = std::max(a.scale, b.scale);
+    return out;
+  }
+  return Precedence(a.kind) > Precedence(b.kind) ? a : b;
+}
+
+bool IsTextLike(const SqlType& t) { return t.IsCharacter(); }
+
+SqlError NotRecognisedFunction(std::string_view name) {
+  return SqlError(195, 15, "'" + std::string(name) + "' is not a recognized function name.",
+                  ErrorScope::kBatch);
+}
+
+SqlError WrongArgumentCount(std::string_view name) {
+  return SqlError(
+      174, 15, "The " + std::string(name) + " function requires the correct number of arguments.",
+      ErrorScope::kBatch);
+}
+
+std::string Hex(const std::string& bytes) {
+  static const char* kHex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : bytes) {
+    out += kHex[c >> 4];
+    out += kHex[c & 15];
+  }
+  return out;
+}
+
+std::string TextLiteralSql(const std::string& text) {
+  if (text.find('\0') != std::string::npos) return "CAST(X'" + Hex(text) + "' AS TEXT)";
+  return QuoteLiteral(text);
+}
+
+bool MatchesQualifier(const SourceBinding& source, const ObjectName& q) {
+  if (!EqualsNoCase(source.exposed, q.name)) return false;
+  if (source.aliased) return q.owner.empty() && q.database.empty();
+  if (!q.owner.empty() && !EqualsNoCase(q.owner, source.owner)) return false;
+  if (!q.database.empty() && !EqualsNoCase(q.database, source.database)) return false;
+  return true;
+}
+
+}  // namespace
+
+std::string ItemName(const SelectItem& item) {
+  if (!item.alias.empty()) return item.alias;
+  if (item.expr && item.expr->kind == Expr::Kind::kColumn) return item.expr->As<ColumnRef>().column;
+  return {};
+}
+
+std::string Translator::Bind(Value value) {
+  params_.push_back(std::move(value));
+  return "?" + std::to_string(params_.size());
+}
+
+std::string Translator::NewAlias() { return "t" + std::to_string(++alias_counter_); }
+
+SqlType Translator::ResolveType(const TypeRef& ref, bool cast_default_length) {
+  int count = ref.length ? (ref.scale ? 2 : 1) : 0;
+  auto type = TypeFromName(ref.name, count, static_cast<int>(ref.length.value_or(0)),
+                           static_cast<int>(ref.scale.value_or(0)));
+  if (!type)
+    throw SqlError(243, 16, "Type " + ref.name + " is not a defined system type.",
+                   ErrorScope::kBatch);
+  if (ref.max) type->length = -1;
+  if (count == 0 && cast_default_length &&
+      (type->kind == TypeKind::kVarChar || type->kind == TypeKind::kNVarChar ||
+       type->kind == TypeKind::kChar || type->kind == TypeKind::kNChar ||
+       type->kind == TypeKind::kVarBinary || type->kind == TypeKind::kBinary))
+    type->length = 30;
+  if ((type->kind == TypeKind::kVarChar || type->kind == TypeKind::kChar ||
+       type->kind == TypeKind::kVarBinary || type->kind == TypeKind::kBinary) &&
+      (type->length == 0 || type->length > 8000) && !ref.max)
+    throw SqlError(131, 15,
+                   "The size (" + std::to_string(type->length) + ") given to the type '" +
+                       type->Name() + "' exceeds the maximum allowed for any data type (8000).",
+                   ErrorScope::kBatch);
+  if ((type->kind == TypeKind::kNVarChar || type->kind == TypeKind::kNChar) &&
+      (type->length == 0 || type->length > 4000) && !ref.max)
+    throw SqlError(2717, 16,
+                   "The size (" + std::to_string(type->length) + ") given to the parameter '" +
+                       type->Name() + "' exceeds the maximum allowed (4000).",
+                   ErrorScope::kBatch);
+  return *type;
+}
+
+std::string Translator::ConvertSql(const TypedSql& value, const SqlType& target, Fit fit,
+                                   int style) {
+  if (value.is_null) return "NULL";
+  int source = value.type.kind == TypeKind::kSqlVariant ? -1 : static_cast<int>(value.type.kind);
+  char buffer[160];
+  std::snprintf(buffer, sizeof buffer, ", %d, %d, %d, %d, %d, %d, %d)",
+                static_cast<int>(target.kind), target.length, target.precision, target.scale,
+                source, fit == Fit::kFail ? 1 : 0, style);
+  return "tsql_conv(" + value.sql + buffer;
+}
+
+// --- expressions -------------------------------------------------------------------------
+
+TypedSql Translator::Literal(const tsql::Literal& literal) {
+  TypedSql out;
+  out.is_literal = true;
+  out.literal = &literal;
+  out.nullable = false;
+  switch (literal.type) {
+    case tsql::Literal::Type::kNull:
+      out.sql = "NULL";
+      out.is_null = true;
+      out.nullable = true;
+      out.type = SqlType::Int();
+      break;
+    case tsql::Literal::Type::kInteger:
+      out.sql = std::to_string(literal.int_value);
+      out.type = literal.int_value >= INT32_MIN && literal.int_value <= INT32_MAX
+                     ? SqlType::Int()
+                     : SqlType{TypeKind::kNumeric, 0, 19, 0};
+      break;
+    case tsql::Literal::Type::kDecimal: {
+      std::string digits = literal.text;
+      size_t dot = digits.find('.');
+      int scale = dot == std::string::npos ? 0 : static_cast<int>(digits.size() - dot - 1);
+      int precision = static_cast<int>(
+          std::count_if(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }));
+      out.type = SqlType{TypeKind::kNumeric, 0, std::max(precision, 1), scale};
+      out.sql = dot == 0 ? "0" + digits : digits;
+      if (digits.rfind("-.", 0) == 0) out.sql = "-0" + digits.substr(1);
+      break;
+    }
+    case tsql::Literal::Type::kFloat:
+      out.type = SqlType::Float();
+      out.sql = literal.text;
+      if (!out.sql.empty() && out.sql[0] == '.') out.sql = "0" + out.sql;
+      break;
+    case tsql::Literal::Type::kMoney:
+      out.type = SqlType{TypeKind::kMoney};
+      out.sql = literal.text.empty() ? "0" : literal.text;
+      if (out.sql[0] == '.') out.sql = "0" + out.sql;
+      break;
+    case tsql::Literal::Type::kString:
+      out.type = SqlType::VarChar(std::max<int>(1, static_cast<int>(CodePointCount(literal.text))));
+      out.sql = TextLiteralSql(literal.text);
+      break;
+    case tsql::Literal::Type::kUnicodeString:
+      out.type =
+          SqlType::NVarChar(std::max<int>(1, static_cast<int>(CodePointCount(literal.text))));
+      out.sql = TextLiteralSql(literal.text);
+      break;
+    case tsql::Literal::Type::kBinary:
+      out.type =
+          SqlType{TypeKind::kVarBinary, std::max<int>(1, static_cast<int>(literal.text.size()))};
+      out.sql = "X'" + Hex(literal.text) + "'";
+      break;
+  }
+  return out;
+}
+
+TypedSql Translator::Column(const ColumnRef& ref, const Scope* scope) {
+  bool qualified = !ref.table.empty();
+  bool qualifier_seen = false;
+  for (const Scope* s = scope; s; s = s->outer) {
+    const SourceBinding* found_source = nullptr;
+    const OutputColumn* found = nullptr;
+    for (const SourceBinding& source : s->sources) {
+      if (qualified && !MatchesQualifier(source, ref.table)) continue;
+      qualifier_seen = true;
+      for (const OutputColumn& column : source.columns) {
+        if (!EqualsNoCase(column.name, ref.column)) continue;
+        if (found) throw errors::AmbiguousColumn(ref.column);
+        found = &column;
+        found_source = &source;
+        break;
+      }
+    }
+    if (!found) {
+      // A qualifier that names a table here ends the search: the column is not in it.
+      if (qualified && qualifier_seen) break;
+      continue;
+    }
+    TypedSql out;
+    if (found_source->derived) {
+      size_t index = static_cast<size_t>(found - found_source->columns.data());
+      out.sql =
+          QuoteIdentifier(found_source->sql_alias) + ".\"c" + std::to_string(index + 1) + "\"";
+    } else {
+      out.sql = QuoteIdentifier(found_source->sql_alias) + "." + QuoteIdentifier(found->name);
+    }
+    out.type = found->type;
+    out.nullable = found->nullable;
+    out.is_column = true;
+    out.base = *found;
+    return out;
+  }
+  if (qualified && !qualifier_seen)
+    throw SqlError(107, 16,
+                   "The column prefix '" + ref.table.ToString() +
+                       "' does not match with a table name or alias name used in the query.");
+  throw errors::InvalidColumn(ref.column);
+}
+
+void Translator::Harmonise(TypedSql& a, TypedSql& b) {
+  auto normalise = [&](TypedSql& text_side, const SqlType& target) {
+    if (text_side.is_literal && text_side.literal &&
+        (text_side.literal->type == tsql::Literal::Type::kString ||
+         text_side.literal->type == tsql::Literal::Type::kUnicodeString)) {
+      try {
+        Value converted = Convert(Value(text_side.literal->text), target, Fit::kCut);
+        text_side.sql = TextLiteralSql(*converted.AsText());
+        text_side.type = target;
+        return;
+      } catch (const SqlError&) {
+        // Left to fail when the comparison runs, as SQL Server reports it.
+      }
+    }
+    text_side.sql = ConvertSql(text_side, target, Fit::kCut);
+    text_side.type = target;
+  };
+  bool a_text = IsTextLike(a.type) && !a.is_null, b_text = IsTextLike(b.type) && !b.is_null;
+  if ((a.type.IsDate() || a.type.kind == TypeKind::kUniqueIdentifier) && b_text) {
+    normalise(b, a.type.IsDate() ? SqlType::DateTimeType() : a.type);
+  } else if ((b.type.IsDate() || b.type.kind == TypeKind::kUniqueIdentifier) && a_text) {
+    normalise(a, b.type.IsDate() ? SqlType::DateTimeType() : b.type);
+  } else if (a.type.IsNumeric() && b_text && !b.is_column) {
+    normalise(b, a.type.IsInteger() || a.type.kind == TypeKind::kBit ? SqlType{TypeKind::kBigInt}
+                                                                     : SqlType::Float());
+  } else if (b.type.IsNumeric() && a_text && !a.is_column) {
+    normalise(a, b.type.IsInteger() || b.type.kind == TypeKind::kBit ? SqlType{TypeKind::kBigInt}
+                                                                     : SqlType::Float());
+  }
+}
+
+TypedSql Translator::Comparison(const char* op, TypedSql left, TypedSql right) {
+  Harmonise(left, right);
+  TypedSql out;
+  out.type = SqlType::Bit();
+  std::string r = right.sql;
+  // The default collation ignores case; columns carry it, other text needs it said.
+  bool both_text = (IsTextLike(left.type) || left.type.kind == TypeKind::kUniqueIdentifier) &&
+                   (IsTextLike(right.type) || right.type.kind == TypeKind::kUniqueIdentifier);
+  if (both_text && !left.is_column) r += " COLLATE tsql_ci";
+  out.sql = "(" + left.sql + " " + op + " " + r + ")";
+  return out;
+}
+
+TypedSql Translator::Binary(const BinaryExpr& expr, const Scope* scope) {
+  switch (expr.op) {
+    case BinaryOp::kAnd:
+    case BinaryOp::kOr: {
+      TypedSql out;
+      out.type = SqlType::Bit();
+      out.sql = "(" + Condition(*expr.left, scope) +
+                (expr.op == BinaryOp::kAnd ? " AND " : " OR ") + Condition(*expr.right, scope) +
+                ")";
+      return out;
+    }
+    case BinaryOp::kEqual:
+      return Comparison("=", Expression(*expr.left, scope), Expression(*expr.right, scope));
+    case BinaryOp::kNotEqual:
+      return Comparison("<>", Expression(*expr.left, scope), Expression(*expr.right, scope));
+    case BinaryOp::kLess:
+      return Comparison("<", Expression(*expr.left, scope), Expression(*expr.right, scope));
+    case BinaryOp::kGreater:
+      return Comparison(">", Expression(*expr.left, scope), Expression(*expr.right, scope));
+    case BinaryOp::kLessEqual:
+    case BinaryOp::kNotGreater:
+      return Comparison("<=", Expression(*expr.left, scope), Expression(*expr.right, scope));
+    case BinaryOp::kGreaterEqual:
+    case BinaryOp::kNotLess:
+      return Comparison(">=", Expression(*expr.left, scope), Expression(*expr.right, scope));
+    default:
+      break;
+  }
+  TypedSql left = Expression(*expr.left, scope);
+  TypedSql right = Expression(*expr.right, scope);
+  TypedSql out;
+  out.nullable = left.nullable || right.nullable;
+  bool left_text = IsTextLike(left.type) || left.is_null;
+  bool right_text = IsTextLike(right.type) || right.is_null;
+  if (expr.op == BinaryOp::kAdd && left_text && right_text && !(left.is_null && right.is_null)) {
+    out.type = left.type.IsUnicode() || right.type.IsUnicode() ? SqlType::NVarChar(0)
+                                                               : SqlType::VarChar(0);
+    if (left.type.IsLarge() || right.type.IsLarge()) {
+      out.type.length = -1;
+    } else {
+      int limit = out.type.IsUnicode() ? 4000 : 8000;
+      out.type.length = std::min(limit, std::max(1, left.type.length + right.type.length));
+    }
+    out.sql = "(" + left.sql + " || " + right.sql + ")";
+    return out;
+  }
+  if (left.type.IsBinary() && right.type.IsBinary() && expr.op == BinaryOp::kAdd) {
+    out.type = SqlType{TypeKind::kVarBinary, std::min(8000, left.type.length + right.type.length)};
+    out.sql = "CAST((" + left.sql + " || " + right.sql + ") AS BLOB)";
+    return out;
+  }
+  // Dates with numbers: days.
+  if ((expr.op == BinaryOp::kAdd || expr.op == BinaryOp::kSubtract) &&
+      (left.type.IsDate() || right.type.IsDate()) && !(left.type.IsDate() && right.type.IsDate())) {
+    const TypedSql& date = left.type.IsDate() ? left : right;
+    const TypedSql& days = left.type.IsDate() ? right : left;
+    std::string sign = expr.op == BinaryOp::kSubtract ? "-" : "";
+    out.type = SqlType::DateTimeType();
+    out.sql = "tsql_dateadd('ms', CAST(round(" + sign + "(" + days.sql +
+              ") * 86400000.0) AS INTEGER), " + date.sql + ")";
+    return out;
+  }
+  // A character operand of arithmetic converts to the other side's number type.
+  if (left_text && !left.is_null && right.type.IsNumeric()) {
+    left.sql = ConvertSql(left, right.type, Fit::kCut);
+    left.type = right.type;
+  } else if (right_text && !right.is_null && left.type.IsNumeric()) {
+    right.sql = ConvertSql(right, left.type, Fit::kCut);
+    right.type = left.type;
+  }
+  out.type = Higher(left.type, right.type);
+  if (out.type.kind == TypeKind::kBit || out.type.kind == TypeKind::kTinyInt ||
+      out.type.kind == TypeKind::kSmallInt)
+    out.type = SqlType::Int();
+  auto nonzero_literal = [](const TypedSql& t) {
+    return t.is_literal && t.literal && t.literal->type == tsql::Literal::Type::kInteger &&
+           t.literal->int_value != 0;
+  };
+  switch (expr.op) {
+    case BinaryOp::kAdd:
+      out.sql = "(" + left.sql + " + " + right.sql + ")";
+      break;
+    case BinaryOp::kSubtract:
+      out.sql = "(" + left.sql + " - " + right.sql + ")";
+      break;
+    case BinaryOp::kMultiply:
+      out.sql = "(" + left.sql + " * " + right.sql + ")";
+      break;
+    case BinaryOp::kDivide:
+      out.sql = nonzero_literal(right) ? "(" + left.sql + " / " + right.sql + ")"
+                                       : "tsql_div(" + left.sql + ", " + right.sql + ")";
+      break;
+    case BinaryOp::kModulo:
+      out.sql = nonzero_literal(right) ? "(" + left.sql + " % " + right.sql + ")"
+                                       : "tsql_mod(" + left.sql + ", " + right.sql + ")";
+      break;
+    case BinaryOp::kBitAnd:
+      out.sql = "(" + left.sql + " & " + right.sql + ")";
+      break;
+    case BinaryOp::kBitOr:
+      out.sql = "(" + left.sql + " | " + right.sql + ")";
+      break;
+    case BinaryOp::kBitXor:
+      out.sql = "tsql_bitxor(" + left.sql + ", " + right.sql + ")";
+      break;
+    default:
+      break;
+  }
+  return out;
+}
+
+std::string Translator::Condition(const Expr& expr, const Scope* scope) {
+  TypedSql t = Expression(expr, scope);
+  if (expr.IsCondition()) return t.sql;
+  return "(" + t.sql + " <> 0)";
+}
+
+std::string Translator::SystemCall(const std::string& name, const std::vector<TypedSql>& args) {
+  std::string sql = "tsql_sys(" + QuoteLiteral(name);
+  for (const TypedSql& a : args) sql += ", " + a.sql;
+  return sql + ")";
+}
+
+TypedSql Translator::Function(const FunctionCall& call, const Scope* scope) {
+  std::string name = Upper(call.name.name);
+  TypedSql out;
+  auto args = [&]() {
+    std::vector<TypedSql> list;
+    for (const ExprPtr& a : call.args) list.push_back(Expression(*a, scope));
+    return list;
+  };
+  auto need = [&](size_t low, size_t high) {
+    if (call.args.size() < low || call.args.size() > high) throw WrongArgumentCount(name);
+  };
+  auto text_result = [&](const std::string& sql, SqlType type) {
+    out.sql = sql;
+    out.type = type;
+    return out;
+  };
+  // A date part is written as a bare word (parsed as a column name) or as a string.
+  auto date_part = [&](const Expr& e) -> std::string {
+    if (e.kind == Expr::Kind::kColumn && e.As<ColumnRef>().table.empty())
+      return QuoteLiteral(e.As<ColumnRef>().column);
+    if (e.kind == Expr::Kind::kLiteral) return QuoteLiteral(e.As<tsql::Literal>().text);
+    throw SqlError(155, 15,
+                   "'" + std::string(e.span.end > e.span.begin ? "" : "") +
+                       "' is not a recognized datepart option.");
+  };
+
+  if (!call.name.owner.empty() || !call.name.database.empty())
+    throw NotRecognisedFunction(call.name.ToString());
+
+  if (name == "COUNT" || name == "COUNT_BIG") {
+    out.type = name == "COUNT" ? SqlType::Int() : SqlType{TypeKind::kBigInt};
+    out.nullable = false;
+    if (call.star) {
+      out.sql = "count(*)";
+    } else {
+      need(1, 1);
+      out.sql = std::string("count(") + (call.distinct ? "DISTINCT " : "") +
+                Expression(*call.args[0], scope).sql + ")";
+    }
+    return out;
+  }
+  if (name == "SUM" || name == "AVG" || name == "MIN" || name == "MAX") {
+    need(1, 1);
+    TypedSql a = Expression(*call.args[0], scope);
+    out.type = a.type;
+    std::string distinct = call.distinct ? "DISTINCT " : "";
+    if ((name == "SUM" || name == "AVG") &&
+        (a.type.kind == TypeKind::kTinyInt || a.type.kind == TypeKind::kSmallInt ||
+         a.type.kind == TypeKind::kBit))
+      out.type = SqlType::Int();
+    if (name == "AVG" && a.type.IsInteger()) {
+      out.sql = "CAST(avg(" + distinct + a.sql + ") AS INTEGER)";
+    } else {
+      out.sql = Lower(name) + "(" + distinct + a.sql + ")";
+    }
+    return out;
+  }
+  if (name == "ISNULL") {
+    need(2, 2);
+    TypedSql a = Expression(*call.args[0], scope);
+    TypedSql b = Expression(*call.args[1], scope);
+    if (!a.is_null) {
+      TypedSql copy = a;
+      Harmonise(copy, b);
+    }
+    out.type = a.is_null ? b.type : a.type;
+    out.nullable = a.nullable && b.nullable;
+    out.sql = "ifnull(" + a.sql + ", " + b.sql + ")";
+    return out;
+  }
+  if (name == "COALESCE") {
+    if (call.args.empty()) throw WrongArgumentCount(name);
+    std::vector<TypedSql> list = args();
+    out.sql = "coalesce(";
+    bool first = true;
+    for (const TypedSql& a : list) {
+      out.sql += (first ? "" : ", ") + a.sql;
+      if (!a.is_null) out.type = first || out.type == SqlType{} ? a.type : Higher(out.type, a.type);
+      first = false;
+    }
+    if (list.size() == 1) out.sql += ", NULL";
+    out.sql += ")";
+    return out;
+  }
+  if (name == "NULLIF") {
+    need(2, 2);
+    std::vector<TypedSql> list = args();
+    Harmonise(list[0], list[1]);
+    out.type = list[0].type;
+    out.sql = "nullif(" + list[0].sql + ", " + list[1].sql + ")";
+    return out;
+  }
+  if (name == "LEN") {
+    need(1, 1);
+    return text_result("tsql_len(" + Expression(*call.args[0], scope).sql + ")", SqlType::Int());
+  }
+  if (name == "DATALENGTH") {
+    need(1, 1);
+    TypedSql a = Expression(*call.args[0], scope);
+    int per = a.type.IsUnicode() ? 2 : a.type.IsCharacter() ? 1 : 0;
+    if (a.type.kind == TypeKind::kUniqueIdentifier) return text_result("16", SqlType::Int());
+    if (a.type.IsDate())
+      return text_result(a.type.kind == TypeKind::kDateTime ? "8" : "4", SqlType::Int());
+    return text_result("tsql_datalength(" + a.sql + ", " + std::to_string(per) + ")",
+                       SqlType::Int());
+  }
+  if (name == "LEFT" || name == "RIGHT") {
+    need(2, 2);
+    TypedSql a = Expression(*call.args[0], scope);
+    SqlType type = a.type.IsCharacter() ? a.type : SqlType::VarChar(8000);
+    if (type.kind == TypeKind::kText) type = SqlType::VarChar(8000);
+    if (type.kind == TypeKind::kNText) type = SqlType::NVarChar(4000);
+    return text_result(
+        "tsql_" + Lower(name) + "(" + a.sql + ", " + Expression(*call.args[1], scope).sql + ")",
+        type);
+  }
+  if (name == "SUBSTRING") {
+    need(3, 3);
+    TypedSql a = Expression(*call.args[0], scope);
+    SqlType type = a.type;
+    if (type.kind == TypeKind::kText || !type.IsCharacter()) type = SqlType::VarChar(8000);
+    if (type.kind == TypeKind::kNText) type = SqlType::NVarChar(4000);
+    if (a.type.IsBinary()) type = SqlType{TypeKind::kVarBinary, 8000};
+    return text_result("tsql_substring(" + a.sql + ", " + Expression(*call.args[1], scope).sql +
+                           ", " + Expression(*call.args[2], scope).sql + ")",
+                       type);
+  }
+  if (name == "UPPER" || name == "LOWER" || name == "LTRIM" || name == "RTRIM" ||
+      name == "REVERSE") {
+    need(1, 1);
+    TypedSql a = Expression(*call.args[0], scope);
+    SqlType type = a.type.IsCharacter() ? a.type : SqlType::VarChar(8000);
+    if (name == "LTRIM") return text_result("ltrim(" + a.sql + ", ' ')", type);
+    if (name == "RTRIM") return text_result("rtrim(" + a.sql + ", ' ')", type);
+    if (name == "REVERSE") throw NotRecognisedFunction(call.name.name);
+    return text_result("tsql_" + Lower(name) + "(" + a.sql + ")", type);
+  }
+  if (name == "CHARINDEX" || name == "PATINDEX") {
+    if (name == "PATINDEX") throw NotRecognisedFunction(call.name.name);
+    need(2, 3);
+    std::vector<TypedSql> list = args();
+    std::string sql = "tsql_charindex(" + list[0].sql + ", " + list[1].sql;
+    if (list.size() == 3) sql += ", " + list[2].sql;
+    return text_result(sql + ")", SqlType::Int());
+  }
+  if (name == "REPLACE") {
+    need(3, 3);
+    std::vector<TypedSql> list = args();
+    SqlType type = list[0].type.IsUnicode() ? SqlType::NVarChar(4000) : SqlType::VarChar(8000);
+    return text_result(
+        "tsql_replace(" + list[0].sql + ", " + list[1].sql + ", " + list[2].sql + ")", type);
+  }
+  if (name == "SPACE") {
+    need(1, 1);
+    return text_result("tsql_space(" + Expression(*call.args[0], scope).sql + ")",
+                       SqlType::VarChar(8000));
+  }
+  if (name == "REPLICATE") {
+    need(2, 2);
+    std::vector<TypedSql> list = args();
+    return text_result("tsql_replicate(" + list[0].sql + ", " + list[1].sql + ")",
+                       list[0].type.IsUnicode() ? SqlType::NVarChar(4000) : SqlType::VarChar(8000));
+  }
+  if (name == "STR") {
+    need(1, 3);
+    std::vector<TypedSql> list = args();
+    std::string width = list.size() > 1 ? list[1].sql : "10";
+    std::string digits = list.size() > 2 ? list[2].sql : "0";
+    return text_result("printf('%*.*f', " + width + ", " + digits + ", " + list[0].sql + ")",
+                       SqlType::VarChar(10));
+  }
+  if (name == "ASCII" || name == "UNICODE") {
+    need(1, 1);
+    return text_result("unicode(" + Expression(*call.args[0], scope).sql + ")", SqlType::Int());
+  }
+  if (name == "CHAR" || name == "NCHAR") {
+    need(1, 1);
+    return text_result("char(" + Expression(*call.args[0], scope).sql + ")",
+                       name == "CHAR" ? SqlType{TypeKind::kChar, 1} : SqlType{TypeKind::kNChar, 1});
+  }
+  if (name == "ABS") {
+    need(1, 1);
+    TypedSql a = Expression(*call.args[0], scope);
+    return text_result("abs(" + a.sql + ")", a.type);
+  }
+  if (name == "ROUND") {
+    need(2, 3);
+    std::vector<TypedSql> list = args();
+    return text_result("tsql_round(" + list[0].sql + ", " + list[1].sql + ")", list[0].type);
+  }
+  if (name == "FLOOR" || name == "CEILING" || name == "SIGN") {
+    need(1, 1);
+    TypedSql a = Expression(*call.args[0], scope);
+    return text_result("tsql_" + Lower(name) + "(" + a.sql + ")", a.type);
+  }
+  if (name == "POWER") {
+    need(2, 2);
+    std::vector<TypedSql> list = args();
+    return text_result("tsql_power(" + list[0].sql + ", " + list[1].sql + ")", list[0].type);
+  }
+  if (name == "RAND") {
+    need(0, 1);
+    return text_result("((abs(random()) % 1000000000) / 1000000000.0)", SqlType::Float());
+  }
+  if (name == "GETDATE" || name == "CURRENT_TIMESTAMP") {
+    if (!call.niladic) need(0, 0);
+    out.nullable = false;
+    return text_result("tsql_getdate()", SqlType::DateTimeType());
+  }
+  if (name == "GETUTCDATE") {
+    need(0, 0);
+    return text_result("strftime('%Y-%m-%d %H:%M:%f', 'now')", SqlType::DateTimeType());
+  }
+  if (name == "DATEADD") {
+    need(3, 3);
+    return text_result("tsql_dateadd(" + date_part(*call.args[0]) + ", " +
+                           Expression(*call.args[1], scope).sql + ", " +
+                           Expression(*call.args[2], scope).sql + ")",
+                       SqlType::DateTimeType());
+  }
+  if (name == "DATEDIFF") {
+    need(3, 3);
+    return text_result("tsql_datediff(" + date_part(*call.args[0]) + ", " +
+                           Expression(*call.args[1], scope).sql + ", " +
+                           Expression(*call.args[2], scope).sql + ")",
+                       SqlType::Int());
+  }
+  if (name == "DATEPART" || name == "DATENAME") {
+    need(2, 2);
+    std::string sql = "tsql_datepart(" + date_part(*call.args[0]) + ", " +
+                      Expression(*call.args[1], scope).sql + ")";
+    if (name == "DATENAME") return text_result("CAST(" + sql + " AS TEXT)", SqlType::NVarChar(30));
+    return text_result(sql, SqlType::Int());
+  }
+  if (name == "YEAR" || name == "MONTH" || name == "DAY") {
+    need(1, 1);
+    return text_result(
+        "tsql_datepart('" + Lower(name) + "', " + Expression(*call.args[0], scope).sql + ")",
+        SqlType::Int());
+  }
+  if (name == "NEWID") {
+    need(0, 0);
+    out.nullable = false;
+    return text_result("tsql_newid()", SqlType{TypeKind::kUniqueIdentifier});
+  }
+  if (name == "ISDATE" || name == "ISNUMERIC") {
+    need(1, 1);
+    return text_result(SystemCall(name, args()), SqlType::Int());
+  }
+  // Names of the session: fixed for the statement, so they go in as values.
+  if ((name == "DB_NAME" && call.args.empty())) {
+    return text_result(Bind(Value(resolver_.CurrentDatabaseName())), SqlType::NVarChar(128));
+  }
+  if ((name == "USER_NAME" && call.args.empty()) || name == "USER" || name == "CURRENT_USER" ||
+      name == "SESSION_USER") {
+    return text_result(Bind(Value(resolver_.CurrentUserName())), SqlType::NVarChar(128));
+  }
+  if (((name == "SUSER_SNAME" || name == "SUSER_NAME") && call.args.empty()) ||
+      name == "SYSTEM_USER") {
+    return text_result(Bind(Value(resolver_.LoginName())), SqlType::NVarChar(128));
+  }
+  if (name == "HOST_NAME")
+    return text_result(Bind(Value(resolver_.HostName())), SqlType::NVarChar(128));
+  if (name == "APP_NAME")
+    return text_result(Bind(Value(resolver_.ApplicationName())), SqlType::NVarChar(128));
+  if (name == "SCOPE_IDENTITY") {
+    auto id = resolver_.ScopeIdentity();
+    return text_result(id ? std::to_string(*id) : "NULL", SqlType{TypeKind::kNumeric, 0, 38, 0});
+  }
+  struct SystemFunction {
+    const char* name;
+    SqlType type;
+    size_t low, high;
+  };
+  static const SystemFunction kSystem[] = {
+      {"DB_NAME", SqlType::NVarChar(128), 1, 1},
+      {"DB_ID", SqlType{TypeKind::kSmallInt}, 0, 1},
+      {"USER_NAME", SqlType::NVarChar(256), 1, 1},
+      {"USER_ID", SqlType{TypeKind::kSmallInt}, 0, 1},
+      {"SUSER_SNAME", SqlType::NVarChar(128), 1, 1},
+      {"SUSER_NAME", SqlType::NVarChar(128), 1, 1},
+      {"SUSER_SID", SqlType{TypeKind::kVarBinary, 85}, 0, 1},
+      {"SUSER_ID", SqlType::Int(), 0, 1},
+      {"OBJECT_ID", SqlType::Int(), 1, 1},
+      {"OBJECT_NAME", SqlType::NVarChar(128), 1, 1},
+      {"OBJECTPROPERTY", SqlType::Int(), 2, 2},
+      {"COLUMNPROPERTY", SqlType::Int(), 3, 3},
+      {"COL_LENGTH", SqlType{TypeKind::kSmallInt}, 2, 2},
+      {"COL_NAME", SqlType::NVarChar(128), 2, 2},
+      {"IS_MEMBER", SqlType::Int(), 1, 1},
+      {"IS_SRVROLEMEMBER", SqlType::Int(), 1, 2},
+      {"HAS_DBACCESS", SqlType::Int(), 1, 1},
+      {"SERVERPROPERTY", SqlType{TypeKind::kSqlVariant}, 1, 1},
+      {"DATABASEPROPERTY", SqlType::Int(), 2, 2},
+      {"DATABASEPROPERTYEX", SqlType{TypeKind::kSqlVariant}, 2, 2},
+      {"FULLTEXTSERVICEPROPERTY", SqlType::Int(), 1, 1},
+      {"FULLTEXTCATALOGPROPERTY", SqlType::Int(), 2, 2},
+      {"IDENT_CURRENT", SqlType{TypeKind::kNumeric, 0, 38, 0}, 1, 1},
+      {"IDENT_SEED", SqlType{TypeKind::kNumeric, 0, 38, 0}, 1, 1},
+      {"IDENT_INCR", SqlType{TypeKind::kNumeric, 0, 38, 0}, 1, 1},
+      {"PERMISSIONS", SqlType::Int(), 0, 2},
+  };
+  for (const SystemFunction& f : kSystem) {
+    if (name != f.name) continue;
+    need(f.low, f.high);
+    return text_result(SystemCall(name, args()), f.type);
+  }
+  throw NotRecognisedFunction(call.name.name);
+}
+
+TypedSql Translator::Expression(const Expr& expr, const Scope* scope) {
+  switch (expr.kind) {
+    case Expr::Kind::kLiteral:
+      return Literal(expr.As<tsql::Literal>());
+    case Expr::Kind::kColumn:
+      return Column(expr.As<ColumnRef>(), scope);
+    case Expr::Kind::kVariable: {
+      const std::string& name = expr.As<Variable>().name;
+      if (view_dbid_)
+        throw SqlError(1050, 15, "This syntax is only allowed for parameterized queries.");
+      VariableSlot* slot = resolver_.FindVariable(name);
+      if (!slot) throw errors::UndeclaredVariable(name);
+      TypedSql out;
+      out.sql = Bind(slot->value);
+      out.type = slot->type;
+      return out;
+    }
+    case Expr::Kind::kGlobalVariable: {
+      const std::string& name = expr.As<GlobalVariable>().name;
+      auto value = resolver_.GlobalVariable(Upper(name));
+      if (!value) throw errors::UndeclaredVariable(name);
+      TypedSql out;
+      out.sql = Bind(value->first);
+      out.type = value->second;
+      return out;
+    }
+    case Expr::Kind::kParameterMarker: {
+      auto value = resolver_.ParameterMarker(expr.As<tsql::ParameterMarker>().index);
+      if (!value)
+        throw SqlError(8178, 16,
+                       "The parameterized query expects a parameter which was not supplied.");
+      TypedSql out;
+      out.sql = Bind(*value);
+      out.type = TypeOfClientValue(*value);
+      if (value->type() == Value::Type::kNull) out.type = SqlType::NVarChar(4000);
+      return out;
+    }
+    case Expr::Kind::kUnary: {
+      const UnaryExpr& u = expr.As<UnaryExpr>();
+      if (u.op == UnaryOp::kNot) {
+        TypedSql out;
+        out.type = SqlType::Bit();
+        out.sql = "(NOT " + Condition(*u.operand, scope) + ")";
+        return out;
+      }
+      TypedSql operand = Expression(*u.operand, scope);
+      if (u.op == UnaryOp::kNegate) operand.sql = "(-" + operand.sql + ")";
+      if (u.op == UnaryOp::kBitNot) operand.sql = "(~" + operand.sql + ")";
+      operand.is_column = false;
+      operand.is_literal = false;
+      return operand;
+    }
+    case Expr::Kind::kBinary:
+      return Binary(expr.As<BinaryExpr>(), scope);
+    case Expr::Kind::kLike: {
+      const LikeExpr& like = expr.As<LikeExpr>();
+      TypedSql out;
+      out.type = SqlType::Bit();
+      out.sql = "(" + Expression(*like.value, scope).sql +
+                (like.negated ? " NOT LIKE " : " LIKE ") + Expression(*like.pattern, scope).sql;
+      if (like.escape) out.sql += " ESCAPE " + Expression(*like.escape, scope).sql;
+      out.sql += ")";
+      return out;
+    }
+    case Expr::Kind::kBetween: {
+      const BetweenExpr& b = expr.As<BetweenExpr>();
+      TypedSql value = Expression(*b.value, scope);
+      TypedSql low = Expression(*b.low, scope);
+      TypedSql high = Expression(*b.high, scope);
+      TypedSql v1 = value, v2 = value;
+      Harmonise(v1, low);
+      Harmonise(v2, high);
+      std::string v = value.sql;
+      if (IsTextLike(value.type) && !value.is_column) v += " COLLATE tsql_ci";
+      TypedSql out;
+      out.type = SqlType::Bit();
+      out.sql = "(" + v + (b.negated ? " NOT BETWEEN " : " BETWEEN ") + low.sql + " AND " +
+                high.sql + ")";
+      return out;
+    }
+    case Expr::Kind::kIn: {
+      const InExpr& in = expr.As<InExpr>();
+      TypedSql value = Expression(*in.value, scope);
+      std::string v = value.sql;
+      if (IsTextLike(value.type) && !value.is_column) v += " COLLATE tsql_ci";
+      std::string list;
+      if (in.subquery) {
+        Translation sub = Query(*in.subquery, scope);
+        list = sub.sql;
+      } else {
+        for (const ExprPtr& item : in.list) {
+          TypedSql t = Expression(*item, scope);
+          TypedSql copy = value;
+          Harmonise(copy, t);
+          list += (list.empty() ? "" : ", ") + t.sql;
+        }
+      }
+      TypedSql out;
+      out.type = SqlType::Bit();
+      out.sql = "(" + v + (in.negated ? " NOT IN (" : " IN (") + list + "))";
+      return out;
+    }
+    case Expr::Kind::kExists: {
+      Translation sub = Query(*expr.As<ExistsExpr>().subquery, scope);
+      TypedSql out;
+      out.type = SqlType::Bit();
+      out.sql = "EXISTS (" + sub.sql + ")";
+      return out;
+    }
+    case Expr::Kind::kIsNull: {
+      const IsNullExpr& n = expr.As<IsNullExpr>();
+      TypedSql out;
+      out.type = SqlType::Bit();
+      out.sql = "(" + Expression(*n.value, scope).sql + (n.negated ? " IS NOT NULL)" : " IS NULL)");
+      return out;
+    }
+    case Expr::Kind::kCase: {
+      const CaseExpr& c = expr.As<CaseExpr>();
+      TypedSql out;
+      out.sql = "CASE";
+      std::optional<TypedSql> operand;
+      if (c.operand) operand = Expression(*c.operand, scope);
+      bool typed = false;
+      for (const CaseExpr::When& w : c.whens) {
+        std::string condition;
+        if (operand) {
+          condition = Comparison("=", *operand, Expression(*w.condition, scope)).sql;
+        } else {
+          condition = Condition(*w.condition, scope);
+        }
+        TypedSql result = Expression(*w.result, scope);
+        if (!result.is_null) {
+          out.type = typed ? Higher(out.type, result.type) : result.type;
+          typed = true;
+        }
+        out.sql += " WHEN " + condition + " THEN " + result.sql;
+      }
+      if (c.else_result) {
+        TypedSql result = Expression(*c.else_result, scope);
+        if (!result.is_null) out.type = typed ? Higher(out.type, result.type) : result.type;
+        out.sql += " ELSE " + result.sql;
+      }
+      out.sql += " END";
+      return out;
+    }
+    case Expr::Kind::kCast: {
+      const CastExpr& c = expr.As<CastExpr>();
+      TypedSql value = Expression(*c.value, scope);
+      TypedSql out;
+      out.type = ResolveType(c.type, true);
+      out.sql = ConvertSql(value, out.type, Fit::kCut);
+      return out;
+    }
+    case Expr::Kind::kConvert: {
+      const ConvertExpr& c = expr.As<ConvertExpr>();
+      TypedSql value = Expression(*c.value, scope);
+      int style = 0;
+      if (c.style && c.style->kind == Expr::Kind::kLiteral)
+        style = static_cast<int>(c.style->As<tsql::Literal>().int_value);
+      TypedSql out;
+      out.type = ResolveType(c.type, true);
+      out.sql = ConvertSql(value, out.type, Fit::kCut, style);
+      return out;
+    }
+    case Expr::Kind::kFunction:
+      return Function(expr.As<FunctionCall>(), scope);
+    case Expr::Kind::kSubquery: {
+      Translation sub = Query(*expr.As<SubqueryExpr>().query, scope);
+      TypedSql out;
+      out.sql = "(" + sub.sql + ")";
+      if (!sub.columns.empty()) out.type = sub.columns[0].type;
+      return out;
+    }
+    case Expr::Kind::kContains: {
+      // Full-text predicates: the sandbox looks for the words as text.
+      const ContainsExpr& c = expr.As<ContainsExpr>();
+      TypedSql search = Expression(*c.search, scope);
+      std::string sql;
+      std::vector<TypedSql> columns;
+      for (const ExprPtr& column : c.columns) columns.push_back(Expression(*column, scope));
+      if (columns.empty()) {
+        for (const SourceBinding& source : scope ? scope->sources : std::vector<SourceBinding>{})
+          for (const OutputColumn& column : source.columns)
+            if (column.type.IsCharacter()) {
+              TypedSql t;
+              t.sql = QuoteIdentifier(source.sql_alias) + "." + QuoteIdentifier(column.name);
+              columns.push_back(t);
+            }
+      }
+      for (const TypedSql& column : columns)
+        sql += (sql.empty() ? "" : " OR ") +
+               ("tsql_charindex(trim(" + search.sql + ", '\" *'), " + column.sql + ") > 0");
+      TypedSql out;
+      out.type = SqlType::Bit();
+      out.sql = sql.empty() ? "0" : "(" + sql + ")";
+      return out;
+    }
+    case Expr::Kind::kCollate: {
+      const CollateExpr& c = expr.As<CollateExpr>();
+      TypedSql value = Expression(*c.value, scope);
+      std::string upper = Upper(c.collation);
+      bool binary =
+          upper.find("_CS") != std::string::npos || upper.find("BIN") != std::string::npos;
+      value.sql = "(" + value.sql + (binary ? " COLLATE BINARY)" : " COLLATE tsql_ci)");
+      value.is_column = true;  // the collation is now stated
+      return value;
+    }
+    case Expr::Kind::kDefault:
+      throw SqlError(156, 15, "Incorrect syntax near the keyword 'DEFAULT'.", ErrorScope::kBatch);
+  }
+  throw errors::Unsupported("this expression");
+}
+
+// --- FROM --------------------------------------------------------------------------------
+
+std::string Translator::AddTable(const ResolvedTable& table, const std::string& alias, Scope& scope,
+                                 bool expose_rowid) {
+  SourceBinding binding;
+  binding.exposed = alias.empty() ? table.name : alias;
+  binding.aliased = !alias.empty();
+  binding.table_name = table.name;
+  binding.owner = table.owner;
+  binding.database = table.database;
+  binding.sql_alias = NewAlias();
+  binding.columns = table.columns;
+  binding.object = table.object;
+  binding.kind = table.kind;
+  if (view_dbid_ && (table.kind == ResolvedTable::Kind::kTemp || table.dbid != view_dbid_))
+    throw SqlError(4508, 16,
+                   "Views or functions are not allowed on temporary tables or on tables of other "
+                   "databases.");
+  std::string sql;
+  if (table.kind == ResolvedTable::Kind::kSystem || !expose_rowid ||
+      table.kind == ResolvedTable::Kind::kView) {
+    sql = table.sql + " AS " + QuoteIdentifier(binding.sql_alias);
+    if (table.kind == ResolvedTable::Kind::kTable || table.kind == ResolvedTable::Kind::kTemp)
+      binding.rowid_sql = QuoteIdentifier(binding.sql_alias) + ".rowid";
+  } else {
+    // Inside nested joins SQLite cannot reach a table's rowid, so the target of UPDATE and
+    // DELETE brings it along as a column.
+    sql = "(SELECT rowid AS \"$rowid\", * FROM " + table.sql + ") AS " +
+          QuoteIdentifier(binding.sql_alias);
+    binding.rowid_sql = QuoteIdentifier(binding.sql_alias) + ".\"$rowid\"";
+  }
+  scope.sources.push_back(std::move(binding));
+  return sql;
+}
+
+std::string Translator::Source(const TableSource& source, Scope& scope, const std::string* target,
+                               bool top_level) {
+  switch (source.kind) {
+    case TableSource::Kind::kTable: {
+      const TableRef& ref = source.As<TableRef>();
+      ResolvedTable table = resolver_.ResolveTable(ref.name);
+      std::string exposed = ref.alias.empty() ? table.name : ref.alias;
+      bool is_target = target && EqualsNoCase(exposed, *target);
+      std::string sql = AddTable(table, ref.alias, scope, is_target);
+      if (view_dbid_ && table.kind != ResolvedTable::Kind::kSystem) {
+        // Views live in their database's file and name its tables without a schema.
+        size_t as = sql.rfind(" AS ");
+        std::string name = QuoteIdentifier(table.object ? table.object->storage_name : table.name);
+        sql = name + sql.substr(as);
+      }
+      return sql;
+    }
+    case TableSource::Kind::kDerived: {
+      const DerivedTable& d = source.As<DerivedTable>();
+      Translation sub = Query(*d.query, scope.outer, true);
+      SourceBinding binding;
+      binding.exposed = d.alias;
+      binding.aliased = true;
+      binding.sql_alias = NewAlias();
+      binding.columns = sub.columns;
+      for (size_t i = 0; i < d.column_aliases.size() && i < binding.columns.size(); ++i)
+        binding.columns[i].name = d.column_aliases[i];
+      for (OutputColumn& c : binding.columns) c.base_table.clear();
+      binding.kind = ResolvedTable::Kind::kView;
+      binding.derived = true;
+      std::string sql = "(" + sub.sql + ") AS " + QuoteIdentifier(binding.sql_alias);
+      scope.sources.push_back(std::move(binding));
+      return sql;
+    }
+    case TableSource::Kind::kJoin: {
+      const Join& join = source.As<Join>();
+      std::string left = Source(*join.left, scope, target, top_level);
+      std::string right = Source(*join.right, scope, target, false);
+      if (join.right->kind == TableSource::Kind::kJoin) right = "(" + right + ")";
+      const char* kind = "INNER JOIN";
+      switch (join.type) {
+        case JoinType::kInner:
+          kind = "INNER JOIN";
+          break;
+        case JoinType::kLeft:
+          kind = "LEFT JOIN";
+          break;
+        case JoinType::kRight:
+          kind = "RIGHT JOIN";
+          break;
+        case JoinType::kFull:
+          kind = "FULL JOIN";
+          break;
+        case JoinType::kCross:
+          kind = "CROSS JOIN";
+          break;
+      }
+      std::string sql = left + " " + kind + " " + right;
+      if (join.on) sql += " ON " + Condition(*join.on, &scope);
+      return sql;
+    }
+  }
+  return {};
+}
+
+std::string Translator::From(const std::vector<TableSourcePtr>& from, Scope& scope,
+                             const std::string* target) {
+  std::string sql;
+  for (const TableSourcePtr& source : from) {
+    if (!sql.empty()) sql += ", ";
+    sql += Source(*source, scope, target, true);
+  }
+  return sql;
+}
+
+// --- queries -----------------------------------------------------------------------------
+
+std::string Translator::OrderBy(const std::vector<OrderItem>& order, const Scope* scope,
+                                const std::vector<OutputColumn>& columns,
+                                const std::vector<std::string>& aliases) {
+  std::string sql;
+  for (const OrderItem& item : order) {
+    std::string term;
+    const Expr& e = *item.expr;
+    if (e.kind == Expr::Kind::kLiteral &&
+        e.As<tsql::Literal>().type == tsql::Literal::Type::kInteger) {
+      std::int64_t n = e.As<tsql::Literal>().int_value;
+      if (n < 1 || n > static_cast<std::int64_t>(columns.size()))
+        throw SqlError(108, 15,
+                       "The ORDER BY position number " + std::to_string(n) +
+                           " is out of range of the number of items in the select list.");
+      term = std::to_string(n);
+    } else if (e.kind == Expr::Kind::kColumn && e.As<ColumnRef>().table.empty()) {
+      const std::string& name = e.As<ColumnRef>().column;
+      for (size_t i = 0; i < aliases.size(); ++i)
+        if (!aliases[i].empty() && EqualsNoCase(aliases[i], name)) term = std::to_string(i + 1);
+    }
+    if (term.empty()) {
+      if (scope) {
+        try {
+          term = Expression(e, scope).sql;
+        } catch (const SqlError& error) {
+          if (error.number() != 207 && error.number() != 107) throw;
+        }
+      }
+      if (term.empty() && e.kind == Expr::Kind::kColumn) {
+        // A union orders by the names of its result columns.
+        const std::string& name = e.As<ColumnRef>().column;
+        for (size_t i = 0; i < columns.size(); ++i)
+          if (EqualsNoCase(columns[i].name, name)) {
+            term = std::to_string(i + 1);
+            break;
+          }
+      }
+      if (term.empty()) {
+        if (!scope)
+          throw errors::InvalidColumn(e.kind == Expr::Kind::kColumn ? e.As<ColumnRef>().column
+                                                                    : "");
+        term = Expression(e, scope).sql;
+      }
+    }
+    sql += (sql.empty() ? "" : ", ") + term + (item.descending ? " DESC" : "");
+  }
+  return sql;
+}
+
+Translator::SpecResult Translator::Spec(const QuerySpec& spec, const Scope* outer,
+                                        bool alias_outputs, std::int64_t row_limit,
+                                        bool allow_order, const std::vector<OrderItem>* order) {
+  SpecResult result;
+  result.scope.outer = outer;
+  std::string from;
+  if (!spec.from.empty()) from = From(spec.from, result.scope);
+  std::string items;
+  auto add = [&](const std::string& sql, OutputColumn column, const std::string& variable,
+                 const std::string& alias) {
+    size_t n = result.columns.size() + 1;
+    items += (items.empty() ? "" : ", ") + sql;
+    if (alias_outputs) items += " AS \"c" + std::to_string(n) + "\"";
+    result.columns.push_back(std::move(column));
+    result.assignments.push_back(variable);
+    result.item_aliases.push_back(alias);
+  };
+  for (const SelectItem& item : spec.items) {
+    switch (item.kind) {
+      case SelectItem::Kind::kStar:
+      case SelectItem::Kind::kTableStar: {
+        bool any = false;
+        for (const SourceBinding& source : result.scope.sources) {
+          if (item.kind == SelectItem::Kind::kTableStar && !MatchesQualifier(source, item.table))
+            continue;
+          any = true;
+          for (size_t i = 0; i < source.columns.size(); ++i) {
+            const OutputColumn& c = source.columns[i];
+            std::string sql = QuoteIdentifier(source.sql_alias) + ".";
+            sql += source.derived ? "\"c" + std::to_string(i + 1) + "\"" : QuoteIdentifier(c.name);
+            add(sql, c, "", "");
+          }
+        }
+        if (!any) {
+          if (item.kind == SelectItem::Kind::kStar)
+            throw SqlError(263, 16, "Must specify table to select from.");
+          throw SqlError(107, 16,
+                         "The column prefix '" + item.table.ToString() +
+                             "' does not match with a table name or alias name used in the query.");
+        }
+        break;
+      }
+      case SelectItem::Kind::kExpr:
+      case SelectItem::Kind::kAssignment: {
+        TypedSql t = Expression(*item.expr, &result.scope);
+        OutputColumn column;
+        if (t.is_column) {
+          column = t.base;
+        }
+        column.name = ItemName(item);
+        column.type = t.type;
+        column.nullable = t.nullable;
+        if (!item.alias.empty() || !t.is_column) {
+          if (!t.is_column) {
+            column.base_table.clear();
+            column.base_column.clear();
+            column.key = false;
+            column.identity = false;
+          }
+        }
+        add(t.sql, column, item.kind == SelectItem::Kind::kAssignment ? item.variable : "",
+            item.alias);
+        break;
+      }
+    }
+  }
+  std::string sql = std::string("SELECT ") + (spec.distinct ? "DISTINCT " : "") + items;
+  if (!from.empty()) sql += " FROM " + from;
+  if (spec.where) sql += " WHERE " + Condition(*spec.where, &result.scope);
+  if (!spec.group_by.empty()) {
+    std::string group;
+    for (const ExprPtr& e : spec.group_by)
+      group += (group.empty() ? "" : ", ") + Expression(*e, &result.scope).sql;
+    sql += " GROUP BY " + group;
+  }
+  if (spec.having) sql += " HAVING " + Condition(*spec.having, &result.scope);
+  if (allow_order && order && !order->empty())
+    sql += " ORDER BY " + OrderBy(*order, &result.scope, result.columns, result.item_aliases);
+  std::string limit;
+  if (spec.top) {
+    TypedSql top = Expression(*spec.top, outer);
+    if (spec.top_percent) {
+      limit = "(SELECT CAST((count(*) * (" + top.sql + ") + 99.9999) / 100 AS INTEGER) FROM (" +
+              sql + "))";
+    } else {
+      limit = top.sql;
+    }
+  }
+  if (row_limit > 0)
+    limit = limit.empty() ? std::to_string(row_limit)
+                          : "min(" + limit + ", " + std::to_string(row_limit) + ")";
+  if (!limit.empty()) sql += " LIMIT " + limit;
+  result.sql = std::move(sql);
+  return result;
+}
+
+std::string Translator::QueryBody(const tsql::Query& query, const Scope* outer, bool alias_outputs,
+                                  std::vector<OutputColumn>& columns,
+                                  std::vector<std::string>& assignments,
+                                  std::vector<std::string>& aliases) {
+  if (query.kind == tsql::Query::Kind::kSpec) {
+    SpecResult spec = Spec(query.As<QuerySpec>(), outer, alias_outputs, 0, false, nullptr);
+    columns = spec.columns;
+    assignments = spec.assignments;
+    aliases = spec.item_aliases;
+    // A SELECT with TOP or ORDER BY inside a union keeps them in a sub-select of its own.
+    if (query.As<QuerySpec>().top) return "SELECT * FROM (" + spec.sql + ")";
+    return spec.sql;
+  }
+  const UnionQuery& u = query.As<UnionQuery>();
+  std::vector<OutputColumn> right_columns;
+  std::vector<std::string> right_assignments, right_aliases;
+  std::string left = QueryBody(*u.left, outer, alias_outputs, columns, assignments, aliases);
+  std::string right =
+      QueryBody(*u.right, outer, alias_outputs, right_columns, right_assignments, right_aliases);
+  if (right_columns.size() != columns.size())
+    throw SqlError(205, 16,
+                   "All queries in an SQL statement containing a UNION operator must have an equal "
+                   "number of expressions in their target lists.");
+  for (size_t i = 0; i < columns.size(); ++i) {
+    columns[i].type = Higher(columns[i].type, right_columns[i].type);
+    columns[i].nullable = columns[i].nullable || right_columns[i].nullable;
+    columns[i].base_table.clear();
+    columns[i].base_column.clear();
+    columns[i].key = false;
+  }
+  return left + (u.all ? " UNION ALL " : " UNION ") + right;
+}
+
+Translation Translator::Query(const tsql::Query& query, const Scope* outer, bool alias_outputs,
+                              std::int64_t row_limit) {
+  Translation out;
+  if (query.kind == tsql::Query::Kind::kSpec) {
+    SpecResult spec =
+        Spec(query.As<QuerySpec>(), outer, alias_outputs, row_limit, true, &query.order_by);
+    out.sql = std::move(spec.sql);
+    out.columns = std::move(spec.columns);
+    out.assignments = std::move(spec.assignments);
+    return out;
+  }
+  std::vector<std::string> aliases;
+  out.sql = QueryBody(query, outer, alias_outputs, out.columns, out.assignments, aliases);
+  if (!query.order_by.empty())
+    out.sql += " ORDER BY " + OrderBy(query.order_by, nullptr, out.columns, aliases);
+  if (row_limit > 0) out.sql += " LIMIT " + std::to_string(row_limit);
+  return out;
+}
+
+}  // namespace sandbox

@@ -1,0 +1,175 @@
+// Translates queries and expressions of the syntax tree into SQLite SQL over the session's
+// attached databases, with SQL Server's types worked out alongside so result columns can be
+// described and values converted the way SQL Server converts them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/value.h"
+#include "sandbox/catalog.h"
+#include "sandbox/server.h"
+#include "sandbox/tsql/ast.h"
+#include "sandbox/types.h"
+
+namespace sandbox {
+
+struct OutputColumn {
+  std::string name;
+  SqlType type;
+  bool nullable = true;
+  std::string base_table;
+  std::string base_column;
+  bool key = false;
+  bool identity = false;
+  std::int64_t seed = 1;
+  std::int64_t increment = 1;
+};
+
+// A translated expression and what SQL Server would make of its type.
+struct TypedSql {
+  std::string sql;
+  SqlType type;
+  bool nullable = true;
+  bool is_column = false;  // a plain column: its collation applies in comparisons
+  bool is_null = false;    // the NULL literal
+  bool is_literal = false;
+  const tsql::Literal* literal = nullptr;
+  OutputColumn base;  // for plain columns: where it comes from
+};
+
+// What a table name in FROM stands for.
+struct ResolvedTable {
+  enum class Kind { kTable, kView, kTemp, kSystem };
+  Kind kind = Kind::kTable;
+  std::string sql;  // what FROM says: "schema"."name", or a sub-select for system tables
+  std::string name;
+  std::string owner = "dbo";
+  std::string database;
+  int dbid = 0;
+  const ObjectInfo* object = nullptr;
+  std::vector<OutputColumn> columns;
+};
+
+// A FROM source that column names can refer to.
+struct SourceBinding {
+  std::string exposed;  // the alias, or the table's name
+  bool aliased = false;
+  std::string table_name;
+  std::string owner;
+  std::string database;
+  std::string sql_alias;  // t1, t2, ... in the SQLite text
+  std::vector<OutputColumn> columns;
+  const ObjectInfo* object = nullptr;
+  ResolvedTable::Kind kind = ResolvedTable::Kind::kTable;
+  std::string rowid_sql;  // how the row's SQLite rowid is reached, when it can be
+  bool derived = false;   // (SELECT ...) alias: columns are c1, c2, ... in SQLite
+};
+
+struct Scope {
+  std::vector<SourceBinding> sources;
+  const Scope* outer = nullptr;
+};
+
+struct VariableSlot {
+  SqlType type;
+  common::Value value;  // storage form
+};
+
+class Resolver {
+ public:
+  virtual ~Resolver() = default;
+  // Throws SqlError 208 for unknown names.
+  virtual ResolvedTable ResolveTable(const tsql::ObjectName& name) = 0;
+  virtual VariableSlot* FindVariable(std::string_view name) = 0;
+  // @@ROWCOUNT etc. by upper-case name with "@@"; nullopt when unknown.
+  virtual std::optional<std::pair<common::Value, SqlType>> GlobalVariable(
+      std::string_view name) = 0;
+  virtual std::optional<common::Value> ParameterMarker(int index) = 0;
+  virtual std::string CurrentDatabaseName() = 0;
+  virtual std::string CurrentUserName() = 0;
+  virtual std::string LoginName() = 0;
+  virtual std::string HostName() = 0;
+  virtual std::string ApplicationName() = 0;
+  virtual std::optional<std::int64_t> ScopeIdentity() = 0;
+};
+
+struct Translation {
+  std::string sql;
+  std::vector<OutputColumn> columns;
+  std::vector<std::string> assignments;  // SELECT @v = ...: the variable of each column
+};
+
+class Translator {
+ public:
+  Translator(Resolver& resolver, std::vector<common::Value>& params)
+      : resolver_(resolver), params_(params) {}
+
+  // For view bodies: tables must be in this database and are named without a schema.
+  void set_view_mode(int dbid) { view_dbid_ = dbid; }
+
+  // A whole query (ORDER BY included); alias_outputs names the columns c1, c2, ... so that
+  // derived tables can be addressed whatever the column names are.
+  Translation Query(const tsql::Query& query, const Scope* outer, bool alias_outputs = false,
+                    std::int64_t row_limit = 0);
+  TypedSql Expression(const tsql::Expr& expr, const Scope* scope);
+  // A condition as SQL (a bare value is compared with zero, as the parser allows only
+  // predicates here anyway).
+  std::string Condition(const tsql::Expr& expr, const Scope* scope);
+  // The FROM list; adds its sources to scope. target names the source a DML statement acts
+  // on: that source exposes its SQLite rowid.
+  std::string From(const std::vector<tsql::TableSourcePtr>& from, Scope& scope,
+                   const std::string* target = nullptr);
+  // Adds one table as a source of the scope, as FROM would.
+  std::string AddTable(const ResolvedTable& table, const std::string& alias, Scope& scope,
+                       bool expose_rowid);
+
+  std::string Bind(common::Value value);
+  std::string NewAlias();
+  // SQL that converts value to target the way an assignment or a CAST does.
+  std::string ConvertSql(const TypedSql& value, const SqlType& target, Fit fit, int style = 0);
+  // The SQL Server type a TypeRef names; throws SqlError 243 for unknown names.
+  static SqlType ResolveType(const tsql::TypeRef& ref, bool cast_default_length);
+
+ private:
+  struct SpecResult {
+    std::string sql;
+    std::vector<OutputColumn> columns;
+    std::vector<std::string> assignments;
+    std::vector<std::string> item_aliases;  // explicit aliases of select items
+    Scope scope;
+  };
+  SpecResult Spec(const tsql::QuerySpec& spec, const Scope* outer, bool alias_outputs,
+                  std::int64_t row_limit, bool allow_order,
+                  const std::vector<tsql::OrderItem>* order);
+  std::string QueryBody(const tsql::Query& query, const Scope* outer, bool alias_outputs,
+                        std::vector<OutputColumn>& columns, std::vector<std::string>& assignments,
+                        std::vector<std::string>& aliases);
+  std::string Source(const tsql::TableSource& source, Scope& scope, const std::string* target,
+                     bool top_level);
+  TypedSql Column(const tsql::ColumnRef& ref, const Scope* scope);
+  TypedSql Literal(const tsql::Literal& literal);
+  TypedSql Binary(const tsql::BinaryExpr& expr, const Scope* scope);
+  TypedSql Function(const tsql::FunctionCall& call, const Scope* scope);
+  TypedSql Comparison(const char* op, TypedSql left, TypedSql right);
+  // Makes a and b comparable: dates and GUIDs in text, collation for text.
+  void Harmonise(TypedSql& a, TypedSql& b);
+  std::string OrderBy(const std::vector<tsql::OrderItem>& order, const Scope* scope,
+                      const std::vector<OutputColumn>& columns,
+                      const std::vector<std::string>& aliases);
+  std::string SystemCall(const std::string& name, const std::vector<TypedSql>& args);
+
+  Resolver& resolver_;
+  std::vector<common::Value>& params_;
+  int alias_counter_ = 0;
+  int view_dbid_ = 0;
+};
+
+// The column name SQL Server gives a select item without alias: the column's name for plain
+// columns, else empty.
+std::string ItemName(const tsql::SelectItem& item);
+
+}  // namespace sandbox

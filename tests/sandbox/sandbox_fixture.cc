@@ -1,0 +1,106 @@
+#include "sandbox/sandbox_fixture.h"
+
+#include <unistd.h>
+
+#include <atomic>
+
+namespace sandbox::testing {
+
+void CollectingSink::BeginRowSet(const std::vector<Column>& columns) {
+  EXPECT_FALSE(open) << "row sets do not nest";
+  open = true;
+  sets.push_back(RowSet{columns, {}});
+}
+
+void CollectingSink::Row(std::vector<common::Value> values) {
+  EXPECT_TRUE(open);
+  EXPECT_EQ(values.size(), sets.back().columns.size());
+  sets.back().rows.push_back(std::move(values));
+}
+
+void CollectingSink::EndRowSet() {
+  EXPECT_TRUE(open);
+  open = false;
+}
+
+std::vector<const ServerMessage*> CollectingSink::Errors() const {
+  std::vector<const ServerMessage*> out;
+  for (const ServerMessage& m : messages)
+    if (m.IsError()) out.push_back(&m);
+  return out;
+}
+
+std::int32_t CollectingSink::FirstError() const {
+  auto errors = Errors();
+  return errors.empty() ? 0 : errors.front()->number;
+}
+
+std::string CollectingSink::ErrorText() const {
+  std::string out;
+  for (const ServerMessage* m : Errors()) out += std::to_string(m->number) + ": " + m->text + "\n";
+  return out;
+}
+
+void SandboxTest::SetUp() {
+  static std::atomic<int> counter{0};
+  root_ = std::filesystem::temp_directory_path() /
+          ("sandbox-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+  std::filesystem::remove_all(root_);
+  host_ = OpenHost(root_);
+  instance_ = host_->Create("", InstanceConfig{});
+  session_ = Connect();
+}
+
+void SandboxTest::TearDown() {
+  session_.reset();
+  instance_.reset();
+  host_.reset();
+  std::error_code ec;
+  std::filesystem::remove_all(root_, ec);
+}
+
+std::unique_ptr<Session> SandboxTest::Connect(const std::string& database) {
+  LoginRequest request;
+  request.login = "sa";
+  request.database = database;
+  request.host_name = "TESTHOST";
+  request.application = "sandbox tests";
+  return instance_->Connect(request);
+}
+
+CollectingSink SandboxTest::Run(Session& session, const std::string& batch,
+                                std::chrono::milliseconds timeout) {
+  CollectingSink sink;
+  std::vector<Parameter> parameters;
+  session.Execute(batch, parameters, sink, timeout);
+  EXPECT_FALSE(sink.open);
+  return sink;
+}
+
+RowSet SandboxTest::Query(Session& session, const std::string& batch) {
+  CollectingSink sink = Run(session, batch);
+  EXPECT_EQ(sink.FirstError(), 0) << batch << "\n" << sink.ErrorText();
+  if (sink.sets.empty()) {
+    ADD_FAILURE() << "no row set from: " << batch;
+    return {};
+  }
+  return sink.sets.back();
+}
+
+common::Value SandboxTest::Scalar(const std::string& batch) {
+  RowSet set = Query(batch);
+  if (set.rows.size() != 1 || set.rows[0].size() != 1) {
+    ADD_FAILURE() << "expected one value from: " << batch << " (" << set.rows.size() << " rows)";
+    return {};
+  }
+  return set.rows[0][0];
+}
+
+void SandboxTest::Ok(const std::string& batch) { Ok(*session_, batch); }
+
+void SandboxTest::Ok(Session& session, const std::string& batch) {
+  CollectingSink sink = Run(session, batch);
+  EXPECT_EQ(sink.FirstError(), 0) << batch << "\n" << sink.ErrorText();
+}
+
+}  // namespace sandbox::testing
