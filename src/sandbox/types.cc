@@ -142,6 +142,9 @@ std::string SqlType::SqliteDeclaration() const {
 Value::Type SqlType::ClientType() const {
   if (kind == TypeKind::kBit) return Value::Type::kBool;
   if (IsInteger()) return Value::Type::kInt;
+  // Whole-number decimals (@@IDENTITY, SCOPE_IDENTITY()) reach clients as integers.
+  if ((kind == TypeKind::kDecimal || kind == TypeKind::kNumeric) && scale == 0 && precision <= 38)
+    return Value::Type::kInt;
   if (IsNumeric()) return Value::Type::kDouble;
   if (IsCharacter()) return Value::Type::kText;
   if (IsDate()) return Value::Type::kDateTime;

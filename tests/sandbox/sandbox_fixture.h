@@ -7,10 +7,20 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "sandbox/server.h"
+
+namespace common {
+// Readable values in test failures.
+inline void PrintTo(const Value& value, std::ostream* out) {
+  static const char* kTypes[] = {"null", "bool",     "int",    "double",
+                                 "text", "datetime", "binary", "guid"};
+  *out << kTypes[static_cast<int>(value.type())] << "(" << value.ToText() << ")";
+}
+}  // namespace common
 
 namespace sandbox::testing {
 
