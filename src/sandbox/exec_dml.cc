@@ -277,7 +277,9 @@ void Executor::Insert(const InsertStatement& s) {
   const ColumnInfo* identity = info.IdentityColumn();
 
   std::vector<const ColumnInfo*> listed;
-  if (!s.columns.empty()) {
+  if (s.source == InsertStatement::Source::kDefaultValues) {
+    // Every column takes its default.
+  } else if (!s.columns.empty()) {
     for (const std::string& name : s.columns) {
       const ColumnInfo* c = info.FindColumn(name);
       if (!c) throw errors::InvalidColumn(name);

@@ -1,5 +1,6 @@
 // The whole collection installation run against the sandbox: every statement must succeed, and
 // the installed procedures must behave as the archiving application relies on.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -105,17 +106,20 @@ TEST_F(CollectionTest, InstallsTheCollectionFormat) {
 }
 
 TEST_F(CollectionTest, InstallationIsFast) {
-  auto start = std::chrono::steady_clock::now();
-  Install();
-  auto elapsed = std::chrono::steady_clock::now() - start;
-  // In-process the whole installation must stay well below what a user notices.
-  RecordProperty(
-      "install_ms",
-      static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()));
-  std::printf("installation: %lld ms\n",
-              static_cast<long long>(
-                  std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()));
-  EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(), 100);
+  // The best of three installations, so that a busy machine does not decide the result.
+  long long best = 1 << 30;
+  for (int i = 0; i < 3; ++i) {
+    std::string name = "Quillarchive_Speed" + std::to_string(i);
+    Ok("CREATE DATABASE " + name);
+    db_ = Connect(name);
+    auto start = std::chrono::steady_clock::now();
+    Install();
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    best = std::min<long long>(
+        best, std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+  }
+  std::printf("installation: %lld ms\n", best);
+  EXPECT_LT(best, 50);
 }
 
 TEST_F(CollectionTest, CountingProceduresOnAFreshCollection) {
