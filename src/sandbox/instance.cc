@@ -325,7 +325,8 @@ void InstanceImpl::LoadDatabases() {
     int dbid = static_cast<int>(rows.ColumnInt(0));
     std::string data_path = rows.ColumnText(4);
     DatabaseRecord record = RecordFromFiles(dbid, rows.ColumnText(1), data_path, "");
-    if (auto* sid = rows.Column(2).AsBytes()) record.owner_sid = *sid;
+    Value sid = rows.Column(2);
+    if (auto* bytes = sid.AsBytes()) record.owner_sid = *bytes;
     record.crdate = rows.ColumnText(3);
     record.compatibility_level = static_cast<int>(rows.ColumnInt(5));
     // The log file is listed in the database's own file table.
@@ -493,7 +494,8 @@ std::optional<LoginRecord> InstanceImpl::FindLogin(std::string_view name) const 
   row.Bind(1, Value(name));
   if (!row.Step()) return std::nullopt;
   LoginRecord login;
-  if (auto* sid = row.Column(0).AsBytes()) login.sid = *sid;
+  Value sid = row.Column(0);
+  if (auto* bytes = sid.AsBytes()) login.sid = *bytes;
   login.name = row.ColumnText(1);
   login.is_nt_name = row.ColumnInt(2) != 0;
   login.is_nt_group = row.ColumnInt(3) != 0;

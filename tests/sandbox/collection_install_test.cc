@@ -119,7 +119,12 @@ TEST_F(CollectionTest, InstallationIsFast) {
         best, std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
   }
   std::printf("installation: %lld ms\n", best);
+#if defined(__OPTIMIZE__) && !defined(__SANITIZE_ADDRESS__)
   EXPECT_LT(best, 50);
+#else
+  // Unoptimised and sanitised builds are slower by design; they only show the time.
+  EXPECT_LT(best, 1000);
+#endif
 }
 
 TEST_F(CollectionTest, CountingProceduresOnAFreshCollection) {
