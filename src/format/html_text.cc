@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <utility>
@@ -131,13 +132,19 @@ class Regex {
 
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// Position of the last occurrence of the lower-case ASCII `needle`, ignoring case.
+// Position of the last occurrence of the lower-case ASCII `needle` (which starts with "<"),
+// ignoring case.
 size_t FindLastIgnoreCase(std::string_view haystack, std::string_view needle) {
   if (needle.empty() || haystack.size() < needle.size()) return std::string_view::npos;
-  for (size_t i = haystack.size() - needle.size() + 1; i-- > 0;) {
-    size_t k = 0;
+  size_t limit = haystack.size() - needle.size() + 1;  // candidates start before this
+  while (limit > 0) {
+    const void* found = memrchr(haystack.data(), needle[0], limit);
+    if (found == nullptr) return std::string_view::npos;
+    size_t i = static_cast<size_t>(static_cast<const char*>(found) - haystack.data());
+    size_t k = 1;
     while (k < needle.size() && AsciiLower(haystack[i + k]) == needle[k]) ++k;
     if (k == needle.size()) return i;
+    limit = i;
   }
   return std::string_view::npos;
 }
@@ -202,46 +209,104 @@ namespace {
 
 // Owns every block the parser allocates, so the tree is released in one sweep: the parser's own
 // release walks the tree recursively and would overflow the stack on deeply nested documents.
+// Small blocks (nodes, short texts, attribute lists) come from large chunks and are reused by
+// size once freed, which also spares the many small mallocs of a parse.
 class ParseArena {
  public:
-  ParseArena() { head_.prev = head_.next = &head_; }
+  ParseArena() { large_.prev = large_.next = &large_; }
   ~ParseArena() {
-    Block* block = head_.next;
-    while (block != &head_) {
-      Block* next = block->next;
+    for (Large* block = large_.next; block != &large_;) {
+      Large* next = block->next;
       std::free(block);
       block = next;
     }
+    for (void* chunk : chunks_) std::free(chunk);
   }
   ParseArena(const ParseArena&) = delete;
   ParseArena& operator=(const ParseArena&) = delete;
 
   static void* Allocate(void* arena, size_t size) {
-    auto* block = static_cast<Block*>(std::malloc(sizeof(Block) + size));
-    // The parser cannot handle a failed allocation; stopping here beats writing through null.
-    if (block == nullptr) std::abort();
-    Block& head = static_cast<ParseArena*>(arena)->head_;
-    block->prev = &head;
-    block->next = head.next;
-    head.next->prev = block;
-    head.next = block;
-    return block + 1;
+    return static_cast<ParseArena*>(arena)->Get(size);
   }
 
-  static void Release(void*, void* pointer) {
-    if (pointer == nullptr) return;
-    Block* block = static_cast<Block*>(pointer) - 1;
-    block->prev->next = block->next;
-    block->next->prev = block->prev;
-    std::free(block);
+  static void Release(void* arena, void* pointer) {
+    if (pointer != nullptr) static_cast<ParseArena*>(arena)->Put(pointer);
   }
 
  private:
-  struct alignas(alignof(std::max_align_t)) Block {
-    Block* prev;
-    Block* next;
+  static constexpr size_t kAlign = alignof(std::max_align_t);
+  static constexpr size_t kSmallLimit = 512;
+  static constexpr size_t kChunkSize = 256 * 1024;
+
+  // Every block is preceded by its size; a large block also by its links.
+  struct alignas(kAlign) Small {
+    size_t pad;
+    size_t size;
   };
-  Block head_;
+  struct alignas(kAlign) Large {
+    Large* prev;
+    Large* next;
+    size_t pad;
+    size_t size;
+  };
+  struct FreeBlock {
+    FreeBlock* next;
+  };
+
+  static void* Check(void* memory) {
+    // The parser cannot handle a failed allocation; stopping here beats writing through null.
+    if (memory == nullptr) std::abort();
+    return memory;
+  }
+
+  void* Get(size_t size) {
+    size = (std::max<size_t>(size, 1) + kAlign - 1) / kAlign * kAlign;
+    if (size > kSmallLimit) {
+      auto* block = static_cast<Large*>(Check(std::malloc(sizeof(Large) + size)));
+      block->size = size;
+      block->prev = &large_;
+      block->next = large_.next;
+      large_.next->prev = block;
+      large_.next = block;
+      return block + 1;
+    }
+    FreeBlock*& reusable = free_[size / kAlign];
+    if (reusable != nullptr) {
+      FreeBlock* block = reusable;
+      reusable = block->next;
+      return block;
+    }
+    size_t needed = sizeof(Small) + size;
+    if (static_cast<size_t>(chunk_end_ - chunk_next_) < needed) {
+      chunks_.push_back(Check(std::malloc(kChunkSize)));
+      chunk_next_ = static_cast<char*>(chunks_.back());
+      chunk_end_ = chunk_next_ + kChunkSize;
+    }
+    auto* header = reinterpret_cast<Small*>(chunk_next_);
+    chunk_next_ += needed;
+    header->size = size;
+    return header + 1;
+  }
+
+  void Put(void* pointer) {
+    size_t size = (static_cast<Small*>(pointer) - 1)->size;
+    if (size > kSmallLimit) {
+      Large* block = static_cast<Large*>(pointer) - 1;
+      block->prev->next = block->next;
+      block->next->prev = block->prev;
+      std::free(block);
+      return;
+    }
+    auto* block = static_cast<FreeBlock*>(pointer);
+    block->next = free_[size / kAlign];
+    free_[size / kAlign] = block;
+  }
+
+  Large large_;
+  std::vector<void*> chunks_;
+  char* chunk_next_ = nullptr;
+  char* chunk_end_ = nullptr;
+  FreeBlock* free_[kSmallLimit / kAlign + 1] = {};
 };
 
 // ---------------------------------------------------------------------------------------------
