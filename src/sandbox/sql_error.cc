@@ -22,13 +22,14 @@ std::string Quoted(std::string_view prefix, std::string_view name, std::string_v
 }  // namespace
 
 SqlError InvalidObject(std::string_view name) {
-  return SqlError(208, 16, Quoted("Invalid object name '", name, "'."));
+  // Names are resolved when a statement is compiled: a wrong one ends the batch.
+  return SqlError(208, 16, Quoted("Invalid object name '", name, "'."), ErrorScope::kBatch);
 }
 SqlError InvalidColumn(std::string_view name) {
-  return SqlError(207, 16, Quoted("Invalid column name '", name, "'."));
+  return SqlError(207, 16, Quoted("Invalid column name '", name, "'."), ErrorScope::kBatch);
 }
 SqlError AmbiguousColumn(std::string_view name) {
-  return SqlError(209, 16, Quoted("Ambiguous column name '", name, "'."));
+  return SqlError(209, 16, Quoted("Ambiguous column name '", name, "'."), ErrorScope::kBatch);
 }
 SqlError ObjectExists(std::string_view name) {
   return SqlError(2714, 16,

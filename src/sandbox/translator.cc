@@ -271,7 +271,8 @@ TypedSql Translator::Column(const ColumnRef& ref, const Scope* scope) {
   if (qualified && !qualifier_seen)
     throw SqlError(107, 16,
                    "The column prefix '" + ref.table.ToString() +
-                       "' does not match with a table name or alias name used in the query.");
+                       "' does not match with a table name or alias name used in the query.",
+                   ErrorScope::kBatch);
   throw errors::InvalidColumn(ref.column);
 }
 
@@ -1161,10 +1162,11 @@ Translator::SpecResult Translator::Spec(const QuerySpec& spec, const Scope* oute
         }
         if (!any) {
           if (item.kind == SelectItem::Kind::kStar)
-            throw SqlError(263, 16, "Must specify table to select from.");
+            throw SqlError(263, 16, "Must specify table to select from.", ErrorScope::kBatch);
           throw SqlError(107, 16,
                          "The column prefix '" + item.table.ToString() +
-                             "' does not match with a table name or alias name used in the query.");
+                             "' does not match with a table name or alias name used in the query.",
+                         ErrorScope::kBatch);
         }
         break;
       }

@@ -1,0 +1,154 @@
+// Transactions, statement-level rollback and how errors end statements, batches and
+// transactions, as SQL Server does.
+#include "sandbox/sandbox_fixture.h"
+
+namespace sandbox::testing {
+namespace {
+
+using common::Value;
+
+class TransactionTest : public SandboxTest {
+ protected:
+  void SetUp() override {
+    SandboxTest::SetUp();
+    Ok("CREATE TABLE t (id INT NOT NULL PRIMARY KEY, v VARCHAR(5))");
+  }
+  Value Count() { return Scalar("SELECT COUNT(*) FROM t"); }
+};
+
+TEST_F(TransactionTest, CommitKeepsAndRollbackUndoes) {
+  Ok("BEGIN TRANSACTION INSERT INTO t VALUES (1, 'a') COMMIT TRANSACTION");
+  EXPECT_EQ(Count(), Value(1));
+  Ok("BEGIN TRAN INSERT INTO t VALUES (2, 'b') UPDATE t SET v = 'z' ROLLBACK TRAN");
+  EXPECT_EQ(Count(), Value(1));
+  EXPECT_EQ(Scalar("SELECT v FROM t"), Value("a"));
+}
+
+TEST_F(TransactionTest, TranCountNestsAndOnlyTheOutermostCommits) {
+  EXPECT_EQ(Scalar("BEGIN TRAN BEGIN TRAN SELECT @@TRANCOUNT"), Value(2));
+  Ok("INSERT INTO t VALUES (1, 'a')");
+  EXPECT_EQ(Scalar("COMMIT SELECT @@TRANCOUNT"), Value(1));
+  // Another session does not see the row until the outer commit.
+  auto other = Connect();
+  EXPECT_EQ(Query(*other, "SELECT COUNT(*) FROM t").rows.at(0).at(0), Value(0));
+  EXPECT_EQ(Scalar("SELECT @@TRANCOUNT"), Value(1));
+  Ok("ROLLBACK");
+  EXPECT_EQ(Count(), Value(0));
+  CollectingSink sink = Run("COMMIT");
+  ASSERT_EQ(sink.FirstError(), 3902);
+  EXPECT_EQ(sink.Errors()[0]->text,
+            "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+  EXPECT_EQ(Run("ROLLBACK").FirstError(), 3903);
+}
+
+TEST_F(TransactionTest, AFailedStatementIsUndoneAloneAndTheBatchGoesOn) {
+  CollectingSink sink =
+      Run("INSERT INTO t VALUES (1, 'a') "
+          "INSERT INTO t VALUES (1, 'dup') "
+          "INSERT INTO t VALUES (2, 'b') "
+          "SELECT @@ERROR");
+  EXPECT_EQ(sink.FirstError(), 2627);
+  EXPECT_EQ(Count(), Value(2));
+  // Inside a transaction the failed statement does not end the transaction.
+  sink =
+      Run("BEGIN TRAN "
+          "INSERT INTO t VALUES (3, 'c') "
+          "INSERT INTO t VALUES (3, 'c') "
+          "UPDATE t SET v = 'toolong' WHERE id = 3 "
+          "SELECT @@TRANCOUNT "
+          "COMMIT");
+  ASSERT_EQ(sink.Errors().size(), 2u);
+  EXPECT_EQ(sink.Errors()[1]->number, 8152);
+  ASSERT_FALSE(sink.sets.empty());
+  EXPECT_EQ(sink.sets.back().rows[0][0], Value(1));
+  EXPECT_EQ(Scalar("SELECT v FROM t WHERE id = 3"), Value("c"));
+}
+
+TEST_F(TransactionTest, ErrorVariableFollowsEachStatement) {
+  CollectingSink sink =
+      Run("DECLARE @e INT, @after INT "
+          "INSERT INTO t VALUES (1, 'toolong') "
+          "SET @e = @@ERROR "
+          "SET @after = @@ERROR "
+          "SELECT @e, @after");
+  EXPECT_EQ(sink.FirstError(), 8152);
+  ASSERT_EQ(sink.sets.size(), 1u);
+  const RowSet& set = sink.sets[0];
+  ASSERT_EQ(set.rows.size(), 1u);
+  EXPECT_EQ(set.rows[0][0], Value(8152));
+  EXPECT_EQ(set.rows[0][1], Value(0));
+}
+
+TEST_F(TransactionTest, BatchAbortingErrorsStopTheBatchAndRollBack) {
+  CollectingSink sink =
+      Run("BEGIN TRAN "
+          "INSERT INTO t VALUES (1, 'a') "
+          "INSERT INTO t VALUES (CONVERT(INT, 'x'), 'b') "
+          "INSERT INTO t VALUES (2, 'c')");
+  EXPECT_EQ(sink.FirstError(), 245);
+  EXPECT_EQ(Scalar("SELECT @@TRANCOUNT"), Value(0));
+  EXPECT_EQ(Count(), Value(0));
+}
+
+TEST_F(TransactionTest, NameErrorsEndTheBatchButKeepTheTransaction) {
+  CollectingSink sink =
+      Run("BEGIN TRAN "
+          "INSERT INTO t VALUES (1, 'a') "
+          "SELECT * FROM missing "
+          "INSERT INTO t VALUES (2, 'b')");
+  EXPECT_EQ(sink.FirstError(), 208);
+  EXPECT_EQ(Scalar("SELECT @@TRANCOUNT"), Value(1));
+  EXPECT_EQ(Count(), Value(1));
+  Ok("COMMIT");
+  EXPECT_EQ(Count(), Value(1));
+}
+
+TEST_F(TransactionTest, XactAbortMakesEveryErrorEndTheTransaction) {
+  CollectingSink sink =
+      Run("SET XACT_ABORT ON "
+          "BEGIN TRAN "
+          "INSERT INTO t VALUES (1, 'a') "
+          "INSERT INTO t VALUES (1, 'a') "
+          "INSERT INTO t VALUES (2, 'b')");
+  EXPECT_EQ(sink.FirstError(), 2627);
+  EXPECT_EQ(Scalar("SELECT @@TRANCOUNT"), Value(0));
+  EXPECT_EQ(Count(), Value(0));
+}
+
+TEST_F(TransactionTest, SavepointsRollBackPartOfTheWork) {
+  Ok("BEGIN TRAN INSERT INTO t VALUES (1, 'a') SAVE TRAN half INSERT INTO t VALUES (2, 'b') "
+     "ROLLBACK TRAN half COMMIT");
+  EXPECT_EQ(Count(), Value(1));
+  EXPECT_EQ(Scalar("SELECT @@TRANCOUNT"), Value(0));
+}
+
+TEST_F(TransactionTest, RowCountFollowsTheLastStatement) {
+  RowSet set = Query(
+      "DECLARE @a INT, @b INT, @c INT "
+      "INSERT INTO t SELECT 1, 'a' UNION ALL SELECT 2, 'b' "
+      "SET @a = @@ROWCOUNT "
+      "SET @b = @@ROWCOUNT "
+      "UPDATE t SET v = 'x' WHERE id > 5 "
+      "SET @c = @@ROWCOUNT "
+      "SELECT @a, @b, @c");
+  ASSERT_EQ(set.rows.size(), 1u);
+  EXPECT_EQ(set.rows[0][0], Value(2));
+  EXPECT_EQ(set.rows[0][1], Value(1));  // SET itself counts one row
+  EXPECT_EQ(set.rows[0][2], Value(0));
+}
+
+TEST_F(TransactionTest, DoneCountsAndNoCount) {
+  CollectingSink sink = Run("INSERT INTO t VALUES (1, 'a') UPDATE t SET v = 'b' SELECT * FROM t");
+  ASSERT_EQ(sink.done.size(), 3u);
+  EXPECT_EQ(sink.done[0], 1);
+  EXPECT_EQ(sink.done[1], 1);
+  EXPECT_EQ(sink.done[2], 1);
+  sink = Run("SET NOCOUNT ON INSERT INTO t VALUES (2, 'b') SELECT * FROM t");
+  ASSERT_EQ(sink.done.size(), 3u);
+  EXPECT_EQ(sink.done[1], -1);
+  ASSERT_EQ(sink.sets.size(), 1u);
+  EXPECT_EQ(sink.sets[0].rows.size(), 2u);
+}
+
+}  // namespace
+}  // namespace sandbox::testing
