@@ -89,7 +89,8 @@ void Executor::RunBatch(const Batch& batch) {
     std::optional<SqlType> type;
     if (!p.type_name.empty()) type = TypeFromName(p.type_name, p.size > 0 ? 1 : 0, p.size);
     slot.type = type ? *type : TypeOfClientValue(p.value);
-    if (p.value.IsNull() && !type) slot.type = SqlType::NVarChar(4000);
+    // A parameter the client left untyped and empty takes whatever the batch assigns.
+    if (p.value.IsNull() && !type) slot.type = SqlType{TypeKind::kSqlVariant};
     slot.value = FromClient(p.value);
     frame().variables[Key(p.name)] = std::move(slot);
   }

@@ -207,7 +207,7 @@ void InstanceImpl::InstallDatabase(const DatabaseRecord& record, const CatalogSe
   {
     Connection db(record.data_host.string());
     RegisterFunctions(db.get(), nullptr);
-    db.Exec("PRAGMA page_size = 8192; PRAGMA journal_mode = WAL;");
+    db.Exec("PRAGMA page_size = 8192; PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;");
     db.Exec("BEGIN");
     Catalog::Install(db, "main", seed);
     db.Exec("COMMIT");

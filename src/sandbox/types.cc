@@ -678,6 +678,8 @@ Value Convert(const Value& value, const SqlType& target, Fit fit,
 
 Value ToClient(const Value& storage, const SqlType& type) {
   if (storage.IsNull()) return storage;
+  // sql_variant keeps the type of what it holds.
+  if (type.kind == TypeKind::kSqlVariant) return storage;
   switch (type.ClientType()) {
     case Value::Type::kBool:
       return Value(storage.ToInt().value_or(0) != 0);

@@ -1,0 +1,144 @@
+// Stored procedures: parameters by position and by name, defaults, OUTPUT, return status,
+// remote procedure calls with client parameters, nesting and #tables.
+#include "sandbox/sandbox_fixture.h"
+
+namespace sandbox::testing {
+namespace {
+
+using common::Value;
+
+class ProcedureTest : public SandboxTest {
+ protected:
+  void SetUp() override {
+    SandboxTest::SetUp();
+    Ok("CREATE PROCEDURE dbo.AddUp (@a INT, @b INT = 10, @sum INT OUTPUT) AS "
+       "SET @sum = @a + @b IF @sum > 100 RETURN 2 RETURN 1");
+  }
+  CollectingSink Call(const std::string& batch, std::vector<Parameter>& parameters) {
+    CollectingSink sink;
+    session_->Execute(batch, parameters, sink, std::chrono::milliseconds(0));
+    return sink;
+  }
+  static Parameter Param(const std::string& name, Value value, bool output = false) {
+    Parameter p;
+    p.name = name;
+    p.value = std::move(value);
+    p.output = output;
+    return p;
+  }
+};
+
+TEST_F(ProcedureTest, OutputParametersAndReturnStatus) {
+  RowSet set = Query("DECLARE @s INT, @r INT EXEC @r = AddUp 1, 2, @s OUTPUT SELECT @s, @r");
+  ASSERT_EQ(set.rows.size(), 1u);
+  EXPECT_EQ(set.rows[0][0], Value(3));
+  EXPECT_EQ(set.rows[0][1], Value(1));
+  set = Query("DECLARE @s INT, @r INT EXEC @r = AddUp @sum = @s OUTPUT, @a = 95 SELECT @s, @r");
+  EXPECT_EQ(set.rows[0][0], Value(105));
+  EXPECT_EQ(set.rows[0][1], Value(2));
+  // Without OUTPUT at the call the variable keeps its value.
+  EXPECT_EQ(Scalar("DECLARE @s INT SET @s = 7 EXEC AddUp 1, 2, @s SELECT @s"), Value(7));
+}
+
+TEST_F(ProcedureTest, ArgumentErrors) {
+  CollectingSink sink = Run("EXEC AddUp");
+  ASSERT_EQ(sink.FirstError(), 201);
+  EXPECT_EQ(sink.Errors()[0]->text,
+            "Procedure 'AddUp' expects parameter '@a', which was not supplied.");
+  EXPECT_EQ(Run("DECLARE @s INT EXEC AddUp 1, 2, @s, 4").FirstError(), 8144);
+  sink = Run("EXEC AddUp @x = 1");
+  ASSERT_EQ(sink.FirstError(), 8145);
+  EXPECT_EQ(sink.Errors()[0]->text, "@x is not a parameter for procedure AddUp.");
+  sink = Run("EXEC NoSuchProc");
+  ASSERT_EQ(sink.FirstError(), 2812);
+  EXPECT_EQ(sink.Errors()[0]->text, "Could not find stored procedure 'NoSuchProc'.");
+  EXPECT_EQ(Run("EXEC AddUp 'abc', 1, NULL").FirstError(), 245);
+}
+
+TEST_F(ProcedureTest, RemoteCallsFillClientParameters) {
+  std::vector<Parameter> parameters = {Param("", Value()), Param("@a", Value(40)),
+                                       Param("@sum", Value(), true)};
+  CollectingSink sink = Call("AddUp", parameters);
+  EXPECT_EQ(sink.FirstError(), 0) << sink.ErrorText();
+  EXPECT_EQ(parameters[0].value, Value(1));
+  EXPECT_EQ(parameters[2].value, Value(50));
+  // A parameterised batch sees client parameters as variables.
+  std::vector<Parameter> batch_parameters = {Param("@x", Value(5)), Param("@y", Value(), true)};
+  sink = Call("SET @y = @x * 3", batch_parameters);
+  EXPECT_EQ(sink.FirstError(), 0) << sink.ErrorText();
+  EXPECT_EQ(batch_parameters[1].value, Value(15));
+  // Question-mark markers take the parameters in order.
+  Ok("CREATE TABLE m (a INT, b NVARCHAR(10), c DATETIME)");
+  std::vector<Parameter> markers = {Param("", Value(1)), Param("", Value("x")),
+                                    Param("", Value(common::DateTime{2003, 1, 2, 3, 4, 5, 0}))};
+  sink = Call("INSERT INTO m (a, b, c) VALUES (?, ?, ?)", markers);
+  EXPECT_EQ(sink.FirstError(), 0) << sink.ErrorText();
+  EXPECT_EQ(Scalar("SELECT c FROM m WHERE a = 1 AND b = 'X'"),
+            Value(common::DateTime{2003, 1, 2, 3, 4, 5, 0}));
+}
+
+TEST_F(ProcedureTest, ProceduresReturnRowsAndMessages) {
+  Ok("CREATE TABLE items (id INT, name VARCHAR(10))");
+  Ok("INSERT INTO items VALUES (1, 'a') INSERT INTO items VALUES (2, 'b')");
+  Ok("CREATE PROCEDURE ListItems @min INT AS SET NOCOUNT ON PRINT 'listing' SELECT * FROM items "
+     "WHERE id >= @min ORDER BY id");
+  CollectingSink sink = Run("EXEC ListItems 2");
+  EXPECT_EQ(sink.FirstError(), 0) << sink.ErrorText();
+  ASSERT_EQ(sink.sets.size(), 1u);
+  EXPECT_EQ(sink.sets[0].rows.size(), 1u);
+  ASSERT_FALSE(sink.messages.empty());
+  EXPECT_EQ(sink.messages[0].text, "listing");
+  EXPECT_EQ(sink.messages[0].procedure, "ListItems");
+  // Errors inside procedures name the procedure and the line.
+  Ok("CREATE PROCEDURE Fails AS\nSELECT 1\nINSERT INTO items (id) VALUES ('x')");
+  sink = Run("EXEC Fails");
+  ASSERT_EQ(sink.FirstError(), 245);
+  EXPECT_EQ(sink.Errors()[0]->procedure, "Fails");
+  EXPECT_EQ(sink.Errors()[0]->line, 3);
+}
+
+TEST_F(ProcedureTest, TemporaryTablesBelongToTheirSessionAndProcedure) {
+  Ok("CREATE PROCEDURE MakesTemp AS CREATE TABLE #inner (a INT) INSERT INTO #inner VALUES (1) "
+     "SELECT COUNT(*) FROM #inner");
+  EXPECT_EQ(Scalar("EXEC MakesTemp"), Value(1));
+  // The procedure's #table went with it, so a second call can make it again.
+  EXPECT_EQ(Scalar("EXEC MakesTemp"), Value(1));
+  EXPECT_EQ(Run("SELECT * FROM #inner").FirstError(), 208);
+  // A #table of the caller is visible inside the procedure.
+  Ok("CREATE TABLE #outer (a INT) INSERT INTO #outer VALUES (5)");
+  Ok("CREATE PROCEDURE ReadsTemp AS SELECT a FROM #outer");
+  EXPECT_EQ(Scalar("EXEC ReadsTemp"), Value(5));
+  auto other = Connect();
+  EXPECT_EQ(Run(*other, "EXEC ReadsTemp").FirstError(), 208);
+  Ok(*other, "CREATE TABLE #outer (b VARCHAR(5)) INSERT INTO #outer VALUES ('mine')");
+  EXPECT_EQ(Query(*other, "SELECT * FROM #outer").rows.at(0).at(0), Value("mine"));
+  EXPECT_EQ(Scalar("SELECT a FROM #outer"), Value(5));
+}
+
+TEST_F(ProcedureTest, NestingAndControlFlow) {
+  Ok("CREATE PROCEDURE Fact @n INT, @r INT OUTPUT AS "
+     "DECLARE @sub INT "
+     "IF @n <= 1 BEGIN SET @r = 1 RETURN END "
+     "SET @sub = @n - 1 "
+     "EXEC Fact @sub, @r OUTPUT "
+     "SET @r = @r * @n");
+  EXPECT_EQ(Scalar("DECLARE @r INT EXEC Fact 5, @r OUTPUT SELECT @r"), Value(120));
+  EXPECT_EQ(Scalar("DECLARE @i INT, @s INT SELECT @i = 0, @s = 0 "
+                   "WHILE @i < 10 BEGIN SET @i = @i + 1 IF @i % 2 = 0 CONTINUE IF @i > 7 BREAK "
+                   "SET @s = @s + @i END SELECT @s"),
+            Value(16));
+  CollectingSink sink = Run("DECLARE @r INT EXEC Fact 40, @r OUTPUT");
+  EXPECT_EQ(sink.FirstError(), 217);
+}
+
+TEST_F(ProcedureTest, AlterAndDropProcedure) {
+  Ok("ALTER PROCEDURE AddUp @a INT, @b INT = 0, @sum INT OUTPUT AS SET @sum = @a - @b");
+  EXPECT_EQ(Scalar("DECLARE @s INT EXEC AddUp 5, 2, @s OUTPUT SELECT @s"), Value(3));
+  EXPECT_EQ(Run("CREATE PROCEDURE AddUp AS SELECT 1").FirstError(), 2714);
+  Ok("DROP PROCEDURE AddUp");
+  EXPECT_EQ(Run("EXEC AddUp 1").FirstError(), 2812);
+  EXPECT_EQ(Run("DROP PROCEDURE AddUp").FirstError(), 3701);
+}
+
+}  // namespace
+}  // namespace sandbox::testing
