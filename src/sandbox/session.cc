@@ -87,26 +87,29 @@ AttachedDatabase& SessionImpl::Attach(const DatabaseRecord& record) {
         oldest = db.last_used;
         victim = dbid;
       }
-    if (victim != 0 && trancount_ == 0) Detach(victim);
+    if (victim != 0 && sqlite3_get_autocommit(connection_->get())) Detach(victim);
   }
-  if (trancount_ > 0)
-    throw SqlError(3906, 16,
-                   "The sandbox server cannot open database '" + record.name +
-                       "' for the first time inside a transaction of this session. Use it before "
-                       "BEGIN TRANSACTION.");
   std::error_code ec;
   if (!std::filesystem::exists(record.data_host, ec))
     throw SqlError(945, 14,
                    "Database '" + record.name +
                        "' cannot be opened because some of the files could not be activated.");
   std::string schema = "d" + std::to_string(record.dbid);
-  {
+  try {
     Statement attach = connection_->Prepare("ATTACH DATABASE ? AS " + QuoteIdentifier(schema));
     attach.Bind(1, Value(record.data_host.string()));
     attach.Step();
+  } catch (const SqliteError& e) {
+    throw SqlError(3906, 16,
+                   "The sandbox server could not open database '" + record.name +
+                       "' for this session: " + e.what() +
+                       ". Use the database once before BEGIN TRANSACTION.");
   }
-  connection_->Exec("PRAGMA " + QuoteIdentifier(schema) + ".journal_mode = WAL; PRAGMA " +
-                    QuoteIdentifier(schema) + ".synchronous = NORMAL");
+  // The file is in WAL mode already; the lighter sync level is set when no transaction is
+  // open (SQLite refuses it inside one).
+  if (sqlite3_get_autocommit(connection_->get())) {
+    connection_->Exec("PRAGMA " + QuoteIdentifier(schema) + ".synchronous = NORMAL");
+  }
   AttachedDatabase db;
   db.dbid = record.dbid;
   db.schema = schema;
@@ -121,14 +124,14 @@ AttachedDatabase& SessionImpl::Attach(const DatabaseRecord& record) {
 void SessionImpl::Detach(int dbid) {
   auto it = attached_.find(dbid);
   if (it == attached_.end()) return;
-  std::string schema = it->second.schema;
-  attached_.erase(it);
   connection_->ClearCache();
   try {
-    connection_->Exec("DETACH DATABASE " + QuoteIdentifier(schema));
+    connection_->Exec("DETACH DATABASE " + QuoteIdentifier(it->second.schema));
   } catch (const SqliteError&) {
-    // Still in use by a statement of this session; it goes with the connection.
+    // Still in use inside a transaction: it stays attached (and known) until later.
+    return;
   }
+  attached_.erase(it);
 }
 
 void SessionImpl::ForgetDatabase(int dbid) {

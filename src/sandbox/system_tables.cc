@@ -253,12 +253,11 @@ std::optional<ResolvedTable> SystemTable(Executor& executor, AttachedDatabase& d
         rows += (rows.empty() ? "" : " UNION ALL ") + row;
       }
     }
-    if (rows.empty()) rows = "SELECT NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL WHERE 0";
+    // The first row names the columns; an empty list still has them.
     std::string sql =
-        "SELECT column1 AS spid, column2 AS dbid, column3 AS status, column4 AS loginame, "
-        "column5 AS hostname, column6 AS program_name, column7 AS cmd, column8 AS "
-        "blocked, column9 AS sid FROM (VALUES (0,0,0,0,0,0,0,0,0) LIMIT 0) UNION ALL " +
-        rows;
+        "SELECT NULL AS spid, NULL AS dbid, NULL AS status, NULL AS loginame, NULL AS hostname, "
+        "NULL AS program_name, NULL AS cmd, NULL AS blocked, NULL AS sid WHERE 0";
+    if (!rows.empty()) sql += " UNION ALL " + rows;
     return Make("sysprocesses", sql,
                 {{"spid", SmallInt()},
                  {"dbid", SmallInt()},
