@@ -217,13 +217,5 @@ TEST_F(ServerConnectTest, AFailedRegistryWriteLeavesTheRegistrationAsItWas) {
   EXPECT_EQ(connection.State(), db::kStateOpen);
 }
 
-TEST_F(ServerConnectTest, TheRegistrationKeyIsRemovedOnlyWhenItExists) {
-  std::unique_ptr<Server> server = ConnectedServer();
-  EXPECT_TRUE(KeyExists(RegistrationKey(1)));
-  server->RemoveRegistration();
-  EXPECT_FALSE(KeyExists(RegistrationKey(1)));
-  EXPECT_NO_THROW(server->RemoveRegistration());
-}
-
 }  // namespace
 }  // namespace servers
