@@ -85,8 +85,9 @@ BatchResults ConnectionState::Run(DriverRequest& request) {
     while (stream->Next(event)) {
       switch (event.kind) {
         case ResultEvent::Kind::kBeginRowSet:
-          // A row set right after another one without a count in between is a new result.
-          if (current.has_rowset) flush();
+          // A row set right after another one without a count in between is a new result; so
+          // are messages before it: they belong to an earlier statement (a PRINT).
+          if (current.has_rowset || !current.messages.empty()) flush();
           current.has_rowset = true;
           current.columns = std::move(event.columns);
           break;

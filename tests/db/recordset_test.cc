@@ -76,6 +76,19 @@ TEST_F(RecordsetTest, StatementsWithoutCountOrMessageAreNoResults) {
   EXPECT_EQ(empty.State(), kStateClosed);
 }
 
+TEST_F(RecordsetTest, MessagesBeforeARowSetAreAResultOfTheirOwn) {
+  Connection connection = Open();
+  // A PRINT whose statement end the server did not mark.
+  server_->On("PRINT 'x'; SELECT 1 AS n",
+              FakeResult().Print("x").Rows({Column("n", "int")}, {{Value(1)}}));
+  Recordset rs;
+  rs.Open("PRINT 'x'; SELECT 1 AS n", connection);
+  EXPECT_EQ(rs.State(), kStateClosed);
+  rs.NextRecordset();
+  ASSERT_EQ(rs.State(), kStateOpen);
+  EXPECT_EQ(rs.Fields("n").Value(), Value(1));
+}
+
 TEST_F(RecordsetTest, AnErrorLaterInTheBatchIsRaisedWhenItsResultIsReached) {
   Connection connection = Open();
   server_->On("SELECT name FROM a; SELECT * FROM nosuch; SELECT 2",
