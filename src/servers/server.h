@@ -130,7 +130,6 @@ class Server {
 
  private:
   bool CheckNetwork();
-  void ConnectAttempt();
   const db::Connection& RequireConnection() const;
   void ReadCatalogue(CollectionCatalogue& catalogue);
   void RepairOrphanedOwners();
