@@ -429,6 +429,11 @@ ResolvedTable Executor::ResolveTable(const ObjectName& name) {
   return out;
 }
 
+void Executor::CheckRead(const ResolvedTable& table) {
+  if (table.kind != ResolvedTable::Kind::kTable && table.kind != ResolvedTable::Kind::kView) return;
+  CheckPermission("SELECT", session_.Database(table.dbid), table.object);
+}
+
 VariableSlot* Executor::FindVariable(std::string_view name) {
   auto it = frame().variables.find(Key(name));
   return it == frame().variables.end() ? nullptr : &it->second;

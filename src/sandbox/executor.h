@@ -55,6 +55,7 @@ class Executor : public Resolver {
 
   // Resolver
   ResolvedTable ResolveTable(const tsql::ObjectName& name) override;
+  void CheckRead(const ResolvedTable& table) override;
   VariableSlot* FindVariable(std::string_view name) override;
   std::optional<std::pair<common::Value, SqlType>> GlobalVariable(std::string_view name) override;
   std::optional<common::Value> ParameterMarker(int index) override;

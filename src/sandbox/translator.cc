@@ -1007,6 +1007,7 @@ std::string Translator::Source(const TableSource& source, Scope& scope, const st
     case TableSource::Kind::kTable: {
       const TableRef& ref = source.As<TableRef>();
       ResolvedTable table = resolver_.ResolveTable(ref.name);
+      resolver_.CheckRead(table);
       std::string exposed = ref.alias.empty() ? table.name : ref.alias;
       bool is_target = target && EqualsNoCase(exposed, *target);
       std::string sql = AddTable(table, ref.alias, scope, is_target);

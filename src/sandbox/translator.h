@@ -84,6 +84,8 @@ class Resolver {
   virtual ~Resolver() = default;
   // Throws SqlError 208 for unknown names.
   virtual ResolvedTable ResolveTable(const tsql::ObjectName& name) = 0;
+  // Asked for every table or view a query reads; throws SqlError 229 when refused.
+  virtual void CheckRead(const ResolvedTable& table) = 0;
   virtual VariableSlot* FindVariable(std::string_view name) = 0;
   // @@ROWCOUNT etc. by upper-case name with "@@"; nullopt when unknown.
   virtual std::optional<std::pair<common::Value, SqlType>> GlobalVariable(
