@@ -105,8 +105,7 @@ void Executor::CreateStorageIndex(const std::string& schema, const std::string& 
   }
 }
 
-void Executor::BuildTable(const std::string& storage, const ObjectInfo& info, bool temp) {
-  (void)temp;
+void Executor::BuildTable(const std::string& storage, const ObjectInfo& info) {
   std::string schema = storage.substr(0, storage.find('\x1f'));
   std::string name = storage.substr(storage.find('\x1f') + 1);
   std::string sql = "CREATE TABLE " + QuoteIdentifier(schema) + "." + QuoteIdentifier(name) + " (";
@@ -117,8 +116,7 @@ void Executor::BuildTable(const std::string& storage, const ObjectInfo& info, bo
   for (const IndexInfo& index : info.indexes) CreateStorageIndex(schema, name, index);
 }
 
-ObjectInfo Executor::DefineTable(const std::string& name, const TableDefinition& definition,
-                                 bool temp) {
+ObjectInfo Executor::DefineTable(const std::string& name, const TableDefinition& definition) {
   CheckIdentifier(name);
   ObjectInfo info;
   info.name = name;
@@ -231,8 +229,7 @@ ObjectInfo Executor::DefineTable(const std::string& name, const TableDefinition&
     }
     // CHECK and FOREIGN KEY constraints are accepted; the sandbox does not enforce them.
   }
-  std::string storage_base = temp ? name : name;
-  for (IndexInfo& index : info.indexes) index.storage_name = storage_base + "$" + index.name;
+  for (IndexInfo& index : info.indexes) index.storage_name = name + "$" + index.name;
   return info;
 }
 
@@ -244,7 +241,7 @@ void Executor::RegisterTable(const ObjectName& name, ObjectInfo info) {
     info.storage_name = name.name;
     info.id = -static_cast<std::int64_t>(session_.temp_tables().size() + 1) * 1000003;
     for (IndexInfo& index : info.indexes) index.storage_name = info.storage_name + "$" + index.name;
-    BuildTable("temp\x1f" + info.storage_name, info, true);
+    BuildTable("temp\x1f" + info.storage_name, info);
     TempTable temp;
     temp.info = std::move(info);
     temp.frame_depth = static_cast<int>(frames_.size()) - 1;
@@ -267,14 +264,14 @@ void Executor::RegisterTable(const ObjectName& name, ObjectInfo info) {
   for (IndexInfo& index : info.indexes) index.storage_name = info.storage_name + "$" + index.name;
   Connection& connection = session_.connection();
   info.id = db.catalog->NextObjectId(connection);
-  BuildTable(db.schema + "\x1f" + info.storage_name, info, false);
+  BuildTable(db.schema + "\x1f" + info.storage_name, info);
   db.catalog->InsertObject(connection, info);
   db.catalog->ReloadObject(connection, info.id);
   session_.CatalogChanged(db.dbid);
 }
 
 void Executor::CreateTable(const CreateTableStatement& s) {
-  ObjectInfo info = DefineTable(s.name.name, s.definition, s.name.IsTemporary());
+  ObjectInfo info = DefineTable(s.name.name, s.definition);
   if (s.name.IsTemporary() && CodePointCount(s.name.name) > 116)
     throw SqlError(193, 15,
                    "The object or column name starting with '" + s.name.name +

@@ -271,9 +271,12 @@ void Executor::RunLeaf(const tsql::Statement& statement) {
       session_.connection().Exec("RELEASE " + name);
       if (session_.trancount() == 0) session_.CatalogCommitted();
     }
-    if (statement.kind != tsql::Statement::Kind::kPrint &&
-        statement.kind != tsql::Statement::Kind::kRaiserror)
-      session_.error = session_.error == 0 ? 0 : session_.error;
+    // @@ERROR is reset by every statement that succeeds; after EXEC it tells how the
+    // procedure's last statement went, and RAISERROR sets it itself.
+    if (statement.kind != tsql::Statement::Kind::kRaiserror &&
+        statement.kind != tsql::Statement::Kind::kExecute &&
+        statement.kind != tsql::Statement::Kind::kExecuteString)
+      session_.error = 0;
   } catch (SqlError& error) {
     undo();
     ReportError(error, statement);
@@ -284,6 +287,14 @@ void Executor::RunLeaf(const tsql::Statement& statement) {
   } catch (const Interrupted&) {
     undo();
     throw;
+  } catch (const AbortScope&) {
+    undo();
+    throw;
+  } catch (const std::exception& e) {
+    // Anything else is a fault of the engine: the statement fails, the session lives on.
+    SqlError error(8624, 16, std::string("Internal SQL Server error: ") + e.what());
+    undo();
+    ReportError(error, statement);
   }
 }
 
@@ -813,24 +824,38 @@ void Executor::Use(const UseStatement& s) {
 void Executor::ExecuteString(const ExecuteStringStatement& s) {
   Value text = Evaluate(*s.text);
   std::string sql = text.ToText();
-  auto batch = std::make_shared<Batch>(
-      ParseBatch(sql, ParseOptions{session_.options().quoted_identifier, 128}));
+  std::shared_ptr<Batch> batch;
+  try {
+    batch = std::make_shared<Batch>(
+        ParseBatch(sql, ParseOptions{session_.options().quoted_identifier, 128}));
+  } catch (const ParseError& e) {
+    throw SqlError(e.number(), e.severity(), e.message(), ErrorScope::kStatement, e.state());
+  }
   auto child = std::make_unique<Frame>();
   child->text = batch->text;
   child->dbid = session_.current_dbid();
   child->depth = frame().depth + 1;
   frames_.push_back(std::move(child));
+  int depth = static_cast<int>(frames_.size()) - 1;
+  auto finish = [&]() {
+    // #tables made by the dynamic batch end with it, as with a procedure.
+    std::vector<std::string> doomed;
+    for (const auto& [key, temp] : session_.temp_tables())
+      if (temp.frame_depth >= depth) doomed.push_back(key);
+    for (const std::string& key : doomed) DropTemp(key);
+    frames_.pop_back();
+  };
   try {
     RunList(batch->statements);
   } catch (const AbortScope& abort) {
-    frames_.pop_back();
+    finish();
     if (abort.whole_batch) throw;
     return;
   } catch (...) {
-    frames_.pop_back();
+    finish();
     throw;
   }
-  frames_.pop_back();
+  finish();
 }
 
 }  // namespace sandbox

@@ -144,14 +144,14 @@ class Executor : public Resolver {
                                  std::vector<Argument>& arguments);
 
   // Tables.
-  void BuildTable(const std::string& storage, const ObjectInfo& info, bool temp);
+  // Creates the SQLite table and its indexes; storage is "schema\x1fname".
+  void BuildTable(const std::string& storage, const ObjectInfo& info);
   std::string TableSql(const ResolvedTable& table) const;
   void RebuildTable(AttachedDatabase& db, const ObjectInfo& before, ObjectInfo after,
                     const std::vector<std::pair<std::string, std::string>>& copy);
   void CreateStorageIndex(const std::string& schema, const std::string& table,
                           const IndexInfo& index);
-  ObjectInfo DefineTable(const std::string& name, const tsql::TableDefinition& definition,
-                         bool temp);
+  ObjectInfo DefineTable(const std::string& name, const tsql::TableDefinition& definition);
   void RegisterTable(const tsql::ObjectName& name, ObjectInfo info);
   std::string FullTableName(const ResolvedTable& table) const;
   SqlError MapSqliteError(const SqliteError& error, const ResolvedTable* target, bool insert);

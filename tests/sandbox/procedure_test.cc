@@ -131,6 +131,27 @@ TEST_F(ProcedureTest, NestingAndControlFlow) {
   EXPECT_EQ(sink.FirstError(), 217);
 }
 
+TEST_F(ProcedureTest, DynamicSqlAndErrorsAfterExec) {
+  EXPECT_EQ(Scalar("DECLARE @t VARCHAR(20) SET @t = 'SELECT 4' EXEC ('SELECT ' + '2 * 2')"),
+            Value(4));
+  // A syntax error in the string is reported like any other statement error.
+  CollectingSink sink = Run("EXEC ('SELECT FROM') SELECT 'after'");
+  EXPECT_EQ(sink.FirstError(), 156) << sink.ErrorText();
+  ASSERT_EQ(sink.sets.size(), 1u);
+  EXPECT_EQ(sink.sets[0].rows[0][0], Value("after"));
+  // #tables of the dynamic batch end with it.
+  EXPECT_EQ(Run("EXEC ('CREATE TABLE #dyn (a INT)') SELECT * FROM #dyn").FirstError(), 208);
+  // @@ERROR after EXEC is the error of the procedure's last statement.
+  Ok("CREATE TABLE one (a INT NOT NULL)");
+  Ok("CREATE PROCEDURE InsertsNull AS INSERT INTO one VALUES (NULL)");
+  sink = Run("DECLARE @e INT EXEC InsertsNull SET @e = @@ERROR SELECT @e");
+  ASSERT_EQ(sink.sets.size(), 1u);
+  EXPECT_EQ(sink.sets[0].rows[0][0], Value(515));
+  EXPECT_EQ(
+      Scalar("DECLARE @i INT SET @i = 0 again: SET @i = @i + 1 IF @i < 5 GOTO again SELECT @i"),
+      Value(5));
+}
+
 TEST_F(ProcedureTest, AlterAndDropProcedure) {
   Ok("ALTER PROCEDURE AddUp @a INT, @b INT = 0, @sum INT OUTPUT AS SET @sum = @a - @b");
   EXPECT_EQ(Scalar("DECLARE @s INT EXEC AddUp 5, 2, @s OUTPUT SELECT @s"), Value(3));
