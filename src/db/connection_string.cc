@@ -50,9 +50,7 @@ constexpr std::array<Synonym, 16> kSynonyms{{
 
 Error BadString(const std::string& detail) {
   return Error(kErrorBadInitString, kSource,
-               "Format of the initialization string does not conform to the OLE DB "
-               "specification. (" +
-                   detail + ")");
+               "The connection string is not well formed: " + detail + ".");
 }
 
 }  // namespace
