@@ -1,0 +1,136 @@
+// One network collection on one server: its names, its own connection to the collection
+// database, and the operations that work inside it (roles and users, renaming, the log file, the
+// extended properties and the full-text index).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "collections/context.h"
+#include "db/command.h"
+#include "db/connection.h"
+#include "db/recordset.h"
+#include "servers/keyed_texts.h"
+#include "servers/server.h"
+
+namespace collections {
+
+class Databases;
+
+inline constexpr char kDatabaseSource[] = "TSAdmin.Database";
+
+// GetFullTextStatus's answers besides the server's catalogue states 0 to 9.
+inline constexpr int kFullTextNotInstalled = -2;
+inline constexpr int kFullTextNoCatalogue = -1;
+inline constexpr int kFullTextIdle = 0;
+inline constexpr int kFullTextFullPopulation = 1;
+inline constexpr int kFullTextChangeTracking = 9;
+
+// The collection's full-text catalogue and what it indexes.
+inline constexpr char kFullTextCatalogue[] = "Doc_Desc";
+
+// The problem texts GrantDBAccess and RevokeDBAccess show in front of the error.
+inline constexpr char kGrantAccessProblem[] =
+    "Beim Hinzufügen eines neuen Benutzers ist folgendes Problem aufgetreten:";
+inline constexpr char kRevokeAccessProblem[] =
+    "Beim Entfernen eines neuen Benutzers ist folgendes Problem aufgetreten:";
+
+// The target size in MB DBCC SHRINKFILE is given for a log file of `pages` 8 KB pages: 3 above
+// 5 MB, 1 from 2 to 5 MB, 0 below (sizes rounded to whole MB, halves to the even number).
+int ShrinkTargetMegabytes(std::int64_t pages);
+
+class Database {
+ public:
+  explicit Database(Context context);
+  ~Database();
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  // Set by the catalogue that creates the object. The server and the catalogue outlive it.
+  void SetArchiveID(std::int32_t id) { archive_id_ = id; }
+  std::int32_t ArchiveID() const { return archive_id_; }
+  void SetServer(servers::Server& server);
+  servers::Server* Server() const { return server_; }
+  void SetParent(Databases* parent) { parent_ = parent; }
+  Databases* Parent() const { return parent_; }
+  // Sets the display name and DatabaseName = prefix + name.
+  void SetName(std::string_view name);
+  // The database's own name when the server lists it under another spelling than prefix +
+  // name (text before the prefix, other letter case): statements must address that database.
+  void SetDatabaseName(std::string_view database_name) { database_name_ = database_name; }
+
+  const std::string& Name() const { return name_; }
+  const std::string& DatabaseName() const { return database_name_; }
+  db::Connection Connection() const { return connection_; }
+  db::Command& Command() { return command_; }
+  bool Connected() const { return connected_; }
+  // The "Data Source" of the collection's connection.
+  std::string Location() const;
+
+  // (Re)opens the collection's connection. The argument is not used. Errors reach the caller.
+  bool Connect(std::string_view unused = {});
+
+  // Role names of the collection, members of a role, roles of a user; in the server's order.
+  servers::KeyedTexts Roles();
+  servers::KeyedTexts RoleMembers(std::string_view role);
+  servers::KeyedTexts UserRoles(std::string_view user);
+  // Whether the connection's own user is a member of the role; false for an unknown role.
+  bool IsRolemember(std::string_view role);
+
+  // Give or take a login's access to the collection. A failure is shown to the user and gives
+  // false.
+  bool GrantDBAccess(std::string_view login, std::string_view user);
+  bool RevokeDBAccess(std::string_view user);
+
+  // Renames the collection; a leading prefix in the new name is dropped. False when the name
+  // does not change or the user declines to disconnect other logins. Every connection to the
+  // database is ended first; the collection is connected again under its new name.
+  bool Rename(std::string_view new_name);
+
+  // Empties the log and shrinks each log file to a size that fits how large it had grown.
+  void ShrinkLogfile();
+
+  // Writes a property value. With field_number 0 the field is looked up (and defined when
+  // missing) by name and type, and its number handed back. Errors are swallowed.
+  void SetExtendedProperty(std::string_view value, std::int32_t entry, std::int32_t& field_number,
+                           std::string_view field_name, int field_type, bool user_property,
+                           bool visible);
+  // Reads a property value by field number, or (field number 0) by type and name; empty when
+  // it cannot be read.
+  std::string GetExtendedProperty(std::int32_t entry, std::int32_t field_number, int field_type,
+                                  std::string_view field_name);
+
+  // kFullTextNotInstalled, kFullTextNoCatalogue or the catalogue's status 0 to 9. Raises only
+  // when the server cannot say whether full-text search is installed.
+  int GetFullTextStatus();
+  // "create", "stop", "start" or "drop" (any letter case); other texts do nothing. The first
+  // failing statement ends the action and its error reaches the caller.
+  void DoFullTextAction(std::string_view action);
+
+  // After a failed rename, detach or drop the collection's connection has been ended along with
+  // every other: open it again so the collection stays usable. Never raises.
+  void Reconnect();
+  // Called by a catalogue that ends before the object: closes the connection and forgets the
+  // server and the catalogue, so later use raises an error instead of reaching freed objects.
+  void Orphan();
+
+ private:
+  db::Connection ServerConnection() const;
+  void CloseConnection();
+  servers::KeyedTexts ListOf(const std::string& statement, const char* column);
+  bool ReportAccessProblem(const char* problem, const std::exception& error);
+
+  Context context_;
+  Databases* parent_ = nullptr;
+  db::Command command_;
+  db::Recordset recordset_;
+  servers::Server* server_ = nullptr;
+  std::int32_t archive_id_ = 0;
+  std::string name_;
+  std::string database_name_;
+  bool connected_ = false;
+  db::Connection connection_;
+};
+
+}  // namespace collections

@@ -1,0 +1,113 @@
+// The catalogue of the network collections on one server: the collections keyed by the decimal
+// ArchiveID, in the order they were added, and the operations that add a collection to the
+// server (attach, create) or take one away (detach, drop).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "collections/context.h"
+#include "collections/database.h"
+#include "db/command.h"
+#include "db/connection.h"
+#include "servers/catalogue.h"
+#include "servers/server.h"
+
+namespace collections {
+
+inline constexpr char kDatabasesSource[] = "TSAdmin.Databases";
+
+// Message 137: the introduction of a failed creation's report.
+inline constexpr int kMessageCreationFailed = 137;
+
+// The prompt before other logins' connections to a collection are ended, joined by CR.
+inline constexpr char kDisconnectIntro[] =
+    "Die folgenden Benutzer greifen noch auf das Server-Archiv zu:";
+inline constexpr char kDisconnectQuestion[] =
+    "Sollen diese Nutzer jetzt gewaltsam von der Datenbank getrennt werden?";
+inline constexpr char kDisconnectWarning[] = "Dies kann zu Datenverlusten führen.";
+
+class Databases : public servers::CollectionCatalogue {
+ public:
+  using List = std::vector<std::shared_ptr<Database>>;
+
+  explicit Databases(Context context);
+  ~Databases() override;
+  Databases(const Databases&) = delete;
+  Databases& operator=(const Databases&) = delete;
+
+  // Stores the server and binds the catalogue's command to its connection (opened first when
+  // it is closed).
+  void SetServer(servers::Server& server) override;
+  // A collection of the server's list: listed under Count + 1 when it can be connected, left out
+  // silently when not. Errors while connecting reach the caller.
+  void AddExisting(const servers::FoundCollection& found) override;
+
+  servers::Server* Server() const { return server_; }
+
+  // Attaches the database files (an empty log file attaches the data file alone) as prefix +
+  // name and lists the collection; nullptr when it cannot be connected.
+  std::shared_ptr<Database> Add(std::string_view name, std::string_view data_file,
+                                std::string_view log_file);
+  // Creates a new collection, lists it and gives it a full-text index where the server has
+  // full-text search. nullptr when the creation failed (already reported to the user) or the
+  // new collection cannot be connected.
+  std::shared_ptr<Database> AddNew(std::string_view name, std::string_view data_file);
+
+  // By key (the decimal ArchiveID) or by 1-based position; nullptr when not listed.
+  std::shared_ptr<Database> Item(std::string_view key) const;
+  std::shared_ptr<Database> Item(int position) const;
+  int Count() const { return static_cast<int>(items_.size()); }
+  // How many collections were detached or dropped; new keys count past them.
+  int RemovedCount() const { return removed_count_; }
+
+  // Detach (Remove) or drop (Delete) the collection: its full-text index is removed, every
+  // connection to it ended (after consent when other logins use it), then the database goes.
+  // False when the user declined; an index that is not listed raises common::Error 5.
+  bool Remove(std::string_view key);
+  bool Remove(int position);
+  bool Delete(std::string_view key);
+  bool Delete(int position);
+
+  List::const_iterator begin() const { return items_.begin(); }
+  List::const_iterator end() const { return items_.end(); }
+
+  // Ends every connection that uses the database. When logins other than the collection
+  // connection's own are among them the user is asked first; false when he declines, and then
+  // no connection is ended.
+  bool DisconnectUsers(const db::Connection& collection_connection, std::string_view database_name);
+
+  // Creates the database, names it prefix + name, installs the collection format and the
+  // template document. A failure is reported to the user and the partly created database is
+  // dropped; the result tells whether the collection was created. Never raises.
+  bool CreateDatabase(std::string_view name, std::string_view data_file);
+
+  // Sends the attach statement for the files.
+  void AttachFiles(std::string_view database_name, std::string_view data_file,
+                   std::string_view log_file);
+
+ private:
+  std::shared_ptr<Database> NewDatabase(std::string_view name, std::int32_t archive_id);
+  void Append(std::shared_ptr<Database> database);
+  size_t IndexOf(std::string_view key) const;
+  size_t IndexOf(int position) const;
+  // Shared by Remove and Delete: `statement` is sent once every connection has been ended.
+  bool TakeAway(size_t index, bool detach);
+  db::Connection ServerConnection() const;
+  void ShowCreationFailure(const std::exception& error);
+
+  Context context_;
+  List items_;
+  servers::Server* server_ = nullptr;
+  db::Connection server_connection_;
+  db::Command command_;
+  int removed_count_ = 0;
+};
+
+// What the console hands to its server registrations so that each makes a Databases.
+servers::CatalogueFactory MakeCatalogueFactory(Context context);
+
+}  // namespace collections
