@@ -121,8 +121,15 @@ Connection::~Connection() {
 }
 
 void Connection::ClearCache() {
-  for (auto& [sql, stmt] : cache_) sqlite3_finalize(stmt);
-  cache_.clear();
+  // A statement still stepping (a function called from inside it may get here) stays.
+  for (auto it = cache_.begin(); it != cache_.end();) {
+    if (sqlite3_stmt_busy(it->second)) {
+      ++it;
+      continue;
+    }
+    sqlite3_finalize(it->second);
+    it = cache_.erase(it);
+  }
 }
 
 void Connection::Fail(int code) const {
@@ -144,6 +151,8 @@ void Connection::Exec(std::string_view sql) {
 sqlite3_stmt* Connection::Cached(const std::string& sql) {
   auto it = cache_.find(sql);
   if (it != cache_.end()) return it->second;
+  // Batches with literals make many one-off statements; the cache stays bounded.
+  if (cache_.size() >= kCacheLimit) ClearCache();
   sqlite3_stmt* stmt = nullptr;
   int rc = sqlite3_prepare_v3(db_, sql.data(), static_cast<int>(sql.size()),
                               SQLITE_PREPARE_PERSISTENT, &stmt, nullptr);

@@ -71,6 +71,7 @@ class Connection {
   [[noreturn]] void Fail(int code) const;
 
  private:
+  static constexpr size_t kCacheLimit = 512;
   sqlite3* db_ = nullptr;
   std::unordered_map<std::string, sqlite3_stmt*> cache_;
 };
