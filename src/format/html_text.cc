@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <utility>
@@ -136,15 +135,12 @@ char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 
 // ignoring case.
 size_t FindLastIgnoreCase(std::string_view haystack, std::string_view needle) {
   if (needle.empty() || haystack.size() < needle.size()) return std::string_view::npos;
-  size_t limit = haystack.size() - needle.size() + 1;  // candidates start before this
-  while (limit > 0) {
-    const void* found = memrchr(haystack.data(), needle[0], limit);
-    if (found == nullptr) return std::string_view::npos;
-    size_t i = static_cast<size_t>(static_cast<const char*>(found) - haystack.data());
+  // One backward pass (a memrchr per candidate would rescan the text under instrumentation).
+  for (size_t i = haystack.size() - needle.size() + 1; i-- > 0;) {
+    if (haystack[i] != needle[0]) continue;
     size_t k = 1;
     while (k < needle.size() && AsciiLower(haystack[i + k]) == needle[k]) ++k;
     if (k == needle.size()) return i;
-    limit = i;
   }
   return std::string_view::npos;
 }
