@@ -148,8 +148,8 @@ bool IsFormatting(GumboTag t) {
                    GUMBO_TAG_STRIKE, GUMBO_TAG_STRONG, GUMBO_TAG_TT, GUMBO_TAG_U});
 }
 
-// The HTML "special" category: these stop the search for a matching end tag.
-bool IsSpecial(GumboTag t) {
+// Elements with tree-building rules of their own: they stop the search for a matching end tag.
+bool IsStructural(GumboTag t) {
   switch (t) {
     case GUMBO_TAG_ADDRESS:
     case GUMBO_TAG_APPLET:
@@ -460,7 +460,7 @@ class NestingModel {
             PopTo(i);
             break;
           }
-          if (IsSpecial(stack_[i].tag) || stack_[i].foreign) break;
+          if (IsStructural(stack_[i].tag) || stack_[i].foreign) break;
         }
         ForgetFormatting(tag.tag);
         PushFormatting(tag);
@@ -561,7 +561,7 @@ class NestingModel {
       default:
         break;
     }
-    if (IsSpecial(tag.tag)) {
+    if (IsStructural(tag.tag)) {
       PopToFound(tag.tag, Scope::kDefault);
       return;
     }
@@ -574,7 +574,7 @@ class NestingModel {
         PopTo(i);
         return;
       }
-      if (IsSpecial(entry.tag) && !entry.foreign) return;
+      if (IsStructural(entry.tag) && !entry.foreign) return;
     }
   }
 
@@ -658,7 +658,7 @@ class NestingModel {
         PopTo(i);
         return;
       }
-      if (IsSpecial(entry.tag) &&
+      if (IsStructural(entry.tag) &&
           !OneOf(entry.tag, {GUMBO_TAG_ADDRESS, GUMBO_TAG_DIV, GUMBO_TAG_P})) {
         return;
       }
@@ -704,7 +704,7 @@ class NestingModel {
 
   void Drop(const Tag& tag, bool foreign) {
     dropped_.emplace_back(tag.begin, tag.end);
-    dropped_blocks_.push_back(!foreign && IsSpecial(tag.tag));
+    dropped_blocks_.push_back(!foreign && IsStructural(tag.tag));
   }
 
   // Formatting elements are also remembered for re-opening; identical ones at most three times.
