@@ -897,8 +897,16 @@ void Executor::CreateDatabase(const CreateDatabaseStatement& s) {
   CheckIdentifier(s.name);
   if (!session_.IsSysadmin() && !(session_.login().server_roles & kDbcreator))
     throw SqlError(262, 14, "CREATE DATABASE permission denied in database 'master'.");
-  if (s.for_attach) throw errors::Unsupported("CREATE DATABASE FOR ATTACH");
   InstanceImpl& instance = session_.instance();
+  if (s.for_attach) {
+    std::vector<std::string> files;
+    for (const DatabaseFile& f : s.files) files.push_back(f.filename);
+    for (const DatabaseFile& f : s.log_files) files.push_back(f.filename);
+    instance.AttachDatabase(s.name, files, session_.login().sid);
+    session_.rowcount = 0;
+    SendDone(-1);
+    return;
+  }
   NewDatabase request;
   request.name = s.name;
   request.owner_sid = session_.login().sid;

@@ -467,6 +467,118 @@ void InstanceImpl::DropDatabase(std::string_view name, int requesting_spid) {
   fs::remove(record.log_host, ec);
 }
 
+void InstanceImpl::DetachDatabase(std::string_view name, int requesting_spid) {
+  auto record = FindDatabase(name);
+  if (!record)
+    throw SqlError(3701, 11,
+                   "Cannot detach the database '" + std::string(name) +
+                       "', because it does not exist in the system catalog.");
+  if (record->dbid <= 4)
+    throw SqlError(
+        3708, 16,
+        "Cannot detach the database '" + record->name + "' because it is a system database.");
+  if (DatabaseInUse(record->dbid, requesting_spid)) throw errors::DatabaseInUse(record->name);
+  std::lock_guard lock(mutex_);
+  {
+    CachedStatement remove(*master_, "DELETE FROM main.\"sandbox$databases\" WHERE dbid = ?");
+    remove.Bind(1, Value(record->dbid));
+    remove.Step();
+  }
+  databases_.erase(record->dbid);
+  ++generations_[record->dbid];
+  ++drop_generation_;
+  // Folds the write-ahead log into the file, so the .mdf alone carries the database.
+  try {
+    Connection db(record->data_host.string(), false);
+    sqlite3_busy_timeout(db.get(), 2000);
+    db.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+  } catch (const SqliteError&) {
+    // Another session still reads it; its log is folded in when the last one lets go.
+  }
+}
+
+DatabaseRecord InstanceImpl::AttachDatabase(std::string_view name,
+                                            const std::vector<std::string>& files,
+                                            const common::Bytes& owner_sid) {
+  std::lock_guard lock(mutex_);
+  for (const auto& [dbid, record] : databases_)
+    if (EqualsNoCase(record.name, name)) throw errors::DatabaseExists(name);
+  if (files.empty())
+    throw SqlError(
+        1813, 16,
+        "Could not open new database '" + std::string(name) + "'. CREATE DATABASE is aborted.");
+  auto data_host = machine_.ToHost(files[0]);
+  std::error_code ec;
+  if (!data_host || !fs::is_regular_file(*data_host, ec))
+    throw SqlError(5120, 16,
+                   "Unable to open the physical file \"" + files[0] +
+                       "\". Operating system error 2: \"2(The system cannot find the file "
+                       "specified.)\".");
+  for (const auto& [dbid, record] : databases_)
+    if (Machine::SamePath(record.data_path, files[0]))
+      throw SqlError(5120, 16,
+                     "Unable to open the physical file \"" + files[0] +
+                         "\". Operating system error 32: \"32(The process cannot access the file "
+                         "because it is being used by another process.)\".");
+  std::string log_path;
+  try {
+    Connection db(data_host->string(), false);
+    RegisterFunctions(db.get(), nullptr);
+    Statement check =
+        db.Prepare("SELECT filename FROM main.\"sandbox$files\" WHERE is_log = 1 ORDER BY fileid");
+    if (check.Step()) log_path = check.ColumnText(0);
+    db.Exec("PRAGMA journal_mode = WAL");
+    db.Exec("UPDATE main.\"sandbox$files\" SET filename = " + QuoteLiteral(files[0]) +
+            " WHERE fileid = 1");
+    for (size_t i = 1; i < files.size(); ++i) {
+      auto host = machine_.ToHost(files[i]);
+      bool is_log = host && fs::exists(*host, ec) && files[i].size() > 4 &&
+                    Lower(files[i].substr(files[i].size() - 4)) == ".ldf";
+      if (is_log) {
+        db.Exec("UPDATE main.\"sandbox$files\" SET filename = " + QuoteLiteral(files[i]) +
+                " WHERE is_log = 1");
+        log_path = files[i];
+      }
+    }
+    db.Exec("UPDATE main.\"sandbox$settings\" SET value = " + QuoteLiteral(std::string(name)) +
+            " WHERE name = 'name'");
+    // A log that is not where the database left it is made again beside the data file.
+    auto log_host = machine_.ToHost(log_path);
+    if (log_path.empty() || !log_host || !fs::exists(*log_host, ec)) {
+      log_path = Machine::Join(Machine::FolderOf(files[0]), std::string(name) + "_log.LDF");
+      db.Exec("UPDATE main.\"sandbox$files\" SET filename = " + QuoteLiteral(log_path) +
+              " WHERE is_log = 1");
+    }
+  } catch (const SqliteError&) {
+    throw SqlError(5172, 16,
+                   "The header for file '" + files[0] + "' is not a valid database file header.");
+  }
+  int dbid = 5;
+  while (databases_.count(dbid)) ++dbid;
+  DatabaseRecord record = RecordFromFiles(dbid, std::string(name), files[0], log_path);
+  record.owner_sid = owner_sid;
+  record.crdate = NowText();
+  record.compatibility_level = config_.product_version.rfind("7.", 0) == 0 ? 70 : 80;
+  if (!record.log_host.empty() && !fs::exists(record.log_host, ec)) {
+    std::ofstream log(record.log_host, std::ios::binary | std::ios::trunc);
+    log.seekp(1024 * 1024 - 1);
+    log.put('\0');
+  }
+  CachedStatement insert(*master_,
+                         "INSERT INTO main.\"sandbox$databases\" (dbid, name, sid, crdate, "
+                         "filename, cmptlevel) VALUES (?,?,?,?,?,?)");
+  insert.Bind(1, Value(dbid));
+  insert.Bind(2, Value(std::string(name)));
+  insert.Bind(3, Value(owner_sid));
+  insert.Bind(4, Value(record.crdate));
+  insert.Bind(5, Value(record.data_path));
+  insert.Bind(6, Value(record.compatibility_level));
+  insert.Step();
+  databases_.emplace(dbid, record);
+  ++generations_[dbid];
+  return record;
+}
+
 void InstanceImpl::RenameDatabase(int dbid, std::string_view new_name) {
   std::lock_guard lock(mutex_);
   auto it = databases_.find(dbid);

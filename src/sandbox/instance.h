@@ -96,6 +96,13 @@ class InstanceImpl : public Instance, public std::enable_shared_from_this<Instan
   DatabaseRecord CreateDatabase(const NewDatabase& request);
   // Removes the database and its files. Throws SqlError (3702 when another session uses it).
   void DropDatabase(std::string_view name, int requesting_spid);
+  // Takes a database out of the server catalogue and leaves its files, complete in themselves,
+  // for a later attach. Throws SqlError (3701, 3702, 3708).
+  void DetachDatabase(std::string_view name, int requesting_spid);
+  // Registers database files made by a detach (the first file is the data file; a log file
+  // given replaces the one the database knew). Throws SqlError (1801, 5120, 5172).
+  DatabaseRecord AttachDatabase(std::string_view name, const std::vector<std::string>& files,
+                                const common::Bytes& owner_sid);
   // Renames a database in the server catalogue. Throws SqlError (1801, 5030).
   void RenameDatabase(int dbid, std::string_view new_name);
   std::optional<LoginRecord> FindLogin(std::string_view name) const;

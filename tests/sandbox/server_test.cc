@@ -58,6 +58,45 @@ TEST_F(SandboxTest, CreateDatabaseOnAGivenFile) {
   EXPECT_EQ(Run("BEGIN TRAN CREATE DATABASE InTran").FirstError(), 226);
 }
 
+TEST_F(SandboxTest, DetachLeavesFilesAndAttachBringsEverythingBack) {
+  Ok("CREATE DATABASE Moving");
+  Ok("USE Moving CREATE TABLE t (id INT IDENTITY NOT NULL PRIMARY KEY, v NVARCHAR(10)) "
+     "INSERT INTO t (v) VALUES (N'kept') EXEC sp_addrole 'movers' GRANT SELECT ON t TO movers");
+  Ok("CREATE PROCEDURE counts AS SELECT COUNT(*) FROM t");
+  Ok("USE master");
+  auto reader = Connect("Moving");
+  EXPECT_EQ(Run("EXEC sp_detach_db 'Moving'").FirstError(), 3702);
+  reader.reset();
+  Ok("EXEC sp_detach_db @dbname = 'Moving'");
+  fs::path data =
+      instance_->MapPath("C:\\Program Files\\Microsoft SQL Server\\MSSQL\\Data\\Moving.mdf");
+  EXPECT_TRUE(fs::exists(data));
+  EXPECT_FALSE(fs::exists(data.string() + "-wal"));
+  EXPECT_EQ(Run("USE Moving").FirstError(), 911);
+  // The files may move before they are attached again, under another name.
+  ASSERT_TRUE(fs::create_directories(instance_->MapPath("C:\\Moved")));
+  fs::rename(data, instance_->MapPath("C:\\Moved\\m.mdf"));
+  Ok("EXEC sp_attach_db 'Arrived', 'C:\\Moved\\m.mdf'");
+  Ok("USE Arrived");
+  EXPECT_EQ(Scalar("SELECT v FROM t"), Value("kept"));
+  EXPECT_EQ(Scalar("EXEC counts"), Value(1));
+  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM sysusers WHERE name = 'movers'"), Value(1));
+  Ok("INSERT INTO t (v) VALUES (N'new')");
+  EXPECT_EQ(Scalar("SELECT id FROM t WHERE v = N'new'"), Value(2));
+  EXPECT_EQ(Scalar("SELECT db_name()"), Value("Arrived"));
+  RowSet files = Query("SELECT filename FROM sysfiles ORDER BY fileid");
+  ASSERT_EQ(files.rows.size(), 2u);
+  EXPECT_EQ(files.rows[0][0], Value("C:\\Moved\\m.mdf"));
+  EXPECT_TRUE(fs::exists(instance_->MapPath(*files.rows[1][0].AsText())));
+  Ok("USE master");
+  EXPECT_EQ(Run("EXEC sp_attach_db 'Twice', 'C:\\Moved\\m.mdf'").FirstError(), 5120);
+  EXPECT_EQ(Run("EXEC sp_attach_db 'Nothing', 'C:\\Moved\\none.mdf'").FirstError(), 5120);
+  Ok("CREATE DATABASE Again ON (NAME = a, FILENAME = 'C:\\Moved\\again.mdf')");
+  Ok("EXEC sp_detach_db 'Again'");
+  Ok("CREATE DATABASE AgainToo ON (FILENAME = 'C:\\Moved\\again.mdf') FOR ATTACH");
+  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM master..sysdatabases WHERE name = 'AgainToo'"), Value(1));
+}
+
 TEST_F(SandboxTest, UseSwitchesAndReportsIt) {
   Ok("CREATE DATABASE Other");
   CollectingSink sink = Run("USE other");
