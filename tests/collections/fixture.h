@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,7 @@ class CollectionsFixture : public ::testing::Test {
         fake_->Kill(std::stoi(call.request.text.substr(5)));
         return FakeResult().NoCount();
       }
+      if (full_text_status_) return FullTextAnswer(call.request.text, *full_text_status_);
       return std::nullopt;
     });
   }
@@ -133,24 +135,9 @@ class CollectionsFixture : public ::testing::Test {
     result.EndRows();
     fake_->On("sp_who", result);
   }
-  // Full-text search installed, with the catalogue's status (or none: a negative status).
-  void FullText(int status) {
-    fake_->On(kFullTextInstalled, FakeResult().Rows({Column("", "int")}, {{db::Value(1)}}));
-    if (status < 0) {
-      fake_->On(kFullTextCatalogs,
-                FakeResult().Error(7641,
-                                   "Full-text catalog 'Doc_Desc' does not exist in "
-                                   "database 'Quillarchive_Sales' or user does not have "
-                                   "permission to perform this action."));
-    } else {
-      fake_->On(kFullTextCatalogs,
-                FakeResult().Rows({Column("ftcatid", "smallint"), Column("NAME", "sysname"),
-                                   Column("PATH", "nvarchar"), Column("STATUS", "int"),
-                                   Column("NUMBER_FULLTEXT_TABLES", "int")},
-                                  {{db::Value(5), db::Value("Doc_Desc"), db::Value("C:\\FTData"),
-                                    db::Value(status), db::Value(1)}}));
-    }
-  }
+  // Full-text search installed, with the catalogue's status (or none: a negative status). May
+  // be called again to change the state.
+  void FullText(int status) { full_text_status_ = status; }
 
   // The fake session behind a connection (its spid in sp_who). Sends a statement: ask before
   // clearing the log.
@@ -163,7 +150,26 @@ class CollectionsFixture : public ::testing::Test {
     return log_->TextsOn(connection.Id());
   }
 
+  static std::optional<FakeResult> FullTextAnswer(const std::string& text, int status) {
+    if (text == kFullTextInstalled) {
+      return FakeResult().Rows({Column("", "int")}, {{db::Value(1)}});
+    }
+    if (text != kFullTextCatalogs) return std::nullopt;
+    if (status < 0) {
+      return FakeResult().Error(7641,
+                                "Full-text catalog 'Doc_Desc' does not exist in database "
+                                "'Quillarchive_Sales' or user does not have permission to perform "
+                                "this action.");
+    }
+    return FakeResult().Rows(
+        {Column("ftcatid", "smallint"), Column("NAME", "sysname"), Column("PATH", "nvarchar"),
+         Column("STATUS", "int"), Column("NUMBER_FULLTEXT_TABLES", "int")},
+        {{db::Value(5), db::Value("Doc_Desc"), db::Value("C:\\FTData"), db::Value(status),
+          db::Value(1)}});
+  }
+
   platform::FakePlatform platform_;
+  std::optional<int> full_text_status_;
   std::shared_ptr<db::testing::FakeServer> fake_;
   std::shared_ptr<db::Environment> environment_;
   std::shared_ptr<db::StatementLog> log_;

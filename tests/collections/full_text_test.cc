@@ -1,0 +1,168 @@
+// The collection's full-text index: its state, and creating, stopping, starting and dropping it
+// for every state the server reports.
+#include <gtest/gtest.h>
+
+#include "collections/databases.h"
+#include "fixture.h"
+
+namespace collections {
+namespace {
+
+using testing::Column;
+using testing::FakeResult;
+using testing::kFullTextCatalogs;
+using testing::kFullTextInstalled;
+
+const std::vector<std::string> kCreate = {
+    "EXEC sp_fulltext_database 'enable'",
+    "EXEC sp_fulltext_catalog 'Doc_Desc', 'create'",
+    "EXEC sp_fulltext_table 'Document', 'create', 'Doc_Desc', 'PK_Document'",
+    "EXEC sp_fulltext_column 'Document','Title','add'",
+    "EXEC sp_fulltext_column 'Document','PlainText','add'",
+    "EXEC sp_fulltext_column 'Document','Comment','add'",
+    "Exec sp_fulltext_table 'Document','activate'",
+    "EXEC sp_fulltext_table Document, 'Start_change_tracking'",
+    "EXEC sp_fulltext_table Document, 'Start_background_updateindex'"};
+const std::vector<std::string> kStop = {
+    "EXEC sp_fulltext_table Document, 'Stop_background_updateindex'",
+    "EXEC sp_fulltext_table Document, 'stop_change_tracking'",
+    "Exec sp_fulltext_table 'Document','stop'", "EXEC sp_fulltext_catalog 'Doc_Desc', 'Stop'"};
+const std::vector<std::string> kDrop = {
+    "EXEC sp_fulltext_table Document, 'Stop_background_updateindex'",
+    "EXEC sp_fulltext_table Document, 'stop_change_tracking'",
+    "EXEC sp_fulltext_table 'Document', 'stop'",
+    "EXEC sp_fulltext_table 'Document', 'drop'",
+    "EXEC sp_fulltext_catalog 'Doc_Desc', 'drop'",
+    "EXEC sp_fulltext_database 'disable'"};
+const std::vector<std::string> kStart = {
+    "EXEC sp_fulltext_table Document, 'Start_change_tracking'",
+    "EXEC sp_fulltext_table Document, 'Start_background_updateindex'"};
+
+class FullTextTest : public testing::CollectionsFixture {
+ protected:
+  void SetUp() override {
+    server_ = ConnectedServer();
+    HelpDb({"Quillarchive_Sales"});
+    sales_ = dynamic_cast<Databases&>(server_->Databases()).Item(1);
+    log_->Clear();
+  }
+
+  // The statements an action sent after reading the state.
+  std::vector<std::string> ActionTexts(const std::string& action) {
+    log_->Clear();
+    sales_->DoFullTextAction(action);
+    std::vector<std::string> texts = TextsOn(sales_->Connection());
+    size_t skip = 0;
+    while (skip < texts.size() &&
+           (texts[skip] == kFullTextInstalled || texts[skip] == kFullTextCatalogs)) {
+      ++skip;
+    }
+    return std::vector<std::string>(texts.begin() + static_cast<std::ptrdiff_t>(skip), texts.end());
+  }
+
+  std::unique_ptr<servers::Server> server_;
+  std::shared_ptr<Database> sales_;
+};
+
+TEST_F(FullTextTest, WithoutFullTextSearchTheStatusIsMinusTwo) {
+  // No row, NULL, 0: not installed; the catalogue is not asked for.
+  EXPECT_EQ(sales_->GetFullTextStatus(), kFullTextNotInstalled);
+  fake_->On(kFullTextInstalled, FakeResult().Rows({Column("", "int")}, {{db::Value()}}));
+  EXPECT_EQ(sales_->GetFullTextStatus(), kFullTextNotInstalled);
+  fake_->On(kFullTextInstalled, FakeResult().Rows({Column("", "int")}, {{db::Value(0)}}));
+  EXPECT_EQ(sales_->GetFullTextStatus(), kFullTextNotInstalled);
+  for (const std::string& text : TextsOn(sales_->Connection())) EXPECT_EQ(text, kFullTextInstalled);
+}
+
+TEST_F(FullTextTest, WithoutACatalogueTheStatusIsMinusOne) {
+  FullText(-1);
+  EXPECT_EQ(sales_->GetFullTextStatus(), kFullTextNoCatalogue);
+  EXPECT_EQ(TextsOn(sales_->Connection()),
+            (std::vector<std::string>{kFullTextInstalled, kFullTextCatalogs}));
+  fake_->On(kFullTextCatalogs, FakeResult().Rows({Column("STATUS", "int")}, {}));
+  EXPECT_EQ(sales_->GetFullTextStatus(), kFullTextNoCatalogue);
+}
+
+TEST_F(FullTextTest, TheCataloguesStatusIsReported) {
+  for (int status = 0; status <= 9; ++status) {
+    FullText(status);
+    EXPECT_EQ(sales_->GetFullTextStatus(), status);
+  }
+}
+
+TEST_F(FullTextTest, AFailingInstallationQueryReachesTheCaller) {
+  fake_->On(kFullTextInstalled, FakeResult().Error(195,
+                                                   "'FULLTEXTSERVICEPROPERTY' is not a "
+                                                   "recognized function name."));
+  EXPECT_THROW(sales_->GetFullTextStatus(), db::Error);
+}
+
+TEST_F(FullTextTest, CreateSendsItsStatementsOnlyWhenThereIsNoCatalogue) {
+  EXPECT_TRUE(ActionTexts("create").empty());  // -2
+  FullText(-1);
+  EXPECT_EQ(ActionTexts("create"), kCreate);
+  for (int status = 0; status <= 9; ++status) {
+    FullText(status);
+    EXPECT_TRUE(ActionTexts("create").empty()) << status;
+  }
+}
+
+TEST_F(FullTextTest, StopOnlyDuringFullPopulationOrChangeTracking) {
+  EXPECT_TRUE(ActionTexts("stop").empty());
+  FullText(-1);
+  EXPECT_TRUE(ActionTexts("stop").empty());
+  for (int status = 0; status <= 9; ++status) {
+    FullText(status);
+    if (status == 1 || status == 9) {
+      EXPECT_EQ(ActionTexts("stop"), kStop) << status;
+    } else {
+      EXPECT_TRUE(ActionTexts("stop").empty()) << status;
+    }
+  }
+}
+
+TEST_F(FullTextTest, DropWheneverACatalogueExistsWithoutATimeOut) {
+  EXPECT_TRUE(ActionTexts("drop").empty());
+  FullText(-1);
+  EXPECT_TRUE(ActionTexts("drop").empty());
+  for (int status = 0; status <= 9; ++status) {
+    FullText(status);
+    EXPECT_EQ(ActionTexts("drop"), kDrop) << status;
+  }
+  EXPECT_EQ(sales_->Connection().CommandTimeout(), 0);
+  EXPECT_EQ(fake_->calls().back().request.timeout.count(), 0);
+}
+
+TEST_F(FullTextTest, StartResumesTrackingOfAnExistingCatalogue) {
+  FullText(-1);
+  EXPECT_TRUE(ActionTexts("start").empty());
+  FullText(0);
+  EXPECT_EQ(ActionTexts("start"), kStart);
+}
+
+TEST_F(FullTextTest, ActionsIgnoreLetterCaseAndUnknownOnesDoNothing) {
+  FullText(-1);
+  EXPECT_EQ(ActionTexts("CREATE"), kCreate);
+  FullText(9);
+  EXPECT_EQ(ActionTexts("Stop"), kStop);
+  EXPECT_EQ(ActionTexts("DROP"), kDrop);
+  EXPECT_TRUE(ActionTexts("rebuild").empty());
+  EXPECT_TRUE(ActionTexts("").empty());
+  EXPECT_TRUE(ActionTexts("drop; DROP TABLE Document").empty());
+}
+
+TEST_F(FullTextTest, TheFirstFailingStatementEndsTheActionAndReachesTheCaller) {
+  FullText(-1);
+  fake_->On("EXEC sp_fulltext_table 'Document', 'create', 'Doc_Desc', 'PK_Document'",
+            FakeResult().Error(7653,
+                               "'PK_Document' is not a valid index to enforce a full-text "
+                               "search key."));
+  log_->Clear();
+  EXPECT_THROW(sales_->DoFullTextAction("create"), db::Error);
+  std::vector<std::string> texts = TextsOn(sales_->Connection());
+  ASSERT_FALSE(texts.empty());
+  EXPECT_EQ(texts.back(), kCreate[2]);
+}
+
+}  // namespace
+}  // namespace collections
