@@ -239,7 +239,7 @@ void Executor::RegisterTable(const ObjectName& name, ObjectInfo info) {
     if (session_.temp_tables().count(key)) throw errors::ObjectExists(name.name);
     info.name = name.name;
     info.storage_name = name.name;
-    info.id = -static_cast<std::int64_t>(session_.temp_tables().size() + 1) * 1000003;
+    info.id = session_.NextTempId();
     for (IndexInfo& index : info.indexes) index.storage_name = info.storage_name + "$" + index.name;
     BuildTable("temp\x1f" + info.storage_name, info);
     TempTable temp;

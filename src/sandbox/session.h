@@ -105,6 +105,8 @@ class SessionImpl : public Session, public FunctionHost {
 
   std::map<std::string, TempTable>& temp_tables() { return temp_tables_; }
   TempTable* FindTemp(std::string_view name);
+  // Object ids of #tables: negative, never reused within the session.
+  std::int64_t NextTempId() { return --last_temp_id_; }
 
   // Transactions: @@TRANCOUNT and the SQLite transaction behind it.
   int trancount() const { return trancount_; }
@@ -155,6 +157,7 @@ class SessionImpl : public Session, public FunctionHost {
   bool closed_ = false;
   SessionOptions options_;
   std::map<std::string, TempTable> temp_tables_;  // by lower-case name
+  std::int64_t last_temp_id_ = 0;
   std::vector<int> changed_catalogs_;
   int trancount_ = 0;
   std::vector<std::string> savepoints_;  // SAVE TRANSACTION names, lower-case

@@ -1,5 +1,7 @@
 #include "sandbox/translator.h"
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -1041,6 +1043,11 @@ std::string Translator::Source(const TableSource& source, Scope& scope, const st
       std::string left = Source(*join.left, scope, target, top_level);
       std::string right = Source(*join.right, scope, target, false);
       if (join.right->kind == TableSource::Kind::kJoin) right = "(" + right + ")";
+      // SQLite learnt RIGHT and FULL joins in 3.39.
+      if ((join.type == JoinType::kRight || join.type == JoinType::kFull) &&
+          sqlite3_libversion_number() < 3039000)
+        throw errors::Unsupported(std::string(join.type == JoinType::kRight ? "RIGHT" : "FULL") +
+                                  " JOIN with SQLite " + sqlite3_libversion());
       const char* kind = "INNER JOIN";
       switch (join.type) {
         case JoinType::kInner:

@@ -113,6 +113,10 @@ TEST_F(ProcedureTest, TemporaryTablesBelongToTheirSessionAndProcedure) {
   Ok(*other, "CREATE TABLE #outer (b VARCHAR(5)) INSERT INTO #outer VALUES ('mine')");
   EXPECT_EQ(Query(*other, "SELECT * FROM #outer").rows.at(0).at(0), Value("mine"));
   EXPECT_EQ(Scalar("SELECT a FROM #outer"), Value(5));
+  // Each #table has its own object id, also after others were dropped.
+  Ok("CREATE TABLE #x (a INT) CREATE TABLE #y (a INT) DROP TABLE #x CREATE TABLE #z (a INT)");
+  EXPECT_EQ(Scalar("SELECT CASE WHEN OBJECT_ID('#y') = OBJECT_ID('#z') THEN 1 ELSE 0 END"),
+            Value(0));
 }
 
 TEST_F(ProcedureTest, NestingAndControlFlow) {
