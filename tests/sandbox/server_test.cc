@@ -97,6 +97,23 @@ TEST_F(SandboxTest, DetachLeavesFilesAndAttachBringsEverythingBack) {
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM master..sysdatabases WHERE name = 'AgainToo'"), Value(1));
 }
 
+TEST_F(SandboxTest, AlterDatabaseOptionsAndName) {
+  Ok("CREATE DATABASE Renamed");
+  EXPECT_EQ(Scalar("SELECT DATABASEPROPERTY('Renamed', 'IsAutoShrink')"), Value(0));
+  Ok("ALTER DATABASE Renamed SET AUTO_SHRINK ON");
+  EXPECT_EQ(Scalar("SELECT DATABASEPROPERTY('Renamed', 'IsAutoShrink')"), Value(1));
+  auto other = Connect("Renamed");
+  Ok("ALTER DATABASE Renamed MODIFY NAME = Quillarchive_Renamed");
+  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM master..sysdatabases WHERE name = 'Quillarchive_Renamed'"),
+            Value(1));
+  // A session inside the database follows the new name.
+  EXPECT_EQ(Query(*other, "SELECT db_name()").rows.at(0).at(0), Value("Quillarchive_Renamed"));
+  EXPECT_EQ(Run("USE Renamed").FirstError(), 911);
+  Ok("CREATE DATABASE Taken");
+  EXPECT_EQ(Run("ALTER DATABASE Taken MODIFY NAME = quillarchive_renamed").FirstError(), 1801);
+  EXPECT_EQ(Run("ALTER DATABASE master MODIFY NAME = boss").FirstError(), 5030);
+}
+
 TEST_F(SandboxTest, UseSwitchesAndReportsIt) {
   Ok("CREATE DATABASE Other");
   CollectingSink sink = Run("USE other");
