@@ -36,6 +36,20 @@ inline constexpr char kGrantAccessProblem[] =
 inline constexpr char kRevokeAccessProblem[] =
     "Beim Entfernen eines neuen Benutzers ist folgendes Problem aufgetreten:";
 
+// What the console shows about an existing full-text catalogue.
+struct FullTextIndexProperties {
+  std::string name;
+  int status = 0;
+  std::string path;
+  std::string item_count;
+  std::string index_size;  // in MB, without the unit
+  // The last population's end: PopulateCompletionAge seconds after 1 January 1990.
+  common::DateTime last_change;
+};
+
+// The moment `seconds` after midnight of 1 January 1990.
+common::DateTime FullTextAgeToDate(std::int64_t seconds);
+
 // The target size in MB DBCC SHRINKFILE is given for a log file of `pages` 8 KB pages: 3 above
 // 5 MB, 1 from 2 to 5 MB, 0 below (sizes rounded to whole MB, halves to the even number).
 int ShrinkTargetMegabytes(std::int64_t pages);
@@ -107,6 +121,9 @@ class Database {
   // "create", "stop", "start" or "drop" (any letter case); other texts do nothing. The first
   // failing statement ends the action and its error reaches the caller.
   void DoFullTextAction(std::string_view action);
+  // The first catalogue's row and properties, for a collection whose status is 0 or more.
+  // Errors reach the caller.
+  FullTextIndexProperties ReadFullTextProperties();
 
   // After a failed rename, detach or drop the collection's connection has been ended along with
   // every other: open it again so the collection stays usable. Never raises.

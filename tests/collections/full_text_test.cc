@@ -164,5 +164,58 @@ TEST_F(FullTextTest, TheFirstFailingStatementEndsTheActionAndReachesTheCaller) {
   EXPECT_EQ(texts.back(), kCreate[2]);
 }
 
+TEST_F(FullTextTest, TheIndexPropertiesComeFromTheCatalogueAndItsProperties) {
+  fake_->On(
+      "sp_help_fulltext_catalogs",
+      FakeResult().Rows(
+          {Column("ftcatid", "smallint"), Column("NAME", "sysname"), Column("PATH", "nvarchar"),
+           Column("STATUS", "int"), Column("NUMBER_FULLTEXT_TABLES", "int")},
+          {{db::Value(5), db::Value("Doc_Desc"), db::Value("C:\\Program Files\\FTData"),
+            db::Value(9), db::Value(1)}}));
+  fake_->On("SELECT FULLTEXTCATALOGPROPERTY('Doc_Desc', 'ItemCount')",
+            FakeResult().Rows({Column("", "int")}, {{db::Value(1234)}}));
+  fake_->On("SELECT FULLTEXTCATALOGPROPERTY('Doc_Desc', 'IndexSize')",
+            FakeResult().Rows({Column("", "int")}, {{db::Value(3)}}));
+  fake_->On("SELECT FULLTEXTCATALOGPROPERTY('Doc_Desc', 'PopulateCompletionAge')",
+            FakeResult().Rows({Column("", "int")}, {{db::Value(86400 + 3661)}}));
+  FullTextIndexProperties properties = sales_->ReadFullTextProperties();
+  EXPECT_EQ(properties.name, "Doc_Desc");
+  EXPECT_EQ(properties.status, 9);
+  EXPECT_EQ(properties.path, "C:\\Program Files\\FTData");
+  EXPECT_EQ(properties.item_count, "1234");
+  EXPECT_EQ(properties.index_size, "3");
+  EXPECT_EQ(properties.last_change, (common::DateTime{1990, 1, 2, 1, 1, 1, 0}));
+  EXPECT_EQ(
+      TextsOn(sales_->Connection()),
+      (std::vector<std::string>{
+          "sp_help_fulltext_catalogs", "SELECT FULLTEXTCATALOGPROPERTY('Doc_Desc', 'ItemCount')",
+          "SELECT FULLTEXTCATALOGPROPERTY('Doc_Desc', 'IndexSize')",
+          "SELECT FULLTEXTCATALOGPROPERTY('Doc_Desc', 'PopulateCompletionAge')"}));
+}
+
+TEST_F(FullTextTest, ACatalogueNameWithAQuoteStaysOneValue) {
+  fake_->On("sp_help_fulltext_catalogs",
+            FakeResult().Rows(
+                {Column("NAME", "sysname"), Column("PATH", "nvarchar"), Column("STATUS", "int")},
+                {{db::Value("it's"), db::Value("C:\\x"), db::Value(0)}}));
+  FullTextIndexProperties properties = sales_->ReadFullTextProperties();
+  EXPECT_EQ(TextsOn(sales_->Connection())[1],
+            "SELECT FULLTEXTCATALOGPROPERTY('it''s', 'ItemCount')");
+  // Nothing came back for the age: the start of the count.
+  EXPECT_EQ(properties.last_change, (common::DateTime{1990, 1, 1, 0, 0, 0, 0}));
+}
+
+TEST(FullTextAgeTest, SecondsAfterTheStartOf1990) {
+  EXPECT_EQ(FullTextAgeToDate(0), (common::DateTime{1990, 1, 1, 0, 0, 0, 0}));
+  EXPECT_EQ(FullTextAgeToDate(59), (common::DateTime{1990, 1, 1, 0, 0, 59, 0}));
+  EXPECT_EQ(FullTextAgeToDate(31 * 86400), (common::DateTime{1990, 2, 1, 0, 0, 0, 0}));
+  // 1 March 1992 follows a 29 February.
+  EXPECT_EQ(FullTextAgeToDate((365 + 365 + 31 + 28) * 86400LL),
+            (common::DateTime{1992, 2, 29, 0, 0, 0, 0}));
+  EXPECT_EQ(FullTextAgeToDate(-1), (common::DateTime{1989, 12, 31, 23, 59, 59, 0}));
+  // 2^31 - 1 seconds: 19 January 2058, 03:14:07.
+  EXPECT_EQ(FullTextAgeToDate(2147483647), (common::DateTime{2058, 1, 19, 3, 14, 7, 0}));
+}
+
 }  // namespace
 }  // namespace collections
