@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,6 +35,13 @@ class SystemArguments {
 };
 
 using SystemProcedure = std::function<std::int64_t(Executor&, std::vector<ProcedureArgument>&)>;
+
+// Procedures by lower-case name. Each area of the server adds its own.
+using SystemProcedureTable = std::map<std::string, SystemProcedure>;
+void AddSecurityProcedures(SystemProcedureTable& table);  // sp_security.cc
+void AddDatabaseProcedures(SystemProcedureTable& table);  // sp_databases.cc
+void AddFullTextProcedures(SystemProcedureTable& table);  // sp_fulltext.cc
+void AddServerProcedures(SystemProcedureTable& table);    // sp_server.cc
 
 // nullptr when the name is no system procedure of the sandbox.
 const SystemProcedure* FindSystemProcedure(std::string_view name);
