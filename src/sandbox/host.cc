@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -12,11 +14,24 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// What Create accepts as an instance name (its folder is the upper-case name).
+bool IsInstanceName(std::string_view name) {
+  if (name.size() > 16) return false;
+  for (char c : name) {
+    bool ok = std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || c == '-' ||
+              static_cast<unsigned char>(c) >= 0x80;
+    if (!ok) return false;
+  }
+  return true;
+}
+
 class HostImpl : public Host {
  public:
   explicit HostImpl(fs::path root) : root_(std::move(root)) {}
 
   std::shared_ptr<Instance> Find(std::string_view instance_name) override {
+    // The name becomes a folder below the root: "..", slashes and the like name none.
+    if (!IsInstanceName(instance_name)) return nullptr;
     std::lock_guard lock(mutex_);
     std::string key = Key(instance_name);
     auto it = open_.find(key);
@@ -64,5 +79,19 @@ fs::path DefaultRoot() {
 }
 
 std::unique_ptr<Host> OpenHost(const fs::path& root) { return std::make_unique<HostImpl>(root); }
+
+std::vector<std::string> ListInstances(const fs::path& root) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+    // A folder is an instance once its configuration is written, which Create does first.
+    std::error_code file_ec;
+    if (!fs::is_regular_file(it->path() / "instance.conf", file_ec)) continue;
+    std::string name = it->path().filename().string();
+    if (name == Upper(name)) names.push_back(std::move(name));
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 }  // namespace sandbox

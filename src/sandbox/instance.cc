@@ -1,6 +1,9 @@
 #include "sandbox/instance.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -68,7 +71,7 @@ InstanceImpl::InstanceImpl(fs::path directory, std::string name, InstanceConfig 
 
 InstanceImpl::~InstanceImpl() = default;
 
-std::optional<InstanceConfig> InstanceImpl::LoadConfig(const fs::path& file) {
+std::optional<InstanceConfig> InstanceImpl::LoadConfig(const fs::path& file, std::uint64_t* stops) {
   std::ifstream in(file);
   if (!in) return std::nullopt;
   InstanceConfig config;
@@ -107,6 +110,8 @@ std::optional<InstanceConfig> InstanceImpl::LoadConfig(const fs::path& file) {
       config.running = value == "1";
     else if (key == "machine_name")
       config.machine_name = value;
+    else if (key == "stops" && stops != nullptr)
+      *stops = std::strtoull(value.c_str(), nullptr, 10);
   }
   return config;
 }
@@ -133,7 +138,8 @@ void InstanceImpl::SaveConfig() const {
       << "collation=" << config_.collation << "\n"
       << "full_text_installed=" << (config_.full_text_installed ? 1 : 0) << "\n"
       << "running=" << (running_.load() ? 1 : 0) << "\n"
-      << "machine_name=" << config_.machine_name << "\n";
+      << "machine_name=" << config_.machine_name << "\n"
+      << "stops=" << stops_ << "\n";
   fs::path file = directory_ / kConfigFile;
   fs::path temp = directory_ / (std::string(kConfigFile) + ".new");
   {
@@ -167,6 +173,7 @@ std::string InstanceImpl::ServerName() const {
 }
 
 InstanceConfig InstanceImpl::config() const {
+  FollowConfigFile();
   std::lock_guard lock(mutex_);
   InstanceConfig copy = config_;
   copy.running = running_.load();
@@ -179,10 +186,12 @@ fs::path InstanceImpl::MapPath(std::string_view machine_path) const {
 
 std::shared_ptr<InstanceImpl> InstanceImpl::Open(const fs::path& root, std::string_view name) {
   fs::path directory = root / FolderName(name);
-  auto config = LoadConfig(directory / kConfigFile);
+  std::uint64_t stops = 0;
+  auto config = LoadConfig(directory / kConfigFile, &stops);
   if (!config) return nullptr;
   std::string display = IsDefaultName(name) ? "MSSQLSERVER" : Upper(name);
   std::shared_ptr<InstanceImpl> instance(new InstanceImpl(directory, display, *config));
+  instance->stops_ = stops;
   instance->OpenMaster();
   instance->LoadDatabases();
   return instance;
@@ -711,10 +720,57 @@ bool InstanceImpl::DropSession(int spid) {
   return true;
 }
 
-void InstanceImpl::SetRunning(bool running) {
-  running_ = running;
+void InstanceImpl::FollowConfigFile() const {
+  fs::path file = directory_ / kConfigFile;
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) return;
+  // The file is always replaced as a whole, so a new inode or time tells of a change.
+  FileStamp stamp{static_cast<std::uint64_t>(st.st_ino), static_cast<std::uint64_t>(st.st_size),
+                  static_cast<std::int64_t>(st.st_mtim.tv_sec),
+                  static_cast<std::int64_t>(st.st_mtim.tv_nsec)};
+  bool stopped_elsewhere = false;
   {
     std::lock_guard lock(mutex_);
+    if (stamp == config_stamp_) return;
+    std::uint64_t stops = 0;
+    auto loaded = LoadConfig(file, &stops);
+    if (!loaded) return;
+    config_stamp_ = stamp;
+    config_ = *loaded;
+    running_ = loaded->running;
+    stopped_elsewhere = stops > stops_;
+    stops_ = std::max(stops_, stops);
+  }
+  if (stopped_elsewhere) {
+    std::lock_guard lock(sessions_mutex_);
+    for (const auto& [spid, session] : sessions_) session->MarkBroken();
+  }
+}
+
+bool InstanceImpl::running() const {
+  FollowConfigFile();
+  return running_.load();
+}
+
+void InstanceImpl::Reconfigure(const InstanceConfig& config) {
+  FollowConfigFile();
+  std::lock_guard lock(mutex_);
+  config_.product_version = config.product_version;
+  config_.product_level = config.product_level;
+  config_.edition = config.edition;
+  config_.platform = config.platform;
+  config_.version_text = config.version_text;
+  config_.login_mode = config.login_mode;
+  config_.full_text_installed = config.full_text_installed;
+  SaveConfig();
+}
+
+void InstanceImpl::SetRunning(bool running) {
+  FollowConfigFile();
+  {
+    std::lock_guard lock(mutex_);
+    if (!running) ++stops_;
+    running_ = running;
     config_.running = running;
     SaveConfig();
   }
@@ -725,7 +781,7 @@ void InstanceImpl::SetRunning(bool running) {
 }
 
 std::unique_ptr<Session> InstanceImpl::Connect(const LoginRequest& request) {
-  if (!running_)
+  if (!running())
     throw ConnectError(ConnectMessage(17, 16, "SQL Server does not exist or access denied."));
   InstanceConfig config = this->config();
   LoginRecord login;

@@ -78,6 +78,9 @@ class InstanceImpl : public Instance, public std::enable_shared_from_this<Instan
   std::unique_ptr<Session> Connect(const LoginRequest& request) override;
   InstanceConfig config() const override;
   void SetRunning(bool running) override;
+  // Replaces the settings an administrator may change after set-up (version texts, login mode,
+  // full-text search); the collation, machine name and service state stay as they are.
+  void Reconfigure(const InstanceConfig& config);
   std::filesystem::path directory() const override { return directory_; }
   std::filesystem::path MapPath(std::string_view machine_path) const override;
   void InjectFault(Fault fault) override;
@@ -123,7 +126,8 @@ class InstanceImpl : public Instance, public std::enable_shared_from_this<Instan
   void Register(SessionImpl* session);
   void Unregister(SessionImpl* session);
   bool DatabaseInUse(int dbid, int except_spid) const;
-  bool running() const { return running_.load(); }
+  // The service state, as this or another process (the tessera-sandbox command) last set it.
+  bool running() const;
   std::vector<SessionImpl*> SessionsLocked() const;  // caller holds sessions_mutex()
   std::mutex& sessions_mutex() const { return sessions_mutex_; }
 
@@ -132,7 +136,12 @@ class InstanceImpl : public Instance, public std::enable_shared_from_this<Instan
   void OpenMaster();
   void LoadDatabases();
   void SaveConfig() const;
-  static std::optional<InstanceConfig> LoadConfig(const std::filesystem::path& file);
+  // stops, when given, receives how often the service was stopped so far.
+  static std::optional<InstanceConfig> LoadConfig(const std::filesystem::path& file,
+                                                  std::uint64_t* stops = nullptr);
+  // Takes over the configuration file when another process replaced it since it was last read;
+  // a stop made there ends the sessions here.
+  void FollowConfigFile() const;
   DatabaseRecord RecordFromFiles(int dbid, std::string name, const std::string& data_path,
                                  const std::string& log_path) const;
   void InstallDatabase(const DatabaseRecord& record, const CatalogSeed& seed);
@@ -142,13 +151,21 @@ class InstanceImpl : public Instance, public std::enable_shared_from_this<Instan
   Machine machine_;
 
   mutable std::mutex mutex_;  // config, databases, master connection, faults, generations
-  InstanceConfig config_;
+  // A copy of the configuration file, which is the truth shared with other processes.
+  mutable InstanceConfig config_;
   std::unique_ptr<Connection> master_;
   std::map<int, DatabaseRecord> databases_;
   std::map<int, std::uint64_t> generations_;
   std::vector<std::pair<Fault, int>> faults_;  // with the matches seen so far
   std::atomic<std::uint64_t> drop_generation_{0};
-  std::atomic<bool> running_{true};
+  mutable std::atomic<bool> running_{true};
+  mutable std::uint64_t stops_ = 0;  // persisted, so sessions of other processes learn of a stop
+  struct FileStamp {
+    std::uint64_t inode = 0, size = 0;
+    std::int64_t seconds = 0, nanoseconds = 0;
+    bool operator==(const FileStamp&) const = default;
+  };
+  mutable FileStamp config_stamp_;
 
   mutable std::mutex sessions_mutex_;
   std::map<int, SessionImpl*> sessions_;

@@ -177,5 +177,8 @@ class Host {
 // (~/.local/share/... when unset); TESSERA_SANDBOX_ROOT overrides it.
 std::filesystem::path DefaultRoot();
 std::unique_ptr<Host> OpenHost(const std::filesystem::path& root);
+// The names of the instances under a root folder, sorted: "MSSQLSERVER" for the default
+// instance, the upper-case name of each named one. Empty when the root does not exist.
+std::vector<std::string> ListInstances(const std::filesystem::path& root);
 
 }  // namespace sandbox
