@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdio>
 #include <string>
 
@@ -311,8 +310,8 @@ TEST_F(HtmlCleanUpTest, HTML2TextAppliesTheCleanUpsBeforeRendering) {
   EXPECT_EQ(HTML2Text("<p>free <b>function</b></p>"), "free function");
 }
 
-// Large inputs: every pattern must run in linear time. Generous bounds, so that slow machines
-// and unoptimised builds pass while a quadratic run (minutes) fails.
+// Large hostile inputs come out right; a pattern that backtracks quadratically would not finish
+// within the test's time-out. The speed itself is measured by bench_html_text.
 TEST_F(HtmlCleanUpTest, PatternsStayLinearOnTenMegabytesOfHostileInput) {
   const size_t size = 10u << 20;
   auto repeat = [size](std::string_view unit) {
@@ -337,12 +336,8 @@ TEST_F(HtmlCleanUpTest, PatternsStayLinearOnTenMegabytesOfHostileInput) {
         Case{unclosed_quote, unclosed_quote.size()}, Case{addresses, addresses.size() / 11 * 3},
         Case{cells, cells.size() / 5 * 6}, Case{end_then_applets, end_then_applets.size()},
         Case{closed_objects, 0}}) {
-    auto start = std::chrono::steady_clock::now();
     std::string out = renderer_.CleanUp(c.input);
-    auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(out.size(), c.expected_size) << c.input.substr(0, 20);
-    std::printf("%.20s...: %.3f s\n", c.input.c_str(), seconds);
-    EXPECT_LT(seconds, 20.0) << c.input.substr(0, 20);
   }
 }
 
