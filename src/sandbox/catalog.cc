@@ -255,7 +255,11 @@ void Catalog::Install(Connection& connection, const std::string& schema, const C
       else
         insert.Bind(3, Value(common::Bytes{0}));
       insert.Bind(4, Value(p.role ? 1 : 0));
-      insert.Bind(5, Value(p.uid == kDboUid ? 1 : 0));
+      // guest lets every login into master, tempdb and msdb, as on SQL Server.
+      bool guest_access = p.uid == kGuestUid && (EqualsNoCase(seed.database_name, "master") ||
+                                                 EqualsNoCase(seed.database_name, "tempdb") ||
+                                                 EqualsNoCase(seed.database_name, "msdb"));
+      insert.Bind(5, Value(p.uid == kDboUid || guest_access ? 1 : 0));
       insert.Bind(6, Value(now));
       insert.Bind(7, Value(now));
       insert.Step();

@@ -895,8 +895,7 @@ void Executor::CreateDatabase(const CreateDatabaseStatement& s) {
     throw SqlError(226, 16,
                    "CREATE DATABASE statement not allowed within multi-statement transaction.");
   CheckIdentifier(s.name);
-  if (!session_.IsSysadmin() && !(session_.login().server_roles & kDbcreator))
-    throw SqlError(262, 14, "CREATE DATABASE permission denied in database 'master'.");
+  CheckPermission("CREATE DATABASE", session_.Database(1), nullptr);
   InstanceImpl& instance = session_.instance();
   if (s.for_attach) {
     std::vector<std::string> files;
@@ -997,9 +996,7 @@ void Executor::DropDatabase(const DropDatabaseStatement& s) {
 
 void Executor::AlterDatabase(const AlterDatabaseStatement& s) {
   AttachedDatabase& db = session_.Database(s.name);
-  bool owner = db.catalog->FindUserBySid(session_.login().sid) &&
-               db.catalog->FindUserBySid(session_.login().sid)->uid == kDboUid;
-  if (!session_.IsSysadmin() && !owner)
+  if (!IsDbOwner(session_, db))
     throw PermissionDenied("ALTER DATABASE", db.catalog->name(), db.catalog->name(), "dbo");
   Connection& connection = session_.connection();
   switch (s.action) {

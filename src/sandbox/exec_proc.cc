@@ -122,6 +122,7 @@ std::int64_t Executor::CallUserProcedure(AttachedDatabase& db, const ObjectInfo&
   child->procedure = procedure.name;
   child->text = parsed->text;
   child->dbid = db.dbid;
+  child->chain_owner = procedure.uid;
   child->depth = frame().depth + 1;
   // Parameters: positional arguments first, then named ones.
   std::vector<int> bound(definition.parameters.size(), -1);

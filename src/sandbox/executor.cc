@@ -496,11 +496,13 @@ std::optional<std::int64_t> Executor::ScopeIdentity() { return frame().scope_ide
 
 void Executor::CheckPermission(std::string_view action, AttachedDatabase& db,
                                const ObjectInfo* object) {
-  if (!Permitted(session_, db, action, object)) {
-    std::string object_name = object ? object->name : std::string(db.catalog->name());
-    throw PermissionDenied(action, object_name, db.catalog->name(),
-                           object ? db.catalog->OwnerName(object->uid) : "dbo");
-  }
+  // Inside a procedure, the objects of its own owner are used without asking again.
+  bool uses_data = action == "SELECT" || action == "INSERT" || action == "UPDATE" ||
+                   action == "DELETE" || action == "EXECUTE";
+  if (object && uses_data && frame().chain_owner >= 0 && frame().dbid == db.dbid &&
+      frame().chain_owner == object->uid)
+    return;
+  if (!Permitted(session_, db, action, object)) throw Refusal(action, db, object);
 }
 
 // --- dispatch ----------------------------------------------------------------------------

@@ -86,6 +86,9 @@ class Executor : public Resolver {
     std::map<std::string, VariableSlot> variables;  // by lower-case name
     int dbid = 0;
     int depth = 0;
+    // The owner (uid in dbid) of a running procedure: objects of the same owner are used on
+    // its rights (the ownership chain); -1 where no chain starts (batches, EXEC of strings).
+    int chain_owner = -1;
     std::optional<std::int64_t> return_status;
     std::optional<std::int64_t> scope_identity;
   };

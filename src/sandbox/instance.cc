@@ -10,6 +10,9 @@
 
 #include "sandbox/collation.h"
 #include "sandbox/functions.h"
+#include "sandbox/logins.h"
+#include "sandbox/password.h"
+#include "sandbox/security.h"
 #include "sandbox/session.h"
 #include "sandbox/sql_error.h"
 
@@ -66,6 +69,7 @@ InstanceImpl::InstanceImpl(fs::path directory, std::string name, InstanceConfig 
       name_(std::move(name)),
       machine_(directory_),
       config_(std::move(config)) {
+  config_.sa_password.clear();
   running_ = config_.running;
 }
 
@@ -110,6 +114,8 @@ std::optional<InstanceConfig> InstanceImpl::LoadConfig(const fs::path& file, std
       config.running = value == "1";
     else if (key == "machine_name")
       config.machine_name = value;
+    else if (key == "creator")
+      config.creator = value;
     else if (key == "stops" && stops != nullptr)
       *stops = std::strtoull(value.c_str(), nullptr, 10);
   }
@@ -139,6 +145,7 @@ void InstanceImpl::SaveConfig() const {
       << "full_text_installed=" << (config_.full_text_installed ? 1 : 0) << "\n"
       << "running=" << (running_.load() ? 1 : 0) << "\n"
       << "machine_name=" << config_.machine_name << "\n"
+      << "creator=" << config_.creator << "\n"
       << "stops=" << stops_ << "\n";
   fs::path file = directory_ / kConfigFile;
   fs::path temp = directory_ / (std::string(kConfigFile) + ".new");
@@ -290,26 +297,39 @@ std::shared_ptr<InstanceImpl> InstanceImpl::Create(const fs::path& root, std::st
     insert.Bind(6, Value(level));
     insert.Step();
   }
-  // sa and the local administrators are sysadmin, as after a SQL Server set-up.
+  // sa, the local administrators and the account that set the instance up are sysadmin, as
+  // after a SQL Server set-up.
   std::string now = NowText();
   struct Login {
-    const char* name;
+    std::string name;
+    common::Bytes sid;
+    bool nt_name;
     bool nt_group;
+    std::optional<std::string> password_hash;
   };
-  for (Login login : {Login{"sa", false}, Login{"BUILTIN\\Administrators", true}}) {
+  std::vector<Login> logins = {
+      {"sa", sa_sid, false, false,
+       config.sa_password.empty() ? std::nullopt
+                                  : std::optional<std::string>(HashPassword(config.sa_password))},
+      {"BUILTIN\\Administrators", common::Bytes{1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 32, 2, 0, 0},
+       true, true, std::nullopt}};
+  if (!config.creator.empty()) {
+    std::string name = config.machine_name + "\\" + config.creator;
+    logins.push_back({name, SidForName(name), true, false, std::nullopt});
+  }
+  for (const Login& login : logins) {
     CachedStatement insert(*instance->master_,
                            "INSERT INTO main.\"sandbox$logins\" (sid, name, password_hash, "
                            "is_nt_name, is_nt_group, dbname, language, server_roles, createdate, "
-                           "updatedate) VALUES (?,?,NULL,?,?,'master','us_english',?,?,?)");
-    insert.Bind(
-        1, Value(login.nt_group ? common::Bytes{1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 32, 2, 0, 0}
-                                : sa_sid));
+                           "updatedate) VALUES (?,?,?,?,?,'master','us_english',?,?,?)");
+    insert.Bind(1, Value(login.sid));
     insert.Bind(2, Value(login.name));
-    insert.Bind(3, Value(login.nt_group ? 1 : 0));
-    insert.Bind(4, Value(login.nt_group ? 1 : 0));
-    insert.Bind(5, Value(static_cast<int>(kSysadmin)));
-    insert.Bind(6, Value(now));
+    insert.Bind(3, login.password_hash ? Value(*login.password_hash) : Value());
+    insert.Bind(4, Value(login.nt_name ? 1 : 0));
+    insert.Bind(5, Value(login.nt_group ? 1 : 0));
+    insert.Bind(6, Value(static_cast<int>(kSysadmin)));
     insert.Bind(7, Value(now));
+    insert.Bind(8, Value(now));
     insert.Step();
   }
   instance->LoadDatabases();
@@ -607,6 +627,18 @@ void InstanceImpl::RenameDatabase(int dbid, std::string_view new_name) {
   ++drop_generation_;
 }
 
+void InstanceImpl::SetDatabaseOwner(int dbid, const common::Bytes& owner_sid) {
+  std::lock_guard lock(mutex_);
+  auto it = databases_.find(dbid);
+  if (it == databases_.end()) throw errors::UnknownDatabase(std::to_string(dbid));
+  CachedStatement update(*master_, "UPDATE main.\"sandbox$databases\" SET sid = ? WHERE dbid = ?");
+  update.Bind(1, Value(owner_sid));
+  update.Bind(2, Value(dbid));
+  update.Step();
+  it->second.owner_sid = owner_sid;
+  ++generations_[dbid];
+}
+
 std::optional<LoginRecord> InstanceImpl::FindLogin(std::string_view name) const {
   std::lock_guard lock(mutex_);
   CachedStatement row(*master_,
@@ -783,46 +815,7 @@ void InstanceImpl::SetRunning(bool running) {
 std::unique_ptr<Session> InstanceImpl::Connect(const LoginRequest& request) {
   if (!running())
     throw ConnectError(ConnectMessage(17, 16, "SQL Server does not exist or access denied."));
-  InstanceConfig config = this->config();
-  LoginRecord login;
-  std::string login_name;
-  if (request.integrated) {
-    if (config.login_mode == LoginMode::kSqlOnly)
-      throw ConnectError(ConnectMessage(18452, 14,
-                                        "Login failed for user '(null)'. Reason: Not associated "
-                                        "with a trusted SQL Server connection."));
-    login_name = config.machine_name + "\\" + request.os_user;
-    if (auto found = FindLogin(login_name)) {
-      login = *found;
-    } else if (auto admins = FindLogin("BUILTIN\\Administrators")) {
-      // The local account belongs to the machine's administrators.
-      login = *admins;
-      login.sid = SidForName(login_name);
-      login.name = login_name;
-      login.is_nt_group = false;
-      login.is_nt_name = true;
-    } else {
-      throw ConnectError(ConnectMessage(18456, 14, "Login failed for user '" + login_name + "'."));
-    }
-    if (login.deny)
-      throw ConnectError(ConnectMessage(18456, 14, "Login failed for user '" + login_name + "'."));
-  } else {
-    login_name = request.login;
-    if (config.login_mode == LoginMode::kWindowsOnly)
-      throw ConnectError(ConnectMessage(18452, 14,
-                                        "Login failed for user '" + login_name +
-                                            "'. Reason: Not associated with a trusted SQL Server "
-                                            "connection."));
-    auto found = FindLogin(login_name);
-    // Passwords are compared by the security layer's hash; a login without one has the empty
-    // password.
-    bool password_ok = found && !found->is_nt_name && !found->is_nt_group &&
-                       (found->password_hash ? *found->password_hash == request.password
-                                             : request.password.empty());
-    if (!password_ok || found->deny)
-      throw ConnectError(ConnectMessage(18456, 14, "Login failed for user '" + login_name + "'."));
-    login = *found;
-  }
+  LoginRecord login = Authenticate(*this, request);
   std::string database = request.database.empty() ? login.default_database : request.database;
   auto record = FindDatabase(database);
   if (!record) {
@@ -838,6 +831,12 @@ std::unique_ptr<Session> InstanceImpl::Connect(const LoginRequest& request) {
   }
   auto session = std::make_unique<SessionImpl>(shared_from_this(), spid, login, request);
   session->Start(record->dbid);
+  if (!HasDatabaseAccess(*session, session->Current())) {
+    if (!request.database.empty())
+      throw ConnectError(ConnectMessage(
+          4060, 11, "Cannot open database requested in login '" + database + "'. Login fails."));
+    throw ConnectError(ConnectMessage(4064, 11, "Cannot open user default database. Login failed."));
+  }
   return session;
 }
 

@@ -55,6 +55,8 @@ struct LoginRecord {
   std::string default_database = "master";
   int server_roles = 0;
   std::optional<std::string> password_hash;
+  // For a Windows account: the SIDs of its groups that are logins, whose rights it holds too.
+  std::vector<common::Bytes> group_sids;
 };
 
 // The files of a new database, as CREATE DATABASE names them (machine paths).
@@ -108,6 +110,8 @@ class InstanceImpl : public Instance, public std::enable_shared_from_this<Instan
                                 const common::Bytes& owner_sid);
   // Renames a database in the server catalogue. Throws SqlError (1801, 5030).
   void RenameDatabase(int dbid, std::string_view new_name);
+  // Records a new owner (sysdatabases.sid) of a database.
+  void SetDatabaseOwner(int dbid, const common::Bytes& owner_sid);
   std::optional<LoginRecord> FindLogin(std::string_view name) const;
   std::optional<LoginRecord> FindLogin(const common::Bytes& sid) const;
 

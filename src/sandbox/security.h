@@ -1,9 +1,11 @@
-// The one place the engine asks whether a session may do something. For now every login that
-// is a member of sysadmin may do everything; the rules for other logins (database users, roles,
-// GRANT and DENY) come with the security procedures.
+// The one place the engine asks whether a session may do something, by SQL Server 2000's
+// rules: sysadmin may do everything; in a database the owner (dbo) and db_owner may too; the
+// fixed database roles give their rights; other rights come from GRANT and DENY to the user,
+// its roles and public, a DENY winning over a GRANT.
 #pragma once
 
 #include <string_view>
+#include <vector>
 
 #include "sandbox/catalog.h"
 #include "sandbox/sql_error.h"
@@ -13,12 +15,31 @@ namespace sandbox {
 class SessionImpl;
 struct AttachedDatabase;
 
-// action: "SELECT", "INSERT", "UPDATE", "DELETE", "EXECUTE", "CREATE TABLE", "CREATE VIEW",
-// "CREATE PROCEDURE", "ALTER", "DROP", "GRANT", "CREATE DATABASE", ... object may be null for
-// statement permissions.
+// action: "SELECT", "INSERT", "UPDATE", "DELETE", "EXECUTE", "REFERENCES" on an object;
+// "ALTER", "DROP", "GRANT" on an object or (object null) on the database; statement
+// permissions "CREATE TABLE", "CREATE VIEW", "CREATE PROCEDURE", "CREATE DEFAULT",
+// "CREATE RULE", "CREATE FUNCTION", "BACKUP DATABASE", "BACKUP LOG", "CREATE DATABASE".
 bool Permitted(SessionImpl& session, AttachedDatabase& db, std::string_view action,
                const ObjectInfo* object);
+// The error SQL Server gives when Permitted says no.
+SqlError Refusal(std::string_view action, AttachedDatabase& db, const ObjectInfo* object);
+
+// The principal the session acts as in a database: dbo for sysadmins and the owner, the user
+// of the login's SID or of one of its Windows groups, guest where guest has access; nullptr
+// when the login has no access to the database.
+const PrincipalInfo* DatabaseUser(SessionImpl& session, AttachedDatabase& db);
 bool HasDatabaseAccess(SessionImpl& session, AttachedDatabase& db);
+// The uids the session holds in a database: its users and every role they belong to, directly
+// or through other roles, public included. Empty without access.
+std::vector<int> Memberships(SessionImpl& session, AttachedDatabase& db);
+// The uids a principal holds: itself, its roles (transitively) and public.
+std::vector<int> MembershipsOf(SessionImpl& session, AttachedDatabase& db, int uid);
+bool HoldsRole(SessionImpl& session, AttachedDatabase& db, int role_uid);
+// sysadmin, the database's owner, or a member of db_owner.
+bool IsDbOwner(SessionImpl& session, AttachedDatabase& db);
+// A member of sysadmin, or of one of the server roles in bits.
+bool HasServerRole(SessionImpl& session, int bits);
+
 SqlError PermissionDenied(std::string_view action, std::string_view object,
                           std::string_view database, std::string_view owner);
 

@@ -6,6 +6,8 @@
 
 #include "sandbox/collation.h"
 #include "sandbox/executor.h"
+#include "sandbox/logins.h"
+#include "sandbox/security.h"
 #include "sandbox/sql_error.h"
 #include "sandbox/tsql/parser.h"
 
@@ -213,15 +215,24 @@ void SessionImpl::RefreshAttachments() {
 }
 
 std::string SessionImpl::UserName(AttachedDatabase& db) {
-  if (IsSysadmin()) return "dbo";
-  if (const PrincipalInfo* user = db.catalog->FindUserBySid(login_.sid)) return user->name;
-  return "guest";
+  const PrincipalInfo* user = DatabaseUser(*this, db);
+  return user ? user->name : "guest";
 }
 
 int SessionImpl::UserId(AttachedDatabase& db) {
-  if (IsSysadmin()) return kDboUid;
-  if (const PrincipalInfo* user = db.catalog->FindUserBySid(login_.sid)) return user->uid;
-  return kGuestUid;
+  const PrincipalInfo* user = DatabaseUser(*this, db);
+  return user ? user->uid : kGuestUid;
+}
+
+void SessionImpl::RefreshLogin() {
+  // Roles granted or taken, and logins denied or dropped, count from the next batch on, even
+  // when another process changed them.
+  if (std::optional<LoginRecord> now = Reauthenticate(*instance_, request_)) {
+    login_ = std::move(*now);
+    return;
+  }
+  login_.server_roles = 0;
+  login_.group_sids.clear();
 }
 
 TempTable* SessionImpl::FindTemp(std::string_view name) {
@@ -306,6 +317,7 @@ void SessionImpl::Execute(std::string_view batch, std::vector<Parameter>& parame
   has_deadline_ = timeout.count() > 0;
   if (has_deadline_) deadline_ = std::chrono::steady_clock::now() + timeout;
   RefreshAttachments();
+  RefreshLogin();
 
   tsql::Batch parsed;
   try {
@@ -487,20 +499,19 @@ Value SessionImpl::SystemFunction(std::string_view name, const std::vector<Value
     return Value();
   }
   if (name == "IS_MEMBER") {
-    AttachedDatabase& db = current();
     std::string role = arg_text(0);
-    if (EqualsNoCase(role, "public")) return Value(1);
+    if (IsWindowsName(role)) {
+      InstanceConfig config = instance_->config();
+      if (LookupWindowsAccount(config, role) != WindowsAccount::kGroup) return Value();
+      if (!request_.integrated) return Value(0);
+      for (const std::string& group : LocalGroups(config, request_.os_user))
+        if (EqualsNoCase(group, role)) return Value(1);
+      return Value(0);
+    }
+    AttachedDatabase& db = current();
     const PrincipalInfo* r = db.catalog->FindPrincipal(role);
-    if (!r) return Value();
-    if (IsSysadmin()) return Value(1);
-    const PrincipalInfo* user = db.catalog->FindUserBySid(login_.sid);
-    if (!user) return Value(0);
-    CachedStatement member(*connection_, "SELECT 1 FROM " +
-                                             db.catalog->Table(catalog_tables::kMembers) +
-                                             " WHERE member_uid = ? AND group_uid = ?");
-    member.Bind(1, Value(user->uid));
-    member.Bind(2, Value(r->uid));
-    return Value(member.Step() ? 1 : 0);
+    if (!r || !r->is_role) return Value();
+    return Value(HoldsRole(*this, db, r->uid) ? 1 : 0);
   }
   if (name == "IS_SRVROLEMEMBER") {
     static const std::pair<const char*, int> kRoles[] = {
@@ -523,9 +534,11 @@ Value SessionImpl::SystemFunction(std::string_view name, const std::vector<Value
   if (name == "HAS_DBACCESS") {
     auto record = instance_->FindDatabase(arg_text(0));
     if (!record) return Value();
-    if (IsSysadmin()) return Value(1);
-    AttachedDatabase* db = attached_by_name(record->name);
-    return Value(db && db->catalog->FindUserBySid(login_.sid) ? 1 : 0);
+    try {
+      return Value(HasDatabaseAccess(*this, Database(record->dbid)) ? 1 : 0);
+    } catch (const SqlError&) {
+      return Value(0);  // a database that cannot be opened gives no access
+    }
   }
   if (name == "SERVERPROPERTY") {
     InstanceConfig config = instance_->config();

@@ -102,6 +102,8 @@ class SessionImpl : public Session, public FunctionHost {
   // The database user of the login in a database ("dbo" for the owner and for sysadmins).
   std::string UserName(AttachedDatabase& db);
   int UserId(AttachedDatabase& db);
+  // Takes over what the catalogue now says of the session's login (server roles, groups).
+  void RefreshLogin();
 
   std::map<std::string, TempTable>& temp_tables() { return temp_tables_; }
   TempTable* FindTemp(std::string_view name);

@@ -1,74 +1,979 @@
-// Logins, users, roles and permissions.
+// Logins, server roles, database users, roles and owners: the system procedures of SQL Server
+// 2000 that manage them, with its permission rules, messages and errors.
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "sandbox/collation.h"
+#include "sandbox/logins.h"
+#include "sandbox/password.h"
 #include "sandbox/security.h"
 #include "sandbox/system_procedures.h"
 
 namespace sandbox {
 
 using common::Value;
+namespace ct = catalog_tables;
 
 namespace {
 
-bool MayManageRoles(Executor& executor, AttachedDatabase& db) {
+constexpr int kDbAccessAdminUid = 16385;
+constexpr int kDbSecurityAdminUid = 16386;
+constexpr size_t kMaxPassword = 128;
+
+SqlError NoPermission() {
+  return SqlError(15247, 16, "User does not have permission to perform this action.");
+}
+SqlError NoSuchLogin(std::string_view name) {
+  return SqlError(15007, 16, "The login '" + std::string(name) + "' does not exist.");
+}
+SqlError NoSuchDatabase(std::string_view name) {
+  return SqlError(15010, 16,
+                  "The database '" + std::string(name) +
+                      "' does not exist. Use sp_helpdb to show available databases.");
+}
+SqlError Reserved(std::string_view name) {
+  return SqlError(15405, 11,
+                  "Cannot use the reserved user or role name '" + std::string(name) + "'.");
+}
+SqlError InvalidName(std::string_view name) {
+  return SqlError(15006, 16,
+                  "'" + std::string(name) +
+                      "' is not a valid name because it contains invalid characters.");
+}
+SqlError NoSuchRole(std::string_view name) {
+  return SqlError(15014, 16,
+                  "The role '" + std::string(name) + "' does not exist in the current database.");
+}
+SqlError NotARole(std::string_view name) {
+  return SqlError(15409, 11, "'" + std::string(name) + "' is not a role.");
+}
+
+// Changes of the catalogue go in their own savepoint: a procedure that fails half-way leaves
+// nothing behind, and other sessions learn of the changes once they are committed.
+class Change {
+ public:
+  explicit Change(SessionImpl& session) : session_(session) {
+    session_.connection().Exec("SAVEPOINT \"security$change\"");
+  }
+  ~Change() {
+    if (done_) return;
+    try {
+      session_.connection().Exec(
+          "ROLLBACK TO \"security$change\"; RELEASE \"security$change\"");
+    } catch (const SqliteError&) {
+      // The transaction ended under the procedure already.
+    }
+    if (session_.trancount() == 0) session_.CatalogRolledBack();
+  }
+  Change(const Change&) = delete;
+  Change& operator=(const Change&) = delete;
+
+  void Commit() {
+    session_.connection().Exec("RELEASE \"security$change\"");
+    done_ = true;
+    if (session_.trancount() == 0) session_.CatalogCommitted();
+  }
+
+ private:
+  SessionImpl& session_;
+  bool done_ = false;
+};
+
+// Security procedures refuse to run inside a user's transaction, as SQL Server's do.
+void NotInTransaction(Executor& executor, std::string_view procedure) {
+  if (executor.session().trancount() > 0)
+    throw SqlError(15002, 16,
+                   "The procedure '" + std::string(procedure) +
+                       "' cannot be executed within a transaction.");
+}
+
+// The text of a required name argument: 201 when it was left out, 15004 when it is NULL.
+std::string RequiredName(const SystemArguments& args, std::string_view procedure,
+                         std::string_view parameter) {
+  if (!args.Given(parameter)) throw errors::MissingArgument(procedure, parameter);
+  if (args.Get(parameter).IsNull()) throw SqlError(15004, 16, "Name cannot be NULL.");
+  std::string name = args.Text(parameter);
+  CheckIdentifier(name);
+  return name;
+}
+
+LoginTable Logins(Executor& executor) {
+  AttachedDatabase& master = executor.session().Database(1);
+  return LoginTable(executor.session().connection(), master.catalog->Table(ct::kLogins));
+}
+
+void RequireLoginAdmin(Executor& executor) {
+  if (!HasServerRole(executor.session(), kSecurityadmin)) throw NoPermission();
+}
+
+AttachedDatabase& CurrentDatabase(Executor& executor) {
+  AttachedDatabase& db = executor.Db();
+  if (!HasDatabaseAccess(executor.session(), db))
+    throw SqlError(916, 14,
+                   "Server user '" + executor.session().login().name +
+                       "' is not a valid user in database '" + db.catalog->name() + "'.");
+  return db;
+}
+
+bool IsLoggedIn(InstanceImpl& instance, const common::Bytes& sid) {
+  std::lock_guard lock(instance.sessions_mutex());
+  for (SessionImpl* session : instance.SessionsLocked())
+    if (!session->broken() && session->login().sid == sid) return true;
+  return false;
+}
+
+// The databases a login owns, in dbid order.
+std::vector<std::string> OwnedDatabases(InstanceImpl& instance, const common::Bytes& sid) {
+  std::vector<std::string> names;
+  for (const DatabaseRecord& record : instance.Databases())
+    if (record.owner_sid == sid) names.push_back(record.name);
+  return names;
+}
+
+// Refuses to take away a login that still owns databases: the error, then their list, as SQL
+// Server's procedure raises it and then selects them. True when refused.
+bool RefuseDatabaseOwner(Executor& executor, const LoginRecord& login, const char* procedure) {
+  std::vector<std::string> owned = OwnedDatabases(executor.session().instance(), login.sid);
+  if (owned.empty()) return false;
+  ServerMessage m;
+  m.number = 15174;
+  m.severity = 16;
+  m.text = "Login '" + login.name +
+           "' owns one or more database(s). Change the owner of the following database(s) "
+           "before dropping login:";
+  m.procedure = procedure;
+  executor.sink().Message(m);
+  OutputColumn column;
+  column.name = "name";
+  column.type = SqlType::NVarChar(128);
+  std::vector<std::vector<Value>> rows;
+  for (const std::string& name : owned) rows.push_back({Value(name)});
+  executor.SendRows({column}, rows);
+  executor.session().error = m.number;
+  return true;
+}
+
+// Databases in which a login's SID is a user (dbo aside, which ownership covers).
+std::vector<std::string> MappedDatabases(Executor& executor, const common::Bytes& sid) {
+  std::vector<std::string> names;
   SessionImpl& session = executor.session();
-  if (session.IsSysadmin()) return true;
-  return Permitted(session, db, "ALTER ANY ROLE", nullptr);
+  for (const DatabaseRecord& record : session.instance().Databases()) {
+    try {
+      AttachedDatabase& db = session.Database(record.dbid);
+      const PrincipalInfo* user = db.catalog->FindUserBySid(sid);
+      if (user && user->uid != kDboUid) names.push_back(record.name);
+    } catch (const SqlError&) {
+      // A database that cannot be opened keeps its users to itself.
+    }
+  }
+  return names;
+}
+
+// Grants or denies a Windows account or group its login, creating it when there is none.
+std::int64_t SetWindowsLogin(Executor& executor, std::vector<ProcedureArgument>& arguments,
+                             const char* procedure, bool deny) {
+  SystemArguments args(procedure, arguments, {"@loginame"});
+  std::string name = RequiredName(args, procedure, "@loginame");
+  RequireLoginAdmin(executor);
+  NotInTransaction(executor, procedure);
+  SessionImpl& session = executor.session();
+  if (!IsWindowsName(name))
+    throw SqlError(15407, 11,
+                   "'" + name + "' is not a valid Windows NT name. Give the complete name: "
+                                "<domain\\username>.");
+  InstanceConfig config = session.instance().config();
+  WindowsAccount account = LookupWindowsAccount(config, name);
+  if (account == WindowsAccount::kUnknown)
+    throw SqlError(15401, 11,
+                   "Windows NT user or group '" + name + "' not found. Check the name again.");
+  LoginTable logins = Logins(executor);
+  Change change(session);
+  if (std::optional<LoginRecord> login = logins.Find(name)) {
+    login->deny = deny;
+    logins.Update(*login);
+  } else {
+    LoginRecord fresh;
+    fresh.sid = SidForName(name);
+    fresh.name = name;
+    fresh.is_nt_name = true;
+    fresh.is_nt_group = account == WindowsAccount::kGroup;
+    fresh.deny = deny;
+    logins.Insert(fresh);
+  }
+  session.CatalogChanged(1);
+  change.Commit();
+  executor.Info(0, (deny ? "Denied login access to '" : "Granted login access to '") + name + "'.",
+                0);
+  return 0;
+}
+
+// --- logins ------------------------------------------------------------------------------
+
+// sp_addlogin @loginame, @passwd, @defdb, @deflanguage, @sid, @encryptopt
+std::int64_t AddLogin(Executor& executor, std::vector<ProcedureArgument>& arguments) {
+  SystemArguments args("sp_addlogin", arguments,
+                       {"@loginame", "@passwd", "@defdb", "@deflanguage", "@sid", "@encryptopt"});
+  std::string name = RequiredName(args, "sp_addlogin", "@loginame");
+  RequireLoginAdmin(executor);
+  NotInTransaction(executor, "sp_addlogin");
+  SessionImpl& session = executor.session();
+  if (name.empty() || name.find('\\') != std::string::npos) throw InvalidName(name);
+  std::string password = args.Text("@passwd");
+  if (CodePointCount(password) > kMaxPassword)
+    throw SqlError(15156, 16,
+                   "The password that you specified is too long. The password should have no "
+                   "more than 128 characters.");
+  std::string database = args.Get("@defdb").IsNull() ? "master" : args.Text("@defdb");
+  auto record = session.instance().FindDatabase(database);
+  if (!record) throw NoSuchDatabase(database);
+  LoginTable logins = Logins(executor);
+  if (logins.Find(name))
+    throw SqlError(15025, 16, "The login '" + name + "' already exists.");
+  LoginRecord login;
+  login.name = name;
+  login.default_database = record->name;
+  login.password_hash = HashPassword(password);
+  if (const common::Bytes* sid = args.Get("@sid").AsBytes()) {
+    if (sid->size() != 16)
+      throw SqlError(15419, 16, "Supplied parameter @sid should be binary(16).");
+    if (logins.Find(*sid)) throw SqlError(15433, 16, "Supplied parameter @sid is in use.");
+    login.sid = *sid;
+  } else {
+    do login.sid = SidForName(name);
+    while (logins.Find(login.sid));
+  }
+  Change change(session);
+  logins.Insert(login);
+  session.CatalogChanged(1);
+  change.Commit();
+  executor.Info(0, "New login created.", 0);
+  return 0;
+}
+
+// sp_droplogin @loginame
+std::int64_t DropLogin(Executor& executor, std::vector<ProcedureArgument>& arguments) {
+  SystemArguments args("sp_droplogin", arguments, {"@loginame"});
+  std::string name = RequiredName(args, "sp_droplogin", "@loginame");
+  RequireLoginAdmin(executor);
+  NotInTransaction(executor, "sp_droplogin");
+  SessionImpl& session = executor.session();
+  LoginTable logins = Logins(executor);
+  std::optional<LoginRecord> login = logins.Find(name);
+  if (!login || login->is_nt_name || login->is_nt_group) throw NoSuchLogin(name);
+  if (login->sid == common::Bytes{1}) throw Reserved(login->name);
+  if (IsLoggedIn(session.instance(), login->sid))
+    throw SqlError(15434, 16,
+                   "Could not drop login '" + login->name + "' as the user is currently logged in.");
+  if (RefuseDatabaseOwner(executor, *login, "sp_droplogin")) return 1;
+  if (!MappedDatabases(executor, login->sid).empty())
+    throw SqlError(15175, 16,
+                   "Login '" + login->name +
+                       "' is aliased or mapped to a user in one or more database(s). Drop the user "
+                       "or alias before dropping the login.");
+  Change change(session);
+  logins.Remove(login->sid);
+  session.CatalogChanged(1);
+  change.Commit();
+  executor.Info(0, "Login dropped.", 0);
+  return 0;
+}
+
+// sp_grantlogin @loginame
+std::int64_t GrantLogin(Executor& executor, std::vector<ProcedureArgument>& arguments) {
+  return SetWindowsLogin(executor, arguments, "sp_grantlogin", false);
+}
+
+// sp_denylogin @loginame
+std::int64_t DenyLogin(Executor& executor, std::vector<ProcedureArgument>& arguments) {
+  return SetWindowsLogin(executor, arguments, "sp_denylogin", true);
+}
+
+// sp_revokelogin @loginame
+std::int64_t RevokeLogin(Executor& executor, std::vector<ProcedureArgument>& arguments) {
+  SystemArguments args("sp_revokelogin", arguments, {"@loginame"});
+  std::string name = RequiredName(args, "sp_revokelogin", "@loginame");
+  RequireLoginAdmin(executor);
+  NotInTransaction(executor, "sp_revokelogin");
+  SessionImpl& session = executor.session();
+  if (!IsWindowsName(name))
+    throw SqlError(15407, 11,
+                   "'" + name + "' is not a valid Windows NT name. Give the complete name: "
+                                "<domain\\username>.");
+  LoginTable logins = Logins(executor);
+  std::optional<LoginRecord> login = logins.Find(name);
+  // An account without a login entry has nothing to revoke.
+  if (!login || !(login->is_nt_name || login->is_nt_group)) return 0;
+  if (RefuseDatabaseOwner(executor, *login, "sp_revokelogin")) return 1;
+  Change change(session);
+  logins.Remove(login->sid);
+  session.CatalogChanged(1);
+  change.Commit();
+  executor.Info(0, "Revoked login access from '" + login->name + "'.", 0);
+  return 0;
+}
+
+// sp_password @old, @new, @loginame
+std::int64_t Password(Executor& executor, std::vector<ProcedureArgument>& arguments) {
+  SystemArguments args("sp_password", arguments, {"@old", "@new", "@loginame"});
+  NotInTransaction(executor, "sp_password");
+  SessionImpl& session = executor.session();
+  std::string name = args.Get("@loginame").IsNull() ? session.login().name : args.Text("@loginame");
+  CheckIdentifier(name);
+  LoginTable logins = Logins(executor);
+  std::optional<LoginRecord> login = logins.Find(name);
+  bool own = login && login->sid == session.login().sid;
+  // Another login's password is the administrator's to set; one's own needs the old one.
+  if (!own && !session.IsSysadmin()) throw NoPermission();
+  if (!login || login->is_nt_name || login->is_nt_group) throw NoSuchLogin(name);
+  if (own && !session.IsSysadmin()) {
+    std::string old = args.Text("@old");
+    bool matches = login->password_hash ? VerifyPassword(*login->password_hash, old) : old.empty();
+    if (!matches)
+      throw SqlError(15211, 16,
+                     "Old (current) password incorrect for user. The password was not changed.");
+  }
+  std::string password = args.Text("@new");
+  if (CodePointCount(password) > kMaxPassword)
+    throw SqlError(15156, 16,
+                   "The password that you specified is too long. The password should have no "
+                   "more than 128 characters.");
+  login->password_hash = HashPassword(password);
+  Change change(session);
+  logins.Update(*login);
+  session.CatalogChanged(1);
+  change.Commit();
+  executor.Info(0, "Password changed.", 0);
+  return 0;
+}
+
+// sp_defaultdb @loginame, @defdb
+std::int64_t DefaultDb(Executor& executor, std::vector<ProcedureArgument>& arguments) {
+  SystemArguments args("sp_defaultdb", arguments, {"@loginame", "@defdb"});
+  std::string name = RequiredName(args, "sp_defaultdb", "@loginame");
+  std::string database = RequiredName(args, "sp_defaultdb", "@defdb");
+  NotInTransaction(executor, "sp_defaultdb");
+  SessionImpl& session = executor.session();
+  LoginTable logins = Logins(executor);
+  std::optional<LoginRecord> login = logins.Find(name);
+  bool own = login && login->sid == session.login().sid;
+  if (!own && !HasServerRole(session, kSecurityadmin)) throw NoPermission();
+  if (!login) throw NoSuchLogin(name);
+  auto record = session.instance().FindDatabase(database);
+  if (!record) throw NoSuchDatabase(database);
+  login->default_database = record->name;
+  Change change(session);
+  logins.Update(*login);
+  session.CatalogChanged(1);
+  change.Commit();
+  executor.Info(0, "Default database changed.", 0);
+  return 0;
+}
+
+// --- server roles ------------------------------------------------------------------------
+
+std::int64_t ChangeServerRole(Executor& executor, std::vector<ProcedureArgument>& arguments,
+                              const char* procedure, bool add) {
+  SystemArguments args(procedure, arguments, {"@loginame", "@rolename"});
+  std::string name = RequiredName(args, procedure, "@loginame");
+  std::string role = RequiredName(args, procedure, "@rolename");
+  SessionImpl& session = executor.session();
+  int bit = ServerRoleBit(role);
+  if (bit == 0) throw SqlError(15402, 11, "'" + role + "' is not a fixed server role.");
+  // sysadmin may change every role, the members of a role that role only.
+  if (!HasServerRole(session, bit)) throw NoPermission();
+  NotInTransaction(executor, procedure);
+  LoginTable logins = Logins(executor);
+  std::optional<LoginRecord> login = logins.Find(name);
+  if (!login) throw NoSuchLogin(name);
+  if (!add && bit == kSysadmin && login->sid == common::Bytes{1}) throw Reserved(login->name);
+  for (const ServerRoleInfo& r : FixedServerRoles())
+    if (r.bit == bit) role = r.name;
+  login->server_roles = add ? (login->server_roles | bit) : (login->server_roles & ~bit);
+  Change change(session);
+  logins.Update(*login);
+  session.CatalogChanged(1);
+  change.Commit();
+  executor.Info(0,
+                "'" + login->name + (add ? "' added to role '" : "' dropped from role '") + role +
+                    "'.",
+                0);
+  return 0;
+}
+
+// sp_addsrvrolemember @loginame, @rolename
+std::int64_t AddServerRoleMember(Executor& executor, std::vector<ProcedureArgument>& arguments) {
+  return ChangeServerRole(executor, arguments, "sp_addsrvrolemember", true);
+}
+
+// sp_dropsrvrolemember @loginame, @rolename
+std::int64_t DropServerRoleMember(Executor& executor, std::vector<ProcedureArgument>& arguments) {
+  return ChangeServerRole(executor, arguments, "sp_dropsrvrolemember", false);
+}
+
+OutputColumn Col(const char* name, SqlType type, bool nullable = true) {
+  OutputColumn c;
+  c.name = name;
+  c.type = type;
+  c.nullable = nullable;
+  return c;
+}
+
+SqlType SysName() { return SqlType::NVarChar(128); }
+SqlType SmallInt() { return SqlType{TypeKind::kSmallInt}; }
+SqlType Sid() { return SqlType{TypeKind::kVarBinary, 85}; }
+
+// sp_helpsrvrolemember @srvrolename
+std::int64_t HelpServerRoleMember(Executor& executor, std::vector<ProcedureArgument>& arguments) {
+  SystemArguments args("sp_helpsrvrolemember", arguments, {"@srvrolename"});
+  std::string wanted = args.Text("@srvrolename");
+  if (!wanted.empty() && ServerRoleBit(wanted) == 0)
+    throw SqlError(15412, 11, "'" + wanted + "' is not a known fixed role.");
+  std::vector<LoginRecord> logins = Logins(executor).All();
+  std::vector<std::vector<Value>> rows;
+  for (const ServerRoleInfo& role : FixedServerRoles()) {
+    if (!wanted.empty() && !EqualsNoCase(wanted, role.name)) continue;
+    for (const LoginRecord& login : logins)
+      if (login.server_roles & role.bit)
+        rows.push_back({Value(role.name), Value(login.name), Value(login.sid)});
+  }
+  executor.SendRows({Col("ServerRole", SysName(), false), Col("MemberName", SysName(), false),
+                     Col("MemberSID", Sid())},
+                    rows);
+  return 0;
+}
+
+// sp_helpsrvrole @srvrolename
+std::int64_t HelpServerRole(Executor& executor, std::vector<ProcedureArgument>& arguments) {
+  SystemArguments args("sp_helpsrvrole", arguments, {"@srvrolename"});
+  std::string wanted = args.Text("@srvrolename");
+  if (!wanted.empty() && ServerRoleBit(wanted) == 0)
+    throw SqlError(15412, 11, "'" + wanted + "' is not a known fixed role.");
+  std::vector<std::vector<Value>> rows;
+  for (const ServerRoleInfo& role : FixedServerRoles())
+    if (wanted.empty() || EqualsNoCase(wanted, role.name))
+      rows.push_back({Value(role.name), Value(role.description)});
+  executor.SendRows(
+      {Col("ServerRole", SysName(), false), Col("Description", SqlType::NVarChar(70))}, rows);
+  return 0;
+}
+
+// sp_helplogins @LoginNamePattern
+std::int64_t HelpLogins(Executor& executor, std::vector<ProcedureArgument>& arguments) {
+  SystemArguments args("sp_helplogins", arguments, {"@LoginNamePattern"});
+  RequireLoginAdmin(executor);
+  std::string pattern = args.Get("@LoginNamePattern").IsNull() ? "%" : args.Text("@LoginNamePattern");
+  SessionImpl& session = executor.session();
+  std::vector<LoginRecord> logins;
+  for (LoginRecord& login : Logins(executor).All())
+    if (EqualsNoCase(login.name, pattern) || LikeMatch(pattern, login.name))
+      logins.push_back(std::move(login));
+  if (logins.empty())
+    throw SqlError(15007, 16, "'" + pattern + "' is not a valid login or you do not have permission.");
+  std::vector<std::vector<Value>> summary, detail;
+  for (const LoginRecord& login : logins) {
+    bool has_user = false;
+    for (const DatabaseRecord& record : session.instance().Databases()) {
+      AttachedDatabase* db = nullptr;
+      try {
+        db = &session.Database(record.dbid);
+      } catch (const SqlError&) {
+        continue;
+      }
+      const PrincipalInfo* user = db->catalog->FindUserBySid(login.sid);
+      if (!user) continue;
+      has_user = true;
+      detail.push_back({Value(login.name), Value(record.name), Value(user->name), Value("User")});
+      for (int uid : MembershipsOf(session, *db, user->uid)) {
+        const PrincipalInfo* role = db->catalog->FindPrincipal(uid);
+        if (!role || uid == user->uid || uid == kPublicUid) continue;
+        detail.push_back(
+            {Value(login.name), Value(record.name), Value(role->name), Value("MemberOf")});
+      }
+    }
+    summary.push_back({Value(login.name), Value(login.sid), Value(login.default_database),
+                       Value("us_english"), Value(has_user ? "yes" : ""), Value("no")});
+  }
+  executor.SendRows({Col("LoginName", SysName(), false), Col("SID", Sid()),
+                     Col("DefDBName", SysName()), Col("DefLangName", SysName()),
+                     Col("AUser", SqlType{TypeKind::kChar, 5}),
+                     Col("ARemote", SqlType{TypeKind::kChar, 7})},
+                    summary);
+  executor.SendRows({Col("LoginName", SysName(), false), Col("DBName", SysName()),
+                     Col("UserName", SysName()), Col("UserOrAlias", SqlType{TypeKind::kChar, 8})},
+                    detail);
+  return 0;
+}
+
+// --- database users and roles ----------------------------------------------------------
+
+void ReloadPrincipals(SessionImpl& session, AttachedDatabase& db) {
+  db.catalog->LoadPrincipals(session.connection());
+  session.CatalogChanged(db.dbid);
+}
+
+int NextUid(SessionImpl& session, AttachedDatabase& db, bool role) {
+  // Users take the free numbers from 5, roles those from 16400, as SQL Server hands them out.
+  int first = role ? kFirstRoleUid : kFirstUserUid;
+  int limit = role ? 32767 : kDbOwnerUid - 1;
+  CachedStatement used(session.connection(),
+                       "SELECT uid FROM " + db.catalog->Table(ct::kUsers) +
+                           " WHERE uid BETWEEN ? AND ? ORDER BY uid");
+  used.Bind(1, Value(first));
+  used.Bind(2, Value(limit));
+  int next = first;
+  while (used.Step()) {
+    if (used.ColumnInt(0) != next) break;
+    ++next;
+  }
+  if (next > limit) throw SqlError(15065, 16, "All user IDs have been assigned.");
+  return next;
+}
+
+void InsertPrincipal(SessionImpl& session, AttachedDatabase& db, const PrincipalInfo& p) {
+  std::string now = DateTimeToStorage(common::DateTime::Now());
+  CachedStatement insert(session.connection(),
+                         "INSERT INTO " + db.catalog->Table(ct::kUsers) +
+                             " (uid, name, sid, is_role, is_app_role, is_nt_name, is_nt_group, "
+                             "has_access, createdate, updatedate) VALUES (?,?,?,?,?,?,?,?,?,?)");
+  insert.Bind(1, Value(p.uid));
+  insert.Bind(2, Value(p.name));
+  insert.Bind(3, p.sid.empty() ? Value() : Value(p.sid));
+  insert.Bind(4, Value(p.is_role ? 1 : 0));
+  insert.Bind(5, Value(p.is_app_role ? 1 : 0));
+  insert.Bind(6, Value(p.is_nt_name ? 1 : 0));
+  insert.Bind(7, Value(p.is_nt_group ? 1 : 0));
+  insert.Bind(8, Value(p.has_access ? 1 : 0));
+  insert.Bind(9, Value(now));
+  insert.Bind(10, Value(now));
+  insert.Step();
+}
+
+// Removes a principal with its memberships (both ways) and the permissions given to it.
+void DeletePrincipal(SessionImpl& session, AttachedDatabase& db, int uid) {
+  Connection& connection = session.connection();
+  for (const std::string& sql :
+       {"DELETE FROM " + db.catalog->Table(ct::kMembers) + " WHERE member_uid = ? OR group_uid = ?",
+        "DELETE FROM " + db.catalog->Table(ct::kPermissions) + " WHERE uid = ? OR uid = ?",
+        "DELETE FROM " + db.catalog->Table(ct::kUsers) + " WHERE uid = ? OR uid = ?"}) {
+    CachedStatement remove(connection, sql);
+    remove.Bind(1, Value(uid));
+    remove.Bind(2, Value(uid));
+    remove.Step();
+  }
+}
+
+bool OwnsObjects(AttachedDatabase& db, int uid) {
+  for (const ObjectInfo* object : db.catalog->Objects())
+    if (object->uid == uid) return true;
+  return false;
+}
+
+bool MayManageAccess(SessionImpl& session, AttachedDatabase& db) {
+  return IsDbOwner(session, db) || HoldsRole(session, db, kDbAccessAdminUid);
+}
+
+bool MayManageRoles(SessionImpl& session, AttachedDatabase& db) {
+  return IsDbOwner(session, db) || HoldsRole(session, db, kDbSecurityAdminUid);
+}
+
+// sp_grantdbaccess @loginame, @name_in_db OUTPUT
+std::int64_t GrantDbAccess(Executor& executor, std::vector<ProcedureArgument>& arguments) {
+  SystemArguments args("sp_grantdbaccess", arguments, {"@loginame", "@name_in_db"});
+  std::string login_name = RequiredName(args, "sp_grantdbaccess", "@loginame");
+  SessionImpl& session = executor.session();
+  AttachedDatabase& db = executor.Db();
+  if (!MayManageAccess(session, db)) throw NoPermission();
+  NotInTransaction(executor, "sp_grantdbaccess");
+  PrincipalInfo user;
+  std::optional<LoginRecord> login = Logins(executor).Find(login_name);
+  if (login) {
+    user.sid = login->sid;
+    user.is_nt_name = login->is_nt_name || login->is_nt_group;
+    user.is_nt_group = login->is_nt_group;
+    login_name = login->name;
+  } else {
+    // A Windows account may be a user without a login of its own (it comes in through a group).
+    WindowsAccount account = LookupWindowsAccount(session.instance().config(), login_name);
+    if (account == WindowsAccount::kUnknown) {
+      if (IsWindowsName(login_name))
+        throw SqlError(15401, 11,
+                       "Windows NT user or group '" + login_name +
+                           "' not found. Check the name again.");
+      throw NoSuchLogin(login_name);
+    }
+    user.sid = SidForName(login_name);
+    user.is_nt_name = true;
+    user.is_nt_group = account == WindowsAccount::kGroup;
+  }
+  user.name = args.Get("@name_in_db").IsNull() ? login_name : args.Text("@name_in_db");
+  CheckIdentifier(user.name);
+  if (user.name.empty()) throw InvalidName(user.name);
+  if (EqualsNoCase(user.name, "guest"))
+    throw SqlError(15062, 16, "The guest user cannot be mapped to a login name.");
+  if (const PrincipalInfo* existing = db.catalog->FindUserBySid(user.sid)) {
+    if (EqualsNoCase(existing->name, user.name))
+      throw SqlError(15023, 16,
+                     "User or role '" + user.name + "' already exists in the current database.");
+    throw SqlError(15063, 16, "The login already has an account under a different user name.");
+  }
+  if (db.catalog->FindPrincipal(user.name))
+    throw SqlError(15023, 16,
+                   "User or role '" + user.name + "' already exists in the current database.");
+  Change change(session);
+  user.uid = NextUid(session, db, false);
+  InsertPrincipal(session, db, user);
+  ReloadPrincipals(session, db);
+  change.Commit();
+  args.SetOutput("@name_in_db", Value(user.name));
+  executor.Info(0, "Granted database access to '" + user.name + "'.", 0);
+  return 0;
+}
+
+// sp_revokedbaccess @name_in_db
+std::int64_t RevokeDbAccess(Executor& executor, std::vector<ProcedureArgument>& arguments) {
+  SystemArguments args("sp_revokedbaccess", arguments, {"@name_in_db"});
+  std::string name = RequiredName(args, "sp_revokedbaccess", "@name_in_db");
+  SessionImpl& session = executor.session();
+  AttachedDatabase& db = executor.Db();
+  if (!MayManageAccess(session, db)) throw NoPermission();
+  NotInTransaction(executor, "sp_revokedbaccess");
+  const PrincipalInfo* user = db.catalog->FindPrincipal(name);
+  if (!user || user->is_role)
+    throw SqlError(15008, 16, "User '" + name + "' does not exist in the current database.");
+  if (user->uid == kDboUid) throw SqlError(15181, 16, "Cannot drop the database owner.");
+  if (user->uid == kGuestUid) {
+    if (db.dbid == 1 || db.dbid == 2)
+      throw SqlError(15182, 16, "Cannot disable access to the guest user in master or tempdb.");
+  } else if (user->uid < kFirstUserUid) {
+    throw Reserved(user->name);
+  }
+  if (OwnsObjects(db, user->uid))
+    throw SqlError(15183, 16, "The user owns objects in the database and cannot be dropped.");
+  int uid = user->uid;
+  Change change(session);
+  if (uid == kGuestUid) {
+    // guest stays in the database, without access.
+    CachedStatement update(session.connection(), "UPDATE " + db.catalog->Table(ct::kUsers) +
+                                                     " SET has_access = 0 WHERE uid = ?");
+    update.Bind(1, Value(uid));
+    update.Step();
+  } else {
+    DeletePrincipal(session, db, uid);
+  }
+  ReloadPrincipals(session, db);
+  change.Commit();
+  executor.Info(0, "User has been dropped from current database.", 0);
+  return 0;
 }
 
 // sp_addrole @rolename, @ownername
 std::int64_t AddRole(Executor& executor, std::vector<ProcedureArgument>& arguments) {
   SystemArguments args("sp_addrole", arguments, {"@rolename", "@ownername"});
-  if (!args.Given("@rolename")) throw errors::MissingArgument("sp_addrole", "@rolename");
-  std::string role = args.Text("@rolename");
-  CheckIdentifier(role);
+  std::string role = RequiredName(args, "sp_addrole", "@rolename");
   SessionImpl& session = executor.session();
   AttachedDatabase& db = executor.Db();
-  if (!MayManageRoles(executor, db))
-    throw SqlError(15247, 16, "User does not have permission to perform this action.");
-  if (role.empty() || role.find('\\') != std::string::npos)
-    throw SqlError(15006, 16,
-                   "'" + role + "' is not a valid name because it contains invalid characters.");
+  if (!MayManageRoles(session, db)) throw NoPermission();
+  NotInTransaction(executor, "sp_addrole");
+  if (role.empty() || role.find('\\') != std::string::npos) throw InvalidName(role);
   if (db.catalog->FindPrincipal(role))
     throw SqlError(15023, 16,
                    "User or role '" + role + "' already exists in the current database.");
-  int owner = kDboUid;
-  if (args.Given("@ownername")) {
-    const PrincipalInfo* p = db.catalog->FindPrincipal(args.Text("@ownername"));
-    if (!p)
-      throw SqlError(
-          15410, 11,
-          "User or role '" + args.Text("@ownername") + "' does not exist in this database.");
-    owner = p->uid;
-  }
-  (void)owner;
-  Connection& connection = session.connection();
-  std::int64_t uid = kFirstRoleUid;
-  {
-    CachedStatement max(connection, "SELECT max(uid) FROM " +
-                                        db.catalog->Table(catalog_tables::kUsers) +
-                                        " WHERE uid >= " + std::to_string(kFirstRoleUid));
-    if (max.Step() && !max.ColumnIsNull(0)) uid = max.ColumnInt(0) + 1;
-  }
-  std::string now = DateTimeToStorage(common::DateTime::Now());
-  CachedStatement insert(connection, "INSERT INTO " + db.catalog->Table(catalog_tables::kUsers) +
-                                         " (uid, name, sid, is_role, has_access, createdate, "
-                                         "updatedate) VALUES (?, ?, NULL, 1, 0, ?, ?)");
-  insert.Bind(1, Value(static_cast<long long>(uid)));
-  insert.Bind(2, Value(role));
-  insert.Bind(3, Value(now));
-  insert.Bind(4, Value(now));
-  insert.Step();
-  db.catalog->LoadPrincipals(connection);
-  session.CatalogChanged(db.dbid);
+  if (args.Given("@ownername") && !args.Get("@ownername").IsNull() &&
+      !db.catalog->FindPrincipal(args.Text("@ownername")))
+    throw SqlError(15410, 11,
+                   "User or role '" + args.Text("@ownername") +
+                       "' does not exist in this database.");
+  PrincipalInfo p;
+  p.name = role;
+  p.is_role = true;
+  p.has_access = false;
+  Change change(session);
+  p.uid = NextUid(session, db, true);
+  InsertPrincipal(session, db, p);
+  ReloadPrincipals(session, db);
+  change.Commit();
   executor.Info(0, "New role added.", 0);
+  return 0;
+}
+
+// sp_droprole @rolename
+std::int64_t DropRole(Executor& executor, std::vector<ProcedureArgument>& arguments) {
+  SystemArguments args("sp_droprole", arguments, {"@rolename"});
+  std::string name = RequiredName(args, "sp_droprole", "@rolename");
+  SessionImpl& session = executor.session();
+  AttachedDatabase& db = executor.Db();
+  if (!MayManageRoles(session, db)) throw NoPermission();
+  NotInTransaction(executor, "sp_droprole");
+  const PrincipalInfo* role = db.catalog->FindPrincipal(name);
+  if (!role) throw NoSuchRole(name);
+  if (!role->is_role) throw NotARole(name);
+  if (role->uid < kFirstRoleUid)
+    throw SqlError(15142, 16, "Cannot drop the role '" + role->name + "'.");
+  {
+    CachedStatement members(session.connection(), "SELECT 1 FROM " +
+                                                       db.catalog->Table(ct::kMembers) +
+                                                       " WHERE group_uid = ? LIMIT 1");
+    members.Bind(1, Value(role->uid));
+    if (members.Step())
+      throw SqlError(15144, 16, "The role has members. It must be empty before it can be dropped.");
+  }
+  if (OwnsObjects(db, role->uid))
+    throw SqlError(15183, 16, "The role owns objects in the database and cannot be dropped.");
+  int uid = role->uid;
+  Change change(session);
+  DeletePrincipal(session, db, uid);
+  ReloadPrincipals(session, db);
+  change.Commit();
+  executor.Info(0, "Role dropped.", 0);
+  return 0;
+}
+
+std::int64_t ChangeRoleMember(Executor& executor, std::vector<ProcedureArgument>& arguments,
+                              const char* procedure, bool add) {
+  SystemArguments args(procedure, arguments, {"@rolename", "@membername"});
+  std::string role_name = RequiredName(args, procedure, "@rolename");
+  std::string member_name = RequiredName(args, procedure, "@membername");
+  SessionImpl& session = executor.session();
+  AttachedDatabase& db = executor.Db();
+  const PrincipalInfo* role = db.catalog->FindPrincipal(role_name);
+  if (!role || !role->is_role) throw NoSuchRole(role_name);
+  if (role->uid == kPublicUid)
+    throw SqlError(15081, 16, "Membership of the public role cannot be changed.");
+  const PrincipalInfo* member = db.catalog->FindPrincipal(member_name);
+  if (!member)
+    throw SqlError(15410, 11,
+                   "User or role '" + member_name + "' does not exist in this database.");
+  // Fixed roles are db_owner's to hand out; db_securityadmin manages the other roles.
+  bool permitted = role->uid < kFirstRoleUid ? IsDbOwner(session, db) : MayManageRoles(session, db);
+  if (!permitted) throw NoPermission();
+  NotInTransaction(executor, procedure);
+  if (member->uid == kDboUid || member->uid == kPublicUid) throw Reserved(member->name);
+  if (member->uid == role->uid) throw SqlError(15413, 11, "Cannot make a role a member of itself.");
+  int role_uid = role->uid, member_uid = member->uid;
+  std::string message = "'" + member->name + (add ? "' added to role '" : "' dropped from role '") +
+                        role->name + "'.";
+  if (add) {
+    // A role may not end up inside itself through others.
+    std::vector<int> above = MembershipsOf(session, db, role_uid);
+    if (std::find(above.begin(), above.end(), member_uid) != above.end())
+      throw SqlError(15413, 11, "Cannot make a role a member of itself.");
+  }
+  Change change(session);
+  CachedStatement write(session.connection(),
+                        add ? "INSERT OR IGNORE INTO " + db.catalog->Table(ct::kMembers) +
+                                  " (member_uid, group_uid) VALUES (?, ?)"
+                            : "DELETE FROM " + db.catalog->Table(ct::kMembers) +
+                                  " WHERE member_uid = ? AND group_uid = ?");
+  write.Bind(1, Value(member_uid));
+  write.Bind(2, Value(role_uid));
+  write.Step();
+  session.CatalogChanged(db.dbid);
+  change.Commit();
+  executor.Info(0, message, 0);
+  return 0;
+}
+
+// sp_addrolemember @rolename, @membername
+std::int64_t AddRoleMember(Executor& executor, std::vector<ProcedureArgument>& arguments) {
+  return ChangeRoleMember(executor, arguments, "sp_addrolemember", true);
+}
+
+// sp_droprolemember @rolename, @membername
+std::int64_t DropRoleMember(Executor& executor, std::vector<ProcedureArgument>& arguments) {
+  return ChangeRoleMember(executor, arguments, "sp_droprolemember", false);
+}
+
+// Direct members of a role, by name.
+std::vector<const PrincipalInfo*> MembersOf(SessionImpl& session, AttachedDatabase& db,
+                                            int role_uid) {
+  std::vector<const PrincipalInfo*> out;
+  CachedStatement rows(session.connection(), "SELECT member_uid FROM " +
+                                                 db.catalog->Table(ct::kMembers) +
+                                                 " WHERE group_uid = ?");
+  rows.Bind(1, Value(role_uid));
+  while (rows.Step())
+    if (const PrincipalInfo* p = db.catalog->FindPrincipal(static_cast<int>(rows.ColumnInt(0))))
+      out.push_back(p);
+  std::sort(out.begin(), out.end(), [](const PrincipalInfo* a, const PrincipalInfo* b) {
+    return CollateCompare(a->name, b->name) < 0;
+  });
+  return out;
+}
+
+// The roles a principal belongs to directly, by name.
+std::vector<const PrincipalInfo*> RolesOf(SessionImpl& session, AttachedDatabase& db, int uid) {
+  std::vector<const PrincipalInfo*> out;
+  CachedStatement rows(session.connection(), "SELECT group_uid FROM " +
+                                                 db.catalog->Table(ct::kMembers) +
+                                                 " WHERE member_uid = ?");
+  rows.Bind(1, Value(uid));
+  while (rows.Step())
+    if (const PrincipalInfo* p = db.catalog->FindPrincipal(static_cast<int>(rows.ColumnInt(0))))
+      out.push_back(p);
+  std::sort(out.begin(), out.end(), [](const PrincipalInfo* a, const PrincipalInfo* b) {
+    return CollateCompare(a->name, b->name) < 0;
+  });
+  return out;
+}
+
+// sp_helprole @rolename
+std::int64_t HelpRole(Executor& executor, std::vector<ProcedureArgument>& arguments) {
+  SystemArguments args("sp_helprole", arguments, {"@rolename"});
+  AttachedDatabase& db = CurrentDatabase(executor);
+  std::string wanted = args.Text("@rolename");
+  if (!wanted.empty()) {
+    const PrincipalInfo* p = db.catalog->FindPrincipal(wanted);
+    if (!p || !p->is_role) throw NotARole(wanted);
+  }
+  std::vector<std::vector<Value>> rows;
+  for (const PrincipalInfo& p : db.catalog->principals())
+    if (p.is_role && (wanted.empty() || EqualsNoCase(p.name, wanted)))
+      rows.push_back({Value(p.name), Value(p.uid), Value(p.is_app_role ? 1 : 0)});
+  executor.SendRows({Col("RoleName", SysName(), false), Col("RoleId", SmallInt(), false),
+                     Col("IsAppRole", SqlType::Int(), false)},
+                    rows);
+  return 0;
+}
+
+// sp_helprolemember @rolename
+std::int64_t HelpRoleMember(Executor& executor, std::vector<ProcedureArgument>& arguments) {
+  SystemArguments args("sp_helprolemember", arguments, {"@rolename"});
+  SessionImpl& session = executor.session();
+  AttachedDatabase& db = CurrentDatabase(executor);
+  std::string wanted = args.Text("@rolename");
+  if (!wanted.empty()) {
+    const PrincipalInfo* p = db.catalog->FindPrincipal(wanted);
+    if (!p || !p->is_role) throw NotARole(wanted);
+  }
+  std::vector<std::vector<Value>> rows;
+  for (const PrincipalInfo& role : db.catalog->principals()) {
+    if (!role.is_role || (!wanted.empty() && !EqualsNoCase(role.name, wanted))) continue;
+    for (const PrincipalInfo* member : MembersOf(session, db, role.uid))
+      rows.push_back({Value(role.name), Value(member->name),
+                      member->sid.empty() ? Value() : Value(member->sid)});
+  }
+  executor.SendRows({Col("DbRole", SysName(), false), Col("MemberName", SysName(), false),
+                     Col("MemberSID", Sid())},
+                    rows);
+  return 0;
+}
+
+// sp_helpuser @name_in_db: one row per user and role it belongs to; for a role its members.
+std::int64_t HelpUser(Executor& executor, std::vector<ProcedureArgument>& arguments) {
+  SystemArguments args("sp_helpuser", arguments, {"@name_in_db"});
+  SessionImpl& session = executor.session();
+  AttachedDatabase& db = CurrentDatabase(executor);
+  std::string wanted = args.Text("@name_in_db");
+  const PrincipalInfo* named = nullptr;
+  if (!wanted.empty()) {
+    named = db.catalog->FindPrincipal(wanted);
+    if (!named)
+      throw SqlError(15198, 16,
+                     "The name supplied (" + wanted + ") is not a user, role, or aliased login.");
+  }
+  if (named && named->is_role) {
+    std::vector<std::vector<Value>> rows;
+    for (const PrincipalInfo* member : MembersOf(session, db, named->uid))
+      rows.push_back({Value(named->name), Value(named->uid), Value(member->name),
+                      Value(member->uid)});
+    executor.SendRows({Col("Group_name", SysName(), false), Col("Group_id", SmallInt(), false),
+                       Col("Users_in_group", SysName()), Col("Userid", SmallInt())},
+                      rows);
+    return 0;
+  }
+  std::vector<LoginRecord> logins = Logins(executor).All();
+  auto login_of = [&](const common::Bytes& sid) -> const LoginRecord* {
+    for (const LoginRecord& login : logins)
+      if (!sid.empty() && login.sid == sid) return &login;
+    return nullptr;
+  };
+  std::vector<const PrincipalInfo*> users;
+  for (const PrincipalInfo& p : db.catalog->principals())
+    if (!p.is_role && (named ? p.uid == named->uid : p.has_access)) users.push_back(&p);
+  std::sort(users.begin(), users.end(), [](const PrincipalInfo* a, const PrincipalInfo* b) {
+    return CollateCompare(a->name, b->name) < 0;
+  });
+  std::vector<std::vector<Value>> rows;
+  for (const PrincipalInfo* user : users) {
+    const LoginRecord* login = login_of(user->sid);
+    Value login_name = login ? Value(login->name) : Value();
+    Value default_db = login ? Value(login->default_database) : Value();
+    Value sid = user->sid.empty() ? Value() : Value(user->sid);
+    std::vector<const PrincipalInfo*> roles = RolesOf(session, db, user->uid);
+    if (roles.empty()) {
+      rows.push_back({Value(user->name), Value("public"), login_name, default_db, Value(user->uid),
+                      sid});
+      continue;
+    }
+    for (const PrincipalInfo* role : roles)
+      rows.push_back(
+          {Value(user->name), Value(role->name), login_name, default_db, Value(user->uid), sid});
+  }
+  executor.SendRows({Col("UserName", SysName(), false), Col("GroupName", SysName(), false),
+                     Col("LoginName", SysName()), Col("DefDBName", SysName()),
+                     Col("UserID", SmallInt(), false), Col("SID", Sid())},
+                    rows);
+  return 0;
+}
+
+// sp_changedbowner @loginame, @map: the login becomes dbo of the current database.
+std::int64_t ChangeDbOwner(Executor& executor, std::vector<ProcedureArgument>& arguments) {
+  SystemArguments args("sp_changedbowner", arguments, {"@loginame", "@map"});
+  std::string name = RequiredName(args, "sp_changedbowner", "@loginame");
+  SessionImpl& session = executor.session();
+  AttachedDatabase& db = executor.Db();
+  if (db.dbid <= 3) throw SqlError(15109, 16, "Cannot change the owner of the master database.");
+  if (!session.IsSysadmin()) throw NoPermission();
+  NotInTransaction(executor, "sp_changedbowner");
+  std::optional<LoginRecord> login = Logins(executor).Find(name);
+  if (!login) throw NoSuchLogin(name);
+  const PrincipalInfo* user = db.catalog->FindUserBySid(login->sid);
+  if (user && user->uid != kDboUid)
+    throw SqlError(15110, 16, "The proposed new database owner is already a user in the database.");
+  {
+    Change change(session);
+    CachedStatement update(session.connection(), "UPDATE " + db.catalog->Table(ct::kUsers) +
+                                                     " SET sid = ?, is_nt_name = ?, "
+                                                     "is_nt_group = ? WHERE uid = ?");
+    update.Bind(1, Value(login->sid));
+    update.Bind(2, Value(login->is_nt_name || login->is_nt_group ? 1 : 0));
+    update.Bind(3, Value(login->is_nt_group ? 1 : 0));
+    update.Bind(4, Value(kDboUid));
+    update.Step();
+    ReloadPrincipals(session, db);
+    change.Commit();
+  }
+  session.instance().SetDatabaseOwner(db.dbid, login->sid);
+  executor.Info(0, "Database owner changed.", 0);
   return 0;
 }
 
 }  // namespace
 
-void AddSecurityProcedures(SystemProcedureTable& table) { table.emplace("sp_addrole", AddRole); }
+void AddSecurityProcedures(SystemProcedureTable& table) {
+  table.emplace("sp_addlogin", AddLogin);
+  table.emplace("sp_droplogin", DropLogin);
+  table.emplace("sp_grantlogin", GrantLogin);
+  table.emplace("sp_denylogin", DenyLogin);
+  table.emplace("sp_revokelogin", RevokeLogin);
+  table.emplace("sp_password", Password);
+  table.emplace("sp_defaultdb", DefaultDb);
+  table.emplace("sp_addsrvrolemember", AddServerRoleMember);
+  table.emplace("sp_dropsrvrolemember", DropServerRoleMember);
+  table.emplace("sp_helpsrvrolemember", HelpServerRoleMember);
+  table.emplace("sp_helpsrvrole", HelpServerRole);
+  table.emplace("sp_helplogins", HelpLogins);
+  table.emplace("sp_grantdbaccess", GrantDbAccess);
+  table.emplace("sp_revokedbaccess", RevokeDbAccess);
+  table.emplace("sp_addrole", AddRole);
+  table.emplace("sp_droprole", DropRole);
+  table.emplace("sp_addrolemember", AddRoleMember);
+  table.emplace("sp_droprolemember", DropRoleMember);
+  table.emplace("sp_helprole", HelpRole);
+  table.emplace("sp_helprolemember", HelpRoleMember);
+  table.emplace("sp_helpuser", HelpUser);
+  table.emplace("sp_changedbowner", ChangeDbOwner);
+}
 
 }  // namespace sandbox

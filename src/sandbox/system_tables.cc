@@ -193,7 +193,7 @@ std::optional<ResolvedTable> SystemTable(Executor& executor, AttachedDatabase& d
   if (n == "syslogins" || n == "sysxlogins") {
     std::string sql =
         "SELECT sid, CASE WHEN is_nt_group = 1 THEN 9 WHEN is_nt_name = 1 THEN 10 ELSE 9 END AS "
-        "status, createdate, updatedate, name, dbname, password_hash AS password, language, "
+        "status, createdate, updatedate, name, dbname, NULL AS password, language, "
         "deny_login AS denylogin, has_access AS hasaccess, is_nt_name AS isntname, is_nt_group AS "
         "isntgroup, CASE WHEN is_nt_name = 1 AND is_nt_group = 0 THEN 1 ELSE 0 END AS isntuser, "
         "(server_roles & 1) AS sysadmin, (server_roles & 2) / 2 AS securityadmin, (server_roles & "
