@@ -5,6 +5,7 @@
 #include <random>
 
 #include "sandbox/collation.h"
+#include "sandbox/databases.h"
 #include "sandbox/executor.h"
 #include "sandbox/security.h"
 #include "sandbox/tsql/printer.h"
@@ -1001,21 +1002,15 @@ void Executor::AlterDatabase(const AlterDatabaseStatement& s) {
   Connection& connection = session_.connection();
   switch (s.action) {
     case AlterDatabaseStatement::Action::kSet:
-      for (const DatabaseOption& option : s.options)
-        db.catalog->SetSetting(connection, "option:" + option.name,
-                               option.value.empty() ? "ON" : option.value);
+      if (auto record = session_.instance().FindDatabase(db.dbid))
+        SetDatabaseOptions(*this, *record, s.options, s.termination);
       break;
     case AlterDatabaseStatement::Action::kCollate:
       db.catalog->SetSetting(connection, "collation", s.new_name);
       break;
     case AlterDatabaseStatement::Action::kModifyName: {
-      if (session_.trancount() > 0)
-        throw SqlError(226, 16,
-                       "ALTER DATABASE statement not allowed within multi-statement transaction.");
-      CheckIdentifier(s.new_name);
-      session_.instance().RenameDatabase(db.dbid, s.new_name);
-      db.catalog->SetSetting(connection, "name", s.new_name);
-      session_.ForgetDatabase(db.dbid);
+      if (auto record = session_.instance().FindDatabase(db.dbid))
+        RenameDatabaseChecked(*this, *record, s.new_name);
       Info(5072, "The database name '" + s.new_name + "' has been set.", 0);
       break;
     }

@@ -116,7 +116,7 @@ SqlError Executor::MapSqliteError(const SqliteError& error, const ResolvedTable*
 void Executor::AfterChange(const ResolvedTable& table, std::int64_t changed,
                            std::string_view text) {
   if (changed <= 0 || table.kind == ResolvedTable::Kind::kTemp) return;
-  session_.instance().AppendLog(table.dbid, text);
+  session_.instance().AppendLog(table.dbid, text, changed);
 }
 
 // --- SELECT ------------------------------------------------------------------------------

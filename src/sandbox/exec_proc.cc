@@ -83,15 +83,19 @@ std::int64_t Executor::CallProcedure(const ObjectName& name, std::vector<Argumen
     if (const SystemProcedure* procedure = FindSystemProcedure(lower)) {
       // System procedures act in the caller's database unless the name says another.
       int saved = session_.current_dbid();
+      int saved_caller = caller_dbid_;
+      caller_dbid_ = saved;
       session_.SetCurrent(db->dbid);
       std::int64_t status = 0;
       try {
         status = (*procedure)(*this, arguments);
       } catch (...) {
         session_.SetCurrent(saved);
+        caller_dbid_ = saved_caller;
         throw;
       }
       session_.SetCurrent(saved);
+      caller_dbid_ = saved_caller;
       for (Argument& a : arguments)
         if (a.client && a.output)
           a.client->value = ToClient(a.value, a.type.value_or(TypeOfClientValue(a.value)));

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "sandbox/collation.h"
+#include "sandbox/databases.h"
 #include "sandbox/security.h"
 #include "sandbox/system_tables.h"
 #include "sandbox/tsql/parser.h"
@@ -496,6 +497,7 @@ std::optional<std::int64_t> Executor::ScopeIdentity() { return frame().scope_ide
 
 void Executor::CheckPermission(std::string_view action, AttachedDatabase& db,
                                const ObjectInfo* object) {
+  CheckWritable(session_.instance(), db.dbid, action);
   // Inside a procedure, the objects of its own owner are used without asking again.
   bool uses_data = action == "SELECT" || action == "INSERT" || action == "UPDATE" ||
                    action == "DELETE" || action == "EXECUTE";
@@ -569,12 +571,11 @@ void Executor::Dispatch(const tsql::Statement& statement) {
     case tsql::Statement::Kind::kWaitFor:
       return WaitFor(statement.As<WaitForStatement>());
     case tsql::Statement::Kind::kCheckpoint:
-      SendDone(-1);
-      return;
+      return RunCheckpoint(*this);
     case tsql::Statement::Kind::kBackup:
-      throw errors::Unsupported("BACKUP");
+      return RunBackup(*this, statement.As<BackupStatement>());
     case tsql::Statement::Kind::kDbcc:
-      throw errors::Unsupported("DBCC " + statement.As<DbccStatement>().command);
+      return RunDbcc(*this, statement.As<DbccStatement>());
     default:
       throw errors::Unsupported("this statement");
   }
@@ -799,6 +800,8 @@ void Executor::Kill(const KillStatement& s) {
   if (!spid) throw SqlError(6112, 16, "Process ID must be a number.");
   if (*spid == session_.spid())
     throw SqlError(6104, 16, "Cannot use KILL to kill your own process.");
+  // The server's own processes (sp_who lists them below 51) cannot be ended.
+  if (*spid > 0 && *spid < 51) throw SqlError(6107, 14, "Only user processes can be killed.");
   if (!session_.IsSysadmin() && !(session_.login().server_roles & kProcessadmin))
     throw SqlError(6102, 14, "User does not have permission to use the KILL statement.");
   if (!session_.instance().DropSession(static_cast<int>(*spid)))
@@ -812,6 +815,9 @@ void Executor::Use(const UseStatement& s) {
     throw SqlError(154, 15, "a USE database statement is not allowed in a procedure or trigger.");
   CheckIdentifier(s.database);
   AttachedDatabase& db = session_.Database(s.database);
+  if (auto record = session_.instance().FindDatabase(db.dbid))
+    if (auto refused = CheckDatabaseEntry(session_.instance(), *record, session_.spid()))
+      throw *refused;
   if (!HasDatabaseAccess(session_, db))
     throw SqlError(916, 14,
                    "Server user '" + session_.login().name + "' is not a valid user in database '" +

@@ -78,6 +78,9 @@ class Executor : public Resolver {
   // The database the running statement resolves names in.
   AttachedDatabase& Db();
   void CheckPermission(std::string_view action, AttachedDatabase& db, const ObjectInfo* object);
+  // The database the caller of a running system procedure is in; the procedure itself runs in
+  // the database its name gives ("master..sp_x").
+  int CallerDatabase() const { return caller_dbid_; }
 
   // A procedure frame's return status.
   struct Frame {
@@ -171,6 +174,7 @@ class Executor : public Resolver {
   const tsql::Statement* current_ = nullptr;
   std::string goto_label_;
   int savepoint_depth_ = 0;
+  int caller_dbid_ = 0;
 };
 
 // Checks a name given to a new object: at most 128 characters (error 103).

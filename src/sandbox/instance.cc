@@ -9,7 +9,9 @@
 #include <system_error>
 
 #include "sandbox/collation.h"
+#include "sandbox/databases.h"
 #include "sandbox/functions.h"
+#include "sandbox/server_info.h"
 #include "sandbox/logins.h"
 #include "sandbox/password.h"
 #include "sandbox/security.h"
@@ -164,14 +166,7 @@ std::string InstanceImpl::DefaultDataFolder() const {
 
 std::string InstanceImpl::VersionText() const {
   std::lock_guard lock(mutex_);
-  if (!config_.version_text.empty()) return config_.version_text;
-  bool seven = config_.product_version.rfind("7.", 0) == 0;
-  std::string year = seven ? "7.00" : config_.product_version.rfind("9.", 0) == 0 ? "2005" : "2000";
-  std::string text =
-      "Microsoft SQL Server  " + year + " - " + config_.product_version + " (Intel X86) \n";
-  text += "\tDec 17 2002 14:22:05 \n\tCopyright (c) 1988-2003 Microsoft Corporation\n\t";
-  text += config_.edition + " on Windows NT 5.2 (Build 3790: Service Pack 1)\n";
-  return text;
+  return sandbox::VersionText(config_);
 }
 
 std::string InstanceImpl::ServerName() const {
@@ -228,10 +223,16 @@ void InstanceImpl::InstallDatabase(const DatabaseRecord& record, const CatalogSe
     Catalog::Install(db, "main", seed);
     db.Exec("COMMIT");
   }
-  std::ofstream log(record.log_host, std::ios::binary | std::ios::trunc);
-  // SQL Server starts a log at 1 MB; the sandbox keeps the file that size and lets it grow.
-  log.seekp(1024 * 1024 - 1);
-  log.put('\0');
+  // SQL Server starts a log at the size asked for, 1 MB unless told otherwise.
+  std::int64_t log_kb = 1024;
+  std::string growth = "10%";
+  for (const DatabaseFileInfo& f : seed.files)
+    if (f.log) {
+      log_kb = f.size_kb > 0 ? f.size_kb : log_kb;
+      growth = f.growth;
+      break;
+    }
+  CreateLogFile(record.log_host, log_kb * 1024, growth);
 }
 
 std::shared_ptr<InstanceImpl> InstanceImpl::Create(const fs::path& root, std::string_view name,
@@ -288,13 +289,17 @@ std::shared_ptr<InstanceImpl> InstanceImpl::Create(const fs::path& root, std::st
     std::string now = NowText();
     CachedStatement insert(*instance->master_,
                            "INSERT INTO main.\"sandbox$databases\" (dbid, name, sid, crdate, "
-                           "filename, cmptlevel) VALUES (?,?,?,?,?,?)");
+                           "filename, cmptlevel, status) VALUES (?,?,?,?,?,?,?)");
     insert.Bind(1, Value(s.dbid));
     insert.Bind(2, Value(s.name));
     insert.Bind(3, Value(sa_sid));
     insert.Bind(4, Value(now));
     insert.Bind(5, Value(record.data_path));
     insert.Bind(6, Value(level));
+    // model passes full recovery on to new databases; the others truncate on checkpoint.
+    std::uint64_t status = kNewDatabaseStatus | (s.dbid == 3 ? 0 : dbstatus::kTruncLog);
+    insert.Bind(7, Value(static_cast<long long>(
+                       (static_cast<std::uint64_t>(kNewDatabaseStatus2) << 32) | status)));
     insert.Step();
   }
   // sa, the local administrators and the account that set the instance up are sysadmin, as
@@ -349,7 +354,8 @@ void InstanceImpl::LoadDatabases() {
   std::lock_guard lock(mutex_);
   databases_.clear();
   Statement rows = master_->Prepare(
-      "SELECT dbid, name, sid, crdate, filename, cmptlevel FROM main.\"sandbox$databases\"");
+      "SELECT dbid, name, sid, crdate, filename, cmptlevel, status FROM "
+      "main.\"sandbox$databases\"");
   while (rows.Step()) {
     int dbid = static_cast<int>(rows.ColumnInt(0));
     std::string data_path = rows.ColumnText(4);
@@ -358,6 +364,9 @@ void InstanceImpl::LoadDatabases() {
     if (auto* bytes = sid.AsBytes()) record.owner_sid = *bytes;
     record.crdate = rows.ColumnText(3);
     record.compatibility_level = static_cast<int>(rows.ColumnInt(5));
+    auto status = static_cast<std::uint64_t>(rows.ColumnInt(6));
+    record.status = static_cast<std::uint32_t>(status);
+    record.status2 = static_cast<std::uint32_t>(status >> 32);
     // The log file is listed in the database's own file table.
     try {
       Connection db(record.data_host.string(), false);
@@ -431,6 +440,8 @@ DatabaseRecord InstanceImpl::CreateDatabase(const NewDatabase& request) {
   record.owner_sid = request.owner_sid;
   record.crdate = NowText();
   record.compatibility_level = config_.product_version.rfind("7.", 0) == 0 ? 70 : 80;
+  record.status = kNewDatabaseStatus;
+  record.status2 = kNewDatabaseStatus2;
   CatalogSeed seed;
   seed.database_name = request.name;
   seed.owner_sid = request.owner_sid;
@@ -441,13 +452,15 @@ DatabaseRecord InstanceImpl::CreateDatabase(const NewDatabase& request) {
     InstallDatabase(record, seed);
     CachedStatement insert(*master_,
                            "INSERT INTO main.\"sandbox$databases\" (dbid, name, sid, crdate, "
-                           "filename, cmptlevel) VALUES (?,?,?,?,?,?)");
+                           "filename, cmptlevel, status) VALUES (?,?,?,?,?,?,?)");
     insert.Bind(1, Value(dbid));
     insert.Bind(2, Value(request.name));
     insert.Bind(3, Value(request.owner_sid));
     insert.Bind(4, Value(record.crdate));
     insert.Bind(5, Value(record.data_path));
     insert.Bind(6, Value(record.compatibility_level));
+    insert.Bind(7, Value(static_cast<long long>(
+                       (static_cast<std::uint64_t>(record.status2) << 32) | record.status)));
     insert.Step();
   } catch (...) {
     std::error_code ec;
@@ -506,7 +519,10 @@ void InstanceImpl::DetachDatabase(std::string_view name, int requesting_spid) {
     throw SqlError(
         3708, 16,
         "Cannot detach the database '" + record->name + "' because it is a system database.");
-  if (DatabaseInUse(record->dbid, requesting_spid)) throw errors::DatabaseInUse(record->name);
+  if (DatabaseInUse(record->dbid, requesting_spid))
+    throw SqlError(3703, 16,
+                   "Cannot detach the database '" + record->name +
+                       "' because it is currently in use.");
   std::lock_guard lock(mutex_);
   {
     CachedStatement remove(*master_, "DELETE FROM main.\"sandbox$databases\" WHERE dbid = ?");
@@ -516,10 +532,15 @@ void InstanceImpl::DetachDatabase(std::string_view name, int requesting_spid) {
   databases_.erase(record->dbid);
   ++generations_[record->dbid];
   ++drop_generation_;
-  // Folds the write-ahead log into the file, so the .mdf alone carries the database.
+  // Folds the write-ahead log into the file, so the .mdf alone carries the database, its
+  // options included.
   try {
     Connection db(record->data_host.string(), false);
+    RegisterFunctions(db.get(), nullptr);
     sqlite3_busy_timeout(db.get(), 2000);
+    db.Exec("INSERT OR REPLACE INTO main.\"sandbox$settings\" VALUES ('status', '" +
+            std::to_string((static_cast<std::uint64_t>(record->status2) << 32) | record->status) +
+            "')");
     db.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
   } catch (const SqliteError&) {
     // Another session still reads it; its log is folded in when the last one lets go.
@@ -528,7 +549,7 @@ void InstanceImpl::DetachDatabase(std::string_view name, int requesting_spid) {
 
 DatabaseRecord InstanceImpl::AttachDatabase(std::string_view name,
                                             const std::vector<std::string>& files,
-                                            const common::Bytes& owner_sid) {
+                                            const common::Bytes& owner_sid, bool rebuild_log) {
   std::lock_guard lock(mutex_);
   for (const auto& [dbid, record] : databases_)
     if (EqualsNoCase(record.name, name)) throw errors::DatabaseExists(name);
@@ -536,47 +557,76 @@ DatabaseRecord InstanceImpl::AttachDatabase(std::string_view name,
     throw SqlError(
         1813, 16,
         "Could not open new database '" + std::string(name) + "'. CREATE DATABASE is aborted.");
-  auto data_host = machine_.ToHost(files[0]);
+  auto in_use = [&](std::string_view path) {
+    for (const auto& [dbid, record] : databases_)
+      if (Machine::SamePath(record.data_path, path) || Machine::SamePath(record.log_path, path))
+        return true;
+    return false;
+  };
   std::error_code ec;
-  if (!data_host || !fs::is_regular_file(*data_host, ec))
-    throw SqlError(5120, 16,
-                   "Unable to open the physical file \"" + files[0] +
-                       "\". Operating system error 2: \"2(The system cannot find the file "
-                       "specified.)\".");
-  for (const auto& [dbid, record] : databases_)
-    if (Machine::SamePath(record.data_path, files[0]))
+  for (const std::string& file : files) {
+    auto host = machine_.ToHost(file);
+    if (!host || !fs::is_regular_file(*host, ec))
       throw SqlError(5120, 16,
-                     "Unable to open the physical file \"" + files[0] +
+                     "Unable to open the physical file \"" + file +
+                         "\". Operating system error 2: \"2(The system cannot find the file "
+                         "specified.)\".");
+    if (in_use(file))
+      throw SqlError(5120, 16,
+                     "Unable to open the physical file \"" + file +
                          "\". Operating system error 32: \"32(The process cannot access the file "
                          "because it is being used by another process.)\".");
+  }
+  auto data_host = machine_.ToHost(files[0]);
   std::string log_path;
+  std::optional<std::uint64_t> status;
+  common::Bytes dbo_sid;
+  bool rebuild = rebuild_log;
   try {
     Connection db(data_host->string(), false);
     RegisterFunctions(db.get(), nullptr);
-    Statement check =
-        db.Prepare("SELECT filename FROM main.\"sandbox$files\" WHERE is_log = 1 ORDER BY fileid");
-    if (check.Step()) log_path = check.ColumnText(0);
+    sqlite3_busy_timeout(db.get(), 2000);
+    {
+      Statement check = db.Prepare(
+          "SELECT filename FROM main.\"sandbox$files\" WHERE is_log = 1 ORDER BY fileid");
+      if (check.Step()) log_path = check.ColumnText(0);
+      Statement setting =
+          db.Prepare("SELECT value FROM main.\"sandbox$settings\" WHERE name = 'status'");
+      if (setting.Step()) status = std::strtoull(setting.ColumnText(0).c_str(), nullptr, 10);
+      // The owner is whoever the database itself knows as dbo, which may be a login of
+      // another server.
+      Statement dbo = db.Prepare("SELECT sid FROM main.\"sandbox$users\" WHERE uid = 1");
+      if (dbo.Step())
+        if (const auto* bytes = dbo.Column(0).AsBytes()) dbo_sid = *bytes;
+    }
     db.Exec("PRAGMA journal_mode = WAL");
     db.Exec("UPDATE main.\"sandbox$files\" SET filename = " + QuoteLiteral(files[0]) +
             " WHERE fileid = 1");
+    bool log_given = false;
     for (size_t i = 1; i < files.size(); ++i) {
-      auto host = machine_.ToHost(files[i]);
-      bool is_log = host && fs::exists(*host, ec) && files[i].size() > 4 &&
-                    Lower(files[i].substr(files[i].size() - 4)) == ".ldf";
-      if (is_log) {
+      if (files[i].size() > 4 && Lower(files[i].substr(files[i].size() - 4)) == ".ldf") {
         db.Exec("UPDATE main.\"sandbox$files\" SET filename = " + QuoteLiteral(files[i]) +
                 " WHERE is_log = 1");
         log_path = files[i];
+        log_given = true;
       }
     }
     db.Exec("UPDATE main.\"sandbox$settings\" SET value = " + QuoteLiteral(std::string(name)) +
             " WHERE name = 'name'");
-    // A log that is not where the database left it is made again beside the data file.
-    auto log_host = machine_.ToHost(log_path);
-    if (log_path.empty() || !log_host || !fs::exists(*log_host, ec)) {
+    if (!rebuild && !log_given) {
+      auto log_host = machine_.ToHost(log_path);
+      if (log_path.empty() || !log_host || !fs::is_regular_file(*log_host, ec) ||
+          in_use(log_path))
+        throw SqlError(5105, 16,
+                       "Device activation error. The physical file name '" + log_path +
+                           "' may be incorrect.");
+    }
+    if (rebuild) {
       log_path = Machine::Join(Machine::FolderOf(files[0]), std::string(name) + "_log.LDF");
+      auto log_host = machine_.ToHost(log_path);
+      if (!log_host || in_use(log_path)) throw errors::CreateFileFailed(log_path);
       db.Exec("UPDATE main.\"sandbox$files\" SET filename = " + QuoteLiteral(log_path) +
-              " WHERE is_log = 1");
+              ", size_kb = 1024, growth = '10%' WHERE is_log = 1");
     }
   } catch (const SqliteError&) {
     throw SqlError(5172, 16,
@@ -585,23 +635,24 @@ DatabaseRecord InstanceImpl::AttachDatabase(std::string_view name,
   int dbid = 5;
   while (databases_.count(dbid)) ++dbid;
   DatabaseRecord record = RecordFromFiles(dbid, std::string(name), files[0], log_path);
-  record.owner_sid = owner_sid;
+  record.owner_sid = dbo_sid.empty() ? owner_sid : dbo_sid;
   record.crdate = NowText();
   record.compatibility_level = config_.product_version.rfind("7.", 0) == 0 ? 70 : 80;
-  if (!record.log_host.empty() && !fs::exists(record.log_host, ec)) {
-    std::ofstream log(record.log_host, std::ios::binary | std::ios::trunc);
-    log.seekp(1024 * 1024 - 1);
-    log.put('\0');
-  }
+  std::uint64_t status_words =
+      status.value_or((static_cast<std::uint64_t>(kNewDatabaseStatus2) << 32) | kNewDatabaseStatus);
+  record.status = static_cast<std::uint32_t>(status_words);
+  record.status2 = static_cast<std::uint32_t>(status_words >> 32);
+  if (rebuild) CreateLogFile(record.log_host, 1024 * 1024, "10%");
   CachedStatement insert(*master_,
                          "INSERT INTO main.\"sandbox$databases\" (dbid, name, sid, crdate, "
-                         "filename, cmptlevel) VALUES (?,?,?,?,?,?)");
+                         "filename, cmptlevel, status) VALUES (?,?,?,?,?,?,?)");
   insert.Bind(1, Value(dbid));
   insert.Bind(2, Value(std::string(name)));
-  insert.Bind(3, Value(owner_sid));
+  insert.Bind(3, Value(record.owner_sid));
   insert.Bind(4, Value(record.crdate));
   insert.Bind(5, Value(record.data_path));
   insert.Bind(6, Value(record.compatibility_level));
+  insert.Bind(7, Value(static_cast<long long>(status_words)));
   insert.Step();
   databases_.emplace(dbid, record);
   ++generations_[dbid];
@@ -707,19 +758,6 @@ std::optional<ServerMessage> InstanceImpl::CheckFault(std::string_view statement
   return std::nullopt;
 }
 
-void InstanceImpl::AppendLog(int dbid, std::string_view text) {
-  fs::path log;
-  {
-    std::lock_guard lock(mutex_);
-    auto it = databases_.find(dbid);
-    if (it == databases_.end()) return;
-    log = it->second.log_host;
-  }
-  if (log.empty()) return;
-  std::ofstream out(log, std::ios::binary | std::ios::app);
-  out << text << '\n';
-}
-
 void InstanceImpl::Register(SessionImpl* session) {
   std::lock_guard lock(sessions_mutex_);
   sessions_[session->spid()] = session;
@@ -823,6 +861,10 @@ std::unique_ptr<Session> InstanceImpl::Connect(const LoginRequest& request) {
       throw ConnectError(ConnectMessage(
           4060, 11, "Cannot open database requested in login '" + database + "'. Login fails."));
     record = FindDatabase("master");
+  }
+  if (auto refused = CheckDatabaseEntry(*this, *record, 0)) {
+    ServerMessage message = refused->message();
+    throw ConnectError(message);
   }
   int spid = 51;
   {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "sandbox/catalog.h"
+#include "sandbox/log_file.h"
 #include "sandbox/machine.h"
 #include "sandbox/server.h"
 #include "sandbox/sqlite.h"
@@ -32,6 +33,9 @@ struct DatabaseRecord {
   common::Bytes owner_sid;
   std::string crdate;
   int compatibility_level = 80;
+  // Options and states as sysdatabases shows them (status and status2 bits, databases.h).
+  std::uint32_t status = 0;
+  std::uint32_t status2 = 0;
 };
 
 // Server roles as bits of a login.
@@ -105,11 +109,20 @@ class InstanceImpl : public Instance, public std::enable_shared_from_this<Instan
   // for a later attach. Throws SqlError (3701, 3702, 3708).
   void DetachDatabase(std::string_view name, int requesting_spid);
   // Registers database files made by a detach (the first file is the data file; a log file
-  // given replaces the one the database knew). Throws SqlError (1801, 5120, 5172).
+  // given replaces the one the database knew). The owner is the database's own dbo, else
+  // owner_sid. Throws SqlError (1801, 5105, 5120, 5172).
+  // rebuild_log makes a new log file beside the data file (sp_attach_single_file_db).
   DatabaseRecord AttachDatabase(std::string_view name, const std::vector<std::string>& files,
-                                const common::Bytes& owner_sid);
+                                const common::Bytes& owner_sid, bool rebuild_log = false);
   // Renames a database in the server catalogue. Throws SqlError (1801, 5030).
   void RenameDatabase(int dbid, std::string_view new_name);
+  // Sets a database's options and states (sysdatabases.status and status2).
+  void SetDatabaseStatus(int dbid, std::uint32_t status, std::uint32_t status2);
+  // The database's log file: its sizes, emptied by BACKUP LOG, shrunk by DBCC SHRINKFILE
+  // (target in 8 KB pages). A database that is not there reads as an empty log.
+  LogFileState LogState(int dbid) const;
+  LogFileState TruncateLog(int dbid);
+  LogFileState ShrinkLog(int dbid, std::int64_t target_pages);
   // Records a new owner (sysdatabases.sid) of a database.
   void SetDatabaseOwner(int dbid, const common::Bytes& owner_sid);
   std::optional<LoginRecord> FindLogin(std::string_view name) const;
@@ -124,8 +137,8 @@ class InstanceImpl : public Instance, public std::enable_shared_from_this<Instan
 
   // The error an injected fault gives this statement, if any.
   std::optional<ServerMessage> CheckFault(std::string_view statement_text);
-  // Grows the database's log file by a change record.
-  void AppendLog(int dbid, std::string_view text);
+  // Grows the database's log file by a change record of rows changed rows.
+  void AppendLog(int dbid, std::string_view text, std::int64_t rows = 1);
 
   void Register(SessionImpl* session);
   void Unregister(SessionImpl* session);

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "sandbox/collation.h"
+#include "sandbox/databases.h"
 #include "sandbox/executor.h"
 #include "sandbox/logins.h"
 #include "sandbox/security.h"
@@ -559,25 +560,8 @@ Value SessionImpl::SystemFunction(std::string_view name, const std::vector<Value
     if (property == "licensetype") return Value("DISABLED");
     return Value();
   }
-  if (name == "DATABASEPROPERTY" || name == "DATABASEPROPERTYEX") {
-    auto record = instance_->FindDatabase(arg_text(0));
-    if (!record) return Value();
-    std::string property = Lower(arg_text(1));
-    if (property == "collation") return Value(instance_->config().collation);
-    if (property == "version") return Value(539);
-    if (property == "status") return Value("ONLINE");
-    if (property == "updateability") return Value("READ_WRITE");
-    if (property == "useraccess") return Value("MULTI_USER");
-    if (property == "recovery") return Value("FULL");
-    if (property == "isautoshrink") {
-      AttachedDatabase* db = attached_by_name(record->name);
-      if (!db) return Value(0);
-      auto value = db->catalog->Setting(*connection_, "option:AUTO_SHRINK");
-      return Value(value && *value == "ON" ? 1 : 0);
-    }
-    if (property == "isfulltextenabled") return Value(0);
-    return Value(0);
-  }
+  if (name == "DATABASEPROPERTY" || name == "DATABASEPROPERTYEX")
+    return DatabaseProperty(*this, arg_text(0), arg_text(1), name == "DATABASEPROPERTYEX");
   if (name == "FULLTEXTSERVICEPROPERTY") {
     std::string property = Lower(arg_text(0));
     if (property == "isfulltextinstalled")

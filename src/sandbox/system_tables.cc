@@ -1,6 +1,7 @@
 #include "sandbox/system_tables.h"
 
 #include "sandbox/collation.h"
+#include "sandbox/databases.h"
 #include "sandbox/executor.h"
 
 namespace sandbox {
@@ -145,17 +146,9 @@ std::optional<ResolvedTable> SystemTable(Executor& executor, AttachedDatabase& d
                 db);
   }
   if (n == "sysfiles") {
-    std::string sql =
-        "SELECT fileid, CASE WHEN is_log = 1 THEN 0 ELSE 1 END AS groupid, "
-        "max(tsql_sys('FILE_PAGES', filename), 1) AS size, CASE WHEN upper(maxsize) = "
-        "'UNLIMITED' OR maxsize IS NULL THEN -1 ELSE CAST(maxsize AS INTEGER) * 128 END AS "
-        "maxsize, "
-        "CASE WHEN growth LIKE '%\\%%' ESCAPE '\\' THEN CAST(rtrim(growth, '%') AS INTEGER) ELSE "
-        "CAST(growth AS INTEGER) * 128 END AS growth, CASE WHEN is_log = 1 THEN 66 ELSE 2 END | "
-        "CASE WHEN growth LIKE '%\\%%' ESCAPE '\\' THEN 1048576 ELSE 0 END AS status, 0 AS perf, "
-        "name, "
-        "filename FROM " +
-        c.Table(ct::kFiles);
+    std::vector<DatabaseRecord> self;
+    if (auto record = executor.session().instance().FindDatabase(db.dbid)) self.push_back(*record);
+    std::string sql = FilesTableSql(executor.session().instance(), self, false);
     return Make("sysfiles", sql,
                 {{"fileid", SmallInt()},
                  {"groupid", SmallInt()},
@@ -168,13 +161,15 @@ std::optional<ResolvedTable> SystemTable(Executor& executor, AttachedDatabase& d
                  {"filename", NChar(260)}},
                 db);
   }
-  // The server-wide tables exist in master only, as on SQL Server.
-  if (db.dbid != 1) return std::nullopt;
+  // The server's databases and their files are read from every database.
   if (n == "sysdatabases") {
+    AttachedDatabase& master = executor.session().Database(1);
+    // status2 is kept in the high half of master's status column.
     std::string sql =
-        "SELECT name, dbid, sid, 0 AS mode, status, 0 AS status2, crdate, crdate AS reserved, 0 "
-        "AS category, cmptlevel, filename, 539 AS version FROM " +
-        c.Table(ct::kDatabases);
+        "SELECT name, dbid, sid, 0 AS mode, status & 4294967295 AS status, status >> 32 AS "
+        "status2, crdate, crdate AS reserved, 0 AS category, cmptlevel, filename, 539 AS version "
+        "FROM " +
+        master.catalog->Table(ct::kDatabases);
     return Make("sysdatabases", sql,
                 {{"name", NVarChar(128)},
                  {"dbid", SmallInt()},
@@ -188,8 +183,27 @@ std::optional<ResolvedTable> SystemTable(Executor& executor, AttachedDatabase& d
                  {"cmptlevel", TinyInt()},
                  {"filename", NVarChar(260)},
                  {"version", SmallInt()}},
-                db);
+                master);
   }
+  if (n == "sysaltfiles") {
+    InstanceImpl& instance = executor.session().instance();
+    return Make("sysaltfiles", FilesTableSql(instance, instance.Databases(), true),
+                {{"fileid", SmallInt()},
+                 {"groupid", SmallInt()},
+                 {"size", SqlType::Int()},
+                 {"maxsize", SqlType::Int()},
+                 {"growth", SqlType::Int()},
+                 {"status", SqlType::Int()},
+                 {"perf", SqlType::Int()},
+                 {"dbid", SmallInt()},
+                 {"name", NChar(128)},
+                 {"filename", NChar(260)},
+                 {"createlsn", SqlType{TypeKind::kBinary, 10}},
+                 {"droplsn", SqlType{TypeKind::kBinary, 10}}},
+                executor.session().Database(1));
+  }
+  // The other server-wide tables exist in master only, as on SQL Server.
+  if (db.dbid != 1) return std::nullopt;
   if (n == "syslogins" || n == "sysxlogins") {
     std::string sql =
         "SELECT sid, CASE WHEN is_nt_group = 1 THEN 9 WHEN is_nt_name = 1 THEN 10 ELSE 9 END AS "

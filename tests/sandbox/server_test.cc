@@ -22,9 +22,13 @@ TEST_F(SandboxTest, CreateDatabaseMakesFilesAndDropRemovesThem) {
   EXPECT_GE(fs::file_size(log), 1024u * 1024u);
   EXPECT_EQ(Scalar("SELECT filename FROM master..sysdatabases WHERE name = 'plain'"),
             Value("C:\\Program Files\\Microsoft SQL Server\\MSSQL\\Data\\Plain.mdf"));
-  // The log grows with the changes made.
+  // The log grows with the changes made, once they fill the megabyte it starts with.
   auto before = fs::file_size(log);
   Ok("USE Plain CREATE TABLE t (a INT) INSERT INTO t VALUES (1) USE master");
+  EXPECT_EQ(fs::file_size(log), before);
+  std::string doubling = "USE Plain";
+  for (int i = 0; i < 14; ++i) doubling += " INSERT INTO t SELECT a FROM t";
+  Ok(doubling + " USE master");
   EXPECT_GT(fs::file_size(log), before);
   Ok("DROP DATABASE Plain");
   EXPECT_FALSE(fs::exists(data));
@@ -65,7 +69,7 @@ TEST_F(SandboxTest, DetachLeavesFilesAndAttachBringsEverythingBack) {
   Ok("CREATE PROCEDURE counts AS SELECT COUNT(*) FROM t");
   Ok("USE master");
   auto reader = Connect("Moving");
-  EXPECT_EQ(Run("EXEC sp_detach_db 'Moving'").FirstError(), 3702);
+  EXPECT_EQ(Run("EXEC sp_detach_db 'Moving'").FirstError(), 3703);
   reader.reset();
   Ok("EXEC sp_detach_db @dbname = 'Moving'");
   fs::path data =
@@ -102,12 +106,16 @@ TEST_F(SandboxTest, AlterDatabaseOptionsAndName) {
   EXPECT_EQ(Scalar("SELECT DATABASEPROPERTY('Renamed', 'IsAutoShrink')"), Value(0));
   Ok("ALTER DATABASE Renamed SET AUTO_SHRINK ON");
   EXPECT_EQ(Scalar("SELECT DATABASEPROPERTY('Renamed', 'IsAutoShrink')"), Value(1));
+  // Renaming needs the database to itself.
   auto other = Connect("Renamed");
+  EXPECT_EQ(Run("ALTER DATABASE Renamed MODIFY NAME = Quillarchive_Renamed").FirstError(), 5030);
+  Ok(*other, "USE master");
   Ok("ALTER DATABASE Renamed MODIFY NAME = Quillarchive_Renamed");
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM master..sysdatabases WHERE name = 'Quillarchive_Renamed'"),
             Value(1));
-  // A session inside the database follows the new name.
-  EXPECT_EQ(Query(*other, "SELECT db_name()").rows.at(0).at(0), Value("Quillarchive_Renamed"));
+  // A session that used it before follows the new name.
+  EXPECT_EQ(Query(*other, "USE Quillarchive_Renamed SELECT db_name()").rows.at(0).at(0),
+            Value("Quillarchive_Renamed"));
   EXPECT_EQ(Run("USE Renamed").FirstError(), 911);
   Ok("CREATE DATABASE Taken");
   EXPECT_EQ(Run("ALTER DATABASE Taken MODIFY NAME = quillarchive_renamed").FirstError(), 1801);

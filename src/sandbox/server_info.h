@@ -1,0 +1,28 @@
+// What the server says about itself: @@VERSION, the rows of xp_msver and the login mode of
+// xp_loginconfig, all following the instance's configured product version.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sandbox/server.h"
+
+namespace sandbox {
+
+// @@VERSION: the configured text, or the one the product version's SQL Server gives.
+std::string VersionText(const InstanceConfig& config);
+
+struct MsVerRow {
+  int index = 0;
+  std::string name;
+  std::optional<std::int64_t> internal_value;
+  std::optional<std::string> character_value;
+};
+std::vector<MsVerRow> MsVerRows(const InstanceConfig& config);
+
+// xp_loginconfig's 'login mode': "Mixed", "Windows NT Authentication" or "Standard".
+std::string LoginModeName(LoginMode mode);
+
+}  // namespace sandbox
