@@ -7,6 +7,7 @@
 #include "sandbox/collation.h"
 #include "sandbox/databases.h"
 #include "sandbox/executor.h"
+#include "sandbox/fulltext.h"
 #include "sandbox/security.h"
 #include "sandbox/tsql/printer.h"
 
@@ -298,6 +299,7 @@ void Executor::DropTemp(const std::string& key) {
 void Executor::RebuildTable(AttachedDatabase& db, const ObjectInfo& before, ObjectInfo after,
                             const std::vector<std::pair<std::string, std::string>>& copy) {
   bool temp = before.id < 0;
+  if (!temp) FullText(session_, db).CheckTableChange(before, after);
   std::string schema = temp ? "temp" : db.schema;
   std::string scratch = "sandbox$rebuild";
   Connection& connection = session_.connection();
@@ -351,6 +353,9 @@ void Executor::RebuildTable(AttachedDatabase& db, const ObjectInfo& before, Obje
     db.catalog->RewriteObject(connection, after);
     db.catalog->ReloadObject(connection, after.id);
     session_.CatalogChanged(db.dbid);
+    // The table was made anew: its change-tracking triggers went with the old one.
+    if (const ObjectInfo* rebuilt = db.catalog->FindById(after.id))
+      FullText(session_, db).AfterTableRebuilt(*rebuilt);
   }
 }
 
@@ -633,6 +638,7 @@ void Executor::DropObjects(const DropObjectsStatement& s) {
                          object->name + "' is a " + actual + ". Use DROP " + Upper(actual) + ".");
     }
     CheckPermission("DROP", db, object);
+    if (object->type == ObjectType::kTable) FullText(session_, db).DropTable(object->id);
     std::string storage = QuoteIdentifier(db.schema) + "." + QuoteIdentifier(object->storage_name);
     if (object->type == ObjectType::kTable) session_.connection().Exec("DROP TABLE " + storage);
     if (object->type == ObjectType::kView) session_.connection().Exec("DROP VIEW " + storage);
@@ -727,6 +733,7 @@ void Executor::DropIndex(const DropIndexStatement& s) {
     bool temp = table.kind == ResolvedTable::Kind::kTemp;
     AttachedDatabase& db = temp ? Db() : session_.Database(table.dbid);
     if (!temp) CheckPermission("ALTER", db, table.object);
+    if (!temp) FullText(session_, db).CheckDropIndex(*table.object, index->name);
     session_.connection().Exec("DROP INDEX " + QuoteIdentifier(temp ? "temp" : db.schema) + "." +
                                QuoteIdentifier(index->storage_name));
     if (temp) {

@@ -65,6 +65,9 @@ class Executor : public Resolver {
   std::string HostName() override;
   std::string ApplicationName() override;
   std::optional<std::int64_t> ScopeIdentity() override;
+  std::string FullTextPredicate(const SourceBinding& source,
+                                const std::vector<std::string>& columns,
+                                const std::string& search_sql, bool freetext) override;
 
   // For system procedures.
   SessionImpl& session() { return session_; }

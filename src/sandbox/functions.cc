@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "sandbox/collation.h"
+#include "sandbox/fulltext.h"
 #include "sandbox/sqlite.h"
 #include "sandbox/types.h"
 
@@ -661,6 +662,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost* host) {
   for (const Entry& e : kEntries)
     sqlite3_create_function_v2(db, e.name, e.args, e.flags, nullptr, e.f, nullptr, nullptr,
                                nullptr);
+  RegisterFullTextFunctions(db);
   if (host) {
     sqlite3_create_function_v2(db, "tsql_sys", -1, kVolatile, host, System, nullptr, nullptr,
                                nullptr);

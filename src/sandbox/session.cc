@@ -7,6 +7,7 @@
 #include "sandbox/collation.h"
 #include "sandbox/databases.h"
 #include "sandbox/executor.h"
+#include "sandbox/fulltext.h"
 #include "sandbox/logins.h"
 #include "sandbox/security.h"
 #include "sandbox/sql_error.h"
@@ -497,6 +498,8 @@ Value SessionImpl::SystemFunction(std::string_view name, const std::vector<Value
     if (property == "ownerid") return Value(info->uid);
     if (property == "tablehasidentity") return Value(info->IdentityColumn() ? 1 : 0);
     if (property == "tablehasprimarykey") return Value(info->PrimaryKey() ? 1 : 0);
+    if (auto fulltext = FullTextObjectProperty(*this, current(), *info, property))
+      return *fulltext;
     return Value();
   }
   if (name == "IS_MEMBER") {
@@ -568,7 +571,8 @@ Value SessionImpl::SystemFunction(std::string_view name, const std::vector<Value
       return Value(instance_->config().full_text_installed ? 1 : 0);
     return Value(0);
   }
-  if (name == "FULLTEXTCATALOGPROPERTY") return Value(0);
+  if (name == "FULLTEXTCATALOGPROPERTY")
+    return FullTextCatalogProperty(*this, current(), arg_text(0), arg_text(1));
   if (name == "ISDATE") {
     if (args.empty() || args[0].IsNull()) return Value(0);
     return Value(ParseDateTimeText(arg_text(0)) ? 1 : 0);

@@ -234,6 +234,13 @@ TypedSql Translator::Literal(const tsql::Literal& literal) {
   return out;
 }
 
+std::string Resolver::FullTextPredicate(const SourceBinding& source,
+                                        const std::vector<std::string>&, const std::string&, bool) {
+  throw SqlError(7601, 16,
+                 "Cannot use a CONTAINS or FREETEXT predicate on table '" + source.table_name +
+                     "' because it is not full-text indexed.");
+}
+
 TypedSql Translator::Column(const ColumnRef& ref, const Scope* scope) {
   bool qualified = !ref.table.empty();
   bool qualifier_seen = false;
@@ -929,27 +936,41 @@ TypedSql Translator::Expression(const Expr& expr, const Scope* scope) {
       return out;
     }
     case Expr::Kind::kContains: {
-      // Full-text predicates: the sandbox looks for the words as text.
       const ContainsExpr& c = expr.As<ContainsExpr>();
       TypedSql search = Expression(*c.search, scope);
-      std::string sql;
-      std::vector<TypedSql> columns;
-      for (const ExprPtr& column : c.columns) columns.push_back(Expression(*column, scope));
-      if (columns.empty()) {
-        for (const SourceBinding& source : scope ? scope->sources : std::vector<SourceBinding>{})
-          for (const OutputColumn& column : source.columns)
-            if (column.type.IsCharacter()) {
-              TypedSql t;
-              t.sql = QuoteIdentifier(source.sql_alias) + "." + QuoteIdentifier(column.name);
-              columns.push_back(t);
-            }
+      const SourceBinding* source = nullptr;
+      std::vector<std::string> columns;
+      for (const ExprPtr& column : c.columns) {
+        TypedSql resolved = Column(column->As<ColumnRef>(), scope);
+        const SourceBinding* owner = nullptr;
+        for (const Scope* s = scope; s && !owner; s = s->outer)
+          for (const SourceBinding& b : s->sources)
+            if (resolved.sql.rfind(QuoteIdentifier(b.sql_alias) + ".", 0) == 0) owner = &b;
+        if (!owner)
+          throw SqlError(7601, 16,
+                         "Cannot use a CONTAINS or FREETEXT predicate on "
+                         "column '" +
+                             column->As<ColumnRef>().column +
+                             "' because it is not full-text indexed.");
+        if (source && source != owner)
+          throw SqlError(7646, 16,
+                         "Fulltext predicate references columns from two different tables '" +
+                             source->exposed + "' and '" + owner->exposed +
+                             "' which is not allowed.");
+        source = owner;
+        columns.push_back(resolved.base.name.empty() ? column->As<ColumnRef>().column
+                                                     : resolved.base.name);
       }
-      for (const TypedSql& column : columns)
-        sql += (sql.empty() ? "" : " OR ") +
-               ("tsql_charindex(trim(" + search.sql + ", '\" *'), " + column.sql + ") > 0");
+      if (c.columns.empty()) {
+        if (!scope || scope->sources.size() != 1)
+          throw SqlError(7615, 16,
+                         "A CONTAINS or FREETEXT predicate can only operate on one table. "
+                         "Qualify the use of * with a table name.");
+        source = &scope->sources[0];
+      }
       TypedSql out;
       out.type = SqlType::Bit();
-      out.sql = sql.empty() ? "0" : "(" + sql + ")";
+      out.sql = resolver_.FullTextPredicate(*source, columns, search.sql, c.freetext);
       return out;
     }
     case Expr::Kind::kCollate: {
