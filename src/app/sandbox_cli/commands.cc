@@ -339,7 +339,12 @@ int List(Arguments& args, Context& context) {
   printer.Print(begin);
   int result = kExitSuccess;
   for (const std::string& name : names) {
-    Target target = ParseTarget(name, args.command());
+    Target target;
+    try {
+      target = ParseTarget(name, args.command());
+    } catch (const UsageError&) {
+      continue;  // a folder that no instance name can reach
+    }
     db::ResultEvent row;
     row.kind = db::ResultEvent::Kind::kRow;
     try {
