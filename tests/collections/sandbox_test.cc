@@ -24,14 +24,17 @@ constexpr char kSandboxIntegrated[] =
 
 class SandboxCollectionsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
+  void SetUp() override { StartInstance(false, "8.00.2039"); }
+
+  void StartInstance(bool full_text, const std::string& version) {
     static std::atomic<int> counter{0};
     root_ = std::filesystem::temp_directory_path() /
             ("collections-sandbox-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
     std::filesystem::remove_all(root_);
     host_ = std::shared_ptr<sandbox::Host>(sandbox::OpenHost(root_));
     sandbox::InstanceConfig config;
-    config.full_text_installed = false;
+    config.full_text_installed = full_text;
+    config.product_version = version;
     instance_ = host_->Create("", config);
     std::filesystem::create_directories(instance_->MapPath("C:\\Data"));
     db::DriverRegistry drivers;
@@ -190,6 +193,51 @@ TEST_F(SandboxCollectionsTest, ACreatedCollectionHasTheCompleteFormat) {
   EXPECT_EQ(next_guid.size(), 38u);
   EXPECT_NE(next_guid, guid);
   EXPECT_EQ(Catalogue().Count(), 2);
+}
+
+class SandboxFullTextTest : public SandboxCollectionsTest {
+ protected:
+  void SetUp() override { StartInstance(true, "8.00.2039"); }
+};
+
+TEST_F(SandboxFullTextTest, ANewCollectionGetsItsIndexAndLosesItWhenDropped) {
+  REQUIRE_SANDBOX("sp_renamedb", "sp_helpdb", "sp_who", "sp_fulltext_database",
+                  "sp_help_fulltext_catalogs");
+  std::shared_ptr<Database> sales = Catalogue().AddNew("Sales", "C:\\Data\\Sales.mdf");
+  ASSERT_NE(sales, nullptr) << (platform_.ui.boxes().empty() ? "" : platform_.ui.boxes()[0].text);
+  int status = sales->GetFullTextStatus();
+  EXPECT_GE(status, kFullTextIdle);
+  FullTextIndexProperties properties = sales->ReadFullTextProperties();
+  EXPECT_EQ(properties.name, "Doc_Desc");
+  EXPECT_EQ(properties.status, status);
+
+  // Creating again changes nothing; dropping removes it.
+  EXPECT_NO_THROW(sales->DoFullTextAction("create"));
+  sales->DoFullTextAction("drop");
+  EXPECT_EQ(sales->GetFullTextStatus(), kFullTextNoCatalogue);
+  sales->DoFullTextAction("create");
+  EXPECT_GE(sales->GetFullTextStatus(), kFullTextIdle);
+  ASSERT_TRUE(Catalogue().Delete("1"));
+  EXPECT_FALSE(DatabaseExists("Quillarchive_Sales"));
+}
+
+class SandboxSql70Test : public SandboxCollectionsTest {
+ protected:
+  void SetUp() override { StartInstance(false, "7.00.1063"); }
+};
+
+TEST_F(SandboxSql70Test, ACollectionIsCreatedOnSql70) {
+  REQUIRE_SANDBOX("sp_renamedb", "sp_helpdb", "sp_dboption");
+  std::shared_ptr<Database> sales = Catalogue().AddNew("Sales", "C:\\Data\\Sales.mdf");
+  ASSERT_NE(sales, nullptr) << (platform_.ui.boxes().empty() ? "" : platform_.ui.boxes()[0].text);
+  EXPECT_EQ(server_->ProductVersion(), 7);
+  EXPECT_EQ(sales->GetExtendedProperty(0, 3, 1, ""), "1.61");
+  std::vector<std::string> texts = log_->Texts();
+  EXPECT_NE(std::find(texts.begin(), texts.end(),
+                      "EXEC sp_dboption 'Quillarchive_Sales', 'autoshrink', 'true'"),
+            texts.end());
+  // Back in multi-user mode: a second connection gets in.
+  EXPECT_NO_THROW(Open(kSandboxIntegrated, "Quillarchive_Sales"));
 }
 
 TEST_F(SandboxCollectionsTest, ACreatedCollectionIsListedAfterAFreshLoad) {
