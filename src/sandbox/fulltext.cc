@@ -176,30 +176,45 @@ class ConditionParser {
     return token_.kind == Kind::kWord && Upper(token_.text) == upper;
   }
 
+  // Chains come out flat, so long conditions do not nest the index's own parser deeply.
   std::string Or() {
-    std::string out = And();
+    std::vector<std::string> terms = {And()};
     while (token_.kind == Kind::kOr) {
       Next();
-      out = "(" + out + ") OR (" + And() + ")";
+      terms.push_back(And());
     }
-    return out;
+    return Join(terms, " OR ");
   }
 
+  // AND NOT excludes what any of its terms finds from what all the AND terms find.
   std::string And() {
-    std::string out = Proximity();
+    std::vector<std::string> all = {Proximity()};
+    std::vector<std::string> excluded;
     while (token_.kind == Kind::kAnd || token_.kind == Kind::kAndNot) {
       bool negated = token_.kind == Kind::kAndNot;
       Next();
-      out = "(" + out + (negated ? ") NOT (" : ") AND (") + Proximity() + ")";
+      (negated ? excluded : all).push_back(Proximity());
     }
+    std::string out = Join(all, " AND ");
+    if (excluded.empty()) return out;
+    return "(" + out + ") NOT (" + Join(excluded, " OR ") + ")";
+  }
+
+  static std::string Join(const std::vector<std::string>& terms, const char* op) {
+    if (terms.size() == 1) return terms[0];
+    std::string out;
+    for (const std::string& t : terms) out += (out.empty() ? "(" : std::string(op) + "(") + t + ")";
     return out;
   }
 
   std::string Proximity() {
     if (token_.kind == Kind::kOpen) {
+      // Deeper nesting than anyone writes would only serve to exhaust the stack.
+      if (++depth_ > kMaxNesting) throw Syntax();
       Next();
       std::string inner = Or();
       Expect(Kind::kClose);
+      --depth_;
       if (token_.kind == Kind::kNear) throw Syntax();
       return "(" + inner + ")";
     }
@@ -256,8 +271,10 @@ class ConditionParser {
     return "(" + out + ")";
   }
 
+  static constexpr int kMaxNesting = 20;
   std::string_view text_;
   size_t pos_ = 0;
+  int depth_ = 0;
   Token token_;
 };
 
@@ -399,8 +416,7 @@ void FullText::Disable() {
   if (!Exists(kChanges)) return;
   for (const FullTextTableInfo& info : Tables()) {
     DropTriggers(info.object_id);
-    if (Exists(IndexTable(info.object_id)))
-      session_.connection().Exec("DELETE FROM " + Table(IndexTable(info.object_id).c_str()));
+    RecreateIndex(info);
   }
   session_.connection().Exec("DELETE FROM " + Table(kChanges));
   session_.connection().Exec("UPDATE " + Table(kCatalogs) + " SET populated = NULL");
@@ -527,9 +543,7 @@ void FullText::DropCatalog(const FullTextCatalogInfo& catalog) {
 void FullText::RebuildCatalog(const FullTextCatalogInfo& catalog) {
   Connection& c = session_.connection();
   for (const FullTextTableInfo& info : TablesOf(catalog.id)) {
-    if (HasIndex(info)) c.Exec("DELETE FROM " + Table(IndexTable(info.object_id).c_str()));
-    if (!info.integer_key && Exists(KeyTable(info.object_id)))
-      c.Exec("DELETE FROM " + Table(KeyTable(info.object_id).c_str()));
+    RecreateIndex(info);
     c.Exec("DELETE FROM " + Table(kChanges) + " WHERE id = " + std::to_string(info.object_id));
   }
   c.Exec("UPDATE " + Table(kCatalogs) +
@@ -672,9 +686,9 @@ void FullText::Populate(const FullTextTableInfo& info, const ObjectInfo& table) 
   const std::string source =
       QuoteIdentifier(db_.schema) + "." + QuoteIdentifier(table.storage_name);
   const std::string key = QuoteIdentifier(info.key_column);
-  c.Exec("DELETE FROM " + index);
+  // A population starts from a new, empty index rather than one full of deletion entries.
+  RecreateIndex(info);
   if (!info.integer_key) {
-    c.Exec("DELETE FROM " + keys);
     c.Exec("INSERT INTO " + keys + " (key) SELECT " + key + " FROM " + source + " WHERE " + key +
            " IS NOT NULL");
   }

@@ -41,7 +41,8 @@ SqlError NoFullTextIndex(std::string_view table) {
 // The rights the procedures ask for: db_owner for the database and its catalogues; for a
 // table also its owner and db_ddladmin.
 void CheckRights(Executor& executor, AttachedDatabase& db, const ObjectInfo* table) {
-  if (!Permitted(executor.session(), db, "ALTER", table))
+  SessionImpl& session = executor.session();
+  if (table ? !Permitted(session, db, "ALTER", table) : !IsDbOwner(session, db))
     throw SqlError(15247, 16, "User does not have permission to perform this action.");
 }
 
