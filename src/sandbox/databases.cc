@@ -7,6 +7,7 @@
 
 #include "sandbox/collation.h"
 #include "sandbox/executor.h"
+#include "sandbox/functions.h"
 #include "sandbox/security.h"
 #include "sandbox/session.h"
 
@@ -87,6 +88,7 @@ std::int64_t PagesOfFile(const std::optional<fs::path>& host) {
 std::optional<std::string> ReadSetting(const DatabaseRecord& record, std::string_view name) {
   try {
     Connection db(record.data_host.string(), false);
+    RegisterFunctions(db.get(), nullptr);
     sqlite3_busy_timeout(db.get(), 2000);
     Statement row = db.Prepare("SELECT value FROM main.\"sandbox$settings\" WHERE name = " +
                                QuoteLiteral(name));
@@ -114,6 +116,7 @@ std::vector<DatabaseFileState> ReadDatabaseFiles(const InstanceImpl& instance,
   std::vector<DatabaseFileState> files;
   try {
     Connection db(record.data_host.string(), false);
+    RegisterFunctions(db.get(), nullptr);
     sqlite3_busy_timeout(db.get(), 2000);
     Statement rows = db.Prepare(
         "SELECT fileid, name, filename, is_log, size_kb, maxsize, growth FROM "
@@ -322,6 +325,7 @@ void RenameDatabaseChecked(Executor& executor, const DatabaseRecord& record,
   // The file keeps its own name too, so an attach elsewhere knows it.
   try {
     Connection db(record.data_host.string(), false);
+    RegisterFunctions(db.get(), nullptr);
     sqlite3_busy_timeout(db.get(), 2000);
     CachedStatement write(db, "UPDATE main.\"sandbox$settings\" SET value = ? WHERE name = 'name'");
     write.Bind(1, Value(new_name));

@@ -419,6 +419,13 @@ DatabaseRecord InstanceImpl::CreateDatabase(const NewDatabase& request) {
                    "CREATE DATABASE failed. Some file names listed could not be created. Check "
                    "previous errors.");
   for (const DatabaseFileInfo& f : request.files) {
+    // sysfiles keeps 260 characters of a file name, as Windows does of a path.
+    if (f.filename.size() > 260)
+      throw SqlError(5123, 16,
+                     "CREATE FILE encountered operating system error 206(The filename or "
+                     "extension is too long.) while attempting to open or create the physical "
+                     "file '" +
+                         f.filename + "'.");
     auto host = machine_.ToHost(f.filename);
     std::error_code ec;
     if (!host || !fs::is_directory(host->parent_path(), ec))
@@ -468,7 +475,15 @@ DatabaseRecord InstanceImpl::CreateDatabase(const NewDatabase& request) {
     fs::remove(record.data_host.string() + "-wal", ec);
     fs::remove(record.data_host.string() + "-shm", ec);
     fs::remove(record.log_host, ec);
-    throw;
+    try {
+      throw;
+    } catch (const SqliteError&) {
+      // The file system would not have the file (no room, no right to write there).
+      throw SqlError(5123, 16,
+                     "CREATE FILE encountered operating system error 5(Access is denied.) while "
+                     "attempting to open or create the physical file '" +
+                         record.data_path + "'.");
+    }
   }
   databases_.emplace(dbid, record);
   ++generations_[dbid];
@@ -596,23 +611,19 @@ DatabaseRecord InstanceImpl::AttachDatabase(std::string_view name,
       // The owner is whoever the database itself knows as dbo, which may be a login of
       // another server.
       Statement dbo = db.Prepare("SELECT sid FROM main.\"sandbox$users\" WHERE uid = 1");
-      if (dbo.Step())
-        if (const auto* bytes = dbo.Column(0).AsBytes()) dbo_sid = *bytes;
+      if (dbo.Step()) {
+        Value sid = dbo.Column(0);
+        if (const auto* bytes = sid.AsBytes()) dbo_sid = *bytes;
+      }
     }
-    db.Exec("PRAGMA journal_mode = WAL");
-    db.Exec("UPDATE main.\"sandbox$files\" SET filename = " + QuoteLiteral(files[0]) +
-            " WHERE fileid = 1");
     bool log_given = false;
     for (size_t i = 1; i < files.size(); ++i) {
       if (files[i].size() > 4 && Lower(files[i].substr(files[i].size() - 4)) == ".ldf") {
-        db.Exec("UPDATE main.\"sandbox$files\" SET filename = " + QuoteLiteral(files[i]) +
-                " WHERE is_log = 1");
         log_path = files[i];
         log_given = true;
       }
     }
-    db.Exec("UPDATE main.\"sandbox$settings\" SET value = " + QuoteLiteral(std::string(name)) +
-            " WHERE name = 'name'");
+    // Nothing in the file changes before every file it needs is found.
     if (!rebuild && !log_given) {
       auto log_host = machine_.ToHost(log_path);
       if (log_path.empty() || !log_host || !fs::is_regular_file(*log_host, ec) ||
@@ -621,6 +632,14 @@ DatabaseRecord InstanceImpl::AttachDatabase(std::string_view name,
                        "Device activation error. The physical file name '" + log_path +
                            "' may be incorrect.");
     }
+    db.Exec("PRAGMA journal_mode = WAL");
+    db.Exec("UPDATE main.\"sandbox$files\" SET filename = " + QuoteLiteral(files[0]) +
+            " WHERE fileid = 1");
+    if (log_given)
+      db.Exec("UPDATE main.\"sandbox$files\" SET filename = " + QuoteLiteral(log_path) +
+              " WHERE is_log = 1");
+    db.Exec("UPDATE main.\"sandbox$settings\" SET value = " + QuoteLiteral(std::string(name)) +
+            " WHERE name = 'name'");
     if (rebuild) {
       log_path = Machine::Join(Machine::FolderOf(files[0]), std::string(name) + "_log.LDF");
       auto log_host = machine_.ToHost(log_path);
@@ -785,7 +804,8 @@ bool InstanceImpl::DatabaseInUse(int dbid, int except_spid) const {
 bool InstanceImpl::DropSession(int spid) {
   std::lock_guard lock(sessions_mutex_);
   auto it = sessions_.find(spid);
-  if (it == sessions_.end()) return false;
+  // A session ended before is gone for good, as its process is on a SQL Server.
+  if (it == sessions_.end() || it->second->broken()) return false;
   it->second->MarkBroken();
   return true;
 }
