@@ -994,8 +994,11 @@ void Executor::DropDatabase(const DropDatabaseStatement& s) {
     if (!session_.IsSysadmin() && !(session_.login().server_roles & kDbcreator) && !owner)
       throw PermissionDenied("DROP DATABASE", record->name, record->name, "dbo");
     if (record->dbid == session_.current_dbid()) throw errors::DatabaseInUse(record->name);
+    // Its full-text catalogues' folders go with it.
+    std::vector<std::filesystem::path> folders = FullTextFolders(session_, record->dbid);
     session_.ForgetDatabase(record->dbid);
     instance.DropDatabase(record->name, session_.spid());
+    RemoveFullTextFolders(folders);
     Info(0, "Deleting database file '" + record->log_path + "'.", 0);
     Info(0, "Deleting database file '" + record->data_path + "'.", 0);
   }

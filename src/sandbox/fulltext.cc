@@ -978,6 +978,26 @@ bool FullTextEnabled(SessionImpl& session, AttachedDatabase& db) {
   return FullText(session, db).Enabled();
 }
 
+std::vector<std::filesystem::path> FullTextFolders(SessionImpl& session, int dbid) {
+  std::vector<std::filesystem::path> out;
+  try {
+    FullText ft(session, session.Database(dbid));
+    for (const FullTextCatalogInfo& catalog : ft.Catalogs())
+      if (auto host = session.instance().machine().ToHost(ft.CatalogFolder(catalog)))
+        out.push_back(*host);
+  } catch (const std::exception&) {
+    // A database that cannot be read has no folders we know of.
+  }
+  return out;
+}
+
+void RemoveFullTextFolders(const std::vector<std::filesystem::path>& folders) {
+  for (const std::filesystem::path& folder : folders) {
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+  }
+}
+
 Value FullTextCatalogProperty(SessionImpl& session, AttachedDatabase& db,
                               std::string_view catalog_name, std::string_view property) {
   FullText ft(session, db);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -142,5 +143,10 @@ std::optional<common::Value> FullTextObjectProperty(SessionImpl& session, Attach
                                                     const ObjectInfo& object,
                                                     std::string_view property);
 bool FullTextEnabled(SessionImpl& session, AttachedDatabase& db);
+
+// The folders of a database's catalogues on this host, for DROP DATABASE to remove after the
+// database is gone; empty when the database cannot be read.
+std::vector<std::filesystem::path> FullTextFolders(SessionImpl& session, int dbid);
+void RemoveFullTextFolders(const std::vector<std::filesystem::path>& folders);
 
 }  // namespace sandbox

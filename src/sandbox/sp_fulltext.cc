@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "sandbox/collation.h"
+#include "sandbox/databases.h"
 #include "sandbox/fulltext.h"
 #include "sandbox/security.h"
 #include "sandbox/system_procedures.h"
@@ -146,6 +147,13 @@ std::int64_t FullTextDatabase(Executor& executor, std::vector<ProcedureArgument>
     throw SqlError(9966, 16, "Cannot use full-text search in master, tempdb, or model database.");
   FullText ft(executor.session(), db);
   Atomically(executor, [&] { action == "enable" ? ft.Enable() : ft.Disable(); });
+  // The server catalogue says so too (DATABASEPROPERTY, sp_helpdb).
+  InstanceImpl& instance = executor.session().instance();
+  if (auto record = instance.FindDatabase(db.dbid)) {
+    std::uint32_t status2 = record->status2 & ~dbstatus2::kFullTextEnabled;
+    if (action == "enable") status2 |= dbstatus2::kFullTextEnabled;
+    instance.SetDatabaseStatus(db.dbid, record->status, status2);
+  }
   return 0;
 }
 

@@ -102,8 +102,10 @@ TEST_F(FullTextTest, TheCollectionsCreateSequenceBuildsATrackedCatalogue) {
   AddDocument("Board minutes", "The board met twice");
   AddDocument("Travel policy", "Economy class for every flight");
 
+  EXPECT_EQ(Scalar("SELECT DATABASEPROPERTY('Sales', 'IsFulltextEnabled')"), Value(0));
   RunAll(kCreate);
   EXPECT_EQ(Status(), 9);
+  EXPECT_EQ(Scalar("SELECT DATABASEPROPERTY('Sales', 'IsFulltextEnabled')"), Value(1));
   RowSet catalogs = Query("EXEC sp_help_fulltext_catalogs");
   ASSERT_EQ(catalogs.columns.size(), 5u);
   EXPECT_EQ(catalogs.columns[0].name, "ftcatid");
@@ -213,6 +215,7 @@ TEST_F(FullTextTest, TheDropSequenceRemovesEverythingAndCreateWorksAgain) {
   ASSERT_TRUE(fs::is_directory(CatalogFolder(dbid)));
   RunAll(kDrop);
   EXPECT_EQ(Status(), -1);
+  EXPECT_EQ(Scalar("SELECT DATABASEPROPERTY('Sales', 'IsFulltextEnabled')"), Value(0));
   EXPECT_EQ(Error("EXEC sp_help_fulltext_catalogs"), 15601);
   EXPECT_TRUE(Property("ItemCount").IsNull());
   EXPECT_FALSE(fs::exists(CatalogFolder(dbid)));
@@ -520,6 +523,7 @@ TEST_F(FullTextTest, ADetachedDatabaseTakesItsIndexAlong) {
   Ok("USE Sales");
   // Definitions, state and index come back as they were, and tracking goes on.
   EXPECT_EQ(Status(), 9);
+  EXPECT_EQ(Scalar("SELECT DATABASEPROPERTY('Sales', 'IsFulltextEnabled')"), Value(1));
   EXPECT_EQ(Items(), 2);
   EXPECT_EQ(Found("CONTAINS(*, 'board')"), V({2}));
   AddDocument("Travel policy", "Economy class");
@@ -532,6 +536,22 @@ TEST_F(FullTextTest, ADetachedDatabaseTakesItsIndexAlong) {
   Ok("USE Quillarchive_Sales");
   EXPECT_EQ(Status(), 9);
   EXPECT_EQ(Found("CONTAINS(PlainText, 'economy')"), V({3}));
+}
+
+TEST_F(FullTextTest, DroppingTheDatabaseRemovesItsCatalogueFolders) {
+  RunAll(kCreate);
+  Ok("EXEC sp_fulltext_catalog 'Second', 'create'");
+  int dbid = Dbid();
+  ASSERT_TRUE(fs::is_directory(CatalogFolder(dbid, 5)));
+  ASSERT_TRUE(fs::is_directory(CatalogFolder(dbid, 6)));
+  // Refused while in use: everything stays.
+  auto other = Connect("Sales");
+  EXPECT_EQ(Error("USE master DROP DATABASE Sales"), 3702);
+  EXPECT_TRUE(fs::is_directory(CatalogFolder(dbid, 5)));
+  other.reset();
+  Ok("DROP DATABASE Sales");
+  EXPECT_FALSE(fs::exists(CatalogFolder(dbid, 5)));
+  EXPECT_FALSE(fs::exists(CatalogFolder(dbid, 6)));
 }
 
 TEST_F(FullTextTest, IndexSizeAndItemCountFollowTheData) {
