@@ -30,10 +30,6 @@ ServerMessage NotTrusted(const std::string& name) {
   return m;
 }
 
-bool IsAdministrator(const InstanceConfig& config, std::string_view os_user) {
-  return config.creator.empty() || EqualsNoCase(config.creator, os_user);
-}
-
 // The Windows login of a local account and of its groups, combined. nullopt when none of them
 // gives access (no login at all, or one of them denied).
 std::optional<LoginRecord> WindowsLogin(const InstanceImpl& instance, const InstanceConfig& config,
@@ -42,7 +38,7 @@ std::optional<LoginRecord> WindowsLogin(const InstanceImpl& instance, const Inst
   std::optional<LoginRecord> own = instance.FindLogin(name);
   if (own && (own->deny || own->is_nt_group)) return std::nullopt;
   std::vector<LoginRecord> groups;
-  for (const std::string& group : LocalGroups(config, os_user)) {
+  for (const std::string& group : LocalGroups(instance, config, os_user)) {
     std::optional<LoginRecord> login = instance.FindLogin(group);
     if (!login || !login->is_nt_group) continue;
     // A denied group shuts out every member, whatever the account's own login says.
@@ -101,9 +97,16 @@ WindowsAccount LookupWindowsAccount(const InstanceConfig& config, std::string_vi
   return WindowsAccount::kUnknown;
 }
 
-std::vector<std::string> LocalGroups(const InstanceConfig& config, std::string_view os_user) {
+std::vector<std::string> LocalGroups(const InstanceImpl& instance, const InstanceConfig& config,
+                                     std::string_view os_user) {
+  // Without a named creator, the accounts the server knows no login of are the machine's
+  // administrators, so a fresh instance lets its user in.
+  bool administrator =
+      config.creator.empty()
+          ? !instance.FindLogin(config.machine_name + "\\" + std::string(os_user)).has_value()
+          : EqualsNoCase(config.creator, os_user);
   std::vector<std::string> groups;
-  if (IsAdministrator(config, os_user)) groups.emplace_back("BUILTIN\\Administrators");
+  if (administrator) groups.emplace_back("BUILTIN\\Administrators");
   groups.emplace_back("BUILTIN\\Users");
   return groups;
 }
@@ -128,8 +131,7 @@ LoginRecord Authenticate(const InstanceImpl& instance, const LoginRequest& reque
 
 std::optional<LoginRecord> Reauthenticate(const InstanceImpl& instance,
                                           const LoginRequest& request) {
-  if (request.integrated)
-    return WindowsLogin(instance, instance.config(), request.os_user);
+  if (request.integrated) return WindowsLogin(instance, instance.config(), request.os_user);
   std::optional<LoginRecord> found = instance.FindLogin(request.login);
   if (!found || found->deny) return std::nullopt;
   return found;

@@ -23,9 +23,10 @@ enum class WindowsAccount { kUnknown, kUser, kGroup };
 WindowsAccount LookupWindowsAccount(const InstanceConfig& config, std::string_view name);
 
 // The local groups a local account belongs to: BUILTIN\Users always, BUILTIN\Administrators
-// when the account administers the machine (the instance's creator, or every account when the
-// instance names no creator).
-std::vector<std::string> LocalGroups(const InstanceConfig& config, std::string_view os_user);
+// when the account administers the machine: the instance's creator, or, when the instance names
+// none, every account that has no login of its own.
+std::vector<std::string> LocalGroups(const InstanceImpl& instance, const InstanceConfig& config,
+                                     std::string_view os_user);
 
 // The login a connection request authenticates as: a SQL Server login by name and password,
 // or the local account with the Windows logins of itself and of its groups, their server roles

@@ -129,7 +129,7 @@ struct InstanceConfig {
   std::string machine_name = "SANDBOX";  // @@SERVERNAME's machine part, MACHINE\user logins
   // The local account that set the instance up: its login MACHINE\creator is sysadmin and it is
   // the machine's one administrator (member of BUILTIN\Administrators). Empty: every local
-  // account counts as an administrator of the machine.
+  // account without a login of its own counts as an administrator of the machine.
   std::string creator;
   // sa's password at creation; only its salted hash is kept (never in the instance file).
   std::string sa_password;

@@ -227,14 +227,11 @@ int SessionImpl::UserId(AttachedDatabase& db) {
 }
 
 void SessionImpl::RefreshLogin() {
-  // Roles granted or taken, and logins denied or dropped, count from the next batch on, even
-  // when another process changed them.
-  if (std::optional<LoginRecord> now = Reauthenticate(*instance_, request_)) {
+  // Server roles granted or taken count from the next batch on, even when another process
+  // changed them. A login denied or dropped meanwhile keeps its open sessions as they are, as
+  // on SQL Server; only new connections are refused.
+  if (std::optional<LoginRecord> now = Reauthenticate(*instance_, request_))
     login_ = std::move(*now);
-    return;
-  }
-  login_.server_roles = 0;
-  login_.group_sids.clear();
 }
 
 TempTable* SessionImpl::FindTemp(std::string_view name) {
@@ -508,13 +505,15 @@ Value SessionImpl::SystemFunction(std::string_view name, const std::vector<Value
       InstanceConfig config = instance_->config();
       if (LookupWindowsAccount(config, role) != WindowsAccount::kGroup) return Value();
       if (!request_.integrated) return Value(0);
-      for (const std::string& group : LocalGroups(config, request_.os_user))
+      for (const std::string& group : LocalGroups(*instance_, config, request_.os_user))
         if (EqualsNoCase(group, role)) return Value(1);
       return Value(0);
     }
     AttachedDatabase& db = current();
     const PrincipalInfo* r = db.catalog->FindPrincipal(role);
     if (!r || !r->is_role) return Value();
+    // Membership, not rights: sysadmins act as dbo, which is in db_owner (and public) but in
+    // no role a database defines itself.
     return Value(HoldsRole(*this, db, r->uid) ? 1 : 0);
   }
   if (name == "IS_SRVROLEMEMBER") {

@@ -37,9 +37,9 @@ SqlError Reserved(std::string_view name) {
                   "Cannot use the reserved user or role name '" + std::string(name) + "'.");
 }
 SqlError InvalidName(std::string_view name) {
-  return SqlError(15006, 16,
-                  "'" + std::string(name) +
-                      "' is not a valid name because it contains invalid characters.");
+  return SqlError(
+      15006, 16,
+      "'" + std::string(name) + "' is not a valid name because it contains invalid characters.");
 }
 SqlError NoSuchRole(std::string_view name) {
   return SqlError(15014, 16,
@@ -59,8 +59,7 @@ class Change {
   ~Change() {
     if (done_) return;
     try {
-      session_.connection().Exec(
-          "ROLLBACK TO \"security$change\"; RELEASE \"security$change\"");
+      session_.connection().Exec("ROLLBACK TO \"security$change\"; RELEASE \"security$change\"");
     } catch (const SqliteError&) {
       // The transaction ended under the procedure already.
     }
@@ -83,9 +82,9 @@ class Change {
 // Security procedures refuse to run inside a user's transaction, as SQL Server's do.
 void NotInTransaction(Executor& executor, std::string_view procedure) {
   if (executor.session().trancount() > 0)
-    throw SqlError(15002, 16,
-                   "The procedure '" + std::string(procedure) +
-                       "' cannot be executed within a transaction.");
+    throw SqlError(
+        15002, 16,
+        "The procedure '" + std::string(procedure) + "' cannot be executed within a transaction.");
 }
 
 // The text of a required name argument: 201 when it was left out, 15004 when it is NULL.
@@ -180,8 +179,9 @@ std::int64_t SetWindowsLogin(Executor& executor, std::vector<ProcedureArgument>&
   SessionImpl& session = executor.session();
   if (!IsWindowsName(name))
     throw SqlError(15407, 11,
-                   "'" + name + "' is not a valid Windows NT name. Give the complete name: "
-                                "<domain\\username>.");
+                   "'" + name +
+                       "' is not a valid Windows NT name. Give the complete name: "
+                       "<domain\\username>.");
   InstanceConfig config = session.instance().config();
   WindowsAccount account = LookupWindowsAccount(config, name);
   if (account == WindowsAccount::kUnknown)
@@ -228,8 +228,7 @@ std::int64_t AddLogin(Executor& executor, std::vector<ProcedureArgument>& argume
   auto record = session.instance().FindDatabase(database);
   if (!record) throw NoSuchDatabase(database);
   LoginTable logins = Logins(executor);
-  if (logins.Find(name))
-    throw SqlError(15025, 16, "The login '" + name + "' already exists.");
+  if (logins.Find(name)) throw SqlError(15025, 16, "The login '" + name + "' already exists.");
   LoginRecord login;
   login.name = name;
   login.default_database = record->name;
@@ -263,8 +262,9 @@ std::int64_t DropLogin(Executor& executor, std::vector<ProcedureArgument>& argum
   if (!login || login->is_nt_name || login->is_nt_group) throw NoSuchLogin(name);
   if (login->sid == common::Bytes{1}) throw Reserved(login->name);
   if (IsLoggedIn(session.instance(), login->sid))
-    throw SqlError(15434, 16,
-                   "Could not drop login '" + login->name + "' as the user is currently logged in.");
+    throw SqlError(
+        15434, 16,
+        "Could not drop login '" + login->name + "' as the user is currently logged in.");
   if (RefuseDatabaseOwner(executor, *login, "sp_droplogin")) return 1;
   if (!MappedDatabases(executor, login->sid).empty())
     throw SqlError(15175, 16,
@@ -298,8 +298,9 @@ std::int64_t RevokeLogin(Executor& executor, std::vector<ProcedureArgument>& arg
   SessionImpl& session = executor.session();
   if (!IsWindowsName(name))
     throw SqlError(15407, 11,
-                   "'" + name + "' is not a valid Windows NT name. Give the complete name: "
-                                "<domain\\username>.");
+                   "'" + name +
+                       "' is not a valid Windows NT name. Give the complete name: "
+                       "<domain\\username>.");
   LoginTable logins = Logins(executor);
   std::optional<LoginRecord> login = logins.Find(name);
   // An account without a login entry has nothing to revoke.
@@ -394,10 +395,9 @@ std::int64_t ChangeServerRole(Executor& executor, std::vector<ProcedureArgument>
   logins.Update(*login);
   session.CatalogChanged(1);
   change.Commit();
-  executor.Info(0,
-                "'" + login->name + (add ? "' added to role '" : "' dropped from role '") + role +
-                    "'.",
-                0);
+  executor.Info(
+      0, "'" + login->name + (add ? "' added to role '" : "' dropped from role '") + role + "'.",
+      0);
   return 0;
 }
 
@@ -462,14 +462,16 @@ std::int64_t HelpServerRole(Executor& executor, std::vector<ProcedureArgument>& 
 std::int64_t HelpLogins(Executor& executor, std::vector<ProcedureArgument>& arguments) {
   SystemArguments args("sp_helplogins", arguments, {"@LoginNamePattern"});
   RequireLoginAdmin(executor);
-  std::string pattern = args.Get("@LoginNamePattern").IsNull() ? "%" : args.Text("@LoginNamePattern");
+  std::string pattern =
+      args.Get("@LoginNamePattern").IsNull() ? "%" : args.Text("@LoginNamePattern");
   SessionImpl& session = executor.session();
   std::vector<LoginRecord> logins;
   for (LoginRecord& login : Logins(executor).All())
     if (EqualsNoCase(login.name, pattern) || LikeMatch(pattern, login.name))
       logins.push_back(std::move(login));
   if (logins.empty())
-    throw SqlError(15007, 16, "'" + pattern + "' is not a valid login or you do not have permission.");
+    throw SqlError(15007, 16,
+                   "'" + pattern + "' is not a valid login or you do not have permission.");
   std::vector<std::vector<Value>> summary, detail;
   for (const LoginRecord& login : logins) {
     bool has_user = false;
@@ -494,11 +496,11 @@ std::int64_t HelpLogins(Executor& executor, std::vector<ProcedureArgument>& argu
     summary.push_back({Value(login.name), Value(login.sid), Value(login.default_database),
                        Value("us_english"), Value(has_user ? "yes" : ""), Value("no")});
   }
-  executor.SendRows({Col("LoginName", SysName(), false), Col("SID", Sid()),
-                     Col("DefDBName", SysName()), Col("DefLangName", SysName()),
-                     Col("AUser", SqlType{TypeKind::kChar, 5}),
-                     Col("ARemote", SqlType{TypeKind::kChar, 7})},
-                    summary);
+  executor.SendRows(
+      {Col("LoginName", SysName(), false), Col("SID", Sid()), Col("DefDBName", SysName()),
+       Col("DefLangName", SysName()), Col("AUser", SqlType{TypeKind::kChar, 5}),
+       Col("ARemote", SqlType{TypeKind::kChar, 7})},
+      summary);
   executor.SendRows({Col("LoginName", SysName(), false), Col("DBName", SysName()),
                      Col("UserName", SysName()), Col("UserOrAlias", SqlType{TypeKind::kChar, 8})},
                     detail);
@@ -516,9 +518,8 @@ int NextUid(SessionImpl& session, AttachedDatabase& db, bool role) {
   // Users take the free numbers from 5, roles those from 16400, as SQL Server hands them out.
   int first = role ? kFirstRoleUid : kFirstUserUid;
   int limit = role ? 32767 : kDbOwnerUid - 1;
-  CachedStatement used(session.connection(),
-                       "SELECT uid FROM " + db.catalog->Table(ct::kUsers) +
-                           " WHERE uid BETWEEN ? AND ? ORDER BY uid");
+  CachedStatement used(session.connection(), "SELECT uid FROM " + db.catalog->Table(ct::kUsers) +
+                                                 " WHERE uid BETWEEN ? AND ? ORDER BY uid");
   used.Bind(1, Value(first));
   used.Bind(2, Value(limit));
   int next = first;
@@ -597,9 +598,9 @@ std::int64_t GrantDbAccess(Executor& executor, std::vector<ProcedureArgument>& a
     WindowsAccount account = LookupWindowsAccount(session.instance().config(), login_name);
     if (account == WindowsAccount::kUnknown) {
       if (IsWindowsName(login_name))
-        throw SqlError(15401, 11,
-                       "Windows NT user or group '" + login_name +
-                           "' not found. Check the name again.");
+        throw SqlError(
+            15401, 11,
+            "Windows NT user or group '" + login_name + "' not found. Check the name again.");
       throw NoSuchLogin(login_name);
     }
     user.sid = SidForName(login_name);
@@ -681,9 +682,9 @@ std::int64_t AddRole(Executor& executor, std::vector<ProcedureArgument>& argumen
                    "User or role '" + role + "' already exists in the current database.");
   if (args.Given("@ownername") && !args.Get("@ownername").IsNull() &&
       !db.catalog->FindPrincipal(args.Text("@ownername")))
-    throw SqlError(15410, 11,
-                   "User or role '" + args.Text("@ownername") +
-                       "' does not exist in this database.");
+    throw SqlError(
+        15410, 11,
+        "User or role '" + args.Text("@ownername") + "' does not exist in this database.");
   PrincipalInfo p;
   p.name = role;
   p.is_role = true;
@@ -711,9 +712,9 @@ std::int64_t DropRole(Executor& executor, std::vector<ProcedureArgument>& argume
   if (role->uid < kFirstRoleUid)
     throw SqlError(15142, 16, "Cannot drop the role '" + role->name + "'.");
   {
-    CachedStatement members(session.connection(), "SELECT 1 FROM " +
-                                                       db.catalog->Table(ct::kMembers) +
-                                                       " WHERE group_uid = ? LIMIT 1");
+    CachedStatement members(
+        session.connection(),
+        "SELECT 1 FROM " + db.catalog->Table(ct::kMembers) + " WHERE group_uid = ? LIMIT 1");
     members.Bind(1, Value(role->uid));
     if (members.Step())
       throw SqlError(15144, 16, "The role has members. It must be empty before it can be dropped.");
@@ -788,9 +789,9 @@ std::int64_t DropRoleMember(Executor& executor, std::vector<ProcedureArgument>& 
 std::vector<const PrincipalInfo*> MembersOf(SessionImpl& session, AttachedDatabase& db,
                                             int role_uid) {
   std::vector<const PrincipalInfo*> out;
-  CachedStatement rows(session.connection(), "SELECT member_uid FROM " +
-                                                 db.catalog->Table(ct::kMembers) +
-                                                 " WHERE group_uid = ?");
+  CachedStatement rows(
+      session.connection(),
+      "SELECT member_uid FROM " + db.catalog->Table(ct::kMembers) + " WHERE group_uid = ?");
   rows.Bind(1, Value(role_uid));
   while (rows.Step())
     if (const PrincipalInfo* p = db.catalog->FindPrincipal(static_cast<int>(rows.ColumnInt(0))))
@@ -804,9 +805,9 @@ std::vector<const PrincipalInfo*> MembersOf(SessionImpl& session, AttachedDataba
 // The roles a principal belongs to directly, by name.
 std::vector<const PrincipalInfo*> RolesOf(SessionImpl& session, AttachedDatabase& db, int uid) {
   std::vector<const PrincipalInfo*> out;
-  CachedStatement rows(session.connection(), "SELECT group_uid FROM " +
-                                                 db.catalog->Table(ct::kMembers) +
-                                                 " WHERE member_uid = ?");
+  CachedStatement rows(
+      session.connection(),
+      "SELECT group_uid FROM " + db.catalog->Table(ct::kMembers) + " WHERE member_uid = ?");
   rows.Bind(1, Value(uid));
   while (rows.Step())
     if (const PrincipalInfo* p = db.catalog->FindPrincipal(static_cast<int>(rows.ColumnInt(0))))
@@ -875,8 +876,8 @@ std::int64_t HelpUser(Executor& executor, std::vector<ProcedureArgument>& argume
   if (named && named->is_role) {
     std::vector<std::vector<Value>> rows;
     for (const PrincipalInfo* member : MembersOf(session, db, named->uid))
-      rows.push_back({Value(named->name), Value(named->uid), Value(member->name),
-                      Value(member->uid)});
+      rows.push_back(
+          {Value(named->name), Value(named->uid), Value(member->name), Value(member->uid)});
     executor.SendRows({Col("Group_name", SysName(), false), Col("Group_id", SmallInt(), false),
                        Col("Users_in_group", SysName()), Col("Userid", SmallInt())},
                       rows);
@@ -902,8 +903,8 @@ std::int64_t HelpUser(Executor& executor, std::vector<ProcedureArgument>& argume
     Value sid = user->sid.empty() ? Value() : Value(user->sid);
     std::vector<const PrincipalInfo*> roles = RolesOf(session, db, user->uid);
     if (roles.empty()) {
-      rows.push_back({Value(user->name), Value("public"), login_name, default_db, Value(user->uid),
-                      sid});
+      rows.push_back(
+          {Value(user->name), Value("public"), login_name, default_db, Value(user->uid), sid});
       continue;
     }
     for (const PrincipalInfo* role : roles)
