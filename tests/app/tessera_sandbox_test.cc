@@ -366,6 +366,23 @@ TEST_F(SandboxCommandTest, StopEndsServiceUntilStart) {
   EXPECT_EQ(Sql("SELECT 1").exit_code, 0);
 }
 
+TEST_F(SandboxCommandTest, AStateThatCannotBeSavedIsNoSuccess) {
+  MakeDefault();
+  // Where the instance's file is written first, a folder is in the way.
+  fs::create_directories(root_ / "MSSQLSERVER" / "instance.conf.new" / "x");
+  RunResult stop = Run({"stop"});
+  EXPECT_EQ(stop.exit_code, 1);
+  EXPECT_TRUE(Contains(stop.err, "could not be saved")) << stop.err;
+  RunResult set = Run({"config", "login_mode", "sql"});
+  EXPECT_EQ(set.exit_code, 1);
+  EXPECT_TRUE(Contains(set.err, "the setting login_mode could not be saved")) << set.err;
+  fs::remove_all(root_ / "MSSQLSERVER" / "instance.conf.new");
+  // Nothing changed for anyone.
+  RunResult status = Run({"status"});
+  EXPECT_TRUE(Contains(status.out, "State:        running\n")) << status.out;
+  EXPECT_TRUE(Contains(status.out, "Login mode:   mixed\n")) << status.out;
+}
+
 TEST_F(SandboxCommandTest, MissingInstancesAreNamedAndNotMadeExceptTheDefault) {
   RunResult stop = Run({"stop"});
   EXPECT_EQ(stop.exit_code, 1);

@@ -414,6 +414,11 @@ int StartOrStop(Arguments& args, Context& context, bool start) {
     return kExitSuccess;
   }
   instance->SetRunning(start);
+  std::optional<sandbox::InstanceConfig> saved = context.Saved(chosen);
+  if (!saved || saved->running != start)
+    throw CommandError{"the service state of " + chosen.DataSource() + " could not be saved in " +
+                       instance->directory().string() + "; other programs still see it " +
+                       (start ? "stopped" : "running")};
   if (start) {
     io.out << "Started the sandbox instance " << chosen.DataSource() << ".\n";
   } else {
@@ -516,7 +521,11 @@ int Config(Arguments& args, Context& context) {
   auto impl = std::dynamic_pointer_cast<sandbox::InstanceImpl>(instance);
   if (!impl) throw CommandError{"the settings of this instance cannot be changed"};
   impl->Reconfigure(config);
-  io.out << ConfigLine(*key, EscapeLine(ConfigValue(instance->config(), *key))) << "\n";
+  std::optional<sandbox::InstanceConfig> saved = context.Saved(target);
+  if (!saved || ConfigValue(*saved, *key) != ConfigValue(config, *key))
+    throw CommandError{"the setting " + *key + " could not be saved in " +
+                       instance->directory().string()};
+  io.out << ConfigLine(*key, EscapeLine(ConfigValue(*saved, *key))) << "\n";
   return kExitSuccess;
 }
 

@@ -111,6 +111,16 @@ std::shared_ptr<sandbox::Instance> Context::Open(const Target& target, bool crea
                      (target.IsDefault() ? std::string() : " --name " + target.name)};
 }
 
+std::optional<sandbox::InstanceConfig> Context::Saved(const Target& target) {
+  try {
+    std::unique_ptr<sandbox::Host> fresh = sandbox::OpenHost(root());
+    if (auto instance = fresh->Find(target.name)) return instance->config();
+  } catch (const std::exception&) {
+    // Unreadable counts as not saved.
+  }
+  return std::nullopt;
+}
+
 sandbox::InstanceConfig Context::DefaultConfig() {
   sandbox::InstanceConfig config;
   config.creator = os_user();

@@ -80,6 +80,8 @@ class Context {
   std::shared_ptr<sandbox::Instance> Find(const Target& target);
   // The instance; the default one is made when create_default is set and it does not exist.
   std::shared_ptr<sandbox::Instance> Open(const Target& target, bool create_default);
+  // The settings as another program finds them now, read afresh from the instance's folder.
+  std::optional<sandbox::InstanceConfig> Saved(const Target& target);
   // A new instance's settings: the local account sets it up and administers it.
   sandbox::InstanceConfig DefaultConfig();
   // The login of the local account on an instance ("SANDBOX\user").
