@@ -181,6 +181,20 @@ std::string FilesTableSql(const InstanceImpl& instance,
   return sql;
 }
 
+std::string CheckedCollation(std::string_view name) {
+  std::string upper = Upper(name);
+  bool word =
+      !upper.empty() && upper.size() <= 128 && std::all_of(upper.begin(), upper.end(), [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+      });
+  static constexpr std::string_view kEndings[] = {"_BIN", "_BIN2", "_AI", "_AS", "_KS", "_WS"};
+  bool ending = false;
+  for (std::string_view e : kEndings)
+    ending = ending || (upper.size() > e.size() && upper.ends_with(e));
+  if (!word || !ending) throw SqlError(448, 16, Quoted("Invalid collation '", name, "'."));
+  return std::string(name);
+}
+
 // --- who may enter -------------------------------------------------------------------------
 
 std::optional<SqlError> CheckDatabaseEntry(InstanceImpl& instance, const DatabaseRecord& record,

@@ -90,6 +90,10 @@ std::string FilesTableSql(const InstanceImpl& instance,
 // text is no size.
 std::optional<std::int64_t> ParseFileSize(std::string_view text);
 
+// A collation name as CREATE / ALTER DATABASE ... COLLATE take it; error 448 for names that are
+// none (the sandbox compares text one way whatever the name says).
+std::string CheckedCollation(std::string_view name);
+
 // Whether a session may make the database its current one (USE, the initial catalog of a
 // connection): error 942 for an offline database, 924 for a single-user database somebody else
 // uses. spid is the entering session, 0 before it has one.

@@ -916,6 +916,7 @@ void Executor::CreateDatabase(const CreateDatabaseStatement& s) {
   }
   NewDatabase request;
   request.name = s.name;
+  if (!s.collation.empty()) request.collation = CheckedCollation(s.collation);
   request.owner_sid = session_.login().sid;
   int fileid = 1;
   std::string data_folder = instance.DefaultDataFolder();
@@ -1016,7 +1017,7 @@ void Executor::AlterDatabase(const AlterDatabaseStatement& s) {
         SetDatabaseOptions(*this, *record, s.options, s.termination);
       break;
     case AlterDatabaseStatement::Action::kCollate:
-      db.catalog->SetSetting(connection, "collation", s.new_name);
+      db.catalog->SetSetting(connection, "collation", CheckedCollation(s.new_name));
       break;
     case AlterDatabaseStatement::Action::kModifyName: {
       if (auto record = session_.instance().FindDatabase(db.dbid))

@@ -452,7 +452,7 @@ DatabaseRecord InstanceImpl::CreateDatabase(const NewDatabase& request) {
   CatalogSeed seed;
   seed.database_name = request.name;
   seed.owner_sid = request.owner_sid;
-  seed.collation = config_.collation;
+  seed.collation = request.collation.empty() ? config_.collation : request.collation;
   seed.compatibility_level = record.compatibility_level;
   seed.files = request.files;
   try {

@@ -66,6 +66,7 @@ struct LoginRecord {
 // The files of a new database, as CREATE DATABASE names them (machine paths).
 struct NewDatabase {
   std::string name;
+  std::string collation;  // empty for the server's
   std::vector<DatabaseFileInfo> files;  // data files first, then log files
   common::Bytes owner_sid;
 };

@@ -547,6 +547,19 @@ TEST_F(DatabasesTest, DatabasePropertiesFollowTheOptions) {
             Value("Latin1_General_CI_AS"));
   EXPECT_EQ(Scalar("SELECT DATABASEPROPERTYEX('Props', 'SQLSortOrder')"), Value(0));
   EXPECT_EQ(Scalar("SELECT SERVERPROPERTY('Collation')"), Value("SQL_Latin1_General_CP1_CI_AS"));
+  EXPECT_EQ(Run("ALTER DATABASE Props COLLATE x'; DROP DATABASE Props --").FirstError() == 0,
+            false);
+  EXPECT_EQ(Run("ALTER DATABASE Props COLLATE NoSuchThing").FirstError(), 448);
+  EXPECT_EQ(Scalar("SELECT DATABASEPROPERTYEX('Props', 'Collation')"),
+            Value("Latin1_General_CI_AS"));
+
+  Ok("CREATE DATABASE Cased ON (NAME = Cased, FILENAME = 'C:\\Data\\Cased.mdf') COLLATE "
+     "Latin1_General_CS_AS");
+  EXPECT_EQ(Scalar("SELECT DATABASEPROPERTYEX('Cased', 'Collation')"),
+            Value("Latin1_General_CS_AS"));
+  EXPECT_EQ(Run("CREATE DATABASE Odd COLLATE Klingon").FirstError(), 448);
+  // The server's list of databases is read from any database.
+  EXPECT_EQ(Scalar("USE Cased SELECT COUNT(*) FROM sysdatabases WHERE name = 'Odd'"), Value(0));
 }
 
 // --- hostile names and paths -------------------------------------------------------------
