@@ -5,15 +5,36 @@
 namespace format::testing {
 namespace {
 
+// Enough to see what went wrong; a wholesale difference would flood the output.
+constexpr std::size_t kMaxListed = 8;
+
+std::string Shown(const common::Value& value) {
+  std::string shown = value.IsNull() ? "NULL" : value.ToText();
+  if (shown.size() > 60) shown = shown.substr(0, 57) + "...";
+  return shown;
+}
+
 std::string Describe(const Row& row) {
   std::string text;
   for (const common::Value& value : row) {
     if (!text.empty()) text += " | ";
-    std::string shown = value.IsNull() ? "NULL" : value.ToText();
-    if (shown.size() > 60) shown = shown.substr(0, 57) + "...";
-    text += shown;
+    text += Shown(value);
   }
   return text;
+}
+
+// Rows of the same width by the columns that differ, each with its position; others whole.
+std::string RowDifference(const Row* a, const Row* b) {
+  if (a && b && a->size() == b->size() && !a->empty()) {
+    std::string text = "key " + Shown((*a)[0]);
+    for (std::size_t i = 1; i < a->size(); ++i) {
+      if ((*a)[i] == (*b)[i]) continue;
+      text += ", column " + std::to_string(i + 1) + ": " + Shown((*a)[i]) + " against " +
+              Shown((*b)[i]);
+    }
+    return text;
+  }
+  return (a ? Describe(*a) : "(none)") + " against " + (b ? Describe(*b) : "(none)");
 }
 
 template <typename Set>
@@ -69,9 +90,17 @@ DataSnapshot ReadData(db::Connection& collection, const DataOptions& options) {
     if (!document_columns.empty()) document_columns += ", ";
     document_columns += name;
   }
+  auto listed = [](const std::vector<std::string>& names) {
+    std::string list;
+    for (const std::string& name : names) list += (list.empty() ? "" : ", ") + name;
+    return list;
+  };
+  if (!options.document_columns.empty()) document_columns = listed(options.document_columns);
+  const std::string folder_columns =
+      options.folder_columns.empty() ? std::string("*") : listed(options.folder_columns);
   data["Document"] =
       Query(collection, "SELECT " + document_columns + " FROM Document ORDER BY EntryID");
-  data["Folder"] = Query(collection, "SELECT * FROM Folder ORDER BY FolderID");
+  data["Folder"] = Query(collection, "SELECT " + folder_columns + " FROM Folder ORDER BY FolderID");
   data["SubFolder"] =
       Query(collection, "SELECT * FROM SubFolder ORDER BY ParentFolderID, ChildFolderID");
   data["SubDocument"] =
@@ -100,6 +129,13 @@ DataSnapshot ReadData(db::Connection& collection, const DataOptions& options) {
   return data;
 }
 
+SchemaSnapshot WithTableColumnsSorted(SchemaSnapshot schema) {
+  for (auto& [object, columns] : schema.columns) {
+    if (schema.objects.count(object + " U")) std::sort(columns.begin(), columns.end());
+  }
+  return schema;
+}
+
 std::vector<std::string> Differences(const SchemaSnapshot& a, const SchemaSnapshot& b) {
   std::vector<std::string> out;
   SetDifferences("object", a.objects, b.objects, out);
@@ -126,9 +162,13 @@ std::vector<std::string> Differences(const DataSnapshot& a, const DataSnapshot& 
     const std::size_t n = std::max(rows.size(), second.size());
     for (std::size_t i = 0; i < n; ++i) {
       if (i < rows.size() && i < second.size() && rows[i] == second[i]) continue;
+      if (out.size() == kMaxListed) {
+        out.push_back("...");
+        return out;
+      }
       out.push_back(table + " row " + std::to_string(i + 1) + ": " +
-                    (i < rows.size() ? Describe(rows[i]) : "(none)") + " against " +
-                    (i < second.size() ? Describe(second[i]) : "(none)"));
+                    RowDifference(i < rows.size() ? &rows[i] : nullptr,
+                                  i < second.size() ? &second[i] : nullptr));
     }
   }
   return out;

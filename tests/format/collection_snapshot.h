@@ -28,12 +28,19 @@ using DataSnapshot = std::map<std::string, Rows>;
 
 struct DataOptions {
   // Document columns left out (the text storage the plain-text generation changes).
-  std::set<std::string> skip_document_columns;
+  std::set<std::string> skip_document_columns{};
+  // When not empty, the only Document and Folder columns read, in this order.
+  std::vector<std::string> document_columns{};
+  std::vector<std::string> folder_columns{};
   // Extended fields (by name) whose values and definitions are left out.
-  std::set<std::string> skip_fields;
+  std::set<std::string> skip_fields{};
 };
 
 DataSnapshot ReadData(db::Connection& collection, const DataOptions& options = {});
+
+// The same schema with the columns of every table in name order: where a rung appends a column,
+// a new collection has it in its place.
+SchemaSnapshot WithTableColumnsSorted(SchemaSnapshot schema);
 
 // Every difference between two snapshots, one line each; empty when they are equal.
 std::vector<std::string> Differences(const SchemaSnapshot& a, const SchemaSnapshot& b);
