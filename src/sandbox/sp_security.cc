@@ -233,7 +233,8 @@ std::int64_t AddLogin(Executor& executor, std::vector<ProcedureArgument>& argume
   login.name = name;
   login.default_database = record->name;
   login.password_hash = HashPassword(password);
-  if (const common::Bytes* sid = args.Get("@sid").AsBytes()) {
+  const Value given_sid = args.Get("@sid");
+  if (const common::Bytes* sid = given_sid.AsBytes()) {
     if (sid->size() != 16)
       throw SqlError(15419, 16, "Supplied parameter @sid should be binary(16).");
     if (logins.Find(*sid)) throw SqlError(15433, 16, "Supplied parameter @sid is in use.");
