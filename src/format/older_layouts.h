@@ -3,7 +3,7 @@
 // The upgrade is proven on them; the command-line demo and the benchmarks reuse them.
 //
 // Each layout is the current format with what the later rungs add taken away again:
-//   1.30  before the first rung: no PlainText, no UniqueID, Url VARCHAR(255), no
+//   1.30  any version before the first rung: no PlainText, no UniqueID, Url VARCHAR(255), no
 //         DocsWithCategory (the rung to 1.36 brings them, in the desktop database's dialect)
 //   1.36  Url VARCHAR(4000); no SearchFolderView, InsertSearchFolder, RemoveSearchFolder, no
 //         CREATE TABLE right and no rights on ExtendedField/ExtendedData for qa_reader
@@ -92,8 +92,10 @@ inline constexpr int kSampleYearCategory = 4;       // under 2
 std::vector<std::string> LayoutSchemaStatements(OlderLayout layout, const SampleOptions& options);
 
 // Builds a collection of `layout` on `collection`, a connection to a new, empty database: the
-// schema, the template document as EntryID 1 and the sample content. Database errors reach the
-// caller; the sample rows go in one transaction, so a failure there leaves none of them.
+// schema, the template document as EntryID 1 and the sample content. Options the sample cannot
+// be built from (a negative count, an unknown code page, a day or time that does not exist)
+// raise std::invalid_argument before anything is written. Database errors reach the caller; the
+// sample rows go in one transaction, so a failure there leaves none of them.
 SampleSummary BuildOlderCollection(db::Connection& collection, OlderLayout layout,
                                    const SampleOptions& options = {});
 

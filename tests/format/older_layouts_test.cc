@@ -273,10 +273,22 @@ TEST_F(OlderLayoutsTest, HostileTextIsStoredAsGiven) {
   EXPECT_EQ(Number(c, "SELECT COUNT(*) FROM sysobjects WHERE RTRIM(type) = 'U'"), 11);
 }
 
-TEST_F(OlderLayoutsTest, ANegativeDocumentCountIsRefusedBeforeAnythingIsWritten) {
+TEST_F(OlderLayoutsTest, BadOptionsAreRefusedBeforeAnythingIsWritten) {
   db::Connection c = server_->NewDatabase("Quillarchive_Refused");
   EXPECT_THROW(BuildOlderCollection(c, OlderLayout::k150, {.document_count = -1}),
                std::invalid_argument);
+  EXPECT_THROW(BuildOlderCollection(c, OlderLayout::k150, {.code_page = 4711}),
+               std::invalid_argument);
+  EXPECT_THROW(BuildOlderCollection(c, OlderLayout::k150, {.code_page = 0}), std::invalid_argument);
+  EXPECT_THROW(
+      BuildOlderCollection(c, OlderLayout::k150, {.base_time = common::DateTime{2003, 2, 29}}),
+      std::invalid_argument);
+  EXPECT_THROW(
+      BuildOlderCollection(c, OlderLayout::k150, {.base_time = common::DateTime{2003, 13, 1}}),
+      std::invalid_argument);
+  EXPECT_THROW(
+      BuildOlderCollection(c, OlderLayout::k150, {.base_time = common::DateTime{2003, 1, 1, 24}}),
+      std::invalid_argument);
   EXPECT_EQ(Number(c, "SELECT COUNT(*) FROM sysobjects WHERE RTRIM(type) IN ('U', 'V', 'P')"), 0);
 }
 
