@@ -72,6 +72,14 @@ void SessionImpl::Close() {
 void SessionImpl::MarkBroken() {
   broken_ = true;
   if (connection_) sqlite3_interrupt(connection_->get());
+  // An ended session's transaction is rolled back at once, so its locks do not outlive it;
+  // a batch still running does so itself as it unwinds.
+  std::unique_lock idle(execute_mutex_, std::try_to_lock);
+  if (idle.owns_lock()) AbandonTransaction();
+}
+
+void SessionImpl::AbandonTransaction() {
+  if (trancount_ > 0 && connection_) RollbackTransaction();
 }
 
 std::string SessionImpl::CurrentDatabase() const {
@@ -309,10 +317,13 @@ const tsql::Expr& SessionImpl::ParsedDefault(const std::string& text) {
 
 void SessionImpl::Execute(std::string_view batch, std::vector<Parameter>& parameters,
                           ResultSink& sink, std::chrono::milliseconds timeout) {
+  std::lock_guard running(execute_mutex_);
   if (closed_) throw SessionError(SessionError::Kind::kBroken, "The connection is closed.");
-  if (broken_ || !instance_->running())
+  if (broken_ || !instance_->running()) {
+    AbandonTransaction();
     throw SessionError(SessionError::Kind::kBroken,
                        "General network error. Check your network documentation.");
+  }
   has_deadline_ = timeout.count() > 0;
   if (has_deadline_) deadline_ = std::chrono::steady_clock::now() + timeout;
   RefreshAttachments();
@@ -348,9 +359,11 @@ void SessionImpl::Execute(std::string_view batch, std::vector<Parameter>& parame
   } catch (const Interrupted& interrupted) {
     executor_ = nullptr;
     has_deadline_ = false;
-    if (!interrupted.timeout || broken_)
+    if (!interrupted.timeout || broken_) {
+      AbandonTransaction();
       throw SessionError(SessionError::Kind::kBroken,
                          "General network error. Check your network documentation.");
+    }
     throw SessionError(SessionError::Kind::kTimeout, "Timeout expired");
   }
   executor_ = nullptr;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -72,6 +73,8 @@ class SessionImpl : public Session, public FunctionHost {
                                const std::vector<common::Value>& args) override;
   std::int64_t NextIdentity(int slot) override;
 
+  // Ends the session as KILL or a stopped service does: its next batch fails, its open
+  // transaction is rolled back.
   void MarkBroken();
   bool broken() const { return broken_.load(); }
   int current_dbid() const { return current_dbid_.load(); }
@@ -156,6 +159,8 @@ class SessionImpl : public Session, public FunctionHost {
   std::uint64_t seen_drop_generation_ = 0;
   std::atomic<int> current_dbid_{1};
   std::atomic<bool> broken_{false};
+  std::mutex execute_mutex_;  // held while a batch runs
+  void AbandonTransaction();
   bool closed_ = false;
   SessionOptions options_;
   std::map<std::string, TempTable> temp_tables_;  // by lower-case name

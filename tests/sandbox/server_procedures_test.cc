@@ -121,6 +121,20 @@ TEST_F(ServerProceduresTest, KillEndsAnotherSessionAsABrokenConnection) {
   EXPECT_NO_THROW(Run(*target, "SELECT 1"));
 }
 
+TEST_F(ServerProceduresTest, KillRollsBackTheVictimsTransaction) {
+  Ok("CREATE DATABASE Work");
+  Ok("CREATE TABLE Work..t (a INT)");
+  auto victim = Connect("Work");
+  Ok(*victim, "BEGIN TRAN INSERT INTO t VALUES (1)");
+  Ok("KILL " + std::to_string(victim->spid()));
+  // Its locks are gone with it: others write at once, and its change is undone.
+  CollectingSink sink = Run("INSERT INTO Work..t VALUES (2)");
+  EXPECT_EQ(sink.FirstError(), 0) << sink.ErrorText();
+  EXPECT_EQ(Scalar("SELECT SUM(a) FROM Work..t"), Value(2));
+  EXPECT_THROW(Run(*victim, "COMMIT"), SessionError);
+  EXPECT_EQ(Scalar("SELECT SUM(a) FROM Work..t"), Value(2));
+}
+
 // --- version and configuration -----------------------------------------------------------
 
 TEST_F(ServerProceduresTest, MsverReportsTheConfiguredVersion) {
