@@ -7,7 +7,6 @@
 
 #include "common/code_page.h"
 #include "db/constants.h"
-#include "db/error.h"
 #include "db/recordset.h"
 #include "format/html_text.h"
 #include "format/install_script.h"
@@ -243,7 +242,10 @@ std::string ExtendedValue(int entry, int field, std::string_view value) {
 // Where the upgrade defines the legacy "Compatibility" field: one above the seeded fields.
 constexpr int kLegacyCompatibilityField = 11;
 
-int UserFieldFor(int v) { return v >= 150 ? kLegacyCompatibilityField + 1 : 11; }
+// The sample's own field comes after the fields the layout defines.
+int UserFieldFor(int v) {
+  return v >= 150 ? kLegacyCompatibilityField + 1 : kLegacyCompatibilityField;
+}
 
 // ---- sample content ----
 
