@@ -92,7 +92,8 @@ std::optional<ResolvedTable> SystemTable(Executor& executor, AttachedDatabase& d
         "islogin, is_nt_name AS isntname, is_nt_group AS isntgroup, CASE WHEN is_nt_name = 1 AND "
         "is_nt_group = 0 THEN 1 ELSE 0 END AS isntuser, CASE WHEN is_role = 0 AND is_nt_name = 0 "
         "THEN 1 ELSE 0 END AS issqluser, 0 AS isaliased, CASE WHEN is_role = 1 AND is_app_role = 0 "
-        "THEN 1 ELSE 0 END AS issqlrole, is_app_role AS isapprole, 1 AS altuid FROM " +
+        "THEN 1 ELSE 0 END AS issqlrole, is_app_role AS isapprole, 1 AS altuid, NULL AS roles, "
+        "NULL AS password, NULL AS environ FROM " +
         c.Table(ct::kUsers);
     return Make("sysusers", sql,
                 {{"uid", SmallInt()},
@@ -111,7 +112,10 @@ std::optional<ResolvedTable> SystemTable(Executor& executor, AttachedDatabase& d
                  {"isaliased", SqlType::Int()},
                  {"issqlrole", SqlType::Int()},
                  {"isapprole", SqlType::Int()},
-                 {"altuid", SmallInt()}},
+                 {"altuid", SmallInt()},
+                 {"roles", VarBinary(2048)},
+                 {"password", VarBinary(256)},
+                 {"environ", SqlType::VarChar(255)}},
                 db);
   }
   if (n == "sysmembers") {
@@ -207,7 +211,8 @@ std::optional<ResolvedTable> SystemTable(Executor& executor, AttachedDatabase& d
   if (n == "syslogins" || n == "sysxlogins") {
     std::string sql =
         "SELECT sid, CASE WHEN is_nt_group = 1 THEN 9 WHEN is_nt_name = 1 THEN 10 ELSE 9 END AS "
-        "status, createdate, updatedate, name, dbname, NULL AS password, language, "
+        "status, createdate, updatedate, createdate AS accdate, 0 AS totcpu, 0 AS totio, 0 AS "
+        "spacelimit, 0 AS timelimit, 0 AS resultlimit, name, dbname, NULL AS password, language, "
         "deny_login AS denylogin, has_access AS hasaccess, is_nt_name AS isntname, is_nt_group AS "
         "isntgroup, CASE WHEN is_nt_name = 1 AND is_nt_group = 0 THEN 1 ELSE 0 END AS isntuser, "
         "(server_roles & 1) AS sysadmin, (server_roles & 2) / 2 AS securityadmin, (server_roles & "
@@ -220,6 +225,12 @@ std::optional<ResolvedTable> SystemTable(Executor& executor, AttachedDatabase& d
                  {"status", SmallInt()},
                  {"createdate", SqlType::DateTimeType()},
                  {"updatedate", SqlType::DateTimeType()},
+                 {"accdate", SqlType::DateTimeType()},
+                 {"totcpu", SqlType::Int()},
+                 {"totio", SqlType::Int()},
+                 {"spacelimit", SqlType::Int()},
+                 {"timelimit", SqlType::Int()},
+                 {"resultlimit", SqlType::Int()},
                  {"name", NVarChar(128)},
                  {"dbname", NVarChar(128)},
                  {"password", NVarChar(128)},

@@ -33,6 +33,17 @@ TEST_F(SecurityTest, SqlLoginsConnectWithTheirPasswordOnly) {
   EXPECT_EQ(row.rows[0], (std::vector<Value>{Value("clerk"), Value("clerk"), Value(0), Value(0),
                                              Value(0), Value(0), Value(1), Value(), Value("tempdb"),
                                              Value(0), Value(0), Value(0)}));
+  std::vector<std::string> columns;
+  for (const sandbox::Column& c : Query("SELECT * FROM master..syslogins").columns)
+    columns.push_back(c.name);
+  EXPECT_EQ(
+      columns,
+      (std::vector<std::string>{
+          "sid",       "status",     "createdate",    "updatedate",  "accdate",    "totcpu",
+          "totio",     "spacelimit", "timelimit",     "resultlimit", "name",       "dbname",
+          "password",  "language",   "denylogin",     "hasaccess",   "isntname",   "isntgroup",
+          "isntuser",  "sysadmin",   "securityadmin", "serveradmin", "setupadmin", "processadmin",
+          "diskadmin", "dbcreator",  "bulkadmin",     "loginname"}));
   EXPECT_EQ(Scalar("SELECT SUSER_SNAME(SUSER_SID('clerk'))"), Value("clerk"));
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM master..syslogins WHERE sid = SUSER_SID('clerk')"),
             Value(1));
