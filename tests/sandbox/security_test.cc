@@ -126,10 +126,18 @@ TEST_F(SecurityTest, ServerRolesCountFromTheNextBatch) {
   EXPECT_EQ(ErrorText(*builder, "CREATE DATABASE Built"),
             "CREATE DATABASE permission denied in database 'master'.");
   EXPECT_EQ(ScalarOf(*builder, "SELECT IS_SRVROLEMEMBER('dbcreator')"), Value(0));
+  // A session of another process on the same instance folder learns of the change as well.
+  auto elsewhere = OpenHost(root_);
+  LoginRequest builder_request;
+  builder_request.login = "builder";
+  builder_request.password = "b";
+  auto builder_elsewhere = elsewhere->Find("")->Connect(builder_request);
   EXPECT_EQ(Infos("EXEC sp_addsrvrolemember 'builder', 'dbcreator'"),
             std::vector<std::string>{"'builder' added to role 'dbcreator'."});
   EXPECT_EQ(Scalar("SELECT IS_SRVROLEMEMBER('dbcreator', 'builder')"), Value(1));
   EXPECT_EQ(ScalarOf(*builder, "SELECT IS_SRVROLEMEMBER('dbcreator')"), Value(1));
+  EXPECT_EQ(ScalarOf(*builder_elsewhere, "SELECT IS_SRVROLEMEMBER('dbcreator')"), Value(1));
+  builder_elsewhere.reset();
   Ok(*builder, "CREATE DATABASE Built");
   // The creator owns the new database and is dbo in it.
   EXPECT_EQ(ScalarOf(*builder, "USE Built SELECT USER_NAME()"), Value("dbo"));
@@ -257,6 +265,13 @@ TEST_F(SecurityTest, WindowsAccountsAndGroups) {
   EXPECT_EQ(
       ScalarOf(*admin, "SELECT isntgroup FROM master.dbo.syslogins WHERE name = 'BUILTIN\\Users'"),
       Value(1));
+  // Through its group's user a member reaches a database too.
+  Ok(*admin,
+     "CREATE DATABASE Shared USE Shared EXEC sp_grantdbaccess 'BUILTIN\\Users' "
+     "EXEC sp_addrolemember 'db_datareader', 'BUILTIN\\Users' USE master");
+  RowSet shared = Query(*AsWindows(*ws, "carol", "Shared"),
+                        "SELECT USER_NAME(), IS_MEMBER('db_datareader'), IS_MEMBER('db_owner')");
+  EXPECT_EQ(shared.rows.at(0), (std::vector<Value>{Value("BUILTIN\\Users"), Value(1), Value(0)}));
   Ok(*admin, "EXEC sp_denylogin 'BUILTIN\\Users'");
   LoginRequest carol = bob;
   carol.os_user = "carol";
