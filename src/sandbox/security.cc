@@ -170,6 +170,36 @@ bool Permitted(SessionImpl& session, AttachedDatabase& db, std::string_view acti
   return false;
 }
 
+std::int64_t PermissionBits(SessionImpl& session, AttachedDatabase& db, const ObjectInfo* object) {
+  struct Bit {
+    const char* action;
+    std::int64_t bit;
+  };
+  static const Bit kStatementBits[] = {{"CREATE DATABASE", 0x1},  {"CREATE TABLE", 0x2},
+                                       {"CREATE PROCEDURE", 0x4}, {"CREATE VIEW", 0x8},
+                                       {"CREATE RULE", 0x10},     {"CREATE DEFAULT", 0x20},
+                                       {"BACKUP DATABASE", 0x40}, {"BACKUP LOG", 0x80}};
+  static const Bit kObjectBits[] = {{"SELECT", 0x1 | 0x1000},
+                                    {"UPDATE", 0x2 | 0x2000},
+                                    {"REFERENCES", 0x4 | 0x4000},
+                                    {"INSERT", 0x8},
+                                    {"DELETE", 0x10}};
+  std::int64_t bits = 0;
+  if (!object) {
+    for (const Bit& b : kStatementBits) {
+      // CREATE DATABASE is a permission of master only.
+      if (b.bit == 0x1 && db.dbid != 1) continue;
+      if (Permitted(session, db, b.action, nullptr)) bits |= b.bit;
+    }
+    return bits;
+  }
+  if (object->type == ObjectType::kProcedure)
+    return Permitted(session, db, "EXECUTE", object) ? 0x20 : 0;
+  for (const Bit& b : kObjectBits)
+    if (Permitted(session, db, b.action, object)) bits |= b.bit;
+  return bits;
+}
+
 SqlError Refusal(std::string_view action, AttachedDatabase& db, const ObjectInfo* object) {
   if (action == "GRANT") return SqlError(4613, 16, "Grantor does not have GRANT permission.");
   if (object) {

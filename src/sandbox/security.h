@@ -40,6 +40,10 @@ bool IsDbOwner(SessionImpl& session, AttachedDatabase& db);
 // A member of sysadmin, or of one of the server roles in bits.
 bool HasServerRole(SessionImpl& session, int bits);
 
+// PERMISSIONS(): the session's statement permissions as bits (object null) or its permissions
+// on an object, as SQL Server 2000 reports them.
+std::int64_t PermissionBits(SessionImpl& session, AttachedDatabase& db, const ObjectInfo* object);
+
 SqlError PermissionDenied(std::string_view action, std::string_view object,
                           std::string_view database, std::string_view owner);
 

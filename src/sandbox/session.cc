@@ -611,7 +611,14 @@ Value SessionImpl::SystemFunction(std::string_view name, const std::vector<Value
     if (ec) return Value(0);
     return Value(static_cast<long long>((size + 8191) / 8192));
   }
-  if (name == "PERMISSIONS") return Value(IsSysadmin() ? 0x7FFFFFFF : 0);
+  if (name == "PERMISSIONS") {
+    AttachedDatabase& db = current();
+    if (args.empty() || args[0].IsNull())
+      return Value(static_cast<long long>(PermissionBits(*this, db, nullptr)));
+    const ObjectInfo* info = db.catalog->FindById(args[0].ToInt().value_or(0));
+    if (!info) return Value();
+    return Value(static_cast<long long>(PermissionBits(*this, db, info)));
+  }
   throw SqlError(195, 15, "'" + std::string(name) + "' is not a recognized function name.");
 }
 

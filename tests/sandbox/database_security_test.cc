@@ -209,8 +209,11 @@ TEST_F(DatabaseSecurityTest, PermissionsFromGrantsDenialsAndRoles) {
   Ok("USE Coll DENY SELECT ON Document TO rd USE master");
   EXPECT_EQ(ErrorText(*reader, "SELECT title FROM Document"),
             "SELECT permission denied on object 'Document', database 'Coll', owner 'dbo'.");
+  EXPECT_EQ(ScalarOf(*reader, "SELECT PERMISSIONS(OBJECT_ID('Document'))"), Value(0));
   Ok("USE Coll REVOKE SELECT ON Document FROM rd USE master");
   EXPECT_EQ(Error(*reader, "SELECT title FROM Document"), 0);
+  EXPECT_EQ(ScalarOf(*reader, "SELECT PERMISSIONS(OBJECT_ID('Document'))"), Value(0x1001));
+  EXPECT_EQ(ScalarOf(*reader, "SELECT PERMISSIONS(OBJECT_ID('CountDocuments'))"), Value(0x20));
   // The fixed data roles, and the deny roles over them.
   Ok("USE Coll EXEC sp_grantdbaccess 'stranger' USE master");
   auto stranger = In("stranger", "s");
@@ -227,7 +230,10 @@ TEST_F(DatabaseSecurityTest, PermissionsFromGrantsDenialsAndRoles) {
   // Statement permissions: the ddl role or a grant.
   EXPECT_EQ(ErrorText(*reader, "CREATE TABLE Mine (a INT)"),
             "CREATE TABLE permission denied in database 'Coll'.");
+  EXPECT_EQ(ScalarOf(*reader, "SELECT PERMISSIONS()"), Value(0));
   Ok("USE Coll GRANT CREATE TABLE TO rd USE master");
+  EXPECT_EQ(ScalarOf(*reader, "SELECT PERMISSIONS()"), Value(0x2));
+  EXPECT_EQ(Scalar("SELECT PERMISSIONS()"), Value(0xFF));
   Ok(*reader, "CREATE TABLE Mine (a INT) INSERT INTO Mine VALUES (1) DROP TABLE Mine");
   EXPECT_EQ(ErrorText(*reader, "DROP TABLE Document"),
             "User does not have permission to perform this operation on table 'Document'.");
