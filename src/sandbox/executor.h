@@ -67,7 +67,8 @@ class Executor : public Resolver {
   std::optional<std::int64_t> ScopeIdentity() override;
   std::string FullTextPredicate(const SourceBinding& source,
                                 const std::vector<std::string>& columns,
-                                const std::string& search_sql, bool freetext) override;
+                                const std::string& search_sql, bool freetext,
+                                bool in_view) override;
 
   // For system procedures.
   SessionImpl& session() { return session_; }

@@ -937,7 +937,7 @@ void FullText::CheckDropIndex(const ObjectInfo& table, std::string_view index) c
 
 std::string FullText::Predicate(const ObjectInfo& table, const std::string& row_sql,
                                 const std::vector<std::string>& columns,
-                                const std::string& search_sql, bool freetext) const {
+                                const std::string& search_sql, bool freetext, bool in_view) const {
   if (!Enabled())
     throw SqlError(7616, 16,
                    "Full-Text Search is not enabled for the current database. Use "
@@ -952,24 +952,27 @@ std::string FullText::Predicate(const ObjectInfo& table, const std::string& row_
     if (ordinal == info->columns.size()) throw NotIndexed("column", column);
     list += (list.empty() ? "" : ",") + std::to_string(ordinal);
   }
+  // A view keeps its text across attachments, so it names tables without their schema.
+  auto name = [&](const std::string& t) { return in_view ? QuoteIdentifier(t) : Table(t.c_str()); };
   const std::string index = IndexTable(table.id);
-  std::string matches = "SELECT rowid FROM " + Table(index.c_str()) + " WHERE " +
-                        QuoteIdentifier(index) + " MATCH tsql_fulltext_query(" + search_sql + ", " +
-                        QuoteLiteral(list) + ", " + (freetext ? "1" : "0") + ")";
+  std::string matches = "SELECT rowid FROM " + name(index) + " WHERE " + QuoteIdentifier(index) +
+                        " MATCH tsql_fulltext_query(" + search_sql + ", " + QuoteLiteral(list) +
+                        ", " + (freetext ? "1" : "0") + ")";
   if (!info->integer_key)
-    matches = "SELECT key FROM " + Table(KeyTable(table.id).c_str()) + " WHERE docid IN (" +
-              matches + ")";
+    matches = "SELECT key FROM " + name(KeyTable(table.id)) + " WHERE docid IN (" + matches + ")";
   return "(" + row_sql + "." + QuoteIdentifier(info->key_column) + " IN (" + matches + "))";
 }
 
 std::string Executor::FullTextPredicate(const SourceBinding& source,
                                         const std::vector<std::string>& columns,
-                                        const std::string& search_sql, bool freetext) {
+                                        const std::string& search_sql, bool freetext,
+                                        bool in_view) {
   if (source.kind != ResolvedTable::Kind::kTable || !source.object || source.derived)
-    return Resolver::FullTextPredicate(source, columns, search_sql, freetext);
+    return Resolver::FullTextPredicate(source, columns, search_sql, freetext, in_view);
   AttachedDatabase& db = source.database.empty() ? Db() : session_.Database(source.database);
   return FullText(session_, db)
-      .Predicate(*source.object, QuoteIdentifier(source.sql_alias), columns, search_sql, freetext);
+      .Predicate(*source.object, QuoteIdentifier(source.sql_alias), columns, search_sql, freetext,
+                 in_view);
 }
 
 // --- properties --------------------------------------------------------------------------

@@ -105,7 +105,7 @@ class FullText {
   // Throws SqlError 7601 for tables and columns without a full-text index, 7616.
   std::string Predicate(const ObjectInfo& table, const std::string& row_sql,
                         const std::vector<std::string>& columns, const std::string& search_sql,
-                        bool freetext) const;
+                        bool freetext, bool in_view) const;
 
  private:
   std::string Table(const char* name) const;

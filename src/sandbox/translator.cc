@@ -235,7 +235,8 @@ TypedSql Translator::Literal(const tsql::Literal& literal) {
 }
 
 std::string Resolver::FullTextPredicate(const SourceBinding& source,
-                                        const std::vector<std::string>&, const std::string&, bool) {
+                                        const std::vector<std::string>&, const std::string&, bool,
+                                        bool) {
   throw SqlError(7601, 16,
                  "Cannot use a CONTAINS or FREETEXT predicate on table '" + source.table_name +
                      "' because it is not full-text indexed.");
@@ -970,7 +971,8 @@ TypedSql Translator::Expression(const Expr& expr, const Scope* scope) {
       }
       TypedSql out;
       out.type = SqlType::Bit();
-      out.sql = resolver_.FullTextPredicate(*source, columns, search.sql, c.freetext);
+      out.sql =
+          resolver_.FullTextPredicate(*source, columns, search.sql, c.freetext, view_dbid_ != 0);
       return out;
     }
     case Expr::Kind::kCollate: {

@@ -98,10 +98,11 @@ class Resolver {
   virtual std::string ApplicationName() = 0;
   virtual std::optional<std::int64_t> ScopeIdentity() = 0;
   // A condition for CONTAINS or FREETEXT on one table source: its indexed columns (all when
-  // columns is empty) searched for search_sql. Throws SqlError 7601 where there is no index.
+  // columns is empty) searched for search_sql; in_view names tables without their schema.
+  // Throws SqlError 7601 where there is no index.
   virtual std::string FullTextPredicate(const SourceBinding& source,
                                         const std::vector<std::string>& columns,
-                                        const std::string& search_sql, bool freetext);
+                                        const std::string& search_sql, bool freetext, bool in_view);
 };
 
 struct Translation {

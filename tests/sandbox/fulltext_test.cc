@@ -391,6 +391,29 @@ TEST_F(ContainsTest, OperatorsCombineTerms) {
   EXPECT_EQ(Found("FREETEXT(*, '\"travel policy\"')"), V({4}));
 }
 
+TEST_F(ContainsTest, ViewsSearchTheIndexWhereverTheDatabaseIsAttached) {
+  Ok("CREATE VIEW BoardDocuments AS SELECT EntryID, Title FROM Document "
+     "WHERE CONTAINS(*, 'board')");
+  auto ids = [&](const std::string& from) {
+    RowSet set = Query("SELECT EntryID FROM " + from + " ORDER BY EntryID");
+    V out;
+    for (const auto& row : set.rows) out.push_back(row[0].ToInt().value_or(-1));
+    return out;
+  };
+  EXPECT_EQ(ids("BoardDocuments"), V({1, 2}));
+  AddDocument("Board dinner", "");
+  EXPECT_EQ(ids("BoardDocuments"), V({1, 2, 5}));
+  // From another database, and after a detach and attach that changes how it is attached.
+  EXPECT_EQ(ids("Sales.dbo.BoardDocuments"), V({1, 2, 5}));
+  std::string file =
+      Scalar("SELECT filename FROM master..sysdatabases WHERE name = 'Sales'").ToText();
+  Ok("USE master EXEC sp_detach_db 'Sales'");
+  Ok("CREATE DATABASE Before");  // takes the number Sales had
+  Ok("EXEC sp_attach_db 'Sales', '" + file + "'");
+  EXPECT_NE(Scalar("SELECT DB_ID('Sales')"), Scalar("SELECT DB_ID('Before')"));
+  EXPECT_EQ(ids("Sales..BoardDocuments"), V({1, 2, 5}));
+}
+
 TEST_F(ContainsTest, BadConditionsAndTargetsAreRefused) {
   auto error = [&](const std::string& where) {
     return Error("SELECT EntryID FROM Document WHERE " + where);
