@@ -312,6 +312,10 @@ void ApplyDatabaseStatus(Executor& executor, const DatabaseRecord& record, std::
   if (!MayAlterDatabase(session, record))
     throw SqlError(5011, 14,
                    Quoted("User does not have permission to alter database '", record.name, "'."));
+  // master's catalogue is written at once; a rollback could not take it back.
+  if (session.trancount() > 0)
+    throw SqlError(226, 16,
+                   "ALTER DATABASE statement not allowed within multi-statement transaction.");
   std::uint32_t changed_states = (status ^ record.status) & (kExclusiveStates | kDboOnly);
   if (changed_states) {
     if (record.dbid <= 4)

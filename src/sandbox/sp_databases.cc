@@ -22,6 +22,20 @@ SqlError NoSuchDatabase(std::string_view name) {
                       "' does not exist. Use sp_helpdb to show available databases.");
 }
 
+// The server catalogue is no part of a transaction, so these procedures refuse to run in one.
+void CheckNoTransaction(SessionImpl& session, std::string_view procedure) {
+  if (session.trancount() > 0)
+    throw SqlError(
+        15002, 16,
+        "The procedure '" + std::string(procedure) + "' cannot be executed within a transaction.");
+}
+
+void CheckNoTransactionForCreate(SessionImpl& session) {
+  if (session.trancount() > 0)
+    throw SqlError(226, 16,
+                   "CREATE DATABASE statement not allowed within multi-statement transaction.");
+}
+
 SqlError NotPermitted() {
   return SqlError(15247, 16, "User does not have permission to perform this action.");
 }
@@ -48,6 +62,7 @@ std::int64_t DetachDb(Executor& executor, std::vector<ProcedureArgument>& argume
   if (!args.Given("@dbname")) throw errors::MissingArgument("sp_detach_db", "@dbname");
   SessionImpl& session = executor.session();
   if (!session.IsSysadmin()) throw NotPermitted();
+  CheckNoTransaction(session, "sp_detach_db");
   std::string name = args.Text("@dbname");
   auto record = session.instance().FindDatabase(name);
   if (!record) throw NoSuchDatabase(name);
@@ -78,6 +93,7 @@ std::int64_t AttachDb(Executor& executor, std::vector<ProcedureArgument>& argume
   if (!args.Given("@dbname")) throw errors::MissingArgument("sp_attach_db", "@dbname");
   SessionImpl& session = executor.session();
   if (!MayCreateDatabases(session)) throw NotPermitted();
+  CheckNoTransactionForCreate(session);
   std::string name = args.Text("@dbname");
   CheckIdentifier(name);
   if (name.empty())
@@ -97,6 +113,7 @@ std::int64_t AttachSingleFileDb(Executor& executor, std::vector<ProcedureArgumen
     throw errors::MissingArgument("sp_attach_single_file_db", "@physname");
   SessionImpl& session = executor.session();
   if (!MayCreateDatabases(session)) throw NotPermitted();
+  CheckNoTransactionForCreate(session);
   std::string name = args.Text("@dbname");
   CheckIdentifier(name);
   if (name.empty())
@@ -115,6 +132,7 @@ std::int64_t RenameDb(Executor& executor, std::vector<ProcedureArgument>& argume
   if (!args.Given("@newname")) throw errors::MissingArgument("sp_renamedb", "@newname");
   SessionImpl& session = executor.session();
   if (!MayCreateDatabases(session)) throw NotPermitted();
+  CheckNoTransaction(session, "sp_renamedb");
   std::string name = args.Text("@dbname");
   std::string new_name = args.Text("@newname");
   auto record = session.instance().FindDatabase(name);
@@ -191,6 +209,7 @@ std::int64_t DbOption(Executor& executor, std::vector<ProcedureArgument>& argume
     throw DboptionUsage();
   std::uint32_t status = record->status;
   std::uint32_t status2 = record->status2;
+  CheckNoTransaction(session, "sp_dboption");
   std::uint32_t& word = spec.second_word ? status2 : status;
   word = on ? (word | spec.bit) : (word & ~spec.bit);
   ApplyDatabaseStatus(executor, *record, status, status2, "");

@@ -467,6 +467,15 @@ TEST_F(DatabasesTest, DboptionListsAndSetsOptions) {
   EXPECT_EQ(Run("EXEC sp_dboption 'Opt', 'autoshrink', 'maybe'").FirstError(), 15241);
   EXPECT_EQ(Run("EXEC sp_dboption 'Nothing', 'autoshrink', 'true'").FirstError(), 15010);
   EXPECT_EQ(Run("EXEC sp_dboption 'master', 'single user', 'true'").FirstError(), 5058);
+
+  // The server catalogue is no part of a transaction: these refuse to run in one.
+  EXPECT_EQ(Run("BEGIN TRAN EXEC sp_dboption 'Opt', 'autoshrink', 'true'").FirstError(), 15002);
+  EXPECT_EQ(Run("EXEC sp_renamedb 'Opt', 'Other'").FirstError(), 15002);
+  EXPECT_EQ(Run("EXEC sp_detach_db 'Opt'").FirstError(), 15002);
+  EXPECT_EQ(Run("EXEC sp_attach_db 'x', 'C:\\Data\\x.mdf'").FirstError(), 226);
+  EXPECT_EQ(Run("ALTER DATABASE Opt SET AUTO_SHRINK ON").FirstError(), 226);
+  Ok("ROLLBACK");
+  EXPECT_EQ(Scalar("SELECT DATABASEPROPERTYEX('Opt', 'IsAutoShrink')"), Value(0));
 }
 
 TEST_F(DatabasesTest, SingleUserModeAdmitsOneSession) {
