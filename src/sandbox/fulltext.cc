@@ -465,7 +465,7 @@ std::vector<FullTextTableInfo> FullText::Tables() const {
   while (s.Step()) {
     FullTextTableInfo t;
     t.object_id = s.ColumnInt(0);
-    // Definitions of a table that is gone are left behind by nothing we know of; skip them.
+    // A table that went without DROP TABLE would leave its definitions behind: skip them.
     if (!Object(t.object_id)) continue;
     t.catalog_id = static_cast<int>(s.ColumnInt(1));
     t.key_index = s.ColumnText(2);

@@ -180,6 +180,10 @@ TEST_F(FullTextTest, StoppingFreezesTheIndexUntilTheNextPopulation) {
   Ok("EXEC sp_fulltext_table Document, 'Start_change_tracking'");
   Ok("EXEC sp_fulltext_table Document, 'Start_background_updateindex'");
   EXPECT_EQ(Status(), 9);
+  // Dropping an idle index works as well as a tracking one.
+  RunAll(kStop);
+  RunAll(kDrop);
+  EXPECT_EQ(Status(), -1);
 }
 
 TEST_F(FullTextTest, TrackedChangesWaitForUpdateIndexWithoutBackgroundUpdating) {
