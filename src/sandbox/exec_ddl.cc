@@ -254,7 +254,7 @@ void Executor::RegisterTable(const ObjectName& name, ObjectInfo info) {
   CheckPermission("CREATE TABLE", db, nullptr);
   std::string owner = name.owner.empty() ? session_.UserName(db) : name.owner;
   const PrincipalInfo* principal = db.catalog->FindPrincipal(owner);
-  if (!principal || principal->is_role)
+  if (!principal || principal->is_role || !MayCreateFor(session_, db, *principal))
     throw SqlError(2760, 16,
                    "Specified owner name '" + owner +
                        "' either does not exist or you do not have permission to use it.");
@@ -759,7 +759,7 @@ void Executor::CreateView(const CreateViewStatement& s) {
   CheckPermission("CREATE VIEW", db, nullptr);
   std::string owner = s.name.owner.empty() ? session_.UserName(db) : s.name.owner;
   const PrincipalInfo* principal = db.catalog->FindPrincipal(owner);
-  if (!principal || principal->is_role)
+  if (!principal || principal->is_role || !MayCreateFor(session_, db, *principal))
     throw SqlError(2760, 16,
                    "Specified owner name '" + owner +
                        "' either does not exist or you do not have permission to use it.");
@@ -846,7 +846,7 @@ void Executor::CreateProcedure(const CreateProcedureStatement& s) {
   CheckPermission("CREATE PROCEDURE", db, nullptr);
   std::string owner = s.name.owner.empty() ? session_.UserName(db) : s.name.owner;
   const PrincipalInfo* principal = db.catalog->FindPrincipal(owner);
-  if (!principal || principal->is_role)
+  if (!principal || principal->is_role || !MayCreateFor(session_, db, *principal))
     throw SqlError(2760, 16,
                    "Specified owner name '" + owner +
                        "' either does not exist or you do not have permission to use it.");

@@ -133,6 +133,12 @@ bool IsDbOwner(SessionImpl& session, AttachedDatabase& db) {
   return user->uid == kDboUid || HoldsRole(session, db, kDbOwnerUid);
 }
 
+bool MayCreateFor(SessionImpl& session, AttachedDatabase& db, const PrincipalInfo& owner) {
+  const PrincipalInfo* user = DatabaseUser(session, db);
+  if (user && user->uid == owner.uid) return true;
+  return IsDbOwner(session, db) || HoldsRole(session, db, kDbDdlAdmin);
+}
+
 bool HasServerRole(SessionImpl& session, int bits) {
   return (session.login().server_roles & (kSysadmin | bits)) != 0;
 }

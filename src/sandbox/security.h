@@ -37,6 +37,9 @@ std::vector<int> MembershipsOf(SessionImpl& session, AttachedDatabase& db, int u
 bool HoldsRole(SessionImpl& session, AttachedDatabase& db, int role_uid);
 // sysadmin, the database's owner, or a member of db_owner.
 bool IsDbOwner(SessionImpl& session, AttachedDatabase& db);
+// Whether the session may create an object owned by owner: its own user always; another one
+// as dbo, db_owner or db_ddladmin.
+bool MayCreateFor(SessionImpl& session, AttachedDatabase& db, const PrincipalInfo& owner);
 // A member of sysadmin, or of one of the server roles in bits.
 bool HasServerRole(SessionImpl& session, int bits);
 

@@ -235,12 +235,18 @@ TEST_F(DatabaseSecurityTest, PermissionsFromGrantsDenialsAndRoles) {
   EXPECT_EQ(ScalarOf(*reader, "SELECT PERMISSIONS()"), Value(0x2));
   EXPECT_EQ(Scalar("SELECT PERMISSIONS()"), Value(0xFF));
   Ok(*reader, "CREATE TABLE Mine (a INT) INSERT INTO Mine VALUES (1) DROP TABLE Mine");
+  // Objects of other owners are the owner's and the ddl role's to create.
+  EXPECT_EQ(ErrorText(*reader, "CREATE TABLE dbo.Theirs (a INT)"),
+            "Specified owner name 'dbo' either does not exist or you do not have permission to "
+            "use it.");
+  Ok(*reader, "CREATE TABLE rd.Mine (a INT) DROP TABLE rd.Mine");
   EXPECT_EQ(ErrorText(*reader, "DROP TABLE Document"),
             "User does not have permission to perform this operation on table 'Document'.");
   EXPECT_EQ(ErrorText(*reader, "GRANT SELECT ON Document TO public"),
             "Grantor does not have GRANT permission.");
   Ok("USE Coll EXEC sp_addrolemember 'db_ddladmin', 'rd' USE master");
   Ok(*reader, "CREATE VIEW Titles AS SELECT title FROM Document");
+  Ok(*reader, "CREATE TABLE dbo.Theirs (a INT)");
   // db_securityadmin manages permissions; the owner role may do everything.
   Ok(*In("keeper", "k"), "GRANT SELECT ON Notice TO qa_writer");
   Ok(*In("owner", "o"), "INSERT INTO Document VALUES (9, 'by owner') DROP TABLE Notice");
