@@ -508,8 +508,7 @@ Value SessionImpl::SystemFunction(std::string_view name, const std::vector<Value
     if (property == "ownerid") return Value(info->uid);
     if (property == "tablehasidentity") return Value(info->IdentityColumn() ? 1 : 0);
     if (property == "tablehasprimarykey") return Value(info->PrimaryKey() ? 1 : 0);
-    if (auto fulltext = FullTextObjectProperty(*this, current(), *info, property))
-      return *fulltext;
+    if (auto fulltext = FullTextObjectProperty(*this, current(), *info, property)) return *fulltext;
     return Value();
   }
   if (name == "IS_MEMBER") {
