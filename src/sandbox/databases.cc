@@ -17,11 +17,11 @@ namespace fs = std::filesystem;
 namespace ct = catalog_tables;
 using common::Value;
 
-const std::vector<DatabaseOptionSpec>& DatabaseOptionSpecs() {
+const std::vector<DatabaseOptionEntry>& DatabaseOptionTable() {
   using namespace dbstatus;
   using namespace dbstatus2;
   // sp_dboption's list, in its order; "alter" is the ALTER DATABASE ... SET word.
-  static const std::vector<DatabaseOptionSpec> specs = {
+  static const std::vector<DatabaseOptionEntry> entries = {
       {"ANSI null default", "ANSI_NULL_DEFAULT", true, kAnsiNullDefault},
       {"ANSI nulls", "ANSI_NULLS", true, kAnsiNulls},
       {"ANSI padding", "ANSI_PADDING", true, kAnsiPadding},
@@ -46,7 +46,7 @@ const std::vector<DatabaseOptionSpec>& DatabaseOptionSpecs() {
       {"torn page detection", "TORN_PAGE_DETECTION", false, kTornPage},
       {"trunc. log on chkpt.", "SIMPLE", false, kTruncLog},
   };
-  return specs;
+  return entries;
 }
 
 // --- files -------------------------------------------------------------------------------
@@ -290,16 +290,16 @@ void SetDatabaseOptions(Executor& executor, const DatabaseRecord& record,
         throw SqlError(170, 15, Quoted("Line 1: Incorrect syntax near '", option.value, "'."));
       set(status2, dbstatus2::kLocalCursor, value == "LOCAL");
     } else {
-      const DatabaseOptionSpec* spec = nullptr;
-      for (const DatabaseOptionSpec& s : DatabaseOptionSpecs())
+      const DatabaseOptionEntry* entry = nullptr;
+      for (const DatabaseOptionEntry& s : DatabaseOptionTable())
         if (name == s.alter && name != "SIMPLE" && name != "BULK_LOGGED" && name != "OFFLINE" &&
             name != "READ_ONLY" && name != "SINGLE_USER" && name != "RESTRICTED_USER")
-          spec = &s;
-      if (!spec || (!value.empty() && value != "ON" && value != "OFF"))
+          entry = &s;
+      if (!entry || (!value.empty() && value != "ON" && value != "OFF"))
         throw SqlError(170, 15,
                        Quoted("Line 1: Incorrect syntax near '",
                               option.value.empty() ? option.name : option.value, "'."));
-      set(spec->second_word ? status2 : status, spec->bit, value != "OFF");
+      set(entry->second_word ? status2 : status, entry->bit, value != "OFF");
     }
   }
   ApplyDatabaseStatus(executor, record, status, status2, termination);
@@ -451,11 +451,11 @@ std::string DatabaseStatusText(const DatabaseRecord& record, std::string_view co
   };
   if (version7) {
     // SQL Server 7.0 names the options that are on, the way sp_dboption does.
-    for (const DatabaseOptionSpec& spec : DatabaseOptionSpecs())
-      if (((spec.second_word ? record.status2 : record.status) & spec.bit) &&
-          std::string_view(spec.dboption) != "auto create statistics" &&
-          std::string_view(spec.dboption) != "auto update statistics")
-        add(spec.dboption);
+    for (const DatabaseOptionEntry& entry : DatabaseOptionTable())
+      if (((entry.second_word ? record.status2 : record.status) & entry.bit) &&
+          std::string_view(entry.dboption) != "auto create statistics" &&
+          std::string_view(entry.dboption) != "auto update statistics")
+        add(entry.dboption);
     return text.empty() ? "no options set" : text;
   }
   add(std::string("Status=") + ((record.status & kOffline) ? "OFFLINE" : "ONLINE"));

@@ -60,13 +60,13 @@ inline constexpr std::uint32_t kNewDatabaseStatus2 =
     dbstatus2::kAutoCreateStatistics | dbstatus2::kAutoUpdateStatistics;
 
 // An option as sp_dboption names it and ALTER DATABASE ... SET sets it.
-struct DatabaseOptionSpec {
+struct DatabaseOptionEntry {
   const char* dboption;  // "single user"
   const char* alter;     // "SINGLE_USER", or the option word of ON / OFF options
   bool second_word;      // status2
   std::uint32_t bit;
 };
-const std::vector<DatabaseOptionSpec>& DatabaseOptionSpecs();
+const std::vector<DatabaseOptionEntry>& DatabaseOptionTable();
 
 // One file of a database, with its sizes in 8 KB pages as sysfiles reports them.
 struct DatabaseFileState {

@@ -152,14 +152,14 @@ SqlError DboptionUsage() {
   return SqlError(15241, 16, "Usage: sp_dboption [dbname [,optname [,'true' | 'false']]]");
 }
 
-const DatabaseOptionSpec& FindOption(const std::string& text) {
-  const DatabaseOptionSpec* found = nullptr;
+const DatabaseOptionEntry& FindOption(const std::string& text) {
+  const DatabaseOptionEntry* found = nullptr;
   int matches = 0;
-  for (const DatabaseOptionSpec& spec : DatabaseOptionSpecs()) {
-    if (EqualsNoCase(spec.dboption, text)) return spec;
+  for (const DatabaseOptionEntry& entry : DatabaseOptionTable()) {
+    if (EqualsNoCase(entry.dboption, text)) return entry;
     // Any unique part of an option's name names it.
-    if (!text.empty() && Lower(spec.dboption).find(Lower(text)) != std::string::npos) {
-      found = &spec;
+    if (!text.empty() && Lower(entry.dboption).find(Lower(text)) != std::string::npos) {
+      found = &entry;
       ++matches;
     }
   }
@@ -169,8 +169,8 @@ const DatabaseOptionSpec& FindOption(const std::string& text) {
                  "Database option '" + text + "' does not exist. Specify a valid option name.");
 }
 
-bool OptionIsOn(const DatabaseRecord& record, const DatabaseOptionSpec& spec) {
-  return ((spec.second_word ? record.status2 : record.status) & spec.bit) != 0;
+bool OptionIsOn(const DatabaseRecord& record, const DatabaseOptionEntry& entry) {
+  return ((entry.second_word ? record.status2 : record.status) & entry.bit) != 0;
 }
 
 // sp_dboption [@dbname [, @optname [, @optvalue]]]
@@ -179,8 +179,8 @@ std::int64_t DbOption(Executor& executor, std::vector<ProcedureArgument>& argume
   SessionImpl& session = executor.session();
   if (!args.Given("@dbname")) {
     std::vector<std::vector<Value>> rows;
-    for (const DatabaseOptionSpec& spec : DatabaseOptionSpecs())
-      rows.push_back({Value(spec.dboption)});
+    for (const DatabaseOptionEntry& entry : DatabaseOptionTable())
+      rows.push_back({Value(entry.dboption)});
     executor.SendRows({Col("Settable database options:", SqlType::NVarChar(35))}, rows);
     return 0;
   }
@@ -189,16 +189,16 @@ std::int64_t DbOption(Executor& executor, std::vector<ProcedureArgument>& argume
   if (!record) throw NoSuchDatabase(name);
   if (!args.Given("@optname")) {
     std::vector<std::vector<Value>> rows;
-    for (const DatabaseOptionSpec& spec : DatabaseOptionSpecs())
-      if (OptionIsOn(*record, spec)) rows.push_back({Value(spec.dboption)});
+    for (const DatabaseOptionEntry& entry : DatabaseOptionTable())
+      if (OptionIsOn(*record, entry)) rows.push_back({Value(entry.dboption)});
     executor.SendRows({Col("The following options are set:", SqlType::NVarChar(35))}, rows);
     return 0;
   }
-  const DatabaseOptionSpec& spec = FindOption(args.Text("@optname"));
+  const DatabaseOptionEntry& entry = FindOption(args.Text("@optname"));
   if (!args.Given("@optvalue")) {
     executor.SendRows({Col("OptionName", SqlType::NVarChar(35), false),
                        Col("CurrentSetting", SqlType::VarChar(3), false)},
-                      {{Value(spec.dboption), Value(OptionIsOn(*record, spec) ? "ON" : "OFF")}});
+                      {{Value(entry.dboption), Value(OptionIsOn(*record, entry) ? "ON" : "OFF")}});
     return 0;
   }
   std::string value = Lower(args.Text("@optvalue"));
@@ -210,8 +210,8 @@ std::int64_t DbOption(Executor& executor, std::vector<ProcedureArgument>& argume
   std::uint32_t status = record->status;
   std::uint32_t status2 = record->status2;
   CheckNoTransaction(session, "sp_dboption");
-  std::uint32_t& word = spec.second_word ? status2 : status;
-  word = on ? (word | spec.bit) : (word & ~spec.bit);
+  std::uint32_t& word = entry.second_word ? status2 : status;
+  word = on ? (word | entry.bit) : (word & ~entry.bit);
   ApplyDatabaseStatus(executor, *record, status, status2, "");
   return 0;
 }
