@@ -319,3 +319,70 @@ TEST_F(DatabaseSecurityTest, HostileNamesNeverCorruptTheCatalogue) {
 
 }  // namespace
 }  // namespace sandbox::testing
+
+namespace sandbox::testing {
+namespace {
+
+using common::Value;
+
+// A login's life as the console's dialogs and server object send it, statement by statement.
+TEST_F(SecurityTest, TheConsolesStatementsAsItSendsThem) {
+  Ok("CREATE DATABASE Quillarchive_Sales");
+  Ok("USE Quillarchive_Sales EXEC sp_addrole 'qa_reader' EXEC sp_addrole 'qa_writer' "
+     "EXEC sp_addrole 'qa_structurer' USE master");
+  // Add Login wizard, SQL Server authentication, one collection checked.
+  Ok("EXEC master..sp_addlogin 'maria', 'pw'");
+  auto sales = Connect("Quillarchive_Sales");
+  Ok(*sales, "EXEC sp_grantdbaccess 'maria', 'maria'");
+  for (const char* role : {"qa_reader", "qa_writer", "qa_structurer"})
+    Ok(*sales, std::string("EXEC sp_addrolemember '") + role + "', 'maria'");
+  // Login properties: what the dialog reads.
+  RowSet login = Query(
+      "SELECT loginname, isntgroup, isntuser, isntname, denylogin, hasaccess FROM "
+      "master.dbo.syslogins WHERE loginname='maria'");
+  EXPECT_EQ(login.rows.at(0),
+            (std::vector<Value>{Value("maria"), Value(0), Value(0), Value(0), Value(0), Value(1)}));
+  RowSet users = Query(*sales, "EXEC sp_helpuser");
+  bool found = false;
+  for (const auto& row : users.rows) found = found || row[2] == Value("maria");
+  EXPECT_TRUE(found);
+  EXPECT_EQ(Column(Query("EXEC master..sp_helpsrvrolemember 'sysadmin'"), 1),
+            (std::vector<std::string>{"BUILTIN\\Administrators", "sa"}));
+  // Server roles and the password, sent at OK.
+  Ok("EXEC master..sp_addsrvrolemember 'maria', 'dbcreator'");
+  EXPECT_EQ(Scalar("SELECT IS_SRVROLEMEMBER ('dbcreator','maria')"), Value(1));
+  Ok("EXEC master..sp_password @old=NULL, @new='new pw' , @loginame='maria'");
+  auto maria = As("maria", "new pw");
+  EXPECT_EQ(ScalarOf(*maria, "SELECT SUSER_SNAME()"), Value("maria"));
+  EXPECT_EQ(ScalarOf(*maria, "SELECT IS_SRVROLEMEMBER ('sysadmin')"), Value(0));
+  EXPECT_EQ(ScalarOf(*As("maria", "new pw", "Quillarchive_Sales"), "SELECT IS_MEMBER ('db_owner')"),
+            Value(0));
+  EXPECT_EQ(Error(*maria, "EXEC master..sp_helpuser 'maria'"), 15198);
+  maria.reset();
+  // Change owner: the login is a user, so its access goes first.
+  Ok(*sales, "EXEC sp_revokedbaccess 'maria'");
+  Ok(*sales, "USE Quillarchive_Sales");
+  Ok(*sales, "sp_changedbowner 'maria'");
+  CollectingSink help = Run("sp_helpdb @dbname='Quillarchive_Sales'");
+  ASSERT_FALSE(help.sets.empty()) << help.ErrorText();
+  const RowSet& database = help.sets[0];
+  bool has_owner = false;
+  for (size_t i = 0; i < database.columns.size(); ++i) {
+    if (database.columns[i].name != "owner") continue;
+    has_owner = true;
+    EXPECT_EQ(database.rows.at(0).at(i), Value("maria"));
+  }
+  EXPECT_TRUE(has_owner);
+  // Removing the login: refused while it owns the collection, as the server object reads it.
+  EXPECT_EQ(Error("EXEC master..sp_droplogin 'maria'"), 15174);
+  Ok(*sales, "sp_changedbowner 'sa'");
+  RowSet mapped =
+      Query(*sales, "SELECT db_name(), name FROM sysusers WHERE sid=suser_sid('maria')");
+  EXPECT_TRUE(mapped.rows.empty());
+  Ok("EXEC master..sp_droplogin 'maria'");
+  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM master..sysdatabases Where SUSER_SNAME(sid) Is Null"),
+            Value(0));
+}
+
+}  // namespace
+}  // namespace sandbox::testing
