@@ -45,6 +45,13 @@ LogFileState InstanceImpl::ShrinkLog(int dbid, std::int64_t target_pages) {
   return ShrinkLogFile(it->second.log_host, target_pages);
 }
 
+LogFileState InstanceImpl::GrowLog(int dbid, std::int64_t pages) {
+  std::lock_guard lock(mutex_);
+  auto it = databases_.find(dbid);
+  if (it == databases_.end() || it->second.log_host.empty()) return LogFileState{};
+  return GrowLogFile(it->second.log_host, pages);
+}
+
 void InstanceImpl::AppendLog(int dbid, std::string_view text, std::int64_t rows) {
   std::lock_guard lock(mutex_);
   auto it = databases_.find(dbid);

@@ -505,6 +505,21 @@ bool IsDatabaseOwner(SessionImpl& session, const DatabaseRecord& record) {
 
 }  // namespace
 
+void ResizeDatabaseFile(Executor& executor, int dbid, const tsql::DatabaseFile& file) {
+  if (file.size.empty()) return;
+  InstanceImpl& instance = executor.session().instance();
+  auto record = instance.FindDatabase(dbid);
+  auto bytes = ParseFileSize(file.size);
+  if (!record || !bytes) return;
+  std::int64_t pages = *bytes / kPageBytes;
+  for (const DatabaseFileState& f : ReadDatabaseFiles(instance, *record)) {
+    if (!EqualsNoCase(f.name, file.name)) continue;
+    if (pages < f.size_pages)
+      throw SqlError(5039, 16, "MODIFY FILE failed. Specified size is less than current size.");
+    if (f.log) instance.GrowLog(dbid, pages);
+  }
+}
+
 void RunBackup(Executor& executor, const tsql::BackupStatement& s) {
   bool truncate_only = false;
   for (const auto& option : s.options)

@@ -124,6 +124,10 @@ bool MayAlterDatabase(SessionImpl& session, const DatabaseRecord& record);
 common::Value DatabaseProperty(SessionImpl& session, std::string_view database,
                                std::string_view property, bool ex);
 
+// ALTER DATABASE ... MODIFY FILE with a SIZE: a file only grows (5039 otherwise), and a log
+// file grows on disk at once. Unknown files are left to the caller.
+void ResizeDatabaseFile(Executor& executor, int dbid, const tsql::DatabaseFile& file);
+
 // BACKUP LOG ... WITH TRUNCATE_ONLY | NO_LOG.
 void RunBackup(Executor& executor, const tsql::BackupStatement& statement);
 // DBCC SHRINKFILE (name | fileid [, target MB]).

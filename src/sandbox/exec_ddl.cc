@@ -1027,6 +1027,7 @@ void Executor::AlterDatabase(const AlterDatabaseStatement& s) {
     }
     case AlterDatabaseStatement::Action::kModifyFile: {
       for (const DatabaseFile& f : s.files) {
+        ResizeDatabaseFile(*this, db.dbid, f);
         CachedStatement update(connection,
                                "UPDATE " + db.catalog->Table(catalog_tables::kFiles) +
                                    " SET name = coalesce(?, name), size_kb = coalesce(?, size_kb), "

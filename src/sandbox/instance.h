@@ -124,6 +124,7 @@ class InstanceImpl : public Instance, public std::enable_shared_from_this<Instan
   LogFileState LogState(int dbid) const;
   LogFileState TruncateLog(int dbid);
   LogFileState ShrinkLog(int dbid, std::int64_t target_pages);
+  LogFileState GrowLog(int dbid, std::int64_t pages);
   // Records a new owner (sysdatabases.sid) of a database.
   void SetDatabaseOwner(int dbid, const common::Bytes& owner_sid);
   std::optional<LoginRecord> FindLogin(std::string_view name) const;

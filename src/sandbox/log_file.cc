@@ -149,6 +149,22 @@ bool AppendLogRecord(const fs::path& path, std::string_view text, std::int64_t e
   return WriteHeader(file, header);
 }
 
+LogFileState GrowLogFile(const fs::path& path, std::int64_t pages) {
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  if (!file) return StateOf(0, Header());
+  Header header = ReadHeader(file);
+  if (!header.present) {
+    header.present = true;
+    WriteHeader(file, header);
+  }
+  file.close();
+  if (pages > PagesFor(FileBytes(path))) {
+    std::error_code ec;
+    fs::resize_file(path, static_cast<std::uintmax_t>(pages * kPageBytes), ec);
+  }
+  return StateOf(FileBytes(path), header);
+}
+
 LogFileState TruncateLogFile(const fs::path& path) {
   std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
   if (!file) return StateOf(0, Header());

@@ -34,6 +34,9 @@ LogFileState ReadLogFile(const std::filesystem::path& path);
 bool AppendLogRecord(const std::filesystem::path& path, std::string_view text,
                      std::int64_t extra_bytes);
 
+// ALTER DATABASE ... MODIFY FILE (SIZE = ...): the file is made at least pages long.
+LogFileState GrowLogFile(const std::filesystem::path& path, std::int64_t pages);
+
 // BACKUP LOG ... WITH TRUNCATE_ONLY: the records are no longer needed; the file keeps its size.
 LogFileState TruncateLogFile(const std::filesystem::path& path);
 

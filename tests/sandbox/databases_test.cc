@@ -222,6 +222,22 @@ TEST_F(DatabasesTest, ALogGrowsByItsGrowthAndSimpleRecoveryEmptiesItAtCheckpoint
   EXPECT_EQ(Query("DBCC SHRINKFILE (Fixed_log, 0)").rows[0][4], Value(1));
 }
 
+TEST_F(DatabasesTest, ModifyFileGrowsAFileAndNeverShrinksIt) {
+  Ok("CREATE DATABASE Sized ON (NAME = Sized, FILENAME = 'C:\\Data\\Sized.mdf')");
+  Ok("ALTER DATABASE Sized MODIFY FILE (NAME = Sized_log, SIZE = 3MB)");
+  EXPECT_EQ(AltFilePages("Sized", 2), 384);
+  EXPECT_EQ(fs::file_size(Host("C:\\Data\\Sized_log.LDF")), 384u * 8192u);
+  Ok("ALTER DATABASE Sized MODIFY FILE (NAME = Sized, SIZE = 5MB)");
+  EXPECT_EQ(AltFilePages("Sized", 1), 640);
+  CollectingSink sink = Run("ALTER DATABASE Sized MODIFY FILE (NAME = Sized_log, SIZE = 1MB)");
+  ASSERT_EQ(sink.FirstError(), 5039);
+  EXPECT_EQ(sink.Errors()[0]->text,
+            "MODIFY FILE failed. Specified size is less than current size.");
+  EXPECT_EQ(AltFilePages("Sized", 2), 384);
+  EXPECT_EQ(Run("ALTER DATABASE Sized MODIFY FILE (NAME = Nothing, SIZE = 9MB)").FirstError(),
+            5041);
+}
+
 TEST_F(DatabasesTest, AutoshrinkShrinksAMostlyEmptyLogAtCheckpoint) {
   Ok("CREATE DATABASE Auto ON (NAME = Auto, FILENAME = 'C:\\Data\\Auto.mdf')");
   FillLog("Auto");
