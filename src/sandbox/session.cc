@@ -238,7 +238,11 @@ void SessionImpl::RefreshLogin() {
   // Server roles granted or taken count from the next batch on, even when another process
   // changed them. A login denied or dropped meanwhile keeps its open sessions as they are, as
   // on SQL Server; only new connections are refused.
-  if (std::optional<LoginRecord> now = Reauthenticate(*instance_, request_))
+  std::optional<LoginRecord> now = Reauthenticate(*instance_, request_);
+  // Other sessions read this record (sp_who, sysprocesses): it is replaced only on a change.
+  if (now &&
+      (now->server_roles != login_.server_roles || now->sid != login_.sid ||
+       now->group_sids != login_.group_sids || now->default_database != login_.default_database))
     login_ = std::move(*now);
 }
 
