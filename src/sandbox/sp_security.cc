@@ -470,9 +470,7 @@ std::int64_t HelpLogins(Executor& executor, std::vector<ProcedureArgument>& argu
   for (LoginRecord& login : Logins(executor).All())
     if (EqualsNoCase(login.name, pattern) || LikeMatch(pattern, login.name))
       logins.push_back(std::move(login));
-  if (logins.empty())
-    throw SqlError(15007, 16,
-                   "'" + pattern + "' is not a valid login or you do not have permission.");
+  if (logins.empty()) throw NoSuchLogin(pattern);
   std::vector<std::vector<Value>> summary, detail;
   for (const LoginRecord& login : logins) {
     bool has_user = false;
