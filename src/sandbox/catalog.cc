@@ -567,14 +567,14 @@ void Catalog::DeleteIndex(Connection& connection, std::int64_t id, int indid) {
   remove.Step();
 }
 
-void Catalog::DeleteObject(Connection& connection, std::int64_t id) {
+void Catalog::DeleteObject(Connection& connection, std::int64_t id, Permissions permissions) {
   Value key(static_cast<long long>(id));
   for (const char* table : {ct::kColumns, ct::kIndexes, ct::kObjects}) {
     CachedStatement remove(connection, "DELETE FROM " + Table(table) + " WHERE id = ?");
     remove.Bind(1, key);
     remove.Step();
   }
-  {
+  if (permissions == Permissions::kDelete) {
     CachedStatement remove(connection, "DELETE FROM " + Table(ct::kPermissions) + " WHERE id = ?");
     remove.Bind(1, key);
     remove.Step();

@@ -156,7 +156,10 @@ class Catalog {
   // Catalogue writes, inside the caller's transaction. The in-memory copy follows.
   std::int64_t NextObjectId(Connection& connection);
   void InsertObject(Connection& connection, const ObjectInfo& object);
-  void DeleteObject(Connection& connection, std::int64_t id);
+  // ALTER keeps the object's permissions, as SQL Server does; DROP takes them along.
+  enum class Permissions { kDelete, kKeep };
+  void DeleteObject(Connection& connection, std::int64_t id,
+                    Permissions permissions = Permissions::kDelete);
   // Replaces the columns and indexes of an object (after ALTER TABLE).
   void RewriteObject(Connection& connection, const ObjectInfo& object);
   void InsertIndex(Connection& connection, std::int64_t id, const IndexInfo& index);

@@ -816,7 +816,7 @@ void Executor::CreateView(const CreateViewStatement& s) {
   if (existing) {
     info.id = existing->id;
     connection.Exec("DROP VIEW " + storage);
-    db.catalog->DeleteObject(connection, existing->id);
+    db.catalog->DeleteObject(connection, existing->id, Catalog::Permissions::kKeep);
   } else {
     info.id = db.catalog->NextObjectId(connection);
   }
@@ -888,7 +888,7 @@ void Executor::CreateProcedure(const CreateProcedureStatement& s) {
   Connection& connection = session_.connection();
   if (existing) {
     info.id = existing->id;
-    db.catalog->DeleteObject(connection, existing->id);
+    db.catalog->DeleteObject(connection, existing->id, Catalog::Permissions::kKeep);
   } else {
     info.id = db.catalog->NextObjectId(connection);
   }

@@ -165,5 +165,23 @@ TEST_F(ProcedureTest, AlterAndDropProcedure) {
   EXPECT_EQ(Run("DROP PROCEDURE AddUp").FirstError(), 3701);
 }
 
+TEST_F(ProcedureTest, AlteringKeepsTheGrantsAndDroppingTakesThem) {
+  Ok("EXEC sp_addrole 'callers'");
+  Ok("CREATE VIEW dbo.Sums AS SELECT 1 AS one");
+  Ok("GRANT EXEC ON AddUp TO callers GRANT SELECT ON Sums TO callers");
+  const std::string granted =
+      "SELECT COUNT(*) FROM sysprotects p JOIN sysobjects o ON o.id = p.id "
+      "WHERE o.name IN ('AddUp', 'Sums') AND p.uid = USER_ID('callers')";
+  ASSERT_EQ(Scalar(granted), Value(2));
+  Ok("ALTER PROCEDURE dbo.AddUp (@a INT, @b INT = 20, @sum INT OUTPUT) AS SET @sum = @a + @b");
+  Ok("ALTER VIEW dbo.Sums AS SELECT 2 AS two");
+  EXPECT_EQ(Scalar(granted), Value(2));
+  EXPECT_EQ(Scalar("DECLARE @s INT EXEC AddUp 1, @sum = @s OUTPUT SELECT @s"), Value(21));
+  Ok("DROP PROCEDURE AddUp DROP VIEW Sums");
+  Ok("CREATE PROCEDURE dbo.AddUp AS RETURN 0");
+  Ok("CREATE VIEW dbo.Sums AS SELECT 3 AS three");
+  EXPECT_EQ(Scalar(granted), Value(0));
+}
+
 }  // namespace
 }  // namespace sandbox::testing
