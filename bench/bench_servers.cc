@@ -98,6 +98,7 @@ class Bench {
   }
 
   sandbox::Instance& instance(size_t i) { return *instances_.at(i); }
+  const std::shared_ptr<db::Environment>& environment() const { return environment_; }
   // The network probe of the console on this system.
   platform::LinuxNetworkProbe& probe() { return probe_; }
   const platform::Environment& process_environment() const { return process_environment_; }
@@ -151,7 +152,7 @@ void BM_LoadFiftyRegistrations(benchmark::State& state) {
   }
   TimeLoads(state, bench, probe, 50, 45);
 }
-BENCHMARK(BM_LoadFiftyRegistrations)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_LoadFiftyRegistrations)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
 // The same 45 reachable registrations alone.
 void BM_LoadReachableRegistrations(benchmark::State& state) {
@@ -162,7 +163,10 @@ void BM_LoadReachableRegistrations(benchmark::State& state) {
   }
   TimeLoads(state, bench, probe, 45, 45);
 }
-BENCHMARK(BM_LoadReachableRegistrations)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_LoadReachableRegistrations)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0)
+    ->UseRealTime();
 
 // The 5 unreachable registrations alone: their "per registration" figure is what one
 // unreachable machine adds to the console's start.
@@ -172,7 +176,10 @@ void BM_LoadUnreachableRegistrations(benchmark::State& state) {
   for (int id = 1; id <= 5; ++id) bench.Store(id, UnreachableConnection(id));
   TimeLoads(state, bench, probe, 5, 0);
 }
-BENCHMARK(BM_LoadUnreachableRegistrations)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_LoadUnreachableRegistrations)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2.0)
+    ->UseRealTime();
 
 // A loopback port whose listener never accepts and whose queue is full: connection attempts to
 // it get no answer at all, as from a machine that is switched off.
@@ -222,7 +229,7 @@ void BM_ConnectUnresolvedMachine(benchmark::State& state) {
     if (server.Connect()) state.SkipWithError("an unresolvable machine was connected");
   }
 }
-BENCHMARK(BM_ConnectUnresolvedMachine)->Unit(benchmark::kMicrosecond)->MinTime(1.0);
+BENCHMARK(BM_ConnectUnresolvedMachine)->Unit(benchmark::kMicrosecond)->MinTime(1.0)->UseRealTime();
 
 // One connect of a registration whose machine resolves but never answers: the echo's wait is
 // the whole cost, not the connection's 5-second time-out. The probe's TCP echo is used, as it is
@@ -240,15 +247,15 @@ void BM_ConnectSilentMachine(benchmark::State& state) {
     if (server.Connect()) state.SkipWithError("a silent machine was connected");
   }
 }
-BENCHMARK(BM_ConnectSilentMachine)->Unit(benchmark::kMillisecond)->Iterations(6);
+BENCHMARK(BM_ConnectSilentMachine)->Unit(benchmark::kMillisecond)->Iterations(6)->UseRealTime();
 
-// A server with 500 collections: one is created as the console creates it, detached, and its
-// files copied and attached 500 times under Quillarchive_1 ... Quillarchive_500.
+// A server with many collections: one is created as the console creates it, detached, and its
+// files copied and attached under Quillarchive_1, Quillarchive_2, ...
 class ListingBench {
  public:
-  static constexpr int kCollections = 500;
-
-  ListingBench() : bench_("listing", false) {
+  explicit ListingBench(int collections) : bench_("listing", false), collections_(collections) {
+    sandbox::Instance& instance = bench_.instance(0);
+    std::filesystem::create_directories(instance.MapPath("C:\\Data"));
     std::unique_ptr<servers::Server> server = NewServer();
     auto& catalogue = dynamic_cast<collections::Databases&>(server->Databases());
     if (!catalogue.AddNew("Template", "C:\\Data\\Template.mdf")) {
@@ -262,11 +269,10 @@ class ListingBench {
       files.Close();
     }
     if (!catalogue.Remove(1)) throw std::runtime_error("the template could not be detached");
-    sandbox::Instance& instance = bench_.instance(0);
     std::filesystem::path data = instance.MapPath("C:\\Data\\Template.mdf");
     std::filesystem::path log = instance.MapPath(log_file);
     db::Connection connection = server->Connection();
-    for (int n = 1; n <= kCollections; ++n) {
+    for (int n = 1; n <= collections_; ++n) {
       std::string stem = "C:\\Data\\Q" + std::to_string(n);
       std::filesystem::copy_file(data, instance.MapPath(stem + ".mdf"));
       std::filesystem::copy_file(log, instance.MapPath(stem + "_log.ldf"));
@@ -282,35 +288,44 @@ class ListingBench {
     if (!server->Connect()) throw std::runtime_error(server->Description());
     return server;
   }
+  int collections() const { return collections_; }
+  const std::shared_ptr<db::Environment>& environment() const { return bench_.environment(); }
 
  private:
   Bench bench_;
+  int collections_;
 };
 
 // The first read of a server's collections: sp_helpdb, then a connection to every collection.
-void BM_ListFiveHundredCollections(benchmark::State& state) {
-  ListingBench listing;
+void BM_ListCollections(benchmark::State& state) {
+  ListingBench listing(static_cast<int>(state.range(0)));
   for (auto _ : state) {
     state.PauseTiming();
     std::unique_ptr<servers::Server> server = listing.NewServer();
     state.ResumeTiming();
     auto& catalogue = dynamic_cast<collections::Databases&>(server->Databases());
     state.PauseTiming();
-    if (catalogue.Count() != ListingBench::kCollections) {
+    if (catalogue.Count() != listing.collections()) {
       state.SkipWithError(("listed " + std::to_string(catalogue.Count())).c_str());
     }
     server.reset();
     state.ResumeTiming();
   }
   state.counters["per collection"] =
-      benchmark::Counter(static_cast<double>(state.iterations()) * ListingBench::kCollections,
+      benchmark::Counter(static_cast<double>(state.iterations()) * listing.collections(),
                          benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_ListFiveHundredCollections)->Unit(benchmark::kMillisecond)->Iterations(5);
+// 100 beside 500 shows whether a collection's cost grows with their number.
+BENCHMARK(BM_ListCollections)
+    ->Arg(100)
+    ->Arg(500)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5)
+    ->UseRealTime();
 
-// The server's list of databases on its own (the system databases and the 500 collections).
-void BM_HelpDbOfFiveHundredCollections(benchmark::State& state) {
-  ListingBench listing;
+// The server's list of databases on its own (the system databases and the collections).
+void BM_HelpDb(benchmark::State& state) {
+  ListingBench listing(static_cast<int>(state.range(0)));
   std::unique_ptr<servers::Server> server = listing.NewServer();
   db::Connection connection = server->Connection();
   for (auto _ : state) {
@@ -321,10 +336,39 @@ void BM_HelpDbOfFiveHundredCollections(benchmark::State& state) {
       if (recordset.Fields("name").Value().ToText().starts_with("Quillarchive_")) ++collections;
     }
     recordset.Close();
-    if (collections != ListingBench::kCollections) state.SkipWithError("wrong database count");
+    if (collections != listing.collections()) state.SkipWithError("wrong database count");
   }
 }
-BENCHMARK(BM_HelpDbOfFiveHundredCollections)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_HelpDb)
+    ->Arg(100)
+    ->Arg(500)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5)
+    ->UseRealTime();
+
+// One collection's connection through the client interface alone, opened and closed, on the
+// same server: what the listing spends per collection outside the console's own code.
+void BM_OpenCollectionConnection(benchmark::State& state) {
+  ListingBench listing(static_cast<int>(state.range(0)));
+  std::unique_ptr<servers::Server> server = listing.NewServer();
+  const std::string text = server->ConnectionString() +
+                           ";Persist Security Info=True;Initial Catalog=Quillarchive_" +
+                           std::to_string(listing.collections() / 2);
+  for (auto _ : state) {
+    db::Connection connection(listing.environment());
+    connection.SetConnectionString(text);
+    connection.Open();
+    state.PauseTiming();
+    connection.Close();
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(BM_OpenCollectionConnection)
+    ->Arg(10)
+    ->Arg(500)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(200)
+    ->UseRealTime();
 
 }  // namespace
 
