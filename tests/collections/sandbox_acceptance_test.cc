@@ -260,6 +260,23 @@ TEST_F(SandboxAcceptanceTest, RevokingALoginRemovesItsUsersEverywhereAndThenTheL
   EXPECT_EQ(Scalar(Server().Connection(), "SELECT DB_NAME()").ToText(), "master");
 }
 
+TEST_F(SandboxAcceptanceTest, ALoginWithAQuoteIsRevokedFromADatabaseWithAHostileName) {
+  const std::string hostile = "x]; DROP DATABASE y --";
+  Server().Connection().Execute("CREATE DATABASE y");
+  std::shared_ptr<Database> odd = Created(hostile, "C:\\Data\\x.mdf");
+  ASSERT_NE(odd, nullptr);
+  AddLogin("O'Brien", "pw");
+  ASSERT_TRUE(odd->GrantDBAccess("O'Brien", "Jim's"));
+
+  EXPECT_TRUE(Server().RevokeLogin("O'Brien", servers::kSqlServerLogin));
+  EXPECT_EQ(Count(odd->Connection(), "SELECT COUNT(*) FROM sysusers WHERE name = 'Jim''s'"), 0);
+  EXPECT_EQ(Count(Server().Connection(),
+                  "SELECT COUNT(*) FROM master..syslogins WHERE name = 'O''Brien'"),
+            0);
+  EXPECT_TRUE(DatabaseExists("y"));
+  EXPECT_TRUE(DatabaseExists("Quillarchive_" + hostile));
+}
+
 TEST_F(SandboxAcceptanceTest, ARefusedRevocationLeavesTheServerFreeToDropTheLastCollection) {
   std::shared_ptr<Database> a = Created("A", "C:\\Data\\A.mdf");
   std::shared_ptr<Database> b = Created("B", "C:\\Data\\B.mdf");
