@@ -1158,13 +1158,14 @@ std::string Translator::OrderBy(const std::vector<OrderItem>& order, const Scope
   return sql;
 }
 
-Translator::SpecResult Translator::Spec(const QuerySpec& spec, const Scope* outer,
-                                        bool alias_outputs, std::int64_t row_limit,
-                                        bool allow_order, const std::vector<OrderItem>* order) {
+Translator::SpecResult Translator::TranslateSpec(const QuerySpec& query_spec, const Scope* outer,
+                                                 bool alias_outputs, std::int64_t row_limit,
+                                                 bool allow_order,
+                                                 const std::vector<OrderItem>* order) {
   SpecResult result;
   result.scope.outer = outer;
   std::string from;
-  if (!spec.from.empty()) from = From(spec.from, result.scope);
+  if (!query_spec.from.empty()) from = From(query_spec.from, result.scope);
   std::string items;
   auto add = [&](const std::string& sql, OutputColumn column, const std::string& variable,
                  const std::string& alias) {
@@ -1175,7 +1176,7 @@ Translator::SpecResult Translator::Spec(const QuerySpec& spec, const Scope* oute
     result.assignments.push_back(variable);
     result.item_aliases.push_back(alias);
   };
-  for (const SelectItem& item : spec.items) {
+  for (const SelectItem& item : query_spec.items) {
     switch (item.kind) {
       case SelectItem::Kind::kStar:
       case SelectItem::Kind::kTableStar: {
@@ -1225,22 +1226,22 @@ Translator::SpecResult Translator::Spec(const QuerySpec& spec, const Scope* oute
       }
     }
   }
-  std::string sql = std::string("SELECT ") + (spec.distinct ? "DISTINCT " : "") + items;
+  std::string sql = std::string("SELECT ") + (query_spec.distinct ? "DISTINCT " : "") + items;
   if (!from.empty()) sql += " FROM " + from;
-  if (spec.where) sql += " WHERE " + Condition(*spec.where, &result.scope);
-  if (!spec.group_by.empty()) {
+  if (query_spec.where) sql += " WHERE " + Condition(*query_spec.where, &result.scope);
+  if (!query_spec.group_by.empty()) {
     std::string group;
-    for (const ExprPtr& e : spec.group_by)
+    for (const ExprPtr& e : query_spec.group_by)
       group += (group.empty() ? "" : ", ") + Expression(*e, &result.scope).sql;
     sql += " GROUP BY " + group;
   }
-  if (spec.having) sql += " HAVING " + Condition(*spec.having, &result.scope);
+  if (query_spec.having) sql += " HAVING " + Condition(*query_spec.having, &result.scope);
   if (allow_order && order && !order->empty())
     sql += " ORDER BY " + OrderBy(*order, &result.scope, result.columns, result.item_aliases);
   std::string limit;
-  if (spec.top) {
-    TypedSql top = Expression(*spec.top, outer);
-    if (spec.top_percent) {
+  if (query_spec.top) {
+    TypedSql top = Expression(*query_spec.top, outer);
+    if (query_spec.top_percent) {
       limit = "(SELECT CAST((count(*) * (" + top.sql + ") + 99.9999) / 100 AS INTEGER) FROM (" +
               sql + "))";
     } else {
@@ -1260,13 +1261,14 @@ std::string Translator::QueryBody(const tsql::Query& query, const Scope* outer, 
                                   std::vector<std::string>& assignments,
                                   std::vector<std::string>& aliases) {
   if (query.kind == tsql::Query::Kind::kSpec) {
-    SpecResult spec = Spec(query.As<QuerySpec>(), outer, alias_outputs, 0, false, nullptr);
-    columns = spec.columns;
-    assignments = spec.assignments;
-    aliases = spec.item_aliases;
+    SpecResult query_spec =
+        TranslateSpec(query.As<QuerySpec>(), outer, alias_outputs, 0, false, nullptr);
+    columns = query_spec.columns;
+    assignments = query_spec.assignments;
+    aliases = query_spec.item_aliases;
     // A SELECT with TOP or ORDER BY inside a union keeps them in a sub-select of its own.
-    if (query.As<QuerySpec>().top) return "SELECT * FROM (" + spec.sql + ")";
-    return spec.sql;
+    if (query.As<QuerySpec>().top) return "SELECT * FROM (" + query_spec.sql + ")";
+    return query_spec.sql;
   }
   const UnionQuery& u = query.As<UnionQuery>();
   std::vector<OutputColumn> right_columns;
@@ -1292,11 +1294,11 @@ Translation Translator::Query(const tsql::Query& query, const Scope* outer, bool
                               std::int64_t row_limit) {
   Translation out;
   if (query.kind == tsql::Query::Kind::kSpec) {
-    SpecResult spec =
-        Spec(query.As<QuerySpec>(), outer, alias_outputs, row_limit, true, &query.order_by);
-    out.sql = std::move(spec.sql);
-    out.columns = std::move(spec.columns);
-    out.assignments = std::move(spec.assignments);
+    SpecResult query_spec = TranslateSpec(query.As<QuerySpec>(), outer, alias_outputs, row_limit,
+                                          true, &query.order_by);
+    out.sql = std::move(query_spec.sql);
+    out.columns = std::move(query_spec.columns);
+    out.assignments = std::move(query_spec.assignments);
     return out;
   }
   std::vector<std::string> aliases;

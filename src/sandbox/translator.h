@@ -150,9 +150,9 @@ class Translator {
     std::vector<std::string> item_aliases;  // explicit aliases of select items
     Scope scope;
   };
-  SpecResult Spec(const tsql::QuerySpec& spec, const Scope* outer, bool alias_outputs,
-                  std::int64_t row_limit, bool allow_order,
-                  const std::vector<tsql::OrderItem>* order);
+  SpecResult TranslateSpec(const tsql::QuerySpec& query_spec, const Scope* outer,
+                           bool alias_outputs, std::int64_t row_limit, bool allow_order,
+                           const std::vector<tsql::OrderItem>* order);
   std::string QueryBody(const tsql::Query& query, const Scope* outer, bool alias_outputs,
                         std::vector<OutputColumn>& columns, std::vector<std::string>& assignments,
                         std::vector<std::string>& aliases);

@@ -173,14 +173,14 @@ TEST(ErrorsTest, HostileNamesAndValuesSurviveIntact) {
   EXPECT_EQ(e.args[2].value->As<Literal>().text, "ä'ö");
 
   Batch names = ParseBatch("SELECT [a]]b].[c;d] AS [--x] FROM [we]]ird;name] WITH (NOLOCK)");
-  const auto& spec = names.statements.at(0)->As<SelectStatement>().query->FirstSpec();
-  const auto& column = spec.items.at(0).expr->As<ColumnRef>();
+  const auto& query_spec = names.statements.at(0)->As<SelectStatement>().query->FirstSpec();
+  const auto& column = query_spec.items.at(0).expr->As<ColumnRef>();
   EXPECT_EQ(column.table.name, "a]b");
   EXPECT_EQ(column.column, "c;d");
-  EXPECT_EQ(spec.items.at(0).alias, "--x");
-  EXPECT_EQ(spec.from.at(0)->As<TableRef>().name.name, "we]ird;name");
+  EXPECT_EQ(query_spec.items.at(0).alias, "--x");
+  EXPECT_EQ(query_spec.from.at(0)->As<TableRef>().name.name, "we]ird;name");
   // Printed back, the names are quoted again so the text means the same.
-  EXPECT_EQ(ToSql(*spec.items.at(0).expr), "[a]]b].[c;d]");
+  EXPECT_EQ(ToSql(*query_spec.items.at(0).expr), "[a]]b].[c;d]");
 
   // A quote closes a value; what follows is a statement of its own, exactly as on the server.
   Batch injected = ParseBatch("EXEC sp_helpuser 'x'; DROP DATABASE y");

@@ -590,10 +590,10 @@ TEST(WorkloadTest, ProceduresWithAndWithoutParenthesisedParameters) {
   EXPECT_FALSE(p3.parenthesized);
   ASSERT_EQ(p3.parameters.size(), 1u);
   EXPECT_EQ(p3.parameters[0].type.name, "INTEGER");
-  const auto& spec = p3.body[0]->As<SelectStatement>().query->As<QuerySpec>();
-  ASSERT_EQ(spec.items.size(), 2u);
-  EXPECT_EQ(spec.items[1].alias, "SubDocsCount");
-  EXPECT_EQ(spec.items[1].expr->kind, Expr::Kind::kSubquery);
+  const auto& query_spec = p3.body[0]->As<SelectStatement>().query->As<QuerySpec>();
+  ASSERT_EQ(query_spec.items.size(), 2u);
+  EXPECT_EQ(query_spec.items[1].alias, "SubDocsCount");
+  EXPECT_EQ(query_spec.items[1].expr->kind, Expr::Kind::kSubquery);
 }
 
 TEST(WorkloadTest, InsertSearchFolderBody) {
@@ -672,26 +672,26 @@ TEST(WorkloadTest, FoldersOpenConditionBindsAndBeforeOr) {
   const Query& q = *p.body.at(0)->As<SelectStatement>().query;
   ASSERT_EQ(q.order_by.size(), 1u);
   EXPECT_EQ(Text(*q.order_by[0].expr), "Folder.Name");
-  const auto& spec = q.As<QuerySpec>();
-  const auto& where = spec.where->As<BinaryExpr>();
+  const auto& query_spec = q.As<QuerySpec>();
+  const auto& where = query_spec.where->As<BinaryExpr>();
   ASSERT_EQ(where.op, BinaryOp::kOr);
   EXPECT_EQ(Text(*where.left), "Folder.FolderID > 1000 AND Folder_1.Expanded = 1");
   EXPECT_EQ(Text(*where.right),
             "Folder.FolderID > 1000 AND Folder_1.Expanded = 0 AND SubFolder.ParentFolderID = 1");
   // Two joins, the second with the alias Folder_1 written without AS.
-  const auto& outer = spec.from.at(0)->As<Join>();
+  const auto& outer = query_spec.from.at(0)->As<Join>();
   EXPECT_EQ(outer.right->As<TableRef>().alias, "Folder_1");
   EXPECT_EQ(outer.left->kind, TableSource::Kind::kJoin);
 }
 
 TEST(WorkloadTest, FolderByIdUsesRightJoinAndAnAliasWithAs) {
   Batch b = ParseBatch(kObjectTexts[8]);
-  const auto& spec = Procedure(b).body.at(0)->As<SelectStatement>().query->As<QuerySpec>();
-  const auto& join = spec.from.at(0)->As<Join>();
+  const auto& query_spec = Procedure(b).body.at(0)->As<SelectStatement>().query->As<QuerySpec>();
+  const auto& join = query_spec.from.at(0)->As<Join>();
   EXPECT_EQ(join.type, JoinType::kRight);
-  const auto& sub = spec.items[2].expr->As<SubqueryExpr>().query->As<QuerySpec>();
+  const auto& sub = query_spec.items[2].expr->As<SubqueryExpr>().query->As<QuerySpec>();
   EXPECT_EQ(sub.from.at(0)->As<TableRef>().alias, "SubFolder_1");
-  EXPECT_EQ(spec.items[2].alias, "SubFolderCount");
+  EXPECT_EQ(query_spec.items[2].alias, "SubFolderCount");
 }
 
 TEST(WorkloadTest, DeleteDocBody) {
@@ -719,14 +719,14 @@ TEST(WorkloadTest, DeleteDocBody) {
   const auto& inner = loop.body->As<BlockStatement>().statements.at(0)->As<InsertStatement>();
   EXPECT_EQ(inner.span.line, 8);
   ASSERT_EQ(inner.source, InsertStatement::Source::kQuery);
-  const auto& spec = inner.query->As<QuerySpec>();
-  EXPECT_TRUE(spec.distinct);
-  const auto& join = spec.from.at(0)->As<Join>();
+  const auto& query_spec = inner.query->As<QuerySpec>();
+  EXPECT_TRUE(query_spec.distinct);
+  const auto& join = query_spec.from.at(0)->As<Join>();
   EXPECT_EQ(join.type, JoinType::kRight);
   EXPECT_EQ(join.left->As<TableRef>().name.name, "#TempDocument1");
   EXPECT_EQ(join.left->As<TableRef>().alias, "#TempDocument1_1");
   EXPECT_EQ(join.right->kind, TableSource::Kind::kJoin);
-  EXPECT_EQ(Text(*spec.where), "#TempDocument1_1.EntryID IS NULL");
+  EXPECT_EQ(Text(*query_spec.where), "#TempDocument1_1.EntryID IS NULL");
 
   const auto& into2 = p.body[4]->As<SelectStatement>().query->As<QuerySpec>();
   EXPECT_EQ(into2.into.name, "#TempDocument2");
@@ -979,31 +979,34 @@ TEST(WorkloadTest, QueriesOfTheConsole) {
     Batch b =
         ParseBatch("SELECT Top 250 Document.* FROM Document WHERE BinaryData=0 ORDER BY EntryID");
     const Query& q = *Single<SelectStatement>(b, Statement::Kind::kSelect).query;
-    const auto& spec = q.As<QuerySpec>();
-    EXPECT_EQ(spec.top->As<Literal>().int_value, 250);
-    EXPECT_FALSE(spec.top_percent);
+    const auto& query_spec = q.As<QuerySpec>();
+    EXPECT_EQ(query_spec.top->As<Literal>().int_value, 250);
+    EXPECT_FALSE(query_spec.top_percent);
     EXPECT_EQ(q.order_by.size(), 1u);
   }
   {
     Batch b =
         ParseBatch("SELECT loginname, isntgroup FROM master.dbo.syslogins WHERE loginname='user1'");
-    const auto& spec = Single<SelectStatement>(b, Statement::Kind::kSelect).query->As<QuerySpec>();
-    const auto& table = spec.from.at(0)->As<TableRef>().name;
+    const auto& query_spec =
+        Single<SelectStatement>(b, Statement::Kind::kSelect).query->As<QuerySpec>();
+    const auto& table = query_spec.from.at(0)->As<TableRef>().name;
     EXPECT_EQ(table.database, "master");
     EXPECT_EQ(table.owner, "dbo");
     EXPECT_EQ(table.name, "syslogins");
   }
   {
     Batch b = ParseBatch("SELECT SYSTEM_USER;");
-    const auto& spec = Single<SelectStatement>(b, Statement::Kind::kSelect).query->As<QuerySpec>();
-    EXPECT_TRUE(spec.items.at(0).expr->As<FunctionCall>().niladic);
+    const auto& query_spec =
+        Single<SelectStatement>(b, Statement::Kind::kSelect).query->As<QuerySpec>();
+    EXPECT_TRUE(query_spec.items.at(0).expr->As<FunctionCall>().niladic);
   }
   {
     Batch b = ParseBatch(
         "SELECT sysaltfiles.* FROM sysdatabases INNER JOIN sysaltfiles ON sysdatabases.dbid = "
         "sysaltfiles.dbid WHERE sysaltfiles.filename LIKE '%.LDF%' AND sysdatabases.name='x'");
-    const auto& spec = Single<SelectStatement>(b, Statement::Kind::kSelect).query->As<QuerySpec>();
-    const auto& like = spec.where->As<BinaryExpr>().left->As<LikeExpr>();
+    const auto& query_spec =
+        Single<SelectStatement>(b, Statement::Kind::kSelect).query->As<QuerySpec>();
+    const auto& like = query_spec.where->As<BinaryExpr>().left->As<LikeExpr>();
     EXPECT_EQ(like.pattern->As<Literal>().text, "%.LDF%");
   }
 }
