@@ -50,7 +50,7 @@ TEST_F(ServerConnectTest, ChecksTheMachineThenOpensWithTheTimeOutAppended) {
   EXPECT_TRUE(server.JoinedToNetwork());
 
   ASSERT_EQ(fake_->connects().size(), 1u);
-  const db::ConnectRequest& request = fake_->connects()[0];
+  const db::ConnectRequest request = fake_->connects()[0];
   EXPECT_EQ(request.connect_timeout_seconds, 5);
   EXPECT_EQ(request.user, "sa");
   EXPECT_EQ(request.password, "secret");
