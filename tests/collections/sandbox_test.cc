@@ -7,7 +7,7 @@
 #include <atomic>
 #include <filesystem>
 
-#include "collections/databases.h"
+#include "collections/sandbox_fixture.h"
 #include "db/drivers/sandbox/sandbox_driver.h"
 #include "db/recordset.h"
 #include "format/install_script.h"
@@ -18,70 +18,12 @@
 namespace collections {
 namespace {
 
-constexpr char kSandboxSa[] = "Provider=SQLOLEDB;Data Source=(sandbox);User Id=sa;Password=;";
+using testing::kSandboxSa;
 constexpr char kSandboxIntegrated[] =
     "Provider=SQLOLEDB;Data Source=(sandbox);Integrated Security=SSPI;";
 
-class SandboxCollectionsTest : public ::testing::Test {
+class SandboxCollectionsTest : public testing::SandboxFixture {
  protected:
-  void SetUp() override { StartInstance(false, "8.00.2039"); }
-
-  void StartInstance(bool full_text, const std::string& version) {
-    static std::atomic<int> counter{0};
-    root_ = std::filesystem::temp_directory_path() /
-            ("collections-sandbox-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
-    std::filesystem::remove_all(root_);
-    host_ = std::shared_ptr<sandbox::Host>(sandbox::OpenHost(root_));
-    sandbox::InstanceConfig config;
-    config.full_text_installed = full_text;
-    config.product_version = version;
-    instance_ = host_->Create("", config);
-    std::filesystem::create_directories(instance_->MapPath("C:\\Data"));
-    db::DriverRegistry drivers;
-    drivers.Add(std::make_shared<db::SandboxDriver>(host_, "alice", "WORKSTATION"));
-    environment_ = db::Environment::Create(std::move(drivers));
-    log_ = std::make_shared<db::StatementLog>();
-    environment_->AddObserver(log_);
-    platform::FakeNetworkProbe::Machine machine;
-    machine.echo = platform::kEchoSuccess;
-    machine.address = "127.0.0.1";
-    machine.join = {platform::kJoinStatusWorkgroup, "WORKGROUP"};
-    platform_.network.SetMachine("(sandbox)", machine);
-  }
-
-  void TearDown() override {
-    server_.reset();
-    instance_.reset();
-    host_.reset();
-    environment_.reset();
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
-  }
-
-  servers::Context MakeServerContext() {
-    return servers::Context{
-        platform_.services(), environment_,
-        MakeCatalogueFactory(Context{platform_.services(), environment_, {}, {}})};
-  }
-
-  // The sandbox as a registered server, logged in as sa.
-  Databases& Catalogue() {
-    if (!server_) {
-      server_ = std::make_unique<servers::Server>(MakeServerContext(), 1);
-      server_->SetConnectionString(kSandboxSa);
-      EXPECT_TRUE(server_->Connect()) << server_->Description();
-    }
-    return dynamic_cast<Databases&>(server_->Databases());
-  }
-
-  db::Connection Open(const std::string& connection_string, const std::string& catalog = "") {
-    db::Connection connection(environment_);
-    connection.SetConnectionString(connection_string +
-                                   (catalog.empty() ? "" : "Initial Catalog=" + catalog + ";"));
-    connection.Open();
-    return connection;
-  }
-
   // A fault for the first statement whose text holds the pattern.
   void FailNext(const std::string& pattern, const std::string& text) {
     sandbox::Fault fault;
@@ -112,22 +54,8 @@ class SandboxCollectionsTest : public ::testing::Test {
     return missing;
   }
 
-  db::Value Scalar(db::Connection& connection, const std::string& query) {
-    db::Recordset recordset;
-    recordset.Open(query, connection);
-    while (recordset.State() != db::kStateOpen) recordset.NextRecordset();
-    db::Value value = recordset.Eof() ? db::Value() : recordset.Fields(0).Value();
-    recordset.Close();
-    return value;
-  }
   std::int64_t Count(db::Connection& connection, const std::string& table) {
     return Scalar(connection, "SELECT COUNT(*) FROM " + table).ToInt().value_or(-1);
-  }
-  bool DatabaseExists(const std::string& name) {
-    db::Connection connection = Open(kSandboxSa);
-    return Scalar(connection,
-                  "SELECT COUNT(*) FROM master..sysdatabases WHERE name = '" + name + "'")
-               .ToInt() == 1;
   }
 
   // A collection installed statement by statement, without the creation's renaming.
@@ -143,14 +71,6 @@ class SandboxCollectionsTest : public ::testing::Test {
     catalogue.AddExisting({name, "Quillarchive_" + name, "2.00 MB", "Jan  1 2003"});
     return catalogue.Item(catalogue.Count());
   }
-
-  std::filesystem::path root_;
-  std::shared_ptr<sandbox::Host> host_;
-  std::shared_ptr<sandbox::Instance> instance_;
-  platform::FakePlatform platform_;
-  std::shared_ptr<db::Environment> environment_;
-  std::shared_ptr<db::StatementLog> log_;
-  std::unique_ptr<servers::Server> server_;
 };
 
 #define REQUIRE_SANDBOX(...)                                                       \
@@ -197,7 +117,7 @@ TEST_F(SandboxCollectionsTest, ACreatedCollectionHasTheCompleteFormat) {
 
 class SandboxFullTextTest : public SandboxCollectionsTest {
  protected:
-  void SetUp() override { StartInstance(true, "8.00.2039"); }
+  void SetUp() override { StartInstance("8.00.2039", true); }
 };
 
 TEST_F(SandboxFullTextTest, ANewCollectionGetsItsIndexAndLosesItWhenDropped) {
@@ -223,7 +143,7 @@ TEST_F(SandboxFullTextTest, ANewCollectionGetsItsIndexAndLosesItWhenDropped) {
 
 class SandboxSql70Test : public SandboxCollectionsTest {
  protected:
-  void SetUp() override { StartInstance(false, "7.00.1063"); }
+  void SetUp() override { StartInstance("7.00.1063", false); }
 };
 
 TEST_F(SandboxSql70Test, ACollectionIsCreatedOnSql70) {
@@ -243,13 +163,13 @@ TEST_F(SandboxSql70Test, ACollectionIsCreatedOnSql70) {
 TEST_F(SandboxCollectionsTest, ACreatedCollectionIsListedAfterAFreshLoad) {
   REQUIRE_SANDBOX("sp_renamedb", "sp_helpdb");
   {
-    servers::Servers servers(MakeServerContext());
+    servers::Servers servers(ServerContext());
     std::shared_ptr<servers::Server> server = servers.Add(kSandboxSa);
     ASSERT_NE(server, nullptr);
     auto& catalogue = dynamic_cast<Databases&>(server->Databases());
     ASSERT_NE(catalogue.AddNew("Sales", "C:\\Data\\Sales.mdf"), nullptr);
   }
-  servers::Servers servers(MakeServerContext());
+  servers::Servers servers(ServerContext());
   ASSERT_EQ(servers.Count(), 1);
   auto& catalogue = dynamic_cast<Databases&>(servers.Item(1)->Databases());
   ASSERT_EQ(catalogue.Count(), 1);
