@@ -11,6 +11,7 @@
 #include "db/command.h"
 #include "db/connection.h"
 #include "db/recordset.h"
+#include "format/progress_window.h"
 #include "servers/keyed_texts.h"
 #include "servers/server.h"
 
@@ -54,10 +55,10 @@ common::DateTime FullTextAgeToDate(std::int64_t seconds);
 // 5 MB, 1 from 2 to 5 MB, 0 below (sizes rounded to whole MB, halves to the even number).
 int ShrinkTargetMegabytes(std::int64_t pages);
 
-class Database {
+class Database : public format::Collection {
  public:
   explicit Database(Context context);
-  ~Database();
+  ~Database() override;
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
 
@@ -74,9 +75,9 @@ class Database {
   // name (text before the prefix, other letter case): statements must address that database.
   void SetDatabaseName(std::string_view database_name) { database_name_ = database_name; }
 
-  const std::string& Name() const { return name_; }
+  const std::string& Name() const override { return name_; }
   const std::string& DatabaseName() const { return database_name_; }
-  db::Connection Connection() const { return connection_; }
+  db::Connection Connection() const override { return connection_; }
   db::Command& Command() { return command_; }
   bool Connected() const { return connected_; }
   // The "Data Source" of the collection's connection.
@@ -109,11 +110,25 @@ class Database {
   // missing) by name and type, and its number handed back. Errors are swallowed.
   void SetExtendedProperty(std::string_view value, std::int32_t entry, std::int32_t& field_number,
                            std::string_view field_name, int field_type, bool user_property,
-                           bool visible);
+                           bool visible) override;
   // Reads a property value by field number, or (field number 0) by type and name; empty when
   // it cannot be read.
   std::string GetExtendedProperty(std::int32_t entry, std::int32_t field_number, int field_type,
-                                  std::string_view field_name);
+                                  std::string_view field_name) override;
+
+  // The searchable text of one document: HTML rendered to its visible text, .mht documents
+  // through their exported file, other kinds as stored. Never raises.
+  std::string CreatePlainText(std::int32_t entry, std::string_view content, int type,
+                              std::string_view file_name) override;
+  // The visible text of an HTML text (format::HTML2Text). Never raises.
+  std::string HTML2Text(std::string_view html);
+  // Exports the document `entry` (with its sub-documents) to the collection's cache folder
+  // under the system's temporary folder, renders the exported main file and deletes it again.
+  // Empty when the document cannot be exported or rendered. Never raises.
+  std::string CreatePlainTextInIE(std::int32_t entry);
+  // Writes the first `length` bytes of `bytes` to `path` (created or replaced). False when the
+  // file cannot be written.
+  bool WriteFileAPI_A(std::string_view path, std::string_view bytes, std::size_t length);
 
   // kFullTextNotInstalled, kFullTextNoCatalogue or the catalogue's status 0 to 9. Raises only
   // when the server cannot say whether full-text search is installed.
