@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,7 @@
 #include "db/command.h"
 #include "db/connection.h"
 #include "db/recordset.h"
+#include "format/html_text.h"
 #include "format/progress_window.h"
 #include "servers/keyed_texts.h"
 #include "servers/server.h"
@@ -163,6 +165,8 @@ class Database : public format::Collection {
   std::string database_name_;
   bool connected_ = false;
   db::Connection connection_;
+  // Compiled at the first HTML text and kept: a generation run renders thousands.
+  std::unique_ptr<format::HtmlTextRenderer> renderer_;
 };
 
 }  // namespace collections
