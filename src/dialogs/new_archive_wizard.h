@@ -70,7 +70,14 @@ class frmNewArchiveWizard {
   std::string FileHeader() const;       // 148 (132 while creating)
   std::string FileExplanation() const;  // 128 (133 while creating)
   std::string PathLabel() const;        // 129
-  std::string ResultText() const;       // 135
+  std::string ResultText() const;
+  // The welcome panel: 304 and 142 with the hint 143 on page 1; 134 and 135 without the hint on
+  // the result page.
+  std::string WelcomeTitle() const;
+  std::string WelcomeText() const;
+  bool WelcomeHintVisible() const { return page_ != kPageResult; }
+  // Page 3's explanation, path label, path field and Browse are hidden while creating.
+  bool PathControlsVisible() const { return !creating_; }  // 135
   // What Browse shows: caption 95 and prompt 123.
   static std::string BrowseCaption();
   std::string BrowsePrompt() const;

@@ -81,11 +81,12 @@ class frmSQLServer {
 
   // OK: checks the server text and (new registrations only) the machine, then registers through
   // Servers.Add or assigns the existing registration's ConnectionString. True when the dialog
-  // closes; false when a message was shown and it stays open. A failure to store is reported
-  // as message 213 + CR + description and keeps the dialog open.
+  // closes; false when a message was shown and it stays open. A failure to store the
+  // registration shows the error's description and keeps the dialog open.
   bool cmdOK_Click();
-  // Test: machine check, then a connection of its own with the built string; reports 212, 214
-  // (authentication failed) or 213 + CR + description. True when the connection opened.
+  // Test: the server text check and the machine check as for OK, then a connection of its own
+  // with the built string, closed again; reports 212, 214 (authentication failed) or 213 + CR +
+  // description. True when the connection opened.
   bool cmdTest_Click();
 
   // The message OK would show for the server text, or nothing when it is acceptable.
