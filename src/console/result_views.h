@@ -121,9 +121,9 @@ ListView LoginsView(servers::Server& server);
 // membership"); icon 6, database set. SQL errors reach the caller.
 ListView UsersView(collections::Database& database);
 
-// lvProperties of a collection's Properties node: name, owner, creation time (in that order from
-// the top), the data and log files, "Search in PlainText", "Version", the default collation;
-// icon 8, cells "PROPERTY" and "VALUE". SQL errors reach the caller.
+// lvProperties of a collection's Properties node: creation time, owner and name (each added at
+// the top, so in that order), then the data and log files, "Search in PlainText", "Version", the
+// default collation; icon 8, cells "PROPERTY" and "VALUE". SQL errors reach the caller.
 ListView PropertiesView(collections::Database& database);
 
 // lvProperties of a collection's Full-Text Index node: a single "Status" row when the index is

@@ -1,0 +1,311 @@
+#include "console/commands.h"
+
+#include <initializer_list>
+#include <memory>
+
+#include "common/error.h"
+#include "common/messages.h"
+#include "platform/service_control.h"
+#include "servers/sql_text.h"
+
+namespace console {
+
+namespace {
+
+using platform::MessageIcon;
+
+std::string Message(int number) { return common::LoadMessage(number); }
+std::string Message(int number, const std::string& value) {
+  return common::FormatMessage(number, {common::Value(value)});
+}
+
+std::string DescriptionOf(const std::exception& error) {
+  if (const auto* own = dynamic_cast<const common::Error*>(&error)) return own->description();
+  return error.what();
+}
+
+// Whether the connection's login holds any of the server roles. A server that cannot answer
+// grants nothing: the command is refused rather than run blind.
+bool HoldsServerRole(servers::Server& server, std::initializer_list<std::string_view> roles) {
+  for (std::string_view role : roles) {
+    try {
+      if (server.IsRolemember(role)) return true;
+    } catch (const std::exception&) {
+      // Not an answer; try the next role.
+    }
+  }
+  return false;
+}
+
+bool HoldsCollectionRole(collections::Database& database,
+                         std::initializer_list<std::string_view> roles) {
+  for (std::string_view role : roles) {
+    try {
+      if (database.IsRolemember(role)) return true;
+    } catch (const std::exception&) {
+      // Not an answer; try the next role.
+    }
+  }
+  return false;
+}
+
+bool HoldsCollectionOrServerRole(collections::Database& database,
+                                 std::initializer_list<std::string_view> collection_roles,
+                                 std::initializer_list<std::string_view> server_roles) {
+  if (HoldsCollectionRole(database, collection_roles)) return true;
+  servers::Server* server = database.Server();
+  return server != nullptr && HoldsServerRole(*server, server_roles);
+}
+
+bool Refuse(platform::UserInterface& ui, const std::string& text) {
+  Tell(ui, text);
+  return false;
+}
+
+// The collection's server's Name, for the messages that name it.
+std::string ServerNameOf(const collections::Database& database) {
+  return database.Server() != nullptr ? database.Server()->Name() : std::string();
+}
+
+// The catalogue that lists the collection, and the collection's key in it. Throws when the
+// collection is no longer listed (it was taken away by an earlier command).
+collections::Databases& CatalogueOf(const collections::Database& database) {
+  collections::Databases* catalogue = database.Parent();
+  if (catalogue == nullptr ||
+      catalogue->Item(std::to_string(database.ArchiveID())).get() != &database) {
+    throw common::Error(
+        5, "TSAdmin.Console",
+        "The network collection '" + database.Name() + "' is no longer listed on its server.");
+  }
+  return *catalogue;
+}
+
+bool ToggleFullText(platform::UserInterface& ui, collections::Database& database, int question,
+                    std::string_view action) {
+  if (!HoldsCollectionRole(database, {"sysadmin", "db_owner"})) return Refuse(ui, Message(40));
+  if (!Ask(ui, Message(question, database.Name()), MessageIcon::kNone)) return false;
+  try {
+    database.DoFullTextAction(action);
+    return true;
+  } catch (const std::exception& error) {
+    ReportError(ui, std::string(), error);
+    return false;
+  }
+}
+
+}  // namespace
+
+bool Ask(platform::UserInterface& ui, const std::string& text, MessageIcon icon, bool default_no) {
+  platform::MessageRequest box;
+  box.text = text;
+  box.title = servers::kMessageTitle;
+  box.buttons = platform::MessageButtons::kYesNo;
+  box.icon = icon;
+  box.default_button = default_no ? 2 : 1;
+  return ui.ShowMessage(box) == platform::kAnswerYes;
+}
+
+void Tell(platform::UserInterface& ui, const std::string& text, MessageIcon icon) {
+  platform::MessageRequest box;
+  box.text = text;
+  box.title = servers::kMessageTitle;
+  box.buttons = platform::MessageButtons::kOk;
+  box.icon = icon;
+  ui.ShowMessage(box);
+}
+
+void ReportError(platform::UserInterface& ui, const std::string& intro, const std::exception& error,
+                 MessageIcon icon) {
+  std::string description = DescriptionOf(error);
+  Tell(ui, intro.empty() ? description : intro + "\r" + description, icon);
+}
+
+bool MayCreateCollection(platform::UserInterface& ui, servers::Server& server) {
+  if (HoldsServerRole(server, {"sysadmin", "dbcreator"})) return true;
+  return Refuse(ui, Message(39, server.Name()));
+}
+
+bool MayAttachCollection(platform::UserInterface& ui, servers::Server& server) {
+  if (HoldsServerRole(server, {"sysadmin", "dbcreator"})) return true;
+  return Refuse(ui, Message(55, server.Name()));
+}
+
+bool MayChangeOwner(platform::UserInterface& ui, collections::Database& database) {
+  if (HoldsCollectionOrServerRole(database, {"db_owner"}, {"sysadmin"})) return true;
+  return Refuse(ui, Message(40));
+}
+
+bool MayGrantLogin(platform::UserInterface& ui, servers::Server& server) {
+  if (HoldsServerRole(server, {"sysadmin", "securityadmin"})) return true;
+  return Refuse(ui, Message(49, server.Name()));
+}
+
+bool MayAddCollectionUser(platform::UserInterface& ui, collections::Database& database) {
+  if (HoldsCollectionOrServerRole(database, {"db_owner", "db_accessadmin"}, {"sysadmin"})) {
+    return true;
+  }
+  return Refuse(ui, Message(53));
+}
+
+ServiceMenuState ServiceMenuStateFor(int status, bool nt_family) {
+  ServiceMenuState state;
+  if (!nt_family) {
+    state.start = MenuItemState{false, false};
+    state.stop = MenuItemState{false, false};
+    return state;
+  }
+  switch (status) {
+    case platform::kServiceStopped:
+      state.start = MenuItemState{true, false};
+      state.stop = MenuItemState{false, true};
+      break;
+    case platform::kServiceRunning:
+    case platform::kServicePaused:
+      state.start = MenuItemState{false, true};
+      state.stop = MenuItemState{true, false};
+      break;
+    case platform::kServiceUnknown:
+    case platform::kServiceStartPending:
+    case platform::kServiceStopPending:
+    case platform::kServiceContinuePending:
+    case platform::kServicePausePending:
+      state.start = MenuItemState{false, true};
+      state.stop = MenuItemState{false, true};
+      break;
+    default:
+      break;
+  }
+  return state;
+}
+
+FullTextMenuState FullTextMenuStateFor(int full_text_status) {
+  FullTextMenuState state;
+  state.create = full_text_status == -1 ? MenuItemState{true, false} : MenuItemState{false, true};
+  state.remove = full_text_status < 0 ? MenuItemState{false, true} : MenuItemState{true, false};
+  return state;
+}
+
+bool DetachRegistration(platform::UserInterface& ui, servers::Servers& servers,
+                        servers::Server& server) {
+  if (!Ask(ui, Message(48, server.Name()))) return false;
+  try {
+    servers.Remove(std::to_string(server.ServerID()));
+    return true;
+  } catch (const std::exception& error) {
+    ReportError(ui, std::string(), error);
+    return false;
+  }
+}
+
+bool StartServer(platform::UserInterface& ui, servers::Server& server) {
+  if (!Ask(ui, Message(64, server.Name()))) return false;
+  try {
+    return server.StartService();
+  } catch (const std::exception& error) {
+    ReportError(ui, Message(65, server.Name()), error, MessageIcon::kCritical);
+    return false;
+  }
+}
+
+bool StopServer(platform::UserInterface& ui, servers::Server& server) {
+  if (!Ask(ui, Message(66, server.Name()))) return false;
+  try {
+    if (server.StopService()) return true;
+  } catch (const std::exception& error) {
+    ReportError(ui, Message(68, server.Name()), error, MessageIcon::kCritical);
+    return false;
+  }
+  Tell(ui, Message(67, server.Name()));
+  return false;
+}
+
+bool DeleteCollection(platform::UserInterface& ui, collections::Database& database) {
+  if (database.Server() == nullptr ||
+      !HoldsServerRole(*database.Server(), {"sysadmin", "dbcreator"})) {
+    return Refuse(ui, Message(46, ServerNameOf(database)));
+  }
+  if (!Ask(ui, Message(45, database.Name()), MessageIcon::kExclamation, true)) return false;
+  try {
+    collections::Databases& catalogue = CatalogueOf(database);
+    // The catalogue lets go of the collection on success; keep it alive until the call returns.
+    std::string key = std::to_string(database.ArchiveID());
+    std::shared_ptr<collections::Database> keep = catalogue.Item(key);
+    return catalogue.Delete(key);
+  } catch (const std::exception& error) {
+    ReportError(ui, Message(47), error);
+    return false;
+  }
+}
+
+bool CloseCollection(platform::UserInterface& ui, collections::Database& database) {
+  if (database.Server() == nullptr || !HoldsServerRole(*database.Server(), {"sysadmin"})) {
+    return Refuse(ui, Message(43, ServerNameOf(database)));
+  }
+  std::string question = common::FormatMessage(
+      42, {common::Value(database.Name()), common::Value(ServerNameOf(database))});
+  if (!Ask(ui, question)) return false;
+  try {
+    // The collection's own catalogue: a registration of the same server under another login
+    // numbers its collections differently, and its key could name another collection.
+    collections::Databases& catalogue = CatalogueOf(database);
+    std::string key = std::to_string(database.ArchiveID());
+    std::shared_ptr<collections::Database> keep = catalogue.Item(key);
+    return catalogue.Remove(key);
+  } catch (const std::exception& error) {
+    ReportError(ui, Message(44), error);
+    return false;
+  }
+}
+
+bool ShrinkLogFile(platform::UserInterface& ui, collections::Database& database) {
+  if (database.Server() == nullptr || !HoldsServerRole(*database.Server(), {"sysadmin"})) {
+    return Refuse(ui, Message(40));
+  }
+  if (!Ask(ui, Message(354, database.Name()))) return false;
+  try {
+    database.ShrinkLogfile();
+    return true;
+  } catch (const std::exception& error) {
+    ReportError(ui, Message(355), error);
+    return false;
+  }
+}
+
+bool RemoveLogin(platform::UserInterface& ui, servers::Server& server, std::string_view login,
+                 std::string_view type_text) {
+  if (!HoldsServerRole(server, {"sysadmin", "securityadmin"})) {
+    return Refuse(ui, Message(61, server.Name()));
+  }
+  if (!Ask(ui, Message(60, std::string(login)), MessageIcon::kQuestion, true)) return false;
+  int kind = servers::EqualsNoCase(type_text, "Standard") ? servers::kSqlServerLogin : 0;
+  try {
+    return server.RevokeLogin(login, kind);
+  } catch (const std::exception& error) {
+    ReportError(ui, Message(62), error);
+    return false;
+  }
+}
+
+bool RemoveCollectionUser(platform::UserInterface& ui, collections::Database& database,
+                          std::string_view user) {
+  if (!HoldsCollectionOrServerRole(database, {"db_owner", "db_accessadmin"}, {"sysadmin"})) {
+    return Refuse(ui, Message(58, database.Name()));
+  }
+  if (!Ask(ui, Message(57, std::string(user)))) return false;
+  try {
+    return database.RevokeDBAccess(user);
+  } catch (const std::exception& error) {
+    ReportError(ui, Message(59), error);
+    return false;
+  }
+}
+
+bool CreateFullTextIndex(platform::UserInterface& ui, collections::Database& database) {
+  return ToggleFullText(ui, database, 344, "create");
+}
+
+bool RemoveFullTextIndex(platform::UserInterface& ui, collections::Database& database) {
+  return ToggleFullText(ui, database, 345, "drop");
+}
+
+}  // namespace console
