@@ -1,60 +1,41 @@
 // tessera-admin: administration of network collections from the command line.
-#include <cstring>
-#include <iostream>
-#include <string>
+#include <termios.h>
+#include <unistd.h>
 
-#include "common/messages.h"
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/admin_cli/commands.h"
 
 namespace {
 
-constexpr const char* kUsage =
-    "Usage: tessera-admin [--yes] [--trace-sql] [--tsv] COMMAND [ARGS]\n"
-    "\n"
-    "Commands:\n"
-    "  messages      print the message table, one message per line\n"
-    "  --help        show this help\n"
-    "  --version     show the version\n";
-
-// One line per message: number, tab, text. Line breaks are written as \n and \r so that every
-// message stays on its line; other characters, backslashes included, are written as they are.
-int PrintMessages(std::ostream& out) {
-  for (const common::MessageEntry& entry : common::AllMessages()) {
-    std::string line = std::to_string(entry.number);
-    line += '\t';
-    for (char c : entry.text) {
-      if (c == '\n') {
-        line += "\\n";
-      } else if (c == '\r') {
-        line += "\\r";
-      } else {
-        line += c;
-      }
-    }
-    line += '\n';
-    out << line;
+// Asks on the terminal, without echo; nothing when there is no terminal, so that a script's
+// input is never taken for a password.
+std::optional<std::string> ReadPassword() {
+  if (!::isatty(STDIN_FILENO)) return std::nullopt;
+  std::cerr << "Password: " << std::flush;
+  termios old_mode{};
+  bool restore = ::tcgetattr(STDIN_FILENO, &old_mode) == 0;
+  if (restore) {
+    termios quiet = old_mode;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
   }
-  out.flush();
-  return out ? 0 : 1;
+  std::string password;
+  bool read = static_cast<bool>(std::getline(std::cin, password));
+  if (restore) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old_mode);
+  std::cerr << "\n";
+  if (!read) return std::nullopt;
+  return password;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-    std::cout << kUsage;
-    return 0;
-  }
-  if (std::strcmp(argv[1], "--version") == 0) {
-    std::cout << "tessera-admin 0.1.0\n";
-    return 0;
-  }
-  if (std::strcmp(argv[1], "messages") == 0) {
-    if (argc > 2) {
-      std::cerr << "tessera-admin: 'messages' takes no arguments\n";
-      return 2;
-    }
-    return PrintMessages(std::cout);
-  }
-  std::cerr << "tessera-admin: unknown command '" << argv[1] << "'\n" << kUsage;
-  return 2;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  admin_cli::Io io{std::cin, std::cout, std::cerr, ::isatty(STDIN_FILENO) == 1,
+                   ::isatty(STDERR_FILENO) == 1};
+  return admin_cli::RunAdmin(args, io, ReadPassword);
 }

@@ -1,0 +1,356 @@
+#include "app/admin_cli/command_line.h"
+
+#include <algorithm>
+
+namespace admin_cli {
+
+namespace {
+
+const std::vector<OptionSpec> kLoginOptions = {
+    {"--login", "NAME", "log in with SQL Server authentication as NAME"},
+    {"--password", "PW", "the login's password (default: asked on a terminal, else empty)"},
+};
+
+std::vector<VerbSpec> MakeVerbs() {
+  std::vector<VerbSpec> verbs;
+  auto add = [&verbs](std::string noun, std::string verb, std::string arguments, size_t min,
+                      size_t max, std::string summary, std::string description,
+                      std::vector<OptionSpec> options = {}) {
+    VerbSpec spec;
+    spec.noun = std::move(noun);
+    spec.verb = std::move(verb);
+    spec.arguments = std::move(arguments);
+    spec.min_arguments = min;
+    spec.max_arguments = max;
+    spec.summary = std::move(summary);
+    spec.description = std::move(description);
+    spec.options = std::move(options);
+    verbs.push_back(std::move(spec));
+  };
+
+  add("server", "add", "DATA_SOURCE", 1, 1, "register a SQL Server",
+      "Registers the SQL Server DATA_SOURCE (a machine name, MACHINE\\INSTANCE, (sandbox) or\n"
+      "(sandbox)\\NAME) and connects to it. Without --login the registration uses Windows\n"
+      "(integrated) authentication. The server's machine must answer on the network.\n",
+      kLoginOptions);
+  add("server", "list", "", 0, 0, "list the registrations",
+      "Lists the registered SQL Servers in their order: position, ServerID, data source,\n"
+      "whether the connection is open, the platform and the service status.\n");
+  add("server", "edit", "SERVER", 1, 1, "change a registration's data source or login",
+      "Changes how a registration connects, then connects again. Without --login and\n"
+      "--integrated the authentication stays as it is.\n",
+      {{"--data-source", "DATA_SOURCE", "the server to connect to"},
+       {"--login", "NAME", "log in with SQL Server authentication as NAME"},
+       {"--password", "PW", "the login's password (default: asked on a terminal, else empty)"},
+       {"--integrated", "", "log in with Windows (integrated) authentication"}});
+  add("server", "move", "SERVER POSITION", 2, 2, "move a registration to another position",
+      "Moves the registration to POSITION (1 is the first) and shifts the ones in between.\n");
+  add("server", "remove", "SERVER", 1, 1, "remove a registration (the server is not touched)",
+      "Removes the registration after confirmation. Neither the server nor its service is\n"
+      "touched.\n");
+  add("server", "properties", "SERVER", 1, 1, "show the server's properties",
+      "Shows the server's engine edition, authentication mode, version report and default\n"
+      "collation.\n");
+  add("server", "start", "SERVER", 1, 1, "start the SQL Server service",
+      "Starts the server's service after confirmation, then connects.\n");
+  add("server", "stop", "SERVER", 1, 1, "stop the SQL Server service",
+      "Stops the server's service after confirmation.\n");
+
+  add("collection", "list", "SERVER", 1, 1, "list the server's collections",
+      "Lists the network collections on the server: name, ArchiveID, database name, format\n"
+      "version and whether the plain text for searching has been generated.\n");
+  add("collection", "create", "SERVER NAME PATH", 3, 3, "create a new collection",
+      "Creates the collection NAME (letters A to Z, digits and '_'; at most 11 characters on\n"
+      "SQL Server 7.0) with its data file PATH on the server's machine, such as\n"
+      "C:\\Data\\Projects.mdf (\".mdf\" is added when missing; a folder is required). Needs the\n"
+      "server role sysadmin or dbcreator.\n");
+  add("collection", "attach", "SERVER NAME MDF [LDF]", 3, 4, "attach (open) a collection's files",
+      "Attaches the data file MDF (and the log file LDF when given) of the server's machine as\n"
+      "the collection NAME. Needs the server role sysadmin or dbcreator.\n");
+  add("collection", "detach", "SERVER NAME", 2, 2, "detach (close) a collection, keeping its files",
+      "Detaches the collection from the server after confirmation; its files stay. Other\n"
+      "logins' connections to it are ended after a further confirmation. Needs sysadmin.\n");
+  add("collection", "delete", "SERVER NAME", 2, 2, "delete a collection and its files",
+      "Deletes the collection permanently after confirmation (the default answer is No).\n"
+      "Needs the server role sysadmin or dbcreator.\n");
+  add("collection", "rename", "SERVER NAME NEW", 3, 3, "rename a collection",
+      "Renames the collection NAME to NEW. Every connection to it is ended first (other\n"
+      "logins' after confirmation).\n");
+  add("collection", "properties", "SERVER NAME", 2, 2, "show a collection's properties",
+      "Shows the collection's database name, owner, creation time, files and sizes, plain\n"
+      "text marker, format version and collation.\n");
+  add("collection", "shrink-log", "SERVER NAME", 2, 2, "shrink a collection's log file",
+      "Empties the log and shrinks the log file after confirmation. Needs sysadmin.\n");
+  add("collection", "upgrade", "SERVER NAME", 2, 2, "bring a collection to the current format",
+      "Upgrades a collection of an older format version to the current one (1.61). Needs the\n"
+      "server role sysadmin or the collection role db_owner.\n");
+  add("collection", "plaintext", "SERVER NAME", 2, 2, "generate the plain text for searching",
+      "Generates the plain text of every document of the collection, used for searching.\n");
+
+  add("fulltext", "status", "SERVER COLLECTION", 2, 2, "show the full-text index's state",
+      "Shows whether the collection has a full-text index and, when it has one, its name,\n"
+      "status, location, number of items, size and date of last change.\n");
+  add("fulltext", "create", "SERVER COLLECTION", 2, 2, "create the full-text index",
+      "Creates the collection's full-text index after confirmation. Needs sysadmin or\n"
+      "db_owner.\n");
+  add("fulltext", "remove", "SERVER COLLECTION", 2, 2, "remove the full-text index",
+      "Removes the collection's full-text index after confirmation. Needs sysadmin or\n"
+      "db_owner.\n");
+
+  add("login", "list", "SERVER", 1, 1, "list the server's logins",
+      "Lists the server's logins with their type (Windows Group, Windows User or Standard)\n"
+      "and access (Grant or Deny).\n");
+  add("login", "remove", "SERVER LOGIN", 2, 2, "remove a login and its collection users",
+      "Removes the login after confirmation (the default answer is No): first its users in\n"
+      "every database, then the login. Needs sysadmin or securityadmin.\n");
+
+  add("user", "list", "SERVER COLLECTION", 2, 2, "list a collection's users",
+      "Lists the collection's users with their login and access; members of sysadmin are\n"
+      "listed too, with access by group membership.\n");
+  add("user", "remove", "SERVER COLLECTION USER", 3, 3, "remove a collection user",
+      "Removes the user from the collection after confirmation. Needs db_owner or\n"
+      "db_accessadmin in the collection, or sysadmin.\n");
+
+  add("check", "", "", 0, 0, "offer format upgrades and plain text for every collection",
+      "Looks at every collection of every registered server: collections of an older format\n"
+      "are offered the upgrade to 1.61, collections at 1.50 without plain text the plain-text\n"
+      "generation. With --yes every offer is accepted; without a terminal and without --yes\n"
+      "every offer is declined.\n");
+  add("demo", "", "", 0, 0, "create (or refresh) the demonstration server and register it",
+      "Creates the sandbox instance (sandbox)\\DEMO with demonstration collections (at format\n"
+      "1.61 and older ones), logins of both kinds, collection users and a full-text index,\n"
+      "and registers it with Windows authentication. Run again, it starts afresh: the\n"
+      "instance is made anew with the same contents.\n");
+  add("messages", "", "", 0, 0, "print the message table, one message per line",
+      "Prints the message table: number, tab, text; line breaks are written as \\n and \\r.\n");
+  add("render-text", "", "FILE...", 1, VerbSpec::kMany,
+      "print the searchable text of HTML, text and .mht files",
+      "Prints the text of each file (UTF-8) as the plain-text generation finds it: web\n"
+      "archives (a name containing \".mht\") are unpacked first, other files are read as HTML.\n");
+  return verbs;
+}
+
+bool HasVerbs(std::string_view noun) {
+  for (const VerbSpec& spec : Verbs()) {
+    if (spec.noun == noun) return !spec.verb.empty();
+  }
+  return false;
+}
+
+bool IsNoun(std::string_view noun) {
+  return std::any_of(Verbs().begin(), Verbs().end(),
+                     [&](const VerbSpec& spec) { return spec.noun == noun; });
+}
+
+// Long texts and control characters are cut, so an error message stays one readable line.
+std::string Shown(std::string_view text) {
+  std::string shown;
+  for (char c : text.substr(0, 64)) {
+    shown += static_cast<unsigned char>(c) < 0x20 ? '?' : c;
+  }
+  if (text.size() > 64) shown += "...";
+  return shown;
+}
+
+std::string Wrap(const std::string& first, size_t indent, const std::string& text) {
+  std::string line = first;
+  if (line.size() < indent)
+    line.resize(indent, ' ');
+  else
+    line += "  ";
+  return line + text + "\n";
+}
+
+}  // namespace
+
+const std::vector<VerbSpec>& Verbs() {
+  static const std::vector<VerbSpec> verbs = MakeVerbs();
+  return verbs;
+}
+
+const VerbSpec* FindVerb(std::string_view noun, std::string_view verb) {
+  for (const VerbSpec& spec : Verbs()) {
+    if (spec.noun == noun && spec.verb == verb) return &spec;
+  }
+  return nullptr;
+}
+
+std::optional<std::string> Invocation::Option(const std::string& option) const {
+  auto found = options.find(option);
+  if (found == options.end()) return std::nullopt;
+  return found->second;
+}
+
+Invocation ParseCommandLine(const std::vector<std::string>& args) {
+  Invocation invocation;
+  bool help = false;
+  bool version = false;
+  bool options_ended = false;
+  const VerbSpec* spec = nullptr;
+  std::vector<std::string> positional;
+
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    bool is_option = !options_ended && arg.size() > 1 && arg[0] == '-';
+    if (!is_option) {
+      if (invocation.noun.empty()) {
+        if (!IsNoun(arg)) throw UsageError{"unknown command '" + Shown(arg) + "'", ""};
+        invocation.noun = arg;
+        if (!HasVerbs(arg)) spec = FindVerb(arg, "");
+      } else if (spec == nullptr) {
+        spec = FindVerb(invocation.noun, arg);
+        if (spec == nullptr) {
+          throw UsageError{"'" + invocation.noun + "' has no verb '" + Shown(arg) + "'",
+                           invocation.noun};
+        }
+        invocation.verb = arg;
+      } else {
+        positional.push_back(arg);
+      }
+      continue;
+    }
+    if (arg == "--") {
+      options_ended = true;
+    } else if (arg == "--yes" || arg == "-y") {
+      invocation.global.yes = true;
+    } else if (arg == "--trace-sql") {
+      invocation.global.trace_sql = true;
+    } else if (arg == "--tsv") {
+      invocation.global.tsv = true;
+    } else if (arg == "--help" || arg == "-h") {
+      help = true;
+    } else if (arg == "--version") {
+      version = true;
+    } else {
+      std::string name = arg;
+      std::optional<std::string> inline_value;
+      if (size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+        name = arg.substr(0, eq);
+        inline_value = arg.substr(eq + 1);
+      }
+      const OptionSpec* option = nullptr;
+      if (spec != nullptr) {
+        for (const OptionSpec& candidate : spec->options) {
+          if (candidate.name == name) option = &candidate;
+        }
+      }
+      std::string topic = spec != nullptr ? spec->Topic() : invocation.noun;
+      if (option == nullptr) throw UsageError{"unknown option '" + Shown(name) + "'", topic};
+      if (option->value_name.empty()) {
+        if (inline_value) throw UsageError{"the option " + name + " takes no value", topic};
+        invocation.options[name] = "";
+      } else if (inline_value) {
+        invocation.options[name] = *inline_value;
+      } else {
+        if (i + 1 >= args.size()) {
+          throw UsageError{"the option " + name + " needs a value (" + option->value_name + ")",
+                           topic};
+        }
+        invocation.options[name] = args[++i];
+      }
+    }
+  }
+
+  if (help) {
+    invocation.kind = Invocation::Kind::kHelp;
+    return invocation;
+  }
+  if (version) {
+    invocation.kind = Invocation::Kind::kVersion;
+    return invocation;
+  }
+  if (invocation.noun.empty()) {
+    // No command at all: the help, as most tools answer.
+    invocation.kind = Invocation::Kind::kHelp;
+    return invocation;
+  }
+  if (spec == nullptr) {
+    throw UsageError{"'" + invocation.noun + "' needs a verb", invocation.noun};
+  }
+  if (positional.size() < spec->min_arguments) {
+    throw UsageError{"'" + spec->Topic() + "' needs " + spec->arguments, spec->Topic()};
+  }
+  if (positional.size() > spec->max_arguments) {
+    throw UsageError{
+        "'" + spec->Topic() + "' takes " +
+            (spec->max_arguments == 0 ? std::string("no arguments") : "only " + spec->arguments) +
+            "; '" + Shown(positional[spec->max_arguments]) + "' is one too many",
+        spec->Topic()};
+  }
+  if (invocation.Has("--password") && !invocation.Has("--login")) {
+    throw UsageError{"the option --password needs --login", spec->Topic()};
+  }
+  if (invocation.Has("--integrated") && invocation.Has("--login")) {
+    throw UsageError{"--integrated and --login exclude each other", spec->Topic()};
+  }
+  invocation.arguments = std::move(positional);
+  return invocation;
+}
+
+std::string HelpText(std::string_view noun, std::string_view verb) {
+  std::string text;
+  if (noun.empty()) {
+    text =
+        "Usage: tessera-admin [--yes] [--trace-sql] [--tsv] NOUN VERB [ARGS]\n"
+        "\n"
+        "Administers Tessera network collections on SQL Server from the command line.\n"
+        "\n"
+        "Commands:\n";
+    std::vector<std::string> nouns;
+    for (const VerbSpec& spec : Verbs()) {
+      if (std::find(nouns.begin(), nouns.end(), spec.noun) != nouns.end()) continue;
+      nouns.push_back(spec.noun);
+      std::string what;
+      if (spec.verb.empty()) {
+        what = spec.summary;
+      } else {
+        for (const VerbSpec& other : Verbs()) {
+          if (other.noun != spec.noun) continue;
+          what += what.empty() ? other.verb : ", " + other.verb;
+        }
+      }
+      text += Wrap("  " + spec.noun, 16, what);
+    }
+    text +=
+        "\n"
+        "Options:\n"
+        "  --yes         answer Yes to every confirmation\n"
+        "  --trace-sql   print every statement sent, with the connection it ran on\n"
+        "  --tsv         print results as tab-separated values\n"
+        "  --help        show this help ('tessera-admin NOUN --help' for a noun's verbs)\n"
+        "  --version     show the version\n"
+        "\n"
+        "SERVER is a registration's ServerID or its data source, such as (sandbox)\\DEMO, when\n"
+        "only one registration has it. NAME and COLLECTION are a collection's display name.\n"
+        "Confirmations are asked on a terminal; without one, and without --yes, the default\n"
+        "answer is taken (No for destructive actions). Exit status: 0 done, 1 failed, refused\n"
+        "or declined, 2 wrong command line.\n";
+    return text;
+  }
+  if (verb.empty() && HasVerbs(noun)) {
+    text = "Usage: tessera-admin " + std::string(noun) + " VERB [ARGS]\n\nVerbs:\n";
+    for (const VerbSpec& spec : Verbs()) {
+      if (spec.noun != noun) continue;
+      text += Wrap("  " + spec.verb, 16, spec.summary);
+    }
+    text += "\n'tessera-admin " + std::string(noun) + " VERB --help' describes a verb.\n";
+    return text;
+  }
+  const VerbSpec* spec = FindVerb(noun, verb);
+  if (spec == nullptr) return HelpText("", "");
+  text = "Usage: tessera-admin [--yes] [--trace-sql] [--tsv] " + spec->Topic();
+  if (!spec->arguments.empty()) text += " " + spec->arguments;
+  if (!spec->options.empty()) text += " [OPTIONS]";
+  text += "\n\n" + spec->description;
+  if (!spec->options.empty()) {
+    text += "\nOptions:\n";
+    for (const OptionSpec& option : spec->options) {
+      std::string left = "  " + option.name;
+      if (!option.value_name.empty()) left += " " + option.value_name;
+      text += Wrap(left, 26, option.help);
+    }
+  }
+  return text;
+}
+
+}  // namespace admin_cli

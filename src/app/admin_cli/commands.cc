@@ -1,0 +1,683 @@
+#include "app/admin_cli/commands.h"
+
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "app/admin_cli/table.h"
+#include "collections/database.h"
+#include "collections/databases.h"
+#include "common/error.h"
+#include "common/messages.h"
+#include "console/commands.h"
+#include "console/result_views.h"
+#include "console/startup_check.h"
+#include "dialogs/new_archive_wizard.h"
+#include "dialogs/open_archive.h"
+#include "format/format_version.h"
+#include "format/html_text.h"
+#include "format/mht.h"
+#include "format/progress_window.h"
+#include "platform/service_control.h"
+#include "platform/terminal_user_interface.h"
+#include "servers/registration_form.h"
+
+namespace admin_cli {
+
+namespace {
+
+using PasswordReader = std::function<std::optional<std::string>()>;
+
+// The collection property that says the plain text has been generated.
+constexpr char kPlainTextMarker[] = "Quillarchive: Search in PlainText";
+constexpr int kMessageNoPermission = 40;
+
+struct Command {
+  Session& session;
+  const Invocation& invocation;
+  const PasswordReader& read_password;
+
+  const std::string& Arg(size_t index) const { return invocation.arguments[index]; }
+  std::ostream& out() { return session.io().out; }
+  platform::UserInterface& ui() { return session.ui(); }
+  bool tsv() const { return session.options().tsv; }
+  void Print(const Table& table) { PrintTable(out(), table, tsv()); }
+  // A line that says what was done; left out of tab-separated output, which holds results only.
+  void Done(const std::string& text) {
+    if (!tsv()) out() << platform::TerminalSafe(text) << "\n";
+  }
+};
+
+collections::Databases& Catalogue(servers::Server& server) {
+  return dynamic_cast<collections::Databases&>(server.Databases());
+}
+
+std::string ServiceStatusText(int status) {
+  switch (status) {
+    case platform::kServiceStopped:
+      return "stopped";
+    case platform::kServiceStartPending:
+      return "starting";
+    case platform::kServiceStopPending:
+      return "stopping";
+    case platform::kServiceRunning:
+      return "running";
+    case platform::kServiceContinuePending:
+      return "continuing";
+    case platform::kServicePausePending:
+      return "pausing";
+    case platform::kServicePaused:
+      return "paused";
+    default:
+      return "unknown";
+  }
+}
+
+std::string LocationOf(servers::Server& server) {
+  try {
+    return server.Location();
+  } catch (const std::exception&) {
+    return server.Name();
+  }
+}
+
+// The cells of a console list, one column per list column, in the list's order.
+Table TableOf(const console::ListView& view, bool with_row_text = false,
+              const std::string& text_caption = "") {
+  Table table;
+  if (with_row_text) table.columns.push_back(text_caption);
+  for (const console::ListColumn& column : view.columns) table.columns.push_back(column.caption);
+  for (const console::ListRow& row : view.rows) {
+    std::vector<std::string> cells;
+    if (with_row_text) cells.push_back(row.text);
+    for (const console::ListColumn& column : view.columns) cells.push_back(row.SubItem(column.key));
+    table.AddRow(std::move(cells));
+  }
+  return table;
+}
+
+void ShowRefusal(Command& command, const dialogs::Refusal& refusal) {
+  std::string heading = refusal.title.empty() ? "" : refusal.title + ": ";
+  command.session.io().err << platform::TerminalSafe(heading + refusal.text) << "\n";
+}
+
+// ---- server ------------------------------------------------------------------------------
+
+std::string PasswordFor(Command& command) {
+  if (auto password = command.invocation.Option("--password")) return *password;
+  if (command.read_password) {
+    if (auto typed = command.read_password()) return *typed;
+  }
+  return std::string();
+}
+
+int ServerAdd(Command& command) {
+  servers::Servers& list = command.session.Servers();
+  int count_before = list.Count();
+  servers::frmSQLServer form(command.session.ServerContext(), list);
+  form.SetServerText(command.Arg(0));
+  if (auto login = command.invocation.Option("--login")) {
+    form.optServerSecurity_Click();
+    form.SetUsername(*login);
+    form.SetPassword(PasswordFor(command));
+  } else {
+    form.optIntegratedSecurity_Click();
+  }
+  if (!form.cmdOK_Click()) return kExitFailure;
+  const std::shared_ptr<servers::Server>& server = form.Registered();
+  if (!server) {
+    command.session.io().err
+        << "The registration was stored, but the server could not be connected; "
+           "'tessera-admin server list' shows it.\n";
+    return kExitFailure;
+  }
+  bool added = list.Count() != count_before;
+  command.Done(std::string(added ? "Registered " : "Already registered: ") + LocationOf(*server) +
+               " as ServerID " + std::to_string(server->ServerID()) +
+               (server->Connected() ? ", connected as " + server->CurrentUser() : "") + ".");
+  return kExitSuccess;
+}
+
+int ServerList(Command& command) {
+  Table table;
+  table.columns = {"Position", "ServerID", "Data source", "Connected", "Platform", "Service"};
+  for (const auto& server : command.session.Servers()) {
+    std::string platform_text = server->Connected() ? server->Version("Platform") : "";
+    table.AddRow({std::to_string(server->OrdinalPosition()), std::to_string(server->ServerID()),
+                  LocationOf(*server), server->Connected() ? "yes" : "no", platform_text,
+                  ServiceStatusText(server->Status())});
+  }
+  command.Print(table);
+  return kExitSuccess;
+}
+
+int ServerEdit(Command& command) {
+  servers::Servers& list = command.session.Servers();
+  servers::Server& server = command.session.FindServer(command.Arg(0));
+  std::shared_ptr<servers::Server> shared;
+  for (const auto& item : list) {
+    if (item.get() == &server) shared = item;
+  }
+  std::string before = server.ConnectionString();
+  servers::frmSQLServer form(command.session.ServerContext(), list);
+  form.SetServer(shared);
+  if (auto data_source = command.invocation.Option("--data-source")) {
+    form.SetServerText(*data_source);
+  }
+  if (auto login = command.invocation.Option("--login")) {
+    form.optServerSecurity_Click();
+    form.SetUsername(*login);
+    form.SetPassword(PasswordFor(command));
+  } else if (command.invocation.Has("--integrated")) {
+    form.optIntegratedSecurity_Click();
+  }
+  if (!form.cmdOK_Click()) return kExitFailure;
+  if (server.ConnectionString() != before && !server.Connect()) {
+    command.session.io().err << "The registration was changed, but the server could not be "
+                                "connected: "
+                             << platform::TerminalSafe(server.Description()) << "\n";
+    return kExitFailure;
+  }
+  command.Done("Changed the registration " + std::to_string(server.ServerID()) + " (" +
+               LocationOf(server) + ").");
+  return kExitSuccess;
+}
+
+int ServerMove(Command& command) {
+  servers::Server& server = command.session.FindServer(command.Arg(0));
+  const std::string& text = command.Arg(1);
+  int position = 0;
+  bool number = !text.empty() && text.size() <= 6 &&
+                text.find_first_not_of("0123456789") == std::string::npos;
+  if (number) position = std::stoi(text);
+  if (!number || position < 1) {
+    throw UsageError{"the position must be a whole number from 1 on, not '" +
+                         platform::TerminalSafe(text.substr(0, 20)) + "'",
+                     "server move"};
+  }
+  server.SetOrdinalPosition(position);
+  command.Done("Moved " + LocationOf(server) + " to position " + std::to_string(position) + ".");
+  return kExitSuccess;
+}
+
+int ServerRemove(Command& command) {
+  servers::Server& server = command.session.FindServer(command.Arg(0));
+  std::string shown = LocationOf(server) + " (ServerID " + std::to_string(server.ServerID()) + ")";
+  if (!console::DetachRegistration(command.ui(), command.session.Servers(), server)) {
+    return kExitFailure;
+  }
+  command.Done("Removed the registration of " + shown + ".");
+  return kExitSuccess;
+}
+
+int ServerProperties(Command& command) {
+  servers::Server& server = command.session.FindServer(command.Arg(0));
+  if (!server.Connected()) {
+    throw CommandError{"the server " + LocationOf(server) +
+                       " is not connected: " + server.Description()};
+  }
+  command.Print(TableOf(console::ServerView(server)));
+  return kExitSuccess;
+}
+
+int ServerStart(Command& command) {
+  servers::Server& server = command.session.FindServer(command.Arg(0));
+  if (!console::StartServer(command.ui(), server)) return kExitFailure;
+  command.Done("Started " + LocationOf(server) + ".");
+  return kExitSuccess;
+}
+
+int ServerStop(Command& command) {
+  servers::Server& server = command.session.FindServer(command.Arg(0));
+  if (!console::StopServer(command.ui(), server)) return kExitFailure;
+  command.Done("Stopped " + LocationOf(server) + ".");
+  return kExitSuccess;
+}
+
+// ---- collection --------------------------------------------------------------------------
+
+servers::Server& ConnectedServer(Command& command) {
+  servers::Server& server = command.session.FindServer(command.Arg(0));
+  if (!server.Connected()) {
+    throw CommandError{"the server " + LocationOf(server) +
+                       " is not connected: " + server.Description()};
+  }
+  return server;
+}
+
+collections::Database& NamedCollection(Command& command) {
+  servers::Server& server = command.session.FindServer(command.Arg(0));
+  return command.session.FindCollection(server, command.Arg(1));
+}
+
+std::string VersionOf(collections::Database& database) {
+  db::Connection connection = database.Connection();
+  return format::ReadFormatVersion(connection);
+}
+
+int CollectionList(Command& command) {
+  servers::Server& server = ConnectedServer(command);
+  Table table;
+  table.columns = {"Name", "ArchiveID", "Database", "Version", "Plain text"};
+  for (const auto& database : Catalogue(server)) {
+    std::string marker = database->GetExtendedProperty(0, 0, 1, kPlainTextMarker);
+    table.AddRow({database->Name(), std::to_string(database->ArchiveID()), database->DatabaseName(),
+                  VersionOf(*database), marker});
+  }
+  command.Print(table);
+  return kExitSuccess;
+}
+
+int CollectionCreate(Command& command) {
+  servers::Server& server = ConnectedServer(command);
+  if (!console::MayCreateCollection(command.ui(), server)) return kExitFailure;
+  dialogs::frmNewArchiveWizard wizard(command.ui());
+  wizard.SetDatabases(Catalogue(server));
+  wizard.cmdWeiter_Click();
+  wizard.SetArchiveName(command.Arg(1));
+  wizard.cmdWeiter_Click();
+  if (wizard.Balloon()) {
+    ShowRefusal(command, *wizard.Balloon());
+    return kExitFailure;
+  }
+  wizard.SetArchivePath(command.Arg(2));
+  wizard.cmdWeiter_Click();
+  if (wizard.Balloon()) {
+    ShowRefusal(command, *wizard.Balloon());
+    return kExitFailure;
+  }
+  const std::shared_ptr<collections::Database>& created = wizard.Created();
+  if (!created) return kExitFailure;  // the creation reported its failure
+  command.Done("Created the collection " + created->Name() + " (ArchiveID " +
+               std::to_string(created->ArchiveID()) + ", database " + created->DatabaseName() +
+               ") with its data file " + wizard.DataFilePath() + ".");
+  return kExitSuccess;
+}
+
+int CollectionAttach(Command& command) {
+  servers::Server& server = ConnectedServer(command);
+  if (!console::MayAttachCollection(command.ui(), server)) return kExitFailure;
+  dialogs::frmOpenArchive dialog(command.ui());
+  dialog.SetDatabases(Catalogue(server));
+  dialog.SetDatabaseName(command.Arg(1));
+  dialog.SetMDFFilename(command.Arg(2));
+  if (command.invocation.arguments.size() > 3) dialog.SetLDFFilename(command.Arg(3));
+  if (!dialog.cmdOK_Click()) return kExitFailure;
+  const std::shared_ptr<collections::Database>& attached = dialog.Attached();
+  if (!attached) {
+    command.session.io().err << "The files were attached, but the collection could not be "
+                                "connected.\n";
+    return kExitFailure;
+  }
+  command.Done("Attached the collection " + attached->Name() + " (ArchiveID " +
+               std::to_string(attached->ArchiveID()) + ").");
+  return kExitSuccess;
+}
+
+int CollectionDetach(Command& command) {
+  collections::Database& database = NamedCollection(command);
+  std::string name = database.Name();
+  if (!console::CloseCollection(command.ui(), database)) return kExitFailure;
+  command.Done("Detached the collection " + name + "; its files stay on the server.");
+  return kExitSuccess;
+}
+
+int CollectionDelete(Command& command) {
+  collections::Database& database = NamedCollection(command);
+  std::string name = database.Name();
+  if (!console::DeleteCollection(command.ui(), database)) return kExitFailure;
+  command.Done("Deleted the collection " + name + ".");
+  return kExitSuccess;
+}
+
+int CollectionRename(Command& command) {
+  collections::Database& database = NamedCollection(command);
+  std::string old_name = database.Name();
+  if (!console::RenameCollection(command.ui(), database, command.Arg(2))) return kExitFailure;
+  command.Done("Renamed the collection " + old_name + " to " + database.Name() + ".");
+  return kExitSuccess;
+}
+
+int CollectionProperties(Command& command) {
+  collections::Database& database = NamedCollection(command);
+  command.Print(TableOf(console::PropertiesView(database)));
+  return kExitSuccess;
+}
+
+int CollectionShrinkLog(Command& command) {
+  collections::Database& database = NamedCollection(command);
+  if (!console::ShrinkLogFile(command.ui(), database)) return kExitFailure;
+  command.Done("Shrank the log file of " + database.Name() + ".");
+  return kExitSuccess;
+}
+
+bool HoldsRole(servers::Server& server, collections::Database& database,
+               const std::vector<std::string>& server_roles,
+               const std::vector<std::string>& collection_roles) {
+  // A role that cannot be asked counts as not held, as in the console's checks.
+  try {
+    for (const std::string& role : server_roles) {
+      if (server.IsRolemember(role)) return true;
+    }
+    for (const std::string& role : collection_roles) {
+      if (database.IsRolemember(role)) return true;
+    }
+  } catch (const std::exception&) {
+  }
+  return false;
+}
+
+int CollectionUpgrade(Command& command) {
+  collections::Database& database = NamedCollection(command);
+  std::string version = VersionOf(database);
+  std::optional<int> number = format::FormatVersionNumber(version);
+  if (!number) {
+    throw CommandError{"the collection " + database.Name() + " has no readable format version ('" +
+                       version + "')"};
+  }
+  if (*number >= console::kCurrentFormatNumber) {
+    command.Done("The collection " + database.Name() + " is at format " + version +
+                 " already; nothing to upgrade.");
+    return kExitSuccess;
+  }
+  if (!HoldsRole(*database.Server(), database, {"sysadmin"}, {"db_owner"})) {
+    console::Tell(command.ui(), common::LoadMessage(kMessageNoPermission));
+    return kExitFailure;
+  }
+  bool completed =
+      console::RunCollectionJob(command.ui(), database, format::frmProgress::kUpgrade, *number);
+  std::string now = VersionOf(database);
+  if (!completed) {
+    command.session.io().err << "The upgrade of " << database.Name() << " stopped at format " << now
+                             << ".\n";
+    return kExitFailure;
+  }
+  command.Done("Upgraded the collection " + database.Name() + " from format " + version + " to " +
+               now + ".");
+  return kExitSuccess;
+}
+
+int CollectionPlainText(Command& command) {
+  collections::Database& database = NamedCollection(command);
+  if (!console::RunCollectionJob(command.ui(), database, format::frmProgress::kPlainText, 0)) {
+    command.session.io().err << "The plain text of " << database.Name()
+                             << " was not generated completely.\n";
+    return kExitFailure;
+  }
+  command.Done("Generated the plain text of the collection " + database.Name() + ".");
+  return kExitSuccess;
+}
+
+// ---- fulltext ----------------------------------------------------------------------------
+
+int FullTextStatus(Command& command) {
+  collections::Database& database = NamedCollection(command);
+  command.Print(TableOf(console::FullTextView(database)));
+  return kExitSuccess;
+}
+
+int FullTextCreate(Command& command) {
+  collections::Database& database = NamedCollection(command);
+  if (!console::CreateFullTextIndex(command.ui(), database)) return kExitFailure;
+  command.Done("Created the full-text index of " + database.Name() + ".");
+  return kExitSuccess;
+}
+
+int FullTextRemove(Command& command) {
+  collections::Database& database = NamedCollection(command);
+  if (!console::RemoveFullTextIndex(command.ui(), database)) return kExitFailure;
+  command.Done("Removed the full-text index of " + database.Name() + ".");
+  return kExitSuccess;
+}
+
+// ---- login, user -------------------------------------------------------------------------
+
+// The row of a list whose "NAME" is the text: the exact spelling, else the only one that
+// matches without regard to case.
+const console::ListRow* RowNamed(const console::ListView& view, std::string_view name) {
+  for (const console::ListRow& row : view.rows) {
+    if (row.SubItem("NAME") == name) return &row;
+  }
+  const console::ListRow* found = nullptr;
+  for (const console::ListRow& row : view.rows) {
+    if (!SameText(row.SubItem("NAME"), name)) continue;
+    if (found != nullptr) return nullptr;
+    found = &row;
+  }
+  return found;
+}
+
+int LoginList(Command& command) {
+  servers::Server& server = ConnectedServer(command);
+  command.Print(TableOf(console::LoginsView(server)));
+  return kExitSuccess;
+}
+
+int LoginRemove(Command& command) {
+  servers::Server& server = ConnectedServer(command);
+  console::ListView logins = console::LoginsView(server);
+  const console::ListRow* row = RowNamed(logins, command.Arg(1));
+  if (row == nullptr) {
+    throw CommandError{"the server " + LocationOf(server) + " lists no login '" +
+                       platform::TerminalSafe(command.Arg(1).substr(0, 80)) +
+                       "'; 'tessera-admin login list " + command.Arg(0) + "' shows them"};
+  }
+  std::string login = row->SubItem("NAME");
+  if (!console::RemoveLogin(command.ui(), server, login, row->SubItem("TYPE"))) {
+    return kExitFailure;
+  }
+  command.Done("Removed the login " + login + " from " + LocationOf(server) + ".");
+  return kExitSuccess;
+}
+
+int UserList(Command& command) {
+  collections::Database& database = NamedCollection(command);
+  command.Print(TableOf(console::UsersView(database)));
+  return kExitSuccess;
+}
+
+int UserRemove(Command& command) {
+  collections::Database& database = NamedCollection(command);
+  console::ListView users = console::UsersView(database);
+  const console::ListRow* row = RowNamed(users, command.Arg(2));
+  if (row == nullptr) {
+    throw CommandError{"the collection " + database.Name() + " has no user '" +
+                       platform::TerminalSafe(command.Arg(2).substr(0, 80)) + "'"};
+  }
+  std::string user = row->SubItem("NAME");
+  if (!console::RemoveCollectionUser(command.ui(), database, user)) return kExitFailure;
+  command.Done("Removed the user " + user + " from the collection " + database.Name() + ".");
+  return kExitSuccess;
+}
+
+// ---- check -------------------------------------------------------------------------------
+
+std::string OutcomeText(const console::StartupCheckOutcome& outcome) {
+  std::vector<std::string> parts;
+  if (!outcome.version_number) parts.push_back("format version not readable; skipped");
+  if (outcome.question != 0) {
+    if (!outcome.answered_yes) {
+      parts.push_back("upgrade declined");
+    } else if (outcome.refused) {
+      parts.push_back("upgrade refused: no permission");
+    } else if (outcome.upgrade_completed) {
+      parts.push_back("upgraded");
+    } else if (outcome.upgrade_ran) {
+      parts.push_back("upgrade stopped");
+    }
+  }
+  if (outcome.plain_text_asked) {
+    if (outcome.plain_text_completed) {
+      parts.push_back("plain text generated");
+    } else if (outcome.plain_text_ran) {
+      parts.push_back("plain text stopped");
+    } else {
+      parts.push_back("plain text declined");
+    }
+  }
+  if (parts.empty()) return "up to date";
+  std::string text;
+  for (const std::string& part : parts) text += (text.empty() ? "" : "; ") + part;
+  return text;
+}
+
+int Check(Command& command) {
+  std::vector<console::StartupCheckOutcome> outcomes =
+      console::RunStartupCheck(command.ui(), command.session.Servers());
+  Table table;
+  table.columns = {"Server", "Collection", "Version", "Question", "Outcome"};
+  bool failed = false;
+  for (const console::StartupCheckOutcome& outcome : outcomes) {
+    std::string question = outcome.question != 0 ? std::to_string(outcome.question) : "";
+    if (outcome.plain_text_asked) question += question.empty() ? "316" : ", 316";
+    table.AddRow(
+        {outcome.server, outcome.collection, outcome.version, question, OutcomeText(outcome)});
+    if (outcome.refused || (outcome.upgrade_ran && !outcome.upgrade_completed) ||
+        (outcome.plain_text_ran && !outcome.plain_text_completed)) {
+      failed = true;
+    }
+  }
+  command.Print(table);
+  return failed ? kExitFailure : kExitSuccess;
+}
+
+// ---- render-text -------------------------------------------------------------------------
+
+bool IsWebArchiveName(std::string_view name) {
+  // ".mht" anywhere in the name, looked for from its end, letter case aside.
+  for (size_t i = name.size(); i >= 4; --i) {
+    if (SameText(name.substr(i - 4, 4), ".mht")) return true;
+  }
+  return false;
+}
+
+int RenderText(const std::vector<std::string>& files, Io& io) {
+  int result = kExitSuccess;
+  for (const std::string& file : files) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream content;
+    if (!in || !(content << in.rdbuf())) {
+      if (!in || !content.str().empty() || in.bad()) {
+        io.err << "tessera-admin: cannot read '" << platform::TerminalSafe(file) << "'\n";
+        result = kExitFailure;
+        continue;
+      }
+    }
+    std::string text = IsWebArchiveName(file) ? format::MhtToText(content.str())
+                                              : format::HTML2Text(content.str());
+    io.out << text;
+    if (!text.empty() && text.back() != '\n') io.out << '\n';
+  }
+  io.out.flush();
+  return result;
+}
+
+using Handler = int (*)(Command&);
+
+Handler HandlerFor(const std::string& noun, const std::string& verb) {
+  static const std::vector<std::tuple<std::string, std::string, Handler>> handlers = {
+      {"server", "add", ServerAdd},
+      {"server", "list", ServerList},
+      {"server", "edit", ServerEdit},
+      {"server", "move", ServerMove},
+      {"server", "remove", ServerRemove},
+      {"server", "properties", ServerProperties},
+      {"server", "start", ServerStart},
+      {"server", "stop", ServerStop},
+      {"collection", "list", CollectionList},
+      {"collection", "create", CollectionCreate},
+      {"collection", "attach", CollectionAttach},
+      {"collection", "detach", CollectionDetach},
+      {"collection", "delete", CollectionDelete},
+      {"collection", "rename", CollectionRename},
+      {"collection", "properties", CollectionProperties},
+      {"collection", "shrink-log", CollectionShrinkLog},
+      {"collection", "upgrade", CollectionUpgrade},
+      {"collection", "plaintext", CollectionPlainText},
+      {"fulltext", "status", FullTextStatus},
+      {"fulltext", "create", FullTextCreate},
+      {"fulltext", "remove", FullTextRemove},
+      {"login", "list", LoginList},
+      {"login", "remove", LoginRemove},
+      {"user", "list", UserList},
+      {"user", "remove", UserRemove},
+      {"check", "", Check},
+  };
+  for (const auto& [handler_noun, handler_verb, handler] : handlers) {
+    if (handler_noun == noun && handler_verb == verb) return handler;
+  }
+  return nullptr;
+}
+
+int ReportUsage(Io& io, const UsageError& error) {
+  io.err << kProgram << ": " << platform::TerminalSafe(error.text) << "\n"
+         << "Try '" << kProgram << (error.topic.empty() ? "" : " " + error.topic) << " --help'.\n";
+  return kExitUsage;
+}
+
+}  // namespace
+
+int PrintMessages(std::ostream& out) {
+  for (const common::MessageEntry& entry : common::AllMessages()) {
+    std::string line = std::to_string(entry.number);
+    line += '\t';
+    for (char c : entry.text) {
+      if (c == '\n') {
+        line += "\\n";
+      } else if (c == '\r') {
+        line += "\\r";
+      } else {
+        line += c;
+      }
+    }
+    line += '\n';
+    out << line;
+  }
+  out.flush();
+  return out ? kExitSuccess : kExitFailure;
+}
+
+int RunAdmin(const std::vector<std::string>& args, Io io,
+             const std::function<std::optional<std::string>()>& read_password) {
+  Invocation invocation;
+  try {
+    invocation = ParseCommandLine(args);
+  } catch (const UsageError& error) {
+    return ReportUsage(io, error);
+  }
+  switch (invocation.kind) {
+    case Invocation::Kind::kHelp:
+      io.out << HelpText(invocation.noun, invocation.verb);
+      return kExitSuccess;
+    case Invocation::Kind::kVersion:
+      io.out << kVersion << "\n";
+      return kExitSuccess;
+    case Invocation::Kind::kRun:
+      break;
+  }
+  if (invocation.noun == "messages") return PrintMessages(io.out);
+  if (invocation.noun == "render-text") return RenderText(invocation.arguments, io);
+
+  try {
+    Session session(io, invocation.global);
+    if (invocation.noun == "demo") return RunDemo(session);
+    Handler handler = HandlerFor(invocation.noun, invocation.verb);
+    if (handler == nullptr) {
+      throw UsageError{"'" + invocation.noun + " " + invocation.verb + "' is not available",
+                       invocation.noun};
+    }
+    Command command{session, invocation, read_password};
+    return handler(command);
+  } catch (const UsageError& error) {
+    return ReportUsage(io, error);
+  } catch (const CommandError& error) {
+    io.err << kProgram << ": " << platform::TerminalSafe(error.text) << "\n";
+  } catch (const common::Error& error) {
+    io.err << kProgram << ": " << platform::TerminalSafe(error.description()) << "\n";
+  } catch (const std::exception& error) {
+    io.err << kProgram << ": " << platform::TerminalSafe(error.what()) << "\n";
+  }
+  return kExitFailure;
+}
+
+}  // namespace admin_cli

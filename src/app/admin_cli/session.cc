@@ -1,0 +1,140 @@
+#include "app/admin_cli/session.h"
+
+#include <algorithm>
+#include <cctype>
+#include <vector>
+
+#include "db/drivers/sandbox/sandbox_driver.h"
+
+namespace admin_cli {
+
+namespace {
+
+platform::TerminalUserInterface::Options TerminalOptions(const Io& io,
+                                                         const GlobalOptions& options) {
+  platform::TerminalUserInterface::Options terminal;
+  terminal.interactive = io.interactive;
+  terminal.assume_yes = options.yes;
+  terminal.show_progress = io.progress_bar;
+  return terminal;
+}
+
+std::shared_ptr<db::Environment> MakeEnvironment(const std::shared_ptr<sandbox::Host>& host) {
+  db::DriverRegistry drivers;
+  drivers.Add(std::make_shared<db::SandboxDriver>(host));
+  return db::Environment::Create(std::move(drivers));
+}
+
+bool AllDigits(std::string_view text) {
+  return !text.empty() && text.size() <= 9 && std::all_of(text.begin(), text.end(), [](char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+  });
+}
+
+std::string Shown(std::string_view text) {
+  std::string shown(text.substr(0, 80));
+  for (char& c : shown) {
+    if (static_cast<unsigned char>(c) < 0x20) c = '?';
+  }
+  return text.size() > 80 ? shown + "..." : shown;
+}
+
+}  // namespace
+
+bool SameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+Session::Session(Io io, const GlobalOptions& options)
+    : io_(io),
+      options_(options),
+      ui_(io.in, io.err, TerminalOptions(io, options)),
+      platform_(platform::LinuxPlatform::Options{}, &ui_),
+      sandbox_root_(sandbox::DefaultRoot()),
+      host_(sandbox::OpenHost(sandbox_root_)),
+      environment_(MakeEnvironment(host_)),
+      sandbox_services_(host_, sandbox_root_) {
+  sandbox_services_.Attach(platform_.service_control(), platform_.discovery());
+  if (options.trace_sql) {
+    trace_ = std::make_shared<db::StatementTrace>(io_.err);
+    environment_->AddObserver(trace_);
+  }
+}
+
+Session::~Session() {
+  // The registrations close their connections while the drivers are still there.
+  servers_.reset();
+}
+
+servers::Context Session::ServerContext() {
+  collections::Context collection_context{platform_.services(), environment_, {}, {}};
+  return servers::Context{platform_.services(), environment_,
+                          collections::MakeCatalogueFactory(collection_context)};
+}
+
+servers::Servers& Session::Servers() {
+  if (!servers_) servers_ = std::make_unique<servers::Servers>(ServerContext());
+  return *servers_;
+}
+
+void Session::UnloadServers() { servers_.reset(); }
+
+servers::Server& Session::FindServer(std::string_view text) {
+  servers::Servers& list = Servers();
+  if (AllDigits(text)) {
+    for (const auto& server : list) {
+      if (std::to_string(server->ServerID()) == std::string(text)) return *server;
+    }
+  }
+  std::vector<servers::Server*> found;
+  for (const auto& server : list) {
+    std::string location;
+    try {
+      location = server->Location();
+    } catch (const std::exception&) {
+      location = server->Name();
+    }
+    if (SameText(location, text) || (!server->Name().empty() && SameText(server->Name(), text))) {
+      found.push_back(server.get());
+    }
+  }
+  if (found.size() == 1) return *found.front();
+  if (found.empty()) {
+    throw CommandError{"no registered server is '" + Shown(text) +
+                       "'; 'tessera-admin server list' shows the registrations"};
+  }
+  std::string ids;
+  for (servers::Server* server : found) {
+    ids += (ids.empty() ? "" : ", ") + std::to_string(server->ServerID());
+  }
+  throw CommandError{"'" + Shown(text) + "' is registered " + std::to_string(found.size()) +
+                     " times; name the registration by its ServerID (" + ids + ")"};
+}
+
+collections::Database& Session::FindCollection(servers::Server& server, std::string_view name) {
+  if (!server.Connected()) {
+    std::string why = server.Description().empty() ? "" : ": " + server.Description();
+    throw CommandError{"the server " + server.Location() + " is not connected" + why};
+  }
+  auto& catalogue = dynamic_cast<collections::Databases&>(server.Databases());
+  for (const auto& database : catalogue) {
+    if (database->Name() == name) return *database;
+  }
+  std::vector<collections::Database*> found;
+  for (const auto& database : catalogue) {
+    if (SameText(database->Name(), name)) found.push_back(database.get());
+  }
+  if (found.size() == 1) return *found.front();
+  throw CommandError{"the server " + server.Location() + " has no collection '" + Shown(name) +
+                     "'; 'tessera-admin collection list " + std::to_string(server.ServerID()) +
+                     "' shows them"};
+}
+
+}  // namespace admin_cli
