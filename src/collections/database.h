@@ -128,6 +128,11 @@ class Database : public format::Collection {
   // under the system's temporary folder, renders the exported main file and deletes it again.
   // Empty when the document cannot be exported or rendered. Never raises.
   std::string CreatePlainTextInIE(std::int32_t entry);
+  // The export CreatePlainTextInIE renders: the document `entry` and its sub-documents written
+  // to a folder of their own under the system's temporary folder ("isCache/<collection>_<entry>/",
+  // deleted first when it exists). Returns the main file's path, or empty when the document
+  // cannot be exported; the caller removes the folder. Never raises.
+  std::string ExportDocument(std::int32_t entry);
   // Writes the first `length` bytes of `bytes` to `path` (created or replaced). False when the
   // file cannot be written.
   bool WriteFileAPI_A(std::string_view path, std::string_view bytes, std::size_t length);

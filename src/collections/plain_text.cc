@@ -441,6 +441,28 @@ std::string Database::CreatePlainTextInIE(std::int32_t entry) {
   return text;
 }
 
+std::string Database::ExportDocument(std::int32_t entry) {
+  try {
+    DocumentExport document_export(connection_, context_.services.system.TempFolder(),
+                                   context_.services.system.AnsiCodePage(), archive_id_,
+                                   FolderSafe(database_name_));
+    std::optional<ExportedFile> main;
+    try {
+      main = document_export.Export(entry);
+    } catch (...) {
+      main.reset();
+    }
+    if (main) return main->path.string();
+    if (!document_export.folder().empty()) {
+      std::error_code ignored;
+      std::filesystem::remove_all(document_export.folder(), ignored);
+    }
+  } catch (...) {
+    // Nothing exported then.
+  }
+  return {};
+}
+
 bool Database::WriteFileAPI_A(std::string_view path, std::string_view bytes, std::size_t length) {
   return WriteFileBytes(std::string(path), bytes, length);
 }
