@@ -358,6 +358,8 @@ std::vector<UpgradeRung> UpgradeLadder() {
 }
 
 std::optional<std::size_t> FirstRung(int version_number) {
+  // No version text gives a negative number; it must not pass for a very old collection.
+  if (version_number < 0) return std::nullopt;
   if (version_number < 136) return 0;
   if (version_number <= 139) return 1;
   switch (version_number) {

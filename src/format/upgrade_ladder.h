@@ -14,8 +14,9 @@ enum class StepKind {
   kStatement,                  // execute `text`
   kStatementIfPreviousFailed,  // execute `text` only when the step before it failed
   kCountedStatement,           // execute `text` and remember its number of changed rows
-  // Execute `text` again and again; stop when its number of changed rows equals that of the
-  // previous execution (the first time: the count remembered by the kCountedStatement before).
+  // Execute `text` again and again; stop when its number of changed rows equals that of its
+  // previous execution, or its first execution changed none. (Older releases compared the first
+  // execution with the kCountedStatement's count, and stopped too early where they agreed.)
   kRepeatUntilSameCount,
   kSetCompatibility,  // write `value` as the collection property named `text`
   kSetVersion,        // write `value` as the collection format version
@@ -52,8 +53,9 @@ inline constexpr std::string_view kVisibleInFolderFailure =
 std::vector<UpgradeRung> UpgradeLadder();
 
 // Index in UpgradeLadder() of the rung an upgrade from `version_number` starts at, or nothing
-// when no rung applies (the current format, or a version the ladder does not know). A run goes
-// from that rung to the end of the ladder.
+// when no rung applies (the current format, a version the ladder does not know, or a negative
+// number, which stands for a version text that is not a number). A run goes from that rung to the
+// end of the ladder.
 std::optional<std::size_t> FirstRung(int version_number);
 
 }  // namespace format

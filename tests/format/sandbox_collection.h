@@ -33,6 +33,8 @@ class SandboxServer {
   // connection to it.
   db::Connection NewDatabase(const std::string& prefix);
   sandbox::Instance& instance() { return *instance_; }
+  // Every connection's environment: observers added here see each statement sent.
+  db::Environment& environment() { return *environment_; }
 
  private:
   std::filesystem::path root_;

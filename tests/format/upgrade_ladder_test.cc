@@ -95,9 +95,9 @@ TEST(UpgradeLadderTest, ProgressRisesToTheFullBar) {
 
 TEST(UpgradeLadderTest, EntryRungDependsOnTheStartingVersion) {
   const std::map<int, std::optional<std::size_t>> cases = {
-      {-1, 0},   {0, 0},    {100, 0},  {135, 0},  {136, 1},  {139, 1},  {140, 2},  {141, 3},
-      {142, {}}, {149, {}}, {150, 4},  {151, {}}, {152, {}}, {153, 5},  {154, 6},  {155, 7},
-      {156, 8},  {157, {}}, {159, {}}, {160, 8},  {161, {}}, {162, {}}, {999, {}},
+      {-1, {}}, {-150, {}}, {0, 0},    {100, 0},  {135, 0},  {136, 1},  {139, 1},  {140, 2},
+      {141, 3}, {142, {}},  {149, {}}, {150, 4},  {151, {}}, {152, {}}, {153, 5},  {154, 6},
+      {155, 7}, {156, 8},   {157, {}}, {159, {}}, {160, 8},  {161, {}}, {162, {}}, {999, {}},
   };
   for (const auto& [version, rung] : cases) {
     EXPECT_EQ(FirstRung(version), rung) << version;

@@ -1,6 +1,6 @@
-// The upgrade ladder's statements run on collections of every older layout on the sandbox
-// server, step by step with each step's error handling: every rung leaves what the next layout
-// has, every run ends at the current format with nothing lost, and every procedure answers.
+// The upgrade run on collections of every older layout on the sandbox server: every rung leaves
+// what the next layout has, every run ends at the current format with nothing lost, and every
+// procedure answers.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,25 +12,24 @@
 #include "format/collection_snapshot.h"
 #include "format/format_version.h"
 #include "format/install_script.h"
-#include "format/ladder_runner.h"
 #include "format/names.h"
 #include "format/older_layouts.h"
 #include "format/sandbox_collection.h"
 #include "format/template_document.h"
+#include "format/upgrade_collection.h"
 #include "format/upgrade_ladder.h"
+#include "format/upgrade_run.h"
+#include "sandbox/server.h"
 
 namespace format {
 namespace {
 
 using testing::Integers;
-using testing::LadderRun;
 using testing::Number;
 using testing::Query;
 using testing::SandboxServer;
-using testing::StatementRun;
 using testing::Text;
-
-constexpr char kUrlToUnicode[] = "ALTER TABLE dbo.Document ALTER COLUMN Url NVARCHAR (4000)";
+using testing::UpgradeResult;
 
 class UpgradeOnLayoutsTest : public ::testing::Test {
  protected:
@@ -70,6 +69,32 @@ class UpgradeOnLayoutsTest : public ::testing::Test {
     return collection;
   }
 
+  void TearDown() override { server_->instance().ClearFaults(); }
+
+  static UpgradeResult Run(db::Connection& c, int version_number, int ok_answers = 0) {
+    return testing::RunUpgrade(server_->environment(), c, version_number, ok_answers);
+  }
+
+  // Runs the first rung only: the next one cannot begin, and the run reports that.
+  static UpgradeResult RunOneRung(db::Connection& c, int version_number) {
+    sandbox::ServerMessage error;
+    error.number = 1222;
+    error.severity = 16;
+    error.text = "Lock request time out period exceeded.";
+    // The procedures DeleteDoc and DeleteFolder hold the text too; their CREATE must not fail.
+    int occurrence = 2;
+    const std::vector<UpgradeRung> ladder = UpgradeLadder();
+    for (const UpgradeStep& step : ladder[*FirstRung(version_number)].steps) {
+      if (step.text.find(kBeginRung) != std::string::npos) ++occurrence;
+    }
+    server_->instance().InjectFault({std::string(kBeginRung), occurrence, error});
+    UpgradeResult result = Run(c, version_number, 1);
+    server_->instance().ClearFaults();
+    EXPECT_FALSE(result.completed);
+    EXPECT_EQ(result.boxes.size(), 1u);
+    return result;
+  }
+
   static SandboxServer* server_;
 };
 
@@ -90,28 +115,24 @@ std::vector<std::string> Versions(std::size_t from) {
   return versions;
 }
 
-std::string Describe(const std::vector<const StatementRun*>& failures) {
-  std::string text;
-  for (const StatementRun* run : failures) {
-    text += "\n  " + run->rung + ": " + run->text.substr(0, 90) + " -> " + run->description;
+// The versions the run wrote, in order, read from the statements it sent.
+std::vector<std::string> VersionsWritten(const UpgradeResult& run) {
+  const std::string prefix = "UPDATE ExtendedData SET FieldValue='";
+  const std::string suffix = "' WHERE EntryID=0 And ExtFieldID=3";
+  std::vector<std::string> versions;
+  for (const std::string& text : run.statements) {
+    if (text.size() > prefix.size() + suffix.size() && text.starts_with(prefix) &&
+        text.ends_with(suffix)) {
+      versions.push_back(text.substr(prefix.size(), text.size() - prefix.size() - suffix.size()));
+    }
   }
-  return text;
+  return versions;
 }
 
-// On SQL Server a column in an index can change its type only by widening a varchar; the rung
-// to 1.55 ignores the refusal, so Url stays VARCHAR(4000) where the index was there first.
-void ExpectOnlyTheUrlWideningRefused(const LadderRun& run, bool through_155) {
-  const std::vector<const StatementRun*> failures = run.Failures();
-  if (!through_155) {
-    EXPECT_TRUE(failures.empty()) << Describe(failures);
-    return;
-  }
-  ASSERT_EQ(failures.size(), 1u) << Describe(failures);
-  EXPECT_EQ(failures[0]->rung, "1.55");
-  EXPECT_EQ(failures[0]->text, kUrlToUnicode);
-  EXPECT_EQ(failures[0]->errors, (std::vector<std::int32_t>{5074, 4922}));
-  EXPECT_NE(failures[0]->description.find("IDX_Document1"), std::string::npos)
-      << failures[0]->description;
+std::string Boxes(const UpgradeResult& run) {
+  std::string text;
+  for (const platform::MessageRequest& box : run.boxes) text += "\n  " + box.text;
+  return text;
 }
 
 // Columns whose content no rung may change.
@@ -277,18 +298,19 @@ TEST_F(UpgradeOnLayoutsTest, BelowTheFirstRungTheDesktopDialectEndsTheRun) {
   const testing::SchemaSnapshot schema = testing::ReadSchema(c);
   const testing::DataSnapshot data = testing::ReadData(c);
 
-  const LadderRun run = testing::RunLadder(c, 130);
-  EXPECT_TRUE(run.stopped);
-  ASSERT_EQ(run.statements.size(), 1u);
-  const StatementRun& first = run.statements[0];
-  EXPECT_EQ(first.rung, "1.36");
-  EXPECT_TRUE(first.failed);
-  ASSERT_FALSE(first.errors.empty());
-  // SQL Server 2000 numbers it 170 with a "Line 1: " in front, later servers 102.
-  EXPECT_TRUE(first.errors[0] == 170 || first.errors[0] == 102) << first.errors[0];
-  EXPECT_NE(first.description.find("Incorrect syntax near 'CategoryID'."), std::string::npos)
-      << first.description;
-  EXPECT_TRUE(run.versions_written.empty());
+  const UpgradeResult run = Run(c, 130, 1);
+  EXPECT_FALSE(run.completed);
+  ASSERT_EQ(run.statements.size(), 3u);
+  EXPECT_EQ(run.statements[0], kBeginRung);
+  EXPECT_EQ(run.statements[1], UpgradeLadder()[0].steps[0].text);
+  EXPECT_EQ(run.statements[2], kRollbackRung);
+  ASSERT_EQ(run.boxes.size(), 1u);
+  const std::string intro = "The following problem occurred when executing the command:\r";
+  EXPECT_TRUE(run.boxes[0].text.starts_with(intro)) << run.boxes[0].text;
+  EXPECT_NE(run.boxes[0].text.find("Incorrect syntax near 'CategoryID'."), std::string::npos)
+      << run.boxes[0].text;
+  EXPECT_EQ(run.boxes[0].title, "Tessera Server Manager");
+  EXPECT_TRUE(VersionsWritten(run).empty());
 
   EXPECT_EQ(ReadFormatVersion(c), "1.30");
   EXPECT_EQ(testing::Differences(schema, testing::ReadSchema(c)), std::vector<std::string>{});
@@ -316,12 +338,16 @@ TEST_P(LadderFromLayoutTest, ReachesTheCurrentFormatKeepingEverything) {
                           "EntryID"
                         : "SELECT 0");
 
-  const LadderRun run = testing::RunLadder(c, v);
-  EXPECT_FALSE(run.stopped) << Describe(run.Failures());
-  ExpectOnlyTheUrlWideningRefused(run, v <= 154);
-  EXPECT_EQ(run.versions_written, Versions(*FirstRung(v)));
-  EXPECT_TRUE(run.messages_shown.empty());
+  const UpgradeResult run = Run(c, v);
+  EXPECT_TRUE(run.completed) << Boxes(run);
+  EXPECT_TRUE(run.boxes.empty()) << Boxes(run);
+  EXPECT_EQ(VersionsWritten(run), Versions(*FirstRung(v)));
 
+  // Every rung committed: another connection sees the end of the run.
+  EXPECT_EQ(Number(c, "SELECT @@TRANCOUNT"), 0);
+  db::Connection other = server_->Open(Text(c, "SELECT DB_NAME()"));
+  EXPECT_EQ(ReadFormatVersion(other), "1.61");
+  other.Close();
   EXPECT_EQ(ReadFormatVersion(c), "1.61");
   EXPECT_EQ(CollectionProperty(c, std::string(kArchiveCompatibilityName)), "1.50");
   EXPECT_EQ(CollectionProperty(c, std::string(kLegacyCompatibilityName)), "1.50");
@@ -420,10 +446,9 @@ TEST_P(OneRungTest, LeavesWhatTheNextLayoutHas) {
   SCOPED_TRACE(std::string(LayoutVersion(GetParam())) + " to " + std::string(LayoutVersion(next)));
 
   db::Connection upgraded = Build(GetParam());
-  const LadderRun run = testing::RunLadder(upgraded, v, std::string(LayoutVersion(next)));
-  EXPECT_FALSE(run.stopped) << Describe(run.Failures());
-  ExpectOnlyTheUrlWideningRefused(run, next == OlderLayout::k155);
-  EXPECT_EQ(run.versions_written, std::vector<std::string>{std::string(LayoutVersion(next))});
+  const UpgradeResult run = RunOneRung(upgraded, v);
+  EXPECT_EQ(VersionsWritten(run), std::vector<std::string>{std::string(LayoutVersion(next))});
+  EXPECT_EQ(ReadFormatVersion(upgraded), LayoutVersion(next));
   db::Connection built = Build(next);
 
   testing::SchemaSnapshot schema = testing::ReadSchema(upgraded);
@@ -460,8 +485,8 @@ TEST_F(UpgradeOnLayoutsTest, TheAlteredProceduresKeepTheirRights) {
   const std::set<std::string> before = testing::ReadSchema(c).grants;
   ASSERT_EQ(before.count("FolderByID qa_reader 224 205"), 1u);
   ASSERT_EQ(before.count("FoldersSub qa_reader 224 205"), 1u);
-  const LadderRun run = testing::RunLadder(c, 156);
-  ASSERT_TRUE(run.Failures().empty()) << Describe(run.Failures());
+  const UpgradeResult run = Run(c, 156);
+  ASSERT_TRUE(run.completed) << Boxes(run);
   if (!EngineDroppedRights(c).empty()) {
     GTEST_SKIP() << "sandbox engine: ALTER PROCEDURE drops the procedure's GRANTs (SQL Server "
                     "keeps them), so qa_reader loses EXEC on FolderByID and FoldersSub";
@@ -500,12 +525,10 @@ TEST_F(UpgradeOnLayoutsTest, TheRepeatedUpdateFilesOneLevelOfFramesPerExecution)
   Embed(c, 12, 13);
   Embed(c, 13, 14);
 
-  const LadderRun run = testing::RunLadder(c, 141, "1.50");
-  EXPECT_FALSE(run.stopped) << Describe(run.Failures());
-  EXPECT_EQ(run.counted, 1);
+  const UpgradeResult run = RunOneRung(c, 141);
   // Every frame still in folder 0 takes its parent's folder, which is itself 0 until the level
-  // above has been filed; the repetition ends when the count repeats.
-  EXPECT_EQ(run.repeat_counts, (std::vector<std::int64_t>{3, 2, 1, 0, 0}));
+  // above has been filed: 3, 2, 1, 0 and 0 rows; the repetition ends when the count repeats.
+  EXPECT_EQ(run.RepeatedUpdates(), 5);
   EXPECT_EQ(Integers(c, "SELECT FolderID FROM Document WHERE EntryID >= 10 ORDER BY EntryID"),
             (std::vector<std::int64_t>{1001, 1001, 1001, 1001, 0, 600}));
   EXPECT_EQ(Integers(c,
@@ -519,10 +542,13 @@ TEST_F(UpgradeOnLayoutsTest, TheRepeatedUpdateCountsFollowTheSampleChains) {
   for (int count : {8, 24, 40}) {
     SCOPED_TRACE(count);
     db::Connection c = Build(OlderLayout::k141, {.document_count = count});
-    const std::int64_t chains = (count + 7) / 8;
-    const LadderRun run = testing::RunLadder(c, 141, "1.50");
-    EXPECT_EQ(run.counted, (count + 2) / 8);
-    EXPECT_EQ(run.repeat_counts, (std::vector<std::int64_t>{3 * chains, 2 * chains, chains, 0, 0}));
+    const UpgradeResult run = RunOneRung(c, 141);
+    // Three frame levels in every chain: 3, 2 and 1 rows per chain, then none twice.
+    EXPECT_EQ(run.RepeatedUpdates(), 5);
+    EXPECT_EQ(Number(c,
+                     "SELECT COUNT(*) FROM Document d INNER JOIN SubDocument s ON s.ChildEntryID = "
+                     "d.EntryID WHERE d.TypeID = 100 AND d.FolderID = 0"),
+              0);
   }
 }
 
@@ -533,19 +559,17 @@ TEST_F(UpgradeOnLayoutsTest, TheRungTo150GoesOnWhereItsFirstStepsFail) {
   c.Execute("DROP PROCEDURE DocCount");
   c.Execute("UPDATE ExtendedData SET FieldValue = '1.41' WHERE EntryID = 0 AND ExtFieldID = 3");
 
-  const LadderRun run = testing::RunLadder(c, 141, "1.50");
-  EXPECT_FALSE(run.stopped) << Describe(run.Failures());
-  const std::vector<const StatementRun*> failures = run.Failures();
-  ASSERT_EQ(failures.size(), 2u) << Describe(failures);
-  EXPECT_EQ(failures[0]->text, "ALTER TABLE Document ADD VisibleInFolderID SMALLINT DEFAULT 0");
-  EXPECT_EQ(failures[0]->errors, std::vector<std::int32_t>{2705});
-  EXPECT_EQ(failures[1]->text, "DROP PROCEDURE DocCount");
-  EXPECT_EQ(failures[1]->errors, std::vector<std::int32_t>{3701});
-  // The column was there: it is set to its type instead, and nothing is shown.
-  ASSERT_GE(run.statements.size(), 2u);
-  EXPECT_EQ(run.statements[1].text, "ALTER TABLE Document ALTER COLUMN VisibleInFolderID SMALLINT");
-  EXPECT_FALSE(run.statements[1].failed);
-  EXPECT_TRUE(run.messages_shown.empty());
+  const UpgradeResult run = RunOneRung(c, 141);
+  // The column was there: it is set to its type instead, and nothing but the next rung's
+  // failure to begin is shown.
+  const std::vector<std::string> texts = run.RungStatements();
+  ASSERT_GE(texts.size(), 3u);
+  EXPECT_EQ(texts[0], "ALTER TABLE Document ADD VisibleInFolderID SMALLINT DEFAULT 0");
+  EXPECT_EQ(texts[1], "ALTER TABLE Document ALTER COLUMN VisibleInFolderID SMALLINT");
+  EXPECT_EQ(texts[2], "DROP PROCEDURE DocsInFolder");
+  EXPECT_NE(std::find(texts.begin(), texts.end(), "GRANT EXEC ON DocCount TO qa_reader"),
+            texts.end());
+  EXPECT_NE(run.boxes[0].text.find("Lock request time out"), std::string::npos) << Boxes(run);
   EXPECT_EQ(ReadFormatVersion(c), "1.50");
   EXPECT_EQ(Number(c, "EXEC DocCount"),
             Number(c,
@@ -559,19 +583,20 @@ TEST_F(UpgradeOnLayoutsTest, AMissingViewEndsARunThatStartsAt155) {
   db::Connection c = Build(OlderLayout::k155);
   c.Execute("DROP VIEW SearchFolderView");
 
-  const LadderRun run = testing::RunLadder(c, 155);
-  EXPECT_TRUE(run.stopped);
-  ASSERT_EQ(run.statements.size(), 1u);
-  EXPECT_EQ(run.statements[0].text, "DROP VIEW dbo.SearchFolderView");
-  EXPECT_EQ(run.statements[0].errors, std::vector<std::int32_t>{3701});
-  EXPECT_TRUE(run.versions_written.empty());
+  const UpgradeResult run = Run(c, 155, 1);
+  EXPECT_FALSE(run.completed);
+  EXPECT_EQ(run.statements,
+            (std::vector<std::string>{std::string(kBeginRung), "DROP VIEW dbo.SearchFolderView",
+                                      std::string(kRollbackRung)}));
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_NE(run.boxes[0].text.find("SearchFolderView"), std::string::npos) << Boxes(run);
   EXPECT_EQ(ReadFormatVersion(c), "1.55");
 
   // Coming through the rung to 1.55 the same failure is ignored and the run ends at 1.61.
   db::Connection through = Build(OlderLayout::k154);
   through.Execute("DROP VIEW SearchFolderView");
-  const LadderRun continued = testing::RunLadder(through, 154);
-  EXPECT_FALSE(continued.stopped);
+  const UpgradeResult continued = Run(through, 154);
+  EXPECT_TRUE(continued.completed) << Boxes(continued);
   EXPECT_EQ(ReadFormatVersion(through), "1.61");
   EXPECT_EQ(Number(through, "SELECT COUNT(Icon) FROM SearchFolderView"), 1);
 }
