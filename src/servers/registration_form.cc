@@ -202,12 +202,12 @@ bool frmSQLServer::cmdOK_Click() {
     return false;
   }
   connection_string_ = BuildConnectionString();
+  if (!server_ && !MachineAnswers()) {
+    ShowInformation(common::FormatMessage(kMessageMachineNotAvailable, {server_text_}));
+    return false;
+  }
   try {
     if (!server_) {
-      if (!MachineAnswers()) {
-        ShowInformation(common::FormatMessage(kMessageMachineNotAvailable, {server_text_}));
-        return false;
-      }
       registered_ = servers_.Add(connection_string_);
     } else {
       server_->SetConnectionString(connection_string_);
@@ -230,25 +230,28 @@ bool frmSQLServer::cmdTest_Click() {
     ShowInformation(common::FormatMessage(kMessageMachineNotAvailable, {server_text_}));
     return false;
   }
+  bool opened = false;
+  std::string failure;
   try {
     db::Connection connection(context_.database);
     connection.SetConnectionString(connection_string_);
     connection.Open();
-    bool open = connection.State() == db::kStateOpen;
-    if (open) {
-      ShowInformation(common::LoadMessage(kMessageConnectionEstablished));
-      connection.Close();
-    }
-    return open;
+    opened = connection.State() == db::kStateOpen;
+    // The test only proves the login; the registration keeps its own connection.
+    if (opened) connection.Close();
   } catch (const std::exception& error) {
     const auto* product = dynamic_cast<const common::Error*>(&error);
     if (product && product->number() == db::kErrorAuthenticationFailed) {
-      ShowInformation(
-          common::FormatMessage(kMessageAuthenticationFailed, {product->description()}));
+      failure = common::FormatMessage(kMessageAuthenticationFailed, {product->description()});
     } else {
-      ShowInformation(common::LoadMessage(kMessageConnectionFailed) + '\r' + DescriptionOf(error));
+      failure = common::LoadMessage(kMessageConnectionFailed) + '\r' + DescriptionOf(error);
     }
   }
+  if (opened) {
+    ShowInformation(common::LoadMessage(kMessageConnectionEstablished));
+    return true;
+  }
+  if (!failure.empty()) ShowInformation(failure);
   return false;
 }
 
