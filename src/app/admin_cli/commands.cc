@@ -521,20 +521,53 @@ std::string OutcomeText(const console::StartupCheckOutcome& outcome) {
   return text;
 }
 
+// Answers No to every Yes/No question by making No the default button: an unattended check
+// must not convert collections nobody agreed to.
+class DecliningUserInterface : public platform::UserInterface {
+ public:
+  explicit DecliningUserInterface(platform::UserInterface& ui) : ui_(ui) {}
+
+  int ShowMessage(const platform::MessageRequest& request) override {
+    platform::MessageRequest declined = request;
+    std::vector<int> answers = platform::AnswersOf(request.buttons);
+    for (size_t i = 0; i < answers.size(); ++i) {
+      if (answers[i] == platform::kAnswerNo) declined.default_button = static_cast<int>(i) + 1;
+    }
+    return ui_.ShowMessage(declined);
+  }
+  void BeginBusy() override { ui_.BeginBusy(); }
+  void EndBusy() override { ui_.EndBusy(); }
+  void ProcessPendingEvents() override { ui_.ProcessPendingEvents(); }
+  std::unique_ptr<platform::ProgressSink> OpenProgress() override { return ui_.OpenProgress(); }
+  std::string PickAccounts(std::string_view title, int flags) override {
+    return ui_.PickAccounts(title, flags);
+  }
+  std::optional<std::string> PromptDataLink() override { return ui_.PromptDataLink(); }
+
+ private:
+  platform::UserInterface& ui_;
+};
+
 int Check(Command& command) {
-  std::vector<console::StartupCheckOutcome> outcomes =
-      console::RunStartupCheck(command.ui(), command.session.Servers());
+  DecliningUserInterface declining(command.ui());
+  bool unattended = !command.session.io().interactive && !command.session.options().yes;
+  if (unattended) {
+    command.session.io().err << "No terminal and no --yes: every offer is answered No.\n";
+  }
+  platform::UserInterface& ui = unattended ? declining : command.ui();
   Table table;
-  table.columns = {"Server", "Collection", "Version", "Question", "Outcome"};
+  table.columns = {"ServerID", "Server", "Collection", "Version", "Question", "Outcome"};
   bool failed = false;
-  for (const console::StartupCheckOutcome& outcome : outcomes) {
-    std::string question = outcome.question != 0 ? std::to_string(outcome.question) : "";
-    if (outcome.plain_text_asked) question += question.empty() ? "316" : ", 316";
-    table.AddRow(
-        {outcome.server, outcome.collection, outcome.version, question, OutcomeText(outcome)});
-    if (outcome.refused || (outcome.upgrade_ran && !outcome.upgrade_completed) ||
-        (outcome.plain_text_ran && !outcome.plain_text_completed)) {
-      failed = true;
+  for (const auto& server : command.session.Servers()) {
+    for (const console::StartupCheckOutcome& outcome : console::RunStartupCheck(ui, *server)) {
+      std::string question = outcome.question != 0 ? std::to_string(outcome.question) : "";
+      if (outcome.plain_text_asked) question += question.empty() ? "316" : ", 316";
+      table.AddRow({std::to_string(server->ServerID()), outcome.server, outcome.collection,
+                    outcome.version, question, OutcomeText(outcome)});
+      if (outcome.refused || (outcome.upgrade_ran && !outcome.upgrade_completed) ||
+          (outcome.plain_text_ran && !outcome.plain_text_completed)) {
+        failed = true;
+      }
     }
   }
   command.Print(table);

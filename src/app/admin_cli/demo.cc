@@ -53,7 +53,7 @@ std::vector<DemoLogin> Logins(const std::string& machine) {
       {"creator", false, "dbcreator", false, "creates, attaches and deletes collections"},
       {"security", false, "securityadmin", false, "manages logins"},
       {"reader", false, "", false, "no server role: refused every administrative command"},
-      {machine + "\\maria", true, "dbcreator", false, "Windows user, owner of Archive"},
+      {machine + "\\maria", true, "dbcreator", false, "Windows user, db_owner in Archive"},
       {machine + "\\peter", true, "", false, "Windows user, writer in Archive"},
       {"BUILTIN\\Users", true, "", false, "Windows group"},
       {machine + "\\former", true, "", true, "Windows user whose login is denied"},
@@ -61,21 +61,27 @@ std::vector<DemoLogin> Logins(const std::string& machine) {
 }
 
 std::vector<DemoUser> Users(const std::string& machine) {
-  return {
-      {"Archive", "reader", {"qa_reader"}},
-      {"Archive", "creator", {"qa_writer"}},
-      {"Archive", machine + "\\maria", {"db_owner"}},
-      {"Archive", machine + "\\peter", {"qa_writer", "qa_structurer"}},
-      {"Letters", "reader", {"qa_reader"}},
-      {"Projects", "creator", {"db_owner"}},
-  };
+  // A login sees a server's collections only when it may use every one of them, so each SQL
+  // Server login of the demonstration is a user of each collection.
+  std::vector<DemoUser> users;
+  for (const char* collection : {"Archive", "Projects", "Letters", "Contracts", "Minutes"}) {
+    std::string name = collection;
+    users.push_back({name, "reader", {"qa_reader"}});
+    users.push_back({name, "security", {"qa_reader"}});
+    users.push_back({name, "creator",
+                     name == "Projects" ? std::vector<std::string>{"db_owner"}
+                                        : std::vector<std::string>{"qa_reader", "qa_writer"}});
+  }
+  users.push_back({"Archive", machine + "\\maria", {"db_owner"}});
+  users.push_back({"Archive", machine + "\\peter", {"qa_writer", "qa_structurer"}});
+  return users;
 }
 
 std::vector<OlderCollection> OlderCollections() {
   return {
       {"Letters", format::OlderLayout::k150, 16, "{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}"},
       {"Contracts", format::OlderLayout::k155, 8, "{1A2B3C4D-5E6F-7081-92A3-B4C5D6E7F809}"},
-      {"Minutes", format::OlderLayout::k130, 8, "{2B3C4D5E-6F70-8192-A3B4-C5D6E7F8091A}"},
+      {"Minutes", format::OlderLayout::k141, 8, "{2B3C4D5E-6F70-8192-A3B4-C5D6E7F8091A}"},
   };
 }
 
@@ -205,7 +211,7 @@ int RunDemo(Session& session) {
   collections_table.AddRow({"Projects", "1.61", "current format, no full-text index"});
   collections_table.AddRow({"Letters", "1.50", "HTML, text and .mht documents without plain text"});
   collections_table.AddRow({"Contracts", "1.55", "older format"});
-  collections_table.AddRow({"Minutes", "1.30", "oldest format"});
+  collections_table.AddRow({"Minutes", "1.41", "older format"});
   PrintTable(out, collections_table, tsv);
   if (!tsv) out << "\nLogins (SQL Server logins have the password '" << kPassword << "'):\n";
   Table logins_table;
