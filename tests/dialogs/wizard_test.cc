@@ -318,3 +318,36 @@ TEST_F(OpenArchiveTest, AnAttachErrorIsReportedAndTheDialogStaysOpen) {
 
 }  // namespace
 }  // namespace dialogs
+
+namespace dialogs {
+namespace {
+
+TEST_F(NewArchiveWizardTest, APathWithQuotesAndBracketsReachesTheServerAsOnePath) {
+  frmNewArchiveWizard wizard = NewWizard();
+  ToFilePage(wizard, "Odd");
+  wizard.SetArchivePath("C:\\Data\\O'Brien; [x]");
+  wizard.cmdWeiter_Click();
+  ASSERT_EQ(wizard.CurrentPage(), kPageResult)
+      << (platform_.ui.boxes().empty() ? "" : platform_.ui.boxes()[0].text);
+  EXPECT_EQ(wizard.DataFilePath(), "C:\\Data\\O'Brien; [x].mdf");
+  std::vector<OpenedDataFile> opened = OpenedDataFiles(Catalogue());
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(opened[0].data_file, "C:\\Data\\O'Brien; [x].mdf");
+}
+
+TEST_F(NewArchiveWizardTest, AVeryLongNameIsRefusedByTheServerAndLeavesNothingBehind) {
+  frmNewArchiveWizard wizard = NewWizard();
+  std::string name(3000, 'n');
+  ToFilePage(wizard, name);
+  platform_.ui.QueueAnswer(platform::kAnswerOk);
+  wizard.SetArchivePath("C:\\Data\\long");
+  wizard.cmdWeiter_Click();
+  EXPECT_EQ(wizard.CurrentPage(), kPageFile);
+  EXPECT_EQ(wizard.Created(), nullptr);
+  ASSERT_EQ(platform_.ui.boxes().size(), 1u);
+  EXPECT_EQ(Catalogue().Count(), 0);
+  EXPECT_FALSE(DatabaseExists("Quillarchive_" + name));
+}
+
+}  // namespace
+}  // namespace dialogs
