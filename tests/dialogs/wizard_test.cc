@@ -351,3 +351,29 @@ TEST_F(NewArchiveWizardTest, AVeryLongNameIsRefusedByTheServerAndLeavesNothingBe
 
 }  // namespace
 }  // namespace dialogs
+
+namespace dialogs {
+namespace {
+
+TEST_F(NewArchiveWizardTest, WhileCreatingPageThreeShowsItsWorkingLookWithEveryButtonDisabled) {
+  frmNewArchiveWizard wizard = NewWizard();
+  ToFilePage(wizard, "Busy");
+  std::vector<std::string> seen;
+  platform_.ui.SetOnPendingEvents([&] {
+    if (!seen.empty()) return;
+    seen = {wizard.FileHeader(), wizard.FileExplanation(),
+            wizard.PathControlsVisible() ? "visible" : "hidden",
+            wizard.BackEnabled() || wizard.NextEnabled() || wizard.CancelEnabled() ? "enabled"
+                                                                                   : "disabled",
+            platform_.ui.busy_depth() > 0 ? "busy" : "idle"};
+  });
+  wizard.SetArchivePath("C:\\Data\\busy");
+  wizard.cmdWeiter_Click();
+  EXPECT_EQ(seen, (std::vector<std::string>{"Create New Network Collection",
+                                            "Creating the network collection. Please wait...",
+                                            "hidden", "disabled", "busy"}));
+  EXPECT_EQ(wizard.CurrentPage(), kPageResult);
+}
+
+}  // namespace
+}  // namespace dialogs
