@@ -1,0 +1,185 @@
+// The plain-text generation run against a collection of the test's own: the progress scale of
+// small and large collections, and what Retry and Ignore do when a document's text cannot be
+// made.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/code_page.h"
+#include "common/error.h"
+#include "format/progress_window.h"
+#include "format/sandbox_collection.h"
+#include "platform/scripted_user_interface.h"
+
+namespace format {
+namespace {
+
+using testing::Number;
+using testing::SandboxServer;
+using testing::Scalar;
+using testing::Text;
+
+// Stands in for the console's collection object: the text of a document is its content marked,
+// and renderer failures can be scheduled.
+class ProbeCollection : public Collection {
+ public:
+  explicit ProbeCollection(db::Connection connection) : connection_(std::move(connection)) {}
+
+  const std::string& Name() const override { return name_; }
+  db::Connection Connection() const override { return connection_; }
+  std::string GetExtendedProperty(std::int32_t, std::int32_t, int,
+                                  std::string_view field_name) override {
+    return properties_[std::string(field_name)];
+  }
+  void SetExtendedProperty(std::string_view value, std::int32_t, std::int32_t&,
+                           std::string_view field_name, int, bool, bool) override {
+    properties_[std::string(field_name)] = value;
+  }
+  std::string CreatePlainText(std::int32_t entry, std::string_view content, int,
+                              std::string_view) override {
+    asked_.push_back(entry);
+    if (failures_ > 0) {
+      --failures_;
+      throw common::Error(91, "Probe", "Renderer gone");
+    }
+    return "plain:" + std::string(content);
+  }
+
+  void FailNext(int count) { failures_ = count; }
+  const std::vector<std::int32_t>& asked() const { return asked_; }
+  std::string Property(const std::string& name) { return properties_[name]; }
+
+ private:
+  std::string name_ = "Probe [1]";
+  db::Connection connection_;
+  std::map<std::string, std::string> properties_;
+  std::vector<std::int32_t> asked_;
+  int failures_ = 0;
+};
+
+class PlainTextRunTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { server_ = new SandboxServer(); }
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+  }
+
+  void SetUp() override {
+    connection_ = server_->NewDatabase("Quillarchive_Run");
+    connection_.Execute(
+        "CREATE TABLE Document (EntryID INTEGER IDENTITY (1,1) NOT NULL PRIMARY KEY, "
+        "Url NVARCHAR(4000) NOT NULL DEFAULT '', TypeID SMALLINT NOT NULL DEFAULT 0, "
+        "CodePage INT NOT NULL DEFAULT 0, Content NTEXT DEFAULT '', BinaryContent IMAGE NULL, "
+        "PlainText NTEXT DEFAULT '', Filename NVARCHAR(255) NOT NULL DEFAULT '', "
+        "BinaryData BIT DEFAULT 0)");
+    collection_ = std::make_unique<ProbeCollection>(connection_);
+  }
+
+  // `count` text documents "Dokument 1", "Dokument 2", ... in code page 1252.
+  void AddDocuments(int count) {
+    connection_.Execute(
+        "DECLARE @i INT SET @i = 1 WHILE @i <= " + std::to_string(count) +
+        " BEGIN INSERT INTO Document (Url, TypeID, CodePage, Content, Filename) VALUES "
+        "(N'http://x/' + CAST(@i AS VARCHAR(10)), 90, 1252, N'Dokument ' + CAST(@i AS "
+        "VARCHAR(10)), N'd.txt') SET @i = @i + 1 END");
+  }
+
+  bool Run(frmProgress& window) { return window.Show(); }
+
+  static SandboxServer* server_;
+  db::Connection connection_;
+  std::unique_ptr<ProbeCollection> collection_;
+  platform::ScriptedUserInterface ui_;
+};
+
+SandboxServer* PlainTextRunTest::server_ = nullptr;
+
+TEST_F(PlainTextRunTest, ALargeCollectionMovesTheBarByFractions) {
+  AddDocuments(1000);
+  frmProgress window(ui_, *collection_, frmProgress::kPlainText);
+  std::vector<double> values;
+  ui_.SetOnPendingEvents([&] { values.push_back(window.Value()); });
+  ASSERT_TRUE(Run(window));
+  ASSERT_EQ(values.size(), 1000u);
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    ASSERT_DOUBLE_EQ(values[i], static_cast<double>(i + 1) / 10.0) << "after document " << i + 1;
+  }
+  const auto& progress = ui_.progress().at(0);
+  EXPECT_EQ(progress.maximum, 100);
+  EXPECT_EQ(progress.value, 100);
+  EXPECT_EQ(progress.lines[1], "1000 of 1000 items processed");
+  // Every document was asked for once, in order, and is converted.
+  ASSERT_EQ(collection_->asked().size(), 1000u);
+  for (std::size_t i = 0; i < 1000; ++i) ASSERT_EQ(collection_->asked()[i], i + 1);
+  EXPECT_EQ(Number(connection_, "SELECT COUNT(*) FROM Document WHERE BinaryData = 0"), 0);
+  EXPECT_EQ(Text(connection_, "SELECT PlainText FROM Document WHERE EntryID = 777"),
+            "plain:Dokument 777");
+  EXPECT_EQ(collection_->Property("Quillarchive: Search in PlainText"), "True");
+}
+
+TEST_F(PlainTextRunTest, ASmallCollectionHasOneStepPerDocument) {
+  AddDocuments(40);
+  frmProgress window(ui_, *collection_, frmProgress::kPlainText);
+  ASSERT_TRUE(Run(window));
+  const auto& progress = ui_.progress().at(0);
+  EXPECT_EQ(progress.maximum, 40);
+  std::vector<int> steps;
+  for (int i = 1; i <= 40; ++i) steps.push_back(i);
+  // The window shows its starting value first.
+  ASSERT_FALSE(progress.values.empty());
+  EXPECT_EQ(std::vector<int>(progress.values.end() - 40, progress.values.end()), steps);
+  EXPECT_EQ(progress.lines[0],
+            "Generating full-text information\nfor the network collection "
+            "'Probe [1]'");
+}
+
+TEST_F(PlainTextRunTest, RetryRunsTheConversionAgain) {
+  AddDocuments(3);
+  collection_->FailNext(1);
+  ui_.QueueAnswer(platform::kAnswerRetry);
+  frmProgress window(ui_, *collection_, frmProgress::kPlainText);
+  ASSERT_TRUE(Run(window));
+  ASSERT_EQ(ui_.boxes().size(), 1u);
+  EXPECT_EQ(ui_.boxes()[0].text,
+            "Beim der Generierung von Volltextinformation ist bei folgendem Dokument ein Fehler "
+            "aufgetreten:\r\nURL: http://x/1\r\nFehlertext: Renderer gone\r\nFehlernummer: 91");
+  EXPECT_EQ(collection_->asked(), (std::vector<std::int32_t>{1, 1, 2, 3}));
+  EXPECT_EQ(Text(connection_, "SELECT PlainText FROM Document WHERE EntryID = 1"),
+            "plain:Dokument 1");
+}
+
+TEST_F(PlainTextRunTest, IgnoreAfterAFailedTextKeepsTheBytes) {
+  AddDocuments(2);
+  collection_->FailNext(1);
+  ui_.QueueAnswer(platform::kAnswerIgnore);
+  frmProgress window(ui_, *collection_, frmProgress::kPlainText);
+  ASSERT_TRUE(Run(window));
+  // The text is in BinaryContent, so Content is emptied as for every converted document.
+  EXPECT_EQ(Number(connection_, "SELECT COUNT(*) FROM Document WHERE BinaryData = 0"), 0);
+  const common::Value bytes =
+      Scalar(connection_, "SELECT BinaryContent FROM Document WHERE EntryID = 1");
+  ASSERT_NE(bytes.AsBytes(), nullptr);
+  EXPECT_EQ(common::BytesToText(*bytes.AsBytes(), 1252), "Dokument 1");
+  EXPECT_EQ(Text(connection_, "SELECT Content FROM Document WHERE EntryID = 1"), "");
+  EXPECT_EQ(Text(connection_, "SELECT PlainText FROM Document WHERE EntryID = 1"), "");
+  EXPECT_EQ(Text(connection_, "SELECT PlainText FROM Document WHERE EntryID = 2"),
+            "plain:Dokument 2");
+}
+
+TEST_F(PlainTextRunTest, StoredBytesEndWithTheTerminatingZeroTheDesktopApplicationWrites) {
+  connection_.Execute(
+      "INSERT INTO Document (Url, TypeID, CodePage, Content, Filename) VALUES "
+      "(N'u', 90, 1200, N'Ab', N'w.txt')");
+  frmProgress window(ui_, *collection_, frmProgress::kPlainText);
+  ASSERT_TRUE(Run(window));
+  const common::Value bytes =
+      Scalar(connection_, "SELECT BinaryContent FROM Document WHERE EntryID = 1");
+  ASSERT_NE(bytes.AsBytes(), nullptr);
+  EXPECT_EQ(*bytes.AsBytes(), (common::Bytes{'A', 0, 'b', 0, 0, 0}));
+}
+
+}  // namespace
+}  // namespace format
