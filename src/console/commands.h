@@ -70,8 +70,8 @@ bool DetachRegistration(platform::UserInterface& ui, servers::Servers& servers,
                         servers::Server& server);
 
 // Start: asks message 64; on Yes starts the service (and connects). True when the service
-// started; the host then shows the node connected and rebuilds it. An error is shown after
-// message 65 with the critical icon.
+// started; the host then shows the node connected and rebuilds it. A start the service refuses
+// gives false without a message; an error is shown after message 65 with the critical icon.
 bool StartServer(platform::UserInterface& ui, servers::Server& server);
 
 // Stop: asks message 66; on Yes stops the service. True when it stopped (the node then gets
@@ -85,8 +85,9 @@ bool StopServer(platform::UserInterface& ui, servers::Server& server);
 bool DeleteCollection(platform::UserInterface& ui, collections::Database& database);
 
 // Close Network Collection: sysadmin (else 43); asks 42; on Yes detaches the collection through
-// its own catalogue, ending other logins' connections after their consent. Error intro 44. True
-// when it was detached.
+// its own catalogue, ending other logins' connections after consent (asked through the user
+// interface the catalogue was created with). Error intro 44. True when it was detached (the
+// host deletes the node; `database` is gone from its catalogue then).
 bool CloseCollection(platform::UserInterface& ui, collections::Database& database);
 
 // Shrink Log File: sysadmin (else 40); asks 354; on Yes shrinks the log. Error intro 355. True

@@ -7,6 +7,7 @@
 #include "common/value_format.h"
 #include "console/commands.h"
 #include "db/recordset.h"
+#include "platform/service_control.h"
 #include "servers/keyed_texts.h"
 #include "servers/sql_text.h"
 
@@ -170,22 +171,29 @@ std::string PlatformSuffix(std::string_view platform) {
   return " (" + std::string(platform) + ")";
 }
 
-ServerNode DescribeServerNode(servers::Server& server) {
+ServerNode DescribeServerNode(servers::Server& server, ServerNodeUse use) {
   ServerNode node;
   node.key = "Server" + std::to_string(server.ServerID());
   node.name = server.Name();
   node.has_children = true;
+  if (use == ServerNodeUse::kAdded) {
+    node.typed = true;
+    node.caption = ServerLocation(server) + PlatformSuffix(server.Version("Platform"));
+    node.icon = server.Connected() ? kIconServerConnected : kIconCollection;
+    return node;
+  }
   if (!server.Connected()) {
     node.typed = false;
     node.caption = ServerLocation(server);
-    node.icon = ServiceStatus(server) == 1 ? kIconServerStopped : kIconServerNotConnected;
+    node.icon = ServiceStatus(server) == platform::kServiceStopped ? kIconServerStopped
+                                                                   : kIconServerNotConnected;
     return node;
   }
   node.typed = true;
   std::string platform = server.Version("Platform");
   node.caption = ServerLocation(server) + PlatformSuffix(platform);
   if (!server.Connected()) {
-    node.icon = kIconServerStopped;
+    node.icon = use == ServerNodeUse::kRebuilt ? kIconError : kIconServerStopped;
     node.has_children = false;
   } else {
     node.icon = kIconServerConnected;

@@ -85,12 +85,23 @@ struct ServerNode {
   std::string name;  // the "NAME" sub-item: the server's Name (data source)
 };
 
-// Describes a server's node as the tree builds it: unconnected servers untyped with icon 4 when
-// the service is stopped and 13 otherwise; connected ones typed with the platform suffix ("
-// (Windows NT)" when the platform text holds "NT", else " (" + platform + ")"), icon 3, or icon 4
-// without children when reading the platform found the connection gone. Asks the server only when
-// it is connected; never throws.
-ServerNode DescribeServerNode(servers::Server& server);
+// Where a server's node is being made; they differ only for a server that is not connected.
+enum class ServerNodeUse {
+  // Expanding Database Servers: untyped with icon 4 (service stopped) or 13 when not connected;
+  // typed with icon 3, or icon 4 without children when the connection was gone after reading
+  // the platform.
+  kTree,
+  // Rebuilt after a start or a changed registration: as kTree, but icon 14 for a typed node whose
+  // connection is gone.
+  kRebuilt,
+  // Just registered: always typed with the platform suffix, icon 3 when connected, 5 when not.
+  kAdded,
+};
+
+// Describes a server's node. The caption is Location, followed for typed nodes by the platform
+// suffix (" (Windows NT)" when the platform text holds "NT", else " (" + platform + ")"). Asks
+// the server only when it is connected; never throws.
+ServerNode DescribeServerNode(servers::Server& server, ServerNodeUse use = ServerNodeUse::kTree);
 // The caption suffix of a platform text as above.
 std::string PlatformSuffix(std::string_view platform);
 

@@ -149,6 +149,12 @@ TEST_F(ResultViewsTest, AServerThatIsNotConnectedHasAnEmptyViewAndAnUntypedNode)
   EXPECT_EQ(DescribeServerNode(offline).icon, kIconServerStopped);
   EXPECT_FALSE(DescribeServerNode(offline).typed);
 
+  // Just registered, the node is typed whatever happened, and shows the collection icon.
+  ServerNode added = DescribeServerNode(offline, ServerNodeUse::kAdded);
+  EXPECT_TRUE(added.typed);
+  EXPECT_EQ(added.icon, kIconCollection);
+  EXPECT_TRUE(added.caption.starts_with("OFFSITE"));
+
   ListRow error = ErrorNodeRow(offline);
   EXPECT_EQ(error.key, "Error9");
   EXPECT_EQ(error.text, "(Connect error. Please check the SQL Server registration properties)");
@@ -176,6 +182,10 @@ TEST_F(ResultViewsTest, ServersViewShowsEveryRegistrationInListOrder) {
   EXPECT_EQ(view.rows[0].SubItem("NAME"), "(sandbox)");
   EXPECT_EQ(view.rows[0].text, "(sandbox)" + PlatformSuffix(reloaded.Item(1)->Version("Platform")));
   EXPECT_EQ(view.rows[0].server, reloaded.Item(1).get());
+  ServerNode rebuilt = DescribeServerNode(*reloaded.Item(1), ServerNodeUse::kRebuilt);
+  EXPECT_TRUE(rebuilt.typed);
+  EXPECT_EQ(rebuilt.icon, kIconServerConnected);
+  EXPECT_EQ(rebuilt.caption, view.rows[0].text);
   EXPECT_EQ(view.rows[1].text, "OFFSITE");
   EXPECT_EQ(view.rows[1].icon, kIconServerNotConnected);
 }
@@ -183,6 +193,9 @@ TEST_F(ResultViewsTest, ServersViewShowsEveryRegistrationInListOrder) {
 TEST_F(ResultViewsTest, LoginsLeaveOutSaAndInternalLoginsAndNameTypeAndAccess) {
   AddLogin("O'Brien", "pw");
   AddLogin("x]; DROP DATABASE model --", "pw");
+  AddLogin("SA2", "pw");
+  AddLogin("##MS_Agent##", "pw");
+  ASSERT_EQ(Count("SELECT COUNT(*) FROM master.dbo.syslogins WHERE loginname LIKE '##%'"), 1);
   Server().Connection().Execute("EXEC sp_grantlogin 'SANDBOX\\alice'");
   Server().Connection().Execute("EXEC sp_denylogin 'SANDBOX\\bob'");
 
@@ -195,6 +208,7 @@ TEST_F(ResultViewsTest, LoginsLeaveOutSaAndInternalLoginsAndNameTypeAndAccess) {
     EXPECT_NE(name, "sa");
     EXPECT_FALSE(name.starts_with("##")) << name;
   }
+  EXPECT_NE(view.Find("LoginSA2"), nullptr);
   const ListRow* quote = view.Find("LoginO'Brien");
   ASSERT_NE(quote, nullptr);
   EXPECT_EQ(quote->text, "");
