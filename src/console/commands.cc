@@ -185,6 +185,65 @@ FullTextMenuState FullTextMenuStateFor(int full_text_status) {
   return state;
 }
 
+namespace {
+
+MenuItem Item(const char* name, int caption, int status_text) {
+  return {name, Message(caption), Message(status_text)};
+}
+
+}  // namespace
+
+std::optional<GroupMenu> MenuForNode(std::string_view node_type) {
+  if (node_type == "DatabaseServers") {
+    return GroupMenu{"mnuServers", Message(12), {Item("mnuAddSQLServer", 10, 11)}};
+  }
+  if (node_type == "Server") {
+    return GroupMenu{"mnuServer",
+                     "SQL Server",
+                     {Item("mnuSQLServerProperties", 13, 87), Item("mnuDetachSQLServer", 14, 86),
+                      Item("mnuStopSQLServer", 15, 84), Item("mnuStartSQLServer", 16, 85)}};
+  }
+  if (node_type == "Databases") {
+    return GroupMenu{"mnuDatabases",
+                     "Datenbanken",
+                     {Item("mnuAddNewDatabase", 17, 18), Item("mnuOpenDatabase", 19, 20)}};
+  }
+  if (node_type == "Database") {
+    return GroupMenu{"mnuDatabase",
+                     Message(21),
+                     {Item("mnuDeleteDatabase", 24, 25), Item("mnuCloseDatabase", 22, 23),
+                      Item("mnuChangeOwner", 26, 27), Item("mnuShrinkLogfile", 353, 353)}};
+  }
+  if (node_type == "LoginNames") {
+    return GroupMenu{"mnuLoginNames", Message(28), {Item("mnuGrantLogin", 29, 30)}};
+  }
+  if (node_type == "Users") {
+    return GroupMenu{"mnuUsers", Message(31), {Item("mnuNewDatabaseUser", 32, 33)}};
+  }
+  if (node_type == "Catalog") {
+    return GroupMenu{"mnuCatalog",
+                     Message(321),
+                     {Item("mnuAddCatalog", 322, 323), Item("mnuRemoveCatalog", 324, 325)}};
+  }
+  return std::nullopt;
+}
+
+std::optional<GroupMenu> MenuForRows(const std::vector<std::string>& row_keys) {
+  if (row_keys.size() != 1) return std::nullopt;
+  const std::string& key = row_keys.front();
+  if (key.starts_with("Login")) {
+    return GroupMenu{"mnuLoginName",
+                     Message(28),
+                     {Item("mnuRevokeLogin", 34, 35), Item("mnuLoginProperties", 5, 36)}};
+  }
+  if (key.starts_with("User")) {
+    return GroupMenu{"mnuUser",
+                     Message(31),
+                     {Item("mnuRevokeDBAccess", 34, 37), Item("mnuUserProperties", 5, 38)}};
+  }
+  return std::nullopt;
+}
+
 bool DetachRegistration(platform::UserInterface& ui, servers::Servers& servers,
                         servers::Server& server) {
   if (!Ask(ui, Message(48, server.Name()))) return false;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "collections/database.h"
 #include "collections/databases.h"
@@ -60,6 +61,29 @@ struct FullTextMenuState {
 // By the full-text status: Create only when there is no index (-1); Remove when there is one
 // (0 or more).
 FullTextMenuState FullTextMenuStateFor(int full_text_status);
+
+// ---- Context menus -----------------------------------------------------------------------
+
+struct MenuItem {
+  std::string name;  // "mnuAddSQLServer", ...
+  std::string caption;
+  std::string status_text;
+};
+
+// A group menu: its items become the top-level items of the context menu.
+struct GroupMenu {
+  std::string name;  // "mnuServers", ...
+  std::string caption;
+  std::vector<MenuItem> items;
+};
+
+// The menu of a selected scope node by its node type name ("DatabaseServers", "Server",
+// "Databases", "Database", "LoginNames", "Users", "Catalog"); nothing for other types (the root,
+// Properties). Enabled states are the host's, from ServiceMenuStateFor / FullTextMenuStateFor.
+std::optional<GroupMenu> MenuForNode(std::string_view node_type);
+// The menu of selected list rows by their keys: exactly one row whose key begins with "Login"
+// gives mnuLoginName, with "User" mnuUser; anything else nothing.
+std::optional<GroupMenu> MenuForRows(const std::vector<std::string>& row_keys);
 
 // ---- Commands ----------------------------------------------------------------------------
 
