@@ -184,7 +184,6 @@ int ServerEdit(Command& command) {
 }
 
 int ServerMove(Command& command) {
-  servers::Server& server = command.session.FindServer(command.Arg(0));
   const std::string& text = command.Arg(1);
   int position = 0;
   bool number = !text.empty() && text.size() <= 6 &&
@@ -195,6 +194,7 @@ int ServerMove(Command& command) {
                          platform::TerminalSafe(text.substr(0, 20)) + "'",
                      "server move"};
   }
+  servers::Server& server = command.session.FindServer(command.Arg(0));
   server.SetOrdinalPosition(position);
   command.Done("Moved " + LocationOf(server) + " to position " + std::to_string(position) + ".");
   return kExitSuccess;

@@ -1,0 +1,447 @@
+// tessera-admin as a process against the demonstration server in a folder of the test's own.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/admin_process.h"
+#include "common/messages.h"
+#include "common/value.h"
+#include "platform/terminal_user_interface.h"
+
+namespace {
+
+using admin_testing::AdminProcessTest;
+using admin_testing::Lines;
+using admin_testing::LinesStartingWith;
+using admin_testing::RunResult;
+
+constexpr char kDemo[] = "(sandbox)\\DEMO";
+
+const char kDemoCollections[] =
+    "Name\tArchiveID\tDatabase\tVersion\tPlain text\n"
+    "Archive\t1\tQuillarchive_Archive\t1.61\tTrue\n"
+    "Contracts\t2\tQuillarchive_Contracts\t1.55\tTrue\n"
+    "Letters\t3\tQuillarchive_Letters\t1.50\t\n"
+    "Minutes\t4\tQuillarchive_Minutes\t1.41\t\n"
+    "Projects\t5\tQuillarchive_Projects\t1.61\tTrue\n";
+
+// A message as the command line shows it, placeholders filled.
+std::string Shown(int number, const std::vector<std::string>& values = {}) {
+  std::vector<common::Value> filled;
+  for (const std::string& value : values) filled.emplace_back(value);
+  return platform::TerminalSafe(common::FormatMessage(number, filled));
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+class AdminDemoTest : public AdminProcessTest {
+ protected:
+  void SetUp() override {
+    AdminProcessTest::SetUp();
+    RunResult demo = Run({"demo"});
+    ASSERT_EQ(demo.exit_code, 0) << demo.out << demo.err;
+    demo_out_ = demo.out;
+  }
+
+  // The file of the demonstration machine's drive C:.
+  std::filesystem::path OnDriveC(const std::string& relative) {
+    return root_ / "sandbox" / "DEMO" / "drives" / "C" / relative;
+  }
+
+  std::string Collections(const std::string& server = "1") {
+    return Ok({"--tsv", "collection", "list", server}).out;
+  }
+
+  std::string demo_out_;
+};
+
+TEST_F(AdminDemoTest, DemoRegistersItsServerAndRunningItAgainGivesTheSameState) {
+  EXPECT_TRUE(Contains(demo_out_, "is registered as ServerID 1")) << demo_out_;
+  EXPECT_TRUE(Contains(demo_out_, "--login reader --password tessera")) << demo_out_;
+
+  const std::string servers =
+      "Position\tServerID\tData source\tConnected\tPlatform\tService\n"
+      "1\t1\t(sandbox)\\DEMO\tyes\tNT INTEL X86\trunning\n";
+  EXPECT_EQ(Ok({"server", "list", "--tsv"}).out, servers);
+  EXPECT_EQ(Collections(kDemo), kDemoCollections);
+
+  std::string logins = Ok({"--tsv", "login", "list", "1"}).out;
+  for (const char* row :
+       {"archive_admin\tStandard\tGrant", "creator\tStandard\tGrant", "security\tStandard\tGrant",
+        "reader\tStandard\tGrant", "SANDBOX\\maria\tWindows User\tGrant",
+        "BUILTIN\\Users\tWindows Group\tGrant", "SANDBOX\\former\tWindows User\tDeny"}) {
+    EXPECT_TRUE(Contains(logins, "\n" + std::string(row) + "\n")) << row << "\n" << logins;
+  }
+  std::string users = Ok({"--tsv", "user", "list", "1", "Archive"}).out;
+  EXPECT_TRUE(Contains(users, "\nSANDBOX\\maria\tSANDBOX\\maria\tGrant\n")) << users;
+  EXPECT_TRUE(Contains(users, "\narchive_admin\tarchive_admin\tBy group membership\n")) << users;
+
+  EXPECT_EQ(LinesStartingWith(Ok({"--tsv", "fulltext", "status", "1", "Archive"}).out,
+                              "Name of the full-text index"),
+            std::vector<std::string>{"Name of the full-text index\tDoc_Desc"});
+  EXPECT_EQ(Ok({"--tsv", "fulltext", "status", "1", "Projects"}).out,
+            "Name\tValue\nStatus\tFull-text indexing is not active.\n");
+
+  // Changed, then refreshed: the same collections and logins, still one registration.
+  Ok({"collection", "create", "1", "Extra", "C:\\Data\\Extra"});
+  Ok({"--yes", "login", "remove", "1", "security"});
+  RunResult again = Ok({"demo"});
+  EXPECT_TRUE(Contains(again.err, "Removed the previous demonstration instance.")) << again.err;
+  EXPECT_EQ(Ok({"server", "list", "--tsv"}).out, servers);
+  EXPECT_EQ(Collections(), kDemoCollections);
+  EXPECT_EQ(Ok({"--tsv", "login", "list", "1"}).out, logins);
+}
+
+TEST_F(AdminDemoTest, ACollectionsLifeSendsTheStatementsOfTheConsole) {
+  RunResult create = Ok({"--trace-sql", "collection", "create", "1", "Sales", "C:\\Data\\Sales"});
+  EXPECT_EQ(create.out,
+            "Created the collection Sales (ArchiveID 6, database Quillarchive_Sales) with its "
+            "data file C:\\Data\\Sales.mdf.\n");
+  std::vector<std::string> on_master = LinesStartingWith(create.err, "[1 (sandbox)\\DEMO/master] ");
+  std::vector<std::string> creation;
+  for (const std::string& line : on_master) {
+    if (Contains(line, "Sales")) creation.push_back(line);
+  }
+  EXPECT_EQ(creation,
+            (std::vector<std::string>{
+                "[1 (sandbox)\\DEMO/master] CREATE DATABASE Sales ON ( NAME = Sales, FILENAME = "
+                "'C:\\Data\\Sales.mdf')",
+                "[1 (sandbox)\\DEMO/master] sp_renamedb @dbname ='Sales' , @newname = "
+                "'Quillarchive_Sales'"}));
+  EXPECT_TRUE(Contains(Collections(), "\nSales\t6\tQuillarchive_Sales\t1.61\tTrue\n"));
+
+  RunResult rename = Ok({"--trace-sql", "collection", "rename", "1", "Sales", "Revenue"});
+  EXPECT_EQ(rename.out, "Renamed the collection Sales to Revenue.\n");
+  EXPECT_EQ(LinesStartingWith(rename.err, "[1 (sandbox)\\DEMO/master] sp_renamedb"),
+            std::vector<std::string>{"[1 (sandbox)\\DEMO/master] sp_renamedb @dbname "
+                                     "='Quillarchive_Sales' , @newname = 'Quillarchive_Revenue'"});
+
+  RunResult detach = Ok({"--yes", "--trace-sql", "collection", "detach", "1", "Revenue"});
+  EXPECT_TRUE(Contains(detach.err,
+                       "\n[1 (sandbox)\\DEMO/master] sp_detach_db "
+                       "@dbname='Quillarchive_Revenue';\n"))
+      << detach.err;
+  EXPECT_FALSE(Contains(Collections(), "Revenue"));
+  EXPECT_TRUE(std::filesystem::exists(OnDriveC("Data/Sales.mdf")));
+
+  RunResult attach =
+      Ok({"--trace-sql", "collection", "attach", "1", "Revenue", "C:\\Data\\Sales.mdf"});
+  EXPECT_TRUE(Contains(attach.err,
+                       "\n[1 (sandbox)\\DEMO/master] EXEC sp_attach_single_file_db "
+                       "'Quillarchive_Revenue', 'C:\\Data\\Sales.mdf'\n"))
+      << attach.err;
+  EXPECT_TRUE(Contains(Collections(), "\nRevenue\t6\tQuillarchive_Revenue\t1.61\tTrue\n"));
+
+  // Attaching the same file again is refused before anything is sent.
+  RunResult twice = Run({"collection", "attach", "1", "Other", "C:\\Data\\Sales.mdf"});
+  EXPECT_EQ(twice.exit_code, 1);
+  EXPECT_TRUE(Contains(twice.err, "is already opened")) << twice.err;
+
+  // Without a terminal and without --yes, deleting takes the default answer, No.
+  RunResult declined = Run({"collection", "delete", "1", "Revenue"});
+  EXPECT_EQ(declined.exit_code, 1);
+  EXPECT_TRUE(Contains(declined.err, Shown(45, {"Revenue"}) + "\n-> No (default)")) << declined.err;
+  EXPECT_TRUE(Contains(Collections(), "\nRevenue\t"));
+
+  RunResult drop = Ok({"--yes", "--trace-sql", "collection", "delete", "1", "Revenue"});
+  EXPECT_TRUE(Contains(drop.err,
+                       "\n[1 (sandbox)\\DEMO/master] DROP DATABASE "
+                       "Quillarchive_Revenue\n"))
+      << drop.err;
+  EXPECT_EQ(Collections(), kDemoCollections);
+  EXPECT_FALSE(std::filesystem::exists(OnDriveC("Data/Sales.mdf")));
+}
+
+TEST_F(AdminDemoTest, OldCollectionsAreUpgradedAndGetTheirPlainText) {
+  EXPECT_EQ(Ok({"collection", "upgrade", "1", "Contracts"}).out,
+            "Upgraded the collection Contracts from format 1.55 to 1.61.\n");
+  EXPECT_EQ(Ok({"collection", "upgrade", "1", "Minutes"}).out,
+            "Upgraded the collection Minutes from format 1.41 to 1.61.\n");
+  EXPECT_EQ(Ok({"collection", "upgrade", "1", "Archive"}).out,
+            "The collection Archive is at format 1.61 already; nothing to upgrade.\n");
+
+  RunResult plain = Ok({"collection", "plaintext", "1", "Letters"});
+  EXPECT_EQ(plain.out, "Generated the plain text of the collection Letters.\n");
+  // Without a terminal the progress is shown as lines.
+  EXPECT_TRUE(Contains(plain.err, "items processed\n")) << plain.err;
+
+  EXPECT_EQ(Collections(),
+            "Name\tArchiveID\tDatabase\tVersion\tPlain text\n"
+            "Archive\t1\tQuillarchive_Archive\t1.61\tTrue\n"
+            "Contracts\t2\tQuillarchive_Contracts\t1.61\tTrue\n"
+            "Letters\t3\tQuillarchive_Letters\t1.50\tTrue\n"
+            "Minutes\t4\tQuillarchive_Minutes\t1.61\t\n"
+            "Projects\t5\tQuillarchive_Projects\t1.61\tTrue\n");
+  std::string properties = Ok({"--tsv", "collection", "properties", "1", "Letters"}).out;
+  EXPECT_TRUE(Contains(properties, "\nSearch in PlainText\tTrue\n")) << properties;
+  EXPECT_TRUE(Contains(properties, "\nVersion\t1.50\n")) << properties;
+}
+
+TEST_F(AdminDemoTest, RemovingALoginAsksAndRemovesItsUsersFirst) {
+  RunResult declined = Run({"login", "remove", "1", "security"});
+  EXPECT_EQ(declined.exit_code, 1);
+  EXPECT_TRUE(Contains(declined.err, Shown(60, {"security"}) + "\n-> No (default)"))
+      << declined.err;
+  EXPECT_TRUE(Contains(Ok({"--tsv", "login", "list", "1"}).out, "\nsecurity\tStandard\tGrant\n"));
+
+  RunResult removed = Ok({"--yes", "--trace-sql", "login", "remove", "1", "security"});
+  EXPECT_EQ(removed.out, "Removed the login security from (sandbox)\\DEMO.\n");
+  std::vector<std::string> removals;
+  for (const std::string& line : Lines(removed.err)) {
+    if (Contains(line, "sp_revokedbaccess") || Contains(line, "sp_droplogin")) {
+      removals.push_back(line);
+    }
+  }
+  EXPECT_EQ(removals,
+            (std::vector<std::string>{
+                "[1 (sandbox)\\DEMO/Quillarchive_Archive] EXEC sp_revokedbaccess 'security'",
+                "[1 (sandbox)\\DEMO/Quillarchive_Contracts] EXEC sp_revokedbaccess 'security'",
+                "[1 (sandbox)\\DEMO/Quillarchive_Letters] EXEC sp_revokedbaccess 'security'",
+                "[1 (sandbox)\\DEMO/Quillarchive_Minutes] EXEC sp_revokedbaccess 'security'",
+                "[1 (sandbox)\\DEMO/Quillarchive_Projects] EXEC sp_revokedbaccess 'security'",
+                "[1 (sandbox)\\DEMO/master] EXEC master..sp_droplogin 'security'"}));
+  EXPECT_FALSE(Contains(Ok({"--tsv", "login", "list", "1"}).out, "\nsecurity\t"));
+  EXPECT_FALSE(Contains(Ok({"--tsv", "user", "list", "1", "Letters"}).out, "\nsecurity\t"));
+
+  RunResult unknown = Run({"--yes", "login", "remove", "1", "nobody'; --"});
+  EXPECT_EQ(unknown.exit_code, 1);
+  EXPECT_TRUE(Contains(unknown.err, "lists no login 'nobody'; --'")) << unknown.err;
+
+  // A collection user goes alone; the login stays.
+  RunResult user = Ok({"--yes", "user", "remove", "1", "Archive", "SANDBOX\\peter"});
+  EXPECT_EQ(user.out, "Removed the user SANDBOX\\peter from the collection Archive.\n");
+  EXPECT_FALSE(Contains(Ok({"--tsv", "user", "list", "1", "Archive"}).out, "SANDBOX\\peter"));
+  EXPECT_TRUE(Contains(Ok({"--tsv", "login", "list", "1"}).out, "\nSANDBOX\\peter\t"));
+}
+
+TEST_F(AdminDemoTest, ALoginWithoutRolesIsRefusedBeforeAnyQuestionAndNothingChanges) {
+  EXPECT_EQ(Ok({"server", "add", kDemo, "--login", "reader", "--password", "tessera"}).out,
+            "Registered (sandbox)\\DEMO as ServerID 2, connected as reader.\n");
+  // The data source alone no longer names one registration.
+  RunResult ambiguous = Run({"collection", "list", kDemo});
+  EXPECT_EQ(ambiguous.exit_code, 1);
+  EXPECT_TRUE(Contains(ambiguous.err,
+                       "'(sandbox)\\DEMO' is registered 2 times; name the "
+                       "registration by its ServerID (1, 2)"))
+      << ambiguous.err;
+  // The reader sees what the administrator sees.
+  EXPECT_EQ(Collections("2"), kDemoCollections);
+
+  struct Refusal {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::vector<Refusal> refusals = {
+      {{"collection", "detach", "2", "Archive"}, Shown(43, {kDemo})},
+      {{"collection", "delete", "2", "Archive"}, Shown(46, {kDemo})},
+      {{"collection", "create", "2", "Extra", "C:\\Data\\Extra"}, Shown(39, {kDemo})},
+      {{"collection", "attach", "2", "Extra", "C:\\Data\\Archive.mdf"}, Shown(55, {kDemo})},
+      {{"collection", "shrink-log", "2", "Archive"}, Shown(40)},
+      {{"collection", "upgrade", "2", "Contracts"}, Shown(40)},
+      {{"fulltext", "create", "2", "Projects"}, Shown(40)},
+      {{"fulltext", "remove", "2", "Archive"}, Shown(40)},
+      {{"login", "remove", "2", "creator"}, Shown(61, {kDemo})},
+      {{"user", "remove", "2", "Archive", "creator"}, Shown(58, {"Archive"})},
+  };
+  for (const Refusal& refusal : refusals) {
+    std::vector<std::string> args = refusal.args;
+    args.insert(args.begin(), "--yes");
+    RunResult run = Run(args);
+    SCOPED_TRACE(args[1] + " " + args[2]);
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_EQ(run.out, "");
+    EXPECT_TRUE(
+        Contains(run.err, "Tessera Server Manager (Information)\n" + refusal.message + "\n-> OK"))
+        << run.err;
+    // The refusal comes first: nothing was asked.
+    EXPECT_FALSE(Contains(run.err, "(Question)")) << run.err;
+  }
+
+  EXPECT_EQ(Collections(), kDemoCollections);
+  EXPECT_TRUE(Contains(Ok({"--tsv", "login", "list", "1"}).out, "\ncreator\tStandard\tGrant\n"));
+  EXPECT_TRUE(Contains(Ok({"--tsv", "user", "list", "1", "Archive"}).out, "\ncreator\t"));
+  EXPECT_EQ(Ok({"--tsv", "fulltext", "status", "1", "Projects"}).out,
+            "Name\tValue\nStatus\tFull-text indexing is not active.\n");
+  EXPECT_TRUE(Contains(Ok({"--tsv", "fulltext", "status", "1", "Archive"}).out,
+                       "\nName of the full-text index\tDoc_Desc\n"));
+}
+
+TEST_F(AdminDemoTest, CheckDeclinesWithoutATerminalAndConvertsWithYes) {
+  RunResult unattended = Ok({"--tsv", "check"});
+  EXPECT_EQ(unattended.out,
+            "ServerID\tServer\tCollection\tVersion\tQuestion\tOutcome\n"
+            "1\t(sandbox)\\DEMO\tArchive\t1.61\t\tup to date\n"
+            "1\t(sandbox)\\DEMO\tContracts\t1.55\t352\tupgrade declined\n"
+            "1\t(sandbox)\\DEMO\tLetters\t1.50\t348, 316\tupgrade declined; plain text declined\n"
+            "1\t(sandbox)\\DEMO\tMinutes\t1.41\t315\tupgrade declined\n"
+            "1\t(sandbox)\\DEMO\tProjects\t1.61\t\tup to date\n");
+  EXPECT_TRUE(Contains(unattended.err, "No terminal and no --yes: every offer is answered No."));
+  // The questions of the start-up check, each answered No.
+  std::vector<std::string> questions = {Shown(352, {"Contracts", "155", "161"}),
+                                        Shown(348, {"Letters"}), Shown(316, {"Letters"}),
+                                        Shown(315, {"Minutes"})};
+  size_t at = 0;
+  for (const std::string& question : questions) {
+    size_t found = unattended.err.find(question + "\n-> No (default)\n", at);
+    EXPECT_NE(found, std::string::npos) << question << "\n" << unattended.err;
+    if (found != std::string::npos) at = found;
+  }
+  EXPECT_EQ(LinesStartingWith(unattended.err, "-> ").size(), 4u) << unattended.err;
+  EXPECT_EQ(Collections(), kDemoCollections);
+
+  // A login that may neither upgrade (message 40) nor is stopped from generating the plain text
+  // goes first; the administrator's registration upgrades what is left.
+  Ok({"server", "add", kDemo, "--login", "creator", "--password", "tessera"});
+  Ok({"server", "move", "2", "1"});
+  RunResult run = Run({"--yes", "--tsv", "check"});
+  EXPECT_EQ(run.exit_code, 1) << run.err;  // the refusals
+  EXPECT_EQ(
+      run.out,
+      "ServerID\tServer\tCollection\tVersion\tQuestion\tOutcome\n"
+      "2\t(sandbox)\\DEMO\tArchive\t1.61\t\tup to date\n"
+      "2\t(sandbox)\\DEMO\tContracts\t1.55\t352\tupgrade refused: no permission\n"
+      "2\t(sandbox)\\DEMO\tLetters\t1.50\t348, 316\tupgrade refused: no permission; plain text "
+      "generated\n"
+      "2\t(sandbox)\\DEMO\tMinutes\t1.41\t315\tupgrade refused: no permission\n"
+      "2\t(sandbox)\\DEMO\tProjects\t1.61\t\tup to date\n"
+      "1\t(sandbox)\\DEMO\tArchive\t1.61\t\tup to date\n"
+      "1\t(sandbox)\\DEMO\tContracts\t1.55\t352\tupgraded\n"
+      "1\t(sandbox)\\DEMO\tLetters\t1.50\t348\tupgraded\n"
+      "1\t(sandbox)\\DEMO\tMinutes\t1.41\t315\tupgraded\n"
+      "1\t(sandbox)\\DEMO\tProjects\t1.61\t\tup to date\n");
+  EXPECT_EQ(Collections(),
+            "Name\tArchiveID\tDatabase\tVersion\tPlain text\n"
+            "Archive\t1\tQuillarchive_Archive\t1.61\tTrue\n"
+            "Contracts\t2\tQuillarchive_Contracts\t1.61\tTrue\n"
+            "Letters\t3\tQuillarchive_Letters\t1.61\tTrue\n"
+            "Minutes\t4\tQuillarchive_Minutes\t1.61\t\n"
+            "Projects\t5\tQuillarchive_Projects\t1.61\tTrue\n");
+
+  // Nothing is left to offer.
+  RunResult after = Ok({"--yes", "--tsv", "check"});
+  for (const std::string& line : Lines(after.out)) {
+    if (line.rfind("ServerID", 0) != 0) {
+      EXPECT_TRUE(line.ends_with("\tup to date")) << line;
+    }
+  }
+}
+
+TEST_F(AdminDemoTest, HostileCollectionNamesAreRefusedOrHandledSafely) {
+  for (const char* name : {"x'; DROP DATABASE master;--", "a[b]", "Semi;colon", "Quote\"s"}) {
+    RunResult refused = Run({"collection", "create", "1", name, "C:\\Data\\Hostile"});
+    EXPECT_EQ(refused.exit_code, 1) << name;
+    EXPECT_TRUE(Contains(refused.err, Shown(126))) << name << "\n" << refused.err;
+  }
+  RunResult no_folder = Run({"collection", "create", "1", "Good", "nofolder"});
+  EXPECT_EQ(no_folder.exit_code, 1);
+  EXPECT_TRUE(Contains(no_folder.err, Shown(130))) << no_folder.err;
+  RunResult in_use = Run({"collection", "create", "1", "Archive", "C:\\Data\\Other"});
+  EXPECT_EQ(in_use.exit_code, 1);
+  EXPECT_TRUE(Contains(in_use.err, Shown(127))) << in_use.err;
+  EXPECT_EQ(Collections(), kDemoCollections);
+
+  // Renaming takes any name; every later statement keeps it whole.
+  const std::string hostile = "O'Brien; [x]";
+  Ok({"collection", "rename", "1", "Archive", hostile});
+  std::string listed = Collections();
+  EXPECT_TRUE(Contains(listed, "\nO'Brien; [x]\t4\tQuillarchive_O'Brien; [x]\t1.61\tTrue\n"))
+      << listed;
+  EXPECT_TRUE(Contains(Ok({"--tsv", "collection", "properties", "1", hostile}).out,
+                       "\nDatabase name\tQuillarchive_O'Brien; [x]\n"));
+  EXPECT_TRUE(Contains(Ok({"--tsv", "user", "list", "1", hostile}).out, "\nreader\treader\t"));
+  RunResult detach = Ok({"--yes", "--trace-sql", "collection", "detach", "1", hostile});
+  EXPECT_TRUE(Contains(detach.err,
+                       "[1 (sandbox)\\DEMO/master] sp_detach_db "
+                       "@dbname='Quillarchive_O''Brien; [x]';\n"))
+      << detach.err;
+  Ok({"collection", "attach", "1", "Archive", "C:\\Data\\Archive.mdf"});
+  EXPECT_TRUE(Contains(Collections(), "\nArchive\t"));
+
+  RunResult missing = Run({"collection", "properties", "1", "'; DROP TABLE Document;--"});
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_TRUE(Contains(missing.err, "has no collection ''; DROP TABLE Document;--'"))
+      << missing.err;
+}
+
+TEST_F(AdminDemoTest, RegistrationsAreAddedEditedMovedAndRemoved) {
+  // The same registration again is the one there is: Windows authentication, as the local
+  // account of the sandbox machine.
+  RunResult again = Ok({"server", "add", kDemo});
+  EXPECT_TRUE(again.out.starts_with(
+      "Already registered: (sandbox)\\DEMO as ServerID 1, connected as SANDBOX\\"))
+      << again.out;
+
+  // A registration whose server cannot be reached is stored all the same.
+  RunResult unreachable = Run({"server", "add", "(sandbox)\\NOSUCH"});
+  EXPECT_EQ(unreachable.exit_code, 1);
+  EXPECT_TRUE(Contains(unreachable.err, "could not be connected")) << unreachable.err;
+  EXPECT_EQ(Ok({"--tsv", "server", "list"}).out,
+            "Position\tServerID\tData source\tConnected\tPlatform\tService\n"
+            "1\t1\t(sandbox)\\DEMO\tyes\tNT INTEL X86\trunning\n"
+            "2\t2\t(sandbox)\\NOSUCH\tno\t\tunknown\n");
+  Ok({"server", "move", "2", "1"});
+  EXPECT_EQ(Lines(Ok({"--tsv", "server", "list"}).out)[1],
+            "1\t2\t(sandbox)\\NOSUCH\tno\t\tunknown");
+  RunResult removed = Ok({"server", "remove", "(sandbox)\\nosuch"});
+  EXPECT_TRUE(Contains(removed.err, Shown(48, {"(sandbox)\\NOSUCH"}))) << removed.err;
+  EXPECT_EQ(Lines(Ok({"--tsv", "server", "list"}).out).size(), 2u);
+
+  // Logged in as the reader, creating is refused; back with Windows authentication it works.
+  Ok({"server", "edit", "1", "--login", "reader", "--password", "tessera"});
+  RunResult refused = Run({"collection", "create", "1", "Extra", "C:\\Data\\Extra"});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_TRUE(Contains(refused.err, Shown(39, {kDemo}))) << refused.err;
+  Ok({"server", "edit", "1", "--integrated"});
+  Ok({"collection", "create", "1", "Extra", "C:\\Data\\Extra"});
+
+  // Stopping the service disconnects; starting it connects again.
+  EXPECT_EQ(Ok({"--yes", "server", "stop", "1"}).out, "Stopped (sandbox)\\DEMO.\n");
+  EXPECT_EQ(Lines(Ok({"--tsv", "server", "list"}).out)[1], "1\t1\t(sandbox)\\DEMO\tno\t\tstopped");
+  RunResult stopped = Run({"collection", "list", "1"});
+  EXPECT_EQ(stopped.exit_code, 1);
+  EXPECT_TRUE(Contains(stopped.err, "is not connected")) << stopped.err;
+  EXPECT_EQ(Ok({"--yes", "server", "start", "1"}).out, "Started (sandbox)\\DEMO.\n");
+  EXPECT_EQ(Lines(Ok({"--tsv", "server", "list"}).out)[1],
+            "1\t1\t(sandbox)\\DEMO\tyes\tNT INTEL X86\trunning");
+
+  std::string properties = Ok({"--tsv", "server", "properties", "1"}).out;
+  EXPECT_TRUE(Contains(properties,
+                       "\nAuthentication mode\tSQL Server and Windows "
+                       "Authentication\n"))
+      << properties;
+  EXPECT_TRUE(Contains(properties, "\nProductVersion\t8.00.2039\n")) << properties;
+}
+
+TEST_F(AdminProcessTest, UsageErrorsAndUnknownServers) {
+  RunResult no_verb = Run({"collection"});
+  EXPECT_EQ(no_verb.exit_code, 2);
+  EXPECT_EQ(no_verb.out, "");
+  EXPECT_EQ(no_verb.err,
+            "tessera-admin: 'collection' needs a verb\nTry 'tessera-admin collection --help'.\n");
+
+  RunResult position = Run({"server", "move", "1", "0"});
+  EXPECT_EQ(position.exit_code, 2);
+  EXPECT_TRUE(Contains(position.err, "the position must be a whole number from 1 on, not '0'"))
+      << position.err;
+
+  RunResult help = Run({"server", "add", "--help"});
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_TRUE(
+      help.out.starts_with("Usage: tessera-admin [--yes] [--trace-sql] [--tsv] server "
+                           "add DATA_SOURCE [OPTIONS]\n"))
+      << help.out;
+
+  EXPECT_EQ(Ok({"--tsv", "server", "list"}).out,
+            "Position\tServerID\tData source\tConnected\tPlatform\tService\n");
+  RunResult unknown = Run({"collection", "list", "7"});
+  EXPECT_EQ(unknown.exit_code, 1);
+  EXPECT_EQ(unknown.err,
+            "tessera-admin: no registered server is '7'; 'tessera-admin server list' shows the "
+            "registrations\n");
+}
+
+}  // namespace
