@@ -8,6 +8,8 @@
 #include "app/admin_process.h"
 #include "common/messages.h"
 #include "common/value.h"
+#include "format/html_text.h"
+#include "format/mht.h"
 #include "platform/terminal_user_interface.h"
 
 namespace {
@@ -442,6 +444,46 @@ TEST_F(AdminProcessTest, UsageErrorsAndUnknownServers) {
   EXPECT_EQ(unknown.err,
             "tessera-admin: no registered server is '7'; 'tessera-admin server list' shows the "
             "registrations\n");
+}
+
+TEST_F(AdminProcessTest, RenderTextChoosesTheRendererByTheFileName) {
+  const std::string html =
+      "<html><body><h1>Invoice</h1><p>Dear <b>Mr. O'Brien</b>;</p><script>x()</script>"
+      "<p>Total: 12 &euro;</p></body></html>";
+  const std::string mht =
+      "MIME-Version: 1.0\r\nContent-Type: multipart/related; boundary=\"b\"\r\n\r\n--b\r\n"
+      "Content-Type: text/html; charset=\"utf-8\"\r\n\r\n<p>Archived page</p>\r\n--b--\r\n";
+  auto write = [&](const std::string& name, const std::string& content) {
+    std::filesystem::path path = root_ / name;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    std::fwrite(content.data(), 1, content.size(), f);
+    std::fclose(f);
+    return path.string();
+  };
+  std::string page = write("page.htm", html);
+  std::string archive = write("Page.MHT.old", mht);
+  std::string expected_page = format::HTML2Text(html);
+  std::string expected_archive = format::MhtToText(mht);
+  ASSERT_NE(expected_page, expected_archive);
+  auto with_break = [](std::string text) {
+    if (!text.empty() && text.back() != '\n') text += '\n';
+    return text;
+  };
+
+  RunResult both = Ok({"render-text", page, archive});
+  EXPECT_EQ(both.out, with_break(expected_page) + with_break(expected_archive));
+  EXPECT_TRUE(Contains(both.out, "Invoice")) << both.out;
+  EXPECT_FALSE(Contains(both.out, "x()")) << both.out;
+
+  // A file that cannot be read is named; the others are still rendered.
+  RunResult missing = Run({"render-text", (root_ / "missing'; [x].htm").string(), page});
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_TRUE(Contains(missing.err, "cannot read the file")) << missing.err;
+  EXPECT_EQ(missing.out, with_break(expected_page));
+  RunResult folder = Run({"render-text", root_.string()});
+  EXPECT_EQ(folder.exit_code, 1);
+
+  EXPECT_EQ(Run({"render-text"}).exit_code, 2);
 }
 
 }  // namespace

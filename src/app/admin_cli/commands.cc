@@ -1,8 +1,9 @@
 #include "app/admin_cli/commands.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <sstream>
+#include <iterator>
 
 #include "app/admin_cli/table.h"
 #include "collections/database.h"
@@ -587,17 +588,18 @@ bool IsWebArchiveName(std::string_view name) {
 int RenderText(const std::vector<std::string>& files, Io& io) {
   int result = kExitSuccess;
   for (const std::string& file : files) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream content;
-    if (!in || !(content << in.rdbuf())) {
-      if (!in || !content.str().empty() || in.bad()) {
-        io.err << "tessera-admin: cannot read '" << platform::TerminalSafe(file) << "'\n";
-        result = kExitFailure;
-        continue;
-      }
+    std::error_code ec;
+    std::ifstream in;
+    if (std::filesystem::is_regular_file(file, ec)) in.open(file, std::ios::binary);
+    std::string content;
+    if (in) content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (!in.is_open() || in.bad()) {
+      io.err << kProgram << ": cannot read the file '" << platform::TerminalSafe(file) << "'\n";
+      result = kExitFailure;
+      continue;
     }
-    std::string text = IsWebArchiveName(file) ? format::MhtToText(content.str())
-                                              : format::HTML2Text(content.str());
+    std::string text =
+        IsWebArchiveName(file) ? format::MhtToText(content) : format::HTML2Text(content);
     io.out << text;
     if (!text.empty() && text.back() != '\n') io.out << '\n';
   }
