@@ -1,5 +1,7 @@
 #include "format/upgrade_collection.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <exception>
 #include <memory>
@@ -113,12 +115,15 @@ std::vector<std::string> UpgradeResult::RungStatements() const {
 }
 
 UpgradeResult RunUpgrade(db::Environment& environment, db::Connection& connection,
-                         int version_number, int ok_answers, const std::string& name) {
+                         int version_number, const UpgradeOptions& options) {
   auto log = std::make_shared<db::StatementLog>();
   environment.AddObserver(log);
   platform::ScriptedUserInterface ui;
-  for (int i = 0; i < ok_answers; ++i) ui.QueueAnswer(platform::kAnswerOk);
-  ConnectionCollection collection(name, connection);
+  for (int i = 0; i < options.ok_answers; ++i) ui.QueueAnswer(platform::kAnswerOk);
+  if (options.at_progress) {
+    ui.SetOnPendingEvents([&] { options.at_progress(ui.progress().back().value); });
+  }
+  ConnectionCollection collection(options.name, connection);
   frmProgress window(ui, collection, frmProgress::kUpgrade, version_number);
   UpgradeResult result;
   try {
@@ -131,6 +136,26 @@ UpgradeResult RunUpgrade(db::Environment& environment, db::Connection& connectio
   result.statements = log->TextsOn(connection.Id());
   result.boxes = ui.boxes();
   if (!ui.progress().empty()) result.window = ui.progress().back();
+  return result;
+}
+
+UpgradeResult RunOneRung(SandboxServer& server, db::Connection& connection, int version_number) {
+  sandbox::ServerMessage error;
+  error.number = 1222;
+  error.severity = 16;
+  error.text = "Lock request time out period exceeded.";
+  // The procedures DeleteDoc and DeleteFolder hold the text too; their CREATE must not fail.
+  int occurrence = 2;
+  const std::vector<UpgradeRung> ladder = UpgradeLadder();
+  for (const UpgradeStep& step : ladder.at(FirstRung(version_number).value()).steps) {
+    if (step.text.find(kBeginRung) != std::string::npos) ++occurrence;
+  }
+  server.instance().InjectFault({std::string(kBeginRung), occurrence, error});
+  UpgradeResult result =
+      RunUpgrade(server.environment(), connection, version_number, {.ok_answers = 1});
+  server.instance().ClearFaults();
+  EXPECT_FALSE(result.completed);
+  EXPECT_EQ(result.boxes.size(), 1u);
   return result;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "db/connection.h"
 #include "db/environment.h"
 #include "format/progress_window.h"
+#include "format/sandbox_collection.h"
 #include "platform/scripted_user_interface.h"
 
 namespace format::testing {
@@ -48,12 +50,21 @@ struct UpgradeResult {
   std::vector<std::string> RungStatements() const;
 };
 
-// Shows the upgrade window from `version_number` on `connection` (its collection named `name`)
-// and reports what happened. `ok_answers` message boxes are answered with OK; another box fails
-// the run with platform::UnexpectedPrompt.
+struct UpgradeOptions {
+  // Message boxes answered with OK; another box fails the run with platform::UnexpectedPrompt.
+  int ok_answers = 0;
+  std::string name = "Upgrade";
+  // Called whenever the window lets pending events run, with the bar's value then.
+  std::function<void(int value)> at_progress{};
+};
+
+// Shows the upgrade window from `version_number` on `connection` and reports what happened.
 UpgradeResult RunUpgrade(db::Environment& environment, db::Connection& connection,
-                         int version_number, int ok_answers = 0,
-                         const std::string& name = "Upgrade");
+                         int version_number, const UpgradeOptions& options = {});
+
+// Runs the first rung from `version_number` only: the next rung cannot begin (an injected lock
+// time-out), and the run reports that in one box.
+UpgradeResult RunOneRung(SandboxServer& server, db::Connection& connection, int version_number);
 
 // The statement the rung to 1.50 repeats, as the ladder holds it.
 std::string RepeatedUpdateText();

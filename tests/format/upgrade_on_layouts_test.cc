@@ -72,27 +72,12 @@ class UpgradeOnLayoutsTest : public ::testing::Test {
   void TearDown() override { server_->instance().ClearFaults(); }
 
   static UpgradeResult Run(db::Connection& c, int version_number, int ok_answers = 0) {
-    return testing::RunUpgrade(server_->environment(), c, version_number, ok_answers);
+    return testing::RunUpgrade(server_->environment(), c, version_number,
+                               {.ok_answers = ok_answers});
   }
 
-  // Runs the first rung only: the next one cannot begin, and the run reports that.
   static UpgradeResult RunOneRung(db::Connection& c, int version_number) {
-    sandbox::ServerMessage error;
-    error.number = 1222;
-    error.severity = 16;
-    error.text = "Lock request time out period exceeded.";
-    // The procedures DeleteDoc and DeleteFolder hold the text too; their CREATE must not fail.
-    int occurrence = 2;
-    const std::vector<UpgradeRung> ladder = UpgradeLadder();
-    for (const UpgradeStep& step : ladder[*FirstRung(version_number)].steps) {
-      if (step.text.find(kBeginRung) != std::string::npos) ++occurrence;
-    }
-    server_->instance().InjectFault({std::string(kBeginRung), occurrence, error});
-    UpgradeResult result = Run(c, version_number, 1);
-    server_->instance().ClearFaults();
-    EXPECT_FALSE(result.completed);
-    EXPECT_EQ(result.boxes.size(), 1u);
-    return result;
+    return testing::RunOneRung(*server_, c, version_number);
   }
 
   static SandboxServer* server_;
