@@ -67,17 +67,43 @@ std::string ServerNameOf(const collections::Database& database) {
   return database.Server() != nullptr ? database.Server()->Name() : std::string();
 }
 
-// The catalogue that lists the collection, and the collection's key in it. Throws when the
-// collection is no longer listed (it was taken away by an earlier command).
-collections::Databases& CatalogueOf(const collections::Database& database) {
+// The catalogue that lists the collection; nullptr when it is no longer listed (an earlier
+// command took it away).
+collections::Databases* ListingCatalogue(const collections::Database& database) {
   collections::Databases* catalogue = database.Parent();
   if (catalogue == nullptr ||
       catalogue->Item(std::to_string(database.ArchiveID())).get() != &database) {
-    throw common::Error(
-        5, "TSAdmin.Console",
-        "The network collection '" + database.Name() + "' is no longer listed on its server.");
+    return nullptr;
   }
-  return *catalogue;
+  return catalogue;
+}
+
+common::Error NotListed(const collections::Database& database) {
+  return common::Error(
+      5, "TSAdmin.Console",
+      "The network collection '" + database.Name() + "' is no longer listed on its server.");
+}
+
+// Detach (Remove) or drop (Delete) through the collection's own catalogue: a registration of
+// the same server under another login numbers its collections differently, and its key could
+// name another collection.
+bool TakeAway(platform::UserInterface& ui, collections::Database& database, bool detach,
+              const std::string& question, MessageIcon icon, bool default_no, int intro) {
+  collections::Databases* catalogue = ListingCatalogue(database);
+  if (catalogue == nullptr) {
+    ReportError(ui, Message(intro), NotListed(database));
+    return false;
+  }
+  if (!Ask(ui, question, icon, default_no)) return false;
+  try {
+    std::string key = std::to_string(database.ArchiveID());
+    // The catalogue lets go of the collection on success; keep it alive until the call returns.
+    std::shared_ptr<collections::Database> keep = catalogue->Item(key);
+    return detach ? catalogue->Remove(key) : catalogue->Delete(key);
+  } catch (const std::exception& error) {
+    ReportError(ui, Message(intro), error);
+    return false;
+  }
 }
 
 bool ToggleFullText(platform::UserInterface& ui, collections::Database& database, int question,
@@ -283,17 +309,8 @@ bool DeleteCollection(platform::UserInterface& ui, collections::Database& databa
       !HoldsServerRole(*database.Server(), {"sysadmin", "dbcreator"})) {
     return Refuse(ui, Message(46, ServerNameOf(database)));
   }
-  if (!Ask(ui, Message(45, database.Name()), MessageIcon::kExclamation, true)) return false;
-  try {
-    collections::Databases& catalogue = CatalogueOf(database);
-    // The catalogue lets go of the collection on success; keep it alive until the call returns.
-    std::string key = std::to_string(database.ArchiveID());
-    std::shared_ptr<collections::Database> keep = catalogue.Item(key);
-    return catalogue.Delete(key);
-  } catch (const std::exception& error) {
-    ReportError(ui, Message(47), error);
-    return false;
-  }
+  return TakeAway(ui, database, false, Message(45, database.Name()), MessageIcon::kExclamation,
+                  true, 47);
 }
 
 bool CloseCollection(platform::UserInterface& ui, collections::Database& database) {
@@ -302,18 +319,7 @@ bool CloseCollection(platform::UserInterface& ui, collections::Database& databas
   }
   std::string question = common::FormatMessage(
       42, {common::Value(database.Name()), common::Value(ServerNameOf(database))});
-  if (!Ask(ui, question)) return false;
-  try {
-    // The collection's own catalogue: a registration of the same server under another login
-    // numbers its collections differently, and its key could name another collection.
-    collections::Databases& catalogue = CatalogueOf(database);
-    std::string key = std::to_string(database.ArchiveID());
-    std::shared_ptr<collections::Database> keep = catalogue.Item(key);
-    return catalogue.Remove(key);
-  } catch (const std::exception& error) {
-    ReportError(ui, Message(44), error);
-    return false;
-  }
+  return TakeAway(ui, database, true, question, MessageIcon::kQuestion, false, 44);
 }
 
 bool ShrinkLogFile(platform::UserInterface& ui, collections::Database& database) {

@@ -105,7 +105,9 @@ bool StopServer(platform::UserInterface& ui, servers::Server& server);
 
 // Delete Network Collection: sysadmin or dbcreator (else 46); asks 45 (exclamation, No the
 // default); on Yes drops the collection through its catalogue. Error intro 47. True when it was
-// dropped (the host deletes the node; `database` is gone from its catalogue then).
+// dropped (the host deletes the node; `database` is gone from its catalogue then). A collection
+// no longer listed (a stale row or node) is reported after the introduction without a question;
+// the same holds for Close.
 bool DeleteCollection(platform::UserInterface& ui, collections::Database& database);
 
 // Close Network Collection: sysadmin (else 43); asks 42; on Yes detaches the collection through

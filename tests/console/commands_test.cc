@@ -195,6 +195,13 @@ TEST_F(CommandsTest, DeletingAskedNoKeepsTheCollectionYesDropsIt) {
   EXPECT_FALSE(DatabaseExists(kOddDatabase));
   EXPECT_EQ(Catalogue().Count(), 0);
   EXPECT_EQ(platform_.ui.boxes().size(), 2u);
+
+  // A second delete of the same object (a stale row) is reported without a question.
+  platform_.ui.QueueAnswer(kAnswerOk);
+  EXPECT_FALSE(DeleteCollection(ui(), *odd));
+  EXPECT_EQ(platform_.ui.boxes().back(),
+            Notice(common::LoadMessage(47) + "\rThe network collection '" + kOddName +
+                   "' is no longer listed on its server."));
 }
 
 TEST_F(CommandsTest, AFailedDropIsReportedAfterItsIntroductionAndTheCollectionStays) {
