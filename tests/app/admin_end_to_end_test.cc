@@ -377,6 +377,11 @@ TEST_F(AdminDemoTest, RegistrationsAreAddedEditedMovedAndRemoved) {
       "Already registered: (sandbox)\\DEMO as ServerID 1, connected as SANDBOX\\"))
       << again.out;
 
+  // A machine that does not answer is not registered (the machine check, message 211).
+  RunResult no_machine = Run({"server", "add", "nosuchhost.invalid"});
+  EXPECT_EQ(no_machine.exit_code, 1);
+  EXPECT_TRUE(Contains(no_machine.err, Shown(211, {"nosuchhost.invalid"}))) << no_machine.err;
+
   // A registration whose server cannot be reached is stored all the same.
   RunResult unreachable = Run({"server", "add", "(sandbox)\\NOSUCH"});
   EXPECT_EQ(unreachable.exit_code, 1);

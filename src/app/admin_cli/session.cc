@@ -39,7 +39,72 @@ std::string Shown(std::string_view text) {
   return text.size() > 80 ? shown + "..." : shown;
 }
 
+class ProgressBar : public platform::ProgressSink {
+ public:
+  explicit ProgressBar(std::ostream& out) : out_(out) {}
+  ~ProgressBar() override {
+    if (drawn_) out_ << "\n";
+    out_.flush();
+  }
+
+  void SetCaption(std::string_view caption) override { PrintLine(caption); }
+  void SetLine(int line, std::string_view text) override {
+    if (line == 1) {
+      status_ = platform::TerminalSafe(text);
+      for (char& c : status_) {
+        if (c == '\n' || c == '\t') c = ' ';
+      }
+      Draw();
+    } else if (line == 0 && text != collection_line_) {
+      collection_line_ = text;
+      if (!text.empty()) PrintLine("  " + std::string(text));
+    }
+  }
+  void SetMaximum(int maximum) override {
+    maximum_ = maximum;
+    Draw();
+  }
+  void SetValue(int value) override {
+    value_ = value;
+    Draw();
+  }
+
+ private:
+  static constexpr int kWidth = 30;
+
+  void PrintLine(std::string_view text) {
+    if (drawn_) out_ << "\n";
+    drawn_ = false;
+    out_ << platform::TerminalSafe(text) << "\n";
+    out_.flush();
+  }
+  void Draw() {
+    long long percent = maximum_ > 0 ? std::clamp(100LL * value_ / maximum_, 0LL, 100LL) : 0;
+    int filled = static_cast<int>(percent * kWidth / 100);
+    std::string line = "\r  [" + std::string(static_cast<size_t>(filled), '#') +
+                       std::string(static_cast<size_t>(kWidth - filled), '.') + "] " +
+                       std::to_string(percent) + "%";
+    if (!status_.empty()) line += "  " + status_;
+    // Clears what a longer status left on the line.
+    out_ << line << "\x1b[K";
+    out_.flush();
+    drawn_ = true;
+  }
+
+  std::ostream& out_;
+  std::string collection_line_;
+  std::string status_;
+  int maximum_ = 100;
+  int value_ = 0;
+  bool drawn_ = false;
+};
+
 }  // namespace
+
+std::unique_ptr<platform::ProgressSink> AdminUserInterface::OpenProgress() {
+  if (!bar_) return TerminalUserInterface::OpenProgress();
+  return std::make_unique<ProgressBar>(out_);
+}
 
 bool SameText(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;

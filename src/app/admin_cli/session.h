@@ -33,6 +33,19 @@ struct Io {
   bool progress_bar = false;  // progress as a bar rather than lines (a terminal)
 };
 
+// The terminal's user interface, whose progress on a terminal is one bar redrawn in place, with
+// the wait line (such as "10 of 18 items processed") beside it.
+class AdminUserInterface : public platform::TerminalUserInterface {
+ public:
+  AdminUserInterface(std::istream& in, std::ostream& out, Options options)
+      : TerminalUserInterface(in, out, options), out_(out), bar_(options.show_progress) {}
+  std::unique_ptr<platform::ProgressSink> OpenProgress() override;
+
+ private:
+  std::ostream& out_;
+  bool bar_;
+};
+
 // A command that could not be done, with the reason to print.
 struct CommandError {
   std::string text;
@@ -73,7 +86,7 @@ class Session {
  private:
   Io io_;
   GlobalOptions options_;
-  platform::TerminalUserInterface ui_;
+  AdminUserInterface ui_;
   platform::LinuxPlatform platform_;
   std::filesystem::path sandbox_root_;
   std::shared_ptr<sandbox::Host> host_;

@@ -1,0 +1,104 @@
+// tessera-admin on a terminal: questions are asked and answered there, progress is a bar.
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/admin_process.h"
+
+namespace {
+
+using admin_testing::AdminProcessTest;
+using admin_testing::RunResult;
+
+class AdminTerminalTest : public AdminProcessTest {
+ protected:
+  void SetUp() override {
+    AdminProcessTest::SetUp();
+    RunResult demo = Run({"demo"});
+    ASSERT_EQ(demo.exit_code, 0) << demo.err;
+  }
+
+  // Runs with a terminal as standard input, output and error; `typed` is what the user types
+  // (the terminal keeps it until the program reads). Output and errors come back together.
+  RunResult RunOnTerminal(const std::vector<std::string>& args, const std::string& typed) {
+    std::string sandbox = (root_ / "sandbox").string();
+    std::string registry = (root_ / "registry.db").string();
+    int terminal = -1;
+    pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (child == 0) {
+      ::setenv("TESSERA_SANDBOX_ROOT", sandbox.c_str(), 1);
+      ::setenv("TESSERA_REGISTRY", registry.c_str(), 1);
+      std::vector<char*> argv;
+      argv.push_back(const_cast<char*>(TESSERA_ADMIN));
+      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+      argv.push_back(nullptr);
+      ::execv(TESSERA_ADMIN, argv.data());
+      ::_exit(127);
+    }
+    RunResult result;
+    if (child < 0) return result;
+    if (!typed.empty()) {
+      ssize_t written = ::write(terminal, typed.data(), typed.size());
+      EXPECT_EQ(written, static_cast<ssize_t>(typed.size()));
+    }
+    char buffer[4096];
+    while (true) {
+      ssize_t n = ::read(terminal, buffer, sizeof buffer);
+      if (n > 0) {
+        result.out.append(buffer, static_cast<size_t>(n));
+      } else if (n < 0 && errno == EINTR) {
+        continue;
+      } else {
+        break;  // the program closed the terminal (EIO) or it ended
+      }
+    }
+    ::close(terminal);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+  }
+
+  bool Listed(const std::string& name) {
+    RunResult list = Run({"--tsv", "collection", "list", "1"});
+    return list.out.find("\n" + name + "\t") != std::string::npos;
+  }
+};
+
+TEST_F(AdminTerminalTest, TheUserAnswersTheQuestions) {
+  RunResult no = RunOnTerminal({"collection", "detach", "1", "Archive"}, "n\n");
+  EXPECT_EQ(no.exit_code, 1) << no.out;
+  EXPECT_NE(no.out.find("[Y]es / [N]o (default Yes): "), std::string::npos) << no.out;
+  EXPECT_TRUE(Listed("Archive"));
+
+  // An answer that is neither is asked again.
+  RunResult yes = RunOnTerminal({"collection", "detach", "1", "Archive"}, "perhaps\nyes\n");
+  EXPECT_EQ(yes.exit_code, 0) << yes.out;
+  EXPECT_NE(yes.out.find("Detached the collection Archive"), std::string::npos) << yes.out;
+  EXPECT_FALSE(Listed("Archive"));
+
+  // A destructive question's default is No: an empty line keeps the collection.
+  RunResult kept = RunOnTerminal({"collection", "delete", "1", "Projects"}, "\n");
+  EXPECT_EQ(kept.exit_code, 1) << kept.out;
+  EXPECT_NE(kept.out.find("(default No)"), std::string::npos) << kept.out;
+  EXPECT_TRUE(Listed("Projects"));
+}
+
+TEST_F(AdminTerminalTest, LongWorkShowsAProgressBar) {
+  RunResult run = RunOnTerminal({"collection", "plaintext", "1", "Letters"}, "");
+  EXPECT_EQ(run.exit_code, 0) << run.out;
+  EXPECT_NE(run.out.find("\r  [##############################] 100%  18 of 18 items processed"),
+            std::string::npos)
+      << run.out;
+  // The count is redrawn in the bar's line, not written line after line.
+  EXPECT_NE(run.out.find("10 of 18 items processed"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("10 of 18 items processed\r\n"), std::string::npos) << run.out;
+}
+
+}  // namespace
