@@ -70,12 +70,17 @@ void SessionImpl::Close() {
 }
 
 void SessionImpl::MarkBroken() {
+  // An ended session's transaction is rolled back at once, so its locks do not outlive it;
+  // a batch still running does so itself as it unwinds. An idle session rolls back before it is
+  // marked: the mark stops every SQLite step, the rollback's catalogue reload included.
+  std::unique_lock idle(execute_mutex_, std::try_to_lock);
+  if (idle.owns_lock()) {
+    AbandonTransaction();
+    broken_ = true;
+    return;
+  }
   broken_ = true;
   if (connection_) sqlite3_interrupt(connection_->get());
-  // An ended session's transaction is rolled back at once, so its locks do not outlive it;
-  // a batch still running does so itself as it unwinds.
-  std::unique_lock idle(execute_mutex_, std::try_to_lock);
-  if (idle.owns_lock()) AbandonTransaction();
 }
 
 void SessionImpl::AbandonTransaction() {

@@ -150,5 +150,62 @@ TEST_F(TransactionTest, DoneCountsAndNoCount) {
   EXPECT_EQ(sink.sets[0].rows.size(), 2u);
 }
 
+// Schema changes, rights and procedures made in a transaction go with its rollback, and a
+// statement that fails inside it (a missing procedure dropped) leaves it open, as on SQL Server:
+// a client can make a series of DDL statements atomic and still ignore some of their failures.
+TEST_F(TransactionTest, SchemaChangesAndRightsRollBackAndAFailedDropKeepsTheTransaction) {
+  Ok("EXEC sp_addrole 'readers'");
+  Ok("INSERT INTO t VALUES (1, 'a')");
+  for (const char* end : {"ROLLBACK TRANSACTION", "COMMIT TRANSACTION"}) {
+    SCOPED_TRACE(end);
+    Ok("BEGIN TRANSACTION");
+    Ok("ALTER TABLE t ADD w INT DEFAULT 0");
+    Ok("UPDATE t SET w = 7");
+    Ok("CREATE VIEW tv WITH VIEW_METADATA AS SELECT id, w FROM t");
+    Ok("CREATE PROCEDURE tp @id INTEGER AS SELECT w FROM t WHERE id = @id");
+    Ok("GRANT SELECT, UPDATE ON tv TO readers");
+    Ok("GRANT EXEC ON tp TO readers");
+    Ok("GRANT CREATE TABLE TO readers");
+    EXPECT_EQ(Run("DROP PROCEDURE missing").FirstError(), 3701);
+    EXPECT_EQ(Run("ALTER TABLE t ADD w INT").FirstError(), 2705);
+    EXPECT_EQ(Scalar("SELECT @@TRANCOUNT"), Value(1));
+    Ok(end);
+    const bool kept = std::string(end) == "COMMIT TRANSACTION";
+    auto other = Connect();
+    EXPECT_EQ(Query(*other, "SELECT COUNT(*) FROM sysobjects WHERE name IN ('tv', 'tp')")
+                  .rows.at(0)
+                  .at(0),
+              Value(kept ? 2 : 0));
+    EXPECT_EQ(Query(*other, "SELECT COUNT(*) FROM syscolumns WHERE name = 'w'").rows.at(0).at(0),
+              Value(kept ? 2 : 0));
+    EXPECT_EQ(Query(*other, "SELECT COUNT(*) FROM sysprotects WHERE uid = USER_ID('readers')")
+                  .rows.at(0)
+                  .at(0),
+              Value(kept ? 4 : 0));
+  }
+  EXPECT_EQ(Scalar("EXEC tp 1"), Value(7));
+}
+
+// A session ended while it holds a transaction over a large catalogue change: the change is
+// rolled back at once, and ending it does not fail half-way.
+TEST_F(TransactionTest, DroppingAnIdleSessionRollsBackItsSchemaChanges) {
+  auto other = Connect();
+  for (int i = 0; i < 40; ++i) {
+    const std::string n = std::to_string(i);
+    Ok(*other, "CREATE TABLE many" + n + " (a INT, b VARCHAR(20), c INT DEFAULT 0)");
+    Ok(*other,
+       "CREATE PROCEDURE manyp" + n + " @a INTEGER AS SELECT b FROM many" + n + " WHERE a = @a");
+  }
+  Ok(*other, "BEGIN TRANSACTION");
+  Ok(*other, "ALTER TABLE many0 ADD d INT DEFAULT 0");
+  Ok(*other, "DROP PROCEDURE manyp1");
+  Ok(*other, "CREATE VIEW manyv AS SELECT a FROM many2");
+  EXPECT_TRUE(instance_->DropSession(other->spid()));
+  other.reset();
+  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM syscolumns WHERE id = OBJECT_ID('many0')"), Value(3));
+  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM sysobjects WHERE name IN ('manyp1', 'manyv')"), Value(1));
+  Ok("EXEC manyp1 1");
+}
+
 }  // namespace
 }  // namespace sandbox::testing
