@@ -152,13 +152,41 @@ std::string Shown(std::string_view text) {
   return shown;
 }
 
-std::string Wrap(const std::string& first, size_t indent, const std::string& text) {
-  std::string line = first;
-  if (line.size() < indent)
-    line.resize(indent, ' ');
-  else
-    line += "  ";
-  return line + text + "\n";
+// Two columns: the left texts padded to the widest (at least `min_width`), the right texts
+// wrapped at 78 characters under their own column.
+std::string Columns(const std::vector<std::pair<std::string, std::string>>& rows,
+                    size_t min_width) {
+  size_t width = min_width;
+  for (const auto& row : rows) width = std::max(width, row.first.size() + 2);
+  std::string text;
+  for (const auto& [left, right] : rows) {
+    std::string line = left;
+    line.resize(width, ' ');
+    size_t column = width;
+    size_t start = 0;
+    bool first_word = true;
+    while (start < right.size()) {
+      size_t end = right.find(' ', start);
+      if (end == std::string::npos) end = right.size();
+      std::string word = right.substr(start, end - start);
+      if (!first_word && column + 1 + word.size() > 78) {
+        text += line + "\n";
+        line = std::string(width, ' ');
+        column = width;
+        first_word = true;
+      }
+      if (!first_word) {
+        line += ' ';
+        ++column;
+      }
+      line += word;
+      column += word.size();
+      first_word = false;
+      start = end + 1;
+    }
+    text += line + "\n";
+  }
+  return text;
 }
 
 }  // namespace
@@ -297,6 +325,7 @@ std::string HelpText(std::string_view noun, std::string_view verb) {
         "\n"
         "Commands:\n";
     std::vector<std::string> nouns;
+    std::vector<std::pair<std::string, std::string>> rows;
     for (const VerbSpec& spec : Verbs()) {
       if (std::find(nouns.begin(), nouns.end(), spec.noun) != nouns.end()) continue;
       nouns.push_back(spec.noun);
@@ -309,8 +338,9 @@ std::string HelpText(std::string_view noun, std::string_view verb) {
           what += what.empty() ? other.verb : ", " + other.verb;
         }
       }
-      text += Wrap("  " + spec.noun, 16, what);
+      rows.emplace_back("  " + spec.noun, what);
     }
+    text += Columns(rows, 16);
     text +=
         "\n"
         "Options:\n"
@@ -329,10 +359,13 @@ std::string HelpText(std::string_view noun, std::string_view verb) {
   }
   if (verb.empty() && HasVerbs(noun)) {
     text = "Usage: tessera-admin " + std::string(noun) + " VERB [ARGS]\n\nVerbs:\n";
+    std::vector<std::pair<std::string, std::string>> rows;
     for (const VerbSpec& spec : Verbs()) {
       if (spec.noun != noun) continue;
-      text += Wrap("  " + spec.verb, 16, spec.summary);
+      rows.emplace_back("  " + spec.verb + (spec.arguments.empty() ? "" : " " + spec.arguments),
+                        spec.summary);
     }
+    text += Columns(rows, 16);
     text += "\n'tessera-admin " + std::string(noun) + " VERB --help' describes a verb.\n";
     return text;
   }
@@ -344,11 +377,13 @@ std::string HelpText(std::string_view noun, std::string_view verb) {
   text += "\n\n" + spec->description;
   if (!spec->options.empty()) {
     text += "\nOptions:\n";
+    std::vector<std::pair<std::string, std::string>> rows;
     for (const OptionSpec& option : spec->options) {
       std::string left = "  " + option.name;
       if (!option.value_name.empty()) left += " " + option.value_name;
-      text += Wrap(left, 26, option.help);
+      rows.emplace_back(left, option.help);
     }
+    text += Columns(rows, 16);
   }
   return text;
 }
