@@ -123,28 +123,29 @@ TEST(AdminCommandLineTest, HostileTextInAnErrorIsCutAndDefused) {
 
 TEST(AdminCommandLineTest, EveryCommandHasHelpThatShowsItsUsage) {
   std::string top = HelpText("", "");
-  for (const VerbSpec& spec : Verbs()) {
-    SCOPED_TRACE(spec.Topic());
+  for (const VerbDefinition& definition : Verbs()) {
+    SCOPED_TRACE(definition.Topic());
     // Listed in the program's help and (for verbs) in the noun's.
-    EXPECT_NE(top.find("\n  " + spec.noun + " "), std::string::npos);
-    if (!spec.verb.empty()) {
-      EXPECT_NE(HelpText(spec.noun, "").find("\n  " + spec.verb + " "), std::string::npos);
+    EXPECT_NE(top.find("\n  " + definition.noun + " "), std::string::npos);
+    if (!definition.verb.empty()) {
+      EXPECT_NE(HelpText(definition.noun, "").find("\n  " + definition.verb + " "),
+                std::string::npos);
     }
-    std::string help = HelpText(spec.noun, spec.verb);
-    std::string usage = "Usage: tessera-admin [--yes] [--trace-sql] [--tsv] " + spec.Topic();
+    std::string help = HelpText(definition.noun, definition.verb);
+    std::string usage = "Usage: tessera-admin [--yes] [--trace-sql] [--tsv] " + definition.Topic();
     EXPECT_EQ(help.rfind(usage, 0), 0u) << help;
-    if (!spec.arguments.empty()) {
-      EXPECT_NE(help.find(spec.arguments), std::string::npos);
+    if (!definition.arguments.empty()) {
+      EXPECT_NE(help.find(definition.arguments), std::string::npos);
     }
-    for (const OptionSpec& option : spec.options) {
+    for (const OptionDefinition& option : definition.options) {
       EXPECT_NE(help.find("  " + option.name), std::string::npos) << option.name;
     }
     // The help and the parser agree on how many arguments there are.
-    std::vector<std::string> args = {spec.noun};
-    if (!spec.verb.empty()) args.push_back(spec.verb);
-    for (size_t i = 0; i < spec.min_arguments; ++i) args.push_back("x");
+    std::vector<std::string> args = {definition.noun};
+    if (!definition.verb.empty()) args.push_back(definition.verb);
+    for (size_t i = 0; i < definition.min_arguments; ++i) args.push_back("x");
     EXPECT_NO_THROW(ParseCommandLine(args));
-    if (spec.min_arguments > 0) {
+    if (definition.min_arguments > 0) {
       args.pop_back();
       EXPECT_THROW(ParseCommandLine(args), UsageError);
     }

@@ -6,26 +6,26 @@ namespace admin_cli {
 
 namespace {
 
-const std::vector<OptionSpec> kLoginOptions = {
+const std::vector<OptionDefinition> kLoginOptions = {
     {"--login", "NAME", "log in with SQL Server authentication as NAME"},
     {"--password", "PW", "the login's password (default: asked on a terminal, else empty)"},
 };
 
-std::vector<VerbSpec> MakeVerbs() {
-  std::vector<VerbSpec> verbs;
+std::vector<VerbDefinition> MakeVerbs() {
+  std::vector<VerbDefinition> verbs;
   auto add = [&verbs](std::string noun, std::string verb, std::string arguments, size_t min,
                       size_t max, std::string summary, std::string description,
-                      std::vector<OptionSpec> options = {}) {
-    VerbSpec spec;
-    spec.noun = std::move(noun);
-    spec.verb = std::move(verb);
-    spec.arguments = std::move(arguments);
-    spec.min_arguments = min;
-    spec.max_arguments = max;
-    spec.summary = std::move(summary);
-    spec.description = std::move(description);
-    spec.options = std::move(options);
-    verbs.push_back(std::move(spec));
+                      std::vector<OptionDefinition> options = {}) {
+    VerbDefinition definition;
+    definition.noun = std::move(noun);
+    definition.verb = std::move(verb);
+    definition.arguments = std::move(arguments);
+    definition.min_arguments = min;
+    definition.max_arguments = max;
+    definition.summary = std::move(summary);
+    definition.description = std::move(description);
+    definition.options = std::move(options);
+    verbs.push_back(std::move(definition));
   };
 
   add("server", "add", "DATA_SOURCE", 1, 1, "register a SQL Server",
@@ -123,7 +123,7 @@ std::vector<VerbSpec> MakeVerbs() {
       "instance is made anew with the same contents.\n");
   add("messages", "", "", 0, 0, "print the message table, one message per line",
       "Prints the message table: number, tab, text; line breaks are written as \\n and \\r.\n");
-  add("render-text", "", "FILE...", 1, VerbSpec::kMany,
+  add("render-text", "", "FILE...", 1, VerbDefinition::kMany,
       "print the searchable text of HTML, text and .mht files",
       "Prints the text of each file (UTF-8) as the plain-text generation finds it: web\n"
       "archives (a name containing \".mht\") are unpacked first, other files are read as HTML.\n");
@@ -131,15 +131,15 @@ std::vector<VerbSpec> MakeVerbs() {
 }
 
 bool HasVerbs(std::string_view noun) {
-  for (const VerbSpec& spec : Verbs()) {
-    if (spec.noun == noun) return !spec.verb.empty();
+  for (const VerbDefinition& definition : Verbs()) {
+    if (definition.noun == noun) return !definition.verb.empty();
   }
   return false;
 }
 
 bool IsNoun(std::string_view noun) {
   return std::any_of(Verbs().begin(), Verbs().end(),
-                     [&](const VerbSpec& spec) { return spec.noun == noun; });
+                     [&](const VerbDefinition& definition) { return definition.noun == noun; });
 }
 
 // Long texts and control characters are cut, so an error message stays one readable line.
@@ -191,14 +191,14 @@ std::string Columns(const std::vector<std::pair<std::string, std::string>>& rows
 
 }  // namespace
 
-const std::vector<VerbSpec>& Verbs() {
-  static const std::vector<VerbSpec> verbs = MakeVerbs();
+const std::vector<VerbDefinition>& Verbs() {
+  static const std::vector<VerbDefinition> verbs = MakeVerbs();
   return verbs;
 }
 
-const VerbSpec* FindVerb(std::string_view noun, std::string_view verb) {
-  for (const VerbSpec& spec : Verbs()) {
-    if (spec.noun == noun && spec.verb == verb) return &spec;
+const VerbDefinition* FindVerb(std::string_view noun, std::string_view verb) {
+  for (const VerbDefinition& definition : Verbs()) {
+    if (definition.noun == noun && definition.verb == verb) return &definition;
   }
   return nullptr;
 }
@@ -214,7 +214,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
   bool help = false;
   bool version = false;
   bool options_ended = false;
-  const VerbSpec* spec = nullptr;
+  const VerbDefinition* definition = nullptr;
   std::vector<std::string> positional;
 
   for (size_t i = 0; i < args.size(); ++i) {
@@ -224,10 +224,10 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
       if (invocation.noun.empty()) {
         if (!IsNoun(arg)) throw UsageError{"unknown command '" + Shown(arg) + "'", ""};
         invocation.noun = arg;
-        if (!HasVerbs(arg)) spec = FindVerb(arg, "");
-      } else if (spec == nullptr) {
-        spec = FindVerb(invocation.noun, arg);
-        if (spec == nullptr) {
+        if (!HasVerbs(arg)) definition = FindVerb(arg, "");
+      } else if (definition == nullptr) {
+        definition = FindVerb(invocation.noun, arg);
+        if (definition == nullptr) {
           throw UsageError{"'" + invocation.noun + "' has no verb '" + Shown(arg) + "'",
                            invocation.noun};
         }
@@ -256,13 +256,13 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
         name = arg.substr(0, eq);
         inline_value = arg.substr(eq + 1);
       }
-      const OptionSpec* option = nullptr;
-      if (spec != nullptr) {
-        for (const OptionSpec& candidate : spec->options) {
+      const OptionDefinition* option = nullptr;
+      if (definition != nullptr) {
+        for (const OptionDefinition& candidate : definition->options) {
           if (candidate.name == name) option = &candidate;
         }
       }
-      std::string topic = spec != nullptr ? spec->Topic() : invocation.noun;
+      std::string topic = definition != nullptr ? definition->Topic() : invocation.noun;
       if (option == nullptr) throw UsageError{"unknown option '" + Shown(name) + "'", topic};
       if (option->value_name.empty()) {
         if (inline_value) throw UsageError{"the option " + name + " takes no value", topic};
@@ -292,24 +292,25 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
     invocation.kind = Invocation::Kind::kHelp;
     return invocation;
   }
-  if (spec == nullptr) {
+  if (definition == nullptr) {
     throw UsageError{"'" + invocation.noun + "' needs a verb", invocation.noun};
   }
-  if (positional.size() < spec->min_arguments) {
-    throw UsageError{"'" + spec->Topic() + "' needs " + spec->arguments, spec->Topic()};
+  if (positional.size() < definition->min_arguments) {
+    throw UsageError{"'" + definition->Topic() + "' needs " + definition->arguments,
+                     definition->Topic()};
   }
-  if (positional.size() > spec->max_arguments) {
-    throw UsageError{
-        "'" + spec->Topic() + "' takes " +
-            (spec->max_arguments == 0 ? std::string("no arguments") : "only " + spec->arguments) +
-            "; '" + Shown(positional[spec->max_arguments]) + "' is one too many",
-        spec->Topic()};
+  if (positional.size() > definition->max_arguments) {
+    throw UsageError{"'" + definition->Topic() + "' takes " +
+                         (definition->max_arguments == 0 ? std::string("no arguments")
+                                                         : "only " + definition->arguments) +
+                         "; '" + Shown(positional[definition->max_arguments]) + "' is one too many",
+                     definition->Topic()};
   }
   if (invocation.Has("--password") && !invocation.Has("--login")) {
-    throw UsageError{"the option --password needs --login", spec->Topic()};
+    throw UsageError{"the option --password needs --login", definition->Topic()};
   }
   if (invocation.Has("--integrated") && invocation.Has("--login")) {
-    throw UsageError{"--integrated and --login exclude each other", spec->Topic()};
+    throw UsageError{"--integrated and --login exclude each other", definition->Topic()};
   }
   invocation.arguments = std::move(positional);
   return invocation;
@@ -326,19 +327,19 @@ std::string HelpText(std::string_view noun, std::string_view verb) {
         "Commands:\n";
     std::vector<std::string> nouns;
     std::vector<std::pair<std::string, std::string>> rows;
-    for (const VerbSpec& spec : Verbs()) {
-      if (std::find(nouns.begin(), nouns.end(), spec.noun) != nouns.end()) continue;
-      nouns.push_back(spec.noun);
+    for (const VerbDefinition& definition : Verbs()) {
+      if (std::find(nouns.begin(), nouns.end(), definition.noun) != nouns.end()) continue;
+      nouns.push_back(definition.noun);
       std::string what;
-      if (spec.verb.empty()) {
-        what = spec.summary;
+      if (definition.verb.empty()) {
+        what = definition.summary;
       } else {
-        for (const VerbSpec& other : Verbs()) {
-          if (other.noun != spec.noun) continue;
+        for (const VerbDefinition& other : Verbs()) {
+          if (other.noun != definition.noun) continue;
           what += what.empty() ? other.verb : ", " + other.verb;
         }
       }
-      rows.emplace_back("  " + spec.noun, what);
+      rows.emplace_back("  " + definition.noun, what);
     }
     text += Columns(rows, 16);
     text +=
@@ -360,25 +361,26 @@ std::string HelpText(std::string_view noun, std::string_view verb) {
   if (verb.empty() && HasVerbs(noun)) {
     text = "Usage: tessera-admin " + std::string(noun) + " VERB [ARGS]\n\nVerbs:\n";
     std::vector<std::pair<std::string, std::string>> rows;
-    for (const VerbSpec& spec : Verbs()) {
-      if (spec.noun != noun) continue;
-      rows.emplace_back("  " + spec.verb + (spec.arguments.empty() ? "" : " " + spec.arguments),
-                        spec.summary);
+    for (const VerbDefinition& definition : Verbs()) {
+      if (definition.noun != noun) continue;
+      rows.emplace_back(
+          "  " + definition.verb + (definition.arguments.empty() ? "" : " " + definition.arguments),
+          definition.summary);
     }
     text += Columns(rows, 16);
     text += "\n'tessera-admin " + std::string(noun) + " VERB --help' describes a verb.\n";
     return text;
   }
-  const VerbSpec* spec = FindVerb(noun, verb);
-  if (spec == nullptr) return HelpText("", "");
-  text = "Usage: tessera-admin [--yes] [--trace-sql] [--tsv] " + spec->Topic();
-  if (!spec->arguments.empty()) text += " " + spec->arguments;
-  if (!spec->options.empty()) text += " [OPTIONS]";
-  text += "\n\n" + spec->description;
-  if (!spec->options.empty()) {
+  const VerbDefinition* definition = FindVerb(noun, verb);
+  if (definition == nullptr) return HelpText("", "");
+  text = "Usage: tessera-admin [--yes] [--trace-sql] [--tsv] " + definition->Topic();
+  if (!definition->arguments.empty()) text += " " + definition->arguments;
+  if (!definition->options.empty()) text += " [OPTIONS]";
+  text += "\n\n" + definition->description;
+  if (!definition->options.empty()) {
     text += "\nOptions:\n";
     std::vector<std::pair<std::string, std::string>> rows;
-    for (const OptionSpec& option : spec->options) {
+    for (const OptionDefinition& option : definition->options) {
       std::string left = "  " + option.name;
       if (!option.value_name.empty()) left += " " + option.value_name;
       rows.emplace_back(left, option.help);

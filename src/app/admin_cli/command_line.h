@@ -32,19 +32,19 @@ struct GlobalOptions {
   bool tsv = false;        // tab-separated results
 };
 
-struct OptionSpec {
+struct OptionDefinition {
   std::string name;        // "--login"
   std::string value_name;  // "NAME"; empty for a flag
   std::string help;
 };
 
-struct VerbSpec {
+struct VerbDefinition {
   std::string noun;       // "server", or the command itself for check, demo, messages, render-text
   std::string verb;       // empty for the commands without a verb
   std::string arguments;  // as the usage line shows them: "SERVER NAME PATH"
   size_t min_arguments = 0;
   size_t max_arguments = 0;  // kMany for no limit
-  std::vector<OptionSpec> options;
+  std::vector<OptionDefinition> options;
   std::string summary;      // one line, in the noun's help
   std::string description;  // the verb's help, below its usage line
   static constexpr size_t kMany = static_cast<size_t>(-1);
@@ -54,9 +54,9 @@ struct VerbSpec {
 };
 
 // Every command, in the order the help lists them.
-const std::vector<VerbSpec>& Verbs();
+const std::vector<VerbDefinition>& Verbs();
 // The command of a topic; nullptr when there is none.
-const VerbSpec* FindVerb(std::string_view noun, std::string_view verb);
+const VerbDefinition* FindVerb(std::string_view noun, std::string_view verb);
 
 struct Invocation {
   enum class Kind { kRun, kHelp, kVersion };
