@@ -35,6 +35,7 @@ class SandboxServer {
   sandbox::Instance& instance() { return *instance_; }
   // Every connection's environment: observers added here see each statement sent.
   db::Environment& environment() { return *environment_; }
+  const std::shared_ptr<db::Environment>& shared_environment() const { return environment_; }
 
  private:
   std::filesystem::path root_;
