@@ -103,6 +103,11 @@ TEST_F(AdminDemoTest, ACollectionsLifeSendsTheStatementsOfTheConsole) {
   EXPECT_EQ(create.out,
             "Created the collection Sales (ArchiveID 6, database Quillarchive_Sales) with its "
             "data file C:\\Data\\Sales.mdf.\n");
+  // Without a terminal the progress is its caption and line, no bar.
+  EXPECT_TRUE(Contains(create.err,
+                       "\nCreate New Network Collection\n  Creating the network "
+                       "collection. Please wait...\n["));
+  EXPECT_FALSE(Contains(create.err, "%"));
   std::vector<std::string> on_master = LinesStartingWith(create.err, "[1 (sandbox)\\DEMO/master] ");
   std::vector<std::string> creation;
   for (const std::string& line : on_master) {

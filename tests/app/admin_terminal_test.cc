@@ -99,6 +99,14 @@ TEST_F(AdminTerminalTest, LongWorkShowsAProgressBar) {
   // The count is redrawn in the bar's line, not written line after line.
   EXPECT_NE(run.out.find("10 of 18 items processed"), std::string::npos) << run.out;
   EXPECT_EQ(run.out.find("10 of 18 items processed\r\n"), std::string::npos) << run.out;
+
+  // The creation's bar counts the statements it sends.
+  RunResult create = RunOnTerminal({"collection", "create", "1", "Sales", "C:\\Data\\Sales"}, "");
+  EXPECT_EQ(create.exit_code, 0) << create.out;
+  EXPECT_NE(create.out.find("Create New Network Collection\r\n"), std::string::npos) << create.out;
+  EXPECT_NE(create.out.find("] 50%"), std::string::npos) << create.out;
+  EXPECT_NE(create.out.find("\r  [##############################] 100%"), std::string::npos)
+      << create.out;
 }
 
 }  // namespace

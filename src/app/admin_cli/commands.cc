@@ -17,6 +17,7 @@
 #include "dialogs/open_archive.h"
 #include "format/format_version.h"
 #include "format/html_text.h"
+#include "format/install_script.h"
 #include "format/mht.h"
 #include "format/progress_window.h"
 #include "platform/service_control.h"
@@ -269,6 +270,43 @@ int CollectionList(Command& command) {
   return kExitSuccess;
 }
 
+// The creation opens no progress window of its own; its statements are counted instead, against
+// the installation script's length and the few statements around it.
+class CreationProgress : public db::StatementObserver {
+ public:
+  CreationProgress(platform::UserInterface& ui, std::shared_ptr<db::Environment> environment)
+      : sink_(ui.OpenProgress()), environment_(std::move(environment)) {
+    maximum_ = static_cast<int>(format::InstallationScript({}).size()) + kAroundScript;
+    sink_->SetCaption(common::LoadMessage(kMessageCreateCaption));
+    sink_->SetLine(0, common::LoadMessage(kMessageCreating));
+    sink_->SetMaximum(maximum_);
+  }
+  void OnStatement(const db::Statement& /*statement*/) override {
+    sink_->SetValue(std::min(++count_, maximum_));
+  }
+  // Watches the environment's statements for as long as the returned guard lives.
+  static std::shared_ptr<void> Watch(platform::UserInterface& ui,
+                                     const std::shared_ptr<db::Environment>& environment) {
+    auto progress = std::make_shared<CreationProgress>(ui, environment);
+    environment->AddObserver(progress);
+    return std::shared_ptr<void>(nullptr, [progress](void*) {
+      progress->sink_->SetValue(progress->maximum_);
+      progress->environment_->RemoveObserver(progress);
+    });
+  }
+
+ private:
+  static constexpr int kMessageCreateCaption = 132;
+  static constexpr int kMessageCreating = 133;
+  // Creation, rename, options, the template document, the full-text index.
+  static constexpr int kAroundScript = 16;
+
+  std::unique_ptr<platform::ProgressSink> sink_;
+  std::shared_ptr<db::Environment> environment_;
+  int maximum_ = 0;
+  int count_ = 0;
+};
+
 int CollectionCreate(Command& command) {
   servers::Server& server = ConnectedServer(command);
   if (!console::MayCreateCollection(command.ui(), server)) return kExitFailure;
@@ -282,7 +320,11 @@ int CollectionCreate(Command& command) {
     return kExitFailure;
   }
   wizard.SetArchivePath(command.Arg(2));
-  wizard.cmdWeiter_Click();
+  {
+    std::shared_ptr<void> progress =
+        CreationProgress::Watch(command.ui(), command.session.environment());
+    wizard.cmdWeiter_Click();
+  }
   if (wizard.Balloon()) {
     ShowRefusal(command, *wizard.Balloon());
     return kExitFailure;

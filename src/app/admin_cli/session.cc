@@ -75,6 +75,7 @@ class ProgressBar : public platform::ProgressSink {
   void PrintLine(std::string_view text) {
     if (drawn_) out_ << "\n";
     drawn_ = false;
+    last_line_.clear();
     out_ << platform::TerminalSafe(text) << "\n";
     out_.flush();
   }
@@ -85,6 +86,8 @@ class ProgressBar : public platform::ProgressSink {
                        std::string(static_cast<size_t>(kWidth - filled), '.') + "] " +
                        std::to_string(percent) + "%";
     if (!status_.empty()) line += "  " + status_;
+    if (drawn_ && line == last_line_) return;
+    last_line_ = line;
     // Clears what a longer status left on the line.
     out_ << line << "\x1b[K";
     out_.flush();
@@ -94,6 +97,7 @@ class ProgressBar : public platform::ProgressSink {
   std::ostream& out_;
   std::string collection_line_;
   std::string status_;
+  std::string last_line_;
   int maximum_ = 100;
   int value_ = 0;
   bool drawn_ = false;
