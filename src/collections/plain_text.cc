@@ -349,10 +349,24 @@ class DocumentExport {
           }
         }
       }
-      ok = common::WriteTextFile(file.path.string(), text, file.code_page);
+      ok = WriteText(file.path.string(), text, file.code_page);
     }
     if (!ok) return std::nullopt;
     return file;
+  }
+
+  // What WriteTextFile writes (the text in the code page, without the terminating zero, nothing
+  // for an empty text), but not forced to disk: the file is read back at once and deleted, and
+  // waiting for the disk took a fifth of a generation run.
+  static bool WriteText(const std::string& path, std::string_view text, int code_page) {
+    const common::Bytes bytes = common::TextToBytes(text, code_page);
+    const std::size_t terminator = (code_page == 1200 || code_page == 1201)     ? 2
+                                   : (code_page == 12000 || code_page == 12001) ? 4
+                                                                                : 1;
+    if (bytes.size() <= terminator) return false;
+    return WriteFileBytes(
+        path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+        bytes.size() - terminator);
   }
 
   // WriteFileAPI_A's work, without the collection object.
