@@ -1,42 +1,26 @@
-// A collection for the upgrade run in tests: a connection to a sandbox database that reads and
-// writes extended properties with the statements the console's collection object sends, and a
-// helper that shows the progress window on it the way the start-up check does.
+// The upgrade run in tests as the start-up check starts it: the console's collection object on a
+// sandbox database, the progress window shown on it, and what the run sent and showed.
 #pragma once
 
-#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "collections/database.h"
 #include "db/connection.h"
-#include "db/environment.h"
-#include "format/progress_window.h"
 #include "format/sandbox_collection.h"
+#include "platform/fake_platform.h"
 #include "platform/scripted_user_interface.h"
+#include "servers/server.h"
 
 namespace format::testing {
 
-class ConnectionCollection : public Collection {
- public:
-  ConnectionCollection(std::string name, db::Connection connection)
-      : name_(std::move(name)), connection_(std::move(connection)) {}
-
-  const std::string& Name() const override { return name_; }
-  db::Connection Connection() const override { return connection_; }
-  std::string GetExtendedProperty(std::int32_t entry, std::int32_t field_number, int field_type,
-                                  std::string_view field_name) override;
-  void SetExtendedProperty(std::string_view value, std::int32_t entry, std::int32_t& field_number,
-                           std::string_view field_name, int field_type, bool user_property,
-                           bool visible) override;
-  std::string CreatePlainText(std::int32_t, std::string_view content, int,
-                              std::string_view) override {
-    return std::string(content);
-  }
-
- private:
-  std::string name_;
-  db::Connection connection_;
+// The console's collection object with the registration and services it refers to.
+struct ConsoleCollection {
+  platform::FakePlatform platform;
+  std::unique_ptr<servers::Server> registration;
+  std::unique_ptr<collections::Database> database;
 };
 
 struct UpgradeResult {
@@ -44,6 +28,10 @@ struct UpgradeResult {
   std::vector<std::string> statements;  // every text sent on the collection's connection
   std::vector<platform::MessageRequest> boxes;
   platform::ScriptedUserInterface::ProgressRecord window;
+  // The collection object the run worked on, still connected.
+  std::shared_ptr<ConsoleCollection> console;
+  db::Connection CollectionConnection() const { return console->database->Connection(); }
+
   // Executions of the statement the rung to 1.50 repeats.
   int RepeatedUpdates() const;
   // The statements without the transaction statements around each rung.
@@ -53,14 +41,18 @@ struct UpgradeResult {
 struct UpgradeOptions {
   // Message boxes answered with OK; another box fails the run with platform::UnexpectedPrompt.
   int ok_answers = 0;
-  std::string name = "Upgrade";
+  // The collection's display name; the database's own name after the prefix when empty.
+  std::string name{};
+  // Called once the collection is connected, before the window is shown.
+  std::function<void(db::Connection& collection)> before{};
   // Called whenever the window lets pending events run, with the bar's value then.
   std::function<void(int value)> at_progress{};
 };
 
-// Shows the upgrade window from `version_number` on `connection` and reports what happened.
-UpgradeResult RunUpgrade(db::Environment& environment, db::Connection& connection,
-                         int version_number, const UpgradeOptions& options = {});
+// Connects a collection object to the database `connection` is connected to, shows the upgrade
+// window from `version_number` on it and reports what happened.
+UpgradeResult RunUpgrade(SandboxServer& server, db::Connection& connection, int version_number,
+                         const UpgradeOptions& options = {});
 
 // Runs the first rung from `version_number` only: the next rung cannot begin (an injected lock
 // time-out), and the run reports that in one box.

@@ -72,8 +72,7 @@ class UpgradeOnLayoutsTest : public ::testing::Test {
   void TearDown() override { server_->instance().ClearFaults(); }
 
   static UpgradeResult Run(db::Connection& c, int version_number, int ok_answers = 0) {
-    return testing::RunUpgrade(server_->environment(), c, version_number,
-                               {.ok_answers = ok_answers});
+    return testing::RunUpgrade(*server_, c, version_number, {.ok_answers = ok_answers});
   }
 
   static UpgradeResult RunOneRung(db::Connection& c, int version_number) {
@@ -329,7 +328,8 @@ TEST_P(LadderFromLayoutTest, ReachesTheCurrentFormatKeepingEverything) {
   EXPECT_EQ(VersionsWritten(run), Versions(*FirstRung(v)));
 
   // Every rung committed: another connection sees the end of the run.
-  EXPECT_EQ(Number(c, "SELECT @@TRANCOUNT"), 0);
+  db::Connection own = run.CollectionConnection();
+  EXPECT_EQ(Number(own, "SELECT @@TRANCOUNT"), 0);
   db::Connection other = server_->Open(Text(c, "SELECT DB_NAME()"));
   EXPECT_EQ(ReadFormatVersion(other), "1.61");
   other.Close();
