@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <exception>
-#include <optional>
 #include <string>
+#include <vector>
 
 #include "common/code_page.h"
 #include "common/error.h"
@@ -103,7 +103,10 @@ class PlainTextRun {
 
   bool ConvertAll() {
     command_.SetCommandText(kBatchQuery);
-    std::optional<std::int64_t> last_entry;
+    // The rows saved in the previous batch. Saved rows leave the selection; one that comes back
+    // at once was not really saved (a server that reported the change but did not keep it),
+    // and going on would convert it again for ever.
+    std::vector<std::int64_t> previous_batch;
     for (;;) {
       db::Recordset batch;
       try {
@@ -114,13 +117,13 @@ class PlainTextRun {
         ReportBatchFailure(ProblemOf(error));
         return false;
       }
+      std::vector<std::int64_t> saved;
       while (true) {
         try {
           if (batch.Eof()) break;
-          // Rows are taken in EntryID order and a saved row leaves the selection, so a row at
-          // or before the last one saved was not really saved: going on would loop for ever.
           const std::int64_t entry = batch.Fields("EntryID").Value().ToInt().value_or(0);
-          if (last_entry && entry <= *last_entry) {
+          if (std::find(previous_batch.begin(), previous_batch.end(), entry) !=
+              previous_batch.end()) {
             throw common::Error(kConversionErrorNumber, kRunSource,
                                 "The document " + std::to_string(entry) +
                                     " was saved as converted but is still stored as text.");
@@ -129,7 +132,7 @@ class PlainTextRun {
             CloseQuietly(batch);
             return false;
           }
-          last_entry = entry;
+          saved.push_back(entry);
           batch.MoveNext();
         } catch (const std::exception& error) {
           CancelQuietly(batch);
@@ -138,6 +141,7 @@ class PlainTextRun {
         }
       }
       CloseQuietly(batch);
+      previous_batch = std::move(saved);
     }
   }
 
