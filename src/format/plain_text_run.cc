@@ -92,7 +92,7 @@ class PlainTextRun {
     }
 
     if (total_ >= 1) {
-      if (total_ <= kScaleSteps) window_.SetMaximum(static_cast<int>(total_));
+      window_.SetMaximum(total_ <= kScaleSteps ? static_cast<int>(total_) : kScaleSteps);
       if (!ConvertAll()) return false;
     }
     return WriteMarker();

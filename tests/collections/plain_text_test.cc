@@ -209,6 +209,18 @@ TEST_F(PlainTextTest, HostileFileNamesStayInsideTheExportFolder) {
   EXPECT_EQ(top, std::vector<std::string>{"isCache"});
 }
 
+TEST_F(PlainTextTest, AHostileDatabaseNameMakesNoPathOfItsOwn) {
+  const std::int32_t entry = Add({100, "x.htm", "<p>x</p>"});
+  collection_->SetDatabaseName("Quillarchive_../../'x'; [y]/" + std::string(300, 'z'));
+  const std::string main = collection_->ExportDocument(entry);
+  ASSERT_FALSE(main.empty());
+  const fs::path folder = fs::path(main).parent_path();
+  EXPECT_EQ(folder.parent_path(), CacheFolder());
+  EXPECT_EQ(folder.filename().string().rfind("Quillarchive________x____y__zzz", 0), 0u)
+      << folder.filename();
+  EXPECT_TRUE(folder.filename().string().ends_with("_" + std::to_string(entry)));
+}
+
 TEST_F(PlainTextTest, SubDocumentLinksThatLoopEndTheExport) {
   const std::int32_t a = Add({100, "a.htm",
                               "<html><head><title>A</title></head>"
