@@ -166,6 +166,13 @@ TEST_F(AdminDemoTest, ACollectionsLifeSendsTheStatementsOfTheConsole) {
 TEST_F(AdminDemoTest, OldCollectionsAreUpgradedAndGetTheirPlainText) {
   EXPECT_EQ(Ok({"collection", "upgrade", "1", "Contracts"}).out,
             "Upgraded the collection Contracts from format 1.55 to 1.61.\n");
+  // Below 1.50 the plain text waits for the upgrade.
+  RunResult too_old = Run({"collection", "plaintext", "1", "Minutes"});
+  EXPECT_EQ(too_old.exit_code, 1);
+  EXPECT_TRUE(Contains(too_old.err,
+                       "is at format 1.41; plain text is generated from format "
+                       "1.50 on, so upgrade it first"))
+      << too_old.err;
   EXPECT_EQ(Ok({"collection", "upgrade", "1", "Minutes"}).out,
             "Upgraded the collection Minutes from format 1.41 to 1.61.\n");
   EXPECT_EQ(Ok({"collection", "upgrade", "1", "Archive"}).out,

@@ -442,6 +442,17 @@ int CollectionUpgrade(Command& command) {
 
 int CollectionPlainText(Command& command) {
   collections::Database& database = NamedCollection(command);
+  // The product generates plain text from format 1.50 on; older layouts keep their text
+  // elsewhere, so they are upgraded first.
+  std::string version = VersionOf(database);
+  std::optional<int> number = format::FormatVersionNumber(version);
+  if (!number || *number < console::kPlainTextFormatNumber) {
+    throw CommandError{"the collection " + database.Name() + " is at format " +
+                       (version.empty() ? std::string("(unknown)") : version) +
+                       "; plain text is generated from format 1.50 on, so upgrade it first: "
+                       "tessera-admin collection upgrade " +
+                       command.Arg(0) + " " + database.Name()};
+  }
   if (!console::RunCollectionJob(command.ui(), database, format::frmProgress::kPlainText, 0)) {
     command.session.io().err << "The plain text of " << database.Name()
                              << " was not generated completely.\n";
