@@ -13,7 +13,7 @@ namespace format {
 enum class StepKind {
   kStatement,                  // execute `text`
   kStatementIfPreviousFailed,  // execute `text` only when the step before it failed
-  kCountedStatement,           // execute `text` and remember its number of changed rows
+  kCountedStatement,           // execute `text`, asking for its number of changed rows
   // Execute `text` again and again; stop when its number of changed rows equals that of its
   // previous execution, or its first execution changed none. (Older releases compared the first
   // execution with the kCountedStatement's count, and stopped too early where they agreed.)
@@ -24,7 +24,7 @@ enum class StepKind {
 };
 
 enum class OnError {
-  kStop,    // the run ends at the failing step; later versions are not written
+  kStop,    // the run ends at the failing step; the rung's work is undone, later versions unwritten
   kIgnore,  // the failing step is skipped and the run goes on
   // Ignored when an earlier rung of the same run ignored errors; otherwise kStop.
   kIgnoreWhenContinued,
