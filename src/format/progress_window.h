@@ -41,8 +41,9 @@ class frmProgress {
  public:
   enum Mode { kPlainText = 1, kUpgrade = 2 };
 
-  // `version_number` is where an upgrade starts (mode kUpgrade only). Both references must
-  // outlive the window.
+  // `version_number` is where an upgrade starts (mode kUpgrade only; UpgradeStartNumber gives it
+  // for a version text, negative for one that is no number, which starts no rung). Both references
+  // must outlive the window.
   frmProgress(platform::UserInterface& ui, Collection& collection, Mode mode,
               int version_number = 0);
   frmProgress(const frmProgress&) = delete;
