@@ -457,12 +457,13 @@ TEST_F(AdminProcessTest, UsageErrorsAndUnknownServers) {
   EXPECT_EQ(Ok({"--tsv", "server", "list"}).out,
             "Position\tServerID\tData source\tConnected\tPlatform\tService\n");
   // A registry store that cannot be opened is named, and nothing runs.
+  std::filesystem::remove(root_ / "registry.db");
   std::filesystem::create_directories(root_ / "registry.db");
   RunResult store = Run({"server", "list"});
   EXPECT_EQ(store.exit_code, 1);
   EXPECT_EQ(store.out, "");
   EXPECT_TRUE(Contains(store.err, "tessera-admin: Cannot open the registry store")) << store.err;
-  std::filesystem::remove(root_ / "registry.db");
+  std::filesystem::remove_all(root_ / "registry.db");
 
   RunResult unknown = Run({"collection", "list", "7"});
   EXPECT_EQ(unknown.exit_code, 1);
