@@ -57,7 +57,10 @@ StartupCheckOutcome CheckCollection(platform::UserInterface& ui, servers::Server
     }
   }
 
-  if (number == kPlainTextFormatNumber &&
+  // A completed upgrade leaves the documents of an older collection stored as text, exactly as
+  // one left at 1.50: without the offer here they would never be converted, since the next check
+  // finds the current format and asks nothing.
+  if ((number == kPlainTextFormatNumber || outcome.upgrade_completed) &&
       database.GetExtendedProperty(0, 0, 1, kPlainTextMarker).empty()) {
     outcome.plain_text_asked = true;
     if (Ask(ui, common::FormatMessage(316, {common::Value(database.Name())}))) {

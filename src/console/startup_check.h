@@ -74,9 +74,9 @@ int UpgradeQuestionFor(int version_number);
 // and contributes nothing). Asks with the question icon and the title "Tessera Server
 // Manager"; on Yes the upgrade runs when the login holds sysadmin or db_owner (asked of the
 // collection), else message 40 is shown; after an upgrade the collection counts as 161 whatever
-// the run reached. At exactly 150 with an empty plain-text marker message 316 offers the plain
-// text. A role that cannot be asked counts as not held; errors reading the catalogue reach the
-// caller.
+// the run reached. At exactly 150, or after an upgrade that completed, an empty plain-text
+// marker makes message 316 offer the plain text. A role that cannot be asked counts as not held;
+// errors reading the catalogue reach the caller.
 std::vector<StartupCheckOutcome> RunStartupCheck(platform::UserInterface& ui,
                                                  servers::Server& server,
                                                  const CollectionJob& job = RunCollectionJob);

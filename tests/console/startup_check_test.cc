@@ -188,6 +188,33 @@ TEST_F(StartupCheckTest, AnUpgradeThatStopsEarlyStillCountsAsCurrentUntilTheNext
   EXPECT_EQ(platform_.ui.boxes()[2].text, common::FormatMessage(316, {std::string("Plain")}));
 }
 
+TEST_F(StartupCheckTest, ACompletedUpgradeWithoutPlainTextOffersItAtOnce) {
+  // Older collections keep their documents as text; once upgraded they would never be offered
+  // the conversion again, so it follows the upgrade. A collection with plain text is not asked.
+  AtVersion("Plain", "1.50", "");
+  AtVersion("Older", "1.41", "");
+  AtVersion("Done", "1.41", "True");
+  jobs_.write_version = "1.61";
+  for (int i = 0; i < 5; ++i) platform_.ui.QueueAnswer(kAnswerYes);
+  std::vector<StartupCheckOutcome> outcomes = RunStartupCheck(ui(), Server(), jobs_.Job());
+  std::vector<std::string> texts;
+  for (const MessageRequest& box : platform_.ui.boxes()) texts.push_back(box.text);
+  std::vector<std::string> expected = {common::FormatMessage(348, {std::string("Plain")}),
+                                       common::FormatMessage(316, {std::string("Plain")}),
+                                       common::FormatMessage(315, {std::string("Older")}),
+                                       common::FormatMessage(316, {std::string("Older")}),
+                                       common::FormatMessage(315, {std::string("Done")})};
+  EXPECT_EQ(texts, expected);
+  ASSERT_EQ(jobs_.runs.size(), 5u);
+  EXPECT_EQ(jobs_.runs[1].mode, format::frmProgress::kPlainText);
+  EXPECT_EQ(jobs_.runs[3].mode, format::frmProgress::kPlainText);
+  EXPECT_EQ(jobs_.runs[3].collection, "Older");
+  EXPECT_EQ(jobs_.runs[4].mode, format::frmProgress::kUpgrade);
+  ASSERT_EQ(outcomes.size(), 3u);
+  EXPECT_TRUE(outcomes[0].plain_text_completed);
+  EXPECT_FALSE(outcomes[2].plain_text_asked);
+}
+
 TEST_F(StartupCheckTest, ALoginWithoutTheRolesIsToldSoAndTheCollectionKeepsItsVersion) {
   std::shared_ptr<Database> old = AtVersion("Old", "1.55");
   AddLogin("reader", "pw");
