@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -122,6 +124,10 @@ class Database : public format::Collection {
   // through their exported file, other kinds as stored. Never raises.
   std::string CreatePlainText(std::int32_t entry, std::string_view content, int type,
                               std::string_view file_name) override;
+  // CreatePlainText's text of an HTML page that is not a web archive, nullopt for other
+  // documents; uses nothing but the renderer, so another thread may call it during a run.
+  std::optional<std::string> ContentPlainText(std::string_view content, int type,
+                                              std::string_view file_name) const override;
   // The visible text of an HTML text (format::HTML2Text). Never raises.
   std::string HTML2Text(std::string_view html);
   // Exports the document `entry` (with its sub-documents) to the collection's cache folder
@@ -170,8 +176,13 @@ class Database : public format::Collection {
   std::string database_name_;
   bool connected_ = false;
   db::Connection connection_;
-  // Compiled at the first HTML text and kept: a generation run renders thousands.
-  std::unique_ptr<format::HtmlTextRenderer> renderer_;
+  // The shared renderer; null when its patterns cannot be compiled.
+  const format::HtmlTextRenderer* Renderer() const;
+
+  // Compiled at the first HTML text and kept: a generation run renders thousands. Made under
+  // the lock, as two threads may ask at the same time; a const renderer may be shared.
+  mutable std::mutex renderer_mutex_;
+  mutable std::unique_ptr<format::HtmlTextRenderer> renderer_;
 };
 
 }  // namespace collections

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -400,13 +401,32 @@ std::string Database::CreatePlainText(std::int32_t entry, std::string_view conte
   return {};
 }
 
+const format::HtmlTextRenderer* Database::Renderer() const {
+  std::lock_guard<std::mutex> lock(renderer_mutex_);
+  if (!renderer_) {
+    try {
+      renderer_ = std::make_unique<format::HtmlTextRenderer>();
+    } catch (...) {
+      // Tried again at the next text.
+    }
+  }
+  return renderer_.get();
+}
+
 std::string Database::HTML2Text(std::string_view html) {
+  if (const format::HtmlTextRenderer* renderer = Renderer()) return renderer->HTML2Text(html);
+  // Without compiled patterns the single-document renderer still gives what it can.
+  return format::HTML2Text(html);
+}
+
+std::optional<std::string> Database::ContentPlainText(std::string_view content, int type,
+                                                      std::string_view file_name) const {
+  if (!IsHtmlType(type) || IsWebArchiveName(file_name)) return std::nullopt;
   try {
-    if (!renderer_) renderer_ = std::make_unique<format::HtmlTextRenderer>();
-    return renderer_->HTML2Text(html);
+    if (const format::HtmlTextRenderer* renderer = Renderer()) return renderer->HTML2Text(content);
+    return format::HTML2Text(content);
   } catch (...) {
-    // Without compiled patterns the single-document renderer still gives what it can.
-    return format::HTML2Text(html);
+    return std::nullopt;  // CreatePlainText then says what the text is
   }
 }
 

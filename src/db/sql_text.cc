@@ -114,11 +114,19 @@ std::string SqlLiteral(const common::Value& value, bool national) {
       return value.ToText();
     }
     case Type::kText: {
-      std::string out = national ? "N'" : "'";
-      for (char c : *value.AsText()) {
-        out += c;
-        if (c == '\'') out += '\'';
+      // Documents make literals of many kilobytes: copied in runs between quotes.
+      const std::string& text = *value.AsText();
+      std::string out;
+      out.reserve(text.size() + 3);
+      out += national ? "N'" : "'";
+      std::size_t start = 0;
+      for (std::size_t quote = text.find('\''); quote != std::string::npos;
+           quote = text.find('\'', start)) {
+        out.append(text, start, quote + 1 - start);
+        out += '\'';
+        start = quote + 1;
       }
+      out.append(text, start, std::string::npos);
       out += '\'';
       return out;
     }
@@ -131,10 +139,13 @@ std::string SqlLiteral(const common::Value& value, bool national) {
     }
     case Type::kBinary: {
       static const char* kHex = "0123456789ABCDEF";
-      std::string out = "0x";
-      for (std::uint8_t b : *value.AsBytes()) {
-        out += kHex[b >> 4];
-        out += kHex[b & 15];
+      const common::Bytes& bytes = *value.AsBytes();
+      std::string out(2 + 2 * bytes.size(), '\0');
+      out[0] = '0';
+      out[1] = 'x';
+      for (std::size_t i = 0; i < bytes.size(); ++i) {
+        out[2 + 2 * i] = kHex[bytes[i] >> 4];
+        out[3 + 2 * i] = kHex[bytes[i] & 15];
       }
       return out;
     }

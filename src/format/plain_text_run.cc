@@ -2,9 +2,16 @@
 // gets its bytes in its code page and its searchable text, in batches of 250 rows, and the
 // collection is marked as done.
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "common/code_page.h"
@@ -66,6 +73,106 @@ void SkipToRows(db::Recordset& recordset) {
   }
 }
 
+// Renders the pages of one batch whose text follows from their content alone
+// (Collection::ContentPlainText) on a second thread, ahead of the rows being saved on the
+// first. Only texts cross over; the statements, the progress and the boxes stay with the run,
+// so they come in the same order as without it. The run takes each row's text in turn: a page
+// the helper has not begun is rendered by the run itself, so neither thread waits for the other
+// longer than one page. It holds one batch at most.
+class AheadRenderer {
+ public:
+  struct Page {
+    std::int64_t entry = 0;
+    bool wanted = false;  // false: a row the run converts without a text of ours
+    std::string content;
+    int type = 0;
+    std::string file_name;
+  };
+
+  AheadRenderer(const Collection& collection, std::vector<Page> pages)
+      : collection_(collection),
+        pages_(std::move(pages)),
+        texts_(pages_.size()),
+        states_(std::make_unique<std::atomic<int>[]>(pages_.size())) {
+    bool any = false;
+    for (std::size_t i = 0; i < pages_.size(); ++i) {
+      states_[i].store(pages_[i].wanted ? kPending : kDone);
+      any = any || pages_[i].wanted;
+    }
+    if (!any) return;
+    try {
+      worker_ = std::thread([this] { Work(); });
+    } catch (const std::system_error&) {
+      // No second thread: the run renders every page itself when it takes it.
+    }
+  }
+  ~AheadRenderer() {
+    stop_.store(true);
+    if (worker_.joinable()) worker_.join();
+  }
+  AheadRenderer(const AheadRenderer&) = delete;
+  AheadRenderer& operator=(const AheadRenderer&) = delete;
+
+  // The text of the batch's row `index` when that row is still `entry` and its text can be
+  // had from the content alone, once; nullopt otherwise (the run asks the collection then).
+  std::optional<std::string> Take(std::size_t index, std::int64_t entry) {
+    if (index >= pages_.size() || !pages_[index].wanted || pages_[index].entry != entry) {
+      return std::nullopt;
+    }
+    if (Claim(index)) {
+      Render(index);
+    } else {
+      std::unique_lock<std::mutex> lock(mutex_);
+      done_.wait(lock, [&] { return states_[index].load() == kDone; });
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::optional<std::string> text = std::move(texts_[index]);
+    texts_[index].reset();
+    pages_[index].wanted = false;  // a second request (Retry) goes to the collection
+    return text;
+  }
+
+ private:
+  enum State { kPending, kClaimed, kDone };
+
+  bool Claim(std::size_t index) {
+    int expected = kPending;
+    return states_[index].compare_exchange_strong(expected, kClaimed);
+  }
+
+  void Render(std::size_t index) {
+    std::optional<std::string> text;
+    Page& page = pages_[index];
+    try {
+      text = collection_.ContentPlainText(page.content, page.type, page.file_name);
+    } catch (...) {
+      // Nothing is lost: the run asks the collection for this document instead.
+    }
+    std::string().swap(page.content);  // not needed any more
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      texts_[index] = std::move(text);
+      states_[index].store(kDone);
+    }
+    done_.notify_all();
+  }
+
+  void Work() {
+    for (std::size_t i = 0; i < pages_.size() && !stop_.load(); ++i) {
+      if (Claim(i)) Render(i);
+    }
+  }
+
+  const Collection& collection_;
+  std::vector<Page> pages_;
+  std::vector<std::optional<std::string>> texts_;
+  std::unique_ptr<std::atomic<int>[]> states_;
+  std::mutex mutex_;
+  std::condition_variable done_;
+  std::atomic<bool> stop_{false};
+  std::thread worker_;
+};
+
 class PlainTextRun {
  public:
   explicit PlainTextRun(frmProgress& window)
@@ -109,14 +216,17 @@ class PlainTextRun {
     std::vector<std::int64_t> previous_batch;
     for (;;) {
       db::Recordset batch;
+      std::unique_ptr<AheadRenderer> ahead;
       try {
         batch.Open(command_, db::kOpenKeyset, db::kLockOptimistic);
         SkipToRows(batch);
         if (batch.Eof()) return true;
+        ahead = RenderAhead(batch);
       } catch (const std::exception& error) {
         ReportBatchFailure(ProblemOf(error));
         return false;
       }
+      std::size_t index = 0;
       std::vector<std::int64_t> saved;
       while (true) {
         try {
@@ -128,7 +238,7 @@ class PlainTextRun {
                                 "The document " + std::to_string(entry) +
                                     " was saved as converted but is still stored as text.");
           }
-          if (ConvertRow(batch) == RowOutcome::kAborted) {
+          if (ConvertRow(batch, ahead.get(), index++) == RowOutcome::kAborted) {
             CloseQuietly(batch);
             return false;
           }
@@ -145,15 +255,39 @@ class PlainTextRun {
     }
   }
 
+  // What the batch's pages need for rendering ahead; the cursor is back on the first row
+  // afterwards. Reading rows sends nothing. A row that cannot be read here ends the list: the
+  // save loop meets it again and reports it as before.
+  std::unique_ptr<AheadRenderer> RenderAhead(db::Recordset& batch) {
+    std::vector<AheadRenderer::Page> pages;
+    try {
+      for (; !batch.Eof(); batch.MoveNext()) {
+        AheadRenderer::Page page;
+        page.entry = batch.Fields("EntryID").Value().ToInt().value_or(0);
+        if (!batch.Fields("BinaryData").Value().ToBool().value_or(false)) {
+          page.content = batch.Fields("Content").Value().ToText();
+          page.type = static_cast<int>(batch.Fields("TypeID").Value().ToInt().value_or(0));
+          page.file_name = batch.Fields("Filename").Value().ToText();
+          page.wanted = !page.content.empty();
+        }
+        pages.push_back(std::move(page));
+      }
+    } catch (const std::exception&) {
+      // The pages read so far are rendered ahead; the others when their rows come.
+    }
+    batch.MoveFirst();
+    return std::make_unique<AheadRenderer>(collection_, std::move(pages));
+  }
+
   // One row: count it, convert it (asking what to do when that fails), show the count, mark it
   // converted and save it. A failure while saving reaches the caller.
-  RowOutcome ConvertRow(db::Recordset& row) {
+  RowOutcome ConvertRow(db::Recordset& row, AheadRenderer* ahead, std::size_t index) {
     ++processed_;
     UpdateBar();
     bool bytes_stored = false;
     for (;;) {
       try {
-        Convert(row, bytes_stored);
+        Convert(row, ahead, index, bytes_stored);
         break;
       } catch (const std::exception& error) {
         const int answer = AskAboutDocument(row, ProblemOf(error));
@@ -183,7 +317,7 @@ class PlainTextRun {
   // The document's bytes in its code page, then its searchable text. A text the code page cannot
   // hold whole is refused rather than stored with substitutes: Content is emptied afterwards,
   // so the substituted characters would be gone for good.
-  void Convert(db::Recordset& row, bool& bytes_stored) {
+  void Convert(db::Recordset& row, AheadRenderer* ahead, std::size_t index, bool& bytes_stored) {
     if (row.Fields("BinaryData").Value().ToBool().value_or(false)) return;
     const std::string content = row.Fields("Content").Value().ToText();
     if (content.empty()) return;
@@ -203,8 +337,9 @@ class PlainTextRun {
         static_cast<std::int32_t>(row.Fields("EntryID").Value().ToInt().value_or(0));
     const int type = static_cast<int>(row.Fields("TypeID").Value().ToInt().value_or(0));
     const std::string file_name = row.Fields("Filename").Value().ToText();
-    row.Fields("PlainText")
-        .SetValue(common::Value(collection_.CreatePlainText(entry, content, type, file_name)));
+    std::optional<std::string> text = ahead ? ahead->Take(index, entry) : std::nullopt;
+    if (!text) text = collection_.CreatePlainText(entry, content, type, file_name);
+    row.Fields("PlainText").SetValue(common::Value(std::move(*text)));
   }
 
   void UpdateBar() {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,14 @@ class Collection {
   // The searchable text of one document (by its kind and stored file name). Never raises.
   virtual std::string CreatePlainText(std::int32_t entry, std::string_view content, int type,
                                       std::string_view file_name) = 0;
+  // The same text as CreatePlainText for a document whose text follows from its content alone
+  // (an HTML page that is not a web archive); nullopt for every other document. The run calls
+  // it on a second thread while it saves rows on the first, so it must not touch the
+  // collection's connection or any other state. Never raises.
+  virtual std::optional<std::string> ContentPlainText(std::string_view /*content*/, int /*type*/,
+                                                      std::string_view /*file_name*/) const {
+    return std::nullopt;
+  }
 };
 
 class frmProgress {

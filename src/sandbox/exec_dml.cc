@@ -126,6 +126,7 @@ void Executor::Select(const SelectStatement& s) {
   if (!query.FirstSpec().into.empty()) return SelectInto(query);
   std::vector<Value> params;
   Translator translator(*this, params);
+  translator.set_bind_long_literals(true);
   Translation t = translator.Query(query, nullptr, false, session_.options().rowcount);
   bool assigning = std::any_of(t.assignments.begin(), t.assignments.end(),
                                [](const std::string& v) { return !v.empty(); });
@@ -309,6 +310,7 @@ void Executor::Insert(const InsertStatement& s) {
 
   std::vector<Value> params;
   Translator translator(*this, params);
+  translator.set_bind_long_literals(true);
   std::vector<std::string> target_columns;
   // For each column of the table: where its value comes from.
   auto default_sql = [&](const ColumnInfo& c) -> std::string {
@@ -559,6 +561,7 @@ void Executor::Update(const UpdateStatement& s) {
     CheckPermission("UPDATE", session_.Database(table.dbid), table.object);
   std::vector<Value> params;
   Translator translator(*this, params);
+  translator.set_bind_long_literals(true);
   Scope scope;
   std::string exposed = source ? (source->alias.empty() ? table.name : source->alias) : table.name;
   std::int64_t limit = session_.options().rowcount;
@@ -692,6 +695,7 @@ void Executor::Delete(const DeleteStatement& s) {
     CheckPermission("DELETE", session_.Database(table.dbid), table.object);
   std::vector<Value> params;
   Translator translator(*this, params);
+  translator.set_bind_long_literals(true);
   Scope scope;
   std::string exposed = source ? (source->alias.empty() ? table.name : source->alias) : table.name;
   std::int64_t limit = session_.options().rowcount;

@@ -376,7 +376,10 @@ void Executor::RunSql(const std::string& sql, const std::vector<Value>& params,
       sqlite3_clear_bindings(stmt);
     }
   } reset{stmt};
-  for (size_t i = 0; i < params.size(); ++i)
+  // A value bound while translating may have been left out of the final text (an expression
+  // translated again in another form): only what the statement numbers is bound.
+  const size_t count = std::min<size_t>(params.size(), sqlite3_bind_parameter_count(stmt));
+  for (size_t i = 0; i < count; ++i)
     BindValue(connection.get(), stmt, static_cast<int>(i + 1), params[i]);
   while (true) {
     int rc = sqlite3_step(stmt);

@@ -97,12 +97,16 @@ SqlError WrongArgumentCount(std::string_view name) {
       ErrorScope::kBatch);
 }
 
+// Literals at least this long are bound rather than printed, when the statement allows it.
+constexpr std::size_t kBoundLiteralBytes = 256;
+
 std::string Hex(const std::string& bytes) {
   static const char* kHex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += kHex[c >> 4];
-    out += kHex[c & 15];
+  std::string out(bytes.size() * 2, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    out[2 * i] = kHex[c >> 4];
+    out[2 * i + 1] = kHex[c & 15];
   }
   return out;
 }
@@ -131,6 +135,14 @@ std::string ItemName(const SelectItem& item) {
 std::string Translator::Bind(Value value) {
   params_.push_back(std::move(value));
   return "?" + std::to_string(params_.size());
+}
+
+std::string Translator::TextLiteral(const std::string& text) {
+  // A text with NUL characters keeps its CAST from hexadecimal: it must stay text, all of it.
+  if (bind_long_literals_ && text.size() >= kBoundLiteralBytes &&
+      text.find('\0') == std::string::npos)
+    return Bind(Value(text));
+  return TextLiteralSql(text);
 }
 
 std::string Translator::NewAlias() { return "t" + std::to_string(++alias_counter_); }
@@ -218,17 +230,21 @@ TypedSql Translator::Literal(const tsql::Literal& literal) {
       break;
     case tsql::Literal::Type::kString:
       out.type = SqlType::VarChar(std::max<int>(1, static_cast<int>(CodePointCount(literal.text))));
-      out.sql = TextLiteralSql(literal.text);
+      out.sql = TextLiteral(literal.text);
       break;
     case tsql::Literal::Type::kUnicodeString:
       out.type =
           SqlType::NVarChar(std::max<int>(1, static_cast<int>(CodePointCount(literal.text))));
-      out.sql = TextLiteralSql(literal.text);
+      out.sql = TextLiteral(literal.text);
       break;
     case tsql::Literal::Type::kBinary:
       out.type =
           SqlType{TypeKind::kVarBinary, std::max<int>(1, static_cast<int>(literal.text.size()))};
-      out.sql = "X'" + Hex(literal.text) + "'";
+      if (bind_long_literals_ && literal.text.size() >= kBoundLiteralBytes) {
+        out.sql = Bind(Value(common::Bytes(literal.text.begin(), literal.text.end())));
+      } else {
+        out.sql = "X'" + Hex(literal.text) + "'";
+      }
       break;
   }
   return out;
@@ -293,7 +309,7 @@ void Translator::Harmonise(TypedSql& a, TypedSql& b) {
          text_side.literal->type == tsql::Literal::Type::kUnicodeString)) {
       try {
         Value converted = Convert(Value(text_side.literal->text), target, Fit::kCut);
-        text_side.sql = TextLiteralSql(*converted.AsText());
+        text_side.sql = TextLiteral(*converted.AsText());
         text_side.type = target;
         return;
       } catch (const SqlError&) {

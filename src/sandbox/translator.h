@@ -118,6 +118,10 @@ class Translator {
 
   // For view bodies: tables must be in this database and are named without a schema.
   void set_view_mode(int dbid) { view_dbid_ = dbid; }
+  // Long string and binary literals become bound parameters instead of SQL text, so SQLite
+  // neither reads them again nor keeps one prepared statement per value. Only for statements
+  // whose parameters reach the SQLite statement (not view bodies or stored SQL).
+  void set_bind_long_literals(bool on) { bind_long_literals_ = on; }
 
   // A whole query (ORDER BY included); alias_outputs names the columns c1, c2, ... so that
   // derived tables can be addressed whatever the column names are.
@@ -170,10 +174,14 @@ class Translator {
                       const std::vector<std::string>& aliases);
   std::string SystemCall(const std::string& name, const std::vector<TypedSql>& args);
 
+  // A text literal as SQL: bound when long (see set_bind_long_literals), else quoted.
+  std::string TextLiteral(const std::string& text);
+
   Resolver& resolver_;
   std::vector<common::Value>& params_;
   int alias_counter_ = 0;
   int view_dbid_ = 0;
+  bool bind_long_literals_ = false;
 };
 
 // The column name SQL Server gives a select item without alias: the column's name for plain

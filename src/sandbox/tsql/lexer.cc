@@ -418,6 +418,7 @@ Token Lexer::Next() {
     t = MakeToken(Token::Kind::kBinary, begin);
     std::string_view hex = text_.substr(digits, pos_ - digits);
     std::string bytes;
+    bytes.reserve((hex.size() + 1) / 2);
     std::size_t i = 0;
     if (hex.size() % 2 == 1) {  // 0x1 is 0x01
       bytes.push_back(static_cast<char>(HexValue(hex[0])));
