@@ -4,7 +4,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "collections/plain_text_fixture.h"
@@ -59,6 +61,32 @@ TEST_F(PlainTextTest, EachKindGivesItsOwnText) {
   // Kinds without text to search give none, whatever their content.
   EXPECT_EQ(collection_->CreatePlainText(0, page, 200, "seite.htm"), "");
   EXPECT_EQ(collection_->CreatePlainText(0, note, 0, "notiz.txt"), "");
+}
+
+TEST_F(PlainTextTest, PagesGiveTheSameTextFromTheirContentAloneOnAnyThread) {
+  const std::string page =
+      "<html><head><title>Kopf</title></head><body><p>Absatz &amp; <b>mehr</b></p>"
+      "<table><tr><td>A</td><td>B</td></tr></table><a href=\"http://x/y\">Link</a></body></html>";
+  const std::string expected = collection_->CreatePlainText(0, page, 100, "seite.htm");
+  ASSERT_NE(expected.find("Absatz & mehr"), std::string::npos) << expected;
+  EXPECT_EQ(collection_->ContentPlainText(page, 100, "seite.htm"), expected);
+  EXPECT_EQ(collection_->ContentPlainText(page, 500, "seite.htm"),
+            collection_->CreatePlainText(0, page, 500, "seite.htm"));
+  // Web archives need their export, texts and other kinds no rendering: the run asks
+  // CreatePlainText for them.
+  EXPECT_EQ(collection_->ContentPlainText(page, 500, "Seite.MHT"), std::nullopt);
+  EXPECT_EQ(collection_->ContentPlainText(page, 100, "a.mht.htm"), std::nullopt);
+  EXPECT_EQ(collection_->ContentPlainText(page, 90, "seite.htm"), std::nullopt);
+  EXPECT_EQ(collection_->ContentPlainText(page, 200, "seite.htm"), std::nullopt);
+
+  // A fresh collection object makes its renderer when two threads ask first at once.
+  Database fresh(Context{platform_.services(), environment_, {}, {}});
+  std::optional<std::string> other;
+  std::thread second([&] { other = fresh.ContentPlainText(page, 100, "seite.htm"); });
+  const std::string here = fresh.HTML2Text(page);
+  second.join();
+  EXPECT_EQ(here, expected);
+  EXPECT_EQ(other, expected);
 }
 
 TEST_F(PlainTextTest, WebArchivesAreRenderedFromTheExportedFile) {

@@ -4,11 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <mutex>
+#include <optional>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/code_page.h"
 #include "common/error.h"
+#include "db/observer.h"
 #include "format/progress_window.h"
 #include "format/sandbox_collection.h"
 #include "platform/scripted_user_interface.h"
@@ -16,6 +21,7 @@
 namespace format {
 namespace {
 
+using testing::Integers;
 using testing::Number;
 using testing::SandboxServer;
 using testing::Scalar;
@@ -59,6 +65,38 @@ class ProbeCollection : public Collection {
   int failures_ = 0;
 };
 
+// Also gives the text of HTML pages that are no web archives by their content alone, the same
+// text CreatePlainText gives, as the console's collection does; the run may ask for it on a
+// second thread. Each such text takes a moment, so both threads have work at once.
+class AheadCollection : public ProbeCollection {
+ public:
+  using ProbeCollection::ProbeCollection;
+
+  std::optional<std::string> ContentPlainText(std::string_view content, int type,
+                                              std::string_view file_name) const override {
+    if (type != 100 || file_name.find(".mht") != std::string_view::npos) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++rendered_;
+    threads_.insert(std::this_thread::get_id());
+    return "plain:" + std::string(content);
+  }
+
+  int rendered() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return rendered_;
+  }
+  std::size_t threads() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return threads_.size();
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  mutable int rendered_ = 0;
+  mutable std::set<std::thread::id> threads_;
+};
+
 class PlainTextRunTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { server_ = new SandboxServer(); }
@@ -88,6 +126,28 @@ class PlainTextRunTest : public ::testing::Test {
   }
 
   bool Run(frmProgress& window) { return window.Show(); }
+
+  // `count` documents on `connection`: every third an HTML page, every third a web archive
+  // (an HTML type with an .mht name), the others texts; "Seite 5" and so on.
+  static void AddMixedDocuments(db::Connection& connection, int count) {
+    connection.Execute(
+        "DECLARE @i INT SET @i = 1 WHILE @i <= " + std::to_string(count) +
+        " BEGIN INSERT INTO Document (Url, TypeID, CodePage, Content, Filename) VALUES "
+        "(N'http://x/' + CAST(@i AS VARCHAR(10)), CASE WHEN @i % 3 = 2 THEN 90 ELSE 100 END, "
+        "1252, N'<p>Seite ' + CAST(@i AS VARCHAR(10)) + N'</p>', "
+        "CASE WHEN @i % 3 = 0 THEN N'a.mht' WHEN @i % 3 = 1 THEN N'p.htm' ELSE N't.txt' END) "
+        "SET @i = @i + 1 END");
+  }
+
+  // The statements a run sends on `collection`'s connection, and whether it completed.
+  std::pair<bool, std::vector<std::string>> LoggedRun(Collection& collection) {
+    auto log = std::make_shared<db::StatementLog>();
+    server_->environment().AddObserver(log);
+    frmProgress window(ui_, collection, frmProgress::kPlainText);
+    const bool completed = window.Show();
+    server_->environment().RemoveObserver(log);
+    return {completed, log->TextsOn(collection.Connection().Id())};
+  }
 
   static SandboxServer* server_;
   db::Connection connection_;
@@ -179,6 +239,80 @@ TEST_F(PlainTextRunTest, StoredBytesEndWithTheTerminatingZeroTheDesktopApplicati
       Scalar(connection_, "SELECT BinaryContent FROM Document WHERE EntryID = 1");
   ASSERT_NE(bytes.AsBytes(), nullptr);
   EXPECT_EQ(*bytes.AsBytes(), (common::Bytes{'A', 0, 'b', 0, 0, 0}));
+}
+
+TEST_F(PlainTextRunTest, PagesRenderedAheadGiveTheSameRunStatementForStatement) {
+  // Three batches; the same documents in two collections, one rendering ahead.
+  AddMixedDocuments(connection_, 600);
+  auto [plain_completed, plain_statements] = LoggedRun(*collection_);
+  ASSERT_TRUE(plain_completed);
+
+  db::Connection other = server_->NewDatabase("Quillarchive_Ahead");
+  other.Execute(
+      "CREATE TABLE Document (EntryID INTEGER IDENTITY (1,1) NOT NULL PRIMARY KEY, "
+      "Url NVARCHAR(4000) NOT NULL DEFAULT '', TypeID SMALLINT NOT NULL DEFAULT 0, "
+      "CodePage INT NOT NULL DEFAULT 0, Content NTEXT DEFAULT '', BinaryContent IMAGE NULL, "
+      "PlainText NTEXT DEFAULT '', Filename NVARCHAR(255) NOT NULL DEFAULT '', "
+      "BinaryData BIT DEFAULT 0)");
+  AddMixedDocuments(other, 600);
+  AheadCollection ahead(other);
+  auto [ahead_completed, ahead_statements] = LoggedRun(ahead);
+  ASSERT_TRUE(ahead_completed);
+
+  ASSERT_EQ(ahead_statements.size(), plain_statements.size());
+  for (std::size_t i = 0; i < plain_statements.size(); ++i) {
+    ASSERT_EQ(ahead_statements[i], plain_statements[i]) << "statement " << i;
+  }
+  // The pages came from ContentPlainText, the texts and web archives from CreatePlainText.
+  EXPECT_EQ(ahead.rendered(), 200);
+  ASSERT_EQ(ahead.asked().size(), 400u);
+  for (std::int32_t entry : ahead.asked()) ASSERT_NE(entry % 3, 1) << entry;
+  EXPECT_EQ(Text(other, "SELECT PlainText FROM Document WHERE EntryID = 517"),
+            "plain:<p>Seite 517</p>");
+  EXPECT_EQ(Number(other, "SELECT COUNT(*) FROM Document WHERE BinaryData = 0"), 0);
+  // The run did not render everything itself.
+  EXPECT_GE(ahead.threads(), 2u);
+}
+
+TEST_F(PlainTextRunTest, APageSkippedAfterAFailureLeavesTheOthersTheirOwnTexts) {
+  AddMixedDocuments(connection_, 7);
+  // Page 4 holds a character code page 1252 has no byte for: the box, then Ignore.
+  connection_.Execute("UPDATE Document SET Content = N'<p>Привет Ω</p>' WHERE EntryID = 4");
+  ui_.QueueAnswer(platform::kAnswerIgnore);
+  AheadCollection ahead(connection_);
+  frmProgress window(ui_, ahead, frmProgress::kPlainText);
+  ASSERT_TRUE(Run(window));
+  ASSERT_EQ(ui_.boxes().size(), 1u);
+  EXPECT_NE(ui_.boxes()[0].text.find("URL: http://x/4\r\n"), std::string::npos)
+      << ui_.boxes()[0].text;
+  // The text stays where it was, and the pages after it got their own texts.
+  EXPECT_EQ(Text(connection_, "SELECT Content FROM Document WHERE EntryID = 4"), "<p>Привет Ω</p>");
+  EXPECT_EQ(Text(connection_, "SELECT PlainText FROM Document WHERE EntryID = 4"), "");
+  EXPECT_EQ(Text(connection_, "SELECT PlainText FROM Document WHERE EntryID = 1"),
+            "plain:<p>Seite 1</p>");
+  EXPECT_EQ(Text(connection_, "SELECT PlainText FROM Document WHERE EntryID = 7"),
+            "plain:<p>Seite 7</p>");
+  EXPECT_EQ(Number(connection_, "SELECT COUNT(*) FROM Document WHERE BinaryData = 0"), 0);
+}
+
+TEST_F(PlainTextRunTest, AbortInTheMiddleOfABatchStopsWithPagesStillAhead) {
+  AddMixedDocuments(connection_, 300);
+  connection_.Execute("UPDATE Document SET Content = N'<p>Привет Ω</p>' WHERE EntryID = 10");
+  ui_.QueueAnswer(platform::kAnswerAbort);
+  AheadCollection ahead(connection_);
+  frmProgress window(ui_, ahead, frmProgress::kPlainText);
+  EXPECT_FALSE(Run(window));
+  // Nothing after the aborted row was saved, and the marker was not written.
+  EXPECT_EQ(Integers(connection_, "SELECT EntryID FROM Document WHERE BinaryData = 1"),
+            (std::vector<std::int64_t>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+  EXPECT_EQ(ahead.Property("Quillarchive: Search in PlainText"), "");
+  // A second run converts the rest (the row answered Ignore this time).
+  ui_.QueueAnswer(platform::kAnswerIgnore);
+  frmProgress again(ui_, ahead, frmProgress::kPlainText);
+  EXPECT_TRUE(Run(again));
+  EXPECT_EQ(Number(connection_, "SELECT COUNT(*) FROM Document WHERE BinaryData = 0"), 0);
+  EXPECT_EQ(Text(connection_, "SELECT PlainText FROM Document WHERE EntryID = 298"),
+            "plain:<p>Seite 298</p>");
 }
 
 }  // namespace
