@@ -174,7 +174,9 @@ TEST_F(AdminDemoTest, OldCollectionsAreUpgradedAndGetTheirPlainText) {
                        "1.50 on, so upgrade it first"))
       << too_old.err;
   EXPECT_EQ(Ok({"collection", "upgrade", "1", "Minutes"}).out,
-            "Upgraded the collection Minutes from format 1.41 to 1.61.\n");
+            "Upgraded the collection Minutes from format 1.41 to 1.61.\n"
+            "Its documents have no plain text for searching yet: tessera-admin collection "
+            "plaintext 1 Minutes\n");
   EXPECT_EQ(Ok({"collection", "upgrade", "1", "Archive"}).out,
             "The collection Archive is at format 1.61 already; nothing to upgrade.\n");
 
@@ -307,8 +309,9 @@ TEST_F(AdminDemoTest, CheckDeclinesWithoutATerminalAndConvertsWithYes) {
   EXPECT_EQ(LinesStartingWith(unattended.err, "-> ").size(), 4u) << unattended.err;
   EXPECT_EQ(Collections(), kDemoCollections);
 
-  // A login that may neither upgrade (message 40) nor is stopped from generating the plain text
-  // goes first; the administrator's registration upgrades what is left.
+  // A login that may not upgrade (message 40) but may write the documents goes first: the
+  // collection at 1.50 gets its plain text. The administrator's registration upgrades the rest,
+  // and a collection upgraded without plain text is offered it at once.
   Ok({"server", "add", kDemo, "--login", "creator", "--password", "tessera"});
   Ok({"server", "move", "2", "1"});
   RunResult run = Run({"--yes", "--tsv", "check"});
@@ -325,14 +328,14 @@ TEST_F(AdminDemoTest, CheckDeclinesWithoutATerminalAndConvertsWithYes) {
       "1\t(sandbox)\\DEMO\tArchive\t1.61\t\tup to date\n"
       "1\t(sandbox)\\DEMO\tContracts\t1.55\t352\tupgraded\n"
       "1\t(sandbox)\\DEMO\tLetters\t1.50\t348\tupgraded\n"
-      "1\t(sandbox)\\DEMO\tMinutes\t1.41\t315\tupgraded\n"
+      "1\t(sandbox)\\DEMO\tMinutes\t1.41\t315, 316\tupgraded; plain text generated\n"
       "1\t(sandbox)\\DEMO\tProjects\t1.61\t\tup to date\n");
   EXPECT_EQ(Collections(),
             "Name\tArchiveID\tDatabase\tVersion\tPlain text\n"
             "Archive\t1\tQuillarchive_Archive\t1.61\tTrue\n"
             "Contracts\t2\tQuillarchive_Contracts\t1.61\tTrue\n"
             "Letters\t3\tQuillarchive_Letters\t1.61\tTrue\n"
-            "Minutes\t4\tQuillarchive_Minutes\t1.61\t\n"
+            "Minutes\t4\tQuillarchive_Minutes\t1.61\tTrue\n"
             "Projects\t5\tQuillarchive_Projects\t1.61\tTrue\n");
 
   // Nothing is left to offer.

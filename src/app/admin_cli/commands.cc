@@ -437,6 +437,12 @@ int CollectionUpgrade(Command& command) {
   }
   command.Done("Upgraded the collection " + database.Name() + " from format " + version + " to " +
                now + ".");
+  if (database.GetExtendedProperty(0, 0, 1, kPlainTextMarker).empty()) {
+    command.Done(
+        "Its documents have no plain text for searching yet: tessera-admin collection "
+        "plaintext " +
+        command.Arg(0) + " " + database.Name());
+  }
   return kExitSuccess;
 }
 
