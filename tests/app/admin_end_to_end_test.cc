@@ -1,6 +1,7 @@
 // tessera-admin as a process against the demonstration server in a folder of the test's own.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -284,6 +285,24 @@ TEST_F(AdminDemoTest, ALoginWithoutRolesIsRefusedBeforeAnyQuestionAndNothingChan
             "Name\tValue\nStatus\tFull-text indexing is not active.\n");
   EXPECT_TRUE(Contains(Ok({"--tsv", "fulltext", "status", "1", "Archive"}).out,
                        "\nName of the full-text index\tDoc_Desc\n"));
+}
+
+TEST_F(AdminDemoTest, ALoginThatMayNotOpenEveryCollectionIsToldWhichOneStopsTheList) {
+  std::string command =
+      "TESSERA_SANDBOX_ROOT=" + admin_testing::ShellQuote((root_ / "sandbox").string()) + " " +
+      admin_testing::ShellQuote(TESSERA_SANDBOX) +
+      " sql -S '(sandbox)\\DEMO' -Q \"EXEC sp_addlogin 'outsider', 'pw'\" "
+      ">/dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  Ok({"server", "add", kDemo, "--login", "outsider", "--password", "pw"});
+  RunResult list = Run({"collection", "list", "2"});
+  EXPECT_EQ(list.exit_code, 1);
+  EXPECT_EQ(list.out, "");
+  EXPECT_TRUE(Contains(list.err,
+                       "tessera-admin: the collections of (sandbox)\\DEMO cannot be "
+                       "read: Cannot open database requested in login "
+                       "'Quillarchive_Archive'"))
+      << list.err;
 }
 
 TEST_F(AdminDemoTest, CheckDeclinesWithoutATerminalAndConvertsWithYes) {

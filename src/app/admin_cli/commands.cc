@@ -50,10 +50,6 @@ struct Command {
   }
 };
 
-collections::Databases& Catalogue(servers::Server& server) {
-  return dynamic_cast<collections::Databases&>(server.Databases());
-}
-
 std::string ServiceStatusText(int status) {
   switch (status) {
     case platform::kServiceStopped:
@@ -261,7 +257,7 @@ int CollectionList(Command& command) {
   servers::Server& server = ConnectedServer(command);
   Table table;
   table.columns = {"Name", "ArchiveID", "Database", "Version", "Plain text"};
-  for (const auto& database : Catalogue(server)) {
+  for (const auto& database : CatalogueOf(server)) {
     std::string marker = database->GetExtendedProperty(0, 0, 1, kPlainTextMarker);
     table.AddRow({database->Name(), std::to_string(database->ArchiveID()), database->DatabaseName(),
                   VersionOf(*database), marker});
@@ -311,7 +307,7 @@ int CollectionCreate(Command& command) {
   servers::Server& server = ConnectedServer(command);
   if (!console::MayCreateCollection(command.ui(), server)) return kExitFailure;
   dialogs::frmNewArchiveWizard wizard(command.ui());
-  wizard.SetDatabases(Catalogue(server));
+  wizard.SetDatabases(CatalogueOf(server));
   wizard.cmdWeiter_Click();
   wizard.SetArchiveName(command.Arg(1));
   wizard.cmdWeiter_Click();
@@ -341,7 +337,7 @@ int CollectionAttach(Command& command) {
   servers::Server& server = ConnectedServer(command);
   if (!console::MayAttachCollection(command.ui(), server)) return kExitFailure;
   dialogs::frmOpenArchive dialog(command.ui());
-  dialog.SetDatabases(Catalogue(server));
+  dialog.SetDatabases(CatalogueOf(server));
   dialog.SetDatabaseName(command.Arg(1));
   dialog.SetMDFFilename(command.Arg(2));
   if (command.invocation.arguments.size() > 3) dialog.SetLDFFilename(command.Arg(3));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <typeinfo>
 #include <vector>
 
 #include "db/drivers/sandbox/sandbox_driver.h"
@@ -110,6 +111,22 @@ std::unique_ptr<platform::ProgressSink> AdminUserInterface::OpenProgress() {
   return std::make_unique<ProgressBar>(out_);
 }
 
+collections::Databases& CatalogueOf(servers::Server& server) {
+  try {
+    return dynamic_cast<collections::Databases&>(server.Databases());
+  } catch (const std::bad_cast&) {
+    throw;
+  } catch (const std::exception& error) {
+    std::string location;
+    try {
+      location = server.Location();
+    } catch (const std::exception&) {
+      location = server.Name();
+    }
+    throw CommandError{"the collections of " + location + " cannot be read: " + error.what()};
+  }
+}
+
 bool SameText(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -192,7 +209,7 @@ collections::Database& Session::FindCollection(servers::Server& server, std::str
     std::string why = server.Description().empty() ? "" : ": " + server.Description();
     throw CommandError{"the server " + server.Location() + " is not connected" + why};
   }
-  auto& catalogue = dynamic_cast<collections::Databases&>(server.Databases());
+  collections::Databases& catalogue = CatalogueOf(server);
   for (const auto& database : catalogue) {
     if (database->Name() == name) return *database;
   }

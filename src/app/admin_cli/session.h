@@ -96,6 +96,10 @@ class Session {
   std::unique_ptr<servers::Servers> servers_;
 };
 
+// The server's collections, read at the first call. An error while reading them (a collection
+// the login may not open stops the read) becomes a CommandError that names the server.
+collections::Databases& CatalogueOf(servers::Server& server);
+
 // Letter case aside, ASCII.
 bool SameText(std::string_view a, std::string_view b);
 
