@@ -73,26 +73,33 @@ void SkipToRows(db::Recordset& recordset) {
   }
 }
 
-// Renders the pages of one batch whose text follows from their content alone
-// (Collection::ContentPlainText) on a second thread, ahead of the rows being saved on the
-// first. Only texts cross over; the statements, the progress and the boxes stay with the run,
-// so they come in the same order as without it. The run takes each row's text in turn: a page
-// the helper has not begun is rendered by the run itself, so neither thread waits for the other
-// longer than one page. It holds one batch at most.
-class AheadRenderer {
+// Converts the rows of one batch on a second thread, ahead of their saving on the first: the
+// bytes in the row's code page, and the text of pages whose text follows from their content
+// alone (Collection::ContentPlainText). Only values cross over; the statements, the progress and
+// the boxes stay with the run, so they come in the same order as without it. The run takes each
+// row's values in turn: a row the helper has not begun is converted by the run itself, so
+// neither thread waits for the other longer than one row. It holds one batch at most.
+class AheadConversion {
  public:
   struct Page {
     std::int64_t entry = 0;
-    bool wanted = false;  // false: a row the run converts without a text of ours
+    bool wanted = false;  // false: a row the run converts without our help
     std::string content;
+    int code_page = common::kCodePageAnsi;
     int type = 0;
     std::string file_name;
   };
 
-  AheadRenderer(const Collection& collection, std::vector<Page> pages)
+  // What was made ahead; what is missing the run makes itself (and meets its errors then).
+  struct Converted {
+    std::optional<common::Bytes> bytes;
+    std::optional<std::string> text;
+  };
+
+  AheadConversion(const Collection& collection, std::vector<Page> pages)
       : collection_(collection),
         pages_(std::move(pages)),
-        texts_(pages_.size()),
+        results_(pages_.size()),
         states_(std::make_unique<std::atomic<int>[]>(pages_.size())) {
     bool any = false;
     for (std::size_t i = 0; i < pages_.size(); ++i) {
@@ -106,30 +113,29 @@ class AheadRenderer {
       // No second thread: the run renders every page itself when it takes it.
     }
   }
-  ~AheadRenderer() {
+  ~AheadConversion() {
     stop_.store(true);
     if (worker_.joinable()) worker_.join();
   }
-  AheadRenderer(const AheadRenderer&) = delete;
-  AheadRenderer& operator=(const AheadRenderer&) = delete;
+  AheadConversion(const AheadConversion&) = delete;
+  AheadConversion& operator=(const AheadConversion&) = delete;
 
-  // The text of the batch's row `index` when that row is still `entry` and its text can be
-  // had from the content alone, once; nullopt otherwise (the run asks the collection then).
-  std::optional<std::string> Take(std::size_t index, std::int64_t entry) {
+  // What was made for the batch's row `index`, once, when that row is still `entry`.
+  Converted Take(std::size_t index, std::int64_t entry) {
     if (index >= pages_.size() || !pages_[index].wanted || pages_[index].entry != entry) {
-      return std::nullopt;
+      return {};
     }
     if (Claim(index)) {
-      Render(index);
+      Make(index);
     } else {
       std::unique_lock<std::mutex> lock(mutex_);
       done_.wait(lock, [&] { return states_[index].load() == kDone; });
     }
     std::lock_guard<std::mutex> lock(mutex_);
-    std::optional<std::string> text = std::move(texts_[index]);
-    texts_[index].reset();
-    pages_[index].wanted = false;  // a second request (Retry) goes to the collection
-    return text;
+    Converted converted = std::move(results_[index]);
+    results_[index] = {};
+    pages_[index].wanted = false;  // a second request (Retry) is made by the run itself
+    return converted;
   }
 
  private:
@@ -140,18 +146,25 @@ class AheadRenderer {
     return states_[index].compare_exchange_strong(expected, kClaimed);
   }
 
-  void Render(std::size_t index) {
-    std::optional<std::string> text;
+  void Make(std::size_t index) {
+    Converted converted;
     Page& page = pages_[index];
     try {
-      text = collection_.ContentPlainText(page.content, page.type, page.file_name);
+      common::Bytes bytes =
+          common::TextToBytes(page.content, page.code_page, common::kConvertNoSubstitution);
+      // Without bytes the run converts the row itself, to report why.
+      if (!bytes.empty()) {
+        converted.bytes = std::move(bytes);
+        converted.text = collection_.ContentPlainText(page.content, page.type, page.file_name);
+      }
     } catch (...) {
-      // Nothing is lost: the run asks the collection for this document instead.
+      // Nothing is lost: the run converts this row itself.
+      converted = {};
     }
     std::string().swap(page.content);  // not needed any more
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      texts_[index] = std::move(text);
+      results_[index] = std::move(converted);
       states_[index].store(kDone);
     }
     done_.notify_all();
@@ -159,13 +172,13 @@ class AheadRenderer {
 
   void Work() {
     for (std::size_t i = 0; i < pages_.size() && !stop_.load(); ++i) {
-      if (Claim(i)) Render(i);
+      if (Claim(i)) Make(i);
     }
   }
 
   const Collection& collection_;
   std::vector<Page> pages_;
-  std::vector<std::optional<std::string>> texts_;
+  std::vector<Converted> results_;
   std::unique_ptr<std::atomic<int>[]> states_;
   std::mutex mutex_;
   std::condition_variable done_;
@@ -216,12 +229,12 @@ class PlainTextRun {
     std::vector<std::int64_t> previous_batch;
     for (;;) {
       db::Recordset batch;
-      std::unique_ptr<AheadRenderer> ahead;
+      std::unique_ptr<AheadConversion> ahead;
       try {
         batch.Open(command_, db::kOpenKeyset, db::kLockOptimistic);
         SkipToRows(batch);
         if (batch.Eof()) return true;
-        ahead = RenderAhead(batch);
+        ahead = ConvertAhead(batch);
       } catch (const std::exception& error) {
         ReportBatchFailure(ProblemOf(error));
         return false;
@@ -255,17 +268,19 @@ class PlainTextRun {
     }
   }
 
-  // What the batch's pages need for rendering ahead; the cursor is back on the first row
+  // What the batch's rows need for converting ahead; the cursor is back on the first row
   // afterwards. Reading rows sends nothing. A row that cannot be read here ends the list: the
   // save loop meets it again and reports it as before.
-  std::unique_ptr<AheadRenderer> RenderAhead(db::Recordset& batch) {
-    std::vector<AheadRenderer::Page> pages;
+  std::unique_ptr<AheadConversion> ConvertAhead(db::Recordset& batch) {
+    std::vector<AheadConversion::Page> pages;
     try {
       for (; !batch.Eof(); batch.MoveNext()) {
-        AheadRenderer::Page page;
+        AheadConversion::Page page;
         page.entry = batch.Fields("EntryID").Value().ToInt().value_or(0);
         if (!batch.Fields("BinaryData").Value().ToBool().value_or(false)) {
           page.content = batch.Fields("Content").Value().ToText();
+          page.code_page = static_cast<int>(
+              batch.Fields("CodePage").Value().ToInt().value_or(common::kCodePageAnsi));
           page.type = static_cast<int>(batch.Fields("TypeID").Value().ToInt().value_or(0));
           page.file_name = batch.Fields("Filename").Value().ToText();
           page.wanted = !page.content.empty();
@@ -273,15 +288,15 @@ class PlainTextRun {
         pages.push_back(std::move(page));
       }
     } catch (const std::exception&) {
-      // The pages read so far are rendered ahead; the others when their rows come.
+      // The rows read so far are converted ahead; the others when their turn comes.
     }
     batch.MoveFirst();
-    return std::make_unique<AheadRenderer>(collection_, std::move(pages));
+    return std::make_unique<AheadConversion>(collection_, std::move(pages));
   }
 
   // One row: count it, convert it (asking what to do when that fails), show the count, mark it
   // converted and save it. A failure while saving reaches the caller.
-  RowOutcome ConvertRow(db::Recordset& row, AheadRenderer* ahead, std::size_t index) {
+  RowOutcome ConvertRow(db::Recordset& row, AheadConversion* ahead, std::size_t index) {
     ++processed_;
     UpdateBar();
     bool bytes_stored = false;
@@ -317,13 +332,19 @@ class PlainTextRun {
   // The document's bytes in its code page, then its searchable text. A text the code page cannot
   // hold whole is refused rather than stored with substitutes: Content is emptied afterwards,
   // so the substituted characters would be gone for good.
-  void Convert(db::Recordset& row, AheadRenderer* ahead, std::size_t index, bool& bytes_stored) {
+  void Convert(db::Recordset& row, AheadConversion* ahead, std::size_t index, bool& bytes_stored) {
     if (row.Fields("BinaryData").Value().ToBool().value_or(false)) return;
     const std::string content = row.Fields("Content").Value().ToText();
     if (content.empty()) return;
     const int code_page =
         static_cast<int>(row.Fields("CodePage").Value().ToInt().value_or(common::kCodePageAnsi));
-    common::Bytes bytes = common::TextToBytes(content, code_page, common::kConvertNoSubstitution);
+    const std::int32_t entry =
+        static_cast<std::int32_t>(row.Fields("EntryID").Value().ToInt().value_or(0));
+    AheadConversion::Converted ahead_values =
+        ahead ? ahead->Take(index, entry) : AheadConversion::Converted{};
+    common::Bytes bytes = ahead_values.bytes ? std::move(*ahead_values.bytes)
+                                             : common::TextToBytes(content, code_page,
+                                                                   common::kConvertNoSubstitution);
     if (bytes.empty()) {
       const bool known = !common::CodePageCharset(code_page).empty();
       throw common::Error(kConversionErrorNumber, kRunSource,
@@ -333,11 +354,9 @@ class PlainTextRun {
     }
     row.Fields("BinaryContent").SetValue(common::Value(std::move(bytes)));
     bytes_stored = true;
-    const std::int32_t entry =
-        static_cast<std::int32_t>(row.Fields("EntryID").Value().ToInt().value_or(0));
     const int type = static_cast<int>(row.Fields("TypeID").Value().ToInt().value_or(0));
     const std::string file_name = row.Fields("Filename").Value().ToText();
-    std::optional<std::string> text = ahead ? ahead->Take(index, entry) : std::nullopt;
+    std::optional<std::string> text = std::move(ahead_values.text);
     if (!text) text = collection_.CreatePlainText(entry, content, type, file_name);
     row.Fields("PlainText").SetValue(common::Value(std::move(*text)));
   }

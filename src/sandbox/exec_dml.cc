@@ -562,6 +562,7 @@ void Executor::Update(const UpdateStatement& s) {
   std::vector<Value> params;
   Translator translator(*this, params);
   translator.set_bind_long_literals(true);
+  translator.set_bind_integer_literals(true);
   Scope scope;
   std::string exposed = source ? (source->alias.empty() ? table.name : source->alias) : table.name;
   std::int64_t limit = session_.options().rowcount;

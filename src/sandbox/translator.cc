@@ -202,7 +202,8 @@ TypedSql Translator::Literal(const tsql::Literal& literal) {
       out.type = SqlType::Int();
       break;
     case tsql::Literal::Type::kInteger:
-      out.sql = std::to_string(literal.int_value);
+      out.sql = bind_integer_literals_ ? Bind(Value(static_cast<long long>(literal.int_value)))
+                                       : std::to_string(literal.int_value);
       out.type = literal.int_value >= INT32_MIN && literal.int_value <= INT32_MAX
                      ? SqlType::Int()
                      : SqlType{TypeKind::kNumeric, 0, 19, 0};

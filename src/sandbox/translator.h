@@ -122,6 +122,10 @@ class Translator {
   // neither reads them again nor keeps one prepared statement per value. Only for statements
   // whose parameters reach the SQLite statement (not view bodies or stored SQL).
   void set_bind_long_literals(bool on) { bind_long_literals_ = on; }
+  // Integer literals become bound parameters too, so that statements sent once a row (the
+  // client cursor's UPDATE by key) share one prepared statement. Not for queries: ORDER BY 2
+  // names a column, ORDER BY ?1 would not.
+  void set_bind_integer_literals(bool on) { bind_integer_literals_ = on; }
 
   // A whole query (ORDER BY included); alias_outputs names the columns c1, c2, ... so that
   // derived tables can be addressed whatever the column names are.
@@ -182,6 +186,7 @@ class Translator {
   int alias_counter_ = 0;
   int view_dbid_ = 0;
   bool bind_long_literals_ = false;
+  bool bind_integer_literals_ = false;
 };
 
 // The column name SQL Server gives a select item without alias: the column's name for plain
