@@ -17,6 +17,8 @@ namespace {
 
 constexpr std::string_view kMagic = "TESSERA-LOG 1\n";
 constexpr std::int64_t kMinimumGrowthBytes = 8 * kPageBytes;
+// How much of a record's statement text is written to the file.
+constexpr std::size_t kWrittenTextBytes = 512;
 
 struct Header {
   bool present = false;
@@ -142,8 +144,12 @@ bool AppendLogRecord(const fs::path& path, std::string_view text, std::int64_t e
     fs::resize_file(path, static_cast<std::uintmax_t>(PagesFor(grown) * kPageBytes), ec);
     if (ec) return false;
   }
+  // The record takes its whole size in the log, which is what the file's sizes follow; like the
+  // rows' bytes, most of it is not written: a statement carrying a document's bytes would
+  // otherwise be written to disk once more. Nothing reads the records back.
   file.seekp(offset);
-  file.write(text.data(), static_cast<std::streamsize>(text.size()));
+  file.write(text.data(),
+             static_cast<std::streamsize>(std::min<std::size_t>(text.size(), kWrittenTextBytes)));
   file.put('\n');
   header.used_bytes += record;
   return WriteHeader(file, header);

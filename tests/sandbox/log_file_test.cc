@@ -43,6 +43,27 @@ TEST(GrowthTest, GrowthIsReadAsCreateDatabaseWritesIt) {
   EXPECT_EQ(GrowthBytes("", 1000), 100);
 }
 
+TEST_F(LogFileTest, ALongStatementTakesItsWholeSizeWithOnlyItsStartWritten) {
+  CreateLogFile(path_, 1024 * 1024, "1MB");
+  // A saved document: the statement carries its bytes.
+  const std::string statement = "UPDATE Document SET BinaryContent = 0x" + std::string(300000, 'A');
+  ASSERT_TRUE(AppendLogRecord(path_, statement, 100));
+  ASSERT_TRUE(AppendLogRecord(path_, statement, 100));
+  ASSERT_TRUE(AppendLogRecord(path_, statement, 100));
+  ASSERT_TRUE(AppendLogRecord(path_, statement, 100));
+  LogFileState state = ReadLogFile(path_);
+  // Four records of 300 KB no longer fit in 1 MB: the file grew as for the whole texts.
+  EXPECT_EQ(state.used_pages, 1 + (4 * (statement.size() + 1 + 100) + 8191) / 8192);
+  EXPECT_EQ(state.size_pages, 256);
+  EXPECT_EQ(static_cast<std::int64_t>(fs::file_size(path_)), state.size_pages * 8192);
+  // The first record begins with the statement's start.
+  std::ifstream in(path_, std::ios::binary);
+  in.seekg(8192);
+  std::string start(40, '\0');
+  in.read(start.data(), 40);
+  EXPECT_EQ(start, statement.substr(0, 40));
+}
+
 TEST_F(LogFileTest, AFileGrowsInStepsOfItsGrowthOnceFull) {
   CreateLogFile(path_, 1024 * 1024, "1MB");
   LogFileState state = ReadLogFile(path_);

@@ -199,14 +199,20 @@ bool IsNameStart(unsigned char c) { return IsAsciiLetter(c) || c == '_' || c >= 
 bool IsNamePart(unsigned char c) {
   return IsNameStart(c) || IsDigit(c) || c == '@' || c == '#' || c == '$';
 }
-bool IsHexDigit(unsigned char c) {
-  return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-int HexValue(unsigned char c) {
-  if (IsDigit(c)) return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return c - 'A' + 10;
-}
+// The value of every hexadecimal digit, -1 for other bytes: binary literals of documents run
+// to tens of thousands of digits.
+constexpr std::array<signed char, 256> kHexValues = [] {
+  std::array<signed char, 256> values{};
+  values.fill(-1);
+  for (int c = 0; c < 10; ++c) values['0' + c] = static_cast<signed char>(c);
+  for (int c = 0; c < 6; ++c) {
+    values['a' + c] = static_cast<signed char>(10 + c);
+    values['A' + c] = static_cast<signed char>(10 + c);
+  }
+  return values;
+}();
+int HexValue(unsigned char c) { return kHexValues[c]; }
+bool IsHexDigit(unsigned char c) { return HexValue(c) >= 0; }
 
 std::string ToUpper(std::string_view s) {
   std::string out(s);
@@ -417,15 +423,14 @@ Token Lexer::Next() {
     while (pos_ < text_.size() && IsHexDigit(text_[pos_])) ++pos_;
     t = MakeToken(Token::Kind::kBinary, begin);
     std::string_view hex = text_.substr(digits, pos_ - digits);
-    std::string bytes;
-    bytes.reserve((hex.size() + 1) / 2);
-    std::size_t i = 0;
+    std::string bytes((hex.size() + 1) / 2, '\0');
+    std::size_t i = 0, out = 0;
     if (hex.size() % 2 == 1) {  // 0x1 is 0x01
-      bytes.push_back(static_cast<char>(HexValue(hex[0])));
+      bytes[out++] = static_cast<char>(HexValue(hex[0]));
       i = 1;
     }
     for (; i < hex.size(); i += 2) {
-      bytes.push_back(static_cast<char>(HexValue(hex[i]) * 16 + HexValue(hex[i + 1])));
+      bytes[out++] = static_cast<char>(HexValue(hex[i]) * 16 + HexValue(hex[i + 1]));
     }
     t.value = std::move(bytes);
   } else if (IsDigit(c) || (c == '.' && IsDigit(next))) {
