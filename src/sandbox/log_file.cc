@@ -1,7 +1,12 @@
 #include "sandbox/log_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,12 +33,9 @@ struct Header {
 
 std::int64_t PagesFor(std::int64_t bytes) { return (bytes + kPageBytes - 1) / kPageBytes; }
 
-Header ReadHeader(std::fstream& file) {
+// The header of a file's first page (`page` may be shorter when the file is).
+Header ParseHeader(std::string_view page) {
   Header header;
-  std::vector<char> page(static_cast<size_t>(kPageBytes), '\0');
-  file.seekg(0);
-  file.read(page.data(), kPageBytes);
-  file.clear();
   std::string text(page.data(), strnlen(page.data(), page.size()));
   if (text.compare(0, kMagic.size(), kMagic) != 0) return header;
   header.present = true;
@@ -48,8 +50,8 @@ Header ReadHeader(std::fstream& file) {
   return header;
 }
 
-bool WriteHeader(std::fstream& file, const Header& header) {
-  std::vector<char> page(static_cast<size_t>(kPageBytes), '\0');
+std::string HeaderPage(const Header& header) {
+  std::string page(static_cast<size_t>(kPageBytes), '\0');
   std::string text(kMagic);
   char used[40];
   std::snprintf(used, sizeof used, "used=%020lld\n", static_cast<long long>(header.used_bytes));
@@ -60,11 +62,44 @@ bool WriteHeader(std::fstream& file, const Header& header) {
     if (c == '\n' || c == '\0') c = ' ';
   text += "growth=" + growth + "\n";
   std::copy(text.begin(), text.end(), page.begin());
+  return page;
+}
+
+Header ReadHeader(std::fstream& file) {
+  std::vector<char> page(static_cast<size_t>(kPageBytes), '\0');
+  file.seekg(0);
+  file.read(page.data(), kPageBytes);
+  file.clear();
+  return ParseHeader(std::string_view(page.data(), page.size()));
+}
+
+bool WriteHeader(std::fstream& file, const Header& header) {
+  const std::string page = HeaderPage(header);
   file.seekp(0);
   file.write(page.data(), kPageBytes);
   file.flush();
   return static_cast<bool>(file);
 }
+
+// Writes all of `data` at `offset`; false when the system refuses.
+bool WriteAt(int fd, std::string_view data, off_t offset) {
+  while (!data.empty()) {
+    const ssize_t written = pwrite(fd, data.data(), data.size(), offset);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data.remove_prefix(static_cast<size_t>(written));
+    offset += written;
+  }
+  return true;
+}
+
+// Closes the descriptor when the scope ends.
+struct FileDescriptor {
+  int fd;
+  ~FileDescriptor() {
+    if (fd >= 0) close(fd);
+  }
+};
 
 std::int64_t FileBytes(const fs::path& path) {
   std::error_code ec;
@@ -127,11 +162,17 @@ LogFileState ReadLogFile(const fs::path& path) {
 }
 
 bool AppendLogRecord(const fs::path& path, std::string_view text, std::int64_t extra_bytes) {
-  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
-  if (!file) return false;
-  Header header = ReadHeader(file);
+  // Every changing statement comes here: plain system calls, no stream set up each time.
+  FileDescriptor file{open(path.c_str(), O_RDWR | O_CLOEXEC)};
+  if (file.fd < 0) return false;
+  std::string page(static_cast<size_t>(kPageBytes), '\0');
+  const ssize_t read_bytes = pread(file.fd, page.data(), page.size(), 0);
+  Header header = ParseHeader(
+      std::string_view(page.data(), read_bytes > 0 ? static_cast<size_t>(read_bytes) : 0));
   header.present = true;
-  std::int64_t size = FileBytes(path);
+  struct stat status {};
+  if (fstat(file.fd, &status) != 0) return false;
+  const std::int64_t size = static_cast<std::int64_t>(status.st_size);
   std::int64_t offset = kPageBytes + header.used_bytes;
   std::int64_t record =
       static_cast<std::int64_t>(text.size()) + 1 + std::max<std::int64_t>(0, extra_bytes);
@@ -140,19 +181,16 @@ bool AppendLogRecord(const fs::path& path, std::string_view text, std::int64_t e
     std::int64_t grown = std::max(size, kPageBytes);
     while (grown < needed)
       grown += std::max(GrowthBytes(header.growth, grown), kMinimumGrowthBytes);
-    std::error_code ec;
-    fs::resize_file(path, static_cast<std::uintmax_t>(PagesFor(grown) * kPageBytes), ec);
-    if (ec) return false;
+    if (ftruncate(file.fd, static_cast<off_t>(PagesFor(grown) * kPageBytes)) != 0) return false;
   }
   // The record takes its whole size in the log, which is what the file's sizes follow; like the
   // rows' bytes, most of it is not written: a statement carrying a document's bytes would
   // otherwise be written to disk once more. Nothing reads the records back.
-  file.seekp(offset);
-  file.write(text.data(),
-             static_cast<std::streamsize>(std::min<std::size_t>(text.size(), kWrittenTextBytes)));
-  file.put('\n');
+  std::string written(text.substr(0, std::min<std::size_t>(text.size(), kWrittenTextBytes)));
+  written += '\n';
+  if (!WriteAt(file.fd, written, static_cast<off_t>(offset))) return false;
   header.used_bytes += record;
-  return WriteHeader(file, header);
+  return WriteAt(file.fd, HeaderPage(header), 0);
 }
 
 LogFileState GrowLogFile(const fs::path& path, std::int64_t pages) {
