@@ -1,6 +1,8 @@
 // tessera-admin on a terminal: questions are asked and answered there, progress is a bar.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,7 +28,8 @@ class AdminTerminalTest : public AdminProcessTest {
 
   // Runs with a terminal as standard input, output and error; `typed` is what the user types
   // (the terminal keeps it until the program reads). Output and errors come back together.
-  RunResult RunOnTerminal(const std::vector<std::string>& args, const std::string& typed) {
+  RunResult RunOnTerminal(const std::vector<std::string>& args, const std::string& typed,
+                          const std::string& prompt = "") {
     std::string sandbox = (root_ / "sandbox").string();
     std::string registry = (root_ / "registry.db").string();
     int terminal = -1;
@@ -43,15 +46,29 @@ class AdminTerminalTest : public AdminProcessTest {
     }
     RunResult result;
     if (child < 0) return result;
-    if (!typed.empty()) {
+    // Typed at once, unless it waits for a prompt (a password prompt discards what was typed
+    // before it).
+    bool typed_yet = false;
+    auto type = [&] {
+      if (typed_yet || typed.empty()) return;
+      typed_yet = true;
       ssize_t written = ::write(terminal, typed.data(), typed.size());
       EXPECT_EQ(written, static_cast<ssize_t>(typed.size()));
-    }
+    };
+    if (prompt.empty()) type();
     char buffer[4096];
     while (true) {
+      // A program that waits for input nobody will type is ended rather than waited for.
+      pollfd ready{terminal, POLLIN, 0};
+      if (::poll(&ready, 1, 60000) == 0) {
+        ADD_FAILURE() << "no output for a minute:\n" << result.out;
+        ::kill(child, SIGKILL);
+        break;
+      }
       ssize_t n = ::read(terminal, buffer, sizeof buffer);
       if (n > 0) {
         result.out.append(buffer, static_cast<size_t>(n));
+        if (!prompt.empty() && result.out.find(prompt) != std::string::npos) type();
       } else if (n < 0 && errno == EINTR) {
         continue;
       } else {
@@ -88,6 +105,17 @@ TEST_F(AdminTerminalTest, TheUserAnswersTheQuestions) {
   EXPECT_EQ(kept.exit_code, 1) << kept.out;
   EXPECT_NE(kept.out.find("(default No)"), std::string::npos) << kept.out;
   EXPECT_TRUE(Listed("Projects"));
+}
+
+TEST_F(AdminTerminalTest, APasswordLeftOutIsAskedWithoutEcho) {
+  RunResult run = RunOnTerminal({"server", "add", "(sandbox)\\DEMO", "--login", "reader"},
+                                "tessera\n", "Password: ");
+  EXPECT_EQ(run.exit_code, 0) << run.out;
+  EXPECT_NE(run.out.find("Password: "), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("tessera\r\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Registered (sandbox)\\DEMO as ServerID 2, connected as reader."),
+            std::string::npos)
+      << run.out;
 }
 
 TEST_F(AdminTerminalTest, LongWorkShowsAProgressBar) {
