@@ -45,9 +45,6 @@ void SessionImpl::Start(int dbid) {
   RegisterFunctions(connection_->get(), this);
   sqlite3_progress_handler(connection_->get(), 1000, Progress, this);
   sqlite3_busy_timeout(connection_->get(), 2000);
-  // Fewer, larger checkpoints: each one waits for the disk twice, and pages written again
-  // between two of them (B-tree pages, reused free pages) reach the file once.
-  sqlite3_wal_autocheckpoint(connection_->get(), 8192);
   connection_->Exec("PRAGMA temp_store = MEMORY");
   seen_drop_generation_ = instance_->DropGeneration();
   Database(1);
