@@ -128,12 +128,21 @@ class Database : public format::Collection {
   // documents; uses nothing but the renderer, so another thread may call it during a run.
   std::optional<std::string> ContentPlainText(std::string_view content, int type,
                                               std::string_view file_name) const override;
+  // For a web archive stored as text in an explicit code page: the main file its export writes
+  // and that file's rendering; uses nothing of the collection's state.
+  std::optional<format::ArchiveText> ArchivePlainText(std::string_view content, int code_page,
+                                                      int type,
+                                                      std::string_view file_name) const override;
+  // CreatePlainText, taking the ahead text when the exported main file is `ahead.file`.
+  std::string CreatePlainTextOfArchive(std::int32_t entry, std::string_view content, int type,
+                                       std::string_view file_name,
+                                       const format::ArchiveText& ahead) override;
   // The visible text of an HTML text (format::HTML2Text). Never raises.
   std::string HTML2Text(std::string_view html);
   // Exports the document `entry` (with its sub-documents) to the collection's cache folder
   // under the system's temporary folder, renders the exported main file and deletes it again.
   // Empty when the document cannot be exported or rendered. Never raises.
-  std::string CreatePlainTextInIE(std::int32_t entry);
+  std::string CreatePlainTextInIE(std::int32_t entry, const format::ArchiveText* ahead = nullptr);
   // The export CreatePlainTextInIE renders: the document `entry` and its sub-documents written
   // to a folder of their own under the system's temporary folder ("isCache/<collection>_<entry>/",
   // deleted first when it exists). Returns the main file's path, or empty when the document

@@ -165,6 +165,17 @@ std::string RewriteReferences(std::string_view html, std::string_view stored_nam
   return out;
 }
 
+// What an exported text document's file holds: the text in the code page, without the
+// terminating zero; nothing (no file) for an empty text.
+std::optional<std::string> TextFileBytes(std::string_view text, int code_page) {
+  const common::Bytes bytes = common::TextToBytes(text, code_page);
+  const std::size_t terminator = (code_page == 1200 || code_page == 1201)     ? 2
+                                 : (code_page == 12000 || code_page == 12001) ? 4
+                                                                              : 1;
+  if (bytes.size() <= terminator) return std::nullopt;
+  return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size() - terminator);
+}
+
 std::optional<std::string> ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
@@ -360,14 +371,8 @@ class DocumentExport {
   // for an empty text), but not forced to disk: the file is read back at once and deleted, and
   // waiting for the disk took a fifth of a generation run.
   static bool WriteText(const std::string& path, std::string_view text, int code_page) {
-    const common::Bytes bytes = common::TextToBytes(text, code_page);
-    const std::size_t terminator = (code_page == 1200 || code_page == 1201)     ? 2
-                                   : (code_page == 12000 || code_page == 12001) ? 4
-                                                                                : 1;
-    if (bytes.size() <= terminator) return false;
-    return WriteFileBytes(
-        path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-        bytes.size() - terminator);
+    const std::optional<std::string> bytes = TextFileBytes(text, code_page);
+    return bytes && WriteFileBytes(path, *bytes, bytes->size());
   }
 
   // WriteFileAPI_A's work, without the collection object.
@@ -413,6 +418,32 @@ const format::HtmlTextRenderer* Database::Renderer() const {
   return renderer_.get();
 }
 
+std::optional<format::ArchiveText> Database::ArchivePlainText(std::string_view content,
+                                                              int code_page, int type,
+                                                              std::string_view file_name) const {
+  // The ANSI code page is the platform's to say, on the run's thread: such documents wait.
+  if (!IsHtmlType(type) || !IsWebArchiveName(file_name) || code_page <= 0) return std::nullopt;
+  try {
+    std::optional<std::string> file = TextFileBytes(content, code_page);
+    if (!file) return std::nullopt;
+    std::string text = format::MhtToText(*file);
+    return format::ArchiveText{std::move(*file), std::move(text)};
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
+std::string Database::CreatePlainTextOfArchive(std::int32_t entry, std::string_view content,
+                                               int type, std::string_view file_name,
+                                               const format::ArchiveText& ahead) {
+  try {
+    if (IsHtmlType(type) && IsWebArchiveName(file_name)) return CreatePlainTextInIE(entry, &ahead);
+  } catch (...) {
+    return {};  // as CreatePlainText: the text is for searching only
+  }
+  return CreatePlainText(entry, content, type, file_name);
+}
+
 std::string Database::HTML2Text(std::string_view html) {
   if (const format::HtmlTextRenderer* renderer = Renderer()) return renderer->HTML2Text(html);
   // Without compiled patterns the single-document renderer still gives what it can.
@@ -433,12 +464,17 @@ std::optional<std::string> Database::ContentPlainText(std::string_view content, 
 namespace {
 
 // What the browser showed of the exported main file; the file is deleted once read.
-std::string RenderExported(const ExportedFile& file, Database& database) {
+std::string RenderExported(const ExportedFile& file, Database& database,
+                           const format::ArchiveText* ahead) {
   std::optional<std::string> data = ReadFile(file.path);
   std::error_code ignored;
   std::filesystem::remove(file.path, ignored);
   if (!data) return {};
-  if (IsWebArchiveName(file.file_name)) return format::MhtToText(*data);
+  if (IsWebArchiveName(file.file_name)) {
+    // Made ahead from the very bytes the export wrote: the same text.
+    if (ahead && ahead->file == *data) return ahead->text;
+    return format::MhtToText(*data);
+  }
   if (file.html || IsHtmlType(file.type))
     return database.HTML2Text(common::BytesToText(*data, file.code_page));
   if (file.type == kTypePlainText) return common::BytesToText(*data, file.code_page);
@@ -447,7 +483,7 @@ std::string RenderExported(const ExportedFile& file, Database& database) {
 
 }  // namespace
 
-std::string Database::CreatePlainTextInIE(std::int32_t entry) {
+std::string Database::CreatePlainTextInIE(std::int32_t entry, const format::ArchiveText* ahead) {
   std::string text;
   std::filesystem::path folder;
   try {
@@ -457,7 +493,7 @@ std::string Database::CreatePlainTextInIE(std::int32_t entry) {
     try {
       std::optional<ExportedFile> main = document_export.Export(entry);
       folder = document_export.folder();
-      if (main) text = RenderExported(*main, *this);
+      if (main) text = RenderExported(*main, *this, ahead);
     } catch (...) {
       folder = document_export.folder();
       throw;

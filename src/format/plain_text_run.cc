@@ -94,6 +94,7 @@ class AheadConversion {
   struct Converted {
     std::optional<common::Bytes> bytes;
     std::optional<std::string> text;
+    std::optional<ArchiveText> archive;  // a web archive's text, if its export writes this file
   };
 
   AheadConversion(const Collection& collection, std::vector<Page> pages)
@@ -156,6 +157,10 @@ class AheadConversion {
       if (!bytes.empty()) {
         converted.bytes = std::move(bytes);
         converted.text = collection_.ContentPlainText(page.content, page.type, page.file_name);
+        if (!converted.text) {
+          converted.archive =
+              collection_.ArchivePlainText(page.content, page.code_page, page.type, page.file_name);
+        }
       }
     } catch (...) {
       // Nothing is lost: the run converts this row itself.
@@ -357,6 +362,10 @@ class PlainTextRun {
     const int type = static_cast<int>(row.Fields("TypeID").Value().ToInt().value_or(0));
     const std::string file_name = row.Fields("Filename").Value().ToText();
     std::optional<std::string> text = std::move(ahead_values.text);
+    if (!text && ahead_values.archive) {
+      text = collection_.CreatePlainTextOfArchive(entry, content, type, file_name,
+                                                  *ahead_values.archive);
+    }
     if (!text) text = collection_.CreatePlainText(entry, content, type, file_name);
     row.Fields("PlainText").SetValue(common::Value(std::move(*text)));
   }

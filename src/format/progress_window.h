@@ -15,6 +15,13 @@
 
 namespace format {
 
+// A web archive's text made ahead of its export: the main file the export is expected to write
+// and that file's text.
+struct ArchiveText {
+  std::string file;
+  std::string text;
+};
+
 // What the jobs need of the collection they work on. The console's collection object
 // (collections::Database) provides it; tests may provide their own.
 class Collection {
@@ -43,6 +50,21 @@ class Collection {
   virtual std::optional<std::string> ContentPlainText(std::string_view /*content*/, int /*type*/,
                                                       std::string_view /*file_name*/) const {
     return std::nullopt;
+  }
+  // For a web archive stored as text: the main file its export writes when the export succeeds,
+  // and that file's text; nullopt for other documents. Like ContentPlainText, it may be called
+  // on a second thread and must not touch the collection's state. Never raises.
+  virtual std::optional<ArchiveText> ArchivePlainText(std::string_view /*content*/,
+                                                      int /*code_page*/, int /*type*/,
+                                                      std::string_view /*file_name*/) const {
+    return std::nullopt;
+  }
+  // CreatePlainText for a web archive whose text was made ahead: `ahead.text` when the export
+  // writes exactly `ahead.file`, else what CreatePlainText gives. Never raises.
+  virtual std::string CreatePlainTextOfArchive(std::int32_t entry, std::string_view content,
+                                               int type, std::string_view file_name,
+                                               const ArchiveText& /*ahead*/) {
+    return CreatePlainText(entry, content, type, file_name);
   }
 };
 

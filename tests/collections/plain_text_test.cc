@@ -89,6 +89,40 @@ TEST_F(PlainTextTest, PagesGiveTheSameTextFromTheirContentAloneOnAnyThread) {
   EXPECT_EQ(other, expected);
 }
 
+TEST_F(PlainTextTest, AWebArchiveMadeAheadIsTakenOnlyWhenItsExportWritesTheSameFile) {
+  const std::string archive =
+      WebArchive("<html><body><p>Vorab =C3=BCbersetzt; it's [fine]</p></body></html>");
+  const std::int32_t entry = Add({500, "vorab.mht", archive});
+  const std::string expected = collection_->CreatePlainText(entry, archive, 500, "vorab.mht");
+  ASSERT_NE(expected.find("Vorab übersetzt"), std::string::npos) << expected;
+
+  // Made ahead: the file the export writes, and its text.
+  std::optional<format::ArchiveText> ahead =
+      collection_->ArchivePlainText(archive, 1252, 500, "vorab.mht");
+  ASSERT_TRUE(ahead.has_value());
+  EXPECT_EQ(ahead->text, expected);
+  EXPECT_EQ(ahead->file, archive);  // ASCII: the same bytes in code page 1252
+  // Only web archives in a code page of their own are made ahead.
+  EXPECT_FALSE(collection_->ArchivePlainText(archive, 0, 500, "vorab.mht").has_value());
+  EXPECT_FALSE(collection_->ArchivePlainText(archive, 1252, 100, "vorab.htm").has_value());
+  EXPECT_FALSE(collection_->ArchivePlainText(archive, 1252, 90, "vorab.mht").has_value());
+  EXPECT_FALSE(collection_->ArchivePlainText("", 1252, 500, "vorab.mht").has_value());
+
+  // The text made ahead is taken when the exported file is the one it was made from...
+  format::ArchiveText marked{ahead->file, "made ahead"};
+  EXPECT_EQ(collection_->CreatePlainTextOfArchive(entry, archive, 500, "vorab.mht", marked),
+            "made ahead");
+  // ...and not when the stored document says otherwise (it changed, or the guess was wrong).
+  format::ArchiveText stale{ahead->file + "x", "made ahead"};
+  EXPECT_EQ(collection_->CreatePlainTextOfArchive(entry, archive, 500, "vorab.mht", stale),
+            expected);
+  // A document that cannot be exported has no text, whatever was made ahead.
+  EXPECT_EQ(collection_->CreatePlainTextOfArchive(987654, archive, 500, "vorab.mht", marked), "");
+  // Other kinds go the usual way.
+  EXPECT_EQ(collection_->CreatePlainTextOfArchive(0, "notiz", 90, "n.txt", marked), "notiz");
+  EXPECT_TRUE(FilesBelow(CacheFolder()).empty());
+}
+
 TEST_F(PlainTextTest, WebArchivesAreRenderedFromTheExportedFile) {
   const std::string archive = WebArchive(
       "<html><head><title>T</title></head><body><p>Gespeichert =C3=BCber "
