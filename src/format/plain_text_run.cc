@@ -74,11 +74,12 @@ void SkipToRows(db::Recordset& recordset) {
 }
 
 // Converts the rows of one batch on a second thread, ahead of their saving on the first: the
-// bytes in the row's code page, and the text of pages whose text follows from their content
-// alone (Collection::ContentPlainText). Only values cross over; the statements, the progress and
-// the boxes stay with the run, so they come in the same order as without it. The run takes each
-// row's values in turn: a row the helper has not begun is converted by the run itself, so
-// neither thread waits for the other longer than one row. It holds one batch at most.
+// bytes in the row's code page, the text of pages whose text follows from their content alone
+// (Collection::ContentPlainText) and of web archives (Collection::ArchivePlainText). Only values
+// cross over; the statements, the progress and the boxes stay with the run, so they come in the
+// same order as without it. The run takes each row's values in turn: a row the helper has not
+// begun it converts itself, and while the helper finishes the row it needs it converts rows from
+// the batch's end. It holds one batch at most.
 class AheadConversion {
  public:
   struct Page {
@@ -101,7 +102,8 @@ class AheadConversion {
       : collection_(collection),
         pages_(std::move(pages)),
         results_(pages_.size()),
-        states_(std::make_unique<std::atomic<int>[]>(pages_.size())) {
+        states_(std::make_unique<std::atomic<int>[]>(pages_.size())),
+        back_(pages_.empty() ? 0 : pages_.size() - 1) {
     bool any = false;
     for (std::size_t i = 0; i < pages_.size(); ++i) {
       states_[i].store(pages_[i].wanted ? kPending : kDone);
@@ -129,6 +131,10 @@ class AheadConversion {
     if (Claim(index)) {
       Make(index);
     } else {
+      // While the helper finishes this row, the run converts rows from the batch's end rather
+      // than wait.
+      while (states_[index].load() != kDone && MakeOneFromTheEnd(index)) {
+      }
       std::unique_lock<std::mutex> lock(mutex_);
       done_.wait(lock, [&] { return states_[index].load() == kDone; });
     }
@@ -175,6 +181,17 @@ class AheadConversion {
     done_.notify_all();
   }
 
+  // Converts the last row after `index` that nobody has begun; false when there is none.
+  bool MakeOneFromTheEnd(std::size_t index) {
+    for (; back_ > index; --back_) {
+      if (Claim(back_)) {
+        Make(back_--);
+        return true;
+      }
+    }
+    return false;
+  }
+
   void Work() {
     for (std::size_t i = 0; i < pages_.size() && !stop_.load(); ++i) {
       if (Claim(i)) Make(i);
@@ -188,6 +205,7 @@ class AheadConversion {
   std::mutex mutex_;
   std::condition_variable done_;
   std::atomic<bool> stop_{false};
+  std::size_t back_ = 0;  // the run's own: where it looks for rows from the end
   std::thread worker_;
 };
 
