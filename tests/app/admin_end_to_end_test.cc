@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/admin_process.h"
@@ -235,6 +236,30 @@ TEST_F(AdminDemoTest, RemovingALoginAsksAndRemovesItsUsersFirst) {
   EXPECT_TRUE(Contains(Ok({"--tsv", "login", "list", "1"}).out, "\nSANDBOX\\peter\t"));
 }
 
+TEST_F(AdminDemoTest, UnattendedRemovalsAndStopsAnswerNoWhateverTheConsoleDefault) {
+  // These questions default to Yes in the console; a script without --yes must not act on them.
+  const std::string servers = Ok({"--tsv", "server", "list"}).out;
+  const std::string users = Ok({"--tsv", "user", "list", "1", "Archive"}).out;
+  const std::string full_text = Ok({"--tsv", "fulltext", "status", "1", "Archive"}).out;
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"collection", "detach", "1", "Projects"}, Shown(42, {"Projects", kDemo})},
+      {{"user", "remove", "1", "Archive", "SANDBOX\\peter"}, Shown(57, {"SANDBOX\\peter"})},
+      {{"fulltext", "remove", "1", "Archive"}, Shown(345, {"Archive"})},
+      {{"server", "stop", "1"}, Shown(66, {kDemo})},
+      {{"server", "remove", "1"}, Shown(48, {kDemo})},
+  };
+  for (const auto& [args, question] : cases) {
+    RunResult declined = Run(args);
+    EXPECT_EQ(declined.exit_code, 1) << args[0] << " " << args[1];
+    EXPECT_EQ(declined.out, "") << args[0] << " " << args[1];
+    EXPECT_TRUE(Contains(declined.err, question + "\n-> No (default)\n")) << declined.err;
+  }
+  EXPECT_EQ(Ok({"--tsv", "server", "list"}).out, servers);
+  EXPECT_EQ(Collections(), kDemoCollections);
+  EXPECT_EQ(Ok({"--tsv", "user", "list", "1", "Archive"}).out, users);
+  EXPECT_EQ(Ok({"--tsv", "fulltext", "status", "1", "Archive"}).out, full_text);
+}
+
 TEST_F(AdminDemoTest, ALoginWithoutRolesIsRefusedBeforeAnyQuestionAndNothingChanges) {
   EXPECT_EQ(Ok({"server", "add", kDemo, "--login", "reader", "--password", "tessera"}).out,
             "Registered (sandbox)\\DEMO as ServerID 2, connected as reader.\n");
@@ -427,7 +452,7 @@ TEST_F(AdminDemoTest, RegistrationsAreAddedEditedMovedAndRemoved) {
   Ok({"server", "move", "2", "1"});
   EXPECT_EQ(Lines(Ok({"--tsv", "server", "list"}).out)[1],
             "1\t2\t(sandbox)\\NOSUCH\tno\t\tunknown");
-  RunResult removed = Ok({"server", "remove", "(sandbox)\\nosuch"});
+  RunResult removed = Ok({"--yes", "server", "remove", "(sandbox)\\nosuch"});
   EXPECT_TRUE(Contains(removed.err, Shown(48, {"(sandbox)\\NOSUCH"}))) << removed.err;
   EXPECT_EQ(Lines(Ok({"--tsv", "server", "list"}).out).size(), 2u);
 

@@ -34,14 +34,49 @@ using PasswordReader = std::function<std::optional<std::string>()>;
 constexpr char kPlainTextMarker[] = "Quillarchive: Search in PlainText";
 constexpr int kMessageNoPermission = 40;
 
+// Answers No to every Yes/No question by making No the default button: unattended, nothing is
+// removed, stopped or converted that nobody agreed to.
+class DecliningUserInterface : public platform::UserInterface {
+ public:
+  explicit DecliningUserInterface(platform::UserInterface& ui) : ui_(ui) {}
+
+  int ShowMessage(const platform::MessageRequest& request) override {
+    platform::MessageRequest declined = request;
+    std::vector<int> answers = platform::AnswersOf(request.buttons);
+    for (size_t i = 0; i < answers.size(); ++i) {
+      if (answers[i] == platform::kAnswerNo) declined.default_button = static_cast<int>(i) + 1;
+    }
+    return ui_.ShowMessage(declined);
+  }
+  void BeginBusy() override { ui_.BeginBusy(); }
+  void EndBusy() override { ui_.EndBusy(); }
+  void ProcessPendingEvents() override { ui_.ProcessPendingEvents(); }
+  std::unique_ptr<platform::ProgressSink> OpenProgress() override { return ui_.OpenProgress(); }
+  std::string PickAccounts(std::string_view title, int flags) override {
+    return ui_.PickAccounts(title, flags);
+  }
+  std::optional<std::string> PromptDataLink() override { return ui_.PromptDataLink(); }
+
+ private:
+  platform::UserInterface& ui_;
+};
+
 struct Command {
   Session& session;
   const Invocation& invocation;
   const PasswordReader& read_password;
+  DecliningUserInterface declining{session.ui()};
 
   const std::string& Arg(size_t index) const { return invocation.arguments[index]; }
   std::ostream& out() { return session.io().out; }
   platform::UserInterface& ui() { return session.ui(); }
+  // The user interface for a command that removes, drops or stops something: unattended (no
+  // terminal, no --yes) its question is answered No, whatever the console's default button,
+  // so a script that forgot --yes loses nothing.
+  platform::UserInterface& destructive_ui() {
+    bool unattended = !session.io().interactive && !session.options().yes;
+    return unattended ? declining : session.ui();
+  }
   bool tsv() const { return session.options().tsv; }
   void Print(const Table& table) { PrintTable(out(), table, tsv()); }
   // A line that says what was done; left out of tab-separated output, which holds results only.
@@ -201,7 +236,7 @@ int ServerMove(Command& command) {
 int ServerRemove(Command& command) {
   servers::Server& server = command.session.FindServer(command.Arg(0));
   std::string shown = LocationOf(server) + " (ServerID " + std::to_string(server.ServerID()) + ")";
-  if (!console::DetachRegistration(command.ui(), command.session.Servers(), server)) {
+  if (!console::DetachRegistration(command.destructive_ui(), command.session.Servers(), server)) {
     return kExitFailure;
   }
   command.Done("Removed the registration of " + shown + ".");
@@ -227,7 +262,7 @@ int ServerStart(Command& command) {
 
 int ServerStop(Command& command) {
   servers::Server& server = command.session.FindServer(command.Arg(0));
-  if (!console::StopServer(command.ui(), server)) return kExitFailure;
+  if (!console::StopServer(command.destructive_ui(), server)) return kExitFailure;
   command.Done("Stopped " + LocationOf(server) + ".");
   return kExitSuccess;
 }
@@ -356,7 +391,7 @@ int CollectionAttach(Command& command) {
 int CollectionDetach(Command& command) {
   collections::Database& database = NamedCollection(command);
   std::string name = database.Name();
-  if (!console::CloseCollection(command.ui(), database)) return kExitFailure;
+  if (!console::CloseCollection(command.destructive_ui(), database)) return kExitFailure;
   command.Done("Detached the collection " + name + "; its files stay on the server.");
   return kExitSuccess;
 }
@@ -364,7 +399,7 @@ int CollectionDetach(Command& command) {
 int CollectionDelete(Command& command) {
   collections::Database& database = NamedCollection(command);
   std::string name = database.Name();
-  if (!console::DeleteCollection(command.ui(), database)) return kExitFailure;
+  if (!console::DeleteCollection(command.destructive_ui(), database)) return kExitFailure;
   command.Done("Deleted the collection " + name + ".");
   return kExitSuccess;
 }
@@ -481,7 +516,7 @@ int FullTextCreate(Command& command) {
 
 int FullTextRemove(Command& command) {
   collections::Database& database = NamedCollection(command);
-  if (!console::RemoveFullTextIndex(command.ui(), database)) return kExitFailure;
+  if (!console::RemoveFullTextIndex(command.destructive_ui(), database)) return kExitFailure;
   command.Done("Removed the full-text index of " + database.Name() + ".");
   return kExitSuccess;
 }
@@ -519,7 +554,7 @@ int LoginRemove(Command& command) {
                        "'; 'tessera-admin login list " + command.Arg(0) + "' shows them"};
   }
   std::string login = row->SubItem("NAME");
-  if (!console::RemoveLogin(command.ui(), server, login, row->SubItem("TYPE"))) {
+  if (!console::RemoveLogin(command.destructive_ui(), server, login, row->SubItem("TYPE"))) {
     return kExitFailure;
   }
   command.Done("Removed the login " + login + " from " + LocationOf(server) + ".");
@@ -541,7 +576,7 @@ int UserRemove(Command& command) {
                        platform::TerminalSafe(command.Arg(2).substr(0, 80)) + "'"};
   }
   std::string user = row->SubItem("NAME");
-  if (!console::RemoveCollectionUser(command.ui(), database, user)) return kExitFailure;
+  if (!console::RemoveCollectionUser(command.destructive_ui(), database, user)) return kExitFailure;
   command.Done("Removed the user " + user + " from the collection " + database.Name() + ".");
   return kExitSuccess;
 }
@@ -577,40 +612,13 @@ std::string OutcomeText(const console::StartupCheckOutcome& outcome) {
   return text;
 }
 
-// Answers No to every Yes/No question by making No the default button: an unattended check
-// must not convert collections nobody agreed to.
-class DecliningUserInterface : public platform::UserInterface {
- public:
-  explicit DecliningUserInterface(platform::UserInterface& ui) : ui_(ui) {}
-
-  int ShowMessage(const platform::MessageRequest& request) override {
-    platform::MessageRequest declined = request;
-    std::vector<int> answers = platform::AnswersOf(request.buttons);
-    for (size_t i = 0; i < answers.size(); ++i) {
-      if (answers[i] == platform::kAnswerNo) declined.default_button = static_cast<int>(i) + 1;
-    }
-    return ui_.ShowMessage(declined);
-  }
-  void BeginBusy() override { ui_.BeginBusy(); }
-  void EndBusy() override { ui_.EndBusy(); }
-  void ProcessPendingEvents() override { ui_.ProcessPendingEvents(); }
-  std::unique_ptr<platform::ProgressSink> OpenProgress() override { return ui_.OpenProgress(); }
-  std::string PickAccounts(std::string_view title, int flags) override {
-    return ui_.PickAccounts(title, flags);
-  }
-  std::optional<std::string> PromptDataLink() override { return ui_.PromptDataLink(); }
-
- private:
-  platform::UserInterface& ui_;
-};
-
 int Check(Command& command) {
-  DecliningUserInterface declining(command.ui());
   bool unattended = !command.session.io().interactive && !command.session.options().yes;
   if (unattended) {
     command.session.io().err << "No terminal and no --yes: every offer is answered No.\n";
   }
-  platform::UserInterface& ui = unattended ? declining : command.ui();
+  // An upgrade cannot be undone: the check's offers are answered as destructive questions.
+  platform::UserInterface& ui = command.destructive_ui();
   Table table;
   table.columns = {"ServerID", "Server", "Collection", "Version", "Question", "Outcome"};
   bool failed = false;
