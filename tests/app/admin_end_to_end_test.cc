@@ -260,6 +260,33 @@ TEST_F(AdminDemoTest, UnattendedRemovalsAndStopsAnswerNoWhateverTheConsoleDefaul
   EXPECT_EQ(Ok({"--tsv", "fulltext", "status", "1", "Archive"}).out, full_text);
 }
 
+TEST_F(AdminDemoTest, StartStopAndIndexVerbsWithNothingToDoSaySoAndAskNothing) {
+  RunResult running = Ok({"--yes", "server", "start", "1"});
+  EXPECT_EQ(running.out, "(sandbox)\\DEMO is running already.\n");
+  EXPECT_FALSE(Contains(running.err, Shown(64, {kDemo}))) << running.err;
+
+  RunResult indexed = Ok({"--yes", "--trace-sql", "fulltext", "create", "1", "Archive"});
+  EXPECT_EQ(indexed.out,
+            "The collection Archive has a full-text index already; nothing to create.\n");
+  EXPECT_FALSE(Contains(indexed.err, Shown(344, {"Archive"}))) << indexed.err;
+  RunResult unindexed = Ok({"--yes", "fulltext", "remove", "1", "Projects"});
+  EXPECT_EQ(unindexed.out, "The collection Projects has no full-text index; nothing to remove.\n");
+  EXPECT_FALSE(Contains(unindexed.err, Shown(345, {"Projects"}))) << unindexed.err;
+
+  EXPECT_EQ(Ok({"--yes", "server", "stop", "1"}).out, "Stopped (sandbox)\\DEMO.\n");
+  EXPECT_EQ(Ok({"--yes", "server", "stop", "1"}).out, "(sandbox)\\DEMO is stopped already.\n");
+  EXPECT_EQ(Ok({"--yes", "server", "start", "1"}).out, "Started (sandbox)\\DEMO.\n");
+
+  // A service in no known state is neither started nor stopped, and that is a failure.
+  Run({"server", "add", "(sandbox)\\NOSUCH"});
+  RunResult unknown = Run({"--yes", "server", "start", "2"});
+  EXPECT_EQ(unknown.exit_code, 1);
+  EXPECT_TRUE(Contains(unknown.err,
+                       "the service state of (sandbox)\\NOSUCH is unknown; it cannot be "
+                       "started now"))
+      << unknown.err;
+}
+
 TEST_F(AdminDemoTest, ALoginWithoutRolesIsRefusedBeforeAnyQuestionAndNothingChanges) {
   EXPECT_EQ(Ok({"server", "add", kDemo, "--login", "reader", "--password", "tessera"}).out,
             "Registered (sandbox)\\DEMO as ServerID 2, connected as reader.\n");

@@ -253,8 +253,27 @@ int ServerProperties(Command& command) {
   return kExitSuccess;
 }
 
+// The console offers Start and Stop only in the states its menu enables them; the command line
+// says why instead, and a service already where it was sent counts as done.
+bool ServiceAlreadyThere(Command& command, servers::Server& server, bool start) {
+  int status = server.Status();
+  console::ServiceMenuState state = console::ServiceMenuStateFor(status);
+  const std::optional<console::MenuItemState>& item = start ? state.start : state.stop;
+  if (!item || item->enabled) return false;
+  bool there = start ? (status == platform::kServiceRunning || status == platform::kServicePaused)
+                     : status == platform::kServiceStopped;
+  if (!there) {
+    throw CommandError{"the service state of " + LocationOf(server) + " is " +
+                       ServiceStatusText(status) + "; it cannot be " +
+                       (start ? "started" : "stopped") + " now"};
+  }
+  command.Done(LocationOf(server) + " is " + ServiceStatusText(status) + " already.");
+  return true;
+}
+
 int ServerStart(Command& command) {
   servers::Server& server = command.session.FindServer(command.Arg(0));
+  if (ServiceAlreadyThere(command, server, true)) return kExitSuccess;
   if (!console::StartServer(command.ui(), server)) return kExitFailure;
   command.Done("Started " + LocationOf(server) + ".");
   return kExitSuccess;
@@ -262,6 +281,7 @@ int ServerStart(Command& command) {
 
 int ServerStop(Command& command) {
   servers::Server& server = command.session.FindServer(command.Arg(0));
+  if (ServiceAlreadyThere(command, server, false)) return kExitSuccess;
   if (!console::StopServer(command.destructive_ui(), server)) return kExitFailure;
   command.Done("Stopped " + LocationOf(server) + ".");
   return kExitSuccess;
@@ -507,8 +527,25 @@ int FullTextStatus(Command& command) {
   return kExitSuccess;
 }
 
+// The console offers Create only without an index and Remove only with one; the index action
+// does nothing in the other states, so the command line says so instead of reporting it done.
+bool FullTextAlreadyThere(Command& command, collections::Database& database, bool create) {
+  int status = database.GetFullTextStatus();
+  console::FullTextMenuState state = console::FullTextMenuStateFor(status);
+  if ((create ? state.create : state.remove).enabled) return false;
+  if (status < 0 && status != -1) {
+    throw CommandError{"the server of the collection " + database.Name() +
+                       " does not support full-text indexing"};
+  }
+  command.Done("The collection " + database.Name() +
+               (create ? " has a full-text index already; nothing to create."
+                       : " has no full-text index; nothing to remove."));
+  return true;
+}
+
 int FullTextCreate(Command& command) {
   collections::Database& database = NamedCollection(command);
+  if (FullTextAlreadyThere(command, database, true)) return kExitSuccess;
   if (!console::CreateFullTextIndex(command.ui(), database)) return kExitFailure;
   command.Done("Created the full-text index of " + database.Name() + ".");
   return kExitSuccess;
@@ -516,6 +553,7 @@ int FullTextCreate(Command& command) {
 
 int FullTextRemove(Command& command) {
   collections::Database& database = NamedCollection(command);
+  if (FullTextAlreadyThere(command, database, false)) return kExitSuccess;
   if (!console::RemoveFullTextIndex(command.destructive_ui(), database)) return kExitFailure;
   command.Done("Removed the full-text index of " + database.Name() + ".");
   return kExitSuccess;
