@@ -287,6 +287,19 @@ TEST_F(AdminDemoTest, StartStopAndIndexVerbsWithNothingToDoSaySoAndAskNothing) {
       << unknown.err;
 }
 
+TEST_F(AdminDemoTest, ARenameInLetterCaseAloneIsRefusedWithAReason) {
+  for (const char* same : {"archive", "ARCHIVE", "quillarchive_Archive"}) {
+    RunResult refused = Run({"collection", "rename", "1", "Archive", same});
+    EXPECT_EQ(refused.exit_code, 1) << same;
+    EXPECT_TRUE(Contains(refused.err,
+                         "the collection Archive has that name already; a new name must "
+                         "differ in more than letter case"))
+        << same << "\n"
+        << refused.err;
+  }
+  EXPECT_EQ(Collections(), kDemoCollections);
+}
+
 TEST_F(AdminDemoTest, ALoginWithoutRolesIsRefusedBeforeAnyQuestionAndNothingChanges) {
   EXPECT_EQ(Ok({"server", "add", kDemo, "--login", "reader", "--password", "tessera"}).out,
             "Registered (sandbox)\\DEMO as ServerID 2, connected as reader.\n");

@@ -424,10 +424,36 @@ int CollectionDelete(Command& command) {
   return kExitSuccess;
 }
 
+// A collection name as the rename takes it: every database-name prefix removed when it starts
+// with one.
+std::string CollectionNamePart(std::string_view name) {
+  constexpr std::string_view kPrefix = "Quillarchive_";
+  std::string text(name);
+  if (text.size() < kPrefix.size() || !SameText(text.substr(0, kPrefix.size()), kPrefix)) {
+    return text;
+  }
+  std::string rest;
+  for (size_t at = 0; at < text.size();) {
+    if (text.size() - at >= kPrefix.size() && SameText(text.substr(at, kPrefix.size()), kPrefix)) {
+      at += kPrefix.size();
+    } else {
+      rest += text[at++];
+    }
+  }
+  return rest;
+}
+
 int CollectionRename(Command& command) {
   collections::Database& database = NamedCollection(command);
   std::string old_name = database.Name();
-  if (!console::RenameCollection(command.ui(), database, command.Arg(2))) return kExitFailure;
+  if (!console::RenameCollection(command.ui(), database, command.Arg(2))) {
+    // The rename refuses a name that differs in letter case alone without a word of its own.
+    if (database.Name() == old_name && SameText(CollectionNamePart(command.Arg(2)), old_name)) {
+      throw CommandError{"the collection " + old_name + " has that name already; a new name " +
+                         "must differ in more than letter case"};
+    }
+    return kExitFailure;
+  }
   command.Done("Renamed the collection " + old_name + " to " + database.Name() + ".");
   return kExitSuccess;
 }
