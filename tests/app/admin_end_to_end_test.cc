@@ -490,6 +490,8 @@ TEST_F(AdminDemoTest, RegistrationsAreAddedEditedMovedAndRemoved) {
             "1\t1\t(sandbox)\\DEMO\tyes\tNT INTEL X86\trunning\n"
             "2\t2\t(sandbox)\\NOSUCH\tno\t\tunknown\n");
   Ok({"server", "move", "2", "1"});
+  // A position past the end places it last, and the report says so.
+  EXPECT_EQ(Ok({"server", "move", "1", "99"}).out, "Moved (sandbox)\\DEMO to position 2.\n");
   EXPECT_EQ(Lines(Ok({"--tsv", "server", "list"}).out)[1],
             "1\t2\t(sandbox)\\NOSUCH\tno\t\tunknown");
   RunResult removed = Ok({"--yes", "server", "remove", "(sandbox)\\nosuch"});

@@ -229,7 +229,9 @@ int ServerMove(Command& command) {
   }
   servers::Server& server = command.session.FindServer(command.Arg(0));
   server.SetOrdinalPosition(position);
-  command.Done("Moved " + LocationOf(server) + " to position " + std::to_string(position) + ".");
+  // A position past the end places the registration last; say where it went.
+  command.Done("Moved " + LocationOf(server) + " to position " +
+               std::to_string(server.OrdinalPosition()) + ".");
   return kExitSuccess;
 }
 
