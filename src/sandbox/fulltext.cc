@@ -23,6 +23,10 @@ constexpr const char* kTables = "sandbox$fttables";
 constexpr const char* kColumns = "sandbox$ftcolumns";
 constexpr const char* kChanges = "sandbox$ftchanges";
 constexpr const char* kEnabledSetting = "fulltext";
+// Set for a table a view searches: SQLite expands the view's text without asking us, so
+// nothing could apply noted changes before such a read; with background updating, such a
+// table's index is kept current in each statement instead.
+constexpr const char* kImmediateSetting = "fulltext_immediate_";
 
 // The first catalogue of a database gets the number SQL Server gives it.
 constexpr int kFirstCatalogId = 5;
@@ -653,7 +657,7 @@ void FullText::SyncTriggers(const FullTextTableInfo& info) {
            std::to_string(info.object_id) + ", " + row + "." + key + "); ";
   };
   std::string on_insert, on_update, on_delete;
-  if (info.background) {
+  if (info.background && Immediate(info.object_id)) {
     on_insert = insert + touch;
     on_update = remove + insert + touch;
     on_delete = remove + touch;
@@ -672,7 +676,19 @@ void FullText::SyncTriggers(const FullTextTableInfo& info) {
          " AFTER DELETE ON " + table_name + " BEGIN " + on_delete + "END");
 }
 
-void FullText::Touch(int catalog_id) {
+bool FullText::Immediate(std::int64_t object_id) const {
+  auto value =
+      db_.catalog->Setting(session_.connection(), kImmediateSetting + std::to_string(object_id));
+  if (value && *value == "1") return true;
+  // Views made before the setting existed are found by their text.
+  Statement s = session_.connection().Prepare("SELECT 1 FROM " + QuoteIdentifier(db_.schema) +
+                                              ".sqlite_master WHERE type = 'view' AND "
+                                              "instr(sql, ?) > 0");
+  s.Bind(1, Value(QuoteIdentifier(IndexTable(object_id))));
+  return s.Step();
+}
+
+void FullText::Touch(int catalog_id) const {
   session_.connection().Exec("UPDATE " + Table(kCatalogs) +
                              " SET populated = datetime('now', 'localtime') WHERE ftcatid = " +
                              std::to_string(catalog_id));
@@ -721,6 +737,8 @@ void FullText::DropTable(std::int64_t object_id) {
   DropTriggers(object_id);
   DropIndexObjects(object_id);
   Connection& c = session_.connection();
+  if (Immediate(object_id))
+    db_.catalog->SetSetting(c, kImmediateSetting + std::to_string(object_id), "");
   for (const char* t : {kTables, kChanges}) {
     Statement s = c.Prepare("DELETE FROM " + Table(t) + " WHERE id = ?");
     s.Bind(1, Value(static_cast<long long>(object_id)));
@@ -772,6 +790,7 @@ std::int64_t FullText::SetChangeTracking(const ObjectInfo& table, bool on) {
   std::int64_t discarded = 0;
   info->change_tracking = on;
   if (!on) {
+    if (info->background) ApplyNoted(*info);
     info->background = false;
     discarded = PendingChanges(table.id);
     session_.connection().Exec("DELETE FROM " + Table(kChanges) +
@@ -787,10 +806,19 @@ std::int64_t FullText::SetChangeTracking(const ObjectInfo& table, bool on) {
 void FullText::SetBackgroundUpdate(const ObjectInfo& table, bool on) {
   auto info = FindTable(table.id);
   if (!info) return;
-  if (on) UpdateIndex(table);
+  // Background changes noted so far are owed to the index either way.
+  if (on || info->background) UpdateIndex(table);
   info->background = on;
   SaveTable(*info);
   SyncTriggers(*info);
+}
+
+bool FullText::HasPending(std::int64_t object_id) const {
+  if (!Exists(kChanges)) return false;
+  Statement s = session_.connection().Prepare("SELECT EXISTS (SELECT 1 FROM " + Table(kChanges) +
+                                              " WHERE id = ?)");
+  s.Bind(1, Value(static_cast<long long>(object_id)));
+  return s.Step() && s.ColumnInt(0) != 0;
 }
 
 std::int64_t FullText::PendingChanges(std::int64_t object_id) const {
@@ -803,19 +831,23 @@ std::int64_t FullText::PendingChanges(std::int64_t object_id) const {
 
 void FullText::UpdateIndex(const ObjectInfo& table) {
   auto info = FindTable(table.id);
-  if (!info) return;
-  std::int64_t pending = PendingChanges(table.id);
-  if (pending == 0) return;
+  if (info) ApplyNoted(*info);
+}
+
+void FullText::ApplyNoted(const FullTextTableInfo& info) const {
+  if (!HasPending(info.object_id)) return;
+  const ObjectInfo* table = Object(info.object_id);
+  if (!table) return;
   Connection& c = session_.connection();
-  const std::string id = std::to_string(table.id);
+  const std::string id = std::to_string(info.object_id);
   const std::string changed = "SELECT key FROM " + Table(kChanges) + " WHERE id = " + id;
-  if (HasIndex(*info)) {
-    const std::string index = Table(IndexTable(table.id).c_str());
-    const std::string keys = Table(KeyTable(table.id).c_str());
+  if (HasIndex(info)) {
+    const std::string index = Table(IndexTable(info.object_id).c_str());
+    const std::string keys = Table(KeyTable(info.object_id).c_str());
     const std::string source =
-        QuoteIdentifier(db_.schema) + "." + QuoteIdentifier(table.storage_name);
-    const std::string key = QuoteIdentifier(info->key_column);
-    if (info->integer_key) {
+        QuoteIdentifier(db_.schema) + "." + QuoteIdentifier(table->storage_name);
+    const std::string key = QuoteIdentifier(info.key_column);
+    if (info.integer_key) {
       c.Exec("DELETE FROM " + index + " WHERE rowid IN (" + changed + ")");
     } else {
       c.Exec("INSERT OR IGNORE INTO " + keys + " (key) " + changed);
@@ -823,18 +855,33 @@ void FullText::UpdateIndex(const ObjectInfo& table) {
              " WHERE key IN (" + changed + "))");
     }
     std::string targets = "rowid";
-    std::string values = info->integer_key
+    std::string values = info.integer_key
                              ? "s." + key
                              : "(SELECT docid FROM " + keys + " WHERE key = s." + key + ")";
-    for (size_t i = 0; i < info->columns.size(); ++i) {
+    for (size_t i = 0; i < info.columns.size(); ++i) {
       targets += ", " + IndexColumn(i);
-      values += ", s." + QuoteIdentifier(info->columns[i]);
+      values += ", s." + QuoteIdentifier(info.columns[i]);
     }
     c.Exec("INSERT INTO " + index + " (" + targets + ") SELECT " + values + " FROM " + source +
            " AS s WHERE s." + key + " IN (" + changed + ")");
   }
+  // The notes go last: a failure part way leaves them for the next reader to apply again.
   c.Exec("DELETE FROM " + Table(kChanges) + " WHERE id = " + id);
-  Touch(info->catalog_id);
+  Touch(info.catalog_id);
+}
+
+void FullText::CatchUp(const FullTextTableInfo& info) const {
+  if (!info.background) return;
+  try {
+    ApplyNoted(info);
+  } catch (const std::exception&) {
+    // A database that cannot be written (read-only) is searched as last applied; the notes
+    // stay for when it can.
+  }
+}
+
+void FullText::CatchUpCatalog(int catalog_id) const {
+  for (const FullTextTableInfo& info : TablesOf(catalog_id)) CatchUp(info);
 }
 
 void FullText::PopulateTable(const ObjectInfo& table) {
@@ -937,13 +984,21 @@ void FullText::CheckDropIndex(const ObjectInfo& table, std::string_view index) c
 
 std::string FullText::Predicate(const ObjectInfo& table, const std::string& row_sql,
                                 const std::vector<std::string>& columns,
-                                const std::string& search_sql, bool freetext, bool in_view) const {
+                                const std::string& search_sql, bool freetext, bool in_view) {
   if (!Enabled())
     throw SqlError(7616, 16,
                    "Full-Text Search is not enabled for the current database. Use "
                    "sp_fulltext_database to enable full-text search for the database.");
   auto info = FindTable(table.id);
   if (!info || !info->active || !HasIndex(*info)) throw NotIndexed("table", table.name);
+  if (in_view && !Immediate(info->object_id)) {
+    if (info->background) ApplyNoted(*info);
+    db_.catalog->SetSetting(session_.connection(),
+                            kImmediateSetting + std::to_string(info->object_id), "1");
+    SyncTriggers(*info);
+  } else {
+    CatchUp(*info);
+  }
   std::string list;
   for (const std::string& column : columns) {
     size_t ordinal = info->columns.size();
@@ -1007,6 +1062,9 @@ Value FullTextCatalogProperty(SessionImpl& session, AttachedDatabase& db,
   if (!session.instance().config().full_text_installed || !ft.Enabled()) return Value();
   auto catalog = ft.FindCatalog(catalog_name);
   if (!catalog) return Value();
+  // The figures, and when the catalogue last took in changes, count what is noted as applied.
+  ft.CatchUpCatalog(catalog->id);
+  catalog = ft.FindCatalog(catalog_name);
   std::string p = Lower(property);
   if (p == "populatestatus") return Value(ft.Status(*catalog));
   if (p == "itemcount") return Value(static_cast<long long>(ft.ItemCount(*catalog)));

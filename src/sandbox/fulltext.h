@@ -83,6 +83,10 @@ class FullText {
   void SetBackgroundUpdate(const ObjectInfo& table, bool on);
   // Takes the tracked changes into the index.
   void UpdateIndex(const ObjectInfo& table);
+  // With background updating, row changes are only noted in their own statement (as SQL
+  // Server's search service takes them in after the transaction); whatever reads the index or
+  // its figures first applies what its tables have noted.
+  void CatchUpCatalog(int catalog_id) const;
   void PopulateTable(const ObjectInfo& table);
   std::int64_t PendingChanges(std::int64_t object_id) const;
 
@@ -102,10 +106,11 @@ class FullText {
 
   // A condition true for the rows of a table source (row_sql names it in the query) whose
   // indexed columns (all when none are named) satisfy a CONTAINS or FREETEXT search condition.
-  // Throws SqlError 7601 for tables and columns without a full-text index, 7616.
+  // Throws SqlError 7601 for tables and columns without a full-text index, 7616. Applies the
+  // table's noted background changes first.
   std::string Predicate(const ObjectInfo& table, const std::string& row_sql,
                         const std::vector<std::string>& columns, const std::string& search_sql,
-                        bool freetext, bool in_view) const;
+                        bool freetext, bool in_view);
 
  private:
   std::string Table(const char* name) const;
@@ -119,7 +124,11 @@ class FullText {
   void SyncTriggers(const FullTextTableInfo& info);
   void DropTriggers(std::int64_t object_id);
   void Populate(const FullTextTableInfo& info, const ObjectInfo& table);
-  void Touch(int catalog_id);
+  void Touch(int catalog_id) const;
+  bool HasPending(std::int64_t object_id) const;
+  void ApplyNoted(const FullTextTableInfo& info) const;
+  void CatchUp(const FullTextTableInfo& info) const;
+  bool Immediate(std::int64_t object_id) const;
   bool HasIndex(const FullTextTableInfo& info) const;
   const ObjectInfo* Object(std::int64_t object_id) const;
 
