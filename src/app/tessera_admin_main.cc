@@ -15,7 +15,6 @@ namespace {
 // input is never taken for a password.
 std::optional<std::string> ReadPassword() {
   if (!::isatty(STDIN_FILENO)) return std::nullopt;
-  std::cerr << "Password: " << std::flush;
   termios old_mode{};
   bool restore = ::tcgetattr(STDIN_FILENO, &old_mode) == 0;
   if (restore) {
@@ -23,6 +22,9 @@ std::optional<std::string> ReadPassword() {
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
   }
+  // The prompt comes only once echo is off: what is typed after it is never shown, and never
+  // discarded by the switch.
+  std::cerr << "Password: " << std::flush;
   std::string password;
   bool read = static_cast<bool>(std::getline(std::cin, password));
   if (restore) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old_mode);
