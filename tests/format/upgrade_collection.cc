@@ -98,4 +98,18 @@ std::string RepeatedUpdateText() {
   return {};
 }
 
+void AddDocument(db::Connection& c, int id, int folder, int type) {
+  c.Execute(
+      "SET IDENTITY_INSERT Document ON INSERT INTO Document (EntryID, FolderID, TypeID, "
+      "Url, CreationTime, FileModifiedDate) VALUES (" +
+      std::to_string(id) + ", " + std::to_string(folder) + ", " + std::to_string(type) +
+      ", N'http://example.com/" + std::to_string(id) +
+      "', '20021104', '20021104') SET IDENTITY_INSERT Document OFF");
+}
+
+void Embed(db::Connection& c, int parent, int child) {
+  c.Execute("INSERT INTO SubDocument (ParentEntryID, ChildEntryID) VALUES (" +
+            std::to_string(parent) + ", " + std::to_string(child) + ")");
+}
+
 }  // namespace format::testing

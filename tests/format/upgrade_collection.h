@@ -61,4 +61,9 @@ UpgradeResult RunOneRung(SandboxServer& server, db::Connection& connection, int 
 // The statement the rung to 1.50 repeats, as the ladder holds it.
 std::string RepeatedUpdateText();
 
+// A document with the given number, folder and kind, and a sub-document link: the shapes the
+// rung to 1.50 files.
+void AddDocument(db::Connection& c, int id, int folder, int type);
+void Embed(db::Connection& c, int parent, int child);
+
 }  // namespace format::testing

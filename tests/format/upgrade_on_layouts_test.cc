@@ -24,6 +24,8 @@
 namespace format {
 namespace {
 
+using testing::AddDocument;
+using testing::Embed;
 using testing::Integers;
 using testing::Number;
 using testing::Query;
@@ -480,20 +482,6 @@ TEST_F(UpgradeOnLayoutsTest, TheAlteredProceduresKeepTheirRights) {
 }
 
 // ---- the rung to 1.50 ----
-
-void AddDocument(db::Connection& c, int id, int folder, int type) {
-  c.Execute(
-      "SET IDENTITY_INSERT Document ON INSERT INTO Document (EntryID, FolderID, TypeID, "
-      "Url, CreationTime, FileModifiedDate) VALUES (" +
-      std::to_string(id) + ", " + std::to_string(folder) + ", " + std::to_string(type) +
-      ", N'http://example.com/" + std::to_string(id) +
-      "', '20021104', '20021104') SET IDENTITY_INSERT Document OFF");
-}
-
-void Embed(db::Connection& c, int parent, int child) {
-  c.Execute("INSERT INTO SubDocument (ParentEntryID, ChildEntryID) VALUES (" +
-            std::to_string(parent) + ", " + std::to_string(child) + ")");
-}
 
 TEST_F(UpgradeOnLayoutsTest, TheRepeatedUpdateFilesOneLevelOfFramesPerExecution) {
   db::Connection c = Build(OlderLayout::k141, {.document_count = 0});
