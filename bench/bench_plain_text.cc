@@ -29,7 +29,7 @@
 #include "db/environment.h"
 #include "db/recordset.h"
 #include "format/progress_window.h"
-#include "platform/fake_platform.h"
+#include "platform/testing/fake_platform.h"
 #include "sandbox/server.h"
 #include "servers/server.h"
 
@@ -138,6 +138,7 @@ class Bench {
     machine.join = {platform::kJoinStatusWorkgroup, "WORKGROUP"};
     fakes_.network.SetMachine("(sandbox)", machine);
     fakes_.system.temp_folder = (root_ / "temp").string() + "/";
+    fakes_.file_system = &local_files_;  // the run's real cost includes the disk
     collections::Context collections{fakes_.services(), environment_, {}, {}};
     server_ = std::make_unique<servers::Server>(
         servers::Context{fakes_.services(), environment_,
@@ -203,6 +204,7 @@ class Bench {
   std::shared_ptr<sandbox::Instance> instance_;
   std::shared_ptr<db::Environment> environment_;
   platform::FakePlatform fakes_;
+  platform::LocalFileSystem local_files_;
   std::unique_ptr<servers::Server> server_;
   std::shared_ptr<collections::Database> collection_;
 };

@@ -24,9 +24,9 @@
 #include "db/drivers/sandbox/sandbox_driver.h"
 #include "db/environment.h"
 #include "db/recordset.h"
-#include "platform/fake_platform.h"
 #include "platform/linux_network_probe.h"
 #include "platform/sqlite_registry_store.h"
+#include "platform/testing/fake_platform.h"
 #include "sandbox/server.h"
 #include "servers/registration_keys.h"
 #include "servers/servers.h"
@@ -76,8 +76,8 @@ class Bench {
   Bench& operator=(const Bench&) = delete;
 
   platform::Services Services(platform::NetworkProbe& probe) {
-    return platform::Services{fakes_.environment, *store_,       probe,    fakes_.service_control,
-                              fakes_.discovery,   fakes_.system, fakes_.ui};
+    return platform::Services{fakes_.environment, *store_,       probe,     fakes_.service_control,
+                              fakes_.discovery,   fakes_.system, fakes_.ui, *fakes_.file_system};
   }
   servers::Context ServerContext(platform::NetworkProbe& probe) {
     collections::Context collections{Services(probe), environment_, {}, {}};

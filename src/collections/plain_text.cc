@@ -1,13 +1,7 @@
 // The collection's text extraction: the searchable text of one document, and the export of a
 // document with its sub-documents to files that the renderer reads.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -176,32 +170,9 @@ std::optional<std::string> TextFileBytes(std::string_view text, int code_page) {
   return std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size() - terminator);
 }
 
-std::optional<std::string> ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return data;
-}
-
-// The cache's own folder: a real folder of ours that nobody else can write into, so nothing
-// planted in a shared temporary folder (a link to somewhere else) is followed or deleted.
-bool PrivateFolder(const std::filesystem::path& folder) {
-  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  struct stat info;
-  if (::lstat(folder.c_str(), &info) != 0) return false;
-  return S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() && (info.st_mode & 0022) == 0;
-}
-
-// Creates or replaces the file with the first `length` bytes (never more than there are).
-bool WriteFileBytes(const std::string& path, std::string_view bytes, std::size_t length) {
-  if (path.empty() || path.find('\0') != std::string::npos) return false;
-  if (length > bytes.size()) length = bytes.size();
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  bool whole = std::fwrite(bytes.data(), 1, length, file) == length;
-  if (std::fclose(file) != 0) whole = false;
-  return whole;
+// The first `length` bytes (never more than there are).
+std::string_view Prefix(std::string_view bytes, std::size_t length) {
+  return bytes.substr(0, std::min(length, bytes.size()));
 }
 
 // A folder's identifying text: the database's name cut to what is safe in a path.
@@ -221,9 +192,10 @@ std::string FolderSafe(std::string_view text) {
 // twice is written once and a link table that loops ends.
 class DocumentExport {
  public:
-  DocumentExport(db::Connection connection, std::string temp_folder, int ansi_code_page,
-                 std::int32_t archive_id, std::string collection_text)
+  DocumentExport(db::Connection connection, platform::FileSystem& files, std::string temp_folder,
+                 int ansi_code_page, std::int32_t archive_id, std::string collection_text)
       : connection_(std::move(connection)),
+        files_(files),
         temp_folder_(std::move(temp_folder)),
         ansi_code_page_(ansi_code_page),
         archive_id_(archive_id),
@@ -280,13 +252,12 @@ class DocumentExport {
     std::string temp = temp_folder_.substr(0, temp_folder_.find('\0')).substr(0, 512);
     if (temp.empty()) return false;
     const std::filesystem::path cache = std::filesystem::path(temp) / kCacheFolder;
-    if (!PrivateFolder(cache)) return false;
+    if (!files_.MakePrivateFolder(cache.string())) return false;
     std::filesystem::path folder = cache / (collection_text_ + "_" + std::to_string(entry));
-    std::error_code error;
-    if (!std::filesystem::create_directory(folder, error)) {
+    if (!files_.CreateFolder(folder.string())) {
       // Left over from an export that ended early: start afresh, once.
-      std::filesystem::remove_all(folder, error);
-      if (!std::filesystem::create_directory(folder, error)) return false;
+      files_.RemoveAll(folder.string());
+      if (!files_.CreateFolder(folder.string())) return false;
     }
     folder_ = std::move(folder);
     return true;
@@ -346,10 +317,11 @@ class DocumentExport {
       if (document.file_size > 0 && static_cast<std::uint64_t>(document.file_size) < length) {
         length = static_cast<std::size_t>(document.file_size);
       }
-      ok = WriteBytes(file.path.string(),
-                      std::string_view(reinterpret_cast<const char*>(document.bytes.data()),
-                                       document.bytes.size()),
-                      length);
+      ok = files_.WriteFile(
+          file.path.string(),
+          Prefix(std::string_view(reinterpret_cast<const char*>(document.bytes.data()),
+                                  document.bytes.size()),
+                 length));
     } else {
       std::string text = document.content;
       if (file.html) {
@@ -370,17 +342,13 @@ class DocumentExport {
   // What WriteTextFile writes (the text in the code page, without the terminating zero, nothing
   // for an empty text), but not forced to disk: the file is read back at once and deleted, and
   // waiting for the disk took a fifth of a generation run.
-  static bool WriteText(const std::string& path, std::string_view text, int code_page) {
+  bool WriteText(const std::string& path, std::string_view text, int code_page) {
     const std::optional<std::string> bytes = TextFileBytes(text, code_page);
-    return bytes && WriteFileBytes(path, *bytes, bytes->size());
-  }
-
-  // WriteFileAPI_A's work, without the collection object.
-  static bool WriteBytes(const std::string& path, std::string_view bytes, std::size_t length) {
-    return WriteFileBytes(path, bytes, length);
+    return bytes && files_.WriteFile(path, *bytes);
   }
 
   db::Connection connection_;
+  platform::FileSystem& files_;
   std::string temp_folder_;
   int ansi_code_page_;
   std::int32_t archive_id_;
@@ -465,10 +433,9 @@ namespace {
 
 // What the browser showed of the exported main file; the file is deleted once read.
 std::string RenderExported(const ExportedFile& file, Database& database,
-                           const format::ArchiveText* ahead) {
-  std::optional<std::string> data = ReadFile(file.path);
-  std::error_code ignored;
-  std::filesystem::remove(file.path, ignored);
+                           platform::FileSystem& files, const format::ArchiveText* ahead) {
+  std::optional<std::string> data = files.ReadFile(file.path.string());
+  files.Remove(file.path.string());
   if (!data) return {};
   if (IsWebArchiveName(file.file_name)) {
     // Made ahead from the very bytes the export wrote: the same text.
@@ -487,13 +454,13 @@ std::string Database::CreatePlainTextInIE(std::int32_t entry, const format::Arch
   std::string text;
   std::filesystem::path folder;
   try {
-    DocumentExport document_export(connection_, context_.services.system.TempFolder(),
-                                   context_.services.system.AnsiCodePage(), archive_id_,
-                                   FolderSafe(database_name_));
+    DocumentExport document_export(
+        connection_, context_.services.files, context_.services.system.TempFolder(),
+        context_.services.system.AnsiCodePage(), archive_id_, FolderSafe(database_name_));
     try {
       std::optional<ExportedFile> main = document_export.Export(entry);
       folder = document_export.folder();
-      if (main) text = RenderExported(*main, *this, ahead);
+      if (main) text = RenderExported(*main, *this, context_.services.files, ahead);
     } catch (...) {
       folder = document_export.folder();
       throw;
@@ -505,17 +472,16 @@ std::string Database::CreatePlainTextInIE(std::int32_t entry, const format::Arch
   if (!folder.empty()) {
     // Nothing reads the files once the text is taken, and each document has a folder of its
     // own, so leaving them would fill the temporary folder.
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
+    context_.services.files.RemoveAll(folder.string());
   }
   return text;
 }
 
 std::string Database::ExportDocument(std::int32_t entry) {
   try {
-    DocumentExport document_export(connection_, context_.services.system.TempFolder(),
-                                   context_.services.system.AnsiCodePage(), archive_id_,
-                                   FolderSafe(database_name_));
+    DocumentExport document_export(
+        connection_, context_.services.files, context_.services.system.TempFolder(),
+        context_.services.system.AnsiCodePage(), archive_id_, FolderSafe(database_name_));
     std::optional<ExportedFile> main;
     try {
       main = document_export.Export(entry);
@@ -524,8 +490,7 @@ std::string Database::ExportDocument(std::int32_t entry) {
     }
     if (main) return main->path.string();
     if (!document_export.folder().empty()) {
-      std::error_code ignored;
-      std::filesystem::remove_all(document_export.folder(), ignored);
+      context_.services.files.RemoveAll(document_export.folder().string());
     }
   } catch (...) {
     // Nothing exported then.
@@ -534,7 +499,7 @@ std::string Database::ExportDocument(std::int32_t entry) {
 }
 
 bool Database::WriteFileAPI_A(std::string_view path, std::string_view bytes, std::size_t length) {
-  return WriteFileBytes(std::string(path), bytes, length);
+  return context_.services.files.WriteFile(std::string(path), Prefix(bytes, length));
 }
 
 }  // namespace collections

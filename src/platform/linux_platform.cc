@@ -27,7 +27,7 @@ LinuxPlatform::LinuxPlatform(Options options, UserInterface* ui)
 LinuxPlatform::~LinuxPlatform() = default;
 
 Services LinuxPlatform::services() {
-  return Services{environment_, *registry_, network_, service_control_, *discovery_, system_, *ui_};
+  return Services{environment_, *registry_, network_, service_control_, *discovery_, system_, *ui_, files_};
 }
 
 }  // namespace platform

@@ -44,6 +44,7 @@ class LinuxPlatform {
   LinuxSystemFacts system_;
   std::unique_ptr<TerminalUserInterface> terminal_;
   UserInterface* ui_;
+  LocalFileSystem files_;
 };
 
 }  // namespace platform

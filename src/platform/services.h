@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/environment.h"
+#include "platform/file_system.h"
 #include "platform/network_discovery.h"
 #include "platform/network_probe.h"
 #include "platform/registry_store.h"
@@ -19,6 +20,7 @@ struct Services {
   NetworkDiscovery& discovery;
   SystemFacts& system;
   UserInterface& ui;
+  FileSystem& files;
 };
 
 }  // namespace platform

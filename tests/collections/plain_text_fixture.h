@@ -27,6 +27,8 @@ struct NewDocument {
 class PlainTextFixture : public SandboxFixture {
  protected:
   void SetUp() override {
+    // The export's folder rules are about the real disk: links, owners and modes.
+    if (real_disk_) platform_.file_system = &local_files_;
     SandboxFixture::SetUp();
     temp_ = root_ / "temp";
     std::filesystem::create_directories(temp_);
@@ -89,6 +91,8 @@ class PlainTextFixture : public SandboxFixture {
   std::filesystem::path CacheFolder() const { return temp_ / "isCache"; }
 
   std::filesystem::path temp_;
+  platform::LocalFileSystem local_files_;
+  bool real_disk_ = true;  // false: the platform's fake file system, failures on demand
   std::shared_ptr<Database> collection_;
 };
 

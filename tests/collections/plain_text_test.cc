@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -333,6 +334,46 @@ TEST_F(PlainTextTest, ACacheFolderNotOwnedPrivatelyIsNotUsed) {
   EXPECT_EQ(collection_->ExportDocument(entry), "");
   ::chmod(CacheFolder().c_str(), 0700);
   EXPECT_NE(collection_->CreatePlainTextInIE(entry).find("geheim"), std::string::npos);
+}
+
+// A disk that fails while the export writes: the run gets no text or the text of what was
+// written, and no file of the export is left behind either way.
+class PlainTextOnFailingDiskTest : public PlainTextFixture {
+ protected:
+  PlainTextOnFailingDiskTest() { real_disk_ = false; }
+};
+
+TEST_F(PlainTextOnFailingDiskTest, AFailedWriteLeavesNothingBehind) {
+  const std::int32_t page = Add({100, "seite.htm",
+                                 "<html><head><title>S</title></head><body><p>Rahmen</p>"
+                                 "<iframe src=\"innen.htm\"></iframe></body></html>"});
+  const std::int32_t inner =
+      Add({100, "innen.htm", "<html><head><title>I</title></head><p>Innen</p></html>"});
+  Link(page, inner);
+  platform_.files.folders.insert(temp_.string());
+  struct Case {
+    std::string failing;  // a write whose path contains this fails
+    bool text_expected;
+  };
+  for (const Case& c : {Case{"", true}, Case{"_qaDoc_innen", true}, Case{"_qaDoc_seite", false}}) {
+    SCOPED_TRACE("failing writes: '" + c.failing + "'");
+    platform_.files.fail_writes_containing = c.failing;
+    const int writes_before = platform_.files.writes;
+    const std::string text = collection_->CreatePlainTextInIE(page);
+    EXPECT_EQ(text.find("Rahmen") != std::string::npos, c.text_expected) << text;
+    EXPECT_GT(platform_.files.writes, writes_before);
+    EXPECT_TRUE(platform_.files.files.empty()) << platform_.files.files.begin()->first;
+    // Only the cache folder itself stays, empty, for the next document.
+    EXPECT_EQ(platform_.files.folders,
+              (std::set<std::string>{"/tmp", temp_.string(), (CacheFolder()).string()}));
+  }
+  // A cache folder that is not ours (a link planted in the shared folder) is never written to.
+  platform_.files.fail_writes_containing.clear();
+  platform_.files.folders.erase(CacheFolder().string());
+  platform_.files.foreign_folders.insert(CacheFolder().string());
+  const int writes_before = platform_.files.writes;
+  EXPECT_EQ(collection_->CreatePlainTextInIE(page), "");
+  EXPECT_EQ(platform_.files.writes, writes_before);
 }
 
 TEST_F(PlainTextTest, WriteFileAPIWritesExactlyTheBytesAsked) {

@@ -14,7 +14,7 @@
 #include "db/drivers/sandbox/sandbox_driver.h"
 #include "db/observer.h"
 #include "db/recordset.h"
-#include "platform/fake_platform.h"
+#include "platform/testing/fake_platform.h"
 #include "sandbox/server.h"
 #include "servers/server.h"
 

@@ -11,7 +11,7 @@
 #include "db/drivers/sandbox/sandbox_driver.h"
 #include "db/recordset.h"
 #include "format/install_script.h"
-#include "platform/fake_platform.h"
+#include "platform/testing/fake_platform.h"
 #include "sandbox/server.h"
 #include "servers/servers.h"
 

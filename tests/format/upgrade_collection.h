@@ -10,7 +10,7 @@
 #include "collections/database.h"
 #include "db/connection.h"
 #include "format/sandbox_collection.h"
-#include "platform/fake_platform.h"
+#include "platform/testing/fake_platform.h"
 #include "platform/scripted_user_interface.h"
 #include "servers/server.h"
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/config_file.h"
-#include "platform/fake_network_discovery.h"
-#include "platform/fake_network_probe.h"
+#include "platform/testing/fake_network_discovery.h"
+#include "platform/testing/fake_network_probe.h"
 #include "platform/linux_network_discovery.h"
 #include "platform/linux_network_probe.h"
 #include "platform/net.h"

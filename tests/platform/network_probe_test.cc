@@ -16,7 +16,7 @@
 #include <cstring>
 #include <functional>
 
-#include "platform/fake_network_probe.h"
+#include "platform/testing/fake_network_probe.h"
 #include "platform/linux_network_probe.h"
 #include "platform/temp_dir.h"
 

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/fake_service_control.h"
+#include "platform/testing/fake_service_control.h"
 #include "platform/systemd_service_control.h"
 #include "platform/temp_dir.h"
 

@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "common/error.h"
-#include "platform/fake_platform.h"
+#include "platform/testing/fake_platform.h"
 #include "platform/linux_platform.h"
 #include "platform/local_machine.h"
 #include "platform/registry.h"

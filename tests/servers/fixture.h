@@ -12,7 +12,7 @@
 #include "db/environment.h"
 #include "db/observer.h"
 #include "db/testing/fake_driver.h"
-#include "platform/fake_platform.h"
+#include "platform/testing/fake_platform.h"
 #include "platform/registry.h"
 #include "servers/catalogue.h"
 #include "servers/context.h"

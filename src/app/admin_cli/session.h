@@ -11,9 +11,9 @@
 #include <string_view>
 
 #include "app/admin_cli/command_line.h"
+#include "app/services/sandbox_services.h"
 #include "collections/database.h"
 #include "collections/databases.h"
-#include "console/sandbox_services.h"
 #include "db/environment.h"
 #include "db/observer.h"
 #include "platform/linux_platform.h"
@@ -92,7 +92,7 @@ class Session {
   std::shared_ptr<sandbox::Host> host_;
   std::shared_ptr<db::Environment> environment_;
   std::shared_ptr<db::StatementTrace> trace_;
-  console::SandboxServices sandbox_services_;
+  app::SandboxServices sandbox_services_;
   std::unique_ptr<servers::Servers> servers_;
 };
 

@@ -1,4 +1,4 @@
-#include "platform/fake_service_control.h"
+#include "platform/testing/fake_service_control.h"
 
 #include "platform/config_file.h"
 #include "platform/local_machine.h"

@@ -1,11 +1,11 @@
-#include "console/sandbox_services.h"
+#include "app/services/sandbox_services.h"
 
 #include <cctype>
 
 #include "db/drivers/sandbox/sandbox_driver.h"
 #include "platform/local_machine.h"
 
-namespace console {
+namespace app {
 
 namespace {
 
@@ -103,4 +103,4 @@ platform::LinuxNetworkDiscovery::SandboxLister SandboxServices::Lister() const {
   return [root = root_] { return SandboxDataSources(root); };
 }
 
-}  // namespace console
+}  // namespace app

@@ -1,4 +1,4 @@
-#include "platform/fake_network_discovery.h"
+#include "platform/testing/fake_network_discovery.h"
 
 #include "platform/config_file.h"
 

@@ -2,12 +2,13 @@
 // answer, hand services() to the code under test, then look at what was asked.
 #pragma once
 
-#include "platform/fake_network_discovery.h"
-#include "platform/fake_network_probe.h"
-#include "platform/fake_service_control.h"
 #include "platform/memory_registry_store.h"
 #include "platform/scripted_user_interface.h"
 #include "platform/services.h"
+#include "platform/testing/fake_file_system.h"
+#include "platform/testing/fake_network_discovery.h"
+#include "platform/testing/fake_network_probe.h"
+#include "platform/testing/fake_service_control.h"
 
 namespace platform {
 
@@ -17,7 +18,8 @@ struct FakePlatform {
   FakePlatform& operator=(const FakePlatform&) = delete;
 
   Services services() {
-    return Services{environment, registry, network, service_control, discovery, system, ui};
+    return Services{environment, registry, network, service_control,
+                    discovery,   system,   ui,      *file_system};
   }
 
   FakeEnvironment environment;
@@ -28,6 +30,9 @@ struct FakePlatform {
   FakeNetworkDiscovery discovery;
   FakeSystemFacts system;
   ScriptedUserInterface ui;
+  FakeFileSystem files;
+  // What services() hands out: the fake, unless a test needs the real disk's behaviour.
+  FileSystem* file_system = &files;
 };
 
 }  // namespace platform

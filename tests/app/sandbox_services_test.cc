@@ -1,4 +1,4 @@
-#include "console/sandbox_services.h"
+#include "app/services/sandbox_services.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include "platform/temp_dir.h"
 #include "sandbox/server.h"
 
-namespace console {
+namespace app {
 namespace {
 
 using platform::kServiceRunning;
@@ -223,4 +223,4 @@ TEST_F(SandboxServicesTest, PluggedIntoThePlatformServices) {
 }
 
 }  // namespace
-}  // namespace console
+}  // namespace app

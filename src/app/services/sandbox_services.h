@@ -12,7 +12,7 @@
 #include "platform/service_control.h"
 #include "sandbox/server.h"
 
-namespace console {
+namespace app {
 
 // Starting and stopping a sandbox instance is what starting and stopping its service is on a
 // real server: a stop ends every session and refuses new ones, also those of other processes.
@@ -66,4 +66,4 @@ class SandboxServices {
   platform::CompositeServiceControl* attached_to_ = nullptr;
 };
 
-}  // namespace console
+}  // namespace app

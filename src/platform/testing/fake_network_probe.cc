@@ -1,4 +1,4 @@
-#include "platform/fake_network_probe.h"
+#include "platform/testing/fake_network_probe.h"
 
 #include "platform/config_file.h"
 #include "platform/local_machine.h"
