@@ -303,6 +303,11 @@ TEST_F(AdminVerbsTest, TheServersFoldersCanBeFound) {
   std::string help = Ok({"collection", "create", "--help"}).out;
   EXPECT_FALSE(Contains(help, "C:\\Data")) << help;
   EXPECT_TRUE(Contains(help, "server folders SERVER [PATH]")) << help;
+  // Named, the server gives the example its own folder.
+  std::string concrete = Ok({"collection", "create", "1", "--help"}).out;
+  EXPECT_TRUE(Contains(concrete, "\n  tessera-admin collection create 1 Projects '" + data_folder +
+                                     "Projects.mdf'\n"))
+      << concrete;
 }
 
 }  // namespace

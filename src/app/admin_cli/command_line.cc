@@ -291,6 +291,8 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
 
   if (help) {
     invocation.kind = Invocation::Kind::kHelp;
+    // Kept for help that can be made concrete, such as a server's folder in an example.
+    invocation.arguments = std::move(positional);
     return invocation;
   }
   if (version) {

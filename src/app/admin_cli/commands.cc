@@ -950,6 +950,26 @@ Handler HandlerFor(const std::string& noun, const std::string& verb) {
   return nullptr;
 }
 
+// "collection create SERVER --help": the example path in that server's default data folder, as
+// a fresh server has no C:\Data. Empty when the server cannot be asked.
+std::string CreationExample(Io& io, const Invocation& invocation) {
+  try {
+    Session session(io, invocation.global);
+    servers::Server& server = session.FindServer(invocation.arguments[0]);
+    if (!server.Connected()) return std::string();
+    std::string folder = dialogs::DefaultDataFolder(server);
+    if (folder.empty()) return std::string();
+    return "\nOn " + platform::TerminalSafe(LocationOf(server)) +
+           ", its default data folder gives for example:\n  tessera-admin collection create " +
+           platform::TerminalSafe(invocation.arguments[0]) + " Projects '" +
+           platform::TerminalSafe(folder) + "Projects.mdf'\n";
+  } catch (const std::exception&) {
+    return std::string();
+  } catch (const CommandError&) {
+    return std::string();
+  }
+}
+
 int ReportUsage(Io& io, const UsageError& error) {
   io.err << kProgram << ": " << platform::TerminalSafe(error.text) << "\n"
          << "Try '" << kProgram << (error.topic.empty() ? "" : " " + error.topic) << " --help'.\n";
@@ -995,6 +1015,10 @@ int RunAdmin(const std::vector<std::string>& args, Io io,
   switch (invocation.kind) {
     case Invocation::Kind::kHelp:
       io.out << HelpText(invocation.noun, invocation.verb);
+      if (invocation.noun == "collection" && invocation.verb == "create" &&
+          !invocation.arguments.empty()) {
+        io.out << CreationExample(io, invocation);
+      }
       return kExitSuccess;
     case Invocation::Kind::kVersion:
       io.out << kVersion << "\n";
