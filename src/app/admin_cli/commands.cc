@@ -641,8 +641,8 @@ int CollectionUpgrade(Command& command) {
   }
   std::optional<std::size_t> first = format::FirstRung(*number);
   if (!first) {
-    // 1.57 to 1.60 were never released with a layout of their own: the ladder has nothing for
-    // them, and the collection is used as it is.
+    // The ladder has no rung that starts at such a version: running it would change nothing
+    // and report an "upgrade" from a version to itself.
     command.Done("The collection " + database.Name() + " is at format " + version +
                  ", which no upgrade step starts from: it counts as the current format; nothing "
                  "to upgrade.");
