@@ -1,5 +1,4 @@
 // tessera-sandbox: runs and inspects the sandbox server's instances.
-#include <termios.h>
 #include <unistd.h>
 
 #include <iostream>
@@ -8,33 +7,12 @@
 #include <vector>
 
 #include "app/sandbox_cli/commands.h"
-
-namespace {
-
-// Asks on the terminal, without echo, as sqlcmd does; nothing when there is no terminal, so a
-// script on the standard input is not taken for a password.
-std::optional<std::string> ReadPassword() {
-  if (!::isatty(STDIN_FILENO)) return std::nullopt;
-  std::cerr << "Password: " << std::flush;
-  termios old_mode{};
-  bool restore = ::tcgetattr(STDIN_FILENO, &old_mode) == 0;
-  if (restore) {
-    termios quiet = old_mode;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-  }
-  std::string password;
-  bool read = static_cast<bool>(std::getline(std::cin, password));
-  if (restore) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old_mode);
-  std::cerr << "\n";
-  if (!read) return std::nullopt;
-  return password;
-}
-
-}  // namespace
+#include "platform/terminal_password.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  // Asked on the terminal without echo, as sqlcmd does; never from a script's input.
+  auto read_password = [] { return platform::ReadPasswordFromTerminal(STDIN_FILENO, std::cerr); };
   return sandbox_cli::RunCommand(args,
-                                 sandbox_cli::Io{std::cin, std::cout, std::cerr, ReadPassword});
+                                 sandbox_cli::Io{std::cin, std::cout, std::cerr, read_password});
 }

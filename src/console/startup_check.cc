@@ -22,14 +22,6 @@ bool HoldsUpgradeRole(collections::Database& database) {
   return false;
 }
 
-std::string UpgradeQuestion(int question, const collections::Database& database, int number) {
-  if (question == 352) {
-    return common::FormatMessage(question, {common::Value(database.Name()), common::Value(number),
-                                            common::Value(kCurrentFormatNumber)});
-  }
-  return common::FormatMessage(question, {common::Value(database.Name())});
-}
-
 StartupCheckOutcome CheckCollection(platform::UserInterface& ui, servers::Server& server,
                                     collections::Database& database, const CollectionJob& job) {
   StartupCheckOutcome outcome;
@@ -43,7 +35,7 @@ StartupCheckOutcome CheckCollection(platform::UserInterface& ui, servers::Server
 
   outcome.question = UpgradeQuestionFor(number);
   if (outcome.question != 0) {
-    outcome.answered_yes = Ask(ui, UpgradeQuestion(outcome.question, database, number));
+    outcome.answered_yes = Ask(ui, UpgradeQuestionText(number, database.Name()));
     if (outcome.answered_yes) {
       if (HoldsUpgradeRole(database)) {
         outcome.upgrade_ran = true;
@@ -91,6 +83,16 @@ int UpgradeQuestionFor(int version_number) {
   if (version_number == 154) return 349;
   if (version_number < kCurrentFormatNumber) return 352;
   return 0;
+}
+
+std::string UpgradeQuestionText(int version_number, std::string_view collection_name) {
+  int question = UpgradeQuestionFor(version_number);
+  common::Value name{std::string(collection_name)};
+  if (question == 352) {
+    return common::FormatMessage(
+        question, {name, common::Value(version_number), common::Value(kCurrentFormatNumber)});
+  }
+  return common::FormatMessage(question, {name});
 }
 
 std::vector<StartupCheckOutcome> RunStartupCheck(platform::UserInterface& ui,

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "collections/database.h"
@@ -69,6 +70,8 @@ struct StartupCheckOutcome {
 // The question number for a version number below 161: 315 below 150, 348 from 150 to 153, 349
 // at 154, 352 from 155 to 160; 0 for 161 and above.
 int UpgradeQuestionFor(int version_number);
+// The text of that question for a collection: its name, and for 352 the version number and 161.
+std::string UpgradeQuestionText(int version_number, std::string_view collection_name);
 
 // The check over every collection of one server (an unconnected server has an empty catalogue
 // and contributes nothing). Asks with the question icon and the title "Tessera Server

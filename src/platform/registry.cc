@@ -66,6 +66,18 @@ bool cRegistry::CreateKey() {
   return true;
 }
 
+void cRegistry::Atomically(const std::function<void()>& body) {
+  RegResult result = store_.Transact([&] {
+    body();
+    return kErrorSuccess;
+  });
+  if (result != kErrorSuccess) {
+    throw common::Error(kRegistryErrorNumber, kRegistryErrorSource,
+                        "Failed to store the registry changes below Key: '" + section_key_ +
+                            "'\nErrorCode: " + std::to_string(result));
+  }
+}
+
 bool cRegistry::DeleteKey() { return store_.DeleteKey(class_key_, section_key_) == kErrorSuccess; }
 
 common::Value cRegistry::Value() {

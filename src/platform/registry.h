@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,6 +53,11 @@ class cRegistry {
   // Writes text as a plain string (type 1) whatever percent signs it holds, for values that are
   // data rather than paths, such as connection strings. Reading it back gives the text unchanged.
   bool SetPlainString(std::string_view text);
+
+  // Runs `body` as one transaction of the store: what it reads stays as read until its writes
+  // are stored, for every process. An error the body throws undoes its writes and is passed on;
+  // a transaction that cannot be stored throws common::Error 26001.
+  void Atomically(const std::function<void()>& body);
 
   // The names of SectionKey's subkeys in enumeration order. True even when the key does not
   // exist (count 0).

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -83,6 +84,12 @@ class RegistryStore {
   // Names of the values in creation order.
   virtual RegResult ListValues(std::uint32_t root, std::string_view path,
                                std::vector<std::string>* names) = 0;
+  // Runs `body` as one transaction: the calls it makes on this store join it, so other
+  // processes see all of its changes or none, and nobody changes what it read before it ends.
+  // A result other than kErrorSuccess, or an exception (passed on), undoes its changes; a body
+  // inside another one joins the outer transaction. A store that only one process uses may run
+  // the body as it is.
+  virtual RegResult Transact(const std::function<RegResult()>& body) { return body(); }
 };
 
 // Where the per-user store lives: $TESSERA_REGISTRY when set, else

@@ -164,25 +164,38 @@ int Initialize(sqlite3* db, std::string* error) {
 }  // namespace
 
 // BEGIN IMMEDIATE for writes takes the write lock at once, so two writers queue on the busy
-// time-out instead of failing when a read lock would have to be upgraded.
+// time-out instead of failing when a read lock would have to be upgraded. Inside a transaction
+// that Transact opened, an operation is a savepoint of it instead: it joins the outer
+// transaction, and a failed operation still undoes only its own part.
 class SqliteRegistryStore::Transaction {
  public:
-  Transaction(sqlite3* db, bool write) : db_(db) {
-    ok_ = Exec(db_, write ? "BEGIN IMMEDIATE" : "BEGIN");
+  Transaction(sqlite3* db, bool write) : db_(db), nested_(sqlite3_get_autocommit(db) == 0) {
+    ok_ =
+        Exec(db_, nested_ ? "SAVEPOINT registry_operation" : (write ? "BEGIN IMMEDIATE" : "BEGIN"));
   }
   ~Transaction() {
-    if (ok_ && !done_) Exec(db_, "ROLLBACK");
+    if (ok_ && !done_) Undo();
   }
   bool ok() const { return ok_; }
   RegResult Commit() {
     done_ = true;
-    if (Exec(db_, "COMMIT")) return kErrorSuccess;
-    Exec(db_, "ROLLBACK");
+    if (Exec(db_, nested_ ? "RELEASE registry_operation" : "COMMIT")) return kErrorSuccess;
+    Undo();
     return kErrorRegistryIoFailed;
   }
 
  private:
+  void Undo() {
+    if (nested_) {
+      Exec(db_, "ROLLBACK TO registry_operation");
+      Exec(db_, "RELEASE registry_operation");
+    } else {
+      Exec(db_, "ROLLBACK");
+    }
+  }
+
   sqlite3* db_;
+  bool nested_;
   bool ok_ = false;
   bool done_ = false;
 };
@@ -402,6 +415,15 @@ RegResult SqliteRegistryStore::ListValues(std::uint32_t root, std::string_view p
                                           std::vector<std::string>* names) {
   return ListNames(root, path, "SELECT name FROM registry_values WHERE key_id = ?1 ORDER BY id",
                    names);
+}
+
+RegResult SqliteRegistryStore::Transact(const std::function<RegResult()>& body) {
+  // Written from the start: a read lock taken first could not always become the write lock.
+  Transaction transaction(db_, true);
+  if (!transaction.ok()) return kErrorRegistryIoFailed;
+  RegResult result = body();  // an exception leaves through the transaction's undo
+  if (result != kErrorSuccess) return result;
+  return transaction.Commit();
 }
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 // The per-user registry store in one SQLite file. Every change is one transaction; a busy
-// time-out lets several processes of the same user write at once (the last writer wins).
+// time-out lets several processes of the same user write at once (the last writer wins), and
+// Transact makes a read and the writes that depend on it one transaction.
 #pragma once
 
 #include <filesystem>
@@ -35,6 +36,7 @@ class SqliteRegistryStore : public RegistryStore {
                         std::vector<std::string>* names) override;
   RegResult ListValues(std::uint32_t root, std::string_view path,
                        std::vector<std::string>* names) override;
+  RegResult Transact(const std::function<RegResult()>& body) override;
 
  private:
   class Transaction;

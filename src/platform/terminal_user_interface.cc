@@ -78,8 +78,13 @@ std::string TerminalSafe(std::string_view text) {
 
 class TerminalUserInterface::Progress : public ProgressSink {
  public:
-  Progress(std::ostream& out, bool show_bar) : out_(out), show_bar_(show_bar) {}
+  Progress(std::ostream& out, bool show_bar, Clock clock)
+      : out_(out), show_bar_(show_bar), clock_(std::move(clock)) {}
   ~Progress() override {
+    // The last count is shown, whatever the spacing held back.
+    for (size_t line = 0; line < lines_.size(); ++line) {
+      if (!lines_[line].empty() && lines_[line] != printed_[line]) PrintLine(line);
+    }
     if (percent_shown_) out_ << "\n";
     out_.flush();
   }
@@ -91,15 +96,23 @@ class TerminalUserInterface::Progress : public ProgressSink {
   }
   void SetLine(int line, std::string_view text) override {
     if (line < 0) return;
-    if (lines_.size() <= static_cast<size_t>(line)) lines_.resize(static_cast<size_t>(line) + 1);
-    if (lines_[static_cast<size_t>(line)] == text) return;
-    lines_[static_cast<size_t>(line)] = text;
-    if (!text.empty()) Print("  " + std::string(text));
+    auto index = static_cast<size_t>(line);
+    if (lines_.size() <= index) {
+      lines_.resize(index + 1);
+      printed_.resize(index + 1);
+    }
+    if (lines_[index] == text) return;
+    lines_[index] = text;
+    if (text.empty()) return;
+    // A line's first text always shows; its changes are spaced out.
+    if (!printed_[index].empty() && !UpdateDue()) return;
+    PrintLine(index);
   }
   void SetMaximum(int maximum) override { maximum_ = maximum; }
   void SetValue(int value) override {
+    value_ = value;
     if (!show_bar_ || maximum_ <= 0) return;
-    int percent = static_cast<int>(std::clamp<long long>(100LL * value / maximum_, 0, 100));
+    int percent = Percent();
     if (percent == percent_) return;
     percent_ = percent;
     out_ << "\r  " << percent << "%";
@@ -108,6 +121,24 @@ class TerminalUserInterface::Progress : public ProgressSink {
   }
 
  private:
+  int Percent() const {
+    if (maximum_ <= 0) return 0;
+    return static_cast<int>(std::clamp<long long>(100LL * value_ / maximum_, 0, 100));
+  }
+  std::chrono::steady_clock::time_point Now() const {
+    return clock_ ? clock_() : std::chrono::steady_clock::now();
+  }
+  bool UpdateDue() const {
+    int percent = Percent();
+    return percent >= line_percent_ + kProgressLineStepPercent ||
+           (percent == 100 && line_percent_ < 100) || Now() - line_time_ >= kProgressLineInterval;
+  }
+  void PrintLine(size_t index) {
+    printed_[index] = lines_[index];
+    line_percent_ = Percent();
+    line_time_ = Now();
+    Print("  " + lines_[index]);
+  }
   void Print(const std::string& text) {
     if (percent_shown_) out_ << "\n";
     percent_shown_ = false;
@@ -118,11 +149,16 @@ class TerminalUserInterface::Progress : public ProgressSink {
 
   std::ostream& out_;
   bool show_bar_;
+  Clock clock_;
   std::string caption_;
   std::vector<std::string> lines_;
+  std::vector<std::string> printed_;
   int maximum_ = 100;
+  int value_ = 0;
   int percent_ = -1;
   bool percent_shown_ = false;
+  int line_percent_ = 0;
+  std::chrono::steady_clock::time_point line_time_{};
 };
 
 TerminalUserInterface::TerminalUserInterface(std::istream& in, std::ostream& out, Options options)
@@ -171,7 +207,7 @@ int TerminalUserInterface::ShowMessage(const MessageRequest& request) {
 }
 
 std::unique_ptr<ProgressSink> TerminalUserInterface::OpenProgress() {
-  return std::make_unique<Progress>(out_, options_.show_progress);
+  return std::make_unique<Progress>(out_, options_.show_progress, clock_);
 }
 
 std::string TerminalUserInterface::PickAccounts(std::string_view title, int /*flags*/) {

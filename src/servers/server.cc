@@ -6,6 +6,7 @@
 
 #include "common/error.h"
 #include "common/messages.h"
+#include "db/error.h"
 #include "db/recordset.h"
 #include "platform/network_probe.h"
 #include "platform/samba_config.h"
@@ -52,6 +53,24 @@ std::string Lower(std::string text) {
 }
 
 }  // namespace
+
+std::string EchoFailureText(std::string_view machine, int echo_status) {
+  std::string name = "'" + std::string(machine) + "'";
+  switch (echo_status) {
+    case platform::kEchoNoAddress:
+      return "the machine name " + name + " was not found (it has no network address)";
+    case platform::kIpReqTimedOut:
+      return "the machine " + name + " did not answer the echo within " +
+             std::to_string(kEchoTimeoutMs) + " ms";
+    case platform::kIpDestHostUnreachable:
+      return "the machine " + name + " cannot be reached (host unreachable)";
+    case platform::kIpDestNetUnreachable:
+      return "the machine " + name + " cannot be reached (network unreachable)";
+    default:
+      return "the machine " + name + " did not answer the echo (status " +
+             std::to_string(echo_status) + ")";
+  }
+}
 
 std::string MachineNameOf(std::string_view data_source) {
   size_t backslash = data_source.find('\\');
@@ -149,6 +168,7 @@ void Server::SetConnectionString(std::string_view text) {
 }
 
 bool Server::Connect() {
+  failure_reason_.clear();
   try {
     db::Connection connection = RequireConnection();
     if (connection.State() == db::kStateOpen) {
@@ -166,25 +186,35 @@ bool Server::Connect() {
     // An unreachable machine costs the echo's wait, not the connection's time-out.
     if (!CheckNetwork()) return false;
     connection.Open();
-    if (connection.State() != db::kStateOpen) return false;
+    if (connection.State() != db::kStateOpen) {
+      failure_reason_ = "the connection to " + name_ + " did not open";
+      return false;
+    }
     command_.SetActiveConnection(connection);
     connected_ = true;
     return true;
   } catch (const common::Error& error) {
     connected_ = false;
     description_ = error.description();
+    failure_reason_ = error.number() == db::kErrorAuthenticationFailed
+                          ? "the login failed: " + description_
+                          : description_;
   } catch (const std::exception& error) {
     connected_ = false;
     description_ = error.what();
+    failure_reason_ = description_;
   }
+  if (failure_reason_.empty()) failure_reason_ = "the connection failed without a reason given";
   return false;
 }
 
 bool Server::CheckNetwork() {
   platform::NetworkProbe& probe = context_.services.network;
-  bool reachable =
-      probe.Echo(machine_name_, kEchoPayload, kEchoTimeoutMs) == platform::kEchoSuccess;
-  if (!reachable) return false;
+  int echo = probe.Echo(machine_name_, kEchoPayload, kEchoTimeoutMs);
+  if (echo != platform::kEchoSuccess) {
+    failure_reason_ = EchoFailureText(machine_name_, echo);
+    return false;
+  }
   try {
     std::string address = probe.LookupAddress(machine_name_);
     // Without an address there is no machine to ask; "\\" alone would ask this one.

@@ -40,6 +40,9 @@ inline constexpr int kLoginModeMixed = 2;
 // "SRV01"); the whole data source when it has none or begins with one.
 std::string MachineNameOf(std::string_view data_source);
 
+// Why an echo to the machine failed, in words, for an echo status other than kEchoSuccess.
+std::string EchoFailureText(std::string_view machine, int echo_status);
+
 // The address as a UNC server name: two backslashes in front unless it already has them.
 std::string UncName(std::string_view address);
 
@@ -57,6 +60,11 @@ class Server {
 
   // Why the last connect failed; empty until one fails.
   const std::string& Description() const { return description_; }
+  // Why the last connect returned false, as far as the attempt found out: the machine's name
+  // was not found, it did not answer the echo, the server refused the login, or the server's
+  // own message. Unlike Description it also covers a failed network check; empty after a
+  // successful connect and before the first one.
+  const std::string& FailureReason() const { return failure_reason_; }
 
   // Read from the registry at every call (0 when the registration has no position).
   std::int32_t OrdinalPosition();
@@ -129,6 +137,7 @@ class Server {
   void RemoveRegistration();
 
  private:
+  // True when the machine answers; otherwise false, with the reason in failure_reason_.
   bool CheckNetwork();
   const db::Connection& RequireConnection() const;
   void ReadCatalogue(CollectionCatalogue& catalogue);
@@ -149,6 +158,7 @@ class Server {
   bool connected_ = false;
   bool joined_ = false;
   std::string description_;
+  std::string failure_reason_;
   std::unique_ptr<CollectionCatalogue> catalogue_;
   int major_version_ = 0;
 };

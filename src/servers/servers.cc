@@ -58,25 +58,33 @@ Servers::Servers(Context context)
 }
 
 void Servers::Load() {
-  std::vector<std::int32_t> ids = RegistrationIds(registry_);
-  std::vector<StoredPosition> entries;
-  entries.reserve(ids.size());
-  std::int32_t index = 0;
-  for (std::int32_t id : ids) {
-    ++index;
-    std::int32_t position = ReadNumber(registry_, RegistrationKey(id), kOrdinalPositionValue);
-    entries.push_back({id, position == 0 ? index : position});
-  }
-  SortByPosition(entries);
-  std::int32_t k = 0;
-  for (const StoredPosition& entry : entries) {
-    std::string key = RegistrationKey(entry.server_id);
-    // Stored positions become exactly 1..N, without gaps.
-    WriteNumber(registry_, key, kOrdinalPositionValue, ++k);
-    registry_.SetSectionKey(key);
-    registry_.SetValueKey(kConnectionStringValue);
-    registry_.SetDefault(common::Value(0));
-    AddExisting(entry.server_id, registry_.Value().ToText());
+  std::vector<std::pair<std::int32_t, std::string>> stored;
+  // Renumbered in one registry transaction, so a registration another process adds meanwhile
+  // cannot end up sharing a position; the connections are made after it.
+  registry_.Atomically([&] {
+    std::vector<std::int32_t> ids = RegistrationIds(registry_);
+    std::vector<StoredPosition> entries;
+    entries.reserve(ids.size());
+    std::int32_t index = 0;
+    for (std::int32_t id : ids) {
+      ++index;
+      std::int32_t position = ReadNumber(registry_, RegistrationKey(id), kOrdinalPositionValue);
+      entries.push_back({id, position == 0 ? index : position});
+    }
+    SortByPosition(entries);
+    std::int32_t k = 0;
+    for (const StoredPosition& entry : entries) {
+      std::string key = RegistrationKey(entry.server_id);
+      // Stored positions become exactly 1..N, without gaps.
+      WriteNumber(registry_, key, kOrdinalPositionValue, ++k);
+      registry_.SetSectionKey(key);
+      registry_.SetValueKey(kConnectionStringValue);
+      registry_.SetDefault(common::Value(0));
+      stored.emplace_back(entry.server_id, registry_.Value().ToText());
+    }
+  });
+  for (const auto& [server_id, connection_string] : stored) {
+    AddExisting(server_id, connection_string);
   }
 }
 
@@ -109,6 +117,7 @@ std::int32_t Servers::IssueServerId() {
 
 std::shared_ptr<Server> Servers::Add(std::string_view connection_string,
                                      std::string_view /*unused*/) {
+  last_unconnected_.reset();
   std::string text(connection_string);
   if (text.empty()) {
     std::optional<std::string> prompted = context_.services.ui.PromptDataLink();
@@ -119,10 +128,20 @@ std::shared_ptr<Server> Servers::Add(std::string_view connection_string,
   for (const auto& server : items_) {
     if (StartsWithNoCase(server->ConnectionString(), text)) return server;
   }
-  auto server = std::make_shared<Server>(context_, IssueServerId());
-  server->SetConnectionString(text);
-  server->SetOrdinalPosition(Count() + 1);
-  if (!server->Connect()) return nullptr;
+  // Issuing the identifier and writing its key are one registry transaction: two processes
+  // adding at once would otherwise both take the same LastServerID and one registration would
+  // overwrite the other.
+  std::shared_ptr<Server> server;
+  registry_.Atomically([&] {
+    server = std::make_shared<Server>(context_, IssueServerId());
+    server->SetConnectionString(text);
+    // Last among every stored registration, those other processes added included.
+    server->SetOrdinalPosition(static_cast<std::int32_t>(RegistrationIds(registry_).size()));
+  });
+  if (!server->Connect()) {
+    last_unconnected_ = server;
+    return nullptr;
+  }
   items_.push_back(server);
   return server;
 }

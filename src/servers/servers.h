@@ -49,6 +49,9 @@ class Servers {
   // one is stored, placed last and connected; when it cannot connect it stays in the registry
   // (the next load lists it) and nullptr is returned. The second argument is not used.
   std::shared_ptr<Server> Add(std::string_view connection_string, std::string_view unused = {});
+  // The registration the last Add stored but could not connect (its FailureReason says why);
+  // nullptr when the last Add connected or returned an existing one.
+  const std::shared_ptr<Server>& LastUnconnected() const { return last_unconnected_; }
 
   // By key (the decimal ServerID) or by 1-based position; unknown ones throw common::Error
   // kErrUnknownKey or kErrPositionOutOfRange.
@@ -76,6 +79,7 @@ class Servers {
   Context context_;
   platform::cRegistry registry_;
   List items_;
+  std::shared_ptr<Server> last_unconnected_;
 };
 
 }  // namespace servers

@@ -137,4 +137,29 @@ TEST_F(AdminTerminalTest, LongWorkShowsAProgressBar) {
       << create.out;
 }
 
+// The upgrade asks on a terminal, and a run over several rungs fills one bar from 0 to 100 %.
+TEST_F(AdminTerminalTest, AnUpgradeAsksAndShowsOneBarForTheWholeRun) {
+  RunResult declined = RunOnTerminal({"collection", "upgrade", "1", "Minutes"}, "n\n");
+  EXPECT_EQ(declined.exit_code, 1) << declined.out;
+  EXPECT_NE(declined.out.find("[Y]es / [N]o"), std::string::npos) << declined.out;
+  EXPECT_EQ(declined.out.find("Upgraded"), std::string::npos) << declined.out;
+
+  RunResult run = RunOnTerminal({"collection", "upgrade", "1", "Minutes"}, "y\n");
+  EXPECT_EQ(run.exit_code, 0) << run.out;
+  EXPECT_NE(run.out.find("Upgraded the collection Minutes from format 1.41 to 1.61."),
+            std::string::npos)
+      << run.out;
+  std::vector<int> percents;
+  for (size_t at = run.out.find("] "); at != std::string::npos; at = run.out.find("] ", at + 1)) {
+    size_t end = run.out.find('%', at);
+    if (end == std::string::npos || end - at > 5) continue;
+    percents.push_back(std::stoi(run.out.substr(at + 2, end - at - 2)));
+  }
+  ASSERT_GE(percents.size(), 6u) << run.out;
+  for (size_t i = 1; i < percents.size(); ++i) {
+    EXPECT_GE(percents[i], percents[i - 1]) << "the bar started again at " << i << "\n" << run.out;
+  }
+  EXPECT_EQ(percents.back(), 100) << run.out;
+}
+
 }  // namespace

@@ -74,7 +74,11 @@ TEST_F(TesseraAdminTest, HelpVersionAndBadCommands) {
   RunResult help = Run({"--help"});
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_NE(help.out.find("  messages "), std::string::npos);
-  EXPECT_EQ(Run({}).out, help.out);
+  // No command at all is a wrong command line: the help, on standard error, and status 2.
+  RunResult nothing = Run({});
+  EXPECT_EQ(nothing.exit_code, 2);
+  EXPECT_EQ(nothing.out, "");
+  EXPECT_EQ(nothing.err, help.out);
 
   RunResult version = Run({"--version"});
   EXPECT_EQ(version.exit_code, 0);

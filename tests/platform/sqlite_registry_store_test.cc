@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <functional>
 #include <set>
 #include <string>
 
@@ -175,6 +176,53 @@ TEST(SqliteRegistryStoreTest, TwoProcessesWriteAtOnceWithoutDamage) {
     // Whichever process wrote last, its last write of this key was i = kWrites - 5 + k.
     EXPECT_EQ(data.bytes[1] | data.bytes[2] << 8, kWrites - 5 + k);
   }
+}
+
+// A body's writes are stored together or not at all; the store's calls inside it join it, and
+// a body inside another joins the outer one.
+TEST(SqliteRegistryStoreTest, TransactStoresABodyWholeOrNotAtAll) {
+  TempDir dir;
+  auto store = SqliteRegistryStore::Open(dir / "r.db");
+  const RegistryData one{kRegDword, {1, 0, 0, 0}};
+  auto has = [&](std::string_view key) {
+    return store->OpenKey(kHkeyCurrentUser, key) == kErrorSuccess;
+  };
+
+  EXPECT_EQ(store->Transact([&] {
+    EXPECT_EQ(store->SetValue(kHkeyCurrentUser, "A", "v", one), kErrorSuccess);
+    return store->Transact([&] { return store->CreateKey(kHkeyCurrentUser, "A\\B"); });
+  }),
+            kErrorSuccess);
+  EXPECT_TRUE(has("A\\B"));
+
+  struct Case {
+    const char* name;
+    std::function<RegResult()> last_step;
+  };
+  const std::vector<Case> failures = {
+      {"a failing result", [] { return kErrorAccessDenied; }},
+      {"an exception", []() -> RegResult { throw common::Error(26001, "test", "failed"); }},
+      {"a failing inner body", [&] { return store->Transact([] { return kErrorFileNotFound; }); }},
+  };
+  for (const Case& c : failures) {
+    SCOPED_TRACE(c.name);
+    RegResult result = kErrorSuccess;
+    try {
+      result = store->Transact([&] {
+        EXPECT_EQ(store->SetValue(kHkeyCurrentUser, "C\\D", "v", one), kErrorSuccess);
+        EXPECT_EQ(store->DeleteKey(kHkeyCurrentUser, "A\\B"), kErrorSuccess);
+        return c.last_step();
+      });
+    } catch (const common::Error&) {
+      result = kErrorRegistryIoFailed;
+    }
+    EXPECT_NE(result, kErrorSuccess);
+    EXPECT_FALSE(has("C")) << "a write of the undone body stayed";
+    EXPECT_TRUE(has("A\\B")) << "a deletion of the undone body stayed";
+  }
+  // The store works as before after an undone body.
+  EXPECT_EQ(store->SetValue(kHkeyCurrentUser, "E", "v", one), kErrorSuccess);
+  EXPECT_TRUE(has("E"));
 }
 
 }  // namespace

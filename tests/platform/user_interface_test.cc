@@ -1,6 +1,7 @@
 // The scripted interface tests rely on, and the terminal interface of the command line.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <sstream>
 
 #include "platform/scripted_user_interface.h"
@@ -195,6 +196,59 @@ TEST_F(TerminalUserInterfaceTest, ProgressPrintsTextAndPercent) {
   }
   EXPECT_EQ(out_.str(),
             "Tessera Server Manager\n  Converting Sales\n\r  25%\r  100%\n  Please wait\n");
+}
+
+// Without a bar, a line that counts items is written at most once per 5 % or per 2 seconds, and
+// its last text when the progress closes; each line's first text is written at once.
+TEST(TerminalProgressTest, ChangingLinesAreSpacedByPercentOrTime) {
+  struct Case {
+    const char* name;
+    int items;
+    std::chrono::milliseconds per_item;
+    size_t count_lines;  // lines that show a count
+  };
+  const std::vector<Case> cases = {
+      {"many items, quickly", 5119, std::chrono::milliseconds(0), 20},
+      {"few items", 18, std::chrono::milliseconds(0), 18},
+      {"many items, slowly", 300, std::chrono::milliseconds(1000), 150},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::istringstream in;
+    std::ostringstream out;
+    auto now = std::chrono::steady_clock::time_point{} + std::chrono::hours(1);
+    TerminalUserInterface::Options options;
+    options.show_progress = false;
+    TerminalUserInterface ui(in, out, options);
+    ui.SetClock([&now] { return now; });
+    {
+      auto progress = ui.OpenProgress();
+      progress->SetCaption("Tessera Server Manager");
+      progress->SetLine(0, "Generating plain text for Letters");
+      progress->SetLine(1, "Please wait...");
+      // The plain-text run's scale: the count itself up to 100 items, else per hundredth.
+      int maximum = c.items <= 100 ? c.items : 100;
+      progress->SetMaximum(maximum);
+      for (int i = 1; i <= c.items; ++i) {
+        now += c.per_item;
+        progress->SetValue(c.items <= 100 ? i : static_cast<int>(100LL * i / c.items));
+        progress->SetLine(
+            1, std::to_string(i) + " of " + std::to_string(c.items) + " items processed");
+      }
+    }
+    std::vector<std::string> counts;
+    std::istringstream lines(out.str());
+    for (std::string line; std::getline(lines, line);) {
+      if (line.ends_with(" items processed")) counts.push_back(line);
+    }
+    EXPECT_EQ(counts.size(), c.count_lines) << out.str();
+    ASSERT_FALSE(counts.empty());
+    EXPECT_EQ(counts.back(), "  " + std::to_string(c.items) + " of " + std::to_string(c.items) +
+                                 " items processed");
+    EXPECT_TRUE(out.str().starts_with(
+        "Tessera Server Manager\n  Generating plain text for Letters\n  Please wait...\n"))
+        << out.str();
+  }
 }
 
 }  // namespace

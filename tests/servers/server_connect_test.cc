@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <vector>
+
 #include "db/connection_string.h"
 #include "fixture.h"
 #include "servers/server.h"
@@ -108,6 +111,48 @@ TEST_F(ServerConnectTest, AFailedNetworkCheckKeepsTheEarlierFlagAndDescription) 
   EXPECT_TRUE(server.Connected());
   EXPECT_EQ(fake_->connects().size(), connects);
   EXPECT_EQ(server.Description(), "Login failed for user 'sa'.");
+}
+
+// What the attempt found out is kept for every way a connect fails, the network check included
+// (which leaves Description as it was).
+TEST_F(ServerConnectTest, AFailedConnectSaysWhy) {
+  struct Case {
+    const char* name;
+    std::function<void()> arrange;
+    std::string reason;
+  };
+  const std::vector<Case> cases = {
+      {"no address", [] {}, "the machine name 'SRV02' was not found (it has no network address)"},
+      {"silent", [this] { Silent("SRV02"); },
+       "the machine 'SRV02' did not answer the echo within 500 ms"},
+      {"unreachable",
+       [this] {
+         platform::FakeNetworkProbe::Machine m;
+         m.echo = platform::kIpDestHostUnreachable;
+         platform_.network.SetMachine("SRV02", m);
+       },
+       "the machine 'SRV02' cannot be reached (host unreachable)"},
+      {"login refused",
+       [this] {
+         Answering("SRV02");
+         fake_->AcceptLogin("sa", "other");
+       },
+       "the login failed: Login failed for user 'sa'."},
+      {"connected",
+       [this] {
+         Answering("SRV02");
+         fake_->AcceptLogin("sa", "secret");
+       },
+       ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.arrange();
+    Server server(MakeContext(), 1);
+    server.SetConnectionString(kSrv02);
+    EXPECT_EQ(server.Connect(), c.reason.empty());
+    EXPECT_EQ(server.FailureReason(), c.reason);
+  }
 }
 
 TEST_F(ServerConnectTest, RefusedCredentialsClearTheFlagAndKeepTheProvidersMessage) {

@@ -35,7 +35,8 @@ std::vector<VerbDefinition> MakeVerbs() {
       kLoginOptions);
   add("server", "list", "", 0, 0, "list the registrations",
       "Lists the registered SQL Servers in their order: position, ServerID, data source,\n"
-      "whether the connection is open, the platform and the service status.\n");
+      "login (\"Windows\" for Windows authentication), whether the connection is open, the\n"
+      "platform and the service status.\n");
   add("server", "edit", "SERVER", 1, 1, "change a registration's data source or login",
       "Changes how a registration connects, then connects again. Without --login and\n"
       "--integrated the authentication stays as it is.\n",
@@ -49,8 +50,12 @@ std::vector<VerbDefinition> MakeVerbs() {
       "Removes the registration after confirmation. Neither the server nor its service is\n"
       "touched.\n");
   add("server", "properties", "SERVER", 1, 1, "show the server's properties",
-      "Shows the server's engine edition, authentication mode, version report and default\n"
-      "collation.\n");
+      "Shows the server's engine edition, authentication mode, version report, default\n"
+      "collation and default data folder (where new collections' files usually go).\n");
+  add("server", "folders", "SERVER [PATH]", 1, 2, "list the drives or folders of the server",
+      "Lists the fixed drives of the server's machine with their free space or, with PATH\n"
+      "(such as C:\\ or C:\\Data), the folders in PATH, as the console's folder browser\n"
+      "shows them. Use it to choose the data file path of 'collection create'.\n");
   add("server", "start", "SERVER", 1, 1, "start the SQL Server service",
       "Starts the server's service after confirmation, then connects.\n");
   add("server", "stop", "SERVER", 1, 1, "stop the SQL Server service",
@@ -61,9 +66,11 @@ std::vector<VerbDefinition> MakeVerbs() {
       "version and whether the plain text for searching has been generated.\n");
   add("collection", "create", "SERVER NAME PATH", 3, 3, "create a new collection",
       "Creates the collection NAME (letters A to Z, digits and '_'; at most 11 characters on\n"
-      "SQL Server 7.0) with its data file PATH on the server's machine, such as\n"
-      "C:\\Data\\Projects.mdf (\".mdf\" is added when missing; a folder is required). Needs the\n"
-      "server role sysadmin or dbcreator.\n");
+      "SQL Server 7.0) with its data file PATH on the server's machine (\".mdf\" is added when\n"
+      "missing; a folder is required), such as the server's default data folder followed by\n"
+      "Projects.mdf: 'tessera-admin server properties SERVER' shows that folder, and\n"
+      "'tessera-admin server folders SERVER [PATH]' the server's drives and folders. Needs\n"
+      "the server role sysadmin or dbcreator.\n");
   add("collection", "attach", "SERVER NAME MDF [LDF]", 3, 4, "attach (open) a collection's files",
       "Attaches the data file MDF (and the log file LDF when given) of the server's machine as\n"
       "the collection NAME. Needs the server role sysadmin or dbcreator.\n");
@@ -80,10 +87,12 @@ std::vector<VerbDefinition> MakeVerbs() {
       "Shows the collection's database name, owner, creation time, files and sizes, plain\n"
       "text marker, format version and collation.\n");
   add("collection", "shrink-log", "SERVER NAME", 2, 2, "shrink a collection's log file",
-      "Empties the log and shrinks the log file after confirmation. Needs sysadmin.\n");
+      "Empties the log and shrinks the log file after confirmation (this breaks a chain of log\n"
+      "backups; without a terminal it needs --yes). Needs sysadmin.\n");
   add("collection", "upgrade", "SERVER NAME", 2, 2, "bring a collection to the current format",
-      "Upgrades a collection of an older format version to the current one (1.61). Needs the\n"
-      "server role sysadmin or the collection role db_owner.\n");
+      "Upgrades a collection of an older format version to the current one (1.61) after\n"
+      "confirmation (without a terminal it needs --yes). Needs the server role sysadmin or the\n"
+      "collection role db_owner.\n");
   add("collection", "plaintext", "SERVER NAME", 2, 2, "generate the plain text for searching",
       "Generates the plain text of every document of the collection, used for searching.\n");
 
@@ -115,7 +124,8 @@ std::vector<VerbDefinition> MakeVerbs() {
       "Looks at every collection of every registered server: collections of an older format\n"
       "are offered the upgrade to 1.61, collections at 1.50 without plain text the plain-text\n"
       "generation. With --yes every offer is accepted; without a terminal and without --yes\n"
-      "every offer is declined.\n");
+      "every offer is declined. The exit status is 1 when an offer was declined, refused or\n"
+      "stopped.\n");
   add("demo", "", "", 0, 0, "create (or refresh) the demonstration server and register it",
       "Creates the sandbox instance (sandbox)\\DEMO with demonstration collections (at format\n"
       "1.61 and older ones), logins of both kinds, collection users and a full-text index,\n"
@@ -281,6 +291,8 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
 
   if (help) {
     invocation.kind = Invocation::Kind::kHelp;
+    // Kept for help that can be made concrete, such as a server's folder in an example.
+    invocation.arguments = std::move(positional);
     return invocation;
   }
   if (version) {
@@ -352,7 +364,8 @@ std::string HelpText(std::string_view noun, std::string_view verb) {
         "  --version     show the version\n"
         "\n"
         "SERVER is a registration's ServerID or its data source, such as (sandbox)\\DEMO, when\n"
-        "only one registration has it. NAME and COLLECTION are a collection's display name.\n"
+        "only one registration has it. NAME and COLLECTION are a collection's display name, or\n"
+        "its database name where several collections share a display name.\n"
         "Confirmations are asked on a terminal; without one, and without --yes, the default\n"
         "answer is taken (No for destructive actions). Exit status: 0 done, 1 failed, refused\n"
         "or declined, 2 wrong command line.\n";

@@ -1,5 +1,6 @@
 #include "app/admin_cli/commands.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -13,6 +14,7 @@
 #include "console/commands.h"
 #include "console/result_views.h"
 #include "console/startup_check.h"
+#include "dialogs/folder_browser.h"
 #include "dialogs/new_archive_wizard.h"
 #include "dialogs/open_archive.h"
 #include "format/format_version.h"
@@ -20,6 +22,8 @@
 #include "format/install_script.h"
 #include "format/mht.h"
 #include "format/progress_window.h"
+#include "format/upgrade_ladder.h"
+#include "format/upgrade_run.h"
 #include "platform/service_control.h"
 #include "platform/terminal_user_interface.h"
 #include "servers/registration_form.h"
@@ -159,9 +163,15 @@ int ServerAdd(Command& command) {
   if (!form.cmdOK_Click()) return kExitFailure;
   const std::shared_ptr<servers::Server>& server = form.Registered();
   if (!server) {
-    command.session.io().err
-        << "The registration was stored, but the server could not be connected; "
-           "'tessera-admin server list' shows it.\n";
+    std::string why;
+    if (const std::shared_ptr<servers::Server>& stored = list.LastUnconnected()) {
+      why =
+          " (ServerID " + std::to_string(stored->ServerID()) + "): " + NotConnectedReason(*stored);
+    }
+    command.session.io().err << "The registration was stored, but the server could not be "
+                                "connected"
+                             << platform::TerminalSafe(why)
+                             << "; 'tessera-admin server list' shows it.\n";
     return kExitFailure;
   }
   bool added = list.Count() != count_before;
@@ -171,14 +181,22 @@ int ServerAdd(Command& command) {
   return kExitSuccess;
 }
 
+// How a registration logs in: "Windows" for integrated security, else its login name; two
+// registrations of one server differ here.
+std::string LoginOf(const servers::Server& server) {
+  servers::RegistrationLogin login = servers::ReadRegistrationLogin(server.ConnectionString());
+  return login.integrated_security ? "Windows" : login.login;
+}
+
 int ServerList(Command& command) {
   Table table;
-  table.columns = {"Position", "ServerID", "Data source", "Connected", "Platform", "Service"};
+  table.columns = {"Position",  "ServerID", "Data source", "Login",
+                   "Connected", "Platform", "Service"};
   for (const auto& server : command.session.Servers()) {
     std::string platform_text = server->Connected() ? server->Version("Platform") : "";
     table.AddRow({std::to_string(server->OrdinalPosition()), std::to_string(server->ServerID()),
-                  LocationOf(*server), server->Connected() ? "yes" : "no", platform_text,
-                  ServiceStatusText(server->Status())});
+                  LocationOf(*server), LoginOf(*server), server->Connected() ? "yes" : "no",
+                  platform_text, ServiceStatusText(server->Status())});
   }
   command.Print(table);
   return kExitSuccess;
@@ -208,7 +226,7 @@ int ServerEdit(Command& command) {
   if (server.ConnectionString() != before && !server.Connect()) {
     command.session.io().err << "The registration was changed, but the server could not be "
                                 "connected: "
-                             << platform::TerminalSafe(server.Description()) << "\n";
+                             << platform::TerminalSafe(NotConnectedReason(server)) << "\n";
     return kExitFailure;
   }
   command.Done("Changed the registration " + std::to_string(server.ServerID()) + " (" +
@@ -245,13 +263,48 @@ int ServerRemove(Command& command) {
   return kExitSuccess;
 }
 
+servers::Server& ConnectedServer(Command& command);
+
 int ServerProperties(Command& command) {
   servers::Server& server = command.session.FindServer(command.Arg(0));
   if (!server.Connected()) {
     throw CommandError{"the server " + LocationOf(server) +
-                       " is not connected: " + server.Description()};
+                       " is not connected: " + NotConnectedReason(server)};
   }
-  command.Print(TableOf(console::ServerView(server)));
+  Table table = TableOf(console::ServerView(server));
+  // Where new collections' files usually go; a fresh server has no C:\Data.
+  table.AddRow({"Default data folder", dialogs::DefaultDataFolder(server)});
+  command.Print(table);
+  return kExitSuccess;
+}
+
+int ServerFolders(Command& command) {
+  servers::Server& server = ConnectedServer(command);
+  dialogs::frmFolderBrowser browser(server);
+  browser.SetFolderMode(true);
+  Table table;
+  if (command.invocation.arguments.size() < 2) {
+    table.columns = {"Drive", "Free (MB)"};
+    for (const dialogs::ServerDrive& drive : browser.ListDrives()) {
+      table.AddRow({drive.letter + ":\\", drive.free_megabytes});
+    }
+    command.Print(table);
+    return kExitSuccess;
+  }
+  // The browser's keys end in a backslash; "C:" and "C:/Data" name the same folders.
+  std::string path = command.Arg(1);
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  if (path.empty() || path.back() != '\\') path += '\\';
+  std::optional<std::vector<dialogs::FolderNode>> folders = browser.ListFolder(path);
+  if (!folders) {
+    throw CommandError{"the server " + LocationOf(server) + " cannot list the folder '" +
+                       platform::TerminalSafe(path.substr(0, 200)) + "'"};
+  }
+  table.columns = {"Folder"};
+  for (const dialogs::FolderNode& folder : *folders) table.AddRow({folder.key});
+  command.Print(table);
   return kExitSuccess;
 }
 
@@ -295,7 +348,7 @@ servers::Server& ConnectedServer(Command& command) {
   servers::Server& server = command.session.FindServer(command.Arg(0));
   if (!server.Connected()) {
     throw CommandError{"the server " + LocationOf(server) +
-                       " is not connected: " + server.Description()};
+                       " is not connected: " + NotConnectedReason(server)};
   }
   return server;
 }
@@ -324,17 +377,16 @@ int CollectionList(Command& command) {
 }
 
 // The creation opens no progress window of its own; its statements are counted instead, against
-// the installation script's length and the few statements around it.
+// the installation script's length and the few statements around it. The progress text appears
+// with the first statement, so input the wizard refuses never shows "Creating...".
 class CreationProgress : public db::StatementObserver {
  public:
   CreationProgress(platform::UserInterface& ui, std::shared_ptr<db::Environment> environment)
-      : sink_(ui.OpenProgress()), environment_(std::move(environment)) {
+      : ui_(ui), environment_(std::move(environment)) {
     maximum_ = static_cast<int>(format::InstallationScript({}).size()) + kAroundScript;
-    sink_->SetCaption(common::LoadMessage(kMessageCreateCaption));
-    sink_->SetLine(0, common::LoadMessage(kMessageCreating));
-    sink_->SetMaximum(maximum_);
   }
   void OnStatement(const db::Statement& /*statement*/) override {
+    Open();
     sink_->SetValue(std::min(++count_, maximum_));
   }
   // Watches the environment's statements for as long as the returned guard lives.
@@ -343,7 +395,7 @@ class CreationProgress : public db::StatementObserver {
     auto progress = std::make_shared<CreationProgress>(ui, environment);
     environment->AddObserver(progress);
     return std::shared_ptr<void>(nullptr, [progress](void*) {
-      progress->sink_->SetValue(progress->maximum_);
+      if (progress->sink_) progress->sink_->SetValue(progress->maximum_);
       progress->environment_->RemoveObserver(progress);
     });
   }
@@ -354,6 +406,15 @@ class CreationProgress : public db::StatementObserver {
   // Creation, rename, options, the template document, the full-text index.
   static constexpr int kAroundScript = 16;
 
+  void Open() {
+    if (sink_) return;
+    sink_ = ui_.OpenProgress();
+    sink_->SetCaption(common::LoadMessage(kMessageCreateCaption));
+    sink_->SetLine(0, common::LoadMessage(kMessageCreating));
+    sink_->SetMaximum(maximum_);
+  }
+
+  platform::UserInterface& ui_;
   std::unique_ptr<platform::ProgressSink> sink_;
   std::shared_ptr<db::Environment> environment_;
   int maximum_ = 0;
@@ -448,14 +509,21 @@ std::string CollectionNamePart(std::string_view name) {
 int CollectionRename(Command& command) {
   collections::Database& database = NamedCollection(command);
   std::string old_name = database.Name();
-  if (!console::RenameCollection(command.ui(), database, command.Arg(2))) {
-    // The rename refuses a name that differs in letter case alone without a word of its own.
-    if (database.Name() == old_name && SameText(CollectionNamePart(command.Arg(2)), old_name)) {
-      throw CommandError{"the collection " + old_name + " has that name already; a new name " +
-                         "must differ in more than letter case"};
-    }
+  std::string new_name = CollectionNamePart(command.Arg(2));
+  // The rename refuses a name that differs in letter case alone without a word of its own.
+  if (SameText(new_name, old_name)) {
+    throw CommandError{"the collection " + old_name + " has that name already; a new name " +
+                       "must differ in more than letter case"};
+  }
+  // The name rules of creating and attaching, before anything is sent: a name they refuse
+  // (blanks, quotes, brackets, a blank or line break at the end) leaves a database that the
+  // collection verbs cannot address afterwards. Nothing is trimmed.
+  if (std::optional<dialogs::Refusal> refusal =
+          dialogs::CheckCollectionName(new_name, CatalogueOf(*database.Server()))) {
+    ShowRefusal(command, *refusal);
     return kExitFailure;
   }
+  if (!console::RenameCollection(command.ui(), database, new_name)) return kExitFailure;
   command.Done("Renamed the collection " + old_name + " to " + database.Name() + ".");
   return kExitSuccess;
 }
@@ -468,7 +536,8 @@ int CollectionProperties(Command& command) {
 
 int CollectionShrinkLog(Command& command) {
   collections::Database& database = NamedCollection(command);
-  if (!console::ShrinkLogFile(command.ui(), database)) return kExitFailure;
+  // Truncating the log breaks a log-backup chain: unattended, the question is answered No.
+  if (!console::ShrinkLogFile(command.destructive_ui(), database)) return kExitFailure;
   command.Done("Shrank the log file of " + database.Name() + ".");
   return kExitSuccess;
 }
@@ -489,6 +558,74 @@ bool HoldsRole(servers::Server& server, collections::Database& database,
   return false;
 }
 
+// Maps each rung's own progress (0 to its maximum, again for every rung) onto one bar for the
+// whole run: a rung starts with its BEGIN TRANSACTION, so counting those statements tells which
+// rung the values belong to.
+class WholeRunProgress : public platform::UserInterface, public db::StatementObserver {
+ public:
+  WholeRunProgress(platform::UserInterface& ui, int rungs) : ui_(ui), rungs_(std::max(rungs, 1)) {}
+
+  int ShowMessage(const platform::MessageRequest& request) override {
+    return ui_.ShowMessage(request);
+  }
+  void BeginBusy() override { ui_.BeginBusy(); }
+  void EndBusy() override { ui_.EndBusy(); }
+  void ProcessPendingEvents() override { ui_.ProcessPendingEvents(); }
+  std::unique_ptr<platform::ProgressSink> OpenProgress() override {
+    return std::make_unique<Sink>(*this, ui_.OpenProgress());
+  }
+  std::string PickAccounts(std::string_view title, int flags) override {
+    return ui_.PickAccounts(title, flags);
+  }
+  std::optional<std::string> PromptDataLink() override { return ui_.PromptDataLink(); }
+
+  void OnStatement(const db::Statement& statement) override {
+    if (statement.text != format::kBeginRung) return;
+    rung_ = std::min(rung_ + 1, rungs_ - 1);
+    rung_value_ = 0;
+    if (sink_ != nullptr) sink_->Show();
+  }
+
+ private:
+  static constexpr int kScale = 100;
+
+  class Sink : public platform::ProgressSink {
+   public:
+    Sink(WholeRunProgress& owner, std::unique_ptr<platform::ProgressSink> inner)
+        : owner_(owner), inner_(std::move(inner)) {
+      owner_.sink_ = this;
+      inner_->SetMaximum(owner_.rungs_ * kScale);
+    }
+    ~Sink() override { owner_.sink_ = nullptr; }
+    void SetCaption(std::string_view caption) override { inner_->SetCaption(caption); }
+    void SetLine(int line, std::string_view text) override { inner_->SetLine(line, text); }
+    void SetMaximum(int maximum) override {
+      owner_.rung_maximum_ = std::max(maximum, 1);
+      Show();
+    }
+    void SetValue(int value) override {
+      owner_.rung_value_ = std::clamp(value, 0, owner_.rung_maximum_);
+      Show();
+    }
+    void Show() {
+      int rung = std::max(owner_.rung_, 0);
+      long long within = 1LL * owner_.rung_value_ * kScale / owner_.rung_maximum_;
+      inner_->SetValue(static_cast<int>(rung * kScale + within));
+    }
+
+   private:
+    WholeRunProgress& owner_;
+    std::unique_ptr<platform::ProgressSink> inner_;
+  };
+
+  platform::UserInterface& ui_;
+  int rungs_;
+  int rung_ = -1;  // none begun yet
+  int rung_maximum_ = 100;
+  int rung_value_ = 0;
+  Sink* sink_ = nullptr;
+};
+
 int CollectionUpgrade(Command& command) {
   collections::Database& database = NamedCollection(command);
   std::string version = VersionOf(database);
@@ -502,12 +639,40 @@ int CollectionUpgrade(Command& command) {
                  " already; nothing to upgrade.");
     return kExitSuccess;
   }
+  std::optional<std::size_t> first = format::FirstRung(*number);
+  if (!first) {
+    // The ladder has no rung that starts at such a version: running it would change nothing
+    // and report an "upgrade" from a version to itself.
+    command.Done("The collection " + database.Name() + " is at format " + version +
+                 ", which no upgrade step starts from: it counts as the current format; nothing "
+                 "to upgrade.");
+    return kExitSuccess;
+  }
   if (!HoldsRole(*database.Server(), database, {"sysadmin"}, {"db_owner"})) {
     console::Tell(command.ui(), common::LoadMessage(kMessageNoPermission));
     return kExitFailure;
   }
-  bool completed =
-      console::RunCollectionJob(command.ui(), database, format::frmProgress::kUpgrade, *number);
+  // An upgrade cannot be undone: asked as the start-up check asks, and declined unattended.
+  if (!console::Ask(command.destructive_ui(),
+                    console::UpgradeQuestionText(*number, database.Name()))) {
+    if (!command.session.io().interactive && !command.session.options().yes) {
+      command.session.io().err << "Without a terminal the upgrade needs --yes.\n";
+    }
+    return kExitFailure;
+  }
+  auto rungs = static_cast<int>(format::UpgradeLadder().size() - *first);
+  auto whole_run = std::make_shared<WholeRunProgress>(command.ui(), rungs);
+  const std::shared_ptr<db::Environment>& environment = command.session.environment();
+  environment->AddObserver(whole_run);
+  bool completed = false;
+  try {
+    completed =
+        console::RunCollectionJob(*whole_run, database, format::frmProgress::kUpgrade, *number);
+  } catch (...) {
+    environment->RemoveObserver(whole_run);
+    throw;
+  }
+  environment->RemoveObserver(whole_run);
   std::string now = VersionOf(database);
   if (!completed) {
     command.session.io().err << "The upgrade of " << database.Name() << " stopped at format " << now
@@ -649,6 +814,16 @@ int UserRemove(Command& command) {
 
 // ---- check -------------------------------------------------------------------------------
 
+// Whether the run left something the check offered undone: a No, a refusal or a job that
+// stopped.
+bool LeftUndone(const console::StartupCheckOutcome& outcome) {
+  bool upgrade_undone =
+      outcome.question != 0 && (!outcome.answered_yes || outcome.refused ||
+                                (outcome.upgrade_ran && !outcome.upgrade_completed));
+  bool plain_text_undone = outcome.plain_text_asked && !outcome.plain_text_completed;
+  return upgrade_undone || plain_text_undone;
+}
+
 std::string OutcomeText(const console::StartupCheckOutcome& outcome) {
   std::vector<std::string> parts;
   if (!outcome.version_number) parts.push_back("format version not readable; skipped");
@@ -657,6 +832,10 @@ std::string OutcomeText(const console::StartupCheckOutcome& outcome) {
       parts.push_back("upgrade declined");
     } else if (outcome.refused) {
       parts.push_back("upgrade refused: no permission");
+    } else if (outcome.upgrade_completed && outcome.version_number &&
+               !format::FirstRung(*outcome.version_number)) {
+      // Asked as every older version is, but no rung starts there: nothing was changed.
+      parts.push_back("unchanged: no upgrade step starts at format " + outcome.version);
     } else if (outcome.upgrade_completed) {
       parts.push_back("upgraded");
     } else if (outcome.upgrade_ran) {
@@ -694,10 +873,7 @@ int Check(Command& command) {
       if (outcome.plain_text_asked) question += question.empty() ? "316" : ", 316";
       table.AddRow({std::to_string(server->ServerID()), outcome.server, outcome.collection,
                     outcome.version, question, OutcomeText(outcome)});
-      if (outcome.refused || (outcome.upgrade_ran && !outcome.upgrade_completed) ||
-          (outcome.plain_text_ran && !outcome.plain_text_completed)) {
-        failed = true;
-      }
+      if (LeftUndone(outcome)) failed = true;
     }
   }
   command.Print(table);
@@ -746,6 +922,7 @@ Handler HandlerFor(const std::string& noun, const std::string& verb) {
       {"server", "move", ServerMove},
       {"server", "remove", ServerRemove},
       {"server", "properties", ServerProperties},
+      {"server", "folders", ServerFolders},
       {"server", "start", ServerStart},
       {"server", "stop", ServerStop},
       {"collection", "list", CollectionList},
@@ -771,6 +948,26 @@ Handler HandlerFor(const std::string& noun, const std::string& verb) {
     if (handler_noun == noun && handler_verb == verb) return handler;
   }
   return nullptr;
+}
+
+// "collection create SERVER --help": the example path in that server's default data folder, as
+// a fresh server has no C:\Data. Empty when the server cannot be asked.
+std::string CreationExample(Io& io, const Invocation& invocation) {
+  try {
+    Session session(io, invocation.global);
+    servers::Server& server = session.FindServer(invocation.arguments[0]);
+    if (!server.Connected()) return std::string();
+    std::string folder = dialogs::DefaultDataFolder(server);
+    if (folder.empty()) return std::string();
+    return "\nOn " + platform::TerminalSafe(LocationOf(server)) +
+           ", its default data folder gives for example:\n  tessera-admin collection create " +
+           platform::TerminalSafe(invocation.arguments[0]) + " Projects '" +
+           platform::TerminalSafe(folder) + "Projects.mdf'\n";
+  } catch (const std::exception&) {
+    return std::string();
+  } catch (const CommandError&) {
+    return std::string();
+  }
 }
 
 int ReportUsage(Io& io, const UsageError& error) {
@@ -803,6 +1000,12 @@ int PrintMessages(std::ostream& out) {
 
 int RunAdmin(const std::vector<std::string>& args, Io io,
              const std::function<std::optional<std::string>()>& read_password) {
+  if (args.empty()) {
+    // No command is a wrong command line: the help says what there is, and a script that lost
+    // its arguments does not pass for one that succeeded.
+    io.err << HelpText("", "");
+    return kExitUsage;
+  }
   Invocation invocation;
   try {
     invocation = ParseCommandLine(args);
@@ -812,6 +1015,10 @@ int RunAdmin(const std::vector<std::string>& args, Io io,
   switch (invocation.kind) {
     case Invocation::Kind::kHelp:
       io.out << HelpText(invocation.noun, invocation.verb);
+      if (invocation.noun == "collection" && invocation.verb == "create" &&
+          !invocation.arguments.empty()) {
+        io.out << CreationExample(io, invocation);
+      }
       return kExitSuccess;
     case Invocation::Kind::kVersion:
       io.out << kVersion << "\n";

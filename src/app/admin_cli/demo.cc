@@ -222,10 +222,12 @@ int RunDemo(Session& session) {
   }
   PrintTable(out, logins_table, tsv);
   if (!tsv) {
+    // By ServerID: once the reader is registered too, the data source names two registrations.
+    std::string id = std::to_string(server->ServerID());
     out << "\nTry:\n"
-        << "  tessera-admin collection list '" << kDataSource << "'\n"
+        << "  tessera-admin collection list " << id << "\n"
         << "  tessera-admin check            # offers the upgrades of the old collections\n"
-        << "  tessera-admin user list '" << kDataSource << "' Archive\n"
+        << "  tessera-admin user list " << id << " Archive\n"
         << "To see the refusals of a login without roles, register it as well (the data\n"
         << "source is then registered twice; name each registration by its ServerID):\n"
         << "  tessera-admin server add '" << kDataSource << "' --login reader --password "

@@ -127,6 +127,12 @@ collections::Databases& CatalogueOf(servers::Server& server) {
   }
 }
 
+std::string NotConnectedReason(const servers::Server& server) {
+  if (!server.FailureReason().empty()) return server.FailureReason();
+  if (!server.Description().empty()) return server.Description();
+  return "its connection is closed";
+}
+
 bool SameText(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -206,18 +212,39 @@ servers::Server& Session::FindServer(std::string_view text) {
 
 collections::Database& Session::FindCollection(servers::Server& server, std::string_view name) {
   if (!server.Connected()) {
-    std::string why = server.Description().empty() ? "" : ": " + server.Description();
-    throw CommandError{"the server " + server.Location() + " is not connected" + why};
+    throw CommandError{"the server " + server.Location() +
+                       " is not connected: " + NotConnectedReason(server)};
   }
   collections::Databases& catalogue = CatalogueOf(server);
-  for (const auto& database : catalogue) {
-    if (database->Name() == name) return *database;
+  // Display names are not unique: "xQuillarchive_Archive" is listed as "Archive" beside
+  // "Quillarchive_Archive". A name that several collections answer to is refused, never guessed;
+  // the database name, which the server keeps unique, names each of them.
+  auto pick = [&](auto matches) -> collections::Database* {
+    std::vector<collections::Database*> found;
+    for (const auto& database : catalogue) {
+      if (matches(*database)) found.push_back(database.get());
+    }
+    if (found.size() == 1) return found.front();
+    if (found.empty()) return nullptr;
+    std::string names;
+    for (collections::Database* database : found) {
+      names += (names.empty() ? "" : ", ") + database->DatabaseName();
+    }
+    throw CommandError{"the server " + server.Location() + " has " + std::to_string(found.size()) +
+                       " collections named '" + Shown(name) + "' (" + names +
+                       "); name one by its database name"};
+  };
+  if (auto* found = pick([&](const auto& database) { return database.Name() == name; })) {
+    return *found;
   }
-  std::vector<collections::Database*> found;
-  for (const auto& database : catalogue) {
-    if (SameText(database->Name(), name)) found.push_back(database.get());
+  // The server compares database names without regard to letter case.
+  if (auto* found =
+          pick([&](const auto& database) { return SameText(database.DatabaseName(), name); })) {
+    return *found;
   }
-  if (found.size() == 1) return *found.front();
+  if (auto* found = pick([&](const auto& database) { return SameText(database.Name(), name); })) {
+    return *found;
+  }
   throw CommandError{"the server " + server.Location() + " has no collection '" + Shown(name) +
                      "'; 'tessera-admin collection list " + std::to_string(server.ServerID()) +
                      "' shows them"};

@@ -78,9 +78,9 @@ class Session {
   // The registration named by its ServerID or by its data source (letter case aside) when only
   // one registration has it. Throws CommandError otherwise.
   servers::Server& FindServer(std::string_view text);
-  // The server's collection of that display name: the exact spelling, else the only one that
-  // matches without regard to case. Throws CommandError when the server is not connected or has
-  // no such collection.
+  // The server's collection of that display name (the exact spelling, else the one that
+  // matches without regard to case) or of that database name. Throws CommandError when the
+  // server is not connected, has no such collection, or several collections have that name.
   collections::Database& FindCollection(servers::Server& server, std::string_view name);
 
  private:
@@ -99,6 +99,10 @@ class Session {
 // The server's collections, read at the first call. An error while reading them (a collection
 // the login may not open stops the read) becomes a CommandError that names the server.
 collections::Databases& CatalogueOf(servers::Server& server);
+
+// Why the registration is not connected, as its last connect found out (the name not found, no
+// answer to the echo, the login refused, the server's message).
+std::string NotConnectedReason(const servers::Server& server);
 
 // Letter case aside, ASCII.
 bool SameText(std::string_view a, std::string_view b);
