@@ -108,7 +108,8 @@ void frmLogin::SetLoginName(std::string_view name) {
   txtLoginName.text = login_name_;
   if (login_name_.empty() || !server_) return;
   std::vector<Row> rows = ReadRows(command_, LoginQuery(login_name_));
-  if (!rows.empty()) {
+  found_ = !rows.empty();
+  if (found_) {
     const Row& login = rows.front();
     if (TextOf(login, "isntgroup") == "1" || TextOf(login, "isntuser") == "1") {
       ApplyWindowsLoginLook();
@@ -389,6 +390,7 @@ bool frmLogin::cmdOK_Click() {
   if (!server_->IsRolemember("sysadmin") && !server_->IsRolemember("securityadmin")) {
     ShowInformation(host_.ui, common::LoadMessage(kMessageNoLoginPermission));
     closed_ = true;
+    refused_ = true;
     return true;
   }
   if (new_login_) {

@@ -134,6 +134,10 @@ class frmLogin : public PasswordCaller {
   bool cmdOK_Click();
   void cmdCancel_Click() { closed_ = true; }
   bool Closed() const { return closed_; }
+  // Closed by the permission refusal of OK (message 119).
+  bool Refused() const { return refused_; }
+  // Whether the loaded login is one the server has.
+  bool Found() const { return found_; }
   // What the last OK applied.
   const ChangeReport& Report() const { return report_; }
 
@@ -162,6 +166,8 @@ class frmLogin : public PasswordCaller {
   bool login_created_ = false;
   bool activated_ = false;
   bool closed_ = false;
+  bool refused_ = false;
+  bool found_ = false;
   bool tab_timer_armed_ = false;
   int current_tab_ = kTabCommon;
   int handled_tab_ = kTabCommon;
