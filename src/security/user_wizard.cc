@@ -1,5 +1,7 @@
 #include "security/user_wizard.h"
 
+#include <algorithm>
+
 #include "collections/databases.h"
 #include "common/messages.h"
 #include "common/system.h"
@@ -150,13 +152,24 @@ void frmUserWizard::Apply() {
   std::string name = txtLoginName.text;
   std::vector<Change> changes;
   db::Connection server = server_->Connection();
-  if (optSQLServerAuthentication.checked)
-    changes.push_back(
-        {"login '" + name + "' created", AddLoginStatement(name, txtPassword.text), server});
-  else if (optGrantLogin.checked)
-    changes.push_back({"login '" + name + "' granted access", GrantLoginStatement(name), server});
-  else
-    changes.push_back({"login '" + name + "' denied access", DenyLoginStatement(name), server});
+  if (name != applied_name_) {
+    login_created_ = false;
+    granted_collections_.clear();
+    applied_name_ = name;
+  }
+  auto created = [this] { login_created_ = true; };
+  // A login created at an earlier Next whose collections failed is not created again.
+  if (!login_created_) {
+    if (optSQLServerAuthentication.checked)
+      changes.push_back({"login '" + name + "' created", AddLoginStatement(name, txtPassword.text),
+                         server, created});
+    else if (optGrantLogin.checked)
+      changes.push_back(
+          {"login '" + name + "' granted access", GrantLoginStatement(name), server, created});
+    else
+      changes.push_back(
+          {"login '" + name + "' denied access", DenyLoginStatement(name), server, created});
+  }
   auto* catalogue = dynamic_cast<collections::Databases*>(&server_->Databases());
   for (const ListEntry& entry : lstDatabases) {
     if (!entry.checked || !catalogue) continue;
@@ -164,9 +177,14 @@ void frmUserWizard::Apply() {
     for (const auto& database : *catalogue)
       if (database->Name() == entry.text) found = database.get();
     if (!found) continue;
+    if (std::find(granted_collections_.begin(), granted_collections_.end(), entry.text) !=
+        granted_collections_.end())
+      continue;
     db::Connection connection = found->Connection();
+    std::string shown = entry.text;
     changes.push_back({"access to collection '" + entry.text + "' granted",
-                       GrantAccessAsStatement(name, name), connection});
+                       GrantAccessAsStatement(name, name), connection,
+                       [this, shown] { granted_collections_.push_back(shown); }});
     for (const char* role : kCollectionRoles)
       changes.push_back(
           {"role '" + std::string(role) + "' in collection '" + entry.text + "' added",

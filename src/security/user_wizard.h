@@ -94,6 +94,10 @@ class frmUserWizard {
   bool cancel_enabled_ = true;
   bool closed_ = false;
   std::string added_login_;
+  // What an earlier Next on page 4 applied before a later statement failed: not sent again.
+  std::string applied_name_;
+  bool login_created_ = false;
+  std::vector<std::string> granted_collections_;
   ValidationBalloon balloon_;
   ChangeReport report_;
 };

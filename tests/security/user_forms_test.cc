@@ -90,6 +90,38 @@ TEST_F(UserWizardTest, ASqlLoginWithTwoCollections) {
   EXPECT_TRUE(wizard->Closed());
 }
 
+TEST_F(UserWizardTest, AFailedCollectionIsReportedAndWhatRanIsNotSentAgain) {
+  Created("Sales", "C:\\Data\\Sales.mdf");
+  Created("North", "C:\\Data\\North.mdf");
+  // A user named like the new login is in the way in North.
+  Sa("EXEC Quillarchive_North..sp_grantdbaccess 'SANDBOX\\x', 'clerk'");
+  auto wizard = Wizard();
+  ToAccountPage(*wizard, false);
+  wizard->txtLoginName.text = "clerk";
+  wizard->txtPassword.text = "pw";
+  wizard->txtPassword2.text = "pw";
+  wizard->cmdWeiter_Click();
+  wizard->lstDatabases[0].checked = true;
+  wizard->lstDatabases[1].checked = true;
+  AnswerOk();
+  wizard->cmdWeiter_Click();
+  EXPECT_EQ(wizard->CurrentPage(), kWizardCollections);
+  EXPECT_EQ(wizard->Report().applied.size(), 5u);
+  EXPECT_EQ(wizard->Report().not_applied.size(), 4u);
+  EXPECT_NE(LastBox().find("Changes not applied: access to collection 'North' granted"),
+            std::string::npos)
+      << LastBox();
+  EXPECT_TRUE(ConnectsAs("clerk", "pw"));
+  EXPECT_EQ(RoleMembers("Quillarchive_Sales", "qa_structurer"), Strings{"clerk"});
+
+  // Without North the wizard finishes, sending nothing it sent before.
+  wizard->lstDatabases[1].checked = false;
+  Mark();
+  wizard->cmdWeiter_Click();
+  EXPECT_EQ(wizard->CurrentPage(), kWizardResult) << LastBox();
+  EXPECT_EQ(Changes(), Strings{});
+}
+
 TEST_F(UserWizardTest, AWindowsLoginWithoutCollectionsIsTheLoginAlone) {
   auto wizard = Wizard();
   ToAccountPage(*wizard, true);
