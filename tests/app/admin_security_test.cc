@@ -2,10 +2,14 @@
 // what a new administrator does, the refusals of a login without roles, and hostile input.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/admin_cli/commands.h"
 #include "app/admin_process.h"
 #include "common/messages.h"
 #include "platform/terminal_user_interface.h"
@@ -211,6 +215,40 @@ TEST_F(AdminSecurityTest, HostileNamesAndPasswordsAreDataOrARefusal) {
   RunResult unasked = Run({"login", "add", "1", "quiet", "--sql"});
   EXPECT_EQ(unasked.exit_code, 1);
   EXPECT_TRUE(Contains(unasked.err, "a password is needed")) << unasked.err;
+}
+
+TEST_F(AdminSecurityTest, APasswordLeftOutIsAskedTwice) {
+  ::setenv("TESSERA_SANDBOX_ROOT", (root_ / "sandbox").c_str(), 1);
+  ::setenv("TESSERA_REGISTRY", (root_ / "registry.db").c_str(), 1);
+  struct Outcome {
+    int code;
+    std::string err;
+    int asked;
+  };
+  auto run = [](const std::vector<std::string>& args, std::vector<std::string> typed) {
+    std::istringstream in;
+    std::ostringstream out, err;
+    size_t asked = 0;
+    int code =
+        admin_cli::RunAdmin(args, admin_cli::Io{in, out, err}, [&]() -> std::optional<std::string> {
+          if (asked >= typed.size()) return std::nullopt;
+          return typed[asked++];
+        });
+    return Outcome{code, err.str(), static_cast<int>(asked)};
+  };
+  Outcome differ = run({"login", "add", "1", "typist", "--sql"}, {"one", "two"});
+  EXPECT_EQ(differ.code, 1);
+  EXPECT_EQ(differ.asked, 2);
+  EXPECT_TRUE(Contains(differ.err, platform::TerminalSafe(common::LoadMessage(167)))) << differ.err;
+  Outcome same = run({"--trace-sql", "login", "add", "1", "typist", "--sql"}, {"tw'ce", "tw'ce"});
+  EXPECT_EQ(same.code, 0) << same.err;
+  EXPECT_EQ(Changes(same.err),
+            std::vector<std::string>{"EXEC master..sp_addlogin 'typist', '***'"});
+  Outcome changed = run({"login", "set", "1", "typist", "--password"}, {"n3w", "n3w"});
+  EXPECT_EQ(changed.code, 0) << changed.err;
+  ::unsetenv("TESSERA_SANDBOX_ROOT");
+  ::unsetenv("TESSERA_REGISTRY");
+  EXPECT_EQ(Sql({"-U", "typist", "-P", "n3w"}, "SELECT 1").exit_code, 0);
 }
 
 TEST_F(AdminSecurityTest, HelpDescribesTheVerbs) {
