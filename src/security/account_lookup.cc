@@ -2,7 +2,9 @@
 
 #include <exception>
 
+#include "platform/program_runner.h"
 #include "security/statements.h"
+#include "servers/sql_text.h"
 
 namespace security {
 
@@ -18,6 +20,28 @@ platform::Account SplitAccount(std::string_view text, std::string_view default_d
 }
 
 }  // namespace
+
+ProgramRunner SystemProgramRunner() {
+  return [](const std::vector<std::string>& argv) -> std::optional<std::string> {
+    if (argv.empty()) return std::nullopt;
+    return platform::ProgramOutput(argv.front(),
+                                   std::vector<std::string>(argv.begin() + 1, argv.end()));
+  };
+}
+
+std::unique_ptr<AccountLookup> AccountLookupFor(servers::Server& server, ProgramRunner run) {
+  std::string source;
+  try {
+    source = server.Location();
+  } catch (const std::exception&) {
+    source = server.Name();
+  }
+  if (servers::FindNoCase(source, "(sandbox)") == 0)
+    return std::make_unique<ServerAccountLookup>(server);
+  if (run && run({"wbinfo", "--own-domain"}))
+    return std::make_unique<WinbindAccountLookup>(std::move(run));
+  return std::make_unique<NoAccountLookup>();
+}
 
 std::string PickerResult(const std::vector<platform::Account>& accounts) {
   return platform::JoinAccounts(accounts);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -65,6 +66,13 @@ class WinbindAccountLookup : public AccountLookup {
   std::vector<std::string> Lines(const std::vector<std::string>& arguments);
   ProgramRunner run_;
 };
+
+// The runner of this system: the program's output when it exits with 0.
+ProgramRunner SystemProgramRunner();
+
+// The lookup for a server's login dialogs: the sandbox machine's accounts for a sandbox server,
+// winbind's where wbinfo answers, none otherwise.
+std::unique_ptr<AccountLookup> AccountLookupFor(servers::Server& server, ProgramRunner run);
 
 // "DOMAIN\name" lines joined by CR LF, without a trailing break: what the account picker
 // returns for a choice of accounts.

@@ -407,6 +407,21 @@ TEST(AccountLookupTest, WinbindNamesBelongToTheOwnDomain) {
 
 class ServerAccountsTest : public testing::SecurityFormsTest {};
 
+TEST_F(ServerAccountsTest, EachServerGetsTheLookupThatCanAnswer) {
+  int asked = 0;
+  auto winbind = [&asked](const std::vector<std::string>&) -> std::optional<std::string> {
+    ++asked;
+    return "CORP\n";
+  };
+  auto none = [](const std::vector<std::string>&) -> std::optional<std::string> { return {}; };
+  EXPECT_NE(dynamic_cast<ServerAccountLookup*>(AccountLookupFor(Server(), winbind).get()), nullptr);
+  EXPECT_EQ(asked, 0);
+  servers::Server remote(ServerContext(), 7);
+  remote.SetConnectionString("Provider=SQLOLEDB;Data Source=SRV01;Integrated Security=SSPI;");
+  EXPECT_NE(dynamic_cast<WinbindAccountLookup*>(AccountLookupFor(remote, winbind).get()), nullptr);
+  EXPECT_NE(dynamic_cast<NoAccountLookup*>(AccountLookupFor(remote, none).get()), nullptr);
+}
+
 TEST_F(ServerAccountsTest, TheSandboxMachineOffersItsGroupsAndKnownAccounts) {
   Sa("EXEC sp_grantlogin 'SANDBOX\\maria'");
   ServerAccountLookup lookup(Server());
