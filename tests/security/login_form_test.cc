@@ -130,6 +130,33 @@ TEST_F(LoginFormTest, CollectionsAndServerRolesAreChangedInTheirOrder) {
   (void)north;
 }
 
+TEST_F(LoginFormTest, HostileDatabaseAndLoginNamesStayData) {
+  // A collection whose database name needs brackets, attached under that name.
+  Sa("CREATE DATABASE [Quillarchive_O'Neil]]; x] ON (NAME = n, FILENAME = "
+     "'C:\\Data\\oneil.mdf')");
+  for (const char* role : kCollectionRoles)
+    Sa("EXEC [Quillarchive_O'Neil]]; x]..sp_addrole '" + std::string(role) + "'");
+  Sa("EXEC sp_addlogin 'a''b]; --', 'pw'");
+  auto form = Edit("a'b]; --");
+  ASSERT_EQ(form->Collections().size(), 1u);
+  EXPECT_EQ(form->Collections()[0].text, "O'Neil]; x");
+  form->lstDatabases_Check(0, true);
+  Mark();
+  ASSERT_TRUE(form->cmdOK_Click()) << LastBox();
+  EXPECT_EQ(Changes()[0], "EXEC [Quillarchive_O'Neil]]; x]..sp_grantdbaccess 'a''b]; --'");
+  EXPECT_EQ(Changes()[3],
+            "EXEC [Quillarchive_O'Neil]]; x]..sp_addrolemember 'qa_structurer', 'a''b]; --'");
+  EXPECT_EQ(RoleMembers("Quillarchive_O'Neil]; x", "qa_reader"), Strings{"a'b]; --"});
+
+  auto reloaded = Edit("a'b]; --");
+  EXPECT_TRUE(reloaded->Collections()[0].checked);
+  reloaded->lstDatabases_Check(0, false);
+  Mark();
+  ASSERT_TRUE(reloaded->cmdOK_Click()) << LastBox();
+  EXPECT_EQ(Changes(), Strings{"EXEC [Quillarchive_O'Neil]]; x]..sp_revokedbaccess 'a''b]; --'"});
+  EXPECT_EQ(Users("Quillarchive_O'Neil]; x"), Strings{"dbo"});
+}
+
 TEST_F(LoginFormTest, ALoginReachingACollectionThroughARoleMemberIsShownChecked) {
   Sa("EXEC sp_addlogin 'clerk', 'pw'");
   Created("Sales", "C:\\Data\\Sales.mdf");

@@ -12,6 +12,7 @@
 #include "collections/sandbox_fixture.h"
 #include "security/account_lookup.h"
 #include "security/login_form.h"
+#include "security/statements.h"
 
 namespace security::testing {
 
@@ -63,9 +64,11 @@ class SecurityFormsTest : public collections::testing::SandboxFixture {
   }
   // The first column of every row of a query asked as sa.
   std::vector<std::string> Column(const std::string& query, const std::string& database = "") {
-    db::Connection connection = Open(kSandboxSa, database);
+    db::Connection connection = Open(kSandboxSa);
     db::Recordset recordset;
-    recordset.Open(query, connection);
+    // USE rather than the connection string's catalogue: the name may hold ';' or quotes.
+    recordset.Open(database.empty() ? query : "USE " + DatabaseName(database) + " " + query,
+                   connection);
     while (recordset.State() != db::kStateOpen) recordset = recordset.NextRecordset();
     std::vector<std::string> out;
     for (; !recordset.Eof(); recordset.MoveNext())
