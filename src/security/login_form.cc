@@ -327,10 +327,13 @@ std::vector<Change> frmLogin::Changes(const std::string& name) {
   db::Connection server = server_->Connection();
   std::vector<Change> changes;
   bool grant = optGrantLogin.checked;
-  auto login_done = [this] {
+  auto login_done = [this, name] {
     login_created_ = new_login_;
+    created_name_ = name;
     access_changed_ = false;
   };
+  // Another name typed after a failed OK is another login.
+  if (new_login_ && name != created_name_) login_created_ = false;
   if (new_login_ && !login_created_) {
     if (optSQLServerAuthentication.checked) {
       changes.push_back({"login '" + name + "' created",

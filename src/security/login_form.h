@@ -164,6 +164,7 @@ class frmLogin : public PasswordCaller {
   bool access_changed_ = false;
   // A new login's statement ran at an earlier OK that failed later on.
   bool login_created_ = false;
+  std::string created_name_;
   bool activated_ = false;
   bool closed_ = false;
   bool refused_ = false;

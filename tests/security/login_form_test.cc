@@ -297,6 +297,25 @@ TEST_F(LoginFormTest, AFailureHalfWayReportsWhatWasApplied) {
   EXPECT_EQ(Changes(), Strings{});
 }
 
+TEST_F(LoginFormTest, ANewLoginCreatedBeforeAFailureIsNotCreatedAgain) {
+  Created("Sales", "C:\\Data\\Sales.mdf");
+  Sa("EXEC Quillarchive_Sales..sp_grantdbaccess 'SANDBOX\\x', 'fresh'");
+  auto form = New();
+  form->optSQLServerAuthentication_Click();
+  form->txtLoginName.text = "fresh";
+  form->txtPassword.text = "pw";
+  form->lstDatabases_Check(0, true);
+  AnswerOk();
+  EXPECT_FALSE(form->cmdOK_Click());
+  EXPECT_EQ(form->Report().applied, Strings{"login 'fresh' created"});
+  EXPECT_TRUE(LoginExists("fresh"));
+  // The same name again: only what did not run is sent.
+  form->lstDatabases_Check(0, false);
+  Mark();
+  EXPECT_TRUE(form->cmdOK_Click()) << LastBox();
+  EXPECT_EQ(Changes(), Strings{});
+}
+
 TEST_F(LoginFormTest, ASysadminKeepsItsCollections) {
   Sa("EXEC sp_addlogin 'boss', 'pw'");
   Created("Sales", "C:\\Data\\Sales.mdf");
