@@ -349,6 +349,44 @@ TEST_F(LoginFormTest, ALoginWithoutTheRolesIsRefusedAndNothingIsSent) {
   EXPECT_EQ(ServerRoleMembers("sysadmin"), (Strings{"BUILTIN\\Administrators", "sa"}));
 }
 
+TEST_F(LoginFormTest, ANewLoginFollowsTheServersLoginMode) {
+  struct Case {
+    sandbox::LoginMode mode;
+    std::string instance;
+    std::string connection;
+    bool windows;
+  };
+  for (const Case& c : std::vector<Case>{
+           {sandbox::LoginMode::kWindowsOnly, "WIN",
+            "Provider=SQLOLEDB;Data Source=(sandbox)\\WIN;Integrated Security=SSPI;", true},
+           {sandbox::LoginMode::kSqlOnly, "SQL",
+            "Provider=SQLOLEDB;Data Source=(sandbox)\\SQL;User Id=sa;Password=;", false}}) {
+    SCOPED_TRACE(c.instance);
+    sandbox::InstanceConfig config;
+    config.login_mode = c.mode;
+    auto instance = host_->Create(c.instance, config);
+    servers::Server server(ServerContext(), 3);
+    server.SetConnectionString(c.connection);
+    ASSERT_TRUE(server.Connect()) << server.Description();
+    frmLogin form(Host());
+    form.SetServer(server);
+    form.SetNewLogin(true);
+    form.Form_Activate();
+    EXPECT_EQ(form.optWindowsAuthentication.checked, c.windows);
+    EXPECT_EQ(form.optSQLServerAuthentication.checked, !c.windows);
+    EXPECT_EQ(form.optSQLServerAuthentication.enabled, !c.windows);
+    EXPECT_EQ(form.optWindowsAuthentication.enabled, c.windows);
+    EXPECT_EQ(form.txtPassword.enabled, !c.windows);
+    EXPECT_EQ(form.optGrantLogin.enabled, c.windows);
+    EXPECT_EQ(form.cmdPickLoginName.visible, c.windows);
+    server.CloseConnection();
+  }
+  // Mixed mode changes nothing.
+  auto mixed = New();
+  EXPECT_TRUE(mixed->optWindowsAuthentication.checked);
+  EXPECT_TRUE(mixed->optSQLServerAuthentication.enabled);
+}
+
 TEST_F(LoginFormTest, BrowsingTabsAndRoleDescriptions) {
   AnswerOk();
   auto old_windows = New(1);
