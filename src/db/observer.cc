@@ -1,5 +1,7 @@
 #include "db/observer.h"
 
+#include "db/sql_text.h"
+
 namespace db {
 
 void StatementLog::OnStatement(const Statement& statement) {
@@ -33,9 +35,20 @@ void StatementLog::Clear() {
   statements_.clear();
 }
 
+void StatementTrace::Mask(std::string_view secret) {
+  if (secret.empty()) return;
+  masked_.push_back(SqlLiteral(common::Value(std::string(secret))));
+}
+
 void StatementTrace::OnStatement(const Statement& statement) {
+  std::string text = statement.text;
+  for (const std::string& literal : masked_) {
+    for (size_t at = text.find(literal); at != std::string::npos; at = text.find(literal, at + 5)) {
+      text.replace(at, literal.size(), "'***'");
+    }
+  }
   out_ << "[" << statement.connection_id << " " << statement.data_source << "/" << statement.catalog
-       << "] " << (statement.procedure_call ? "{call} " : "") << statement.text;
+       << "] " << (statement.procedure_call ? "{call} " : "") << text;
   for (size_t i = 0; i < statement.parameters.size(); ++i) {
     out_ << (i == 0 ? " (" : ", ") << statement.parameters[i].first << "="
          << statement.parameters[i].second.ToText();

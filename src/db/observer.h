@@ -7,6 +7,7 @@
 #include <mutex>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -49,9 +50,13 @@ class StatementTrace : public StatementObserver {
  public:
   explicit StatementTrace(std::ostream& out) : out_(out) {}
   void OnStatement(const Statement& statement) override;
+  // From now on the text, wherever it stands as a quoted literal ('it''s'), is shown as '***':
+  // passwords are sent to the server but never printed.
+  void Mask(std::string_view secret);
 
  private:
   std::ostream& out_;
+  std::vector<std::string> masked_;  // the literals to hide
 };
 
 }  // namespace db

@@ -325,10 +325,12 @@ std::int64_t Password(Executor& executor, std::vector<ProcedureArgument>& argume
   LoginTable logins = Logins(executor);
   std::optional<LoginRecord> login = logins.Find(name);
   bool own = login && login->sid == session.login().sid;
-  // Another login's password is the administrator's to set; one's own needs the old one.
-  if (!own && !session.IsSysadmin()) throw NoPermission();
+  // Another login's password is for the security administrators to set; one's own needs the
+  // old one, and so does a sysadmin's password set by someone who is no sysadmin.
+  if (!own && !HasServerRole(session, kSecurityadmin)) throw NoPermission();
   if (!login || login->is_nt_name || login->is_nt_group) throw NoSuchLogin(name);
-  if (own && !session.IsSysadmin()) {
+  bool needs_old = own || (login->server_roles & kSysadmin) != 0;
+  if (needs_old && !session.IsSysadmin()) {
     std::string old = args.Text("@old");
     bool matches = login->password_hash ? VerifyPassword(*login->password_hash, old) : old.empty();
     if (!matches)

@@ -294,6 +294,20 @@ TEST_F(ConnectionTest, ATraceWritesOneLinePerStatement) {
   EXPECT_EQ(out.str(), "[" + std::to_string(connection.Id()) + " SRV01/master] SELECT 'a;b'\n");
 }
 
+TEST_F(ConnectionTest, ATraceHidesMaskedTextsWhereverTheyAreSentAsLiterals) {
+  std::ostringstream out;
+  auto trace = std::make_shared<StatementTrace>(out);
+  trace->Mask("it's");
+  trace->Mask("");  // nothing to hide
+  environment_->AddObserver(trace);
+  Connection connection = Open();
+  connection.Execute("EXEC sp_addlogin 'it''s', 'it''s'");
+  connection.Execute("SELECT 'its'");
+  environment_->RemoveObserver(trace);
+  std::string prefix = "[" + std::to_string(connection.Id()) + " SRV01/master] ";
+  EXPECT_EQ(out.str(), prefix + "EXEC sp_addlogin '***', '***'\n" + prefix + "SELECT 'its'\n");
+}
+
 TEST_F(ConnectionTest, ExecuteReturnsTheFirstResultAsARecordset) {
   Connection connection = Open();
   server_->On("SELECT SUSER_SNAME()",

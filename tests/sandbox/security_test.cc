@@ -204,9 +204,18 @@ TEST_F(SecurityTest, PasswordsAreChangedByTheirOwnerOrBySysadmin) {
             std::vector<std::string>{"Password changed."});
   EXPECT_EQ(SqlRefusal("walker", "old").number, 18456);
   As("walker", "new");
-  // Another login's password: sysadmin only, without the old one.
+  // Another login's password: a security administrator's to set without the old one, except a
+  // sysadmin's, which only a sysadmin resets without it.
   EXPECT_EQ(Error(*walker, "EXEC sp_password NULL, 'x', 'keeper'"), 15247);
-  EXPECT_EQ(Error(*As("keeper", "k"), "EXEC sp_password NULL, 'x', 'walker'"), 15247);
+  auto keeper = As("keeper", "k");
+  EXPECT_EQ(Infos(*keeper, "EXEC master..sp_password @old=NULL, @new='byk' , @loginame='walker'"),
+            std::vector<std::string>{"Password changed."});
+  As("walker", "byk");
+  AddLogin("chief", "c", {"sysadmin"});
+  EXPECT_EQ(Error(*keeper, "EXEC sp_password NULL, 'x', 'chief'"), 15211);
+  EXPECT_EQ(SqlRefusal("chief", "x").number, 18456);
+  EXPECT_EQ(Error(*keeper, "EXEC sp_password 'c', 'x', 'chief'"), 0);
+  As("chief", "x");
   Ok("EXEC master..sp_password @old=NULL, @new='reset' , @loginame='walker'");
   As("walker", "reset");
   Ok("EXEC sp_password NULL, NULL, 'walker'");

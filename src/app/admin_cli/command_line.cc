@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "app/admin_cli/security_verbs.h"
+
 namespace admin_cli {
 
 namespace {
@@ -137,6 +139,7 @@ std::vector<VerbDefinition> MakeVerbs() {
       "print the searchable text of HTML, text and .mht files",
       "Prints the text of each file (UTF-8) as the plain-text generation finds it: web\n"
       "archives (a name containing \".mht\") are unpacked first, other files are read as HTML.\n");
+  AppendSecurityVerbs(verbs);
   return verbs;
 }
 
@@ -284,7 +287,10 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
           throw UsageError{"the option " + name + " needs a value (" + option->value_name + ")",
                            topic};
         }
-        invocation.options[name] = args[++i];
+        std::string value = args[++i];
+        if (option->repeatable && invocation.Has(name))
+          value = invocation.options[name] + "\n" + value;
+        invocation.options[name] = value;
       }
     }
   }
@@ -318,7 +324,10 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
                          "; '" + Shown(positional[definition->max_arguments]) + "' is one too many",
                      definition->Topic()};
   }
-  if (invocation.Has("--password") && !invocation.Has("--login")) {
+  bool has_login_option =
+      std::any_of(definition->options.begin(), definition->options.end(),
+                  [](const OptionDefinition& o) { return o.name == "--login"; });
+  if (has_login_option && invocation.Has("--password") && !invocation.Has("--login")) {
     throw UsageError{"the option --password needs --login", definition->Topic()};
   }
   if (invocation.Has("--integrated") && invocation.Has("--login")) {

@@ -36,6 +36,8 @@ struct OptionDefinition {
   std::string name;        // "--login"
   std::string value_name;  // "NAME"; empty for a flag
   std::string help;
+  // Given more than once, the values are kept in order, joined by line feeds.
+  bool repeatable = false;
 };
 
 struct VerbDefinition {

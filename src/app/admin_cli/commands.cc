@@ -6,6 +6,7 @@
 #include <iostream>
 #include <iterator>
 
+#include "app/admin_cli/security_verbs.h"
 #include "app/admin_cli/table.h"
 #include "collections/database.h"
 #include "collections/databases.h"
@@ -1032,6 +1033,8 @@ int RunAdmin(const std::vector<std::string>& args, Io io,
   try {
     Session session(io, invocation.global);
     if (invocation.noun == "demo") return RunDemo(session);
+    if (SecurityHandler security = SecurityHandlerFor(invocation.noun, invocation.verb))
+      return security(session, invocation, read_password);
     Handler handler = HandlerFor(invocation.noun, invocation.verb);
     if (handler == nullptr) {
       throw UsageError{"'" + invocation.noun + " " + invocation.verb + "' is not available",

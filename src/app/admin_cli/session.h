@@ -68,6 +68,10 @@ class Session {
   const std::shared_ptr<db::Environment>& environment() const { return environment_; }
   const std::shared_ptr<sandbox::Host>& sandbox_host() const { return host_; }
   const std::filesystem::path& sandbox_root() const { return sandbox_root_; }
+  // The statement trace shows the text as '***' wherever it is sent as a literal.
+  void MaskInTrace(std::string_view secret) {
+    if (trace_) trace_->Mask(secret);
+  }
 
   servers::Context ServerContext();
   // The registrations, loaded (and each connected) at the first call.
