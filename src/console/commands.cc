@@ -37,10 +37,6 @@ bool HoldsServerRole(servers::Server& server, std::initializer_list<std::string_
   return false;
 }
 
-// The collection-role test of the commands that message 40 refuses: asked of the collection's
-// own connection, where a sysadmin is dbo and so in db_owner as well.
-constexpr std::initializer_list<std::string_view> kCollectionAdminRoles = {"sysadmin", "db_owner"};
-
 bool HoldsCollectionRole(collections::Database& database,
                          std::initializer_list<std::string_view> roles) {
   for (std::string_view role : roles) {
@@ -51,6 +47,12 @@ bool HoldsCollectionRole(collections::Database& database,
     }
   }
   return false;
+}
+
+// The collection-role test of the commands that message 40 refuses: asked of the collection's
+// own connection, where a sysadmin is dbo and so in db_owner as well.
+bool HoldsCollectionAdminRole(collections::Database& database) {
+  return HoldsCollectionRole(database, {"sysadmin", "db_owner"});
 }
 
 bool HoldsCollectionOrServerRole(collections::Database& database,
@@ -112,7 +114,7 @@ bool TakeAway(platform::UserInterface& ui, collections::Database& database, bool
 
 bool ToggleFullText(platform::UserInterface& ui, collections::Database& database, int question,
                     std::string_view action) {
-  if (!HoldsCollectionRole(database, kCollectionAdminRoles)) return Refuse(ui, Message(40));
+  if (!HoldsCollectionAdminRole(database)) return Refuse(ui, Message(40));
   if (!Ask(ui, Message(question, database.Name()), MessageIcon::kNone)) return false;
   try {
     database.DoFullTextAction(action);
@@ -328,7 +330,7 @@ bool CloseCollection(platform::UserInterface& ui, collections::Database& databas
 
 bool ShrinkLogFile(platform::UserInterface& ui, collections::Database& database) {
   // Message 40 names db_owner as enough; the collection's connection answers for both roles.
-  if (!HoldsCollectionRole(database, kCollectionAdminRoles)) return Refuse(ui, Message(40));
+  if (!HoldsCollectionAdminRole(database)) return Refuse(ui, Message(40));
   if (!Ask(ui, Message(354, database.Name()))) return false;
   try {
     database.ShrinkLogfile();
