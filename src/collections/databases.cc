@@ -2,6 +2,7 @@
 
 #include "collections/sql.h"
 #include "common/error.h"
+#include "db/error.h"
 #include "platform/registry.h"
 #include "servers/sql_text.h"
 
@@ -14,6 +15,8 @@ using servers::QuoteText;
 
 constexpr std::int32_t kErrInvalidIndex = 5;
 constexpr std::int32_t kErrNoObject = 91;
+// "User does not have permission to perform this action."
+constexpr std::int32_t kErrNoPermission = 15247;
 
 }  // namespace
 
@@ -227,7 +230,14 @@ std::shared_ptr<Database> Databases::Item(int position) const {
 
 bool Databases::TakeAway(size_t index, bool detach) {
   std::shared_ptr<Database> database = items_[index];
-  const bool dropped_index = database->DoFullTextAction("drop");
+  bool dropped_index = false;
+  try {
+    dropped_index = database->DoFullTextAction("drop");
+  } catch (const db::Error& error) {
+    // A dbcreator may drop a database whose index only its owner may remove; the drop takes the
+    // index along, so only a detach, which would keep it, needs the right.
+    if (detach || error.native_error() != kErrNoPermission) throw;
+  }
   // Whatever stops the removal leaves the collection as searchable as it was.
   auto restore_index = [&database, dropped_index] {
     if (!dropped_index) return;

@@ -390,6 +390,10 @@ TEST_F(AdminDemoTest, LoginsWithOneServerRoleDoWhatTheRoleAllows) {
   EXPECT_TRUE(LinesStartingWith(deleted.err, "[2 (sandbox)\\DEMO/master] KILL").empty())
       << deleted.err;
   EXPECT_FALSE(Contains(Collections(), "Letters"));
+  // Its index only the owner may remove; dropping the database takes it along.
+  EXPECT_EQ(Ok({"--yes", "collection", "delete", "2", "Archive"}).out,
+            "Deleted the collection Archive.\n");
+  EXPECT_FALSE(Contains(Collections(), "\nArchive\t"));
 
   // The db_owner of a collection shrinks its log (message 40 says db_owner suffices).
   EXPECT_EQ(Ok({"--yes", "collection", "shrink-log", "2", "Projects"}).out,
