@@ -43,7 +43,12 @@ bool Databases::CreateDatabase(std::string_view name, std::string_view data_file
     command_.SetCommandText(statement);
     command_.Execute();
   };
-  // Until the rename, a creation that is stopped leaves a database nothing marks as ours.
+  // Until the rename, a creation that is stopped leaves a database nothing marks as ours. A
+  // leftover of an earlier attempt stays remembered when this one cannot even create.
+  bool leftover_before = false;
+  for (const std::string& known : UnfinishedCreations()) {
+    if (servers::EqualsNoCase(known, created_name)) leftover_before = true;
+  }
   RememberCreation(created_name, true);
   try {
     command_.SetActiveConnection(ServerConnection());
@@ -117,8 +122,10 @@ bool Databases::CreateDatabase(std::string_view name, std::string_view data_file
     // prefixed name may then belong to a collection that existed before.
     if (stage == Stage::kCreated) execute("DROP DATABASE " + QuoteDatabaseName(created_name));
     if (stage == Stage::kRenamed) execute("DROP DATABASE " + QuoteDatabaseName(final_name));
-    // Nothing under the bare name is left (or ever was).
-    if (stage != Stage::kRenamed) RememberCreation(created_name, false);
+    // Nothing under the bare name is left (or was made by this attempt).
+    if (stage == Stage::kCreated || (stage == Stage::kNothing && !leftover_before)) {
+      RememberCreation(created_name, false);
+    }
   } catch (const std::exception&) {
     // Nothing more can be done; the failure itself has been reported. A database left under the
     // bare name stays remembered, so the catalogue offers it for deletion.

@@ -391,6 +391,9 @@ TEST_F(SandboxCollectionsTest, WhatAStoppedCreationLeftIsListedAsIncompleteAndCa
   platform_.ui.QueueAnswer(platform::kAnswerOk);
   EXPECT_EQ(Catalogue().AddNew("Halfway", "C:\\Data\\Halfway.mdf"), nullptr);
   ASSERT_TRUE(DatabaseExists("Halfway"));
+  // Trying the name again fails at once ("already exists") and forgets nothing.
+  platform_.ui.QueueAnswer(platform::kAnswerOk);
+  EXPECT_EQ(Catalogue().AddNew("Halfway", "C:\\Data\\Halfway3.mdf"), nullptr);
   {
     // Somebody's own empty database looks the same on the server, but was never ours.
     db::Connection admin = Open(kSandboxSa);
