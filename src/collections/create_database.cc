@@ -43,6 +43,13 @@ bool Databases::CreateDatabase(std::string_view name, std::string_view data_file
     command_.SetCommandText(statement);
     command_.Execute();
   };
+  // Until the rename, a creation that is stopped leaves a database nothing marks as ours. A
+  // leftover of an earlier attempt stays remembered when this one cannot even create.
+  bool leftover_before = false;
+  for (const std::string& known : UnfinishedCreations()) {
+    if (servers::EqualsNoCase(known, created_name)) leftover_before = true;
+  }
+  RememberCreation(created_name, true);
   try {
     command_.SetActiveConnection(ServerConnection());
     command_.SetCommandType(db::kCmdText);
@@ -57,6 +64,7 @@ bool Databases::CreateDatabase(std::string_view name, std::string_view data_file
     execute("sp_renamedb @dbname =" + QuoteText(created_name) +
             " , @newname = " + QuoteText(final_name));
     stage = Stage::kRenamed;
+    RememberCreation(created_name, false);
     if (server_->ProductVersion() == kSqlServer7) {
       execute("sp_dboption @dbname =" + QuoteText(final_name) +
               " , @optname = 'single user', @optvalue = 'false'");
@@ -114,8 +122,13 @@ bool Databases::CreateDatabase(std::string_view name, std::string_view data_file
     // prefixed name may then belong to a collection that existed before.
     if (stage == Stage::kCreated) execute("DROP DATABASE " + QuoteDatabaseName(created_name));
     if (stage == Stage::kRenamed) execute("DROP DATABASE " + QuoteDatabaseName(final_name));
+    // Nothing under the bare name is left (or was made by this attempt).
+    if (stage == Stage::kCreated || (stage == Stage::kNothing && !leftover_before)) {
+      RememberCreation(created_name, false);
+    }
   } catch (const std::exception&) {
-    // Nothing more can be done; the failure itself has been reported.
+    // Nothing more can be done; the failure itself has been reported. A database left under the
+    // bare name stays remembered, so the catalogue offers it for deletion.
   }
   return false;
 }

@@ -5,6 +5,8 @@
 #include "common/error.h"
 #include "common/text.h"
 #include "db/connection_string.h"
+#include "db/error.h"
+#include "format/format_version.h"
 #include "platform/user_interface.h"
 #include "servers/sql_text.h"
 
@@ -128,6 +130,62 @@ bool Database::IsRolemember(std::string_view role) {
   CloseQuietly(recordset_);
   if (!value || value->IsNull()) return false;
   return value->ToBool().value_or(false);
+}
+
+namespace {
+
+// SQL Server's "Invalid object name": the table was never installed.
+constexpr int kInvalidObjectName = 208;
+
+enum class Probe { kValue, kMissing, kUnknown };
+
+// The first value of the query, or why there is none: kMissing when a table it reads does not
+// exist, kUnknown for any other failure (a refused read says nothing about the collection).
+Probe FirstValueOf(const db::Connection& connection, const std::string& query,
+                   std::optional<db::Value>& value) {
+  try {
+    db::Recordset recordset;
+    recordset.Open(query, connection, db::kOpenForwardOnly, db::kLockReadOnly);
+    value = FirstValue(recordset);
+    CloseQuietly(recordset);
+    return Probe::kValue;
+  } catch (const db::Error& error) {
+    return error.native_error() == kInvalidObjectName ? Probe::kMissing : Probe::kUnknown;
+  } catch (const std::exception&) {
+    return Probe::kUnknown;
+  }
+}
+
+}  // namespace
+
+std::string Database::IncompleteReason() {
+  if (servers::FindNoCase(database_name_, servers::kCollectionPrefix) == std::string::npos) {
+    return "its creation stopped before the database got its collection name";
+  }
+  if (connection_.State() != db::kStateOpen) return std::string();
+  std::optional<db::Value> version;
+  switch (FirstValueOf(connection_, format::FormatVersionQuery(), version)) {
+    case Probe::kMissing:
+      return "it has no format version";
+    case Probe::kUnknown:
+      return std::string();
+    case Probe::kValue:
+      if (!version || version->IsNull() || !format::FormatVersionNumber(version->ToText())) {
+        return "it has no readable format version";
+      }
+      break;
+  }
+  std::optional<db::Value> templates;
+  switch (FirstValueOf(connection_, "SELECT COUNT(*) FROM Document WHERE EntryID = 1", templates)) {
+    case Probe::kMissing:
+      return "it has no document table";
+    case Probe::kUnknown:
+      return std::string();
+    case Probe::kValue:
+      if (!templates || templates->ToInt().value_or(0) == 0) return "it has no template document";
+      break;
+  }
+  return std::string();
 }
 
 bool Database::ReportAccessProblem(const char* problem, const std::exception& error) {

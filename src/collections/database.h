@@ -156,22 +156,35 @@ class Database : public format::Collection {
   // when the server cannot say whether full-text search is installed.
   int GetFullTextStatus();
   // "create", "stop", "start" or "drop" (any letter case); other texts do nothing. The first
-  // failing statement ends the action and its error reaches the caller.
-  void DoFullTextAction(std::string_view action);
+  // failing statement ends the action and its error reaches the caller. True when the action's
+  // statements were sent; false when the state called for none. On SQL Server 7.0 the
+  // change-tracking statements are left out and "create" starts the catalogue's full population.
+  bool DoFullTextAction(std::string_view action);
   // The first catalogue's row and properties, for a collection whose status is 0 or more.
   // Errors reach the caller.
   FullTextIndexProperties ReadFullTextProperties();
 
-  // After a failed rename, detach or drop the collection's connection has been ended along with
+  // Why the collection is incomplete, as a creation stopped half-way leaves one: still under the
+  // bare name it was created with, without a readable format version, or without its template
+  // document (EntryID 1). Empty for a complete collection and when the login may not look (a
+  // refused read proves nothing). Such a collection is only ever offered for deletion. Never
+  // raises.
+  std::string IncompleteReason();
+
+  // After a failed rename, detach or drop the collection's connection has been closed along with
   // every other: open it again so the collection stays usable. Never raises.
   void Reconnect();
+  // Closes the collection's own connection when it is open, so the server sees the database
+  // unused by us (a dbcreator may not KILL its own session). Never raises.
+  void CloseConnection();
   // Called by a catalogue that ends before the object: closes the connection and forgets the
   // server and the catalogue, so later use raises an error instead of reaching freed objects.
   void Orphan();
 
  private:
   db::Connection ServerConnection() const;
-  void CloseConnection();
+  // False on SQL Server 7.0, which has no full-text change tracking or background updating.
+  bool ServerKnowsChangeTracking();
   servers::KeyedTexts ListOf(const std::string& statement, const char* column);
   bool ReportAccessProblem(const char* problem, const std::exception& error);
 

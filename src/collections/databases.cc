@@ -1,6 +1,9 @@
 #include "collections/databases.h"
 
+#include "collections/sql.h"
 #include "common/error.h"
+#include "db/error.h"
+#include "platform/registry.h"
 #include "servers/sql_text.h"
 
 namespace collections {
@@ -12,6 +15,8 @@ using servers::QuoteText;
 
 constexpr std::int32_t kErrInvalidIndex = 5;
 constexpr std::int32_t kErrNoObject = 91;
+// "User does not have permission to perform this action."
+constexpr std::int32_t kErrNoPermission = 15247;
 
 }  // namespace
 
@@ -58,7 +63,111 @@ void Databases::AddExisting(const servers::FoundCollection& found) {
   std::shared_ptr<Database> database = NewDatabase(found.name, Count() + 1);
   // The name as listed: "Old_Quillarchive_Sales" must not be taken for "Quillarchive_Sales".
   if (!found.database_name.empty()) database->SetDatabaseName(found.database_name);
-  if (database->Connect()) Append(std::move(database));
+  // One collection the login may not open must not hide the others: it is left out, as one
+  // whose connection does not open, and named for whoever lists the catalogue.
+  try {
+    if (database->Connect()) {
+      Append(std::move(database));
+      return;
+    }
+    unopened_.push_back({database->Name(), database->DatabaseName(), std::string()});
+  } catch (const std::exception& error) {
+    unopened_.push_back({database->Name(), database->DatabaseName(), detail::DescriptionOf(error)});
+  }
+}
+
+namespace {
+
+// Where creations not yet past their rename are remembered, per data source: a creation stopped
+// there leaves a database under the bare name, which nothing else could tell from anybody's.
+constexpr char kUnfinishedCreationsKey[] =
+    "Software\\Fernwick\\Tessera Server Manager\\Unfinished Creations";
+
+std::vector<std::string> SplitNames(const std::string& text) {
+  std::vector<std::string> names;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find(';', start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) names.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return names;
+}
+
+}  // namespace
+
+std::vector<std::string> Databases::UnfinishedCreations() const {
+  if (server_ == nullptr || server_->Name().empty()) return {};
+  try {
+    platform::cRegistry registry(context_.services.registry, context_.services.environment);
+    registry.SetSectionKey(kUnfinishedCreationsKey);
+    registry.SetValueKey(server_->Name());
+    registry.SetDefault(common::Value(std::string()));
+    return SplitNames(registry.Value().ToText());
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+void Databases::RememberCreation(std::string_view name, bool unfinished) {
+  // Only names a collection can have are ever listed; the list separator is none of them.
+  if (server_ == nullptr || server_->Name().empty() || !IsCollectionName(name)) return;
+  std::vector<std::string> names = UnfinishedCreations();
+  std::vector<std::string> kept;
+  for (const std::string& known : names) {
+    if (!servers::EqualsNoCase(known, name)) kept.push_back(known);
+  }
+  if (unfinished) kept.emplace_back(name);
+  if (kept.size() == names.size() && !unfinished) return;
+  std::string text;
+  for (const std::string& known : kept) text += (text.empty() ? "" : ";") + known;
+  try {
+    platform::cRegistry registry(context_.services.registry, context_.services.environment);
+    registry.SetSectionKey(kUnfinishedCreationsKey);
+    if (!registry.KeyExists()) registry.CreateKey();
+    registry.SetValueKey(server_->Name());
+    registry.SetPlainString(text);
+  } catch (const std::exception&) {
+    // Remembering is a help for later; the creation itself goes on without it.
+  }
+}
+
+bool IsCollectionName(std::string_view name) {
+  if (name.empty() || name.size() > 128) return false;
+  for (char c : name) {
+    bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    if (!letter && !(c >= '0' && c <= '9') && c != '_') return false;
+  }
+  return true;
+}
+
+void Databases::EndOfList() {
+  for (const std::string& name : UnfinishedCreations()) {
+    try {
+      db::Recordset exists;
+      exists.Open("SELECT COUNT(*) FROM master..sysdatabases WHERE name = " + QuoteText(name),
+                  server_connection_, db::kOpenForwardOnly, db::kLockReadOnly);
+      std::optional<db::Value> count = detail::FirstValue(exists);
+      detail::CloseQuietly(exists);
+      if (count && count->ToInt() == 0) {
+        RememberCreation(name, false);  // gone meanwhile: nothing left to list
+        continue;
+      }
+      std::shared_ptr<Database> database = NewDatabase(name, Count() + 1);
+      database->SetDatabaseName(name);
+      if (!database->Connect()) continue;
+      // A table in it means somebody has used the name since: not ours to offer for deletion.
+      db::Recordset tables;
+      tables.Open("SELECT COUNT(*) FROM sysobjects WHERE OBJECTPROPERTY(id, 'IsUserTable') = 1",
+                  database->Connection(), db::kOpenForwardOnly, db::kLockReadOnly);
+      count = detail::FirstValue(tables);
+      detail::CloseQuietly(tables);
+      if (count && count->ToInt() == 0) Append(std::move(database));
+    } catch (const std::exception&) {
+      // A database this login cannot open is none of its business.
+    }
+  }
 }
 
 void Databases::AttachFiles(std::string_view database_name, std::string_view data_file,
@@ -81,6 +190,8 @@ std::shared_ptr<Database> Databases::Add(std::string_view name, std::string_view
   AttachFiles(database->DatabaseName(), data_file, log_file);
   if (!database->Connect()) return nullptr;
   Append(database);
+  // Detaching removed the index; attached again, the collection is searchable as a new one is.
+  if (database->GetFullTextStatus() == kFullTextNoCatalogue) database->DoFullTextAction("create");
   return database;
 }
 
@@ -119,8 +230,35 @@ std::shared_ptr<Database> Databases::Item(int position) const {
 
 bool Databases::TakeAway(size_t index, bool detach) {
   std::shared_ptr<Database> database = items_[index];
-  database->DoFullTextAction("drop");
-  if (!DisconnectUsers(database->Connection(), database->DatabaseName())) return false;
+  bool dropped_index = false;
+  try {
+    dropped_index = database->DoFullTextAction("drop");
+  } catch (const db::Error& error) {
+    // A dbcreator may drop a database whose index only its owner may remove; the drop takes the
+    // index along, so only a detach, which would keep it, needs the right.
+    if (detach || error.native_error() != kErrNoPermission) throw;
+  }
+  // Whatever stops the removal leaves the collection as searchable as it was.
+  auto restore_index = [&database, dropped_index] {
+    if (!dropped_index) return;
+    try {
+      database->DoFullTextAction("create");
+    } catch (const std::exception&) {
+      // The failure that stopped the removal is the one to report.
+    }
+  };
+  bool disconnected = false;
+  try {
+    disconnected = DisconnectUsers(database->Connection(), database->DatabaseName());
+  } catch (const std::exception&) {
+    restore_index();
+    throw;
+  }
+  if (!disconnected) {
+    // Declined: nothing may have changed, so the index comes back, and a failure says so.
+    if (dropped_index) database->DoFullTextAction("create");
+    return false;
+  }
   try {
     command_.SetActiveConnection(ServerConnection());
     command_.SetCommandType(db::kCmdText);
@@ -132,8 +270,10 @@ bool Databases::TakeAway(size_t index, bool detach) {
     command_.Execute();
   } catch (const std::exception&) {
     database->Reconnect();
+    restore_index();
     throw;
   }
+  if (!detach) RememberCreation(database->DatabaseName(), false);
   items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(index));
   ++removed_count_;
   return true;

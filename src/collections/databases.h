@@ -43,13 +43,28 @@ class Databases : public servers::CollectionCatalogue {
   // it is closed).
   void SetServer(servers::Server& server) override;
   // A collection of the server's list: listed under Count + 1 when it can be connected, left out
-  // silently when not. Errors while connecting reach the caller.
+  // when not (an error while connecting included) and then named in Unopened().
   void AddExisting(const servers::FoundCollection& found) override;
+
+  // Lists what a creation stopped before its rename left behind: the database under the bare
+  // name, when a creation of that name on this data source is remembered as unfinished and the
+  // database holds no table. Listed after the collections so that it can be deleted;
+  // IncompleteReason says what it is. Never raises.
+  void EndOfList() override;
+
+  // A collection of the server's list that was left out because it could not be opened.
+  struct Unopened {
+    std::string name;  // the display name
+    std::string database_name;
+    std::string reason;  // the error's description; empty when the connection just did not open
+  };
+  const std::vector<Unopened>& UnopenedCollections() const { return unopened_; }
 
   servers::Server* Server() const { return server_; }
 
   // Attaches the database files (an empty log file attaches the data file alone) as prefix +
-  // name and lists the collection; nullptr when it cannot be connected.
+  // name and lists the collection, giving it a full-text index as AddNew does; nullptr when it
+  // cannot be connected.
   std::shared_ptr<Database> Add(std::string_view name, std::string_view data_file,
                                 std::string_view log_file);
   // Creates a new collection, lists it and gives it a full-text index where the server has
@@ -66,7 +81,8 @@ class Databases : public servers::CollectionCatalogue {
 
   // Detach (Remove) or drop (Delete) the collection: its full-text index is removed, every
   // connection to it ended (after consent when other logins use it), then the database goes.
-  // False when the user declined; an index that is not listed raises common::Error 5.
+  // False when the user declined; the index removed before the question is then created again,
+  // as it is when the removal fails. An index that is not listed raises common::Error 5.
   bool Remove(std::string_view key);
   bool Remove(int position);
   bool Delete(std::string_view key);
@@ -75,9 +91,11 @@ class Databases : public servers::CollectionCatalogue {
   List::const_iterator begin() const { return items_.begin(); }
   List::const_iterator end() const { return items_.end(); }
 
-  // Ends every connection that uses the database. When logins other than the collection
-  // connection's own are among them the user is asked first; false when he declines, and then
-  // no connection is ended.
+  // Ends every connection that uses the database (names compared trimmed, letter case aside).
+  // When logins other than the collection connection's own are among them the user is asked
+  // first; false when he declines, and then no connection is ended. The collection connection
+  // itself is closed rather than killed, so a login without processadmin gets the database to
+  // itself as well.
   bool DisconnectUsers(const db::Connection& collection_connection, std::string_view database_name);
 
   // Creates the database, names it prefix + name, installs the collection format and the
@@ -98,14 +116,23 @@ class Databases : public servers::CollectionCatalogue {
   bool TakeAway(size_t index, bool detach);
   db::Connection ServerConnection() const;
   void ShowCreationFailure(const std::exception& error);
+  // The bare names of creations on this data source that were started and never got past their
+  // rename (nor were cleaned up), as the per-user registry remembers them.
+  std::vector<std::string> UnfinishedCreations() const;
+  // Adds the name to them (unfinished) or takes it off. Registry failures are ignored.
+  void RememberCreation(std::string_view name, bool unfinished);
 
   Context context_;
   List items_;
+  std::vector<Unopened> unopened_;
   servers::Server* server_ = nullptr;
   db::Connection server_connection_;
   db::Command command_;
   int removed_count_ = 0;
 };
+
+// Whether a creation may have used the name: letters A to Z, digits and "_".
+bool IsCollectionName(std::string_view name);
 
 // What the console hands to its server registrations so that each makes a Databases.
 servers::CatalogueFactory MakeCatalogueFactory(Context context);

@@ -25,15 +25,23 @@ bool IsProcessId(std::string_view text) {
 bool Databases::DisconnectUsers(const db::Connection& collection_connection,
                                 std::string_view database_name) {
   std::string current_login;
+  std::string own_spid;
   {
     db::Recordset recordset;
     recordset.Open("SELECT SYSTEM_USER;", collection_connection);
     std::optional<db::Value> value = detail::FirstValue(recordset);
     detail::CloseQuietly(recordset);
     if (value) current_login = value->ToText();
+    // Our own session is closed, not killed: KILL needs processadmin, which a dbcreator lacks.
+    recordset.Open("SELECT @@SPID;", collection_connection);
+    value = detail::FirstValue(recordset);
+    detail::CloseQuietly(recordset);
+    if (value) own_spid = detail::Trim(value->ToText());
   }
 
-  // (login, process id) of every connection that uses the database.
+  // The server reports names padded; a name given with blanks around it is the same database.
+  const std::string wanted = detail::Trim(database_name);
+  // (login, process id) of every other connection that uses the database.
   std::vector<std::pair<std::string, std::string>> connections;
   std::vector<std::string> foreign_logins;
   {
@@ -47,9 +55,10 @@ bool Databases::DisconnectUsers(const db::Connection& collection_connection,
     if (recordset.State() == db::kStateOpen) {
       for (; !recordset.Eof(); recordset.MoveNext()) {
         std::string database = detail::Trim(recordset.Fields("dbname").Value().ToText());
-        if (!servers::EqualsNoCase(database, database_name)) continue;
+        if (!servers::EqualsNoCase(database, wanted)) continue;
         std::string login = detail::Trim(recordset.Fields("loginame").Value().ToText());
         std::string spid = detail::Trim(recordset.Fields("spid").Value().ToText());
+        if (!own_spid.empty() && spid == own_spid) continue;
         connections.emplace_back(login, spid);
         if (servers::EqualsNoCase(login, current_login)) continue;
         // Whole names: "Bob" must be named even when "Bobby" already is.
@@ -78,6 +87,12 @@ bool Databases::DisconnectUsers(const db::Connection& collection_connection,
     if (context_.services.ui.ShowMessage(box) != platform::kAnswerYes) return false;
   }
 
+  try {
+    db::Connection own = collection_connection;
+    if (own.State() == db::kStateOpen) own.Close();
+  } catch (const std::exception&) {
+    // A session the server already ended has nothing left to close.
+  }
   command_.SetActiveConnection(ServerConnection());
   command_.SetCommandType(db::kCmdText);
   for (const auto& [login, spid] : connections) {

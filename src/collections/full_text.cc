@@ -6,6 +6,10 @@ namespace collections {
 
 namespace {
 
+constexpr int kSqlServer7 = 7;
+// SQL Server 7.0 populates a catalogue as a whole; its sp_fulltext_table knows no population.
+constexpr char kFullTextStartFull70[] = "EXEC sp_fulltext_catalog 'Doc_Desc', 'start_full'";
+
 using detail::CloseQuietly;
 using detail::FirstValue;
 using detail::HasRow;
@@ -79,11 +83,24 @@ int Database::GetFullTextStatus() {
   return kFullTextNoCatalogue;
 }
 
-void Database::DoFullTextAction(std::string_view action) {
+bool Database::ServerKnowsChangeTracking() {
+  // A server whose version cannot be read gets the statements as written.
+  return server_ == nullptr || server_->ProductVersion() != kSqlServer7;
+}
+
+bool Database::DoFullTextAction(std::string_view action) {
   const int status = GetFullTextStatus();
   const std::string verb = Lower(action);
+  if (verb != "create" && verb != "stop" && verb != "start" && verb != "drop") return false;
+  if (verb == "create" ? status != kFullTextNoCatalogue
+      : verb == "stop" ? status != kFullTextFullPopulation && status != kFullTextChangeTracking
+                       : status < kFullTextIdle) {
+    return false;
+  }
+  // SQL Server 7.0 has neither change tracking nor background updating, and populates (or stops
+  // populating) a catalogue as a whole; it refuses the other options with error 15600.
+  const bool tracking = ServerKnowsChangeTracking();
   if (verb == "create") {
-    if (status != kFullTextNoCatalogue) return;
     connection_.Execute("EXEC sp_fulltext_database 'enable'");
     connection_.Execute("EXEC sp_fulltext_catalog 'Doc_Desc', 'create'");
     connection_.Execute("EXEC sp_fulltext_table 'Document', 'create', 'Doc_Desc', 'PK_Document'");
@@ -91,30 +108,40 @@ void Database::DoFullTextAction(std::string_view action) {
     connection_.Execute("EXEC sp_fulltext_column 'Document','PlainText','add'");
     connection_.Execute("EXEC sp_fulltext_column 'Document','Comment','add'");
     connection_.Execute("Exec sp_fulltext_table 'Document','activate'");
-    connection_.Execute("EXEC sp_fulltext_table Document, 'Start_change_tracking'");
-    connection_.Execute("EXEC sp_fulltext_table Document, 'Start_background_updateindex'");
+    if (tracking) {
+      connection_.Execute("EXEC sp_fulltext_table Document, 'Start_change_tracking'");
+      connection_.Execute("EXEC sp_fulltext_table Document, 'Start_background_updateindex'");
+    } else {
+      connection_.Execute(kFullTextStartFull70);
+    }
   } else if (verb == "stop") {
-    if (status != kFullTextFullPopulation && status != kFullTextChangeTracking) return;
-    connection_.Execute("EXEC sp_fulltext_table Document, 'Stop_background_updateindex'");
-    connection_.Execute("EXEC sp_fulltext_table Document, 'stop_change_tracking'");
-    connection_.Execute("Exec sp_fulltext_table 'Document','stop'");
+    if (tracking) {
+      connection_.Execute("EXEC sp_fulltext_table Document, 'Stop_background_updateindex'");
+      connection_.Execute("EXEC sp_fulltext_table Document, 'stop_change_tracking'");
+      connection_.Execute("Exec sp_fulltext_table 'Document','stop'");
+    }
     connection_.Execute("EXEC sp_fulltext_catalog 'Doc_Desc', 'Stop'");
   } else if (verb == "start") {
     // Starting is what "create" does last: keep the index up to date as documents change.
-    if (status < kFullTextIdle) return;
-    connection_.Execute("EXEC sp_fulltext_table Document, 'Start_change_tracking'");
-    connection_.Execute("EXEC sp_fulltext_table Document, 'Start_background_updateindex'");
+    if (tracking) {
+      connection_.Execute("EXEC sp_fulltext_table Document, 'Start_change_tracking'");
+      connection_.Execute("EXEC sp_fulltext_table Document, 'Start_background_updateindex'");
+    } else {
+      connection_.Execute(kFullTextStartFull70);
+    }
   } else if (verb == "drop") {
-    if (status < kFullTextIdle) return;
     // Dropping a large catalogue outlasts any time-out.
     connection_.SetCommandTimeout(0);
-    connection_.Execute("EXEC sp_fulltext_table Document, 'Stop_background_updateindex'");
-    connection_.Execute("EXEC sp_fulltext_table Document, 'stop_change_tracking'");
-    connection_.Execute("EXEC sp_fulltext_table 'Document', 'stop'");
+    if (tracking) {
+      connection_.Execute("EXEC sp_fulltext_table Document, 'Stop_background_updateindex'");
+      connection_.Execute("EXEC sp_fulltext_table Document, 'stop_change_tracking'");
+      connection_.Execute("EXEC sp_fulltext_table 'Document', 'stop'");
+    }
     connection_.Execute("EXEC sp_fulltext_table 'Document', 'drop'");
     connection_.Execute("EXEC sp_fulltext_catalog 'Doc_Desc', 'drop'");
     connection_.Execute("EXEC sp_fulltext_database 'disable'");
   }
+  return true;
 }
 
 FullTextIndexProperties Database::ReadFullTextProperties() {

@@ -116,8 +116,8 @@ bool DeleteCollection(platform::UserInterface& ui, collections::Database& databa
 // host deletes the node; `database` is gone from its catalogue then).
 bool CloseCollection(platform::UserInterface& ui, collections::Database& database);
 
-// Shrink Log File: sysadmin (else 40); asks 354; on Yes shrinks the log. Error intro 355. True
-// when the shrink ran.
+// Shrink Log File: sysadmin or db_owner asked of the collection (else 40); asks 354; on Yes shrinks
+// the log. Error intro 355. True when the shrink ran.
 bool ShrinkLogFile(platform::UserInterface& ui, collections::Database& database);
 
 // Delete (a login row): sysadmin or securityadmin (else 61); asks 60 (No the default); on Yes

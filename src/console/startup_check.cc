@@ -29,6 +29,9 @@ StartupCheckOutcome CheckCollection(platform::UserInterface& ui, servers::Server
   outcome.collection = database.Name();
   outcome.version = database.GetExtendedProperty(0, 3, 1, "");
   outcome.version_number = format::FormatVersionNumber(outcome.version);
+  // Half a creation is no old collection: upgrading it would build on what is missing.
+  outcome.incomplete = database.IncompleteReason();
+  if (!outcome.incomplete.empty()) return outcome;
   // A version that is no number cannot be placed on the ladder: nothing is offered for it.
   if (!outcome.version_number) return outcome;
   int number = *outcome.version_number;

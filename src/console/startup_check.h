@@ -57,6 +57,9 @@ struct StartupCheckOutcome {
   // The version number; nothing when the text is not a number (such a collection is skipped:
   // nothing is asked or changed, since no rung can be chosen for it).
   std::optional<int> version_number;
+  // Why the collection is incomplete (a creation stopped half-way); such a collection is never
+  // upgraded, only offered for deletion. Empty for a complete one.
+  std::string incomplete;
   int question = 0;  // 315, 348, 349 or 352 when asked; 0 when not
   bool answered_yes = false;
   bool refused = false;  // message 40 was shown: the login holds neither role

@@ -60,7 +60,7 @@ void CheckChangeAllowed(Executor& executor, std::string_view procedure) {
         "The procedure '" + std::string(procedure) + "' cannot be executed within a transaction.");
 }
 
-// SQL Server 7.0 knows populations but not change tracking.
+// SQL Server 7.0 knows catalogue populations but not change tracking.
 bool TracksChanges(Executor& executor) {
   return executor.session().instance().config().product_version.rfind("7.", 0) != 0;
 }
@@ -233,9 +233,11 @@ std::int64_t FullTextTable(Executor& executor, std::vector<ProcedureArgument>& a
                                    "stop_background_updateindex"};
   bool known = false;
   for (const char* a : kActions) known = known || action == a;
+  // 7.0 marks tables only: populations (and stopping them) are a catalogue's, and there is no
+  // change tracking.
   if (known && !TracksChanges(executor))
-    known = action.find("change_tracking") == std::string::npos &&
-            action.find("updateindex") == std::string::npos && action != "update_index";
+    known =
+        action == "create" || action == "drop" || action == "activate" || action == "deactivate";
   bool creating = action == "create";
   if (!known || (creating && (args.Text("@ftcat").empty() || args.Text("@keyname").empty())) ||
       (!creating && (args.Given("@ftcat") || args.Given("@keyname"))))

@@ -33,6 +33,9 @@ class CollectionCatalogue {
   // Decides whether and under which key the collection is listed. Errors propagate to whoever
   // read the server's catalogue.
   virtual void AddExisting(const FoundCollection& found) = 0;
+  // Called once after the last collection of the list was handed over, while the connection is
+  // still open. Never raises.
+  virtual void EndOfList() {}
 };
 
 // Creates an empty catalogue; called at most once per server, on the first read of its catalogue.

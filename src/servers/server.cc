@@ -331,6 +331,7 @@ void Server::ReadCatalogue(CollectionCatalogue& catalogue) {
     catalogue.AddExisting(found);
   }
   CloseQuietly(recordset);
+  catalogue.EndOfList();
 }
 
 void Server::RepairOrphanedOwners() {
@@ -386,7 +387,15 @@ std::optional<std::string> Server::RevokeUsers(std::string_view login) {
     }
     db::Recordset users;
     users.SetActiveConnection(connection);
-    users.Open("USE " + QuoteDatabaseName(database));
+    try {
+      users.Open("USE " + QuoteDatabaseName(database));
+    } catch (const db::Error&) {
+      // A database the administrator may not enter (a securityadmin is no user of model) is
+      // passed by: a user of the login there makes the server refuse to drop the login, with its
+      // own message, so nothing is removed blind.
+      CloseQuietly(users);
+      continue;
+    }
     CloseQuietly(users);
     users.Open("SELECT db_name(), name FROM sysusers WHERE sid=suser_sid(" + QuoteText(login) +
                ")");

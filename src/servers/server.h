@@ -105,9 +105,9 @@ class Server {
   // is closed at that first call the catalogue stays empty for good.
   CollectionCatalogue& Databases();
 
-  // Removes the login's users from every database, then the login itself. Stops with message
-  // 309 (and false) at a database the login owns; users already removed stay removed. The
-  // connection is back in master afterwards, whatever happened.
+  // Removes the login's users from every database the connection's login may enter, then the
+  // login itself. Stops with message 309 (and false) at a database the login owns; users already
+  // removed stay removed. The connection is back in master afterwards, whatever happened.
   bool RevokeLogin(std::string_view login, int kind);
 
   // The SQL Server service's state (platform::kService...), 0 when it cannot be known: always

@@ -60,6 +60,15 @@ class AdminDemoTest : public AdminProcessTest {
     return Ok({"--tsv", "collection", "list", server}).out;
   }
 
+  // Runs a batch on the demonstration server as its administrator.
+  void SandboxSql(const std::string& batch) {
+    std::string command =
+        "TESSERA_SANDBOX_ROOT=" + admin_testing::ShellQuote((root_ / "sandbox").string()) + " " +
+        admin_testing::ShellQuote(TESSERA_SANDBOX) + " sql -S '(sandbox)\\DEMO' -Q " +
+        admin_testing::ShellQuote(batch) + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << batch;
+  }
+
   std::string demo_out_;
 };
 
@@ -352,22 +361,86 @@ TEST_F(AdminDemoTest, ALoginWithoutRolesIsRefusedBeforeAnyQuestionAndNothingChan
                        "\nName of the full-text index\tDoc_Desc\n"));
 }
 
-TEST_F(AdminDemoTest, ALoginThatMayNotOpenEveryCollectionIsToldWhichOneStopsTheList) {
-  std::string command =
-      "TESSERA_SANDBOX_ROOT=" + admin_testing::ShellQuote((root_ / "sandbox").string()) + " " +
-      admin_testing::ShellQuote(TESSERA_SANDBOX) +
-      " sql -S '(sandbox)\\DEMO' -Q \"EXEC sp_addlogin 'outsider', 'pw'\" "
-      ">/dev/null 2>&1";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+TEST_F(AdminDemoTest, ALoginListsTheCollectionsItMayOpenAndIsToldOfTheOthers) {
+  SandboxSql(
+      "EXEC sp_addlogin 'outsider', 'pw' USE Quillarchive_Archive EXEC sp_grantdbaccess "
+      "'outsider'");
   Ok({"server", "add", kDemo, "--login", "outsider", "--password", "pw"});
-  RunResult list = Run({"collection", "list", "2"});
-  EXPECT_EQ(list.exit_code, 1);
-  EXPECT_EQ(list.out, "");
+  RunResult list = Ok({"--tsv", "collection", "list", "2"});
+  std::vector<std::string> rows = Lines(list.out);
+  ASSERT_EQ(rows.size(), 2u) << list.out;
+  EXPECT_TRUE(rows[1].starts_with("Archive\t1\tQuillarchive_Archive\t")) << list.out;
+  for (const char* other : {"Contracts", "Letters", "Minutes", "Projects"}) {
+    EXPECT_TRUE(Contains(list.err, "tessera-admin: the collection " + std::string(other) +
+                                       " (Quillarchive_" + other + ") could not be opened: "))
+        << other << "\n"
+        << list.err;
+  }
+  EXPECT_EQ(Collections(), kDemoCollections);
+}
+
+TEST_F(AdminDemoTest, LoginsWithOneServerRoleDoWhatTheRoleAllows) {
+  Ok({"server", "add", kDemo, "--login", "creator", "--password", "tessera"});
+  Ok({"server", "add", kDemo, "--login", "security", "--password", "tessera"});
+
+  // A dbcreator drops a collection it does not own; it may KILL no session, so the product
+  // closes its own connection to the collection instead of killing it.
+  RunResult deleted = Ok({"--yes", "--trace-sql", "collection", "delete", "2", "Letters"});
+  EXPECT_EQ(deleted.out, "Deleted the collection Letters.\n");
+  EXPECT_TRUE(LinesStartingWith(deleted.err, "[2 (sandbox)\\DEMO/master] KILL").empty())
+      << deleted.err;
+  EXPECT_FALSE(Contains(Collections(), "Letters"));
+  // Its index only the owner may remove; dropping the database takes it along.
+  EXPECT_EQ(Ok({"--yes", "collection", "delete", "2", "Archive"}).out,
+            "Deleted the collection Archive.\n");
+  EXPECT_FALSE(Contains(Collections(), "\nArchive\t"));
+
+  // The db_owner of a collection shrinks its log (message 40 says db_owner suffices).
+  EXPECT_EQ(Ok({"--yes", "collection", "shrink-log", "2", "Projects"}).out,
+            "Shrank the log file of Projects.\n");
+
+  // A securityadmin removes a login: databases it may not enter (model) are passed by.
+  EXPECT_EQ(Ok({"--yes", "login", "remove", "3", "SANDBOX\\former"}).out,
+            "Removed the login SANDBOX\\former from (sandbox)\\DEMO.\n");
+  EXPECT_FALSE(Contains(Ok({"--tsv", "login", "list", "1"}).out, "\nSANDBOX\\former\t"));
+  // A user of the login in such a database makes the server refuse, in its own words.
+  SandboxSql("EXEC sp_addlogin 'lodger', 'pw' USE model EXEC sp_grantdbaccess 'lodger'");
+  RunResult refused = Run({"--yes", "login", "remove", "3", "lodger"});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_TRUE(Contains(refused.err,
+                       "Login 'lodger' is aliased or mapped to a user in one or more "
+                       "database(s)."))
+      << refused.err;
+  EXPECT_TRUE(Contains(Ok({"--tsv", "login", "list", "1"}).out, "\nlodger\tStandard\tGrant\n"));
+}
+
+TEST_F(AdminDemoTest, AnIncompleteCollectionIsShownSoNeverUpgradedAndDeleted) {
+  // A collection whose creation stopped before its template document.
+  SandboxSql("USE Quillarchive_Minutes DELETE FROM Document WHERE EntryID = 1");
+  RunResult list = Ok({"--tsv", "collection", "list", "1"});
+  EXPECT_TRUE(Contains(list.out, "\nMinutes\t4\tQuillarchive_Minutes\t1.41 (incomplete)\t\n"))
+      << list.out;
   EXPECT_TRUE(Contains(list.err,
-                       "tessera-admin: the collections of (sandbox)\\DEMO cannot be "
-                       "read: Cannot open database requested in login "
-                       "'Quillarchive_Archive'"))
+                       "tessera-admin: the collection Minutes is incomplete (it has no template "
+                       "document); 'tessera-admin collection delete 1 Minutes' removes it\n"))
       << list.err;
+
+  RunResult upgrade = Run({"--yes", "collection", "upgrade", "1", "Minutes"});
+  EXPECT_EQ(upgrade.exit_code, 1);
+  EXPECT_TRUE(Contains(upgrade.err,
+                       "the collection Minutes is incomplete (it has no template document) and "
+                       "is not upgraded"))
+      << upgrade.err;
+  RunResult check = Run({"--tsv", "check"});
+  EXPECT_TRUE(Contains(check.out,
+                       "\tMinutes\t1.41\t\tincomplete (it has no template document); not "
+                       "upgraded: delete it with 'collection delete'\n"))
+      << check.out;
+  EXPECT_FALSE(Contains(check.err, Shown(315, {"Minutes"}))) << check.err;
+
+  EXPECT_EQ(Ok({"--yes", "collection", "delete", "1", "Minutes"}).out,
+            "Deleted the collection Minutes.\n");
+  EXPECT_FALSE(Contains(Collections(), "Minutes"));
 }
 
 TEST_F(AdminDemoTest, CheckDeclinesWithoutATerminalAndConvertsWithYes) {

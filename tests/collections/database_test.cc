@@ -134,10 +134,11 @@ TEST_F(RenameTest, OtherConnectionsEndThenTheDatabaseIsRenamedAndConnectedAgain)
   OnlyOwnConnection();
   db::Connection old_connection = sales_->Connection();
   EXPECT_TRUE(sales_->Rename("Archive2004"));
-  EXPECT_EQ(TextsOn(old_connection), (std::vector<std::string>{kSystemUser, "sp_who"}));
+  EXPECT_EQ(TextsOn(old_connection),
+            (std::vector<std::string>{kSystemUser, "SELECT @@SPID;", "sp_who"}));
+  // Its own connection closed, not killed, the collection is connected again under its new name.
   EXPECT_EQ(ServerTexts(),
-            (std::vector<std::string>{"KILL " + std::to_string(sales_session_),
-                                      "sp_renamedb @dbname ='Quillarchive_Sales' , @newname = "
+            (std::vector<std::string>{"sp_renamedb @dbname ='Quillarchive_Sales' , @newname = "
                                       "'Quillarchive_Archive2004'"}));
   EXPECT_EQ(sales_->Name(), "Archive2004");
   EXPECT_EQ(sales_->DatabaseName(), "Quillarchive_Archive2004");
@@ -186,7 +187,7 @@ TEST_F(RenameTest, AnotherLoginConnectedIsEndedOnlyAfterConsent) {
   platform_.ui.QueueAnswer(platform::kAnswerYes);
   EXPECT_TRUE(sales_->Rename("Other"));
   EXPECT_EQ(ServerTexts(),
-            (std::vector<std::string>{"KILL " + std::to_string(sales_session_), "KILL 70",
+            (std::vector<std::string>{"KILL 70",
                                       "sp_renamedb @dbname ='Quillarchive_Sales' , @newname = "
                                       "'Quillarchive_Other'"}));
 }

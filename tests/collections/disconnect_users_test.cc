@@ -49,14 +49,27 @@ TEST_F(DisconnectUsersTest, OwnConnectionsAloneAreEndedWithoutAQuestion) {
          {62, "CORP\\anna", "Quillarchive_Sales_Old"}});
   EXPECT_TRUE(Disconnect());
   EXPECT_TRUE(platform_.ui.boxes().empty());
-  // Both questions on the collection's own connection, the procedure called as one.
-  EXPECT_EQ(TextsOn(sales_->Connection()), (std::vector<std::string>{kSystemUser, "sp_who"}));
-  EXPECT_TRUE(log_->statements()[1].procedure_call);
-  // Another database of a similar name is not touched; the server connection is not ended.
-  EXPECT_EQ(ServerTexts(),
-            (std::vector<std::string>{"KILL " + std::to_string(sales_session_), "KILL 61"}));
-  EXPECT_THROW(sales_->Connection().Execute("SELECT 1"), db::Error);
+  // The questions on the collection's own connection, the procedure called as one.
+  EXPECT_EQ(TextsOn(sales_->Connection()),
+            (std::vector<std::string>{kSystemUser, "SELECT @@SPID;", "sp_who"}));
+  EXPECT_TRUE(log_->statements()[2].procedure_call);
+  // The collection's own connection is closed, not killed (KILL needs processadmin); another
+  // database of a similar name is not touched; the server connection is not ended.
+  EXPECT_EQ(ServerTexts(), (std::vector<std::string>{"KILL 61"}));
+  EXPECT_EQ(sales_->Connection().State(), db::kStateClosed);
   EXPECT_NO_THROW(server_->Connection().Execute("SELECT 1"));
+}
+
+TEST_F(DisconnectUsersTest, DatabaseNamesAreComparedTrimmedOnBothSides) {
+  SystemUser("sa");
+  SpWho({{61, "sa", "  Quillarchive_Sales"}});
+  // The name as a caller may hold it; "Quillarchive_Sales " was once left unmanageable.
+  for (const char* name : {"Quillarchive_Sales", "Quillarchive_Sales ", "\tquillarchive_sales\n"}) {
+    sales_->Reconnect();
+    log_->Clear();
+    EXPECT_TRUE(catalogue_->DisconnectUsers(sales_->Connection(), name));
+    EXPECT_EQ(ServerTexts(), (std::vector<std::string>{"KILL 61"})) << name;
+  }
 }
 
 TEST_F(DisconnectUsersTest, OtherLoginsAreNamedOnceAndEndedAfterConsent) {
@@ -75,8 +88,7 @@ TEST_F(DisconnectUsersTest, OtherLoginsAreNamedOnceAndEndedAfterConsent) {
   EXPECT_EQ(box.title, "Tessera Server Manager");
   EXPECT_EQ(box.buttons, platform::MessageButtons::kYesNo);
   EXPECT_EQ(box.icon, platform::MessageIcon::kNone);
-  EXPECT_EQ(ServerTexts(), (std::vector<std::string>{"KILL " + std::to_string(sales_session_),
-                                                     "KILL 70", "KILL 71", "KILL 72", "KILL 73"}));
+  EXPECT_EQ(ServerTexts(), (std::vector<std::string>{"KILL 70", "KILL 71", "KILL 72", "KILL 73"}));
 }
 
 TEST_F(DisconnectUsersTest, DecliningEndsNothing) {
@@ -91,13 +103,12 @@ TEST_F(DisconnectUsersTest, DecliningEndsNothing) {
 
 TEST_F(DisconnectUsersTest, AProcessThatCannotBeEndedDoesNotStopTheOthers) {
   SystemUser("sa");
-  SpWho({{sales_session_, "sa", "Quillarchive_Sales"}, {80, "sa", "Quillarchive_Sales"}});
-  fake_->On("KILL " + std::to_string(sales_session_),
-            FakeResult().Error(6106, "Process ID " + std::to_string(sales_session_) +
-                                         " is not an active process ID."));
+  SpWho({{sales_session_, "sa", "Quillarchive_Sales"},
+         {80, "sa", "Quillarchive_Sales"},
+         {81, "sa", "Quillarchive_Sales"}});
+  fake_->On("KILL 80", FakeResult().Error(6106, "Process ID 80 is not an active process ID."));
   EXPECT_TRUE(Disconnect());
-  EXPECT_EQ(ServerTexts(),
-            (std::vector<std::string>{"KILL " + std::to_string(sales_session_), "KILL 80"}));
+  EXPECT_EQ(ServerTexts(), (std::vector<std::string>{"KILL 80", "KILL 81"}));
 }
 
 TEST_F(DisconnectUsersTest, NoConnectionToTheDatabaseMeansNothingToEnd) {

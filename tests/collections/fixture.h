@@ -60,6 +60,10 @@ class CollectionsFixture : public ::testing::Test {
         fake_->Kill(std::stoi(call.request.text.substr(5)));
         return FakeResult().NoCount();
       }
+      // The session's own process id, as the server answers it.
+      if (call.request.text == "SELECT @@SPID;") {
+        return FakeResult().Rows({Column("", "smallint")}, {{db::Value(call.session)}});
+      }
       if (full_text_status_) return FullTextAnswer(call.request.text, *full_text_status_);
       return std::nullopt;
     });

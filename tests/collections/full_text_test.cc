@@ -164,6 +164,39 @@ TEST_F(FullTextTest, TheFirstFailingStatementEndsTheActionAndReachesTheCaller) {
   EXPECT_EQ(texts.back(), kCreate[2]);
 }
 
+// SQL Server 7.0 has no change tracking and populates whole catalogues: the statements it does
+// not know are left out, and "create" ends with a full population instead.
+class FullText70Test : public FullTextTest {
+ protected:
+  void SetUp() override {
+    server_ = ConnectedServer("7.00.1063");
+    HelpDb({"Quillarchive_Sales"});
+    sales_ = dynamic_cast<Databases&>(server_->Databases()).Item(1);
+    log_->Clear();
+  }
+};
+
+TEST_F(FullText70Test, StatementsSevenDoesNotKnowAreLeftOut) {
+  const std::string start_full = "EXEC sp_fulltext_catalog 'Doc_Desc', 'start_full'";
+  std::vector<std::string> create(kCreate.begin(), kCreate.begin() + 7);
+  create.push_back(start_full);
+  const struct {
+    const char* action;
+    int status;
+    std::vector<std::string> texts;
+  } cases[] = {
+      {"create", -1, create},
+      {"stop", 1, {"EXEC sp_fulltext_catalog 'Doc_Desc', 'Stop'"}},
+      {"start", 0, {start_full}},
+      {"drop", 0, std::vector<std::string>(kDrop.begin() + 3, kDrop.end())},
+  };
+  for (const auto& each : cases) {
+    FullText(each.status);
+    EXPECT_EQ(ActionTexts(each.action), each.texts) << each.action;
+  }
+  EXPECT_EQ(server_->ProductVersion(), 7);
+}
+
 TEST_F(FullTextTest, TheIndexPropertiesComeFromTheCatalogueAndItsProperties) {
   fake_->On(
       "sp_help_fulltext_catalogs",

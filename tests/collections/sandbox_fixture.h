@@ -14,6 +14,8 @@
 #include "db/drivers/sandbox/sandbox_driver.h"
 #include "db/observer.h"
 #include "db/recordset.h"
+#include "format/names.h"
+#include "format/template_document.h"
 #include "platform/testing/fake_platform.h"
 #include "sandbox/server.h"
 #include "servers/server.h"
@@ -94,6 +96,25 @@ class SandboxFixture : public ::testing::Test {
                                    (catalog.empty() ? "" : "Initial Catalog=" + catalog + ";"));
     connection.Open();
     return connection;
+  }
+
+  // The template document a creation adds after the installation script (EntryID 1); without
+  // it a collection counts as incomplete.
+  static void AddTemplateDocument(const db::Connection& connection) {
+    db::Recordset document;
+    document.Open(format::kDocumentTable, connection, db::kOpenStatic, db::kLockOptimistic,
+                  db::kCmdTable);
+    document.AddNew();
+    for (const format::TemplateColumn& column :
+         format::TemplateDocumentColumns(1252, common::DateTime{2003, 1, 1, 12})) {
+      if (column.append_chunk) {
+        document.Fields(column.name).AppendChunk(column.value);
+      } else {
+        document.Fields(column.name).SetValue(column.value);
+      }
+    }
+    document.Update();
+    document.Close();
   }
 
   static db::Value Scalar(const db::Connection& connection, const std::string& query) {

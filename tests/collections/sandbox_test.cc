@@ -67,6 +67,7 @@ class SandboxCollectionsTest : public testing::SandboxFixture {
          format::InstallationScript({"{3F2504E0-4F89-11D3-9A0C-0305E82C3301}", 37622})) {
       connection.Execute(statement);
     }
+    AddTemplateDocument(connection);
     connection.Close();
     catalogue.AddExisting({name, "Quillarchive_" + name, "2.00 MB", "Jan  1 2003"});
     return catalogue.Item(catalogue.Count());
@@ -140,6 +141,57 @@ TEST_F(SandboxFullTextTest, ANewCollectionGetsItsIndexAndLosesItWhenDropped) {
   ASSERT_TRUE(Catalogue().Delete("1"));
   EXPECT_FALSE(DatabaseExists("Quillarchive_Sales"));
 }
+
+// A collection's index through its life, on a 7.0 and a 2000 server with full-text search.
+class SandboxFullTextLifeTest : public SandboxCollectionsTest,
+                                public ::testing::WithParamInterface<const char*> {
+ protected:
+  void SetUp() override { StartInstance(GetParam(), true); }
+};
+
+TEST_P(SandboxFullTextLifeTest, CreateRemoveDetachAttachDeclineAndDelete) {
+  Databases& catalogue = Catalogue();
+  std::shared_ptr<Database> sales = catalogue.AddNew("Sales", "C:\\Data\\Sales.mdf");
+  ASSERT_NE(sales, nullptr) << (platform_.ui.boxes().empty() ? "" : platform_.ui.boxes()[0].text);
+  EXPECT_TRUE(platform_.ui.boxes().empty()) << platform_.ui.boxes()[0].text;
+  EXPECT_GE(sales->GetFullTextStatus(), kFullTextIdle);
+  const bool seven = std::string(GetParam()).starts_with("7.");
+  bool tracked = false;
+  for (const std::string& text : log_->Texts()) {
+    if (text.find("change_tracking") != std::string::npos) tracked = true;
+  }
+  EXPECT_EQ(tracked, !seven);
+
+  EXPECT_TRUE(sales->DoFullTextAction("drop"));
+  EXPECT_EQ(sales->GetFullTextStatus(), kFullTextNoCatalogue);
+  EXPECT_TRUE(sales->DoFullTextAction("create"));
+  EXPECT_GE(sales->GetFullTextStatus(), kFullTextIdle);
+
+  // Detached and attached again, the collection has its index back.
+  std::string log_file = LogFileOf("Quillarchive_Sales");
+  ASSERT_TRUE(catalogue.Remove("1"));
+  std::shared_ptr<Database> attached = catalogue.Add("Sales", "C:\\Data\\Sales.mdf", log_file);
+  ASSERT_NE(attached, nullptr);
+  EXPECT_GE(attached->GetFullTextStatus(), kFullTextIdle);
+
+  // Declining to end another login's connection changes nothing: the index is there again.
+  db::Connection other = Open(kSandboxIntegrated, "Quillarchive_Sales");
+  const int before = attached->GetFullTextStatus();
+  for (bool detach : {true, false}) {
+    platform_.ui.QueueAnswer(platform::kAnswerNo);
+    EXPECT_FALSE(detach ? catalogue.Remove("2") : catalogue.Delete("2"));
+    EXPECT_EQ(attached->GetFullTextStatus(), before) << detach;
+  }
+  EXPECT_NO_THROW(other.Execute("SELECT 1"));
+
+  platform_.ui.QueueAnswer(platform::kAnswerYes);
+  ASSERT_TRUE(catalogue.Delete("2"));
+  EXPECT_FALSE(DatabaseExists("Quillarchive_Sales"));
+  EXPECT_EQ(catalogue.Count(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, SandboxFullTextLifeTest,
+                         ::testing::Values("7.00.1063", "8.00.2039"));
 
 class SandboxSql70Test : public SandboxCollectionsTest {
  protected:
@@ -331,6 +383,63 @@ TEST_F(SandboxCollectionsTest, DeletingEndsEveryConnectionAndDropsTheDatabase) {
   EXPECT_FALSE(DatabaseExists("Quillarchive_Gone"));
   EXPECT_THROW(mine.Execute("SELECT 1"), db::Error);
   EXPECT_TRUE(platform_.ui.boxes().empty());
+}
+
+TEST_F(SandboxCollectionsTest, WhatAStoppedCreationLeftIsListedAsIncompleteAndCanBeDeleted) {
+  // A creation stopped before its rename, whose clean-up could not drop the database either.
+  FailNext("sp_renamedb", "Injected rename failure.");
+  FailNext("DROP DATABASE", "Injected drop failure.");
+  platform_.ui.QueueAnswer(platform::kAnswerOk);
+  EXPECT_EQ(Catalogue().AddNew("Halfway", "C:\\Data\\Halfway.mdf"), nullptr);
+  ASSERT_TRUE(DatabaseExists("Halfway"));
+  // Trying the name again fails at once ("already exists") and forgets nothing.
+  platform_.ui.QueueAnswer(platform::kAnswerOk);
+  EXPECT_EQ(Catalogue().AddNew("Halfway", "C:\\Data\\Halfway3.mdf"), nullptr);
+  {
+    // Somebody's own empty database looks the same on the server, but was never ours.
+    db::Connection admin = Open(kSandboxSa);
+    admin.Execute("CREATE DATABASE Spare ON ( NAME = Spare, FILENAME = 'C:\\Data\\Spare.mdf')");
+    admin.Close();
+  }
+  std::shared_ptr<Database> whole = InstalledDirectly("Whole");
+  std::shared_ptr<Database> blank = InstalledDirectly("Blank");
+  std::shared_ptr<Database> bare = InstalledDirectly("Bare");
+  ASSERT_TRUE(whole && blank && bare);
+  blank->Connection().Execute(
+      "UPDATE ExtendedData SET FieldValue = '' WHERE EntryID = 0 AND "
+      "ExtFieldID = 3");
+  bare->Connection().Execute("DELETE FROM Document WHERE EntryID = 1");
+  EXPECT_EQ(whole->IncompleteReason(), "");
+  EXPECT_EQ(blank->IncompleteReason(), "it has no readable format version");
+  EXPECT_EQ(bare->IncompleteReason(), "it has no template document");
+
+  // A fresh read of the catalogue lists the bare-name leftover after the collections.
+  server_.reset();
+  Databases& catalogue = Catalogue();
+  std::vector<std::string> listed;
+  for (const std::shared_ptr<Database>& database : catalogue)
+    listed.push_back(database->DatabaseName());
+  EXPECT_EQ(listed, (std::vector<std::string>{"Quillarchive_Bare", "Quillarchive_Blank",
+                                              "Quillarchive_Whole", "Halfway"}));
+  std::shared_ptr<Database> halfway = catalogue.Item(4);
+  ASSERT_NE(halfway, nullptr);
+  EXPECT_EQ(halfway->Name(), "Halfway");
+  EXPECT_EQ(halfway->IncompleteReason(),
+            "its creation stopped before the database got its collection name");
+
+  // Deleting removes the leftover itself, nothing of the same name with the prefix.
+  ASSERT_TRUE(catalogue.Delete("4"));
+  EXPECT_FALSE(DatabaseExists("Halfway"));
+  EXPECT_TRUE(DatabaseExists("Spare"));
+  // Now the name is free for a collection again, and a fresh read lists no leftover.
+  EXPECT_NE(catalogue.AddNew("Halfway", "C:\\Data\\Halfway2.mdf"), nullptr)
+      << platform_.ui.boxes().back().text;
+  server_.reset();
+  EXPECT_EQ(Catalogue().Count(), 4);
+  for (const std::shared_ptr<Database>& database : Catalogue()) {
+    EXPECT_NE(database->DatabaseName(), "Halfway");
+  }
+  EXPECT_EQ(Catalogue().Item(3)->DatabaseName(), "Quillarchive_Halfway");
 }
 
 TEST_F(SandboxCollectionsTest, TheLogFileIsShrunk) {

@@ -87,11 +87,12 @@ TEST_F(StatementSequenceTest, DeleteAsksOnTheCollectionThenEndsItsConnectionsThe
          {89, "sa", "QUILLARCHIVE_SALES"}});
   log_->Clear();
   ASSERT_TRUE(catalogue_->Delete("2"));
-  EXPECT_EQ(TextsOn(sales->Connection()),
-            (std::vector<std::string>{kFullTextInstalled, kSystemUser, "sp_who"}));
+  EXPECT_EQ(TextsOn(sales->Connection()), (std::vector<std::string>{kFullTextInstalled, kSystemUser,
+                                                                    "SELECT @@SPID;", "sp_who"}));
+  // The collection's own connection is closed rather than killed.
   EXPECT_EQ(ServerTexts(),
-            (std::vector<std::string>{"KILL " + std::to_string(sales_session), "KILL 89",
-                                      "DROP DATABASE Quillarchive_Sales"}));
+            (std::vector<std::string>{"KILL 89", "DROP DATABASE Quillarchive_Sales"}));
+  EXPECT_EQ(sales->Connection().State(), db::kStateClosed);
   EXPECT_TRUE(platform_.ui.boxes().empty());
   EXPECT_EQ(catalogue_->Item("1")->Name(), "A");
   EXPECT_EQ(catalogue_->Count(), 1);
@@ -164,11 +165,13 @@ class PrefixAfterTextTest : public StatementSequenceTest {
 
 TEST_F(PrefixAfterTextTest, DetachEndsOnlyTheConnectionsToTheDatabaseAsListed) {
   ASSERT_EQ(old_->DatabaseName(), "Old_Quillarchive_C");
-  SpWho({{listed_session_, "sa", "Quillarchive_C"}, {old_session_, "sa", "Old_Quillarchive_C"}});
+  SpWho({{listed_session_, "sa", "Quillarchive_C"},
+         {old_session_, "sa", "Old_Quillarchive_C"},
+         {91, "sa", "Old_Quillarchive_C"}});
   ASSERT_TRUE(catalogue_->Remove("2"));
-  EXPECT_EQ(ServerTexts(),
-            (std::vector<std::string>{"KILL " + std::to_string(old_session_),
-                                      "sp_detach_db @dbname='Old_Quillarchive_C';"}));
+  EXPECT_EQ(ServerTexts(), (std::vector<std::string>{"KILL 91",
+                                                     "sp_detach_db "
+                                                     "@dbname='Old_Quillarchive_C';"}));
   EXPECT_NO_THROW(listed_->Connection().Execute("SELECT 1"));
   EXPECT_THROW(old_->Connection().Execute("SELECT 1"), db::Error);
 }

@@ -175,6 +175,39 @@ TEST_F(CommandsTest, ALoginWithDbcreatorOnlyMayCreateAndDeleteButNotDetach) {
   EXPECT_FALSE(CloseCollection(ui(), *as_maker));
   ASSERT_EQ(platform_.ui.boxes().size(), 1u);
   EXPECT_EQ(platform_.ui.boxes()[0], Notice(common::FormatMessage(43, {maker->Name()})));
+
+  // Deleting works although maker may KILL no session, its own included: the product closes
+  // its own connection to the collection instead. (The administrator's registration lets go of
+  // the collection first; maker could not end that session.)
+  sales->CloseConnection();
+  platform_.ui.QueueAnswer(kAnswerYes);
+  EXPECT_TRUE(DeleteCollection(ui(), *as_maker));
+  EXPECT_EQ(platform_.ui.boxes().size(), 2u) << platform_.ui.boxes().back().text;
+  EXPECT_FALSE(DatabaseExists("Quillarchive_Sales"));
+}
+
+TEST_F(CommandsTest, ADbOwnerOfTheCollectionMayShrinkItsLog) {
+  std::shared_ptr<Database> sales = Installed("Sales");
+  ASSERT_NE(sales, nullptr);
+  AddLogin("keeper", "pw");
+  AddUser(*sales, "keeper", "keeper", {"db_owner"});
+  AddLogin("clerk", "pw");
+  AddUser(*sales, "clerk", "clerk", {"db_datareader"});
+  std::unique_ptr<servers::Server> keeper = ServerAs("keeper", "pw");
+  std::shared_ptr<Database> as_keeper = CollectionOf(*keeper, "Sales");
+  ASSERT_NE(as_keeper, nullptr);
+  platform_.ui.QueueAnswer(kAnswerYes);
+  EXPECT_TRUE(ShrinkLogFile(ui(), *as_keeper));
+  ASSERT_EQ(platform_.ui.boxes().size(), 1u) << platform_.ui.boxes().back().text;
+  EXPECT_EQ(platform_.ui.boxes()[0], Question(common::FormatMessage(354, {std::string("Sales")})));
+
+  // A user without db_owner is refused before the question.
+  std::unique_ptr<servers::Server> clerk = ServerAs("clerk", "pw", 3);
+  std::shared_ptr<Database> as_clerk = CollectionOf(*clerk, "Sales");
+  ASSERT_NE(as_clerk, nullptr);
+  platform_.ui.QueueAnswer(kAnswerOk);
+  EXPECT_FALSE(ShrinkLogFile(ui(), *as_clerk));
+  EXPECT_EQ(platform_.ui.boxes().back(), Notice(common::LoadMessage(40)));
 }
 
 TEST_F(CommandsTest, DeletingAskedNoKeepsTheCollectionYesDropsIt) {

@@ -33,6 +33,7 @@ class ConsoleFixture : public collections::testing::SandboxFixture {
          format::InstallationScript({"{3F2504E0-4F89-11D3-9A0C-0305E82C3301}", 37622})) {
       connection.Execute(statement);
     }
+    AddTemplateDocument(connection);
     connection.Close();
     catalogue.AddExisting({name, database, "2.00 MB", "Jan  1 2003"});
     return catalogue.Item(catalogue.Count());

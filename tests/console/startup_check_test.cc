@@ -256,6 +256,27 @@ TEST_F(StartupCheckTest, VersionsThatAreNoNumberAreLeftAlone) {
   EXPECT_EQ(VersionOf(*odd), "1.5a");
 }
 
+TEST_F(StartupCheckTest, IncompleteCollectionsAreNeverUpgraded) {
+  // Half a creation: an old version number, but no template document, or no version at all.
+  std::shared_ptr<Database> stub = AtVersion("Stub", "1.40");
+  ASSERT_NE(stub, nullptr);
+  stub->Connection().Execute("DELETE FROM Document WHERE EntryID = 1");
+  AtVersion("Blank", "");
+  AtVersion("Fine", "1.40");
+  platform_.ui.QueueAnswer(kAnswerNo);
+  std::vector<StartupCheckOutcome> outcomes = RunStartupCheck(ui(), Server(), jobs_.Job());
+  ASSERT_EQ(outcomes.size(), 3u);
+  EXPECT_EQ(outcomes[0].incomplete, "it has no template document");
+  EXPECT_EQ(outcomes[0].question, 0);
+  EXPECT_EQ(outcomes[1].incomplete, "it has no readable format version");
+  // Only the complete old collection is asked about.
+  EXPECT_EQ(outcomes[2].incomplete, "");
+  EXPECT_EQ(platform_.ui.boxes(), std::vector<MessageRequest>{
+                                      Question(common::FormatMessage(315, {std::string("Fine")}))});
+  EXPECT_TRUE(jobs_.runs.empty());
+  EXPECT_EQ(VersionOf(*stub), "1.40");
+}
+
 TEST_F(StartupCheckTest, AServerThatIsNotConnectedContributesNothing) {
   AtVersion("Old", "1.40");
   servers::Servers list(ServerContext());

@@ -330,6 +330,17 @@ TEST_F(FullTextTest, SqlServer70HasNoChangeTracking) {
   CollectingSink status = Run(*session, "EXEC sp_help_fulltext_catalogs 'Doc_Desc'");
   ASSERT_EQ(status.sets.size(), 1u);
   EXPECT_EQ(status.sets[0].rows[0][3], Value(0));
+  // 7.0's sp_fulltext_table marks tables only: populations belong to the catalogue.
+  for (const char* action :
+       {"start_full", "start_incremental", "stop", "stop_change_tracking", "update_index",
+        "Stop_background_updateindex", "start_background_updateindex"}) {
+    EXPECT_EQ(Run(*session, std::string("EXEC sp_fulltext_table 'Document', '") + action + "'")
+                  .FirstError(),
+              15600)
+        << action;
+  }
+  Ok(*session, "EXEC sp_fulltext_table 'Document', 'deactivate'");
+  Ok(*session, "EXEC sp_fulltext_table 'Document', 'activate'");
   Ok(*session, "EXEC sp_fulltext_catalog 'Doc_Desc', 'start_full'");
   CollectingSink found =
       Run(*session, "SELECT EntryID FROM Document WHERE CONTAINS(Title, 'times')");

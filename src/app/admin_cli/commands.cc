@@ -368,12 +368,33 @@ int CollectionList(Command& command) {
   servers::Server& server = ConnectedServer(command);
   Table table;
   table.columns = {"Name", "ArchiveID", "Database", "Version", "Plain text"};
+  std::vector<std::string> incomplete;
   for (const auto& database : CatalogueOf(server)) {
     std::string marker = database->GetExtendedProperty(0, 0, 1, kPlainTextMarker);
+    std::string version = VersionOf(*database);
+    std::string reason = database->IncompleteReason();
+    if (!reason.empty()) {
+      version = version.empty() ? "(incomplete)" : version + " (incomplete)";
+      incomplete.push_back("the collection " + database->Name() + " is incomplete (" + reason +
+                           "); 'tessera-admin collection delete " + command.Arg(0) + " " +
+                           database->Name() + "' removes it");
+    }
     table.AddRow({database->Name(), std::to_string(database->ArchiveID()), database->DatabaseName(),
-                  VersionOf(*database), marker});
+                  version, marker});
   }
   command.Print(table);
+  for (const std::string& line : incomplete) {
+    command.session.io().err << kProgram << ": " << platform::TerminalSafe(line) << "\n";
+  }
+  // The login may use only some of the collections: the list holds those, and says which not.
+  for (const auto& unopened : CatalogueOf(server).UnopenedCollections()) {
+    command.session.io().err << kProgram << ": "
+                             << platform::TerminalSafe(
+                                    "the collection " + unopened.name + " (" +
+                                    unopened.database_name + ") could not be opened" +
+                                    (unopened.reason.empty() ? "" : ": " + unopened.reason))
+                             << "\n";
+  }
   return kExitSuccess;
 }
 
@@ -630,6 +651,12 @@ class WholeRunProgress : public platform::UserInterface, public db::StatementObs
 int CollectionUpgrade(Command& command) {
   collections::Database& database = NamedCollection(command);
   std::string version = VersionOf(database);
+  std::string incomplete = database.IncompleteReason();
+  if (!incomplete.empty()) {
+    throw CommandError{"the collection " + database.Name() + " is incomplete (" + incomplete +
+                       ") and is not upgraded; 'tessera-admin collection delete " + command.Arg(0) +
+                       " " + database.Name() + "' removes it"};
+  }
   std::optional<int> number = format::FormatVersionNumber(version);
   if (!number) {
     throw CommandError{"the collection " + database.Name() + " has no readable format version ('" +
@@ -827,6 +854,10 @@ bool LeftUndone(const console::StartupCheckOutcome& outcome) {
 
 std::string OutcomeText(const console::StartupCheckOutcome& outcome) {
   std::vector<std::string> parts;
+  if (!outcome.incomplete.empty()) {
+    return "incomplete (" + outcome.incomplete + "); not upgraded: delete it with 'collection " +
+           "delete'";
+  }
   if (!outcome.version_number) parts.push_back("format version not readable; skipped");
   if (outcome.question != 0) {
     if (!outcome.answered_yes) {

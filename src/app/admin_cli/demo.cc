@@ -61,8 +61,8 @@ std::vector<DemoLogin> Logins(const std::string& machine) {
 }
 
 std::vector<DemoUser> Users(const std::string& machine) {
-  // A login sees a server's collections only when it may use every one of them, so each SQL
-  // Server login of the demonstration is a user of each collection.
+  // Each SQL Server login of the demonstration is a user of each collection, so each lists all
+  // of them (a login lists only the collections it may open).
   std::vector<DemoUser> users;
   for (const char* collection : {"Archive", "Projects", "Letters", "Contracts", "Minutes"}) {
     std::string name = collection;

@@ -100,8 +100,9 @@ class Session {
   std::unique_ptr<servers::Servers> servers_;
 };
 
-// The server's collections, read at the first call. An error while reading them (a collection
-// the login may not open stops the read) becomes a CommandError that names the server.
+// The server's collections, read at the first call (those the login may not open are left out
+// and named by the catalogue). An error while reading them becomes a CommandError that names the
+// server.
 collections::Databases& CatalogueOf(servers::Server& server);
 
 // Why the registration is not connected, as its last connect found out (the name not found, no
