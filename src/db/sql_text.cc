@@ -54,6 +54,8 @@ constexpr std::string_view kOdbcReserved[] = {
     "TRAILING", "TRANSLATE", "TRANSLATION", "TRIM", "TRUE", "UNKNOWN", "UPPER", "USAGE", "USING",
     "VALUE", "VARCHAR", "WHENEVER", "WORK", "WRITE", "YEAR", "ZONE"};
 // clang-format on
+static_assert(std::is_sorted(std::begin(kReserved), std::end(kReserved)));
+static_assert(std::is_sorted(std::begin(kOdbcReserved), std::end(kOdbcReserved)));
 
 bool IsReserved(std::string_view name) {
   std::string upper(name);
