@@ -394,7 +394,7 @@ std::optional<format::ArchiveText> Database::ArchivePlainText(std::string_view c
   try {
     std::optional<std::string> file = TextFileBytes(content, code_page);
     if (!file) return std::nullopt;
-    std::string text = format::MhtToText(*file);
+    std::string text = format::MhtToText(*file, code_page);
     return format::ArchiveText{std::move(*file), std::move(text)};
   } catch (...) {
     return std::nullopt;
@@ -440,10 +440,10 @@ std::string RenderExported(const ExportedFile& file, Database& database,
   if (IsWebArchiveName(file.file_name)) {
     // Made ahead from the very bytes the export wrote: the same text.
     if (ahead && ahead->file == *data) return ahead->text;
-    return format::MhtToText(*data);
+    return format::MhtToText(*data, file.code_page);
   }
   if (file.html || IsHtmlType(file.type))
-    return database.HTML2Text(common::BytesToText(*data, file.code_page));
+    return database.HTML2Text(format::HtmlBytesToText(*data, file.code_page));
   if (file.type == kTypePlainText) return common::BytesToText(*data, file.code_page);
   return {};
 }

@@ -1,30 +1,67 @@
 #include "db/sql_text.h"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 
 namespace db {
 
 namespace {
 
-// Reserved words a column or table might plausibly be named after.
-constexpr std::array<std::string_view, 60> kReserved{
-    "ADD",     "ALL",       "ALTER",  "AND",      "ANY",     "AS",     "ASC",   "BACKUP",
-    "BETWEEN", "BY",        "CASE",   "CHECK",    "COLUMN",  "CREATE", "CROSS", "DATABASE",
-    "DEFAULT", "DELETE",    "DESC",   "DISTINCT", "DROP",    "ELSE",   "END",   "EXEC",
-    "EXECUTE", "EXISTS",    "FILE",   "FOR",      "FOREIGN", "FROM",   "FULL",  "GROUP",
-    "HAVING",  "IDENTITY",  "IN",     "INDEX",    "INSERT",  "INTO",   "IS",    "JOIN",
-    "KEY",     "LIKE",      "NOT",    "NULL",     "OF",      "ON",     "OR",    "ORDER",
-    "PRIMARY", "PROCEDURE", "PUBLIC", "SELECT",   "SET",     "TABLE",  "TOP",   "UNION",
-    "UPDATE",  "USER",      "VALUES", "WHERE"};
+// SQL Server 2000's reserved keywords: a name that is one of them works only in brackets. Both
+// lists are sorted for binary_search.
+// clang-format off
+constexpr std::string_view kReserved[] = {
+    "ADD", "ALL", "ALTER", "AND", "ANY", "AS", "ASC", "AUTHORIZATION", "BACKUP", "BEGIN", "BETWEEN",
+    "BREAK", "BROWSE", "BULK", "BY", "CASCADE", "CASE", "CHECK", "CHECKPOINT", "CLOSE", "CLUSTERED",
+    "COALESCE", "COLLATE", "COLUMN", "COMMIT", "COMPUTE", "CONSTRAINT", "CONTAINS", "CONTAINSTABLE",
+    "CONTINUE", "CONVERT", "CREATE", "CROSS", "CURRENT", "CURRENT_DATE", "CURRENT_TIME",
+    "CURRENT_TIMESTAMP", "CURRENT_USER", "CURSOR", "DATABASE", "DBCC", "DEALLOCATE", "DECLARE",
+    "DEFAULT", "DELETE", "DENY", "DESC", "DISK", "DISTINCT", "DISTRIBUTED", "DOUBLE", "DROP",
+    "DUMMY", "DUMP", "ELSE", "END", "ERRLVL", "ESCAPE", "EXCEPT", "EXEC", "EXECUTE", "EXISTS",
+    "EXIT", "FETCH", "FILE", "FILLFACTOR", "FOR", "FOREIGN", "FREETEXT", "FREETEXTTABLE", "FROM",
+    "FULL", "FUNCTION", "GOTO", "GRANT", "GROUP", "HAVING", "HOLDLOCK", "IDENTITY", "IDENTITYCOL",
+    "IDENTITY_INSERT", "IF", "IN", "INDEX", "INNER", "INSERT", "INTERSECT", "INTO", "IS", "JOIN",
+    "KEY", "KILL", "LEFT", "LIKE", "LINENO", "LOAD", "NATIONAL", "NOCHECK", "NONCLUSTERED", "NOT",
+    "NULL", "NULLIF", "OF", "OFF", "OFFSETS", "ON", "OPEN", "OPENDATASOURCE", "OPENQUERY",
+    "OPENROWSET", "OPENXML", "OPTION", "OR", "ORDER", "OUTER", "OVER", "PERCENT", "PLAN",
+    "PRECISION", "PRIMARY", "PRINT", "PROC", "PROCEDURE", "PUBLIC", "RAISERROR", "READ", "READTEXT",
+    "RECONFIGURE", "REFERENCES", "REPLICATION", "RESTORE", "RESTRICT", "RETURN", "REVOKE", "RIGHT",
+    "ROLLBACK", "ROWCOUNT", "ROWGUIDCOL", "RULE", "SAVE", "SCHEMA", "SELECT", "SESSION_USER", "SET",
+    "SETUSER", "SHUTDOWN", "SOME", "STATISTICS", "SYSTEM_USER", "TABLE", "TEXTSIZE", "THEN", "TO",
+    "TOP", "TRAN", "TRANSACTION", "TRIGGER", "TRUNCATE", "TSEQUAL", "UNION", "UNIQUE", "UPDATE",
+    "UPDATETEXT", "USE", "USER", "VALUES", "VARYING", "VIEW", "WAITFOR", "WHEN", "WHERE", "WHILE",
+    "WITH", "WRITETEXT"};
+
+// The ODBC reserved keywords SQL Server's documentation lists beside its own, so that names stay
+// usable through any ODBC layer (the words both lists hold are above).
+constexpr std::string_view kOdbcReserved[] = {
+    "ABSOLUTE", "ACTION", "ADA", "ALLOCATE", "ARE", "ASSERTION", "AT", "AVG", "BIT", "BIT_LENGTH",
+    "BOTH", "CASCADED", "CAST", "CATALOG", "CHAR", "CHARACTER", "CHARACTER_LENGTH", "CHAR_LENGTH",
+    "COLLATION", "CONNECT", "CONNECTION", "CONSTRAINTS", "CORRESPONDING", "COUNT", "DATE", "DAY",
+    "DEC", "DECIMAL", "DEFERRABLE", "DEFERRED", "DESCRIBE", "DESCRIPTOR", "DIAGNOSTICS",
+    "DISCONNECT", "DOMAIN", "EXCEPTION", "EXTERNAL", "EXTRACT", "FALSE", "FIRST", "FLOAT",
+    "FORTRAN", "FOUND", "GET", "GLOBAL", "GO", "HOUR", "IMMEDIATE", "INCLUDE", "INDICATOR",
+    "INITIALLY", "INPUT", "INSENSITIVE", "INT", "INTEGER", "INTERVAL", "ISOLATION", "LANGUAGE",
+    "LAST", "LEADING", "LEVEL", "LOCAL", "LOWER", "MATCH", "MAX", "MIN", "MINUTE", "MODULE",
+    "MONTH", "NAMES", "NATURAL", "NCHAR", "NEXT", "NO", "NONE", "NUMERIC", "OCTET_LENGTH", "ONLY",
+    "OUTPUT", "OVERLAPS", "PAD", "PARTIAL", "PASCAL", "POSITION", "PREPARE", "PRESERVE", "PRIOR",
+    "PRIVILEGES", "REAL", "RELATIVE", "ROWS", "SCROLL", "SECOND", "SECTION", "SESSION", "SIZE",
+    "SMALLINT", "SPACE", "SQL", "SQLCA", "SQLCODE", "SQLERROR", "SQLSTATE", "SQLWARNING",
+    "SUBSTRING", "SUM", "TEMPORARY", "TIME", "TIMESTAMP", "TIMEZONE_HOUR", "TIMEZONE_MINUTE",
+    "TRAILING", "TRANSLATE", "TRANSLATION", "TRIM", "TRUE", "UNKNOWN", "UPPER", "USAGE", "USING",
+    "VALUE", "VARCHAR", "WHENEVER", "WORK", "WRITE", "YEAR", "ZONE"};
+// clang-format on
+static_assert(std::is_sorted(std::begin(kReserved), std::end(kReserved)));
+static_assert(std::is_sorted(std::begin(kOdbcReserved), std::end(kOdbcReserved)));
 
 bool IsReserved(std::string_view name) {
   std::string upper(name);
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return std::find(kReserved.begin(), kReserved.end(), upper) != kReserved.end();
+  return std::binary_search(std::begin(kReserved), std::end(kReserved), upper) ||
+         std::binary_search(std::begin(kOdbcReserved), std::end(kOdbcReserved), upper);
 }
 
 std::string QuotePart(std::string_view part) {

@@ -417,7 +417,6 @@ Display HtmlDisplay(GumboTag tag) {
     case GUMBO_TAG_NOFRAMES:
     case GUMBO_TAG_NOEMBED:
     case GUMBO_TAG_INPUT:
-    case GUMBO_TAG_SELECT:
     case GUMBO_TAG_TEXTAREA:
     case GUMBO_TAG_KEYGEN:
     case GUMBO_TAG_CANVAS:
@@ -472,6 +471,8 @@ Display HtmlDisplay(GumboTag tag) {
     case GUMBO_TAG_NAV:
     case GUMBO_TAG_OL:
     case GUMBO_TAG_UL:
+    // A list's choices show in the page (a navigation list, a form's options): one per line.
+    case GUMBO_TAG_SELECT:
     case GUMBO_TAG_OPTGROUP:
     case GUMBO_TAG_OPTION:
     case GUMBO_TAG_PLAINTEXT:

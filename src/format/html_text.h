@@ -38,6 +38,12 @@ class HtmlTextRenderer {
 // only std::bad_alloc.
 std::string RenderVisibleText(std::string_view html);
 
+// Raw HTML bytes as UTF-8 text, their code page decided as a browser decides it: a byte order
+// mark, else a <meta charset> or <meta http-equiv="Content-Type"> in the first 1,024 bytes, else
+// `code_page` (the document's; 0 or less when unknown), else UTF-8 when the bytes are valid UTF-8,
+// else Windows-1252.
+std::string HtmlBytesToText(std::string_view bytes, int code_page);
+
 // HtmlTextRenderer().HTML2Text(html), for a single document; never throws.
 std::string HTML2Text(std::string_view html) noexcept;
 

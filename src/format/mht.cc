@@ -431,11 +431,11 @@ std::optional<MhtDocument> MhtRootDocument(std::string_view mime) {
   return RootOf(message, 0);
 }
 
-std::string MhtToText(std::string_view mime) noexcept {
+std::string MhtToText(std::string_view mime, int code_page) noexcept {
   try {
     Entity message = ParseEntity(mime);
     if (!message.Has("mime-version") && !message.Has("content-type")) {
-      return RenderVisibleText(mime);
+      return RenderVisibleText(HtmlBytesToText(mime, code_page));
     }
     std::optional<MhtDocument> root = RootOf(message, 0);
     if (!root) return {};

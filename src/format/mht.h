@@ -25,8 +25,9 @@ std::optional<MhtDocument> MhtRootDocument(std::string_view mime);
 int CharsetCodePage(std::string_view charset);
 
 // The visible text of an archive (see RenderVisibleText), lines ending in CR LF. Input that is not
-// a MIME message is rendered as HTML, as a browser opening the file would. Never throws; an
+// a MIME message is rendered as HTML, as a browser opening the file would: its bytes decoded by
+// HtmlBytesToText with `code_page`, the document's code page (0 when unknown). Never throws; an
 // archive without a page gives the empty text.
-std::string MhtToText(std::string_view mime) noexcept;
+std::string MhtToText(std::string_view mime, int code_page = 0) noexcept;
 
 }  // namespace format

@@ -4,6 +4,7 @@
 #include "sandbox/collation.h"
 #include "sandbox/executor.h"
 #include "sandbox/security.h"
+#include "sandbox/tsql/limits.h"
 
 namespace sandbox {
 
@@ -65,6 +66,11 @@ SqlError Executor::MapSqliteError(const SqliteError& error, const ResolvedTable*
   if (DecodeFunctionError(error.what(), &decoded)) return decoded;
   int code = error.code();
   std::string message = error.what();
+  // SQLite's parser and expression depth limits, met by long chains that could not be written
+  // as a balanced tree: for the client the statement is too deep, as SQL Server says it.
+  if (message.find("parser stack overflow") != std::string::npos ||
+      message.find("Expression tree is too large") != std::string::npos)
+    return SqlError(tsql::kTooDeepNumber, 15, tsql::kTooDeepText);
   if ((code & 0xFF) == SQLITE_CONSTRAINT) {
     size_t colon = message.find(": ");
     std::string detail = colon == std::string::npos ? "" : message.substr(colon + 2);

@@ -12,7 +12,8 @@ using common::Value;
 using namespace tsql;
 
 namespace {
-constexpr int kMaxNesting = 32;
+// SQL Server's limit for procedures calling procedures (error 217).
+constexpr int kMaxProcedureNesting = 32;
 }  // namespace
 
 void Executor::Execute(const ExecuteStatement& s) {
@@ -68,7 +69,7 @@ void Executor::Execute(const ExecuteStatement& s) {
 }
 
 std::int64_t Executor::CallProcedure(const ObjectName& name, std::vector<Argument>& arguments) {
-  if (static_cast<int>(frames_.size()) > kMaxNesting)
+  if (static_cast<int>(frames_.size()) > kMaxProcedureNesting)
     throw SqlError(217, 16,
                    "Maximum stored procedure, function, trigger, or view nesting level exceeded "
                    "(limit 32).",

@@ -838,7 +838,7 @@ void Executor::ExecuteString(const ExecuteStringStatement& s) {
   std::shared_ptr<Batch> batch;
   try {
     batch = std::make_shared<Batch>(
-        ParseBatch(sql, ParseOptions{session_.options().quoted_identifier, 128}));
+        ParseBatch(sql, ParseOptions{session_.options().quoted_identifier, tsql::kMaxNesting}));
   } catch (const ParseError& e) {
     throw SqlError(e.number(), e.severity(), e.message(), ErrorScope::kStatement, e.state());
   }

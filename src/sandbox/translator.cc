@@ -8,6 +8,7 @@
 #include "sandbox/collation.h"
 #include "sandbox/sql_error.h"
 #include "sandbox/sqlite.h"
+#include "sandbox/tsql/limits.h"
 
 namespace sandbox {
 
@@ -347,41 +348,141 @@ TypedSql Translator::Comparison(const char* op, TypedSql left, TypedSql right) {
   return out;
 }
 
-TypedSql Translator::Binary(const BinaryExpr& expr, const Scope* scope) {
-  switch (expr.op) {
-    case BinaryOp::kAnd:
-    case BinaryOp::kOr: {
-      TypedSql out;
-      out.type = SqlType::Bit();
-      out.sql = "(" + Condition(*expr.left, scope) +
-                (expr.op == BinaryOp::kAnd ? " AND " : " OR ") + Condition(*expr.right, scope) +
-                ")";
-      return out;
-    }
-    case BinaryOp::kEqual:
-      return Comparison("=", Expression(*expr.left, scope), Expression(*expr.right, scope));
-    case BinaryOp::kNotEqual:
-      return Comparison("<>", Expression(*expr.left, scope), Expression(*expr.right, scope));
-    case BinaryOp::kLess:
-      return Comparison("<", Expression(*expr.left, scope), Expression(*expr.right, scope));
-    case BinaryOp::kGreater:
-      return Comparison(">", Expression(*expr.left, scope), Expression(*expr.right, scope));
-    case BinaryOp::kLessEqual:
-    case BinaryOp::kNotGreater:
-      return Comparison("<=", Expression(*expr.left, scope), Expression(*expr.right, scope));
-    case BinaryOp::kGreaterEqual:
-    case BinaryOp::kNotLess:
-      return Comparison(">=", Expression(*expr.left, scope), Expression(*expr.right, scope));
+namespace {
+
+SqlError TooDeep() { return SqlError(kTooDeepNumber, 15, kTooDeepText, ErrorScope::kBatch); }
+
+bool IsLogical(BinaryOp op) { return op == BinaryOp::kAnd || op == BinaryOp::kOr; }
+
+bool IsArithmetic(BinaryOp op) {
+  switch (op) {
+    case BinaryOp::kAdd:
+    case BinaryOp::kSubtract:
+    case BinaryOp::kMultiply:
+    case BinaryOp::kDivide:
+    case BinaryOp::kModulo:
+    case BinaryOp::kBitAnd:
+    case BinaryOp::kBitOr:
+    case BinaryOp::kBitXor:
+      return true;
     default:
-      break;
+      return false;
   }
-  TypedSql left = Expression(*expr.left, scope);
-  TypedSql right = Expression(*expr.right, scope);
+}
+
+// Chains longer than this are written for SQLite as a balanced tree when regrouping cannot change
+// the result: its parser overflows at about a hundred nested parentheses and it refuses
+// expressions deeper than a thousand levels, while SQL Server takes a few thousand terms.
+constexpr std::size_t kLongChain = 32;
+
+// terms[lo, hi) joined by op, grouped as a balanced tree: depth log2 of the count.
+std::string Balanced(const std::vector<std::string>& terms, std::size_t lo, std::size_t hi,
+                     const char* op) {
+  if (hi - lo == 1) return terms[lo];
+  std::size_t mid = lo + (hi - lo) / 2;
+  return "(" + Balanced(terms, lo, mid, op) + op + Balanced(terms, mid, hi, op) + ")";
+}
+
+// What regrouping a + b + c keeps exact: text concatenation, and integer +, *, & and | (SQLite
+// computes integers in 64 bits, so no intermediate result differs). Not floats, not mixed types,
+// and not NULL, whose type follows its neighbour.
+const char* AssociativeOperator(BinaryOp op, const TypedSql& left, const TypedSql& right) {
+  if (left.is_null || right.is_null) return nullptr;
+  if (op == BinaryOp::kAdd && left.type.IsCharacter() && right.type.IsCharacter()) return " || ";
+  auto integer = [](const SqlType& t) { return t.IsInteger() || t.kind == TypeKind::kBit; };
+  if (!integer(left.type) || !integer(right.type)) return nullptr;
+  switch (op) {
+    case BinaryOp::kAdd:
+      return " + ";
+    case BinaryOp::kMultiply:
+      return " * ";
+    case BinaryOp::kBitAnd:
+      return " & ";
+    case BinaryOp::kBitOr:
+      return " | ";
+    default:
+      return nullptr;
+  }
+}
+
+}  // namespace
+
+TypedSql Translator::Binary(const BinaryExpr& expr, const Scope* scope) {
+  if (!IsLogical(expr.op) && !IsArithmetic(expr.op)) {
+    switch (expr.op) {
+      case BinaryOp::kEqual:
+        return Comparison("=", Expression(*expr.left, scope), Expression(*expr.right, scope));
+      case BinaryOp::kNotEqual:
+        return Comparison("<>", Expression(*expr.left, scope), Expression(*expr.right, scope));
+      case BinaryOp::kLess:
+        return Comparison("<", Expression(*expr.left, scope), Expression(*expr.right, scope));
+      case BinaryOp::kGreater:
+        return Comparison(">", Expression(*expr.left, scope), Expression(*expr.right, scope));
+      case BinaryOp::kLessEqual:
+      case BinaryOp::kNotGreater:
+        return Comparison("<=", Expression(*expr.left, scope), Expression(*expr.right, scope));
+      case BinaryOp::kGreaterEqual:
+      case BinaryOp::kNotLess:
+        return Comparison(">=", Expression(*expr.left, scope), Expression(*expr.right, scope));
+      default:
+        break;
+    }
+  }
+  // The parser builds a + b + c as ((a + b) + c): the left-deep chain is walked in a loop, so
+  // thousands of terms cost no stack.
+  std::vector<const BinaryExpr*> chain{&expr};
+  auto continues = [&](const Expr& e) {
+    if (e.kind != Expr::Kind::kBinary) return false;
+    BinaryOp op = e.As<BinaryExpr>().op;
+    return IsLogical(expr.op) ? op == expr.op : IsArithmetic(op);
+  };
+  while (continues(*chain.back()->left)) chain.push_back(&chain.back()->left->As<BinaryExpr>());
+
+  if (IsLogical(expr.op)) {
+    const char* op = expr.op == BinaryOp::kAnd ? " AND " : " OR ";
+    TypedSql out;
+    out.type = SqlType::Bit();
+    std::vector<std::string> terms;
+    terms.push_back(Condition(*chain.back()->left, scope));
+    for (auto link = chain.rbegin(); link != chain.rend(); ++link)
+      terms.push_back(Condition(*(*link)->right, scope));
+    if (terms.size() > kLongChain) {
+      out.sql = Balanced(terms, 0, terms.size(), op);
+    } else {
+      out.sql = terms[0];
+      for (std::size_t i = 1; i < terms.size(); ++i) out.sql = "(" + out.sql + op + terms[i] + ")";
+    }
+    return out;
+  }
+
+  TypedSql acc = Expression(*chain.back()->left, scope);
+  std::vector<std::string> terms{acc.sql};
+  // The operator every link shares when regrouping is exact; empty once a link breaks it.
+  std::string regroup;
+  int flat = 0;
+  for (auto link = chain.rbegin(); link != chain.rend(); ++link) {
+    TypedSql right = Expression(*(*link)->right, scope);
+    const char* op = AssociativeOperator((*link)->op, acc, right);
+    if (link == chain.rbegin() && op) regroup = op;
+    if (!op || regroup != op || (*link)->op != chain.back()->op) regroup.clear();
+    if (!regroup.empty()) terms.push_back(right.sql);
+    acc = Arithmetic((*link)->op, std::move(acc), std::move(right), flat);
+  }
+  if (!regroup.empty() && terms.size() > kLongChain)
+    acc.sql = Balanced(terms, 0, terms.size(), regroup.c_str());
+  return acc;
+}
+
+TypedSql Translator::Arithmetic(BinaryOp op, TypedSql left, TypedSql right, int& flat) {
+  // flat: the SQLite precedence class of left when it is an infix chain this loop wrote, so the
+  // next operator of the same class extends it instead of adding a level of parentheses.
+  int left_flat = flat;
+  flat = 0;
   TypedSql out;
   out.nullable = left.nullable || right.nullable;
   bool left_text = IsTextLike(left.type) || left.is_null;
   bool right_text = IsTextLike(right.type) || right.is_null;
-  if (expr.op == BinaryOp::kAdd && left_text && right_text && !(left.is_null && right.is_null)) {
+  if (op == BinaryOp::kAdd && left_text && right_text && !(left.is_null && right.is_null)) {
     out.type = left.type.IsUnicode() || right.type.IsUnicode() ? SqlType::NVarChar(0)
                                                                : SqlType::VarChar(0);
     if (left.type.IsLarge() || right.type.IsLarge()) {
@@ -393,17 +494,17 @@ TypedSql Translator::Binary(const BinaryExpr& expr, const Scope* scope) {
     out.sql = "(" + left.sql + " || " + right.sql + ")";
     return out;
   }
-  if (left.type.IsBinary() && right.type.IsBinary() && expr.op == BinaryOp::kAdd) {
+  if (left.type.IsBinary() && right.type.IsBinary() && op == BinaryOp::kAdd) {
     out.type = SqlType{TypeKind::kVarBinary, std::min(8000, left.type.length + right.type.length)};
     out.sql = "CAST((" + left.sql + " || " + right.sql + ") AS BLOB)";
     return out;
   }
   // Dates with numbers: days.
-  if ((expr.op == BinaryOp::kAdd || expr.op == BinaryOp::kSubtract) &&
+  if ((op == BinaryOp::kAdd || op == BinaryOp::kSubtract) &&
       (left.type.IsDate() || right.type.IsDate()) && !(left.type.IsDate() && right.type.IsDate())) {
     const TypedSql& date = left.type.IsDate() ? left : right;
     const TypedSql& days = left.type.IsDate() ? right : left;
-    std::string sign = expr.op == BinaryOp::kSubtract ? "-" : "";
+    std::string sign = op == BinaryOp::kSubtract ? "-" : "";
     out.type = SqlType::DateTimeType();
     out.sql = "tsql_dateadd('ms', CAST(round(" + sign + "(" + days.sql +
               ") * 86400000.0) AS INTEGER), " + date.sql + ")";
@@ -411,6 +512,7 @@ TypedSql Translator::Binary(const BinaryExpr& expr, const Scope* scope) {
   }
   // A character operand of arithmetic converts to the other side's number type.
   if (left_text && !left.is_null && right.type.IsNumeric()) {
+    left_flat = 0;
     left.sql = ConvertSql(left, right.type, Fit::kCut);
     left.type = right.type;
   } else if (right_text && !right.is_null && left.type.IsNumeric()) {
@@ -425,29 +527,46 @@ TypedSql Translator::Binary(const BinaryExpr& expr, const Scope* scope) {
     return t.is_literal && t.literal && t.literal->type == tsql::Literal::Type::kInteger &&
            t.literal->int_value != 0;
   };
-  switch (expr.op) {
+  // SQLite's precedence classes: + and - (1), * / and % (2), & and | (3); within one class it
+  // groups from the left as SQL Server does, so a chain needs only one pair of parentheses.
+  auto infix = [&](const char* text, int cls) {
+    if (left_flat == cls && left.sql.size() > 1 && left.sql.back() == ')') {
+      left.sql.pop_back();
+      out.sql = std::move(left.sql) + " " + text + " " + right.sql + ")";
+    } else {
+      out.sql = "(" + left.sql + " " + text + " " + right.sql + ")";
+    }
+    flat = cls;
+  };
+  switch (op) {
     case BinaryOp::kAdd:
-      out.sql = "(" + left.sql + " + " + right.sql + ")";
+      infix("+", 1);
       break;
     case BinaryOp::kSubtract:
-      out.sql = "(" + left.sql + " - " + right.sql + ")";
+      infix("-", 1);
       break;
     case BinaryOp::kMultiply:
-      out.sql = "(" + left.sql + " * " + right.sql + ")";
+      infix("*", 2);
       break;
     case BinaryOp::kDivide:
-      out.sql = nonzero_literal(right) ? "(" + left.sql + " / " + right.sql + ")"
-                                       : "tsql_div(" + left.sql + ", " + right.sql + ")";
+      if (nonzero_literal(right)) {
+        infix("/", 2);
+      } else {
+        out.sql = "tsql_div(" + left.sql + ", " + right.sql + ")";
+      }
       break;
     case BinaryOp::kModulo:
-      out.sql = nonzero_literal(right) ? "(" + left.sql + " % " + right.sql + ")"
-                                       : "tsql_mod(" + left.sql + ", " + right.sql + ")";
+      if (nonzero_literal(right)) {
+        infix("%", 2);
+      } else {
+        out.sql = "tsql_mod(" + left.sql + ", " + right.sql + ")";
+      }
       break;
     case BinaryOp::kBitAnd:
-      out.sql = "(" + left.sql + " & " + right.sql + ")";
+      infix("&", 3);
       break;
     case BinaryOp::kBitOr:
-      out.sql = "(" + left.sql + " | " + right.sql + ")";
+      infix("|", 3);
       break;
     case BinaryOp::kBitXor:
       out.sql = "tsql_bitxor(" + left.sql + ", " + right.sql + ")";
@@ -781,6 +900,22 @@ TypedSql Translator::Function(const FunctionCall& call, const Scope* scope) {
 }
 
 TypedSql Translator::Expression(const Expr& expr, const Scope* scope) {
+  // Counted where the parser counts nesting, so whatever it accepted translates; chains are
+  // walked in loops and do not count.
+  std::optional<NestingGuard> guard;
+  switch (expr.kind) {
+    case Expr::Kind::kUnary:
+    case Expr::Kind::kFunction:
+    case Expr::Kind::kCase:
+    case Expr::Kind::kCast:
+    case Expr::Kind::kConvert:
+    case Expr::Kind::kIn:
+      guard.emplace(depth_);
+      if (guard->TooDeep()) throw TooDeep();
+      break;
+    default:
+      break;
+  }
   switch (expr.kind) {
     case Expr::Kind::kLiteral:
       return Literal(expr.As<tsql::Literal>());
@@ -993,9 +1128,12 @@ TypedSql Translator::Expression(const Expr& expr, const Scope* scope) {
       return out;
     }
     case Expr::Kind::kCollate: {
-      const CollateExpr& c = expr.As<CollateExpr>();
-      TypedSql value = Expression(*c.value, scope);
-      std::string upper = Upper(c.collation);
+      std::vector<const CollateExpr*> chain{&expr.As<CollateExpr>()};
+      while (chain.back()->value->kind == Expr::Kind::kCollate)
+        chain.push_back(&chain.back()->value->As<CollateExpr>());
+      TypedSql value = Expression(*chain.back()->value, scope);
+      // The outermost clause decides; SQLite reads one COLLATE.
+      std::string upper = Upper(chain.front()->collation);
       bool binary =
           upper.find("_CS") != std::string::npos || upper.find("BIN") != std::string::npos;
       value.sql = "(" + value.sql + (binary ? " COLLATE BINARY)" : " COLLATE tsql_ci)");
@@ -1079,39 +1217,49 @@ std::string Translator::Source(const TableSource& source, Scope& scope, const st
       return sql;
     }
     case TableSource::Kind::kJoin: {
-      const Join& join = source.As<Join>();
-      std::string left = Source(*join.left, scope, target, top_level);
-      std::string right = Source(*join.right, scope, target, false);
-      if (join.right->kind == TableSource::Kind::kJoin) right = "(" + right + ")";
-      // SQLite learnt RIGHT and FULL joins in 3.39.
-      if ((join.type == JoinType::kRight || join.type == JoinType::kFull) &&
-          sqlite3_libversion_number() < 3039000)
-        throw errors::Unsupported(std::string(join.type == JoinType::kRight ? "RIGHT" : "FULL") +
-                                  " JOIN with SQLite " + sqlite3_libversion());
-      const char* kind = "INNER JOIN";
-      switch (join.type) {
-        case JoinType::kInner:
-          kind = "INNER JOIN";
-          break;
-        case JoinType::kLeft:
-          kind = "LEFT JOIN";
-          break;
-        case JoinType::kRight:
-          kind = "RIGHT JOIN";
-          break;
-        case JoinType::kFull:
-          kind = "FULL JOIN";
-          break;
-        case JoinType::kCross:
-          kind = "CROSS JOIN";
-          break;
-      }
-      std::string sql = left + " " + kind + " " + right;
-      if (join.on) sql += " ON " + Condition(*join.on, &scope);
+      // Join chains are left-deep: walked in a loop, one link at a time.
+      std::vector<const Join*> chain{&source.As<Join>()};
+      while (chain.back()->left->kind == TableSource::Kind::kJoin)
+        chain.push_back(&chain.back()->left->As<Join>());
+      std::string sql = Source(*chain.back()->left, scope, target, top_level);
+      for (auto link = chain.rbegin(); link != chain.rend(); ++link)
+        sql = JoinLink(**link, std::move(sql), scope, target);
       return sql;
     }
   }
   return {};
+}
+
+std::string Translator::JoinLink(const Join& join, std::string left, Scope& scope,
+                                 const std::string* target) {
+  std::string right = Source(*join.right, scope, target, false);
+  if (join.right->kind == TableSource::Kind::kJoin) right = "(" + right + ")";
+  // SQLite learnt RIGHT and FULL joins in 3.39.
+  if ((join.type == JoinType::kRight || join.type == JoinType::kFull) &&
+      sqlite3_libversion_number() < 3039000)
+    throw errors::Unsupported(std::string(join.type == JoinType::kRight ? "RIGHT" : "FULL") +
+                              " JOIN with SQLite " + sqlite3_libversion());
+  const char* kind = "INNER JOIN";
+  switch (join.type) {
+    case JoinType::kInner:
+      kind = "INNER JOIN";
+      break;
+    case JoinType::kLeft:
+      kind = "LEFT JOIN";
+      break;
+    case JoinType::kRight:
+      kind = "RIGHT JOIN";
+      break;
+    case JoinType::kFull:
+      kind = "FULL JOIN";
+      break;
+    case JoinType::kCross:
+      kind = "CROSS JOIN";
+      break;
+  }
+  std::string sql = std::move(left) + " " + kind + " " + right;
+  if (join.on) sql += " ON " + Condition(*join.on, &scope);
+  return sql;
 }
 
 std::string Translator::From(const std::vector<TableSourcePtr>& from, Scope& scope,
@@ -1287,28 +1435,38 @@ std::string Translator::QueryBody(const tsql::Query& query, const Scope* outer, 
     if (query.As<QuerySpec>().top) return "SELECT * FROM (" + query_spec.sql + ")";
     return query_spec.sql;
   }
-  const UnionQuery& u = query.As<UnionQuery>();
-  std::vector<OutputColumn> right_columns;
-  std::vector<std::string> right_assignments, right_aliases;
-  std::string left = QueryBody(*u.left, outer, alias_outputs, columns, assignments, aliases);
-  std::string right =
-      QueryBody(*u.right, outer, alias_outputs, right_columns, right_assignments, right_aliases);
-  if (right_columns.size() != columns.size())
-    throw SqlError(205, 16,
-                   "All queries in an SQL statement containing a UNION operator must have an equal "
-                   "number of expressions in their target lists.");
-  for (size_t i = 0; i < columns.size(); ++i) {
-    columns[i].type = Higher(columns[i].type, right_columns[i].type);
-    columns[i].nullable = columns[i].nullable || right_columns[i].nullable;
-    columns[i].base_table.clear();
-    columns[i].base_column.clear();
-    columns[i].key = false;
+  // UNION chains are left-deep: the first SELECT fixes the columns, each link adds one.
+  std::vector<const UnionQuery*> chain{&query.As<UnionQuery>()};
+  while (chain.back()->left->kind == tsql::Query::Kind::kUnion)
+    chain.push_back(&chain.back()->left->As<UnionQuery>());
+  std::string sql =
+      QueryBody(*chain.back()->left, outer, alias_outputs, columns, assignments, aliases);
+  for (auto link = chain.rbegin(); link != chain.rend(); ++link) {
+    const UnionQuery& u = **link;
+    std::vector<OutputColumn> right_columns;
+    std::vector<std::string> right_assignments, right_aliases;
+    std::string right =
+        QueryBody(*u.right, outer, alias_outputs, right_columns, right_assignments, right_aliases);
+    if (right_columns.size() != columns.size())
+      throw SqlError(205, 16,
+                     "All queries in an SQL statement containing a UNION operator must have an "
+                     "equal number of expressions in their target lists.");
+    for (size_t i = 0; i < columns.size(); ++i) {
+      columns[i].type = Higher(columns[i].type, right_columns[i].type);
+      columns[i].nullable = columns[i].nullable || right_columns[i].nullable;
+      columns[i].base_table.clear();
+      columns[i].base_column.clear();
+      columns[i].key = false;
+    }
+    sql += (u.all ? " UNION ALL " : " UNION ") + right;
   }
-  return left + (u.all ? " UNION ALL " : " UNION ") + right;
+  return sql;
 }
 
 Translation Translator::Query(const tsql::Query& query, const Scope* outer, bool alias_outputs,
                               std::int64_t row_limit) {
+  NestingGuard guard(depth_);
+  if (guard.TooDeep()) throw TooDeep();
   Translation out;
   if (query.kind == tsql::Query::Kind::kSpec) {
     SpecResult query_spec = TranslateSpec(query.As<QuerySpec>(), outer, alias_outputs, row_limit,

@@ -166,9 +166,14 @@ class Translator {
                         std::vector<std::string>& aliases);
   std::string Source(const tsql::TableSource& source, Scope& scope, const std::string* target,
                      bool top_level);
+  // One link of a join chain appended to the SQL of its left side.
+  std::string JoinLink(const tsql::Join& join, std::string left, Scope& scope,
+                       const std::string* target);
   TypedSql Column(const tsql::ColumnRef& ref, const Scope* scope);
   TypedSql Literal(const tsql::Literal& literal);
   TypedSql Binary(const tsql::BinaryExpr& expr, const Scope* scope);
+  // One arithmetic link of a chain; flat carries the chain's SQLite precedence class along.
+  TypedSql Arithmetic(tsql::BinaryOp op, TypedSql left, TypedSql right, int& flat);
   TypedSql Function(const tsql::FunctionCall& call, const Scope* scope);
   TypedSql Comparison(const char* op, TypedSql left, TypedSql right);
   // Makes a and b comparable: dates and GUIDs in text, collation for text.
@@ -184,6 +189,7 @@ class Translator {
   Resolver& resolver_;
   std::vector<common::Value>& params_;
   int alias_counter_ = 0;
+  int depth_ = 0;  // nesting of the walk, against tsql::kMaxNesting
   int view_dbid_ = 0;
   bool bind_long_literals_ = false;
   bool bind_integer_literals_ = false;

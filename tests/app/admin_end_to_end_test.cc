@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/admin_process.h"
+#include "common/code_page.h"
 #include "common/messages.h"
 #include "common/value.h"
 #include "format/html_text.h"
@@ -658,6 +659,41 @@ TEST_F(AdminProcessTest, RenderTextChoosesTheRendererByTheFileName) {
   EXPECT_EQ(folder.exit_code, 1);
 
   EXPECT_EQ(Run({"render-text"}).exit_code, 2);
+}
+
+TEST_F(AdminProcessTest, RenderTextReadsEachFileInTheCodePageItDeclares) {
+  auto write = [&](const std::string& name, const std::string& text, int code_page) {
+    common::Bytes bytes = common::TextToBytes(text, code_page);
+    std::filesystem::path path = root_ / name;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    std::fwrite(bytes.data(), 1, bytes.size() - 1, f);  // without the terminating zero
+    std::fclose(f);
+    return path.string();
+  };
+  struct File {
+    std::string name;
+    std::string html;
+    int code_page;
+    std::string words;
+  };
+  const File files[] = {
+      {"russian.html", "<meta charset=\"windows-1251\"><p>Привет из Москвы</p>", 1251,
+       "Привет из Москвы"},
+      {"latin1.htm",
+       "<meta http-equiv=Content-Type content=\"text/html; charset=ISO-8859-1\"><p>Grüße aus "
+       "Köln</p>",
+       28591, "Grüße aus Köln"},
+      // Without a declaration, bytes that are not UTF-8 are Windows-1252.
+      {"plain.htm", "<p>Grüße aus Köln</p>", 1252, "Grüße aus Köln"},
+      {"utf8.htm", "<p>Grüße, 日本語</p>", 65001, "Grüße, 日本語"},
+      // A web archive that is plain HTML inside.
+      {"saved.mht", "<meta charset=windows-1251>Привет", 1251, "Привет"},
+  };
+  for (const File& file : files) {
+    SCOPED_TRACE(file.name);
+    RunResult result = Ok({"render-text", write(file.name, file.html, file.code_page)});
+    EXPECT_EQ(result.out, file.words + "\n");
+  }
 }
 
 }  // namespace

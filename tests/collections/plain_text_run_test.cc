@@ -185,6 +185,32 @@ TEST_F(PlainTextRunTest, ConvertsEveryKindOfDocumentOnce) {
   EXPECT_EQ(StatementsStartingWith("SELECT Top 250"), 0);
 }
 
+TEST_F(PlainTextRunTest, PlainHtmlUnderAnArchiveNameIsReadInItsOwnCodePage) {
+  // Pages saved with ".mht" in their names that are plain HTML: the browser rendering reads the
+  // exported bytes by their declaration, else by the document's code page.
+  struct Page {
+    NewDocument document;
+    std::string words;
+  };
+  const Page pages[] = {
+      {{100, "brief.mht", "<html><body><p>Grüße aus Köln</p></body></html>", 1252},
+       "Grüße aus Köln"},
+      {{100, "pismo.mht",
+        "<html><head><meta charset=windows-1251></head><body>Привет из Москвы</body></html>", 1251},
+       "Привет из Москвы"},
+      {{500, "STRONA.MHT", "<p>Zażółć gęślą jaźń</p>", 1250}, "Zażółć gęślą jaźń"},
+      {{100, "nihongo.mht",
+        "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=shift_jis\">日本語", 932},
+       "日本語"},
+  };
+  std::map<std::int32_t, std::string> expected;
+  for (const Page& page : pages) expected[Add(page.document)] = page.words;
+  EXPECT_TRUE(Run());
+  EXPECT_TRUE(platform_.ui.boxes().empty()) << platform_.ui.boxes()[0].text;
+  for (const auto& [entry, words] : expected)
+    EXPECT_EQ(Column(entry, "PlainText").ToText(), words) << "entry " << entry;
+}
+
 TEST_F(PlainTextRunTest, TheWindowShowsTheCollectionAndTheCount) {
   for (int i = 0; i < 40; ++i)
     Add({90, "n" + std::to_string(i) + ".txt", "Text " + std::to_string(i)});

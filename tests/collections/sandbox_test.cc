@@ -318,6 +318,22 @@ TEST_F(SandboxCollectionsTest, HostileNamesNeverBecomeSql) {
   EXPECT_EQ(platform_.ui.boxes().size(), 1u);
 }
 
+TEST_F(SandboxCollectionsTest, CollectionsNamedAfterReservedKeywordsAreCreatedAndDeleted) {
+  // The database is created under its bare name first, where a keyword needs brackets; the
+  // rest of the way it carries the prefix.
+  for (const char* word : {"Kill", "Print", "Tran", "View", "Use", "Return", "Percent", "Dump",
+                           "Size", "Date", "Current_User", "Go"}) {
+    SCOPED_TRACE(word);
+    std::shared_ptr<Database> created = Created(word, "C:\\Data\\" + std::string(word) + ".mdf");
+    ASSERT_NE(created, nullptr);
+    EXPECT_TRUE(DatabaseExists("Quillarchive_" + std::string(word)));
+    EXPECT_FALSE(DatabaseExists(word));
+    ASSERT_TRUE(Catalogue().Delete(std::to_string(created->ArchiveID())));
+    EXPECT_FALSE(DatabaseExists("Quillarchive_" + std::string(word)));
+  }
+  EXPECT_TRUE(platform_.ui.boxes().empty()) << platform_.ui.boxes().front().text;
+}
+
 TEST_F(SandboxCollectionsTest, ExtendedPropertiesAreDefinedReadAndWritten) {
   std::shared_ptr<Database> sales = InstalledDirectly("Props");
   ASSERT_NE(sales, nullptr);

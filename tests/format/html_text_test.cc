@@ -170,12 +170,21 @@ TEST(HtmlTextRenderTest, InvisibleElementsHideTheirTextButNotVisibleChildren) {
 
 TEST(HtmlTextRenderTest, ImagesControlsAndMediaGiveNoText) {
   EXPECT_EQ(Render("a<img alt=\"picture\" src=\"x.gif\">b"), "ab");
-  EXPECT_EQ(Render("<input value=\"v\"><select><option>o</option></select>"
-                   "<textarea>t</textarea><button>Press</button>"),
-            "Press");
+  EXPECT_EQ(Render("<input value=\"v\"><textarea>t</textarea><button>Press</button>"), "Press");
   EXPECT_EQ(Render("<video>no video</video><audio>no audio</audio><canvas>c</canvas>"
                    "<iframe src=x>frame</iframe>text"),
             "text");
+}
+
+TEST(HtmlTextRenderTest, SelectOptionsStandOnLinesOfTheirOwn) {
+  EXPECT_EQ(Render("Go to<select><option>Home</option><option selected>Archive  Search</option>"
+                   "</select>now"),
+            "Go to\r\nHome\r\nArchive Search\r\nnow");
+  // Groups and the options of a list box the same; a hidden option or a data list stays out.
+  EXPECT_EQ(Render("<select multiple size=3><optgroup label=\"Years\"><option>2001<option>2002"
+                   "</optgroup><option hidden>secret</option></select>"),
+            "2001\r\n2002");
+  EXPECT_EQ(Render("<input list=l><datalist id=l><option>suggested</option></datalist>x"), "x");
 }
 
 TEST(HtmlTextRenderTest, ClosedDisclosureShowsOnlyItsSummary) {

@@ -935,8 +935,9 @@ int RenderText(const std::vector<std::string>& files, Io& io) {
       result = kExitFailure;
       continue;
     }
-    std::string text =
-        IsWebArchiveName(file) ? format::MhtToText(content) : format::HTML2Text(content);
+    std::string text = IsWebArchiveName(file)
+                           ? format::MhtToText(content)
+                           : format::HTML2Text(format::HtmlBytesToText(content, 0));
     io.out << text;
     if (!text.empty() && text.back() != '\n') io.out << '\n';
   }

@@ -57,6 +57,36 @@ bool Expr::IsCondition() const {
   }
 }
 
+// Chains of thousands of operators are destroyed link by link: each step detaches the next
+// link before the current one goes, so no destructor recurses along the chain.
+BinaryExpr::~BinaryExpr() {
+  while (left && left->kind == Kind::kBinary) {
+    ExprPtr next = std::move(left->As<BinaryExpr>().left);
+    left = std::move(next);
+  }
+}
+
+CollateExpr::~CollateExpr() {
+  while (value && value->kind == Kind::kCollate) {
+    ExprPtr next = std::move(value->As<CollateExpr>().value);
+    value = std::move(next);
+  }
+}
+
+Join::~Join() {
+  while (left && left->kind == Kind::kJoin) {
+    TableSourcePtr next = std::move(left->As<Join>().left);
+    left = std::move(next);
+  }
+}
+
+UnionQuery::~UnionQuery() {
+  while (left && left->kind == Kind::kUnion) {
+    QueryPtr next = std::move(left->As<UnionQuery>().left);
+    left = std::move(next);
+  }
+}
+
 const QuerySpec& Query::FirstSpec() const {
   const Query* q = this;
   while (q->kind == Kind::kUnion) q = q->As<UnionQuery>().left.get();

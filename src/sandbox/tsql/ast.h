@@ -181,6 +181,7 @@ enum class BinaryOp {
 
 struct BinaryExpr : Expr {
   BinaryExpr() : Expr(Kind::kBinary) {}
+  ~BinaryExpr() override;  // takes left-deep chains apart in a loop
   BinaryOp op = BinaryOp::kAdd;
   ExprPtr left;
   ExprPtr right;
@@ -272,6 +273,7 @@ struct ContainsExpr : Expr {
 
 struct CollateExpr : Expr {
   CollateExpr() : Expr(Kind::kCollate) {}
+  ~CollateExpr() override;  // takes chains apart in a loop
   ExprPtr value;
   std::string collation;
 };
@@ -330,6 +332,7 @@ enum class JoinType { kInner, kLeft, kRight, kFull, kCross };
 
 struct Join : TableSource {
   Join() : TableSource(Kind::kJoin) {}
+  ~Join() override;  // takes left-deep chains apart in a loop
   JoinType type = JoinType::kInner;
   TableSourcePtr left;
   TableSourcePtr right;
@@ -402,6 +405,7 @@ struct QuerySpec : Query {
 
 struct UnionQuery : Query {
   UnionQuery() : Query(Kind::kUnion) {}
+  ~UnionQuery() override;  // takes left-deep chains apart in a loop
   bool all = false;
   QueryPtr left;
   QueryPtr right;

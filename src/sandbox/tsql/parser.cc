@@ -7,15 +7,13 @@
 #include <limits>
 
 #include "sandbox/tsql/lexer.h"
+#include "sandbox/tsql/limits.h"
 
 namespace sandbox::tsql {
 namespace {
 
 using TK = Token::Kind;
 
-// Left-deep chains (a + b + c ...) are built in loops, but the tree still gets one level per
-// operator, and whoever walks it recurses; chains longer than this are refused like deep nesting.
-constexpr int kMaxChain = 4096;
 constexpr std::size_t kMaxQuotedInMessage = 1024;
 
 std::string CutForMessage(std::string_view s) {
@@ -186,12 +184,7 @@ class Parser {
     }
   }
 
-  [[noreturn]] void TooDeep() const {
-    throw ParseError(191,
-                     "Some part of your SQL statement is nested too deeply. Rewrite the query or "
-                     "break it up into smaller queries.",
-                     Cur().line);
-  }
+  [[noreturn]] void TooDeep() const { throw ParseError(kTooDeepNumber, kTooDeepText, Cur().line); }
 
   class DepthGuard {
    public:
@@ -611,8 +604,10 @@ class Parser {
   }
 
   ExprPtr ParsePostfix(ExprPtr e, const Token& first) {
+    ChainCounter chain(*this);
     while (Cur().IsWord("COLLATE")) {
       Advance();
+      chain.Add();
       auto c = std::make_unique<CollateExpr>();
       c->value = std::move(e);
       c->collation = ExpectName();

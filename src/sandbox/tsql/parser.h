@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "sandbox/tsql/ast.h"
+#include "sandbox/tsql/limits.h"
 
 namespace sandbox::tsql {
 
@@ -42,7 +43,7 @@ struct ParseOptions {
   // A SET QUOTED_IDENTIFIER statement inside the batch changes it from there on, as on SQL Server.
   bool quoted_identifier = true;
   // How deeply expressions, subqueries and statement blocks may nest before error 191.
-  int max_nesting = 128;
+  int max_nesting = kMaxNesting;
 };
 
 // Parses one batch (no GO separators: a batch separator belongs to client tools). Throws

@@ -1,6 +1,11 @@
 #include "sandbox/tsql/printer.h"
 
+#include <optional>
+#include <vector>
+
 #include "sandbox/tsql/lexer.h"
+#include "sandbox/tsql/limits.h"
+#include "sandbox/tsql/parser.h"
 
 namespace sandbox::tsql {
 namespace {
@@ -114,6 +119,7 @@ std::string NameText(const ObjectName& n) {
 class Printer {
  public:
   std::string out;
+  int depth_ = 0;
 
   void Child(const Expr& e, int parent, bool right) {
     int p = PrecedenceOf(e);
@@ -131,6 +137,22 @@ class Printer {
   }
 
   void Print(const Expr& e) {
+    // Counted where the parser counts nesting, so whatever it accepted prints; chains are
+    // printed in loops and do not count.
+    std::optional<NestingGuard> guard;
+    switch (e.kind) {
+      case Expr::Kind::kUnary:
+      case Expr::Kind::kFunction:
+      case Expr::Kind::kCase:
+      case Expr::Kind::kCast:
+      case Expr::Kind::kConvert:
+      case Expr::Kind::kIn:
+        guard.emplace(depth_);
+        if (guard->TooDeep()) throw ParseError(kTooDeepNumber, kTooDeepText, e.span.line);
+        break;
+      default:
+        break;
+    }
     switch (e.kind) {
       case Expr::Kind::kLiteral:
         PrintLiteral(e.As<Literal>());
@@ -172,13 +194,20 @@ class Printer {
         break;
       }
       case Expr::Kind::kBinary: {
-        const auto& b = e.As<BinaryExpr>();
+        // A left operand of the same precedence needs no parentheses: the whole left-deep chain
+        // is printed in one loop rather than one recursion per operator.
         int p = PrecedenceOf(e);
-        Child(*b.left, p, false);
-        out += ' ';
-        out += OperatorText(b.op);
-        out += ' ';
-        Child(*b.right, p, true);
+        std::vector<const BinaryExpr*> chain{&e.As<BinaryExpr>()};
+        while (chain.back()->left->kind == Expr::Kind::kBinary &&
+               PrecedenceOf(*chain.back()->left) == p)
+          chain.push_back(&chain.back()->left->As<BinaryExpr>());
+        Child(*chain.back()->left, p, false);
+        for (auto link = chain.rbegin(); link != chain.rend(); ++link) {
+          out += ' ';
+          out += OperatorText((*link)->op);
+          out += ' ';
+          Child(*(*link)->right, p, true);
+        }
         break;
       }
       case Expr::Kind::kLike: {
@@ -302,9 +331,12 @@ class Printer {
         break;
       }
       case Expr::Kind::kCollate: {
-        const auto& c = e.As<CollateExpr>();
-        Child(*c.value, kPrimary, false);
-        out += " COLLATE " + c.collation;
+        std::vector<const CollateExpr*> chain{&e.As<CollateExpr>()};
+        while (chain.back()->value->kind == Expr::Kind::kCollate)
+          chain.push_back(&chain.back()->value->As<CollateExpr>());
+        Child(*chain.back()->value, kPrimary, false);
+        for (auto link = chain.rbegin(); link != chain.rend(); ++link)
+          out += " COLLATE " + (*link)->collation;
         break;
       }
       case Expr::Kind::kDefault:
@@ -350,11 +382,18 @@ class Printer {
   }
 
   void PrintQuery(const Query& q) {
+    NestingGuard guard(depth_);
+    if (guard.TooDeep()) throw ParseError(kTooDeepNumber, kTooDeepText, q.span.line);
     if (q.kind == Query::Kind::kUnion) {
-      const auto& u = q.As<UnionQuery>();
-      PrintQueryOperand(*u.left, false);
-      out += u.all ? " UNION ALL " : " UNION ";
-      PrintQueryOperand(*u.right, true);
+      std::vector<const UnionQuery*> chain{&q.As<UnionQuery>()};
+      while (chain.back()->left->kind == Query::Kind::kUnion &&
+             chain.back()->left->order_by.empty())
+        chain.push_back(&chain.back()->left->As<UnionQuery>());
+      PrintQueryOperand(*chain.back()->left, false);
+      for (auto link = chain.rbegin(); link != chain.rend(); ++link) {
+        out += (*link)->all ? " UNION ALL " : " UNION ";
+        PrintQueryOperand(*(*link)->right, true);
+      }
     } else {
       PrintSpec(q.As<QuerySpec>());
     }
@@ -429,6 +468,8 @@ class Printer {
   }
 
   void PrintSource(const TableSource& t) {
+    NestingGuard guard(depth_);
+    if (guard.TooDeep()) throw ParseError(kTooDeepNumber, kTooDeepText, t.span.line);
     switch (t.kind) {
       case TableSource::Kind::kTable: {
         const auto& r = t.As<TableRef>();
@@ -460,35 +501,42 @@ class Printer {
         break;
       }
       case TableSource::Kind::kJoin: {
-        const auto& j = t.As<Join>();
-        PrintSource(*j.left);
-        switch (j.type) {
-          case JoinType::kInner:
-            out += " INNER JOIN ";
-            break;
-          case JoinType::kLeft:
-            out += " LEFT JOIN ";
-            break;
-          case JoinType::kRight:
-            out += " RIGHT JOIN ";
-            break;
-          case JoinType::kFull:
-            out += " FULL JOIN ";
-            break;
-          case JoinType::kCross:
-            out += " CROSS JOIN ";
-            break;
-        }
-        bool paren = j.right->kind == TableSource::Kind::kJoin;
-        if (paren) out += '(';
-        PrintSource(*j.right);
-        if (paren) out += ')';
-        if (j.on) {
-          out += " ON ";
-          Print(*j.on);
-        }
+        std::vector<const Join*> chain{&t.As<Join>()};
+        while (chain.back()->left->kind == TableSource::Kind::kJoin)
+          chain.push_back(&chain.back()->left->As<Join>());
+        PrintSource(*chain.back()->left);
+        for (auto link = chain.rbegin(); link != chain.rend(); ++link) PrintJoin(**link);
         break;
       }
+    }
+  }
+
+  // One link of a join chain: the join word, its right side and its condition.
+  void PrintJoin(const Join& j) {
+    switch (j.type) {
+      case JoinType::kInner:
+        out += " INNER JOIN ";
+        break;
+      case JoinType::kLeft:
+        out += " LEFT JOIN ";
+        break;
+      case JoinType::kRight:
+        out += " RIGHT JOIN ";
+        break;
+      case JoinType::kFull:
+        out += " FULL JOIN ";
+        break;
+      case JoinType::kCross:
+        out += " CROSS JOIN ";
+        break;
+    }
+    bool paren = j.right->kind == TableSource::Kind::kJoin;
+    if (paren) out += '(';
+    PrintSource(*j.right);
+    if (paren) out += ')';
+    if (j.on) {
+      out += " ON ";
+      Print(*j.on);
     }
   }
 };
