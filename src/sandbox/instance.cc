@@ -77,7 +77,14 @@ InstanceImpl::InstanceImpl(fs::path directory, std::string name, InstanceConfig 
   running_ = config_.running;
 }
 
-InstanceImpl::~InstanceImpl() = default;
+InstanceImpl::~InstanceImpl() {
+  {
+    std::lock_guard lock(watch_mutex_);
+    stopping_ = true;
+  }
+  watch_wakeup_.notify_all();
+  if (watcher_.joinable()) watcher_.join();
+}
 
 std::optional<InstanceConfig> InstanceImpl::LoadConfig(const fs::path& file, std::uint64_t* stops) {
   std::ifstream in(file);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -12,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "sandbox/catalog.h"
@@ -252,6 +254,15 @@ class InstanceImpl : public Instance, public std::enable_shared_from_this<Instan
   // The sessions of this process, so KILL and a stop reach a running batch at once.
   mutable std::mutex sessions_mutex_;
   std::map<int, SessionImpl*> sessions_;
+
+  // While this process has sessions, a thread looks for KILLs of them made by other processes
+  // a few times a second and ends them as a KILL made here does: an idle session's open
+  // transaction is rolled back at once, so its locks do not keep the killer waiting.
+  void Watch();
+  std::thread watcher_;
+  std::mutex watch_mutex_;
+  std::condition_variable watch_wakeup_;
+  bool stopping_ = false;
 };
 
 }  // namespace sandbox

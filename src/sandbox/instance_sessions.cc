@@ -177,6 +177,40 @@ int InstanceImpl::RegisterSession(const LoginRecord& login, const LoginRequest& 
 void InstanceImpl::Register(SessionImpl* session) {
   std::lock_guard lock(sessions_mutex_);
   sessions_[session->spid()] = session;
+  if (!watcher_.joinable()) watcher_ = std::thread([this] { Watch(); });
+}
+
+void InstanceImpl::Watch() {
+  std::unique_lock wait(watch_mutex_);
+  while (!stopping_) {
+    watch_wakeup_.wait_for(wait, std::chrono::milliseconds(100));
+    if (stopping_) break;
+    wait.unlock();
+    bool any = false;
+    {
+      std::lock_guard lock(sessions_mutex_);
+      for (const auto& [spid, session] : sessions_) any = any || !session->broken();
+    }
+    std::vector<int> killed;
+    if (any) {
+      try {
+        std::lock_guard lock(mutex_);
+        CachedStatement rows(*master_,
+                             "SELECT spid FROM sessions.\"sandbox$sessions\" WHERE pid = ? AND "
+                             "killed <> 0");
+        rows.Bind(1, Value(static_cast<long long>(Self().pid)));
+        while (rows.Step()) killed.push_back(static_cast<int>(rows.ColumnInt(0)));
+      } catch (const SqliteError&) {
+        // Looked for again shortly.
+      }
+    }
+    for (int spid : killed) {
+      std::lock_guard lock(sessions_mutex_);
+      auto it = sessions_.find(spid);
+      if (it != sessions_.end() && !it->second->broken()) it->second->MarkBroken();
+    }
+    wait.lock();
+  }
 }
 
 void InstanceImpl::Unregister(SessionImpl* session) {

@@ -216,6 +216,10 @@ TEST_F(ProcessesTest, SessionsOfAnotherProcessAreListedHoldTheirDatabaseAndCanBe
   for (int spid : theirs) EXPECT_EQ(Run("KILL " + std::to_string(spid)).FirstError(), 0);
   // A session killed once is gone for good.
   EXPECT_EQ(Run("KILL " + std::to_string(*theirs.begin())).FirstError(), 6106);
+  // The killed session's open work is rolled back at once, though it sends nothing: its locks do
+  // not keep this one waiting, and the rows it had deleted are there.
+  EXPECT_EQ(Run("DELETE FROM Shared..t WHERE v = 1").FirstError(), 0);
+  EXPECT_EQ(Rows("SELECT COUNT(*) FROM Shared..t").at(0).at(0), Value(2));
   EXPECT_EQ(Run("DROP DATABASE Shared").FirstError(), 0);
   other.Say("go on");
   // The commit and the next statements fail as on a broken connection.
