@@ -253,6 +253,26 @@ TEST_F(ProcessesTest, ADetachedDatabaseIsNotWrittenByAnotherProcess) {
   EXPECT_EQ(Rows("SELECT COUNT(*) FROM Shared..t").at(0).at(0), Value(3));
 }
 
+// Work written by a session of another process into a database that was dropped meanwhile (by
+// a three-part name, so the session was not "in" it) is not reported committed.
+TEST_F(ProcessesTest, WorkInADatabaseDroppedMeanwhileIsNotCommitted) {
+  Child other([&](Child& self) {
+    auto instance = OpenHost(root_)->Find("");
+    auto session = instance->Connect(Sa());
+    if (Outcome(*session, "BEGIN TRAN DELETE FROM Shared..t") != 0) return 1;
+    self.Say("ready");
+    if (self.Hear() != "go on") return 2;
+    self.Say(std::to_string(Outcome(*session, "COMMIT")));
+    return 0;
+  });
+  ASSERT_EQ(other.Hear(), "ready");
+  Open();
+  EXPECT_EQ(Run("DROP DATABASE Shared").FirstError(), 0);
+  other.Say("go on");
+  EXPECT_EQ(other.Hear(), "-1");
+  EXPECT_EQ(other.Wait(), 0);
+}
+
 // Four processes create databases at once: every creation succeeds, each with a dbid of its own
 // (a dbid taken from a process's stale copy of the list failed as "Access is denied").
 TEST_F(ProcessesTest, FourProcessesCreatingDatabasesAtOnceAllSucceed) {
