@@ -154,6 +154,9 @@ class ProcessesTest : public ::testing::Test {
   std::unique_ptr<Session> session_;
 };
 
+constexpr const char* kHostileHost = "H\xC3\xB6st'; DROP DATABASE Shared; --[x]";
+constexpr const char* kHostileProgram = "x';DROP TABLE t--]";
+
 // What another process's sessions in a database mean here: sp_who lists them, every statement
 // that needs the database to itself refuses, KILL ends them, and a commit of work that was going
 // on in the dropped database fails instead of reporting success.
@@ -161,7 +164,13 @@ TEST_F(ProcessesTest, SessionsOfAnotherProcessAreListedHoldTheirDatabaseAndCanBe
   Child other([&](Child& self) {
     auto instance = OpenHost(root_)->Find("");
     std::vector<std::unique_ptr<Session>> sessions;
-    for (int i = 0; i < 3; ++i) sessions.push_back(instance->Connect(Sa("Shared")));
+    for (int i = 0; i < 3; ++i) {
+      LoginRequest request = Sa("Shared");
+      // Names are data, whatever they hold.
+      request.host_name = kHostileHost;
+      request.application = kHostileProgram;
+      sessions.push_back(instance->Connect(request));
+    }
     // The first has work of its own under way.
     if (Outcome(*sessions[0], "BEGIN TRAN DELETE FROM t") != 0) return 1;
     std::string spids;
@@ -193,9 +202,16 @@ TEST_F(ProcessesTest, SessionsOfAnotherProcessAreListedHoldTheirDatabaseAndCanBe
     if (!theirs.count(spid)) continue;
     listed.insert(spid);
     EXPECT_EQ(row[3], Value("sa"));
+    std::string host = row[4].ToText();
+    EXPECT_EQ(host.substr(0, host.find_last_not_of(' ') + 1), kHostileHost);
     EXPECT_EQ(row[6], Value("Shared"));
   }
   EXPECT_EQ(listed, theirs);
+  EXPECT_EQ(Rows("SELECT COUNT(*) FROM master..sysprocesses WHERE program_name = '" +
+                 std::string("x'';DROP TABLE t--]") + "'")
+                .at(0)
+                .at(0),
+            Value(3));
   EXPECT_EQ(
       Rows("SELECT COUNT(*) FROM master..sysprocesses WHERE dbid = DB_ID('Shared')").at(0).at(0),
       Value(3));
