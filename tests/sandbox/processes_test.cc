@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "sandbox/functions.h"
 #include "sandbox/sandbox_fixture.h"
+#include "sandbox/sqlite.h"
 
 namespace sandbox::testing {
 namespace {
@@ -400,6 +402,42 @@ TEST(InstanceFiles, AreTheOwnersAlone) {
   // A link is neither followed nor changed.
   EXPECT_EQ(ModeOf("/etc/hostname"), target);
   ::umask(saved);
+  std::error_code ec;
+  fs::remove_all(root, ec);
+}
+
+// An instance made by an earlier version kept a database's log file only in the database's own
+// file table: opened now, its catalogue learns it, so a drop still removes the log file.
+TEST(InstanceFiles, AnInstanceOfAnEarlierVersionIsBroughtUpToDate) {
+  fs::path root = fs::temp_directory_path() / ("sandbox-upgrade-" + std::to_string(getpid()));
+  fs::remove_all(root);
+  fs::path data, master;
+  {
+    auto host = OpenHost(root);
+    auto instance = host->Create("", InstanceConfig{});
+    auto session = instance->Connect(Sa());
+    ASSERT_EQ(Outcome(*session, "CREATE DATABASE Old"), 0);
+    data = instance->MapPath("C:\\Program Files\\Microsoft SQL Server\\MSSQL\\Data");
+  }
+  {
+    Connection old((data / "master.mdf").string(), false);
+    RegisterFunctions(old.get(), nullptr);  // the catalogue's collation
+    old.Exec("ALTER TABLE \"sandbox$databases\" DROP COLUMN logfilename");
+  }
+  ASSERT_TRUE(fs::exists(data / "Old_log.LDF"));
+  auto host = OpenHost(root);
+  auto instance = host->Find("");
+  ASSERT_NE(instance, nullptr);
+  auto session = instance->Connect(Sa());
+  CollectingSink sink;
+  std::vector<Parameter> none;
+  session->Execute("DROP DATABASE Old", none, sink, std::chrono::milliseconds(0));
+  EXPECT_EQ(sink.FirstError(), 0) << sink.ErrorText();
+  EXPECT_FALSE(fs::exists(data / "Old_log.LDF"));
+  EXPECT_FALSE(fs::exists(data / "Old.mdf"));
+  session.reset();
+  instance.reset();
+  host.reset();
   std::error_code ec;
   fs::remove_all(root, ec);
 }
