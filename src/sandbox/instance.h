@@ -122,7 +122,7 @@ class InstanceImpl : public Instance, public std::enable_shared_from_this<Instan
   // Removes the database and its files. Throws SqlError (3702 when another session uses it).
   void DropDatabase(std::string_view name, int requesting_spid);
   // Takes a database out of the server catalogue and leaves its files, complete in themselves,
-  // for a later attach. Throws SqlError (3701, 3702, 3708).
+  // for a later attach. Throws SqlError (3701, 3703 when another session uses it, 3708).
   void DetachDatabase(std::string_view name, int requesting_spid);
   // Registers database files made by a detach (the first file is the data file; a log file
   // given replaces the one the database knew). The owner is the database's own dbo, else
@@ -159,8 +159,9 @@ class InstanceImpl : public Instance, public std::enable_shared_from_this<Instan
   // Grows the database's log file by a change record of rows changed rows.
   void AppendLog(int dbid, std::string_view text, std::int64_t rows = 1);
 
-  // Sessions of every process that has the instance open are registered in master; rows of
-  // processes that have ended are removed whenever the table is read.
+  // Sessions of every process that has the instance open are registered in the sessions table
+  // (a file beside master, attached to master's connection); rows of processes that have ended
+  // are removed whenever the table is read.
   // Registers a new session in its initial database and gives it a process id no session of
   // any process has. Throws SqlError (911 the database is gone, 924 single-user).
   int RegisterSession(const LoginRecord& login, const LoginRequest& request, int dbid);

@@ -248,7 +248,7 @@ void SessionImpl::RefreshAttachments() {
       throw SessionError(SessionError::Kind::kBroken,
                          "General network error. Check your network documentation.");
     }
-    ForgetDatabase(dbid);
+    Detach(dbid);
   }
   if (!instance_->FindDatabase(current_dbid())) current_dbid_ = 1;
 }
