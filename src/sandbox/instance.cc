@@ -444,19 +444,25 @@ void InstanceImpl::WriteTransaction(const std::function<void()>& work, bool sess
     work();
     return;
   }
-  // A change of sessions alone locks the sessions file only (its first statement writes there);
-  // what it reads of master is then as the last change of the catalogue left it.
-  master_->Exec(sessions_only
-                    ? "BEGIN; UPDATE sessions.\"sandbox$sessions\" SET killed = killed WHERE 0"
-                    : "BEGIN IMMEDIATE");
   try {
+    if (sessions_only) {
+      // A change of sessions alone locks the sessions file only (its first statement writes
+      // there); what it reads of master is then as the last change of the catalogue left it.
+      master_->Exec("BEGIN");
+      master_->Exec("UPDATE sessions.\"sandbox$sessions\" SET killed = killed WHERE 0");
+    } else {
+      master_->Exec("BEGIN IMMEDIATE");
+    }
     work();
     master_->Exec("COMMIT");
   } catch (...) {
-    try {
-      master_->Exec("ROLLBACK");
-    } catch (const SqliteError&) {
-      // Rolled back already by the failure itself.
+    // A transaction left open would take in every later change and never commit them.
+    if (!sqlite3_get_autocommit(master_->get())) {
+      try {
+        master_->Exec("ROLLBACK");
+      } catch (const SqliteError&) {
+        // Rolled back already by the failure itself.
+      }
     }
     throw;
   }
