@@ -120,7 +120,7 @@ class ProcessesTest : public ::testing::Test {
       return Outcome(*session,
                      "CREATE DATABASE Shared CREATE TABLE Shared..t (v INT) "
                      "INSERT INTO Shared..t VALUES (1) INSERT INTO Shared..t VALUES (2) "
-                     "INSERT INTO Shared..t VALUES (3)");
+                     "INSERT INTO Shared..t VALUES (3) EXEC sp_addlogin 'worker', 'pw'");
     });
     ASSERT_EQ(maker.Wait(), 0);
   }
@@ -289,6 +289,29 @@ TEST_F(ProcessesTest, WorkInADatabaseDroppedMeanwhileIsNotCommitted) {
   other.Say("go on");
   EXPECT_EQ(other.Hear(), "-1");
   EXPECT_EQ(other.Wait(), 0);
+}
+
+// A login logged in from another process is not dropped from under its session.
+TEST_F(ProcessesTest, ALoginLoggedInFromAnotherProcessIsNotDropped) {
+  Child other([&](Child& self) {
+    auto instance = OpenHost(root_)->Find("");
+    LoginRequest request = Sa();
+    request.login = "worker";
+    request.password = "pw";
+    auto session = instance->Connect(request);
+    self.Say("ready");
+    if (self.Hear() != "close") return 2;
+    session.reset();
+    self.Say("closed");
+    return 0;
+  });
+  ASSERT_EQ(other.Hear(), "ready");
+  Open();
+  EXPECT_EQ(Run("EXEC sp_droplogin 'worker'").FirstError(), 15434);
+  other.Say("close");
+  EXPECT_EQ(other.Hear(), "closed");
+  EXPECT_EQ(other.Wait(), 0);
+  EXPECT_EQ(Run("EXEC sp_droplogin 'worker'").FirstError(), 0);
 }
 
 // Four processes create databases at once: every creation succeeds, each with a dbid of its own
