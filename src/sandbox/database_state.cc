@@ -10,54 +10,53 @@ using common::Value;
 
 void InstanceImpl::SetDatabaseStatus(int dbid, std::uint32_t status, std::uint32_t status2) {
   std::lock_guard lock(mutex_);
-  auto it = databases_.find(dbid);
-  if (it == databases_.end()) throw errors::UnknownDatabase(std::to_string(dbid));
-  // master keeps both words in one column: status2 in the high half.
-  CachedStatement update(*master_,
-                         "UPDATE main.\"sandbox$databases\" SET status = ? WHERE dbid = ?");
-  update.Bind(1,
-              Value(static_cast<long long>((static_cast<std::uint64_t>(status2) << 32) | status)));
-  update.Bind(2, Value(dbid));
-  update.Step();
-  it->second.status = status;
-  it->second.status2 = status2;
+  WriteTransaction([&] {
+    if (!ReadDatabase(dbid)) throw errors::UnknownDatabase(std::to_string(dbid));
+    // master keeps both words in one column: status2 in the high half.
+    CachedStatement update(*master_,
+                           "UPDATE main.\"sandbox$databases\" SET status = ? WHERE dbid = ?");
+    update.Bind(
+        1, Value(static_cast<long long>((static_cast<std::uint64_t>(status2) << 32) | status)));
+    update.Bind(2, Value(dbid));
+    update.Step();
+  });
   ++generations_[dbid];
 }
 
 LogFileState InstanceImpl::LogState(int dbid) const {
   std::lock_guard lock(mutex_);
-  auto it = databases_.find(dbid);
-  if (it == databases_.end() || it->second.log_host.empty()) return LogFileState{};
-  return ReadLogFile(it->second.log_host);
+  auto record = ReadDatabase(dbid);
+  if (!record || record->log_host.empty()) return LogFileState{};
+  return ReadLogFile(record->log_host);
 }
 
 LogFileState InstanceImpl::TruncateLog(int dbid) {
   std::lock_guard lock(mutex_);
-  auto it = databases_.find(dbid);
-  if (it == databases_.end() || it->second.log_host.empty()) return LogFileState{};
-  return TruncateLogFile(it->second.log_host);
+  auto record = ReadDatabase(dbid);
+  if (!record || record->log_host.empty()) return LogFileState{};
+  return TruncateLogFile(record->log_host);
 }
 
 LogFileState InstanceImpl::ShrinkLog(int dbid, std::int64_t target_pages) {
   std::lock_guard lock(mutex_);
-  auto it = databases_.find(dbid);
-  if (it == databases_.end() || it->second.log_host.empty()) return LogFileState{};
-  return ShrinkLogFile(it->second.log_host, target_pages);
+  auto record = ReadDatabase(dbid);
+  if (!record || record->log_host.empty()) return LogFileState{};
+  return ShrinkLogFile(record->log_host, target_pages);
 }
 
 LogFileState InstanceImpl::GrowLog(int dbid, std::int64_t pages) {
   std::lock_guard lock(mutex_);
-  auto it = databases_.find(dbid);
-  if (it == databases_.end() || it->second.log_host.empty()) return LogFileState{};
-  return GrowLogFile(it->second.log_host, pages);
+  auto record = ReadDatabase(dbid);
+  if (!record || record->log_host.empty()) return LogFileState{};
+  return GrowLogFile(record->log_host, pages);
 }
 
 void InstanceImpl::AppendLog(int dbid, std::string_view text, std::int64_t rows) {
   std::lock_guard lock(mutex_);
-  auto it = databases_.find(dbid);
-  if (it == databases_.end() || it->second.log_host.empty()) return;
+  auto record = ReadDatabase(dbid);
+  if (!record || record->log_host.empty()) return;
   // A row's log record carries the row and its bookkeeping; a hundred bytes is about right.
-  AppendLogRecord(it->second.log_host, text, rows * 100);
+  AppendLogRecord(record->log_host, text, rows * 100);
 }
 
 }  // namespace sandbox

@@ -244,14 +244,8 @@ void GainExclusiveUse(Executor& executor, const DatabaseRecord& record,
                   16);
     throw SqlError(5069, 16, "ALTER DATABASE statement failed.");
   }
-  std::vector<int> victims;
-  {
-    std::lock_guard lock(instance.sessions_mutex());
-    for (SessionImpl* other : instance.SessionsLocked())
-      if (other != &session && other->current_dbid() == record.dbid && !other->broken())
-        victims.push_back(other->spid());
-  }
-  for (int spid : victims) instance.DropSession(spid);
+  for (const SessionEntry& other : instance.Sessions())
+    if (other.spid != session.spid() && other.dbid == record.dbid) instance.DropSession(other.spid);
   executor.Info(5060,
                 "Nonqualified transactions are being rolled back. Estimated rollback "
                 "completion: 100%.",
@@ -336,10 +330,7 @@ void RenameDatabaseChecked(Executor& executor, const DatabaseRecord& record,
                    "Cannot use empty object or column names. Use a single space if necessary.");
   CheckIdentifier(new_name);
   InstanceImpl& instance = session.instance();
-  if (record.dbid <= 4 || instance.DatabaseInUse(record.dbid, session.spid()))
-    throw SqlError(5030, 16,
-                   "The database could not be exclusively locked to perform the operation.");
-  instance.RenameDatabase(record.dbid, new_name);
+  instance.RenameDatabase(record.dbid, new_name, session.spid());
   // The file keeps its own name too, so an attach elsewhere knows it.
   try {
     Connection db(record.data_host.string(), false);

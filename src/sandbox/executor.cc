@@ -159,7 +159,7 @@ Executor::Flow Executor::RunList(const StatementList& list) {
 }
 
 void Executor::CheckInterrupt() {
-  if (session_.broken()) throw Interrupted{false};
+  if (session_.broken() || session_.KilledElsewhere()) throw Interrupted{false};
   if (session_.has_deadline() && std::chrono::steady_clock::now() > session_.deadline())
     throw Interrupted{true};
 }
@@ -818,14 +818,16 @@ void Executor::Use(const UseStatement& s) {
     throw SqlError(154, 15, "a USE database statement is not allowed in a procedure or trigger.");
   CheckIdentifier(s.database);
   AttachedDatabase& db = session_.Database(s.database);
-  if (auto record = session_.instance().FindDatabase(db.dbid))
-    if (auto refused = CheckDatabaseEntry(session_.instance(), *record, session_.spid()))
-      throw *refused;
+  auto record = session_.instance().FindDatabase(db.dbid);
+  if (!record) throw errors::UnknownDatabase(s.database);
+  if (auto refused = CheckDatabaseEntry(session_.instance(), *record, session_.spid()))
+    throw *refused;
   if (!HasDatabaseAccess(session_, db))
     throw SqlError(916, 14,
                    "Server user '" + session_.login().name + "' is not a valid user in database '" +
                        db.catalog->name() + "'.");
-  session_.SetCurrent(db.dbid);
+  // Other processes' "in use" checks see the session in its new database from here on.
+  session_.EnterDatabase(*record);
   frame().dbid = db.dbid;
   session_.rowcount = 0;
   Info(5701, "Changed database context to '" + db.catalog->name() + "'.");

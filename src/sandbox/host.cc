@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "sandbox/collation.h"
+#include "sandbox/file_modes.h"
 #include "sandbox/instance.h"
 #include "sandbox/server.h"
 
@@ -46,7 +47,7 @@ class HostImpl : public Host {
   std::shared_ptr<Instance> Create(std::string_view instance_name,
                                    const InstanceConfig& config) override {
     std::lock_guard lock(mutex_);
-    fs::create_directories(root_);
+    CreatePrivateFolders(root_);
     auto instance = InstanceImpl::Create(root_, instance_name, config);
     open_[Key(instance_name)] = instance;
     return instance;

@@ -10,11 +10,12 @@
 
 #include "sandbox/collation.h"
 #include "sandbox/databases.h"
+#include "sandbox/file_modes.h"
 #include "sandbox/functions.h"
-#include "sandbox/server_info.h"
 #include "sandbox/logins.h"
 #include "sandbox/password.h"
 #include "sandbox/security.h"
+#include "sandbox/server_info.h"
 #include "sandbox/session.h"
 #include "sandbox/sql_error.h"
 
@@ -27,6 +28,7 @@ namespace ct = catalog_tables;
 namespace {
 
 constexpr const char* kConfigFile = "instance.conf";
+constexpr const char* kSessionsFile = "sessions.db";
 
 std::string LoginModeText(LoginMode mode) {
   switch (mode) {
@@ -75,7 +77,14 @@ InstanceImpl::InstanceImpl(fs::path directory, std::string name, InstanceConfig 
   running_ = config_.running;
 }
 
-InstanceImpl::~InstanceImpl() = default;
+InstanceImpl::~InstanceImpl() {
+  {
+    std::lock_guard lock(watch_mutex_);
+    stopping_ = true;
+  }
+  watch_wakeup_.notify_all();
+  if (watcher_.joinable()) watcher_.join();
+}
 
 std::optional<InstanceConfig> InstanceImpl::LoadConfig(const fs::path& file, std::uint64_t* stops) {
   std::ifstream in(file);
@@ -151,10 +160,7 @@ void InstanceImpl::SaveConfig() const {
       << "stops=" << stops_ << "\n";
   fs::path file = directory_ / kConfigFile;
   fs::path temp = directory_ / (std::string(kConfigFile) + ".new");
-  {
-    std::ofstream f(temp, std::ios::trunc);
-    f << out.str();
-  }
+  if (!WritePrivateFile(temp, out.str())) return;
   std::error_code ec;
   fs::rename(temp, file, ec);
 }
@@ -194,8 +200,10 @@ std::shared_ptr<InstanceImpl> InstanceImpl::Open(const fs::path& root, std::stri
   std::string display = IsDefaultName(name) ? "MSSQLSERVER" : Upper(name);
   std::shared_ptr<InstanceImpl> instance(new InstanceImpl(directory, display, *config));
   instance->stops_ = stops;
+  // Files an earlier version left readable to everyone are the owner's alone from now on.
+  RestrictModes(directory);
   instance->OpenMaster();
-  instance->LoadDatabases();
+  instance->UpgradeMaster();
   return instance;
 }
 
@@ -207,14 +215,32 @@ DatabaseRecord InstanceImpl::RecordFromFiles(int dbid, std::string name,
   record.name = std::move(name);
   record.data_path = data_path;
   record.log_path = log_path;
-  record.data_host = machine_.ToHost(data_path).value_or(fs::path());
-  record.log_host = machine_.ToHost(log_path).value_or(fs::path());
+  record.data_host = HostPath(data_path);
+  record.log_host = HostPath(log_path);
   return record;
+}
+
+fs::path InstanceImpl::HostPath(const std::string& machine_path) const {
+  if (machine_path.empty()) return {};
+  std::error_code ec;
+  {
+    std::lock_guard lock(paths_mutex_);
+    auto it = host_paths_.find(machine_path);
+    if (it != host_paths_.end() && fs::exists(it->second, ec)) return it->second;
+  }
+  fs::path host = machine_.ToHost(machine_path).value_or(fs::path());
+  if (!host.empty() && fs::exists(host, ec)) {
+    std::lock_guard lock(paths_mutex_);
+    host_paths_[machine_path] = host;
+  }
+  return host;
 }
 
 void InstanceImpl::InstallDatabase(const DatabaseRecord& record, const CatalogSeed& seed) {
   // A database file is created through a connection of its own, so that a failure leaves no
   // half-registered database behind.
+  if (!CreatePrivateFile(record.data_host))
+    throw SqliteError(SQLITE_CANTOPEN, "cannot create " + record.data_host.string());
   {
     Connection db(record.data_host.string());
     RegisterFunctions(db.get(), nullptr);
@@ -247,7 +273,9 @@ std::shared_ptr<InstanceImpl> InstanceImpl::Create(const fs::path& root, std::st
   fs::path directory = root / folder;
   if (fs::exists(directory / kConfigFile))
     throw std::runtime_error("An instance named '" + folder + "' exists already.");
-  fs::create_directories(directory);
+  if (!CreatePrivateFolders(directory))
+    throw std::runtime_error("The instance folder '" + directory.string() +
+                             "' could not be created.");
   std::string display = IsDefaultName(name) ? "MSSQLSERVER" : folder;
   std::shared_ptr<InstanceImpl> instance(new InstanceImpl(directory, display, config));
   instance->SaveConfig();
@@ -285,22 +313,15 @@ std::shared_ptr<InstanceImpl> InstanceImpl::Create(const fs::path& root, std::st
     instance->InstallDatabase(record, seed);
     record.owner_sid = sa_sid;
     record.compatibility_level = level;
-    if (s.dbid == 1) instance->OpenMaster();
-    std::string now = NowText();
-    CachedStatement insert(*instance->master_,
-                           "INSERT INTO main.\"sandbox$databases\" (dbid, name, sid, crdate, "
-                           "filename, cmptlevel, status) VALUES (?,?,?,?,?,?,?)");
-    insert.Bind(1, Value(s.dbid));
-    insert.Bind(2, Value(s.name));
-    insert.Bind(3, Value(sa_sid));
-    insert.Bind(4, Value(now));
-    insert.Bind(5, Value(record.data_path));
-    insert.Bind(6, Value(level));
+    if (s.dbid == 1) {
+      instance->OpenMaster();
+      instance->UpgradeMaster();
+    }
+    record.crdate = NowText();
     // model passes full recovery on to new databases; the others truncate on checkpoint.
-    std::uint64_t status = kNewDatabaseStatus | (s.dbid == 3 ? 0 : dbstatus::kTruncLog);
-    insert.Bind(7, Value(static_cast<long long>(
-                       (static_cast<std::uint64_t>(kNewDatabaseStatus2) << 32) | status)));
-    insert.Step();
+    record.status = kNewDatabaseStatus | (s.dbid == 3 ? 0 : dbstatus::kTruncLog);
+    record.status2 = kNewDatabaseStatus2;
+    instance->InsertDatabase(record);
   }
   // sa, the local administrators and the account that set the instance up are sysadmin, as
   // after a SQL Server set-up.
@@ -337,7 +358,6 @@ std::shared_ptr<InstanceImpl> InstanceImpl::Create(const fs::path& root, std::st
     insert.Bind(8, Value(now));
     insert.Step();
   }
-  instance->LoadDatabases();
   return instance;
 }
 
@@ -347,176 +367,214 @@ void InstanceImpl::OpenMaster() {
   master_ = std::make_unique<Connection>(record.data_host.string(), false);
   RegisterFunctions(master_->get(), nullptr);
   master_->Exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;");
-  sqlite3_busy_timeout(master_->get(), 5000);
+  // Every process changes master in short transactions; a burst of them (several collections
+  // created at once) is waited out rather than failed.
+  sqlite3_busy_timeout(master_->get(), 30000);
+  // The sessions table is a file of its own beside master, attached to this connection: a
+  // session's open transaction in master must not keep other processes from connecting, while
+  // DROP and detach still see databases and sessions in one transaction.
+  fs::path sessions = directory_ / kSessionsFile;
+  CreatePrivateFile(sessions);
+  Statement attach = master_->Prepare("ATTACH DATABASE ? AS sessions");
+  attach.Bind(1, Value(sessions.string()));
+  attach.Step();
+  master_->Exec("PRAGMA sessions.journal_mode = WAL; PRAGMA sessions.synchronous = NORMAL;");
+  Statement exists = master_->Prepare(
+      "SELECT 1 FROM sessions.sqlite_master WHERE type = 'table' AND name = 'sandbox$sessions'");
+  if (!exists.Step())
+    master_->Exec(
+        "CREATE TABLE IF NOT EXISTS sessions.\"sandbox$sessions\" (spid INTEGER PRIMARY KEY, "
+        "pid INTEGER NOT NULL, process_start TEXT NOT NULL, login TEXT NOT NULL, sid BLOB, "
+        "dbid INTEGER NOT NULL, host TEXT NOT NULL, program TEXT NOT NULL, "
+        "login_time TEXT NOT NULL, killed INTEGER NOT NULL DEFAULT 0)");
 }
 
-void InstanceImpl::LoadDatabases() {
+void InstanceImpl::UpgradeMaster() {
+  auto missing = [&]() {
+    bool log_column = false;
+    Statement columns = master_->Prepare("PRAGMA main.table_info(\"sandbox$databases\")");
+    while (columns.Step())
+      if (columns.ColumnText(1) == "logfilename") log_column = true;
+    return !log_column;
+  };
+  if (!missing()) return;
   std::lock_guard lock(mutex_);
-  databases_.clear();
-  Statement rows = master_->Prepare(
-      "SELECT dbid, name, sid, crdate, filename, cmptlevel, status FROM "
-      "main.\"sandbox$databases\"");
-  while (rows.Step()) {
-    int dbid = static_cast<int>(rows.ColumnInt(0));
-    std::string data_path = rows.ColumnText(4);
-    DatabaseRecord record = RecordFromFiles(dbid, rows.ColumnText(1), data_path, "");
-    Value sid = rows.Column(2);
-    if (auto* bytes = sid.AsBytes()) record.owner_sid = *bytes;
-    record.crdate = rows.ColumnText(3);
-    record.compatibility_level = static_cast<int>(rows.ColumnInt(5));
-    auto status = static_cast<std::uint64_t>(rows.ColumnInt(6));
-    record.status = static_cast<std::uint32_t>(status);
-    record.status2 = static_cast<std::uint32_t>(status >> 32);
-    // The log file is listed in the database's own file table.
-    try {
-      Connection db(record.data_host.string(), false);
-      Statement log = db.Prepare(
-          "SELECT filename FROM main.\"sandbox$files\" WHERE is_log = 1 ORDER BY fileid LIMIT 1");
-      if (log.Step()) {
-        record.log_path = log.ColumnText(0);
-        record.log_host = machine_.ToHost(record.log_path).value_or(fs::path());
-      }
-    } catch (const SqliteError&) {
-      // A database whose file is gone stays listed, as a suspect database does.
+  WriteTransaction([&] {
+    if (!missing()) return;  // another process was first
+    bool log_column = false;
+    {
+      Statement columns = master_->Prepare("PRAGMA main.table_info(\"sandbox$databases\")");
+      while (columns.Step())
+        if (columns.ColumnText(1) == "logfilename") log_column = true;
     }
-    databases_.emplace(dbid, std::move(record));
+    if (!log_column) {
+      master_->Exec(
+          "ALTER TABLE main.\"sandbox$databases\" ADD COLUMN logfilename TEXT NOT NULL "
+          "DEFAULT ''");
+      // Earlier versions kept the log file's name only in the database's own file table.
+      std::vector<std::pair<int, std::string>> logs;
+      {
+        Statement rows = master_->Prepare("SELECT dbid, filename FROM main.\"sandbox$databases\"");
+        while (rows.Step()) {
+          try {
+            Connection db(HostPath(rows.ColumnText(1)).string(), false);
+            Statement log = db.Prepare(
+                "SELECT filename FROM main.\"sandbox$files\" WHERE is_log = 1 ORDER BY fileid "
+                "LIMIT 1");
+            if (log.Step())
+              logs.emplace_back(static_cast<int>(rows.ColumnInt(0)), log.ColumnText(0));
+          } catch (const SqliteError&) {
+            // A database whose file is gone stays listed, as a suspect database does.
+          }
+        }
+      }
+      for (const auto& [dbid, log] : logs) {
+        Statement update = master_->Prepare(
+            "UPDATE main.\"sandbox$databases\" SET logfilename = ? WHERE dbid = ?");
+        update.Bind(1, Value(log));
+        update.Bind(2, Value(dbid));
+        update.Step();
+      }
+    }
+  });
+}
+
+void InstanceImpl::WriteTransaction(const std::function<void()>& work, bool sessions_only) const {
+  if (!sqlite3_get_autocommit(master_->get())) {
+    work();
+    return;
   }
+  try {
+    if (sessions_only) {
+      // A change of sessions alone locks the sessions file only (its first statement writes
+      // there); what it reads of master is then as the last change of the catalogue left it.
+      master_->Exec("BEGIN");
+      master_->Exec("UPDATE sessions.\"sandbox$sessions\" SET killed = killed WHERE 0");
+    } else {
+      master_->Exec("BEGIN IMMEDIATE");
+    }
+    work();
+    master_->Exec("COMMIT");
+  } catch (...) {
+    // A transaction left open would take in every later change and never commit them.
+    if (!sqlite3_get_autocommit(master_->get())) {
+      try {
+        master_->Exec("ROLLBACK");
+      } catch (const SqliteError&) {
+        // Rolled back already by the failure itself.
+      }
+    }
+    throw;
+  }
+}
+
+namespace {
+
+constexpr const char* kDatabaseColumns =
+    "SELECT dbid, name, sid, crdate, filename, cmptlevel, status, logfilename FROM "
+    "main.\"sandbox$databases\"";
+
+}  // namespace
+
+DatabaseRecord InstanceImpl::RecordFromRow(sqlite3_stmt* row) const {
+  auto text = [&](int i) {
+    const unsigned char* t = sqlite3_column_text(row, i);
+    return t ? std::string(reinterpret_cast<const char*>(t),
+                           static_cast<size_t>(sqlite3_column_bytes(row, i)))
+             : std::string();
+  };
+  DatabaseRecord record =
+      RecordFromFiles(static_cast<int>(sqlite3_column_int64(row, 0)), text(1), text(4), text(7));
+  Value sid = ReadColumn(row, 2);
+  if (auto* bytes = sid.AsBytes()) record.owner_sid = *bytes;
+  record.crdate = text(3);
+  record.compatibility_level = static_cast<int>(sqlite3_column_int64(row, 5));
+  auto status = static_cast<std::uint64_t>(sqlite3_column_int64(row, 6));
+  record.status = static_cast<std::uint32_t>(status);
+  record.status2 = static_cast<std::uint32_t>(status >> 32);
+  return record;
+}
+
+std::optional<DatabaseRecord> InstanceImpl::ReadDatabase(int dbid) const {
+  CachedStatement row(*master_, std::string(kDatabaseColumns) + " WHERE dbid = ?");
+  row.Bind(1, Value(dbid));
+  if (!row.Step()) return std::nullopt;
+  return RecordFromRow(row.get());
+}
+
+std::optional<DatabaseRecord> InstanceImpl::ReadDatabase(std::string_view name) const {
+  CachedStatement row(*master_, std::string(kDatabaseColumns) + " WHERE name = ?");
+  row.Bind(1, Value(name));
+  // The column's collation may match more loosely than a name is compared here.
+  while (row.Step()) {
+    DatabaseRecord record = RecordFromRow(row.get());
+    if (EqualsNoCase(record.name, name)) return record;
+  }
+  return std::nullopt;
+}
+
+std::vector<DatabaseRecord> InstanceImpl::ReadDatabases() const {
+  CachedStatement rows(*master_, std::string(kDatabaseColumns) + " ORDER BY dbid");
+  std::vector<DatabaseRecord> out;
+  while (rows.Step()) out.push_back(RecordFromRow(rows.get()));
+  return out;
+}
+
+void InstanceImpl::InsertDatabase(const DatabaseRecord& record) {
+  CachedStatement insert(*master_,
+                         "INSERT INTO main.\"sandbox$databases\" (dbid, name, sid, crdate, "
+                         "filename, cmptlevel, status, logfilename) VALUES (?,?,?,?,?,?,?,?)");
+  insert.Bind(1, Value(record.dbid));
+  insert.Bind(2, Value(record.name));
+  insert.Bind(3, Value(record.owner_sid));
+  insert.Bind(4, Value(record.crdate));
+  insert.Bind(5, Value(record.data_path));
+  insert.Bind(6, Value(record.compatibility_level));
+  // master keeps both status words in one column: status2 in the high half.
+  insert.Bind(7, Value(static_cast<long long>((static_cast<std::uint64_t>(record.status2) << 32) |
+                                              record.status)));
+  insert.Bind(8, Value(record.log_path));
+  insert.Step();
+}
+
+std::uint64_t InstanceImpl::DropGeneration() const {
+  std::lock_guard lock(mutex_);
+  CachedStatement row(*master_,
+                      "SELECT value FROM main.\"sandbox$settings\" WHERE name = "
+                      "'databases_generation'");
+  return row.Step() ? static_cast<std::uint64_t>(row.ColumnInt(0)) : 0;
+}
+
+void InstanceImpl::BumpDropGeneration() {
+  CachedStatement update(*master_,
+                         "UPDATE main.\"sandbox$settings\" SET value = CAST(value AS INTEGER) + 1 "
+                         "WHERE name = 'databases_generation'");
+  update.Step();
+  if (master_->Changes() > 0) return;
+  CachedStatement insert(*master_,
+                         "INSERT INTO main.\"sandbox$settings\" (name, value) VALUES "
+                         "('databases_generation', 1)");
+  insert.Step();
 }
 
 std::optional<DatabaseRecord> InstanceImpl::FindDatabase(std::string_view name) const {
   std::lock_guard lock(mutex_);
-  for (const auto& [dbid, record] : databases_)
-    if (EqualsNoCase(record.name, name)) return record;
-  return std::nullopt;
+  return ReadDatabase(name);
 }
 
 std::optional<DatabaseRecord> InstanceImpl::FindDatabase(int dbid) const {
   std::lock_guard lock(mutex_);
-  auto it = databases_.find(dbid);
-  if (it == databases_.end()) return std::nullopt;
-  return it->second;
+  return ReadDatabase(dbid);
 }
 
 std::vector<DatabaseRecord> InstanceImpl::Databases() const {
   std::lock_guard lock(mutex_);
-  std::vector<DatabaseRecord> out;
-  for (const auto& [dbid, record] : databases_) out.push_back(record);
-  return out;
+  return ReadDatabases();
 }
 
-DatabaseRecord InstanceImpl::CreateDatabase(const NewDatabase& request) {
-  std::lock_guard lock(mutex_);
-  for (const auto& [dbid, record] : databases_)
-    if (EqualsNoCase(record.name, request.name)) throw errors::DatabaseExists(request.name);
-  const DatabaseFileInfo* data = nullptr;
-  const DatabaseFileInfo* log = nullptr;
-  for (const DatabaseFileInfo& f : request.files) {
-    if (!f.log && !data) data = &f;
-    if (f.log && !log) log = &f;
-  }
-  if (!data || !log)
-    throw SqlError(1802, 16,
-                   "CREATE DATABASE failed. Some file names listed could not be created. Check "
-                   "previous errors.");
-  for (const DatabaseFileInfo& f : request.files) {
-    // sysfiles keeps 260 characters of a file name, as Windows does of a path.
-    if (f.filename.size() > 260)
-      throw SqlError(5123, 16,
-                     "CREATE FILE encountered operating system error 206(The filename or "
-                     "extension is too long.) while attempting to open or create the physical "
-                     "file '" +
-                         f.filename + "'.");
-    auto host = machine_.ToHost(f.filename);
-    std::error_code ec;
-    if (!host || !fs::is_directory(host->parent_path(), ec))
-      throw errors::CreateFileFailed(f.filename);
-    if (fs::exists(*host, ec)) {
-      throw SqlError(5170, 16,
-                     "Cannot create file '" + f.filename + "' because it already exists.");
-    }
-    for (const auto& [dbid, record] : databases_) {
-      if (Machine::SamePath(record.data_path, f.filename) ||
-          Machine::SamePath(record.log_path, f.filename))
-        throw SqlError(5170, 16,
-                       "Cannot create file '" + f.filename + "' because it already exists.");
-    }
-  }
-  int dbid = 5;
-  while (databases_.count(dbid)) ++dbid;
-  DatabaseRecord record = RecordFromFiles(dbid, request.name, data->filename, log->filename);
-  record.owner_sid = request.owner_sid;
-  record.crdate = NowText();
-  record.compatibility_level = config_.product_version.rfind("7.", 0) == 0 ? 70 : 80;
-  record.status = kNewDatabaseStatus;
-  record.status2 = kNewDatabaseStatus2;
-  CatalogSeed seed;
-  seed.database_name = request.name;
-  seed.owner_sid = request.owner_sid;
-  seed.collation = request.collation.empty() ? config_.collation : request.collation;
-  seed.compatibility_level = record.compatibility_level;
-  seed.files = request.files;
-  try {
-    InstallDatabase(record, seed);
-    CachedStatement insert(*master_,
-                           "INSERT INTO main.\"sandbox$databases\" (dbid, name, sid, crdate, "
-                           "filename, cmptlevel, status) VALUES (?,?,?,?,?,?,?)");
-    insert.Bind(1, Value(dbid));
-    insert.Bind(2, Value(request.name));
-    insert.Bind(3, Value(request.owner_sid));
-    insert.Bind(4, Value(record.crdate));
-    insert.Bind(5, Value(record.data_path));
-    insert.Bind(6, Value(record.compatibility_level));
-    insert.Bind(7, Value(static_cast<long long>(
-                       (static_cast<std::uint64_t>(record.status2) << 32) | record.status)));
-    insert.Step();
-  } catch (...) {
-    std::error_code ec;
-    fs::remove(record.data_host, ec);
-    fs::remove(record.data_host.string() + "-wal", ec);
-    fs::remove(record.data_host.string() + "-shm", ec);
-    fs::remove(record.log_host, ec);
-    try {
-      throw;
-    } catch (const SqliteError&) {
-      // The file system would not have the file (no room, no right to write there).
-      throw SqlError(5123, 16,
-                     "CREATE FILE encountered operating system error 5(Access is denied.) while "
-                     "attempting to open or create the physical file '" +
-                         record.data_path + "'.");
-    }
-  }
-  databases_.emplace(dbid, record);
-  ++generations_[dbid];
-  return record;
-}
+namespace {
 
-void InstanceImpl::DropDatabase(std::string_view name, int requesting_spid) {
-  DatabaseRecord record;
-  {
-    std::lock_guard lock(mutex_);
-    auto it = std::find_if(databases_.begin(), databases_.end(), [&](const auto& entry) {
-      return EqualsNoCase(entry.second.name, name);
-    });
-    if (it == databases_.end())
-      throw SqlError(3701, 11,
-                     "Cannot drop the database '" + std::string(name) +
-                         "', because it does not exist in the system catalog.");
-    record = it->second;
-  }
-  if (record.dbid <= 4)
-    throw SqlError(
-        3708, 16,
-        "Cannot drop the database '" + record.name + "' because it is a system database.");
-  if (DatabaseInUse(record.dbid, requesting_spid)) throw errors::DatabaseInUse(record.name);
-  std::lock_guard lock(mutex_);
-  {
-    CachedStatement remove(*master_, "DELETE FROM main.\"sandbox$databases\" WHERE dbid = ?");
-    remove.Bind(1, Value(record.dbid));
-    remove.Step();
-  }
-  databases_.erase(record.dbid);
-  ++generations_[record.dbid];
-  ++drop_generation_;
+void RemoveDatabaseFiles(const DatabaseRecord& record) {
   std::error_code ec;
   fs::remove(record.data_host, ec);
   fs::remove(record.data_host.string() + "-wal", ec);
@@ -524,37 +582,146 @@ void InstanceImpl::DropDatabase(std::string_view name, int requesting_spid) {
   fs::remove(record.log_host, ec);
 }
 
-void InstanceImpl::DetachDatabase(std::string_view name, int requesting_spid) {
-  auto record = FindDatabase(name);
-  if (!record)
-    throw SqlError(3701, 11,
-                   "Cannot detach the database '" + std::string(name) +
-                       "', because it does not exist in the system catalog.");
-  if (record->dbid <= 4)
-    throw SqlError(
-        3708, 16,
-        "Cannot detach the database '" + record->name + "' because it is a system database.");
-  if (DatabaseInUse(record->dbid, requesting_spid))
-    throw SqlError(3703, 16,
-                   "Cannot detach the database '" + record->name +
-                       "' because it is currently in use.");
-  std::lock_guard lock(mutex_);
-  {
-    CachedStatement remove(*master_, "DELETE FROM main.\"sandbox$databases\" WHERE dbid = ?");
-    remove.Bind(1, Value(record->dbid));
-    remove.Step();
+}  // namespace
+
+DatabaseRecord InstanceImpl::CreateDatabase(const NewDatabase& request) {
+  const DatabaseFileInfo* data = nullptr;
+  const DatabaseFileInfo* log = nullptr;
+  for (const DatabaseFileInfo& f : request.files) {
+    if (!f.log && !data) data = &f;
+    if (f.log && !log) log = &f;
   }
-  databases_.erase(record->dbid);
-  ++generations_[record->dbid];
-  ++drop_generation_;
+  std::lock_guard lock(mutex_);
+  DatabaseRecord record;
+  bool files_made = false;
+  try {
+    WriteTransaction([&] {
+      std::vector<DatabaseRecord> existing = ReadDatabases();
+      for (const DatabaseRecord& other : existing)
+        if (EqualsNoCase(other.name, request.name)) throw errors::DatabaseExists(request.name);
+      if (!data || !log)
+        throw SqlError(1802, 16,
+                       "CREATE DATABASE failed. Some file names listed could not be created. "
+                       "Check previous errors.");
+      for (const DatabaseFileInfo& f : request.files) {
+        // sysfiles keeps 260 characters of a file name, as Windows does of a path.
+        if (f.filename.size() > 260)
+          throw SqlError(5123, 16,
+                         "CREATE FILE encountered operating system error 206(The filename or "
+                         "extension is too long.) while attempting to open or create the "
+                         "physical file '" +
+                             f.filename + "'.");
+        auto host = machine_.ToHost(f.filename);
+        std::error_code ec;
+        if (!host || !fs::is_directory(host->parent_path(), ec))
+          throw errors::CreateFileFailed(f.filename);
+        if (fs::exists(*host, ec))
+          throw SqlError(5170, 16,
+                         "Cannot create file '" + f.filename + "' because it already exists.");
+        for (const DatabaseRecord& other : existing) {
+          if (Machine::SamePath(other.data_path, f.filename) ||
+              Machine::SamePath(other.log_path, f.filename))
+            throw SqlError(5170, 16,
+                           "Cannot create file '" + f.filename + "' because it already exists.");
+        }
+      }
+      // The lowest free dbid, read in the same transaction that takes it.
+      int dbid = 5;
+      for (const DatabaseRecord& other : existing)
+        if (other.dbid == dbid) ++dbid;
+      record = RecordFromFiles(dbid, request.name, data->filename, log->filename);
+      record.owner_sid = request.owner_sid;
+      record.crdate = NowText();
+      record.compatibility_level = config_.product_version.rfind("7.", 0) == 0 ? 70 : 80;
+      record.status = kNewDatabaseStatus;
+      record.status2 = kNewDatabaseStatus2;
+      CatalogSeed seed;
+      seed.database_name = request.name;
+      seed.owner_sid = request.owner_sid;
+      seed.collation = request.collation.empty() ? config_.collation : request.collation;
+      seed.compatibility_level = record.compatibility_level;
+      seed.files = request.files;
+      files_made = true;
+      try {
+        InstallDatabase(record, seed);
+      } catch (const SqliteError&) {
+        // The file system would not have the file (no room, no right to write there).
+        throw SqlError(5123, 16,
+                       "CREATE FILE encountered operating system error 5(Access is denied.) "
+                       "while attempting to open or create the physical file '" +
+                           record.data_path + "'.");
+      }
+      InsertDatabase(record);
+      BumpDropGeneration();
+    });
+  } catch (...) {
+    if (files_made) RemoveDatabaseFiles(record);
+    throw;
+  }
+  ++generations_[record.dbid];
+  return record;
+}
+
+void InstanceImpl::DropDatabase(std::string_view name, int requesting_spid) {
+  DatabaseRecord record;
+  {
+    std::lock_guard lock(mutex_);
+    WriteTransaction([&] {
+      auto found = ReadDatabase(name);
+      if (!found)
+        throw SqlError(3701, 11,
+                       "Cannot drop the database '" + std::string(name) +
+                           "', because it does not exist in the system catalog.");
+      record = *found;
+      if (record.dbid <= 4)
+        throw SqlError(
+            3708, 16,
+            "Cannot drop the database '" + record.name + "' because it is a system database.");
+      if (InUseLocked(record.dbid, requesting_spid)) throw errors::DatabaseInUse(record.name);
+      CachedStatement remove(*master_, "DELETE FROM main.\"sandbox$databases\" WHERE dbid = ?");
+      remove.Bind(1, Value(record.dbid));
+      remove.Step();
+      BumpDropGeneration();
+    });
+    ++generations_[record.dbid];
+  }
+  RemoveDatabaseFiles(record);
+}
+
+void InstanceImpl::DetachDatabase(std::string_view name, int requesting_spid) {
+  DatabaseRecord record;
+  {
+    std::lock_guard lock(mutex_);
+    WriteTransaction([&] {
+      auto found = ReadDatabase(name);
+      if (!found)
+        throw SqlError(3701, 11,
+                       "Cannot detach the database '" + std::string(name) +
+                           "', because it does not exist in the system catalog.");
+      record = *found;
+      if (record.dbid <= 4)
+        throw SqlError(
+            3708, 16,
+            "Cannot detach the database '" + record.name + "' because it is a system database.");
+      if (InUseLocked(record.dbid, requesting_spid))
+        throw SqlError(
+            3703, 16,
+            "Cannot detach the database '" + record.name + "' because it is currently in use.");
+      CachedStatement remove(*master_, "DELETE FROM main.\"sandbox$databases\" WHERE dbid = ?");
+      remove.Bind(1, Value(record.dbid));
+      remove.Step();
+      BumpDropGeneration();
+    });
+    ++generations_[record.dbid];
+  }
   // Folds the write-ahead log into the file, so the .mdf alone carries the database, its
   // options included.
   try {
-    Connection db(record->data_host.string(), false);
+    Connection db(record.data_host.string(), false);
     RegisterFunctions(db.get(), nullptr);
     sqlite3_busy_timeout(db.get(), 2000);
     db.Exec("INSERT OR REPLACE INTO main.\"sandbox$settings\" VALUES ('status', '" +
-            std::to_string((static_cast<std::uint64_t>(record->status2) << 32) | record->status) +
+            std::to_string((static_cast<std::uint64_t>(record.status2) << 32) | record.status) +
             "')");
     db.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
   } catch (const SqliteError&) {
@@ -566,146 +733,146 @@ DatabaseRecord InstanceImpl::AttachDatabase(std::string_view name,
                                             const std::vector<std::string>& files,
                                             const common::Bytes& owner_sid, bool rebuild_log) {
   std::lock_guard lock(mutex_);
-  for (const auto& [dbid, record] : databases_)
-    if (EqualsNoCase(record.name, name)) throw errors::DatabaseExists(name);
-  if (files.empty())
-    throw SqlError(
-        1813, 16,
-        "Could not open new database '" + std::string(name) + "'. CREATE DATABASE is aborted.");
-  auto in_use = [&](std::string_view path) {
-    for (const auto& [dbid, record] : databases_)
-      if (Machine::SamePath(record.data_path, path) || Machine::SamePath(record.log_path, path))
-        return true;
-    return false;
-  };
-  std::error_code ec;
-  for (const std::string& file : files) {
-    auto host = machine_.ToHost(file);
-    if (!host || !fs::is_regular_file(*host, ec))
-      throw SqlError(5120, 16,
-                     "Unable to open the physical file \"" + file +
-                         "\". Operating system error 2: \"2(The system cannot find the file "
-                         "specified.)\".");
-    if (in_use(file))
-      throw SqlError(5120, 16,
-                     "Unable to open the physical file \"" + file +
-                         "\". Operating system error 32: \"32(The process cannot access the file "
-                         "because it is being used by another process.)\".");
-  }
-  auto data_host = machine_.ToHost(files[0]);
-  std::string log_path;
-  std::optional<std::uint64_t> status;
-  common::Bytes dbo_sid;
-  bool rebuild = rebuild_log;
-  try {
-    Connection db(data_host->string(), false);
-    RegisterFunctions(db.get(), nullptr);
-    sqlite3_busy_timeout(db.get(), 2000);
-    {
-      Statement check = db.Prepare(
-          "SELECT filename FROM main.\"sandbox$files\" WHERE is_log = 1 ORDER BY fileid");
-      if (check.Step()) log_path = check.ColumnText(0);
-      Statement setting =
-          db.Prepare("SELECT value FROM main.\"sandbox$settings\" WHERE name = 'status'");
-      if (setting.Step()) status = std::strtoull(setting.ColumnText(0).c_str(), nullptr, 10);
-      // The owner is whoever the database itself knows as dbo, which may be a login of
-      // another server.
-      Statement dbo = db.Prepare("SELECT sid FROM main.\"sandbox$users\" WHERE uid = 1");
-      if (dbo.Step()) {
-        Value sid = dbo.Column(0);
-        if (const auto* bytes = sid.AsBytes()) dbo_sid = *bytes;
+  DatabaseRecord record;
+  WriteTransaction([&] {
+    std::vector<DatabaseRecord> existing = ReadDatabases();
+    for (const DatabaseRecord& other : existing)
+      if (EqualsNoCase(other.name, name)) throw errors::DatabaseExists(name);
+    if (files.empty())
+      throw SqlError(
+          1813, 16,
+          "Could not open new database '" + std::string(name) + "'. CREATE DATABASE is aborted.");
+    auto in_use = [&](std::string_view path) {
+      for (const DatabaseRecord& other : existing)
+        if (Machine::SamePath(other.data_path, path) || Machine::SamePath(other.log_path, path))
+          return true;
+      return false;
+    };
+    std::error_code ec;
+    for (const std::string& file : files) {
+      auto host = machine_.ToHost(file);
+      if (!host || !fs::is_regular_file(*host, ec))
+        throw SqlError(5120, 16,
+                       "Unable to open the physical file \"" + file +
+                           "\". Operating system error 2: \"2(The system cannot find the file "
+                           "specified.)\".");
+      if (in_use(file))
+        throw SqlError(5120, 16,
+                       "Unable to open the physical file \"" + file +
+                           "\". Operating system error 32: \"32(The process cannot access the "
+                           "file because it is being used by another process.)\".");
+    }
+    auto data_host = machine_.ToHost(files[0]);
+    std::string log_path;
+    std::optional<std::uint64_t> status;
+    common::Bytes dbo_sid;
+    bool rebuild = rebuild_log;
+    try {
+      Connection db(data_host->string(), false);
+      RegisterFunctions(db.get(), nullptr);
+      sqlite3_busy_timeout(db.get(), 2000);
+      {
+        Statement check = db.Prepare(
+            "SELECT filename FROM main.\"sandbox$files\" WHERE is_log = 1 ORDER BY fileid");
+        if (check.Step()) log_path = check.ColumnText(0);
+        Statement setting =
+            db.Prepare("SELECT value FROM main.\"sandbox$settings\" WHERE name = 'status'");
+        if (setting.Step()) status = std::strtoull(setting.ColumnText(0).c_str(), nullptr, 10);
+        // The owner is whoever the database itself knows as dbo, which may be a login of
+        // another server.
+        Statement dbo = db.Prepare("SELECT sid FROM main.\"sandbox$users\" WHERE uid = 1");
+        if (dbo.Step()) {
+          Value sid = dbo.Column(0);
+          if (const auto* bytes = sid.AsBytes()) dbo_sid = *bytes;
+        }
       }
-    }
-    bool log_given = false;
-    for (size_t i = 1; i < files.size(); ++i) {
-      if (files[i].size() > 4 && Lower(files[i].substr(files[i].size() - 4)) == ".ldf") {
-        log_path = files[i];
-        log_given = true;
+      bool log_given = false;
+      for (size_t i = 1; i < files.size(); ++i) {
+        if (files[i].size() > 4 && Lower(files[i].substr(files[i].size() - 4)) == ".ldf") {
+          log_path = files[i];
+          log_given = true;
+        }
       }
+      // Nothing in the file changes before every file it needs is found.
+      if (!rebuild && !log_given) {
+        auto log_host = machine_.ToHost(log_path);
+        if (log_path.empty() || !log_host || !fs::is_regular_file(*log_host, ec) ||
+            in_use(log_path))
+          throw SqlError(5105, 16,
+                         "Device activation error. The physical file name '" + log_path +
+                             "' may be incorrect.");
+      }
+      db.Exec("PRAGMA journal_mode = WAL");
+      db.Exec("UPDATE main.\"sandbox$files\" SET filename = " + QuoteLiteral(files[0]) +
+              " WHERE fileid = 1");
+      if (log_given)
+        db.Exec("UPDATE main.\"sandbox$files\" SET filename = " + QuoteLiteral(log_path) +
+                " WHERE is_log = 1");
+      db.Exec("UPDATE main.\"sandbox$settings\" SET value = " + QuoteLiteral(std::string(name)) +
+              " WHERE name = 'name'");
+      if (rebuild) {
+        log_path = Machine::Join(Machine::FolderOf(files[0]), std::string(name) + "_log.LDF");
+        auto log_host = machine_.ToHost(log_path);
+        if (!log_host || in_use(log_path)) throw errors::CreateFileFailed(log_path);
+        db.Exec("UPDATE main.\"sandbox$files\" SET filename = " + QuoteLiteral(log_path) +
+                ", size_kb = 1024, growth = '10%' WHERE is_log = 1");
+      }
+    } catch (const SqliteError&) {
+      throw SqlError(5172, 16,
+                     "The header for file '" + files[0] + "' is not a valid database file header.");
     }
-    // Nothing in the file changes before every file it needs is found.
-    if (!rebuild && !log_given) {
-      auto log_host = machine_.ToHost(log_path);
-      if (log_path.empty() || !log_host || !fs::is_regular_file(*log_host, ec) ||
-          in_use(log_path))
-        throw SqlError(5105, 16,
-                       "Device activation error. The physical file name '" + log_path +
-                           "' may be incorrect.");
-    }
-    db.Exec("PRAGMA journal_mode = WAL");
-    db.Exec("UPDATE main.\"sandbox$files\" SET filename = " + QuoteLiteral(files[0]) +
-            " WHERE fileid = 1");
-    if (log_given)
-      db.Exec("UPDATE main.\"sandbox$files\" SET filename = " + QuoteLiteral(log_path) +
-              " WHERE is_log = 1");
-    db.Exec("UPDATE main.\"sandbox$settings\" SET value = " + QuoteLiteral(std::string(name)) +
-            " WHERE name = 'name'");
-    if (rebuild) {
-      log_path = Machine::Join(Machine::FolderOf(files[0]), std::string(name) + "_log.LDF");
-      auto log_host = machine_.ToHost(log_path);
-      if (!log_host || in_use(log_path)) throw errors::CreateFileFailed(log_path);
-      db.Exec("UPDATE main.\"sandbox$files\" SET filename = " + QuoteLiteral(log_path) +
-              ", size_kb = 1024, growth = '10%' WHERE is_log = 1");
-    }
-  } catch (const SqliteError&) {
-    throw SqlError(5172, 16,
-                   "The header for file '" + files[0] + "' is not a valid database file header.");
-  }
-  int dbid = 5;
-  while (databases_.count(dbid)) ++dbid;
-  DatabaseRecord record = RecordFromFiles(dbid, std::string(name), files[0], log_path);
-  record.owner_sid = dbo_sid.empty() ? owner_sid : dbo_sid;
-  record.crdate = NowText();
-  record.compatibility_level = config_.product_version.rfind("7.", 0) == 0 ? 70 : 80;
-  std::uint64_t status_words =
-      status.value_or((static_cast<std::uint64_t>(kNewDatabaseStatus2) << 32) | kNewDatabaseStatus);
-  record.status = static_cast<std::uint32_t>(status_words);
-  record.status2 = static_cast<std::uint32_t>(status_words >> 32);
-  if (rebuild) CreateLogFile(record.log_host, 1024 * 1024, "10%");
-  CachedStatement insert(*master_,
-                         "INSERT INTO main.\"sandbox$databases\" (dbid, name, sid, crdate, "
-                         "filename, cmptlevel, status) VALUES (?,?,?,?,?,?,?)");
-  insert.Bind(1, Value(dbid));
-  insert.Bind(2, Value(std::string(name)));
-  insert.Bind(3, Value(record.owner_sid));
-  insert.Bind(4, Value(record.crdate));
-  insert.Bind(5, Value(record.data_path));
-  insert.Bind(6, Value(record.compatibility_level));
-  insert.Bind(7, Value(static_cast<long long>(status_words)));
-  insert.Step();
-  databases_.emplace(dbid, record);
-  ++generations_[dbid];
+    int dbid = 5;
+    for (const DatabaseRecord& other : existing)
+      if (other.dbid == dbid) ++dbid;
+    record = RecordFromFiles(dbid, std::string(name), files[0], log_path);
+    record.owner_sid = dbo_sid.empty() ? owner_sid : dbo_sid;
+    record.crdate = NowText();
+    record.compatibility_level = config_.product_version.rfind("7.", 0) == 0 ? 70 : 80;
+    std::uint64_t status_words = status.value_or(
+        (static_cast<std::uint64_t>(kNewDatabaseStatus2) << 32) | kNewDatabaseStatus);
+    record.status = static_cast<std::uint32_t>(status_words);
+    record.status2 = static_cast<std::uint32_t>(status_words >> 32);
+    if (rebuild) CreateLogFile(record.log_host, 1024 * 1024, "10%");
+    InsertDatabase(record);
+    BumpDropGeneration();
+  });
+  ++generations_[record.dbid];
   return record;
 }
 
-void InstanceImpl::RenameDatabase(int dbid, std::string_view new_name) {
+void InstanceImpl::RenameDatabase(int dbid, std::string_view new_name, int requesting_spid) {
   std::lock_guard lock(mutex_);
-  auto it = databases_.find(dbid);
-  if (it == databases_.end()) throw errors::UnknownDatabase(std::to_string(dbid));
-  for (const auto& [other, record] : databases_)
-    if (other != dbid && EqualsNoCase(record.name, new_name))
-      throw errors::DatabaseExists(new_name);
-  if (dbid <= 4)
-    throw SqlError(5030, 16,
-                   "The database could not be exclusively locked to perform the operation.");
-  CachedStatement update(*master_, "UPDATE main.\"sandbox$databases\" SET name = ? WHERE dbid = ?");
-  update.Bind(1, Value(new_name));
-  update.Bind(2, Value(dbid));
-  update.Step();
-  it->second.name = std::string(new_name);
+  WriteTransaction([&] {
+    std::vector<DatabaseRecord> existing = ReadDatabases();
+    auto it = std::find_if(existing.begin(), existing.end(),
+                           [&](const DatabaseRecord& r) { return r.dbid == dbid; });
+    if (it == existing.end()) throw errors::UnknownDatabase(std::to_string(dbid));
+    if (dbid <= 4 || InUseLocked(dbid, requesting_spid))
+      throw SqlError(5030, 16,
+                     "The database could not be exclusively locked to perform the operation.");
+    for (const DatabaseRecord& other : existing)
+      if (other.dbid != dbid && EqualsNoCase(other.name, new_name))
+        throw errors::DatabaseExists(new_name);
+    CachedStatement update(*master_,
+                           "UPDATE main.\"sandbox$databases\" SET name = ? WHERE dbid = ?");
+    update.Bind(1, Value(new_name));
+    update.Bind(2, Value(dbid));
+    update.Step();
+    BumpDropGeneration();
+  });
   ++generations_[dbid];
-  ++drop_generation_;
 }
 
 void InstanceImpl::SetDatabaseOwner(int dbid, const common::Bytes& owner_sid) {
   std::lock_guard lock(mutex_);
-  auto it = databases_.find(dbid);
-  if (it == databases_.end()) throw errors::UnknownDatabase(std::to_string(dbid));
-  CachedStatement update(*master_, "UPDATE main.\"sandbox$databases\" SET sid = ? WHERE dbid = ?");
-  update.Bind(1, Value(owner_sid));
-  update.Bind(2, Value(dbid));
-  update.Step();
-  it->second.owner_sid = owner_sid;
+  WriteTransaction([&] {
+    if (!ReadDatabase(dbid)) throw errors::UnknownDatabase(std::to_string(dbid));
+    CachedStatement update(*master_,
+                           "UPDATE main.\"sandbox$databases\" SET sid = ? WHERE dbid = ?");
+    update.Bind(1, Value(owner_sid));
+    update.Bind(2, Value(dbid));
+    update.Step();
+  });
   ++generations_[dbid];
 }
 
@@ -777,39 +944,6 @@ std::optional<ServerMessage> InstanceImpl::CheckFault(std::string_view statement
   return std::nullopt;
 }
 
-void InstanceImpl::Register(SessionImpl* session) {
-  std::lock_guard lock(sessions_mutex_);
-  sessions_[session->spid()] = session;
-}
-
-void InstanceImpl::Unregister(SessionImpl* session) {
-  std::lock_guard lock(sessions_mutex_);
-  auto it = sessions_.find(session->spid());
-  if (it != sessions_.end() && it->second == session) sessions_.erase(it);
-}
-
-std::vector<SessionImpl*> InstanceImpl::SessionsLocked() const {
-  std::vector<SessionImpl*> out;
-  for (const auto& [spid, session] : sessions_) out.push_back(session);
-  return out;
-}
-
-bool InstanceImpl::DatabaseInUse(int dbid, int except_spid) const {
-  std::lock_guard lock(sessions_mutex_);
-  for (const auto& [spid, session] : sessions_)
-    if (spid != except_spid && session->current_dbid() == dbid && !session->broken()) return true;
-  return false;
-}
-
-bool InstanceImpl::DropSession(int spid) {
-  std::lock_guard lock(sessions_mutex_);
-  auto it = sessions_.find(spid);
-  // A session ended before is gone for good, as its process is on a SQL Server.
-  if (it == sessions_.end() || it->second->broken()) return false;
-  it->second->MarkBroken();
-  return true;
-}
-
 void InstanceImpl::FollowConfigFile() const {
   fs::path file = directory_ / kConfigFile;
   struct stat st {};
@@ -832,8 +966,15 @@ void InstanceImpl::FollowConfigFile() const {
     stops_ = std::max(stops_, stops);
   }
   if (stopped_elsewhere) {
-    std::lock_guard lock(sessions_mutex_);
-    for (const auto& [spid, session] : sessions_) session->MarkBroken();
+    std::vector<int> ended;
+    {
+      std::lock_guard lock(sessions_mutex_);
+      for (const auto& [spid, session] : sessions_) {
+        session->MarkBroken();
+        ended.push_back(spid);
+      }
+    }
+    MarkKilled(ended);
   }
 }
 
@@ -865,8 +1006,15 @@ void InstanceImpl::SetRunning(bool running) {
     SaveConfig();
   }
   if (!running) {
-    std::lock_guard lock(sessions_mutex_);
-    for (const auto& [spid, session] : sessions_) session->MarkBroken();
+    std::vector<int> ended;
+    {
+      std::lock_guard lock(sessions_mutex_);
+      for (const auto& [spid, session] : sessions_) {
+        session->MarkBroken();
+        ended.push_back(spid);
+      }
+    }
+    MarkKilled(ended);
   }
 }
 
@@ -886,10 +1034,17 @@ std::unique_ptr<Session> InstanceImpl::Connect(const LoginRequest& request) {
     ServerMessage message = refused->message();
     throw ConnectError(message);
   }
-  int spid = 51;
-  {
-    std::lock_guard lock(sessions_mutex_);
-    while (sessions_.count(spid)) ++spid;
+  int spid = 0;
+  try {
+    spid = RegisterSession(login, request, record->dbid);
+  } catch (const SqlError& error) {
+    throw ConnectError(error.message());
+  } catch (const SqliteError& error) {
+    throw ConnectError(ConnectMessage(
+        1222, 16,
+        (error.code() & 0xFF) == SQLITE_BUSY
+            ? std::string("Lock request time out period exceeded.")
+            : std::string("The sandbox server could not register the session: ") + error.what()));
   }
   auto session = std::make_unique<SessionImpl>(shared_from_this(), spid, login, request);
   session->Start(record->dbid);
@@ -897,7 +1052,8 @@ std::unique_ptr<Session> InstanceImpl::Connect(const LoginRequest& request) {
     if (!request.database.empty())
       throw ConnectError(ConnectMessage(
           4060, 11, "Cannot open database requested in login '" + database + "'. Login fails."));
-    throw ConnectError(ConnectMessage(4064, 11, "Cannot open user default database. Login failed."));
+    throw ConnectError(
+        ConnectMessage(4064, 11, "Cannot open user default database. Login failed."));
   }
   return session;
 }

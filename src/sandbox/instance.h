@@ -3,14 +3,17 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "sandbox/catalog.h"
@@ -66,9 +69,21 @@ struct LoginRecord {
 // The files of a new database, as CREATE DATABASE names them (machine paths).
 struct NewDatabase {
   std::string name;
-  std::string collation;  // empty for the server's
+  std::string collation;                // empty for the server's
   std::vector<DatabaseFileInfo> files;  // data files first, then log files
   common::Bytes owner_sid;
+};
+
+// A session as the instance's sessions table lists it, whichever process holds it.
+struct SessionEntry {
+  int spid = 0;
+  std::int64_t pid = 0;  // the operating-system process that holds the session
+  std::string login;
+  common::Bytes sid;
+  int dbid = 0;
+  std::string database;  // empty when the database has gone meanwhile
+  std::string host;
+  std::string program;
 };
 
 class InstanceImpl : public Instance, public std::enable_shared_from_this<InstanceImpl> {
@@ -107,7 +122,7 @@ class InstanceImpl : public Instance, public std::enable_shared_from_this<Instan
   // Removes the database and its files. Throws SqlError (3702 when another session uses it).
   void DropDatabase(std::string_view name, int requesting_spid);
   // Takes a database out of the server catalogue and leaves its files, complete in themselves,
-  // for a later attach. Throws SqlError (3701, 3702, 3708).
+  // for a later attach. Throws SqlError (3701, 3703 when another session uses it, 3708).
   void DetachDatabase(std::string_view name, int requesting_spid);
   // Registers database files made by a detach (the first file is the data file; a log file
   // given replaces the one the database knew). The owner is the database's own dbo, else
@@ -115,8 +130,9 @@ class InstanceImpl : public Instance, public std::enable_shared_from_this<Instan
   // rebuild_log makes a new log file beside the data file (sp_attach_single_file_db).
   DatabaseRecord AttachDatabase(std::string_view name, const std::vector<std::string>& files,
                                 const common::Bytes& owner_sid, bool rebuild_log = false);
-  // Renames a database in the server catalogue. Throws SqlError (1801, 5030).
-  void RenameDatabase(int dbid, std::string_view new_name);
+  // Renames a database in the server catalogue. Throws SqlError (1801, 5030 for a system
+  // database or one that a session other than requesting_spid is in).
+  void RenameDatabase(int dbid, std::string_view new_name, int requesting_spid);
   // Sets a database's options and states (sysdatabases.status and status2).
   void SetDatabaseStatus(int dbid, std::uint32_t status, std::uint32_t status2);
   // The database's log file: its sizes, emptied by BACKUP LOG, shrunk by DBCC SHRINKFILE
@@ -131,29 +147,44 @@ class InstanceImpl : public Instance, public std::enable_shared_from_this<Instan
   std::optional<LoginRecord> FindLogin(const common::Bytes& sid) const;
 
   // A counter per database that moves whenever a committed change alters its catalogue, so
-  // sessions know when their copy is stale.
+  // this process's sessions know when their copy is stale.
   std::uint64_t CatalogGeneration(int dbid) const;
   void BumpCatalogGeneration(int dbid);
-  // A counter that moves when a database is dropped, so sessions let go of stale files.
-  std::uint64_t DropGeneration() const { return drop_generation_.load(); }
+  // A counter kept in master that moves whenever a database is dropped, detached, attached,
+  // created or renamed by any process, so sessions let go of files that are no longer theirs.
+  std::uint64_t DropGeneration() const;
 
   // The error an injected fault gives this statement, if any.
   std::optional<ServerMessage> CheckFault(std::string_view statement_text);
   // Grows the database's log file by a change record of rows changed rows.
   void AppendLog(int dbid, std::string_view text, std::int64_t rows = 1);
 
+  // Sessions of every process that has the instance open are registered in the sessions table
+  // (a file beside master, attached to master's connection); rows of processes that have ended
+  // are removed whenever the table is read.
+  // Registers a new session in its initial database and gives it a process id no session of
+  // any process has. Throws SqlError (911 the database is gone, 924 single-user).
+  int RegisterSession(const LoginRecord& login, const LoginRequest& request, int dbid);
+  // Makes a started session known to this process, so KILL and a stop reach it at once.
   void Register(SessionImpl* session);
+  // Removes the session from the table; never throws.
   void Unregister(SessionImpl* session);
+  // Moves a session to another database (USE). Throws SqlError (911 the database has gone,
+  // 924 it is single-user and someone else is in it).
+  void EnterDatabase(int spid, const DatabaseRecord& record);
+  // The live sessions that have not been killed, in spid order.
+  std::vector<SessionEntry> Sessions() const;
   bool DatabaseInUse(int dbid, int except_spid) const;
+  // True when the session was killed (by a process of any kind) or is no longer registered.
+  bool SessionKilled(int spid) const;
   // The service state, as this or another process (the tessera-sandbox command) last set it.
   bool running() const;
-  std::vector<SessionImpl*> SessionsLocked() const;  // caller holds sessions_mutex()
-  std::mutex& sessions_mutex() const { return sessions_mutex_; }
 
  private:
   InstanceImpl(std::filesystem::path directory, std::string name, InstanceConfig config);
   void OpenMaster();
-  void LoadDatabases();
+  // Brings the server catalogue of an instance made by an earlier version up to date.
+  void UpgradeMaster();
   void SaveConfig() const;
   // stops, when given, receives how often the service was stopped so far.
   static std::optional<InstanceConfig> LoadConfig(const std::filesystem::path& file,
@@ -165,18 +196,53 @@ class InstanceImpl : public Instance, public std::enable_shared_from_this<Instan
                                  const std::string& log_path) const;
   void InstallDatabase(const DatabaseRecord& record, const CatalogSeed& seed);
 
+  // What several processes share is read and changed inside one write transaction on master,
+  // never from a copy another process may have outdated. The caller holds mutex_; a call made
+  // inside the transaction already open runs in it. sessions_only: the work changes the
+  // sessions table and only reads the rest.
+  void WriteTransaction(const std::function<void()>& work, bool sessions_only = false) const;
+  // The catalogue's rows, read from master (caller holds mutex_).
+  DatabaseRecord RecordFromRow(sqlite3_stmt* row) const;
+  std::optional<DatabaseRecord> ReadDatabase(int dbid) const;
+  std::optional<DatabaseRecord> ReadDatabase(std::string_view name) const;
+  std::vector<DatabaseRecord> ReadDatabases() const;
+  void InsertDatabase(const DatabaseRecord& record);
+  void BumpDropGeneration();
+  // The registered sessions of live processes (killed ones too when asked); dead tells
+  // whether rows of ended processes were seen. Caller holds mutex_.
+  std::vector<SessionEntry> ReadSessions(bool with_killed, bool* dead = nullptr) const;
+  // Removes the rows of ended processes; inside a write transaction.
+  void PurgeDeadSessions() const;
+  // This process as the sessions table names it: its id and when it started, so a later
+  // process given the same id is not taken for it. Caller holds mutex_.
+  struct ProcessIdentity {
+    std::int64_t pid = 0;
+    std::string start;
+  };
+  ProcessIdentity Self() const;
+  // A session other than except_spid in the database (caller holds mutex_).
+  bool InUseLocked(int dbid, int except_spid) const;
+  // The error a new session in a single-user database gets when someone else is in it.
+  void CheckSingleUser(const DatabaseRecord& record, int except_spid) const;
+  // Marks sessions of this process killed in the table once they have ended here.
+  void MarkKilled(const std::vector<int>& spids) const;
+  std::filesystem::path HostPath(const std::string& machine_path) const;
+
   std::filesystem::path directory_;
   std::string name_;
   Machine machine_;
 
-  mutable std::mutex mutex_;  // config, databases, master connection, faults, generations
+  mutable std::mutex mutex_;  // config, master connection, faults, generations, host paths
   // A copy of the configuration file, which is the truth shared with other processes.
   mutable InstanceConfig config_;
   std::unique_ptr<Connection> master_;
-  std::map<int, DatabaseRecord> databases_;
   std::map<int, std::uint64_t> generations_;
   std::vector<std::pair<Fault, int>> faults_;  // with the matches seen so far
-  std::atomic<std::uint64_t> drop_generation_{0};
+  // Where database files of the machine are on this host: finding a name without regard to
+  // case reads folders, too slow for every look-up. Checked against the file system on use.
+  mutable std::map<std::string, std::filesystem::path> host_paths_;
+  mutable ProcessIdentity self_;
+  mutable std::mutex paths_mutex_;
   mutable std::atomic<bool> running_{true};
   mutable std::uint64_t stops_ = 0;  // persisted, so sessions of other processes learn of a stop
   struct FileStamp {
@@ -186,8 +252,18 @@ class InstanceImpl : public Instance, public std::enable_shared_from_this<Instan
   };
   mutable FileStamp config_stamp_;
 
+  // The sessions of this process, so KILL and a stop reach a running batch at once.
   mutable std::mutex sessions_mutex_;
   std::map<int, SessionImpl*> sessions_;
+
+  // While this process has sessions, a thread looks for KILLs of them made by other processes
+  // a few times a second and ends them as a KILL made here does: an idle session's open
+  // transaction is rolled back at once, so its locks do not keep the killer waiting.
+  void Watch();
+  std::thread watcher_;
+  std::mutex watch_mutex_;
+  std::condition_variable watch_wakeup_;
+  bool stopping_ = false;
 };
 
 }  // namespace sandbox

@@ -14,6 +14,8 @@
 #include <system_error>
 #include <vector>
 
+#include "sandbox/file_modes.h"
+
 namespace sandbox {
 
 namespace fs = std::filesystem;
@@ -142,10 +144,7 @@ std::int64_t GrowthBytes(std::string_view growth, std::int64_t size_bytes) {
 
 void CreateLogFile(const fs::path& path, std::int64_t size_bytes, std::string_view growth) {
   std::int64_t pages = std::max<std::int64_t>(PagesFor(size_bytes), kMinimumLogPages);
-  {
-    std::ofstream create(path, std::ios::binary | std::ios::trunc);
-    if (!create) return;
-  }
+  if (!WritePrivateFile(path, "")) return;
   std::error_code ec;
   fs::resize_file(path, static_cast<std::uintmax_t>(pages * kPageBytes), ec);
   std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "sandbox/collation.h"
+#include "sandbox/file_modes.h"
 
 namespace sandbox {
 
@@ -84,9 +85,7 @@ std::optional<std::string> Machine::ToMachine(const fs::path& host_path) const {
 bool Machine::CreateFolders(std::string_view machine_path) const {
   auto host = ToHost(machine_path);
   if (!host) return false;
-  std::error_code ec;
-  fs::create_directories(*host, ec);
-  return !ec;
+  return CreatePrivateFolders(*host);
 }
 
 std::string Machine::Join(std::string_view folder, std::string_view name) {

@@ -1,5 +1,7 @@
 #include "sandbox/session.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <fstream>
 #include <system_error>
@@ -131,6 +133,11 @@ AttachedDatabase& SessionImpl::Attach(const DatabaseRecord& record) {
   db.dbid = record.dbid;
   db.schema = schema;
   db.generation = instance_->CatalogGeneration(record.dbid);
+  struct stat st {};
+  if (::stat(record.data_host.c_str(), &st) == 0) {
+    db.file_device = static_cast<std::uint64_t>(st.st_dev);
+    db.file_inode = static_cast<std::uint64_t>(st.st_ino);
+  }
   db.catalog = std::make_unique<Catalog>(record.dbid, record.name, schema);
   db.catalog->Load(*connection_);
   db.last_used = ++use_counter_;
@@ -222,11 +229,40 @@ void SessionImpl::RefreshAttachments() {
   if (generation == seen_drop_generation_) return;
   seen_drop_generation_ = generation;
   std::vector<int> gone;
-  for (const auto& [dbid, db] : attached_)
-    if (!instance_->FindDatabase(dbid) || instance_->FindDatabase(dbid)->name != db.catalog->name())
-      gone.push_back(dbid);
-  for (int dbid : gone) Detach(dbid);
+  for (const auto& [dbid, db] : attached_) {
+    auto record = instance_->FindDatabase(dbid);
+    struct stat st {};
+    bool same_file = record && ::stat(record->data_host.c_str(), &st) == 0 &&
+                     static_cast<std::uint64_t>(st.st_dev) == db.file_device &&
+                     static_cast<std::uint64_t>(st.st_ino) == db.file_inode;
+    if (!record || record->name != db.catalog->name() || !same_file) gone.push_back(dbid);
+  }
+  for (int dbid : gone) {
+    // Work written into a database that has gone since cannot be committed: the session ends
+    // as a server ends the connections of a database it takes away.
+    std::string schema = attached_.at(dbid).schema;
+    if (trancount_ > 0 &&
+        sqlite3_txn_state(connection_->get(), schema.c_str()) == SQLITE_TXN_WRITE) {
+      AbandonTransaction();
+      broken_ = true;
+      throw SessionError(SessionError::Kind::kBroken,
+                         "General network error. Check your network documentation.");
+    }
+    Detach(dbid);
+  }
   if (!instance_->FindDatabase(current_dbid())) current_dbid_ = 1;
+}
+
+bool SessionImpl::KilledElsewhere() {
+  auto now = std::chrono::steady_clock::now();
+  if (now < next_kill_check_) return false;
+  next_kill_check_ = now + std::chrono::milliseconds(200);
+  return instance_->SessionKilled(spid_);
+}
+
+void SessionImpl::EnterDatabase(const DatabaseRecord& record) {
+  instance_->EnterDatabase(spid_, record);
+  current_dbid_ = record.dbid;
 }
 
 std::string SessionImpl::UserName(AttachedDatabase& db) {
@@ -328,11 +364,14 @@ void SessionImpl::Execute(std::string_view batch, std::vector<Parameter>& parame
                           ResultSink& sink, std::chrono::milliseconds timeout) {
   std::lock_guard running(execute_mutex_);
   if (closed_) throw SessionError(SessionError::Kind::kBroken, "The connection is closed.");
-  if (broken_ || !instance_->running()) {
+  if (broken_ || !instance_->running() || instance_->SessionKilled(spid_)) {
+    // A KILL from another process is noticed here: the session ends as it would have there.
     AbandonTransaction();
+    broken_ = true;
     throw SessionError(SessionError::Kind::kBroken,
                        "General network error. Check your network documentation.");
   }
+  next_kill_check_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
   has_deadline_ = timeout.count() > 0;
   if (has_deadline_) deadline_ = std::chrono::steady_clock::now() + timeout;
   RefreshAttachments();
@@ -370,6 +409,7 @@ void SessionImpl::Execute(std::string_view batch, std::vector<Parameter>& parame
     has_deadline_ = false;
     if (!interrupted.timeout || broken_) {
       AbandonTransaction();
+      broken_ = true;
       throw SessionError(SessionError::Kind::kBroken,
                          "General network error. Check your network documentation.");
     }

@@ -31,6 +31,10 @@ struct AttachedDatabase {
   std::unique_ptr<Catalog> catalog;
   std::uint64_t generation = 0;
   std::uint64_t last_used = 0;
+  // The file attached, so a database dropped and made anew under the same name and path is
+  // told from the one this session still has open.
+  std::uint64_t file_device = 0;
+  std::uint64_t file_inode = 0;
 };
 
 // A #table of this session, kept in SQLite's temp schema.
@@ -77,6 +81,9 @@ class SessionImpl : public Session, public FunctionHost {
   // transaction is rolled back.
   void MarkBroken();
   bool broken() const { return broken_.load(); }
+  // True when a session of any process killed this one; asked of master at most a few times a
+  // second, so a long batch stops soon after a KILL.
+  bool KilledElsewhere();
   int current_dbid() const { return current_dbid_.load(); }
 
   // --- for the executor -------------------------------------------------------------------
@@ -92,6 +99,9 @@ class SessionImpl : public Session, public FunctionHost {
   AttachedDatabase& Database(int dbid);
   AttachedDatabase& Current() { return Database(current_dbid()); }
   void SetCurrent(int dbid) { current_dbid_ = dbid; }
+  // USE: moves the session to the database, in the sessions table too. Throws SqlError (911,
+  // 924).
+  void EnterDatabase(const DatabaseRecord& record);
   // Marks a database's catalogue as changed by this session's open work.
   void CatalogChanged(int dbid);
   // After a commit: others learn of the changes. After a rollback: the copies are re-read.
@@ -159,6 +169,7 @@ class SessionImpl : public Session, public FunctionHost {
   std::uint64_t seen_drop_generation_ = 0;
   std::atomic<int> current_dbid_{1};
   std::atomic<bool> broken_{false};
+  std::chrono::steady_clock::time_point next_kill_check_;
   std::mutex execute_mutex_;  // held while a batch runs
   void AbandonTransaction();
   bool closed_ = false;

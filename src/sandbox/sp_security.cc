@@ -116,9 +116,8 @@ AttachedDatabase& CurrentDatabase(Executor& executor) {
 }
 
 bool IsLoggedIn(InstanceImpl& instance, const common::Bytes& sid) {
-  std::lock_guard lock(instance.sessions_mutex());
-  for (SessionImpl* session : instance.SessionsLocked())
-    if (!session->broken() && session->login().sid == sid) return true;
+  for (const SessionEntry& session : instance.Sessions())
+    if (session.sid == sid) return true;
   return false;
 }
 

@@ -72,23 +72,21 @@ std::int64_t Who(Executor& executor, std::vector<ProcedureArgument>& arguments) 
   for (int i = 0; i < 9; ++i)
     rows.push_back({i + 1, i < 2 ? "background" : "sleeping", "sa", "",
                     i == 6 ? std::optional<std::string>("master") : std::nullopt, kSystem[i]});
-  {
-    std::lock_guard lock(instance.sessions_mutex());
-    for (SessionImpl* s : instance.SessionsLocked()) {
-      if (s->broken()) continue;
-      WhoRow row;
-      row.spid = s->spid();
-      bool me = s == &session;
-      row.status = me ? "runnable" : "sleeping";
-      row.login = s->login().name;
-      row.host = s->request().host_name;
-      // The caller runs sp_who from the database it is in, not from master..sp_who's.
-      int dbid =
-          me && executor.CallerDatabase() != 0 ? executor.CallerDatabase() : s->current_dbid();
-      if (auto record = instance.FindDatabase(dbid)) row.database = record->name;
-      row.command = me ? "SELECT" : "AWAITING COMMAND";
-      rows.push_back(std::move(row));
-    }
+  // Sessions of every process that has the instance open.
+  for (const SessionEntry& s : instance.Sessions()) {
+    WhoRow row;
+    row.spid = s.spid;
+    bool me = s.spid == session.spid();
+    row.status = me ? "runnable" : "sleeping";
+    row.login = s.login;
+    row.host = s.host;
+    if (!s.database.empty()) row.database = s.database;
+    // The caller runs sp_who from the database it is in, not from master..sp_who's.
+    if (me && executor.CallerDatabase() != 0)
+      if (auto record = instance.FindDatabase(executor.CallerDatabase()))
+        row.database = record->name;
+    row.command = me ? "SELECT" : "AWAITING COMMAND";
+    rows.push_back(std::move(row));
   }
   std::sort(rows.begin(), rows.end(),
             [](const WhoRow& a, const WhoRow& b) { return a.spid < b.spid; });

@@ -255,28 +255,24 @@ std::optional<ResolvedTable> SystemTable(Executor& executor, AttachedDatabase& d
     // A snapshot of the sessions, as literal rows.
     std::string rows;
     InstanceImpl& instance = executor.session().instance();
-    {
-      std::lock_guard lock(instance.sessions_mutex());
-      for (SessionImpl* s : instance.SessionsLocked()) {
-        if (s->broken()) continue;
-        std::string row =
-            "SELECT " + std::to_string(s->spid()) + ", " + std::to_string(s->current_dbid()) +
-            ", " + QuoteLiteral(s == &executor.session() ? "runnable" : "sleeping") + ", " +
-            QuoteLiteral(s->login().name) + ", " + QuoteLiteral(s->request().host_name) + ", " +
-            QuoteLiteral(s->request().application) + ", " +
-            QuoteLiteral(s == &executor.session() ? "SELECT" : "AWAITING COMMAND") + ", 0, X'" +
-            [&] {
-              static const char* kHex = "0123456789ABCDEF";
-              std::string hex;
-              for (auto b : s->login().sid) {
-                hex += kHex[b >> 4];
-                hex += kHex[b & 15];
-              }
-              return hex;
-            }() +
-            "'";
-        rows += (rows.empty() ? "" : " UNION ALL ") + row;
-      }
+    for (const SessionEntry& s : instance.Sessions()) {
+      bool me = s.spid == executor.session().spid();
+      int dbid = me ? executor.session().current_dbid() : s.dbid;
+      std::string row = "SELECT " + std::to_string(s.spid) + ", " + std::to_string(dbid) + ", " +
+                        QuoteLiteral(me ? "runnable" : "sleeping") + ", " + QuoteLiteral(s.login) +
+                        ", " + QuoteLiteral(s.host) + ", " + QuoteLiteral(s.program) + ", " +
+                        QuoteLiteral(me ? "SELECT" : "AWAITING COMMAND") + ", 0, X'" +
+                        [&] {
+                          static const char* kHex = "0123456789ABCDEF";
+                          std::string hex;
+                          for (auto b : s.sid) {
+                            hex += kHex[b >> 4];
+                            hex += kHex[b & 15];
+                          }
+                          return hex;
+                        }() +
+                        "'";
+      rows += (rows.empty() ? "" : " UNION ALL ") + row;
     }
     // The first row names the columns; an empty list still has them.
     std::string sql =

@@ -1,0 +1,469 @@
+// One instance opened by several processes at once: sessions, process ids, KILL, the "in use"
+// checks and the database list are shared through the instance's files, and the files are the
+// owner's alone.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "sandbox/functions.h"
+#include "sandbox/sandbox_fixture.h"
+#include "sandbox/sqlite.h"
+
+namespace sandbox::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using common::Value;
+
+LoginRequest Sa(const std::string& database = "") {
+  LoginRequest request;
+  request.login = "sa";
+  request.database = database;
+  request.host_name = "OTHERHOST";
+  request.application = "other process";
+  return request;
+}
+
+// The first error number of a batch, or -1 when the session is gone (a broken connection).
+int Outcome(Session& session, const std::string& batch) {
+  CollectingSink sink;
+  std::vector<Parameter> none;
+  try {
+    session.Execute(batch, none, sink, std::chrono::milliseconds(0));
+  } catch (const SessionError&) {
+    return -1;
+  }
+  return sink.FirstError();
+}
+
+// A process of its own that opens the instance. It must open nothing the parent has open: a
+// SQLite connection does not survive fork(), so the parent opens the instance only after its
+// children have been started.
+class Child {
+ public:
+  // body talks to the parent through Say and Hear and returns the exit status.
+  explicit Child(const std::function<int(Child&)>& body) {
+    int up[2], down[2];
+    if (::pipe(up) != 0 || ::pipe(down) != 0) return;
+    std::fflush(nullptr);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::close(up[0]);
+      ::close(down[1]);
+      write_ = up[1];
+      read_ = down[0];
+      int status = 99;
+      try {
+        status = body(*this);
+      } catch (...) {
+        status = 98;
+      }
+      ::_exit(status);
+    }
+    ::close(up[1]);
+    ::close(down[0]);
+    read_ = up[0];
+    write_ = down[1];
+  }
+  ~Child() {
+    if (write_ >= 0) ::close(write_);
+    if (read_ >= 0) ::close(read_);
+    if (pid_ > 0 && !waited_) Wait();
+  }
+
+  bool started() const { return pid_ > 0; }
+  // One line to the other side.
+  void Say(const std::string& line) {
+    std::string text = line + "\n";
+    if (::write(write_, text.data(), text.size()) != static_cast<ssize_t>(text.size())) ::_exit(97);
+  }
+  // The next line from the other side; empty when it has gone.
+  std::string Hear() {
+    std::string line;
+    char c;
+    while (::read(read_, &c, 1) == 1 && c != '\n') line += c;
+    return line;
+  }
+  int Wait() {
+    waited_ = true;
+    int status = 0;
+    if (::waitpid(pid_, &status, 0) != pid_) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int read_ = -1, write_ = -1;
+  bool waited_ = false;
+};
+
+class ProcessesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static std::atomic<int> counter{0};
+    root_ = fs::temp_directory_path() /
+            ("sandbox-processes-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+    fs::remove_all(root_);
+    // The instance is made by a process of its own, so this one has nothing open at a fork.
+    Child maker([&](Child&) {
+      auto host = OpenHost(root_);
+      auto instance = host->Create("", InstanceConfig{});
+      auto session = instance->Connect(Sa());
+      return Outcome(*session,
+                     "CREATE DATABASE Shared CREATE TABLE Shared..t (v INT) "
+                     "INSERT INTO Shared..t VALUES (1) INSERT INTO Shared..t VALUES (2) "
+                     "INSERT INTO Shared..t VALUES (3) EXEC sp_addlogin 'worker', 'pw'");
+    });
+    ASSERT_EQ(maker.Wait(), 0);
+  }
+  void TearDown() override {
+    session_.reset();
+    instance_.reset();
+    host_.reset();
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+  // Opens the instance in this process, once every child has been started.
+  void Open() {
+    host_ = OpenHost(root_);
+    instance_ = host_->Find("");
+    ASSERT_NE(instance_, nullptr);
+    session_ = instance_->Connect(Sa());
+  }
+  CollectingSink Run(const std::string& batch) {
+    CollectingSink sink;
+    std::vector<Parameter> none;
+    session_->Execute(batch, none, sink, std::chrono::milliseconds(0));
+    return sink;
+  }
+  std::vector<std::vector<Value>> Rows(const std::string& batch) {
+    CollectingSink sink = Run(batch);
+    EXPECT_EQ(sink.FirstError(), 0) << batch << "\n" << sink.ErrorText();
+    return sink.sets.empty() ? std::vector<std::vector<Value>>{} : sink.sets.back().rows;
+  }
+
+  fs::path root_;
+  std::unique_ptr<Host> host_;
+  std::shared_ptr<Instance> instance_;
+  std::unique_ptr<Session> session_;
+};
+
+constexpr const char* kHostileHost = "H\xC3\xB6st'; DROP DATABASE Shared; --[x]";
+constexpr const char* kHostileProgram = "x';DROP TABLE t--]";
+
+// What another process's sessions in a database mean here: sp_who lists them, every statement
+// that needs the database to itself refuses, KILL ends them, and a commit of work that was going
+// on in the dropped database fails instead of reporting success.
+TEST_F(ProcessesTest, SessionsOfAnotherProcessAreListedHoldTheirDatabaseAndCanBeKilled) {
+  Child other([&](Child& self) {
+    auto instance = OpenHost(root_)->Find("");
+    std::vector<std::unique_ptr<Session>> sessions;
+    for (int i = 0; i < 3; ++i) {
+      LoginRequest request = Sa("Shared");
+      // Names are data, whatever they hold.
+      request.host_name = kHostileHost;
+      request.application = kHostileProgram;
+      sessions.push_back(instance->Connect(request));
+    }
+    // The first has work of its own under way.
+    if (Outcome(*sessions[0], "BEGIN TRAN DELETE FROM t") != 0) return 1;
+    std::string spids;
+    for (auto& s : sessions) spids += std::to_string(s->spid()) + " ";
+    self.Say(spids);
+    if (self.Hear() != "go on") return 2;
+    self.Say(std::to_string(Outcome(*sessions[0], "COMMIT")) + " " +
+             std::to_string(Outcome(*sessions[1], "SELECT 1")) + " " +
+             std::to_string(Outcome(*sessions[2], "SELECT 1")));
+    return 0;
+  });
+  ASSERT_TRUE(other.started());
+  std::string spids = other.Hear();
+  ASSERT_FALSE(spids.empty());
+  Open();
+
+  std::set<int> theirs;
+  for (size_t start = 0; start < spids.size();) {
+    size_t blank = spids.find(' ', start);
+    theirs.insert(std::stoi(spids.substr(start, blank - start)));
+    start = blank + 1;
+  }
+  ASSERT_EQ(theirs.size(), 3u);
+  // Process ids are unique across processes.
+  EXPECT_EQ(theirs.count(session_->spid()), 0u);
+  std::set<int> listed;
+  for (const auto& row : Rows("EXEC sp_who")) {
+    int spid = static_cast<int>(row[0].ToInt().value_or(0));
+    if (!theirs.count(spid)) continue;
+    listed.insert(spid);
+    EXPECT_EQ(row[3], Value("sa"));
+    std::string host = row[4].ToText();
+    EXPECT_EQ(host.substr(0, host.find_last_not_of(' ') + 1), kHostileHost);
+    EXPECT_EQ(row[6], Value("Shared"));
+  }
+  EXPECT_EQ(listed, theirs);
+  EXPECT_EQ(Rows("SELECT COUNT(*) FROM master..sysprocesses WHERE program_name = '" +
+                 std::string("x'';DROP TABLE t--]") + "'")
+                .at(0)
+                .at(0),
+            Value(3));
+  EXPECT_EQ(
+      Rows("SELECT COUNT(*) FROM master..sysprocesses WHERE dbid = DB_ID('Shared')").at(0).at(0),
+      Value(3));
+
+  struct Refusal {
+    const char* batch;
+    int error;
+  };
+  const Refusal kRefusals[] = {
+      {"DROP DATABASE Shared", 3702},
+      {"EXEC sp_detach_db 'Shared'", 3703},
+      {"EXEC sp_renamedb 'Shared', 'Renamed'", 5030},
+      {"ALTER DATABASE Shared MODIFY NAME = Renamed", 5030},
+      {"ALTER DATABASE Shared SET SINGLE_USER", 5070},
+  };
+  for (const Refusal& r : kRefusals) EXPECT_EQ(Run(r.batch).FirstError(), r.error) << r.batch;
+
+  for (int spid : theirs) EXPECT_EQ(Run("KILL " + std::to_string(spid)).FirstError(), 0);
+  // A session killed once is gone for good.
+  EXPECT_EQ(Run("KILL " + std::to_string(*theirs.begin())).FirstError(), 6106);
+  // The killed session's open work is rolled back at once, though it sends nothing: its locks do
+  // not keep this one waiting, and the rows it had deleted are there.
+  EXPECT_EQ(Run("DELETE FROM Shared..t WHERE v = 1").FirstError(), 0);
+  EXPECT_EQ(Rows("SELECT COUNT(*) FROM Shared..t").at(0).at(0), Value(2));
+  EXPECT_EQ(Run("DROP DATABASE Shared").FirstError(), 0);
+  other.Say("go on");
+  // The commit and the next statements fail as on a broken connection.
+  EXPECT_EQ(other.Hear(), "-1 -1 -1");
+  EXPECT_EQ(other.Wait(), 0);
+}
+
+// A database detached here is no longer written by a session of another process that had it
+// open (by a three-part name, from master), so nothing is lost when it is attached again.
+TEST_F(ProcessesTest, ADetachedDatabaseIsNotWrittenByAnotherProcess) {
+  Child other([&](Child& self) {
+    auto instance = OpenHost(root_)->Find("");
+    auto session = instance->Connect(Sa());
+    if (Outcome(*session, "SELECT COUNT(*) FROM Shared..t") != 0) return 1;
+    self.Say("ready");
+    if (self.Hear() != "go on") return 2;
+    self.Say(std::to_string(Outcome(*session, "DELETE FROM Shared..t")));
+    return 0;
+  });
+  ASSERT_EQ(other.Hear(), "ready");
+  Open();
+  ASSERT_EQ(Run("EXEC sp_detach_db 'Shared'").FirstError(), 0);
+  other.Say("go on");
+  // 911: the database is not there for it any more.
+  EXPECT_EQ(other.Hear(), "911");
+  EXPECT_EQ(other.Wait(), 0);
+  ASSERT_EQ(Run("EXEC sp_attach_db 'Shared', 'C:\\Program Files\\Microsoft SQL "
+                "Server\\MSSQL\\Data\\Shared.mdf'")
+                .FirstError(),
+            0);
+  EXPECT_EQ(Rows("SELECT COUNT(*) FROM Shared..t").at(0).at(0), Value(3));
+}
+
+// Work written by a session of another process into a database that was dropped meanwhile (by
+// a three-part name, so the session was not "in" it) is not reported committed.
+TEST_F(ProcessesTest, WorkInADatabaseDroppedMeanwhileIsNotCommitted) {
+  Child other([&](Child& self) {
+    auto instance = OpenHost(root_)->Find("");
+    auto session = instance->Connect(Sa());
+    if (Outcome(*session, "BEGIN TRAN DELETE FROM Shared..t") != 0) return 1;
+    self.Say("ready");
+    if (self.Hear() != "go on") return 2;
+    self.Say(std::to_string(Outcome(*session, "COMMIT")));
+    return 0;
+  });
+  ASSERT_EQ(other.Hear(), "ready");
+  Open();
+  EXPECT_EQ(Run("DROP DATABASE Shared").FirstError(), 0);
+  other.Say("go on");
+  EXPECT_EQ(other.Hear(), "-1");
+  EXPECT_EQ(other.Wait(), 0);
+}
+
+// A login logged in from another process is not dropped from under its session.
+TEST_F(ProcessesTest, ALoginLoggedInFromAnotherProcessIsNotDropped) {
+  Child other([&](Child& self) {
+    auto instance = OpenHost(root_)->Find("");
+    LoginRequest request = Sa();
+    request.login = "worker";
+    request.password = "pw";
+    auto session = instance->Connect(request);
+    self.Say("ready");
+    if (self.Hear() != "close") return 2;
+    session.reset();
+    self.Say("closed");
+    return 0;
+  });
+  ASSERT_EQ(other.Hear(), "ready");
+  Open();
+  EXPECT_EQ(Run("EXEC sp_droplogin 'worker'").FirstError(), 15434);
+  other.Say("close");
+  EXPECT_EQ(other.Hear(), "closed");
+  EXPECT_EQ(other.Wait(), 0);
+  EXPECT_EQ(Run("EXEC sp_droplogin 'worker'").FirstError(), 0);
+}
+
+// Four processes create databases at once: every creation succeeds, each with a dbid of its own
+// (a dbid taken from a process's stale copy of the list failed as "Access is denied").
+TEST_F(ProcessesTest, FourProcessesCreatingDatabasesAtOnceAllSucceed) {
+  constexpr int kProcesses = 4;
+  constexpr int kEach = 25;
+  std::vector<std::unique_ptr<Child>> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    children.push_back(std::make_unique<Child>([&, p](Child& self) {
+      auto instance = OpenHost(root_)->Find("");
+      auto session = instance->Connect(Sa());
+      if (self.Hear() != "go") return 2;
+      int failures = 0;
+      for (int i = 0; i < kEach; ++i) {
+        std::string name = "P" + std::to_string(p) + "_" + std::to_string(i);
+        // As a collection is made: created under one name, then given its own.
+        int error = Outcome(*session, "CREATE DATABASE " + name + "_new");
+        if (error == 0)
+          error = Outcome(*session, "EXEC sp_renamedb '" + name + "_new', '" + name + "'");
+        if (error != 0) {
+          ++failures;
+          self.Say(name + ": " + std::to_string(error));
+        }
+      }
+      self.Say("done");
+      return failures == 0 ? 0 : 1;
+    }));
+  }
+  for (auto& child : children) child->Say("go");
+  for (auto& child : children) {
+    for (std::string line = child->Hear(); line != "done" && !line.empty(); line = child->Hear())
+      ADD_FAILURE() << line;
+    EXPECT_EQ(child->Wait(), 0);
+  }
+  Open();
+  auto rows = Rows("SELECT dbid, name FROM master..sysdatabases WHERE name LIKE 'P%'");
+  std::set<long long> dbids;
+  std::set<std::string> names;
+  for (const auto& row : rows) {
+    dbids.insert(row[0].ToInt().value_or(0));
+    names.insert(row[1].ToText());
+  }
+  EXPECT_EQ(dbids.size(), static_cast<size_t>(kProcesses * kEach));
+  EXPECT_EQ(names.size(), static_cast<size_t>(kProcesses * kEach));
+}
+
+// Rows of a process that ended without closing its sessions hold nothing.
+TEST_F(ProcessesTest, SessionsOfAnEndedProcessAreForgotten) {
+  Child other([&](Child&) {
+    auto instance = OpenHost(root_)->Find("");
+    auto session = instance->Connect(Sa("Shared")).release();  // never closed
+    (void)session;
+    return 0;
+  });
+  ASSERT_EQ(other.Wait(), 0);
+  Open();
+  EXPECT_EQ(
+      Rows("SELECT COUNT(*) FROM master..sysprocesses WHERE dbid = DB_ID('Shared')").at(0).at(0),
+      Value(0));
+  EXPECT_EQ(Run("DROP DATABASE Shared").FirstError(), 0);
+}
+
+mode_t ModeOf(const fs::path& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return 07777;
+  return st.st_mode & 0777;
+}
+
+// Folders 0700 and files 0600 whatever the umask; an instance opened later has wider modes
+// taken back (master holds the login hashes, the databases the archive).
+TEST(InstanceFiles, AreTheOwnersAlone) {
+  fs::path root = fs::temp_directory_path() / ("sandbox-modes-" + std::to_string(getpid()));
+  fs::remove_all(root);
+  mode_t saved = ::umask(022);
+  fs::path data;
+  {
+    auto host = OpenHost(root / "sandbox");
+    auto instance = host->Create("", InstanceConfig{});
+    auto session = instance->Connect(Sa());
+    EXPECT_EQ(Outcome(*session, "CREATE DATABASE Archive USE Archive CREATE TABLE t (v INT)"), 0);
+    data = instance->MapPath("C:\\Program Files\\Microsoft SQL Server\\MSSQL\\Data");
+    // SQLite's companions take the data file's mode; they are there while it is open.
+    EXPECT_EQ(ModeOf(data / "Archive.mdf-wal"), 0600u);
+    EXPECT_EQ(ModeOf(data / "master.mdf-shm"), 0600u);
+  }
+  fs::path instance_folder = root / "sandbox" / "MSSQLSERVER";
+  const fs::path kFolders[] = {root / "sandbox", instance_folder, instance_folder / "drives", data};
+  const fs::path kFiles[] = {instance_folder / "instance.conf",
+                             data / "master.mdf",
+                             data / "mastlog.ldf",
+                             data / "Archive.mdf",
+                             data / "Archive_log.LDF",
+                             instance_folder / "sessions.db"};
+  for (const fs::path& folder : kFolders) EXPECT_EQ(ModeOf(folder), 0700u) << folder;
+  for (const fs::path& file : kFiles) EXPECT_EQ(ModeOf(file), 0600u) << file;
+
+  // As an earlier version left them.
+  for (const fs::path& folder : kFolders) fs::permissions(folder, fs::perms(0755));
+  for (const fs::path& file : kFiles) fs::permissions(file, fs::perms(0644));
+  fs::create_symlink("/etc/hostname", instance_folder / "link");
+  mode_t target = ModeOf("/etc/hostname");
+  {
+    auto host = OpenHost(root / "sandbox");
+    ASSERT_NE(host->Find(""), nullptr);
+  }
+  // The root was made by this version already; the instance's own folders are repaired.
+  for (const fs::path& folder : {instance_folder, instance_folder / "drives", data})
+    EXPECT_EQ(ModeOf(folder), 0700u) << folder;
+  for (const fs::path& file : kFiles) EXPECT_EQ(ModeOf(file), 0600u) << file;
+  // A link is neither followed nor changed.
+  EXPECT_EQ(ModeOf("/etc/hostname"), target);
+  ::umask(saved);
+  std::error_code ec;
+  fs::remove_all(root, ec);
+}
+
+// An instance made by an earlier version kept a database's log file only in the database's own
+// file table: opened now, its catalogue learns it, so a drop still removes the log file.
+TEST(InstanceFiles, AnInstanceOfAnEarlierVersionIsBroughtUpToDate) {
+  fs::path root = fs::temp_directory_path() / ("sandbox-upgrade-" + std::to_string(getpid()));
+  fs::remove_all(root);
+  fs::path data, master;
+  {
+    auto host = OpenHost(root);
+    auto instance = host->Create("", InstanceConfig{});
+    auto session = instance->Connect(Sa());
+    ASSERT_EQ(Outcome(*session, "CREATE DATABASE Old"), 0);
+    data = instance->MapPath("C:\\Program Files\\Microsoft SQL Server\\MSSQL\\Data");
+  }
+  {
+    Connection old((data / "master.mdf").string(), false);
+    RegisterFunctions(old.get(), nullptr);  // the catalogue's collation
+    old.Exec("ALTER TABLE \"sandbox$databases\" DROP COLUMN logfilename");
+  }
+  ASSERT_TRUE(fs::exists(data / "Old_log.LDF"));
+  auto host = OpenHost(root);
+  auto instance = host->Find("");
+  ASSERT_NE(instance, nullptr);
+  auto session = instance->Connect(Sa());
+  CollectingSink sink;
+  std::vector<Parameter> none;
+  session->Execute("DROP DATABASE Old", none, sink, std::chrono::milliseconds(0));
+  EXPECT_EQ(sink.FirstError(), 0) << sink.ErrorText();
+  EXPECT_FALSE(fs::exists(data / "Old_log.LDF"));
+  EXPECT_FALSE(fs::exists(data / "Old.mdf"));
+  session.reset();
+  instance.reset();
+  host.reset();
+  std::error_code ec;
+  fs::remove_all(root, ec);
+}
+
+}  // namespace
+}  // namespace sandbox::testing
