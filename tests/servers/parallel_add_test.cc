@@ -39,7 +39,7 @@ class ParallelAddTest : public testing::ServersFixture {
       platform::Services services = platform_.services();
       platform::Services shared{
           services.environment, *store,          services.network, services.service_control,
-          services.discovery,   services.system, services.ui};
+          services.discovery,   services.system, services.ui,      services.files};
       Servers list(Context{shared, environment_, nullptr});
       for (int i = 0; i < count; ++i) {
         std::string text = "Provider=SQLOLEDB;Data Source=P" + std::to_string(process) + "N" +
