@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "common/messages.h"
+#include "common/value.h"
+#include "platform/terminal_user_interface.h"
+
 namespace admin_testing {
 
 struct RunResult {
@@ -64,6 +68,17 @@ inline std::vector<std::string> LinesStartingWith(const std::string& text,
   return found;
 }
 
+// A message as the command line shows it, placeholders filled.
+inline std::string Shown(int number, const std::vector<std::string>& values = {}) {
+  std::vector<common::Value> filled;
+  for (const std::string& value : values) filled.emplace_back(value);
+  return platform::TerminalSafe(common::FormatMessage(number, filled));
+}
+
+inline bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
 // A folder with the sandbox instances and the registry store of one test.
 class AdminProcessTest : public ::testing::Test {
  protected:
@@ -108,6 +123,24 @@ class AdminProcessTest : public ::testing::Test {
   }
 
   std::filesystem::path root_;
+};
+
+// The demonstration server made and registered (ServerID 1) in the test's folder.
+class AdminDemoProcessTest : public AdminProcessTest {
+ protected:
+  void SetUp() override {
+    AdminProcessTest::SetUp();
+    RunResult demo = Run({"demo"});
+    ASSERT_EQ(demo.exit_code, 0) << demo.out << demo.err;
+    demo_out_ = demo.out;
+  }
+
+  // The registration's collections, tab-separated.
+  std::string Collections(const std::string& server = "1") {
+    return Ok({"--tsv", "collection", "list", server}).out;
+  }
+
+  std::string demo_out_;
 };
 
 }  // namespace admin_testing

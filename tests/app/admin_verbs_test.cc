@@ -8,39 +8,21 @@
 #include <vector>
 
 #include "app/admin_process.h"
-#include "common/messages.h"
-#include "common/value.h"
-#include "platform/terminal_user_interface.h"
 
 namespace {
 
-using admin_testing::AdminProcessTest;
+using admin_testing::AdminDemoProcessTest;
+using admin_testing::Contains;
 using admin_testing::Lines;
 using admin_testing::LinesStartingWith;
 using admin_testing::RunResult;
 using admin_testing::ShellQuote;
+using admin_testing::Shown;
 
 constexpr char kDemo[] = "(sandbox)\\DEMO";
 
-std::string Shown(int number, const std::vector<std::string>& values = {}) {
-  std::vector<common::Value> filled;
-  for (const std::string& value : values) filled.emplace_back(value);
-  return platform::TerminalSafe(common::FormatMessage(number, filled));
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
-class AdminVerbsTest : public AdminProcessTest {
+class AdminVerbsTest : public AdminDemoProcessTest {
  protected:
-  void SetUp() override {
-    AdminProcessTest::SetUp();
-    RunResult demo = Run({"demo"});
-    ASSERT_EQ(demo.exit_code, 0) << demo.out << demo.err;
-    demo_out_ = demo.out;
-  }
-
   // Runs tessera-sandbox on the test's sandbox root; its exit status.
   int Sandbox(const std::vector<std::string>& args) {
     std::string command = "TESSERA_SANDBOX_ROOT=" + ShellQuote((root_ / "sandbox").string()) + " " +
@@ -54,12 +36,6 @@ class AdminVerbsTest : public AdminProcessTest {
   void Sql(const std::string& batch, const std::string& database = "master") {
     ASSERT_EQ(Sandbox({"sql", "-S", kDemo, "-d", database, "-Q", batch}), 0) << batch;
   }
-
-  std::string Collections(const std::string& server = "1") {
-    return Ok({"--tsv", "collection", "list", server}).out;
-  }
-
-  std::string demo_out_;
 };
 
 // A version that no rung starts from is asked about like any older one, and then left alone:
@@ -262,6 +238,7 @@ TEST_F(AdminVerbsTest, AHostileNameOnTheServerIsHandledWhole) {
   EXPECT_TRUE(Contains(listed, "\nO'Brien; [x]\t")) << listed;
   EXPECT_TRUE(Contains(Ok({"--tsv", "collection", "properties", "1", hostile}).out,
                        "\nDatabase name\tQuillarchive_O'Brien; [x]\n"));
+  EXPECT_TRUE(Contains(Ok({"--tsv", "user", "list", "1", hostile}).out, "\nreader\treader\t"));
   RunResult detach = Ok({"--yes", "--trace-sql", "collection", "detach", "1", hostile});
   EXPECT_TRUE(Contains(detach.err,
                        "[1 (sandbox)\\DEMO/master] sp_detach_db "
