@@ -210,41 +210,34 @@ TEST(AdminRunTest, UsageErrorsGoToTheErrorStreamWithExitCodeTwo) {
   }
 }
 
-TEST(AdminTableTest, AlignsColumnsByCharactersNotBytes) {
-  Table table;
-  table.columns = {"Name", "Login Name", "Access"};
-  table.AddRow({"Müller", "SANDBOX\\müller", "Grant"});
-  table.AddRow({"dbo", "SANDBOX\\root", ""});
-  table.AddRow({"short"});
+std::string Printed(const Table& table, bool tsv) {
   std::ostringstream out;
-  PrintTable(out, table, false);
-  EXPECT_EQ(out.str(),
+  PrintTable(out, table, tsv);
+  return out.str();
+}
+
+TEST(AdminTableTest, AlignsColumnsByCharactersNotBytes) {
+  Table table{{"Name", "Login Name", "Access"},
+              {{"Müller", "SANDBOX\\müller", "Grant"}, {"dbo", "SANDBOX\\root", ""}, {"short"}}};
+  EXPECT_EQ(Printed(table, false),
             "Name    Login Name      Access\n"
             "------  --------------  ------\n"
             "Müller  SANDBOX\\müller  Grant\n"
             "dbo     SANDBOX\\root\n"
             "short\n");
+  EXPECT_EQ(Printed(Table{{"Name"}, {}}, false), "Name\n----\n");
 }
 
 TEST(AdminTableTest, TabSeparatedValuesKeepEveryCellOnItsLine) {
-  Table table;
-  table.columns = {"Property", "Value"};
-  table.AddRow({"Engine Edition", "line one\r\nline two\tand a tab"});
-  table.AddRow({"Escape", "red \x1b[31m here"});
-  table.AddRow({"Empty", ""});
-  std::ostringstream out;
-  PrintTable(out, table, true);
-  EXPECT_EQ(out.str(),
+  Table table{{"Property", "Value"},
+              {{"Engine Edition", "line one\r\nline two\tand a tab"},
+               {"Escape", "red \x1b[31m here"},
+               {"Empty", ""}}};
+  EXPECT_EQ(Printed(table, true),
             "Property\tValue\n"
             "Engine Edition\tline one line two and a tab\n"
             "Escape\tred ?[31m here\n"
             "Empty\t\n");
-
-  Table empty;
-  empty.columns = {"Name"};
-  std::ostringstream aligned;
-  PrintTable(aligned, empty, false);
-  EXPECT_EQ(aligned.str(), "Name\n----\n");
 }
 
 TEST(AdminTableTest, CellTextAndWidth) {

@@ -329,12 +329,7 @@ TEST_F(AdminDemoTest, ALoginWithoutRolesIsRefusedBeforeAnyQuestionAndNothingChan
 }
 
 TEST_F(AdminDemoTest, ALoginThatMayNotOpenEveryCollectionIsToldWhichOneStopsTheList) {
-  std::string command =
-      "TESSERA_SANDBOX_ROOT=" + admin_testing::ShellQuote((root_ / "sandbox").string()) + " " +
-      admin_testing::ShellQuote(TESSERA_SANDBOX) +
-      " sql -S '(sandbox)\\DEMO' -Q \"EXEC sp_addlogin 'outsider', 'pw'\" "
-      ">/dev/null 2>&1";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  ASSERT_EQ(RunSandbox({"sql", "-S", kDemo, "-Q", "EXEC sp_addlogin 'outsider', 'pw'"}), 0);
   Ok({"server", "add", kDemo, "--login", "outsider", "--password", "pw"});
   RunResult list = Run({"collection", "list", "2"});
   EXPECT_EQ(list.exit_code, 1);

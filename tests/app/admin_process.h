@@ -68,6 +68,20 @@ inline std::vector<std::string> LinesStartingWith(const std::string& text,
   return found;
 }
 
+// Runs a shell command, its standard error going through `err_file`.
+inline RunResult RunShell(const std::string& command, const std::filesystem::path& err_file) {
+  RunResult result;
+  FILE* pipe = ::popen((command + " 2>" + ShellQuote(err_file.string())).c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
+  int status = ::pclose(pipe);
+  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.err = ReadFile(err_file);
+  return result;
+}
+
 // A message as the command line shows it, placeholders filled.
 inline std::string Shown(int number, const std::vector<std::string>& values = {}) {
   std::vector<common::Value> filled;
@@ -95,22 +109,19 @@ class AdminProcessTest : public ::testing::Test {
   }
 
   RunResult Run(const std::vector<std::string>& args) {
-    std::filesystem::path err_file = root_ / "stderr.txt";
     std::string command = "TESSERA_SANDBOX_ROOT=" + ShellQuote((root_ / "sandbox").string()) +
                           " TESSERA_REGISTRY=" + ShellQuote((root_ / "registry.db").string()) +
                           " " + ShellQuote(TESSERA_ADMIN);
     for (const std::string& arg : args) command += " " + ShellQuote(arg);
-    command += " </dev/null 2>" + ShellQuote(err_file.string());
-    RunResult result;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return result;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-    int status = ::pclose(pipe);
-    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.err = ReadFile(err_file);
-    return result;
+    return RunShell(command + " </dev/null", root_ / "stderr.txt");
+  }
+
+  // tessera-sandbox on the test's sandbox root; its exit status.
+  int RunSandbox(const std::vector<std::string>& args) {
+    std::string command = "TESSERA_SANDBOX_ROOT=" + ShellQuote((root_ / "sandbox").string()) + " " +
+                          ShellQuote(TESSERA_SANDBOX);
+    for (const std::string& arg : args) command += " " + ShellQuote(arg);
+    return RunShell(command + " </dev/null", root_ / "stderr.txt").exit_code;
   }
 
   // Runs and expects success, for the steps that set a test up.

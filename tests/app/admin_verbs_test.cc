@@ -16,25 +16,15 @@ using admin_testing::Contains;
 using admin_testing::Lines;
 using admin_testing::LinesStartingWith;
 using admin_testing::RunResult;
-using admin_testing::ShellQuote;
 using admin_testing::Shown;
 
 constexpr char kDemo[] = "(sandbox)\\DEMO";
 
 class AdminVerbsTest : public AdminDemoProcessTest {
  protected:
-  // Runs tessera-sandbox on the test's sandbox root; its exit status.
-  int Sandbox(const std::vector<std::string>& args) {
-    std::string command = "TESSERA_SANDBOX_ROOT=" + ShellQuote((root_ / "sandbox").string()) + " " +
-                          ShellQuote(TESSERA_SANDBOX);
-    for (const std::string& arg : args) command += " " + ShellQuote(arg);
-    command += " >/dev/null 2>&1";
-    int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
   // Runs a batch on the demonstration server as its administrator.
   void Sql(const std::string& batch, const std::string& database = "master") {
-    ASSERT_EQ(Sandbox({"sql", "-S", kDemo, "-d", database, "-Q", batch}), 0) << batch;
+    ASSERT_EQ(RunSandbox({"sql", "-S", kDemo, "-d", database, "-Q", batch}), 0) << batch;
   }
 };
 
@@ -218,7 +208,7 @@ TEST_F(AdminVerbsTest, RenameRefusesWhatCreateRefusesBeforeSendingAnything) {
   EXPECT_EQ(Collections(), collections);
 
   // On SQL Server 7.0 a name may have 11 characters, as when creating.
-  ASSERT_EQ(Sandbox({"init", "--name", "SEVEN", "--version", "7.00.623"}), 0);
+  ASSERT_EQ(RunSandbox({"init", "--name", "SEVEN", "--version", "7.00.623"}), 0);
   Ok({"server", "add", "(sandbox)\\SEVEN"});
   // 7.0's creation reports the full-text statements it does not know; the collection is there.
   Run({"collection", "create", "2", "Short", "C:\\Short"});
