@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -8,20 +7,12 @@
 #include "app/admin_cli/command_line.h"
 #include "app/admin_cli/commands.h"
 #include "app/admin_cli/table.h"
+#include "app/admin_process.h"
 
 namespace admin_cli {
 namespace {
 
-// The words of a command line that needs no quoting.
-std::vector<std::string> Words(std::string_view line) {
-  std::vector<std::string> words;
-  for (size_t start = 0; start < line.size();) {
-    size_t end = std::min(line.find(' ', start), line.size());
-    words.emplace_back(line.substr(start, end - start));
-    start = end + 1;
-  }
-  return words;
-}
+using admin_testing::Words;
 
 UsageError UsageErrorOf(const std::vector<std::string>& args) {
   try {

@@ -5,10 +5,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/messages.h"
@@ -56,6 +58,17 @@ inline std::vector<std::string> Lines(const std::string& text) {
     start = end + 1;
   }
   return lines;
+}
+
+// The words of a command line that needs no quoting.
+inline std::vector<std::string> Words(std::string_view line) {
+  std::vector<std::string> words;
+  for (size_t start = 0; start < line.size();) {
+    size_t end = std::min(line.find(' ', start), line.size());
+    if (end > start) words.emplace_back(line.substr(start, end - start));
+    start = end + 1;
+  }
+  return words;
 }
 
 // The lines of a text that begin with the prefix.

@@ -17,6 +17,7 @@ using admin_testing::Lines;
 using admin_testing::LinesStartingWith;
 using admin_testing::RunResult;
 using admin_testing::Shown;
+using admin_testing::Words;
 
 constexpr char kDemo[] = "(sandbox)\\DEMO";
 
@@ -136,13 +137,7 @@ TEST_F(AdminVerbsTest, TheDemonstrationsSuggestionsWorkWithTheReaderRegistered) 
     if (Contains(line, "server add")) continue;
     std::string command = line.substr(std::string("  tessera-admin ").size());
     command = command.substr(0, command.find("  #"));
-    std::vector<std::string> args;
-    for (size_t at = 0; at < command.size();) {
-      size_t end = command.find(' ', at);
-      if (end == std::string::npos) end = command.size();
-      if (end > at) args.push_back(command.substr(at, end - at));
-      at = end + 1;
-    }
+    std::vector<std::string> args = Words(command);
     RunResult run = Run(args);
     // check declines the offers unattended (status 1); every other suggestion succeeds.
     if (args.front() != "check") {
