@@ -7,9 +7,12 @@
 #include "app/admin_cli/command_line.h"
 #include "app/admin_cli/commands.h"
 #include "app/admin_cli/table.h"
+#include "app/admin_process.h"
 
 namespace admin_cli {
 namespace {
+
+using admin_testing::Words;
 
 UsageError UsageErrorOf(const std::vector<std::string>& args) {
   try {
@@ -57,59 +60,64 @@ TEST(AdminCommandLineTest, VerbOptionsTakeTheirValueEitherWay) {
   EXPECT_TRUE(flag.Has("--integrated"));
 }
 
-TEST(AdminCommandLineTest, HelpAndVersionWinOverEverythingElse) {
-  Invocation top = ParseCommandLine({});
-  EXPECT_EQ(top.kind, Invocation::Kind::kHelp);
-  EXPECT_EQ(top.noun, "");
-
-  Invocation noun = ParseCommandLine({"collection", "--help"});
-  EXPECT_EQ(noun.kind, Invocation::Kind::kHelp);
-  EXPECT_EQ(noun.noun, "collection");
-  EXPECT_EQ(noun.verb, "");
-
-  // Help on a verb needs none of its arguments.
-  Invocation verb = ParseCommandLine({"collection", "attach", "-h"});
-  EXPECT_EQ(verb.kind, Invocation::Kind::kHelp);
-  EXPECT_EQ(verb.verb, "attach");
-
-  EXPECT_EQ(ParseCommandLine({"--version"}).kind, Invocation::Kind::kVersion);
+TEST(AdminCommandLineTest, HelpVersionAndAMissingCommandWinOverEverythingElse) {
+  using Kind = Invocation::Kind;
+  struct Case {
+    std::string line;
+    Kind kind;
+    std::string noun;
+    std::string verb;
+  };
+  const std::vector<Case> cases = {
+      {"", Kind::kNoCommand, "", ""},
+      // Global options alone are no command either.
+      {"--yes --tsv", Kind::kNoCommand, "", ""},
+      {"--trace-sql --", Kind::kNoCommand, "", ""},
+      {"--yes --help", Kind::kHelp, "", ""},
+      {"collection --help", Kind::kHelp, "collection", ""},
+      // Help on a verb needs none of its arguments.
+      {"collection attach -h", Kind::kHelp, "collection", "attach"},
+      {"--version", Kind::kVersion, "", ""},
+  };
+  for (const Case& c : cases) {
+    Invocation invocation = ParseCommandLine(Words(c.line));
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(invocation.kind, c.kind);
+    EXPECT_EQ(invocation.noun, c.noun);
+    EXPECT_EQ(invocation.verb, c.verb);
+  }
 }
 
 TEST(AdminCommandLineTest, WrongCommandLinesSayWhatIsWrongAndWhereTheHelpIs) {
-  UsageError unknown = UsageErrorOf({"servers", "list"});
-  EXPECT_EQ(unknown.text, "unknown command 'servers'");
-  EXPECT_EQ(unknown.topic, "");
-
-  UsageError verb = UsageErrorOf({"server", "delete", "1"});
-  EXPECT_EQ(verb.text, "'server' has no verb 'delete'");
-  EXPECT_EQ(verb.topic, "server");
-
-  UsageError missing_verb = UsageErrorOf({"login"});
-  EXPECT_EQ(missing_verb.text, "'login' needs a verb");
-
-  UsageError few = UsageErrorOf({"collection", "create", "1", "Sales"});
-  EXPECT_EQ(few.text, "'collection create' needs SERVER NAME PATH");
-  EXPECT_EQ(few.topic, "collection create");
-
-  UsageError many = UsageErrorOf({"collection", "attach", "1", "A", "a.mdf", "a.ldf", "extra"});
-  EXPECT_EQ(many.text,
-            "'collection attach' takes only SERVER NAME MDF [LDF]; 'extra' is one too many");
-
-  UsageError none = UsageErrorOf({"check", "now"});
-  EXPECT_EQ(none.text, "'check' takes no arguments; 'now' is one too many");
-
-  UsageError option = UsageErrorOf({"server", "list", "--login", "x"});
-  EXPECT_EQ(option.text, "unknown option '--login'");
-  EXPECT_EQ(option.topic, "server list");
-
-  EXPECT_EQ(UsageErrorOf({"server", "add", "x", "--login"}).text,
-            "the option --login needs a value (NAME)");
-  EXPECT_EQ(UsageErrorOf({"server", "edit", "1", "--integrated=yes"}).text,
-            "the option --integrated takes no value");
-  EXPECT_EQ(UsageErrorOf({"server", "add", "x", "--password", "pw"}).text,
-            "the option --password needs --login");
-  EXPECT_EQ(UsageErrorOf({"server", "edit", "1", "--integrated", "--login", "sa"}).text,
-            "--integrated and --login exclude each other");
+  struct Case {
+    std::string line;
+    std::string topic;
+    std::string text;
+  };
+  const std::vector<Case> cases = {
+      {"servers list", "", "unknown command 'servers'"},
+      {"server delete 1", "server", "'server' has no verb 'delete'"},
+      {"login", "login", "'login' needs a verb"},
+      {"collection create 1 Sales", "collection create",
+       "'collection create' needs SERVER NAME PATH"},
+      {"collection attach 1 A a.mdf a.ldf extra", "collection attach",
+       "'collection attach' takes only SERVER NAME MDF [LDF]; 'extra' is one too many"},
+      {"server folders 1 C: x", "server folders",
+       "'server folders' takes only SERVER [PATH]; 'x' is one too many"},
+      {"render-text", "render-text", "'render-text' needs FILE..."},
+      {"check now", "check", "'check' takes no arguments; 'now' is one too many"},
+      {"server list --login x", "server list", "unknown option '--login'"},
+      {"server add x --login", "server add", "the option --login needs a value (NAME)"},
+      {"server edit 1 --integrated=yes", "server edit", "the option --integrated takes no value"},
+      {"server add x --password pw", "server add", "the option --password needs --login"},
+      {"server edit 1 --integrated --login sa", "server edit",
+       "--integrated and --login exclude each other"},
+  };
+  for (const Case& c : cases) {
+    UsageError error = UsageErrorOf(Words(c.line));
+    EXPECT_EQ(error.text, c.text);
+    EXPECT_EQ(error.topic, c.topic) << c.text;
+  }
 }
 
 TEST(AdminCommandLineTest, HostileTextInAnErrorIsCutAndDefused) {
@@ -146,93 +154,81 @@ TEST(AdminCommandLineTest, EveryCommandHasHelpThatShowsItsUsage) {
     for (size_t i = 0; i < definition.min_arguments; ++i) args.push_back("x");
     EXPECT_NO_THROW(ParseCommandLine(args));
     if (definition.min_arguments > 0) {
-      args.pop_back();
+      EXPECT_THROW(ParseCommandLine({args.begin(), args.end() - 1}), UsageError);
+    }
+    if (definition.max_arguments != VerbDefinition::kMany) {
+      args.resize(args.size() - definition.min_arguments + definition.max_arguments + 1, "x");
       EXPECT_THROW(ParseCommandLine(args), UsageError);
     }
   }
-  // The commands the brief lists are all there.
-  for (const char* topic : {"server add",
-                            "server list",
-                            "server edit",
-                            "server move",
-                            "server remove",
-                            "server properties",
-                            "server start",
-                            "server stop",
-                            "collection list",
-                            "collection create",
-                            "collection attach",
-                            "collection detach",
-                            "collection delete",
-                            "collection rename",
-                            "collection properties",
-                            "collection shrink-log",
-                            "collection upgrade",
-                            "collection plaintext",
-                            "fulltext status",
-                            "fulltext create",
-                            "fulltext remove",
-                            "login list",
-                            "login remove",
-                            "user list",
-                            "user remove"}) {
-    std::string text = topic;
-    size_t blank = text.find(' ');
-    EXPECT_NE(FindVerb(text.substr(0, blank), text.substr(blank + 1)), nullptr) << topic;
+  // The documented commands are all there: a noun, then its verbs.
+  for (const char* line : {"server add list edit move remove properties folders start stop",
+                           "collection list create attach detach delete rename properties "
+                           "shrink-log upgrade plaintext",
+                           "fulltext status create remove", "login list remove", "user list remove",
+                           "check", "demo", "messages", "render-text"}) {
+    std::vector<std::string> words = Words(line);
+    if (words.size() == 1) words.push_back("");
+    for (size_t i = 1; i < words.size(); ++i) {
+      EXPECT_NE(FindVerb(words[0], words[i]), nullptr) << words[0] << " " << words[i];
+    }
   }
 }
 
 TEST(AdminRunTest, UsageErrorsGoToTheErrorStreamWithExitCodeTwo) {
-  std::istringstream in;
-  std::ostringstream out, err;
-  int code = RunAdmin({"collection", "rename", "1", "Old"}, Io{in, out, err});
-  EXPECT_EQ(code, kExitUsage);
-  EXPECT_EQ(out.str(), "");
-  EXPECT_EQ(err.str(),
-            "tessera-admin: 'collection rename' needs SERVER NAME NEW\n"
-            "Try 'tessera-admin collection rename --help'.\n");
+  struct Case {
+    std::string line;
+    int code;
+    std::string out;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {"collection rename 1 Old", kExitUsage, "",
+       "tessera-admin: 'collection rename' needs SERVER NAME NEW\n"
+       "Try 'tessera-admin collection rename --help'.\n"},
+      {"fulltext --help", kExitSuccess, HelpText("fulltext", ""), ""},
+      // No command, global options alone included: the program's help, as an error.
+      {"", kExitUsage, "", HelpText("", "")},
+      {"--yes --tsv", kExitUsage, "", HelpText("", "")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    std::istringstream in;
+    std::ostringstream out, err;
+    EXPECT_EQ(RunAdmin(Words(c.line), Io{in, out, err}), c.code);
+    EXPECT_EQ(out.str(), c.out);
+    EXPECT_EQ(err.str(), c.err);
+  }
+}
 
-  std::ostringstream help_out, help_err;
-  EXPECT_EQ(RunAdmin({"fulltext", "--help"}, Io{in, help_out, help_err}), kExitSuccess);
-  EXPECT_EQ(help_out.str(), HelpText("fulltext", ""));
-  EXPECT_EQ(help_err.str(), "");
+std::string Printed(const Table& table, bool tsv) {
+  std::ostringstream out;
+  PrintTable(out, table, tsv);
+  return out.str();
 }
 
 TEST(AdminTableTest, AlignsColumnsByCharactersNotBytes) {
-  Table table;
-  table.columns = {"Name", "Login Name", "Access"};
-  table.AddRow({"Müller", "SANDBOX\\müller", "Grant"});
-  table.AddRow({"dbo", "SANDBOX\\root", ""});
-  table.AddRow({"short"});
-  std::ostringstream out;
-  PrintTable(out, table, false);
-  EXPECT_EQ(out.str(),
+  Table table{{"Name", "Login Name", "Access"},
+              {{"Müller", "SANDBOX\\müller", "Grant"}, {"dbo", "SANDBOX\\root", ""}, {"short"}}};
+  EXPECT_EQ(Printed(table, false),
             "Name    Login Name      Access\n"
             "------  --------------  ------\n"
             "Müller  SANDBOX\\müller  Grant\n"
             "dbo     SANDBOX\\root\n"
             "short\n");
+  EXPECT_EQ(Printed(Table{{"Name"}, {}}, false), "Name\n----\n");
 }
 
 TEST(AdminTableTest, TabSeparatedValuesKeepEveryCellOnItsLine) {
-  Table table;
-  table.columns = {"Property", "Value"};
-  table.AddRow({"Engine Edition", "line one\r\nline two\tand a tab"});
-  table.AddRow({"Escape", "red \x1b[31m here"});
-  table.AddRow({"Empty", ""});
-  std::ostringstream out;
-  PrintTable(out, table, true);
-  EXPECT_EQ(out.str(),
+  Table table{{"Property", "Value"},
+              {{"Engine Edition", "line one\r\nline two\tand a tab"},
+               {"Escape", "red \x1b[31m here"},
+               {"Empty", ""}}};
+  EXPECT_EQ(Printed(table, true),
             "Property\tValue\n"
             "Engine Edition\tline one line two and a tab\n"
             "Escape\tred ?[31m here\n"
             "Empty\t\n");
-
-  Table empty;
-  empty.columns = {"Name"};
-  std::ostringstream aligned;
-  PrintTable(aligned, empty, false);
-  EXPECT_EQ(aligned.str(), "Name\n----\n");
 }
 
 TEST(AdminTableTest, CellTextAndWidth) {

@@ -13,14 +13,16 @@
 #include "common/value.h"
 #include "format/html_text.h"
 #include "format/mht.h"
-#include "platform/terminal_user_interface.h"
 
 namespace {
 
+using admin_testing::AdminDemoProcessTest;
 using admin_testing::AdminProcessTest;
+using admin_testing::Contains;
 using admin_testing::Lines;
 using admin_testing::LinesStartingWith;
 using admin_testing::RunResult;
+using admin_testing::Shown;
 
 constexpr char kDemo[] = "(sandbox)\\DEMO";
 
@@ -32,45 +34,17 @@ const char kDemoCollections[] =
     "Minutes\t4\tQuillarchive_Minutes\t1.41\t\n"
     "Projects\t5\tQuillarchive_Projects\t1.61\tTrue\n";
 
-// A message as the command line shows it, placeholders filled.
-std::string Shown(int number, const std::vector<std::string>& values = {}) {
-  std::vector<common::Value> filled;
-  for (const std::string& value : values) filled.emplace_back(value);
-  return platform::TerminalSafe(common::FormatMessage(number, filled));
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
-class AdminDemoTest : public AdminProcessTest {
+// The demonstration's drive C: as a folder of the test.
+class AdminDemoTest : public AdminDemoProcessTest {
  protected:
-  void SetUp() override {
-    AdminProcessTest::SetUp();
-    RunResult demo = Run({"demo"});
-    ASSERT_EQ(demo.exit_code, 0) << demo.out << demo.err;
-    demo_out_ = demo.out;
-  }
-
-  // The file of the demonstration machine's drive C:.
   std::filesystem::path OnDriveC(const std::string& relative) {
     return root_ / "sandbox" / "DEMO" / "drives" / "C" / relative;
   }
 
-  std::string Collections(const std::string& server = "1") {
-    return Ok({"--tsv", "collection", "list", server}).out;
-  }
-
   // Runs a batch on the demonstration server as its administrator.
   void SandboxSql(const std::string& batch) {
-    std::string command =
-        "TESSERA_SANDBOX_ROOT=" + admin_testing::ShellQuote((root_ / "sandbox").string()) + " " +
-        admin_testing::ShellQuote(TESSERA_SANDBOX) + " sql -S '(sandbox)\\DEMO' -Q " +
-        admin_testing::ShellQuote(batch) + " >/dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0) << batch;
+    ASSERT_EQ(RunSandbox({"sql", "-S", kDemo, "-Q", batch}), 0) << batch;
   }
-
-  std::string demo_out_;
 };
 
 TEST_F(AdminDemoTest, DemoRegistersItsServerAndRunningItAgainGivesTheSameState) {

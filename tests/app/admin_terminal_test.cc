@@ -15,17 +15,11 @@
 
 namespace {
 
-using admin_testing::AdminProcessTest;
+using admin_testing::AdminDemoProcessTest;
 using admin_testing::RunResult;
 
-class AdminTerminalTest : public AdminProcessTest {
+class AdminTerminalTest : public AdminDemoProcessTest {
  protected:
-  void SetUp() override {
-    AdminProcessTest::SetUp();
-    RunResult demo = Run({"demo"});
-    ASSERT_EQ(demo.exit_code, 0) << demo.err;
-  }
-
   // Runs with a terminal as standard input, output and error; `typed` is what the user types
   // (the terminal keeps it until the program reads). Output and errors come back together.
   RunResult RunOnTerminal(const std::vector<std::string>& args, const std::string& typed,

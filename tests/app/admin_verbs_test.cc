@@ -8,58 +8,25 @@
 #include <vector>
 
 #include "app/admin_process.h"
-#include "common/messages.h"
-#include "common/value.h"
-#include "platform/terminal_user_interface.h"
 
 namespace {
 
-using admin_testing::AdminProcessTest;
+using admin_testing::AdminDemoProcessTest;
+using admin_testing::Contains;
 using admin_testing::Lines;
 using admin_testing::LinesStartingWith;
 using admin_testing::RunResult;
-using admin_testing::ShellQuote;
+using admin_testing::Shown;
+using admin_testing::Words;
 
 constexpr char kDemo[] = "(sandbox)\\DEMO";
 
-std::string Shown(int number, const std::vector<std::string>& values = {}) {
-  std::vector<common::Value> filled;
-  for (const std::string& value : values) filled.emplace_back(value);
-  return platform::TerminalSafe(common::FormatMessage(number, filled));
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
-class AdminVerbsTest : public AdminProcessTest {
+class AdminVerbsTest : public AdminDemoProcessTest {
  protected:
-  void SetUp() override {
-    AdminProcessTest::SetUp();
-    RunResult demo = Run({"demo"});
-    ASSERT_EQ(demo.exit_code, 0) << demo.out << demo.err;
-    demo_out_ = demo.out;
-  }
-
-  // Runs tessera-sandbox on the test's sandbox root; its exit status.
-  int Sandbox(const std::vector<std::string>& args) {
-    std::string command = "TESSERA_SANDBOX_ROOT=" + ShellQuote((root_ / "sandbox").string()) + " " +
-                          ShellQuote(TESSERA_SANDBOX);
-    for (const std::string& arg : args) command += " " + ShellQuote(arg);
-    command += " >/dev/null 2>&1";
-    int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
   // Runs a batch on the demonstration server as its administrator.
   void Sql(const std::string& batch, const std::string& database = "master") {
-    ASSERT_EQ(Sandbox({"sql", "-S", kDemo, "-d", database, "-Q", batch}), 0) << batch;
+    ASSERT_EQ(RunSandbox({"sql", "-S", kDemo, "-d", database, "-Q", batch}), 0) << batch;
   }
-
-  std::string Collections(const std::string& server = "1") {
-    return Ok({"--tsv", "collection", "list", server}).out;
-  }
-
-  std::string demo_out_;
 };
 
 // A version that no rung starts from is asked about like any older one, and then left alone:
@@ -170,13 +137,7 @@ TEST_F(AdminVerbsTest, TheDemonstrationsSuggestionsWorkWithTheReaderRegistered) 
     if (Contains(line, "server add")) continue;
     std::string command = line.substr(std::string("  tessera-admin ").size());
     command = command.substr(0, command.find("  #"));
-    std::vector<std::string> args;
-    for (size_t at = 0; at < command.size();) {
-      size_t end = command.find(' ', at);
-      if (end == std::string::npos) end = command.size();
-      if (end > at) args.push_back(command.substr(at, end - at));
-      at = end + 1;
-    }
+    std::vector<std::string> args = Words(command);
     RunResult run = Run(args);
     // check declines the offers unattended (status 1); every other suggestion succeeds.
     if (args.front() != "check") {
@@ -242,7 +203,7 @@ TEST_F(AdminVerbsTest, RenameRefusesWhatCreateRefusesBeforeSendingAnything) {
   EXPECT_EQ(Collections(), collections);
 
   // On SQL Server 7.0 a name may have 11 characters, as when creating.
-  ASSERT_EQ(Sandbox({"init", "--name", "SEVEN", "--version", "7.00.623"}), 0);
+  ASSERT_EQ(RunSandbox({"init", "--name", "SEVEN", "--version", "7.00.623"}), 0);
   Ok({"server", "add", "(sandbox)\\SEVEN"});
   // 7.0's creation reports the full-text statements it does not know; the collection is there.
   Run({"collection", "create", "2", "Short", "C:\\Short"});
@@ -262,6 +223,7 @@ TEST_F(AdminVerbsTest, AHostileNameOnTheServerIsHandledWhole) {
   EXPECT_TRUE(Contains(listed, "\nO'Brien; [x]\t")) << listed;
   EXPECT_TRUE(Contains(Ok({"--tsv", "collection", "properties", "1", hostile}).out,
                        "\nDatabase name\tQuillarchive_O'Brien; [x]\n"));
+  EXPECT_TRUE(Contains(Ok({"--tsv", "user", "list", "1", hostile}).out, "\nreader\treader\t"));
   RunResult detach = Ok({"--yes", "--trace-sql", "collection", "detach", "1", hostile});
   EXPECT_TRUE(Contains(detach.err,
                        "[1 (sandbox)\\DEMO/master] sp_detach_db "

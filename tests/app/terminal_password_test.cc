@@ -17,7 +17,7 @@
 
 namespace {
 
-using admin_testing::AdminProcessTest;
+using admin_testing::AdminDemoProcessTest;
 using admin_testing::RunResult;
 
 struct Interrupted {
@@ -27,14 +27,8 @@ struct Interrupted {
   std::string shown;
 };
 
-class TerminalPasswordTest : public AdminProcessTest {
+class TerminalPasswordTest : public AdminDemoProcessTest {
  protected:
-  void SetUp() override {
-    AdminProcessTest::SetUp();
-    RunResult demo = Run({"demo"});
-    ASSERT_EQ(demo.exit_code, 0) << demo.err;
-  }
-
   // Runs the program on a terminal whose other end the test keeps open, so the terminal's mode
   // can be read after the program ended; presses `key` once the prompt shows.
   Interrupted PressAtPrompt(const char* program, const std::vector<std::string>& args, char key) {

@@ -12,32 +12,17 @@
 #include <string>
 #include <vector>
 
+#include "app/admin_process.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-struct RunResult {
-  int exit_code = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Quote(const std::string& arg) {
-  std::string out = "'";
-  for (char c : arg) {
-    if (c == '\'') {
-      out += "'\\''";
-    } else {
-      out += c;
-    }
-  }
-  return out + "'";
-}
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using admin_testing::Contains;
+using admin_testing::ReadFile;
+using admin_testing::RunResult;
+using admin_testing::RunShell;
+using admin_testing::ShellQuote;
 
 void WriteFile(const fs::path& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -48,10 +33,6 @@ std::string LocalUser() {
   if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_name) return pw->pw_name;
   const char* user = std::getenv("USER");
   return user ? user : "";
-}
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
 }
 
 class SandboxCommandTest : public ::testing::Test {
@@ -76,20 +57,10 @@ class SandboxCommandTest : public ::testing::Test {
     fs::path err_file = dir_ / "stderr.txt";
     WriteFile(in_file, input);
     std::string command =
-        "env -u TESSERA_SANDBOX_ROOT -u SQLCMDPASSWORD " + env + " " + Quote(TESSERA_SANDBOX);
-    if (with_root) command += " --root " + Quote(root_.string());
-    for (const std::string& arg : args) command += " " + Quote(arg);
-    command += " <" + Quote(in_file.string()) + " 2>" + Quote(err_file.string());
-    RunResult result;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return result;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-    int status = ::pclose(pipe);
-    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.err = ReadAll(err_file);
-    return result;
+        "env -u TESSERA_SANDBOX_ROOT -u SQLCMDPASSWORD " + env + " " + ShellQuote(TESSERA_SANDBOX);
+    if (with_root) command += " --root " + ShellQuote(root_.string());
+    for (const std::string& arg : args) command += " " + ShellQuote(arg);
+    return RunShell(command + " <" + ShellQuote(in_file.string()), err_file);
   }
 
   RunResult Sql(const std::string& query, std::vector<std::string> more = {}) {
@@ -215,12 +186,13 @@ TEST_F(SandboxCommandTest, InitWithOptionsThenListStatusAndConfig) {
 
 TEST_F(SandboxCommandTest, TheRootComesFromTheEnvironmentWithoutOption) {
   fs::path other = dir_ / "from-env";
-  RunResult status = Run({"status"}, "", false, "TESSERA_SANDBOX_ROOT=" + Quote(other.string()));
+  RunResult status =
+      Run({"status"}, "", false, "TESSERA_SANDBOX_ROOT=" + ShellQuote(other.string()));
   ASSERT_EQ(status.exit_code, 0) << status.err;
   EXPECT_TRUE(fs::exists(other / "MSSQLSERVER" / "instance.conf"));
   EXPECT_FALSE(fs::exists(root_));
   // --root wins over the environment.
-  RunResult list = Run({"list"}, "", true, "TESSERA_SANDBOX_ROOT=" + Quote(other.string()));
+  RunResult list = Run({"list"}, "", true, "TESSERA_SANDBOX_ROOT=" + ShellQuote(other.string()));
   EXPECT_TRUE(Contains(list.out, "No sandbox instances")) << list.out;
 }
 
@@ -477,10 +449,10 @@ TEST_F(SandboxCommandTest, SqlServerLoginsAndTheSaPassword) {
   EXPECT_EQ(right.out, "sa\n\n(1 rows affected)\n");
   // sqlcmd's variable gives the password when -P does not.
   RunResult from_env = Run({"sql", "-S", "SQLX", "-U", "sa", "-Q", "SELECT 1"}, "", true,
-                           "SQLCMDPASSWORD=" + Quote(password));
+                           "SQLCMDPASSWORD=" + ShellQuote(password));
   EXPECT_EQ(from_env.exit_code, 0) << from_env.err;
   // The password is kept only as a hash.
-  std::string file = ReadAll(root_ / "SQLX" / "instance.conf");
+  std::string file = ReadFile(root_ / "SQLX" / "instance.conf");
   EXPECT_FALSE(Contains(file, password));
 }
 

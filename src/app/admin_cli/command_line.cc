@@ -13,130 +13,143 @@ const std::vector<OptionDefinition> kLoginOptions = {
     {"--password", "PW", "the login's password (default: asked on a terminal, else empty)"},
 };
 
+// How many arguments a usage text such as "SERVER NAME MDF [LDF]" or "FILE..." takes, so the
+// parser and the help cannot disagree.
+void CountArguments(VerbDefinition& definition) {
+  std::string_view rest = definition.arguments;
+  while (!rest.empty()) {
+    size_t blank = rest.find(' ');
+    std::string_view word = rest.substr(0, blank);
+    rest = blank == std::string_view::npos ? std::string_view() : rest.substr(blank + 1);
+    if (word.empty()) continue;
+    if (word.front() != '[') ++definition.min_arguments;
+    definition.max_arguments =
+        word.ends_with("...") ? VerbDefinition::kMany : definition.max_arguments + 1;
+  }
+}
+
 std::vector<VerbDefinition> MakeVerbs() {
   std::vector<VerbDefinition> verbs;
-  auto add = [&verbs](std::string noun, std::string verb, std::string arguments, size_t min,
-                      size_t max, std::string summary, std::string description,
+  auto add = [&verbs](std::string noun, std::string verb, std::string arguments,
+                      std::string summary, std::string description,
                       std::vector<OptionDefinition> options = {}) {
     VerbDefinition definition;
     definition.noun = std::move(noun);
     definition.verb = std::move(verb);
     definition.arguments = std::move(arguments);
-    definition.min_arguments = min;
-    definition.max_arguments = max;
+    CountArguments(definition);
     definition.summary = std::move(summary);
     definition.description = std::move(description);
     definition.options = std::move(options);
     verbs.push_back(std::move(definition));
   };
 
-  add("server", "add", "DATA_SOURCE", 1, 1, "register a SQL Server",
+  add("server", "add", "DATA_SOURCE", "register a SQL Server",
       "Registers the SQL Server DATA_SOURCE (a machine name, MACHINE\\INSTANCE, (sandbox) or\n"
       "(sandbox)\\NAME) and connects to it. Without --login the registration uses Windows\n"
       "(integrated) authentication. The server's machine must answer on the network.\n",
       kLoginOptions);
-  add("server", "list", "", 0, 0, "list the registrations",
+  add("server", "list", "", "list the registrations",
       "Lists the registered SQL Servers in their order: position, ServerID, data source,\n"
       "login (\"Windows\" for Windows authentication), whether the connection is open, the\n"
       "platform and the service status.\n");
-  add("server", "edit", "SERVER", 1, 1, "change a registration's data source or login",
+  add("server", "edit", "SERVER", "change a registration's data source or login",
       "Changes how a registration connects, then connects again. Without --login and\n"
       "--integrated the authentication stays as it is.\n",
       {{"--data-source", "DATA_SOURCE", "the server to connect to"},
-       {"--login", "NAME", "log in with SQL Server authentication as NAME"},
-       {"--password", "PW", "the login's password (default: asked on a terminal, else empty)"},
+       kLoginOptions[0],
+       kLoginOptions[1],
        {"--integrated", "", "log in with Windows (integrated) authentication"}});
-  add("server", "move", "SERVER POSITION", 2, 2, "move a registration to another position",
+  add("server", "move", "SERVER POSITION", "move a registration to another position",
       "Moves the registration to POSITION (1 is the first) and shifts the ones in between.\n");
-  add("server", "remove", "SERVER", 1, 1, "remove a registration (the server is not touched)",
+  add("server", "remove", "SERVER", "remove a registration (the server is not touched)",
       "Removes the registration after confirmation. Neither the server nor its service is\n"
       "touched.\n");
-  add("server", "properties", "SERVER", 1, 1, "show the server's properties",
+  add("server", "properties", "SERVER", "show the server's properties",
       "Shows the server's engine edition, authentication mode, version report, default\n"
       "collation and default data folder (where new collections' files usually go).\n");
-  add("server", "folders", "SERVER [PATH]", 1, 2, "list the drives or folders of the server",
+  add("server", "folders", "SERVER [PATH]", "list the drives or folders of the server",
       "Lists the fixed drives of the server's machine with their free space or, with PATH\n"
       "(such as C:\\ or C:\\Data), the folders in PATH, as the console's folder browser\n"
       "shows them. Use it to choose the data file path of 'collection create'.\n");
-  add("server", "start", "SERVER", 1, 1, "start the SQL Server service",
+  add("server", "start", "SERVER", "start the SQL Server service",
       "Starts the server's service after confirmation, then connects.\n");
-  add("server", "stop", "SERVER", 1, 1, "stop the SQL Server service",
+  add("server", "stop", "SERVER", "stop the SQL Server service",
       "Stops the server's service after confirmation.\n");
 
-  add("collection", "list", "SERVER", 1, 1, "list the server's collections",
+  add("collection", "list", "SERVER", "list the server's collections",
       "Lists the network collections on the server: name, ArchiveID, database name, format\n"
       "version and whether the plain text for searching has been generated.\n");
-  add("collection", "create", "SERVER NAME PATH", 3, 3, "create a new collection",
+  add("collection", "create", "SERVER NAME PATH", "create a new collection",
       "Creates the collection NAME (letters A to Z, digits and '_'; at most 11 characters on\n"
       "SQL Server 7.0) with its data file PATH on the server's machine (\".mdf\" is added when\n"
       "missing; a folder is required), such as the server's default data folder followed by\n"
       "Projects.mdf: 'tessera-admin server properties SERVER' shows that folder, and\n"
       "'tessera-admin server folders SERVER [PATH]' the server's drives and folders. Needs\n"
       "the server role sysadmin or dbcreator.\n");
-  add("collection", "attach", "SERVER NAME MDF [LDF]", 3, 4, "attach (open) a collection's files",
+  add("collection", "attach", "SERVER NAME MDF [LDF]", "attach (open) a collection's files",
       "Attaches the data file MDF (and the log file LDF when given) of the server's machine as\n"
       "the collection NAME. Needs the server role sysadmin or dbcreator.\n");
-  add("collection", "detach", "SERVER NAME", 2, 2, "detach (close) a collection, keeping its files",
+  add("collection", "detach", "SERVER NAME", "detach (close) a collection, keeping its files",
       "Detaches the collection from the server after confirmation; its files stay. Other\n"
       "logins' connections to it are ended after a further confirmation. Needs sysadmin.\n");
-  add("collection", "delete", "SERVER NAME", 2, 2, "delete a collection and its files",
+  add("collection", "delete", "SERVER NAME", "delete a collection and its files",
       "Deletes the collection permanently after confirmation (the default answer is No).\n"
       "Needs the server role sysadmin or dbcreator.\n");
-  add("collection", "rename", "SERVER NAME NEW", 3, 3, "rename a collection",
+  add("collection", "rename", "SERVER NAME NEW", "rename a collection",
       "Renames the collection NAME to NEW. Every connection to it is ended first (other\n"
       "logins' after confirmation).\n");
-  add("collection", "properties", "SERVER NAME", 2, 2, "show a collection's properties",
+  add("collection", "properties", "SERVER NAME", "show a collection's properties",
       "Shows the collection's database name, owner, creation time, files and sizes, plain\n"
       "text marker, format version and collation.\n");
-  add("collection", "shrink-log", "SERVER NAME", 2, 2, "shrink a collection's log file",
+  add("collection", "shrink-log", "SERVER NAME", "shrink a collection's log file",
       "Empties the log and shrinks the log file after confirmation (this breaks a chain of log\n"
       "backups; without a terminal it needs --yes). Needs sysadmin.\n");
-  add("collection", "upgrade", "SERVER NAME", 2, 2, "bring a collection to the current format",
+  add("collection", "upgrade", "SERVER NAME", "bring a collection to the current format",
       "Upgrades a collection of an older format version to the current one (1.61) after\n"
       "confirmation (without a terminal it needs --yes). Needs the server role sysadmin or the\n"
       "collection role db_owner.\n");
-  add("collection", "plaintext", "SERVER NAME", 2, 2, "generate the plain text for searching",
+  add("collection", "plaintext", "SERVER NAME", "generate the plain text for searching",
       "Generates the plain text of every document of the collection, used for searching.\n");
 
-  add("fulltext", "status", "SERVER COLLECTION", 2, 2, "show the full-text index's state",
+  add("fulltext", "status", "SERVER COLLECTION", "show the full-text index's state",
       "Shows whether the collection has a full-text index and, when it has one, its name,\n"
       "status, location, number of items, size and date of last change.\n");
-  add("fulltext", "create", "SERVER COLLECTION", 2, 2, "create the full-text index",
+  add("fulltext", "create", "SERVER COLLECTION", "create the full-text index",
       "Creates the collection's full-text index after confirmation. Needs sysadmin or\n"
       "db_owner.\n");
-  add("fulltext", "remove", "SERVER COLLECTION", 2, 2, "remove the full-text index",
+  add("fulltext", "remove", "SERVER COLLECTION", "remove the full-text index",
       "Removes the collection's full-text index after confirmation. Needs sysadmin or\n"
       "db_owner.\n");
 
-  add("login", "list", "SERVER", 1, 1, "list the server's logins",
+  add("login", "list", "SERVER", "list the server's logins",
       "Lists the server's logins with their type (Windows Group, Windows User or Standard)\n"
       "and access (Grant or Deny).\n");
-  add("login", "remove", "SERVER LOGIN", 2, 2, "remove a login and its collection users",
+  add("login", "remove", "SERVER LOGIN", "remove a login and its collection users",
       "Removes the login after confirmation (the default answer is No): first its users in\n"
       "every database, then the login. Needs sysadmin or securityadmin.\n");
 
-  add("user", "list", "SERVER COLLECTION", 2, 2, "list a collection's users",
+  add("user", "list", "SERVER COLLECTION", "list a collection's users",
       "Lists the collection's users with their login and access; members of sysadmin are\n"
       "listed too, with access by group membership.\n");
-  add("user", "remove", "SERVER COLLECTION USER", 3, 3, "remove a collection user",
+  add("user", "remove", "SERVER COLLECTION USER", "remove a collection user",
       "Removes the user from the collection after confirmation. Needs db_owner or\n"
       "db_accessadmin in the collection, or sysadmin.\n");
 
-  add("check", "", "", 0, 0, "offer format upgrades and plain text for every collection",
+  add("check", "", "", "offer format upgrades and plain text for every collection",
       "Looks at every collection of every registered server: collections of an older format\n"
       "are offered the upgrade to 1.61, collections at 1.50 without plain text the plain-text\n"
       "generation. With --yes every offer is accepted; without a terminal and without --yes\n"
       "every offer is declined. The exit status is 1 when an offer was declined, refused or\n"
       "stopped.\n");
-  add("demo", "", "", 0, 0, "create (or refresh) the demonstration server and register it",
+  add("demo", "", "", "create (or refresh) the demonstration server and register it",
       "Creates the sandbox instance (sandbox)\\DEMO with demonstration collections (at format\n"
       "1.61 and older ones), logins of both kinds, collection users and a full-text index,\n"
       "and registers it with Windows authentication. Run again, it starts afresh: the\n"
       "instance is made anew with the same contents.\n");
-  add("messages", "", "", 0, 0, "print the message table, one message per line",
+  add("messages", "", "", "print the message table, one message per line",
       "Prints the message table: number, tab, text; line breaks are written as \\n and \\r.\n");
-  add("render-text", "", "FILE...", 1, VerbDefinition::kMany,
-      "print the searchable text of HTML, text and .mht files",
+  add("render-text", "", "FILE...", "print the searchable text of HTML, text and .mht files",
       "Prints the text of each file (UTF-8) as the plain-text generation finds it: web\n"
       "archives (a name containing \".mht\") are unpacked first, other files are read as HTML.\n");
   AppendSecurityVerbs(verbs);
@@ -306,8 +319,7 @@ Invocation ParseCommandLine(const std::vector<std::string>& args) {
     return invocation;
   }
   if (invocation.noun.empty()) {
-    // No command at all: the help, as most tools answer.
-    invocation.kind = Invocation::Kind::kHelp;
+    invocation.kind = Invocation::Kind::kNoCommand;
     return invocation;
   }
   if (definition == nullptr) {

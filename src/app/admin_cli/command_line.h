@@ -61,7 +61,9 @@ const std::vector<VerbDefinition>& Verbs();
 const VerbDefinition* FindVerb(std::string_view noun, std::string_view verb);
 
 struct Invocation {
-  enum class Kind { kRun, kHelp, kVersion };
+  // kNoCommand: neither a command nor --help/--version (global options alone included), a
+  // wrong command line.
+  enum class Kind { kRun, kHelp, kVersion, kNoCommand };
   Kind kind = Kind::kRun;
   GlobalOptions global;
   // kRun: the command; kHelp: the topic asked about (empty noun for the program's help).

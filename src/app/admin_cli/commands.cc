@@ -1033,12 +1033,6 @@ int PrintMessages(std::ostream& out) {
 
 int RunAdmin(const std::vector<std::string>& args, Io io,
              const std::function<std::optional<std::string>()>& read_password) {
-  if (args.empty()) {
-    // No command is a wrong command line: the help says what there is, and a script that lost
-    // its arguments does not pass for one that succeeded.
-    io.err << HelpText("", "");
-    return kExitUsage;
-  }
   Invocation invocation;
   try {
     invocation = ParseCommandLine(args);
@@ -1053,6 +1047,11 @@ int RunAdmin(const std::vector<std::string>& args, Io io,
         io.out << CreationExample(io, invocation);
       }
       return kExitSuccess;
+    case Invocation::Kind::kNoCommand:
+      // The help says what there is, and a script that lost its command (global options
+      // alone) does not pass for one that succeeded.
+      io.err << HelpText("", "");
+      return kExitUsage;
     case Invocation::Kind::kVersion:
       io.out << kVersion << "\n";
       return kExitSuccess;
