@@ -47,6 +47,19 @@ class AdminDemoTest : public AdminDemoProcessTest {
   }
 };
 
+// Master keeps the login hashes and the collections the archive: nothing the demonstration
+// makes may be readable by another user of the machine.
+TEST_F(AdminDemoTest, EverythingTheDemonstrationMakesIsTheOwnersAlone) {
+  namespace fs = std::filesystem;
+  int checked = 0;
+  for (const auto& item : fs::recursive_directory_iterator(root_ / "sandbox")) {
+    const fs::perms others = fs::perms::group_all | fs::perms::others_all;
+    EXPECT_EQ(item.symlink_status().permissions() & others, fs::perms::none) << item.path();
+    ++checked;
+  }
+  EXPECT_GT(checked, 10);
+}
+
 TEST_F(AdminDemoTest, DemoRegistersItsServerAndRunningItAgainGivesTheSameState) {
   EXPECT_TRUE(Contains(demo_out_, "is registered as ServerID 1")) << demo_out_;
   EXPECT_TRUE(Contains(demo_out_, "--login reader --password tessera")) << demo_out_;

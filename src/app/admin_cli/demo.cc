@@ -144,6 +144,8 @@ int RunDemo(Session& session) {
   config.creator = db::LocalUserName();
   std::shared_ptr<sandbox::Instance> instance = session.sandbox_host()->Create(kInstance, config);
   fs::create_directories(instance->MapPath(kDataFolder));
+  // The instance's own folders are the owner's alone; the data folder made here is no exception.
+  fs::permissions(instance->MapPath(kDataFolder), fs::perms::owner_all, fs::perm_options::replace);
   const std::string machine = instance->config().machine_name;
   err << "Created the sandbox instance " << kDataSource << " in " << instance->directory().string()
       << ".\n";
