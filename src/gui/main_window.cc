@@ -1,0 +1,448 @@
+#include "gui/main_window.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QKeySequence>
+#include <QMenuBar>
+#include <QSplitter>
+#include <QStatusBar>
+
+#include "common/messages.h"
+#include "console/commands.h"
+#include "gui/icons.h"
+
+namespace gui {
+
+namespace {
+
+constexpr char kDisplayName[] = "Tessera Server Manager";
+
+QString Text(const std::string& text) { return QString::fromStdString(text); }
+
+std::string Message(int number) { return common::LoadMessage(number); }
+
+}  // namespace
+
+MainWindow::MainWindow(servers::Servers& servers, platform::UserInterface& ui, QWidget* parent)
+    : QMainWindow(parent), servers_(servers), ui_(ui) {
+  setWindowTitle(kDisplayName);
+  setWindowIcon(ConsoleIcon(console::kIconServerConnected));
+
+  tree_ = new QTreeWidget;
+  tree_->setObjectName("scopeTree");
+  tree_->setAccessibleName("Scope tree");
+  tree_->setHeaderHidden(true);
+  tree_->setContextMenuPolicy(Qt::CustomContextMenu);
+  tree_->setUniformRowHeights(true);
+
+  details_ = new QTreeWidget;
+  details_->setObjectName("resultDetails");
+  details_->setAccessibleName("Result list");
+  details_->setRootIsDecorated(false);
+  details_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  details_->setContextMenuPolicy(Qt::CustomContextMenu);
+  details_->setUniformRowHeights(true);
+  details_->setSortingEnabled(false);
+
+  icons_ = new QListWidget;
+  icons_->setObjectName("resultIcons");
+  icons_->setAccessibleName("Result list");
+  icons_->setViewMode(QListView::IconMode);
+  icons_->setIconSize(QSize(32, 32));
+  icons_->setGridSize(QSize(120, 72));
+  icons_->setWordWrap(true);
+  icons_->setMovement(QListView::Static);
+  icons_->setResizeMode(QListView::Adjust);
+  icons_->setContextMenuPolicy(Qt::CustomContextMenu);
+
+  views_ = new QStackedWidget;
+  views_->addWidget(details_);
+  views_->addWidget(icons_);
+
+  auto* splitter = new QSplitter;
+  splitter->addWidget(tree_);
+  splitter->addWidget(views_);
+  splitter->setStretchFactor(1, 1);
+  splitter->setSizes({280, 620});
+  setCentralWidget(splitter);
+
+  QMenu* file_menu = menuBar()->addMenu("&File");
+  QAction* exit = file_menu->addAction("E&xit", this, &QWidget::close);
+  exit->setShortcut(QKeySequence::Quit);
+
+  action_menu_ = menuBar()->addMenu("&Action");
+  connect(action_menu_, &QMenu::aboutToShow, this, [this] {
+    action_menu_->clear();
+    FillMenu(action_menu_, views_->currentWidget()->hasFocus());
+    if (action_menu_->isEmpty()) action_menu_->addAction("(none)")->setEnabled(false);
+  });
+
+  QMenu* view_menu = menuBar()->addMenu("&View");
+  QAction* refresh = view_menu->addAction("&Refresh", this, &MainWindow::Refresh);
+  refresh->setObjectName("refresh");
+  refresh->setShortcut(QKeySequence(Qt::Key_F5));
+  // Reachable while a list has the focus too, not only from the menu bar.
+  refresh->setShortcutContext(Qt::WindowShortcut);
+  addAction(refresh);
+
+  statusBar()->showMessage("Ready");
+  resize(960, 600);
+
+  connect(tree_, &QTreeWidget::itemExpanded, this,
+          [this](QTreeWidgetItem* item) { Populate(item); });
+  connect(tree_, &QTreeWidget::currentItemChanged, this,
+          [this](QTreeWidgetItem* current) { ShowList(current); });
+  connect(tree_, &QWidget::customContextMenuRequested, this, [this](const QPoint& position) {
+    if (QTreeWidgetItem* item = tree_->itemAt(position)) tree_->setCurrentItem(item);
+    ShowContextMenu(tree_->viewport(), position, false);
+  });
+  connect(details_, &QWidget::customContextMenuRequested, this, [this](const QPoint& position) {
+    ShowContextMenu(details_->viewport(), position, true);
+  });
+  connect(icons_, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& position) { ShowContextMenu(icons_->viewport(), position, true); });
+  // Opening an icon of a host-filled list goes to its node, as in a file manager.
+  connect(icons_, &QListWidget::itemActivated, this, [this](QListWidgetItem* row) {
+    QTreeWidgetItem* current = tree_->currentItem();
+    if (!current) return;
+    if (QTreeWidgetItem* child =
+            FindChild(current, row->data(Qt::UserRole).toString().toStdString())) {
+      current->setExpanded(true);
+      tree_->setCurrentItem(child);
+    }
+  });
+
+  QTreeWidgetItem* root =
+      AddNode(nullptr, Node{"Static Node", "Static Node"}, kDisplayName, -1, true);
+  root->setExpanded(true);
+  QTreeWidgetItem* servers_node = FindChild(root, "DatabaseServers");
+  if (servers_node) {
+    servers_node->setExpanded(true);
+    tree_->setCurrentItem(servers_node);
+  }
+}
+
+QTreeWidgetItem* MainWindow::AddNode(QTreeWidgetItem* parent, Node node, const std::string& caption,
+                                     int icon, bool has_children) {
+  auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tree_);
+  item->setText(0, Text(caption));
+  item->setData(0, Qt::UserRole, icon);
+  if (icon >= 0) item->setIcon(0, ConsoleIcon(icon));
+  item->setChildIndicatorPolicy(has_children ? QTreeWidgetItem::ShowIndicator
+                                             : QTreeWidgetItem::DontShowIndicatorWhenChildless);
+  if (!has_children) node.populated = true;
+  nodes_[item] = std::move(node);
+  return item;
+}
+
+std::string MainWindow::NodeType(const QTreeWidgetItem* item) const {
+  auto found = nodes_.find(item);
+  return found == nodes_.end() ? std::string() : found->second.type;
+}
+
+std::string MainWindow::NodeKey(const QTreeWidgetItem* item) const {
+  auto found = nodes_.find(item);
+  return found == nodes_.end() ? std::string() : found->second.key;
+}
+
+QTreeWidgetItem* MainWindow::FindChild(QTreeWidgetItem* parent, const std::string& key) {
+  if (!parent) return nullptr;
+  Populate(parent);
+  for (int i = 0; i < parent->childCount(); ++i) {
+    if (NodeKey(parent->child(i)) == key) return parent->child(i);
+  }
+  return nullptr;
+}
+
+void MainWindow::Populate(QTreeWidgetItem* item) {
+  auto found = nodes_.find(item);
+  if (found == nodes_.end() || found->second.populated) return;
+  found->second.populated = true;
+  // A copy: adding children rehashes the map.
+  const Node node = found->second;
+  platform::BusyCursor busy(ui_);
+  try {
+    if (node.type == "Static Node") {
+      AddNode(item, Node{"DatabaseServers", "DatabaseServers"}, Message(4),
+              console::kIconServersFolder, true);
+    } else if (node.type == "DatabaseServers") {
+      for (const auto& server : servers_) {
+        console::ServerNode described = console::DescribeServerNode(*server);
+        AddNode(item, Node{"Server", described.key, server.get(), nullptr, described.typed},
+                described.caption, described.icon, described.has_children);
+      }
+    } else if (node.type == "Server" && node.typed) {
+      AddNode(item, Node{"Databases", node.key + ".Databases", node.server}, Message(7),
+              console::kIconCollectionsFolder, true);
+      AddNode(item, Node{"LoginNames", node.key + ".LoginNames", node.server}, Message(8),
+              console::kIconLoginsFolder, false);
+    } else if (node.type == "Server") {
+      if (!node.server->Connected()) {
+        console::ListRow error = console::ErrorNodeRow(*node.server);
+        AddNode(item, Node{"", error.key}, error.text, error.icon, false);
+      }
+    } else if (node.type == "Databases") {
+      for (console::ListRow& row : console::CollectionsView(*node.server).rows) {
+        AddNode(item, Node{"Database", row.key, node.server, row.database}, row.text, row.icon,
+                true);
+      }
+    } else if (node.type == "Database") {
+      AddNode(item, Node{"Properties", node.key + ".Properties", node.server, node.database},
+              Message(5), console::kIconPropertiesFolder, false);
+      AddNode(item, Node{"Users", node.key + ".Users", node.server, node.database}, Message(6),
+              console::kIconUser, false);
+      AddNode(item, Node{"Catalog", node.key + ".Catalog", node.server, node.database},
+              Message(321), console::kIconFullText, false);
+    }
+  } catch (const std::exception& error) {
+    console::ReportError(ui_, std::string(), error);
+  }
+  if (item->childCount() == 0) {
+    item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
+  }
+}
+
+void MainWindow::ClearChildren(QTreeWidgetItem* item) {
+  for (int i = 0; i < item->childCount(); ++i) ClearChildren(item->child(i));
+  for (int i = 0; i < item->childCount(); ++i) nodes_.erase(item->child(i));
+  qDeleteAll(item->takeChildren());
+  auto found = nodes_.find(item);
+  if (found != nodes_.end()) found->second.populated = false;
+  item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+}
+
+void MainWindow::ShowList(QTreeWidgetItem* item) {
+  current_list_ = console::ListView{};
+  details_->clear();
+  icons_->clear();
+  auto found = nodes_.find(item);
+  if (!item || found == nodes_.end()) return;
+  const Node& node = found->second;
+  platform::BusyCursor busy(ui_);
+  try {
+    if (node.type == "Server" && node.typed) {
+      ShowListView(console::ServerView(*node.server));
+    } else if (node.type == "LoginNames") {
+      ShowListView(console::LoginsView(*node.server));
+    } else if (node.type == "Properties") {
+      ShowListView(console::PropertiesView(*node.database));
+    } else if (node.type == "Users") {
+      ShowListView(console::UsersView(*node.database));
+    } else if (node.type == "Catalog") {
+      ShowListView(console::FullTextView(*node.database));
+    } else {
+      ShowChildren(item);
+    }
+  } catch (const std::exception& error) {
+    console::ReportError(ui_, std::string(), error);
+  }
+  statusBar()->showMessage(
+      QString("%1 item(s)").arg(static_cast<qsizetype>(current_list_.rows.size())));
+}
+
+void MainWindow::ShowChildren(QTreeWidgetItem* item) {
+  Populate(item);
+  console::ListView view;
+  view.view_mode = console::kViewIcons;
+  view.columns = {{"NAME", "Name"}};
+  for (int i = 0; i < item->childCount(); ++i) {
+    QTreeWidgetItem* child = item->child(i);
+    console::ListRow row;
+    row.key = NodeKey(child);
+    row.text = child->text(0).toStdString();
+    row.icon = child->data(0, Qt::UserRole).toInt();
+    row.sub_items["NAME"] = row.text;
+    view.AddRow(std::move(row));
+  }
+  ShowListView(view);
+}
+
+void MainWindow::ShowListView(const console::ListView& view) {
+  current_list_ = view;
+  if (view.view_mode == console::kViewIcons) {
+    for (const console::ListRow& row : view.rows) {
+      auto* item = new QListWidgetItem(ConsoleIcon(row.icon), Text(row.text), icons_);
+      item->setData(Qt::UserRole, Text(row.key));
+    }
+    views_->setCurrentWidget(icons_);
+    return;
+  }
+  QStringList captions;
+  for (const console::ListColumn& column : view.columns) captions << Text(column.caption);
+  details_->setColumnCount(static_cast<int>(captions.size()));
+  details_->setHeaderLabels(captions);
+  for (const console::ListRow& row : view.rows) {
+    auto* item = new QTreeWidgetItem(details_);
+    for (size_t i = 0; i < view.columns.size(); ++i) {
+      std::string cell = row.SubItem(view.columns[i].key);
+      if (i == 0 && cell.empty()) cell = row.text;
+      item->setText(static_cast<int>(i), Text(cell));
+    }
+    item->setIcon(0, ConsoleIcon(row.icon));
+    item->setData(0, Qt::UserRole, Text(row.key));
+  }
+  for (int i = 0; i < details_->columnCount(); ++i) details_->resizeColumnToContents(i);
+  views_->setCurrentWidget(details_);
+}
+
+std::vector<std::string> MainWindow::SelectedRowKeys() const {
+  std::vector<std::string> keys;
+  if (ShowsDetails()) {
+    for (QTreeWidgetItem* item : details_->selectedItems()) {
+      keys.push_back(item->data(0, Qt::UserRole).toString().toStdString());
+    }
+  } else {
+    for (QListWidgetItem* item : icons_->selectedItems()) {
+      keys.push_back(item->data(Qt::UserRole).toString().toStdString());
+    }
+  }
+  return keys;
+}
+
+const console::ListRow* MainWindow::RowByKey(const std::string& key) const {
+  return current_list_.Find(key);
+}
+
+void MainWindow::FillMenu(QMenu* menu, bool rows) {
+  std::vector<std::string> keys = rows ? SelectedRowKeys() : std::vector<std::string>{};
+  std::optional<console::GroupMenu> group;
+  if (rows && !keys.empty()) {
+    group = console::MenuForRows(keys);
+  } else {
+    rows = false;
+    group = console::MenuForNode(NodeType(tree_->currentItem()));
+  }
+  if (!group) return;
+  const Node* node = nullptr;
+  if (auto found = nodes_.find(tree_->currentItem()); found != nodes_.end()) node = &found->second;
+
+  std::unordered_map<std::string, console::MenuItemState> states;
+  try {
+    if (!rows && group->name == "mnuServer" && node && node->server) {
+      console::ServiceMenuState service = console::ServiceMenuStateFor(node->server->Status());
+      if (service.start) states["mnuStartSQLServer"] = *service.start;
+      if (service.stop) states["mnuStopSQLServer"] = *service.stop;
+    } else if (!rows && group->name == "mnuCatalog" && node && node->database) {
+      console::FullTextMenuState full_text =
+          console::FullTextMenuStateFor(node->database->GetFullTextStatus());
+      states["mnuAddCatalog"] = full_text.create;
+      states["mnuRemoveCatalog"] = full_text.remove;
+    }
+  } catch (const std::exception& error) {
+    statusBar()->showMessage(QString("The menu states could not be read: %1").arg(error.what()));
+  }
+
+  for (const console::MenuItem& entry : group->items) {
+    QAction* action = menu->addAction(Text(entry.caption));
+    action->setObjectName(Text(entry.name));
+    action->setStatusTip(Text(entry.status_text));
+    if (auto state = states.find(entry.name); state != states.end()) {
+      action->setEnabled(state->second.enabled && !state->second.grayed);
+    }
+    const std::string name = entry.name;
+    connect(action, &QAction::triggered, this, [this, name, rows] { RunCommand(name, rows); });
+  }
+}
+
+void MainWindow::ShowContextMenu(QWidget* view, const QPoint& position, bool rows) {
+  QMenu menu(this);
+  FillMenu(&menu, rows);
+  if (menu.isEmpty()) return;
+  menu.exec(view->mapToGlobal(position));
+}
+
+void MainWindow::RunCommand(const std::string& name, bool rows) {
+  QTreeWidgetItem* item = tree_->currentItem();
+  auto found = nodes_.find(item);
+  if (found == nodes_.end()) return;
+  Node node = found->second;
+
+  if (rows) {
+    std::vector<std::string> keys = SelectedRowKeys();
+    const console::ListRow* row = keys.size() == 1 ? RowByKey(keys.front()) : nullptr;
+    if (!row) return;
+    bool done = false;
+    if (name == "mnuRevokeLogin" && row->server) {
+      done = console::RemoveLogin(ui_, *row->server, row->SubItem("NAME"), row->SubItem("TYPE"));
+    } else if (name == "mnuRevokeDBAccess" && row->database) {
+      done = console::RemoveCollectionUser(ui_, *row->database, row->SubItem("NAME"));
+    } else {
+      console::Tell(ui_,
+                    "This window is not part of the desktop console yet; tessera-admin "
+                    "offers the same command.");
+    }
+    if (done) ShowList(item);
+    return;
+  }
+
+  if (name == "mnuDetachSQLServer" && node.server) {
+    if (console::DetachRegistration(ui_, servers_, *node.server)) {
+      QTreeWidgetItem* parent = item->parent();
+      ClearChildren(item);
+      nodes_.erase(item);
+      delete item;
+      tree_->setCurrentItem(parent);
+    }
+  } else if ((name == "mnuStartSQLServer" || name == "mnuStopSQLServer") && node.server) {
+    bool start = name == "mnuStartSQLServer";
+    if (start ? console::StartServer(ui_, *node.server) : console::StopServer(ui_, *node.server)) {
+      item->setExpanded(false);
+      ClearChildren(item);
+      console::ServerNode described =
+          console::DescribeServerNode(*node.server, console::ServerNodeUse::kRebuilt);
+      Node& rebuilt = nodes_[item];
+      rebuilt.typed = start && described.typed;
+      item->setText(0, Text(described.caption));
+      int icon = start ? described.icon : console::kIconServerStopped;
+      item->setData(0, Qt::UserRole, icon);
+      item->setIcon(0, ConsoleIcon(icon));
+      if (!start || !described.has_children) {
+        rebuilt.populated = true;
+        item->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
+      }
+      ShowList(item);
+    }
+  } else if ((name == "mnuDeleteDatabase" || name == "mnuCloseDatabase") && node.database) {
+    bool gone = name == "mnuDeleteDatabase" ? console::DeleteCollection(ui_, *node.database)
+                                            : console::CloseCollection(ui_, *node.database);
+    if (gone) {
+      QTreeWidgetItem* parent = item->parent();
+      ClearChildren(item);
+      nodes_.erase(item);
+      delete item;
+      tree_->setCurrentItem(parent);
+      ShowList(parent);
+    }
+  } else if (name == "mnuShrinkLogfile" && node.database) {
+    console::ShrinkLogFile(ui_, *node.database);
+  } else if ((name == "mnuAddCatalog" || name == "mnuRemoveCatalog") && node.database) {
+    bool ran = name == "mnuAddCatalog" ? console::CreateFullTextIndex(ui_, *node.database)
+                                       : console::RemoveFullTextIndex(ui_, *node.database);
+    if (ran) ShowList(item);
+  } else {
+    console::Tell(ui_,
+                  "This window is not part of the desktop console yet; tessera-admin "
+                  "offers the same command.");
+  }
+}
+
+void MainWindow::Refresh() {
+  QTreeWidgetItem* item = tree_->currentItem();
+  auto found = nodes_.find(item);
+  if (found == nodes_.end()) return;
+  if (found->second.type == "Server" && found->second.server) {
+    console::ServerNode described =
+        console::DescribeServerNode(*found->second.server, console::ServerNodeUse::kRebuilt);
+    found->second.typed = described.typed;
+    item->setText(0, Text(described.caption));
+    item->setData(0, Qt::UserRole, described.icon);
+    item->setIcon(0, ConsoleIcon(described.icon));
+  }
+  bool expanded = item->isExpanded();
+  item->setExpanded(false);
+  ClearChildren(item);
+  if (expanded) item->setExpanded(true);
+  ShowList(item);
+}
+
+}  // namespace gui
