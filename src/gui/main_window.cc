@@ -63,7 +63,7 @@ MainWindow::MainWindow(servers::Servers& servers, platform::UserInterface& ui, Q
   splitter->addWidget(tree_);
   splitter->addWidget(views_);
   splitter->setStretchFactor(1, 1);
-  splitter->setSizes({280, 620});
+  splitter->setSizes({320, 640});
   setCentralWidget(splitter);
 
   QMenu* file_menu = menuBar()->addMenu("&File");
@@ -332,6 +332,8 @@ void MainWindow::FillMenu(QMenu* menu, bool rows) {
     statusBar()->showMessage(QString("The menu states could not be read: %1").arg(error.what()));
   }
 
+  // A context menu is a window of its own, so its status tips would not reach the status bar.
+  connect(menu, &QMenu::hovered, this, &MainWindow::ShowStatusTip, Qt::UniqueConnection);
   for (const console::MenuItem& entry : group->items) {
     QAction* action = menu->addAction(Text(entry.caption));
     action->setObjectName(Text(entry.name));
@@ -343,6 +345,8 @@ void MainWindow::FillMenu(QMenu* menu, bool rows) {
     connect(action, &QAction::triggered, this, [this, name, rows] { RunCommand(name, rows); });
   }
 }
+
+void MainWindow::ShowStatusTip(QAction* action) { statusBar()->showMessage(action->statusTip()); }
 
 void MainWindow::ShowContextMenu(QWidget* view, const QPoint& position, bool rows) {
   QMenu menu(this);

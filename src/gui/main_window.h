@@ -51,6 +51,9 @@ class MainWindow : public QMainWindow {
   // View > Refresh: reads the selected node's children and its list afresh.
   void Refresh();
 
+ private slots:
+  void ShowStatusTip(QAction* action);
+
  private:
   struct Node {
     std::string type;  // empty for untyped nodes (the error node)

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QTest>
 #include <cstdlib>
 #include <filesystem>
@@ -253,6 +254,28 @@ TEST_F(ConsoleWindowTest, ShowsTheServersCollectionsAndTheirLists) {
   EXPECT_TRUE(window_->ShowsDetails());
   EXPECT_GT(window_->details()->topLevelItemCount(), 3);
   Screenshot(window_.get(), "collection-properties.png");
+
+  Select(ServersNode());
+  EXPECT_EQ(IconTexts(window_->icons()),
+            (std::vector<std::string>{Texts(ServersNode())[0], Texts(ServersNode())[1]}));
+  Screenshot(window_.get(), "database-servers.png");
+}
+
+// The entry under the pointer tells what it does in the status bar.
+TEST_F(ConsoleWindowTest, ContextMenuShowsTheStatusTextOfTheEntryUnderThePointer) {
+  QTreeWidgetItem* archive = Select(Walk(admin_, {Message(7), "Archive"}));
+  ASSERT_NE(archive, nullptr);
+  QMenu menu(window_.get());
+  window_->FillMenu(&menu, false);
+  QAction* close = Find(menu, "mnuCloseDatabase");
+  ASSERT_NE(close, nullptr);
+  menu.popup(tree()->viewport()->mapToGlobal(tree()->visualItemRect(archive).center()));
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&menu));
+  menu.setActiveAction(close);
+  QApplication::processEvents();
+  EXPECT_EQ(window_->statusBar()->currentMessage(), close->statusTip());
+  Screenshot(&menu, "context-menu-collection.png");
+  menu.close();
 }
 
 // Every node and row type, as the sysadmin and as the login without roles: the entries in
