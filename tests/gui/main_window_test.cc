@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QTest>
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -464,6 +465,48 @@ TEST_F(ConsoleWindowTest, StopAndStartTheServerFromItsMenu) {
   EXPECT_EQ(server->data(0, Qt::UserRole).toInt(), console::kIconServerConnected);
   server->setExpanded(true);
   EXPECT_EQ(Texts(server), (std::vector<std::string>{Message(7), Message(8)}));
+}
+
+// Changes the demonstration for good, so it runs after the tests that read it.
+TEST_F(ConsoleWindowTest, DeleteCollectionAndRegistrationAnsweredBothWays) {
+  QTreeWidgetItem* minutes = Select(Walk(admin_, {Message(7), "Minutes"}));
+  ASSERT_NE(minutes, nullptr);
+  QTreeWidgetItem* collections = minutes->parent();
+  const int before = collections->childCount();
+
+  ui_.QueueAnswer(kAnswerNo);
+  Click("mnuDeleteDatabase");
+  EXPECT_EQ(ui_.boxes().back().icon, platform::MessageIcon::kExclamation);
+  EXPECT_EQ(collections->childCount(), before);
+
+  ui_.QueueAnswer(kAnswerYes);
+  Click("mnuDeleteDatabase");
+  EXPECT_EQ(collections->childCount(), before - 1);
+  EXPECT_EQ(tree()->currentItem(), collections);
+  std::vector<std::string> shown = IconTexts(window_->icons());
+  EXPECT_EQ(std::count(shown.begin(), shown.end(), "Minutes"), 0);
+  // The server no longer has it either: read afresh.
+  QTest::keyClick(tree(), Qt::Key_F5);
+  collections->setExpanded(true);
+  std::vector<std::string> reread = Texts(collections);
+  EXPECT_EQ(reread.size(), static_cast<size_t>(before - 1));
+  EXPECT_EQ(std::count(reread.begin(), reread.end(), "Minutes"), 0);
+
+  // Removing the reader's registration: No keeps it, Yes removes node and registration.
+  Select(ServerNode(reader_));
+  ui_.QueueAnswer(kAnswerNo);
+  Click("mnuDetachSQLServer");
+  EXPECT_NE(ServerNode(reader_), nullptr);
+  ui_.QueueAnswer(kAnswerYes);
+  Click("mnuDetachSQLServer");
+  EXPECT_EQ(ServerNode(reader_), nullptr);
+  EXPECT_EQ(tree()->currentItem(), ServersNode());
+  EXPECT_EQ(window_->icons()->count(), 1);
+  EXPECT_EQ(workspace_->Servers().Count(), 1);
+  // The registration store no longer holds it.
+  window_.reset();
+  workspace_ = std::make_unique<server_manager::Workspace>(ui_);
+  EXPECT_EQ(workspace_->Servers().Count(), 1);
 }
 
 }  // namespace
