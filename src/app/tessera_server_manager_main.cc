@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
   gui::QtUserInterface ui;
   try {
     server_manager::Workspace workspace(ui);
-    gui::MainWindow window(workspace.Servers(), ui);
+    gui::MainWindow window(workspace.Servers(), workspace.ServerContext(), ui);
     ui.SetOwner(&window);
     window.show();
     return QApplication::exec();

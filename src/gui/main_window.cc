@@ -10,6 +10,7 @@
 #include "common/messages.h"
 #include "console/commands.h"
 #include "gui/icons.h"
+#include "gui/registration_dialog.h"
 
 namespace gui {
 
@@ -23,8 +24,9 @@ std::string Message(int number) { return common::LoadMessage(number); }
 
 }  // namespace
 
-MainWindow::MainWindow(servers::Servers& servers, platform::UserInterface& ui, QWidget* parent)
-    : QMainWindow(parent), servers_(servers), ui_(ui) {
+MainWindow::MainWindow(servers::Servers& servers, servers::Context context,
+                       platform::UserInterface& ui, QWidget* parent)
+    : QMainWindow(parent), servers_(servers), context_(std::move(context)), ui_(ui) {
   setWindowTitle(kDisplayName);
   setWindowIcon(ConsoleIcon(console::kIconServerConnected));
 
@@ -342,7 +344,15 @@ void MainWindow::FillMenu(QMenu* menu, bool rows) {
       action->setEnabled(state->second.enabled && !state->second.grayed);
     }
     const std::string name = entry.name;
-    connect(action, &QAction::triggered, this, [this, name, rows] { RunCommand(name, rows); });
+    connect(action, &QAction::triggered, this, [this, name, rows] {
+      // The commands report their own errors; anything else still must not leave the event
+      // loop, where it would end the program.
+      try {
+        RunCommand(name, rows);
+      } catch (const std::exception& error) {
+        console::ReportError(ui_, std::string(), error);
+      }
+    });
   }
 }
 
@@ -379,7 +389,11 @@ void MainWindow::RunCommand(const std::string& name, bool rows) {
     return;
   }
 
-  if (name == "mnuDetachSQLServer" && node.server) {
+  if (name == "mnuAddSQLServer") {
+    AddRegistration();
+  } else if (name == "mnuSQLServerProperties" && node.server) {
+    EditRegistration(item);
+  } else if (name == "mnuDetachSQLServer" && node.server) {
     if (console::DetachRegistration(ui_, servers_, *node.server)) {
       QTreeWidgetItem* parent = item->parent();
       ClearChildren(item);
@@ -430,17 +444,61 @@ void MainWindow::RunCommand(const std::string& name, bool rows) {
   }
 }
 
+void MainWindow::RedescribeServer(QTreeWidgetItem* item, console::ServerNodeUse use) {
+  Node& node = nodes_[item];
+  console::ServerNode described = console::DescribeServerNode(*node.server, use);
+  node.typed = described.typed;
+  item->setText(0, Text(described.caption));
+  item->setData(0, Qt::UserRole, described.icon);
+  item->setIcon(0, ConsoleIcon(described.icon));
+}
+
+void MainWindow::AddRegistration() {
+  const int before = servers_.Count();
+  RegistrationDialog dialog(context_, servers_, nullptr, this);
+  dialog.exec();
+  if (servers_.Count() == before) return;
+  std::shared_ptr<servers::Server> server = servers_.Item(servers_.Count());
+  QTreeWidgetItem* parent = tree_->currentItem();
+  if (NodeType(parent) == "Server") parent = parent->parent();
+  if (NodeType(parent) != "DatabaseServers") return;
+  Populate(parent);
+  // Populating may have listed it already, when the node had not been expanded before.
+  console::ServerNode described =
+      console::DescribeServerNode(*server, console::ServerNodeUse::kAdded);
+  QTreeWidgetItem* item = FindChild(parent, described.key);
+  if (!item) {
+    item = AddNode(parent, Node{"Server", described.key, server.get(), nullptr, described.typed},
+                   described.caption, described.icon, described.has_children);
+  }
+  parent->setExpanded(true);
+  if (tree_->currentItem() == parent) ShowList(parent);
+}
+
+void MainWindow::EditRegistration(QTreeWidgetItem* item) {
+  servers::Server* server = nodes_[item].server;
+  std::shared_ptr<servers::Server> shared;
+  for (const auto& each : servers_) {
+    if (each.get() == server) shared = each;
+  }
+  if (!shared) return;
+  const std::string before = shared->ConnectionString();
+  RegistrationDialog dialog(context_, servers_, shared, this);
+  dialog.exec();
+  if (shared->ConnectionString() == before) return;
+  shared->Connect();
+  item->setExpanded(false);
+  ClearChildren(item);
+  RedescribeServer(item, console::ServerNodeUse::kRebuilt);
+  ShowList(item);
+}
+
 void MainWindow::Refresh() {
   QTreeWidgetItem* item = tree_->currentItem();
   auto found = nodes_.find(item);
   if (found == nodes_.end()) return;
   if (found->second.type == "Server" && found->second.server) {
-    console::ServerNode described =
-        console::DescribeServerNode(*found->second.server, console::ServerNodeUse::kRebuilt);
-    found->second.typed = described.typed;
-    item->setText(0, Text(described.caption));
-    item->setData(0, Qt::UserRole, described.icon);
-    item->setIcon(0, ConsoleIcon(described.icon));
+    RedescribeServer(item, console::ServerNodeUse::kRebuilt);
   }
   bool expanded = item->isExpanded();
   item->setExpanded(false);

@@ -16,6 +16,7 @@
 #include "collections/database.h"
 #include "console/result_views.h"
 #include "platform/user_interface.h"
+#include "servers/context.h"
 #include "servers/server.h"
 #include "servers/servers.h"
 
@@ -27,7 +28,9 @@ class MainWindow : public QMainWindow {
  public:
   // `servers` and `ui` must outlive the window. The registrations are listed when the Database
   // Servers node is first expanded, which the window does at once.
-  MainWindow(servers::Servers& servers, platform::UserInterface& ui, QWidget* parent = nullptr);
+  // `context` is what the registration dialog registers and tests servers with.
+  MainWindow(servers::Servers& servers, servers::Context context, platform::UserInterface& ui,
+             QWidget* parent = nullptr);
 
   QTreeWidget* tree() const { return tree_; }
   // The result list in details view (code 3) and in icon view (code 0); one of them is shown.
@@ -76,7 +79,12 @@ class MainWindow : public QMainWindow {
   void RunCommand(const std::string& name, bool rows);
   void ShowContextMenu(QWidget* view, const QPoint& position, bool rows);
 
+  void AddRegistration();
+  void EditRegistration(QTreeWidgetItem* item);
+  void RedescribeServer(QTreeWidgetItem* item, console::ServerNodeUse use);
+
   servers::Servers& servers_;
+  servers::Context context_;
   platform::UserInterface& ui_;
   QTreeWidget* tree_ = nullptr;
   QStackedWidget* views_ = nullptr;

@@ -7,13 +7,20 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -93,12 +100,14 @@ class ConsoleWindowTest : public ::testing::Test {
     // The login without server roles, registered beside the demonstration's administrator.
     list.Add(servers::BuildRegistrationString(kDemo, false, "reader", "tessera"));
     for (const auto& server : list) {
-      bool reader = server->ConnectionString().find("reader") != std::string::npos;
-      (reader ? reader_ : admin_) = "Server" + std::to_string(server->ServerID());
+      const std::string& text = server->ConnectionString();
+      std::string key = "Server" + std::to_string(server->ServerID());
+      if (text.find("User Id=reader;") != std::string::npos) reader_ = key;
+      if (text.find("Integrated Security=SSPI") != std::string::npos) admin_ = key;
     }
     ASSERT_FALSE(admin_.empty());
     ASSERT_FALSE(reader_.empty());
-    window_ = std::make_unique<gui::MainWindow>(list, ui_);
+    window_ = std::make_unique<gui::MainWindow>(list, workspace_->ServerContext(), ui_);
     window_->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
     window_->activateWindow();
@@ -183,6 +192,33 @@ class ConsoleWindowTest : public ::testing::Test {
     if (!folder || !*folder) return;
     QApplication::processEvents();
     EXPECT_TRUE(widget->grab().save(QString::fromStdString((fs::path(folder) / file).string())));
+  }
+
+  // Acts on the next modal dialog once it is shown, then closes it if `act` left it open.
+  void WhenDialogOpens(std::function<void(QDialog&)> act) {
+    auto* timer = new QTimer(window_.get());
+    auto tries = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, [timer, tries, act] {
+      auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      if (!dialog) {
+        if (++*tries > 500) {
+          timer->deleteLater();
+          ADD_FAILURE() << "no dialog opened";
+        }
+        return;
+      }
+      timer->stop();
+      timer->deleteLater();
+      act(*dialog);
+      if (dialog->isVisible()) dialog->reject();
+    });
+    timer->start(10);
+  }
+  template <typename T>
+  static T* Control(QDialog& dialog, const char* name) {
+    T* control = dialog.findChild<T*>(name);
+    EXPECT_NE(control, nullptr) << name;
+    return control;
   }
 
   static inline fs::path root_;
@@ -465,6 +501,80 @@ TEST_F(ConsoleWindowTest, StopAndStartTheServerFromItsMenu) {
   EXPECT_EQ(server->data(0, Qt::UserRole).toInt(), console::kIconServerConnected);
   server->setExpanded(true);
   EXPECT_EQ(Texts(server), (std::vector<std::string>{Message(7), Message(8)}));
+}
+
+TEST_F(ConsoleWindowTest, RegisterAServerThroughTheDialog) {
+  Select(ServersNode());
+  const int before = workspace_->Servers().Count();
+
+  // Without a server name the dialog says so and stays open; Cancel registers nothing.
+  WhenDialogOpens([&](QDialog& dialog) {
+    EXPECT_EQ(dialog.windowTitle().toStdString(), Message(225));
+    Control<QComboBox>(dialog, "cboServers")->setEditText("");
+    ui_.QueueAnswer(kAnswerOk);
+    Control<QPushButton>(dialog, "cmdOK")->click();
+    EXPECT_EQ(ui_.boxes().back().text, servers::kEmptyServerText);
+    EXPECT_TRUE(dialog.isVisible());
+    Control<QPushButton>(dialog, "cmdCancel")->click();
+  });
+  Click("mnuAddSQLServer");
+  EXPECT_EQ(workspace_->Servers().Count(), before);
+  EXPECT_EQ(ServersNode()->childCount(), before);
+
+  WhenDialogOpens([&](QDialog& dialog) {
+    auto* username = Control<QLineEdit>(dialog, "txtUsername");
+    EXPECT_FALSE(username->isEnabled());  // Windows authentication first
+    Control<QComboBox>(dialog, "cboServers")->setEditText(kDemo);
+    Control<QRadioButton>(dialog, "optServerSecurity")->click();
+    EXPECT_TRUE(username->isEnabled());
+    username->setText("security");
+    Control<QLineEdit>(dialog, "txtPassword")->setText("tessera");
+    Screenshot(&dialog, "registration-dialog.png");
+    ui_.QueueAnswer(kAnswerOk);
+    Control<QPushButton>(dialog, "cmdTest")->click();
+    EXPECT_EQ(ui_.boxes().back().text, Message(servers::kMessageConnectionEstablished));
+    Control<QPushButton>(dialog, "cmdOK")->click();
+    EXPECT_FALSE(dialog.isVisible());
+  });
+  Click("mnuAddSQLServer");
+  ASSERT_EQ(workspace_->Servers().Count(), before + 1);
+  std::shared_ptr<servers::Server> added = workspace_->Servers().Item(before + 1);
+  EXPECT_EQ(added->ConnectionString(),
+            servers::BuildRegistrationString(kDemo, false, "security", "tessera"));
+  QTreeWidgetItem* node = ServerNode("Server" + std::to_string(added->ServerID()));
+  ASSERT_NE(node, nullptr);
+  EXPECT_EQ(node->text(0).toStdString(), std::string(kDemo) + Message(9));
+  EXPECT_EQ(node->data(0, Qt::UserRole).toInt(), console::kIconServerConnected);
+  EXPECT_EQ(window_->icons()->count(), before + 1);
+  workspace_->Servers().Remove(std::to_string(added->ServerID()));
+}
+
+TEST_F(ConsoleWindowTest, EditARegistrationsLoginThroughTheDialog) {
+  QTreeWidgetItem* node = Select(ServerNode(reader_));
+  ASSERT_NE(node, nullptr);
+  WhenDialogOpens([&](QDialog& dialog) {
+    EXPECT_EQ(dialog.windowTitle().toStdString(), Message(310));
+    EXPECT_EQ(Control<QComboBox>(dialog, "cboServers")->currentText().toStdString(), kDemo);
+    EXPECT_FALSE(Control<QPushButton>(dialog, "cmdRefresh")->isEnabled());
+    EXPECT_TRUE(Control<QRadioButton>(dialog, "optServerSecurity")->isChecked());
+    auto* username = Control<QLineEdit>(dialog, "txtUsername");
+    EXPECT_EQ(username->text().toStdString(), "reader");
+    // A hostile login name is sent as a value, never as more keys of the string.
+    username->setText("cre'ator;Password=x");
+    Control<QPushButton>(dialog, "cmdOK")->click();
+  });
+  Click("mnuSQLServerProperties");
+  servers::Server* server = nullptr;
+  for (const auto& each : workspace_->Servers()) {
+    if ("Server" + std::to_string(each->ServerID()) == reader_) server = each.get();
+  }
+  ASSERT_NE(server, nullptr);
+  EXPECT_EQ(server->ConnectionString(),
+            servers::BuildRegistrationString(kDemo, false, "cre'ator;Password=x", "tessera"));
+  // No such login: the node is rebuilt as a server that is not connected.
+  EXPECT_FALSE(server->Connected());
+  EXPECT_EQ(node->data(0, Qt::UserRole).toInt(), console::kIconServerNotConnected);
+  workspace_->Servers().Remove(reader_.substr(6));
 }
 
 // Changes the demonstration for good, so it runs after the tests that read it.

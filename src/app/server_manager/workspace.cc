@@ -38,12 +38,14 @@ Workspace::~Workspace() {
   servers_.reset();
 }
 
+servers::Context Workspace::ServerContext() {
+  collections::Context collection_context{platform_.services(), environment_, {}, {}};
+  return servers::Context{platform_.services(), environment_,
+                          collections::MakeCatalogueFactory(collection_context)};
+}
+
 servers::Servers& Workspace::Servers() {
-  if (!servers_) {
-    collections::Context collection_context{platform_.services(), environment_, {}, {}};
-    servers_ = std::make_unique<servers::Servers>(servers::Context{
-        platform_.services(), environment_, collections::MakeCatalogueFactory(collection_context)});
-  }
+  if (!servers_) servers_ = std::make_unique<servers::Servers>(ServerContext());
   return *servers_;
 }
 

@@ -29,6 +29,8 @@ class Workspace {
 
   // The registrations, loaded (and each connected) at the first call.
   servers::Servers& Servers();
+  // What registrations are made and connected with.
+  servers::Context ServerContext();
 
  private:
   platform::LinuxPlatform platform_;
