@@ -15,7 +15,6 @@ QString Message(int number) { return QString::fromStdString(common::LoadMessage(
 
 QLabel* Label(int message, QWidget* buddy) {
   auto* label = new QLabel(Message(message));
-  label->setWordWrap(true);
   if (buddy) {
     label->setBuddy(buddy);
     buddy->setAccessibleName(label->text());
@@ -58,20 +57,21 @@ RegistrationDialog::RegistrationDialog(servers::Context context, servers::Server
   ok->setDefault(true);
   auto* cancel = Named(new QPushButton(Message(91)), "cmdCancel");
 
+  // The numbered steps are long sentences: each gets the full width above its control.
   auto* grid = new QGridLayout;
   grid->addWidget(Label(215, nullptr), 0, 0, 1, 3);
-  grid->addWidget(Label(216, domains_), 1, 0);
-  grid->addWidget(domains_, 1, 1, 1, 2);
-  grid->addWidget(Label(217, servers_), 2, 0);
-  grid->addWidget(servers_, 2, 1);
-  grid->addWidget(refresh_, 2, 2);
-  grid->addWidget(Label(218, nullptr), 3, 0, 1, 3);
-  grid->addWidget(integrated_, 4, 0, 1, 3);
-  grid->addWidget(server_security_, 5, 0, 1, 3);
-  grid->addWidget(Label(221, username_), 6, 0);
-  grid->addWidget(username_, 6, 1, 1, 2);
-  grid->addWidget(Label(222, password_), 7, 0);
-  grid->addWidget(password_, 7, 1, 1, 2);
+  grid->addWidget(Label(216, domains_), 1, 0, 1, 3);
+  grid->addWidget(domains_, 2, 0, 1, 3);
+  grid->addWidget(Label(217, servers_), 3, 0, 1, 3);
+  grid->addWidget(servers_, 4, 0, 1, 2);
+  grid->addWidget(refresh_, 4, 2);
+  grid->addWidget(Label(218, nullptr), 5, 0, 1, 3);
+  grid->addWidget(integrated_, 6, 0, 1, 3);
+  grid->addWidget(server_security_, 7, 0, 1, 3);
+  grid->addWidget(Label(221, username_), 8, 0);
+  grid->addWidget(username_, 8, 1, 1, 2);
+  grid->addWidget(Label(222, password_), 9, 0);
+  grid->addWidget(password_, 9, 1, 1, 2);
   grid->setColumnStretch(1, 1);
 
   auto* buttons = new QHBoxLayout;
