@@ -2,28 +2,37 @@
 //   tessera-server-manager [--sandbox]
 // --sandbox makes the demonstration server (as `tessera-admin demo`, unless it is there already)
 // and registers it before the window opens.
-#include <QApplication>
-#include <QMessageBox>
 #include <cstring>
+#include <exception>
 #include <iostream>
+#include <string>
 
 #include "app/server_manager/workspace.h"
-#include "gui/main_window.h"
-#include "gui/qt_user_interface.h"
+#include "gui/application.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: tessera-server-manager [--sandbox]\n"
+    "  --sandbox  make and register the demonstration sandbox server first\n";
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  QApplication application(argc, argv);
-  QApplication::setApplicationName("tessera-server-manager");
-  QApplication::setApplicationDisplayName("Tessera Server Manager");
+  // Before the application object, which needs a display.
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::cout << kUsage;
+      return 0;
+    }
+  }
+  // Qt takes its own options (-platform, ...) off the command line here.
+  gui::Application application(argc, argv);
 
   bool sandbox = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--sandbox") == 0) {
       sandbox = true;
-    } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::cout << "Usage: tessera-server-manager [--sandbox]\n"
-                   "  --sandbox  make and register the demonstration sandbox server first\n";
-      return 0;
     } else {
       std::cerr << "tessera-server-manager: unknown option '" << argv[i] << "' (try --help)\n";
       return 2;
@@ -33,22 +42,16 @@ int main(int argc, char** argv) {
   if (sandbox) {
     std::string failure = server_manager::PrepareDemo();
     if (!failure.empty()) {
-      QMessageBox::critical(
-          nullptr, "Tessera Server Manager",
-          "The demonstration server could not be made:\n" + QString::fromStdString(failure));
+      application.ShowError("The demonstration server could not be made:\n" + failure);
       return 1;
     }
   }
 
-  gui::QtUserInterface ui;
   try {
-    server_manager::Workspace workspace(ui);
-    gui::MainWindow window(workspace.Servers(), workspace.ServerContext(), ui);
-    ui.SetOwner(&window);
-    window.show();
-    return QApplication::exec();
+    server_manager::Workspace workspace(application.ui());
+    return application.Run(workspace.Servers(), workspace.ServerContext());
   } catch (const std::exception& error) {
-    QMessageBox::critical(nullptr, "Tessera Server Manager", QString::fromUtf8(error.what()));
+    application.ShowError(error.what());
     return 1;
   }
 }
