@@ -3,9 +3,12 @@
 #include <QAction>
 #include <QHeaderView>
 #include <QKeySequence>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyledItemDelegate>
+#include <functional>
 
 #include "common/messages.h"
 #include "console/commands.h"
@@ -22,6 +25,21 @@ QString Text(const std::string& text) { return QString::fromStdString(text); }
 
 std::string Message(int number) { return common::LoadMessage(number); }
 
+// The tree's editor hands the typed name to the rename command instead of writing it into the
+// node: only a rename the server accepted changes the caption.
+class RenameDelegate : public QStyledItemDelegate {
+ public:
+  using Rename = std::function<void(const QModelIndex&, const QString&)>;
+  RenameDelegate(Rename rename, QObject* parent)
+      : QStyledItemDelegate(parent), rename_(std::move(rename)) {}
+  void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex& index) const override {
+    if (auto* line = qobject_cast<QLineEdit*>(editor)) rename_(index, line->text());
+  }
+
+ private:
+  Rename rename_;
+};
+
 }  // namespace
 
 MainWindow::MainWindow(servers::Servers& servers, servers::Context context,
@@ -36,6 +54,12 @@ MainWindow::MainWindow(servers::Servers& servers, servers::Context context,
   tree_->setHeaderHidden(true);
   tree_->setContextMenuPolicy(Qt::CustomContextMenu);
   tree_->setUniformRowHeights(true);
+  tree_->setEditTriggers(QAbstractItemView::EditKeyPressed);
+  tree_->setItemDelegate(new RenameDelegate(
+      [this](const QModelIndex& index, const QString& name) {
+        RenameNode(tree_->itemFromIndex(index), name);
+      },
+      tree_));
 
   details_ = new QTreeWidget;
   details_->setObjectName("resultDetails");
@@ -87,6 +111,16 @@ MainWindow::MainWindow(servers::Servers& servers, servers::Context context,
   refresh->setShortcutContext(Qt::WindowShortcut);
   addAction(refresh);
 
+  // Delete works on what has the focus, as in a file manager: the selected node or rows.
+  for (QWidget* view : std::initializer_list<QWidget*>{tree_, details_, icons_}) {
+    auto* remove = new QAction(view);
+    remove->setShortcut(QKeySequence::Delete);
+    remove->setShortcutContext(Qt::WidgetShortcut);
+    const bool rows = view != tree_;
+    connect(remove, &QAction::triggered, this, [this, rows] { DeleteSelected(rows); });
+    view->addAction(remove);
+  }
+
   statusBar()->showMessage("Ready");
   resize(960, 600);
 
@@ -127,6 +161,7 @@ MainWindow::MainWindow(servers::Servers& servers, servers::Context context,
 QTreeWidgetItem* MainWindow::AddNode(QTreeWidgetItem* parent, Node node, const std::string& caption,
                                      int icon, bool has_children) {
   auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tree_);
+  if (console::RenameEnabled(node.type)) item->setFlags(item->flags() | Qt::ItemIsEditable);
   item->setText(0, Text(caption));
   item->setData(0, Qt::UserRole, icon);
   if (icon >= 0) item->setIcon(0, ConsoleIcon(icon));
@@ -491,6 +526,39 @@ void MainWindow::EditRegistration(QTreeWidgetItem* item) {
   ClearChildren(item);
   RedescribeServer(item, console::ServerNodeUse::kRebuilt);
   ShowList(item);
+}
+
+void MainWindow::RenameNode(QTreeWidgetItem* item, const QString& name) {
+  auto found = nodes_.find(item);
+  if (found == nodes_.end() || !found->second.database) return;
+  if (name == item->text(0)) return;
+  try {
+    if (console::RenameCollection(ui_, *found->second.database, name.toStdString())) {
+      item->setText(0, name);
+      if (QTreeWidgetItem* parent = item->parent(); parent && tree_->currentItem() == parent) {
+        ShowList(parent);
+      }
+    }
+  } catch (const std::exception& error) {
+    console::ReportError(ui_, std::string(), error);
+  }
+}
+
+void MainWindow::DeleteSelected(bool rows) {
+  static const char* const kDeletes[] = {"mnuDeleteDatabase", "mnuDetachSQLServer",
+                                         "mnuRevokeLogin", "mnuRevokeDBAccess"};
+  // With no row selected, Delete in the list does nothing: never the node behind it.
+  if (rows && SelectedRowKeys().empty()) return;
+  QMenu menu;
+  FillMenu(&menu, rows);
+  for (QAction* action : menu.actions()) {
+    for (const char* name : kDeletes) {
+      if (action->objectName() == name && action->isEnabled()) {
+        action->trigger();
+        return;
+      }
+    }
+  }
 }
 
 void MainWindow::Refresh() {

@@ -79,6 +79,9 @@ class MainWindow : public QMainWindow {
   void RunCommand(const std::string& name, bool rows);
   void ShowContextMenu(QWidget* view, const QPoint& position, bool rows);
 
+  void RenameNode(QTreeWidgetItem* item, const QString& name);
+  // The Delete key: the delete entry of the node's or the rows' menu, when it has one.
+  void DeleteSelected(bool rows);
   void AddRegistration();
   void EditRegistration(QTreeWidgetItem* item);
   void RedescribeServer(QTreeWidgetItem* item, console::ServerNodeUse use);

@@ -31,6 +31,7 @@
 #include "console/commands.h"
 #include "console/result_views.h"
 #include "db/connection.h"
+#include "db/recordset.h"
 #include "platform/scripted_user_interface.h"
 #include "servers/registration_form.h"
 
@@ -575,6 +576,78 @@ TEST_F(ConsoleWindowTest, EditARegistrationsLoginThroughTheDialog) {
   EXPECT_FALSE(server->Connected());
   EXPECT_EQ(node->data(0, Qt::UserRole).toInt(), console::kIconServerNotConnected);
   workspace_->Servers().Remove(reader_.substr(6));
+}
+
+TEST_F(ConsoleWindowTest, F2RenamesACollectionAndEscapeKeepsTheName) {
+  QTreeWidgetItem* letters = Select(Walk(admin_, {Message(7), "Letters"}));
+  ASSERT_NE(letters, nullptr);
+  tree()->setFocus();
+  // Only collections may be renamed.
+  EXPECT_FALSE(letters->parent()->flags() & Qt::ItemIsEditable);
+
+  auto rename = [&](const QString& name, Qt::Key finish) {
+    QTest::keyClick(tree(), Qt::Key_F2);
+    // The editor of an earlier rename may still wait for its deletion.
+    QLineEdit* editor = nullptr;
+    for (QLineEdit* each : tree()->findChildren<QLineEdit*>()) {
+      if (each->isVisible()) editor = each;
+    }
+    ASSERT_NE(editor, nullptr);
+    // Typed text of any script, which key clicks cannot produce.
+    editor->setText(name);
+    QTest::keyClick(editor, finish);
+    QApplication::processEvents();
+  };
+  rename("Never", Qt::Key_Escape);
+  EXPECT_EQ(letters->text(0).toStdString(), "Letters");
+
+  const QString hostile = QString::fromUtf8("Lett'ers; [Zoë]");
+  rename(hostile, Qt::Key_Return);
+  EXPECT_EQ(letters->text(0), hostile);
+  // The server holds the new name: read afresh.
+  QTreeWidgetItem* collections = letters->parent();
+  Select(collections);
+  QTest::keyClick(tree(), Qt::Key_F5);
+  std::vector<std::string> names = Texts(collections);
+  EXPECT_EQ(std::count(names.begin(), names.end(), hostile.toStdString()), 1);
+  EXPECT_EQ(std::count(names.begin(), names.end(), "Letters"), 0);
+
+  letters = Select(Walk(admin_, {Message(7), hostile.toStdString()}));
+  ASSERT_NE(letters, nullptr);
+  tree()->setFocus();
+  rename("Letters", Qt::Key_Return);
+  EXPECT_EQ(letters->text(0).toStdString(), "Letters");
+}
+
+TEST_F(ConsoleWindowTest, DeleteKeyRemovesTheSelectedLoginOnlyWhenARowIsSelected) {
+  servers::Server* server = nullptr;
+  for (const auto& each : workspace_->Servers()) {
+    if ("Server" + std::to_string(each->ServerID()) == admin_) server = each.get();
+  }
+  ASSERT_NE(server, nullptr);
+  server->Connection().Execute("EXEC sp_addlogin 'short_lived', 'pw'");
+  QTreeWidgetItem* logins = Select(Walk(admin_, {Message(8)}));
+  ASSERT_NE(logins, nullptr);
+
+  // Nothing selected: neither the node nor anything else is touched, and nothing is asked.
+  window_->details()->setFocus();
+  window_->details()->clearSelection();
+  QTest::keyClick(window_->details(), Qt::Key_Delete);
+  EXPECT_TRUE(ui_.boxes().empty());
+
+  ASSERT_TRUE(SelectRow("short_lived"));
+  ui_.QueueAnswer(kAnswerNo);
+  QTest::keyClick(window_->details(), Qt::Key_Delete);
+  ASSERT_EQ(ui_.boxes().size(), 1u);
+  EXPECT_TRUE(HasRow(window_->details(), {"short_lived", "Standard", "Grant"}));
+
+  ASSERT_TRUE(SelectRow("short_lived"));
+  ui_.QueueAnswer(kAnswerYes);
+  QTest::keyClick(window_->details(), Qt::Key_Delete);
+  EXPECT_FALSE(HasRow(window_->details(), {"short_lived", "Standard", "Grant"}));
+  db::Recordset gone = server->Connection().Execute(
+      "SELECT name FROM master.dbo.syslogins WHERE name = 'short_lived'");
+  EXPECT_TRUE(gone.Eof());
 }
 
 // Changes the demonstration for good, so it runs after the tests that read it.
