@@ -5,7 +5,9 @@
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QSettings>
 #include <QSplitter>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QStyledItemDelegate>
 #include <functional>
@@ -85,7 +87,8 @@ MainWindow::MainWindow(servers::Servers& servers, servers::Context context,
   views_->addWidget(details_);
   views_->addWidget(icons_);
 
-  auto* splitter = new QSplitter;
+  splitter_ = new QSplitter;
+  auto* splitter = splitter_;
   splitter->addWidget(tree_);
   splitter->addWidget(views_);
   splitter->setStretchFactor(1, 1);
@@ -123,6 +126,7 @@ MainWindow::MainWindow(servers::Servers& servers, servers::Context context,
 
   statusBar()->showMessage("Ready");
   resize(960, 600);
+  RestoreSettings();
 
   connect(tree_, &QTreeWidget::itemExpanded, this,
           [this](QTreeWidgetItem* item) { Populate(item); });
@@ -249,6 +253,7 @@ void MainWindow::ClearChildren(QTreeWidgetItem* item) {
 }
 
 void MainWindow::ShowList(QTreeWidgetItem* item) {
+  RememberColumns();
   current_list_ = console::ListView{};
   details_->clear();
   icons_->clear();
@@ -318,7 +323,15 @@ void MainWindow::ShowListView(const console::ListView& view) {
     item->setIcon(0, ConsoleIcon(row.icon));
     item->setData(0, Qt::UserRole, Text(row.key));
   }
-  for (int i = 0; i < details_->columnCount(); ++i) details_->resizeColumnToContents(i);
+  // Widths the user set for this list last time, else what the contents need.
+  QList<QVariant> widths = column_widths_.value(Text(view.name)).toList();
+  for (int i = 0; i < details_->columnCount(); ++i) {
+    if (i < widths.size() && widths[i].toInt() > 0) {
+      details_->setColumnWidth(i, widths[i].toInt());
+    } else {
+      details_->resizeColumnToContents(i);
+    }
+  }
   views_->setCurrentWidget(details_);
 }
 
@@ -559,6 +572,43 @@ void MainWindow::DeleteSelected(bool rows) {
       }
     }
   }
+}
+
+void MainWindow::RememberColumns() {
+  if (current_list_.name.empty() || current_list_.view_mode != console::kViewDetails) return;
+  QList<QVariant> widths;
+  for (int i = 0; i < details_->columnCount(); ++i) widths << details_->columnWidth(i);
+  column_widths_[Text(current_list_.name)] = widths;
+}
+
+QString MainWindow::SettingsFile() {
+  return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+         "/tessera-server-manager/console.ini";
+}
+
+void MainWindow::RestoreSettings() {
+  QSettings settings(SettingsFile(), QSettings::IniFormat);
+  if (settings.contains("window/geometry")) {
+    restoreGeometry(settings.value("window/geometry").toByteArray());
+  }
+  if (settings.contains("window/splitter")) {
+    splitter_->restoreState(settings.value("window/splitter").toByteArray());
+  }
+  column_widths_ = settings.value("window/columns").toMap();
+}
+
+void MainWindow::SaveSettings() {
+  RememberColumns();
+  QSettings settings(SettingsFile(), QSettings::IniFormat);
+  settings.setValue("window/geometry", saveGeometry());
+  settings.setValue("window/splitter", splitter_->saveState());
+  settings.setValue("window/columns", column_widths_);
+  settings.sync();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  SaveSettings();
+  QMainWindow::closeEvent(event);
 }
 
 void MainWindow::Refresh() {

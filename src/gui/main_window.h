@@ -7,8 +7,10 @@
 #include <QListWidget>
 #include <QMainWindow>
 #include <QMenu>
+#include <QSplitter>
 #include <QStackedWidget>
 #include <QTreeWidget>
+#include <QVariantMap>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -38,6 +40,10 @@ class MainWindow : public QMainWindow {
   QListWidget* icons() const { return icons_; }
   bool ShowsDetails() const { return views_->currentWidget() == details_; }
 
+  // Where the window keeps its size, splitter and column widths between runs:
+  // $XDG_CONFIG_HOME/tessera-server-manager/console.ini.
+  static QString SettingsFile();
+
   // The node of that type and key under `parent` (expanding it first); nullptr when absent.
   QTreeWidgetItem* FindChild(QTreeWidgetItem* parent, const std::string& key);
   // The node type name of a tree item ("DatabaseServers", "Server", "Database", ...).
@@ -53,6 +59,10 @@ class MainWindow : public QMainWindow {
  public slots:
   // View > Refresh: reads the selected node's children and its list afresh.
   void Refresh();
+
+ protected:
+  // Keeps the window's layout for the next run.
+  void closeEvent(QCloseEvent* event) override;
 
  private slots:
   void ShowStatusTip(QAction* action);
@@ -79,6 +89,9 @@ class MainWindow : public QMainWindow {
   void RunCommand(const std::string& name, bool rows);
   void ShowContextMenu(QWidget* view, const QPoint& position, bool rows);
 
+  void RememberColumns();
+  void RestoreSettings();
+  void SaveSettings();
   void RenameNode(QTreeWidgetItem* item, const QString& name);
   // The Delete key: the delete entry of the node's or the rows' menu, when it has one.
   void DeleteSelected(bool rows);
@@ -89,6 +102,7 @@ class MainWindow : public QMainWindow {
   servers::Servers& servers_;
   servers::Context context_;
   platform::UserInterface& ui_;
+  QSplitter* splitter_ = nullptr;
   QTreeWidget* tree_ = nullptr;
   QStackedWidget* views_ = nullptr;
   QTreeWidget* details_ = nullptr;
@@ -97,6 +111,8 @@ class MainWindow : public QMainWindow {
   std::unordered_map<const QTreeWidgetItem*, Node> nodes_;
   // The rows of the list shown now, so a command on a row finds its server or collection.
   console::ListView current_list_;
+  // Column widths by list name ("lvLoginNames", ...), as the user left them.
+  QVariantMap column_widths_;
 };
 
 }  // namespace gui

@@ -14,6 +14,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -87,6 +88,7 @@ class ConsoleWindowTest : public ::testing::Test {
     fs::create_directories(root_);
     ::setenv("TESSERA_REGISTRY", (root_ / "registry.db").c_str(), 1);
     ::setenv("TESSERA_SANDBOX_ROOT", (root_ / "sandbox").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
     std::string failure = server_manager::PrepareDemo();
     ASSERT_EQ(failure, "");
   }
@@ -648,6 +650,31 @@ TEST_F(ConsoleWindowTest, DeleteKeyRemovesTheSelectedLoginOnlyWhenARowIsSelected
   db::Recordset gone = server->Connection().Execute(
       "SELECT name FROM master.dbo.syslogins WHERE name = 'short_lived'");
   EXPECT_TRUE(gone.Eof());
+}
+
+TEST_F(ConsoleWindowTest, KeepsSizeSplitterAndColumnWidthsForTheNextRun) {
+  Select(Walk(admin_, {Message(8)}));
+  ASSERT_TRUE(window_->ShowsDetails());
+  window_->details()->setColumnWidth(0, 333);
+  window_->resize(820, 510);
+  auto* splitter = window_->findChild<QSplitter*>();
+  ASSERT_NE(splitter, nullptr);
+  splitter->setSizes({210, 600});
+  const int tree_width = splitter->sizes()[0];
+  window_->close();
+  EXPECT_TRUE(fs::is_regular_file(root_ / "config" / "tessera-server-manager" / "console.ini"));
+
+  window_ =
+      std::make_unique<gui::MainWindow>(workspace_->Servers(), workspace_->ServerContext(), ui_);
+  window_->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+  EXPECT_EQ(window_->size(), QSize(820, 510));
+  EXPECT_EQ(window_->findChild<QSplitter*>()->sizes()[0], tree_width);
+  Select(Walk(admin_, {Message(8)}));
+  EXPECT_EQ(window_->details()->columnWidth(0), 333);
+  // Another list keeps its own widths.
+  Select(Walk(admin_, {Message(7), "Archive", Message(5)}));
+  EXPECT_NE(window_->details()->columnWidth(0), 333);
 }
 
 // Changes the demonstration for good, so it runs after the tests that read it.
