@@ -92,14 +92,19 @@ int QtUserInterface::ShowMessage(const platform::MessageRequest& request) {
     }
   }
   box.exec();
-  QAbstractButton* clicked = box.clickedButton();
-  if (clicked) {
+  if (QAbstractButton* clicked = box.clickedButton()) {
     auto button = box.standardButton(clicked);
     for (int answer : answers) {
       if (ButtonOf(answer) == button) return answer;
     }
   }
-  return platform::DefaultAnswer(request);
+  // Closed without a button: the answer that changes nothing, never a default Yes.
+  for (int safe : {platform::kAnswerCancel, platform::kAnswerNo, platform::kAnswerAbort}) {
+    for (int answer : answers) {
+      if (answer == safe) return answer;
+    }
+  }
+  return answers.front();
 }
 
 void QtUserInterface::BeginBusy() { QApplication::setOverrideCursor(Qt::WaitCursor); }
