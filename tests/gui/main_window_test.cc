@@ -316,6 +316,29 @@ TEST_F(ConsoleWindowTest, ContextMenuShowsTheStatusTextOfTheEntryUnderThePointer
   EXPECT_EQ(window_->statusBar()->currentMessage(), close->statusTip());
   Screenshot(&menu, "context-menu-collection.png");
   menu.close();
+
+  // The server's menu, Start grayed while the service runs; a login row's menu.
+  struct Picture {
+    QTreeWidgetItem* node;
+    std::string row;
+    std::string file;
+  };
+  for (const Picture& picture :
+       {Picture{ServerNode(admin_), "", "context-menu-server.png"},
+        Picture{Walk(admin_, {Message(8)}), "reader", "context-menu-login.png"}}) {
+    ASSERT_NE(picture.node, nullptr);
+    Select(picture.node);
+    if (!picture.row.empty()) {
+      ASSERT_TRUE(SelectRow(picture.row));
+    }
+    QMenu shown(window_.get());
+    window_->FillMenu(&shown, !picture.row.empty());
+    ASSERT_FALSE(shown.isEmpty());
+    shown.popup(window_->mapToGlobal(QPoint(100, 100)));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&shown));
+    Screenshot(&shown, picture.file);
+    shown.close();
+  }
 }
 
 // Every node and row type, as the sysadmin and as the login without roles: the entries in
