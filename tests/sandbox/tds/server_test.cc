@@ -321,6 +321,22 @@ TEST_F(TdsServerTest, ServesManyClientsAtOnceEachInItsOwnSession) {
       << ::testing::PrintToString(spids);
 }
 
+TEST_F(TdsServerTest, AKilledSessionLosesItsConnection) {
+  auto victim = Connect();
+  auto rows = Of(victim->Batch("SELECT @@SPID"), Kind::kRow);
+  ASSERT_EQ(rows.size(), 1u);
+  auto killer = Connect();
+  auto reply = killer->Batch("KILL " + rows[0].row[0].ToText());
+  ASSERT_TRUE(Of(reply, Kind::kError).empty()) << Of(reply, Kind::kError)[0].text;
+  // As with a broken connection: no reply, the connection ends.
+  EXPECT_THROW(victim->Batch("SELECT 1"), std::runtime_error);
+  auto log = Log();
+  EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& l) {
+    return l.find("session ended") != std::string::npos;
+  }));
+  EXPECT_EQ(Of(killer->Batch("SELECT 1"), Kind::kRow).size(), 1u);
+}
+
 TEST_F(TdsServerTest, MalformedRequestsEndTheirConnectionOnly) {
   auto header = [](std::uint8_t type, std::uint8_t status, std::uint16_t length) {
     Writer w;
