@@ -80,7 +80,15 @@ class TokenSink : public ResultSink {
           message.text.substr(kPrefix.size(), message.text.size() - kPrefix.size() - 2);
       ChangeDatabase(name);
     }
-    WriteMessage(out_, version_, message, server_name_);
+    if (message.number == 5701 && !message.IsError()) {
+      // SQL Server sends the database change as class 0; DB-Library clients such as pymssql
+      // raise an exception for an informational message of a higher class.
+      ServerMessage change = message;
+      change.severity = 0;
+      WriteMessage(out_, version_, change, server_name_);
+    } else {
+      WriteMessage(out_, version_, message, server_name_);
+    }
     if (message.IsError()) error_ = true;
     pump_();
   }

@@ -271,6 +271,7 @@ TEST_F(TdsServerTest, UseAnnouncesTheNewDatabase) {
   EXPECT_EQ(reply[0].old_value, "master");
   EXPECT_EQ(reply[1].kind, Kind::kInfo);
   EXPECT_EQ(reply[1].number, 5701);
+  EXPECT_EQ(reply[1].severity, 0);  // DB-Library clients raise informational messages above 6
   reply = client->Batch("SELECT DB_NAME()");
   ASSERT_EQ(Of(reply, Kind::kRow).size(), 1u);
   EXPECT_EQ(Of(reply, Kind::kRow)[0].row[0], Value("we]ird;db \xC3\xA9"));
