@@ -1,4 +1,5 @@
-// FreeTDS's tsql, a client nobody here wrote, against the listener at the versions it speaks.
+// Clients nobody here wrote against the listener: FreeTDS's tsql, pytds and pymssql, at the
+// versions they ask for by default and forced to 7.1 (and 7.0 where they offer it).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -21,11 +22,9 @@ std::string Quote(const std::string& text) {
   return out + "'";
 }
 
-class FreeTdsTest : public ::testing::Test {
+class ThirdPartyClientTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (std::system("command -v tsql >/dev/null 2>&1") != 0)
-      GTEST_SKIP() << "tsql is not installed (scripts/setup-deps installs freetds-bin)";
     static std::atomic<int> counter{0};
     root_ = std::filesystem::temp_directory_path() /
             ("tds-freetds-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
@@ -45,15 +44,8 @@ class FreeTdsTest : public ::testing::Test {
     std::filesystem::remove_all(root_);
   }
 
-  // tsql's output for a script, as the given protocol version (empty: tsql's default).
-  std::string Tsql(const std::string& version, const std::string& password,
-                   const std::string& script) {
-    std::filesystem::path input = root_ / "input.sql";
-    std::ofstream(input) << script << "\nexit\n";
-    std::string command = "env LC_ALL=C.UTF-8 " +
-                          (version.empty() ? std::string() : "TDSVER=" + version + " ") +
-                          "timeout 60 tsql -H 127.0.0.1 -p " + std::to_string(port_) +
-                          " -U sa -P " + Quote(password) + " <" + Quote(input.string()) + " 2>&1";
+  // The output of a shell command.
+  static std::string Output(const std::string& command) {
     std::string out;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return out;
@@ -64,6 +56,18 @@ class FreeTdsTest : public ::testing::Test {
     return out;
   }
 
+  // tsql's output for a script, as the given protocol version (empty: tsql's default).
+  std::string Tsql(const std::string& version, const std::string& password,
+                   const std::string& script) {
+    std::filesystem::path input = root_ / "input.sql";
+    std::ofstream(input) << script << "\nexit\n";
+    std::string command = "env LC_ALL=C.UTF-8 " +
+                          (version.empty() ? std::string() : "TDSVER=" + version + " ") +
+                          "timeout 60 tsql -H 127.0.0.1 -p " + std::to_string(port_) +
+                          " -U sa -P " + Quote(password) + " <" + Quote(input.string()) + " 2>&1";
+    return Output(command);
+  }
+
   std::filesystem::path root_;
   std::unique_ptr<Host> host_;
   std::shared_ptr<Instance> instance_;
@@ -71,7 +75,9 @@ class FreeTdsTest : public ::testing::Test {
   int port_ = 0;
 };
 
-TEST_F(FreeTdsTest, ReadsTypesMessagesAndDatabaseChanges) {
+TEST_F(ThirdPartyClientTest, ReadsTypesMessagesAndDatabaseChanges) {
+  if (std::system("command -v tsql >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "tsql is not installed (scripts/setup-deps installs freetds-bin)";
   const std::string script =
       "CREATE TABLE #t (i INT, b BIGINT, v VARCHAR(20), nv NVARCHAR(20), d DATETIME, f FLOAT, "
       "bt BIT, img IMAGE, nt NTEXT)\n"
@@ -105,10 +111,33 @@ TEST_F(FreeTdsTest, ReadsTypesMessagesAndDatabaseChanges) {
   }
 }
 
-TEST_F(FreeTdsTest, AWrongPasswordIsRefusedWith18456) {
+TEST_F(ThirdPartyClientTest, AWrongPasswordIsRefusedWith18456) {
+  if (std::system("command -v tsql >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "tsql is not installed (scripts/setup-deps installs freetds-bin)";
   std::string out = Tsql("", "wrong", "SELECT 1\ngo\n");
   EXPECT_NE(out.find("Msg 18456 (severity 14"), std::string::npos) << out;
   EXPECT_NE(out.find("Login failed for user 'sa'."), std::string::npos) << out;
+}
+
+// Debian's modules import under /usr/bin/python3; another python3 on PATH may lack them.
+TEST_F(ThirdPartyClientTest, PythonClientsReadWhatTheServerSends) {
+  if (std::system("/usr/bin/python3 -c 'import pytds, pymssql' >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "python3-tds or python3-pymssql is not installed (scripts/setup-deps)";
+  std::string out = Output("timeout 120 /usr/bin/python3 " +
+                           Quote(std::string(TESSERA_SOURCE_TESTS) + "/python_clients.py") + " " +
+                           std::to_string(port_) + " " + Quote(kPassword) + " 2>&1");
+  const std::string kRows =
+      " rows [(7, 9000000000, 'Gr\xC3\xBC\xC3\x9F"
+      "e', '\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E', "
+      "datetime.datetime(2003, 1, 2, 10, 20, 30, 500000), 2.5, True, b'\\x01\\x02', "
+      "'\xCE\xA9mega'), (None, None, None, None, None, None, None, None, None)]\n";
+  std::string expected;
+  for (const char* client : {"pytds-default", "pytds-7.1", "pymssql-7.3", "pymssql-7.1"}) {
+    std::string name = client;
+    expected += name + kRows + name + " updated 2\n" + name + " raiserror True\n" + name +
+                " database [('tempdb',)]\n" + name + " refused True\n";
+  }
+  EXPECT_EQ(out, expected);
 }
 
 }  // namespace
