@@ -94,7 +94,7 @@ class TokenSink : public ResultSink {
   }
 
   void ChangeDatabase(const std::string& name) {
-    if (name == *current_database_) return;
+    if (name.empty() || name == *current_database_) return;
     FlushDone();
     WriteEnvChange(out_, 1, name, *current_database_);
     *current_database_ = name;
