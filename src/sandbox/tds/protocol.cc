@@ -153,8 +153,10 @@ Login7 ParseLogin7(std::string_view payload) {
   return login;
 }
 
-std::string ParseSqlBatch(std::string_view payload, std::uint32_t tds_version) {
-  Reader reader(payload);
+namespace {
+
+// Skips the 7.2+ headers that precede a batch or a transaction request.
+void SkipHeaders(Reader& reader, std::string_view payload, std::uint32_t tds_version) {
   if (AtLeast72(tds_version)) {
     std::uint32_t total = reader.U32();
     if (total < 4 || total > payload.size())
@@ -168,6 +170,34 @@ std::string ParseSqlBatch(std::string_view payload, std::uint32_t tds_version) {
       position += header;
     }
   }
+}
+
+}  // namespace
+
+TransactionRequest ParseTransactionRequest(std::string_view payload, std::uint32_t tds_version) {
+  Reader reader(payload);
+  SkipHeaders(reader, payload, tds_version);
+  TransactionRequest request;
+  request.type = reader.U16();
+  auto skip_name = [&] { reader.Skip(reader.U8() * 2u); };
+  if (request.type == TransactionRequest::kBegin) {
+    reader.U8();  // isolation level
+    skip_name();
+  } else if (request.type == TransactionRequest::kCommit ||
+             request.type == TransactionRequest::kRollback) {
+    skip_name();
+    request.begin_after = (reader.U8() & 0x01) != 0;
+    if (request.begin_after) {
+      reader.U8();
+      skip_name();
+    }
+  }
+  return request;
+}
+
+std::string ParseSqlBatch(std::string_view payload, std::uint32_t tds_version) {
+  Reader reader(payload);
+  SkipHeaders(reader, payload, tds_version);
   std::string_view text = payload.substr(reader.position());
   if (text.size() % 2 != 0) throw ProtocolError("batch text of an odd number of bytes");
   return FromUtf16(text);
@@ -201,6 +231,17 @@ void WriteCollationChange(Writer& out) {
   body.U8(sizeof kCollation);
   body.Bytes(std::string_view(kCollation, sizeof kCollation));
   body.U8(0);
+  WriteWithLength(out, kTokenEnvChange, body.data());
+}
+
+void WriteEnvChangeBytes(Writer& out, std::uint8_t type, std::string_view new_value,
+                         std::string_view old_value) {
+  Writer body;
+  body.U8(type);
+  body.U8(static_cast<std::uint8_t>(new_value.size()));
+  body.Bytes(new_value.substr(0, 255));
+  body.U8(static_cast<std::uint8_t>(old_value.size()));
+  body.Bytes(old_value.substr(0, 255));
   WriteWithLength(out, kTokenEnvChange, body.data());
 }
 

@@ -48,6 +48,15 @@ Login7 ParseLogin7(std::string_view payload);
 // The text of a SQL batch request, without the 7.2+ headers.
 std::string ParseSqlBatch(std::string_view payload, std::uint32_t tds_version);
 
+// A transaction-manager request: begin, commit or rollback, the latter two optionally beginning
+// the next transaction at once.
+struct TransactionRequest {
+  enum Type : std::uint16_t { kBegin = 5, kCommit = 7, kRollback = 8 };
+  std::uint16_t type = 0;  // other request types are read but not served
+  bool begin_after = false;
+};
+TransactionRequest ParseTransactionRequest(std::string_view payload, std::uint32_t tds_version);
+
 // DONE status bits.
 inline constexpr std::uint16_t kDoneMore = 0x0001;
 inline constexpr std::uint16_t kDoneError = 0x0002;
@@ -59,6 +68,9 @@ void WriteLoginAck(Writer& out, std::uint32_t version, std::string_view product_
 void WriteEnvChange(Writer& out, std::uint8_t type, std::string_view new_value,
                     std::string_view old_value);
 void WriteCollationChange(Writer& out);
+// An ENVCHANGE whose values are bytes (transaction descriptors).
+void WriteEnvChangeBytes(Writer& out, std::uint8_t type, std::string_view new_value,
+                         std::string_view old_value);
 void WriteMessage(Writer& out, std::uint32_t version, const ServerMessage& message,
                   std::string_view server_name);
 void WriteDone(Writer& out, std::uint32_t version, std::uint16_t status, std::int64_t count);

@@ -189,8 +189,10 @@ class Connection {
           WriteDone(out_, version_, kDoneAttention, -1);
           Pump(true);
           break;
-        case PacketType::kRpc:
         case PacketType::kTransactionManager:
+          Transaction(ParseTransactionRequest(message.payload, version_));
+          break;
+        case PacketType::kRpc:
         case PacketType::kBulkLoad:
           Refuse(
               "This request type is not supported by the sandbox server; send the "
@@ -277,6 +279,66 @@ class Connection {
     Pump(true);
   }
 
+  // Begin, commit and rollback as the client's transaction manager asks; the client learns the
+  // transaction's descriptor from the ENVCHANGE that answers.
+  void Transaction(const TransactionRequest& request) {
+    struct Step {
+      const char* statement;
+      std::uint8_t change;  // ENVCHANGE: 8 begun, 9 committed, 10 rolled back
+    };
+    std::vector<Step> steps;
+    if (request.type == TransactionRequest::kCommit) steps.push_back({"COMMIT TRANSACTION", 9});
+    if (request.type == TransactionRequest::kRollback)
+      steps.push_back({"ROLLBACK TRANSACTION", 10});
+    if (request.type == TransactionRequest::kBegin || request.begin_after)
+      steps.push_back({"BEGIN TRANSACTION", 8});
+    if (steps.empty()) {
+      Refuse("This transaction manager request is not supported by the sandbox server.");
+      return;
+    }
+    for (const Step& step : steps) {
+      ErrorSink sink;
+      std::vector<Parameter> parameters;
+      try {
+        session_->Execute(step.statement, parameters, sink, std::chrono::milliseconds(0));
+      } catch (const SessionError& error) {
+        log_("connection " + peer_ + ": session ended: " + error.what());
+        broken_ = true;
+        return;
+      }
+      if (!sink.errors.empty()) {
+        for (const ServerMessage& message : sink.errors)
+          WriteMessage(out_, version_, message, ServerName());
+        WriteDone(out_, version_, kDoneError, -1);
+        Pump(true);
+        return;
+      }
+      if (step.change == 8) {
+        Writer descriptor;
+        descriptor.U64(++transactions_);
+        transaction_ = descriptor.data();
+        WriteEnvChangeBytes(out_, 8, transaction_, "");
+      } else {
+        WriteEnvChangeBytes(out_, step.change, "", transaction_);
+        transaction_.clear();
+      }
+    }
+    WriteDone(out_, version_, 0, -1);
+    Pump(true);
+  }
+
+  // Keeps only the errors of a statement run on the client's behalf.
+  struct ErrorSink : ResultSink {
+    void BeginRowSet(const std::vector<Column>&) override {}
+    void Row(std::vector<common::Value>) override {}
+    void EndRowSet() override {}
+    void Done(std::int64_t) override {}
+    void Message(const ServerMessage& message) override {
+      if (message.IsError()) errors.push_back(message);
+    }
+    std::vector<ServerMessage> errors;
+  };
+
   std::string ServerName() {
     InstanceConfig config = instance_.config();
     std::string name = instance_.name();
@@ -346,6 +408,8 @@ class Connection {
   std::uint32_t packet_size_ = kDefaultPacketSize;
   std::uint8_t packet_id_ = 1;
   std::string database_;
+  std::string transaction_;  // the descriptor of the transaction begun by request, if any
+  std::uint64_t transactions_ = 0;
   Writer out_;
   bool broken_ = false;
 };

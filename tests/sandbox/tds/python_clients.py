@@ -45,10 +45,26 @@ def check(name, connect):
         print(name, "refused", "18456" in repr(error) or "Login failed" in str(error))
 
 
+def transactions(name, conn):
+    """Without autocommit the driver begins, commits and rolls back through the server."""
+    cur = conn.cursor()
+    cur.execute("CREATE TABLE #x (v INT)")
+    conn.commit()
+    cur.execute("INSERT INTO #x VALUES (1)")
+    conn.rollback()
+    cur.execute("INSERT INTO #x VALUES (2)")
+    conn.commit()
+    cur.execute("SELECT v FROM #x")
+    print(name, "transactions", cur.fetchall())
+    conn.close()
+
+
 for label, version in [("default", None), ("7.1", pytds.tds_base.TDS71)]:
     extra = {} if version is None else {"tds_version": version}
     check("pytds-" + label, lambda pw, extra=extra: pytds.connect(
         server="127.0.0.1", port=port, user="sa", password=pw, autocommit=True, **extra))
+    transactions("pytds-" + label, pytds.connect(
+        server="127.0.0.1", port=port, user="sa", password=password, **extra))
 for version in ["7.3", "7.1"]:
     check("pymssql-" + version, lambda pw, version=version: pymssql.connect(
         server="127.0.0.1", port=str(port), user="sa", password=pw, autocommit=True,

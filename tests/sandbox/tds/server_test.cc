@@ -281,6 +281,47 @@ TEST_F(TdsServerTest, UseAnnouncesTheNewDatabase) {
   EXPECT_FALSE(Of(reply, Kind::kError).empty());
 }
 
+TEST_F(TdsServerTest, TransactionManagerRequestsBeginCommitAndRollBack) {
+  for (std::uint32_t version : {kTds71, kTds74}) {
+    SCOPED_TRACE(version);
+    auto client = Connect(version);
+    client->Batch("CREATE TABLE #x (v INT)");
+    auto count = [&] {
+      auto rows = Of(client->Batch("SELECT COUNT(*) FROM #x"), Kind::kRow);
+      return rows.size() == 1 ? rows[0].row[0] : Value();
+    };
+    auto begun = client->Transaction(5);
+    ASSERT_EQ(begun.size(), 2u);
+    EXPECT_EQ(begun[0].kind, Kind::kEnvChange);
+    EXPECT_EQ(begun[0].env_type, 8);
+    EXPECT_EQ(begun[0].text.size(), 8u);  // the transaction descriptor
+    EXPECT_EQ(begun[1].status, 0);
+    client->Batch("INSERT INTO #x VALUES (1)");
+    auto rolled = client->Transaction(8);
+    ASSERT_FALSE(rolled.empty());
+    EXPECT_EQ(rolled[0].env_type, 10);
+    EXPECT_EQ(rolled[0].old_value, begun[0].text);
+    EXPECT_EQ(count(), Value(0));
+
+    client->Transaction(5);
+    client->Batch("INSERT INTO #x VALUES (2)");
+    // Commit and begin the next one at once, as drivers without autocommit do.
+    auto committed = client->Transaction(7, true);
+    ASSERT_EQ(committed.size(), 3u);
+    EXPECT_EQ(committed[0].env_type, 9);
+    EXPECT_EQ(committed[1].env_type, 8);
+    client->Batch("INSERT INTO #x VALUES (3)");
+    client->Transaction(8);
+    EXPECT_EQ(count(), Value(1));
+
+    // Nothing to commit: the server's error, not a descriptor.
+    auto refused = client->Transaction(7);
+    ASSERT_FALSE(Of(refused, Kind::kError).empty());
+    EXPECT_TRUE(Of(refused, Kind::kEnvChange).empty());
+    EXPECT_TRUE(refused.back().status & kDoneError);
+  }
+}
+
 TEST_F(TdsServerTest, AttentionIsAnsweredWithTheAttentionBit) {
   auto client = Connect();
   client->Batch("SELECT 1");

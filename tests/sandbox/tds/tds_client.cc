@@ -265,6 +265,30 @@ std::vector<Token> Client::Batch(const std::string& sql) {
   return Decode(ReadMessage());
 }
 
+std::vector<Token> Client::Transaction(std::uint16_t type, bool begin_after) {
+  Writer body;
+  if (version_ >= 0x72000000) {
+    body.U32(22);
+    body.U32(18);
+    body.U16(2);
+    body.U64(0);
+    body.U32(1);
+  }
+  body.U16(type);
+  body.U8(0);  // isolation level (begin) or name length (commit, rollback)
+  if (type == 5) {
+    body.U8(0);  // name length
+  } else {
+    body.U8(begin_after ? 1 : 0);
+    if (begin_after) {
+      body.U8(0);
+      body.U8(0);
+    }
+  }
+  SendPacket(14, body.data());
+  return Decode(ReadMessage());
+}
+
 std::vector<Token> Client::Attention() {
   SendPacket(6, "");
   return Decode(ReadMessage());
@@ -360,7 +384,7 @@ std::vector<Token> Client::Decode(const std::string& payload) {
         t.kind = Token::Kind::kEnvChange;
         Reader body(r.Bytes(r.U16()));
         t.env_type = body.U8();
-        if (t.env_type == 7) {
+        if (t.env_type >= 7 && t.env_type <= 12) {  // collation and transaction descriptors: bytes
           t.text = std::string(body.Bytes(body.U8()));
           t.old_value = std::string(body.Bytes(body.U8()));
         } else {

@@ -43,6 +43,8 @@ class Client {
                            bool integrated = false);
   std::vector<Token> Batch(const std::string& sql);
   std::vector<Token> Attention();
+  // A transaction-manager request: 5 begin, 7 commit, 8 rollback.
+  std::vector<Token> Transaction(std::uint16_t type, bool begin_after = false);
   // The encryption byte of the server's PRELOGIN answer.
   int encryption() const { return encryption_; }
 
