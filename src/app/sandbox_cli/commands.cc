@@ -9,6 +9,7 @@
 
 #include "app/sandbox_cli/context.h"
 #include "app/sandbox_cli/result_printer.h"
+#include "app/sandbox_cli/serve_command.h"
 #include "app/sandbox_cli/sql_command.h"
 #include "sandbox/instance.h"
 #include "sandbox/server.h"
@@ -31,6 +32,7 @@ constexpr const char* kUsage =
     "  stop      stop an instance's service, ending its sessions\n"
     "  config    show or change an instance's settings\n"
     "  sql       run Transact-SQL on an instance, as sqlcmd does\n"
+    "  serve     serve an instance over SQL Server's network protocol (TDS)\n"
     "\n"
     "Options:\n"
     "  --root DIR   the folder of the instances; default $TESSERA_SANDBOX_ROOT, else\n"
@@ -562,6 +564,7 @@ int RunCommand(const std::vector<std::string>& args, Io io) {
     if (command == "stop") return StartOrStop(rest, context, false);
     if (command == "config") return Config(rest, context);
     if (command == "sql") return Sql(rest, context);
+    if (command == "serve") return Serve(rest, context);
     if (command == "help") {
       io.out << kUsage;
       return kExitSuccess;

@@ -1,0 +1,89 @@
+#include "app/sandbox_cli/serve_command.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <iostream>
+#include <mutex>
+
+#include "sandbox/tds/server.h"
+
+namespace sandbox_cli {
+
+std::optional<int> ParsePort(std::string_view text) {
+  if (text.empty() || text.size() > 5) return std::nullopt;
+  int port = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    port = port * 10 + (c - '0');
+  }
+  if (port > 65535) return std::nullopt;
+  return port;
+}
+
+int Serve(Arguments& args, Context& context) {
+  std::optional<Target> target;
+  sandbox::tds::ServerOptions options;
+  bool help = false;
+  while (!args.Done()) {
+    std::string arg = args.Take();
+    if (CommonOption(args, arg, context, true, &help)) continue;
+    auto [option, inline_value] = SplitLongOption(arg);
+    if (option == "--listen") {
+      options.address = args.Value(option, inline_value);
+    } else if (option == "--port") {
+      std::string value = args.Value(option, inline_value);
+      auto port = ParsePort(value);
+      if (!port)
+        throw UsageError{"'" + value.substr(0, 64) + "' is not a port number (0 to 65535)",
+                         args.command()};
+      options.port = *port;
+    } else if (!arg.empty() && arg[0] == '-') {
+      throw UsageError{"unknown option '" + arg.substr(0, 64) + "'", args.command()};
+    } else if (target) {
+      throw UsageError{"unexpected argument '" + arg.substr(0, 64) + "'", args.command()};
+    } else {
+      target = ParseTarget(arg, args.command());
+    }
+  }
+  if (help) {
+    context.io().out << kServeUsage;
+    return kExitSuccess;
+  }
+  if (!target) target = Target{};
+  std::shared_ptr<sandbox::Instance> instance = context.Open(*target, true);
+  if (!instance) throw CommandError{"there is no instance " + target->DataSource()};
+
+  // The listener's threads inherit a mask that leaves the stop signals to this thread.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  sigset_t previous;
+  pthread_sigmask(SIG_BLOCK, &stop_signals, &previous);
+  std::ostream& err = context.io().err;
+  sandbox::tds::Server server(instance, options, [&err](std::string_view line) {
+    err << kProgram << ": " << line << "\n";
+    err.flush();
+  });
+  int port = 0;
+  try {
+    port = server.Start();
+  } catch (const std::exception& error) {
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    throw CommandError{error.what()};
+  }
+  std::string address = options.address.find(':') != std::string::npos ? "[" + options.address + "]"
+                                                                       : options.address;
+  context.io().out << "Serving " << target->DataSource() << " on " << address << " port " << port
+                   << " (Data Source=" << options.address << "," << port << "); Ctrl+C stops.\n";
+  context.io().out.flush();
+  int signal_number = 0;
+  sigwait(&stop_signals, &signal_number);
+  server.Stop();
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  context.io().out << "Stopped.\n";
+  return kExitSuccess;
+}
+
+}  // namespace sandbox_cli

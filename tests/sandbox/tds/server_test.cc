@@ -1,0 +1,471 @@
+// The listener end to end: a client of our own logs in over loopback and reads what the
+// sandbox sends, at the protocol versions clients ask for.
+#include "sandbox/tds/server.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <latch>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "sandbox/tds/protocol.h"
+#include "sandbox/tds/wire.h"
+#include "tds_client.h"
+
+namespace sandbox::tds {
+namespace {
+
+using common::Value;
+using tds_test::Client;
+using tds_test::Token;
+using Kind = tds_test::Token::Kind;
+
+// Quotes, brackets, a semicolon and non-ASCII text: the password travels as the client sent it.
+const std::string kPassword = "Pa'ss]; w\xC3\xB6rd";
+
+class TdsServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static std::atomic<int> counter{0};
+    root_ = std::filesystem::temp_directory_path() /
+            ("tds-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+    std::filesystem::remove_all(root_);
+    host_ = OpenHost(root_);
+    InstanceConfig config;
+    config.sa_password = kPassword;
+    instance_ = host_->Create("", config);
+    port_ = StartServer(ServerOptions{"127.0.0.1", 0});
+  }
+  void TearDown() override {
+    servers_.clear();
+    instance_.reset();
+    host_.reset();
+    std::filesystem::remove_all(root_);
+  }
+
+  int StartServer(ServerOptions options) {
+    servers_.push_back(std::make_unique<Server>(instance_, options, [this](std::string_view line) {
+      std::lock_guard lock(log_mutex_);
+      log_.emplace_back(line);
+    }));
+    return servers_.back()->Start();
+  }
+
+  std::vector<std::string> Log() {
+    std::lock_guard lock(log_mutex_);
+    return log_;
+  }
+
+  // A client logged in as sa.
+  std::unique_ptr<Client> Connect(std::uint32_t version = kTds74) {
+    auto client = std::make_unique<Client>(port_);
+    auto tokens = client->Login("sa", kPassword, version);
+    EXPECT_FALSE(tokens.empty());
+    if (!tokens.empty()) {
+      EXPECT_EQ(tokens[0].kind, Kind::kLoginAck);
+    }
+    return client;
+  }
+
+  static std::vector<Token> Of(const std::vector<Token>& tokens, Kind kind) {
+    std::vector<Token> out;
+    std::copy_if(tokens.begin(), tokens.end(), std::back_inserter(out),
+                 [&](const Token& t) { return t.kind == kind; });
+    return out;
+  }
+
+  std::filesystem::path root_;
+  std::unique_ptr<Host> host_;
+  std::shared_ptr<Instance> instance_;
+  std::vector<std::unique_ptr<Server>> servers_;
+  int port_ = 0;
+  std::mutex log_mutex_;
+  std::vector<std::string> log_;
+};
+
+TEST_F(TdsServerTest, LogsInAtEveryVersionWithLoginAckFirst) {
+  struct Case {
+    std::uint32_t requested;
+    std::uint32_t acknowledged;
+  };
+  const Case cases[] = {{0x70000000, 0x07000000}, {0x71000000, 0x71000001},
+                        {0x71000001, 0x71000001}, {0x72090002, 0x72090002},
+                        {0x730B0003, 0x730B0003}, {0x74000004, 0x74000004},
+                        {0x75000000, 0x74000004}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.requested);
+    Client client(port_);
+    auto tokens = client.Login("sa", kPassword, c.requested);
+    EXPECT_EQ(client.encryption(), 2);  // not supported
+    ASSERT_FALSE(tokens.empty());
+    EXPECT_EQ(tokens[0].kind, Kind::kLoginAck);
+    EXPECT_EQ(tokens[0].version, c.acknowledged);
+    EXPECT_TRUE(Of(tokens, Kind::kError).empty());
+    std::vector<std::pair<int, std::string>> changes;
+    for (const Token& t : Of(tokens, Kind::kEnvChange))
+      changes.emplace_back(t.env_type, t.env_type == 7 ? "collation" : t.text);
+    std::vector<std::pair<int, std::string>> expected = {
+        {1, "master"}, {2, "us_english"}, {7, "collation"}, {4, "4096"}};
+    if (c.requested < 0x71000000) expected.erase(expected.begin() + 2);
+    EXPECT_EQ(changes, expected);
+    auto infos = Of(tokens, Kind::kInfo);
+    ASSERT_EQ(infos.size(), 2u);
+    EXPECT_EQ(infos[0].number, 5701);
+    EXPECT_EQ(infos[0].text, "Changed database context to 'master'.");
+    EXPECT_EQ(tokens.back().kind, Kind::kDone);
+    EXPECT_EQ(tokens.back().status, 0);
+
+    auto reply = client.Batch("SELECT 42 AS answer");
+    auto rows = Of(reply, Kind::kRow);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].row, std::vector<Value>{Value(42)});
+    EXPECT_EQ(Of(reply, Kind::kColumns)[0].column_names, std::vector<std::string>{"answer"});
+  }
+}
+
+TEST_F(TdsServerTest, RefusedLoginsGetTheServersErrorAndNeverLogThePassword) {
+  struct Case {
+    std::string user;
+    std::string password;
+    bool integrated;
+    std::int32_t error;
+  };
+  const Case cases[] = {
+      {"sa", "wrong", false, 18456},
+      {"sa", "", false, 18456},
+      {"no'body]; DROP LOGIN sa --", kPassword, false, 18456},
+      {"J\xC3\xB6rg\nforged log line", kPassword, false, 18456},
+      {std::string(200, 'x'), kPassword, false, 18456},
+      {"", "", true, 18452},  // Windows authentication
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.user);
+    Client client(port_);
+    auto tokens = client.Login(c.user, c.password, kTds74, true, c.integrated);
+    ASSERT_FALSE(tokens.empty());
+    EXPECT_EQ(tokens[0].kind, Kind::kError);
+    EXPECT_EQ(tokens[0].number, c.error);
+    EXPECT_EQ(tokens[0].severity, 14);
+    EXPECT_EQ(tokens.back().kind, Kind::kDone);
+    EXPECT_TRUE(tokens.back().status & kDoneError);
+    EXPECT_TRUE(client.ClosedByServer());
+  }
+  // The good login too, so that its password has had the chance to reach the log.
+  Connect();
+  auto log = Log();
+  EXPECT_GE(log.size(), 6u);
+  for (const std::string& line : log) {
+    EXPECT_EQ(line.find("wrong"), std::string::npos) << line;
+    EXPECT_EQ(line.find("Pa'ss"), std::string::npos) << line;
+    EXPECT_EQ(line.find('\n'), std::string::npos) << line;
+  }
+}
+
+TEST_F(TdsServerTest, ReadsEveryTypeWithNullsAndNonAsciiText) {
+  for (std::uint32_t version : {kTds70, kTds71, kTds72, kTds74}) {
+    SCOPED_TRACE(version);
+    auto client = Connect(version);
+    auto setup = client->Batch(
+        "CREATE TABLE #t (i INT, b BIGINT, s SMALLINT, ti TINYINT, bt BIT, f FLOAT, "
+        "v VARCHAR(20), nv NVARCHAR(20), d DATETIME, img IMAGE, nt NTEXT, vb VARBINARY(10))\n"
+        "INSERT INTO #t VALUES (-5, 9000000000, -300, 200, 1, 2.5, 'Gr\xC3\xBC\xC3\x9F"
+        "e', "
+        "N'\xE6\x97\xA5\xE6\x9C\xAC\xF0\x9F\x98\x80', '2003-01-02 10:20:30.500', 0x0102FF, "
+        "N'\xCE\xA9mega', 0xABCD)\n"
+        "INSERT INTO #t VALUES (NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
+        "NULL, NULL)");
+    ASSERT_TRUE(Of(setup, Kind::kError).empty()) << Of(setup, Kind::kError)[0].text;
+    auto reply =
+        client->Batch("SELECT * FROM #t WHERE i IS NOT NULL SELECT * FROM #t WHERE i IS NULL");
+    auto columns = Of(reply, Kind::kColumns);
+    ASSERT_EQ(columns.size(), 2u);
+    EXPECT_EQ(columns[0].column_types,
+              (std::vector<std::uint8_t>{0x26, 0x26, 0x26, 0x26, 0x68, 0x6D, 0xE7, 0xE7, 0x6F, 0x22,
+                                         0x63, 0xA5}));
+    auto rows = Of(reply, Kind::kRow);
+    ASSERT_EQ(rows.size(), 2u);
+    std::vector<Value> expected = {Value(-5),
+                                   Value(9000000000LL),
+                                   Value(-300),
+                                   Value(200),
+                                   Value(true),
+                                   Value(2.5),
+                                   Value("Gr\xC3\xBC\xC3\x9F"
+                                         "e"),
+                                   Value("\xE6\x97\xA5\xE6\x9C\xAC\xF0\x9F\x98\x80"),
+                                   Value(common::DateTime{2003, 1, 2, 10, 20, 30, 500}),
+                                   Value(common::Bytes{1, 2, 255}),
+                                   Value("\xCE\xA9mega"),
+                                   Value(common::Bytes{0xAB, 0xCD})};
+    EXPECT_EQ(rows[0].row, expected);
+    EXPECT_EQ(rows[1].row, std::vector<Value>(12));
+  }
+}
+
+TEST_F(TdsServerTest, MessagesCarryNumbersSeveritiesStatesProceduresAndLines) {
+  auto client = Connect();
+  auto reply = client->Batch("PRINT 'h\xC3\xA9llo'\nRAISERROR('boom %d', 16, 3, 7)");
+  ASSERT_EQ(Of(reply, Kind::kInfo).size(), 1u);
+  Token info = Of(reply, Kind::kInfo)[0];
+  EXPECT_EQ(info.number, 0);
+  EXPECT_EQ(info.severity, 0);
+  EXPECT_EQ(info.text, "h\xC3\xA9llo");
+  ASSERT_EQ(Of(reply, Kind::kError).size(), 1u);
+  Token error = Of(reply, Kind::kError)[0];
+  EXPECT_EQ(error.number, 50000);
+  EXPECT_EQ(error.severity, 16);
+  EXPECT_EQ(error.state, 3);
+  EXPECT_EQ(error.text, "boom 7");
+  EXPECT_EQ(error.line, 2);
+  EXPECT_TRUE(reply.back().status & kDoneError);
+
+  client->Batch("CREATE PROCEDURE p_fail AS\nBEGIN\n  RAISERROR('inner', 11, 2)\nEND");
+  reply = client->Batch("EXEC p_fail");
+  ASSERT_EQ(Of(reply, Kind::kError).size(), 1u);
+  error = Of(reply, Kind::kError)[0];
+  EXPECT_EQ(error.procedure, "p_fail");
+  EXPECT_EQ(error.line, 3);
+  EXPECT_EQ(error.severity, 11);
+
+  // The engine's own errors keep their numbers.
+  reply = client->Batch("SELECT * FROM [no such; table]");
+  ASSERT_EQ(Of(reply, Kind::kError).size(), 1u);
+  EXPECT_EQ(Of(reply, Kind::kError)[0].number, 208);
+}
+
+TEST_F(TdsServerTest, StatementsEndWithCountsAndOnlyTheLastLacksTheMoreBit) {
+  auto client = Connect();
+  auto reply = client->Batch(
+      "CREATE TABLE #u (x INT) INSERT INTO #u VALUES (1) INSERT INTO #u VALUES (2) "
+      "INSERT INTO #u VALUES (3)");
+  auto done = Of(reply, Kind::kDone);
+  ASSERT_GE(done.size(), 3u);
+  for (std::size_t i = 0; i + 1 < done.size(); ++i) EXPECT_TRUE(done[i].status & kDoneMore) << i;
+  EXPECT_FALSE(done.back().status & kDoneMore);
+  EXPECT_EQ(done.back().count, 1u);
+  EXPECT_TRUE(done.back().status & kDoneCount);
+
+  reply = client->Batch("UPDATE #u SET x = x + 1 WHERE x > 1");
+  ASSERT_EQ(reply.back().kind, Kind::kDone);
+  EXPECT_EQ(reply.back().count, 2u);
+  EXPECT_EQ(reply.back().status, kDoneCount);
+
+  reply = client->Batch("SET NOCOUNT ON UPDATE #u SET x = 0");
+  for (const Token& t : Of(reply, Kind::kDone)) EXPECT_FALSE(t.status & kDoneCount);
+}
+
+TEST_F(TdsServerTest, UseAnnouncesTheNewDatabase) {
+  auto client = Connect();
+  auto reply = client->Batch("CREATE DATABASE [we]]ird;db \xC3\xA9]");
+  ASSERT_TRUE(Of(reply, Kind::kError).empty()) << Of(reply, Kind::kError)[0].text;
+  reply = client->Batch("USE [we]]ird;db \xC3\xA9]");
+  ASSERT_GE(reply.size(), 2u);
+  EXPECT_EQ(reply[0].kind, Kind::kEnvChange);
+  EXPECT_EQ(reply[0].env_type, 1);
+  EXPECT_EQ(reply[0].text, "we]ird;db \xC3\xA9");
+  EXPECT_EQ(reply[0].old_value, "master");
+  EXPECT_EQ(reply[1].kind, Kind::kInfo);
+  EXPECT_EQ(reply[1].number, 5701);
+  EXPECT_EQ(reply[1].severity, 0);  // DB-Library clients raise informational messages above 6
+  reply = client->Batch("SELECT DB_NAME()");
+  ASSERT_EQ(Of(reply, Kind::kRow).size(), 1u);
+  EXPECT_EQ(Of(reply, Kind::kRow)[0].row[0], Value("we]ird;db \xC3\xA9"));
+  // A failed USE changes nothing.
+  reply = client->Batch("USE [no such database]");
+  EXPECT_TRUE(Of(reply, Kind::kEnvChange).empty());
+  EXPECT_FALSE(Of(reply, Kind::kError).empty());
+}
+
+TEST_F(TdsServerTest, TransactionManagerRequestsBeginCommitAndRollBack) {
+  for (std::uint32_t version : {kTds71, kTds74}) {
+    SCOPED_TRACE(version);
+    auto client = Connect(version);
+    client->Batch("CREATE TABLE #x (v INT)");
+    auto count = [&] {
+      auto rows = Of(client->Batch("SELECT COUNT(*) FROM #x"), Kind::kRow);
+      return rows.size() == 1 ? rows[0].row[0] : Value();
+    };
+    auto begun = client->Transaction(5);
+    ASSERT_EQ(begun.size(), 2u);
+    EXPECT_EQ(begun[0].kind, Kind::kEnvChange);
+    EXPECT_EQ(begun[0].env_type, 8);
+    EXPECT_EQ(begun[0].text.size(), 8u);  // the transaction descriptor
+    EXPECT_EQ(begun[1].status, 0);
+    client->Batch("INSERT INTO #x VALUES (1)");
+    auto rolled = client->Transaction(8);
+    ASSERT_FALSE(rolled.empty());
+    EXPECT_EQ(rolled[0].env_type, 10);
+    EXPECT_EQ(rolled[0].old_value, begun[0].text);
+    EXPECT_EQ(count(), Value(0));
+
+    client->Transaction(5);
+    client->Batch("INSERT INTO #x VALUES (2)");
+    // Commit and begin the next one at once, as drivers without autocommit do.
+    auto committed = client->Transaction(7, true);
+    ASSERT_EQ(committed.size(), 3u);
+    EXPECT_EQ(committed[0].env_type, 9);
+    EXPECT_EQ(committed[1].env_type, 8);
+    client->Batch("INSERT INTO #x VALUES (3)");
+    client->Transaction(8);
+    EXPECT_EQ(count(), Value(1));
+
+    // Nothing to commit: the server's error, not a descriptor.
+    auto refused = client->Transaction(7);
+    ASSERT_FALSE(Of(refused, Kind::kError).empty());
+    EXPECT_TRUE(Of(refused, Kind::kEnvChange).empty());
+    EXPECT_TRUE(refused.back().status & kDoneError);
+  }
+}
+
+TEST_F(TdsServerTest, AttentionIsAnsweredWithTheAttentionBit) {
+  auto client = Connect();
+  client->Batch("SELECT 1");
+  auto reply = client->Attention();
+  ASSERT_EQ(reply.size(), 1u);
+  EXPECT_EQ(reply[0].kind, Kind::kDone);
+  EXPECT_EQ(reply[0].status, kDoneAttention);
+  // The connection goes on.
+  EXPECT_EQ(Of(client->Batch("SELECT 2"), Kind::kRow).size(), 1u);
+}
+
+TEST_F(TdsServerTest, ServesManyClientsAtOnceEachInItsOwnSession) {
+  constexpr int kClients = 6;
+  std::vector<Value> spids(kClients);
+  std::vector<std::thread> threads;
+  // Every client stays connected until all have asked, so no session number is reused.
+  std::latch asked(kClients);
+  for (int i = 0; i < kClients; ++i) {
+    threads.emplace_back([&, i] {
+      std::unique_ptr<Client> client;
+      try {
+        client = std::make_unique<Client>(port_);
+        client->Login("sa", kPassword);
+        for (int k = 0; k < 5; ++k) {
+          auto rows = Of(client->Batch("SELECT @@SPID"), Kind::kRow);
+          if (rows.size() == 1) spids[i] = rows[0].row[0];
+        }
+      } catch (const std::exception&) {
+        // Leaves the spid null, which the check below reports.
+      }
+      asked.arrive_and_wait();
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  for (const Value& spid : spids) EXPECT_FALSE(spid.IsNull());
+  std::sort(spids.begin(), spids.end(),
+            [](const Value& a, const Value& b) { return a.ToInt() < b.ToInt(); });
+  EXPECT_EQ(std::adjacent_find(spids.begin(), spids.end()), spids.end())
+      << ::testing::PrintToString(spids);
+}
+
+TEST_F(TdsServerTest, AKilledSessionLosesItsConnection) {
+  auto victim = Connect();
+  auto rows = Of(victim->Batch("SELECT @@SPID"), Kind::kRow);
+  ASSERT_EQ(rows.size(), 1u);
+  auto killer = Connect();
+  auto reply = killer->Batch("KILL " + rows[0].row[0].ToText());
+  ASSERT_TRUE(Of(reply, Kind::kError).empty()) << Of(reply, Kind::kError)[0].text;
+  // As with a broken connection: no reply, the connection ends.
+  EXPECT_THROW(victim->Batch("SELECT 1"), std::runtime_error);
+  auto log = Log();
+  EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const std::string& l) {
+    return l.find("session ended") != std::string::npos;
+  }));
+  EXPECT_EQ(Of(killer->Batch("SELECT 1"), Kind::kRow).size(), 1u);
+}
+
+TEST_F(TdsServerTest, MalformedRequestsEndTheirConnectionOnly) {
+  auto header = [](std::uint8_t type, std::uint8_t status, std::uint16_t length) {
+    Writer w;
+    w.U8(type);
+    w.U8(status);
+    w.U16BigEndian(length);
+    w.U32(0);
+    return w.data();
+  };
+  auto packet = [&](std::uint8_t type, const std::string& payload) {
+    return header(type, 1, static_cast<std::uint16_t>(payload.size() + 8)) + payload;
+  };
+  std::string login = tds_test::Login7Record("sa", kPassword, kTds74, false);
+  std::string far_user = login;
+  far_user[40] = '\x60';  // the user name's offset, far past the record
+  far_user[41] = '\xEA';
+  std::string long_record = login;
+  long_record[0] = '\x9F';
+  long_record[1] = '\x86';
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool half_sent;
+  };
+  const Case cases[] = {
+      {"a packet shorter than its header", header(18, 1, 4), false},
+      {"a LOGIN7 field past the record", packet(16, far_user), false},
+      {"a LOGIN7 longer than its message", packet(16, long_record), false},
+      {"a PRELOGIN option past the message", packet(18, std::string("\x01\x01\xF4\x00\x01\xFF", 6)),
+       false},
+      {"a type that changes inside a message", header(18, 0, 9) + "x" + packet(1, "ab"), false},
+      {"a stream that ends inside a packet", header(18, 1, 100) + "short", true},
+      {"a request that is not a login", packet(1, "ab"), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Client client(port_);
+    client.SendRaw(c.bytes);
+    if (c.half_sent) client.StopSending();
+    EXPECT_TRUE(client.ClosedByServer());
+  }
+  // After login: a batch whose headers claim more than was sent, and text of an odd length.
+  for (const std::string& batch : {std::string("\xFF\0\0\0", 4), std::string("\x04\0\0\0abc", 7)}) {
+    auto client = Connect();
+    client->SendPacket(1, batch);
+    EXPECT_TRUE(client->ClosedByServer());
+  }
+  // A message over the server's limit.
+  ServerOptions small{"127.0.0.1", 0};
+  small.max_message = 4096;
+  int small_port = StartServer(small);
+  {
+    Client client(small_port);
+    client.SendRaw(header(18, 0, 4008) + std::string(4000, 'x') + header(18, 1, 4008) +
+                   std::string(4000, 'x'));
+    EXPECT_TRUE(client.ClosedByServer());
+  }
+  auto log = Log();
+  EXPECT_GE(std::count_if(log.begin(), log.end(),
+                          [](const std::string& l) { return l.find("malformed") != l.npos; }),
+            9);
+  // The server still serves.
+  EXPECT_EQ(Of(Connect()->Batch("SELECT 1"), Kind::kRow).size(), 1u);
+}
+
+TEST_F(TdsServerTest, RandomStreamsNeverStopTheServer) {
+  std::mt19937 random(1433);
+  std::string login = tds_test::Login7Record("sa", kPassword, kTds74, false);
+  for (int round = 0; round < 60; ++round) {
+    std::string bytes;
+    if (round % 2 == 0) {
+      bytes.resize(random() % 400);
+      for (char& c : bytes) c = static_cast<char>(random());
+    } else {
+      std::uint8_t id = 1;
+      bytes = Frame(PacketType::kLogin7, login, 4096, &id);
+      for (int flips = 1 + random() % 6; flips > 0; --flips)
+        bytes[random() % bytes.size()] = static_cast<char>(random());
+    }
+    Client client(port_);
+    client.SendRaw(bytes);
+    client.StopSending();
+    // Whatever the server answered, it ends the connection once the input is used up.
+    EXPECT_TRUE(client.ClosedByServer()) << round;
+  }
+  EXPECT_EQ(Of(Connect()->Batch("SELECT 1"), Kind::kRow).size(), 1u);
+}
+
+}  // namespace
+}  // namespace sandbox::tds

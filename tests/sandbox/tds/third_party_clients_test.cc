@@ -1,0 +1,145 @@
+// Clients nobody here wrote against the listener: FreeTDS's tsql, pytds and pymssql, at the
+// versions they ask for by default and forced to 7.1 (and 7.0 where they offer it).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "sandbox/tds/server.h"
+
+namespace sandbox::tds {
+namespace {
+
+const std::string kPassword = "Pa'ss]; w\xC3\xB6rd";
+
+std::string Quote(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+class ThirdPartyClientTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static std::atomic<int> counter{0};
+    root_ = std::filesystem::temp_directory_path() /
+            ("tds-freetds-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+    std::filesystem::remove_all(root_);
+    std::filesystem::create_directories(root_);
+    host_ = OpenHost(root_ / "instances");
+    InstanceConfig config;
+    config.sa_password = kPassword;
+    instance_ = host_->Create("", config);
+    server_ = std::make_unique<Server>(instance_, ServerOptions{"127.0.0.1", 0}, nullptr);
+    port_ = server_->Start();
+  }
+  void TearDown() override {
+    server_.reset();
+    instance_.reset();
+    host_.reset();
+    std::filesystem::remove_all(root_);
+  }
+
+  // The output of a shell command.
+  static std::string Output(const std::string& command) {
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return out;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    ::pclose(pipe);
+    return out;
+  }
+
+  // tsql's output for a script, as the given protocol version (empty: tsql's default).
+  std::string Tsql(const std::string& version, const std::string& password,
+                   const std::string& script) {
+    std::filesystem::path input = root_ / "input.sql";
+    std::ofstream(input) << script << "\nexit\n";
+    std::string command = "env LC_ALL=C.UTF-8 " +
+                          (version.empty() ? std::string() : "TDSVER=" + version + " ") +
+                          "timeout 60 tsql -H 127.0.0.1 -p " + std::to_string(port_) +
+                          " -U sa -P " + Quote(password) + " <" + Quote(input.string()) + " 2>&1";
+    return Output(command);
+  }
+
+  std::filesystem::path root_;
+  std::unique_ptr<Host> host_;
+  std::shared_ptr<Instance> instance_;
+  std::unique_ptr<Server> server_;
+  int port_ = 0;
+};
+
+TEST_F(ThirdPartyClientTest, ReadsTypesMessagesAndDatabaseChanges) {
+  if (std::system("command -v tsql >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "tsql is not installed (scripts/setup-deps installs freetds-bin)";
+  const std::string script =
+      "CREATE TABLE #t (i INT, b BIGINT, v VARCHAR(20), nv NVARCHAR(20), d DATETIME, f FLOAT, "
+      "bt BIT, img IMAGE, nt NTEXT)\n"
+      "INSERT INTO #t VALUES (7, 9000000000, 'Gr\xC3\xBC\xC3\x9F"
+      "e', "
+      "N'\xE6\x97\xA5\xE6\x9C\xAC', '2003-01-02 10:20:30', 2.5, 1, 0x0102, N'\xCE\xA9mega')\n"
+      "INSERT INTO #t VALUES (NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL)\n"
+      "go\n"
+      "SELECT * FROM #t\n"
+      "go\n"
+      "PRINT 'hello there'\n"
+      "RAISERROR('boom %d', 16, 3, 7)\n"
+      "go\n"
+      "USE tempdb\n"
+      "SELECT DB_NAME() AS here\n"
+      "go\n";
+  for (const std::string version : {"", "7.0", "7.1", "7.2", "7.4"}) {
+    SCOPED_TRACE(version);
+    std::string out = Tsql(version, kPassword, script);
+    EXPECT_NE(out.find("7\t9000000000\tGr\xC3\xBC\xC3\x9F"
+                       "e\t\xE6\x97\xA5\xE6\x9C\xAC\tJan  2 "
+                       "2003 10:20AM\t2.5\t1\t0102\t\xCE\xA9mega"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("NULL\tNULL\tNULL\tNULL\tNULL\tNULL\tNULL\tNULL\tNULL"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("hello there"), std::string::npos) << out;
+    EXPECT_NE(out.find("Msg 50000 (severity 16, state 3)"), std::string::npos) << out;
+    EXPECT_NE(out.find("\"boom 7\""), std::string::npos) << out;
+    EXPECT_NE(out.find("here\ntempdb"), std::string::npos) << out;
+  }
+}
+
+TEST_F(ThirdPartyClientTest, AWrongPasswordIsRefusedWith18456) {
+  if (std::system("command -v tsql >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "tsql is not installed (scripts/setup-deps installs freetds-bin)";
+  std::string out = Tsql("", "wrong", "SELECT 1\ngo\n");
+  EXPECT_NE(out.find("Msg 18456 (severity 14"), std::string::npos) << out;
+  EXPECT_NE(out.find("Login failed for user 'sa'."), std::string::npos) << out;
+}
+
+// Debian's modules import under /usr/bin/python3; another python3 on PATH may lack them.
+TEST_F(ThirdPartyClientTest, PythonClientsReadWhatTheServerSends) {
+  if (std::system("/usr/bin/python3 -c 'import pytds, pymssql' >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "python3-tds or python3-pymssql is not installed (scripts/setup-deps)";
+  std::string out = Output("timeout 120 /usr/bin/python3 " +
+                           Quote(std::string(TESSERA_SOURCE_TESTS) + "/python_clients.py") + " " +
+                           std::to_string(port_) + " " + Quote(kPassword) + " 2>&1");
+  const std::string kRows =
+      " rows [(7, 9000000000, 'Gr\xC3\xBC\xC3\x9F"
+      "e', '\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E', "
+      "datetime.datetime(2003, 1, 2, 10, 20, 30, 500000), 2.5, True, b'\\x01\\x02', "
+      "'\xCE\xA9mega'), (None, None, None, None, None, None, None, None, None)]\n";
+  std::string expected;
+  for (const char* client : {"pytds-default", "pytds-7.1", "pymssql-7.3", "pymssql-7.1"}) {
+    std::string name = client;
+    expected += name + kRows + name + " updated 2\n" + name + " raiserror True\n" + name +
+                " database [('tempdb',)]\n" + name + " refused True\n";
+    if (name.starts_with("pytds")) expected += name + " transactions [(2,)]\n";
+  }
+  EXPECT_EQ(out, expected);
+}
+
+}  // namespace
+}  // namespace sandbox::tds

@@ -1,0 +1,149 @@
+// The byte-level pieces of the protocol, and random input against every parser of it.
+#include "sandbox/tds/wire.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "sandbox/tds/protocol.h"
+#include "tds_client.h"
+
+namespace sandbox::tds {
+namespace {
+
+TEST(TdsWire, TextTravelsAsUtf16LittleEndian) {
+  struct Case {
+    std::string utf8;
+    std::string utf16;
+  };
+  const Case cases[] = {
+      {"A", std::string("A\0", 2)},
+      {"\xC3\xA9", std::string("\xE9\0", 2)},                    // é
+      {"\xE2\x82\xAC", "\xAC\x20"},                              // €
+      {"\xF0\x9F\x98\x80", std::string("\x3D\xD8\x00\xDE", 4)},  // 😀, a surrogate pair
+      {"", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ToUtf16(c.utf8), c.utf16) << c.utf8;
+    EXPECT_EQ(FromUtf16(c.utf16), c.utf8) << c.utf8;
+    EXPECT_EQ(Utf16Units(c.utf8), c.utf16.size() / 2) << c.utf8;
+  }
+}
+
+TEST(TdsWire, BrokenTextBecomesReplacementCharacters) {
+  const std::string kReplacement = "\xEF\xBF\xBD";
+  EXPECT_EQ(FromUtf16("\x3D\xD8"), kReplacement);                    // a lone high surrogate
+  EXPECT_EQ(FromUtf16(std::string("\x00\xDE", 2)), kReplacement);    // a lone low surrogate
+  EXPECT_EQ(FromUtf16(std::string("A\0B", 3)), "A" + kReplacement);  // an odd byte at the end
+  EXPECT_EQ(FromUtf16(ToUtf16("\xC3")), kReplacement);               // truncated UTF-8
+  EXPECT_EQ(FromUtf16(ToUtf16("\xED\xA0\x80")), kReplacement + kReplacement + kReplacement);
+  // A limit never splits a surrogate pair.
+  EXPECT_EQ(ToUtf16Limited("a\xF0\x9F\x98\x80", 2), std::string("a\0", 2));
+}
+
+TEST(TdsWire, DateTimesCountDaysFrom1900AndThreeHundredthsOfSeconds) {
+  struct Case {
+    common::DateTime value;
+    std::int32_t days;
+    std::uint32_t ticks;
+  };
+  const Case cases[] = {
+      {{1900, 1, 1, 0, 0, 0, 0}, 0, 0},
+      {{1753, 1, 1, 0, 0, 0, 0}, -53690, 0},
+      {{2000, 1, 1, 12, 0, 0, 500}, 36524, 12960150},
+      {{9999, 12, 31, 23, 59, 59, 998}, 2958463, 25919999},
+      // Rounding up to the next day carries into the date.
+      {{1899, 12, 31, 23, 59, 59, 999}, 0, 0},
+  };
+  for (const Case& c : cases) {
+    auto [days, ticks] = DateTimeParts(c.value);
+    EXPECT_EQ(days, c.days) << c.value.ToText();
+    EXPECT_EQ(ticks, c.ticks) << c.value.ToText();
+  }
+}
+
+TEST(TdsWire, MessagesAreReassembledFromPackets) {
+  std::uint8_t id = 0;
+  std::string payload(10000, 'x');
+  std::string stream = Frame(PacketType::kSqlBatch, payload, 4096, &id);
+  EXPECT_EQ(id, 3);  // 10000 bytes in packets of 4088
+  std::size_t position = 0;
+  ReadFunction read = [&](char* buffer, std::size_t count) {
+    std::size_t n = std::min<std::size_t>({count, stream.size() - position, 7});
+    std::copy_n(stream.data() + position, n, buffer);
+    position += n;
+    return n;
+  };
+  Message message;
+  ASSERT_TRUE(ReadMessage(read, 1 << 20, &message));
+  EXPECT_EQ(message.type, PacketType::kSqlBatch);
+  EXPECT_EQ(message.payload, payload);
+  EXPECT_FALSE(ReadMessage(read, 1 << 20, &message));  // a clean end
+  position = 0;
+  EXPECT_THROW(ReadMessage(read, 9999, &message), ProtocolError);  // over the limit
+}
+
+// Random bytes, and valid requests with random bytes changed, into every parser: each either
+// reads them or refuses them as a protocol error; nothing else escapes and nothing reads past
+// the data it was given.
+TEST(TdsWire, RandomInputIsReadOrRefusedAsAProtocolError) {
+  std::mt19937 random(20261206);
+  std::string login = tds_test::Login7Record("sa", "secret", kTds74, false);
+  std::string prelogin("\x00\x00\x0B\x00\x06\x01\x00\x11\x00\x01\xFF\x09\x00\x00\x00\x00\x00\x00",
+                       18);
+  std::string batch =
+      std::string("\x16\0\0\0\x12\0\0\0\x02\0", 10) + std::string(12, '\0') + ToUtf16("SELECT 1");
+  const std::string* seeds[] = {&login, &prelogin, &batch};
+  int refused = 0;
+  for (int round = 0; round < 30000; ++round) {
+    std::string input;
+    if (round % 3 == 0) {
+      input.resize(random() % 200);
+      for (char& c : input) c = static_cast<char>(random());
+    } else {
+      input = *seeds[random() % 3];
+      for (int flips = 1 + random() % 4; flips > 0; --flips)
+        input[random() % input.size()] = static_cast<char>(random());
+      if (random() % 4 == 0) input.resize(random() % (input.size() + 1));
+    }
+    try {
+      switch (round % 5) {
+        case 0:
+          ParsePrelogin(input);
+          break;
+        case 1:
+          ParseLogin7(input);
+          break;
+        case 2:
+          ParseSqlBatch(input, kTds74);
+          break;
+        case 3:
+          ParseSqlBatch(input, kTds70);
+          break;
+        case 4: {
+          std::size_t position = 0;
+          Message message;
+          ReadMessage(
+              [&](char* buffer, std::size_t count) {
+                std::size_t n = std::min<std::size_t>(
+                    {count, input.size() - position, 1 + static_cast<std::size_t>(random() % 16)});
+                std::copy_n(input.data() + position, n, buffer);
+                position += n;
+                return n;
+              },
+              512, &message);
+          ASSERT_LE(message.payload.size(), 512u);
+          break;
+        }
+      }
+    } catch (const ProtocolError&) {
+      ++refused;
+    }
+  }
+  // The mutations reach both outcomes.
+  EXPECT_GT(refused, 1000);
+  EXPECT_LT(refused, 29000);
+}
+
+}  // namespace
+}  // namespace sandbox::tds
