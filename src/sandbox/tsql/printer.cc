@@ -106,6 +106,38 @@ std::string QuoteString(const std::string& s) {
   return out + "'";
 }
 
+// Letters, digits and the few signs a regular identifier may hold, not starting with a digit.
+bool IsPlainWord(const std::string& name) {
+  if (name.empty()) return false;
+  auto start = [](unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '#' || c >= 0x80;
+  };
+  auto part = [&](unsigned char c) {
+    return start(c) || (c >= '0' && c <= '9') || c == '@' || c == '$';
+  };
+  if (!start(name[0])) return false;
+  for (char c : name) {
+    if (!part(c)) return false;
+  }
+  return true;
+}
+
+std::string Bracketed(const std::string& name) {
+  std::string out = "[";
+  for (char c : name) {
+    out += c;
+    if (c == ']') out += ']';
+  }
+  return out + "]";
+}
+
+// A one-part function name: built-ins such as LEFT are keywords and stay bare (brackets would
+// make them user functions); a name that is no plain word is bracketed, or the print would read
+// back as something else.
+std::string FunctionNameText(const std::string& name) {
+  return IsPlainWord(name) ? name : Bracketed(name);
+}
+
 std::string NameText(const ObjectName& n) {
   const std::string* parts[] = {&n.server, &n.database, &n.owner, &n.name};
   std::string out;
@@ -298,7 +330,7 @@ class Printer {
           break;
         }
         // Built-in names such as LEFT are keywords; brackets would make them user functions.
-        out += (f.name.part_count == 1 ? f.name.name : NameText(f.name)) + "(";
+        out += (f.name.part_count == 1 ? FunctionNameText(f.name.name) : NameText(f.name)) + "(";
         if (f.star) {
           out += '*';
         } else {
@@ -542,17 +574,7 @@ class Printer {
 };
 
 bool IsRegularName(const std::string& name) {
-  if (name.empty()) return false;
-  auto start = [](unsigned char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '#' || c >= 0x80;
-  };
-  auto part = [&](unsigned char c) {
-    return start(c) || (c >= '0' && c <= '9') || c == '@' || c == '$';
-  };
-  if (!start(name[0])) return false;
-  for (char c : name) {
-    if (!part(c)) return false;
-  }
+  if (!IsPlainWord(name)) return false;
   std::string upper = name;
   for (char& c : upper) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
@@ -563,13 +585,7 @@ bool IsRegularName(const std::string& name) {
 }  // namespace
 
 std::string QuoteName(const std::string& name) {
-  if (IsRegularName(name)) return name;
-  std::string out = "[";
-  for (char c : name) {
-    out += c;
-    if (c == ']') out += ']';
-  }
-  return out + "]";
+  return IsRegularName(name) ? name : Bracketed(name);
 }
 
 std::string ToSql(const Expr& expr) {

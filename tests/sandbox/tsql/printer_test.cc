@@ -47,6 +47,13 @@ TEST(PrinterTest, FunctionsAndSpecialForms) {
   EXPECT_EQ(Print("left(a,2)"), "left(a, 2)");
   EXPECT_EQ(Print("dbo.fn(1)"), "dbo.fn(1)");
   EXPECT_EQ(Print("current_timestamp"), "current_timestamp");
+  // A function named by a quoted identifier keeps its name through a print and a parse.
+  EXPECT_EQ(Print("\"a\"\"b\"(NULL, 'x')"), "[a\"b](NULL, 'x')");
+  EXPECT_EQ(Print("[my fn](1)"), "[my fn](1)");
+  EXPECT_EQ(Print("[x]]y](1)"), "[x]]y](1)");
+  for (const char* name : {"\"\"\"\"(1)", "[a b](1)", "[1st](2)", "[x]]y](3)"}) {
+    EXPECT_EQ(Print(Print(name)), Print(name)) << name;
+  }
   EXPECT_EQ(Print("cast(a as nvarchar(4000))"), "CAST(a AS nvarchar(4000))");
   EXPECT_EQ(Print("convert(varchar(20), d, 120)"), "CONVERT(varchar(20), d, 120)");
   EXPECT_EQ(Print("x collate Latin1_General_CI_AS"), "x COLLATE Latin1_General_CI_AS");
