@@ -218,8 +218,14 @@ class Printer {
             out += '~';
             break;
         }
-        // "- -1" must not print as "--1", the start of a comment.
-        bool paren = PrecedenceOf(*u.operand) <= kUnary;
+        // Unary operators chain bare ("~~x", "-~x"): parentheses would count as nesting and
+        // could take a print past the depth its source kept to. Only a minus before a minus
+        // needs them: "- -1" must not print as "--1", the start of a comment.
+        const int operand = PrecedenceOf(*u.operand);
+        const bool minus_first =
+            operand == kUnary && (u.operand->kind == Expr::Kind::kLiteral ||
+                                  u.operand->As<UnaryExpr>().op == UnaryOp::kNegate);
+        bool paren = operand < kUnary || (u.op == UnaryOp::kNegate && minus_first);
         if (paren) out += '(';
         Print(*u.operand);
         if (paren) out += ')';

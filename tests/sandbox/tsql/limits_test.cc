@@ -123,7 +123,7 @@ TEST(LimitsTest, PrinterRefusesTreesDeeperThanTheParserBuilds) {
     }
     return e;
   };
-  EXPECT_EQ(ToSql(*nested(3)), "~(~(~1))");
+  EXPECT_EQ(ToSql(*nested(3)), "~~~1");
   EXPECT_FALSE(ToSql(*nested(kMaxNesting)).empty());
   try {
     ToSql(*nested(kMaxNesting + 1));

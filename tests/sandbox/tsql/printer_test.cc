@@ -19,6 +19,14 @@ TEST(PrinterTest, ParenthesesOnlyWherePrecedenceNeedsThem) {
   EXPECT_EQ(Print("-(a+b)"), "-(a + b)");
   EXPECT_EQ(Print("- -1"), "-(-1)");  // never "--1", which would start a comment
   EXPECT_EQ(Print("2 - -1"), "2 - -1");
+  EXPECT_EQ(Print("- - x"), "-(-x)");
+  EXPECT_EQ(Print("~~x"), "~~x");
+  EXPECT_EQ(Print("-~x"), "-~x");
+  EXPECT_EQ(Print("~-1"), "~-1");
+  EXPECT_EQ(Print("+-x"), "+-x");
+  // A chain of unary operators as deep as the parser takes prints to text it takes again.
+  const std::string tildes = std::string(120, '~') + "x";
+  EXPECT_EQ(Print(Print(tildes)), tildes);
   EXPECT_EQ(Print("CASE WHEN (a=1 OR b=2) AND c=3 THEN 1 END"),
             "CASE WHEN (a = 1 OR b = 2) AND c = 3 THEN 1 END");
   EXPECT_EQ(Print("CASE WHEN NOT (a=1 AND b=2) THEN 1 END"),
