@@ -120,7 +120,6 @@ LoginPropertiesDialog::LoginPropertiesDialog(security::frmLogin& form,
   layout->addLayout(buttons);
   resize(520, 440);
 
-  setTabOrder(tabs_, name_);
   setTabOrder(name_, pick_);
   setTabOrder(pick_, windows_);
   setTabOrder(windows_, domain_);
