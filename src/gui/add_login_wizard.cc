@@ -9,7 +9,7 @@
 namespace gui {
 
 AddLoginWizard::AddLoginWizard(security::frmUserWizard& form, QWidget* parent)
-    : WizardFrame(Text(security::frmUserWizard::Caption()), console::kIconLoginsFolder, parent),
+    : WizardFrame(Text(security::frmUserWizard::Caption()), console::kIconUser, parent),
       form_(form) {
   // Authentication type.
   windows_ = Named(new QRadioButton(mnemonics_(Message(265))), "optWindowsAuthentication");

@@ -33,8 +33,19 @@ void Balloon::ShowAt(QWidget* field, const QString& title) {
   title_->setVisible(!title.isEmpty());
   text_->setText(Text(model_.Text()));
   auto* dialog = parentWidget();
-  setMaximumWidth(std::max(200, dialog->width() - 24));
+  // The message's own line breaks first; wrapped further only where the dialog is too narrow.
+  const int widest = std::max(200, dialog->width() - 24);
+  text_->setWordWrap(false);
+  title_->setWordWrap(false);
+  setMinimumWidth(0);
+  setMaximumWidth(QWIDGETSIZE_MAX);
   adjustSize();
+  if (width() > widest) {
+    text_->setWordWrap(true);
+    title_->setWordWrap(true);
+    setFixedWidth(widest);
+    adjustSize();
+  }
   QPoint at = field->mapTo(dialog, QPoint(security::ValidationBalloon::kOffsetX,
                                           security::ValidationBalloon::kOffsetY));
   // Inside the dialog, so nothing of the message is cut off at its right or bottom edge.

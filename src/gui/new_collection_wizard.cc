@@ -117,7 +117,7 @@ void NewCollectionWizard::Push() {
     QLineEdit* field = page == dialogs::kPageName ? name_ : path_;
     validation_.Show(refusal->text, field->objectName().toStdString());
     // A duplicate name is selected whole, ready to be typed over.
-    if (field == name_) name_->selectAll();
+    if (refusal->message == dialogs::kMessageNameInUse) name_->selectAll();
     balloon_->ShowAt(field, Text(refusal->title));
   } else if (!refusal && validation_.Shown()) {
     validation_.Remove();
