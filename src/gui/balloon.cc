@@ -7,8 +7,7 @@
 
 namespace gui {
 
-Balloon::Balloon(QWidget* dialog, security::ValidationBalloon& model,
-                 std::function<void()> removed)
+Balloon::Balloon(QWidget* dialog, security::ValidationBalloon& model, std::function<void()> removed)
     : QFrame(dialog), model_(model), removed_(std::move(removed)) {
   setObjectName("balloon");
   setFrameShape(QFrame::Box);
@@ -46,8 +45,8 @@ void Balloon::ShowAt(QWidget* field, const QString& title) {
     setFixedWidth(widest);
     adjustSize();
   }
-  QPoint at = field->mapTo(dialog, QPoint(security::ValidationBalloon::kOffsetX,
-                                          security::ValidationBalloon::kOffsetY));
+  QPoint at = field->mapTo(
+      dialog, QPoint(security::ValidationBalloon::kOffsetX, security::ValidationBalloon::kOffsetY));
   // Inside the dialog, so nothing of the message is cut off at its right or bottom edge.
   at.setX(std::max(4, std::min(at.x(), dialog->width() - width() - 4)));
   at.setY(std::max(4, std::min(at.y(), dialog->height() - height() - 4)));

@@ -129,7 +129,7 @@ void CollectionUserDialog::Push() {
   }
   for (int i = 0; i < roles_->count(); ++i) {
     roles_->item(i)->setCheckState(roles[static_cast<size_t>(i)].checked ? Qt::Checked
-                                                                          : Qt::Unchecked);
+                                                                         : Qt::Unchecked);
   }
   description_->setText(Text(form_.Description()));
   pushing_ = false;

@@ -77,8 +77,9 @@ void BindLine(QLineEdit* line, const security::ControlState& state) {
   line->setFrame(state.border);
   // The button-face background shows a field that takes no input, as the form draws it.
   QPalette palette = line->palette();
-  palette.setColor(QPalette::Base, line->style()->standardPalette().color(
-                                       state.window_background ? QPalette::Base : QPalette::Window));
+  palette.setColor(QPalette::Base, line->style()->standardPalette().color(state.window_background
+                                                                              ? QPalette::Base
+                                                                              : QPalette::Window));
   line->setPalette(palette);
   Bind(line, state);
 }

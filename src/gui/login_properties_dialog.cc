@@ -20,8 +20,8 @@ void BindRadio(QRadioButton* button, const security::ControlState& state) {
 
 }  // namespace
 
-LoginPropertiesDialog::LoginPropertiesDialog(security::frmLogin& form,
-                                             platform::UserInterface& ui, QWidget* parent)
+LoginPropertiesDialog::LoginPropertiesDialog(security::frmLogin& form, platform::UserInterface& ui,
+                                             QWidget* parent)
     : QDialog(parent), form_(form), ui_(ui) {
   setModal(true);
   Mnemonics mnemonics;

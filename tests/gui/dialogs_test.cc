@@ -126,9 +126,8 @@ class DialogsTest : public ::testing::Test {
   QTreeWidget* tree() { return window_->tree(); }
   // A node below a server by captions: {"Collections", "Archive", "Users"}.
   QTreeWidgetItem* Walk(const std::string& server_key, const std::vector<std::string>& captions) {
-    QTreeWidgetItem* item =
-        window_->FindChild(window_->FindChild(tree()->topLevelItem(0), "DatabaseServers"),
-                           server_key);
+    QTreeWidgetItem* item = window_->FindChild(
+        window_->FindChild(tree()->topLevelItem(0), "DatabaseServers"), server_key);
     for (const std::string& caption : captions) {
       if (!item) return nullptr;
       item->setExpanded(true);
@@ -511,8 +510,9 @@ TEST_F(DialogsTest, AddALoginWithTheWizardAndEditItInLoginProperties) {
   Click("mnuGrantLogin");
 
   EXPECT_TRUE(HasRow({name, "Standard", "Grant"}));
-  EXPECT_EQ(Column(Admin(), "SELECT loginname FROM master.dbo.syslogins WHERE loginname = "
-                            "'o''hara [ops];'",
+  EXPECT_EQ(Column(Admin(),
+                   "SELECT loginname FROM master.dbo.syslogins WHERE loginname = "
+                   "'o''hara [ops];'",
                    "loginname")
                 .size(),
             1u);
@@ -636,6 +636,72 @@ TEST_F(DialogsTest, AddAUserAndChangeAUsersRoles) {
   EXPECT_TRUE(HasRow({"reader", "reader", "Grant"}));
   EXPECT_TRUE(Contains(RoleMembers("Letters", "qa_writer"), "reader"));
   EXPECT_TRUE(Contains(RoleMembers("Letters", "qa_structurer"), "reader"));
+}
+
+// "<neu>" in the login list opens Login Properties for a new login; its name then fills the user
+// dialog, and OK makes the new login a user of the collection.
+TEST_F(DialogsTest, NewUserWithANewLoginFromTheLoginList) {
+  const std::string name = "Zoë_neu";
+  ASSERT_NE(Select(Walk(admin_, {Message(7), "Minutes", Message(6)})), nullptr);
+  WhenDialogOpens([&](QDialog& dialog) {
+    auto* login = Control<QComboBox>(dialog, "cmbLoginName");
+    const int index = login->findText(security::kNewLoginEntry);
+    ASSERT_NE(index, -1);
+    WhenDialogOpens([&](QDialog& properties) {
+      EXPECT_EQ(properties.windowTitle().toStdString(), Message(241));
+      auto* field = Control<QLineEdit>(properties, "txtLoginName");
+      EXPECT_FALSE(field->isReadOnly());
+      // An empty name is refused and the dialog stays.
+      ui_.QueueAnswer(kAnswerOk);
+      Press(properties, "cmdOK");
+      EXPECT_EQ(ui_.boxes().back().text, Message(118));
+      EXPECT_TRUE(properties.isVisible());
+      Control<QRadioButton>(properties, "optSQLServerAuthentication")->click();
+      auto* password = Control<QLineEdit>(properties, "txtPassword");
+      EXPECT_TRUE(password->isEnabled());
+      password->setText("s3cret");
+      field->setText(QString::fromStdString(name));
+      Screenshot(&properties, "new-login.png");
+      Press(properties, "cmdOK");
+      EXPECT_FALSE(properties.isVisible());
+    });
+    login->setCurrentIndex(index);
+    emit login->activated(index);
+    EXPECT_EQ(login->currentText().toStdString(), name);
+    EXPECT_EQ(Control<QLineEdit>(dialog, "txtDBUsername")->text().toStdString(), name);
+    Press(dialog, "cmdOK");
+    EXPECT_FALSE(dialog.isVisible());
+  });
+  Click("mnuNewDatabaseUser");
+  EXPECT_TRUE(HasRow({name, name, "Grant"}));
+  EXPECT_TRUE(Contains(RoleMembers("Minutes", "qa_structurer"), name));
+  Select(Walk(admin_, {Message(8)}));
+  EXPECT_TRUE(HasRow({name, "Standard", "Grant"}));
+}
+
+// Opening a Windows login's row shows its properties; Deny access is sent at OK.
+TEST_F(DialogsTest, DenyAWindowsLoginFromItsPropertiesOpenedFromTheRow) {
+  ASSERT_NE(Select(Walk(admin_, {Message(8)})), nullptr);
+  ASSERT_TRUE(SelectRow("BUILTIN\\Users"));
+  WhenDialogOpens([&](QDialog& dialog) {
+    EXPECT_EQ(Control<QLineEdit>(dialog, "txtLoginName")->text().toStdString(), "BUILTIN\\Users");
+    EXPECT_TRUE(Control<QRadioButton>(dialog, "optWindowsAuthentication")->isChecked());
+    EXPECT_FALSE(Control<QRadioButton>(dialog, "optSQLServerAuthentication")->isEnabled());
+    EXPECT_FALSE(Control<QPushButton>(dialog, "cmdChangePassword")->isVisible());
+    auto* grant = Control<QRadioButton>(dialog, "optGrantLogin");
+    EXPECT_TRUE(grant->isChecked());
+    Control<QRadioButton>(dialog, "optDenyLogin")->click();
+    Screenshot(&dialog, "login-properties-windows.png");
+    Press(dialog, "cmdOK");
+  });
+  QTreeWidgetItem* row = window_->details()->currentItem();
+  ASSERT_NE(row, nullptr);
+  emit window_->details()->itemActivated(row, 0);
+  EXPECT_TRUE(HasRow({"BUILTIN\\Users", "Windows Group", Message(73)}));
+  EXPECT_EQ(Column(Admin(),
+                   "SELECT denylogin FROM master.dbo.syslogins WHERE loginname = 'BUILTIN\\Users'",
+                   "denylogin"),
+            std::vector<std::string>{"1"});
 }
 
 TEST_F(DialogsTest, ChangeACollectionsOwner) {
@@ -762,9 +828,8 @@ TEST_F(DialogsTest, DialogsHaveAccessibleNamesDistinctMnemonicsAndATabChain) {
       while (at >= 0 && at + 1 < text.size() && text[at + 1] == '&') at = text.indexOf('&', at + 2);
       if (at < 0 || at + 1 >= text.size()) return;
       QChar letter = text[at + 1].toLower();
-      EXPECT_EQ(mnemonics.count(letter), 0u)
-          << "'" << QString(letter).toStdString() << "' in " << text.toStdString() << " and "
-          << mnemonics[letter];
+      EXPECT_EQ(mnemonics.count(letter), 0u) << "'" << QString(letter).toStdString() << "' in "
+                                             << text.toStdString() << " and " << mnemonics[letter];
       mnemonics[letter] = text.toStdString();
     };
     for (QLabel* label : dialog->findChildren<QLabel*>()) {

@@ -281,8 +281,8 @@ TEST_F(ServerProceduresTest, DirTreeListsFoldersAndFilesOnTheDrives) {
   RowSet tree = Query("EXEC master..xp_dirtree 'C:\\Archive', 0, 1");
   std::vector<std::string> listed;
   for (const auto& row : tree.rows) listed.push_back(row[0].ToText() + "/" + row[1].ToText());
-  EXPECT_EQ(listed, (std::vector<std::string>{"A/1", "b/1", "deep/2", "lone-wal/2", "y.ldf/2",
-                                              "x.mdf/1"}));
+  EXPECT_EQ(listed,
+            (std::vector<std::string>{"A/1", "b/1", "deep/2", "lone-wal/2", "y.ldf/2", "x.mdf/1"}));
 
   EXPECT_EQ(Query("EXEC master..xp_dirtree 'C:\\Nothing', 1, 1").rows.size(), 0u);
   EXPECT_EQ(Query("EXEC master..xp_dirtree 'Q:\\', 1, 1").rows.size(), 0u);
