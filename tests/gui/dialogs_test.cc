@@ -395,7 +395,15 @@ TEST_F(DialogsTest, AttachACollectionWithTheOpenDialogAndTheFileBrowser) {
     EXPECT_EQ(ui_.boxes().back().text, Message(151));
     EXPECT_TRUE(dialog.isVisible());
 
-    Control<QLineEdit>(dialog, "txtDatabaseName")->setText("Projects");
+    // A name that is no plain identifier never reaches the server.
+    auto* name = Control<QLineEdit>(dialog, "txtDatabaseName");
+    name->setText("x'; DROP DATABASE [Quillarchive_Archive]--");
+    Control<QLineEdit>(dialog, "txtMDFFilename")->setText("C:\\Data\\Projects.mdf");
+    ui_.QueueAnswer(kAnswerOk);
+    Press(dialog, "cmdOK");
+    EXPECT_EQ(ui_.boxes().back().text, Message(152));
+    EXPECT_TRUE(dialog.isVisible());
+    name->setText("Projects");
     WhenDialogOpens([&](QDialog& browser) {
       EXPECT_EQ(browser.windowTitle().toStdString(), Message(307));
       auto* files = Control<QTreeWidget>(browser, "TreeView1");
