@@ -33,15 +33,18 @@
 #include "common/messages.h"
 #include "db/connection.h"
 #include "db/recordset.h"
+#include "gui/account_picker.h"
 #include "gui/add_login_wizard.h"
 #include "gui/balloon.h"
 #include "gui/change_owner_dialog.h"
 #include "gui/collection_user_dialog.h"
+#include "gui/folder_browser_dialog.h"
 #include "gui/login_properties_dialog.h"
 #include "gui/main_window.h"
 #include "gui/new_collection_wizard.h"
 #include "gui/open_collection_dialog.h"
 #include "gui/password_dialog.h"
+#include "gui/registration_dialog.h"
 #include "platform/scripted_user_interface.h"
 #include "servers/registration_form.h"
 
@@ -815,6 +818,14 @@ TEST_F(DialogsTest, DialogsHaveAccessibleNamesDistinctMnemonicsAndATabChain) {
   dialogs["add login"] = std::make_unique<gui::AddLoginWizard>(wizard);
   dialogs["change owner"] = std::make_unique<gui::ChangeOwnerDialog>(owner);
   dialogs["change password"] = std::make_unique<gui::PasswordDialog>(password);
+  dialogs["registration"] = std::make_unique<gui::RegistrationDialog>(
+      workspace_->ServerContext(), workspace_->Servers(), nullptr);
+  dialogs::frmFolderBrowser folders(*server_);
+  folders.Form_Activate();
+  dialogs["folder browser"] =
+      std::make_unique<gui::FolderBrowserDialog>(folders, "Select Folder", "Choose a folder:");
+  dialogs["account picker"] = std::make_unique<gui::AccountPickerDialog>(
+      "Select Windows Account", std::vector<platform::Account>{{"BUILTIN", "Users"}});
   for (auto& [name, dialog] : dialogs) {
     SCOPED_TRACE(name);
     // The tab chain as the dialog's focus chain runs.
