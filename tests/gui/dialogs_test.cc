@@ -785,6 +785,24 @@ TEST_F(DialogsTest, ReaderIsRefusedBeforeTheDialogOpens) {
   }
 }
 
+// Login Properties opens for anyone; its OK refuses a login without the roles and closes, and
+// nothing changes on the server.
+TEST_F(DialogsTest, ReadersLoginPropertiesAreRefusedAtOk) {
+  ASSERT_NE(Select(Walk(reader_, {Message(8)})), nullptr);
+  ASSERT_TRUE(SelectRow("creator"));
+  WhenDialogOpens([&](QDialog& dialog) {
+    auto* tabs = Control<QTabWidget>(dialog, "TabStrip");
+    tabs->setCurrentIndex(1);
+    Control<QListWidget>(dialog, "lstServerRoles")->item(0)->setCheckState(Qt::Checked);
+    ui_.QueueAnswer(kAnswerOk);
+    Press(dialog, "cmdOK");
+    EXPECT_EQ(ui_.boxes().back().text, Message(119));
+    EXPECT_FALSE(dialog.isVisible());
+  });
+  Click("mnuLoginProperties", true);
+  EXPECT_FALSE(Contains(RoleMembers("", "sysadmin"), "creator"));
+}
+
 // Every dialog reachable from the keyboard: each input control has an accessible name and is in
 // the tab chain, and a dialog's mnemonics are distinct.
 TEST_F(DialogsTest, DialogsHaveAccessibleNamesDistinctMnemonicsAndATabChain) {
