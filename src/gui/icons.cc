@@ -127,7 +127,8 @@ QIcon ConsoleIcon(int index) {
   IconDefinition definition = DefinitionOf(index);
   if (!definition.theme_name) return {};
   QIcon drawn;
-  for (int size : {16, 24, 32, 48, 64}) drawn.addPixmap(Draw(definition, size));
+  // Up to 128 pixels, so a 64-pixel picture stays crisp at 200 % scaling.
+  for (int size : {16, 24, 32, 48, 64, 96, 128}) drawn.addPixmap(Draw(definition, size));
   // Only states the theme has a name for come from it; the badges of the server states do not.
   if (*definition.theme_name) return QIcon::fromTheme(definition.theme_name, drawn);
   return drawn;

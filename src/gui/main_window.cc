@@ -141,6 +141,18 @@ MainWindow::MainWindow(servers::Servers& servers, servers::Context context,
   });
   connect(icons_, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& position) { ShowContextMenu(icons_->viewport(), position, true); });
+  // Opening a login or user row shows its properties.
+  connect(details_, &QTreeWidget::itemActivated, this, [this] {
+    QMenu menu;
+    FillMenu(&menu, true);
+    for (QAction* action : menu.actions()) {
+      if ((action->objectName() == "mnuLoginProperties" ||
+           action->objectName() == "mnuUserProperties") &&
+          action->isEnabled()) {
+        action->trigger();
+      }
+    }
+  });
   // Opening an icon of a host-filled list goes to its node, as in a file manager.
   connect(icons_, &QListWidget::itemActivated, this, [this](QListWidgetItem* row) {
     QTreeWidgetItem* current = tree_->currentItem();
@@ -428,6 +440,12 @@ void MainWindow::RunCommand(const std::string& name, bool rows) {
       done = console::RemoveLogin(ui_, *row->server, row->SubItem("NAME"), row->SubItem("TYPE"));
     } else if (name == "mnuRevokeDBAccess" && row->database) {
       done = console::RemoveCollectionUser(ui_, *row->database, row->SubItem("NAME"));
+    } else if (name == "mnuLoginProperties" && row->server) {
+      dialogs_.LoginProperties(*row->server, row->SubItem("NAME"));
+      done = true;
+    } else if (name == "mnuUserProperties" && row->database) {
+      dialogs_.UserProperties(*row->database, row->SubItem("NAME"), row->SubItem("LOGINNAME"));
+      done = true;
     } else {
       console::Tell(ui_,
                     "This window is not part of the desktop console yet; tessera-admin "
@@ -479,6 +497,17 @@ void MainWindow::RunCommand(const std::string& name, bool rows) {
       tree_->setCurrentItem(parent);
       ShowList(parent);
     }
+  } else if ((name == "mnuAddNewDatabase" || name == "mnuOpenDatabase") && node.server) {
+    AddCollectionNode(item, name == "mnuAddNewDatabase" ? dialogs_.NewCollection(*node.server)
+                                                        : dialogs_.OpenCollection(*node.server));
+  } else if (name == "mnuChangeOwner" && node.database) {
+    if (dialogs_.ChangeOwner(*node.database)) ShowList(item);
+  } else if (name == "mnuGrantLogin" && node.server) {
+    dialogs_.AddLogin(*node.server);
+    if (NodeType(tree_->currentItem()) == "LoginNames") ShowList(tree_->currentItem());
+  } else if (name == "mnuNewDatabaseUser" && node.database) {
+    dialogs_.NewUser(*node.database);
+    if (NodeType(tree_->currentItem()) == "Users") ShowList(tree_->currentItem());
   } else if (name == "mnuShrinkLogfile" && node.database) {
     console::ShrinkLogFile(ui_, *node.database);
   } else if ((name == "mnuAddCatalog" || name == "mnuRemoveCatalog") && node.database) {
@@ -499,6 +528,21 @@ void MainWindow::RedescribeServer(QTreeWidgetItem* item, console::ServerNodeUse 
   item->setText(0, Text(described.caption));
   item->setData(0, Qt::UserRole, described.icon);
   item->setIcon(0, ConsoleIcon(described.icon));
+}
+
+void MainWindow::AddCollectionNode(QTreeWidgetItem* item, collections::Database* database) {
+  if (!database) return;
+  // Populating lists the new collection already when the node had not been expanded before.
+  Populate(item);
+  for (console::ListRow& row : console::CollectionsView(*nodes_[item].server).rows) {
+    if (row.database != database) continue;
+    if (!FindChild(item, row.key)) {
+      AddNode(item, Node{"Database", row.key, nodes_[item].server, row.database}, row.text,
+              row.icon, true);
+    }
+  }
+  item->setExpanded(true);
+  if (tree_->currentItem() == item) ShowList(item);
 }
 
 void MainWindow::AddRegistration() {

@@ -17,6 +17,7 @@
 
 #include "collections/database.h"
 #include "console/result_views.h"
+#include "gui/dialog_commands.h"
 #include "platform/user_interface.h"
 #include "servers/context.h"
 #include "servers/server.h"
@@ -98,6 +99,8 @@ class MainWindow : public QMainWindow {
   void AddRegistration();
   void EditRegistration(QTreeWidgetItem* item);
   void RedescribeServer(QTreeWidgetItem* item, console::ServerNodeUse use);
+  // A node for a collection the Collections node `item` did not list yet.
+  void AddCollectionNode(QTreeWidgetItem* item, collections::Database* database);
 
   servers::Servers& servers_;
   servers::Context context_;
@@ -113,6 +116,8 @@ class MainWindow : public QMainWindow {
   console::ListView current_list_;
   // Column widths by list name ("lvLoginNames", ...), as the user left them.
   QVariantMap column_widths_;
+  // The commands that open dialogs and wizards.
+  DialogCommands dialogs_{ui_, this};
 };
 
 }  // namespace gui

@@ -54,6 +54,8 @@ class ProgressWindow : public platform::ProgressSink {
     dialog_.setMinimumDuration(0);
     dialog_.setAutoClose(false);
     dialog_.setAutoReset(false);
+    // Room for a collection's name on the first line without a cramped window.
+    dialog_.setMinimumWidth(420);
     dialog_.show();
   }
   void SetCaption(std::string_view caption) override {

@@ -20,8 +20,10 @@ class QtUserInterface : public platform::UserInterface {
   void EndBusy() override;
   void ProcessPendingEvents() override;
   std::unique_ptr<platform::ProgressSink> OpenProgress() override;
-  // The account picker and the data-link prompt have no window yet: both answer "cancelled",
-  // which every caller handles as the user backing out.
+  // The account picker lists the accounts of one server's machine, which only the login dialogs
+  // know: they offer it through their own PickerUserInterface, and here it answers "cancelled".
+  // The data-link prompt has no window yet and answers "cancelled" too; every caller handles
+  // that as the user backing out.
   std::string PickAccounts(std::string_view title, int flags) override;
   std::optional<std::string> PromptDataLink() override;
 

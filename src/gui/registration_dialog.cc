@@ -5,27 +5,16 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "common/messages.h"
+#include "gui/dialog_kit.h"
 
 namespace gui {
 
 namespace {
 
-QString Message(int number) { return QString::fromStdString(common::LoadMessage(number)); }
-
-QLabel* Label(int message, QWidget* buddy) {
-  auto* label = new QLabel(Message(message));
-  if (buddy) {
-    label->setBuddy(buddy);
-    buddy->setAccessibleName(label->text());
-  }
-  return label;
-}
-
-template <typename T>
-T* Named(T* widget, const char* name) {
-  widget->setObjectName(name);
-  return widget;
+// A step's sentence; with a control, a mnemonic that focuses it and the control's accessible name.
+QLabel* Label(Mnemonics& mnemonics, int message, QWidget* buddy) {
+  if (!buddy) return new QLabel(Message(message));
+  return BuddyLabel(mnemonics, Message(message), buddy);
 }
 
 }  // namespace
@@ -37,40 +26,41 @@ RegistrationDialog::RegistrationDialog(servers::Context context, servers::Server
   if (editing) form_.SetServer(std::move(server));
   setWindowTitle(editing ? Message(310) : QString::fromStdString(servers::frmSQLServer::Caption()));
   setModal(true);
+  Mnemonics mnemonics;
 
   domains_ = Named(new QComboBox, "cboDomains");
   domains_->setEditable(true);
   servers_ = Named(new QComboBox, "cboServers");
   servers_->setEditable(true);
   servers_->setMinimumContentsLength(28);
-  refresh_ = Named(new QPushButton(Message(223)), "cmdRefresh");
-  integrated_ = Named(new QRadioButton(Message(219)), "optIntegratedSecurity");
-  server_security_ = Named(new QRadioButton(Message(220)), "optServerSecurity");
+  refresh_ = Button(mnemonics, Message(223), "cmdRefresh");
+  integrated_ = Named(new QRadioButton(mnemonics(Message(219))), "optIntegratedSecurity");
+  server_security_ = Named(new QRadioButton(mnemonics(Message(220))), "optServerSecurity");
   auto* options = new QButtonGroup(this);
   options->addButton(integrated_);
   options->addButton(server_security_);
   username_ = Named(new QLineEdit, "txtUsername");
   password_ = Named(new QLineEdit, "txtPassword");
   password_->setEchoMode(QLineEdit::Password);
-  auto* test = Named(new QPushButton(Message(224)), "cmdTest");
+  auto* test = Button(mnemonics, Message(224), "cmdTest");
   auto* ok = Named(new QPushButton(Message(90)), "cmdOK");
   ok->setDefault(true);
   auto* cancel = Named(new QPushButton(Message(91)), "cmdCancel");
 
   // The numbered steps are long sentences: each gets the full width above its control.
   auto* grid = new QGridLayout;
-  grid->addWidget(Label(215, nullptr), 0, 0, 1, 3);
-  grid->addWidget(Label(216, domains_), 1, 0, 1, 3);
+  grid->addWidget(Label(mnemonics, 215, nullptr), 0, 0, 1, 3);
+  grid->addWidget(Label(mnemonics, 216, domains_), 1, 0, 1, 3);
   grid->addWidget(domains_, 2, 0, 1, 3);
-  grid->addWidget(Label(217, servers_), 3, 0, 1, 3);
+  grid->addWidget(Label(mnemonics, 217, servers_), 3, 0, 1, 3);
   grid->addWidget(servers_, 4, 0, 1, 2);
   grid->addWidget(refresh_, 4, 2);
-  grid->addWidget(Label(218, nullptr), 5, 0, 1, 3);
+  grid->addWidget(Label(mnemonics, 218, nullptr), 5, 0, 1, 3);
   grid->addWidget(integrated_, 6, 0, 1, 3);
   grid->addWidget(server_security_, 7, 0, 1, 3);
-  grid->addWidget(Label(221, username_), 8, 0);
+  grid->addWidget(Label(mnemonics, 221, username_), 8, 0);
   grid->addWidget(username_, 8, 1, 1, 2);
-  grid->addWidget(Label(222, password_), 9, 0);
+  grid->addWidget(Label(mnemonics, 222, password_), 9, 0);
   grid->addWidget(password_, 9, 1, 1, 2);
   grid->setColumnStretch(1, 1);
 

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <limits>
+#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -217,6 +218,22 @@ std::vector<DirEntry> ListFolder(const fs::path& folder) {
     else if (fs::is_regular_file(status))
       entries.push_back({it->path().filename().string(), false});
   }
+  // The storage engine's companions of a database file ("x.mdf-wal", "x.mdf-shm",
+  // "x.mdf-journal") are no files a server machine would show beside its databases.
+  std::set<std::string> files;
+  for (const DirEntry& entry : entries) {
+    if (!entry.folder) files.insert(entry.name);
+  }
+  std::erase_if(entries, [&](const DirEntry& entry) {
+    if (entry.folder) return false;
+    for (std::string_view suffix : {"-wal", "-shm", "-journal"}) {
+      if (entry.name.size() > suffix.size() && entry.name.ends_with(suffix) &&
+          files.count(entry.name.substr(0, entry.name.size() - suffix.size()))) {
+        return true;
+      }
+    }
+    return false;
+  });
   std::sort(entries.begin(), entries.end(),
             [](const DirEntry& a, const DirEntry& b) { return Lower(a.name) < Lower(b.name); });
   return entries;

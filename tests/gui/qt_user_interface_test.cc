@@ -6,9 +6,13 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QProgressBar>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 
 namespace {
@@ -75,6 +79,11 @@ TEST(QtUserInterfaceTest, BoxesShowWhatWasAskedAndReturnTheChosenButton) {
       EXPECT_EQ(box.standardButton(box.defaultButton()), test.expected_default);
       EXPECT_EQ(box.buttons().size(),
                 static_cast<qsizetype>(platform::AnswersOf(test.buttons).size()));
+      if (const char* folder = std::getenv("TESSERA_SCREENSHOTS");
+          folder && *folder && test.buttons == MessageButtons::kAbortRetryIgnore) {
+        box.grab().save(
+            QString::fromStdString((std::filesystem::path(folder) / "message-box.png").string()));
+      }
       if (test.click == QMessageBox::Close) {
         box.reject();
       } else if (test.click == QMessageBox::NoButton) {
@@ -89,6 +98,37 @@ TEST(QtUserInterfaceTest, BoxesShowWhatWasAskedAndReturnTheChosenButton) {
         {text, "Tessera Server Manager", test.buttons, test.icon, test.default_button});
     EXPECT_EQ(answer, test.expected_answer);
   }
+}
+
+// The progress window of long runs: caption, the two lines and the bar; no Cancel, since none
+// of the runs it shows can stop half-way. It closes with the run.
+TEST(QtUserInterfaceTest, ProgressWindowShowsCaptionLinesAndBar) {
+  QWidget owner;
+  owner.resize(400, 300);
+  owner.show();
+  gui::QtUserInterface ui(&owner);
+  {
+    std::unique_ptr<platform::ProgressSink> progress = ui.OpenProgress();
+    progress->SetCaption("Tessera Server Manager");
+    progress->SetLine(0, "Upgrading the collection 'Zoë [1]'...");
+    progress->SetLine(1, "Please wait...");
+    progress->SetMaximum(40);
+    progress->SetValue(10);
+    auto* dialog = owner.findChild<QProgressDialog*>();
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(dialog->windowTitle().toStdString(), "Tessera Server Manager");
+    EXPECT_EQ(dialog->labelText().toStdString(),
+              "Upgrading the collection 'Zoë [1]'...\nPlease wait...");
+    EXPECT_EQ(dialog->maximum(), 40);
+    EXPECT_EQ(dialog->value(), 10);
+    EXPECT_EQ(dialog->findChild<QPushButton*>(), nullptr);
+    if (const char* folder = std::getenv("TESSERA_SCREENSHOTS"); folder && *folder) {
+      EXPECT_TRUE(dialog->grab().save(
+          QString::fromStdString((std::filesystem::path(folder) / "progress.png").string())));
+    }
+  }
+  EXPECT_EQ(owner.findChild<QProgressDialog*>(), nullptr);
 }
 
 }  // namespace

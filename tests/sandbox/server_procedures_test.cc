@@ -258,6 +258,10 @@ TEST_F(ServerProceduresTest, DirTreeListsFoldersAndFilesOnTheDrives) {
   fs::create_directories(instance_->MapPath("C:\\Archive\\A"));
   std::ofstream(instance_->MapPath("C:\\Archive\\x.mdf")) << "x";
   std::ofstream(instance_->MapPath("C:\\Archive\\b\\y.ldf")) << "y";
+  // The storage engine's companions of a database file are not listed; a file merely named so is.
+  std::ofstream(instance_->MapPath("C:\\Archive\\x.mdf-wal")) << "w";
+  std::ofstream(instance_->MapPath("C:\\Archive\\x.mdf-shm")) << "s";
+  std::ofstream(instance_->MapPath("C:\\Archive\\b\\lone-wal")) << "l";
 
   RowSet folders = Query("EXEC master..xp_dirtree 'C:\\Archive', 1, 0");
   EXPECT_EQ(ColumnNames(folders), (std::vector<std::string>{"subdirectory", "depth"}));
@@ -277,7 +281,8 @@ TEST_F(ServerProceduresTest, DirTreeListsFoldersAndFilesOnTheDrives) {
   RowSet tree = Query("EXEC master..xp_dirtree 'C:\\Archive', 0, 1");
   std::vector<std::string> listed;
   for (const auto& row : tree.rows) listed.push_back(row[0].ToText() + "/" + row[1].ToText());
-  EXPECT_EQ(listed, (std::vector<std::string>{"A/1", "b/1", "deep/2", "y.ldf/2", "x.mdf/1"}));
+  EXPECT_EQ(listed,
+            (std::vector<std::string>{"A/1", "b/1", "deep/2", "lone-wal/2", "y.ldf/2", "x.mdf/1"}));
 
   EXPECT_EQ(Query("EXEC master..xp_dirtree 'C:\\Nothing', 1, 1").rows.size(), 0u);
   EXPECT_EQ(Query("EXEC master..xp_dirtree 'Q:\\', 1, 1").rows.size(), 0u);
