@@ -12,6 +12,7 @@
 #include "collections/databases.h"
 #include "common/error.h"
 #include "common/messages.h"
+#include "common/version.h"
 #include "console/commands.h"
 #include "console/result_views.h"
 #include "console/startup_check.h"
@@ -1053,7 +1054,7 @@ int RunAdmin(const std::vector<std::string>& args, Io io,
       io.err << HelpText("", "");
       return kExitUsage;
     case Invocation::Kind::kVersion:
-      io.out << kVersion << "\n";
+      io.out << kProgram << " " << common::kProductVersion << "\n";
       return kExitSuccess;
     case Invocation::Kind::kRun:
       break;
