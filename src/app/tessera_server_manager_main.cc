@@ -44,11 +44,11 @@ constexpr char kUsage[] =
     "\n"
     "Files:\n"
     "  ~/.config/tessera-server-manager/registry.db\n"
-    "        the registered servers, shared with tessera-admin\n"
+    "                        the registered servers, shared with tessera-admin\n"
     "  ~/.config/tessera-server-manager/console.ini\n"
-    "        the window's size, splitter and column widths\n"
+    "                        the window's size, splitter and column widths\n"
     "  ~/.local/share/tessera-server-manager/sandbox/\n"
-    "        the sandbox server's instances, shared with tessera-sandbox\n";
+    "                        the sandbox server's instances, shared with tessera-sandbox\n";
 
 }  // namespace
 

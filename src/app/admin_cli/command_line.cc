@@ -405,9 +405,9 @@ std::string HelpText(std::string_view noun, std::string_view verb) {
         "\n"
         "Files:\n"
         "  ~/.config/tessera-server-manager/registry.db\n"
-        "        the registered servers, shared with the console tessera-server-manager\n"
+        "                        the registered servers, shared with tessera-server-manager\n"
         "  ~/.local/share/tessera-server-manager/sandbox/\n"
-        "        the sandbox server's instances, shared with tessera-sandbox\n";
+        "                        the sandbox server's instances, shared with tessera-sandbox\n";
     return text;
   }
   if (verb.empty() && HasVerbs(noun)) {

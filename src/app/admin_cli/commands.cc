@@ -6,6 +6,7 @@
 #include <iostream>
 #include <iterator>
 
+#include "app/admin_cli/completion.h"
 #include "app/admin_cli/security_verbs.h"
 #include "app/admin_cli/table.h"
 #include "collections/database.h"
@@ -1034,6 +1035,8 @@ int PrintMessages(std::ostream& out) {
 
 int RunAdmin(const std::vector<std::string>& args, Io io,
              const std::function<std::optional<std::string>()>& read_password) {
+  // The shell's Tab completion asks here; not a command, so not in the help.
+  if (!args.empty() && args[0] == "--complete") return RunCompletion(args, io);
   Invocation invocation;
   try {
     invocation = ParseCommandLine(args);

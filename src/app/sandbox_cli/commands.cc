@@ -57,7 +57,7 @@ constexpr const char* kUsage =
     "\n"
     "Files:\n"
     "  ~/.local/share/tessera-server-manager/sandbox/\n"
-    "        the instances, a folder each with its settings and databases\n";
+    "                        the instances, a folder each with its databases\n";
 
 constexpr const char* kInitUsage =
     "Usage: tessera-sandbox init [--name NAME] [--version VERSION]\n"
