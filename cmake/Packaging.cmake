@@ -12,10 +12,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-# The first line is the summary; the rest, indented by CPack, the long description.
+# The long description, below the summary line CPack writes from the summary above.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-Tessera Server Manager administers network collections, the archive databases
+    "Tessera Server Manager administers network collections, the archive databases
 that the Tessera desktop archiving application keeps on SQL Server: it
 registers servers and creates, attaches, detaches, deletes, renames and
 upgrades collections, generates their plain text for searching, and manages
