@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -120,6 +121,19 @@ TEST(AdminCompletionSlotTest, OffersEveryCommandOfTheVerbTable) {
 }
 
 class AdminCompletionTest : public AdminDemoProcessTest {};
+
+class AdminCompletionWithoutRegistryTest : public admin_testing::AdminProcessTest {};
+
+TEST_F(AdminCompletionWithoutRegistryTest, OffersNoServerAndMakesNoRegistry) {
+  for (const std::vector<std::string>& query :
+       {std::vector<std::string>{"--complete", "2", "collection", "list", ""},
+        std::vector<std::string>{"--complete", "3", "collection", "delete", "1", ""}}) {
+    RunResult run = Run(query);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.out, "words\n");
+  }
+  EXPECT_FALSE(std::filesystem::exists(root_ / "registry.db"));
+}
 
 TEST_F(AdminCompletionTest, ReadsServersCollectionsLoginsAndUsers) {
   struct Case {

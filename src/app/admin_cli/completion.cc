@@ -3,11 +3,15 @@
 #include <algorithm>
 #include <charconv>
 #include <exception>
+#include <filesystem>
+#include <istream>
 #include <sstream>
 
 #include "app/admin_cli/command_line.h"
 #include "collections/database.h"
 #include "console/result_views.h"
+#include "platform/environment.h"
+#include "platform/registry_store.h"
 
 namespace admin_cli {
 
@@ -74,6 +78,48 @@ CompletionSlot ArgumentSlot(const VerbDefinition& definition,
     slot.kind = Kind::kFiles;
   }
   return slot;
+}
+
+// The registered servers, or the collections, logins or users a server lists, for a slot that
+// names them. What cannot be read (no registry, a server that does not answer) throws.
+std::vector<std::string> ReadCandidates(const CompletionSlot& slot, std::istream& in) {
+  if (slot.kind != Kind::kServers && slot.kind != Kind::kCollections &&
+      slot.kind != Kind::kLogins && slot.kind != Kind::kUsers) {
+    return {};
+  }
+  // Pressing Tab makes no registry where there is none.
+  std::error_code ec;
+  if (!std::filesystem::exists(platform::DefaultRegistryPath(platform::ProcessEnvironment()), ec))
+    return {};
+  std::ostringstream silenced;
+  Session session(Io{in, silenced, silenced, false, false}, GlobalOptions{});
+  std::vector<std::string> candidates;
+  if (slot.kind == Kind::kServers) {
+    for (const auto& server : session.Servers()) {
+      candidates.push_back(std::to_string(server->ServerID()));
+      std::string location;
+      try {
+        location = server->Location();
+      } catch (const std::exception&) {
+        location = server->Name();
+      }
+      if (!location.empty()) candidates.push_back(location);
+    }
+    return candidates;
+  }
+  servers::Server& server = session.FindServer(slot.server);
+  if (!server.Connected()) return {};
+  if (slot.kind == Kind::kCollections) {
+    for (const auto& database : CatalogueOf(server)) candidates.push_back(database->Name());
+  } else if (slot.kind == Kind::kLogins) {
+    for (const console::ListRow& row : console::LoginsView(server).rows)
+      candidates.push_back(row.SubItem("NAME"));
+  } else {
+    collections::Database& database = session.FindCollection(server, slot.collection);
+    for (const console::ListRow& row : console::UsersView(database).rows)
+      candidates.push_back(row.SubItem("NAME"));
+  }
+  return candidates;
 }
 
 }  // namespace
@@ -152,40 +198,9 @@ int RunCompletion(const std::vector<std::string>& args, Io io) {
 
   CompletionSlot slot = SlotAt(words, index);
   std::vector<std::string> candidates = slot.words;
-  // Registrations and servers are read only for a slot that needs them; what cannot be read
-  // (no registry, a server that does not answer) simply offers nothing.
-  std::ostringstream silenced;
-  Io quiet{io.in, silenced, silenced, false, false};
   try {
-    if (slot.kind == Kind::kServers) {
-      Session session(quiet, GlobalOptions{});
-      for (const auto& server : session.Servers()) {
-        candidates.push_back(std::to_string(server->ServerID()));
-        std::string location;
-        try {
-          location = server->Location();
-        } catch (const std::exception&) {
-          location = server->Name();
-        }
-        if (!location.empty()) candidates.push_back(location);
-      }
-    } else if (slot.kind == Kind::kCollections || slot.kind == Kind::kLogins ||
-               slot.kind == Kind::kUsers) {
-      Session session(quiet, GlobalOptions{});
-      servers::Server& server = session.FindServer(slot.server);
-      if (server.Connected()) {
-        if (slot.kind == Kind::kCollections) {
-          for (const auto& database : CatalogueOf(server)) candidates.push_back(database->Name());
-        } else if (slot.kind == Kind::kLogins) {
-          for (const console::ListRow& row : console::LoginsView(server).rows)
-            candidates.push_back(row.SubItem("NAME"));
-        } else {
-          collections::Database& database = session.FindCollection(server, slot.collection);
-          for (const console::ListRow& row : console::UsersView(database).rows)
-            candidates.push_back(row.SubItem("NAME"));
-        }
-      }
-    }
+    std::vector<std::string> read = ReadCandidates(slot, io.in);
+    candidates.insert(candidates.end(), read.begin(), read.end());
   } catch (const std::exception&) {
   } catch (const CommandError&) {
   }
