@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include "common/version.h"
 #include "gui/main_window.h"
 #include "gui/qt_user_interface.h"
 
@@ -12,6 +13,9 @@ Application::Application(int& argc, char** argv)
       ui_(std::make_unique<QtUserInterface>()) {
   QApplication::setApplicationName("tessera-server-manager");
   QApplication::setApplicationDisplayName("Tessera Server Manager");
+  QApplication::setApplicationVersion(common::kProductVersion);
+  // The installed desktop entry, so the desktop shows the window with its name and icon.
+  QGuiApplication::setDesktopFileName("org.tessera.ServerManager");
 }
 
 Application::~Application() = default;

@@ -5,6 +5,7 @@
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QSettings>
 #include <QSplitter>
 #include <QStandardPaths>
@@ -13,11 +14,17 @@
 #include <functional>
 
 #include "common/messages.h"
+#include "common/version.h"
 #include "console/commands.h"
 #include "gui/icons.h"
 #include "gui/registration_dialog.h"
 
 namespace gui {
+
+QString AboutText() {
+  return QString("<b>%1</b><br>Version %2<br>Administers network collections on SQL Server.")
+      .arg(common::kProductName, common::kProductVersion);
+}
 
 namespace {
 
@@ -113,6 +120,11 @@ MainWindow::MainWindow(servers::Servers& servers, servers::Context context,
   // Reachable while a list has the focus too, not only from the menu bar.
   refresh->setShortcutContext(Qt::WindowShortcut);
   addAction(refresh);
+
+  QMenu* help_menu = menuBar()->addMenu("&Help");
+  QAction* about = help_menu->addAction("&About Tessera Server Manager", this,
+                                        [this] { QMessageBox::about(this, "About", AboutText()); });
+  about->setObjectName("about");
 
   // Delete works on what has the focus, as in a file manager: the selected node or rows.
   for (QWidget* view : std::initializer_list<QWidget*>{tree_, details_, icons_}) {

@@ -25,6 +25,9 @@
 
 namespace gui {
 
+// The About box's text: the product's name and version.
+QString AboutText();
+
 class MainWindow : public QMainWindow {
   Q_OBJECT
 

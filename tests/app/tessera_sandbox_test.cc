@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/admin_process.h"
+#include "common/version.h"
 
 namespace {
 
@@ -91,7 +92,7 @@ TEST_F(SandboxCommandTest, HelpOnEveryLevelAndTheVersion) {
   EXPECT_EQ(Run({"sql", "-?"}).exit_code, 0);
   RunResult version = Run({"--version"});
   EXPECT_EQ(version.exit_code, 0);
-  EXPECT_EQ(version.out, "tessera-sandbox 0.1.0\n");
+  EXPECT_EQ(version.out, std::string("tessera-sandbox ") + common::kProductVersion + "\n");
   // Asking for help creates nothing.
   EXPECT_FALSE(fs::exists(root_));
 }

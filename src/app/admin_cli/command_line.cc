@@ -388,8 +388,26 @@ std::string HelpText(std::string_view noun, std::string_view verb) {
         "only one registration has it. NAME and COLLECTION are a collection's display name, or\n"
         "its database name where several collections share a display name.\n"
         "Confirmations are asked on a terminal; without one, and without --yes, the default\n"
-        "answer is taken (No for destructive actions). Exit status: 0 done, 1 failed, refused\n"
-        "or declined, 2 wrong command line.\n";
+        "answer is taken (No for destructive actions).\n"
+        "\n"
+        "Exit status:\n"
+        "  0  done\n"
+        "  1  failed, refused or declined\n"
+        "  2  wrong command line\n"
+        "\n"
+        "Environment:\n"
+        "  TESSERA_REGISTRY      the registry file of the registered servers, instead of\n"
+        "                        $XDG_CONFIG_HOME/tessera-server-manager/registry.db\n"
+        "  TESSERA_SANDBOX_ROOT  the folder of the sandbox server's instances, instead of\n"
+        "                        $XDG_DATA_HOME/tessera-server-manager/sandbox\n"
+        "  XDG_CONFIG_HOME       the folder of settings (default: ~/.config)\n"
+        "  XDG_DATA_HOME         the folder of data (default: ~/.local/share)\n"
+        "\n"
+        "Files:\n"
+        "  ~/.config/tessera-server-manager/registry.db\n"
+        "                        the registered servers, shared with tessera-server-manager\n"
+        "  ~/.local/share/tessera-server-manager/sandbox/\n"
+        "                        the sandbox server's instances, shared with tessera-sandbox\n";
     return text;
   }
   if (verb.empty() && HasVerbs(noun)) {

@@ -12,7 +12,6 @@
 namespace admin_cli {
 
 inline constexpr const char* kProgram = "tessera-admin";
-inline constexpr const char* kVersion = "tessera-admin 0.1.0";
 
 // Exit codes.
 inline constexpr int kExitSuccess = 0;

@@ -6,12 +6,14 @@
 #include <iostream>
 #include <iterator>
 
+#include "app/admin_cli/completion.h"
 #include "app/admin_cli/security_verbs.h"
 #include "app/admin_cli/table.h"
 #include "collections/database.h"
 #include "collections/databases.h"
 #include "common/error.h"
 #include "common/messages.h"
+#include "common/version.h"
 #include "console/commands.h"
 #include "console/result_views.h"
 #include "console/startup_check.h"
@@ -1033,6 +1035,8 @@ int PrintMessages(std::ostream& out) {
 
 int RunAdmin(const std::vector<std::string>& args, Io io,
              const std::function<std::optional<std::string>()>& read_password) {
+  // The shell's Tab completion asks here; not a command, so not in the help.
+  if (!args.empty() && args[0] == "--complete") return RunCompletion(args, io);
   Invocation invocation;
   try {
     invocation = ParseCommandLine(args);
@@ -1053,7 +1057,7 @@ int RunAdmin(const std::vector<std::string>& args, Io io,
       io.err << HelpText("", "");
       return kExitUsage;
     case Invocation::Kind::kVersion:
-      io.out << kVersion << "\n";
+      io.out << kProgram << " " << common::kProductVersion << "\n";
       return kExitSuccess;
     case Invocation::Kind::kRun:
       break;

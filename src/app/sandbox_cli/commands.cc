@@ -11,6 +11,7 @@
 #include "app/sandbox_cli/result_printer.h"
 #include "app/sandbox_cli/serve_command.h"
 #include "app/sandbox_cli/sql_command.h"
+#include "common/version.h"
 #include "sandbox/instance.h"
 #include "sandbox/server.h"
 
@@ -41,7 +42,22 @@ constexpr const char* kUsage =
     "  --version    show the version\n"
     "\n"
     "NAME is an instance's name, (sandbox)\\NAME or (sandbox); without it the default instance\n"
-    "is meant, which is created with the local account as sysadmin when first used.\n";
+    "is meant, which is created with the local account as sysadmin when first used.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  done\n"
+    "  1  failed, or the server reported an error\n"
+    "  2  wrong command line\n"
+    "\n"
+    "Environment:\n"
+    "  TESSERA_SANDBOX_ROOT  the folder of the instances, instead of\n"
+    "                        $XDG_DATA_HOME/tessera-server-manager/sandbox\n"
+    "  XDG_DATA_HOME         the folder of data (default: ~/.local/share)\n"
+    "  SQLCMDPASSWORD        the password of 'sql -U LOGIN' when -P is not given\n"
+    "\n"
+    "Files:\n"
+    "  ~/.local/share/tessera-server-manager/sandbox/\n"
+    "                        the instances, a folder each with its databases\n";
 
 constexpr const char* kInitUsage =
     "Usage: tessera-sandbox init [--name NAME] [--version VERSION]\n"
@@ -542,7 +558,7 @@ int RunCommand(const std::vector<std::string>& args, Io io) {
     while (!global.Done()) {
       const std::string& arg = global.Peek();
       if (arg == "--version") {
-        io.out << kVersion << "\n";
+        io.out << kProgram << " " << common::kProductVersion << "\n";
         return kExitSuccess;
       }
       if (arg.empty() || arg[0] != '-') break;

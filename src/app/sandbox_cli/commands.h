@@ -10,8 +10,6 @@
 
 namespace sandbox_cli {
 
-inline constexpr const char* kVersion = "tessera-sandbox 0.1.0";
-
 // Exit codes.
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;  // the command failed, or the server reported an error
