@@ -29,6 +29,8 @@ IconDefinition DefinitionOf(int index) {
       return {"", Shape::kServer, QColor(0x6D, 0x7B, 0x8D), QColor(0xC6, 0x28, 0x28)};
     case console::kIconServerNotConnected:
       return {"", Shape::kServer, QColor(0xA0, 0xA8, 0xB0), QColor(0x9E, 0x9E, 0x9E)};
+    case kIconConnecting:
+      return {"", Shape::kServer, QColor(0xA0, 0xA8, 0xB0), QColor(0xF0, 0xA8, 0x20)};
     case console::kIconCollection:
       return {"", Shape::kCollection, QColor(0x3A, 0x78, 0xC2), {}};
     case console::kIconUser:
