@@ -1,5 +1,6 @@
 #include "gui/icons.h"
 
+#include <QHash>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -126,13 +127,18 @@ QPixmap Draw(const IconDefinition& definition, int size) {
 }  // namespace
 
 QIcon ConsoleIcon(int index) {
+  // Drawn once per index: lists ask for the same few icons again and again. Icons belong to the
+  // user-interface thread, so one cache for it is enough.
+  static QHash<int, QIcon> cache;
+  if (auto found = cache.constFind(index); found != cache.constEnd()) return *found;
   IconDefinition definition = DefinitionOf(index);
   if (!definition.theme_name) return {};
   QIcon drawn;
   for (int size : {16, 24, 32, 48, 64}) drawn.addPixmap(Draw(definition, size));
   // Only states the theme has a name for come from it; the badges of the server states do not.
-  if (*definition.theme_name) return QIcon::fromTheme(definition.theme_name, drawn);
-  return drawn;
+  QIcon icon = *definition.theme_name ? QIcon::fromTheme(definition.theme_name, drawn) : drawn;
+  cache.insert(index, icon);
+  return icon;
 }
 
 }  // namespace gui

@@ -278,7 +278,17 @@ void MainWindow::ShowAnswer(servers::Server* server, const console::ServerNode& 
                                       ? QTreeWidgetItem::ShowIndicator
                                       : QTreeWidgetItem::DontShowIndicatorWhenChildless);
     QTreeWidgetItem* current = tree_->currentItem();
-    if (current == item || current == item->parent()) ShowList(current);
+    if (current == item) {
+      ShowList(current);
+    } else if (current == item->parent()) {
+      // Only the server's row of the list changes.
+      for (int i = 0; i < icons_->count(); ++i) {
+        QListWidgetItem* row = icons_->item(i);
+        if (row->data(Qt::UserRole).toString() != Text(described.key)) continue;
+        row->setText(Text(described.caption));
+        row->setIcon(ConsoleIcon(described.icon));
+      }
+    }
   }
   if (startup_check_ran_) CheckAnsweredServers();
   emit serverAnswered(Text(described.key));

@@ -11,6 +11,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -136,6 +137,15 @@ class ConsoleStartTest : public ::testing::Test {
     }
     return texts;
   }
+  // With TESSERA_SCREENSHOTS set to a folder, saves a picture of the widget there; at a device
+  // pixel ratio of 2 (QT_SCALE_FACTOR=2) under the name with "-200" added.
+  void Screenshot(QWidget* widget, const std::string& name) {
+    const char* folder = std::getenv("TESSERA_SCREENSHOTS");
+    if (!folder || !*folder) return;
+    QApplication::processEvents();
+    std::string file = name + (widget->devicePixelRatio() >= 2 ? "-200.png" : ".png");
+    EXPECT_TRUE(widget->grab().save(QString::fromStdString((fs::path(folder) / file).string())));
+  }
   servers::Server& Server(const std::string& key) {
     return *workspace_->Servers().Item(key.substr(6));
   }
@@ -184,6 +194,8 @@ TEST_F(ConsoleStartTest, ASilentServerShowsAsConnectingWhileTheOthersExpand) {
   }
   EXPECT_EQ(shown, held);
   EXPECT_NE(std::find(shown.begin(), shown.end(), "Archive"), shown.end());
+  window_->tree()->setCurrentItem(demo->child(0));
+  Screenshot(window_.get(), "connecting-server");
   EXPECT_EQ(fake_->held_logins(), 1);
   EXPECT_TRUE(fake_->calls().empty());
 
@@ -312,6 +324,7 @@ TEST_F(ConsoleStartTest, SqlDockShowsEachActionsStatementsAndCopiesThem) {
     if (statement->text(0) == "SELECT @@VERSION") version = true;
   }
   EXPECT_TRUE(version);
+  Screenshot(window_.get(), "sql-trace");
 
   // Copy gives the action's statements as a script, each after its connection.
   list->clearSelection();
