@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -349,6 +350,57 @@ TEST_F(ConsoleStartTest, SqlDockShowsEachActionsStatementsAndCopiesThem) {
   workspace_.reset();
   Open();
   EXPECT_TRUE(window_->sqlTrace()->isVisible());
+}
+
+// The letter after the single "&" of a caption; 0 when it has none.
+QChar Mnemonic(const QString& text) {
+  for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] == '&' && text[i + 1] != '&') return text[i + 1].toLower();
+    if (text[i] == '&') ++i;
+  }
+  return QChar();
+}
+
+TEST_F(ConsoleStartTest, EveryMenuIsReachableByItsLetterAndTheViewsHaveNamesAndKeys) {
+  Open();
+  window_->startupCheckTimer()->stop();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Answered(demo_); }));
+  // Each menu of the bar, and each entry of the window's own menus, by a letter of its own.
+  auto unique_letters = [](const QList<QAction*>& actions, const std::string& where) {
+    std::vector<QChar> letters;
+    for (QAction* action : actions) {
+      if (action->isSeparator()) continue;
+      QChar letter = Mnemonic(action->text());
+      EXPECT_FALSE(letter.isNull()) << where << ": " << action->text().toStdString();
+      EXPECT_EQ(std::count(letters.begin(), letters.end(), letter), 0)
+          << where << ": " << action->text().toStdString();
+      letters.push_back(letter);
+    }
+  };
+  QList<QAction*> bar = window_->menuBar()->actions();
+  ASSERT_EQ(bar.size(), 3);
+  unique_letters(bar, "menu bar");
+  for (QAction* menu : bar) {
+    if (menu->text() != "&Action") unique_letters(menu->menu()->actions(), menu->text().toStdString());
+  }
+  QAction* refresh = window_->findChild<QAction*>("refresh");
+  ASSERT_NE(refresh, nullptr);
+  EXPECT_EQ(refresh->shortcut(), QKeySequence(Qt::Key_F5));
+
+  for (QWidget* view : std::initializer_list<QWidget*>{
+           window_->tree(), window_->details(), window_->icons(), window_->sqlTrace()->list()}) {
+    EXPECT_FALSE(view->accessibleName().isEmpty()) << view->objectName().toStdString();
+  }
+  // Enter opens and closes the selected node.
+  QTreeWidgetItem* demo = ServerNode(demo_);
+  window_->tree()->setFocus();
+  window_->tree()->setCurrentItem(demo);
+  demo->setExpanded(false);
+  QTest::keyClick(window_->tree(), Qt::Key_Return);
+  EXPECT_TRUE(demo->isExpanded());
+  EXPECT_EQ(demo->childCount(), 2);
+  QTest::keyClick(window_->tree(), Qt::Key_Enter);
+  EXPECT_FALSE(demo->isExpanded());
 }
 
 TEST_F(ConsoleStartTest, LayoutIsKeptUnderTheConfigurationHome) {
