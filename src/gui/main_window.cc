@@ -42,17 +42,18 @@ std::string PlainCaption(const std::string& caption) {
   return plain;
 }
 
-// What a registration shows while it connects: the data source its stored connection string
-// names, read without touching the registration's connection.
-std::string ConnectingCaption(const servers::Server& server) {
+// The data source a registration's stored connection string names, read without touching the
+// registration's connection: what its node shows while it connects.
+std::string StoredLocation(const servers::Server& server) {
   std::string location;
   try {
-    location = db::ConnectionString::Parse(server.ConnectionString()).Get("Data Source").value_or("");
+    location =
+        db::ConnectionString::Parse(server.ConnectionString()).Get("Data Source").value_or("");
   } catch (const std::exception&) {
     // A string that does not parse fails its connect with the reason; the identifier will do.
   }
   if (location.empty()) location = "Server " + std::to_string(server.ServerID());
-  return location + " (connecting\u2026)";
+  return location;
 }
 
 // The tree's editor hands the typed name to the rename command instead of writing it into the
@@ -234,21 +235,22 @@ void MainWindow::ConnectServers() {
 }
 
 void MainWindow::StartConnect(const std::shared_ptr<servers::Server>& server) {
-  std::string caption = ConnectingCaption(*server);
+  const std::string location = StoredLocation(*server);
+  const std::string caption = location + " (connecting\u2026)";
   connecting_[server.get()] = caption;
   if (connect_pool_.maxThreadCount() < static_cast<int>(connecting_.size())) {
     connect_pool_.setMaxThreadCount(static_cast<int>(connecting_.size()));
   }
   // Until the answer comes back the worker alone uses the registration and its connection.
-  connect_pool_.start([this, server, caption] {
-    TraceAction trace("Connect " + caption.substr(0, caption.find(" (")));
+  connect_pool_.start([this, server, location] {
+    TraceAction trace("Connect " + location);
     server->Connect();
     console::ServerNode described;
     try {
       described = console::DescribeServerNode(*server);
     } catch (const std::exception& error) {
       described.key = "Server" + std::to_string(server->ServerID());
-      described.caption = caption.substr(0, caption.find(" (")) + " (" + error.what() + ")";
+      described.caption = location + " (" + error.what() + ")";
       described.typed = false;
       described.icon = console::kIconServerNotConnected;
     }

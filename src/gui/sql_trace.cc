@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QVBoxLayout>
 #include <atomic>
 
@@ -25,6 +26,25 @@ thread_local CurrentAction current_action;
 std::atomic<int> last_action_id{0};
 
 QString Text(const std::string& text) { return QString::fromStdString(text); }
+
+// Passwords are sent but never shown: the password literal of sp_addlogin and the @old and @new
+// ones of sp_password, and password parameters of procedure calls.
+QString MaskPasswords(QString text) {
+  static const QRegularExpression kAddLogin(
+      R"((sp_addlogin\s+N?'(?:[^']|'')*'\s*,\s*)N?'(?:[^']|'')*')",
+      QRegularExpression::CaseInsensitiveOption);
+  static const QRegularExpression kPasswordArgument(
+      R"((@(?:old|new|passwd|password)\s*=\s*)N?'(?:[^']|'')*')",
+      QRegularExpression::CaseInsensitiveOption);
+  text.replace(kAddLogin, "\\1'***'");
+  text.replace(kPasswordArgument, "\\1'***'");
+  return text;
+}
+
+bool IsPasswordParameter(const std::string& name) {
+  QString lower = QString::fromStdString(name).toLower();
+  return lower == "@old" || lower == "@new" || lower.contains("passw");
+}
 
 QString ConnectionText(const db::Statement& statement) {
   QString text = QString("#%1 %2").arg(statement.connection_id).arg(Text(statement.data_source));
@@ -105,11 +125,13 @@ void SqlTraceDock::Watch(db::Environment& environment) {
 }
 
 QString SqlTraceDock::StatementText(const db::Statement& statement) {
-  if (!statement.procedure_call) return Text(statement.text);
+  if (!statement.procedure_call) return MaskPasswords(Text(statement.text));
   std::string text = "EXEC " + statement.text;
   for (size_t i = 0; i < statement.parameters.size(); ++i) {
     const auto& [name, value] = statement.parameters[i];
-    text += (i == 0 ? " " : ", ") + name + " = " + db::SqlLiteral(value, true);
+    text += (i == 0 ? " " : ", ") + name + " = " +
+            (IsPasswordParameter(name) && !value.IsNull() ? std::string("'***'")
+                                                          : db::SqlLiteral(value, true));
   }
   return Text(text);
 }
@@ -126,8 +148,7 @@ void SqlTraceDock::Add(int action_id, const QString& action, const db::Statement
     last_action_id_ = action_id;
   }
   QString text = StatementText(statement);
-  auto* item = new QTreeWidgetItem(last_action_,
-                                   {text.simplified(), ConnectionText(statement)});
+  auto* item = new QTreeWidgetItem(last_action_, {text.simplified(), ConnectionText(statement)});
   item->setData(0, Qt::UserRole, text);
   item->setToolTip(0, text);
   if (isVisible()) list_->scrollToItem(item);
@@ -156,8 +177,8 @@ QString SqlTraceDock::SelectedScript() const {
   }
   QString script;
   for (QTreeWidgetItem* statement : chosen) {
-    script += "-- " + statement->text(1) + "\n" + statement->data(0, Qt::UserRole).toString() +
-              "\nGO\n";
+    script +=
+        "-- " + statement->text(1) + "\n" + statement->data(0, Qt::UserRole).toString() + "\nGO\n";
   }
   return script;
 }

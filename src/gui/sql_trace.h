@@ -58,6 +58,7 @@ class SqlTraceDock : public QDockWidget {
   QString SelectedScript() const;
 
   // The statement as it could be sent again: a procedure call as EXEC with its parameters.
+  // Passwords show as '***'.
   static QString StatementText(const db::Statement& statement);
 
  public slots:

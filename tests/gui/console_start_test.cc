@@ -22,8 +22,8 @@
 #include "collections/database.h"
 #include "collections/databases.h"
 #include "common/messages.h"
-#include "db/testing/fake_driver.h"
 #include "console/result_views.h"
+#include "db/testing/fake_driver.h"
 #include "gui/icons.h"
 #include "gui/main_window.h"
 #include "gui/sql_trace.h"
@@ -82,8 +82,10 @@ class ConsoleStartTest : public ::testing::Test {
   }
   static void AddSlowDriver(server_manager::Workspace& workspace,
                             std::shared_ptr<db::testing::FakeServer> fake) {
-    workspace.ServerContext().database->drivers().Add(std::make_shared<db::testing::FakeDriver>(
-        std::move(fake), [](std::string_view source) { return StartsWith(std::string(source), "localhost\\SLOW"); }));
+    workspace.ServerContext().database->drivers().Add(
+        std::make_shared<db::testing::FakeDriver>(std::move(fake), [](std::string_view source) {
+          return StartsWith(std::string(source), "localhost\\SLOW");
+        }));
   }
 
   void SetUp() override {
@@ -177,7 +179,8 @@ TEST_F(ConsoleStartTest, ASilentServerShowsAsConnectingWhileTheOthersExpand) {
   QMenu menu;
   window_->FillMenu(&menu, false);
   ASSERT_FALSE(menu.actions().isEmpty());
-  for (QAction* action : menu.actions()) EXPECT_FALSE(action->isEnabled()) << action->objectName().toStdString();
+  for (QAction* action : menu.actions())
+    EXPECT_FALSE(action->isEnabled()) << action->objectName().toStdString();
   QTest::keyClick(window_->tree(), Qt::Key_F5);
   EXPECT_TRUE(window_->IsConnecting(&Server(slow_)));
 
@@ -257,8 +260,7 @@ TEST_F(ConsoleStartTest, TheStartupCheckUpgradesAnOldCollectionOnceAfterTheWindo
 
   // The server holds Contracts at the current format; the others stay where they were.
   auto version = [&](const std::string& name) {
-    for (const auto& database :
-         dynamic_cast<collections::Databases&>(Server(demo_).Databases())) {
+    for (const auto& database : dynamic_cast<collections::Databases&>(Server(demo_).Databases())) {
       if (database->Name() == name) return database->GetExtendedProperty(0, 3, 1, "");
     }
     return std::string("(missing)");
@@ -308,7 +310,9 @@ TEST_F(ConsoleStartTest, SqlDockShowsEachActionsStatementsAndCopiesThem) {
   };
   ASSERT_TRUE(QTest::qWaitFor([&] { return group("Connect (sandbox)\\DEMO") != nullptr; }))
       << list->topLevelItemCount() << " actions, the last "
-      << (list->topLevelItemCount() ? list->topLevelItem(list->topLevelItemCount() - 1)->text(0).toStdString() : "");
+      << (list->topLevelItemCount()
+              ? list->topLevelItem(list->topLevelItemCount() - 1)->text(0).toStdString()
+              : "");
 
   // Refresh on the server: its statements, each with the connection that sent it.
   QTreeWidgetItem* demo = ServerNode(demo_);
@@ -320,7 +324,8 @@ TEST_F(ConsoleStartTest, SqlDockShowsEachActionsStatementsAndCopiesThem) {
   bool version = false;
   for (int i = 0; i < refresh->childCount(); ++i) {
     QTreeWidgetItem* statement = refresh->child(i);
-    EXPECT_TRUE(StartsWith(statement->text(1).toStdString(), "#")) << statement->text(1).toStdString();
+    EXPECT_TRUE(StartsWith(statement->text(1).toStdString(), "#"))
+        << statement->text(1).toStdString();
     EXPECT_NE(statement->text(1).toStdString().find("(sandbox)\\DEMO"), std::string::npos);
     if (statement->text(0) == "SELECT @@VERSION") version = true;
   }
@@ -342,6 +347,29 @@ TEST_F(ConsoleStartTest, SqlDockShowsEachActionsStatementsAndCopiesThem) {
                      {"@passwd", common::Value()}};
   EXPECT_EQ(gui::SqlTraceDock::StatementText(call).toStdString(),
             "EXEC sp_addlogin @loginame = N'O''Brien', @passwd = NULL");
+  // Passwords are never shown, however they are quoted.
+  struct Masked {
+    std::string sent;
+    std::string shown;
+  };
+  const Masked masked[] = {
+      {"EXEC master..sp_addlogin 'O''Brien', 'se''cret; DROP'",
+       "EXEC master..sp_addlogin 'O''Brien', '***'"},
+      {"EXEC master..sp_addlogin N'Ärger', N'pässwörd'",
+       "EXEC master..sp_addlogin N'Ärger', '***'"},
+      {"EXEC master..sp_password @old=NULL, @new='x''y' , @loginame='reader'",
+       "EXEC master..sp_password @old=NULL, @new='***' , @loginame='reader'"},
+      {"SELECT name FROM master..syslogins WHERE name='new'",
+       "SELECT name FROM master..syslogins WHERE name='new'"},
+  };
+  for (const Masked& each : masked) {
+    db::Statement text;
+    text.text = each.sent;
+    EXPECT_EQ(gui::SqlTraceDock::StatementText(text).toStdString(), each.shown);
+  }
+  call.parameters[1].second = common::Value(std::string("secret"));
+  EXPECT_EQ(gui::SqlTraceDock::StatementText(call).toStdString(),
+            "EXEC sp_addlogin @loginame = N'O''Brien', @passwd = '***'");
 
   // Shown is kept for the next run.
   window_->close();
@@ -381,7 +409,8 @@ TEST_F(ConsoleStartTest, EveryMenuIsReachableByItsLetterAndTheViewsHaveNamesAndK
   ASSERT_EQ(bar.size(), 3);
   unique_letters(bar, "menu bar");
   for (QAction* menu : bar) {
-    if (menu->text() != "&Action") unique_letters(menu->menu()->actions(), menu->text().toStdString());
+    if (menu->text() != "&Action")
+      unique_letters(menu->menu()->actions(), menu->text().toStdString());
   }
   QAction* refresh = window_->findChild<QAction*>("refresh");
   ASSERT_NE(refresh, nullptr);
