@@ -293,6 +293,10 @@ TEST_F(ConsoleStartTest, SqlDockShowsEachActionsStatementsAndCopiesThem) {
   EXPECT_FALSE(dock->isVisible());
   QAction* toggle = window_->findChild<QAction*>("sqlTraceToggle");
   ASSERT_NE(toggle, nullptr);
+  QMenu* view_menu = window_->menuBar()->actions().at(2)->menu();
+  ASSERT_TRUE(view_menu->actions().contains(toggle));
+  view_menu->adjustSize();
+  Screenshot(view_menu, "view-menu");
   EXPECT_EQ(toggle->text().toStdString(), "&SQL Trace");
   toggle->trigger();
   EXPECT_TRUE(dock->isVisible());
