@@ -203,7 +203,17 @@ TEST_F(ConsoleStartTest, ASilentServerShowsAsConnectingWhileTheOthersExpand) {
   EXPECT_EQ(fake_->held_logins(), 1);
   EXPECT_TRUE(fake_->calls().empty());
 
-  // When it finally answers, the node takes the connected icon and its folders.
+  // Refreshing the server list meanwhile lists it as connecting again, without a second login.
+  window_->tree()->setCurrentItem(ServersNode());
+  window_->Refresh();
+  slow = ServerNode(slow_);
+  ASSERT_NE(slow, nullptr);
+  EXPECT_EQ(slow->data(0, Qt::UserRole).toInt(), gui::kIconConnecting);
+  EXPECT_EQ(window_->icons()->count(), 2);
+  EXPECT_EQ(fake_->connects().size(), 1u);
+
+  // When it finally answers, the node takes the connected icon and its folders, and its row in
+  // the list shown takes its caption.
   QSignalSpy answered(window_.get(), &gui::MainWindow::serverAnswered);
   fake_->ReleaseLogins();
   ASSERT_TRUE(answered.wait(5000));
@@ -212,6 +222,11 @@ TEST_F(ConsoleStartTest, ASilentServerShowsAsConnectingWhileTheOthersExpand) {
   slow = ServerNode(slow_);
   EXPECT_EQ(slow->data(0, Qt::UserRole).toInt(), console::kIconServerConnected);
   EXPECT_TRUE(StartsWith(slow->text(0).toStdString(), kSlow));
+  bool row_updated = false;
+  for (int i = 0; i < window_->icons()->count(); ++i) {
+    if (window_->icons()->item(i)->text() == slow->text(0)) row_updated = true;
+  }
+  EXPECT_TRUE(row_updated);
   EXPECT_EQ(Children(slow), (std::vector<std::string>{Message(7), Message(8)}));
   // One login each, on the data source the registration names.
   ASSERT_EQ(fake_->connects().size(), 1u);
