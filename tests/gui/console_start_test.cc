@@ -15,7 +15,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/server_manager/workspace.h"
@@ -23,6 +25,7 @@
 #include "collections/databases.h"
 #include "common/messages.h"
 #include "console/result_views.h"
+#include "db/recordset.h"
 #include "db/testing/fake_driver.h"
 #include "gui/icons.h"
 #include "gui/main_window.h"
@@ -397,6 +400,64 @@ TEST_F(ConsoleStartTest, SqlDockShowsEachActionsStatementsAndCopiesThem) {
   workspace_.reset();
   Open();
   EXPECT_TRUE(window_->sqlTrace()->isVisible());
+}
+
+TEST_F(ConsoleStartTest, RegistrationsConnectFromThreadsAtOnceAsTheyDoInTurn) {
+  // What the window's workers do, without the window: every registration of the sandbox server
+  // connected and described on a thread of its own, at the same time.
+  constexpr int kExtra = 8;
+  {
+    platform::ScriptedUserInterface ui;
+    server_manager::Workspace workspace(ui);
+    for (int n = 1; n <= kExtra; ++n) {
+      ASSERT_NE(workspace.Servers().Add(servers::BuildRegistrationString("(sandbox)\\DEMO", false,
+                                                                         "reader", "tessera") +
+                                        "Application Name=Thread " + std::to_string(n) + ";"),
+                nullptr);
+    }
+  }
+  workspace_ = std::make_unique<server_manager::Workspace>(ui_);
+  AddSlowDriver(*workspace_, fake_);
+  fake_->ReleaseLogins();
+  servers::Servers& list = workspace_->Servers(servers::ConnectAtLoad::kByCaller);
+  std::vector<std::shared_ptr<servers::Server>> all(list.begin(), list.end());
+  std::vector<console::ServerNode> described(all.size());
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < all.size(); ++i) {
+    threads.emplace_back([&, i] {
+      all[i]->Connect();
+      described[i] = console::DescribeServerNode(*all[i]);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  int sandbox = 0;
+  std::set<std::int64_t> spids;
+  for (size_t i = 0; i < all.size(); ++i) {
+    SCOPED_TRACE(all[i]->ConnectionString());
+    EXPECT_TRUE(all[i]->Connected()) << all[i]->FailureReason();
+    EXPECT_EQ(described[i].icon, console::kIconServerConnected);
+    if (all[i]->Name() == "(sandbox)\\DEMO") {
+      ++sandbox;
+      EXPECT_TRUE(StartsWith(described[i].caption, "(sandbox)\\DEMO")) << described[i].caption;
+      // Each has a session of its own.
+      db::Recordset spid;
+      spid.Open("SELECT @@SPID", all[i]->Connection());
+      spids.insert(*spid.Fields(0).Value().ToInt());
+      spid.Close();
+    }
+  }
+  EXPECT_GE(sandbox, kExtra + 1);
+  EXPECT_EQ(spids.size(), static_cast<size_t>(sandbox));
+  std::set<std::string> logins;
+  for (const auto& server : all) logins.insert(server->CurrentUser());
+  EXPECT_TRUE(logins.count("reader"));
+  // The other tests see the registrations they expect.
+  for (const auto& server : all) {
+    if (server->ConnectionString().find("Application Name=Thread") != std::string::npos) {
+      list.Remove(std::to_string(server->ServerID()));
+    }
+  }
+  EXPECT_EQ(list.Count(), 2);
 }
 
 // The letter after the single "&" of a caption; 0 when it has none.
