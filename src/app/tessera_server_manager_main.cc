@@ -87,7 +87,9 @@ int main(int argc, char** argv) {
 
   try {
     server_manager::Workspace workspace(application.ui());
-    return application.Run(workspace.Servers(), workspace.ServerContext());
+    // The window connects the registrations itself, all at once, so it shows at once.
+    return application.Run(workspace.Servers(servers::ConnectAtLoad::kByCaller),
+                           workspace.ServerContext());
   } catch (const std::exception& error) {
     application.ShowError(error.what());
     return 1;

@@ -1,5 +1,6 @@
 #include "gui/icons.h"
 
+#include <QHash>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -29,6 +30,8 @@ IconDefinition DefinitionOf(int index) {
       return {"", Shape::kServer, QColor(0x6D, 0x7B, 0x8D), QColor(0xC6, 0x28, 0x28)};
     case console::kIconServerNotConnected:
       return {"", Shape::kServer, QColor(0xA0, 0xA8, 0xB0), QColor(0x9E, 0x9E, 0x9E)};
+    case kIconConnecting:
+      return {"", Shape::kServer, QColor(0xA0, 0xA8, 0xB0), QColor(0xF0, 0xA8, 0x20)};
     case console::kIconCollection:
       return {"", Shape::kCollection, QColor(0x3A, 0x78, 0xC2), {}};
     case console::kIconUser:
@@ -124,14 +127,19 @@ QPixmap Draw(const IconDefinition& definition, int size) {
 }  // namespace
 
 QIcon ConsoleIcon(int index) {
+  // Drawn once per index: lists ask for the same few icons again and again. Icons belong to the
+  // user-interface thread, so one cache for it is enough.
+  static QHash<int, QIcon> cache;
+  if (auto found = cache.constFind(index); found != cache.constEnd()) return *found;
   IconDefinition definition = DefinitionOf(index);
   if (!definition.theme_name) return {};
   QIcon drawn;
   // Up to 128 pixels, so a 64-pixel picture stays crisp at 200 % scaling.
   for (int size : {16, 24, 32, 48, 64, 96, 128}) drawn.addPixmap(Draw(definition, size));
   // Only states the theme has a name for come from it; the badges of the server states do not.
-  if (*definition.theme_name) return QIcon::fromTheme(definition.theme_name, drawn);
-  return drawn;
+  QIcon icon = *definition.theme_name ? QIcon::fromTheme(definition.theme_name, drawn) : drawn;
+  cache.insert(index, icon);
+  return icon;
 }
 
 }  // namespace gui

@@ -6,7 +6,11 @@
 
 namespace gui {
 
-// The icon of an image-list index (2 to 15); an empty icon for indices the console does not use.
+// The window's own index for a registration whose connect is under way.
+inline constexpr int kIconConnecting = 100;
+
+// The icon of an image-list index (2 to 15, or kIconConnecting); an empty icon for indices the
+// console does not use.
 QIcon ConsoleIcon(int index);
 
 }  // namespace gui

@@ -1,23 +1,28 @@
 #include "gui/main_window.h"
 
 #include <QAction>
+#include <QDockWidget>
 #include <QHeaderView>
 #include <QKeySequence>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSettings>
+#include <QShowEvent>
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QStyledItemDelegate>
+#include <algorithm>
 #include <functional>
 
 #include "common/messages.h"
 #include "common/version.h"
 #include "console/commands.h"
+#include "db/connection_string.h"
 #include "gui/icons.h"
 #include "gui/registration_dialog.h"
+#include "gui/sql_trace.h"
 
 namespace gui {
 
@@ -33,6 +38,30 @@ constexpr char kDisplayName[] = "Tessera Server Manager";
 QString Text(const std::string& text) { return QString::fromStdString(text); }
 
 std::string Message(int number) { return common::LoadMessage(number); }
+
+// A menu caption without its mnemonic marks, to name the action in the SQL trace.
+std::string PlainCaption(const std::string& caption) {
+  std::string plain;
+  for (size_t i = 0; i < caption.size(); ++i) {
+    if (caption[i] == '&' && i + 1 < caption.size()) ++i;
+    plain += caption[i];
+  }
+  return plain;
+}
+
+// The data source a registration's stored connection string names, read without touching the
+// registration's connection: what its node shows while it connects.
+std::string StoredLocation(const servers::Server& server) {
+  std::string location;
+  try {
+    location =
+        db::ConnectionString::Parse(server.ConnectionString()).Get("Data Source").value_or("");
+  } catch (const std::exception&) {
+    // A string that does not parse fails its connect with the reason; the identifier will do.
+  }
+  if (location.empty()) location = "Server " + std::to_string(server.ServerID());
+  return location;
+}
 
 // The tree's editor hands the typed name to the rename command instead of writing it into the
 // node: only a rename the server accepted changes the caption.
@@ -121,6 +150,25 @@ MainWindow::MainWindow(servers::Servers& servers, servers::Context context,
   refresh->setShortcutContext(Qt::WindowShortcut);
   addAction(refresh);
 
+  // The SQL dock: hidden until asked for; whether it shows is kept with the layout.
+  sql_trace_ = new SqlTraceDock(this);
+  addDockWidget(Qt::BottomDockWidgetArea, sql_trace_);
+  sql_trace_->hide();
+  if (context_.database) sql_trace_->Watch(*context_.database);
+  QAction* trace = sql_trace_->toggleViewAction();
+  trace->setText("&SQL Trace");
+  trace->setObjectName("sqlTraceToggle");
+  trace->setStatusTip("Shows the statements each action sent and the connection that sent each");
+  view_menu->addSeparator();
+  view_menu->addAction(trace);
+  connect(view_menu, &QMenu::hovered, this, &MainWindow::ShowStatusTip);
+
+  // The start-up format check: armed when the window first shows, it stops at its own tick.
+  startup_timer_ = new QTimer(this);
+  startup_timer_->setObjectName("startupCheckTimer");
+  startup_timer_->setSingleShot(true);
+  connect(startup_timer_, &QTimer::timeout, this, &MainWindow::StartupCheckTick);
+
   QMenu* help_menu = menuBar()->addMenu("&Help");
   QAction* about = help_menu->addAction("&About Tessera Server Manager", this,
                                         [this] { QMessageBox::about(this, "About", AboutText()); });
@@ -135,6 +183,16 @@ MainWindow::MainWindow(servers::Servers& servers, servers::Context context,
     connect(remove, &QAction::triggered, this, [this, rows] { DeleteSelected(rows); });
     view->addAction(remove);
   }
+  // Enter on a node opens or closes it, as in a file manager's folder tree.
+  auto* open = new QAction(tree_);
+  open->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+  open->setShortcutContext(Qt::WidgetShortcut);
+  connect(open, &QAction::triggered, this, [this] {
+    if (QTreeWidgetItem* item = tree_->currentItem()) item->setExpanded(!item->isExpanded());
+  });
+  tree_->addAction(open);
+  // Enter or a double-click on a login or user row opens its properties.
+  connect(details_, &QTreeWidget::itemActivated, this, [this] { OpenSelectedRow(); });
 
   statusBar()->showMessage("Ready");
   resize(960, 600);
@@ -176,6 +234,9 @@ MainWindow::MainWindow(servers::Servers& servers, servers::Context context,
     }
   });
 
+  connect_pool_.setMaxThreadCount(std::max(1, servers_.Count()));
+  ConnectServers();
+
   QTreeWidgetItem* root =
       AddNode(nullptr, Node{"Static Node", "Static Node"}, kDisplayName, -1, true);
   root->setExpanded(true);
@@ -184,6 +245,124 @@ MainWindow::MainWindow(servers::Servers& servers, servers::Context context,
     servers_node->setExpanded(true);
     tree_->setCurrentItem(servers_node);
   }
+}
+
+MainWindow::~MainWindow() {
+  // The workers hold registrations this window's owner is about to close.
+  connect_pool_.waitForDone();
+}
+
+void MainWindow::ConnectServers() {
+  for (const std::shared_ptr<servers::Server>& server : servers_) {
+    if (!server->ConnectTried() && !IsConnecting(server.get())) StartConnect(server);
+  }
+}
+
+void MainWindow::StartConnect(const std::shared_ptr<servers::Server>& server) {
+  const std::string location = StoredLocation(*server);
+  const std::string caption = location + " (connecting\u2026)";
+  connecting_[server.get()] = caption;
+  if (connect_pool_.maxThreadCount() < static_cast<int>(connecting_.size())) {
+    connect_pool_.setMaxThreadCount(static_cast<int>(connecting_.size()));
+  }
+  // Until the answer comes back the worker alone uses the registration and its connection.
+  connect_pool_.start([this, server, location] {
+    TraceAction trace("Connect " + location);
+    server->Connect();
+    console::ServerNode described;
+    try {
+      described = console::DescribeServerNode(*server);
+    } catch (const std::exception& error) {
+      described.key = "Server" + std::to_string(server->ServerID());
+      described.caption = location + " (" + error.what() + ")";
+      described.typed = false;
+      described.icon = console::kIconServerNotConnected;
+    }
+    QMetaObject::invokeMethod(
+        this, [this, server, described] { ShowAnswer(server.get(), described); },
+        Qt::QueuedConnection);
+  });
+}
+
+QTreeWidgetItem* MainWindow::ServerItem(const servers::Server* server) const {
+  for (const auto& [item, node] : nodes_) {
+    if (node.type == "Server" && node.server == server) return const_cast<QTreeWidgetItem*>(item);
+  }
+  return nullptr;
+}
+
+void MainWindow::ShowAnswer(servers::Server* server, const console::ServerNode& described) {
+  connecting_.erase(server);
+  if (QTreeWidgetItem* item = ServerItem(server)) {
+    Node& node = nodes_[item];
+    node.typed = described.typed;
+    node.populated = !described.has_children;
+    item->setText(0, Text(described.caption));
+    item->setData(0, Qt::UserRole, described.icon);
+    item->setIcon(0, ConsoleIcon(described.icon));
+    item->setChildIndicatorPolicy(described.has_children
+                                      ? QTreeWidgetItem::ShowIndicator
+                                      : QTreeWidgetItem::DontShowIndicatorWhenChildless);
+    QTreeWidgetItem* current = tree_->currentItem();
+    if (current == item) {
+      ShowList(current);
+    } else if (current == item->parent()) {
+      // Only the server's row of the list changes.
+      for (int i = 0; i < icons_->count(); ++i) {
+        QListWidgetItem* row = icons_->item(i);
+        if (row->data(Qt::UserRole).toString() != Text(described.key)) continue;
+        row->setText(Text(described.caption));
+        row->setIcon(ConsoleIcon(described.icon));
+      }
+    }
+  }
+  if (startup_check_ran_) CheckAnsweredServers();
+  emit serverAnswered(Text(described.key));
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (shown_) return;
+  shown_ = true;
+  startup_check_.Arm();
+  startup_timer_->start(startup_check_.Interval());
+}
+
+void MainWindow::StartupCheckTick() {
+  if (!startup_check_.Tick()) return;
+  startup_check_ran_ = true;
+  CheckAnsweredServers();
+  emit startupCheckDone();
+}
+
+void MainWindow::CheckAnsweredServers() {
+  // An answer arriving while a progress window runs is checked when the walk comes round again.
+  if (checking_) return;
+  checking_ = true;
+  bool any = false;
+  bool found = true;
+  while (found) {
+    found = false;
+    for (const std::shared_ptr<servers::Server>& server : servers_) {
+      // A registration still connecting is checked when its answer arrives: asking its
+      // catalogue now would find it closed and keep it empty for good.
+      if (IsConnecting(server.get()) || checked_.count(server.get())) continue;
+      checked_.insert(server.get());
+      found = true;
+      any = true;
+      TraceAction trace("Start-up format check");
+      try {
+        console::RunStartupCheck(ui_, *server, collection_job_);
+      } catch (const std::exception& error) {
+        console::ReportError(ui_, std::string(), error);
+      }
+      // The list goes on from the start: a dialog's event loop may have changed it.
+      break;
+    }
+  }
+  checking_ = false;
+  // The check changes no node, but a list may show what it changed (a format version).
+  if (any) ShowList(tree_->currentItem());
 }
 
 QTreeWidgetItem* MainWindow::AddNode(QTreeWidgetItem* parent, Node node, const std::string& caption,
@@ -225,6 +404,7 @@ void MainWindow::Populate(QTreeWidgetItem* item) {
   found->second.populated = true;
   // A copy: adding children rehashes the map.
   const Node node = found->second;
+  TraceAction trace("Expand " + item->text(0).toStdString());
   platform::BusyCursor busy(ui_);
   try {
     if (node.type == "Static Node") {
@@ -232,6 +412,13 @@ void MainWindow::Populate(QTreeWidgetItem* item) {
               console::kIconServersFolder, true);
     } else if (node.type == "DatabaseServers") {
       for (const auto& server : servers_) {
+        if (auto pending = connecting_.find(server.get()); pending != connecting_.end()) {
+          AddNode(item,
+                  Node{"Server", "Server" + std::to_string(server->ServerID()), server.get(),
+                       nullptr, false},
+                  pending->second, kIconConnecting, false);
+          continue;
+        }
         console::ServerNode described = console::DescribeServerNode(*server);
         AddNode(item, Node{"Server", described.key, server.get(), nullptr, described.typed},
                 described.caption, described.icon, described.has_children);
@@ -284,6 +471,7 @@ void MainWindow::ShowList(QTreeWidgetItem* item) {
   auto found = nodes_.find(item);
   if (!item || found == nodes_.end()) return;
   const Node& node = found->second;
+  TraceAction trace("Show " + item->text(0).toStdString());
   platform::BusyCursor busy(ui_);
   try {
     if (node.type == "Server" && node.typed) {
@@ -391,8 +579,12 @@ void MainWindow::FillMenu(QMenu* menu, bool rows) {
   if (auto found = nodes_.find(tree_->currentItem()); found != nodes_.end()) node = &found->second;
 
   std::unordered_map<std::string, console::MenuItemState> states;
+  // A registration being connected belongs to its worker: nothing may run on it yet.
+  const bool connecting = !rows && node && IsConnecting(node->server);
   try {
-    if (!rows && group->name == "mnuServer" && node && node->server) {
+    if (connecting) {
+      statusBar()->showMessage("Connecting to the server; its commands wait for the answer.");
+    } else if (!rows && group->name == "mnuServer" && node && node->server) {
       console::ServiceMenuState service = console::ServiceMenuStateFor(node->server->Status());
       if (service.start) states["mnuStartSQLServer"] = *service.start;
       if (service.stop) states["mnuStopSQLServer"] = *service.stop;
@@ -415,8 +607,11 @@ void MainWindow::FillMenu(QMenu* menu, bool rows) {
     if (auto state = states.find(entry.name); state != states.end()) {
       action->setEnabled(state->second.enabled && !state->second.grayed);
     }
+    if (connecting) action->setEnabled(false);
     const std::string name = entry.name;
-    connect(action, &QAction::triggered, this, [this, name, rows] {
+    const std::string caption = PlainCaption(entry.caption);
+    connect(action, &QAction::triggered, this, [this, name, caption, rows] {
+      TraceAction trace(caption);
       // The commands report their own errors; anything else still must not leave the event
       // loop, where it would end the program.
       try {
@@ -442,6 +637,7 @@ void MainWindow::RunCommand(const std::string& name, bool rows) {
   auto found = nodes_.find(item);
   if (found == nodes_.end()) return;
   Node node = found->second;
+  if (IsConnecting(node.server)) return;
 
   if (rows) {
     std::vector<std::string> keys = SelectedRowKeys();
@@ -458,10 +654,6 @@ void MainWindow::RunCommand(const std::string& name, bool rows) {
     } else if (name == "mnuUserProperties" && row->database) {
       dialogs_.UserProperties(*row->database, row->SubItem("NAME"), row->SubItem("LOGINNAME"));
       done = true;
-    } else {
-      console::Tell(ui_,
-                    "This window is not part of the desktop console yet; tessera-admin "
-                    "offers the same command.");
     }
     if (done) ShowList(item);
     return;
@@ -526,10 +718,6 @@ void MainWindow::RunCommand(const std::string& name, bool rows) {
     bool ran = name == "mnuAddCatalog" ? console::CreateFullTextIndex(ui_, *node.database)
                                        : console::RemoveFullTextIndex(ui_, *node.database);
     if (ran) ShowList(item);
-  } else {
-    console::Tell(ui_,
-                  "This window is not part of the desktop console yet; tessera-admin "
-                  "offers the same command.");
   }
 }
 
@@ -601,6 +789,7 @@ void MainWindow::RenameNode(QTreeWidgetItem* item, const QString& name) {
   auto found = nodes_.find(item);
   if (found == nodes_.end() || !found->second.database) return;
   if (name == item->text(0)) return;
+  TraceAction trace("Rename");
   try {
     if (console::RenameCollection(ui_, *found->second.database, name.toStdString())) {
       item->setText(0, name);
@@ -630,6 +819,21 @@ void MainWindow::DeleteSelected(bool rows) {
   }
 }
 
+void MainWindow::OpenSelectedRow() {
+  static const char* const kOpens[] = {"mnuLoginProperties", "mnuUserProperties"};
+  if (SelectedRowKeys().size() != 1) return;
+  QMenu menu;
+  FillMenu(&menu, true);
+  for (QAction* action : menu.actions()) {
+    for (const char* name : kOpens) {
+      if (action->objectName() == name && action->isEnabled()) {
+        action->trigger();
+        return;
+      }
+    }
+  }
+}
+
 void MainWindow::RememberColumns() {
   if (current_list_.name.empty() || current_list_.view_mode != console::kViewDetails) return;
   QList<QVariant> widths;
@@ -650,6 +854,8 @@ void MainWindow::RestoreSettings() {
   if (settings.contains("window/splitter")) {
     splitter_->restoreState(settings.value("window/splitter").toByteArray());
   }
+  // The docks: whether the SQL trace shows, and where.
+  if (settings.contains("window/state")) restoreState(settings.value("window/state").toByteArray());
   column_widths_ = settings.value("window/columns").toMap();
 }
 
@@ -658,6 +864,7 @@ void MainWindow::SaveSettings() {
   QSettings settings(SettingsFile(), QSettings::IniFormat);
   settings.setValue("window/geometry", saveGeometry());
   settings.setValue("window/splitter", splitter_->saveState());
+  settings.setValue("window/state", saveState());
   settings.setValue("window/columns", column_widths_);
   settings.sync();
 }
@@ -671,6 +878,9 @@ void MainWindow::Refresh() {
   QTreeWidgetItem* item = tree_->currentItem();
   auto found = nodes_.find(item);
   if (found == nodes_.end()) return;
+  // A registration still connecting shows its answer when it comes.
+  if (IsConnecting(found->second.server)) return;
+  TraceAction trace("Refresh");
   if (found->second.type == "Server" && found->second.server) {
     RedescribeServer(item, console::ServerNodeUse::kRebuilt);
   }

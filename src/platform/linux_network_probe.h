@@ -4,6 +4,7 @@
 // Join information comes from Samba's configuration for this machine and is unknown for others.
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 
 #include "platform/environment.h"
@@ -44,7 +45,8 @@ class LinuxNetworkProbe : public NetworkProbe {
 
   Options options_;
   LocalMachine local_;
-  std::uint16_t sequence_ = 0;
+  // Echoes may be sent from several threads at once.
+  std::atomic<std::uint16_t> sequence_{0};
 };
 
 // True when the text can be a host name or dotted address: at most 253 characters of letters,

@@ -168,6 +168,7 @@ void Server::SetConnectionString(std::string_view text) {
 }
 
 bool Server::Connect() {
+  connect_tried_ = true;
   failure_reason_.clear();
   try {
     db::Connection connection = RequireConnection();

@@ -128,6 +128,8 @@ class Server {
 
   // True after a successful connect, false after a failed one.
   bool Connected() const { return connected_; }
+  // Whether Connect has been called at all (a list the caller connects leaves it to the caller).
+  bool ConnectTried() const { return connect_tried_; }
   // Set by a connect whose machine reported membership of a workgroup or domain; never reset.
   bool JoinedToNetwork() const { return joined_; }
 
@@ -156,6 +158,7 @@ class Server {
   std::string name_;
   std::string machine_name_;
   bool connected_ = false;
+  bool connect_tried_ = false;
   bool joined_ = false;
   std::string description_;
   std::string failure_reason_;

@@ -49,8 +49,9 @@ void SortByPosition(std::vector<StoredPosition>& entries) {
   }
 }
 
-Servers::Servers(Context context)
+Servers::Servers(Context context, ConnectAtLoad connect)
     : context_(std::move(context)),
+      connect_(connect),
       registry_(context_.services.registry, context_.services.environment) {
   registry_.SetClassKey(platform::kHkeyCurrentUser);
   registry_.SetSectionKey(kServerListKey);
@@ -92,7 +93,7 @@ void Servers::AddExisting(std::int32_t server_id, std::string_view connection_st
   auto server = std::make_shared<Server>(context_, server_id);
   server->SetConnectionString(connection_string);
   // Listed whether or not it answers: the console shows unreachable servers as such.
-  server->Connect();
+  if (connect_ == ConnectAtLoad::kInTurn) server->Connect();
   items_.push_back(std::move(server));
 }
 

@@ -33,13 +33,18 @@ struct StoredPosition {
 // logarithmic however the positions were stored.
 void SortByPosition(std::vector<StoredPosition>& entries);
 
+// Who connects the registrations a load lists: the load itself, one after the other, or the
+// caller (a window that connects them all at once, away from its own thread).
+enum class ConnectAtLoad { kInTurn, kByCaller };
+
 class Servers {
  public:
   using List = std::vector<std::shared_ptr<Server>>;
 
-  // Loads every registration and connects each one (unreachable servers are listed too).
-  // Registry failures while renumbering throw common::Error 26001.
-  explicit Servers(Context context);
+  // Loads every registration and, unless the caller connects them, connects each one
+  // (unreachable servers are listed too). Registry failures while renumbering throw
+  // common::Error 26001.
+  explicit Servers(Context context, ConnectAtLoad connect = ConnectAtLoad::kInTurn);
   Servers(const Servers&) = delete;
   Servers& operator=(const Servers&) = delete;
 
@@ -77,6 +82,7 @@ class Servers {
   size_t IndexOf(int position) const;
 
   Context context_;
+  ConnectAtLoad connect_;
   platform::cRegistry registry_;
   List items_;
   std::shared_ptr<Server> last_unconnected_;

@@ -4,6 +4,11 @@
 
 #include <atomic>
 #include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "db/command.h"
 #include "db/connection.h"
@@ -94,6 +99,33 @@ TEST_F(SandboxEndToEndTest, LoginsByIntegratedSecurityAndSqlAuthentication) {
   Connection missing(environment_);
   missing.SetConnectionString("Data Source=(sandbox)\\NOPE;Integrated Security=SSPI;");
   EXPECT_EQ(CatchError([&] { missing.Open(); }).number(), kErrorUnspecified);
+}
+
+TEST_F(SandboxEndToEndTest, LoginsFromManyThreadsAtOnceEachGetASessionOfTheirOwn) {
+  // As a window connecting every registration at once does.
+  constexpr int kThreads = 12;
+  std::vector<std::optional<Connection>> connections(kThreads);
+  std::vector<std::string> failures(kThreads);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&, i] {
+      try {
+        connections[i] = Open(i % 2 ? "User Id=sa;Password=;" : "Integrated Security=SSPI;");
+      } catch (const std::exception& error) {
+        failures[i] = error.what();
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  std::set<std::int64_t> spids;
+  for (int i = 0; i < kThreads; ++i) {
+    ASSERT_EQ(failures[i], "") << i;
+    Recordset rs;
+    rs.Open("SELECT @@SPID", *connections[i]);
+    spids.insert(*rs.Fields(0).Value().ToInt());
+    rs.Close();
+  }
+  EXPECT_EQ(spids.size(), static_cast<size_t>(kThreads));
 }
 
 TEST_F(SandboxEndToEndTest, RowlessResultsComeBeforeTheRows) {

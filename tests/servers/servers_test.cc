@@ -110,6 +110,28 @@ TEST_F(ServersTest, LoadConnectsEveryRegistrationAndListsUnreachableOnesToo) {
   EXPECT_TRUE(log_->Texts().empty());
 }
 
+TEST_F(ServersTest, ALoadTheCallerConnectsListsEveryRegistrationUntriedAndSendsNothing) {
+  Answering("SRV01");
+  Silent("SRV02");
+  Store(1, kSrv01, 1);
+  Store(2, kSrv02, 2);
+  Servers servers(MakeContext(), ConnectAtLoad::kByCaller);
+  ASSERT_EQ(servers.Count(), 2);
+  EXPECT_TRUE(platform_.network.echo_calls().empty());
+  EXPECT_TRUE(fake_->connects().empty());
+  for (const auto& server : servers) {
+    EXPECT_FALSE(server->ConnectTried());
+    EXPECT_FALSE(server->Connected());
+  }
+  // The caller's connect is the one a load in turn makes: echo first, then the login.
+  EXPECT_TRUE(servers.Item(1)->Connect());
+  EXPECT_FALSE(servers.Item(2)->Connect());
+  EXPECT_TRUE(servers.Item(2)->ConnectTried());
+  ASSERT_EQ(platform_.network.echo_calls().size(), 2u);
+  ASSERT_EQ(fake_->connects().size(), 1u);
+  EXPECT_EQ(fake_->connects()[0].data_source, "SRV01");
+}
+
 TEST_F(ServersTest, AMissingConnectionStringLoadsAsTheTextZero) {
   WriteNumber(registry_, RegistrationKey(3), kOrdinalPositionValue, 1);
   Servers servers(MakeContext());

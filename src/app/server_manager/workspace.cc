@@ -44,8 +44,8 @@ servers::Context Workspace::ServerContext() {
                           collections::MakeCatalogueFactory(collection_context)};
 }
 
-servers::Servers& Workspace::Servers() {
-  if (!servers_) servers_ = std::make_unique<servers::Servers>(ServerContext());
+servers::Servers& Workspace::Servers(servers::ConnectAtLoad connect) {
+  if (!servers_) servers_ = std::make_unique<servers::Servers>(ServerContext(), connect);
   return *servers_;
 }
 

@@ -27,8 +27,9 @@ class Workspace {
   Workspace(const Workspace&) = delete;
   Workspace& operator=(const Workspace&) = delete;
 
-  // The registrations, loaded (and each connected) at the first call.
-  servers::Servers& Servers();
+  // The registrations, loaded at the first call and each connected in turn, unless `connect`
+  // leaves that to the caller (the window connects them all at once).
+  servers::Servers& Servers(servers::ConnectAtLoad connect = servers::ConnectAtLoad::kInTurn);
   // What registrations are made and connected with.
   servers::Context ServerContext();
 

@@ -326,12 +326,35 @@ bool FakeDriver::Accepts(std::string_view data_source) const {
   return !accepts_ || accepts_(data_source);
 }
 
+void FakeServer::HoldLogins() {
+  std::lock_guard lock(mutex_);
+  hold_logins_ = true;
+}
+
+void FakeServer::ReleaseLogins() {
+  {
+    std::lock_guard lock(mutex_);
+    hold_logins_ = false;
+  }
+  released_.notify_all();
+}
+
+int FakeServer::held_logins() const {
+  std::lock_guard lock(mutex_);
+  return held_logins_;
+}
+
 std::unique_ptr<DriverSession> FakeDriver::Connect(const ConnectRequest& request) {
   std::string database;
   int id;
   {
-    std::lock_guard lock(server_->mutex_);
+    std::unique_lock lock(server_->mutex_);
     server_->connects_.push_back(request);
+    if (server_->hold_logins_) {
+      ++server_->held_logins_;
+      server_->released_.wait(lock, [this] { return !server_->hold_logins_; });
+      --server_->held_logins_;
+    }
     if (request.integrated ? server_->refuse_integrated_
                            : (!server_->logins_.empty() &&
                               (!server_->logins_.count(Lower(request.user)) ||

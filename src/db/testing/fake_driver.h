@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
@@ -89,6 +90,12 @@ class FakeServer {
   void SetDefaultDatabase(std::string name) { default_database_ = std::move(name); }
   // Ends a session as KILL does: its next request fails as a broken connection.
   void Kill(int session);
+  // While held, logins wait: a server whose machine answers but whose service never does.
+  // Releasing lets the waiting ones go on as any login would.
+  void HoldLogins();
+  void ReleaseLogins();
+  // The logins waiting now.
+  int held_logins() const;
 
   std::vector<ConnectRequest> connects() const;
   std::vector<FakeCall> calls() const;
@@ -102,6 +109,9 @@ class FakeServer {
   FakeResult Answer(const FakeCall& call, std::string& database);
 
   mutable std::mutex mutex_;
+  std::condition_variable released_;
+  bool hold_logins_ = false;
+  int held_logins_ = 0;
   std::map<std::string, std::deque<FakeResult>> exact_;
   std::vector<std::pair<std::string, FakeResult>> prefixes_;
   std::function<std::optional<FakeResult>(const FakeCall&)> handler_;

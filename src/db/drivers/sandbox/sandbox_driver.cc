@@ -249,6 +249,7 @@ std::unique_ptr<DriverSession> SandboxDriver::Connect(const ConnectRequest& requ
   login.host_name = request.workstation.empty() ? host_name_ : request.workstation;
   login.application = request.application;
   try {
+    std::lock_guard lock(login_mutex_);
     return std::make_unique<SandboxSession>(instance->Connect(login));
   } catch (const sandbox::ConnectError& error) {
     const sandbox::ServerMessage& m = error.message();

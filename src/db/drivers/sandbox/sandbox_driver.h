@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +32,10 @@ class SandboxDriver : public Driver {
   std::shared_ptr<sandbox::Host> host_;
   std::string os_user_;
   std::string host_name_;
+  // Logins from several threads (a window connects every server at once) go one at a time: an
+  // instance picks a session number before it registers the session, so two at once could be
+  // given the same one.
+  std::mutex login_mutex_;
 };
 
 // The sandbox driver for the instances under a root folder (the sandbox's default root unless
