@@ -288,6 +288,9 @@ void Executor::RunLeaf(const tsql::Statement& statement) {
   } catch (const Interrupted&) {
     undo();
     throw;
+  } catch (const BatchCancelled&) {
+    undo();
+    throw;
   } catch (const AbortScope&) {
     undo();
     throw;
