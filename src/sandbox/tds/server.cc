@@ -388,8 +388,12 @@ class Connection {
     bool more = false;
     try {
       more = Read(&message);
-    } catch (const std::exception& error) {
+    } catch (const ProtocolError& error) {
       interruption_ = error.what();
+      throw BatchCancelled{};
+    } catch (const std::exception& error) {
+      log_("connection " + peer_ + " ended during a result: " + error.what());
+      broken_ = true;
       throw BatchCancelled{};
     }
     if (!more) {
