@@ -29,8 +29,9 @@ namespace {
 
 namespace tds = sandbox::tds;
 
-// Echoes each batch back as a one-row result (with the text as its value), plus a message;
-// "error" in a batch gives an error after the row, as a statement failing mid-result does.
+// Echoes each batch back as a one-row result (with the text as its value); "many" in a batch
+// adds 3000 rows, "error" gives an error after the rows, as a statement failing mid-result
+// does, and "use" changes the database.
 class EchoSession : public sandbox::Session {
  public:
   int spid() const override { return 51; }
@@ -47,6 +48,12 @@ class EchoSession : public sandbox::Session {
     sink.BeginRowSet({text, number});
     sink.Row({common::Value(std::string(batch)),
               common::Value(static_cast<long long>(batch.size()))});
+    // A result long enough to stream, so that whatever else the input holds arrives while
+    // rows are being sent.
+    if (batch.find("many") != std::string_view::npos) {
+      for (int i = 0; i < 3000; ++i)
+        sink.Row({common::Value("row"), common::Value(static_cast<long long>(i))});
+    }
     if (batch.find("error") != std::string_view::npos) {
       sandbox::ServerMessage error;
       error.number = 208;
