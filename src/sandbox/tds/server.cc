@@ -273,21 +273,27 @@ class Connection {
       running_ = false;
     } catch (const SessionError& error) {
       running_ = false;
-      if (error.kind() == SessionError::Kind::kCancelled) {
-        if (broken_) return;  // the client has gone; Run closes the session
-        if (!interruption_.empty()) throw ProtocolError(interruption_);
-        // The client's attention: what was written stays (the client reads past it), then
-        // the acknowledgement ends the reply.
-        WriteDone(out_, version_, kDoneAttention, -1);
-        Pump(true);
-        return;
-      }
+      if (error.kind() == SessionError::Kind::kCancelled) return Cancelled();
       log_("connection " + peer_ + ": session ended: " + error.what());
       broken_ = true;
       return;
+    } catch (const BatchCancelled&) {
+      // A session that lets the sink's own cancel through ends the same way.
+      running_ = false;
+      return Cancelled();
     }
     sink.ChangeDatabase(session_->CurrentDatabase());
     sink.Finish(0);
+    Pump(true);
+  }
+
+  // The end of a batch the sink stopped: the client has gone, sent something it must not
+  // (the connection ends), or sent an attention: what was written stays (the client reads
+  // past it), then the acknowledgement ends the reply.
+  void Cancelled() {
+    if (broken_) return;  // Run closes the session
+    if (!interruption_.empty()) throw ProtocolError(interruption_);
+    WriteDone(out_, version_, kDoneAttention, -1);
     Pump(true);
   }
 

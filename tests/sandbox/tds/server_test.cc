@@ -420,6 +420,71 @@ TEST_F(TdsServerTest, ARequestSentDuringAResultEndsThatConnection) {
   EXPECT_EQ(Of(other->Batch("SELECT COUNT(*) FROM p"), Kind::kRow).at(0).row.at(0), Value(2));
 }
 
+// A session that lets the sink's cancel through instead of turning it into SessionError:
+// it answers every batch with thousands of rows.
+class LeakyCancelSession : public Session {
+ public:
+  int spid() const override { return 60; }
+  void Execute(std::string_view, std::vector<Parameter>&, ResultSink& sink,
+               std::chrono::milliseconds) override {
+    Column n;
+    n.name = "n";
+    n.type_name = "int";
+    n.value_type = Value::Type::kInt;
+    sink.BeginRowSet({n});
+    for (int i = 0; i < 200000; ++i) sink.Row({Value(i)});
+    sink.EndRowSet();
+    sink.Done(200000);
+  }
+  std::string CurrentDatabase() const override { return "master"; }
+  void Close() override {}
+};
+
+class LeakyCancelInstance : public Instance {
+ public:
+  std::string name() const override { return ""; }
+  std::unique_ptr<Session> Connect(const LoginRequest&) override {
+    return std::make_unique<LeakyCancelSession>();
+  }
+  InstanceConfig config() const override { return {}; }
+  void SetRunning(bool) override {}
+  std::filesystem::path directory() const override { return {}; }
+  std::filesystem::path MapPath(std::string_view) const override { return {}; }
+  void InjectFault(Fault) override {}
+  void ClearFaults() override {}
+  bool DropSession(int) override { return false; }
+};
+
+// Found by fuzz_tds_packet: an attention while rows stream, on a session that lets the cancel
+// escape Execute, ended the whole server (std::terminate). It is acknowledged like any other.
+TEST(TdsCancel, AnAttentionDuringRowsIsAcknowledgedWhateverTheSessionThrows) {
+  std::mutex log_mutex;
+  std::vector<std::string> log;
+  Server server(std::make_shared<LeakyCancelInstance>(), ServerOptions{"127.0.0.1", 0},
+                [&](std::string_view line) {
+                  std::lock_guard lock(log_mutex);
+                  log.emplace_back(line);
+                });
+  int port = server.Start();
+  Client client(port);
+  ASSERT_EQ(client.Login("anyone", "x").at(0).kind, Kind::kLoginAck);
+  for (int round = 0; round < 2; ++round) {
+    client.SendBatch("SELECT n");
+    bool ended = false;
+    std::string tail;
+    client.Skim(32 << 10, &ended, &tail);
+    ASSERT_FALSE(ended);
+    client.SendPacket(6, "");
+    client.Skim(SIZE_MAX, &ended, &tail);
+    ASSERT_TRUE(ended);
+    ASSERT_GE(tail.size(), 13u);
+    EXPECT_EQ(static_cast<unsigned char>(tail[tail.size() - 13]), 0xFD);
+    EXPECT_NE(static_cast<unsigned char>(tail[tail.size() - 12]) & 0x20, 0);
+  }
+  std::lock_guard lock(log_mutex);
+  for (const std::string& line : log) EXPECT_EQ(line.find("ended"), std::string::npos) << line;
+}
+
 TEST_F(TdsServerTest, ServesManyClientsAtOnceEachInItsOwnSession) {
   constexpr int kClients = 6;
   std::vector<Value> spids(kClients);
