@@ -1,5 +1,9 @@
 // Transactions, statement-level rollback and how errors end statements, batches and
 // transactions, as SQL Server does.
+#include <sys/resource.h>
+
+#include <csignal>
+
 #include "sandbox/sandbox_fixture.h"
 
 namespace sandbox::testing {
@@ -264,6 +268,31 @@ TEST_F(TransactionTest, AnErrorInsideAResultFollowsItsRows) {
   EXPECT_EQ(sink.sets[0].rows.back().at(0), Value(100));
   EXPECT_EQ(sink.FirstError(), 8134);
   EXPECT_EQ(sink.sets[1].rows.at(0).at(0), Value("next"));
+}
+
+// A disk that fills while a statement writes (here: work files past a file size limit) fails
+// that statement with an error; the statement's savepoint is released once, so the session
+// goes on with its next statements and batches. (Found with the exec fuzz program's file
+// limit: the savepoint was counted twice and every later statement failed to parse.)
+TEST_F(TransactionTest, AFullDiskFailsTheStatementAndTheSessionGoesOn) {
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 16u << 20;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  CollectingSink sink = Run(
+      "SET NOCOUNT ON CREATE TABLE #big (s varchar(8000)) "
+      "INSERT #big VALUES (REPLICATE('x', 8000)) DECLARE @i int SET @i = 0 "
+      "WHILE @i < 16 BEGIN INSERT #big SELECT s FROM #big SET @i = @i + 1 END "
+      "SELECT 'after'");
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_NE(sink.FirstError(), 0);
+  ASSERT_FALSE(sink.sets.empty());
+  EXPECT_EQ(sink.sets.back().rows.at(0).at(0), Value("after"));
+  Ok("INSERT INTO t VALUES (1, 'a')");
+  EXPECT_EQ(Count(), Value(1));
 }
 
 }  // namespace
