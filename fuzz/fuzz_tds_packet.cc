@@ -35,8 +35,8 @@ namespace tds = sandbox::tds;
 class EchoSession : public sandbox::Session {
  public:
   int spid() const override { return 51; }
-  void Execute(std::string_view batch, std::vector<sandbox::Parameter>&,
-               sandbox::ResultSink& sink, std::chrono::milliseconds) override {
+  void Execute(std::string_view batch, std::vector<sandbox::Parameter>&, sandbox::ResultSink& sink,
+               std::chrono::milliseconds) override {
     sandbox::Column text;
     text.name = "text";
     text.type_name = "nvarchar";
@@ -46,8 +46,8 @@ class EchoSession : public sandbox::Session {
     number.type_name = "int";
     number.value_type = common::Value::Type::kInt;
     sink.BeginRowSet({text, number});
-    sink.Row({common::Value(std::string(batch)),
-              common::Value(static_cast<long long>(batch.size()))});
+    sink.Row(
+        {common::Value(std::string(batch)), common::Value(static_cast<long long>(batch.size()))});
     // A result long enough to stream, so that whatever else the input holds arrives while
     // rows are being sent.
     if (batch.find("many") != std::string_view::npos) {
@@ -162,8 +162,8 @@ void Converse(std::string_view input) {
   std::thread client([&] { Client(fds[1], input); });
   std::vector<std::string> lines;
   tds::ServeConnection(
-      fds[0], instance, options, [&](std::string_view line) { lines.emplace_back(line); },
-      "fuzz", login_mutex);
+      fds[0], instance, options, [&](std::string_view line) { lines.emplace_back(line); }, "fuzz",
+      login_mutex);
   ::shutdown(fds[0], SHUT_RDWR);
   client.join();
   ::close(fds[0]);

@@ -281,11 +281,11 @@ TEST_F(TransactionTest, AFullDiskFailsTheStatementAndTheSessionGoesOn) {
   rlimit small = saved;
   small.rlim_cur = 16u << 20;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  CollectingSink sink = Run(
-      "SET NOCOUNT ON CREATE TABLE #big (s varchar(8000)) "
-      "INSERT #big VALUES (REPLICATE('x', 8000)) DECLARE @i int SET @i = 0 "
-      "WHILE @i < 16 BEGIN INSERT #big SELECT s FROM #big SET @i = @i + 1 END "
-      "SELECT 'after'");
+  CollectingSink sink =
+      Run("SET NOCOUNT ON CREATE TABLE #big (s varchar(8000)) "
+          "INSERT #big VALUES (REPLICATE('x', 8000)) DECLARE @i int SET @i = 0 "
+          "WHILE @i < 16 BEGIN INSERT #big SELECT s FROM #big SET @i = @i + 1 END "
+          "SELECT 'after'");
   ::setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, previous);
   EXPECT_NE(sink.FirstError(), 0);

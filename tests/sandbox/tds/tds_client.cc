@@ -271,8 +271,8 @@ std::size_t Client::Skim(std::size_t bytes, bool* ended, std::string* tail) {
   while (total < bytes && !*ended) {
     char header[8];
     read_exactly(header, sizeof header);
-    std::size_t length = (static_cast<unsigned char>(header[2]) << 8) |
-                         static_cast<unsigned char>(header[3]);
+    std::size_t length =
+        (static_cast<unsigned char>(header[2]) << 8) | static_cast<unsigned char>(header[3]);
     if (length < sizeof header) throw std::runtime_error("a packet shorter than its header");
     payload.resize(length - sizeof header);
     read_exactly(payload.data(), payload.size());

@@ -162,15 +162,16 @@ TEST(TdsRowSet, LaterValuesMustFitTheTypesSent) {
   for (std::size_t i = 0; i < RowSetWriter::kHeldRows; ++i)
     set.Row(out, {common::Value("short"), common::Value("c"), common::Value(1)});
   ASSERT_TRUE(set.streaming());
-  EXPECT_NO_THROW(set.Row(out, {common::Value("ten chars!"), common::Value(std::string(4000, 'y')),
-                                common::Value(2)}));
+  EXPECT_NO_THROW(set.Row(
+      out, {common::Value("ten chars!"), common::Value(std::string(4000, 'y')), common::Value(2)}));
   EXPECT_THROW(set.Row(out, {common::Value("eleven char"), common::Value("c"), common::Value(3)}),
                std::runtime_error);
-  EXPECT_THROW(set.Row(out, {common::Value("a"), common::Value(std::string(4001, 'y')),
-                             common::Value(3)}),
-               std::runtime_error);
-  EXPECT_THROW(set.Row(out, {common::Value("a"), common::Value("c"), common::Value("not a number")}),
-               std::runtime_error);
+  EXPECT_THROW(
+      set.Row(out, {common::Value("a"), common::Value(std::string(4001, 'y')), common::Value(3)}),
+      std::runtime_error);
+  EXPECT_THROW(
+      set.Row(out, {common::Value("a"), common::Value("c"), common::Value("not a number")}),
+      std::runtime_error);
 }
 
 TEST(TdsWire, RandomInputIsReadOrRefusedAsAProtocolError) {
