@@ -198,15 +198,17 @@ TEST(ResultPrinterTest, LongRowSetsStreamWithWidthsFromTheFirstRows) {
   event.row = {Value(7), Value("abc")};
   printer.Print(event);
   const std::string head = "n name\n- ----\n0 ab\n";
-  EXPECT_EQ(out.str().substr(0, head.size()), head);
-  size_t lines = std::count(out.str().begin(), out.str().end(), '\n');
+  std::string shown = out.str();
+  EXPECT_EQ(shown.substr(0, head.size()), head);
+  size_t lines = std::count(shown.begin(), shown.end(), '\n');
   EXPECT_EQ(lines, ResultPrinter::kWidthRows + 2);
 
   event.row = {Value(12345), Value("a much longer name")};
   printer.Print(event);
   event.row = {Value(1), Value("x")};
   printer.Print(event);
-  EXPECT_EQ(std::count(out.str().begin(), out.str().end(), '\n'), lines + 2);
+  shown = out.str();
+  EXPECT_EQ(static_cast<size_t>(std::count(shown.begin(), shown.end(), '\n')), lines + 2);
   event.kind = Kind::kEndRowSet;
   printer.Print(event);
   event.kind = Kind::kDone;
@@ -214,8 +216,9 @@ TEST(ResultPrinterTest, LongRowSetsStreamWithWidthsFromTheFirstRows) {
   printer.Print(event);
   printer.Finish();
   const std::string tail = "7 abc\n12345 a much longer name\n1 x\n\n(1002 rows affected)\n";
-  ASSERT_GE(out.str().size(), tail.size());
-  EXPECT_EQ(out.str().substr(out.str().size() - tail.size()), tail);
+  shown = out.str();
+  ASSERT_GE(shown.size(), tail.size());
+  EXPECT_EQ(shown.substr(shown.size() - tail.size()), tail);
 
   // The next row set finds its widths afresh.
   Printed next = Feed().RowSet({Col("c")}, {{Value("wide value")}}, -1).Finish();

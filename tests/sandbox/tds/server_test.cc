@@ -518,6 +518,31 @@ TEST_F(TdsServerTest, ServesManyClientsAtOnceEachInItsOwnSession) {
       << ::testing::PrintToString(spids);
 }
 
+// KILL reaches a session while its rows stream: the result stops and the connection ends; the
+// table it read can be written at once.
+TEST_F(TdsServerTest, AKillStopsAStreamingResult) {
+  auto victim = Connect();
+  ASSERT_TRUE(Of(victim->Batch("CREATE TABLE k (n int) INSERT k VALUES (1) INSERT k VALUES (2)"),
+                 Kind::kError)
+                  .empty());
+  auto spid = Of(victim->Batch("SELECT @@SPID"), Kind::kRow);
+  ASSERT_EQ(spid.size(), 1u);
+  victim->SendBatch(
+      "SELECT a.n FROM k a, k b, k c, k d, k e, k f, k g, k h, k i, k j, k l, k m, k o, k p, "
+      "k q, k r, k s, k t, k u, k v, k w, k x, k y, k z");
+  bool ended = false;
+  std::string tail;
+  victim->Skim(64 << 10, &ended, &tail);
+  ASSERT_FALSE(ended);
+  auto killer = Connect();
+  auto reply = killer->Batch("KILL " + spid[0].row[0].ToText());
+  ASSERT_TRUE(Of(reply, Kind::kError).empty()) << Of(reply, Kind::kError)[0].text;
+  EXPECT_TRUE(victim->ClosedByServer());
+  auto tokens = killer->Batch("INSERT k VALUES (3) SELECT COUNT(*) FROM k");
+  EXPECT_TRUE(Of(tokens, Kind::kError).empty()) << Of(tokens, Kind::kError)[0].text;
+  EXPECT_EQ(Of(tokens, Kind::kRow).at(0).row.at(0), Value(3));
+}
+
 TEST_F(TdsServerTest, AKilledSessionLosesItsConnection) {
   auto victim = Connect();
   auto rows = Of(victim->Batch("SELECT @@SPID"), Kind::kRow);
