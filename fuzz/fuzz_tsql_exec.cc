@@ -1,8 +1,11 @@
 // Transact-SQL executed: any batch a client sends runs to its end, an error, or the time-out on
 // a scratch instance, and never crashes the server or grows it without bound.
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -30,6 +33,15 @@ class CountingSink : public sandbox::ResultSink {
 class Scratch {
  public:
   Scratch() {
+    // Sorts and temporary tables spill to work files on disk, as SQL Server's do to tempdb: a
+    // limit on the size of any file keeps a batch that grows one without end to an error
+    // (a full disk) instead of filling the machine's disk.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit files{};
+    if (::getrlimit(RLIMIT_FSIZE, &files) == 0) {
+      files.rlim_cur = std::min<rlim_t>(files.rlim_max, 256u << 20);
+      ::setrlimit(RLIMIT_FSIZE, &files);
+    }
     const std::filesystem::path base =
         std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
     root_ = base / ("tessera-fuzz-" + std::to_string(::getpid()));

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -87,6 +88,16 @@ class DriverSession {
   virtual ~DriverSession() = default;
   // Sends the request. Throws db::Error when it cannot be sent at all.
   virtual std::unique_ptr<ResultStream> Execute(DriverRequest& request) = 0;
+  // Sends the request and hands each event to on_event as it arrives, for readers that show
+  // rows and forget them (a result may be larger than memory). An exception from on_event
+  // stops the request, as a cancel does, and is thrown on from here; the session stays usable.
+  // Throws db::Error as Execute and ResultStream::Next do.
+  virtual void ExecuteEach(DriverRequest& request,
+                           const std::function<void(ResultEvent& event)>& on_event) {
+    std::unique_ptr<ResultStream> stream = Execute(request);
+    ResultEvent event;
+    while (stream->Next(event)) on_event(event);
+  }
   // Asks the running request to stop; may be called from another thread.
   virtual void Cancel() = 0;
   // The session's current database, as the last "USE" left it.

@@ -1,5 +1,7 @@
 // SELECT, INSERT, UPDATE, DELETE and TRUNCATE TABLE.
 #include <algorithm>
+#include <cstdint>
+#include <optional>
 
 #include "sandbox/collation.h"
 #include "sandbox/executor.h"
@@ -36,6 +38,67 @@ std::string JoinColumns(const std::vector<std::string>& names) {
 std::string IdentityInsertKey(const ResolvedTable& table) {
   return std::to_string(table.dbid) + ":" + std::to_string(table.object->id) + ":" + table.name;
 }
+
+// Takes the rows of INSERT ... EXEC into a work table as they come (on disk past the page
+// cache, so a result of any size fits); the table goes with the collector.
+struct InsertExecCollector : ResultSink {
+  ResultSink& outer;
+  Connection& connection;
+  const std::string work;  // temp."insert_exec$N"
+  std::vector<OutputColumn> columns;
+  sqlite3_stmt* insert = nullptr;
+  std::int64_t rows = 0;
+  bool mismatch = false;
+  InsertExecCollector(ResultSink& o, Connection& c, std::string name)
+      : outer(o), connection(c), work(std::move(name)) {}
+  ~InsertExecCollector() override {
+    if (insert) sqlite3_finalize(insert);
+    if (columns.empty()) return;
+    try {
+      connection.Exec("DROP TABLE IF EXISTS " + work);
+    } catch (const SqliteError&) {
+      // Gone with a rolled-back transaction already.
+    }
+  }
+  void BeginRowSet(const std::vector<Column>& c) override {
+    if (!columns.empty()) return;
+    std::string definition;
+    for (const Column& column : c) {
+      OutputColumn out;
+      out.name = column.name;
+      out.type = TypeFromName(column.type_name, column.size > 0 ? 1 : 0, column.size)
+                     .value_or(SqlType::NVarChar(4000));
+      columns.push_back(out);
+      definition += (definition.empty() ? "\"c" : ", \"c") + std::to_string(columns.size()) + "\"";
+    }
+    if (columns.empty()) return;
+    connection.Exec("CREATE TEMP TABLE " + work + " (" + definition + ")");
+    std::string marks;
+    for (size_t i = 0; i < columns.size(); ++i) marks += i == 0 ? "?" : ", ?";
+    if (sqlite3_prepare_v2(connection.get(),
+                           ("INSERT INTO " + work + " VALUES (" + marks + ")").c_str(), -1, &insert,
+                           nullptr) != SQLITE_OK)
+      throw SqliteError(sqlite3_extended_errcode(connection.get()),
+                        sqlite3_errmsg(connection.get()));
+  }
+  void Row(std::vector<Value> values) override {
+    if (!insert || values.size() != columns.size()) {
+      mismatch = true;
+      return;
+    }
+    for (size_t i = 0; i < values.size(); ++i)
+      BindValue(connection.get(), insert, static_cast<int>(i + 1), FromClient(values[i]));
+    int rc = sqlite3_step(insert);
+    sqlite3_reset(insert);
+    if (rc != SQLITE_DONE)
+      throw SqliteError(sqlite3_extended_errcode(connection.get()),
+                        sqlite3_errmsg(connection.get()));
+    ++rows;
+  }
+  void EndRowSet() override {}
+  void Done(std::int64_t) override {}
+  void Message(const ServerMessage& m) override { outer.Message(m); }
+};
 
 }  // namespace
 
@@ -349,6 +412,7 @@ void Executor::Insert(const InsertStatement& s) {
   }
 
   std::string sql = "INSERT INTO " + table.sql;
+  std::optional<InsertExecCollector> work;  // INSERT ... EXEC: its rows, until stored
   switch (s.source) {
     case InsertStatement::Source::kValues: {
       std::string rows;
@@ -410,60 +474,36 @@ void Executor::Insert(const InsertStatement& s) {
       break;
     }
     case InsertStatement::Source::kExecute: {
-      // The procedure's rows are collected first, then stored as one statement.
-      struct Collector : ResultSink {
-        ResultSink& outer;
-        std::vector<OutputColumn> columns;
-        std::vector<std::vector<Value>> rows;
-        explicit Collector(ResultSink& o) : outer(o) {}
-        void BeginRowSet(const std::vector<Column>& c) override {
-          if (!columns.empty()) return;
-          for (const Column& column : c) {
-            OutputColumn out;
-            out.name = column.name;
-            out.type = TypeFromName(column.type_name, column.size > 0 ? 1 : 0, column.size)
-                           .value_or(SqlType::NVarChar(4000));
-            columns.push_back(out);
-          }
-        }
-        void Row(std::vector<Value> values) override {
-          for (Value& v : values) v = FromClient(v);
-          rows.push_back(std::move(values));
-        }
-        void EndRowSet() override {}
-        void Done(std::int64_t) override {}
-        void Message(const ServerMessage& m) override { outer.Message(m); }
-      } collector(sink_);
-      ResultSink* saved = &sink_;
-      (void)saved;
+      // The procedure's rows go to a work table as they come (on disk past the page cache, so
+      // a result of any size fits), then are stored as one statement.
+      static std::uint64_t work_tables = 0;
+      InsertExecCollector& collector =
+          work.emplace(sink_, session_.connection(),
+                       "temp." + QuoteIdentifier("insert_exec$" + std::to_string(++work_tables)));
       Executor nested(session_, collector, parameters_);
       nested.frames_.back()->variables = frame().variables;
       nested.frames_.back()->text = frame().text;
       nested.frames_.back()->dbid = frame().dbid;
       nested.Execute(*s.execute);
       frame().variables = nested.frames_.back()->variables;
-      std::vector<std::vector<TypedSql>> rows;
-      std::string values;
-      for (const auto& row : collector.rows) {
-        if (row.size() != listed.size())
-          throw SqlError(213, 16,
-                         "Insert Error: Column name or number of supplied values does not match "
-                         "table definition.");
-        std::vector<TypedSql> typed;
-        for (size_t i = 0; i < row.size(); ++i) {
-          TypedSql v;
-          v.sql = translator.Bind(row[i]);
-          v.type = collector.columns[i].type;
-          typed.push_back(v);
-        }
-        values += (values.empty() ? "(" : ", (") + row_sql(typed) + ")";
-      }
-      if (values.empty()) {
+      if (collector.mismatch || (collector.rows > 0 && collector.columns.size() != listed.size()))
+        throw SqlError(213, 16,
+                       "Insert Error: Column name or number of supplied values does not match "
+                       "table definition.");
+      if (collector.rows == 0) {
         session_.rowcount = 0;
         SendDone(0);
         return;
       }
-      sql += " (" + JoinColumns(target_columns) + ") VALUES " + values;
+      std::vector<TypedSql> values;
+      for (size_t i = 0; i < collector.columns.size(); ++i) {
+        TypedSql v;
+        v.sql = "\"s\".\"c" + std::to_string(i + 1) + "\"";
+        v.type = collector.columns[i].type;
+        values.push_back(v);
+      }
+      sql += " (" + JoinColumns(target_columns) + ") SELECT " + row_sql(values) + " FROM " +
+             collector.work + " AS \"s\"";
       break;
     }
   }

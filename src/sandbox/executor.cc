@@ -255,8 +255,12 @@ void Executor::RunLeaf(const tsql::Statement& statement) {
     session_.connection().Exec("SAVEPOINT " + name);
     ++savepoint_depth_;
   }
+  // Whether the savepoint is still to be released or rolled back: a RELEASE that fails (a full
+  // disk) leaves it to undo, which must not count it twice.
+  bool open = savepoint;
   auto undo = [&]() {
-    if (!savepoint) return;
+    if (!open) return;
+    open = false;
     --savepoint_depth_;
     try {
       session_.connection().Exec("ROLLBACK TO " + name + "; RELEASE " + name);
@@ -268,8 +272,9 @@ void Executor::RunLeaf(const tsql::Statement& statement) {
   try {
     Dispatch(statement);
     if (savepoint) {
-      --savepoint_depth_;
       session_.connection().Exec("RELEASE " + name);
+      open = false;
+      --savepoint_depth_;
       if (session_.trancount() == 0) session_.CatalogCommitted();
     }
     // @@ERROR is reset by every statement that succeeds; after EXEC it tells how the
@@ -286,6 +291,9 @@ void Executor::RunLeaf(const tsql::Statement& statement) {
     undo();
     ReportError(error, statement);
   } catch (const Interrupted&) {
+    undo();
+    throw;
+  } catch (const BatchCancelled&) {
     undo();
     throw;
   } catch (const AbortScope&) {

@@ -43,6 +43,8 @@ struct Column {
   bool identity = false;
 };
 
+// Results are handed over as the engine reads them, one row at a time, and nothing of a row set
+// is held back: a sink that keeps what it is given decides itself how much memory that takes.
 class ResultSink {
  public:
   virtual ~ResultSink() = default;
@@ -54,6 +56,12 @@ class ResultSink {
   virtual void Done(std::int64_t rows_affected) = 0;
   virtual void Message(const ServerMessage& message) = 0;
 };
+
+// Thrown by a sink (from any of its calls) to stop the running batch, as a client's attention
+// or a reader that has had enough does: the running statement stops and is undone as an
+// interrupted one would be, its SQLite statement is reset (so its locks go with it), an open
+// transaction stays open, and Execute throws SessionError kCancelled.
+struct BatchCancelled {};
 
 // A parameter of a remote procedure call or of a parameterised batch ("@name" in the text).
 struct Parameter {
@@ -92,8 +100,8 @@ class Session {
   virtual int spid() const = 0;
   // Runs one batch (or, with procedure set, a remote procedure call with parameters). Errors are
   // delivered to the sink as messages, as the server sends them; Execute itself throws only when
-  // the session is gone (killed, server stopped) or the time-out expired
-  // (timeout zero means none).
+  // the session is gone (killed, server stopped), the time-out expired (timeout zero means
+  // none) or the sink cancelled the batch.
   virtual void Execute(std::string_view batch, std::vector<Parameter>& parameters, ResultSink& sink,
                        std::chrono::milliseconds timeout) = 0;
   // The session's current database, as "USE" left it.
@@ -104,7 +112,8 @@ class Session {
 // Thrown by Session::Execute when the batch cannot run at all.
 class SessionError : public std::runtime_error {
  public:
-  enum class Kind { kBroken, kTimeout };
+  // kCancelled: a sink stopped the batch (BatchCancelled); the session goes on.
+  enum class Kind { kBroken, kTimeout, kCancelled };
   SessionError(Kind kind, std::string text) : std::runtime_error(std::move(text)), kind_(kind) {}
   Kind kind() const { return kind_; }
 

@@ -47,7 +47,9 @@ void SessionImpl::Start(int dbid) {
   RegisterFunctions(connection_->get(), this);
   sqlite3_progress_handler(connection_->get(), 1000, Progress, this);
   sqlite3_busy_timeout(connection_->get(), 2000);
-  connection_->Exec("PRAGMA temp_store = MEMORY");
+  // Sorts, temporary tables and work tables spill to files once past the page cache, as
+  // SQL Server's spill to tempdb: a large ORDER BY or #table must not need its size in memory.
+  connection_->Exec("PRAGMA temp_store = FILE");
   seen_drop_generation_ = instance_->DropGeneration();
   Database(1);
   Database(dbid);
@@ -387,8 +389,12 @@ void SessionImpl::Execute(std::string_view batch, std::vector<Parameter>& parame
     m.state = e.state();
     m.text = e.message();
     m.line = e.line();
-    sink.Message(m);
     error = e.number();
+    try {
+      sink.Message(m);
+    } catch (const BatchCancelled&) {
+      throw SessionError(SessionError::Kind::kCancelled, "The batch was cancelled.");
+    }
     return;
   }
   Executor executor(*this, sink, parameters);
@@ -414,6 +420,10 @@ void SessionImpl::Execute(std::string_view batch, std::vector<Parameter>& parame
                          "General network error. Check your network documentation.");
     }
     throw SessionError(SessionError::Kind::kTimeout, "Timeout expired");
+  } catch (const BatchCancelled&) {
+    executor_ = nullptr;
+    has_deadline_ = false;
+    throw SessionError(SessionError::Kind::kCancelled, "The batch was cancelled.");
   }
   executor_ = nullptr;
   has_deadline_ = false;

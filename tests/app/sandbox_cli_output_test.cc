@@ -1,6 +1,7 @@
 // The sql command's table printing and script splitting, without a server.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -177,6 +178,51 @@ TEST(ResultPrinterTest, ARowSetCutShortIsStillShown) {
   Feed feed;
   Printed p = feed.RowSet({Col("a")}, {{Value("1")}}, -2).Finish();
   EXPECT_EQ(p.out, "a\n-\n1\n\n");
+}
+
+// A long row set is shown before it ends: the first rows set the widths, the rest follow as
+// they come, and a later, wider value widens only its own line.
+TEST(ResultPrinterTest, LongRowSetsStreamWithWidthsFromTheFirstRows) {
+  std::ostringstream out, err;
+  ResultPrinter printer(out, err, {});
+  db::ResultEvent event;
+  event.kind = Kind::kBeginRowSet;
+  event.columns = {Col("n", Value::Type::kInt), Col("name")};
+  printer.Print(event);
+  event.kind = Kind::kRow;
+  for (size_t i = 0; i < ResultPrinter::kWidthRows - 1; ++i) {
+    event.row = {Value(static_cast<long long>(i % 10)), Value("ab")};
+    printer.Print(event);
+  }
+  EXPECT_EQ(out.str(), "");  // the widths are not known yet
+  event.row = {Value(7), Value("abc")};
+  printer.Print(event);
+  const std::string head = "n name\n- ----\n0 ab\n";
+  std::string shown = out.str();
+  EXPECT_EQ(shown.substr(0, head.size()), head);
+  size_t lines = std::count(shown.begin(), shown.end(), '\n');
+  EXPECT_EQ(lines, ResultPrinter::kWidthRows + 2);
+
+  event.row = {Value(12345), Value("a much longer name")};
+  printer.Print(event);
+  event.row = {Value(1), Value("x")};
+  printer.Print(event);
+  shown = out.str();
+  EXPECT_EQ(static_cast<size_t>(std::count(shown.begin(), shown.end(), '\n')), lines + 2);
+  event.kind = Kind::kEndRowSet;
+  printer.Print(event);
+  event.kind = Kind::kDone;
+  event.rows_affected = ResultPrinter::kWidthRows + 2;
+  printer.Print(event);
+  printer.Finish();
+  const std::string tail = "7 abc\n12345 a much longer name\n1 x\n\n(1002 rows affected)\n";
+  shown = out.str();
+  ASSERT_GE(shown.size(), tail.size());
+  EXPECT_EQ(shown.substr(shown.size() - tail.size()), tail);
+
+  // The next row set finds its widths afresh.
+  Printed next = Feed().RowSet({Col("c")}, {{Value("wide value")}}, -1).Finish();
+  EXPECT_EQ(next.out, "c\n----------\nwide value\n\n");
 }
 
 TEST(ScriptTest, LinesThatSeparateAndEnd) {

@@ -268,6 +268,86 @@ TEST_F(SandboxDriverTest, TimeOutsAndBrokenSessions) {
   EXPECT_EQ(recorded_.closed, 1);
 }
 
+// ExecuteEach hands over each event as the server sends it, in order; a reader that throws
+// stops the batch (the server's sink sees BatchCancelled) and gets its own exception back, and
+// the session goes on.
+TEST_F(SandboxDriverTest, ExecuteEachStreamsAndAReaderCanStopTheBatch) {
+  int rows_sent = 0;
+  bool cancelled = false;
+  recorded_.behaviour = [&](std::string_view batch, std::vector<sandbox::Parameter>&,
+                            sandbox::ResultSink& sink, std::chrono::milliseconds) {
+    sandbox::Column n;
+    n.name = "n";
+    n.type_name = "int";
+    n.value_type = Value::Type::kInt;
+    sink.BeginRowSet({n});
+    try {
+      for (int i = 0; i < (batch == "endless" ? 1000000 : 3); ++i) {
+        sink.Row({Value(i)});
+        ++rows_sent;
+      }
+    } catch (const sandbox::BatchCancelled&) {
+      cancelled = true;
+      throw sandbox::SessionError(sandbox::SessionError::Kind::kCancelled, "cancelled");
+    }
+    sink.Message({8134, 16, 1, "Divide by zero error encountered.", "", 1});
+    sink.Done(-1);
+  };
+  auto session = std::make_shared<SandboxDriver>(host_, "alice", "W")->Connect([] {
+    ConnectRequest request;
+    request.data_source = "(sandbox)";
+    request.integrated = true;
+    return request;
+  }());
+
+  DriverRequest request;
+  request.text = "three";
+  std::vector<std::string> seen;
+  session->ExecuteEach(request, [&](ResultEvent& event) {
+    switch (event.kind) {
+      case ResultEvent::Kind::kBeginRowSet:
+        seen.push_back("begin " + event.columns.at(0).name);
+        break;
+      case ResultEvent::Kind::kRow:
+        // Each row arrives before the next is made.
+        seen.push_back("row " + event.row.at(0).ToText() + " of " + std::to_string(rows_sent));
+        break;
+      case ResultEvent::Kind::kEndRowSet:
+        seen.push_back("end");
+        break;
+      case ResultEvent::Kind::kDone:
+        seen.push_back("done");
+        break;
+      case ResultEvent::Kind::kMessage:
+        seen.push_back("error " + std::to_string(event.message.number));
+        break;
+    }
+  });
+  EXPECT_EQ(seen, (std::vector<std::string>{"begin n", "row 0 of 0", "row 1 of 1", "row 2 of 2",
+                                            "error 8134", "done"}));
+
+  struct Enough {};
+  request.text = "endless";
+  int taken = 0;
+  EXPECT_THROW(session->ExecuteEach(request,
+                                    [&](ResultEvent& event) {
+                                      if (event.kind == ResultEvent::Kind::kRow && ++taken == 10)
+                                        throw Enough{};
+                                    }),
+               Enough);
+  EXPECT_TRUE(cancelled);
+  EXPECT_EQ(taken, 10);
+  EXPECT_LT(rows_sent, 20);
+
+  // The session is still there for the next request, buffered or not.
+  request.text = "three";
+  auto stream = session->Execute(request);
+  ResultEvent event;
+  int rows = 0;
+  while (stream->Next(event)) rows += event.kind == ResultEvent::Kind::kRow;
+  EXPECT_EQ(rows, 3);
+}
+
 TEST_F(SandboxDriverTest, ProcedureCallsBecomeExecBatchesWithOutputParameters) {
   recorded_.behaviour = [](std::string_view, std::vector<sandbox::Parameter>& parameters,
                            sandbox::ResultSink& sink, std::chrono::milliseconds) {

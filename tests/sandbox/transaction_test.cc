@@ -1,5 +1,9 @@
 // Transactions, statement-level rollback and how errors end statements, batches and
 // transactions, as SQL Server does.
+#include <sys/resource.h>
+
+#include <csignal>
+
 #include "sandbox/sandbox_fixture.h"
 
 namespace sandbox::testing {
@@ -205,6 +209,90 @@ TEST_F(TransactionTest, DroppingAnIdleSessionRollsBackItsSchemaChanges) {
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM syscolumns WHERE id = OBJECT_ID('many0')"), Value(3));
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM sysobjects WHERE name IN ('manyp1', 'manyv')"), Value(1));
   Ok("EXEC manyp1 1");
+}
+
+// Stops the batch after a number of rows, as a client that has read enough does.
+class StopAfterRows : public CollectingSink {
+ public:
+  explicit StopAfterRows(size_t limit) : limit_(limit) {}
+  void Row(std::vector<common::Value> values) override {
+    CollectingSink::Row(std::move(values));
+    if (++rows == limit_) throw BatchCancelled{};
+  }
+  size_t rows = 0;
+
+ private:
+  size_t limit_;
+};
+
+// A result read part-way and abandoned: the batch stops there (its next statement never runs),
+// the session's transaction stays open, and outside a transaction the abandoned read holds no
+// lock that keeps another session from writing.
+TEST_F(TransactionTest, AnAbandonedResultStopsTheBatchAndReleasesItsLocks) {
+  Ok("SET NOCOUNT ON DECLARE @i int SET @i = 1 "
+     "WHILE @i <= 40 BEGIN INSERT INTO t VALUES (@i, 'x') SET @i = @i + 1 END");
+  const std::string endless =
+      "SELECT a.id, b.id, c.id, d.id FROM t a, t b, t c, t d INSERT INTO t VALUES (100, 'after')";
+  std::vector<Parameter> parameters;
+  Ok("BEGIN TRANSACTION UPDATE t SET v = 'y' WHERE id = 1");
+  StopAfterRows in_transaction(5);
+  try {
+    session_->Execute(endless, parameters, in_transaction, std::chrono::milliseconds(0));
+    ADD_FAILURE() << "the batch was not cancelled";
+  } catch (const SessionError& error) {
+    EXPECT_EQ(error.kind(), SessionError::Kind::kCancelled);
+  }
+  EXPECT_EQ(in_transaction.rows, 5u);
+  EXPECT_EQ(Scalar("SELECT @@TRANCOUNT"), Value(1));
+  EXPECT_EQ(Scalar("SELECT v FROM t WHERE id = 1"), Value("y"));
+  Ok("ROLLBACK");
+  EXPECT_EQ(Scalar("SELECT v FROM t WHERE id = 1"), Value("x"));
+  EXPECT_EQ(Count(), Value(40));  // the INSERT after the SELECT never ran
+
+  StopAfterRows outside(3);
+  EXPECT_THROW(session_->Execute(endless, parameters, outside, std::chrono::milliseconds(0)),
+               SessionError);
+  auto other = Connect();
+  Ok(*other, "INSERT INTO t VALUES (41, 'other')");
+  EXPECT_EQ(Count(), Value(41));
+}
+
+// An error part-way through a result comes after the rows read before it, and the batch goes
+// on with its next statement, as SQL Server sends them.
+TEST_F(TransactionTest, AnErrorInsideAResultFollowsItsRows) {
+  Ok("SET NOCOUNT ON DECLARE @i int SET @i = 1 "
+     "WHILE @i <= 30 BEGIN INSERT INTO t VALUES (@i, 'x') SET @i = @i + 1 END");
+  CollectingSink sink = Run("SELECT 100 / (20 - id) FROM t ORDER BY id SELECT 'next'");
+  ASSERT_EQ(sink.sets.size(), 2u);
+  EXPECT_EQ(sink.sets[0].rows.size(), 19u);
+  EXPECT_EQ(sink.sets[0].rows.back().at(0), Value(100));
+  EXPECT_EQ(sink.FirstError(), 8134);
+  EXPECT_EQ(sink.sets[1].rows.at(0).at(0), Value("next"));
+}
+
+// A disk that fills while a statement writes (here: work files past a file size limit) fails
+// that statement with an error; the statement's savepoint is released once, so the session
+// goes on with its next statements and batches. (Found with the exec fuzz program's file
+// limit: the savepoint was counted twice and every later statement failed to parse.)
+TEST_F(TransactionTest, AFullDiskFailsTheStatementAndTheSessionGoesOn) {
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 16u << 20;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  CollectingSink sink =
+      Run("SET NOCOUNT ON CREATE TABLE #big (s varchar(8000)) "
+          "INSERT #big VALUES (REPLICATE('x', 8000)) DECLARE @i int SET @i = 0 "
+          "WHILE @i < 16 BEGIN INSERT #big SELECT s FROM #big SET @i = @i + 1 END "
+          "SELECT 'after'");
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_NE(sink.FirstError(), 0);
+  ASSERT_FALSE(sink.sets.empty());
+  EXPECT_EQ(sink.sets.back().rows.at(0).at(0), Value("after"));
+  Ok("INSERT INTO t VALUES (1, 'a')");
+  EXPECT_EQ(Count(), Value(1));
 }
 
 }  // namespace

@@ -81,7 +81,13 @@ void ResultPrinter::Print(const db::ResultEvent& event) {
       std::vector<std::string> row;
       row.reserve(event.row.size());
       for (const common::Value& value : event.row) row.push_back(DisplayValue(value));
+      if (streaming_) {
+        WriteRow(row);
+        break;
+      }
       rows_.push_back(std::move(row));
+      // Widths come from the rows held so far; the rest of a long result streams through.
+      if (rows_.size() >= kWidthRows) StartTable();
       break;
     }
     case Kind::kEndRowSet:
@@ -121,51 +127,61 @@ void ResultPrinter::Finish() {
   out_.flush();
 }
 
-void ResultPrinter::WriteTable() {
-  in_row_set_ = false;
-  after_row_set_ = true;
+void ResultPrinter::StartTable() {
   const size_t count = columns_.size();
-  std::vector<size_t> widths(count, 0);
+  widths_.assign(count, 0);
   for (size_t i = 0; i < count; ++i) {
-    widths[i] = std::max<size_t>(1, DisplayWidth(columns_[i].name));
+    widths_[i] = std::max<size_t>(1, DisplayWidth(columns_[i].name));
     for (const auto& row : rows_) {
-      if (i < row.size()) widths[i] = std::max(widths[i], DisplayWidth(row[i]));
+      if (i < row.size()) widths_[i] = std::max(widths_[i], DisplayWidth(row[i]));
     }
   }
-  // Padding to the column's width; the last column is not padded on the right, so lines end
-  // with their text.
-  auto write_line = [&](auto cell, auto right_aligned) {
-    std::string line;
-    for (size_t i = 0; i < count; ++i) {
-      if (i > 0) line += options_.separator;
-      std::string text = cell(i);
-      size_t fill = options_.trim ? 0 : widths[i] - std::min(widths[i], DisplayWidth(text));
-      if (right_aligned(i)) {
-        Pad(line, fill);
-        line += text;
-      } else {
-        line += text;
-        if (i + 1 < count) Pad(line, fill);
-      }
-    }
-    out_ << line << "\n";
-  };
-  auto left = [](size_t) { return false; };
   if (options_.headers) {
-    write_line([&](size_t i) { return columns_[i].name; }, left);
-    write_line(
+    WriteLine([&](size_t i) { return columns_[i].name; }, [](size_t) { return false; });
+    WriteLine(
         [&](size_t i) {
           size_t width =
-              options_.trim ? std::max<size_t>(1, DisplayWidth(columns_[i].name)) : widths[i];
+              options_.trim ? std::max<size_t>(1, DisplayWidth(columns_[i].name)) : widths_[i];
           return std::string(width, '-');
         },
-        left);
+        [](size_t) { return false; });
   }
-  for (const auto& row : rows_) {
-    write_line([&](size_t i) { return i < row.size() ? row[i] : std::string(); },
-               [&](size_t i) { return RightAligned(columns_[i]); });
-  }
+  for (const auto& row : rows_) WriteRow(row);
   rows_.clear();
+  rows_.shrink_to_fit();
+  streaming_ = true;
+}
+
+void ResultPrinter::WriteRow(const std::vector<std::string>& row) {
+  WriteLine([&](size_t i) { return i < row.size() ? row[i] : std::string(); },
+            [&](size_t i) { return RightAligned(columns_[i]); });
+}
+
+// Padding to the column's width; the last column is not padded on the right, so lines end with
+// their text. A value wider than its column (after the rows that set the widths) widens its line.
+void ResultPrinter::WriteLine(const std::function<std::string(size_t)>& cell,
+                              const std::function<bool(size_t)>& right_aligned) {
+  std::string line;
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    if (i > 0) line += options_.separator;
+    std::string text = cell(i);
+    size_t fill = options_.trim ? 0 : widths_[i] - std::min(widths_[i], DisplayWidth(text));
+    if (right_aligned(i)) {
+      Pad(line, fill);
+      line += text;
+    } else {
+      line += text;
+      if (i + 1 < columns_.size()) Pad(line, fill);
+    }
+  }
+  out_ << line << "\n";
+}
+
+void ResultPrinter::WriteTable() {
+  if (!streaming_) StartTable();
+  in_row_set_ = false;
+  after_row_set_ = true;
+  streaming_ = false;
 }
 
 }  // namespace sandbox_cli

@@ -4,6 +4,7 @@
 // the error stream.
 #pragma once
 
+#include <functional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -28,8 +29,12 @@ size_t DisplayWidth(std::string_view text);
 // came from a procedure, then a line with the text.
 std::string ErrorText(const db::ServerMessage& message);
 
+// A row set is shown as it arrives: the first rows (up to kWidthRows) are held to find the
+// columns' widths, then everything streams, so a result of any size is shown in little memory.
 class ResultPrinter {
  public:
+  static constexpr size_t kWidthRows = 1000;
+
   ResultPrinter(std::ostream& out, std::ostream& err, TableOptions options)
       : out_(out), err_(err), options_(std::move(options)) {}
 
@@ -40,6 +45,12 @@ class ResultPrinter {
   bool had_error() const { return had_error_; }
 
  private:
+  // Writes the headers and the rows held so far; later rows are written as they come.
+  void StartTable();
+  void WriteRow(const std::vector<std::string>& row);
+  void WriteLine(const std::function<std::string(size_t)>& cell,
+                 const std::function<bool(size_t)>& right_aligned);
+  // Ends the row set that is being shown.
   void WriteTable();
 
   std::ostream& out_;
@@ -48,7 +59,9 @@ class ResultPrinter {
   bool in_row_set_ = false;
   bool after_row_set_ = false;  // the last thing written was a table
   std::vector<db::ColumnInfo> columns_;
-  std::vector<std::vector<std::string>> rows_;
+  std::vector<std::vector<std::string>> rows_;  // held until the widths are known
+  std::vector<size_t> widths_;
+  bool streaming_ = false;  // the headers are out, rows are written as they come
   bool had_error_ = false;
 };
 

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <stdexcept>
 
 #include "app/sandbox_cli/batches.h"
 #include "app/sandbox_cli/result_printer.h"
@@ -76,9 +77,13 @@ class SqlRunner {
       request.text = text;
       request.timeout = std::chrono::seconds(options_.timeout_seconds);
       try {
-        std::unique_ptr<db::ResultStream> stream = session_.Execute(request);
-        db::ResultEvent event;
-        while (stream->Next(event)) printer_.Print(event);
+        // Rows are shown as they arrive and forgotten: a result may be larger than memory.
+        // Output that can no longer be written (a full disk) stops the batch instead of
+        // computing rows nobody sees.
+        session_.ExecuteEach(request, [this](db::ResultEvent& event) {
+          printer_.Print(event);
+          if (!io_.out) throw std::runtime_error("writing the results failed");
+        });
         printer_.Finish();
       } catch (const db::Error& error) {
         printer_.Finish();

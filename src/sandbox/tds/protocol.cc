@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <stdexcept>
 
 namespace sandbox::tds {
 
@@ -307,8 +308,6 @@ std::pair<std::int32_t, std::uint32_t> DateTimeParts(const common::DateTime& val
   return {days, ticks};
 }
 
-namespace {
-
 enum class Kind { kInt, kBit, kFloat, kDateTime, kGuid, kNVarChar, kNText, kVarBinary, kImage };
 
 struct WireColumn {
@@ -316,6 +315,8 @@ struct WireColumn {
   std::uint32_t width = 0;  // fixed types: bytes; variable ones: the largest value's bytes
   bool nullable = true;
 };
+
+namespace {
 
 std::string BaseTypeName(std::string_view name) {
   std::string out;
@@ -534,71 +535,130 @@ void WriteValue(Writer& out, const WireColumn& wire, const common::Value& value)
 
 }  // namespace
 
-void WriteRowSet(Writer& out, std::uint32_t version, const std::vector<Column>& columns,
-                 const std::vector<std::vector<common::Value>>& rows) {
-  if (columns.empty() || columns.size() > 4096) return;
-  std::vector<WireColumn> wires;
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    WireColumn wire = Declared(columns[i]);
-    wire.nullable = columns[i].nullable;
-    for (const auto& row : rows) {
-      if (i >= row.size() || row[i].IsNull()) {
+namespace {
+
+bool DeclaredInteger(const Column& column) {
+  std::string type = BaseTypeName(column.type_name);
+  return type == "tinyint" || type == "smallint" || type == "int" || type == "integer" ||
+         type == "bigint";
+}
+
+// What a held value counts towards the bound on held rows.
+std::size_t HeldSize(const common::Value& value) {
+  if (const auto* text = value.AsText()) return text->size() + 16;
+  if (const auto* bytes = value.AsBytes()) return bytes->size() + 16;
+  return 16;
+}
+
+}  // namespace
+
+RowSetWriter::RowSetWriter(std::uint32_t version, std::vector<Column> columns)
+    : version_(version), columns_(std::move(columns)) {}
+
+RowSetWriter::~RowSetWriter() = default;
+
+void RowSetWriter::Row(Writer& out, std::vector<common::Value> row) {
+  if (columns_.empty() || columns_.size() > 4096) return;
+  row.resize(columns_.size());
+  if (!streaming_) {
+    for (const common::Value& value : row) held_bytes_ += HeldSize(value);
+    held_.push_back(std::move(row));
+    if (held_.size() >= kHeldRows || held_bytes_ >= kHeldBytes) Start(out, true);
+    return;
+  }
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    if (row[i].IsNull()) continue;
+    WireColumn probe = wires_[i];
+    bool fits = Fits(probe, row[i]);
+    if (fits && (probe.kind == Kind::kNVarChar || probe.kind == Kind::kVarBinary))
+      fits = probe.width <= wires_[i].width;
+    if (fits && probe.kind == Kind::kInt) fits = probe.width <= wires_[i].width;
+    if (!fits)
+      throw std::runtime_error("a value of column '" + columns_[i].name +
+                               "' does not fit the type the row set's first rows were sent as");
+  }
+  out.U8(kTokenRow);
+  for (std::size_t i = 0; i < columns_.size(); ++i) WriteValue(out, wires_[i], row[i]);
+}
+
+void RowSetWriter::Finish(Writer& out) {
+  if (columns_.empty() || columns_.size() > 4096) return;
+  if (!started_) Start(out, false);
+}
+
+void RowSetWriter::Start(Writer& out, bool streaming) {
+  started_ = true;
+  streaming_ = streaming;
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    WireColumn wire = Declared(columns_[i]);
+    wire.nullable = columns_[i].nullable || streaming;
+    for (const auto& row : held_) {
+      if (row[i].IsNull()) {
         wire.nullable = true;
         continue;
       }
       if (!Fits(wire, row[i])) {
         // A value the declared type cannot carry: the column goes as text rather than lose it.
         wire = {Kind::kNVarChar, 2, true};
-        for (const auto& again : rows)
-          if (i < again.size() && !again[i].IsNull()) Fits(wire, again[i]);
+        for (const auto& again : held_)
+          if (!again[i].IsNull()) Fits(wire, again[i]);
         break;
       }
     }
+    if (streaming) {
+      // Rows not seen yet must fit too: room for any text where the declared type gives no
+      // length, the widest integer where it is not an integer type.
+      if ((wire.kind == Kind::kNVarChar || wire.kind == Kind::kVarBinary) && columns_[i].size <= 0)
+        wire.width = std::max<std::uint32_t>(wire.width, 8000);
+      if (wire.kind == Kind::kInt && !DeclaredInteger(columns_[i])) wire.width = 8;
+      if (wire.kind == Kind::kFloat) wire.width = 8;
+    }
     if (wire.kind == Kind::kNVarChar && wire.width > 8000) wire.kind = Kind::kNText;
     if (wire.kind == Kind::kVarBinary && wire.width > 8000) wire.kind = Kind::kImage;
-    wires.push_back(wire);
+    wires_.push_back(wire);
   }
 
   out.U8(kTokenColMetadata);
-  out.U16(static_cast<std::uint16_t>(columns.size()));
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    const WireColumn& wire = wires[i];
-    if (AtLeast72(version)) {
+  out.U16(static_cast<std::uint16_t>(columns_.size()));
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    const WireColumn& wire = wires_[i];
+    if (AtLeast72(version_)) {
       out.U32(0);
     } else {
       out.U16(0);
     }
     std::uint16_t flags = wire.nullable ? 0x0001 : 0;
-    if (columns[i].identity) flags |= 0x0010;
+    if (columns_[i].identity) flags |= 0x0010;
     out.U16(flags);
     out.U8(TypeByte(wire));
     switch (wire.kind) {
       case Kind::kNVarChar:
       case Kind::kVarBinary:
         out.U16(static_cast<std::uint16_t>(std::max<std::uint32_t>(wire.width, 2)));
-        if (wire.kind == Kind::kNVarChar && AtLeast71(version))
+        if (wire.kind == Kind::kNVarChar && AtLeast71(version_))
           out.Bytes(std::string_view(kCollation, sizeof kCollation));
         break;
       case Kind::kNText:
         out.U32(0x7FFFFFFE);
-        if (AtLeast71(version)) out.Bytes(std::string_view(kCollation, sizeof kCollation));
-        WriteTableName(out, version);
+        if (AtLeast71(version_)) out.Bytes(std::string_view(kCollation, sizeof kCollation));
+        WriteTableName(out, version_);
         break;
       case Kind::kImage:
         out.U32(0x7FFFFFFF);
-        WriteTableName(out, version);
+        WriteTableName(out, version_);
         break;
       default:
         out.U8(static_cast<std::uint8_t>(wire.width));
     }
-    out.BVarchar(columns[i].name);
+    out.BVarchar(columns_[i].name);
   }
-  static const common::Value kNull;
-  for (const auto& row : rows) {
+  for (const auto& row : held_) {
     out.U8(kTokenRow);
-    for (std::size_t i = 0; i < columns.size(); ++i)
-      WriteValue(out, wires[i], i < row.size() ? row[i] : kNull);
+    for (std::size_t i = 0; i < columns_.size(); ++i) WriteValue(out, wires_[i], row[i]);
   }
+  held_.clear();
+  held_.shrink_to_fit();
+  held_bytes_ = 0;
 }
 
 }  // namespace sandbox::tds

@@ -75,10 +75,42 @@ void WriteMessage(Writer& out, std::uint32_t version, const ServerMessage& messa
                   std::string_view server_name);
 void WriteDone(Writer& out, std::uint32_t version, std::uint16_t status, std::int64_t count);
 
-// The bytes a row set is sent as: each column's wire type is chosen from its declared type and
-// widened (or made text) so that every value of the set fits without loss.
-void WriteRowSet(Writer& out, std::uint32_t version, const std::vector<Column>& columns,
-                 const std::vector<std::vector<common::Value>>& rows);
+struct WireColumn;
+
+// Writes a row set as its rows arrive. Each column's wire type is chosen from its declared type
+// and widened (or made text) so that the values fit without loss; to see them, the first rows
+// are held back (up to kHeldRows rows or kHeldBytes of values), so a small set goes out exactly
+// as its values need. Past that the types are fixed, with room to spare where the declared type
+// gives no size, and every further row is written at once: a set of any size takes little
+// memory. A later value its column's type cannot carry throws std::runtime_error, so the
+// statement fails there, after the rows before it, as a server's conversion error would.
+class RowSetWriter {
+ public:
+  static constexpr std::size_t kHeldRows = 1000;
+  static constexpr std::size_t kHeldBytes = 1u << 20;
+
+  RowSetWriter(std::uint32_t version, std::vector<Column> columns);
+  ~RowSetWriter();
+  RowSetWriter(const RowSetWriter&) = delete;
+  RowSetWriter& operator=(const RowSetWriter&) = delete;
+
+  void Row(Writer& out, std::vector<common::Value> row);
+  // Writes what is held (the column metadata too, for a set without rows).
+  void Finish(Writer& out);
+  // Whether rows now go out as they come.
+  bool streaming() const { return streaming_; }
+
+ private:
+  void Start(Writer& out, bool streaming);
+
+  std::uint32_t version_;
+  std::vector<Column> columns_;
+  std::vector<WireColumn> wires_;
+  std::vector<std::vector<common::Value>> held_;
+  std::size_t held_bytes_ = 0;
+  bool streaming_ = false;
+  bool started_ = false;
+};
 
 // Days since 1900-01-01 and 1/300 seconds, as datetime travels.
 std::pair<std::int32_t, std::uint32_t> DateTimeParts(const common::DateTime& value);

@@ -38,8 +38,10 @@ std::string Printable(std::string_view text) {
   return out;
 }
 
-// Collects a batch's results and writes them as tokens. A statement's DONE is held back until
-// the next token shows whether more follow, so that only the last one lacks the "more" bit.
+// Writes a batch's results as tokens as they come; pump sends what is complete and may stop the
+// batch (BatchCancelled) when the client asks for that or has gone. A statement's DONE is held
+// back until the next token shows whether more follow, so that only the last one lacks the
+// "more" bit.
 class TokenSink : public ResultSink {
  public:
   TokenSink(Writer& out, std::uint32_t version, std::string server_name,
@@ -52,18 +54,17 @@ class TokenSink : public ResultSink {
 
   void BeginRowSet(const std::vector<Column>& columns) override {
     FlushDone();
-    columns_ = columns;
-    rows_.clear();
-    open_ = true;
+    row_set_.emplace(version_, columns);
   }
   void Row(std::vector<common::Value> values) override {
-    if (open_) rows_.push_back(std::move(values));
+    if (!row_set_) return;
+    row_set_->Row(out_, std::move(values));
+    if (row_set_->streaming()) pump_();
   }
   void EndRowSet() override {
-    if (!open_) return;
-    open_ = false;
-    WriteRowSet(out_, version_, columns_, rows_);
-    rows_.clear();
+    if (!row_set_) return;
+    row_set_->Finish(out_);
+    row_set_.reset();
     pump_();
   }
   void Done(std::int64_t rows_affected) override {
@@ -102,7 +103,7 @@ class TokenSink : public ResultSink {
 
   // The batch's last DONE, without the "more" bit.
   void Finish(std::uint16_t extra_status) {
-    if (open_) EndRowSet();
+    if (row_set_) EndRowSet();
     if (pending_) {
       WriteDone(out_, version_, pending_->status | extra_status, pending_->count);
       pending_.reset();
@@ -127,9 +128,7 @@ class TokenSink : public ResultSink {
   std::string server_name_;
   std::string* current_database_;
   std::function<void()> pump_;
-  std::vector<Column> columns_;
-  std::vector<std::vector<common::Value>> rows_;
-  bool open_ = false;
+  std::optional<RowSetWriter> row_set_;
   bool error_ = false;
   std::optional<PendingDone> pending_;
 };
@@ -265,17 +264,36 @@ class Connection {
   }
 
   void RunBatch(const std::string& batch) {
-    TokenSink sink(out_, version_, ServerName(), &database_, [this] { Pump(false); });
+    TokenSink sink(out_, version_, ServerName(), &database_, [this] { PumpWhileRunning(); });
     std::vector<Parameter> parameters;
+    interruption_.clear();
+    running_ = true;
     try {
       session_->Execute(batch, parameters, sink, std::chrono::milliseconds(0));
+      running_ = false;
     } catch (const SessionError& error) {
+      running_ = false;
+      if (error.kind() == SessionError::Kind::kCancelled) return Cancelled();
       log_("connection " + peer_ + ": session ended: " + error.what());
       broken_ = true;
       return;
+    } catch (const BatchCancelled&) {
+      // A session that lets the sink's own cancel through ends the same way.
+      running_ = false;
+      return Cancelled();
     }
     sink.ChangeDatabase(session_->CurrentDatabase());
     sink.Finish(0);
+    Pump(true);
+  }
+
+  // The end of a batch the sink stopped: the client has gone, sent something it must not
+  // (the connection ends), or sent an attention: what was written stays (the client reads
+  // past it), then the acknowledgement ends the reply.
+  void Cancelled() {
+    if (broken_) return;  // Run closes the session
+    if (!interruption_.empty()) throw ProtocolError(interruption_);
+    WriteDone(out_, version_, kDoneAttention, -1);
     Pump(true);
   }
 
@@ -359,11 +377,49 @@ class Connection {
         options_.max_message, message);
   }
 
+  // Sends the whole packets of a running batch's reply, and stops the batch (BatchCancelled)
+  // when the client cannot take more: it has gone, sent an attention, or sent something else
+  // before reading the reply (then the connection ends as for a malformed request).
+  void PumpWhileRunning() {
+    if (!running_) {
+      Pump(false);
+      return;
+    }
+    if (broken_) throw BatchCancelled{};
+    if (!Pump(false)) return;
+    if (broken_) throw BatchCancelled{};
+    pollfd waiting{fd_, POLLIN, 0};
+    if (::poll(&waiting, 1, 0) <= 0) return;
+    Message message;
+    bool more = false;
+    try {
+      more = Read(&message);
+    } catch (const ProtocolError& error) {
+      interruption_ = error.what();
+      throw BatchCancelled{};
+    } catch (const std::exception& error) {
+      log_("connection " + peer_ + " ended during a result: " + error.what());
+      broken_ = true;
+      throw BatchCancelled{};
+    }
+    if (!more) {
+      log_("connection " + peer_ + ": the client closed the connection during a result");
+      broken_ = true;
+      throw BatchCancelled{};
+    }
+    if (message.type != PacketType::kAttention)
+      interruption_ = "a request of type " + std::to_string(static_cast<int>(message.type)) +
+                      " while a reply was being sent";
+    throw BatchCancelled{};
+  }
+
   // Sends whole packets of what is written so far; with final, the rest as the message's end.
-  void Pump(bool final) {
+  // Whether any packet went out.
+  bool Pump(bool final) {
     std::string& data = out_.data();
     const std::size_t body = packet_size_ - kHeaderSize;
     std::size_t position = 0;
+    bool sent = false;
     while (data.size() - position > body || (final && position < data.size()) ||
            (final && data.empty() && position == 0)) {
       std::size_t chunk = std::min(body, data.size() - position);
@@ -377,9 +433,11 @@ class Connection {
       header.U8(0);
       Send(header.data() + data.substr(position, chunk));
       position += chunk;
+      sent = true;
       if (last) break;
     }
     data.erase(0, position);
+    return sent;
   }
 
   void Send(const std::string& bytes) {
@@ -388,7 +446,7 @@ class Connection {
       ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
-        // The rest of the batch still runs; its output is dropped and the connection ends.
+        // A running batch stops at its next row or message; the connection ends.
         log_("connection " + peer_ + ": sending failed: " + std::strerror(errno));
         broken_ = true;
         return;
@@ -412,6 +470,8 @@ class Connection {
   std::uint64_t transactions_ = 0;
   Writer out_;
   bool broken_ = false;
+  bool running_ = false;      // a batch runs: pumping may stop it
+  std::string interruption_;  // why a running batch was stopped by a malformed request
 };
 
 std::string PeerName(const sockaddr_storage& address) {

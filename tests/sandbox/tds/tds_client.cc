@@ -251,6 +251,40 @@ std::vector<Token> Client::Login(const std::string& user, const std::string& pas
 }
 
 std::vector<Token> Client::Batch(const std::string& sql) {
+  SendBatch(sql);
+  return Decode(ReadMessage());
+}
+
+std::size_t Client::Skim(std::size_t bytes, bool* ended, std::string* tail) {
+  auto read_exactly = [this](char* buffer, std::size_t count) {
+    for (std::size_t got = 0; got < count;) {
+      ssize_t n = ::recv(fd_, buffer + got, count - got, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) throw std::runtime_error("the server closed the connection");
+      got += static_cast<std::size_t>(n);
+    }
+  };
+  std::size_t total = 0;
+  *ended = false;
+  tail->clear();
+  std::string payload;
+  while (total < bytes && !*ended) {
+    char header[8];
+    read_exactly(header, sizeof header);
+    std::size_t length =
+        (static_cast<unsigned char>(header[2]) << 8) | static_cast<unsigned char>(header[3]);
+    if (length < sizeof header) throw std::runtime_error("a packet shorter than its header");
+    payload.resize(length - sizeof header);
+    read_exactly(payload.data(), payload.size());
+    total += payload.size();
+    *tail += payload;
+    if (tail->size() > 64) tail->erase(0, tail->size() - 64);
+    *ended = (header[1] & 0x01) != 0;
+  }
+  return total;
+}
+
+void Client::SendBatch(const std::string& sql) {
   Writer body;
   if (version_ >= 0x72000000) {
     // ALL_HEADERS with the transaction descriptor header.
@@ -262,7 +296,6 @@ std::vector<Token> Client::Batch(const std::string& sql) {
   }
   body.Bytes(ToUtf16(sql));
   SendPacket(1, body.data());
-  return Decode(ReadMessage());
 }
 
 std::vector<Token> Client::Transaction(std::uint16_t type, bool begin_after) {

@@ -42,6 +42,12 @@ class Client {
                            std::uint32_t version = 0x74000004, bool prelogin = true,
                            bool integrated = false);
   std::vector<Token> Batch(const std::string& sql);
+  // Sends a batch without reading its reply.
+  void SendBatch(const std::string& sql);
+  // Reads whole packets of a reply, discarding them, until at least bytes of payload have come
+  // or the reply has ended (then *ended is set); the last bytes of the payload (up to 64) are
+  // left in *tail. Returns the payload bytes read. Throws when the connection ends first.
+  std::size_t Skim(std::size_t bytes, bool* ended, std::string* tail);
   std::vector<Token> Attention();
   // A transaction-manager request: 5 begin, 7 commit, 8 rollback.
   std::vector<Token> Transaction(std::uint16_t type, bool begin_after = false);

@@ -86,6 +86,94 @@ TEST(TdsWire, MessagesAreReassembledFromPackets) {
 // Random bytes, and valid requests with random bytes changed, into every parser: each either
 // reads them or refuses them as a protocol error; nothing else escapes and nothing reads past
 // the data it was given.
+Column IntColumn(const std::string& name) {
+  Column column;
+  column.name = name;
+  column.type_name = "int";
+  column.value_type = common::Value::Type::kInt;
+  column.nullable = false;
+  return column;
+}
+
+// A small row set is held until it ends, so its types follow all its values; a long one is
+// written from its kHeldRows-th row on, row by row.
+TEST(TdsRowSet, SmallSetsAreHeldLongOnesStream) {
+  // COLMETADATA of one INTN(4) column "n" at 7.4: token, count, user type, flags, type, width,
+  // name; then each row is a ROW token, the width and four bytes.
+  constexpr std::size_t kMetadata = 1 + 2 + 4 + 2 + 1 + 1 + 1 + 2;
+  constexpr std::size_t kRow = 1 + 1 + 4;
+  Writer out;
+  RowSetWriter small(kTds74, {IntColumn("n")});
+  for (int i = 0; i < 3; ++i) small.Row(out, {common::Value(i)});
+  EXPECT_TRUE(out.data().empty());
+  small.Finish(out);
+  EXPECT_EQ(out.data().size(), kMetadata + 3 * kRow);
+  EXPECT_EQ(static_cast<unsigned char>(out.data()[0]), 0x81);
+
+  Writer streamed;
+  RowSetWriter long_set(kTds74, {IntColumn("n")});
+  for (std::size_t i = 0; i + 1 < RowSetWriter::kHeldRows; ++i)
+    long_set.Row(streamed, {common::Value(7)});
+  EXPECT_TRUE(streamed.data().empty());
+  EXPECT_FALSE(long_set.streaming());
+  long_set.Row(streamed, {common::Value(7)});
+  EXPECT_TRUE(long_set.streaming());
+  EXPECT_EQ(streamed.data().size(), kMetadata + RowSetWriter::kHeldRows * kRow);
+  streamed.data().clear();
+  long_set.Row(streamed, {common::Value(8)});
+  EXPECT_EQ(streamed.data(), std::string("\xD1\x04\x08\x00\x00\x00", 6));
+  long_set.Row(streamed, {common::Value()});  // NULL, though no held row had one
+  EXPECT_EQ(streamed.data().substr(6), std::string("\xD1\x00", 2));
+  long_set.Finish(streamed);
+  EXPECT_EQ(streamed.data().size(), 8u);
+}
+
+// Large values count too: a set of a few big texts starts streaming long before kHeldRows.
+TEST(TdsRowSet, HeldValuesAreBoundedByTheirSize) {
+  Column text;
+  text.name = "t";
+  text.type_name = "text";
+  Writer out;
+  RowSetWriter set(kTds74, {text});
+  const std::string big(200000, 'x');
+  int rows = 0;
+  while (!set.streaming() && rows < 100) {
+    set.Row(out, {common::Value(big)});
+    ++rows;
+  }
+  EXPECT_TRUE(set.streaming());
+  EXPECT_LE(static_cast<std::size_t>(rows) * big.size(), RowSetWriter::kHeldBytes + big.size());
+  EXPECT_GT(out.data().size(), static_cast<std::size_t>(rows) * big.size() * 2);
+}
+
+// Once streaming, a value the sent type cannot carry is refused, never cut or mangled; where
+// the declared type gives no length, text has room up to 8000 bytes.
+TEST(TdsRowSet, LaterValuesMustFitTheTypesSent) {
+  Column name;
+  name.name = "name";
+  name.type_name = "varchar";
+  name.size = 10;
+  Column computed;
+  computed.name = "c";
+  computed.type_name = "";
+  computed.size = 0;
+  Writer out;
+  RowSetWriter set(kTds74, {name, computed, IntColumn("n")});
+  for (std::size_t i = 0; i < RowSetWriter::kHeldRows; ++i)
+    set.Row(out, {common::Value("short"), common::Value("c"), common::Value(1)});
+  ASSERT_TRUE(set.streaming());
+  EXPECT_NO_THROW(set.Row(
+      out, {common::Value("ten chars!"), common::Value(std::string(4000, 'y')), common::Value(2)}));
+  EXPECT_THROW(set.Row(out, {common::Value("eleven char"), common::Value("c"), common::Value(3)}),
+               std::runtime_error);
+  EXPECT_THROW(
+      set.Row(out, {common::Value("a"), common::Value(std::string(4001, 'y')), common::Value(3)}),
+      std::runtime_error);
+  EXPECT_THROW(
+      set.Row(out, {common::Value("a"), common::Value("c"), common::Value("not a number")}),
+      std::runtime_error);
+}
+
 TEST(TdsWire, RandomInputIsReadOrRefusedAsAProtocolError) {
   std::mt19937 random(20261206);
   std::string login = tds_test::Login7Record("sa", "secret", kTds74, false);

@@ -5,6 +5,8 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <exception>
+#include <functional>
 
 #include "db/error.h"
 
@@ -48,41 +50,71 @@ ServerMessage MessageFrom(const sandbox::ServerMessage& m) {
   return message;
 }
 
-// Collects what the server sends into events for the stream.
-class CollectingSink : public sandbox::ResultSink {
+// Makes an event of each thing the server sends and hands it on.
+class EventSink : public sandbox::ResultSink {
  public:
   void BeginRowSet(const std::vector<sandbox::Column>& columns) override {
     ResultEvent event;
     event.kind = ResultEvent::Kind::kBeginRowSet;
     for (const auto& c : columns) event.columns.push_back(ColumnFrom(c));
-    events_.push_back(std::move(event));
+    Emit(event);
   }
   void Row(std::vector<common::Value> values) override {
     ResultEvent event;
     event.kind = ResultEvent::Kind::kRow;
     event.row = std::move(values);
-    events_.push_back(std::move(event));
+    Emit(event);
   }
   void EndRowSet() override {
     ResultEvent event;
     event.kind = ResultEvent::Kind::kEndRowSet;
-    events_.push_back(std::move(event));
+    Emit(event);
   }
   void Done(std::int64_t rows_affected) override {
     ResultEvent event;
     event.kind = ResultEvent::Kind::kDone;
     event.rows_affected = rows_affected;
-    events_.push_back(std::move(event));
+    Emit(event);
   }
   void Message(const sandbox::ServerMessage& message) override {
     ResultEvent event;
     event.kind = ResultEvent::Kind::kMessage;
     event.message = MessageFrom(message);
-    events_.push_back(std::move(event));
+    Emit(event);
   }
+
+ protected:
+  virtual void Emit(ResultEvent& event) = 0;
+};
+
+// Hands each event to the reader at once; what the reader throws stops the batch, and is
+// kept to be thrown again once the engine has unwound.
+class ForwardingSink : public EventSink {
+ public:
+  explicit ForwardingSink(const std::function<void(ResultEvent&)>& on_event)
+      : on_event_(on_event) {}
+  std::exception_ptr failure() const { return failure_; }
+
+ private:
+  void Emit(ResultEvent& event) override {
+    try {
+      on_event_(event);
+    } catch (...) {
+      failure_ = std::current_exception();
+      throw sandbox::BatchCancelled{};
+    }
+  }
+  const std::function<void(ResultEvent&)>& on_event_;
+  std::exception_ptr failure_;
+};
+
+// Collects what the server sends into events for the stream.
+class CollectingSink : public EventSink {
+ public:
   std::vector<ResultEvent> Take() { return std::move(events_); }
 
  private:
+  void Emit(ResultEvent& event) override { events_.push_back(std::move(event)); }
   std::vector<ResultEvent> events_;
 };
 
@@ -117,44 +149,25 @@ class SandboxSession : public DriverSession {
   ~SandboxSession() override { Close(); }
 
   std::unique_ptr<ResultStream> Execute(DriverRequest& request) override {
-    if (broken_ || !session_) throw NetworkError();
-    std::vector<sandbox::Parameter> parameters;
-    for (size_t i = 0; i < request.parameters.size(); ++i) {
-      const DriverParameter& p = request.parameters[i];
-      sandbox::Parameter sp;
-      sp.name = p.name;
-      // A procedure call passes its arguments through batch variables of their own, so
-      // unnamed and return-value parameters need names too.
-      if (request.kind == DriverRequest::Kind::kProcedure) {
-        sp.name = p.direction == ParameterDirection::kReturnValue ? "@RETURN_VALUE"
-                                                                  : "@P" + std::to_string(i + 1);
-        if (!p.name.empty() && p.direction != ParameterDirection::kReturnValue) sp.name = p.name;
-      }
-      sp.value = p.value;
-      sp.type_name = p.type_name;
-      sp.size = p.size;
-      sp.output = p.IsOutput();
-      parameters.push_back(std::move(sp));
-    }
-    std::string text = request.kind == DriverRequest::Kind::kProcedure
-                           ? ExecText(request.text, parameters, request.parameters)
-                           : request.text;
     CollectingSink sink;
-    try {
-      session_->Execute(text, parameters, sink, request.timeout);
-    } catch (const sandbox::SessionError& error) {
-      if (error.kind() == sandbox::SessionError::Kind::kTimeout) throw TimeoutError();
-      broken_ = true;
-      throw NetworkError();
-    }
-    for (size_t i = 0; i < request.parameters.size() && i < parameters.size(); ++i) {
-      if (request.parameters[i].IsOutput()) request.parameters[i].value = parameters[i].value;
-    }
+    Run(request, sink);
     return std::make_unique<BufferedResultStream>(sink.Take());
   }
 
+  void ExecuteEach(DriverRequest& request,
+                   const std::function<void(ResultEvent& event)>& on_event) override {
+    ForwardingSink sink(on_event);
+    try {
+      Run(request, sink);
+    } catch (...) {
+      if (sink.failure()) std::rethrow_exception(sink.failure());
+      throw;
+    }
+  }
+
   // The sandbox runs a batch to its end on the caller's thread, so there is nothing to stop;
-  // reporting the finished work as cancelled would be wrong.
+  // reporting the finished work as cancelled would be wrong. (A reader of ExecuteEach stops a
+  // batch by throwing from its callback.)
   void Cancel() override {}
 
   std::string CurrentDatabase() const override {
@@ -177,6 +190,43 @@ class SandboxSession : public DriverSession {
   }
 
  private:
+  void Run(DriverRequest& request, sandbox::ResultSink& sink) {
+    if (broken_ || !session_) throw NetworkError();
+    std::vector<sandbox::Parameter> parameters;
+    for (size_t i = 0; i < request.parameters.size(); ++i) {
+      const DriverParameter& p = request.parameters[i];
+      sandbox::Parameter sp;
+      sp.name = p.name;
+      // A procedure call passes its arguments through batch variables of their own, so
+      // unnamed and return-value parameters need names too.
+      if (request.kind == DriverRequest::Kind::kProcedure) {
+        sp.name = p.direction == ParameterDirection::kReturnValue ? "@RETURN_VALUE"
+                                                                  : "@P" + std::to_string(i + 1);
+        if (!p.name.empty() && p.direction != ParameterDirection::kReturnValue) sp.name = p.name;
+      }
+      sp.value = p.value;
+      sp.type_name = p.type_name;
+      sp.size = p.size;
+      sp.output = p.IsOutput();
+      parameters.push_back(std::move(sp));
+    }
+    std::string text = request.kind == DriverRequest::Kind::kProcedure
+                           ? ExecText(request.text, parameters, request.parameters)
+                           : request.text;
+    try {
+      session_->Execute(text, parameters, sink, request.timeout);
+    } catch (const sandbox::SessionError& error) {
+      if (error.kind() == sandbox::SessionError::Kind::kTimeout) throw TimeoutError();
+      // The reader stopped the batch; ExecuteEach throws what the reader threw.
+      if (error.kind() == sandbox::SessionError::Kind::kCancelled) throw;
+      broken_ = true;
+      throw NetworkError();
+    }
+    for (size_t i = 0; i < request.parameters.size() && i < parameters.size(); ++i) {
+      if (request.parameters[i].IsOutput()) request.parameters[i].value = parameters[i].value;
+    }
+  }
+
   std::unique_ptr<sandbox::Session> session_;
   bool broken_ = false;
 };
