@@ -1,0 +1,770 @@
+#include "db/drivers/odbc/odbc_driver.h"
+
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <mutex>
+
+#include "db/drivers/odbc/request_text.h"
+#include "db/error.h"
+
+namespace db {
+
+// The ODBC environment, shared by the driver and every session it opened.
+struct OdbcEnvironment {
+  SQLHENV handle = SQL_NULL_HENV;
+  OdbcEnvironment() {
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &handle))) {
+      handle = SQL_NULL_HENV;
+      return;
+    }
+    SQLSetEnvAttr(handle, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  }
+  ~OdbcEnvironment() {
+    if (handle) SQLFreeHandle(SQL_HANDLE_ENV, handle);
+  }
+};
+
+namespace {
+
+// SQL Server's own diagnostic fields, as FreeTDS and Microsoft's drivers offer them.
+constexpr SQLSMALLINT kDiagMessageState = -1150;
+constexpr SQLSMALLINT kDiagSeverity = -1151;
+constexpr SQLSMALLINT kDiagProcedure = -1153;
+constexpr SQLSMALLINT kDiagLine = -1154;
+
+constexpr char kNoServer[] =
+    "[DBNETLIB][ConnectionOpen (Connect()).]SQL Server does not exist or access denied.";
+
+using WideString = std::basic_string<SQLWCHAR>;
+
+WideString Wide(std::string_view utf8) {
+  WideString out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size();) {
+    unsigned char c = static_cast<unsigned char>(utf8[i]);
+    char32_t code = 0xFFFD;
+    std::size_t length = 1;
+    if (c < 0x80) {
+      code = c;
+    } else if ((c >> 5) == 0x6 || (c >> 4) == 0xE || (c >> 3) == 0x1E) {
+      length = (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : 4;
+      code = c & (length == 2 ? 0x1F : length == 3 ? 0x0F : 0x07);
+      if (i + length > utf8.size()) {
+        code = 0xFFFD;
+        length = 1;
+      } else {
+        for (std::size_t k = 1; k < length; ++k) {
+          unsigned char d = static_cast<unsigned char>(utf8[i + k]);
+          if ((d >> 6) != 0x2) {
+            code = 0xFFFD;
+            length = k;
+            break;
+          }
+          code = (code << 6) | (d & 0x3F);
+        }
+      }
+    }
+    if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = 0xFFFD;
+    if (code >= 0x10000) {
+      code -= 0x10000;
+      out += static_cast<SQLWCHAR>(0xD800 + (code >> 10));
+      out += static_cast<SQLWCHAR>(0xDC00 + (code & 0x3FF));
+    } else {
+      out += static_cast<SQLWCHAR>(code);
+    }
+    i += length;
+  }
+  return out;
+}
+
+void AppendUtf8(std::string& out, char32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+std::string Narrow(const SQLWCHAR* text, std::size_t length) {
+  std::string out;
+  out.reserve(length);
+  for (std::size_t i = 0; i < length; ++i) {
+    char32_t code = text[i];
+    if (code >= 0xD800 && code <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (code >= 0xD800 && code <= 0xDFFF) {
+      code = 0xFFFD;
+    }
+    AppendUtf8(out, code);
+  }
+  return out;
+}
+
+std::string Narrow(const WideString& text) { return Narrow(text.data(), text.size()); }
+
+// What a driver said about a call: the server's message or its own.
+struct Diagnostic {
+  std::string sqlstate;
+  SQLINTEGER native = 0;
+  std::string text;
+  int severity = -1;
+  int state = -1;
+  std::string procedure;
+  int line = 0;
+  bool from_server = false;
+  bool FromServer() const { return from_server; }
+};
+
+// "[FreeTDS][SQL Server]Login failed" -> "Login failed": the server's own text, as the
+// in-process driver gives it. The last prefix says who spoke: "[SQL Server]" is the server.
+std::string WithoutPrefixes(std::string text, bool* from_server) {
+  std::size_t at = 0;
+  std::string last;
+  while (at < text.size() && text[at] == '[') {
+    std::size_t end = text.find(']', at);
+    if (end == std::string::npos) break;
+    last = text.substr(at, end + 1 - at);
+    at = end + 1;
+  }
+  *from_server = last == "[SQL Server]";
+  return text.substr(at);
+}
+
+std::vector<Diagnostic> Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
+  std::vector<Diagnostic> out;
+  if (!handle) return out;
+  for (SQLSMALLINT record = 1; record < 1000; ++record) {
+    SQLWCHAR state[6] = {};
+    SQLINTEGER native = 0;
+    SQLSMALLINT length = 0;
+    SQLRETURN rc = SQLGetDiagRecW(type, handle, record, state, &native, nullptr, 0, &length);
+    if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) break;
+    WideString text(static_cast<std::size_t>(length) + 1, 0);
+    rc = SQLGetDiagRecW(type, handle, record, state, &native, text.data(),
+                        static_cast<SQLSMALLINT>(text.size()), &length);
+    if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) break;
+    text.resize(std::min<std::size_t>(length, text.size() - 1));
+    Diagnostic d;
+    d.sqlstate = Narrow(state, 5);
+    d.native = native;
+    d.text = WithoutPrefixes(Narrow(text), &d.from_server);
+    d.from_server = d.from_server || native != 0;
+    if (d.FromServer()) {
+      SQLINTEGER severity = 0, state = 0;
+      bool has_severity = SQL_SUCCEEDED(
+          SQLGetDiagFieldW(type, handle, record, kDiagSeverity, &severity, 0, nullptr));
+      bool has_state = SQL_SUCCEEDED(
+          SQLGetDiagFieldW(type, handle, record, kDiagMessageState, &state, 0, nullptr));
+      if (has_severity) {
+        d.severity = static_cast<int>(severity);
+        if (has_state) d.state = static_cast<int>(state);
+      } else if (has_state) {
+        // FreeTDS has no severity field and reports the severity as the message state.
+        d.severity = static_cast<int>(state);
+      }
+      SQLUSMALLINT line = 0;
+      if (SQL_SUCCEEDED(SQLGetDiagFieldW(type, handle, record, kDiagLine, &line, 0, nullptr)))
+        d.line = line;
+      SQLWCHAR procedure[256] = {};
+      SQLSMALLINT procedure_length = 0;
+      if (SQL_SUCCEEDED(SQLGetDiagFieldW(type, handle, record, kDiagProcedure, procedure,
+                                         sizeof procedure, &procedure_length)))
+        d.procedure = Narrow(procedure, std::min<std::size_t>(procedure_length / sizeof(SQLWCHAR),
+                                                              std::size(procedure) - 1));
+    }
+    out.push_back(std::move(d));
+  }
+  return out;
+}
+
+ServerMessage MessageFrom(const Diagnostic& d) {
+  ServerMessage message;
+  message.number = d.native;
+  const bool warning = d.sqlstate.rfind("01", 0) == 0;
+  // A driver that does not tell the severity still tells a warning from an error.
+  message.severity = d.severity >= 0 ? d.severity : warning ? (d.native == 5701 ? 10 : 0) : 16;
+  message.state = d.state >= 0 ? d.state : 1;
+  message.text = d.text;
+  message.procedure = d.procedure;
+  message.line = d.line;
+  return message;
+}
+
+ErrorRecord RecordFrom(const Diagnostic& d) {
+  ErrorRecord record;
+  record.number = d.FromServer() ? ProviderNumberFor(d.native) : kErrorUnspecified;
+  record.source = kProviderSource;
+  record.description = d.text + (d.FromServer() ? "" : " (SQLSTATE " + d.sqlstate + ")");
+  record.native_error = d.native;
+  record.severity = d.FromServer() ? MessageFrom(d).severity : 16;
+  record.state = d.state >= 0 ? d.state : 1;
+  return record;
+}
+
+Error WithDetails(Error error, const std::vector<Diagnostic>& diagnostics) {
+  std::vector<ErrorRecord> records = {error.record()};
+  for (const Diagnostic& d : diagnostics) records.push_back(RecordFrom(d));
+  error.set_errors(std::move(records));
+  return error;
+}
+
+Error NoServerError(const std::vector<Diagnostic>& diagnostics, const std::string& detail = {}) {
+  std::string text = kNoServer;
+  if (!detail.empty()) text += " (" + detail + ")";
+  return WithDetails(Error(kErrorUnspecified, kProviderSource, text, 17, 16, 1), diagnostics);
+}
+
+Error NetworkError(const std::vector<Diagnostic>& diagnostics) {
+  return WithDetails(
+      Error(kErrorUnspecified, kProviderSource,
+            "[DBNETLIB][ConnectionWrite (send()).]General network error. Check your network "
+            "documentation.",
+            11, 16, 1),
+      diagnostics);
+}
+
+bool IsLoginRefusal(const Diagnostic& d) {
+  static constexpr SQLINTEGER kRefusals[] = {18450, 18452, 18456, 18458, 18459, 18460,
+                                             18461, 18470, 18486, 18487, 18488};
+  return d.sqlstate == "28000" ||
+         std::find(std::begin(kRefusals), std::end(kRefusals), d.native) != std::end(kRefusals);
+}
+
+// Why a connect failed, as the product reports it: a refused login is 0x80040E4D whatever
+// SQLSTATE the driver chose; a missing driver is a missing provider; anything else means the
+// server was not reached.
+Error ConnectFailure(const std::vector<Diagnostic>& diagnostics, const ConnectRequest& request,
+                     std::string_view driver) {
+  for (const Diagnostic& d : diagnostics) {
+    if (!IsLoginRefusal(d)) continue;
+    ServerMessage m = MessageFrom(d);
+    std::string text = m.text;
+    if (request.integrated) {
+      text += " Windows authentication (Integrated Security=SSPI) reaches SQL Server from Linux "
+              "only through Kerberos: get a ticket for a domain account with kinit, and the "
+              "server needs a service principal name (MSSQLSvc/host:port).";
+    }
+    return WithDetails(
+        Error(kErrorAuthenticationFailed, kProviderSource, text, m.number, m.severity, m.state),
+        diagnostics);
+  }
+  for (const Diagnostic& d : diagnostics) {
+    if (d.sqlstate == "IM002" || d.sqlstate == "IM003" ||
+        d.text.find("an't open lib") != std::string::npos) {
+      return WithDetails(Error(kErrorProviderNotFound, "ADODB.Connection",
+                               "Provider cannot be found. It may not be properly installed. "
+                               "(ODBC driver \"" +
+                                   std::string(driver) + "\": " + d.text + ")"),
+                         diagnostics);
+    }
+  }
+  if (request.integrated) {
+    std::string said;
+    for (const Diagnostic& d : diagnostics) said += (said.empty() ? "" : " ") + d.text;
+    return WithDetails(
+        Error(kErrorAuthenticationFailed, kProviderSource,
+              "Windows authentication (Integrated Security=SSPI) failed: on Linux it needs "
+              "Kerberos (a ticket from kinit for a domain account, and a service principal "
+              "name for the server), or use a SQL Server login. The driver said: " +
+                  said),
+        diagnostics);
+  }
+  for (const Diagnostic& d : diagnostics) {
+    if (d.FromServer() && MessageFrom(d).severity > 10) {
+      ServerMessage m = MessageFrom(d);
+      return WithDetails(Error(kErrorUnspecified, kProviderSource, m.text, m.number, m.severity,
+                               m.state),
+                         diagnostics);
+    }
+  }
+  std::string detail;
+  for (const Diagnostic& d : diagnostics) {
+    if (d.sqlstate.rfind("01", 0) != 0) {
+      detail = d.text;
+      break;
+    }
+  }
+  return NoServerError(diagnostics, detail);
+}
+
+struct ColumnReader {
+  enum class Kind { kInt, kBool, kDouble, kText, kBinary, kDateTime, kGuid };
+  Kind kind = Kind::kText;
+};
+
+ColumnReader::Kind ReaderFor(SQLSMALLINT type, SQLULEN size, SQLSMALLINT digits) {
+  using Kind = ColumnReader::Kind;
+  switch (type) {
+    case SQL_BIT:
+      return Kind::kBool;
+    case SQL_TINYINT:
+    case SQL_SMALLINT:
+    case SQL_INTEGER:
+    case SQL_BIGINT:
+      return Kind::kInt;
+    case SQL_DECIMAL:
+    case SQL_NUMERIC:
+      // Whole-number decimals (@@IDENTITY) are integers to the program.
+      return digits == 0 && size <= 18 ? Kind::kInt : Kind::kDouble;
+    case SQL_REAL:
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+      return Kind::kDouble;
+    case SQL_BINARY:
+    case SQL_VARBINARY:
+    case SQL_LONGVARBINARY:
+      return Kind::kBinary;
+    case SQL_TYPE_TIMESTAMP:
+    case SQL_TYPE_DATE:
+    case SQL_TIMESTAMP:
+    case SQL_DATE:
+      return Kind::kDateTime;
+    case SQL_GUID:
+      return Kind::kGuid;
+    default:
+      return Kind::kText;
+  }
+}
+
+Value::Type ValueTypeOf(ColumnReader::Kind kind) {
+  switch (kind) {
+    case ColumnReader::Kind::kInt:
+      return Value::Type::kInt;
+    case ColumnReader::Kind::kBool:
+      return Value::Type::kBool;
+    case ColumnReader::Kind::kDouble:
+      return Value::Type::kDouble;
+    case ColumnReader::Kind::kBinary:
+      return Value::Type::kBinary;
+    case ColumnReader::Kind::kDateTime:
+      return Value::Type::kDateTime;
+    case ColumnReader::Kind::kGuid:
+      return Value::Type::kGuid;
+    case ColumnReader::Kind::kText:
+      return Value::Type::kText;
+  }
+  return Value::Type::kText;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+class OdbcSession;
+
+// Runs one request on a statement handle and collects what it returns, in order.
+class RequestRun {
+ public:
+  RequestRun(SQLHSTMT statement, DriverRequest& request, const RenderedRequest& rendered)
+      : statement_(statement), request_(request), rendered_(rendered) {}
+
+  // Throws db::Error when the request fails as a whole; sets broken when the connection is gone.
+  std::vector<ResultEvent> Run(SQLRETURN rc, bool* broken) {
+    broken_ = broken;
+    bool first = true;
+    for (int guard = 0; guard < 1000000; ++guard) {
+      Absorb(rc, SQL_HANDLE_STMT, statement_);
+      if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) {
+        SQLSMALLINT columns = 0;
+        SQLNumResultCols(statement_, &columns);
+        if (columns > 0) {
+          ReadRowSet(columns);
+        } else {
+          Done(RowCount());
+        }
+      } else if (rc == SQL_NO_DATA && first) {
+        // A searched UPDATE or DELETE that touched no row: its count is still 0.
+        Done(RowCount());
+      } else if (rc == SQL_NO_DATA) {
+        break;
+      }
+      first = false;
+      rc = SQLMoreResults(statement_);
+      if (rc == SQL_NO_DATA) {
+        Absorb(rc, SQL_HANDLE_STMT, statement_);
+        break;
+      }
+    }
+    return std::move(events_);
+  }
+
+ private:
+  // Turns a call's diagnostics into messages; throws for the driver's own failures.
+  void Absorb(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle) {
+    if (rc == SQL_SUCCESS) return;
+    if (rc == SQL_INVALID_HANDLE) throw NetworkError({});
+    std::vector<Diagnostic> diagnostics = Diagnostics(type, handle);
+    bool server_error = false;
+    for (const Diagnostic& d : diagnostics) {
+      if (!d.FromServer()) continue;
+      ResultEvent event;
+      event.kind = ResultEvent::Kind::kMessage;
+      event.message = MessageFrom(d);
+      server_error = server_error || event.message.IsError();
+      events_.push_back(std::move(event));
+    }
+    if (rc != SQL_ERROR) return;
+    for (const Diagnostic& d : diagnostics) {
+      if (d.sqlstate == "HYT00" || d.sqlstate == "HYT01") {
+        throw WithDetails(Error(kErrorTimeoutExpired, kProviderSource, "Timeout expired"),
+                          diagnostics);
+      }
+      if (d.sqlstate == "HY008") {
+        throw WithDetails(Error(HResult(0x80040E4E), kProviderSource, "Operation canceled"),
+                          diagnostics);
+      }
+      if (d.sqlstate.rfind("08", 0) == 0) {
+        *broken_ = true;
+        throw NetworkError(diagnostics);
+      }
+    }
+    if (!server_error) {
+      // The driver refused the request itself (and said why, or did not).
+      std::string text = "The ODBC driver failed the request";
+      for (const Diagnostic& d : diagnostics) text += ": " + d.text + " (SQLSTATE " + d.sqlstate + ")";
+      throw WithDetails(Error(kErrorUnspecified, kProviderSource, text), diagnostics);
+    }
+  }
+
+  std::int64_t RowCount() {
+    SQLLEN count = -1;
+    if (!SQL_SUCCEEDED(SQLRowCount(statement_, &count))) return -1;
+    return count < 0 ? -1 : static_cast<std::int64_t>(count);
+  }
+
+  void Done(std::int64_t count) {
+    ResultEvent event;
+    event.kind = ResultEvent::Kind::kDone;
+    event.rows_affected = count;
+    events_.push_back(std::move(event));
+  }
+
+  ColumnInfo Describe(SQLUSMALLINT index, ColumnReader::Kind* kind) {
+    SQLWCHAR name[512] = {};
+    SQLSMALLINT name_length = 0, type = 0, digits = 0, nullable = SQL_NULLABLE_UNKNOWN;
+    SQLULEN size = 0;
+    SQLDescribeColW(statement_, index, name, static_cast<SQLSMALLINT>(std::size(name)),
+                    &name_length, &type, &size, &digits, &nullable);
+    ColumnInfo info;
+    info.name = Narrow(name, std::min<std::size_t>(name_length, std::size(name) - 1));
+    *kind = ReaderFor(type, size, digits);
+    info.value_type = ValueTypeOf(*kind);
+    info.nullable = nullable != SQL_NO_NULLS;
+    info.type_name = Lower(Attribute(index, SQL_DESC_TYPE_NAME));
+    if (auto at = info.type_name.find(" identity"); at != std::string::npos) {
+      info.type_name.resize(at);
+      info.identity = true;
+    }
+    SQLLEN auto_unique = SQL_FALSE;
+    SQLColAttributeW(statement_, index, SQL_DESC_AUTO_UNIQUE_VALUE, nullptr, 0, nullptr,
+                     &auto_unique);
+    info.identity = info.identity || auto_unique == SQL_TRUE;
+    if ((*kind == ColumnReader::Kind::kText || *kind == ColumnReader::Kind::kBinary) &&
+        size < 0x7FFFFFFF && info.type_name != "text" && info.type_name != "ntext" &&
+        info.type_name != "image")
+      info.size = static_cast<int>(size);
+    info.base_table = Attribute(index, SQL_DESC_BASE_TABLE_NAME);
+    if (!info.base_table.empty()) info.base_column = Attribute(index, SQL_DESC_BASE_COLUMN_NAME);
+    return info;
+  }
+
+  std::string Attribute(SQLUSMALLINT index, SQLUSMALLINT field) {
+    SQLWCHAR text[512] = {};
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(
+            SQLColAttributeW(statement_, index, field, text, sizeof text, &length, nullptr)))
+      return {};
+    return Narrow(text, std::min<std::size_t>(length / sizeof(SQLWCHAR), std::size(text) - 1));
+  }
+
+  void ReadRowSet(SQLSMALLINT count) {
+    std::vector<ColumnInfo> columns;
+    std::vector<ColumnReader::Kind> kinds(count);
+    for (SQLSMALLINT i = 0; i < count; ++i)
+      columns.push_back(Describe(static_cast<SQLUSMALLINT>(i + 1), &kinds[i]));
+    const bool outputs = !rendered_.outputs.empty() && columns.front().name == kOutputMarker;
+    if (!outputs) {
+      ResultEvent begin;
+      begin.kind = ResultEvent::Kind::kBeginRowSet;
+      begin.columns = columns;
+      events_.push_back(std::move(begin));
+    }
+    for (;;) {
+      SQLRETURN rc = SQLFetch(statement_);
+      if (rc == SQL_NO_DATA) break;
+      Absorb(rc, SQL_HANDLE_STMT, statement_);
+      if (rc == SQL_ERROR) break;
+      std::vector<Value> row;
+      row.reserve(count);
+      for (SQLSMALLINT i = 0; i < count; ++i)
+        row.push_back(Read(static_cast<SQLUSMALLINT>(i + 1), kinds[i]));
+      if (outputs) {
+        StoreOutputs(row);
+        continue;
+      }
+      ResultEvent event;
+      event.kind = ResultEvent::Kind::kRow;
+      event.row = std::move(row);
+      events_.push_back(std::move(event));
+    }
+    if (outputs) return;
+    ResultEvent end;
+    end.kind = ResultEvent::Kind::kEndRowSet;
+    events_.push_back(std::move(end));
+    Done(RowCount());
+  }
+
+  void StoreOutputs(const std::vector<Value>& row) {
+    for (std::size_t i = 0; i < rendered_.outputs.size() && i + 1 < row.size(); ++i)
+      request_.parameters[rendered_.outputs[i]].value = row[i + 1];
+  }
+
+  // Long values arrive in pieces: SQLGetData hands out what fits and says there is more.
+  template <typename Unit>
+  std::optional<std::basic_string<Unit>> ReadLong(SQLUSMALLINT index, SQLSMALLINT c_type) {
+    std::basic_string<Unit> value;
+    const bool terminated = c_type != SQL_C_BINARY;
+    std::vector<Unit> buffer(16384);
+    for (;;) {
+      SQLLEN indicator = 0;
+      SQLRETURN rc = SQLGetData(statement_, index, c_type, buffer.data(),
+                                static_cast<SQLLEN>(buffer.size() * sizeof(Unit)), &indicator);
+      if (rc == SQL_NO_DATA) break;
+      if (!SQL_SUCCEEDED(rc)) {
+        Absorb(rc, SQL_HANDLE_STMT, statement_);
+        return std::nullopt;
+      }
+      if (indicator == SQL_NULL_DATA) return std::nullopt;
+      std::size_t usable = buffer.size() - (terminated ? 1 : 0);
+      std::size_t got = indicator == SQL_NO_TOTAL || indicator < 0
+                            ? usable
+                            : std::min<std::size_t>(indicator / sizeof(Unit), usable);
+      value.append(buffer.data(), got);
+      if (rc == SQL_SUCCESS) break;
+    }
+    return value;
+  }
+
+  template <typename T>
+  std::optional<T> ReadFixed(SQLUSMALLINT index, SQLSMALLINT c_type) {
+    T value{};
+    SQLLEN indicator = 0;
+    SQLRETURN rc = SQLGetData(statement_, index, c_type, &value, sizeof value, &indicator);
+    if (!SQL_SUCCEEDED(rc)) {
+      Absorb(rc, SQL_HANDLE_STMT, statement_);
+      return std::nullopt;
+    }
+    if (indicator == SQL_NULL_DATA) return std::nullopt;
+    return value;
+  }
+
+  Value Read(SQLUSMALLINT index, ColumnReader::Kind kind) {
+    using Kind = ColumnReader::Kind;
+    switch (kind) {
+      case Kind::kInt:
+        if (auto v = ReadFixed<SQLBIGINT>(index, SQL_C_SBIGINT))
+          return Value(static_cast<long long>(*v));
+        return Value();
+      case Kind::kBool:
+        if (auto v = ReadFixed<unsigned char>(index, SQL_C_BIT)) return Value(*v != 0);
+        return Value();
+      case Kind::kDouble:
+        if (auto v = ReadFixed<double>(index, SQL_C_DOUBLE)) return Value(*v);
+        return Value();
+      case Kind::kDateTime:
+        if (auto v = ReadFixed<SQL_TIMESTAMP_STRUCT>(index, SQL_C_TYPE_TIMESTAMP)) {
+          common::DateTime t;
+          t.year = v->year;
+          t.month = v->month;
+          t.day = v->day;
+          t.hour = v->hour;
+          t.minute = v->minute;
+          t.second = v->second;
+          t.millisecond = static_cast<int>((v->fraction + 500000) / 1000000);
+          if (t.millisecond > 999) t.millisecond = 999;
+          return Value(t);
+        }
+        return Value();
+      case Kind::kBinary:
+        if (auto v = ReadLong<unsigned char>(index, SQL_C_BINARY))
+          return Value(common::Bytes(v->begin(), v->end()));
+        return Value();
+      case Kind::kGuid:
+      case Kind::kText: {
+        auto v = ReadLong<SQLWCHAR>(index, SQL_C_WCHAR);
+        if (!v) return Value();
+        std::string text = Narrow(*v);
+        if (kind == Kind::kGuid) {
+          if (auto guid = common::Guid::Parse(text)) return Value(*guid);
+        }
+        return Value(std::move(text));
+      }
+    }
+    return Value();
+  }
+
+  SQLHSTMT statement_;
+  DriverRequest& request_;
+  const RenderedRequest& rendered_;
+  bool* broken_ = nullptr;
+  std::vector<ResultEvent> events_;
+};
+
+class OdbcSession : public DriverSession {
+ public:
+  OdbcSession(std::shared_ptr<OdbcEnvironment> environment, SQLHDBC connection)
+      : environment_(std::move(environment)), connection_(connection) {}
+  ~OdbcSession() override { Close(); }
+
+  std::unique_ptr<ResultStream> Execute(DriverRequest& request) override {
+    if (!connection_ || broken_) throw NetworkError({});
+    RenderedRequest rendered = RenderRequest(request);
+    SQLHSTMT statement = SQL_NULL_HSTMT;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, connection_, &statement))) {
+      std::vector<Diagnostic> diagnostics = Diagnostics(SQL_HANDLE_DBC, connection_);
+      broken_ = true;
+      throw NetworkError(diagnostics);
+    }
+    if (request.timeout.count() > 0) {
+      SQLULEN seconds = static_cast<SQLULEN>((request.timeout.count() + 999) / 1000);
+      SQLSetStmtAttr(statement, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(seconds), 0);
+    }
+    {
+      std::lock_guard lock(mutex_);
+      running_ = statement;
+    }
+    struct Release {
+      OdbcSession* session;
+      SQLHSTMT statement;
+      ~Release() {
+        std::lock_guard lock(session->mutex_);
+        session->running_ = SQL_NULL_HSTMT;
+        SQLFreeHandle(SQL_HANDLE_STMT, statement);
+      }
+    } release{this, statement};
+    WideString text = Wide(rendered.text);
+    SQLRETURN rc = SQLExecDirectW(statement, text.data(), static_cast<SQLINTEGER>(text.size()));
+    RequestRun run(statement, request, rendered);
+    return std::make_unique<BufferedResultStream>(run.Run(rc, &broken_));
+  }
+
+  void Cancel() override {
+    std::lock_guard lock(mutex_);
+    if (running_) SQLCancel(running_);
+  }
+
+  std::string CurrentDatabase() const override {
+    if (!connection_ || broken_) return {};
+    SQLWCHAR name[256] = {};
+    SQLINTEGER length = 0;
+    if (!SQL_SUCCEEDED(SQLGetConnectAttrW(connection_, SQL_ATTR_CURRENT_CATALOG, name,
+                                          sizeof name - sizeof(SQLWCHAR), &length)))
+      return {};
+    return Narrow(name, std::min<std::size_t>(length / sizeof(SQLWCHAR), std::size(name) - 1));
+  }
+
+  void Close() override {
+    if (!connection_) return;
+    SQLDisconnect(connection_);
+    SQLFreeHandle(SQL_HANDLE_DBC, connection_);
+    connection_ = SQL_NULL_HDBC;
+  }
+
+ private:
+  std::shared_ptr<OdbcEnvironment> environment_;
+  SQLHDBC connection_;
+  bool broken_ = false;
+  std::mutex mutex_;
+  SQLHSTMT running_ = SQL_NULL_HSTMT;
+};
+
+}  // namespace
+
+OdbcDriver::OdbcDriver(OdbcOptions options) : options_(std::move(options)) {
+  environment_ = std::make_shared<OdbcEnvironment>();
+}
+
+OdbcDriver::~OdbcDriver() = default;
+
+bool OdbcDriver::Accepts(std::string_view data_source) const {
+  while (!data_source.empty() && std::isspace(static_cast<unsigned char>(data_source.front())))
+    data_source.remove_prefix(1);
+  constexpr std::string_view kSandbox = "(sandbox)";
+  if (data_source.size() >= kSandbox.size() &&
+      Lower(std::string(data_source.substr(0, kSandbox.size()))) == kSandbox)
+    return false;
+  return ParseDataSource(data_source).has_value();
+}
+
+std::unique_ptr<DriverSession> OdbcDriver::Connect(const ConnectRequest& request) {
+  std::optional<DataSourceAddress> address = ParseDataSource(request.data_source);
+  if (!address) throw NoServerError({}, "\"" + request.data_source + "\" names no server");
+  if (!address->instance.empty() && address->port == 0) {
+    // Clients wait about a second for the Browser; a shorter login time-out wins.
+    auto wait = std::chrono::milliseconds(1000);
+    if (request.connect_timeout_seconds > 0 && request.connect_timeout_seconds < 1)
+      wait = std::chrono::milliseconds(request.connect_timeout_seconds * 1000);
+    std::optional<int> port =
+        BrowserInstancePort(address->host, address->instance, options_.browser_port, wait);
+    if (!port) {
+      throw NoServerError({}, "the SQL Server Browser on " + address->host +
+                                  " (UDP port " + std::to_string(options_.browser_port) +
+                                  ") did not name a TCP port for the instance " +
+                                  address->instance);
+    }
+    address->port = *port;
+  }
+  std::string driver = request.properties.Get("Driver").value_or(options_.driver);
+  if (driver.empty()) driver = DefaultOdbcDriver();
+  if (driver.size() > 1 && driver.front() == '{' && driver.back() == '}')
+    driver = driver.substr(1, driver.size() - 2);
+
+  std::shared_ptr<OdbcEnvironment> environment = environment_;
+  if (!environment->handle) {
+    throw Error(kErrorProviderNotFound, "ADODB.Connection",
+                "Provider cannot be found. It may not be properly installed. (the ODBC driver "
+                "manager could not start)");
+  }
+  SQLHDBC connection = SQL_NULL_HDBC;
+  if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, environment->handle, &connection)))
+    throw NoServerError(Diagnostics(SQL_HANDLE_ENV, environment->handle));
+  if (request.connect_timeout_seconds > 0) {
+    SQLSetConnectAttr(connection, SQL_ATTR_LOGIN_TIMEOUT,
+                      reinterpret_cast<SQLPOINTER>(
+                          static_cast<SQLULEN>(request.connect_timeout_seconds)),
+                      0);
+  }
+  WideString text = Wide(OdbcConnectionString(request, *address, driver));
+  SQLSMALLINT out_length = 0;
+  SQLRETURN rc = SQLDriverConnectW(connection, nullptr, text.data(),
+                                   static_cast<SQLSMALLINT>(text.size()), nullptr, 0, &out_length,
+                                   SQL_DRIVER_NOPROMPT);
+  // The password is in there.
+  std::fill(text.begin(), text.end(), 0);
+  if (!SQL_SUCCEEDED(rc)) {
+    std::vector<Diagnostic> diagnostics = Diagnostics(SQL_HANDLE_DBC, connection);
+    SQLFreeHandle(SQL_HANDLE_DBC, connection);
+    throw ConnectFailure(diagnostics, request, driver);
+  }
+  return std::make_unique<OdbcSession>(std::move(environment), connection);
+}
+
+}  // namespace db
