@@ -7,10 +7,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <map>
 #include <mutex>
+#include <set>
 
 #include "db/drivers/odbc/request_text.h"
+#include "db/drivers/odbc/source_table.h"
 #include "db/error.h"
+#include "db/sql_text.h"
 
 namespace db {
 
@@ -255,6 +259,8 @@ Error ConnectFailure(const std::vector<Diagnostic>& diagnostics, const ConnectRe
   for (const Diagnostic& d : diagnostics) {
     if (!IsLoginRefusal(d)) continue;
     ServerMessage m = MessageFrom(d);
+    // Drivers do not all tell a login message's class; SQL Server's is 14.
+    if (m.severity <= 10) m.severity = 14;
     std::string text = m.text;
     if (request.integrated) {
       text += " Windows authentication (Integrated Security=SSPI) reaches SQL Server from Linux "
@@ -635,6 +641,12 @@ class OdbcSession : public DriverSession {
   ~OdbcSession() override { Close(); }
 
   std::unique_ptr<ResultStream> Execute(DriverRequest& request) override {
+    std::vector<ResultEvent> events = Run(request);
+    AddSourceTable(request, events);
+    return std::make_unique<BufferedResultStream>(std::move(events));
+  }
+
+  std::vector<ResultEvent> Run(DriverRequest& request) {
     if (!connection_ || broken_) throw NetworkError({});
     RenderedRequest rendered = RenderRequest(request);
     SQLHSTMT statement = SQL_NULL_HSTMT;
@@ -663,7 +675,52 @@ class OdbcSession : public DriverSession {
     WideString text = Wide(rendered.text);
     SQLRETURN rc = SQLExecDirectW(statement, text.data(), static_cast<SQLINTEGER>(text.size()));
     RequestRun run(statement, request, rendered);
-    return std::make_unique<BufferedResultStream>(run.Run(rc, &broken_));
+    return run.Run(rc, &broken_);
+  }
+
+  // The one row set of a query over one table learns which of its columns are that table's.
+  void AddSourceTable(const DriverRequest& request, std::vector<ResultEvent>& events) {
+    if (request.kind != DriverRequest::Kind::kBatch) return;
+    ResultEvent* rowset = nullptr;
+    for (ResultEvent& event : events) {
+      if (event.kind != ResultEvent::Kind::kBeginRowSet) continue;
+      if (rowset) return;
+      rowset = &event;
+    }
+    if (!rowset) return;
+    for (const ColumnInfo& column : rowset->columns) {
+      if (!column.base_table.empty()) return;
+    }
+    std::optional<std::string> table = SingleSourceTable(request.text);
+    if (!table) return;
+    const std::set<std::string>* columns = TableColumns(*table);
+    if (!columns) return;
+    for (ColumnInfo& column : rowset->columns) {
+      if (!columns->count(Lower(column.name))) continue;
+      column.base_table = *table;
+      column.base_column = column.name;
+    }
+  }
+
+  // The columns of a table (lower case), asked once per database; nullptr when the server
+  // does not say.
+  const std::set<std::string>* TableColumns(const std::string& table) {
+    std::string key = Lower(CurrentDatabase()) + "\n" + Lower(table);
+    auto found = table_columns_.find(key);
+    if (found != table_columns_.end()) return &found->second;
+    DriverRequest query;
+    query.text = "SELECT name FROM syscolumns WHERE id = OBJECT_ID(" + SqlLiteral(Value(table), true) + ")";
+    std::set<std::string> names;
+    try {
+      for (const ResultEvent& event : Run(query)) {
+        if (event.kind == ResultEvent::Kind::kRow && !event.row.empty())
+          names.insert(Lower(event.row[0].ToText()));
+      }
+    } catch (const Error&) {
+      return nullptr;
+    }
+    if (names.empty()) return nullptr;
+    return &table_columns_.emplace(key, std::move(names)).first->second;
   }
 
   void Cancel() override {
@@ -694,6 +751,7 @@ class OdbcSession : public DriverSession {
   bool broken_ = false;
   std::mutex mutex_;
   SQLHSTMT running_ = SQL_NULL_HSTMT;
+  std::map<std::string, std::set<std::string>> table_columns_;
 };
 
 }  // namespace

@@ -1,0 +1,315 @@
+// The client interface through the ODBC driver against the sandbox served over TDS: logins,
+// messages, result sets, counts, types, long values, procedures and time-outs.
+#include <thread>
+
+#include "db/command.h"
+#include "db/odbc/odbc_fixture.h"
+#include "db/recordset.h"
+
+namespace db {
+namespace {
+
+using OdbcConnectTest = OdbcServerTest;
+using OdbcExecuteTest = OdbcServerTest;
+
+TEST_F(OdbcConnectTest, SqlLoginWithAHostilePasswordReachesTheServer) {
+  Connection connection = Open("Initial Catalog=tempdb;Application Name=Tessera;");
+  EXPECT_EQ(connection.State(), kStateOpen);
+  EXPECT_EQ(connection.DefaultDatabase(), "tempdb");
+  Recordset who = connection.Execute("SELECT SUSER_SNAME() AS login, DB_NAME() AS db");
+  EXPECT_EQ(who.Fields("login").Value().ToText(), "sa");
+  EXPECT_EQ(who.Fields("db").Value().ToText(), "tempdb");
+  connection.Close();
+  EXPECT_EQ(connection.State(), kStateClosed);
+}
+
+TEST_F(OdbcConnectTest, RefusedLoginsAreAuthenticationFailures) {
+  const std::string cases[] = {"User Id=sa;Password=wrong;", "User Id=nobody;Password=x;",
+                               "User Id=sa;Password=;"};
+  for (const std::string& credentials : cases) {
+    Connection connection(environment_);
+    connection.SetConnectionString("Provider=SQLOLEDB;Data Source=" + DataSource() + ";" +
+                                   credentials);
+    try {
+      connection.Open();
+      FAIL() << credentials << ": no error";
+    } catch (const Error& error) {
+      EXPECT_EQ(error.number(), kErrorAuthenticationFailed) << credentials;
+      EXPECT_EQ(error.native_error(), 18456) << credentials;
+      EXPECT_EQ(error.severity(), 14) << credentials;
+      EXPECT_NE(error.description().find("Login failed for user"), std::string::npos)
+          << error.description();
+      EXPECT_EQ(error.description().find("[FreeTDS]"), std::string::npos);
+    }
+    EXPECT_EQ(connection.State(), kStateClosed);
+  }
+}
+
+TEST_F(OdbcConnectTest, WindowsAuthenticationFailureSaysKerberosIsNeeded) {
+  Connection connection(environment_);
+  connection.SetConnectionString("Provider=SQLOLEDB;Data Source=" + DataSource() +
+                                 ";Integrated Security=SSPI;");
+  try {
+    connection.Open();
+    FAIL() << "no error";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.number(), kErrorAuthenticationFailed);
+    EXPECT_NE(error.description().find("Kerberos"), std::string::npos) << error.description();
+  }
+}
+
+TEST_F(OdbcConnectTest, NoServerAndUnknownInstancesAreConnectionFailures) {
+  // A port nobody listens on, and a named instance no Browser answers for.
+  server_->Stop();
+  const std::string sources[] = {DataSource(), "127.0.0.1\\NOSUCH", "bad name"};
+  for (const std::string& source : sources) {
+    Connection connection(environment_);
+    connection.SetConnectionString("Provider=SQLOLEDB;Data Source=" + source +
+                                   ";User Id=sa;Password=x;Connect Timeout=2;");
+    try {
+      connection.Open();
+      FAIL() << source << ": no error";
+    } catch (const Error& error) {
+      EXPECT_EQ(error.number(), kErrorUnspecified) << source;
+      EXPECT_EQ(error.native_error(), 17) << source;
+      EXPECT_NE(error.description().find("SQL Server does not exist or access denied"),
+                std::string::npos)
+          << error.description();
+    }
+  }
+}
+
+TEST_F(OdbcConnectTest, AMissingOdbcDriverIsAMissingProvider) {
+  Connection connection(environment_);
+  connection.SetConnectionString(ConnectionString("Driver=/nonexistent/libnothing.so;"));
+  try {
+    connection.Open();
+    FAIL() << "no error";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.number(), kErrorProviderNotFound);
+    EXPECT_NE(error.description().find("libnothing"), std::string::npos);
+  }
+}
+
+TEST_F(OdbcExecuteTest, MessagesAreKeptApartFromErrors) {
+  Connection connection = Open();
+  connection.Execute("PRINT 'hello'");
+  auto errors = connection.Errors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].description, "hello");
+  EXPECT_FALSE(errors[0].IsError());
+
+  connection.Execute("USE tempdb");
+  EXPECT_EQ(connection.DefaultDatabase(), "tempdb");
+  errors = connection.Errors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].native_error, 5701);
+  EXPECT_EQ(errors[0].description, "Changed database context to 'tempdb'.");
+  EXPECT_FALSE(errors[0].IsError());
+
+  struct Case {
+    const char* batch;
+    std::int32_t native;
+    std::int32_t number;
+    int severity;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"RAISERROR('Bad [thing]; ''%s''', 16, 1, N'w\xC3\xB6rd')", 50000, kErrorsInCommand, 16,
+       "Bad [thing]; 'w\xC3\xB6rd'"},
+      {"SELECT * FROM NoSuchTable", 208, kErrorNoTable, 16,
+       "Invalid object name 'NoSuchTable'."},
+      {"PRINT 'before' RAISERROR('after print', 11, 1)", 50000, kErrorsInCommand, 11,
+       "after print"},
+  };
+  for (const Case& c : cases) {
+    try {
+      connection.Execute(c.batch);
+      FAIL() << c.batch << ": no error";
+    } catch (const Error& error) {
+      EXPECT_EQ(error.native_error(), c.native) << c.batch;
+      EXPECT_EQ(error.number(), c.number) << c.batch;
+      EXPECT_EQ(error.severity(), c.severity) << c.batch;
+      EXPECT_EQ(error.description(), c.text) << c.batch;
+    }
+  }
+  // The connection is still usable after errors.
+  EXPECT_EQ(connection.Execute("SELECT 7 AS n").Fields("n").Value(), Value(7));
+}
+
+TEST_F(OdbcExecuteTest, ResultSetsAndCountsComeInTheServersOrder) {
+  Connection connection = Open("Initial Catalog=tempdb;");
+  std::int64_t affected = -1;
+  connection.Execute("CREATE TABLE T (id int, name nvarchar(40) NULL)", &affected);
+  connection.Execute("INSERT INTO T VALUES (1, N'a') INSERT INTO T VALUES (2, NULL)", &affected);
+  EXPECT_EQ(affected, 1);
+  connection.Execute("UPDATE T SET name = N'b'", &affected);
+  EXPECT_EQ(affected, 2);
+  connection.Execute("UPDATE T SET name = N'c' WHERE id = 99", &affected);
+  EXPECT_EQ(affected, 0);
+
+  Recordset first = connection.Execute(
+      "UPDATE T SET name = N'd' WHERE id = 1 SELECT id FROM T ORDER BY id SELECT COUNT(*) AS n "
+      "FROM T");
+  // The count of the UPDATE comes first, as a result without rows.
+  EXPECT_EQ(first.State(), kStateClosed);
+  std::int64_t count = -1;
+  Recordset ids = first.NextRecordset(&count);
+  ASSERT_EQ(ids.State(), kStateOpen);
+  EXPECT_EQ(ids.Fields("id").Value(), Value(1));
+  ids.MoveNext();
+  EXPECT_EQ(ids.Fields("id").Value(), Value(2));
+  ids.MoveNext();
+  EXPECT_TRUE(ids.Eof());
+  Recordset total = ids.NextRecordset();
+  ASSERT_EQ(total.State(), kStateOpen);
+  EXPECT_EQ(total.Fields("n").Value(), Value(2));
+  EXPECT_EQ(total.NextRecordset().State(), kStateClosed);
+}
+
+TEST_F(OdbcExecuteTest, ValuesKeepTheirTypesNullsAndText) {
+  Connection connection = Open("Initial Catalog=tempdb;");
+  connection.Execute(
+      "CREATE TABLE V (i int NULL, b bigint NULL, v varchar(20) NULL, n nvarchar(40) NULL, "
+      "d datetime NULL, f float NULL, t bit NULL)");
+  connection.Execute(
+      "INSERT INTO V VALUES (-5, 9000000000, 'plain', N'\xC3\xA9t\xC3\xA9 \xE2\x82\xAC "
+      "\xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80', '2024-02-29 13:45:06.250', 1.5, 1)");
+  connection.Execute("INSERT INTO V VALUES (NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
+  Recordset rows = connection.Execute("SELECT * FROM V ORDER BY i DESC");
+  EXPECT_EQ(rows.Fields("i").Value(), Value(-5));
+  EXPECT_EQ(rows.Fields("b").Value(), Value(9000000000LL));
+  EXPECT_EQ(rows.Fields("v").Value(), Value("plain"));
+  EXPECT_EQ(rows.Fields("n").Value(),
+            Value("\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80"));
+  EXPECT_EQ(rows.Fields("d").Value(), Value(common::DateTime{2024, 2, 29, 13, 45, 6, 250}));
+  EXPECT_EQ(rows.Fields("f").Value(), Value(1.5));
+  EXPECT_EQ(rows.Fields("t").Value(), Value(true));
+  EXPECT_EQ(rows.Fields("n").Type(), kTypeVarWChar);
+  EXPECT_EQ(rows.Fields("n").DefinedSize(), 40);
+  rows.MoveNext();
+  for (const char* name : {"i", "b", "v", "n", "d", "f", "t"})
+    EXPECT_TRUE(rows.Fields(name).Value().IsNull()) << name;
+}
+
+TEST_F(OdbcExecuteTest, LongTextAndImagesArriveWhole) {
+  Connection connection = Open("Initial Catalog=tempdb;");
+  connection.Execute("CREATE TABLE L (id int, body ntext NULL, data image NULL)");
+  // Larger than any one piece the driver reads, with a character that needs two UTF-16 units
+  // right where a piece could end.
+  std::string text;
+  while (text.size() < 100000) text += "abc\xF0\x9F\x98\x80\xC3\xB6";
+  common::Bytes bytes(70001);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
+  Recordset document;
+  document.Open("L", connection, kOpenStatic, kLockOptimistic, kCmdTable);
+  document.AddNew();
+  document.Fields("id").SetValue(Value(1));
+  document.Fields("body").AppendChunk(Value(text.substr(0, 5000)));
+  document.Fields("body").AppendChunk(Value(text.substr(5000)));
+  document.Fields("data").AppendChunk(Value(bytes));
+  document.Update();
+  document.Close();
+
+  Recordset back = connection.Execute("SELECT body, data FROM L WHERE id = 1");
+  EXPECT_EQ(back.Fields("body").Value(), Value(text));
+  EXPECT_EQ(back.Fields("data").Value(), Value(bytes));
+  EXPECT_EQ(back.Fields("data").Type(), kTypeLongVarBinary);
+}
+
+TEST_F(OdbcExecuteTest, ClientCursorUpdatesFindTheirRow) {
+  Connection connection = Open("Initial Catalog=tempdb;");
+  connection.Execute(
+      "CREATE TABLE K (id int IDENTITY(1, 1) PRIMARY KEY, name varchar(20) NULL)");
+  connection.Execute("INSERT INTO K (name) VALUES ('one')");
+  Recordset rows;
+  rows.SetCursorLocation(kUseClient);
+  rows.Open("SELECT id, name FROM K", connection, kOpenStatic, kLockOptimistic);
+  rows.Fields("name").SetValue(Value("it's"));
+  rows.Update();
+  EXPECT_EQ(connection.Execute("SELECT name FROM K WHERE id = 1").Fields("name").Value(),
+            Value("it's"));
+  // Changed meanwhile by someone else: the update finds no row and says so.
+  connection.Execute("UPDATE K SET name = 'other'");
+  rows.Fields("name").SetValue(Value("mine"));
+  EXPECT_THROW(rows.Update(), Error);
+}
+
+TEST_F(OdbcExecuteTest, ProceduresReturnOutputParametersAndStatus) {
+  Connection connection = Open("Initial Catalog=tempdb;");
+  connection.Execute(
+      "CREATE PROCEDURE Twice @In int, @Out int OUTPUT AS SELECT @Out = @In * 2 PRINT 'in "
+      "proc' RETURN 7");
+  Command command;
+  command.SetActiveConnection(connection);
+  command.SetCommandType(kCmdStoredProc);
+  command.SetCommandText("Twice");
+  command.Parameters().Append(
+      command.CreateParameter("RETURN_VALUE", kTypeInteger, kParamReturnValue, 4));
+  command.Parameters().Append(
+      command.CreateParameter("@In", kTypeInteger, kParamInput, 4, Value(21)));
+  command.Parameters().Append(command.CreateParameter("@Out", kTypeInteger, kParamOutput, 4));
+  command.Execute();
+  EXPECT_EQ(command.Parameters("@Out").Value(), Value(42));
+  EXPECT_EQ(command.Parameters("RETURN_VALUE").Value(), Value(7));
+
+  // A parameterised batch: the value travels as a literal, quotes and all.
+  Command query;
+  query.SetActiveConnection(connection);
+  query.SetCommandText("SELECT ? + N'!' AS said");
+  query.Parameters().Append(query.CreateParameter("", kTypeVarWChar, kParamInput, 40,
+                                                  Value("O'Brien; DROP TABLE x --")));
+  Recordset said = query.Execute();
+  EXPECT_EQ(said.Fields("said").Value(), Value("O'Brien; DROP TABLE x --!"));
+
+  // A system procedure as the domain calls it.
+  Command who;
+  who.SetActiveConnection(connection);
+  who.SetCommandType(kCmdStoredProc);
+  who.SetCommandText("sp_who");
+  Recordset sessions;
+  sessions.Open(who);
+  while (sessions.State() == kStateOpen && sessions.Fields().Count() == 0)
+    sessions = sessions.NextRecordset();
+  ASSERT_EQ(sessions.State(), kStateOpen);
+  int listed = 0;
+  for (; !sessions.Eof(); sessions.MoveNext()) ++listed;
+  EXPECT_GE(listed, 1);
+}
+
+TEST_F(OdbcExecuteTest, CommandTimeOutsEndTheWaitAndLeaveTheConnectionUsable) {
+  Connection connection = Open();
+  connection.SetCommandTimeout(1);
+  auto start = std::chrono::steady_clock::now();
+  try {
+    // The listener answers the driver's attention once the batch is over; FreeTDS waits for
+    // that answer as long again as the time-out.
+    connection.Execute("WAITFOR DELAY '00:00:01.500'");
+    FAIL() << "no time-out";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.number(), kErrorTimeoutExpired);
+    EXPECT_EQ(error.description(), "Timeout expired");
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  connection.SetCommandTimeout(30);
+  EXPECT_EQ(connection.Execute("SELECT 1 AS one").Fields("one").Value(), Value(1));
+}
+
+TEST_F(OdbcExecuteTest, CancelFromAnotherThreadStopsTheWait) {
+  Connection connection = Open();
+  std::thread canceller([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    connection.Cancel();
+  });
+  try {
+    connection.Execute("WAITFOR DELAY '00:00:02'");
+    ADD_FAILURE() << "not cancelled";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.number(), HResult(0x80040E4E));
+  }
+  canceller.join();
+  EXPECT_EQ(connection.Execute("SELECT 2 AS two").Fields("two").Value(), Value(2));
+}
+
+}  // namespace
+}  // namespace db
