@@ -740,6 +740,22 @@ class OdbcSession : public DriverSession {
 
   void Close() override {
     if (!connection_) return;
+    // A server ends a session when it notices the connection is gone, which can be after this
+    // program's next statement on another connection (DROP DATABASE of the database this one
+    // used fails with "in use"); leaving the database first ends its use of it now.
+    if (!broken_) {
+      std::string database = Lower(CurrentDatabase());
+      if (!database.empty() && database != "master" && database != "tempdb") {
+        DriverRequest leave;
+        leave.text = "USE master";
+        leave.timeout = std::chrono::seconds(5);
+        try {
+          Run(leave);
+        } catch (const Error&) {
+          // Closing goes on; the server ends the session soon anyway.
+        }
+      }
+    }
     SQLDisconnect(connection_);
     SQLFreeHandle(SQL_HANDLE_DBC, connection_);
     connection_ = SQL_NULL_HDBC;
