@@ -121,6 +121,10 @@ TEST_F(OdbcExecuteTest, MessagesAreKeptApartFromErrors) {
        "Invalid object name 'NoSuchTable'."},
       {"PRINT 'before' RAISERROR('after print', 11, 1)", 50000, kErrorsInCommand, 11,
        "after print"},
+      // FreeTDS gives this one SQLSTATE 08004, yet the connection stays.
+      {"USE [no such]", 911, ProviderNumberFor(911), 16,
+       "Could not locate entry in sysdatabases for database 'no such'. No entry found with that "
+       "name. Make sure that the name is entered correctly."},
   };
   for (const Case& c : cases) {
     try {

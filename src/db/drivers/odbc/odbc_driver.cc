@@ -169,7 +169,11 @@ std::vector<Diagnostic> Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
     d.sqlstate = Narrow(state, 5);
     d.native = native;
     d.text = WithoutPrefixes(Narrow(text), &d.from_server);
-    d.from_server = d.from_server || native != 0;
+    // FreeTDS words its own time-outs and broken connections as the server's (with numbers of
+    // its own); these SQLSTATEs are always the driver's.
+    static const std::set<std::string> kDriverStates = {"HYT00", "HYT01", "HY008", "08S01",
+                                                         "08S02", "08001", "08003", "08007"};
+    d.from_server = (d.from_server || native != 0) && !kDriverStates.count(d.sqlstate);
     if (d.FromServer()) {
       SQLINTEGER severity = 0, state = 0;
       bool has_severity = SQL_SUCCEEDED(
@@ -429,6 +433,9 @@ class RequestRun {
     }
     if (rc != SQL_ERROR) return;
     for (const Diagnostic& d : diagnostics) {
+      // The server's own errors carry SQLSTATEs too (911 is "08004"); only the driver's say
+      // anything about the connection.
+      if (d.FromServer()) continue;
       if (d.sqlstate == "HYT00" || d.sqlstate == "HYT01") {
         throw WithDetails(Error(kErrorTimeoutExpired, kProviderSource, "Timeout expired"),
                           diagnostics);
