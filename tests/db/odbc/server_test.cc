@@ -317,3 +317,55 @@ TEST_F(OdbcExecuteTest, CancelFromAnotherThreadStopsTheWait) {
 
 }  // namespace
 }  // namespace db
+
+namespace db {
+namespace {
+
+// The events of one request, straight from the driver.
+std::vector<std::string> Events(DriverSession& session, const std::string& text) {
+  DriverRequest request;
+  request.text = text;
+  std::vector<std::string> out;
+  auto stream = session.Execute(request);
+  ResultEvent e;
+  while (stream->Next(e)) {
+    switch (e.kind) {
+      case ResultEvent::Kind::kBeginRowSet:
+        out.push_back("rows " + e.columns.at(0).name);
+        break;
+      case ResultEvent::Kind::kRow:
+        out.push_back("row " + e.row.at(0).ToText());
+        break;
+      case ResultEvent::Kind::kEndRowSet:
+        break;
+      case ResultEvent::Kind::kDone:
+        out.push_back("done " + std::to_string(e.rows_affected));
+        break;
+      case ResultEvent::Kind::kMessage:
+        out.push_back("message " + std::to_string(e.message.number) + " " + e.message.text);
+        break;
+    }
+  }
+  return out;
+}
+
+using OdbcDriverTest = OdbcServerTest;
+
+TEST_F(OdbcDriverTest, ResultsAfterAFailedStatementAreKept) {
+  ConnectRequest request;
+  request.data_source = DataSource();
+  request.user = "sa";
+  request.password = kSaPassword;
+  std::unique_ptr<DriverSession> session = driver_->Connect(request);
+  using Lines = std::vector<std::string>;
+  EXPECT_EQ(Events(*session, "SELECT 1 AS a RAISERROR('x', 16, 1) SELECT 2 AS b"),
+            (Lines{"rows a", "row 1", "done 1", "message 50000 x", "rows b", "row 2", "done 1"}));
+  // When the very first statement fails, unixODBC ends the request there (the statement goes
+  // back to its allocated state): the error is reported, the rest of the batch is not.
+  EXPECT_EQ(Events(*session, "RAISERROR('y', 16, 1) SELECT 3 AS c"), (Lines{"message 50000 y"}));
+  EXPECT_EQ(Events(*session, "PRINT 'p' SELECT 4 AS d PRINT 'q'"),
+            (Lines{"message 0 p", "rows d", "row 4", "done 1", "message 0 q", "done -1"}));
+}
+
+}  // namespace
+}  // namespace db

@@ -406,6 +406,9 @@ class RequestRun {
       } else if (rc == SQL_NO_DATA) {
         break;
       }
+      // After SQLExecDirect fails, unixODBC answers SQLMoreResults with SQL_NO_DATA itself: a
+      // batch whose first statement fails ends there (its error is still reported).
+
       first = false;
       rc = SQLMoreResults(statement_);
       if (rc == SQL_NO_DATA) {
