@@ -1,8 +1,8 @@
 #include "app/admin_cli/session.h"
 
-#include <cstdlib>
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <typeinfo>
 #include <vector>
 

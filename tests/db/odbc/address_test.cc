@@ -87,8 +87,7 @@ TEST(OdbcConnectionString, FreeTdsKeysWithBracedValues) {
 TEST(OdbcConnectionString, MicrosoftDriverKeysDoubleClosingBraces) {
   ConnectRequest request = SqlLogin("sa", "a}b");
   request.properties = ConnectionString::Parse("Use Encryption for Data=True;");
-  std::string text =
-      OdbcConnectionString(request, {"srv", "", 0}, "ODBC Driver 18 for SQL Server");
+  std::string text = OdbcConnectionString(request, {"srv", "", 0}, "ODBC Driver 18 for SQL Server");
   EXPECT_EQ(text,
             "DRIVER={ODBC Driver 18 for SQL Server};SERVER={tcp:srv,1433};UID={sa};PWD={a}}b};"
             "Encrypt=yes;");
@@ -162,8 +161,8 @@ TEST(OdbcBrowser, AsksOverUdpAndGivesUpAfterTheWait) {
     char buffer[512];
     sockaddr_in from{};
     socklen_t from_length = sizeof from;
-    ssize_t got = ::recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from),
-                             &from_length);
+    ssize_t got =
+        ::recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &from_length);
     if (got <= 0) return;
     received.assign(buffer, static_cast<std::size_t>(got));
     std::string reply = Reply("ServerName;S;InstanceName;ARCHIVE;tcp;2301;;");
@@ -172,8 +171,9 @@ TEST(OdbcBrowser, AsksOverUdpAndGivesUpAfterTheWait) {
   EXPECT_EQ(BrowserInstancePort("127.0.0.1", "ARCHIVE", port, std::chrono::milliseconds(2000)),
             2301);
   browser.join();
-  EXPECT_EQ(received, "\x04"
-                      "ARCHIVE");
+  EXPECT_EQ(received,
+            "\x04"
+            "ARCHIVE");
   // Nobody answers now: the lookup ends after its wait.
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(BrowserInstancePort("127.0.0.1", "ARCHIVE", port, std::chrono::milliseconds(200)),
@@ -208,8 +208,8 @@ TEST(OdbcRequestText, ParametersBecomeVariablesAndOutputsComeBackLast) {
   hostile.kind = DriverRequest::Kind::kProcedure;
   hostile.text = "sp_who; DROP TABLE x";
   EXPECT_EQ(RenderRequest(hostile).text, "EXEC [sp_who; DROP TABLE x]");
-  hostile.parameters = {{"@a = 1; DROP TABLE x --", Value(1), "int", 4,
-                         ParameterDirection::kInput}};
+  hostile.parameters = {
+      {"@a = 1; DROP TABLE x --", Value(1), "int", 4, ParameterDirection::kInput}};
   EXPECT_THROW(RenderRequest(hostile), Error);
 }
 

@@ -25,7 +25,8 @@ class OdbcServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (DefaultOdbcDriver() == "FreeTDS")
-      GTEST_SKIP() << "FreeTDS's ODBC driver is not installed (scripts/setup-deps installs tdsodbc)";
+      GTEST_SKIP()
+          << "FreeTDS's ODBC driver is not installed (scripts/setup-deps installs tdsodbc)";
     static std::atomic<int> counter{0};
     root_ = std::filesystem::temp_directory_path() /
             ("odbc-" + std::to_string(getpid()) + "-" + std::to_string(counter++));

@@ -1,5 +1,9 @@
 // The client interface through the ODBC driver against the sandbox served over TDS: logins,
 // messages, result sets, counts, types, long values, procedures and time-outs.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <thread>
 
 #include "db/command.h"
@@ -79,6 +83,33 @@ TEST_F(OdbcConnectTest, NoServerAndUnknownInstancesAreConnectionFailures) {
   }
 }
 
+// A server that takes the connection and never answers: "Connect Timeout" ends the wait.
+TEST_F(OdbcConnectTest, ConnectTimeoutEndsTheLoginWait) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(fd, 4), 0);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  Connection connection(environment_);
+  connection.SetConnectionString("Provider=SQLOLEDB;Data Source=127.0.0.1," +
+                                 std::to_string(ntohs(address.sin_port)) +
+                                 ";User Id=sa;Password=x;Connect Timeout=1;");
+  auto start = std::chrono::steady_clock::now();
+  try {
+    connection.Open();
+    ADD_FAILURE() << "connected to a silent server";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.number(), kErrorUnspecified);
+    EXPECT_EQ(error.native_error(), 17);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  ::close(fd);
+}
+
 TEST_F(OdbcConnectTest, AMissingOdbcDriverIsAMissingProvider) {
   Connection connection(environment_);
   connection.SetConnectionString(ConnectionString("Driver=/nonexistent/libnothing.so;"));
@@ -117,8 +148,7 @@ TEST_F(OdbcExecuteTest, MessagesAreKeptApartFromErrors) {
   const Case cases[] = {
       {"RAISERROR('Bad [thing]; ''%s''', 16, 1, N'w\xC3\xB6rd')", 50000, kErrorsInCommand, 16,
        "Bad [thing]; 'w\xC3\xB6rd'"},
-      {"SELECT * FROM NoSuchTable", 208, kErrorNoTable, 16,
-       "Invalid object name 'NoSuchTable'."},
+      {"SELECT * FROM NoSuchTable", 208, kErrorNoTable, 16, "Invalid object name 'NoSuchTable'."},
       {"PRINT 'before' RAISERROR('after print', 11, 1)", 50000, kErrorsInCommand, 11,
        "after print"},
       // FreeTDS gives this one SQLSTATE 08004, yet the connection stays.
@@ -223,8 +253,7 @@ TEST_F(OdbcExecuteTest, LongTextAndImagesArriveWhole) {
 
 TEST_F(OdbcExecuteTest, ClientCursorUpdatesFindTheirRow) {
   Connection connection = Open("Initial Catalog=tempdb;");
-  connection.Execute(
-      "CREATE TABLE K (id int IDENTITY(1, 1) PRIMARY KEY, name varchar(20) NULL)");
+  connection.Execute("CREATE TABLE K (id int IDENTITY(1, 1) PRIMARY KEY, name varchar(20) NULL)");
   connection.Execute("INSERT INTO K (name) VALUES ('one')");
   Recordset rows;
   rows.SetCursorLocation(kUseClient);
@@ -261,8 +290,8 @@ TEST_F(OdbcExecuteTest, ProceduresReturnOutputParametersAndStatus) {
   Command query;
   query.SetActiveConnection(connection);
   query.SetCommandText("SELECT ? + N'!' AS said");
-  query.Parameters().Append(query.CreateParameter("", kTypeVarWChar, kParamInput, 40,
-                                                  Value("O'Brien; DROP TABLE x --")));
+  query.Parameters().Append(
+      query.CreateParameter("", kTypeVarWChar, kParamInput, 40, Value("O'Brien; DROP TABLE x --")));
   Recordset said = query.Execute();
   EXPECT_EQ(said.Fields("said").Value(), Value("O'Brien; DROP TABLE x --!"));
 

@@ -99,9 +99,12 @@ std::optional<DataSourceAddress> ParseDataSource(std::string_view data_source) {
 
 std::string DefaultOdbcDriver() {
   const char* candidates[] = {
-      "/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so", "/usr/lib/aarch64-linux-gnu/odbc/libtdsodbc.so",
-      "/usr/lib/i386-linux-gnu/odbc/libtdsodbc.so",   "/usr/lib/arm-linux-gnueabihf/odbc/libtdsodbc.so",
-      "/usr/lib/odbc/libtdsodbc.so",                  "/usr/lib64/libtdsodbc.so",
+      "/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so",
+      "/usr/lib/aarch64-linux-gnu/odbc/libtdsodbc.so",
+      "/usr/lib/i386-linux-gnu/odbc/libtdsodbc.so",
+      "/usr/lib/arm-linux-gnueabihf/odbc/libtdsodbc.so",
+      "/usr/lib/odbc/libtdsodbc.so",
+      "/usr/lib64/libtdsodbc.so",
       "/usr/local/lib/libtdsodbc.so",
   };
   for (const char* path : candidates) {
@@ -132,7 +135,8 @@ std::string OdbcConnectionString(const ConnectRequest& request, const DataSource
     // Kerberos through GSSAPI: the user's ticket (kinit) stands for the Windows account.
     text += "Trusted_Connection=Yes;";
   } else {
-    text += "UID=" + Braced(request.user, microsoft) + ";PWD=" + Braced(request.password, microsoft) + ";";
+    text += "UID=" + Braced(request.user, microsoft) +
+            ";PWD=" + Braced(request.password, microsoft) + ";";
   }
   if (!request.catalog.empty()) text += "DATABASE=" + Braced(request.catalog, microsoft) + ";";
   if (!request.application.empty()) text += "APP=" + Braced(request.application, microsoft) + ";";
@@ -141,7 +145,8 @@ std::string OdbcConnectionString(const ConnectRequest& request, const DataSource
     // Driver 18 encrypts by default; the OLE DB keys say whether this connection should.
     auto encrypt = request.properties.Get("Use Encryption for Data");
     text += std::string("Encrypt=") + (encrypt && IsTrueValue(*encrypt) ? "yes" : "no") + ";";
-    if (auto trust = request.properties.Get("Trust Server Certificate"); trust && IsTrueValue(*trust))
+    if (auto trust = request.properties.Get("Trust Server Certificate");
+        trust && IsTrueValue(*trust))
       text += "TrustServerCertificate=yes;";
   } else if (auto version = request.properties.Get("TDS_Version")) {
     text += "TDS_Version=" + Braced(*version, microsoft) + ";";

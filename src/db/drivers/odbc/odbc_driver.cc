@@ -6,10 +6,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
+#include <thread>
 
 #include "db/drivers/odbc/request_text.h"
 #include "db/drivers/odbc/source_table.h"
@@ -172,7 +174,7 @@ std::vector<Diagnostic> Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
     // FreeTDS words its own time-outs and broken connections as the server's (with numbers of
     // its own); these SQLSTATEs are always the driver's.
     static const std::set<std::string> kDriverStates = {"HYT00", "HYT01", "HY008", "08S01",
-                                                         "08S02", "08001", "08003", "08007"};
+                                                        "08S02", "08001", "08003", "08007"};
     d.from_server = (d.from_server || native != 0) && !kDriverStates.count(d.sqlstate);
     if (d.FromServer()) {
       SQLINTEGER severity = 0, state = 0;
@@ -267,9 +269,10 @@ Error ConnectFailure(const std::vector<Diagnostic>& diagnostics, const ConnectRe
     if (m.severity <= 10) m.severity = 14;
     std::string text = m.text;
     if (request.integrated) {
-      text += " Windows authentication (Integrated Security=SSPI) reaches SQL Server from Linux "
-              "only through Kerberos: get a ticket for a domain account with kinit, and the "
-              "server needs a service principal name (MSSQLSvc/host:port).";
+      text +=
+          " Windows authentication (Integrated Security=SSPI) reaches SQL Server from Linux "
+          "only through Kerberos: get a ticket for a domain account with kinit, and the "
+          "server needs a service principal name (MSSQLSvc/host:port).";
     }
     return WithDetails(
         Error(kErrorAuthenticationFailed, kProviderSource, text, m.number, m.severity, m.state),
@@ -299,9 +302,9 @@ Error ConnectFailure(const std::vector<Diagnostic>& diagnostics, const ConnectRe
   for (const Diagnostic& d : diagnostics) {
     if (d.FromServer() && MessageFrom(d).severity > 10) {
       ServerMessage m = MessageFrom(d);
-      return WithDetails(Error(kErrorUnspecified, kProviderSource, m.text, m.number, m.severity,
-                               m.state),
-                         diagnostics);
+      return WithDetails(
+          Error(kErrorUnspecified, kProviderSource, m.text, m.number, m.severity, m.state),
+          diagnostics);
     }
   }
   std::string detail;
@@ -455,7 +458,8 @@ class RequestRun {
     if (!server_error) {
       // The driver refused the request itself (and said why, or did not).
       std::string text = "The ODBC driver failed the request";
-      for (const Diagnostic& d : diagnostics) text += ": " + d.text + " (SQLSTATE " + d.sqlstate + ")";
+      for (const Diagnostic& d : diagnostics)
+        text += ": " + d.text + " (SQLSTATE " + d.sqlstate + ")";
       throw WithDetails(Error(kErrorUnspecified, kProviderSource, text), diagnostics);
     }
   }
@@ -719,7 +723,8 @@ class OdbcSession : public DriverSession {
     auto found = table_columns_.find(key);
     if (found != table_columns_.end()) return &found->second;
     DriverRequest query;
-    query.text = "SELECT name FROM syscolumns WHERE id = OBJECT_ID(" + SqlLiteral(Value(table), true) + ")";
+    query.text =
+        "SELECT name FROM syscolumns WHERE id = OBJECT_ID(" + SqlLiteral(Value(table), true) + ")";
     std::set<std::string> names;
     try {
       for (const ResultEvent& event : Run(query)) {
@@ -802,15 +807,12 @@ std::unique_ptr<DriverSession> OdbcDriver::Connect(const ConnectRequest& request
   std::optional<DataSourceAddress> address = ParseDataSource(request.data_source);
   if (!address) throw NoServerError({}, "\"" + request.data_source + "\" names no server");
   if (!address->instance.empty() && address->port == 0) {
-    // Clients wait about a second for the Browser; a shorter login time-out wins.
-    auto wait = std::chrono::milliseconds(1000);
-    if (request.connect_timeout_seconds > 0 && request.connect_timeout_seconds < 1)
-      wait = std::chrono::milliseconds(request.connect_timeout_seconds * 1000);
-    std::optional<int> port =
-        BrowserInstancePort(address->host, address->instance, options_.browser_port, wait);
+    // Clients wait about a second for the Browser's answer.
+    std::optional<int> port = BrowserInstancePort(address->host, address->instance,
+                                                  options_.browser_port, std::chrono::seconds(1));
     if (!port) {
-      throw NoServerError({}, "the SQL Server Browser on " + address->host +
-                                  " (UDP port " + std::to_string(options_.browser_port) +
+      throw NoServerError({}, "the SQL Server Browser on " + address->host + " (UDP port " +
+                                  std::to_string(options_.browser_port) +
                                   ") did not name a TCP port for the instance " +
                                   address->instance);
     }
@@ -831,22 +833,59 @@ std::unique_ptr<DriverSession> OdbcDriver::Connect(const ConnectRequest& request
   if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, environment->handle, &connection)))
     throw NoServerError(Diagnostics(SQL_HANDLE_ENV, environment->handle));
   if (request.connect_timeout_seconds > 0) {
-    SQLSetConnectAttr(connection, SQL_ATTR_LOGIN_TIMEOUT,
-                      reinterpret_cast<SQLPOINTER>(
-                          static_cast<SQLULEN>(request.connect_timeout_seconds)),
-                      0);
+    SQLSetConnectAttr(
+        connection, SQL_ATTR_LOGIN_TIMEOUT,
+        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(request.connect_timeout_seconds)), 0);
   }
-  WideString text = Wide(OdbcConnectionString(request, *address, driver));
-  SQLSMALLINT out_length = 0;
-  SQLRETURN rc = SQLDriverConnectW(connection, nullptr, text.data(),
-                                   static_cast<SQLSMALLINT>(text.size()), nullptr, 0, &out_length,
-                                   SQL_DRIVER_NOPROMPT);
-  // The password is in there.
-  std::fill(text.begin(), text.end(), 0);
-  if (!SQL_SUCCEEDED(rc)) {
-    std::vector<Diagnostic> diagnostics = Diagnostics(SQL_HANDLE_DBC, connection);
+  // FreeTDS applies the login time-out to the TCP connect only: a server that takes the
+  // connection and never answers would hold the caller for ever. The login runs on a thread of
+  // its own, and a caller that waited long enough leaves it behind (it cleans up after itself
+  // should the server ever answer).
+  struct Login {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    bool abandoned = false;
+    SQLRETURN rc = SQL_ERROR;
+    std::vector<Diagnostic> diagnostics;
+  };
+  auto login = std::make_shared<Login>();
+  auto run = [login, connection, environment,
+              text = Wide(OdbcConnectionString(request, *address, driver))]() mutable {
+    SQLSMALLINT out_length = 0;
+    SQLRETURN rc =
+        SQLDriverConnectW(connection, nullptr, text.data(), static_cast<SQLSMALLINT>(text.size()),
+                          nullptr, 0, &out_length, SQL_DRIVER_NOPROMPT);
+    std::fill(text.begin(), text.end(), 0);  // the password is in there
+    std::vector<Diagnostic> diagnostics;
+    if (!SQL_SUCCEEDED(rc)) diagnostics = Diagnostics(SQL_HANDLE_DBC, connection);
+    std::lock_guard lock(login->mutex);
+    if (login->abandoned) {
+      if (SQL_SUCCEEDED(rc)) SQLDisconnect(connection);
+      SQLFreeHandle(SQL_HANDLE_DBC, connection);
+      return;
+    }
+    login->rc = rc;
+    login->diagnostics = std::move(diagnostics);
+    login->done = true;
+    login->finished.notify_all();
+  };
+  if (request.connect_timeout_seconds <= 0) {
+    run();
+  } else {
+    std::thread(std::move(run)).detach();
+    std::unique_lock lock(login->mutex);
+    // A little beyond the driver's own time-out, so that its answer wins where it has one.
+    auto limit = std::chrono::seconds(request.connect_timeout_seconds) + std::chrono::seconds(1);
+    if (!login->finished.wait_for(lock, limit, [&] { return login->done; })) {
+      login->abandoned = true;
+      throw NoServerError(
+          {}, "no answer within " + std::to_string(request.connect_timeout_seconds) + " seconds");
+    }
+  }
+  if (!SQL_SUCCEEDED(login->rc)) {
     SQLFreeHandle(SQL_HANDLE_DBC, connection);
-    throw ConnectFailure(diagnostics, request, driver);
+    throw ConnectFailure(login->diagnostics, request, driver);
   }
   return std::make_unique<OdbcSession>(std::move(environment), connection);
 }

@@ -61,10 +61,9 @@ std::optional<std::vector<Token>> Tokens(std::string_view text) {
           if (i >= text.size()) return std::nullopt;
           ++i;
         } else {
-          while (i < text.size() &&
-                 (std::isalnum(static_cast<unsigned char>(text[i])) || text[i] == '_' ||
-                  text[i] == '@' || text[i] == '#' || text[i] == '$' ||
-                  static_cast<unsigned char>(text[i]) >= 0x80))
+          while (i < text.size() && (std::isalnum(static_cast<unsigned char>(text[i])) ||
+                                     text[i] == '_' || text[i] == '@' || text[i] == '#' ||
+                                     text[i] == '$' || static_cast<unsigned char>(text[i]) >= 0x80))
             ++i;
         }
         if (i < text.size() && text[i] == '.') {
