@@ -262,6 +262,17 @@ TEST_F(OdbcExecuteTest, ClientCursorUpdatesFindTheirRow) {
   rows.Update();
   EXPECT_EQ(connection.Execute("SELECT name FROM K WHERE id = 1").Fields("name").Value(),
             Value("it's"));
+  // A new row learns the identity the server gave it (@@IDENTITY is a decimal(38, 0)).
+  rows.AddNew();
+  rows.Fields("name").SetValue(Value("two"));
+  rows.Update();
+  EXPECT_EQ(rows.Fields("id").Value(), Value(2));
+  Recordset numbers = connection.Execute(
+      "SELECT @@IDENTITY AS i, CONVERT(decimal(10, 0), NULL) AS nothing, "
+      "CONVERT(decimal(10, 2), 1.25) AS d");
+  EXPECT_EQ(numbers.Fields("i").Value(), Value(2));
+  EXPECT_TRUE(numbers.Fields("nothing").Value().IsNull());
+  EXPECT_EQ(numbers.Fields("d").Value(), Value(1.25));
   // Changed meanwhile by someone else: the update finds no row and says so.
   connection.Execute("UPDATE K SET name = 'other'");
   rows.Fields("name").SetValue(Value("mine"));

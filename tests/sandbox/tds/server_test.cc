@@ -259,6 +259,17 @@ TEST_F(TdsServerTest, StatementsEndWithCountsAndOnlyTheLastLacksTheMoreBit) {
   for (const Token& t : Of(reply, Kind::kDone)) EXPECT_FALSE(t.status & kDoneCount);
 }
 
+// Whole-number decimals (@@IDENTITY) reach clients as integers, as they do in process.
+TEST_F(TdsServerTest, WholeNumberDecimalsAreIntegers) {
+  auto client = Connect();
+  auto reply = client->Batch(
+      "CREATE TABLE #k (id int IDENTITY(1, 1), v int) INSERT INTO #k (v) VALUES (7) "
+      "SELECT @@IDENTITY AS i, CONVERT(decimal(10, 2), 1.5) AS f");
+  auto rows = Of(reply, Kind::kRow);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].row, (std::vector<common::Value>{common::Value(1), common::Value(1.5)}));
+}
+
 // A failed statement ends with a DONE (error bit) before the next row set begins, as SQL
 // Server's do; ODBC drivers otherwise report the error on that row set and drop it.
 TEST_F(TdsServerTest, AFailedStatementEndsBeforeTheNextRowSet) {

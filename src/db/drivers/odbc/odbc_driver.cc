@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -318,11 +320,11 @@ Error ConnectFailure(const std::vector<Diagnostic>& diagnostics, const ConnectRe
 }
 
 struct ColumnReader {
-  enum class Kind { kInt, kBool, kDouble, kText, kBinary, kDateTime, kGuid };
+  enum class Kind { kInt, kWholeDecimal, kBool, kDouble, kText, kBinary, kDateTime, kGuid };
   Kind kind = Kind::kText;
 };
 
-ColumnReader::Kind ReaderFor(SQLSMALLINT type, SQLULEN size, SQLSMALLINT digits) {
+ColumnReader::Kind ReaderFor(SQLSMALLINT type, SQLSMALLINT digits) {
   using Kind = ColumnReader::Kind;
   switch (type) {
     case SQL_BIT:
@@ -335,7 +337,7 @@ ColumnReader::Kind ReaderFor(SQLSMALLINT type, SQLULEN size, SQLSMALLINT digits)
     case SQL_DECIMAL:
     case SQL_NUMERIC:
       // Whole-number decimals (@@IDENTITY) are integers to the program.
-      return digits == 0 && size <= 18 ? Kind::kInt : Kind::kDouble;
+      return digits == 0 ? Kind::kWholeDecimal : Kind::kDouble;
     case SQL_REAL:
     case SQL_FLOAT:
     case SQL_DOUBLE:
@@ -359,6 +361,7 @@ ColumnReader::Kind ReaderFor(SQLSMALLINT type, SQLULEN size, SQLSMALLINT digits)
 Value::Type ValueTypeOf(ColumnReader::Kind kind) {
   switch (kind) {
     case ColumnReader::Kind::kInt:
+    case ColumnReader::Kind::kWholeDecimal:
       return Value::Type::kInt;
     case ColumnReader::Kind::kBool:
       return Value::Type::kBool;
@@ -485,7 +488,7 @@ class RequestRun {
                     &name_length, &type, &size, &digits, &nullable);
     ColumnInfo info;
     info.name = Narrow(name, std::min<std::size_t>(name_length, std::size(name) - 1));
-    *kind = ReaderFor(type, size, digits);
+    *kind = ReaderFor(type, digits);
     info.value_type = ValueTypeOf(*kind);
     info.nullable = nullable != SQL_NO_NULLS;
     info.type_name = Lower(Attribute(index, SQL_DESC_TYPE_NAME));
@@ -599,6 +602,17 @@ class RequestRun {
   Value Read(SQLUSMALLINT index, ColumnReader::Kind kind) {
     using Kind = ColumnReader::Kind;
     switch (kind) {
+      case Kind::kWholeDecimal: {
+        // decimal(38, 0) (@@IDENTITY) goes beyond 64 bits: read as text, an integer where it
+        // fits.
+        auto v = ReadLong<SQLWCHAR>(index, SQL_C_WCHAR);
+        if (!v) return Value();
+        std::string text = Narrow(*v);
+        long long whole = 0;
+        auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), whole);
+        if (ec == std::errc() && end == text.data() + text.size()) return Value(whole);
+        return Value(std::strtod(text.c_str(), nullptr));
+      }
       case Kind::kInt:
         if (auto v = ReadFixed<SQLBIGINT>(index, SQL_C_SBIGINT))
           return Value(static_cast<long long>(*v));
