@@ -8,9 +8,11 @@
 
 #include <thread>
 
+#include "db/drivers/odbc/diagnostics.h"
 #include "db/drivers/odbc/odbc_driver.h"
 #include "db/drivers/odbc/request_text.h"
 #include "db/drivers/odbc/source_table.h"
+#include "db/drivers/odbc/wide_text.h"
 #include "db/error.h"
 
 namespace db {
@@ -243,6 +245,67 @@ TEST(OdbcSourceTable, OnlyQueriesOverOneTableNameIt) {
       {"SELECT 'unterminated FROM A", std::nullopt},
   };
   for (const Case& c : cases) EXPECT_EQ(SingleSourceTable(c.batch), c.table) << c.batch;
+}
+
+}  // namespace
+}  // namespace db
+
+namespace db {
+namespace {
+
+TEST(OdbcWideText, Utf8AndUtf16RoundTripAndBadInputIsReplaced) {
+  const std::string round_trips[] = {"",
+                                     "plain",
+                                     "Gr\xC3\xBC\xC3\x9F"
+                                     "e",
+                                     "\xE6\x97\xA5\xE6\x9C\xAC",
+                                     "\xF0\x9F\x98\x80 emoji",
+                                     std::string("nul\0inside", 10)};
+  for (const std::string& text : round_trips) EXPECT_EQ(Narrow(Wide(text)), text) << text;
+  EXPECT_EQ(Wide("\xF0\x9F\x98\x80").size(), 2u);  // a surrogate pair
+  struct Case {
+    std::string in;
+    std::string out;
+  };
+  const Case bad[] = {
+      {"a\xFF"
+       "b",
+       "a\xEF\xBF\xBD"
+       "b"},                     // not UTF-8
+      {"\xC3", "\xEF\xBF\xBD"},  // cut short
+      {"\xE6\x97"
+       "x",
+       "\xEF\xBF\xBD"
+       "x"},                             // cut short before another character
+      {"\xED\xA0\x80", "\xEF\xBF\xBD"},  // an encoded surrogate
+  };
+  for (const Case& c : bad) EXPECT_EQ(Narrow(Wide(c.in)), c.out);
+  const SQLWCHAR lone[] = {0x61, 0xD800, 0x62};
+  EXPECT_EQ(Narrow(lone, 3),
+            "a\xEF\xBF\xBD"
+            "b");
+}
+
+TEST(OdbcDiagnostics, PrefixesTellWhoSpoke) {
+  struct Case {
+    const char* raw;
+    const char* text;
+    bool from_server;
+  };
+  const Case cases[] = {
+      {"[FreeTDS][SQL Server]Login failed for user 'sa'.", "Login failed for user 'sa'.", true},
+      {"[Microsoft][ODBC Driver 18 for SQL Server][SQL Server]Invalid object name 'x'.",
+       "Invalid object name 'x'.", true},
+      {"[unixODBC][Driver Manager]Can't open lib 'x'", "Can't open lib 'x'", false},
+      {"[FreeTDS][SQL Server]", "", true},
+      {"no prefix [SQL Server]", "no prefix [SQL Server]", false},
+      {"[unterminated prefix", "[unterminated prefix", false},
+  };
+  for (const Case& c : cases) {
+    bool from_server = !c.from_server;
+    EXPECT_EQ(WithoutPrefixes(c.raw, &from_server), c.text) << c.raw;
+    EXPECT_EQ(from_server, c.from_server) << c.raw;
+  }
 }
 
 }  // namespace
