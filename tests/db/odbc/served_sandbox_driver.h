@@ -2,8 +2,9 @@
 // the sandbox's own data sources ("(sandbox)", "(sandbox)\NAME") are served over TDS on free
 // loopback ports and reached through the ODBC driver, so the suites keep their connection
 // strings, statements and assertions. Windows logins cannot reach the sandbox over the network
-// (it refuses them there), so integrated-security connections are left to the in-process
-// driver given: other logins the suites connect beside the one under test.
+// (it refuses them there): integrated-security connections are left to the in-process driver
+// given (other logins the suites connect beside the one under test), or without one log in as
+// sa with its empty password (suites that connect as the instance's administrator only).
 #pragma once
 
 #include <map>
@@ -34,6 +35,11 @@ class ServedSandboxDriver : public Driver {
   std::unique_ptr<DriverSession> Connect(const ConnectRequest& request) override {
     if (request.integrated && integrated_) return integrated_->Connect(request);
     ConnectRequest over_network = request;
+    if (request.integrated) {
+      over_network.integrated = false;
+      over_network.user = "sa";
+      over_network.password.clear();
+    }
     over_network.data_source = "127.0.0.1," + std::to_string(Port(request.data_source));
     return odbc_.Connect(over_network);
   }

@@ -409,3 +409,31 @@ TEST_F(OdbcDriverTest, ResultsAfterAFailedStatementAreKept) {
 
 }  // namespace
 }  // namespace db
+
+namespace db {
+namespace {
+
+// The server ends the session (KILL, a stopped service): the next statements fail as with a
+// broken connection, the way the in-process driver reports it.
+TEST_F(OdbcServerTest, AnEndedSessionIsAGeneralNetworkError) {
+  Connection connection = Open();
+  const int spid = static_cast<int>(
+      connection.Execute("SELECT @@SPID AS spid").Fields("spid").Value().ToInt().value_or(0));
+  ASSERT_TRUE(instance_->DropSession(spid));
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    try {
+      connection.Execute("SELECT 1");
+      ADD_FAILURE() << "no error";
+    } catch (const Error& error) {
+      EXPECT_EQ(error.number(), kErrorUnspecified);
+      EXPECT_EQ(error.native_error(), 11);
+      EXPECT_NE(error.description().find("General network error"), std::string::npos)
+          << error.description();
+    }
+  }
+  Connection other = Open();
+  EXPECT_EQ(other.Execute("SELECT 5 AS five").Fields("five").Value(), Value(5));
+}
+
+}  // namespace
+}  // namespace db

@@ -111,8 +111,9 @@ class OdbcSession;
 // Runs one request on a statement handle and collects what it returns, in order.
 class RequestRun {
  public:
-  RequestRun(SQLHSTMT statement, DriverRequest& request, const RenderedRequest& rendered)
-      : statement_(statement), request_(request), rendered_(rendered) {}
+  RequestRun(SQLHDBC connection, SQLHSTMT statement, DriverRequest& request,
+             const RenderedRequest& rendered)
+      : connection_(connection), statement_(statement), request_(request), rendered_(rendered) {}
 
   // Throws db::Error when the request fails as a whole; sets broken when the connection is gone.
   std::vector<ResultEvent> Run(SQLRETURN rc, bool* broken) {
@@ -180,6 +181,11 @@ class RequestRun {
         throw NetworkError(diagnostics);
       }
     }
+    if (!server_error && ConnectionDead()) {
+      // FreeTDS reports a connection the server closed as a warning ("Unexpected EOF").
+      *broken_ = true;
+      throw NetworkError(diagnostics);
+    }
     if (!server_error) {
       // The driver refused the request itself (and said why, or did not).
       std::string text = "The ODBC driver failed the request";
@@ -187,6 +193,13 @@ class RequestRun {
         text += ": " + d.text + " (SQLSTATE " + d.sqlstate + ")";
       throw WithDetails(Error(kErrorUnspecified, kProviderSource, text), diagnostics);
     }
+  }
+
+  bool ConnectionDead() {
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    return SQL_SUCCEEDED(
+               SQLGetConnectAttr(connection_, SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr)) &&
+           dead == SQL_CD_TRUE;
   }
 
   std::int64_t RowCount() {
@@ -377,6 +390,7 @@ class RequestRun {
     return Value();
   }
 
+  SQLHDBC connection_;
   SQLHSTMT statement_;
   DriverRequest& request_;
   const RenderedRequest& rendered_;
@@ -424,7 +438,7 @@ class OdbcSession : public DriverSession {
     } release{this, statement};
     WideString text = Wide(rendered.text);
     SQLRETURN rc = SQLExecDirectW(statement, text.data(), static_cast<SQLINTEGER>(text.size()));
-    RequestRun run(statement, request, rendered);
+    RequestRun run(connection_, statement, request, rendered);
     return run.Run(rc, &broken_);
   }
 
