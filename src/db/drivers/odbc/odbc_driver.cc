@@ -106,8 +106,6 @@ std::string Lower(std::string text) {
   return text;
 }
 
-class OdbcSession;
-
 // Runs one request on a statement handle and collects what it returns, in order.
 class RequestRun {
  public:
@@ -137,7 +135,6 @@ class RequestRun {
       }
       // After SQLExecDirect fails, unixODBC answers SQLMoreResults with SQL_NO_DATA itself: a
       // batch whose first statement fails ends there (its error is still reported).
-
       first = false;
       rc = SQLMoreResults(statement_);
       if (rc == SQL_NO_DATA) {
