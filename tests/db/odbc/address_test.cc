@@ -86,6 +86,16 @@ TEST(OdbcConnectionString, FreeTdsKeysWithBracedValues) {
             "PWD={p;w=d}x};DATABASE={Quill archive};APP={Tessera};");
 }
 
+TEST(OdbcConnectionString, AProtocolVersionReachesFreeTdsOnly) {
+  ConnectRequest request = SqlLogin("sa", "x");
+  request.properties = ConnectionString::Parse("tds_version=7.1;");
+  EXPECT_NE(OdbcConnectionString(request, {"srv", "", 0}, "FreeTDS").find("TDS_Version={7.1};"),
+            std::string::npos);
+  EXPECT_EQ(OdbcConnectionString(request, {"srv", "", 0}, "ODBC Driver 17 for SQL Server")
+                .find("TDS_Version"),
+            std::string::npos);
+}
+
 TEST(OdbcConnectionString, MicrosoftDriverKeysDoubleClosingBraces) {
   ConnectRequest request = SqlLogin("sa", "a}b");
   request.properties = ConnectionString::Parse("Use Encryption for Data=True;");

@@ -437,3 +437,25 @@ TEST_F(OdbcServerTest, AnEndedSessionIsAGeneralNetworkError) {
 
 }  // namespace
 }  // namespace db
+
+namespace db {
+namespace {
+
+// FreeTDS forced to protocol 7.1 (SQL Server 2000's), as the connection string may ask.
+TEST_F(OdbcServerTest, ProtocolVersion71CarriesTheSameValues) {
+  Connection connection = Open("TDS_Version=7.1;Initial Catalog=tempdb;");
+  connection.Execute("CREATE TABLE V (n nvarchar(20) NULL, d datetime NULL, b image NULL)");
+  connection.Execute(
+      "INSERT INTO V VALUES (N'\xE6\x97\xA5\xE6\x9C\xAC', '2003-01-02 10:20:30.500', 0x0102)");
+  Recordset rows = connection.Execute("SELECT n, d, b, 9000000000 AS big FROM V");
+  EXPECT_EQ(rows.Fields("n").Value(), Value("\xE6\x97\xA5\xE6\x9C\xAC"));
+  EXPECT_EQ(rows.Fields("d").Value(), Value(common::DateTime{2003, 1, 2, 10, 20, 30, 500}));
+  EXPECT_EQ(rows.Fields("b").Value(), Value(common::Bytes{1, 2}));
+  EXPECT_EQ(rows.Fields("big").Value(), Value(9000000000LL));
+  std::int64_t affected = -1;
+  connection.Execute("UPDATE V SET n = N'x'", &affected);
+  EXPECT_EQ(affected, 1);
+}
+
+}  // namespace
+}  // namespace db
