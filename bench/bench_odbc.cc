@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -46,6 +47,8 @@ class Served {
     std::error_code ec;
     std::filesystem::remove_all(root_, ec);
   }
+
+  int port() const { return port_; }
 
   db::Connection Open(bool odbc, const std::string& catalog = {}) {
     db::Connection connection(environment_);
@@ -106,7 +109,12 @@ void BM_LargeResult(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
   state.SetLabel(odbc ? "odbc" : "in process");
 }
-BENCHMARK(BM_LargeResult)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_LargeResult)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
 
 // What creation sends to a new database, as bench_collection does, through ODBC.
 void BM_CreateCollectionOverOdbc(benchmark::State& state) {
@@ -144,6 +152,28 @@ void BM_CreateCollectionOverOdbc(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_CreateCollectionOverOdbc)->Unit(benchmark::kMillisecond)->MinTime(3.0)->UseRealTime();
+
+// pymssql (FreeTDS's DB-Library) on the same instance, for comparison: the Python script
+// measures and this reports its figures.
+void BM_PymssqlOverLoopback(benchmark::State& state) {
+  const std::string command = "/usr/bin/python3 " + std::string(TESSERA_BENCH_SOURCES) +
+                              "/pymssql_loopback.py " + std::to_string(Instance().port()) + " '" +
+                              kPassword + "' 2>&1";
+  for (auto _ : state) {
+    FILE* pipe = ::popen(command.c_str(), "r");
+    double round_trips = 0, rows = 0;
+    bool read = pipe && std::fscanf(pipe, "%lf %lf", &round_trips, &rows) == 2;
+    if (pipe) ::pclose(pipe);
+    if (!read) {
+      state.SkipWithError("pymssql is not installed or failed (python3-pymssql)");
+      return;
+    }
+    state.counters["round trips/s"] = round_trips;
+    state.counters["rows/s"] = rows;
+  }
+  state.SetLabel("pymssql");
+}
+BENCHMARK(BM_PymssqlOverLoopback)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
