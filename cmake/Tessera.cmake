@@ -32,7 +32,7 @@ endfunction()
 
 # One GoogleTest executable per folder of tests/, from every .cc file in it.
 function(tessera_tests name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;LABELS" ${ARGN})
   tessera_sources(sources)
   if(NOT sources)
     return()
@@ -43,5 +43,9 @@ function(tessera_tests name)
   target_compile_definitions(${name}_tests PRIVATE
     TESSERA_FIXTURES="${PROJECT_SOURCE_DIR}/tests/fixtures"
     TESSERA_BINARY_DIR="${PROJECT_BINARY_DIR}")
-  gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  if(ARG_LABELS)
+    gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300 LABELS "${ARG_LABELS}")
+  else()
+    gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+  endif()
 endfunction()

@@ -19,6 +19,9 @@
 #include "platform/testing/fake_platform.h"
 #include "sandbox/server.h"
 #include "servers/server.h"
+#ifdef TESSERA_THROUGH_ODBC
+#include "db/odbc/served_sandbox_driver.h"
+#endif
 
 namespace collections::testing {
 
@@ -41,7 +44,12 @@ class SandboxFixture : public ::testing::Test {
     instance_ = host_->Create("", config);
     std::filesystem::create_directories(instance_->MapPath("C:\\Data"));
     db::DriverRegistry drivers;
+#ifdef TESSERA_THROUGH_ODBC
+    drivers.Add(std::make_shared<db::testing::ServedSandboxDriver>(
+        host_, std::make_shared<db::SandboxDriver>(host_, "alice", "WORKSTATION")));
+#else
     drivers.Add(std::make_shared<db::SandboxDriver>(host_, "alice", "WORKSTATION"));
+#endif
     environment_ = db::Environment::Create(std::move(drivers));
     log_ = std::make_shared<db::StatementLog>();
     environment_->AddObserver(log_);
@@ -54,9 +62,9 @@ class SandboxFixture : public ::testing::Test {
 
   void TearDown() override {
     server_.reset();
+    environment_.reset();  // over ODBC: its listener still serves the instance
     instance_.reset();
     host_.reset();
-    environment_.reset();
     std::error_code ec;
     std::filesystem::remove_all(root_, ec);
   }

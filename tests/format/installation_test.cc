@@ -12,6 +12,9 @@
 #include "db/command.h"
 #include "db/connection.h"
 #include "db/drivers/sandbox/sandbox_driver.h"
+#ifdef TESSERA_THROUGH_ODBC
+#include "db/odbc/served_sandbox_driver.h"
+#endif
 #include "db/environment.h"
 #include "db/recordset.h"
 #include "format/install_script.h"
@@ -34,7 +37,11 @@ class InstallationTest : public ::testing::Test {
     host_ = std::shared_ptr<sandbox::Host>(sandbox::OpenHost(root_));
     instance_ = host_->Create("", sandbox::InstanceConfig{});
     db::DriverRegistry drivers;
+#ifdef TESSERA_THROUGH_ODBC
+    drivers.Add(std::make_shared<db::testing::ServedSandboxDriver>(host_, nullptr));
+#else
     drivers.Add(std::make_shared<db::SandboxDriver>(host_, "admin", "WORKSTATION"));
+#endif
     environment_ = db::Environment::Create(std::move(drivers));
 
     server_ = Open("");

@@ -6,6 +6,9 @@
 #include <stdexcept>
 
 #include "db/drivers/sandbox/sandbox_driver.h"
+#ifdef TESSERA_THROUGH_ODBC
+#include "db/odbc/served_sandbox_driver.h"
+#endif
 #include "db/recordset.h"
 
 namespace format::testing {
@@ -34,7 +37,11 @@ SandboxServer::SandboxServer() {
   host_ = std::shared_ptr<sandbox::Host>(sandbox::OpenHost(root_));
   instance_ = host_->Create("", sandbox::InstanceConfig{});
   db::DriverRegistry drivers;
+#ifdef TESSERA_THROUGH_ODBC
+  drivers.Add(std::make_shared<db::testing::ServedSandboxDriver>(host_, nullptr));
+#else
   drivers.Add(std::make_shared<db::SandboxDriver>(host_, "admin", "WORKSTATION"));
+#endif
   environment_ = db::Environment::Create(std::move(drivers));
   server_ = Open();
 }

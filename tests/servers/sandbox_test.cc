@@ -12,6 +12,9 @@
 #include "sandbox/server.h"
 #include "servers/servers.h"
 #include "servers/sql_text.h"
+#ifdef TESSERA_THROUGH_ODBC
+#include "db/odbc/served_sandbox_driver.h"
+#endif
 
 namespace servers {
 namespace {
@@ -30,7 +33,13 @@ class SandboxServerTest : public ::testing::Test {
       host->Create("", sandbox::InstanceConfig{});
     }
     db::DriverRegistry drivers;
+#ifdef TESSERA_THROUGH_ODBC
+    std::shared_ptr<sandbox::Host> host(sandbox::OpenHost(root_));
+    drivers.Add(std::make_shared<db::testing::ServedSandboxDriver>(
+        host, std::make_shared<db::SandboxDriver>(host)));
+#else
     drivers.Add(db::OpenSandboxDriver(root_));
+#endif
     environment_ = db::Environment::Create(std::move(drivers));
     log_ = std::make_shared<db::StatementLog>();
     environment_->AddObserver(log_);

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <typeinfo>
 #include <vector>
 
+#include "db/drivers/odbc/odbc_driver.h"
 #include "db/drivers/sandbox/sandbox_driver.h"
 
 namespace admin_cli {
@@ -23,6 +25,11 @@ platform::TerminalUserInterface::Options TerminalOptions(const Io& io,
 std::shared_ptr<db::Environment> MakeEnvironment(const std::shared_ptr<sandbox::Host>& host) {
   db::DriverRegistry drivers;
   drivers.Add(std::make_shared<db::SandboxDriver>(host));
+  // Every other data source is a real server, reached through ODBC; TESSERA_ODBC_DRIVER names
+  // another ODBC driver (Microsoft's) than FreeTDS's.
+  db::OdbcOptions odbc;
+  if (const char* driver = std::getenv("TESSERA_ODBC_DRIVER")) odbc.driver = driver;
+  drivers.Add(std::make_shared<db::OdbcDriver>(std::move(odbc)));
   return db::Environment::Create(std::move(drivers));
 }
 

@@ -1,11 +1,13 @@
 #include "app/server_manager/workspace.h"
 
+#include <cstdlib>
 #include <sstream>
 #include <system_error>
 
 #include "app/admin_cli/commands.h"
 #include "app/admin_cli/session.h"
 #include "collections/databases.h"
+#include "db/drivers/odbc/odbc_driver.h"
 #include "db/drivers/sandbox/sandbox_driver.h"
 #include "servers/registration_form.h"
 
@@ -19,6 +21,11 @@ constexpr char kDemoDataSource[] = "(sandbox)\\DEMO";
 std::shared_ptr<db::Environment> MakeEnvironment(const std::shared_ptr<sandbox::Host>& host) {
   db::DriverRegistry drivers;
   drivers.Add(std::make_shared<db::SandboxDriver>(host));
+  // Every other data source is a real server, reached through ODBC; TESSERA_ODBC_DRIVER names
+  // another ODBC driver (Microsoft's) than FreeTDS's.
+  db::OdbcOptions odbc;
+  if (const char* driver = std::getenv("TESSERA_ODBC_DRIVER")) odbc.driver = driver;
+  drivers.Add(std::make_shared<db::OdbcDriver>(std::move(odbc)));
   return db::Environment::Create(std::move(drivers));
 }
 

@@ -336,6 +336,9 @@ WireColumn Declared(const Column& column) {
   if (type == "bigint") return {Kind::kInt, 8};
   if (type == "bit") return {Kind::kBit, 1};
   if (type == "real") return {Kind::kFloat, 4};
+  // Whole-number decimals (@@IDENTITY, SCOPE_IDENTITY()) are integers to clients, as in process.
+  if ((type == "decimal" || type == "numeric") && column.value_type == common::Value::Type::kInt)
+    return {Kind::kInt, 8};
   if (type == "float" || type == "money" || type == "smallmoney" || type == "decimal" ||
       type == "numeric")
     return {Kind::kFloat, 8};

@@ -54,6 +54,12 @@ class TokenSink : public ResultSink {
 
   void BeginRowSet(const std::vector<Column>& columns) override {
     FlushDone();
+    // A statement that failed without a DONE of its own (RAISERROR) still ends before the next
+    // row set: ODBC drivers otherwise report the error on that row set and lose it.
+    if (error_) {
+      WriteDone(out_, version_, kDoneMore | kDoneError, -1);
+      error_ = false;
+    }
     row_set_.emplace(version_, columns);
   }
   void Row(std::vector<common::Value> values) override {

@@ -259,6 +259,37 @@ TEST_F(TdsServerTest, StatementsEndWithCountsAndOnlyTheLastLacksTheMoreBit) {
   for (const Token& t : Of(reply, Kind::kDone)) EXPECT_FALSE(t.status & kDoneCount);
 }
 
+// Whole-number decimals (@@IDENTITY) reach clients as integers, as they do in process.
+TEST_F(TdsServerTest, WholeNumberDecimalsAreIntegers) {
+  auto client = Connect();
+  auto reply = client->Batch(
+      "CREATE TABLE #k (id int IDENTITY(1, 1), v int) INSERT INTO #k (v) VALUES (7) "
+      "SELECT @@IDENTITY AS i, CONVERT(decimal(10, 2), 1.5) AS f");
+  auto rows = Of(reply, Kind::kRow);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].row, (std::vector<common::Value>{common::Value(1), common::Value(1.5)}));
+}
+
+// A failed statement ends with a DONE (error bit) before the next row set begins, as SQL
+// Server's do; ODBC drivers otherwise report the error on that row set and drop it.
+TEST_F(TdsServerTest, AFailedStatementEndsBeforeTheNextRowSet) {
+  auto client = Connect();
+  for (const char* batch : {"RAISERROR('x', 16, 1) SELECT 2 AS b",
+                            "SELECT 1 AS a RAISERROR('x', 16, 1) SELECT 2 AS b"}) {
+    SCOPED_TRACE(batch);
+    auto reply = client->Batch(batch);
+    auto error = std::find_if(reply.begin(), reply.end(),
+                              [](const Token& t) { return t.kind == Kind::kError; });
+    ASSERT_NE(error, reply.end());
+    ASSERT_NE(error + 1, reply.end());
+    EXPECT_EQ(error[1].kind, Kind::kDone);
+    EXPECT_EQ(error[1].status, kDoneMore | kDoneError);
+    ASSERT_NE(error + 2, reply.end());
+    EXPECT_EQ(error[2].kind, Kind::kColumns);
+    EXPECT_EQ(error[2].column_names, std::vector<std::string>{"b"});
+  }
+}
+
 TEST_F(TdsServerTest, UseAnnouncesTheNewDatabase) {
   auto client = Connect();
   auto reply = client->Batch("CREATE DATABASE [we]]ird;db \xC3\xA9]");

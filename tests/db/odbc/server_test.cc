@@ -1,0 +1,461 @@
+// The client interface through the ODBC driver against the sandbox served over TDS: logins,
+// messages, result sets, counts, types, long values, procedures and time-outs.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <thread>
+
+#include "db/command.h"
+#include "db/odbc/odbc_fixture.h"
+#include "db/recordset.h"
+
+namespace db {
+namespace {
+
+using OdbcConnectTest = OdbcServerTest;
+using OdbcExecuteTest = OdbcServerTest;
+
+TEST_F(OdbcConnectTest, SqlLoginWithAHostilePasswordReachesTheServer) {
+  Connection connection = Open("Initial Catalog=tempdb;Application Name=Tessera;");
+  EXPECT_EQ(connection.State(), kStateOpen);
+  EXPECT_EQ(connection.DefaultDatabase(), "tempdb");
+  Recordset who = connection.Execute("SELECT SUSER_SNAME() AS login, DB_NAME() AS db");
+  EXPECT_EQ(who.Fields("login").Value().ToText(), "sa");
+  EXPECT_EQ(who.Fields("db").Value().ToText(), "tempdb");
+  connection.Close();
+  EXPECT_EQ(connection.State(), kStateClosed);
+}
+
+TEST_F(OdbcConnectTest, RefusedLoginsAreAuthenticationFailures) {
+  const std::string cases[] = {"User Id=sa;Password=wrong;", "User Id=nobody;Password=x;",
+                               "User Id=sa;Password=;"};
+  for (const std::string& credentials : cases) {
+    Connection connection(environment_);
+    connection.SetConnectionString("Provider=SQLOLEDB;Data Source=" + DataSource() + ";" +
+                                   credentials);
+    try {
+      connection.Open();
+      FAIL() << credentials << ": no error";
+    } catch (const Error& error) {
+      EXPECT_EQ(error.number(), kErrorAuthenticationFailed) << credentials;
+      EXPECT_EQ(error.native_error(), 18456) << credentials;
+      EXPECT_EQ(error.severity(), 14) << credentials;
+      EXPECT_NE(error.description().find("Login failed for user"), std::string::npos)
+          << error.description();
+      EXPECT_EQ(error.description().find("[FreeTDS]"), std::string::npos);
+    }
+    EXPECT_EQ(connection.State(), kStateClosed);
+  }
+}
+
+TEST_F(OdbcConnectTest, WindowsAuthenticationFailureSaysKerberosIsNeeded) {
+  Connection connection(environment_);
+  connection.SetConnectionString("Provider=SQLOLEDB;Data Source=" + DataSource() +
+                                 ";Integrated Security=SSPI;");
+  try {
+    connection.Open();
+    FAIL() << "no error";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.number(), kErrorAuthenticationFailed);
+    EXPECT_NE(error.description().find("Kerberos"), std::string::npos) << error.description();
+  }
+}
+
+TEST_F(OdbcConnectTest, NoServerAndUnknownInstancesAreConnectionFailures) {
+  // A port nobody listens on, and a named instance no Browser answers for.
+  server_->Stop();
+  const std::string sources[] = {DataSource(), "127.0.0.1\\NOSUCH", "bad name"};
+  for (const std::string& source : sources) {
+    Connection connection(environment_);
+    connection.SetConnectionString("Provider=SQLOLEDB;Data Source=" + source +
+                                   ";User Id=sa;Password=x;Connect Timeout=2;");
+    try {
+      connection.Open();
+      FAIL() << source << ": no error";
+    } catch (const Error& error) {
+      EXPECT_EQ(error.number(), kErrorUnspecified) << source;
+      EXPECT_EQ(error.native_error(), 17) << source;
+      EXPECT_NE(error.description().find("SQL Server does not exist or access denied"),
+                std::string::npos)
+          << error.description();
+    }
+  }
+}
+
+// A server that takes the connection and never answers: "Connect Timeout" ends the wait.
+TEST_F(OdbcConnectTest, ConnectTimeoutEndsTheLoginWait) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(fd, 4), 0);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  Connection connection(environment_);
+  connection.SetConnectionString("Provider=SQLOLEDB;Data Source=127.0.0.1," +
+                                 std::to_string(ntohs(address.sin_port)) +
+                                 ";User Id=sa;Password=x;Connect Timeout=1;");
+  auto start = std::chrono::steady_clock::now();
+  try {
+    connection.Open();
+    ADD_FAILURE() << "connected to a silent server";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.number(), kErrorUnspecified);
+    EXPECT_EQ(error.native_error(), 17);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  ::close(fd);
+}
+
+TEST_F(OdbcConnectTest, AMissingOdbcDriverIsAMissingProvider) {
+  Connection connection(environment_);
+  connection.SetConnectionString(ConnectionString("Driver=/nonexistent/libnothing.so;"));
+  try {
+    connection.Open();
+    FAIL() << "no error";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.number(), kErrorProviderNotFound);
+    EXPECT_NE(error.description().find("libnothing"), std::string::npos);
+  }
+}
+
+TEST_F(OdbcExecuteTest, MessagesAreKeptApartFromErrors) {
+  Connection connection = Open();
+  connection.Execute("PRINT 'hello'");
+  auto errors = connection.Errors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].description, "hello");
+  EXPECT_FALSE(errors[0].IsError());
+
+  connection.Execute("USE tempdb");
+  EXPECT_EQ(connection.DefaultDatabase(), "tempdb");
+  errors = connection.Errors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].native_error, 5701);
+  EXPECT_EQ(errors[0].description, "Changed database context to 'tempdb'.");
+  EXPECT_FALSE(errors[0].IsError());
+
+  struct Case {
+    const char* batch;
+    std::int32_t native;
+    std::int32_t number;
+    int severity;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"RAISERROR('Bad [thing]; ''%s''', 16, 1, N'w\xC3\xB6rd')", 50000, kErrorsInCommand, 16,
+       "Bad [thing]; 'w\xC3\xB6rd'"},
+      {"SELECT * FROM NoSuchTable", 208, kErrorNoTable, 16, "Invalid object name 'NoSuchTable'."},
+      {"PRINT 'before' RAISERROR('after print', 11, 1)", 50000, kErrorsInCommand, 11,
+       "after print"},
+      // FreeTDS gives this one SQLSTATE 08004, yet the connection stays.
+      {"USE [no such]", 911, ProviderNumberFor(911), 16,
+       "Could not locate entry in sysdatabases for database 'no such'. No entry found with that "
+       "name. Make sure that the name is entered correctly."},
+  };
+  for (const Case& c : cases) {
+    try {
+      connection.Execute(c.batch);
+      FAIL() << c.batch << ": no error";
+    } catch (const Error& error) {
+      EXPECT_EQ(error.native_error(), c.native) << c.batch;
+      EXPECT_EQ(error.number(), c.number) << c.batch;
+      EXPECT_EQ(error.severity(), c.severity) << c.batch;
+      EXPECT_EQ(error.description(), c.text) << c.batch;
+    }
+  }
+  // The connection is still usable after errors.
+  EXPECT_EQ(connection.Execute("SELECT 7 AS n").Fields("n").Value(), Value(7));
+}
+
+TEST_F(OdbcExecuteTest, ResultSetsAndCountsComeInTheServersOrder) {
+  Connection connection = Open("Initial Catalog=tempdb;");
+  std::int64_t affected = -1;
+  connection.Execute("CREATE TABLE T (id int, name nvarchar(40) NULL)", &affected);
+  connection.Execute("INSERT INTO T VALUES (1, N'a') INSERT INTO T VALUES (2, NULL)", &affected);
+  EXPECT_EQ(affected, 1);
+  connection.Execute("UPDATE T SET name = N'b'", &affected);
+  EXPECT_EQ(affected, 2);
+  connection.Execute("UPDATE T SET name = N'c' WHERE id = 99", &affected);
+  EXPECT_EQ(affected, 0);
+
+  Recordset first = connection.Execute(
+      "UPDATE T SET name = N'd' WHERE id = 1 SELECT id FROM T ORDER BY id SELECT COUNT(*) AS n "
+      "FROM T");
+  // The count of the UPDATE comes first, as a result without rows.
+  EXPECT_EQ(first.State(), kStateClosed);
+  std::int64_t count = -1;
+  Recordset ids = first.NextRecordset(&count);
+  ASSERT_EQ(ids.State(), kStateOpen);
+  EXPECT_EQ(ids.Fields("id").Value(), Value(1));
+  ids.MoveNext();
+  EXPECT_EQ(ids.Fields("id").Value(), Value(2));
+  ids.MoveNext();
+  EXPECT_TRUE(ids.Eof());
+  Recordset total = ids.NextRecordset();
+  ASSERT_EQ(total.State(), kStateOpen);
+  EXPECT_EQ(total.Fields("n").Value(), Value(2));
+  EXPECT_EQ(total.NextRecordset().State(), kStateClosed);
+}
+
+TEST_F(OdbcExecuteTest, ValuesKeepTheirTypesNullsAndText) {
+  Connection connection = Open("Initial Catalog=tempdb;");
+  connection.Execute(
+      "CREATE TABLE V (i int NULL, b bigint NULL, v varchar(20) NULL, n nvarchar(40) NULL, "
+      "d datetime NULL, f float NULL, t bit NULL)");
+  connection.Execute(
+      "INSERT INTO V VALUES (-5, 9000000000, 'plain', N'\xC3\xA9t\xC3\xA9 \xE2\x82\xAC "
+      "\xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80', '2024-02-29 13:45:06.250', 1.5, 1)");
+  connection.Execute("INSERT INTO V VALUES (NULL, NULL, NULL, NULL, NULL, NULL, NULL)");
+  Recordset rows = connection.Execute("SELECT * FROM V ORDER BY i DESC");
+  EXPECT_EQ(rows.Fields("i").Value(), Value(-5));
+  EXPECT_EQ(rows.Fields("b").Value(), Value(9000000000LL));
+  EXPECT_EQ(rows.Fields("v").Value(), Value("plain"));
+  EXPECT_EQ(rows.Fields("n").Value(),
+            Value("\xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80"));
+  EXPECT_EQ(rows.Fields("d").Value(), Value(common::DateTime{2024, 2, 29, 13, 45, 6, 250}));
+  EXPECT_EQ(rows.Fields("f").Value(), Value(1.5));
+  EXPECT_EQ(rows.Fields("t").Value(), Value(true));
+  EXPECT_EQ(rows.Fields("n").Type(), kTypeVarWChar);
+  EXPECT_EQ(rows.Fields("n").DefinedSize(), 40);
+  rows.MoveNext();
+  for (const char* name : {"i", "b", "v", "n", "d", "f", "t"})
+    EXPECT_TRUE(rows.Fields(name).Value().IsNull()) << name;
+}
+
+TEST_F(OdbcExecuteTest, LongTextAndImagesArriveWhole) {
+  Connection connection = Open("Initial Catalog=tempdb;");
+  connection.Execute("CREATE TABLE L (id int, body ntext NULL, data image NULL)");
+  // Larger than any one piece the driver reads, with a character that needs two UTF-16 units
+  // right where a piece could end.
+  std::string text;
+  while (text.size() < 100000) text += "abc\xF0\x9F\x98\x80\xC3\xB6";
+  common::Bytes bytes(70001);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
+  Recordset document;
+  document.Open("L", connection, kOpenStatic, kLockOptimistic, kCmdTable);
+  document.AddNew();
+  document.Fields("id").SetValue(Value(1));
+  document.Fields("body").AppendChunk(Value(text.substr(0, 5000)));
+  document.Fields("body").AppendChunk(Value(text.substr(5000)));
+  document.Fields("data").AppendChunk(Value(bytes));
+  document.Update();
+  document.Close();
+
+  Recordset back = connection.Execute("SELECT body, data FROM L WHERE id = 1");
+  EXPECT_EQ(back.Fields("body").Value(), Value(text));
+  EXPECT_EQ(back.Fields("data").Value(), Value(bytes));
+  EXPECT_EQ(back.Fields("data").Type(), kTypeLongVarBinary);
+}
+
+TEST_F(OdbcExecuteTest, ClientCursorUpdatesFindTheirRow) {
+  Connection connection = Open("Initial Catalog=tempdb;");
+  connection.Execute("CREATE TABLE K (id int IDENTITY(1, 1) PRIMARY KEY, name varchar(20) NULL)");
+  connection.Execute("INSERT INTO K (name) VALUES ('one')");
+  Recordset rows;
+  rows.SetCursorLocation(kUseClient);
+  rows.Open("SELECT id, name FROM K", connection, kOpenStatic, kLockOptimistic);
+  rows.Fields("name").SetValue(Value("it's"));
+  rows.Update();
+  EXPECT_EQ(connection.Execute("SELECT name FROM K WHERE id = 1").Fields("name").Value(),
+            Value("it's"));
+  // A new row learns the identity the server gave it (@@IDENTITY is a decimal(38, 0)).
+  rows.AddNew();
+  rows.Fields("name").SetValue(Value("two"));
+  rows.Update();
+  EXPECT_EQ(rows.Fields("id").Value(), Value(2));
+  Recordset numbers = connection.Execute(
+      "SELECT @@IDENTITY AS i, CONVERT(decimal(10, 0), NULL) AS nothing, "
+      "CONVERT(decimal(10, 2), 1.25) AS d");
+  EXPECT_EQ(numbers.Fields("i").Value(), Value(2));
+  EXPECT_TRUE(numbers.Fields("nothing").Value().IsNull());
+  EXPECT_EQ(numbers.Fields("d").Value(), Value(1.25));
+  // Changed meanwhile by someone else: the update finds no row and says so.
+  connection.Execute("UPDATE K SET name = 'other'");
+  rows.Fields("name").SetValue(Value("mine"));
+  EXPECT_THROW(rows.Update(), Error);
+}
+
+TEST_F(OdbcExecuteTest, ProceduresReturnOutputParametersAndStatus) {
+  Connection connection = Open("Initial Catalog=tempdb;");
+  connection.Execute(
+      "CREATE PROCEDURE Twice @In int, @Out int OUTPUT AS SELECT @Out = @In * 2 PRINT 'in "
+      "proc' RETURN 7");
+  Command command;
+  command.SetActiveConnection(connection);
+  command.SetCommandType(kCmdStoredProc);
+  command.SetCommandText("Twice");
+  command.Parameters().Append(
+      command.CreateParameter("RETURN_VALUE", kTypeInteger, kParamReturnValue, 4));
+  command.Parameters().Append(
+      command.CreateParameter("@In", kTypeInteger, kParamInput, 4, Value(21)));
+  command.Parameters().Append(command.CreateParameter("@Out", kTypeInteger, kParamOutput, 4));
+  command.Execute();
+  EXPECT_EQ(command.Parameters("@Out").Value(), Value(42));
+  EXPECT_EQ(command.Parameters("RETURN_VALUE").Value(), Value(7));
+
+  // A parameterised batch: the value travels as a literal, quotes and all.
+  Command query;
+  query.SetActiveConnection(connection);
+  query.SetCommandText("SELECT ? + N'!' AS said");
+  query.Parameters().Append(
+      query.CreateParameter("", kTypeVarWChar, kParamInput, 40, Value("O'Brien; DROP TABLE x --")));
+  Recordset said = query.Execute();
+  EXPECT_EQ(said.Fields("said").Value(), Value("O'Brien; DROP TABLE x --!"));
+
+  // A system procedure as the domain calls it.
+  Command who;
+  who.SetActiveConnection(connection);
+  who.SetCommandType(kCmdStoredProc);
+  who.SetCommandText("sp_who");
+  Recordset sessions;
+  sessions.Open(who);
+  while (sessions.State() == kStateOpen && sessions.Fields().Count() == 0)
+    sessions = sessions.NextRecordset();
+  ASSERT_EQ(sessions.State(), kStateOpen);
+  int listed = 0;
+  for (; !sessions.Eof(); sessions.MoveNext()) ++listed;
+  EXPECT_GE(listed, 1);
+}
+
+TEST_F(OdbcExecuteTest, CommandTimeOutsEndTheWaitAndLeaveTheConnectionUsable) {
+  Connection connection = Open();
+  connection.SetCommandTimeout(1);
+  auto start = std::chrono::steady_clock::now();
+  try {
+    // The listener answers the driver's attention once the batch is over; FreeTDS waits for
+    // that answer as long again as the time-out.
+    connection.Execute("WAITFOR DELAY '00:00:01.500'");
+    FAIL() << "no time-out";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.number(), kErrorTimeoutExpired);
+    EXPECT_EQ(error.description(), "Timeout expired");
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  connection.SetCommandTimeout(30);
+  EXPECT_EQ(connection.Execute("SELECT 1 AS one").Fields("one").Value(), Value(1));
+}
+
+TEST_F(OdbcExecuteTest, CancelFromAnotherThreadStopsTheWait) {
+  Connection connection = Open();
+  std::thread canceller([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    connection.Cancel();
+  });
+  try {
+    connection.Execute("WAITFOR DELAY '00:00:02'");
+    ADD_FAILURE() << "not cancelled";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.number(), HResult(0x80040E4E));
+  }
+  canceller.join();
+  EXPECT_EQ(connection.Execute("SELECT 2 AS two").Fields("two").Value(), Value(2));
+}
+
+}  // namespace
+}  // namespace db
+
+namespace db {
+namespace {
+
+// The events of one request, straight from the driver.
+std::vector<std::string> Events(DriverSession& session, const std::string& text) {
+  DriverRequest request;
+  request.text = text;
+  std::vector<std::string> out;
+  auto stream = session.Execute(request);
+  ResultEvent e;
+  while (stream->Next(e)) {
+    switch (e.kind) {
+      case ResultEvent::Kind::kBeginRowSet:
+        out.push_back("rows " + e.columns.at(0).name);
+        break;
+      case ResultEvent::Kind::kRow:
+        out.push_back("row " + e.row.at(0).ToText());
+        break;
+      case ResultEvent::Kind::kEndRowSet:
+        break;
+      case ResultEvent::Kind::kDone:
+        out.push_back("done " + std::to_string(e.rows_affected));
+        break;
+      case ResultEvent::Kind::kMessage:
+        out.push_back("message " + std::to_string(e.message.number) + " " + e.message.text);
+        break;
+    }
+  }
+  return out;
+}
+
+using OdbcDriverTest = OdbcServerTest;
+
+TEST_F(OdbcDriverTest, ResultsAfterAFailedStatementAreKept) {
+  ConnectRequest request;
+  request.data_source = DataSource();
+  request.user = "sa";
+  request.password = kSaPassword;
+  std::unique_ptr<DriverSession> session = driver_->Connect(request);
+  using Lines = std::vector<std::string>;
+  EXPECT_EQ(Events(*session, "SELECT 1 AS a RAISERROR('x', 16, 1) SELECT 2 AS b"),
+            (Lines{"rows a", "row 1", "done 1", "message 50000 x", "rows b", "row 2", "done 1"}));
+  // When the very first statement fails, unixODBC ends the request there (the statement goes
+  // back to its allocated state): the error is reported, the rest of the batch is not.
+  EXPECT_EQ(Events(*session, "RAISERROR('y', 16, 1) SELECT 3 AS c"), (Lines{"message 50000 y"}));
+  EXPECT_EQ(Events(*session, "PRINT 'p' SELECT 4 AS d PRINT 'q'"),
+            (Lines{"message 0 p", "rows d", "row 4", "done 1", "message 0 q", "done -1"}));
+}
+
+}  // namespace
+}  // namespace db
+
+namespace db {
+namespace {
+
+// The server ends the session (KILL, a stopped service): the next statements fail as with a
+// broken connection, the way the in-process driver reports it.
+TEST_F(OdbcServerTest, AnEndedSessionIsAGeneralNetworkError) {
+  Connection connection = Open();
+  const int spid = static_cast<int>(
+      connection.Execute("SELECT @@SPID AS spid").Fields("spid").Value().ToInt().value_or(0));
+  ASSERT_TRUE(instance_->DropSession(spid));
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    try {
+      connection.Execute("SELECT 1");
+      ADD_FAILURE() << "no error";
+    } catch (const Error& error) {
+      EXPECT_EQ(error.number(), kErrorUnspecified);
+      EXPECT_EQ(error.native_error(), 11);
+      EXPECT_NE(error.description().find("General network error"), std::string::npos)
+          << error.description();
+    }
+  }
+  Connection other = Open();
+  EXPECT_EQ(other.Execute("SELECT 5 AS five").Fields("five").Value(), Value(5));
+}
+
+}  // namespace
+}  // namespace db
+
+namespace db {
+namespace {
+
+// FreeTDS forced to protocol 7.1 (SQL Server 2000's), as the connection string may ask.
+TEST_F(OdbcServerTest, ProtocolVersion71CarriesTheSameValues) {
+  Connection connection = Open("TDS_Version=7.1;Initial Catalog=tempdb;");
+  connection.Execute("CREATE TABLE V (n nvarchar(20) NULL, d datetime NULL, b image NULL)");
+  connection.Execute(
+      "INSERT INTO V VALUES (N'\xE6\x97\xA5\xE6\x9C\xAC', '2003-01-02 10:20:30.500', 0x0102)");
+  Recordset rows = connection.Execute("SELECT n, d, b, 9000000000 AS big FROM V");
+  EXPECT_EQ(rows.Fields("n").Value(), Value("\xE6\x97\xA5\xE6\x9C\xAC"));
+  EXPECT_EQ(rows.Fields("d").Value(), Value(common::DateTime{2003, 1, 2, 10, 20, 30, 500}));
+  EXPECT_EQ(rows.Fields("b").Value(), Value(common::Bytes{1, 2}));
+  EXPECT_EQ(rows.Fields("big").Value(), Value(9000000000LL));
+  std::int64_t affected = -1;
+  connection.Execute("UPDATE V SET n = N'x'", &affected);
+  EXPECT_EQ(affected, 1);
+}
+
+}  // namespace
+}  // namespace db
