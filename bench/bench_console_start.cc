@@ -42,7 +42,7 @@ std::string Silent(int n) {
 
 void AddSilentDriver(server_manager::Workspace& workspace,
                      std::shared_ptr<db::testing::FakeServer> fake) {
-  workspace.ServerContext().database->drivers().Add(std::make_shared<db::testing::FakeDriver>(
+  workspace.ServerContext().database->drivers().AddFirst(std::make_shared<db::testing::FakeDriver>(
       std::move(fake),
       [](std::string_view source) { return source.substr(0, 16) == "localhost\\SILENT"; }));
 }

@@ -37,7 +37,7 @@ function(tessera_tests name)
   if(NOT sources)
     return()
   endif()
-  add_executable(${name}_tests ${sources})
+  add_executable(${name}_tests ${sources} ${PROJECT_SOURCE_DIR}/tests/suite_setup_guard.cc)
   target_include_directories(${name}_tests PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${name}_tests PRIVATE ${ARG_DEPS} GTest::gmock GTest::gtest_main)
   target_compile_definitions(${name}_tests PRIVATE

@@ -132,6 +132,11 @@ class Driver {
 class DriverRegistry {
  public:
   void Add(std::shared_ptr<Driver> driver) { drivers_.push_back(std::move(driver)); }
+  // Ahead of every driver added so far: a stand-in that must win over a general driver (the ODBC
+  // driver accepts every data source that is not a sandbox one).
+  void AddFirst(std::shared_ptr<Driver> driver) {
+    drivers_.insert(drivers_.begin(), std::move(driver));
+  }
   // The first driver that accepts the data source, or nullptr.
   Driver* Find(std::string_view data_source) const {
     for (const auto& driver : drivers_) {

@@ -85,7 +85,7 @@ class ConsoleStartTest : public ::testing::Test {
   }
   static void AddSlowDriver(server_manager::Workspace& workspace,
                             std::shared_ptr<db::testing::FakeServer> fake) {
-    workspace.ServerContext().database->drivers().Add(
+    workspace.ServerContext().database->drivers().AddFirst(
         std::make_shared<db::testing::FakeDriver>(std::move(fake), [](std::string_view source) {
           return StartsWith(std::string(source), "localhost\\SLOW");
         }));
@@ -486,7 +486,7 @@ TEST_F(ConsoleStartTest, EveryMenuIsReachableByItsLetterAndTheViewsHaveNamesAndK
     }
   };
   QList<QAction*> bar = window_->menuBar()->actions();
-  ASSERT_EQ(bar.size(), 3);
+  ASSERT_EQ(bar.size(), 4);  // File, Action, View, Help
   unique_letters(bar, "menu bar");
   for (QAction* menu : bar) {
     if (menu->text() != "&Action")
