@@ -49,8 +49,16 @@ TEST(ServePort, OnlyPortNumbersAreRead) {
 
 TEST_F(ServeCommandTest, WrongCommandLinesAreUsageErrorsAndStartNothing) {
   const std::vector<std::vector<std::string>> cases = {
-      {"serve", "--port", "70000"}, {"serve", "--port"},     {"serve", "--port=x"},
-      {"serve", "--bogus"},         {"serve", "ONE", "TWO"}, {"serve", "bad]name;"},
+      {"serve", "--port", "70000"},
+      {"serve", "--port"},
+      {"serve", "--port=x"},
+      {"serve", "--bogus"},
+      {"serve", "ONE", "TWO"},
+      {"serve", "bad]name;"},
+      {"serve", "NET", "--browser-port", "70000"},
+      {"serve", "--browser-port"},
+      {"serve", "--browser-port=1434;x"},
+      {"serve", "--no-browser=yes"},
   };
   for (const auto& args : cases) {
     std::vector<std::string> full = {"--root", root_.string()};

@@ -2,10 +2,16 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <cctype>
 #include <iostream>
+#include <memory>
 #include <mutex>
+#include <system_error>
+#include <vector>
 
+#include "sandbox/tds/browser.h"
 #include "sandbox/tds/server.h"
 
 namespace sandbox_cli {
@@ -21,10 +27,30 @@ std::optional<int> ParsePort(std::string_view text) {
   return port;
 }
 
+namespace {
+
+// This machine's name as a Browser answer gives it: the first label, upper case, and nothing an
+// answer's separators could be read in.
+std::string HostLabel() {
+  char name[256] = {};
+  std::string label;
+  if (::gethostname(name, sizeof name - 1) == 0) {
+    for (const char* c = name; *c && *c != '.'; ++c) {
+      if (std::isalnum(static_cast<unsigned char>(*c)) || *c == '-' || *c == '_')
+        label += static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+    }
+  }
+  return label.empty() ? "LOCALHOST" : label;
+}
+
+}  // namespace
+
 int Serve(Arguments& args, Context& context) {
   std::optional<Target> target;
   sandbox::tds::ServerOptions options;
   bool help = false;
+  int browser_port = 1434;
+  bool browser = true;
   while (!args.Done()) {
     std::string arg = args.Take();
     if (CommonOption(args, arg, context, true, &help)) continue;
@@ -38,6 +64,15 @@ int Serve(Arguments& args, Context& context) {
         throw UsageError{"'" + value.substr(0, 64) + "' is not a port number (0 to 65535)",
                          args.command()};
       options.port = *port;
+    } else if (option == "--browser-port") {
+      std::string value = args.Value(option, inline_value);
+      auto port = ParsePort(value);
+      if (!port)
+        throw UsageError{"'" + value.substr(0, 64) + "' is not a port number (0 to 65535)",
+                         args.command()};
+      browser_port = *port;
+    } else if (option == "--no-browser" && !inline_value) {
+      browser = false;
     } else if (!arg.empty() && arg[0] == '-') {
       throw UsageError{"unknown option '" + arg.substr(0, 64) + "'", args.command()};
     } else if (target) {
@@ -77,9 +112,30 @@ int Serve(Arguments& args, Context& context) {
                                                                        : options.address;
   context.io().out << "Serving " << target->DataSource() << " on " << address << " port " << port
                    << " (Data Source=" << options.address << "," << port << "); Ctrl+C stops.\n";
+  // The TCP port first, whatever the UDP port says on standard error: scripts read this line.
+  context.io().out.flush();
+  // Only a named instance is looked up; a default one is reached on its port.
+  std::unique_ptr<sandbox::tds::BrowserResponder> responder;
+  if (browser && !target->IsDefault()) {
+    responder = std::make_unique<sandbox::tds::BrowserResponder>(
+        std::vector<sandbox::tds::BrowserInstance>{{HostLabel(), target->name, port}}, nullptr);
+    try {
+      int udp = responder->Start(options.address, browser_port);
+      context.io().out << "Answering for " << target->name << " on UDP port " << udp
+                       << " (Data Source=" << options.address << "\\" << target->name << ").\n";
+    } catch (const std::system_error& error) {
+      responder.reset();
+      err << kProgram << ": not answering for " << target->name << " on UDP port " << browser_port
+          << " (" << error.code().message()
+          << (error.code() == std::errc::address_in_use ? ", another program answers there" : "")
+          << "); clients need the port: Data Source=" << options.address << "," << port << "\n";
+      err.flush();
+    }
+  }
   context.io().out.flush();
   int signal_number = 0;
   sigwait(&stop_signals, &signal_number);
+  if (responder) responder->Stop();
   server.Stop();
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   context.io().out << "Stopped.\n";
