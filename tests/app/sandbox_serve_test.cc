@@ -74,28 +74,68 @@ TEST_F(ServeCommandTest, WrongCommandLinesAreUsageErrorsAndStartNothing) {
 
 // The program as a user starts it: it prints where it listens, answers a client and stops
 // cleanly on SIGTERM.
-TEST_F(ServeCommandTest, ServesUntilTerminated) {
+// Runs tessera-sandbox with the arguments after --root, its standard output read through `out`.
+pid_t StartSandbox(const fs::path& root, std::vector<std::string> args, FILE** out) {
   int out_pipe[2];
-  ASSERT_EQ(::pipe(out_pipe), 0);
+  if (::pipe(out_pipe) != 0) return -1;
+  args.insert(args.begin(), {TESSERA_SANDBOX, "--root", root.string()});
   pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
   if (pid == 0) {
     ::dup2(out_pipe[1], STDOUT_FILENO);
     ::close(out_pipe[0]);
     ::close(out_pipe[1]);
-    std::string root = root_.string();
-    ::execl(TESSERA_SANDBOX, TESSERA_SANDBOX, "--root", root.c_str(), "serve", "--port", "0",
-            static_cast<char*>(nullptr));
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    ::execv(TESSERA_SANDBOX, argv.data());
     ::_exit(127);
   }
   ::close(out_pipe[1]);
-  FILE* out = ::fdopen(out_pipe[0], "r");
+  *out = ::fdopen(out_pipe[0], "r");
+  return pid;
+}
+
+// The TCP port of serve's first line, "Serving ... port N (...)"; 0 when there is none.
+int ServedPort(const std::string& first) {
+  auto at = first.find(" port ");
+  return at == std::string::npos ? 0 : std::atoi(first.c_str() + at + 6);
+}
+
+TEST_F(ServeCommandTest, ANamedInstanceTakesAFreePortThatTheUdpAnswerNames) {
+  FILE* out = nullptr;
+  pid_t init = StartSandbox(root_, {"init", "--name", "NET", "--sa-password", "S3cret!x"}, &out);
+  ASSERT_GT(init, 0);
+  char line[512] = {};
+  while (std::fgets(line, sizeof line, out)) {
+  }
+  std::fclose(out);
+  int status = 0;
+  ASSERT_EQ(::waitpid(init, &status, 0), init);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  pid_t pid = StartSandbox(root_, {"serve", "NET", "--browser-port", "0"}, &out);
+  ASSERT_GT(pid, 0);
+  ASSERT_NE(std::fgets(line, sizeof line, out), nullptr);
+  std::string first = line;
+  int port = ServedPort(first);
+  EXPECT_GT(port, 0) << first;
+  EXPECT_NE(port, 1433) << first;
+  ASSERT_NE(std::fgets(line, sizeof line, out), nullptr);
+  EXPECT_NE(std::string(line).find("Answering for NET on UDP port "), std::string::npos) << line;
+  ::kill(pid, SIGTERM);
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  std::fclose(out);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST_F(ServeCommandTest, ServesUntilTerminated) {
+  FILE* out = nullptr;
+  pid_t pid = StartSandbox(root_, {"serve", "--port", "0"}, &out);
+  ASSERT_GT(pid, 0);
   char line[512] = {};
   ASSERT_NE(std::fgets(line, sizeof line, out), nullptr);
   std::string first = line;
-  auto at = first.find(" port ");
-  ASSERT_NE(at, std::string::npos) << first;
-  int port = std::atoi(first.c_str() + at + 6);
+  int port = ServedPort(first);
   ASSERT_GT(port, 0) << first;
 
   // PRELOGIN with VERSION and ENCRYPTION off; the answer says encryption is not supported.

@@ -51,6 +51,7 @@ int Serve(Arguments& args, Context& context) {
   bool help = false;
   int browser_port = 1434;
   bool browser = true;
+  bool port_given = false;
   while (!args.Done()) {
     std::string arg = args.Take();
     if (CommonOption(args, arg, context, true, &help)) continue;
@@ -64,6 +65,7 @@ int Serve(Arguments& args, Context& context) {
         throw UsageError{"'" + value.substr(0, 64) + "' is not a port number (0 to 65535)",
                          args.command()};
       options.port = *port;
+      port_given = true;
     } else if (option == "--browser-port") {
       std::string value = args.Value(option, inline_value);
       auto port = ParsePort(value);
@@ -86,6 +88,9 @@ int Serve(Arguments& args, Context& context) {
     return kExitSuccess;
   }
   if (!target) target = Target{};
+  // A named instance takes a free port of its own, as SQL Server's do, and the UDP answer names
+  // it; only the default instance sits on 1433, so several instances serve side by side.
+  if (!port_given && !target->IsDefault()) options.port = 0;
   std::shared_ptr<sandbox::Instance> instance = context.Open(*target, true);
   if (!instance) throw CommandError{"there is no instance " + target->DataSource()};
 

@@ -23,7 +23,8 @@ inline constexpr const char* kServeUsage =
     "taken (another serve answers there first) serve says so and goes on serving TCP.\n"
     "\n"
     "  --listen ADDR      the IPv4 or IPv6 address to listen on (default 127.0.0.1)\n"
-    "  --port N           the TCP port, 0 for any free one (default 1433)\n"
+    "  --port N           the TCP port, 0 for any free one (default 1433 for the default\n"
+    "                     instance, any free one for a named instance)\n"
     "  --browser-port N   the UDP port that names a named instance's TCP port (default 1434;\n"
     "                     0 for any free one)\n"
     "  --no-browser       do not answer on a UDP port\n";
