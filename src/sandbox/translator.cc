@@ -1307,7 +1307,7 @@ std::string Translator::OrderBy(const std::vector<OrderItem>& order, const Scope
     if (term.empty()) {
       if (scope) {
         try {
-          term = Expression(e, scope).sql;
+          term = Collated(Expression(e, scope));
         } catch (const SqlError& error) {
           if (error.number() != 207 && error.number() != 107) throw;
         }
@@ -1325,7 +1325,7 @@ std::string Translator::OrderBy(const std::vector<OrderItem>& order, const Scope
         if (!scope)
           throw errors::InvalidColumn(e.kind == Expr::Kind::kColumn ? e.As<ColumnRef>().column
                                                                     : "");
-        term = Expression(e, scope).sql;
+        term = Collated(Expression(e, scope));
       }
     }
     sql += (sql.empty() ? "" : ", ") + term + (item.descending ? " DESC" : "");

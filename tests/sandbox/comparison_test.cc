@@ -103,7 +103,13 @@ TEST_F(ComparisonTest, GroupingAndDistinctTreatBlanksAsAbsent) {
        "UNION ALL SELECT 'A') t) g",
        1},
       {"SELECT COUNT(*) FROM (SELECT DISTINCT type FROM sysobjects WHERE type = 'U') g", 1},
+      {"SELECT COUNT(*) FROM (SELECT MAX(x) AS m FROM (SELECT 'B' AS x UNION ALL SELECT 'a') t) g "
+       "WHERE m = 'b'",
+       1},
   });
+  // Ordering ignores case too: 'a' before 'B', where byte order puts 'B' first.
+  EXPECT_EQ(Scalar("SELECT TOP 1 x FROM (SELECT 'B' AS x UNION ALL SELECT 'a') t ORDER BY x"),
+            Value("a"));
 }
 
 }  // namespace
