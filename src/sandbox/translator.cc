@@ -997,8 +997,7 @@ TypedSql Translator::Expression(const Expr& expr, const Scope* scope) {
       TypedSql v1 = value, v2 = value;
       Harmonise(v1, low);
       Harmonise(v2, high);
-      std::string v =
-          low.collation_stated || high.collation_stated ? value.sql : Collated(value);
+      std::string v = low.collation_stated || high.collation_stated ? value.sql : Collated(value);
       TypedSql out;
       out.type = SqlType::Bit();
       out.sql = "(" + v + (b.negated ? " NOT BETWEEN " : " BETWEEN ") + low.sql + " AND " +
