@@ -147,6 +147,11 @@ int CollateCompare(std::string_view a, std::string_view b) {
   return secondary;
 }
 
+int BinaryCompare(std::string_view a, std::string_view b) {
+  int order = TrimTrailingBlanks(a).compare(TrimTrailingBlanks(b));
+  return order < 0 ? -1 : order > 0 ? 1 : 0;
+}
+
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   size_t i = 0, j = 0;
   while (i < a.size() && j < b.size()) {

@@ -23,6 +23,8 @@ std::string Upper(std::string_view text);
 // <0, 0, >0 like strcmp, by the collation's rules.
 int CollateCompare(std::string_view a, std::string_view b);
 bool EqualsNoCase(std::string_view a, std::string_view b);
+// <0, 0, >0 by code point, for the binary and case-sensitive collations.
+int BinaryCompare(std::string_view a, std::string_view b);
 
 // T-SQL LIKE: % any run, _ one character, [abc] [a-f] [^x] sets; escape 0 for none.
 bool LikeMatch(std::string_view pattern, std::string_view text, char32_t escape = 0);

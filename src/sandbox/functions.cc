@@ -116,6 +116,12 @@ int Collate(void*, int la, const void* a, int lb, const void* b) {
                         std::string_view(static_cast<const char*>(b), static_cast<size_t>(lb)));
 }
 
+// Byte order, which is code point order in UTF-8; trailing blanks still do not count.
+int CollateBinary(void*, int la, const void* a, int lb, const void* b) {
+  return BinaryCompare(std::string_view(static_cast<const char*>(a), static_cast<size_t>(la)),
+                       std::string_view(static_cast<const char*>(b), static_cast<size_t>(lb)));
+}
+
 void Like(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   if (AnyNull(argc, argv, argc)) return sqlite3_result_null(ctx);
   char32_t escape = 0;
@@ -621,6 +627,7 @@ std::optional<std::int64_t> DateDiff(std::string_view part, const common::DateTi
 
 void RegisterFunctions(sqlite3* db, FunctionHost* host) {
   sqlite3_create_collation(db, "tsql_ci", SQLITE_UTF8, nullptr, Collate);
+  sqlite3_create_collation(db, "tsql_bin", SQLITE_UTF8, nullptr, CollateBinary);
   constexpr int kPure = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
   constexpr int kVolatile = SQLITE_UTF8;
   struct Entry {

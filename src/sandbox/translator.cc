@@ -87,6 +87,15 @@ SqlType Higher(const SqlType& a, const SqlType& b) {
 
 bool IsTextLike(const SqlType& t) { return t.IsCharacter(); }
 
+// Text compares, groups and sorts by the default collation (case and trailing blanks ignored)
+// unless a COLLATE clause said otherwise. Stated on every text operand, not left to the column:
+// columns of derived and system tables are expressions to SQLite and would compare as BINARY.
+std::string Collated(const TypedSql& t) {
+  bool text = IsTextLike(t.type) || t.type.kind == TypeKind::kUniqueIdentifier;
+  if (!text || t.collation_stated) return t.sql;
+  return "(" + t.sql + " COLLATE tsql_ci)";
+}
+
 SqlError NotRecognisedFunction(std::string_view name) {
   return SqlError(195, 15, "'" + std::string(name) + "' is not a recognized function name.",
                   ErrorScope::kBatch);
@@ -340,10 +349,10 @@ TypedSql Translator::Comparison(const char* op, TypedSql left, TypedSql right) {
   TypedSql out;
   out.type = SqlType::Bit();
   std::string r = right.sql;
-  // The default collation ignores case; columns carry it, other text needs it said.
   bool both_text = (IsTextLike(left.type) || left.type.kind == TypeKind::kUniqueIdentifier) &&
                    (IsTextLike(right.type) || right.type.kind == TypeKind::kUniqueIdentifier);
-  if (both_text && !left.is_column) r += " COLLATE tsql_ci";
+  // SQLite takes the left operand's COLLATE first, so a stated one there wins as it should.
+  if (both_text && !left.collation_stated) r = Collated(right);
   out.sql = "(" + left.sql + " " + op + " " + r + ")";
   return out;
 }
@@ -625,8 +634,8 @@ TypedSql Translator::Function(const FunctionCall& call, const Scope* scope) {
       out.sql = "count(*)";
     } else {
       need(1, 1);
-      out.sql = std::string("count(") + (call.distinct ? "DISTINCT " : "") +
-                Expression(*call.args[0], scope).sql + ")";
+      TypedSql a = Expression(*call.args[0], scope);
+      out.sql = std::string("count(") + (call.distinct ? "DISTINCT " + Collated(a) : a.sql) + ")";
     }
     return out;
   }
@@ -642,7 +651,8 @@ TypedSql Translator::Function(const FunctionCall& call, const Scope* scope) {
     if (name == "AVG" && a.type.IsInteger()) {
       out.sql = "CAST(avg(" + distinct + a.sql + ") AS INTEGER)";
     } else {
-      out.sql = Lower(name) + "(" + distinct + a.sql + ")";
+      // MIN and MAX of text order it as comparisons do.
+      out.sql = Lower(name) + "(" + distinct + Collated(a) + ")";
     }
     return out;
   }
@@ -987,8 +997,7 @@ TypedSql Translator::Expression(const Expr& expr, const Scope* scope) {
       TypedSql v1 = value, v2 = value;
       Harmonise(v1, low);
       Harmonise(v2, high);
-      std::string v = value.sql;
-      if (IsTextLike(value.type) && !value.is_column) v += " COLLATE tsql_ci";
+      std::string v = low.collation_stated || high.collation_stated ? value.sql : Collated(value);
       TypedSql out;
       out.type = SqlType::Bit();
       out.sql = "(" + v + (b.negated ? " NOT BETWEEN " : " BETWEEN ") + low.sql + " AND " +
@@ -998,8 +1007,7 @@ TypedSql Translator::Expression(const Expr& expr, const Scope* scope) {
     case Expr::Kind::kIn: {
       const InExpr& in = expr.As<InExpr>();
       TypedSql value = Expression(*in.value, scope);
-      std::string v = value.sql;
-      if (IsTextLike(value.type) && !value.is_column) v += " COLLATE tsql_ci";
+      std::string v = Collated(value);
       std::string list;
       if (in.subquery) {
         Translation sub = Query(*in.subquery, scope);
@@ -1136,8 +1144,9 @@ TypedSql Translator::Expression(const Expr& expr, const Scope* scope) {
       std::string upper = Upper(chain.front()->collation);
       bool binary =
           upper.find("_CS") != std::string::npos || upper.find("BIN") != std::string::npos;
-      value.sql = "(" + value.sql + (binary ? " COLLATE BINARY)" : " COLLATE tsql_ci)");
-      value.is_column = true;  // the collation is now stated
+      value.sql = "(" + value.sql + (binary ? " COLLATE tsql_bin)" : " COLLATE tsql_ci)");
+      value.is_column = true;
+      value.collation_stated = true;
       return value;
     }
     case Expr::Kind::kDefault:
@@ -1297,7 +1306,7 @@ std::string Translator::OrderBy(const std::vector<OrderItem>& order, const Scope
     if (term.empty()) {
       if (scope) {
         try {
-          term = Expression(e, scope).sql;
+          term = Collated(Expression(e, scope));
         } catch (const SqlError& error) {
           if (error.number() != 207 && error.number() != 107) throw;
         }
@@ -1315,7 +1324,7 @@ std::string Translator::OrderBy(const std::vector<OrderItem>& order, const Scope
         if (!scope)
           throw errors::InvalidColumn(e.kind == Expr::Kind::kColumn ? e.As<ColumnRef>().column
                                                                     : "");
-        term = Expression(e, scope).sql;
+        term = Collated(Expression(e, scope));
       }
     }
     sql += (sql.empty() ? "" : ", ") + term + (item.descending ? " DESC" : "");
@@ -1333,9 +1342,14 @@ Translator::SpecResult Translator::TranslateSpec(const QuerySpec& query_spec, co
   if (!query_spec.from.empty()) from = From(query_spec.from, result.scope);
   std::string items;
   auto add = [&](const std::string& sql, OutputColumn column, const std::string& variable,
-                 const std::string& alias) {
+                 const std::string& alias, bool collation_stated = false) {
     size_t n = result.columns.size() + 1;
-    items += (items.empty() ? "" : ", ") + sql;
+    // DISTINCT compares its rows' text as = does.
+    TypedSql item;
+    item.sql = sql;
+    item.type = column.type;
+    item.collation_stated = collation_stated;
+    items += (items.empty() ? "" : ", ") + (query_spec.distinct ? Collated(item) : sql);
     if (alias_outputs) items += " AS \"c" + std::to_string(n) + "\"";
     result.columns.push_back(std::move(column));
     result.assignments.push_back(variable);
@@ -1386,7 +1400,7 @@ Translator::SpecResult Translator::TranslateSpec(const QuerySpec& query_spec, co
           }
         }
         add(t.sql, column, item.kind == SelectItem::Kind::kAssignment ? item.variable : "",
-            item.alias);
+            item.alias, t.collation_stated);
         break;
       }
     }
@@ -1397,7 +1411,7 @@ Translator::SpecResult Translator::TranslateSpec(const QuerySpec& query_spec, co
   if (!query_spec.group_by.empty()) {
     std::string group;
     for (const ExprPtr& e : query_spec.group_by)
-      group += (group.empty() ? "" : ", ") + Expression(*e, &result.scope).sql;
+      group += (group.empty() ? "" : ", ") + Collated(Expression(*e, &result.scope));
     sql += " GROUP BY " + group;
   }
   if (query_spec.having) sql += " HAVING " + Condition(*query_spec.having, &result.scope);

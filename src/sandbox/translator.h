@@ -34,8 +34,9 @@ struct TypedSql {
   std::string sql;
   SqlType type;
   bool nullable = true;
-  bool is_column = false;  // a plain column: its collation applies in comparisons
-  bool is_null = false;    // the NULL literal
+  bool is_column = false;         // a plain column
+  bool collation_stated = false;  // by a COLLATE clause, which then decides its comparisons
+  bool is_null = false;           // the NULL literal
   bool is_literal = false;
   const tsql::Literal* literal = nullptr;
   OutputColumn base;  // for plain columns: where it comes from
