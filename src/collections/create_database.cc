@@ -3,6 +3,7 @@
 #include "collections/databases.h"
 #include "collections/sql.h"
 #include "common/messages.h"
+#include "common/process.h"
 #include "db/connection_string.h"
 #include "db/recordset.h"
 #include "format/install_script.h"
@@ -45,11 +46,15 @@ bool Databases::CreateDatabase(std::string_view name, std::string_view data_file
   };
   // Until the rename, a creation that is stopped leaves a database nothing marks as ours. A
   // leftover of an earlier attempt stays remembered when this one cannot even create.
+  // The same name under way in another process stays that process's to remember.
   bool leftover_before = false;
-  for (const std::string& known : UnfinishedCreations()) {
-    if (servers::EqualsNoCase(known, created_name)) leftover_before = true;
+  bool another_creation = false;
+  for (const StartedCreation& known : UnfinishedCreations()) {
+    if (!servers::EqualsNoCase(known.name, created_name)) continue;
+    leftover_before = true;
+    another_creation = !known.creator.empty() && common::ProcessTokenAlive(known.creator);
   }
-  RememberCreation(created_name, true);
+  if (!another_creation) RememberCreation(created_name, Creation::kUnderWay);
   try {
     command_.SetActiveConnection(ServerConnection());
     command_.SetCommandType(db::kCmdText);
@@ -64,7 +69,7 @@ bool Databases::CreateDatabase(std::string_view name, std::string_view data_file
     execute("sp_renamedb @dbname =" + QuoteText(created_name) +
             " , @newname = " + QuoteText(final_name));
     stage = Stage::kRenamed;
-    RememberCreation(created_name, false);
+    RememberCreation(created_name, Creation::kForgotten);
     if (server_->ProductVersion() == kSqlServer7) {
       execute("sp_dboption @dbname =" + QuoteText(final_name) +
               " , @optname = 'single user', @optvalue = 'false'");
@@ -124,11 +129,16 @@ bool Databases::CreateDatabase(std::string_view name, std::string_view data_file
     if (stage == Stage::kRenamed) execute("DROP DATABASE " + QuoteDatabaseName(final_name));
     // Nothing under the bare name is left (or was made by this attempt).
     if (stage == Stage::kCreated || (stage == Stage::kNothing && !leftover_before)) {
-      RememberCreation(created_name, false);
+      RememberCreation(created_name, Creation::kForgotten);
+      return false;
     }
   } catch (const std::exception&) {
-    // Nothing more can be done; the failure itself has been reported. A database left under the
-    // bare name stays remembered, so the catalogue offers it for deletion.
+    // Nothing more can be done; the failure itself has been reported.
+  }
+  // A database left under the bare name stays remembered, no longer as under way, so every
+  // catalogue offers it for deletion.
+  if (stage != Stage::kRenamed && !(stage == Stage::kNothing && another_creation)) {
+    RememberCreation(created_name, Creation::kLeftOver);
   }
   return false;
 }

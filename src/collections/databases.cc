@@ -2,6 +2,7 @@
 
 #include "collections/sql.h"
 #include "common/error.h"
+#include "common/process.h"
 #include "db/error.h"
 #include "platform/registry.h"
 #include "servers/sql_text.h"
@@ -83,51 +84,71 @@ namespace {
 constexpr char kUnfinishedCreationsKey[] =
     "Software\\Fernwick\\Tessera Server Manager\\Unfinished Creations";
 
-std::vector<std::string> SplitNames(const std::string& text) {
-  std::vector<std::string> names;
+// The list is "entry;entry;...", an entry "NAME|CREATOR" (or a bare name, creator unknown); a
+// collection's name holds neither separator.
+std::vector<StartedCreation> SplitCreations(const std::string& text) {
+  std::vector<StartedCreation> list;
   size_t start = 0;
   while (start <= text.size()) {
     size_t end = text.find(';', start);
     if (end == std::string::npos) end = text.size();
-    if (end > start) names.push_back(text.substr(start, end - start));
+    std::string entry = text.substr(start, end - start);
+    size_t bar = entry.find('|');
+    if (bar != 0 && !entry.empty()) {
+      if (bar == std::string::npos) {
+        list.push_back({entry, {}});
+      } else {
+        list.push_back({entry.substr(0, bar), entry.substr(bar + 1)});
+      }
+    }
     start = end + 1;
   }
-  return names;
+  return list;
 }
 
 }  // namespace
 
-std::vector<std::string> Databases::UnfinishedCreations() const {
+std::vector<StartedCreation> Databases::UnfinishedCreations() const {
   if (server_ == nullptr || server_->Name().empty()) return {};
   try {
     platform::cRegistry registry(context_.services.registry, context_.services.environment);
     registry.SetSectionKey(kUnfinishedCreationsKey);
     registry.SetValueKey(server_->Name());
     registry.SetDefault(common::Value(std::string()));
-    return SplitNames(registry.Value().ToText());
+    return SplitCreations(registry.Value().ToText());
   } catch (const std::exception&) {
     return {};
   }
 }
 
-void Databases::RememberCreation(std::string_view name, bool unfinished) {
-  // Only names a collection can have are ever listed; the list separator is none of them.
+void Databases::RememberCreation(std::string_view name, Creation state) {
+  // Only names a collection can have are ever listed; the separators are none of them.
   if (server_ == nullptr || server_->Name().empty() || !IsCollectionName(name)) return;
-  std::vector<std::string> names = UnfinishedCreations();
-  std::vector<std::string> kept;
-  for (const std::string& known : names) {
-    if (!servers::EqualsNoCase(known, name)) kept.push_back(known);
-  }
-  if (unfinished) kept.emplace_back(name);
-  if (kept.size() == names.size() && !unfinished) return;
-  std::string text;
-  for (const std::string& known : kept) text += (text.empty() ? "" : ";") + known;
   try {
     platform::cRegistry registry(context_.services.registry, context_.services.environment);
-    registry.SetSectionKey(kUnfinishedCreationsKey);
-    if (!registry.KeyExists()) registry.CreateKey();
-    registry.SetValueKey(server_->Name());
-    registry.SetPlainString(text);
+    registry.Atomically([&] {
+      std::vector<StartedCreation> list = UnfinishedCreations();
+      bool changed = state != Creation::kForgotten;
+      std::string text;
+      auto add = [&text](std::string_view entry, const std::string& creator) {
+        text += (text.empty() ? "" : ";") + std::string(entry);
+        if (!creator.empty()) text += "|" + creator;
+      };
+      for (const StartedCreation& known : list) {
+        if (servers::EqualsNoCase(known.name, name)) {
+          changed = true;
+          continue;
+        }
+        add(known.name, known.creator);
+      }
+      if (state == Creation::kUnderWay) add(name, common::CurrentProcessToken());
+      if (state == Creation::kLeftOver) add(name, {});
+      if (!changed) return;
+      registry.SetSectionKey(kUnfinishedCreationsKey);
+      if (!registry.KeyExists()) registry.CreateKey();
+      registry.SetValueKey(server_->Name());
+      registry.SetPlainString(text);
+    });
   } catch (const std::exception&) {
     // Remembering is a help for later; the creation itself goes on without it.
   }
@@ -143,7 +164,11 @@ bool IsCollectionName(std::string_view name) {
 }
 
 void Databases::EndOfList() {
-  for (const std::string& name : UnfinishedCreations()) {
+  for (const StartedCreation& creation : UnfinishedCreations()) {
+    // A creation still under way in another process is not left over: connecting to it would
+    // keep its rename from having the database to itself.
+    if (!creation.creator.empty() && common::ProcessTokenAlive(creation.creator)) continue;
+    const std::string& name = creation.name;
     try {
       db::Recordset exists;
       exists.Open("SELECT COUNT(*) FROM master..sysdatabases WHERE name = " + QuoteText(name),
@@ -151,7 +176,7 @@ void Databases::EndOfList() {
       std::optional<db::Value> count = detail::FirstValue(exists);
       detail::CloseQuietly(exists);
       if (count && count->ToInt() == 0) {
-        RememberCreation(name, false);  // gone meanwhile: nothing left to list
+        RememberCreation(name, Creation::kForgotten);  // gone meanwhile: nothing left to list
         continue;
       }
       std::shared_ptr<Database> database = NewDatabase(name, Count() + 1);
@@ -273,7 +298,7 @@ bool Databases::TakeAway(size_t index, bool detach) {
     restore_index();
     throw;
   }
-  if (!detach) RememberCreation(database->DatabaseName(), false);
+  if (!detach) RememberCreation(database->DatabaseName(), Creation::kForgotten);
   items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(index));
   ++removed_count_;
   return true;

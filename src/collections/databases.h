@@ -30,6 +30,13 @@ inline constexpr char kDisconnectQuestion[] =
     "Sollen diese Nutzer jetzt gewaltsam von der Datenbank getrennt werden?";
 inline constexpr char kDisconnectWarning[] = "Dies kann zu Datenverlusten führen.";
 
+// A creation of a collection, started and not yet past its rename, with the process that
+// started it (common::CurrentProcessToken; empty when not known).
+struct StartedCreation {
+  std::string name;
+  std::string creator;
+};
+
 class Databases : public servers::CollectionCatalogue {
  public:
   using List = std::vector<std::shared_ptr<Database>>;
@@ -116,11 +123,14 @@ class Databases : public servers::CollectionCatalogue {
   bool TakeAway(size_t index, bool detach);
   db::Connection ServerConnection() const;
   void ShowCreationFailure(const std::exception& error);
-  // The bare names of creations on this data source that were started and never got past their
-  // rename (nor were cleaned up), as the per-user registry remembers them.
-  std::vector<std::string> UnfinishedCreations() const;
-  // Adds the name to them (unfinished) or takes it off. Registry failures are ignored.
-  void RememberCreation(std::string_view name, bool unfinished);
+  // Creations on this data source that were started and have not got past their rename (nor
+  // were cleaned up), as the per-user registry remembers them.
+  std::vector<StartedCreation> UnfinishedCreations() const;
+  // Puts the name on that list (as under way in this process, or as left over by a creation
+  // that ended) or takes it off, in one transaction of the registry, since other processes
+  // change the list too. Registry failures are ignored.
+  enum class Creation { kUnderWay, kLeftOver, kForgotten };
+  void RememberCreation(std::string_view name, Creation state);
 
   Context context_;
   List items_;

@@ -366,10 +366,11 @@ void InstanceImpl::OpenMaster() {
       RecordFromFiles(1, "master", Machine::Join(DefaultDataFolder(), "master.mdf"), "");
   master_ = std::make_unique<Connection>(record.data_host.string(), false);
   RegisterFunctions(master_->get(), nullptr);
-  master_->Exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;");
   // Every process changes master in short transactions; a burst of them (several collections
-  // created at once) is waited out rather than failed.
+  // created at once) is waited out rather than failed. Set before the first statement: even
+  // the journal mode must wait while a process that closes the file last folds its log in.
   sqlite3_busy_timeout(master_->get(), 30000);
+  master_->Exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;");
   // The sessions table is a file of its own beside master, attached to this connection: a
   // session's open transaction in master must not keep other processes from connecting, while
   // DROP and detach still see databases and sessions in one transaction.
@@ -847,9 +848,16 @@ void InstanceImpl::RenameDatabase(int dbid, std::string_view new_name, int reque
     auto it = std::find_if(existing.begin(), existing.end(),
                            [&](const DatabaseRecord& r) { return r.dbid == dbid; });
     if (it == existing.end()) throw errors::UnknownDatabase(std::to_string(dbid));
-    if (dbid <= 4 || InUseLocked(dbid, requesting_spid))
-      throw SqlError(5030, 16,
-                     "The database could not be exclusively locked to perform the operation.");
+    if (dbid <= 4 || InUseLocked(dbid, requesting_spid)) {
+      std::string dbg =
+          "DBG dbid=" + std::to_string(dbid) + " me=" + std::to_string(requesting_spid);
+      for (const SessionEntry& e : ReadSessions(true))
+        if (e.dbid == dbid)
+          dbg += " [" + std::to_string(e.spid) + " pid" + std::to_string(e.pid) + " db" +
+                 std::to_string(e.dbid) + " " + e.program + "]";
+      throw SqlError(
+          5030, 16, "The database could not be exclusively locked to perform the operation." + dbg);
+    }
     for (const DatabaseRecord& other : existing)
       if (other.dbid != dbid && EqualsNoCase(other.name, new_name))
         throw errors::DatabaseExists(new_name);

@@ -1,13 +1,10 @@
 // The instance's part of sessions: every process that opens the instance registers its sessions
 // in master, so process ids are unique and sp_who, KILL and the "in use" checks see them all.
-#include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <fstream>
 #include <map>
-#include <sstream>
 
+#include "common/process.h"
 #include "sandbox/collation.h"
 #include "sandbox/databases.h"
 #include "sandbox/instance.h"
@@ -20,52 +17,6 @@ using common::Value;
 
 namespace {
 
-std::string FirstLine(const char* file) {
-  std::ifstream in(file);
-  std::string line;
-  std::getline(in, line);
-  return line;
-}
-
-struct ProcessState {
-  bool found = false;
-  bool zombie = false;
-  std::string start;  // boot id and start time since boot
-};
-
-// What /proc tells of a process. The start time tells a process from a later one given the
-// same id; the boot id tells times of this boot from those of an earlier one.
-ProcessState ReadProcess(std::int64_t pid) {
-  ProcessState state;
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  if (!in || !std::getline(in, line)) return state;
-  // The command name is in parentheses and may hold blanks and parentheses itself.
-  size_t close = line.rfind(')');
-  if (close == std::string::npos) return state;
-  std::istringstream fields(line.substr(close + 1));
-  std::string field;
-  // Field 3 is the state, field 22 the start time.
-  for (int number = 3; fields >> field; ++number) {
-    if (number == 3) state.zombie = field == "Z" || field == "X";
-    if (number == 22) {
-      state.found = true;
-      state.start = FirstLine("/proc/sys/kernel/random/boot_id") + ":" + field;
-      break;
-    }
-  }
-  return state;
-}
-
-bool ProcessAlive(std::int64_t pid, const std::string& start) {
-  if (pid <= 0) return false;
-  if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) return false;
-  ProcessState state = ReadProcess(pid);
-  // Without /proc, the process id alone has to do.
-  if (!state.found) return true;
-  return !state.zombie && (start.empty() || state.start == start);
-}
-
 SqlError SingleUser(std::string_view name) {
   return SqlError(
       924, 14,
@@ -76,7 +27,7 @@ SqlError SingleUser(std::string_view name) {
 
 InstanceImpl::ProcessIdentity InstanceImpl::Self() const {
   std::int64_t pid = ::getpid();
-  if (self_.pid != pid) self_ = ProcessIdentity{pid, ReadProcess(pid).start};
+  if (self_.pid != pid) self_ = ProcessIdentity{pid, common::ProcessStart(pid)};
   return self_;
 }
 
@@ -95,7 +46,7 @@ std::vector<SessionEntry> InstanceImpl::ReadSessions(bool with_killed, bool* dea
     if (!live) {
       auto key = std::make_pair(pid, start);
       auto it = alive.find(key);
-      if (it == alive.end()) it = alive.emplace(key, ProcessAlive(pid, start)).first;
+      if (it == alive.end()) it = alive.emplace(key, common::ProcessAlive(pid, start)).first;
       live = it->second;
     }
     if (!live) {

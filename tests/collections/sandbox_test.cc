@@ -2,15 +2,19 @@
 // end and the sandbox's system procedures. Tests that need a procedure the sandbox does not offer
 // yet say so and are skipped.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
 
 #include "collections/sandbox_fixture.h"
+#include "common/process.h"
 #include "db/drivers/sandbox/sandbox_driver.h"
 #include "db/recordset.h"
 #include "format/install_script.h"
+#include "platform/registry.h"
 #include "platform/testing/fake_platform.h"
 #include "sandbox/server.h"
 #include "servers/servers.h"
@@ -456,6 +460,43 @@ TEST_F(SandboxCollectionsTest, WhatAStoppedCreationLeftIsListedAsIncompleteAndCa
     EXPECT_NE(database->DatabaseName(), "Halfway");
   }
   EXPECT_EQ(Catalogue().Item(3)->DatabaseName(), "Quillarchive_Halfway");
+}
+
+// Another process's creation between CREATE DATABASE and its rename is no leftover: a catalogue
+// that entered it would keep the rename from having the database to itself (5030).
+TEST_F(SandboxCollectionsTest, ACreationUnderWayInAnotherProcessIsNeitherListedNorEntered) {
+  pid_t creator = ::fork();
+  ASSERT_GE(creator, 0);
+  if (creator == 0) {
+    ::pause();
+    ::_exit(0);
+  }
+  Server().Connection().Execute("CREATE DATABASE Busy");
+  {
+    platform::cRegistry registry(platform_.registry, platform_.environment);
+    registry.SetSectionKey("Software\\Fernwick\\Tessera Server Manager\\Unfinished Creations");
+    registry.CreateKey();
+    registry.SetValueKey(Server().Name());
+    registry.SetPlainString("Busy|" + std::to_string(creator) + "|" +
+                            common::ProcessStart(creator));
+  }
+  auto listed = [this] {
+    server_.reset();
+    std::vector<std::string> names;
+    for (const std::shared_ptr<Database>& database : Catalogue())
+      names.push_back(database->DatabaseName());
+    return names;
+  };
+  EXPECT_EQ(listed(), std::vector<std::string>{});
+  EXPECT_EQ(Scalar(Server().Connection(),
+                   "SELECT COUNT(*) FROM master..sysprocesses WHERE dbid = DB_ID('Busy')")
+                .ToInt(),
+            0);
+
+  // The creator ends without getting to the rename: what it left is offered like any leftover.
+  ::kill(creator, SIGKILL);
+  ::waitpid(creator, nullptr, 0);
+  EXPECT_EQ(listed(), std::vector<std::string>{"Busy"});
 }
 
 TEST_F(SandboxCollectionsTest, TheLogFileIsShrunk) {
