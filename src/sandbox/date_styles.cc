@@ -387,12 +387,21 @@ std::optional<DateTime> ParseDateText(std::string_view text, const DateSettings&
     d.month = MonthName(s, pos, language);
     if (d.month == 0) return std::nullopt;
     SkipBlanks(s, pos);
-    if (!Digits(s, pos, d.day, 2)) return std::nullopt;
-    if (pos < s.size() && s[pos] == ',') ++pos;
-    SkipBlanks(s, pos);
+    int number = 0;
     size_t start = pos;
-    if (!Digits(s, pos, d.year, 4)) return std::nullopt;
-    d.year = FullYear(d.year, pos - start);
+    if (!Digits(s, pos, number, 4)) return std::nullopt;
+    if (pos - start == 4) {
+      // "Dec 2003" is the first of the month.
+      d.year = number;
+      d.day = 1;
+    } else {
+      d.day = number;
+      if (pos < s.size() && s[pos] == ',') ++pos;
+      SkipBlanks(s, pos);
+      start = pos;
+      if (!Digits(s, pos, d.year, 4)) return std::nullopt;
+      d.year = FullYear(d.year, pos - start);
+    }
   }
   if (!ParseTime(s, pos, d) || !Valid(d)) return std::nullopt;
   return d;

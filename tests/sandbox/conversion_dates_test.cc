@@ -158,6 +158,13 @@ TEST_F(ConversionDatesTest, TextToDateFollowsTheStyle) {
       {"month name in words, us_english",
        "CONVERT(varchar(23), CAST('December 25, 2003' AS datetime), 121)",
        "2003-12-25 00:00:00.000"},
+      {"month name and year alone: the first of the month",
+       "CONVERT(varchar(23), CAST('Dec 2003' AS datetime), 121)", "2003-12-01 00:00:00.000"},
+      {"day first with a month name",
+       "CONVERT(varchar(23), CAST('25 Dec 03 3PM' AS datetime), 121)", "2003-12-25 15:00:00.000"},
+      {"year first with a month name",
+       "CONVERT(varchar(23), CAST('2003 December 25' AS datetime), 121)",
+       "2003-12-25 00:00:00.000"},
   });
 }
 
@@ -409,6 +416,25 @@ TEST_F(ConversionDatesTest, MonthNamesAreReadInTheSessionLanguage) {
       "SET LANGUAGE Français ");
   CollectingSink sink = Run("SET LANGUAGE us_english SELECT CAST('25 décembre 2003' AS datetime)");
   EXPECT_EQ(sink.FirstError(), 241) << "us_english has no month décembre";
+}
+
+TEST_F(ConversionDatesTest, HostileTextsAreNoDates) {
+  const char* texts[] = {
+      "REPLICATE('9', 8000)",
+      "REPLICATE('Dec ', 2000)",
+      "'25/12/2003''; DROP TABLE t; --'",
+      "N'décembre 25 2003'",
+      "'2003-12-25 25:61:00'",
+      "'12/25/2003 13:00PM'",
+      "'99999999'",
+      "'1/2/3/4'",
+      "'[Dec] 25 2003'",
+  };
+  for (const char* text : texts) {
+    CollectingSink sink = Run(std::string("SELECT CAST(") + text + " AS datetime)");
+    EXPECT_EQ(sink.FirstError(), 241) << text;
+    EXPECT_EQ(Scalar(std::string("SELECT ISDATE(") + text + ")"), Value(0)) << text;
+  }
 }
 
 TEST_F(ConversionDatesTest, WrongSettingsAreRefused) {
