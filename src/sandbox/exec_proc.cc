@@ -162,10 +162,11 @@ std::int64_t Executor::CallUserProcedure(AttachedDatabase& db, const ObjectInfo&
     int index = bound[k];
     if (index >= 0 && !arguments[static_cast<size_t>(index)].is_default) {
       const Argument& a = arguments[static_cast<size_t>(index)];
-      slot.value = Convert(a.value, slot.type, Fit::kCut, a.type);
+      slot.value = Convert(a.value, slot.type, Fit::kCut, a.type, 0, &session_.options().dates);
     } else if (p.default_value) {
       SqlType type;
-      slot.value = Convert(Evaluate(*p.default_value, &type), slot.type, Fit::kCut, type);
+      slot.value = Convert(Evaluate(*p.default_value, &type), slot.type, Fit::kCut, type, 0,
+                           &session_.options().dates);
     } else {
       throw errors::MissingArgument(procedure.name, p.name);
     }

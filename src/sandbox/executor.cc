@@ -370,7 +370,7 @@ void Executor::Assign(const std::string& variable, const Value& value,
                       const std::optional<SqlType>& source) {
   VariableSlot* slot = FindVariable(variable);
   if (!slot) throw errors::UndeclaredVariable(variable);
-  slot->value = Convert(value, slot->type, Fit::kCut, source);
+  slot->value = Convert(value, slot->type, Fit::kCut, source, 0, &session_.options().dates);
 }
 
 void Executor::RunSql(const std::string& sql, const std::vector<Value>& params,
@@ -482,11 +482,16 @@ std::optional<std::pair<Value, SqlType>> Executor::GlobalVariable(std::string_vi
     std::string n = session_.instance().name();
     return std::make_pair(Value(n), SqlType::NVarChar(128));
   }
-  if (name == "@@LANGUAGE") return std::make_pair(Value("us_english"), SqlType::NVarChar(128));
+  const DateSettings& dates = session_.options().dates;
+  if (name == "@@LANGUAGE")
+    return std::make_pair(Value(dates.language->name), SqlType::NVarChar(128));
+  if (name == "@@LANGID")
+    return std::make_pair(Value(dates.language->langid), SqlType{TypeKind::kSmallInt});
   if (name == "@@NESTLEVEL") return integer(static_cast<std::int64_t>(frames_.size()) - 1);
   if (name == "@@FETCH_STATUS") return integer(-1);
   if (name == "@@MAX_CONNECTIONS") return integer(32767);
-  if (name == "@@DATEFIRST") return std::make_pair(Value(7), SqlType{TypeKind::kTinyInt});
+  if (name == "@@DATEFIRST")
+    return std::make_pair(Value(dates.datefirst), SqlType{TypeKind::kTinyInt});
   if (name == "@@TEXTSIZE") return integer(2147483647);
   if (name == "@@OPTIONS") return integer(5496);
   if (name == "@@PROCID") return integer(0);
@@ -660,13 +665,42 @@ void Executor::SetOption(const SetOptionStatement& s) {
     } else if (option == "LOCK_TIMEOUT") {
       Value v = s.value ? Evaluate(*s.value) : Value(-1);
       options.lock_timeout = v.ToInt().value_or(-1);
+    } else if (option == "LANGUAGE" || option == "DATEFORMAT" || option == "DATEFIRST") {
+      SetDateOption(option, s);
     }
-    // Other options (ANSI_NULLS, ANSI_WARNINGS, ARITHABORT, DATEFORMAT, TRANSACTION ISOLATION
-    // LEVEL, ...) are accepted; the sandbox behaves as with SQL Server's connection defaults.
+    // Other options (ANSI_NULLS, ANSI_WARNINGS, ARITHABORT, TRANSACTION ISOLATION LEVEL, ...)
+    // are accepted; the sandbox behaves as with SQL Server's connection defaults.
   }
   session_.rowcount = 0;
   SendDone(-1);
 }
+
+void Executor::SetDateOption(const std::string& option, const SetOptionStatement& s) {
+  DateSettings& dates = session_.options().dates;
+  // A name as written, or the text a variable holds.
+  std::string word = s.value ? Evaluate(*s.value).ToText() : s.words;
+  if (option == "DATEFIRST") {
+    std::int64_t first = s.value ? Evaluate(*s.value).ToInt().value_or(0) : 0;
+    if (first < 1 || first > 7)
+      throw SqlError(2742, 16, "SET DATEFIRST " + std::to_string(first) + " is out of range.");
+    dates.datefirst = static_cast<int>(first);
+  } else if (option == "DATEFORMAT") {
+    auto order = DateOrderFromName(word);
+    if (!order) throw SqlError(2741, 16, "SET DATEFORMAT date order '" + word + "' is invalid.");
+    dates.date_order = *order;
+  } else {
+    const Language* language = FindLanguage(word);
+    if (!language)
+      throw SqlError(2740, 16,
+                     "SET LANGUAGE failed because '" + word +
+                         "' is not an official language name or a language alias on this SQL "
+                         "Server.");
+    dates.SetLanguage(*language);
+    Info(5703, std::string("Changed language setting to ") + language->name + ".");
+  }
+}
+
+DateSettings Executor::Dates() { return session_.options().dates; }
 
 void Executor::Transaction(const tsql::Statement& statement) {
   const TransactionStatement& s = statement.As<TransactionStatement>();
@@ -702,7 +736,7 @@ void Executor::Transaction(const tsql::Statement& statement) {
 void Executor::Print(const PrintStatement& s) {
   SqlType type;
   Value v = Evaluate(*s.value, &type);
-  Value text = Convert(v, SqlType::VarChar(8000), Fit::kCut, type);
+  Value text = Convert(v, SqlType::VarChar(8000), Fit::kCut, type, 0, &session_.options().dates);
   Info(0, text.IsNull() ? std::string() : *text.AsText(), 0);
 }
 

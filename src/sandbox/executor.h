@@ -65,6 +65,7 @@ class Executor : public Resolver {
   std::string HostName() override;
   std::string ApplicationName() override;
   std::optional<std::int64_t> ScopeIdentity() override;
+  DateSettings Dates() override;
   std::string FullTextPredicate(const SourceBinding& source,
                                 const std::vector<std::string>& columns,
                                 const std::string& search_sql, bool freetext,
@@ -121,6 +122,7 @@ class Executor : public Resolver {
   void Declare(const tsql::DeclareStatement& s);
   void SetVariable(const tsql::SetVariableStatement& s);
   void SetOption(const tsql::SetOptionStatement& s);
+  void SetDateOption(const std::string& option, const tsql::SetOptionStatement& s);
   void Select(const tsql::SelectStatement& s);
   void SelectInto(const tsql::Query& query);
   void Insert(const tsql::InsertStatement& s);

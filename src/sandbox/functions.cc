@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "sandbox/collation.h"
+#include "sandbox/date_styles.h"
 #include "sandbox/fulltext.h"
 #include "sandbox/sqlite.h"
 #include "sandbox/types.h"
@@ -133,6 +134,12 @@ void Like(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   sqlite3_result_int(ctx, LikeMatch(TextArg(argv[0]), TextArg(argv[1]), escape) ? 1 : 0);
 }
 
+// The date settings of the session the function runs for.
+DateSettings Dates(sqlite3_context* ctx) {
+  auto* host = static_cast<FunctionHost*>(sqlite3_user_data(ctx));
+  return host ? host->Dates() : DateSettings{};
+}
+
 // tsql_conv(value, kind, length, precision, scale, source_kind, fit, style)
 void Conv(sqlite3_context* ctx, int, sqlite3_value** argv) {
   Guard(ctx, [&] {
@@ -145,7 +152,9 @@ void Conv(sqlite3_context* ctx, int, sqlite3_value** argv) {
     if (sqlite3_value_int(argv[5]) >= 0)
       source = SqlType{static_cast<TypeKind>(sqlite3_value_int(argv[5]))};
     Fit fit = sqlite3_value_int(argv[6]) != 0 ? Fit::kFail : Fit::kCut;
-    Result(ctx, Convert(Arg(argv[0]), target, fit, source, sqlite3_value_int(argv[7])));
+    if (sqlite3_value_type(argv[7]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+    DateSettings dates = Dates(ctx);
+    Result(ctx, Convert(Arg(argv[0]), target, fit, source, sqlite3_value_int(argv[7]), &dates));
   });
 }
 
@@ -370,9 +379,10 @@ void GetDate(sqlite3_context* ctx, int, sqlite3_value**) {
 
 void NewId(sqlite3_context* ctx, int, sqlite3_value**) { Result(ctx, Value(NewGuidText())); }
 
-std::optional<common::DateTime> DateArg(sqlite3_value* v) {
+std::optional<common::DateTime> DateArg(sqlite3_context* ctx, sqlite3_value* v) {
   Value value = Arg(v);
-  Value storage = Convert(value, SqlType::DateTimeType(), Fit::kCut);
+  DateSettings dates = Dates(ctx);
+  Value storage = Convert(value, SqlType::DateTimeType(), Fit::kCut, std::nullopt, 0, &dates);
   if (auto* text = storage.AsText()) return common::DateTime::Parse(*text);
   return std::nullopt;
 }
@@ -380,7 +390,7 @@ std::optional<common::DateTime> DateArg(sqlite3_value* v) {
 void DateAddFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   if (AnyNull(argc, argv, 3)) return sqlite3_result_null(ctx);
   Guard(ctx, [&] {
-    auto d = DateArg(argv[2]);
+    auto d = DateArg(ctx, argv[2]);
     if (!d) throw errors::DateConversion();
     std::int64_t amount = static_cast<std::int64_t>(std::trunc(sqlite3_value_double(argv[1])));
     auto r = DateAdd(TextArg(argv[0]), amount, *d);
@@ -392,8 +402,8 @@ void DateAddFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
 void DateDiffFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   if (AnyNull(argc, argv, 3)) return sqlite3_result_null(ctx);
   Guard(ctx, [&] {
-    auto a = DateArg(argv[1]);
-    auto b = DateArg(argv[2]);
+    auto a = DateArg(ctx, argv[1]);
+    auto b = DateArg(ctx, argv[2]);
     if (!a || !b) throw errors::DateConversion();
     auto r = DateDiff(TextArg(argv[0]), *a, *b);
     if (!r)
@@ -405,12 +415,24 @@ void DateDiffFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
 void DatePartFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   if (AnyNull(argc, argv, 2)) return sqlite3_result_null(ctx);
   Guard(ctx, [&] {
-    auto d = DateArg(argv[1]);
+    auto d = DateArg(ctx, argv[1]);
     if (!d) throw errors::DateConversion();
-    auto r = DatePart(TextArg(argv[0]), *d);
+    auto r = DatePart(TextArg(argv[0]), *d, Dates(ctx).datefirst);
     if (!r)
       throw SqlError(155, 15, "'" + TextArg(argv[0]) + "' is not a recognized datepart option.");
     sqlite3_result_int64(ctx, *r);
+  });
+}
+
+void DateNameFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  if (AnyNull(argc, argv, 2)) return sqlite3_result_null(ctx);
+  Guard(ctx, [&] {
+    auto d = DateArg(ctx, argv[1]);
+    if (!d) throw errors::DateConversion();
+    auto r = DateName(TextArg(argv[0]), *d, Dates(ctx));
+    if (!r)
+      throw SqlError(155, 15, "'" + TextArg(argv[0]) + "' is not a recognized datepart option.");
+    Result(ctx, Value(*r));
   });
 }
 
@@ -505,7 +527,8 @@ int DaysIn(int y, int m) {
 
 }  // namespace
 
-std::optional<std::int64_t> DatePart(std::string_view part, const common::DateTime& d) {
+std::optional<std::int64_t> DatePart(std::string_view part, const common::DateTime& d,
+                                     int datefirst) {
   auto p = PartFromName(part);
   if (!p) return std::nullopt;
   std::int64_t days = DaysFromCivil(d.year, d.month, d.day);
@@ -521,12 +544,13 @@ std::optional<std::int64_t> DatePart(std::string_view part, const common::DateTi
     case Part::kDay:
       return d.day;
     case Part::kWeek: {
+      // Weeks begin on the DATEFIRST day; the one holding January 1 is the first.
       std::int64_t jan1 = DaysFromCivil(d.year, 1, 1);
-      std::int64_t jan1_weekday = ((jan1 + 4) % 7 + 7) % 7;  // 0 = Sunday
+      int jan1_weekday = WeekdayNumber(common::DateTime{d.year, 1, 1}, datefirst) - 1;
       return (days - jan1 + jan1_weekday) / 7 + 1;
     }
     case Part::kWeekday:
-      return ((days + 4) % 7 + 7) % 7 + 1;  // Sunday = 1 (DATEFIRST 7)
+      return WeekdayNumber(d, datefirst);
     case Part::kHour:
       return d.hour;
     case Part::kMinute:
@@ -537,6 +561,18 @@ std::optional<std::int64_t> DatePart(std::string_view part, const common::DateTi
       return d.millisecond;
   }
   return std::nullopt;
+}
+
+std::optional<std::string> DateName(std::string_view part, const common::DateTime& d,
+                                    const DateSettings& dates) {
+  auto p = PartFromName(part);
+  if (!p) return std::nullopt;
+  if (*p == Part::kMonth) return std::string(dates.language->months[d.month - 1]);
+  if (*p == Part::kWeekday) {
+    // days[] begins with Monday whatever DATEFIRST says.
+    return std::string(dates.language->days[WeekdayNumber(d, 1) - 1]);
+  }
+  return std::to_string(*DatePart(part, d, dates.datefirst));
 }
 
 std::optional<common::DateTime> DateAdd(std::string_view part, std::int64_t amount,
@@ -665,10 +701,12 @@ void RegisterFunctions(sqlite3* db, FunctionHost* host) {
       {"tsql_dateadd", 3, kPure, DateAddFunction},
       {"tsql_datediff", 3, kPure, DateDiffFunction},
       {"tsql_datepart", 2, kPure, DatePartFunction},
+      {"tsql_datename", 2, kPure, DateNameFunction},
   };
+  // The host goes to every function: conversions and date parts follow the session's language,
+  // date order and first day of week.
   for (const Entry& e : kEntries)
-    sqlite3_create_function_v2(db, e.name, e.args, e.flags, nullptr, e.f, nullptr, nullptr,
-                               nullptr);
+    sqlite3_create_function_v2(db, e.name, e.args, e.flags, host, e.f, nullptr, nullptr, nullptr);
   RegisterFullTextFunctions(db);
   if (host) {
     sqlite3_create_function_v2(db, "tsql_sys", -1, kVolatile, host, System, nullptr, nullptr,

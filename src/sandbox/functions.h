@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/value.h"
+#include "sandbox/languages.h"
 #include "sandbox/sql_error.h"
 
 namespace sandbox {
@@ -23,6 +24,8 @@ class FunctionHost {
   virtual common::Value SystemFunction(std::string_view name,
                                        const std::vector<common::Value>& args) = 0;
   virtual std::int64_t NextIdentity(int slot) = 0;
+  // The session's SET LANGUAGE, DATEFORMAT and DATEFIRST.
+  virtual DateSettings Dates() const { return {}; }
 };
 
 // Registers everything on a connection; host may be null for connections without a session.
@@ -34,7 +37,11 @@ bool DecodeFunctionError(std::string_view text, SqlError* out);
 std::string EncodeFunctionError(const SqlError& error);
 
 // Date arithmetic on storage texts, shared with the interpreter.
-std::optional<std::int64_t> DatePart(std::string_view part, const common::DateTime& d);
+std::optional<std::int64_t> DatePart(std::string_view part, const common::DateTime& d,
+                                     int datefirst = 7);
+// DATENAME: month and weekday names in the language, other parts as numbers.
+std::optional<std::string> DateName(std::string_view part, const common::DateTime& d,
+                                    const DateSettings& dates);
 std::optional<common::DateTime> DateAdd(std::string_view part, std::int64_t amount,
                                         const common::DateTime& d);
 std::optional<std::int64_t> DateDiff(std::string_view part, const common::DateTime& a,

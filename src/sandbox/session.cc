@@ -8,6 +8,7 @@
 
 #include "sandbox/collation.h"
 #include "sandbox/databases.h"
+#include "sandbox/date_styles.h"
 #include "sandbox/executor.h"
 #include "sandbox/fulltext.h"
 #include "sandbox/logins.h"
@@ -645,7 +646,7 @@ Value SessionImpl::SystemFunction(std::string_view name, const std::vector<Value
     return FullTextCatalogProperty(*this, current(), arg_text(0), arg_text(1));
   if (name == "ISDATE") {
     if (args.empty() || args[0].IsNull()) return Value(0);
-    return Value(ParseDateTimeText(arg_text(0)) ? 1 : 0);
+    return Value(ParseDateText(arg_text(0), options_.dates) ? 1 : 0);
   }
   if (name == "ISNUMERIC") {
     if (args.empty() || args[0].IsNull()) return Value(0);

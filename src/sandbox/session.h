@@ -54,6 +54,7 @@ struct SessionOptions {
   std::string identity_insert;  // "dbid:object id" of the table with IDENTITY_INSERT ON
   std::int64_t lock_timeout = -1;
   bool xact_abort = false;
+  DateSettings dates;  // SET LANGUAGE, DATEFORMAT, DATEFIRST
 };
 
 class SessionImpl : public Session, public FunctionHost {
@@ -76,6 +77,7 @@ class SessionImpl : public Session, public FunctionHost {
   common::Value SystemFunction(std::string_view name,
                                const std::vector<common::Value>& args) override;
   std::int64_t NextIdentity(int slot) override;
+  DateSettings Dates() const override { return options_.dates; }
 
   // Ends the session as KILL or a stopped service does: its next batch fails, its open
   // transaction is rolled back.

@@ -3,6 +3,7 @@
 #include "sandbox/collation.h"
 #include "sandbox/databases.h"
 #include "sandbox/executor.h"
+#include "sandbox/languages.h"
 
 namespace sandbox {
 
@@ -19,6 +20,35 @@ SqlType Char(int n) { return SqlType{TypeKind::kChar, n}; }
 SqlType SmallInt() { return SqlType{TypeKind::kSmallInt}; }
 SqlType TinyInt() { return SqlType{TypeKind::kTinyInt}; }
 SqlType VarBinary(int n) { return SqlType{TypeKind::kVarBinary, n}; }
+
+std::string Quoted(std::string_view text) {
+  std::string out = "'";
+  for (char ch : text) out += ch == '\'' ? std::string("''") : std::string(1, ch);
+  return out + "'";
+}
+
+template <size_t N>
+std::string Joined(const std::array<const char*, N>& names) {
+  std::string out;
+  for (const char* name : names) out += (out.empty() ? "" : ",") + std::string(name);
+  return out;
+}
+
+// The languages SET LANGUAGE knows, one row each.
+std::string LanguagesSql() {
+  std::string sql;
+  for (const Language& l : Languages()) {
+    if (!sql.empty()) sql += " UNION ALL ";
+    sql += "SELECT " + std::to_string(l.langid) + " AS langid, " +
+           Quoted(DateOrderName(l.date_order)) + " AS dateformat, " + std::to_string(l.datefirst) +
+           " AS datefirst, 0 AS upgrade, " + Quoted(l.name) + " AS name, " + Quoted(l.alias) +
+           " AS alias, " + Quoted(Joined(l.months)) + " AS months, " +
+           Quoted(Joined(l.short_months)) + " AS shortmonths, " + Quoted(Joined(l.days)) +
+           " AS days, " + std::to_string(l.lcid) + " AS lcid, " + std::to_string(l.msglangid) +
+           " AS msglangid";
+  }
+  return sql;
+}
 
 ResolvedTable Make(const char* name, std::string sql, std::initializer_list<ColumnSpec> columns,
                    AttachedDatabase& db) {
@@ -208,6 +238,21 @@ std::optional<ResolvedTable> SystemTable(Executor& executor, AttachedDatabase& d
   }
   // The other server-wide tables exist in master only, as on SQL Server.
   if (db.dbid != 1) return std::nullopt;
+  if (n == "syslanguages") {
+    return Make("syslanguages", LanguagesSql(),
+                {{"langid", SmallInt()},
+                 {"dateformat", NChar(3)},
+                 {"datefirst", TinyInt()},
+                 {"upgrade", SqlType::Int()},
+                 {"name", NVarChar(128)},
+                 {"alias", NVarChar(128)},
+                 {"months", NVarChar(372)},
+                 {"shortmonths", NVarChar(132)},
+                 {"days", NVarChar(217)},
+                 {"lcid", SqlType::Int()},
+                 {"msglangid", SmallInt()}},
+                db);
+  }
   if (n == "syslogins" || n == "sysxlogins") {
     std::string sql =
         "SELECT sid, CASE WHEN is_nt_group = 1 THEN 9 WHEN is_nt_name = 1 THEN 10 ELSE 9 END AS "

@@ -187,14 +187,13 @@ SqlType Translator::ResolveType(const TypeRef& ref, bool cast_default_length) {
 }
 
 std::string Translator::ConvertSql(const TypedSql& value, const SqlType& target, Fit fit,
-                                   int style) {
+                                   std::string_view style) {
   if (value.is_null) return "NULL";
   int source = value.type.kind == TypeKind::kSqlVariant ? -1 : static_cast<int>(value.type.kind);
   char buffer[160];
-  std::snprintf(buffer, sizeof buffer, ", %d, %d, %d, %d, %d, %d, %d)",
-                static_cast<int>(target.kind), target.length, target.precision, target.scale,
-                source, fit == Fit::kFail ? 1 : 0, style);
-  return "tsql_conv(" + value.sql + buffer;
+  std::snprintf(buffer, sizeof buffer, ", %d, %d, %d, %d, %d, %d, ", static_cast<int>(target.kind),
+                target.length, target.precision, target.scale, source, fit == Fit::kFail ? 1 : 0);
+  return "tsql_conv(" + value.sql + buffer + std::string(style) + ")";
 }
 
 // --- expressions -------------------------------------------------------------------------
@@ -319,7 +318,9 @@ void Translator::Harmonise(TypedSql& a, TypedSql& b) {
         (text_side.literal->type == tsql::Literal::Type::kString ||
          text_side.literal->type == tsql::Literal::Type::kUnicodeString)) {
       try {
-        Value converted = Convert(Value(text_side.literal->text), target, Fit::kCut);
+        DateSettings dates = resolver_.Dates();
+        Value converted =
+            Convert(Value(text_side.literal->text), target, Fit::kCut, std::nullopt, 0, &dates);
         text_side.sql = TextLiteral(*converted.AsText());
         text_side.type = target;
         return;
@@ -828,9 +829,9 @@ TypedSql Translator::Function(const FunctionCall& call, const Scope* scope) {
   }
   if (name == "DATEPART" || name == "DATENAME") {
     need(2, 2);
-    std::string sql = "tsql_datepart(" + date_part(*call.args[0]) + ", " +
-                      Expression(*call.args[1], scope).sql + ")";
-    if (name == "DATENAME") return text_result("CAST(" + sql + " AS TEXT)", SqlType::NVarChar(30));
+    std::string sql = (name == "DATENAME" ? "tsql_datename(" : "tsql_datepart(") +
+                      date_part(*call.args[0]) + ", " + Expression(*call.args[1], scope).sql + ")";
+    if (name == "DATENAME") return text_result(sql, SqlType::NVarChar(30));
     return text_result(sql, SqlType::Int());
   }
   if (name == "YEAR" || name == "MONTH" || name == "DAY") {
@@ -1079,9 +1080,9 @@ TypedSql Translator::Expression(const Expr& expr, const Scope* scope) {
     case Expr::Kind::kConvert: {
       const ConvertExpr& c = expr.As<ConvertExpr>();
       TypedSql value = Expression(*c.value, scope);
-      int style = 0;
-      if (c.style && c.style->kind == Expr::Kind::kLiteral)
-        style = static_cast<int>(c.style->As<tsql::Literal>().int_value);
+      // The style may be any integer expression; a NULL style makes the result NULL.
+      std::string style = "0";
+      if (c.style) style = Expression(*c.style, scope).sql;
       TypedSql out;
       out.type = ResolveType(c.type, true);
       out.sql = ConvertSql(value, out.type, Fit::kCut, style);

@@ -98,6 +98,8 @@ class Resolver {
   virtual std::string HostName() = 0;
   virtual std::string ApplicationName() = 0;
   virtual std::optional<std::int64_t> ScopeIdentity() = 0;
+  // The session's language and date order, which decide how a text reads as a date.
+  virtual DateSettings Dates() { return {}; }
   // A condition for CONTAINS or FREETEXT on one table source: its indexed columns (all when
   // columns is empty) searched for search_sql; in_view names tables without their schema.
   // Throws SqlError 7601 where there is no index.
@@ -147,7 +149,9 @@ class Translator {
   std::string Bind(common::Value value);
   std::string NewAlias();
   // SQL that converts value to target the way an assignment or a CAST does.
-  std::string ConvertSql(const TypedSql& value, const SqlType& target, Fit fit, int style = 0);
+  // style is SQL for CONVERT's style number.
+  std::string ConvertSql(const TypedSql& value, const SqlType& target, Fit fit,
+                         std::string_view style = "0");
   // The SQL Server type a TypeRef names; throws SqlError 243 for unknown names.
   static SqlType ResolveType(const tsql::TypeRef& ref, bool cast_default_length);
 

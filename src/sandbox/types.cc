@@ -6,6 +6,7 @@
 #include <random>
 
 #include "sandbox/collation.h"
+#include "sandbox/date_styles.h"
 #include "sandbox/sql_error.h"
 
 namespace sandbox {
@@ -237,9 +238,6 @@ std::optional<SqlType> TypeFromName(std::string_view name, int count, int first,
 
 namespace {
 
-constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
 bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 int DaysInMonth(int y, int m) {
   static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -259,48 +257,6 @@ std::string_view TrimBlanks(std::string_view s) {
   return s;
 }
 
-// Reads digits at pos; false when there are none.
-bool Digits(std::string_view s, size_t& pos, int& out, size_t max_digits = 9) {
-  size_t start = pos;
-  out = 0;
-  while (pos < s.size() && pos - start < max_digits && s[pos] >= '0' && s[pos] <= '9')
-    out = out * 10 + (s[pos++] - '0');
-  return pos > start;
-}
-
-// "hh:mm[:ss[.mmm]][AM|PM]" from pos to the end.
-bool ParseTime(std::string_view s, size_t pos, common::DateTime& d) {
-  while (pos < s.size() && s[pos] == ' ') ++pos;
-  if (pos >= s.size()) return true;
-  if (!Digits(s, pos, d.hour, 2)) return false;
-  if (pos < s.size() && s[pos] == ':') {
-    ++pos;
-    if (!Digits(s, pos, d.minute, 2)) return false;
-    if (pos < s.size() && s[pos] == ':') {
-      ++pos;
-      if (!Digits(s, pos, d.second, 2)) return false;
-      if (pos < s.size() && (s[pos] == '.' || s[pos] == ':')) {
-        ++pos;
-        size_t start = pos;
-        int fraction = 0;
-        if (!Digits(s, pos, fraction, 3)) return false;
-        for (size_t n = pos - start; n < 3; ++n) fraction *= 10;
-        d.millisecond = fraction;
-        while (pos < s.size() && s[pos] >= '0' && s[pos] <= '9') ++pos;
-      }
-    }
-  }
-  while (pos < s.size() && s[pos] == ' ') ++pos;
-  if (pos < s.size()) {
-    std::string rest = Lower(s.substr(pos));
-    if (rest != "am" && rest != "pm") return false;
-    if (d.hour < 1 || d.hour > 12) return false;
-    if (rest == "am" && d.hour == 12) d.hour = 0;
-    if (rest == "pm" && d.hour != 12) d.hour += 12;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string DateTimeToStorage(const common::DateTime& d) {
@@ -311,65 +267,11 @@ std::string DateTimeToStorage(const common::DateTime& d) {
 }
 
 std::optional<common::DateTime> ParseDateTimeText(std::string_view text) {
-  std::string_view s = TrimBlanks(text);
-  common::DateTime d;
-  d.year = 1900;
-  size_t pos = 0;
-  int a = 0;
-  if (s.empty()) return d;  // an empty text is 1900-01-01, as on SQL Server
-  if (s[0] >= '0' && s[0] <= '9') {
-    size_t start = pos;
-    Digits(s, pos, a, 8);
-    size_t n = pos - start;
-    if (n == 8 && (pos == s.size() || s[pos] == ' ' || s[pos] == 'T')) {  // yyyymmdd
-      d.year = a / 10000;
-      d.month = a / 100 % 100;
-      d.day = a % 100;
-    } else if (n == 4 && pos < s.size() && (s[pos] == '-' || s[pos] == '/' || s[pos] == '.')) {
-      char sep = s[pos++];
-      d.year = a;
-      if (!Digits(s, pos, d.month, 2) || pos >= s.size() || s[pos] != sep) return std::nullopt;
-      ++pos;
-      if (!Digits(s, pos, d.day, 2)) return std::nullopt;
-    } else if (n <= 2 && pos < s.size() && (s[pos] == '/' || s[pos] == '-' || s[pos] == '.')) {
-      // us_english: month/day/year
-      char sep = s[pos++];
-      d.month = a;
-      if (!Digits(s, pos, d.day, 2) || pos >= s.size() || s[pos] != sep) return std::nullopt;
-      ++pos;
-      size_t ystart = pos;
-      if (!Digits(s, pos, d.year, 4)) return std::nullopt;
-      if (pos - ystart == 2) d.year += d.year < 50 ? 2000 : 1900;
-    } else if (n <= 2 && pos < s.size() && s[pos] == ':') {
-      pos = 0;  // a time alone: 1900-01-01
-    } else {
-      return std::nullopt;
-    }
-    if (pos < s.size() && s[pos] == 'T') ++pos;
-  } else {
-    // "Jan 1 2003 12:00AM"
-    std::string month = Lower(s.substr(0, 3));
-    d.month = 0;
-    for (int m = 0; m < 12; ++m)
-      if (month == Lower(kMonths[m])) d.month = m + 1;
-    if (d.month == 0) return std::nullopt;
-    while (pos < s.size() && s[pos] != ' ') ++pos;
-    while (pos < s.size() && s[pos] == ' ') ++pos;
-    if (!Digits(s, pos, d.day, 2)) return std::nullopt;
-    if (pos < s.size() && s[pos] == ',') ++pos;
-    while (pos < s.size() && s[pos] == ' ') ++pos;
-    if (!Digits(s, pos, d.year, 4)) return std::nullopt;
-  }
-  if (!ParseTime(s, pos, d) || !Valid(d)) return std::nullopt;
-  return d;
+  return ParseDateText(text, DateSettings{});
 }
 
 std::string DateTimeDefaultText(const common::DateTime& d) {
-  char buffer[40];
-  int hour12 = d.hour % 12 == 0 ? 12 : d.hour % 12;
-  std::snprintf(buffer, sizeof buffer, "%s %2d %04d %2d:%02d%s", kMonths[d.month - 1], d.day,
-                d.year, hour12, d.minute, d.hour < 12 ? "AM" : "PM");
-  return buffer;
+  return *FormatDateStyle(d, 0, DefaultLanguage());
 }
 
 std::string NewGuidText() {
@@ -420,31 +322,37 @@ std::string FormatDouble(double v) {
   return buffer;
 }
 
-std::string ValueText(const Value& v, const std::optional<SqlType>& source, int style) {
+SqlError InvalidStyle(int style, std::string_view from) {
+  return SqlError(281, 16,
+                  std::to_string(style) + " is not a valid style number when converting from " +
+                      std::string(from) + " to a character string.");
+}
+
+std::string ValueText(const Value& v, const std::optional<SqlType>& source, int style,
+                      const DateSettings& dates) {
   if (auto* text = v.AsText()) {
     if (source && source->IsDate()) {
       if (auto d = common::DateTime::Parse(*text)) {
-        if (style == 120 || style == 20) return DateTimeToStorage(*d).substr(0, 19);
-        if (style == 121 || style == 21) return DateTimeToStorage(*d);
-        if (style == 112) {
-          char buffer[16];
-          std::snprintf(buffer, sizeof buffer, "%04d%02d%02d", d->year, d->month, d->day);
-          return buffer;
-        }
-        if (style == 104) {
-          char buffer[16];
-          std::snprintf(buffer, sizeof buffer, "%02d.%02d.%04d", d->day, d->month, d->year);
-          return buffer;
-        }
-        if (style == 101) {
-          char buffer[16];
-          std::snprintf(buffer, sizeof buffer, "%02d/%02d/%04d", d->month, d->day, d->year);
-          return buffer;
-        }
-        return DateTimeDefaultText(*d);
+        auto formatted = FormatDateStyle(*d, style, *dates.language);
+        if (!formatted) throw InvalidStyle(style, source->Name());
+        return *formatted;
       }
     }
     return *text;
+  }
+  if (source && v.type() != Value::Type::kNull) {
+    bool money = source->kind == TypeKind::kMoney || source->kind == TypeKind::kSmallMoney;
+    bool real = source->kind == TypeKind::kReal;
+    if (money && style != 0) {
+      auto formatted = FormatMoneyStyle(v.ToDouble().value_or(0), style);
+      if (!formatted) throw InvalidStyle(style, source->Name());
+      return *formatted;
+    }
+    if ((real || source->kind == TypeKind::kFloat) && style != 0) {
+      auto formatted = FormatFloatStyle(v.ToDouble().value_or(0), style, real);
+      if (!formatted) throw InvalidStyle(style, source->Name());
+      return *formatted;
+    }
   }
   if (v.type() == Value::Type::kInt) return std::to_string(*v.ToInt());
   if (v.type() == Value::Type::kDouble) {
@@ -522,8 +430,8 @@ Value ToInteger(const Value& v, const SqlType& target, const std::optional<SqlTy
 }
 
 Value ToText(const Value& v, const SqlType& target, Fit fit, const std::optional<SqlType>& source,
-             int style) {
-  std::string text = ValueText(v, source, style);
+             int style, const DateSettings& dates) {
+  std::string text = ValueText(v, source, style, dates);
   if (target.length > 0) {
     size_t count = CodePointCount(text);
     if (count > static_cast<size_t>(target.length)) {
@@ -563,8 +471,9 @@ Value ToBinary(const Value& v, const SqlType& target, Fit fit) {
 }  // namespace
 
 Value Convert(const Value& value, const SqlType& target, Fit fit,
-              const std::optional<SqlType>& source, int style) {
+              const std::optional<SqlType>& source, int style, const DateSettings* dates) {
   if (value.IsNull()) return value;
+  const DateSettings settings = dates ? *dates : DateSettings{};
   switch (target.kind) {
     case TypeKind::kBit: {
       if (auto* text = value.AsText()) {
@@ -618,7 +527,7 @@ Value Convert(const Value& value, const SqlType& target, Fit fit,
     case TypeKind::kNChar:
     case TypeKind::kNVarChar:
     case TypeKind::kNText:
-      return ToText(value, target, fit, source, style);
+      return ToText(value, target, fit, source, style, settings);
     case TypeKind::kBinary:
     case TypeKind::kVarBinary:
     case TypeKind::kImage:
@@ -627,7 +536,11 @@ Value Convert(const Value& value, const SqlType& target, Fit fit,
     case TypeKind::kDateTime:
     case TypeKind::kSmallDateTime: {
       if (auto* text = value.AsText()) {
-        auto d = ParseDateTimeText(*text);
+        // Values already of a date type (or of unknown type) come in the storage form, which
+        // no SET DATEFORMAT reorders.
+        std::optional<common::DateTime> d;
+        if (!source || source->IsDate()) d = ParseStorageDate(*text);
+        if (!d) d = ParseDateText(*text, settings, style);
         if (!d) throw errors::DateConversion();
         if (target.kind == TypeKind::kSmallDateTime) d->second = d->millisecond = 0;
         return Value(DateTimeToStorage(*d));
@@ -665,7 +578,7 @@ Value Convert(const Value& value, const SqlType& target, Fit fit,
         std::copy(bytes->begin(), bytes->end(), g.bytes.begin());
         return Value(g.ToText().substr(1, 36));
       }
-      std::string text = ValueText(value, source, 0);
+      std::string text = ValueText(value, source, 0, settings);
       auto guid = common::Guid::Parse(text);
       if (!guid) throw errors::GuidConversion();
       return Value(guid->ToText().substr(1, 36));

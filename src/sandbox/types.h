@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "common/value.h"
+#include "sandbox/languages.h"
 
 namespace sandbox {
 
@@ -87,10 +88,12 @@ std::optional<SqlType> TypeFromName(std::string_view name, int count = 0, int fi
 enum class Fit { kFail, kCut };
 
 // Converts a storage-form value to the storage form of target; source is the value's static
-// type when known (it decides how dates print as text). Throws SqlError (220, 8115, 8152, 245,
-// 241, 8169).
+// type when known (it decides how dates print as text), style is CONVERT's, dates the session's
+// language and date order (us_english when null). Throws SqlError (220, 8115, 8152, 245, 241,
+// 8169, 281).
 common::Value Convert(const common::Value& value, const SqlType& target, Fit fit,
-                      const std::optional<SqlType>& source = std::nullopt, int style = 0);
+                      const std::optional<SqlType>& source = std::nullopt, int style = 0,
+                      const DateSettings* dates = nullptr);
 
 // Storage form to the typed form a client receives.
 common::Value ToClient(const common::Value& storage, const SqlType& type);
@@ -101,6 +104,7 @@ SqlType TypeOfClientValue(const common::Value& value);
 
 // Date helpers on the storage text.
 std::string DateTimeToStorage(const common::DateTime& d);
+// A text as a date under us_english's rules (see ParseDateText for the session's).
 std::optional<common::DateTime> ParseDateTimeText(std::string_view text);
 // SQL Server's default text of a datetime: "Jan  1 2003 12:00AM".
 std::string DateTimeDefaultText(const common::DateTime& d);

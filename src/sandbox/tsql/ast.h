@@ -785,7 +785,7 @@ struct SetOptionStatement : Statement {
   ValueKind value_kind = ValueKind::kOnOff;
   bool on = false;    // kOnOff
   ExprPtr value;      // kExpr: ROWCOUNT, TEXTSIZE, LOCK_TIMEOUT, DATEFIRST (number or @var)
-  std::string words;  // kWords: upper-cased ("READ COMMITTED", "DMY", "US_ENGLISH", "LOW")
+  std::string words;  // kWords: "READ COMMITTED", "LOW" upper-cased; "dmy", "Français" as written
   ObjectName table;   // IDENTITY_INSERT
 };
 

@@ -2423,7 +2423,8 @@ class Parser {
       const Token& v = Cur();
       if (v.kind == TK::kIdentifier || v.kind == TK::kQuotedIdentifier || v.kind == TK::kString ||
           v.kind == TK::kUnicodeString) {
-        s->words = Upper(Advance().value);
+        // Language names and date orders keep their case: errors quote them as written.
+        s->words = first.IsWord("DEADLOCK_PRIORITY") ? Upper(Advance().value) : Advance().value;
       } else if (v.kind == TK::kVariable) {
         s->value = ParsePrimary(false);
         s->value_kind = SetOptionStatement::ValueKind::kExpr;

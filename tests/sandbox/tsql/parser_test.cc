@@ -390,7 +390,7 @@ TEST(ParserTest, DeclareAndSet) {
   EXPECT_TRUE(identity.on);
   EXPECT_EQ(b.statements[5]->As<SetOptionStatement>().value->As<Literal>().int_value, 10);
   EXPECT_EQ(b.statements[6]->As<SetOptionStatement>().words, "READ UNCOMMITTED");
-  EXPECT_EQ(b.statements[7]->As<SetOptionStatement>().words, "DMY");
+  EXPECT_EQ(b.statements[7]->As<SetOptionStatement>().words, "dmy");  // as written: errors quote it
   EXPECT_EQ(b.statements[8]->As<SetOptionStatement>().options,
             std::vector<std::string>{"STATISTICS IO"});
 }
