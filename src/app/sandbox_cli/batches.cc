@@ -1,7 +1,7 @@
 #include "app/sandbox_cli/batches.h"
 
-#include <cctype>
 #include <algorithm>
+#include <cctype>
 #include <climits>
 
 namespace sandbox_cli {
@@ -43,8 +43,7 @@ ScriptLine ClassifyLine(std::string_view line) {
     result.kind = ScriptLine::Kind::kExit;
     return result;
   }
-  if (EqualsNoCase(word, "exit") && rest.size() >= 2 && rest.front() == '(' &&
-      rest.back() == ')') {
+  if (EqualsNoCase(word, "exit") && rest.size() >= 2 && rest.front() == '(' && rest.back() == ')') {
     result.kind = ScriptLine::Kind::kExitQuery;
     result.argument = std::string(Trim(rest.substr(1, rest.size() - 2)));
     return result;
@@ -54,11 +53,14 @@ ScriptLine ClassifyLine(std::string_view line) {
     return result;
   }
   if (colon) {
-    bool separated = word_end < body.size() ? std::isspace(static_cast<unsigned char>(body[word_end])) != 0 : true;
+    bool separated = word_end < body.size()
+                         ? std::isspace(static_cast<unsigned char>(body[word_end])) != 0
+                         : true;
     if (EqualsNoCase(word, "r") && separated && !alone) {
       result.kind = ScriptLine::Kind::kRead;
       // A name with blanks is given in double quotes.
-      if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') rest = rest.substr(1, rest.size() - 2);
+      if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"')
+        rest = rest.substr(1, rest.size() - 2);
       result.argument = std::string(rest);
       return result;
     }
@@ -68,7 +70,8 @@ ScriptLine ClassifyLine(std::string_view line) {
       return result;
     }
     result.kind = ScriptLine::Kind::kBadCommand;
-    result.argument = std::string(text.substr(0, std::min<size_t>(text.size(), 1 + std::max<size_t>(word_end, 1))));
+    result.argument = std::string(
+        text.substr(0, std::min<size_t>(text.size(), 1 + std::max<size_t>(word_end, 1))));
     return result;
   }
   if (text.size() < 2 || !EqualsNoCase(text.substr(0, 2), "go")) return result;

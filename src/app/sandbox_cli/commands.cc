@@ -321,8 +321,8 @@ int Init(Arguments& args, Context& context) {
          << LoginModeText(made.login_mode) << " login mode, full-text search "
          << (made.full_text_installed ? "installed" : "not installed") << "\n";
   // Who can connect afterwards, as the login mode allows.
-  std::string sa = config.sa_password.empty() ? "sa without a password"
-                                              : "sa with the password given";
+  std::string sa =
+      config.sa_password.empty() ? "sa without a password" : "sa with the password given";
   switch (made.login_mode) {
     case sandbox::LoginMode::kSqlOnly:
       io.out << "  connect as " << sa << " (sql -U sa); Windows authentication, "

@@ -34,7 +34,11 @@ std::string CommandLineOf(std::int64_t pid) {
   std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   std::replace(raw.begin(), raw.end(), '\0', ' ');
   while (!raw.empty() && raw.back() == ' ') raw.pop_back();
-  if (raw.size() > 80) raw = raw.substr(0, 77) + "...";
+  // The program by its name, not its folder.
+  size_t end = raw.find(' ');
+  size_t slash = raw.rfind('/', end);
+  if (slash != std::string::npos) raw.erase(0, slash + 1);
+  if (raw.size() > 120) raw = raw.substr(0, 117) + "...";
   return platform::TerminalSafe(raw);
 }
 
@@ -94,8 +98,8 @@ int Drop(Arguments& args, Context& context) {
     return kExitSuccess;
   }
   // Removing is never the default: the instance is named, (sandbox) for the default one.
-  if (!target) throw UsageError{"name the instance to remove ((sandbox) for the default one)",
-                                args.command()};
+  if (!target)
+    throw UsageError{"name the instance to remove ((sandbox) for the default one)", args.command()};
   std::shared_ptr<sandbox::Instance> instance = context.Find(*target);
   if (!instance)
     throw CommandError{"there is no sandbox instance " + target->DataSource() + " in " +
@@ -105,10 +109,13 @@ int Drop(Arguments& args, Context& context) {
   // Processes with files of the instance open, and those its sessions table names (of any
   // account, which /proc may not show).
   std::vector<Holder> holders = ProcessesHolding(folder);
-  if (auto impl = std::dynamic_pointer_cast<sandbox::InstanceImpl>(instance)) {
+  auto impl = std::dynamic_pointer_cast<sandbox::InstanceImpl>(instance);
+  std::vector<sandbox::SessionEntry> sessions;
+  if (impl) {
+    sessions = impl->Sessions();
     std::set<std::int64_t> known;
     for (const Holder& holder : holders) known.insert(holder.pid);
-    for (const sandbox::SessionEntry& session : impl->Sessions()) {
+    for (const sandbox::SessionEntry& session : sessions) {
       if (session.pid == ::getpid() || !known.insert(session.pid).second) continue;
       holders.push_back({session.pid, session.program});
     }
@@ -120,9 +127,8 @@ int Drop(Arguments& args, Context& context) {
       if (!holders[i].command.empty()) list += " (" + holders[i].command + ")";
     }
     if (holders.size() > 5) list += " and " + std::to_string(holders.size() - 5) + " more";
-    throw CommandError{"the sandbox instance " + target->DataSource() +
-                       " is in use by process " + list +
-                       "; end them first, or remove it anyway with --force"};
+    throw CommandError{"the sandbox instance " + target->DataSource() + " is in use by process " +
+                       list + "; end them first, or remove it anyway with --force"};
   }
 
   if (!yes) {
@@ -143,8 +149,14 @@ int Drop(Arguments& args, Context& context) {
     }
   }
 
-  // A stop ends the sessions of the programs that have it open, before their files go.
-  if (!holders.empty()) instance->SetRunning(false);
+  // The sessions of the programs that have it open end before their files go: each is killed
+  // (they learn it at their next statement from the sessions file they still hold open) and
+  // the service stops, so they cannot connect again meanwhile.
+  if (!holders.empty()) {
+    for (const sandbox::SessionEntry& session : sessions) instance->DropSession(session.spid);
+    instance->SetRunning(false);
+  }
+  impl.reset();
   instance.reset();
   context.ReleaseHost();
   std::error_code ec;

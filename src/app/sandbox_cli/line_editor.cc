@@ -23,8 +23,8 @@ LineEditor::~LineEditor() {
   fs::create_directories(history_file_.parent_path(), ec);
   // Only this session's lines are appended, so sessions that end in turn keep each other's.
   bool exists = fs::exists(history_file_, ec);
-  int written = exists ? append_history(added_, history_file_.c_str())
-                       : write_history(history_file_.c_str());
+  int written =
+      exists ? append_history(added_, history_file_.c_str()) : write_history(history_file_.c_str());
   if (written == 0) {
     history_truncate_file(history_file_.c_str(), kHistoryLines);
     // Statements may hold passwords: only the account itself reads its history.

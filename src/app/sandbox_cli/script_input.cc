@@ -1,7 +1,7 @@
 #include "app/sandbox_cli/script_input.h"
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -40,8 +40,7 @@ bool ScriptReader::Fill() {
     } else if (raw_.compare(0, 2, "\xFF\xFE") == 0 || raw_.compare(0, 2, "\xFE\xFF") == 0) {
       encoding_ = raw_[0] == '\xFF' ? Encoding::kUtf16Le : Encoding::kUtf16Be;
       raw_.erase(0, 2);
-      converter_ =
-          ::iconv_open("UTF-8", encoding_ == Encoding::kUtf16Le ? "UTF-16LE" : "UTF-16BE");
+      converter_ = ::iconv_open("UTF-8", encoding_ == Encoding::kUtf16Le ? "UTF-16LE" : "UTF-16BE");
       if (converter_ == reinterpret_cast<iconv_t>(-1))
         throw CommandError{std::string("UTF-16 input cannot be decoded: ") + std::strerror(errno)};
     }

@@ -252,6 +252,7 @@ class SqlRunner {
       if (!line) {
         // The batch would run with a hole in it: it is not sent at all.
         poisoned_ = true;
+        ++batch_lines_;
         if (!ErrorAt("'" + undefined + "' scripting variable not defined")) return false;
         continue;
       }
@@ -314,14 +315,14 @@ class SqlRunner {
           break;
         }
         case ScriptLine::Kind::kBadGo:
-          if (!ErrorAt("syntax error near command 'GO': its count must be a number from 1 to " +
-                       std::to_string(INT_MAX)))
+          if (!SyntaxErrorAt("GO",
+                             "its count must be a number from 1 to " + std::to_string(INT_MAX)))
             return false;
           ClearBatch();
           break;
         case ScriptLine::Kind::kBadCommand:
-          if (!ErrorAt("syntax error near command '" + kind.argument.substr(0, 64) +
-                       "': the commands are GO, RESET, EXIT, QUIT, :r, :setvar"))
+          if (!SyntaxErrorAt(kind.argument.substr(0, 64),
+                             "the commands are GO, RESET, EXIT, QUIT, :r, :setvar"))
             return false;
           ClearBatch();
           break;
@@ -356,11 +357,12 @@ class SqlRunner {
   bool ErrorAt(const std::string& text) {
     const Frame& frame = frames_.back();
     std::string where = frame.source->name();
-    if (where.empty()) {
-      ScriptError(text);
-    } else {
-      ScriptError(text + ", at line " + std::to_string(frame.line) + " in file '" + where + "'");
-    }
+    if (where.empty()) return Report(text);
+    return Report(text + ", at line " + std::to_string(frame.line) + " in file '" + where + "'");
+  }
+
+  bool Report(const std::string& text) {
+    ScriptError(text);
     bool prompt = frames_.front().source->name().empty();
     if (!prompt || options_.stop_on_error) return false;
     frames_.resize(1);
@@ -368,6 +370,15 @@ class SqlRunner {
   }
 
   // Without a row (the query failed, or chose none) the exit code is the usual one.
+  // sqlcmd's form: "syntax error at line N near command 'GO' in file 'F'".
+  bool SyntaxErrorAt(const std::string& command, const std::string& detail) {
+    const Frame& frame = frames_.back();
+    std::string where = frame.source->name();
+    if (where.empty()) return Report("syntax error near command '" + command + "': " + detail);
+    return Report("syntax error at line " + std::to_string(frame.line) + " near command '" +
+                  command + "' in file '" + where + "': " + detail);
+  }
+
   void SetExitCode() {
     if (!captured_) return;
     if (captured_->IsNull()) {
@@ -458,17 +469,18 @@ SqlOptions ParseSqlOptions(Arguments& args, Context& context, bool* help) {
       case 'o':
         if (options.output_file) throw UsageError{"give one output file", args.command()};
         options.output_file = args.Value(option, inline_value);
-        if (options.output_file->empty())
-          throw UsageError{"-o needs a file name", args.command()};
+        if (options.output_file->empty()) throw UsageError{"-o needs a file name", args.command()};
         break;
       case 'v': {
         std::string assignment = args.Value(option, inline_value);
         size_t eq = assignment.find('=');
         std::string name = assignment.substr(0, eq);
         if (eq == std::string::npos || !Variables::IsName(name))
-          throw UsageError{"-v takes NAME=value, with a name of letters, digits, '_' and '-', "
-                           "not '" + assignment.substr(0, 64) + "'",
-                           args.command()};
+          throw UsageError{
+              "-v takes NAME=value, with a name of letters, digits, '_' and '-', "
+              "not '" +
+                  assignment.substr(0, 64) + "'",
+              args.command()};
         std::string value = assignment.substr(eq + 1);
         // As the shell hands it over, a value may still be in double quotes.
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
@@ -559,8 +571,9 @@ int Sql(Arguments& args, Context& context) {
     std::string machine = instance->config().machine_name;
     size_t slash = account.find('\\');
     if (Upper(account.substr(0, slash)) != Upper(machine))
-      throw CommandError{"'" + account.substr(0, 64) + "' is no account of the instance's machine " +
-                         machine + "; its accounts are " + machine + "\\NAME"};
+      throw CommandError{"'" + account.substr(0, 64) +
+                         "' is no account of the instance's machine " + machine +
+                         "; its accounts are " + machine + "\\NAME"};
     os_user = account.substr(slash + 1);
   }
 
@@ -616,7 +629,15 @@ int Sql(Arguments& args, Context& context) {
     }
   };
   if (options.query) {
-    bool alive = runner.Run(*options.query, 1);
+    // The query's variables are filled in as a script's are.
+    std::string undefined;
+    std::optional<std::string> query = variables.Substitute(*options.query, &undefined);
+    bool alive = false;
+    if (query) {
+      alive = runner.Run(*query, 1);
+    } else {
+      runner.ScriptError("'" + undefined + "' scripting variable not defined");
+    }
     if (alive && options.then_interactive && !runner.connection_lost() &&
         !(options.stop_on_error && runner.failed()))
       prompt();

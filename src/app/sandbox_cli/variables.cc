@@ -49,8 +49,9 @@ std::optional<std::string> Variables::Substitute(std::string_view line,
     size_t start = line.find("$(", pos);
     if (start == std::string_view::npos) break;
     size_t close = line.find(')', start + 2);
-    std::string_view name =
-        close == std::string_view::npos ? std::string_view() : line.substr(start + 2, close - start - 2);
+    std::string_view name = close == std::string_view::npos
+                                ? std::string_view()
+                                : line.substr(start + 2, close - start - 2);
     if (!IsName(name)) {
       out.append(line.substr(pos, start + 2 - pos));
       pos = start + 2;
