@@ -2,11 +2,15 @@
 // new user would try it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <pwd.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -745,6 +749,72 @@ TEST_F(SandboxCommandTest, DropRemovesOnlyWhatNoProgramHasOpen) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
   RunResult list = Run({"list"});
   EXPECT_TRUE(Contains(list.out, "No sandbox instances")) << list.out;
+}
+
+// The prompt on a terminal: what was typed is kept for the next session, which recalls it with
+// the keys of line editing.
+TEST_F(SandboxCommandTest, ThePromptOnATerminalKeepsAHistory) {
+  MakeDefault();
+  const fs::path state = dir_ / "state";
+  auto on_terminal = [&](const std::string& typed) {
+    RunResult result;
+    int terminal = -1;
+    pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (child == 0) {
+      ::setenv("XDG_STATE_HOME", state.c_str(), 1);
+      ::setenv("INPUTRC", "/dev/null", 1);
+      ::setenv("TERM", "dumb", 1);
+      ::execl(TESSERA_SANDBOX, TESSERA_SANDBOX, "--root", root_.c_str(), "sql", "-h", "-1",
+              static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    if (child < 0) return result;
+    bool typed_yet = false;
+    char buffer[4096];
+    while (true) {
+      pollfd ready{terminal, POLLIN, 0};
+      if (::poll(&ready, 1, 60000) == 0) {
+        ADD_FAILURE() << "no output for a minute:\n" << result.out;
+        ::kill(child, SIGKILL);
+        break;
+      }
+      ssize_t n = ::read(terminal, buffer, sizeof buffer);
+      if (n > 0) {
+        result.out.append(buffer, static_cast<size_t>(n));
+        // Typed once the prompt is there, so the line editor reads every key.
+        if (!typed_yet && Contains(result.out, "1> ")) {
+          typed_yet = true;
+          EXPECT_EQ(::write(terminal, typed.data(), typed.size()),
+                    static_cast<ssize_t>(typed.size()));
+        }
+      } else if (n < 0 && errno == EINTR) {
+        continue;
+      } else {
+        break;
+      }
+    }
+    ::close(terminal);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+  };
+  RunResult first = on_terminal("SELECT 6 * 7 AS answer\rGO\rquit\r");
+  EXPECT_EQ(first.exit_code, 0) << first.out;
+  EXPECT_TRUE(Contains(first.out, "42")) << first.out;
+  const fs::path history = state / "tessera-server-manager" / "sql_history";
+  std::string kept = ReadFile(history);
+  EXPECT_TRUE(Contains(kept, "SELECT 6 * 7 AS answer\n")) << kept;
+  EXPECT_EQ(fs::status(history).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+
+  // Ctrl-P three times goes back past quit and GO to the query; Ctrl-A and text edit it.
+  RunResult second = on_terminal("\x10\x10\x10\x01PRINT 'edited' \rGO\rquit\r");
+  EXPECT_EQ(second.exit_code, 0) << second.out;
+  EXPECT_TRUE(Contains(second.out, "edited")) << second.out;
+  EXPECT_TRUE(Contains(second.out, "42")) << second.out;
+  kept = ReadFile(history);
+  EXPECT_TRUE(Contains(kept, "PRINT 'edited' SELECT 6 * 7 AS answer\n")) << kept;
 }
 
 TEST_F(SandboxCommandTest, HelpDbListsTheDatabases) {
