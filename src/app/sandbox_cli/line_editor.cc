@@ -1,7 +1,9 @@
 #include "app/sandbox_cli/line_editor.h"
 
-#include <readline/history.h>
-#include <readline/readline.h>
+// libedit's interface of readline: BSD-licensed, unlike GNU readline.
+#include <editline/readline.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <system_error>
@@ -21,13 +23,13 @@ LineEditor::LineEditor(fs::path history_file) : history_file_(std::move(history_
 LineEditor::~LineEditor() {
   std::error_code ec;
   fs::create_directories(history_file_.parent_path(), ec);
-  // Only this session's lines are appended, so sessions that end in turn keep each other's.
-  bool exists = fs::exists(history_file_, ec);
-  int written =
-      exists ? append_history(added_, history_file_.c_str()) : write_history(history_file_.c_str());
-  if (written == 0) {
+  // Statements may hold passwords: only the account itself reads its history, from the start.
+  int fd = ::open(history_file_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  if (fd >= 0) ::close(fd);
+  // The whole history, the file's earlier lines with this session's; sessions that end at the
+  // same time keep the lines of the one that ends last.
+  if (write_history(history_file_.c_str()) == 0) {
     history_truncate_file(history_file_.c_str(), kHistoryLines);
-    // Statements may hold passwords: only the account itself reads its history.
     fs::permissions(history_file_, fs::perms::owner_read | fs::perms::owner_write,
                     fs::perm_options::replace, ec);
   }
@@ -43,7 +45,6 @@ std::optional<std::string> LineEditor::ReadLine(const std::string& prompt) {
   if (!blank && line != last_) {
     add_history(line.c_str());
     last_ = line;
-    ++added_;
   }
   return line;
 }
