@@ -25,11 +25,14 @@ ScriptReader::~ScriptReader() {
 
 bool ScriptReader::Fill() {
   if (ended_) return false;
-  char buffer[kPiece];
-  in_.read(buffer, sizeof buffer);
+  // Read straight behind what is left of the last piece; the buffers live in the reader, not on
+  // the stack of a thread that may have little.
+  size_t kept = raw_.size();
+  raw_.resize(kept + kPiece);
+  in_.read(raw_.data() + kept, kPiece);
   size_t got = static_cast<size_t>(in_.gcount());
-  raw_.append(buffer, got);
-  bool at_end = got < sizeof buffer;
+  raw_.resize(kept + got);
+  bool at_end = got < kPiece;
   if (!started_) {
     // The mark needs the first three bytes; a shorter file has none or is all mark.
     if (raw_.size() < 3 && !at_end) return true;
@@ -49,14 +52,14 @@ bool ScriptReader::Fill() {
     text_ += raw_;
     raw_.clear();
   } else {
-    char out[kPiece * 2];
+    decoded_.resize(kPiece * 2);
     char* from = raw_.data();
     size_t left = raw_.size();
     while (left > 0) {
-      char* to = out;
-      size_t room = sizeof out;
+      char* to = decoded_.data();
+      size_t room = decoded_.size();
       size_t result = ::iconv(converter_, &from, &left, &to, &room);
-      text_.append(out, static_cast<size_t>(to - out));
+      text_.append(decoded_.data(), static_cast<size_t>(to - decoded_.data()));
       if (result != static_cast<size_t>(-1)) continue;
       if (errno == E2BIG) continue;
       if (errno == EINVAL && !at_end) break;  // a character split between pieces: wait for more
