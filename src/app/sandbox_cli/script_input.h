@@ -36,10 +36,11 @@ class ScriptReader {
   std::istream& in_;
   Encoding encoding_ = Encoding::kUtf8;
   iconv_t converter_ = reinterpret_cast<iconv_t>(-1);
-  std::string raw_;     // bytes read but not yet decoded (the start of a split character)
-  std::string text_;    // decoded text not yet returned
-  size_t start_ = 0;    // text_ before this has been returned
-  size_t scanned_ = 0;  // text_ before this holds no line break
+  std::string raw_;      // bytes read but not yet decoded (the start of a split character)
+  std::string text_;     // decoded text not yet returned
+  std::string decoded_;  // what iconv writes into
+  size_t start_ = 0;     // text_ before this has been returned
+  size_t scanned_ = 0;   // text_ before this holds no line break
   bool started_ = false;
   bool ended_ = false;
 };
