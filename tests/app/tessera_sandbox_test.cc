@@ -710,28 +710,51 @@ TEST_F(SandboxCommandTest, DropRemovesOnlyWhatNoProgramHasOpen) {
   EXPECT_EQ(again.exit_code, 1);
   EXPECT_TRUE(Contains(again.err, "there is no sandbox instance (sandbox)\\GONE")) << again.err;
 
-  // A prompt that has the instance open keeps it, until --force.
+  // A program that has the instance open (its serve, a prompt) keeps it.
+  auto start_holder = [&](std::vector<std::string> args, int* input) {
+    int pipe_fds[2];
+    EXPECT_EQ(::pipe(pipe_fds), 0);
+    args.insert(args.begin(), {TESSERA_SANDBOX, "--root", root_.string()});
+    pid_t child = ::fork();
+    if (child == 0) {
+      ::dup2(pipe_fds[0], STDIN_FILENO);
+      ::close(pipe_fds[1]);
+      int null = ::open("/dev/null", O_WRONLY);
+      ::dup2(null, STDOUT_FILENO);
+      ::dup2(null, STDERR_FILENO);
+      std::vector<char*> argv;
+      for (std::string& arg : args) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      ::execv(TESSERA_SANDBOX, argv.data());
+      ::_exit(127);
+    }
+    ::close(pipe_fds[0]);
+    *input = pipe_fds[1];
+    bool held = false;
+    for (int i = 0; i < 200 && !held; ++i) {
+      for (const sandbox_cli::Holder& holder : sandbox_cli::ProcessesHolding(root_ / "KEPT"))
+        held = held || holder.pid == child;
+      if (!held) ::usleep(50'000);
+    }
+    EXPECT_TRUE(held) << args[3] << " did not open the instance";
+    return child;
+  };
+  int serve_input = -1;
+  pid_t serve = start_holder({"serve", "KEPT", "--port", "0", "--no-browser"}, &serve_input);
+  RunResult served = Run({"drop", "KEPT", "--yes"});
+  EXPECT_EQ(served.exit_code, 1);
+  EXPECT_TRUE(Contains(
+      served.err, "is in use by process " + std::to_string(serve) + " (tessera-sandbox --root"))
+      << served.err;
+  EXPECT_TRUE(Contains(served.err, "serve KEPT")) << served.err;
+  ::kill(serve, SIGTERM);
+  int serve_status = 0;
+  ::waitpid(serve, &serve_status, 0);
+  ::close(serve_input);
+
+  // A prompt keeps it until --force.
   int input[2];
-  ASSERT_EQ(::pipe(input), 0);
-  pid_t prompt = ::fork();
-  if (prompt == 0) {
-    ::dup2(input[0], STDIN_FILENO);
-    ::close(input[1]);
-    int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, STDOUT_FILENO);
-    ::dup2(null, STDERR_FILENO);
-    ::execl(TESSERA_SANDBOX, TESSERA_SANDBOX, "--root", root_.c_str(), "sql", "-S", "KEPT",
-            static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  ::close(input[0]);
-  bool held = false;
-  for (int i = 0; i < 200 && !held; ++i) {
-    for (const sandbox_cli::Holder& holder : sandbox_cli::ProcessesHolding(root_ / "KEPT"))
-      held = held || holder.pid == prompt;
-    if (!held) ::usleep(50'000);
-  }
-  EXPECT_TRUE(held) << "the prompt did not open the instance";
+  pid_t prompt = start_holder({"sql", "-S", "KEPT"}, &input[1]);
   RunResult busy = Run({"drop", "KEPT", "--yes"});
   EXPECT_EQ(busy.exit_code, 1);
   EXPECT_TRUE(Contains(busy.err, "is in use by process " + std::to_string(prompt))) << busy.err;
