@@ -1,5 +1,6 @@
-// The prompt's line editing and history on a terminal, by libedit (readline's keys). The history is kept in
-// $XDG_STATE_HOME/tessera-server-manager/sql_history (~/.local/state/... when unset).
+// The prompt's line editing and history on a terminal, by libedit (readline's keys). The
+// history is kept in $XDG_STATE_HOME/tessera-server-manager/sql_history (~/.local/state/... when
+// unset).
 #pragma once
 
 #include <filesystem>
