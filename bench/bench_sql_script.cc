@@ -117,9 +117,9 @@ void BM_EverydayScript(benchmark::State& state) {
     int code = fixture.Run({"sql", "-i", fixture.everyday.string()});
     if (code != 0) state.SkipWithError("the script failed");
   }
-  state.counters["statements/s"] = benchmark::Counter(
-      static_cast<double>(kStatements) * static_cast<double>(state.iterations()),
-      benchmark::Counter::kIsRate);
+  state.counters["statements/s"] =
+      benchmark::Counter(static_cast<double>(kStatements) * static_cast<double>(state.iterations()),
+                         benchmark::Counter::kIsRate);
   state.counters["peak_MB_before"] = before;
   state.counters["peak_MB_after"] = PeakMegabytes();
 }
