@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Writes a help2man include file with a COMMANDS section: the help of every command of
-# tessera-admin, as 'tessera-admin NOUN VERB --help' prints it. The commands are those the
-# program's completion query lists, so the manual page follows the program.
+# Writes a help2man include file with a COMMANDS section: the help of every command, as
+# 'tessera-admin NOUN VERB --help' or 'tessera-sandbox COMMAND --help' prints it. The commands are
+# those tessera-admin's completion query lists, or the Commands section of tessera-sandbox's help,
+# so the manual page follows the program.
 #   man-commands.sh PROGRAM OUTPUT
 set -euo pipefail
 program=$1
@@ -9,6 +10,10 @@ output=$2
 
 commands() {
   local noun verb verbs
+  if [ "$(basename "$program")" = tessera-sandbox ]; then
+    "$program" --help | sed -n '/^Commands:/,/^$/p' | grep -oE '^  [a-z]+' | sed 's/^  //'
+    return
+  fi
   for noun in $("$program" --complete 0 "" | tail -n +2); do
     verbs=$("$program" --complete 1 "$noun" "" | tail -n +2)
     if [ -z "$verbs" ]; then

@@ -1,13 +1,16 @@
-// The sql command's table printing and script splitting, without a server.
+// The sql command's table printing, script reading and variables, without a server.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/sandbox_cli/batches.h"
 #include "app/sandbox_cli/result_printer.h"
+#include "app/sandbox_cli/script_input.h"
+#include "app/sandbox_cli/variables.h"
 
 namespace sandbox_cli {
 namespace {
@@ -225,63 +228,210 @@ TEST(ResultPrinterTest, LongRowSetsStreamWithWidthsFromTheFirstRows) {
   EXPECT_EQ(next.out, "c\n----------\nwide value\n\n");
 }
 
-TEST(ScriptTest, LinesThatSeparateAndEnd) {
+TEST(ScriptTest, LinesThatSeparateEndAndCommand) {
   using K = ScriptLine::Kind;
-  EXPECT_EQ(ClassifyLine("GO").kind, K::kGo);
-  EXPECT_EQ(ClassifyLine("  go  ").kind, K::kGo);
-  EXPECT_EQ(ClassifyLine("Go\r").kind, K::kGo);
-  ScriptLine three = ClassifyLine("GO 3");
-  EXPECT_EQ(three.kind, K::kGo);
-  EXPECT_EQ(three.count, 3);
-  EXPECT_EQ(ClassifyLine("GOTO done").kind, K::kText);
-  EXPECT_EQ(ClassifyLine("go_on").kind, K::kText);
-  EXPECT_EQ(ClassifyLine("SELECT 1 GO").kind, K::kText);
-  EXPECT_EQ(ClassifyLine("").kind, K::kText);
-  EXPECT_EQ(ClassifyLine("GO x").kind, K::kBadGo);
-  EXPECT_EQ(ClassifyLine("GO 0").kind, K::kBadGo);
-  EXPECT_EQ(ClassifyLine("GO -1").kind, K::kBadGo);
-  EXPECT_EQ(ClassifyLine("GO 99999999999999999999").kind, K::kBadGo);
-  EXPECT_EQ(ClassifyLine("GO 2147483647").count, 2147483647);
-  EXPECT_EQ(ClassifyLine("exit").kind, K::kExit);
-  EXPECT_EQ(ClassifyLine(" QUIT ").kind, K::kExit);
-  EXPECT_EQ(ClassifyLine("exit 1").kind, K::kText);
-}
-
-TEST(ScriptTest, SplitsAtGoAndKeepsTheLastBatch) {
-  int bad = -1;
-  auto batches = SplitScript(
-      "CREATE TABLE t (a int)\r\nGO\r\n\r\nINSERT t VALUES (1)\nGO 2\n-- GO\nSELECT a FROM t",
-      &bad);
-  EXPECT_EQ(bad, 0);
-  ASSERT_EQ(batches.size(), 3u);
-  EXPECT_EQ(batches[0].text, "CREATE TABLE t (a int)\n");
-  EXPECT_EQ(batches[0].count, 1);
-  EXPECT_EQ(batches[1].text, "\nINSERT t VALUES (1)\n");
-  EXPECT_EQ(batches[1].count, 2);
-  EXPECT_EQ(batches[1].first_line, 3);
-  EXPECT_EQ(batches[2].text, "-- GO\nSELECT a FROM t\n");
-  EXPECT_EQ(batches[2].first_line, 6);
-
-  EXPECT_TRUE(SplitScript("", &bad).empty());
-  EXPECT_TRUE(SplitScript("\n  \n", &bad).empty());
-  // A quoted GO on a line of its own separates, as it does for sqlcmd.
-  batches = SplitScript("SELECT '\nGO\n'", &bad);
-  ASSERT_EQ(batches.size(), 2u);
-  EXPECT_EQ(batches[0].text, "SELECT '\n");
-}
-
-TEST(ScriptTest, ExitAndBadGoEndTheScript) {
-  int bad = -1;
-  auto batches = SplitScript("SELECT 1\nGO\nSELECT 2\nEXIT\nSELECT 3\nGO\n", &bad);
-  EXPECT_EQ(bad, 0);
-  ASSERT_EQ(batches.size(), 1u);
-  EXPECT_EQ(batches[0].text, "SELECT 1\n");
-
-  batches = SplitScript("SELECT 1\nGO\nSELECT 2\nGO many\nSELECT 3\n", &bad);
-  EXPECT_EQ(bad, 4);
-  ASSERT_EQ(batches.size(), 1u);
+  struct Case {
+    std::string line;
+    K kind;
+    int count = 1;
+    std::string argument = {};
+  };
+  const std::vector<Case> cases = {
+      {"GO", K::kGo},
+      {"  go  ", K::kGo},
+      {"Go\r", K::kGo},
+      {"GO 3", K::kGo, 3},
+      {"GO 2147483647", K::kGo, 2147483647},
+      {"GOTO done", K::kText},
+      {"go_on", K::kText},
+      {"SELECT 1 GO", K::kText},
+      {"", K::kText},
+      {"GO x", K::kBadGo},
+      {"GO 0", K::kBadGo},
+      {"GO -1", K::kBadGo},
+      {"GO 99999999999999999999", K::kBadGo},
+      {"exit", K::kExit},
+      {" QUIT ", K::kExit},
+      {":quit", K::kExit},
+      {":EXIT", K::kExit},
+      {"exit 1", K::kText},
+      {"exit(SELECT 1)", K::kExitQuery, 1, "SELECT 1"},
+      {":Exit ( SELECT ')' )", K::kExitQuery, 1, "SELECT ')'"},
+      {"EXIT()", K::kExitQuery, 1, ""},
+      {"exit(SELECT 1", K::kText},
+      {"RESET", K::kReset},
+      {":reset", K::kReset},
+      {"reset x", K::kText},
+      {":r other.sql", K::kRead, 1, "other.sql"},
+      {":R \"with blank.sql\"", K::kRead, 1, "with blank.sql"},
+      {":r", K::kBadCommand, 1, ":r"},
+      {":setvar x 1", K::kSetVar, 1, "x 1"},
+      {":SETVAR", K::kSetVar, 1, ""},
+      {":setvarx 1", K::kBadCommand, 1, ":setvarx"},
+      {":connect srv", K::kBadCommand, 1, ":connect"},
+      {":", K::kBadCommand, 1, ":"},
+      {": '", K::kBadCommand, 1, ": "},
+      {"::", K::kBadCommand, 1, "::"},
+      {"!! ls", K::kText},
+      {"SELECT ':r x'", K::kText},
+  };
+  for (const Case& c : cases) {
+    ScriptLine got = ClassifyLine(c.line);
+    EXPECT_EQ(got.kind, c.kind) << c.line;
+    if (c.kind == K::kGo) {
+      EXPECT_EQ(got.count, c.count) << c.line;
+    }
+    EXPECT_EQ(got.argument, c.argument) << c.line;
+  }
   EXPECT_TRUE(IsBlank(" \n\t"));
   EXPECT_FALSE(IsBlank(" x "));
+}
+
+std::vector<std::string> ReadAll(const std::string& bytes, ScriptReader::Encoding* encoding) {
+  std::istringstream in(bytes);
+  ScriptReader reader(in);
+  std::vector<std::string> lines;
+  while (auto line = reader.ReadLine()) lines.push_back(*line);
+  if (encoding) *encoding = reader.encoding();
+  return lines;
+}
+
+std::string Utf16(const std::u16string& text, bool big_endian) {
+  std::string out = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+  for (char16_t unit : text) {
+    char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+    out += big_endian ? high : low;
+    out += big_endian ? low : high;
+  }
+  return out;
+}
+
+TEST(ScriptReaderTest, ReadsEachEncodingWithItsMark) {
+  using E = ScriptReader::Encoding;
+  const std::vector<std::string> expected = {"SELECT N'Müller 日本 😀'", "GO", "", "x"};
+  struct Case {
+    std::string name;
+    std::string bytes;
+    E encoding;
+  };
+  const std::u16string text = u"SELECT N'Müller 日本 😀'\r\nGO\n\r\nx";
+  const std::vector<Case> cases = {
+      {"UTF-8", "SELECT N'Müller 日本 😀'\r\nGO\n\r\nx", E::kUtf8},
+      {"UTF-8 with mark", "\xEF\xBB\xBFSELECT N'Müller 日本 😀'\r\nGO\n\r\nx", E::kUtf8WithMark},
+      {"UTF-16 LE", Utf16(text, false), E::kUtf16Le},
+      {"UTF-16 BE", Utf16(text, true), E::kUtf16Be},
+  };
+  for (const Case& c : cases) {
+    E encoding;
+    EXPECT_EQ(ReadAll(c.bytes, &encoding), expected) << c.name;
+    EXPECT_EQ(encoding, c.encoding) << c.name;
+  }
+  // A mark alone is an empty file; a mark in the middle is text.
+  EXPECT_TRUE(ReadAll("\xEF\xBB\xBF", nullptr).empty());
+  EXPECT_TRUE(ReadAll("\xFF\xFE", nullptr).empty());
+  EXPECT_TRUE(ReadAll("", nullptr).empty());
+  EXPECT_EQ(ReadAll("a\n\xEF\xBB\xBF"
+                    "b",
+                    nullptr),
+            (std::vector<std::string>{"a",
+                                      "\xEF\xBB\xBF"
+                                      "b"}));
+}
+
+TEST(ScriptReaderTest, BrokenUtf16BecomesReplacementCharacters) {
+  // A lone high surrogate, then an odd last byte.
+  std::string bytes =
+      Utf16(u"a", false) + std::string("\x00\xD8", 2) + "b" + std::string(1, '\0') + "c";
+  EXPECT_EQ(ReadAll(bytes, nullptr), (std::vector<std::string>{"a\xEF\xBF\xBD"
+                                                               "b\xEF\xBF\xBD"}));
+}
+
+TEST(ScriptReaderTest, LongLinesAndCharactersAcrossPieces) {
+  // Lines longer than a piece of reading, and UTF-16 characters split where a piece ends.
+  std::u16string long_line(100000, u'é');
+  long_line += u"😀";
+  std::u16string text = long_line + u"\n" + long_line + u"\nend";
+  std::string utf8_line;
+  for (size_t i = 0; i < 100000; ++i) utf8_line += "é";
+  utf8_line += "😀";
+  for (bool big : {false, true}) {
+    EXPECT_EQ(ReadAll(Utf16(text, big), nullptr),
+              (std::vector<std::string>{utf8_line, utf8_line, "end"}))
+        << big;
+  }
+  std::string plain(300000, 'x');
+  EXPECT_EQ(ReadAll(plain + "\r\n" + plain, nullptr), (std::vector<std::string>{plain, plain}));
+}
+
+TEST(VariablesTest, SubstitutesAndNamesWhatIsMissing) {
+  Variables variables;
+  variables.Set("Db", "Archive");
+  variables.Set("quote", "O'Brien]; DROP");
+  variables.Set("empty", "");
+  struct Case {
+    std::string line;
+    std::optional<std::string> result;
+    std::string undefined = {};
+  };
+  const std::vector<Case> cases = {
+      {"USE $(db)", "USE Archive"},
+      {"$(DB)$(db)", "ArchiveArchive"},
+      {"SELECT '$(quote)'", "SELECT 'O'Brien]; DROP'"},
+      {"x$(empty)y", "xy"},
+      {"no variables", "no variables"},
+      {"$(", "$("},
+      {"SELECT '$(db' + ')'", "SELECT '$(db' + ')'"},
+      {"$(a b) $(db)", "$(a b) Archive"},
+      {"$()", "$()"},
+      {"$$(db)", "$Archive"},
+      {"$(nosuch_var_x)", std::nullopt, "nosuch_var_x"},
+      {"$(db) $(Missing-One)", std::nullopt, "Missing-One"},
+      {"$(" + std::string(200, 'n') + ")", "$(" + std::string(200, 'n') + ")"},
+  };
+  for (const Case& c : cases) {
+    std::string undefined;
+    EXPECT_EQ(variables.Substitute(c.line, &undefined), c.result) << c.line;
+    EXPECT_EQ(undefined, c.undefined) << c.line;
+  }
+  // A value is not substituted again.
+  variables.Set("loop", "$(loop)");
+  EXPECT_EQ(variables.Substitute("$(loop)", nullptr), "$(loop)");
+  variables.Remove("DB");
+  EXPECT_EQ(variables.Substitute("$(db)", nullptr), std::nullopt);
+}
+
+TEST(VariablesTest, SetVarTakesANameAndAValue) {
+  struct Case {
+    std::string text;
+    std::optional<std::string> name;
+    std::optional<std::string> value = {};
+  };
+  const std::vector<Case> cases = {
+      {"db Archive", "db", "Archive"},
+      {"  db   Archive  ", "db", "Archive"},
+      {"db", "db", std::nullopt},
+      {"db \"two words\"", "db", "two words"},
+      {"db \"say \"\"hi\"\"\"", "db", "say \"hi\""},
+      {"db \"\"", "db", ""},
+      {"db 'x'", "db", "'x'"},
+      {"db \"unclosed", std::nullopt},
+      {"db \"a\" b", std::nullopt},
+      {"db two words", std::nullopt},
+      {"", std::nullopt},
+      {"bad/name x", std::nullopt},
+      {"Müller x", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    std::optional<SetVar> got = ParseSetVar(c.text, &error);
+    ASSERT_EQ(got.has_value(), c.name.has_value()) << c.text << ": " << error;
+    if (!got) {
+      EXPECT_FALSE(error.empty()) << c.text;
+      continue;
+    }
+    EXPECT_EQ(got->name, *c.name) << c.text;
+    EXPECT_EQ(got->value, c.value) << c.text;
+  }
 }
 
 }  // namespace

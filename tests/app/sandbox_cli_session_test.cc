@@ -144,5 +144,44 @@ TEST_F(SqlSessionTest, ALoginWithoutPasswordOptionAsksForIt) {
   EXPECT_EQ(unasked.err, "Msg 18456, Level 14, State 1, Line 1\nLogin failed for user 'sa'.\n");
 }
 
+// On a terminal drop asks; only yes removes, an unclear answer is asked again.
+TEST_F(SqlSessionTest, DropAsksOnATerminal) {
+  struct Case {
+    std::string typed;
+    int exit_code;
+    bool removed;
+    int questions;
+  };
+  const std::vector<Case> cases = {
+      {"n\n", 1, false, 1},         {"\n", 1, false, 1}, {"", 1, false, 1},
+      {"maybe\nno\n", 1, false, 2}, {"y\n", 0, true, 1}, {"YES\n", 0, true, 1},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(Run({"init", "--name", "Asked"}).exit_code, 0);
+    std::istringstream typed(c.typed);
+    std::ostringstream out, err;
+    int code =
+        RunCommand({"--root", root_.string(), "drop", "ASKED"}, Io{typed, out, err, nullptr, true});
+    EXPECT_EQ(code, c.exit_code) << c.typed << err.str();
+    EXPECT_EQ(fs::exists(root_ / "ASKED"), !c.removed) << c.typed;
+    std::string shown = out.str();
+    size_t questions = 0;
+    for (size_t at = shown.find("? [y/N] "); at != std::string::npos;
+         at = shown.find("? [y/N] ", at + 1))
+      ++questions;
+    EXPECT_EQ(questions, static_cast<size_t>(c.questions)) << c.typed << shown;
+    EXPECT_NE(shown.find("Remove the sandbox instance (sandbox)\\ASKED with all its databases"),
+              std::string::npos)
+        << shown;
+    if (!c.removed) {
+      EXPECT_NE(shown.find("Nothing was removed."), std::string::npos) << shown;
+      std::istringstream none;
+      ASSERT_EQ(RunCommand({"--root", root_.string(), "drop", "ASKED", "--yes"},
+                           Io{none, out, err, nullptr, false}),
+                0);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace sandbox_cli

@@ -1,11 +1,16 @@
 // The tessera-sandbox command run as a process against a root folder of its own, the way a
 // new user would try it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <pwd.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +18,7 @@
 #include <vector>
 
 #include "app/admin_process.h"
+#include "app/sandbox_cli/drop_command.h"
 #include "common/version.h"
 
 namespace {
@@ -84,7 +90,7 @@ TEST_F(SandboxCommandTest, HelpOnEveryLevelAndTheVersion) {
   RunResult help = Run({"--help"});
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_TRUE(Contains(help.out, "Usage: tessera-sandbox")) << help.out;
-  for (const char* command : {"init", "list", "status", "start", "stop", "config", "sql"}) {
+  for (const char* command : {"init", "list", "status", "start", "stop", "config", "sql", "drop"}) {
     RunResult run = Run({command, "--help"});
     EXPECT_EQ(run.exit_code, 0) << command << ": " << run.err;
     EXPECT_EQ(run.out.rfind(std::string("Usage: tessera-sandbox ") + command, 0), 0u) << run.out;
@@ -122,6 +128,18 @@ TEST_F(SandboxCommandTest, WrongCommandLinesAreUsageErrors) {
       {{"sql", "-s", "::"}, "-s takes one character"},
       {{"sql", "-S"}, "the option -S needs a value"},
       {{"sql", "SELECT 1"}, "unexpected argument 'SELECT 1'"},
+      {{"sql", "-v", "novalue"}, "-v takes NAME=value"},
+      {{"sql", "-v", "a b=1"}, "-v takes NAME=value"},
+      {{"sql", "-v", "=1"}, "-v takes NAME=value"},
+      {{"sql", "-o", ""}, "-o needs a file name"},
+      {{"sql", "-o", "a", "-o", "b"}, "give one output file"},
+      {{"sql", "--as", "maria"}, "--as takes a Windows account"},
+      {{"sql", "--as", "SANDBOX\\maria", "-U", "sa"}, "--as and -U cannot be used together"},
+      {{"sql", "--as"}, "the option --as needs a value"},
+      {{"drop"}, "name the instance to remove"},
+      {{"drop", "A", "B"}, "unexpected argument 'B'"},
+      {{"drop", "A", "--now"}, "unknown option '--now'"},
+      {{"drop", "../x", "--yes"}, "is not an instance name"},
   };
   for (const Case& c : cases) {
     RunResult run = Run(c.args);
@@ -434,6 +452,9 @@ TEST_F(SandboxCommandTest, SqlServerLoginsAndTheSaPassword) {
       Run({"init", "--name", "Sqlx", "--login-mode", "sql", "--sa-password", password});
   ASSERT_EQ(init.exit_code, 0) << init.err;
 
+  // The message says who can connect now: sa, not the local account.
+  EXPECT_TRUE(Contains(init.out, "connect as sa with the password given")) << init.out;
+  EXPECT_FALSE(Contains(init.out, "is sysadmin")) << init.out;
   RunResult integrated = Run({"sql", "-S", "(sandbox)\\SQLX", "-Q", "SELECT 1"});
   EXPECT_EQ(integrated.exit_code, 1);
   EXPECT_TRUE(Contains(integrated.err, "Msg 18452")) << integrated.err;
@@ -488,6 +509,337 @@ TEST_F(SandboxCommandTest, HostileNamesAndValues) {
                           "SELECT name FROM master..sysdatabases "
                           "WHERE name = 'master'"});
   EXPECT_EQ(master.out, "master\n\n(1 rows affected)\n") << master.err;
+}
+
+TEST_F(SandboxCommandTest, InputFilesInEveryEncodingGiveTheSameResult) {
+  MakeDefault();
+  const std::u16string text = u"SELECT N'Müller 日本' AS name\r\nGO\r\nPRINT 'zwei'\r\n";
+  auto utf16 = [&](bool big) {
+    std::string out = big ? "\xFE\xFF" : "\xFF\xFE";
+    for (char16_t unit : text) {
+      char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+      out += big ? high : low;
+      out += big ? low : high;
+    }
+    return out;
+  };
+  const std::string utf8 = "SELECT N'Müller 日本' AS name\r\nGO\r\nPRINT 'zwei'\r\n";
+  const std::string expected = "name\n---------\nMüller 日本\n\n(1 rows affected)\nzwei\n";
+  for (const auto& [name, bytes] :
+       std::vector<std::pair<std::string, std::string>>{{"utf8.sql", utf8},
+                                                        {"mark.sql", "\xEF\xBB\xBF" + utf8},
+                                                        {"le.sql", utf16(false)},
+                                                        {"be.sql", utf16(true)}}) {
+    WriteFile(dir_ / name, bytes);
+    RunResult run = Run({"sql", "-i", (dir_ / name).string()});
+    EXPECT_EQ(run.exit_code, 0) << name << run.err;
+    EXPECT_EQ(run.out, expected) << name;
+  }
+}
+
+TEST_F(SandboxCommandTest, VariablesCommandsAndExitCodesInScripts) {
+  MakeDefault();
+  fs::path part = dir_ / "part one.sql";
+  WriteFile(part, ":setvar from_part \"set in part\"\nPRINT '$(greeting) from part'\n");
+  fs::path script = dir_ / "main.sql";
+  WriteFile(script,
+            ":setvar greeting hello\n"
+            "PRINT '$(greeting), $(who)'\n"
+            "GO\n"
+            ":r \"" +
+                part.string() +
+                "\"\n"
+                "GO\n"
+                "PRINT '$(FROM_PART)'\n"
+                "GO\n"
+                "PRINT 'forgotten'\n"
+                "RESET\n"
+                ":setvar greeting\n"
+                "PRINT '$(SQLCMDSERVER) $(SQLCMDDBNAME)'\n"
+                "EXIT(SELECT 40 + 2)\n"
+                "PRINT 'never'\n");
+  RunResult run = Run({"sql", "-i", script.string(), "-v", "who=Jörg \"J\" ]; --"});
+  EXPECT_EQ(run.exit_code, 42) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out,
+            "hello, Jörg \"J\" ]; --\nhello from part\nset in part\n(sandbox) master\n"
+            "\n--\n42\n\n(1 rows affected)\n");
+
+  // A variable nobody set is an error, and its batch does not run, nor the rest of the file.
+  fs::path missing = dir_ / "missing.sql";
+  WriteFile(missing, "PRINT 'first'\nGO\nPRINT 'second'\nPRINT '$(nosuch)'\nGO\nPRINT 'third'\n");
+  RunResult undefined = Run({"sql", "-i", missing.string()});
+  EXPECT_EQ(undefined.exit_code, 1);
+  EXPECT_EQ(undefined.out, "first\n");
+  EXPECT_EQ(undefined.err,
+            "tessera-sandbox: 'nosuch' scripting variable not defined, at line 4 in file '" +
+                missing.string() + "'\n");
+
+  // EXIT ends every file; EXIT() runs its batch; a query that fails gives the usual failure.
+  fs::path ends = dir_ / "ends.sql";
+  WriteFile(ends, "PRINT 'ran'\nEXIT()\nPRINT 'not'\n");
+  RunResult exit_empty = Run({"sql", "-i", ends.string(), "-i", script.string()});
+  EXPECT_EQ(exit_empty.exit_code, 0) << exit_empty.err;
+  EXPECT_EQ(exit_empty.out, "ran\n");
+  WriteFile(ends, "EXIT(SELECT 1/0)\n");
+  RunResult failing = Run({"sql", "-i", ends.string()});
+  EXPECT_EQ(failing.exit_code, 1);
+  EXPECT_TRUE(Contains(failing.err, "Msg 8134")) << failing.err;
+  WriteFile(ends, "EXIT(SELECT 'many')\n");
+  RunResult text = Run({"sql", "-i", ends.string()});
+  EXPECT_EQ(text.exit_code, 1);
+  EXPECT_TRUE(Contains(text.err, "not a number")) << text.err;
+  WriteFile(ends, "EXIT(SELECT NULL)\n");
+  EXPECT_EQ(Run({"sql", "-i", ends.string()}).exit_code, 0);
+
+  // A file that reads itself ends, and says so.
+  fs::path loop = dir_ / "loop.sql";
+  WriteFile(loop, ":r " + loop.string() + "\n");
+  RunResult looped = Run({"sql", "-i", loop.string()});
+  EXPECT_EQ(looped.exit_code, 1);
+  EXPECT_TRUE(Contains(looped.err, ":r files nest deeper than 16")) << looped.err;
+  WriteFile(loop, "PRINT 1\n:r " + (dir_ / "nosuch.sql").string() + "\nGO\n");
+  RunResult unreadable = Run({"sql", "-i", loop.string()});
+  EXPECT_EQ(unreadable.exit_code, 1);
+  EXPECT_EQ(unreadable.out, "");
+  EXPECT_TRUE(Contains(unreadable.err, "cannot be read")) << unreadable.err;
+  EXPECT_TRUE(Contains(unreadable.err, "at line 2 in file")) << unreadable.err;
+}
+
+TEST_F(SandboxCommandTest, ThePromptKnowsTheCommandsToo) {
+  MakeDefault();
+  RunResult run = Run({"sql", "-h", "-1", "-v", "n=7"},
+                      "PRINT 'dropped'\nRESET\n:setvar word \"two words\"\nPRINT '$(word) $(n)'\n"
+                      "GO\nPRINT $(nosuch)\nPRINT 'with it'\nGO\n:bogus\nPRINT 'on'\n"
+                      "EXIT(SELECT $(n) * 2)\n");
+  EXPECT_EQ(run.exit_code, 14) << run.err;
+  EXPECT_EQ(run.out, "1> 2> 1> 1> 2> two words 7\n1> 2> 3> 1> 1> 2> on\n14\n\n(1 rows affected)\n");
+  EXPECT_EQ(run.err,
+            "tessera-sandbox: 'nosuch' scripting variable not defined\n"
+            "tessera-sandbox: syntax error near command ':bogus': the commands are GO, RESET, "
+            "EXIT, QUIT, :r, :setvar\n");
+  // -b ends the prompt at the first error of the script.
+  RunResult stop = Run({"sql", "-b"}, "PRINT '$(nosuch)'\nGO\nPRINT 'later'\nGO\n");
+  EXPECT_EQ(stop.exit_code, 1);
+  EXPECT_EQ(stop.out, "1> ");
+}
+
+TEST_F(SandboxCommandTest, HostileScriptsStayData) {
+  MakeDefault();
+  const std::string long_comment = "-- " + std::string(2'000'000, 'c');
+  fs::path script = dir_ / "hostile.sql";
+  WriteFile(script,
+            ":setvar q \"say \"\"hi\"\" ]; --\"\n"
+            "SELECT '$(q)' AS q, N'日本 $(' AS [open], '$(' + ')' AS split\n" +
+                long_comment +
+                "\nPRINT 'after a long line'\n"
+                "GO\n"
+                ":setvar ü x\n");
+  RunResult run = Run({"sql", "-W", "-i", script.string()});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.out,
+            "q open split\n- ---- -----\nsay \"hi\" ]; -- 日本 $( $()\n\n(1 rows affected)\n"
+            "after a long line\n");
+  EXPECT_TRUE(Contains(run.err, ":setvar: '\xC3\xBC' is not a variable name")) << run.err;
+  // A long variable value travels whole.
+  RunResult long_value = Run(
+      {"sql", "-h", "-1", "-W", "-v", "v=" + std::string(5000, 'v'), "-Q", "SELECT LEN('$(v)')"});
+  EXPECT_EQ(long_value.exit_code, 0) << long_value.err;
+  EXPECT_EQ(long_value.out, "5000\n\n(1 rows affected)\n");
+  RunResult undefined = Run({"sql", "-Q", "SELECT '$(nosuch)'"});
+  EXPECT_EQ(undefined.exit_code, 1);
+  EXPECT_EQ(undefined.out, "");
+  EXPECT_EQ(undefined.err, "tessera-sandbox: 'nosuch' scripting variable not defined\n");
+}
+
+TEST_F(SandboxCommandTest, OutputFileTakesResultsAndMessages) {
+  MakeDefault();
+  fs::path out = dir_ / "out.txt";
+  RunResult run = Run({"sql", "-o", out.string(), "-Q", "PRINT 'hi' SELECT * FROM nosuch"});
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(ReadFile(out),
+            "hi\nMsg 208, Level 16, State 1, Line 1\nInvalid object name 'nosuch'.\n");
+  RunResult folder = Run({"sql", "-o", dir_.string(), "-Q", "SELECT 1"});
+  EXPECT_EQ(folder.exit_code, 1);
+  EXPECT_TRUE(Contains(folder.err, "cannot be written")) << folder.err;
+}
+
+TEST_F(SandboxCommandTest, AsConnectsAsAWindowsAccountOfTheInstance) {
+  MakeDefault();
+  RunResult grant = Sql("EXEC sp_grantlogin 'SANDBOX\\maria' EXEC sp_denylogin 'SANDBOX\\former'");
+  ASSERT_EQ(grant.exit_code, 0) << grant.err;
+  RunResult maria = Run({"sql", "--as", "sandbox\\maria", "-h", "-1", "-W", "-Q",
+                         "SELECT SUSER_SNAME(), IS_SRVROLEMEMBER('sysadmin')"});
+  EXPECT_EQ(maria.exit_code, 0) << maria.err;
+  EXPECT_EQ(maria.out, "SANDBOX\\maria 0\n\n(1 rows affected)\n");
+  // The local account through --as is the local account: sysadmin.
+  RunResult self = Run({"sql", "--as", "SANDBOX\\" + LocalUser(), "-h", "-1", "-W", "-Q",
+                        "SELECT IS_SRVROLEMEMBER('sysadmin')"});
+  EXPECT_EQ(self.out, "1\n\n(1 rows affected)\n") << self.err;
+  for (const std::string& account :
+       {std::string("SANDBOX\\nobody"), std::string("SANDBOX\\former")}) {
+    RunResult refused = Run({"sql", "--as", account, "-Q", "SELECT 1"});
+    EXPECT_EQ(refused.exit_code, 1) << account;
+    EXPECT_EQ(refused.err,
+              "Msg 18456, Level 14, State 1, Line 1\nLogin failed for user '" + account + "'.\n");
+  }
+  RunResult elsewhere = Run({"sql", "--as", "OTHERPC\\maria", "-Q", "SELECT 1"});
+  EXPECT_EQ(elsewhere.exit_code, 1);
+  EXPECT_TRUE(Contains(elsewhere.err, "no account of the instance's machine SANDBOX"))
+      << elsewhere.err;
+  RunResult hostile = Run({"sql", "--as", "SANDBOX\\x'];--", "-Q", "SELECT 1"});
+  EXPECT_EQ(hostile.exit_code, 1);
+  EXPECT_TRUE(Contains(hostile.err, "Login failed for user 'SANDBOX\\x'];--'")) << hostile.err;
+}
+
+TEST_F(SandboxCommandTest, DropRemovesOnlyWhatNoProgramHasOpen) {
+  ASSERT_EQ(Run({"init", "--name", "Gone"}).exit_code, 0);
+  ASSERT_EQ(Run({"init", "--name", "Kept"}).exit_code, 0);
+  RunResult asked = Run({"drop", "GONE"});
+  EXPECT_EQ(asked.exit_code, 1);
+  EXPECT_TRUE(Contains(asked.err, "is asked on a terminal; give --yes")) << asked.err;
+  EXPECT_TRUE(fs::exists(root_ / "GONE"));
+  RunResult dropped = Run({"drop", "(sandbox)\\Gone", "--yes"});
+  EXPECT_EQ(dropped.exit_code, 0) << dropped.err;
+  EXPECT_EQ(dropped.out, "Removed the sandbox instance (sandbox)\\GONE from " +
+                             (root_ / "GONE").string() + ".\n");
+  EXPECT_FALSE(fs::exists(root_ / "GONE"));
+  RunResult again = Run({"drop", "GONE", "--yes"});
+  EXPECT_EQ(again.exit_code, 1);
+  EXPECT_TRUE(Contains(again.err, "there is no sandbox instance (sandbox)\\GONE")) << again.err;
+
+  // A program that has the instance open (its serve, a prompt) keeps it.
+  auto start_holder = [&](std::vector<std::string> args, int* input) {
+    int pipe_fds[2];
+    EXPECT_EQ(::pipe(pipe_fds), 0);
+    args.insert(args.begin(), {TESSERA_SANDBOX, "--root", root_.string()});
+    pid_t child = ::fork();
+    if (child == 0) {
+      ::dup2(pipe_fds[0], STDIN_FILENO);
+      ::close(pipe_fds[1]);
+      int null = ::open("/dev/null", O_WRONLY);
+      ::dup2(null, STDOUT_FILENO);
+      ::dup2(null, STDERR_FILENO);
+      std::vector<char*> argv;
+      for (std::string& arg : args) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      ::execv(TESSERA_SANDBOX, argv.data());
+      ::_exit(127);
+    }
+    ::close(pipe_fds[0]);
+    *input = pipe_fds[1];
+    bool held = false;
+    for (int i = 0; i < 200 && !held; ++i) {
+      for (const sandbox_cli::Holder& holder : sandbox_cli::ProcessesHolding(root_ / "KEPT"))
+        held = held || holder.pid == child;
+      if (!held) ::usleep(50'000);
+    }
+    EXPECT_TRUE(held) << args[3] << " did not open the instance";
+    return child;
+  };
+  int serve_input = -1;
+  pid_t serve = start_holder({"serve", "KEPT", "--port", "0", "--no-browser"}, &serve_input);
+  RunResult served = Run({"drop", "KEPT", "--yes"});
+  EXPECT_EQ(served.exit_code, 1);
+  EXPECT_TRUE(Contains(
+      served.err, "is in use by process " + std::to_string(serve) + " (tessera-sandbox --root"))
+      << served.err;
+  EXPECT_TRUE(Contains(served.err, "serve KEPT")) << served.err;
+  ::kill(serve, SIGTERM);
+  int serve_status = 0;
+  ::waitpid(serve, &serve_status, 0);
+  ::close(serve_input);
+
+  // A prompt keeps it until --force.
+  int input[2];
+  pid_t prompt = start_holder({"sql", "-S", "KEPT"}, &input[1]);
+  RunResult busy = Run({"drop", "KEPT", "--yes"});
+  EXPECT_EQ(busy.exit_code, 1);
+  EXPECT_TRUE(Contains(busy.err, "is in use by process " + std::to_string(prompt))) << busy.err;
+  EXPECT_TRUE(Contains(busy.err, "sql -S KEPT")) << busy.err;
+  EXPECT_TRUE(fs::exists(root_ / "KEPT" / "instance.conf"));
+  RunResult forced = Run({"drop", "KEPT", "--yes", "--force"});
+  EXPECT_EQ(forced.exit_code, 0) << forced.err;
+  EXPECT_FALSE(fs::exists(root_ / "KEPT"));
+  // The prompt's session ended with the stop: its next batch fails.
+  const std::string batch = "SELECT 1\nGO\n";
+  EXPECT_EQ(::write(input[1], batch.data(), batch.size()), static_cast<ssize_t>(batch.size()));
+  ::close(input[1]);
+  int status = 0;
+  ::waitpid(prompt, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  RunResult list = Run({"list"});
+  EXPECT_TRUE(Contains(list.out, "No sandbox instances")) << list.out;
+}
+
+// The prompt on a terminal: what was typed is kept for the next session, which recalls it with
+// the keys of line editing.
+TEST_F(SandboxCommandTest, ThePromptOnATerminalKeepsAHistory) {
+  MakeDefault();
+  const fs::path state = dir_ / "state";
+  auto on_terminal = [&](const std::string& typed) {
+    RunResult result;
+    int terminal = -1;
+    pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (child == 0) {
+      ::setenv("XDG_STATE_HOME", state.c_str(), 1);
+      ::setenv("INPUTRC", "/dev/null", 1);
+      ::setenv("TERM", "dumb", 1);
+      ::execl(TESSERA_SANDBOX, TESSERA_SANDBOX, "--root", root_.c_str(), "sql", "-h", "-1",
+              static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    if (child < 0) return result;
+    bool typed_yet = false;
+    char buffer[4096];
+    while (true) {
+      pollfd ready{terminal, POLLIN, 0};
+      if (::poll(&ready, 1, 60000) == 0) {
+        ADD_FAILURE() << "no output for a minute:\n" << result.out;
+        ::kill(child, SIGKILL);
+        break;
+      }
+      ssize_t n = ::read(terminal, buffer, sizeof buffer);
+      if (n > 0) {
+        result.out.append(buffer, static_cast<size_t>(n));
+        // Typed once the prompt is there, so the line editor reads every key.
+        if (!typed_yet && Contains(result.out, "1> ")) {
+          typed_yet = true;
+          EXPECT_EQ(::write(terminal, typed.data(), typed.size()),
+                    static_cast<ssize_t>(typed.size()));
+        }
+      } else if (n < 0 && errno == EINTR) {
+        continue;
+      } else {
+        break;
+      }
+    }
+    ::close(terminal);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+  };
+  RunResult first = on_terminal("SELECT 6 * 7 AS answer\rGO\rquit\r");
+  EXPECT_EQ(first.exit_code, 0) << first.out;
+  EXPECT_TRUE(Contains(first.out, "42")) << first.out;
+  const fs::path history = state / "tessera-server-manager" / "sql_history";
+  std::string kept = ReadFile(history);
+  // (libedit writes blanks as \040.)
+  EXPECT_TRUE(Contains(kept, "answer\n")) << kept;
+  EXPECT_EQ(fs::status(history).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+
+  // Ctrl-P three times goes back past quit and GO to the query; Ctrl-A and text edit it.
+  RunResult second = on_terminal("\x10\x10\x10\x01PRINT 'edited' \rGO\rquit\r");
+  EXPECT_EQ(second.exit_code, 0) << second.out;
+  EXPECT_TRUE(Contains(second.out, "edited")) << second.out;
+  EXPECT_TRUE(Contains(second.out, "42")) << second.out;
+  kept = ReadFile(history);
+  EXPECT_TRUE(Contains(kept, "'edited'")) << kept;
+  EXPECT_TRUE(Contains(kept, "answer\n")) << kept;
 }
 
 TEST_F(SandboxCommandTest, HelpDbListsTheDatabases) {

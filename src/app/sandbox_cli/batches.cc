@@ -1,5 +1,6 @@
 #include "app/sandbox_cli/batches.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 
@@ -30,12 +31,51 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 ScriptLine ClassifyLine(std::string_view line) {
   std::string_view text = Trim(line);
   ScriptLine result;
-  if (EqualsNoCase(text, "exit") || EqualsNoCase(text, "quit")) {
+  bool colon = !text.empty() && text.front() == ':';
+  std::string_view body = colon ? text.substr(1) : text;
+  size_t word_end = 0;
+  while (word_end < body.size() && std::isalpha(static_cast<unsigned char>(body[word_end])))
+    ++word_end;
+  std::string_view word = body.substr(0, word_end);
+  std::string_view rest = Trim(body.substr(word_end));
+  bool alone = rest.empty();
+  if ((EqualsNoCase(word, "exit") || EqualsNoCase(word, "quit")) && alone) {
     result.kind = ScriptLine::Kind::kExit;
     return result;
   }
+  if (EqualsNoCase(word, "exit") && rest.size() >= 2 && rest.front() == '(' && rest.back() == ')') {
+    result.kind = ScriptLine::Kind::kExitQuery;
+    result.argument = std::string(Trim(rest.substr(1, rest.size() - 2)));
+    return result;
+  }
+  if (EqualsNoCase(word, "reset") && alone) {
+    result.kind = ScriptLine::Kind::kReset;
+    return result;
+  }
+  if (colon) {
+    bool separated = word_end < body.size()
+                         ? std::isspace(static_cast<unsigned char>(body[word_end])) != 0
+                         : true;
+    if (EqualsNoCase(word, "r") && separated && !alone) {
+      result.kind = ScriptLine::Kind::kRead;
+      // A name with blanks is given in double quotes.
+      if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"')
+        rest = rest.substr(1, rest.size() - 2);
+      result.argument = std::string(rest);
+      return result;
+    }
+    if (EqualsNoCase(word, "setvar") && separated) {
+      result.kind = ScriptLine::Kind::kSetVar;
+      result.argument = std::string(rest);
+      return result;
+    }
+    result.kind = ScriptLine::Kind::kBadCommand;
+    result.argument = std::string(
+        text.substr(0, std::min<size_t>(text.size(), 1 + std::max<size_t>(word_end, 1))));
+    return result;
+  }
   if (text.size() < 2 || !EqualsNoCase(text.substr(0, 2), "go")) return result;
-  std::string_view rest = text.substr(2);
+  rest = text.substr(2);
   if (rest.empty()) {
     result.kind = ScriptLine::Kind::kGo;
     return result;
@@ -57,41 +97,5 @@ ScriptLine ClassifyLine(std::string_view line) {
 }
 
 bool IsBlank(std::string_view batch) { return Trim(batch).empty(); }
-
-std::vector<ScriptBatch> SplitScript(std::string_view script, int* bad_go_line) {
-  std::vector<ScriptBatch> batches;
-  if (bad_go_line) *bad_go_line = 0;
-  ScriptBatch current;
-  int line_number = 0;
-  size_t start = 0;
-  while (start < script.size()) {
-    size_t end = script.find('\n', start);
-    if (end == std::string_view::npos) end = script.size();
-    std::string_view line = script.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    start = end + 1;
-    ++line_number;
-    ScriptLine kind = ClassifyLine(line);
-    switch (kind.kind) {
-      case ScriptLine::Kind::kText:
-        if (current.text.empty()) current.first_line = line_number;
-        current.text.append(line);
-        current.text += '\n';
-        break;
-      case ScriptLine::Kind::kGo:
-        current.count = kind.count;
-        batches.push_back(std::move(current));
-        current = ScriptBatch{};
-        break;
-      case ScriptLine::Kind::kExit:
-        return batches;
-      case ScriptLine::Kind::kBadGo:
-        if (bad_go_line) *bad_go_line = line_number;
-        return batches;
-    }
-  }
-  if (!IsBlank(current.text)) batches.push_back(std::move(current));
-  return batches;
-}
 
 }  // namespace sandbox_cli

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "app/sandbox_cli/context.h"
+#include "app/sandbox_cli/drop_command.h"
 #include "app/sandbox_cli/result_printer.h"
 #include "app/sandbox_cli/serve_command.h"
 #include "app/sandbox_cli/sql_command.h"
@@ -32,6 +33,7 @@ constexpr const char* kUsage =
     "  start     start an instance's service\n"
     "  stop      stop an instance's service, ending its sessions\n"
     "  config    show or change an instance's settings\n"
+    "  drop      remove an instance with its databases\n"
     "  sql       run Transact-SQL on an instance, as sqlcmd does\n"
     "  serve     serve an instance over SQL Server's network protocol (TDS)\n"
     "\n"
@@ -65,7 +67,8 @@ constexpr const char* kInitUsage =
     "                            [--sa-password PASSWORD]\n"
     "\n"
     "Creates an instance with master, model, msdb and tempdb. The local account that runs the\n"
-    "command is its administrator (a sysadmin through Windows authentication).\n"
+    "command is its administrator (a sysadmin through Windows authentication); in the login\n"
+    "mode sql Windows authentication is refused and sa, with --sa-password, is the way in.\n"
     "\n"
     "  --name NAME            a named instance, (sandbox)\\NAME; letters, digits, '_', '$' and\n"
     "                         '-', at most 16 (default: the default instance, (sandbox))\n"
@@ -316,10 +319,26 @@ int Init(Arguments& args, Context& context) {
          << instance->directory().string() << "\n"
          << "  version " << made.product_version << " " << made.product_level << ", "
          << LoginModeText(made.login_mode) << " login mode, full-text search "
-         << (made.full_text_installed ? "installed" : "not installed") << "\n"
-         << "  " << context.MachineAccount(made) << " is sysadmin"
-         << (config.sa_password.empty() ? "; sa has no password" : "; sa has the password given")
-         << "\n";
+         << (made.full_text_installed ? "installed" : "not installed") << "\n";
+  // Who can connect afterwards, as the login mode allows.
+  std::string sa =
+      config.sa_password.empty() ? "sa without a password" : "sa with the password given";
+  switch (made.login_mode) {
+    case sandbox::LoginMode::kSqlOnly:
+      io.out << "  connect as " << sa << " (sql -U sa); Windows authentication, "
+             << context.MachineAccount(made) << " among it, is refused\n";
+      break;
+    case sandbox::LoginMode::kWindowsOnly:
+      io.out << "  " << context.MachineAccount(made)
+             << " is sysadmin; SQL Server logins, sa among them, are refused\n";
+      break;
+    case sandbox::LoginMode::kMixed:
+      io.out << "  " << context.MachineAccount(made) << " is sysadmin"
+             << (config.sa_password.empty() ? "; sa has no password"
+                                            : "; sa has the password given")
+             << "\n";
+      break;
+  }
   return kExitSuccess;
 }
 
@@ -579,6 +598,7 @@ int RunCommand(const std::vector<std::string>& args, Io io) {
     if (command == "start") return StartOrStop(rest, context, true);
     if (command == "stop") return StartOrStop(rest, context, false);
     if (command == "config") return Config(rest, context);
+    if (command == "drop") return Drop(rest, context);
     if (command == "sql") return Sql(rest, context);
     if (command == "serve") return Serve(rest, context);
     if (command == "help") {

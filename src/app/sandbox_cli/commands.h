@@ -21,6 +21,9 @@ struct Io {
   std::ostream& err;
   // Asks for the password of "sql -U" without "-P"; nullopt when no one can be asked.
   std::function<std::optional<std::string>()> read_password;
+  // The input is a person at a terminal: the prompt edits lines and keeps a history, and
+  // questions are asked there.
+  bool terminal = false;
 };
 
 // Runs a command line (without the program's name).

@@ -75,6 +75,8 @@ class Context {
   void set_root(std::filesystem::path root) { root_ = std::move(root); }
   const std::string& os_user();
   std::shared_ptr<sandbox::Host> host();
+  // Lets go of the host and so of the instances this program opened (their files close).
+  void ReleaseHost() { host_.reset(); }
 
   // The instance, or nullptr when there is none of that name.
   std::shared_ptr<sandbox::Instance> Find(const Target& target);

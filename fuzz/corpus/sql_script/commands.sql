@@ -1,0 +1,5 @@
+:setvar db "Archive"
+USE $(db)
+GO 2
+:r other.sql
+EXIT(SELECT 1)

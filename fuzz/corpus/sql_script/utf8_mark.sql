@@ -1,0 +1,2 @@
+﻿SELECT N'é'
+GO
