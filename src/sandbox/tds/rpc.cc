@@ -717,6 +717,7 @@ common::Value ReadTypedValue(Reader& reader, const TypeInfo& t) {
   } else {
     width = reader.U8();
     if (width == 0) return common::Value();
+    if (t.max_length != 0 && width > t.max_length) fail(width);
     data = reader.Bytes(width);
   }
   switch (type) {

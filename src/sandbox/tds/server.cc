@@ -349,6 +349,7 @@ class Connection {
     std::vector<Parameter> parameters;
     parameters.push_back({"@rpc_status", common::Value(), "int", 0, true});
     std::string refused;
+    std::int32_t refused_number = 2812;
     if (parts.empty()) {
       refused = call.procedure.empty()
                     ? "Could not find stored procedure number " +
@@ -360,7 +361,9 @@ class Connection {
       text += i == 0 ? " " : ", ";
       if (!p.name.empty()) {
         if (!IsParameterName(p.name)) {
-          refused = "'" + Printable(p.name) + "' is not a valid parameter name.";
+          refused = Printable(p.name) + " is not a parameter for procedure " +
+                    Printable(call.procedure) + ".";
+          refused_number = 8145;
           break;
         }
         text += (p.name[0] == '@' ? "" : "@") + p.name + " = ";
@@ -375,7 +378,7 @@ class Connection {
       parameters.push_back({variable, p.value, p.type_name, p.size, p.output});
     }
     if (!refused.empty()) {
-      WriteMessage(out_, version_, Msg(2812, 16, 62, refused), ServerName());
+      WriteMessage(out_, version_, Msg(refused_number, 16, 1, refused), ServerName());
       WriteDoneToken(out_, version_, kTokenDoneProc, more_bit | kDoneError, -1);
       return true;
     }
