@@ -105,6 +105,11 @@ TypeInfo Sized(std::uint8_t type, std::uint32_t max_length) {
   return t;
 }
 
+// Bytes of a decimal's magnitude by its precision.
+std::size_t DecimalBytes(std::uint8_t precision) {
+  return precision <= 9 ? 4 : precision <= 19 ? 8 : precision <= 28 ? 12 : 16;
+}
+
 std::size_t TimeLength(std::uint8_t scale) { return scale <= 2 ? 3 : scale <= 4 ? 4 : 5; }
 
 std::string Hex(std::uint8_t type) {
@@ -402,8 +407,8 @@ std::optional<std::string> Encode(const TypeInfo& type, const common::Value& val
       if (null) return std::string(1, '\0');
       auto scaled = Scaled(value, type.scale, type.precision);
       if (!scaled) return std::nullopt;
-      const std::size_t bytes = type.max_length - 1u;
-      out.U8(static_cast<std::uint8_t>(type.max_length));
+      const std::size_t bytes = DecimalBytes(type.precision);
+      out.U8(static_cast<std::uint8_t>(bytes + 1));
       out.U8(scaled->first ? 0 : 1);
       Magnitude m = scaled->second;
       for (std::size_t k = 0; k < bytes; ++k) {
@@ -558,7 +563,8 @@ TypeInfo ReadTypeInfo(Reader& reader, std::uint32_t version) {
       t.max_length = reader.U8();
       t.precision = reader.U8();
       t.scale = reader.U8();
-      if (t.max_length < 5 || t.max_length > 17 || t.precision < 1 || t.precision > 38 ||
+      // The length is the value's largest; clients differ in what they put there.
+      if (t.max_length < 1 || t.max_length > 17 || t.precision < 1 || t.precision > 38 ||
           t.scale > t.precision)
         fail("precision " + std::to_string(t.precision) + ", scale " + std::to_string(t.scale) +
              " and length " + std::to_string(t.max_length));
@@ -717,7 +723,8 @@ common::Value ReadTypedValue(Reader& reader, const TypeInfo& t) {
   } else {
     width = reader.U8();
     if (width == 0) return common::Value();
-    if (t.max_length != 0 && width > t.max_length) fail(width);
+    if (t.max_length != 0 && width > t.max_length && type != kDecimalN && type != kNumericN)
+      fail(width);
     data = reader.Bytes(width);
   }
   switch (type) {
@@ -1045,6 +1052,10 @@ void WriteReturnValue(Writer& out, std::uint32_t version, std::uint16_t ordinal,
       break;
     case kNull:
       t = Sized(kNVarChar, 8000);
+      break;
+    case kDecimalN:
+    case kNumericN:
+      t.max_length = static_cast<std::uint32_t>(DecimalBytes(t.precision) + 1);
       break;
     case kBigChar:
       t.type = kBigVarChar;

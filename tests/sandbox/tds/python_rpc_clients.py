@@ -1,6 +1,7 @@
 """Parameterised queries and procedure calls through pytds and pymssql, which send them as RPC.
 
-Usage: python_rpc_clients.py PORT PASSWORD. One line per check, compared by the C++ test.
+Usage: python_rpc_clients.py PORT PASSWORD [ODBC_DRIVER]. One line per check, compared by the
+C++ test; with the path of FreeTDS's ODBC driver, pyodbc runs its checks too.
 """
 import datetime
 import decimal
@@ -12,6 +13,7 @@ import pytds.tds_base
 
 port = int(sys.argv[1])
 password = sys.argv[2]
+odbc_driver = sys.argv[3] if len(sys.argv) > 3 and sys.argv[3] else None
 
 HOSTILE = "x'); DROP TABLE rpc_keep; --; ]] \" \u00e9\u65e5"
 
@@ -87,6 +89,23 @@ def pymssql_checks(name, conn):
     conn.close()
 
 
+def pyodbc_checks(name, conn):
+    """FreeTDS's ODBC driver sends bound parameters as RPC."""
+    setup(conn)
+    cur = conn.cursor()
+    cur.execute("SELECT ? AS i, ? AS t, ? AS n, ? AS d, ? AS dt",
+                7, "Gr\u00fc\u00dfe \u65e5\u672c", None, decimal.Decimal("12.345"),
+                datetime.datetime(2003, 1, 2, 10, 20, 30, 500000))
+    print(name, "values", [tuple(row) for row in cur.fetchall()])
+    for value in (HOSTILE, "second"):
+        cur.execute("SELECT ?, LEN(?)", value, value)
+        row = cur.fetchone()
+        print(name, "hostile", row[0] == value, row[1] == len(value))
+    cur.execute("SELECT COUNT(*) FROM rpc_keep")
+    print(name, "table kept", cur.fetchall()[0][0])
+    conn.close()
+
+
 for label, version in [("default", None), ("7.1", pytds.tds_base.TDS71)]:
     extra = {} if version is None else {"tds_version": version}
     pytds_checks("pytds-" + label, pytds.connect(
@@ -95,3 +114,9 @@ for version in ["7.3", "7.1"]:
     pymssql_checks("pymssql-" + version, pymssql.connect(
         server="127.0.0.1", port=str(port), user="sa", password=password, autocommit=True,
         tds_version=version))
+if odbc_driver:
+    import pyodbc
+    for version in ["7.4", "7.1"]:
+        pyodbc_checks("pyodbc-" + version, pyodbc.connect(
+            "DRIVER={%s};SERVER=127.0.0.1;PORT=%d;UID=sa;PWD={%s};TDS_Version=%s;"
+            % (odbc_driver, port, password, version), autocommit=True, timeout=10))
