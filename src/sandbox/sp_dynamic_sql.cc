@@ -210,7 +210,7 @@ std::int64_t Unprepare(Executor& executor, std::vector<ProcedureArgument>& argum
 
 }  // namespace
 
-void AddDynamicSqlProcedures(SystemProcedureTable& table) {
+void AddDynamicProcedures(SystemProcedureTable& table) {
   table["sp_executesql"] = ExecuteSql;
   table["sp_prepare"] = PrepareOnly;
   table["sp_prepexec"] = PrepareAndExecute;

@@ -65,7 +65,7 @@ const SystemProcedureTable& Registry() {
     AddDatabaseProcedures(table);
     AddFullTextProcedures(table);
     AddServerProcedures(table);
-    AddDynamicSqlProcedures(table);
+    AddDynamicProcedures(table);
     return table;
   }();
   return registry;

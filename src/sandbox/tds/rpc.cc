@@ -334,8 +334,8 @@ std::optional<std::string> Encode(const TypeInfo& type, const common::Value& val
     case kInt4:
     case kInt8: {
       const std::size_t width = type.type == kIntN ? type.max_length : FixedSize(type.type);
-      if (null) return type.type == kIntN ? std::optional<std::string>(std::string(1, '\0'))
-                                          : std::nullopt;
+      if (null)
+        return type.type == kIntN ? std::optional<std::string>(std::string(1, '\0')) : std::nullopt;
       if (value.type() == common::Value::Type::kDouble) return std::nullopt;
       std::optional<std::int64_t> v = value.ToInt();
       if (!v) return std::nullopt;
@@ -350,8 +350,8 @@ std::optional<std::string> Encode(const TypeInfo& type, const common::Value& val
     }
     case kBitN:
     case kBit: {
-      if (null) return type.type == kBitN ? std::optional<std::string>(std::string(1, '\0'))
-                                          : std::nullopt;
+      if (null)
+        return type.type == kBitN ? std::optional<std::string>(std::string(1, '\0')) : std::nullopt;
       std::optional<bool> v = value.ToBool();
       if (!v) return std::nullopt;
       if (type.type == kBitN) out.U8(1);
@@ -362,8 +362,9 @@ std::optional<std::string> Encode(const TypeInfo& type, const common::Value& val
     case kFloat4:
     case kFloat8: {
       const std::size_t width = type.type == kFloatN ? type.max_length : FixedSize(type.type);
-      if (null) return type.type == kFloatN ? std::optional<std::string>(std::string(1, '\0'))
-                                            : std::nullopt;
+      if (null)
+        return type.type == kFloatN ? std::optional<std::string>(std::string(1, '\0'))
+                                    : std::nullopt;
       std::optional<double> v = value.ToDouble();
       if (!v) return std::nullopt;
       if (type.type == kFloatN) out.U8(static_cast<std::uint8_t>(width));
@@ -383,8 +384,9 @@ std::optional<std::string> Encode(const TypeInfo& type, const common::Value& val
     case kMoney:
     case kMoney4: {
       const std::size_t width = type.type == kMoneyN ? type.max_length : FixedSize(type.type);
-      if (null) return type.type == kMoneyN ? std::optional<std::string>(std::string(1, '\0'))
-                                            : std::nullopt;
+      if (null)
+        return type.type == kMoneyN ? std::optional<std::string>(std::string(1, '\0'))
+                                    : std::nullopt;
       auto scaled = Scaled(value, 4, width == 4 ? 10 : 19);
       if (!scaled) return std::nullopt;
       auto units = static_cast<std::int64_t>(scaled->second);
@@ -422,8 +424,9 @@ std::optional<std::string> Encode(const TypeInfo& type, const common::Value& val
     case kDateTime:
     case kDateTime4: {
       const std::size_t width = type.type == kDateTimeN ? type.max_length : FixedSize(type.type);
-      if (null) return type.type == kDateTimeN ? std::optional<std::string>(std::string(1, '\0'))
-                                               : std::nullopt;
+      if (null)
+        return type.type == kDateTimeN ? std::optional<std::string>(std::string(1, '\0'))
+                                       : std::nullopt;
       std::optional<common::DateTime> d = AsDateTime(value);
       if (!d) return std::nullopt;
       if (type.type == kDateTimeN) out.U8(static_cast<std::uint8_t>(width));
@@ -684,8 +687,8 @@ void NameType(RpcParameter& p) {
       }
       p.size = static_cast<int>(limit);
     } else {
-      p.size = static_cast<int>(std::max<std::uint32_t>(unicode ? t.max_length / 2 : t.max_length,
-                                                        1));
+      p.size =
+          static_cast<int>(std::max<std::uint32_t>(unicode ? t.max_length / 2 : t.max_length, 1));
     }
     p.type_name = std::string(fixed ? "" : "var") + (binary ? "binary" : "char");
     if (unicode) p.type_name = "n" + p.type_name;
@@ -734,9 +737,8 @@ common::Value ReadTypedValue(Reader& reader, const TypeInfo& t) {
     case kInt8:
     case kIntN:
       if (width != 1 && width != 2 && width != 4 && width != 8) return fail(width);
-      return common::Value(static_cast<long long>(width == 1 ? static_cast<std::int64_t>(
-                                                                   Unsigned(data))
-                                                             : Signed(data)));
+      return common::Value(static_cast<long long>(
+          width == 1 ? static_cast<std::int64_t>(Unsigned(data)) : Signed(data)));
     case kBit:
     case kBitN:
       if (width != 1) return fail(width);
@@ -778,7 +780,8 @@ common::Value ReadTypedValue(Reader& reader, const TypeInfo& t) {
       // The magnitude is little-endian after the sign byte; SQL Server refuses more than 38
       // digits.
       Magnitude m = 0;
-      for (std::size_t k = width - 1; k >= 1; --k) m = (m << 8) | static_cast<std::uint8_t>(data[k]);
+      for (std::size_t k = width - 1; k >= 1; --k)
+        m = (m << 8) | static_cast<std::uint8_t>(data[k]);
       Magnitude limit = 1;
       for (int k = 0; k < 38; ++k) limit *= 10;
       if (m >= limit) throw ProtocolError("a decimal value of more than 38 digits");
@@ -796,9 +799,8 @@ common::Value ReadTypedValue(Reader& reader, const TypeInfo& t) {
       if (width != 4) return fail(width);
       std::int64_t minutes = static_cast<std::int64_t>(Unsigned(data.substr(2, 2)));
       if (minutes >= 1440) throw ProtocolError("a smalldatetime past the end of its day");
-      return common::Value(
-          FromParts(kDays1900 + static_cast<std::int64_t>(Unsigned(data.substr(0, 2))),
-                    minutes * 60000));
+      return common::Value(FromParts(
+          kDays1900 + static_cast<std::int64_t>(Unsigned(data.substr(0, 2))), minutes * 60000));
     }
     case kDateN:
     case kTimeN:
@@ -811,8 +813,8 @@ common::Value ReadTypedValue(Reader& reader, const TypeInfo& t) {
       std::int64_t milliseconds = 0;
       if (time) {
         std::uint64_t units = Unsigned(data.substr(0, time));
-        milliseconds = static_cast<std::int64_t>(
-            t.scale >= 3 ? units / Pow10(t.scale - 3) : units * Pow10(3 - t.scale));
+        milliseconds = static_cast<std::int64_t>(t.scale >= 3 ? units / Pow10(t.scale - 3)
+                                                              : units * Pow10(3 - t.scale));
         if (milliseconds >= 86400000) throw ProtocolError("a time past the end of its day");
       }
       std::int64_t days = kDays1900;  // a time alone is of 1900-01-01, as SQL Server converts it
@@ -1024,8 +1026,7 @@ void WriteTypedValue(Writer& out, const TypeInfo& type, const common::Value& val
 }
 
 void WriteReturnValue(Writer& out, std::uint32_t version, std::uint16_t ordinal,
-                      std::string_view name, const TypeInfo& declared,
-                      const common::Value& value) {
+                      std::string_view name, const TypeInfo& declared, const common::Value& value) {
   TypeInfo t = declared;
   // Output goes in the nullable form of the declared type, a large type as its (max) form.
   switch (t.type) {

@@ -56,8 +56,7 @@ void WriteReturnStatus(Writer& out, std::int32_t status);
 // An output parameter's value, in the type the client declared it with where the value fits
 // (integers widen, long text goes as a large type).
 void WriteReturnValue(Writer& out, std::uint32_t version, std::uint16_t ordinal,
-                      std::string_view name, const TypeInfo& declared,
-                      const common::Value& value);
+                      std::string_view name, const TypeInfo& declared, const common::Value& value);
 // DONE, DONEPROC (0xFE) or DONEINPROC (0xFF).
 inline constexpr std::uint8_t kTokenDoneProc = 0xFE;
 inline constexpr std::uint8_t kTokenDoneInProc = 0xFF;

@@ -22,6 +22,7 @@ namespace sandbox::tds {
 namespace {
 
 constexpr std::uint32_t kDefaultPacketSize = 4096;
+constexpr std::size_t kMaxRpcParameters = 2100;
 
 ServerMessage Msg(std::int32_t number, int severity, int state, std::string text) {
   ServerMessage message;
@@ -350,11 +351,16 @@ class Connection {
     parameters.push_back({"@rpc_status", common::Value(), "int", 0, true});
     std::string refused;
     std::int32_t refused_number = 2812;
-    if (parts.empty()) {
-      refused = call.procedure.empty()
-                    ? "Could not find stored procedure number " +
-                          std::to_string(call.procedure_id) + "."
-                    : "Could not find stored procedure '" + Printable(call.procedure) + "'.";
+    if (call.parameters.size() > kMaxRpcParameters) {
+      refused =
+          "The incoming request has too many parameters. The server supports a maximum of 2100 "
+          "parameters. Reduce the number of parameters and resend the request.";
+      refused_number = 8003;
+    } else if (parts.empty()) {
+      refused =
+          call.procedure.empty()
+              ? "Could not find stored procedure number " + std::to_string(call.procedure_id) + "."
+              : "Could not find stored procedure '" + Printable(call.procedure) + "'.";
     }
     for (std::size_t i = 0; i < call.parameters.size() && refused.empty(); ++i) {
       const RpcParameter& p = call.parameters[i];
@@ -415,8 +421,7 @@ class Connection {
       if (p.default_value) continue;
       const Parameter& value = parameters[bound++];
       if (!p.output) continue;
-      WriteReturnValue(out_, version_, static_cast<std::uint16_t>(i), p.name, p.type,
-                       value.value);
+      WriteReturnValue(out_, version_, static_cast<std::uint16_t>(i), p.name, p.type, value.value);
     }
     WriteDoneToken(out_, version_, kTokenDoneProc,
                    static_cast<std::uint16_t>(more_bit | (error ? kDoneError : 0) | kDoneCount),

@@ -113,10 +113,12 @@ TEST(RpcRequest, ParametersOfEveryTypeReadAsClientsSendThem) {
        Value(Moment(2003, 1, 2, 10, 20, 30, 0)), "datetime", 0, false},
       {"guid", "24 10 10 33 22 11 00 55 44 77 66 88 99 AA BB CC DD EE FF", Value(guid),
        "uniqueidentifier", 0, false},
-      {"varchar", "A7 14 00 <c> 05 00 47 72 FC DF 65", Value("Gr\xC3\xBC\xC3\x9F" "e"), "varchar",
-       20, false},
-      {"nvarchar", "E7 40 1F <c> 04 00 E5 65 2C 67", Value("\xE6\x97\xA5\xE6\x9C\xAC"),
-       "nvarchar", 4000, false},
+      {"varchar", "A7 14 00 <c> 05 00 47 72 FC DF 65",
+       Value("Gr\xC3\xBC\xC3\x9F"
+             "e"),
+       "varchar", 20, false},
+      {"nvarchar", "E7 40 1F <c> 04 00 E5 65 2C 67", Value("\xE6\x97\xA5\xE6\x9C\xAC"), "nvarchar",
+       4000, false},
       {"nchar", "EF 04 00 <c> 04 00 61 00 20 00", Value("a "), "nchar", 2, false},
       {"null nvarchar", "E7 40 1F <c> FF FF", Value(), "nvarchar", 4000, false},
       {"varbinary", "A5 40 1F 02 00 01 02", Value(common::Bytes{1, 2}), "varbinary", 8000, false},
@@ -130,11 +132,11 @@ TEST(RpcRequest, ParametersOfEveryTypeReadAsClientsSendThem) {
        "E7 FF FF <c> 08 00 00 00 00 00 00 00 04 00 00 00 61 00 62 00 04 00 00 00 63 00 64 00 "
        "00 00 00 00",
        Value("abcd"), "nvarchar", 4000, true},
-      {"varchar(max) of unknown length", "A7 FF FF <c> FE FF FF FF FF FF FF FF 02 00 00 00 6F 6B "
-                                         "00 00 00 00",
+      {"varchar(max) of unknown length",
+       "A7 FF FF <c> FE FF FF FF FF FF FF FF 02 00 00 00 6F 6B "
+       "00 00 00 00",
        Value("ok"), "varchar", 8000, true},
-      {"null varbinary(max)", "A5 FF FF FF FF FF FF FF FF FF FF", Value(), "varbinary", 8000,
-       true},
+      {"null varbinary(max)", "A5 FF FF FF FF FF FF FF FF FF FF", Value(), "varbinary", 8000, true},
   };
   for (std::uint32_t version : {kTds71, kTds74}) {
     for (const Case& c : cases) {
@@ -220,20 +222,23 @@ TEST(RpcRequest, MalformedRequestsAreRefused) {
       {"a bit of two bytes", OneParameter(kTds74, Hex("68 02 02 00 01"))},
       {"a decimal of precision 0", OneParameter(kTds74, Hex("6A 05 00 00 05 01 01 00 00 00"))},
       {"a decimal of 39 digits",
-       OneParameter(kTds74, Hex("6A 11 26 00 11 01 FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF"))},
+       OneParameter(kTds74,
+                    Hex("6A 11 26 00 11 01 FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF"))},
       {"a datetime past its day", OneParameter(kTds74, Hex("6F 08 08 00 00 00 00 00 00 00 10"))},
       {"a time of scale 9", OneParameter(kTds74, Hex("29 09 05 00 00 00 00 00"))},
       {"a text longer than its type", OneParameter(kTds74, Hex("E7 02 00 <c> 04 00 61 00 62 00"))},
       {"a varchar of 9000 bytes", OneParameter(kTds74, Hex("A7 28 23 <c> 00 00"))},
       {"a value past the message", OneParameter(kTds74, Hex("E7 A0 0F <c> 10 00 61 00"))},
       {"a chunked value that differs from its length",
-       OneParameter(kTds74, Hex("E7 FF FF <c> 08 00 00 00 00 00 00 00 02 00 00 00 61 00 00 00 00 00"))},
+       OneParameter(kTds74,
+                    Hex("E7 FF FF <c> 08 00 00 00 00 00 00 00 02 00 00 00 61 00 00 00 00 00"))},
       {"a chunk past the message", OneParameter(kTds74, Hex("E7 FF FF <c> FE FF FF FF FF FF FF FF "
                                                             "FF FF 00 00"))},
       {"an unlimited nchar", OneParameter(kTds74, Hex("EF FF FF <c> FF FF FF FF FF FF FF FF"))},
       {"an xml parameter", OneParameter(kTds74, Hex("F1 00"))},
       {"an unknown type", OneParameter(kTds74, Hex("99 00"))},
-      {"an encrypted parameter", OneParameter(kTds74, "").substr(0, 28) + Hex("02 40 00 70 00 08 26 04 00")},
+      {"an encrypted parameter",
+       OneParameter(kTds74, "").substr(0, 28) + Hex("02 40 00 70 00 08 26 04 00")},
       {"a smalldatetime past its day", OneParameter(kTds74, Hex("6F 04 04 00 00 A0 05"))},
   };
   for (const auto& c : cases) {
@@ -298,20 +303,24 @@ TEST(RpcReturnValue, OutputsTravelInTheDeclaredTypeOrOneThatHoldsThem) {
       {"a null", kTds74, type(0x26, 4), Value(), 0x26, Value()},
       {"a decimal rounds to its scale", kTds74, type(0x6A, 5, 10, 3), Value("12.3456"), 0x6A,
        Value("12.346")},
-      {"a decimal declared with a short length", kTds71, type(0x6C, 4, 5, 3), Value("-1.5"),
-       0x6C, Value("-1.500")},
+      {"a decimal declared with a short length", kTds71, type(0x6C, 4, 5, 3), Value("-1.5"), 0x6C,
+       Value("-1.500")},
       {"a money", kTds74, type(0x6E, 8), Value(-2.5), 0x6E, Value("-2.5000")},
       {"a datetime", kTds71, type(0x6F, 8), Value(Moment(2003, 1, 2, 10, 20, 30, 500)), 0x6F,
        Value(Moment(2003, 1, 2, 10, 20, 30, 500))},
-      {"a datetime2", kTds74, type(0x2A, 0, 0, 7), Value(Moment(2003, 1, 2, 10, 20, 30, 500)),
-       0x2A, Value(Moment(2003, 1, 2, 10, 20, 30, 500))},
+      {"a datetime2", kTds74, type(0x2A, 0, 0, 7), Value(Moment(2003, 1, 2, 10, 20, 30, 500)), 0x2A,
+       Value(Moment(2003, 1, 2, 10, 20, 30, 500))},
       {"a long text in a short nvarchar goes whole on 7.2", kTds74, type(0xE7, 4),
        Value("\xC3\xA9t\xC3\xA9!"), 0xE7, Value("\xC3\xA9t\xC3\xA9!")},
       {"text that is no number in an int goes as text", kTds71, type(0x26, 4), Value("abc"), 0xE7,
        Value("abc")},
       {"a null type", kTds71, type(0x1F, 0), Value("x"), 0xE7, Value("x")},
-      {"varchar keeps its code page", kTds71, type(0xA7, 20), Value("Gr\xC3\xBC\xC3\x9F" "e"),
-       0xA7, Value("Gr\xC3\xBC\xC3\x9F" "e")},
+      {"varchar keeps its code page", kTds71, type(0xA7, 20),
+       Value("Gr\xC3\xBC\xC3\x9F"
+             "e"),
+       0xA7,
+       Value("Gr\xC3\xBC\xC3\x9F"
+             "e")},
       {"ntext goes as nvarchar", kTds71, type(0x63, 0x7FFFFFFF), Value("\xCE\xA9"), 0xE7,
        Value("\xCE\xA9")},
   };
@@ -507,6 +516,14 @@ TEST_F(RpcServerTest, ProceduresReturnOutputParametersStatusAndErrors) {
   Param(hostile_name, "@x = 1; DROP TABLE rpc_keep; --", "26 04 04 01 00 00 00");
   EXPECT_EQ(Of(client->Rpc(hostile_name.data()), Kind::kError).size(), 1u);
   EXPECT_EQ(Of(client->Batch("SELECT COUNT(*) FROM rpc_keep"), Kind::kRow).size(), 1u);
+  // More parameters than SQL Server takes.
+  Writer many;
+  many.UsVarchar("rpc_p");
+  many.U16(0);
+  for (int i = 0; i < 2101; ++i) Param(many, "", "26 04 04 01 00 00 00");
+  errors = Of(client->Rpc(many.data()), Kind::kError);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].number, 8003);
 }
 
 TEST_F(RpcServerTest, PreparedStatementsByProcedureNumber) {

@@ -142,7 +142,6 @@ TEST_F(ThirdPartyClientTest, PythonClientsReadWhatTheServerSends) {
   EXPECT_EQ(out, expected);
 }
 
-
 // Parameters and procedure calls go as RPC: sp_executesql with typed values (a hostile text is
 // data), a procedure's output parameters and return status, prepared statements.
 TEST_F(ThirdPartyClientTest, PythonClientsSendParametersAndCallProcedures) {
@@ -157,8 +156,7 @@ TEST_F(ThirdPartyClientTest, PythonClientsSendParametersAndCallProcedures) {
   std::string out =
       Output("timeout 120 /usr/bin/python3 " +
              Quote(std::string(TESSERA_SOURCE_TESTS) + "/python_rpc_clients.py") + " " +
-             std::to_string(port_) + " " + Quote(kPassword) + " " + Quote(odbc_driver) +
-             " 2>&1");
+             std::to_string(port_) + " " + Quote(kPassword) + " " + Quote(odbc_driver) + " 2>&1");
   // decimal columns reach clients as float, as in every result of the sandbox.
   const std::vector<std::string> kPytds = {
       " values [(7, 'Gr\xC3\xBC\xC3\x9F"
