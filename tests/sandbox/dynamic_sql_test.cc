@@ -103,6 +103,11 @@ TEST_F(DynamicSqlTest, PreparedStatementsRunUntilUnprepared) {
             8179);
   // A statement that does not parse is refused when it is prepared.
   EXPECT_EQ(Run("DECLARE @h INT EXEC sp_prepare @h OUTPUT, N'', N'SELECT FROM'").FirstError(), 156);
+  // A prepared statement that runs itself stops at the nesting limit.
+  set = Query("DECLARE @h INT EXEC sp_prepare @h OUTPUT, N'', N'SELECT 1' SELECT @h");
+  const std::string next = std::to_string(*set.rows[0][0].ToInt() + 1);
+  Ok("DECLARE @h INT EXEC sp_prepare @h OUTPUT, N'', N'EXEC sp_execute " + next + "'");
+  EXPECT_EQ(Run("EXEC sp_execute " + next).FirstError(), 217);
   // sp_prepexec prepares and runs at once.
   set = Query(
       "DECLARE @h INT EXEC sp_prepexec @h OUTPUT, N'@a int', N'SELECT @a + 100', 1 "
