@@ -268,7 +268,8 @@ std::optional<std::pair<bool, Magnitude>> Scaled(const common::Value& value, int
   while (i < text.size() && text[i] == ' ') ++i;
   if (!any || i != text.size()) return std::nullopt;
   for (int k = std::max(fraction, 0); k < scale; ++k) {
-    if (magnitude != 0) ++used;
+    // Checked digit by digit: past 38 digits the magnitude would wrap.
+    if (magnitude != 0 && ++used > digits) return std::nullopt;
     magnitude *= 10;
   }
   if (round_up) ++magnitude;
