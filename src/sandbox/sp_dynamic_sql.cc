@@ -3,6 +3,7 @@
 // whose variables are those parameters. Argument values are bound as variables, never put into
 // the text.
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
