@@ -429,12 +429,14 @@ class Connection {
     return true;
   }
 
-  // A parameter name goes into the EXEC text, so only the characters of a variable name pass.
+  // A parameter name goes into the EXEC text, so only the characters of a variable name pass
+  // (non-ASCII letters are name characters to the T-SQL lexer).
   static bool IsParameterName(const std::string& name) {
-    if (name.size() > 129 || name == "@") return false;
+    if (name.size() > 4 * 129 || name == "@") return false;
     for (std::size_t i = 0; i < name.size(); ++i) {
       const auto c = static_cast<unsigned char>(name[i]);
-      if (std::isalnum(c) || c == '_' || c == '#' || c == '$' || (c == '@' && i == 0)) continue;
+      if (std::isalnum(c) || c >= 0x80 || c == '_' || c == '#' || c == '$' || (c == '@' && i == 0))
+        continue;
       return false;
     }
     return true;

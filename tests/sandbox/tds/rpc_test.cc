@@ -519,6 +519,18 @@ TEST_F(RpcServerTest, ProceduresReturnOutputParametersStatusAndErrors) {
   Param(hostile_name, "@x = 1; DROP TABLE rpc_keep; --", "26 04 04 01 00 00 00");
   EXPECT_EQ(Of(client->Rpc(hostile_name.data()), Kind::kError).size(), 1u);
   EXPECT_EQ(Of(client->Batch("SELECT COUNT(*) FROM rpc_keep"), Kind::kRow).size(), 1u);
+  // A parameter name in other letters than ASCII ones.
+  const std::string gross = "gr\xC3\xB6\xC3\x9F";
+  client->Batch("CREATE PROCEDURE rpc_" + gross + " @" + gross + " INT OUTPUT AS SET @" + gross +
+                " = @" + gross + " + 1");
+  Writer letters;
+  letters.UsVarchar("rpc_" + gross);
+  letters.U16(0);
+  Param(letters, "@" + gross, "26 04 04 29 00 00 00", true);
+  tokens = client->Rpc(letters.data());
+  EXPECT_TRUE(Of(tokens, Kind::kError).empty());
+  ASSERT_EQ(Of(tokens, Kind::kReturnValue).size(), 1u);
+  EXPECT_EQ(Of(tokens, Kind::kReturnValue)[0].row[0], Value(42));
   // More parameters than SQL Server takes.
   Writer many;
   many.UsVarchar("rpc_p");
