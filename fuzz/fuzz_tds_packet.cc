@@ -22,6 +22,7 @@
 
 #include "sandbox/server.h"
 #include "sandbox/tds/protocol.h"
+#include "sandbox/tds/rpc.h"
 #include "sandbox/tds/server.h"
 #include "sandbox/tds/wire.h"
 
@@ -29,14 +30,18 @@ namespace {
 
 namespace tds = sandbox::tds;
 
-// Echoes each batch back as a one-row result (with the text as its value); "many" in a batch
+// Echoes each batch back as a one-row result (with the text as its value); the parameters of a
+// remote procedure call come back as their OUTPUT values, so every parameter type is written as
+// a return value too; "many" in a batch
 // adds 3000 rows, "error" gives an error after the rows, as a statement failing mid-result
 // does, and "use" changes the database.
 class EchoSession : public sandbox::Session {
  public:
   int spid() const override { return 51; }
-  void Execute(std::string_view batch, std::vector<sandbox::Parameter>&, sandbox::ResultSink& sink,
-               std::chrono::milliseconds) override {
+  void Execute(std::string_view batch, std::vector<sandbox::Parameter>& parameters,
+               sandbox::ResultSink& sink, std::chrono::milliseconds) override {
+    for (sandbox::Parameter& p : parameters)
+      if (p.output && p.value.IsNull()) p.value = common::Value(p.name);
     sandbox::Column text;
     text.name = "text";
     text.type_name = "nvarchar";
@@ -118,6 +123,7 @@ void ParseEach(std::string_view input) {
       for (std::uint32_t version : {tds::kTds70, tds::kTds71, tds::kTds72, tds::kTds74}) {
         attempt([&] { tds::ParseSqlBatch(p, version); });
         attempt([&] { tds::ParseTransactionRequest(p, version); });
+        attempt([&] { tds::ParseRpcRequest(p, version); });
       }
     }
   } catch (const tds::ProtocolError&) {

@@ -50,6 +50,24 @@ def tm(kind, v74=True, begin_after=False):
     if kind == 5: p += b'\x00\x00'
     else: p += b'\x00' + bytes([1 if begin_after else 0]) + (b'\x00\x00' if begin_after else b'')
     return packet(14, p)
+COLLATION = b'\x09\x04\xd0\x00\x34'
+def nvarchar(name, text, output=False):
+    v = u16(text)
+    return (bytes([len(name)]) + u16(name) + bytes([1 if output else 0]) + b'\xe7' +
+            struct.pack('<H', 8000) + COLLATION + struct.pack('<H', len(v)) + v)
+def intn(name, value, output=False):
+    head = bytes([len(name)]) + u16(name) + bytes([1 if output else 0]) + b'\x26\x04'
+    return head + (b'\x00' if value is None else b'\x04' + struct.pack('<i', value))
+def nvarchar_max(name, text):
+    v = u16(text)
+    return (bytes([len(name)]) + u16(name) + b'\x00\xe7\xff\xff' + COLLATION +
+            struct.pack('<Q', len(v)) + struct.pack('<I', len(v)) + v + b'\x00\x00\x00\x00')
+def rpc(calls, v74=True, separator=b'\xff'):
+    return packet(3, (headers() if v74 else b'') + separator.join(calls))
+def by_id(proc_id, *params):
+    return struct.pack('<HHH', 0xFFFF, proc_id, 0) + b''.join(params)
+def by_name(name, *params):
+    return struct.pack('<H', len(name)) + u16(name) + b'\x00\x00' + b''.join(params)
 seeds = {
   'login_batch_74': prelogin() + login7('sa', 'secret') + batch('SELECT name FROM sysobjects'),
   'login_70_no_prelogin': login7('sa', 'x', 0x70000000) + batch('select 1', v74=False),
@@ -63,6 +81,10 @@ seeds = {
   'batch_many_packets': prelogin() + login7('sa', 's', database='tempdb') + batch('SELECT ' + "'x'," * 600 + '1', size=512),
   'prelogin_only': prelogin(3),
   'attention_mid_result': prelogin() + login7('sa', 's') + batch('select many') + packet(6, b'') + batch('select 1'),
+  'rpc_executesql': prelogin() + login7('sa', 's') + rpc([by_id(10, nvarchar('', 'SELECT @a'), nvarchar('', '@a int'), intn('@a', 7)),
+                                                          by_name('dbo.proc', intn('@x', None, True), nvarchar_max('@s', 'long text'))]),
+  'rpc_prepare_71': prelogin() + login7('sa', 's', 0x71000001) + rpc([by_id(11, intn('', None, True), nvarchar('', '@a int'), nvarchar('', 'SELECT @a')),
+                                                                      by_id(12, intn('', 1), intn('', 5)), by_id(15, intn('', 1))], v74=False, separator=b'\x80'),
   'batch_mid_result': prelogin() + login7('sa', 's') + batch('select many error') + batch('select 2'),
 }
 for name, data in seeds.items():

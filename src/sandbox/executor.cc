@@ -878,7 +878,12 @@ void Executor::Use(const UseStatement& s) {
 
 void Executor::ExecuteString(const ExecuteStringStatement& s) {
   Value text = Evaluate(*s.text);
-  std::string sql = text.ToText();
+  std::map<std::string, VariableSlot> variables;
+  RunNestedBatch(text.ToText(), variables);
+}
+
+void Executor::RunNestedBatch(const std::string& sql,
+                              std::map<std::string, VariableSlot>& variables) {
   std::shared_ptr<Batch> batch;
   try {
     batch = std::make_shared<Batch>(
@@ -890,6 +895,7 @@ void Executor::ExecuteString(const ExecuteStringStatement& s) {
   child->text = batch->text;
   child->dbid = session_.current_dbid();
   child->depth = frame().depth + 1;
+  for (auto& [name, slot] : variables) child->variables[Key(name)] = slot;
   frames_.push_back(std::move(child));
   int depth = static_cast<int>(frames_.size()) - 1;
   auto finish = [&]() {
@@ -898,6 +904,10 @@ void Executor::ExecuteString(const ExecuteStringStatement& s) {
     for (const auto& [key, temp] : session_.temp_tables())
       if (temp.frame_depth >= depth) doomed.push_back(key);
     for (const std::string& key : doomed) DropTemp(key);
+    for (auto& [name, slot] : variables) {
+      auto it = frame().variables.find(Key(name));
+      if (it != frame().variables.end()) slot = it->second;
+    }
     frames_.pop_back();
   };
   try {

@@ -52,6 +52,10 @@ class Executor : public Resolver {
   void RunBatch(const tsql::Batch& batch);
   // Runs a remote procedure call: the procedure with parameters as its arguments.
   void RunProcedureCall(const tsql::ObjectName& procedure);
+  // Runs text as a batch in a scope of its own (EXEC of a string, sp_executesql) whose only
+  // variables are the given ones, by name with "@"; they hold what the batch left in them
+  // afterwards. Throws SqlError when the text does not parse.
+  void RunNestedBatch(const std::string& sql, std::map<std::string, VariableSlot>& variables);
 
   // Resolver
   ResolvedTable ResolveTable(const tsql::ObjectName& name) override;

@@ -157,6 +157,14 @@ class SessionImpl : public Session, public FunctionHost {
   std::chrono::steady_clock::time_point deadline() const { return deadline_; }
   bool has_deadline() const { return has_deadline_; }
 
+  // Statements prepared by sp_prepare or sp_prepexec, by handle, until sp_unprepare.
+  struct PreparedStatement {
+    std::string parameters;  // the declared parameter list
+    std::string text;
+  };
+  std::map<std::int64_t, PreparedStatement>& prepared() { return prepared_; }
+  std::int64_t NextPreparedHandle() { return ++last_prepared_handle_; }
+
  private:
   AttachedDatabase& Attach(const DatabaseRecord& record);
   void Detach(int dbid);
@@ -187,6 +195,8 @@ class SessionImpl : public Session, public FunctionHost {
   std::map<std::string, tsql::ExprPtr> parsed_defaults_;
   std::chrono::steady_clock::time_point deadline_;
   bool has_deadline_ = false;
+  std::map<std::int64_t, PreparedStatement> prepared_;
+  std::int64_t last_prepared_handle_ = 0;
 };
 
 }  // namespace sandbox

@@ -65,6 +65,7 @@ const SystemProcedureTable& Registry() {
     AddDatabaseProcedures(table);
     AddFullTextProcedures(table);
     AddServerProcedures(table);
+    AddDynamicProcedures(table);
     return table;
   }();
   return registry;

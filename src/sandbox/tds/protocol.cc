@@ -154,9 +154,6 @@ Login7 ParseLogin7(std::string_view payload) {
   return login;
 }
 
-namespace {
-
-// Skips the 7.2+ headers that precede a batch or a transaction request.
 void SkipHeaders(Reader& reader, std::string_view payload, std::uint32_t tds_version) {
   if (AtLeast72(tds_version)) {
     std::uint32_t total = reader.U32();
@@ -172,8 +169,6 @@ void SkipHeaders(Reader& reader, std::string_view payload, std::uint32_t tds_ver
     }
   }
 }
-
-}  // namespace
 
 TransactionRequest ParseTransactionRequest(std::string_view payload, std::uint32_t tds_version) {
   Reader reader(payload);

@@ -45,6 +45,9 @@ struct Login7 {
 };
 Login7 ParseLogin7(std::string_view payload);
 
+// Skips the 7.2+ headers (ALL_HEADERS) that begin a batch, RPC or transaction request.
+void SkipHeaders(Reader& reader, std::string_view payload, std::uint32_t tds_version);
+
 // The text of a SQL batch request, without the 7.2+ headers.
 std::string ParseSqlBatch(std::string_view payload, std::uint32_t tds_version);
 

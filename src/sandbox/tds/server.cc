@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -14,12 +15,14 @@
 #include <vector>
 
 #include "sandbox/tds/protocol.h"
+#include "sandbox/tds/rpc.h"
 
 namespace sandbox::tds {
 
 namespace {
 
 constexpr std::uint32_t kDefaultPacketSize = 4096;
+constexpr std::size_t kMaxRpcParameters = 2100;
 
 ServerMessage Msg(std::int32_t number, int severity, int state, std::string text) {
   ServerMessage message;
@@ -57,7 +60,7 @@ class TokenSink : public ResultSink {
     // A statement that failed without a DONE of its own (RAISERROR) still ends before the next
     // row set: ODBC drivers otherwise report the error on that row set and lose it.
     if (error_) {
-      WriteDone(out_, version_, kDoneMore | kDoneError, -1);
+      WriteDoneToken(out_, version_, done_token_, kDoneMore | kDoneError, -1);
       error_ = false;
     }
     row_set_.emplace(version_, columns);
@@ -107,6 +110,21 @@ class TokenSink : public ResultSink {
     *current_database_ = name;
   }
 
+  // Statements of a procedure call end with DONEINPROC.
+  void InProcedure() { done_token_ = kTokenDoneInProc; }
+
+  // Ends the statements of a procedure call: the last DONEINPROC goes out with the "more" bit,
+  // as DONEPROC follows. Returns the last statement's row count (-1 for none) and sets *error
+  // when an error came after it.
+  std::int64_t EndProcedure(bool* error) {
+    if (row_set_) EndRowSet();
+    std::int64_t count = pending_ ? pending_->count : -1;
+    FlushDone();
+    *error = error_;
+    error_ = false;
+    return count;
+  }
+
   // The batch's last DONE, without the "more" bit.
   void Finish(std::uint16_t extra_status) {
     if (row_set_) EndRowSet();
@@ -125,7 +143,7 @@ class TokenSink : public ResultSink {
   };
   void FlushDone() {
     if (!pending_) return;
-    WriteDone(out_, version_, pending_->status | kDoneMore, pending_->count);
+    WriteDoneToken(out_, version_, done_token_, pending_->status | kDoneMore, pending_->count);
     pending_.reset();
   }
 
@@ -137,6 +155,7 @@ class TokenSink : public ResultSink {
   std::optional<RowSetWriter> row_set_;
   bool error_ = false;
   std::optional<PendingDone> pending_;
+  std::uint8_t done_token_ = 0xFD;  // DONE
 };
 
 class Connection {
@@ -198,6 +217,8 @@ class Connection {
           Transaction(ParseTransactionRequest(message.payload, version_));
           break;
         case PacketType::kRpc:
+          RunRpcs(ParseRpcRequest(message.payload, version_));
+          break;
         case PacketType::kBulkLoad:
           Refuse(
               "This request type is not supported by the sandbox server; send the "
@@ -291,6 +312,134 @@ class Connection {
     sink.ChangeDatabase(session_->CurrentDatabase());
     sink.Finish(0);
     Pump(true);
+  }
+
+  // The calls of an RPC request, one after the other; each ends with DONEPROC, all but the last
+  // with the "more" bit.
+  void RunRpcs(const std::vector<RpcCall>& calls) {
+    std::size_t last = calls.size();
+    for (std::size_t i = 0; i < calls.size(); ++i)
+      if (!calls[i].no_exec) last = i;
+    if (last == calls.size()) {
+      WriteDoneToken(out_, version_, kTokenDoneProc, 0, -1);
+      Pump(true);
+      return;
+    }
+    for (std::size_t i = 0; i <= last; ++i) {
+      if (calls[i].no_exec) continue;
+      if (!RunRpc(calls[i], i != last)) return;
+    }
+    Pump(true);
+  }
+
+  // One procedure call, as an EXEC whose arguments are variables bound to the parameters, so no
+  // value is ever part of the statement text. False when the request ended otherwise (cancel,
+  // a broken session), its answer sent.
+  bool RunRpc(const RpcCall& call, bool more) {
+    const std::uint16_t more_bit = more ? kDoneMore : 0;
+    std::vector<std::string> parts = SplitProcedureName(call.procedure);
+    std::string text = "EXEC @rpc_status = ";
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+      if (i > 0) text += '.';
+      // Empty middle parts ("master..sp_who") stay empty.
+      if (parts[i].empty()) continue;
+      text += '[';
+      for (char c : parts[i]) text += c == ']' ? std::string("]]") : std::string(1, c);
+      text += ']';
+    }
+    std::vector<Parameter> parameters;
+    parameters.push_back({"@rpc_status", common::Value(), "int", 0, true});
+    std::string refused;
+    std::int32_t refused_number = 2812;
+    if (call.parameters.size() > kMaxRpcParameters) {
+      refused =
+          "The incoming request has too many parameters. The server supports a maximum of 2100 "
+          "parameters. Reduce the number of parameters and resend the request.";
+      refused_number = 8003;
+    } else if (parts.empty()) {
+      refused =
+          call.procedure.empty()
+              ? "Could not find stored procedure number " + std::to_string(call.procedure_id) + "."
+              : "Could not find stored procedure '" + Printable(call.procedure) + "'.";
+    }
+    for (std::size_t i = 0; i < call.parameters.size() && refused.empty(); ++i) {
+      const RpcParameter& p = call.parameters[i];
+      text += i == 0 ? " " : ", ";
+      if (!p.name.empty()) {
+        if (!IsParameterName(p.name)) {
+          refused = Printable(p.name) + " is not a parameter for procedure " +
+                    Printable(call.procedure) + ".";
+          refused_number = 8145;
+          break;
+        }
+        text += (p.name[0] == '@' ? "" : "@") + p.name + " = ";
+      }
+      if (p.default_value) {
+        text += "DEFAULT";
+        continue;
+      }
+      std::string variable = "@rpc_p" + std::to_string(i + 1);
+      text += variable;
+      if (p.output) text += " OUTPUT";
+      parameters.push_back({variable, p.value, p.type_name, p.size, p.output});
+    }
+    if (!refused.empty()) {
+      WriteMessage(out_, version_, Msg(refused_number, 16, 1, refused), ServerName());
+      WriteDoneToken(out_, version_, kTokenDoneProc, more_bit | kDoneError, -1);
+      return true;
+    }
+
+    TokenSink sink(out_, version_, ServerName(), &database_, [this] { PumpWhileRunning(); });
+    sink.InProcedure();
+    interruption_.clear();
+    running_ = true;
+    try {
+      session_->Execute(text, parameters, sink, std::chrono::milliseconds(0));
+      running_ = false;
+    } catch (const SessionError& error) {
+      running_ = false;
+      if (error.kind() == SessionError::Kind::kCancelled) {
+        Cancelled();
+        return false;
+      }
+      log_("connection " + peer_ + ": session ended: " + error.what());
+      broken_ = true;
+      return false;
+    } catch (const BatchCancelled&) {
+      running_ = false;
+      Cancelled();
+      return false;
+    }
+    sink.ChangeDatabase(session_->CurrentDatabase());
+    bool error = false;
+    std::int64_t count = sink.EndProcedure(&error);
+    // A procedure that ran has a status; one that was not found has none.
+    if (auto status = parameters[0].value.ToInt())
+      WriteReturnStatus(out_, static_cast<std::int32_t>(*status));
+    for (std::size_t i = 0, bound = 1; i < call.parameters.size(); ++i) {
+      const RpcParameter& p = call.parameters[i];
+      if (p.default_value) continue;
+      const Parameter& value = parameters[bound++];
+      if (!p.output) continue;
+      WriteReturnValue(out_, version_, static_cast<std::uint16_t>(i), p.name, p.type, value.value);
+    }
+    WriteDoneToken(out_, version_, kTokenDoneProc,
+                   static_cast<std::uint16_t>(more_bit | (error ? kDoneError : 0) | kDoneCount),
+                   count);
+    return true;
+  }
+
+  // A parameter name goes into the EXEC text, so only the characters of a variable name pass
+  // (non-ASCII letters are name characters to the T-SQL lexer).
+  static bool IsParameterName(const std::string& name) {
+    if (name.size() > 4 * 129 || name == "@") return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+      const auto c = static_cast<unsigned char>(name[i]);
+      if (std::isalnum(c) || c >= 0x80 || c == '_' || c == '#' || c == '$' || (c == '@' && i == 0))
+        continue;
+      return false;
+    }
+    return true;
   }
 
   // The end of a batch the sink stopped: the client has gone, sent something it must not

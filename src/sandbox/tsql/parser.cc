@@ -105,6 +105,16 @@ class Parser {
     return e;
   }
 
+  std::vector<ProcedureParameter> ParseStandaloneParameters() {
+    std::vector<ProcedureParameter> parameters;
+    if (Cur().kind == TK::kEnd) return parameters;
+    do {
+      parameters.push_back(ParseProcedureParameter());
+    } while (AcceptSymbol(","));
+    if (Cur().kind != TK::kEnd) SyntaxError(Cur());
+    return parameters;
+  }
+
  private:
   // ---- tokens -------------------------------------------------------------------------------
 
@@ -2571,6 +2581,12 @@ Batch ParseBatch(std::string_view text, const ParseOptions& options) {
 ExprPtr ParseExpression(std::string_view text, const ParseOptions& options) {
   Parser parser(text, options);
   return parser.ParseStandaloneExpression();
+}
+
+std::vector<ProcedureParameter> ParseParameterList(std::string_view text,
+                                                   const ParseOptions& options) {
+  Parser parser(text, options);
+  return parser.ParseStandaloneParameters();
 }
 
 }  // namespace sandbox::tsql

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sandbox/tsql/ast.h"
 #include "sandbox/tsql/limits.h"
@@ -52,5 +53,10 @@ Batch ParseBatch(std::string_view text, const ParseOptions& options = {});
 
 // A single expression, e.g. a column default kept in the catalogue as text. Throws ParseError.
 ExprPtr ParseExpression(std::string_view text, const ParseOptions& options = {});
+
+// A declared parameter list as sp_executesql takes it: "@a int, @b nvarchar(10) OUTPUT"; empty
+// text declares none. Throws ParseError.
+std::vector<ProcedureParameter> ParseParameterList(std::string_view text,
+                                                   const ParseOptions& options = {});
 
 }  // namespace sandbox::tsql

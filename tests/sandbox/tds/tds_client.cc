@@ -10,6 +10,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "sandbox/tds/rpc.h"
 #include "sandbox/tds/wire.h"
 
 namespace tds_test {
@@ -322,6 +323,20 @@ std::vector<Token> Client::Transaction(std::uint16_t type, bool begin_after) {
   return Decode(ReadMessage());
 }
 
+std::vector<Token> Client::Rpc(const std::string& body) {
+  Writer payload;
+  if (version_ >= 0x72000000) {
+    payload.U32(22);
+    payload.U32(18);
+    payload.U16(2);
+    payload.U64(0);
+    payload.U32(1);
+  }
+  payload.Bytes(body);
+  SendPacket(3, payload.data());
+  return Decode(ReadMessage());
+}
+
 std::vector<Token> Client::Attention() {
   SendPacket(6, "");
   return Decode(ReadMessage());
@@ -336,7 +351,28 @@ std::vector<Token> Client::Decode(const std::string& payload) {
   while (r.remaining() > 0) {
     std::uint8_t type = r.U8();
     Token t;
+    t.token = type;
     switch (type) {
+      case 0x79:
+        t.kind = Token::Kind::kReturnStatus;
+        t.number = static_cast<std::int32_t>(r.U32());
+        break;
+      case 0xAC: {
+        t.kind = Token::Kind::kReturnValue;
+        t.ordinal = r.U16();
+        t.text = BVarchar(r);
+        if (r.U8() != 1) throw std::runtime_error("a return value not of an output parameter");
+        if (v72) {
+          r.U32();
+        } else {
+          r.U16();
+        }
+        r.U16();  // flags
+        sandbox::tds::TypeInfo info = sandbox::tds::ReadTypeInfo(r, version_);
+        t.value_type = info.type;
+        t.row.push_back(sandbox::tds::ReadTypedValue(r, info));
+        break;
+      }
       case 0x81: {
         t.kind = Token::Kind::kColumns;
         std::uint16_t count = r.U16();

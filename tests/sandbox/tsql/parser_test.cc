@@ -549,5 +549,25 @@ TEST(ParserTest, StandaloneExpressions) {
   EXPECT_THROW(ParseExpression("1 2"), ParseError);
 }
 
+// The declared parameters of sp_executesql and sp_prepare.
+TEST(ParserTest, ParameterLists) {
+  std::vector<ProcedureParameter> list = ParseParameterList(
+      "@a int, @b AS nvarchar(10) OUTPUT, @c decimal(5,2) = 1.5, @d varchar(max)");
+  ASSERT_EQ(list.size(), 4u);
+  EXPECT_EQ(list[0].name, "@a");
+  EXPECT_EQ(list[0].type.name, "int");
+  EXPECT_FALSE(list[0].output);
+  EXPECT_EQ(list[1].type.ToString(), "nvarchar(10)");
+  EXPECT_TRUE(list[1].output);
+  EXPECT_EQ(list[2].type.scale, 2);
+  ASSERT_TRUE(list[2].default_value);
+  EXPECT_TRUE(list[3].type.max);
+  EXPECT_TRUE(ParseParameterList("").empty());
+  EXPECT_TRUE(ParseParameterList("  ").empty());
+  for (const char* bad : {"@a int @b int", "@a int; DROP TABLE t", "a int", "@a", "@a int,",
+                          "@a int) AS SELECT 1 --"})
+    EXPECT_THROW(ParseParameterList(bad), ParseError) << bad;
+}
+
 }  // namespace
 }  // namespace sandbox::tsql
