@@ -129,15 +129,15 @@ AttachedDatabase& SessionImpl::Attach(const DatabaseRecord& record) {
   // The file is in WAL mode already; the lighter sync level is set when no transaction is
   // open (SQLite refuses it inside one).
   if (sqlite3_get_autocommit(connection_->get())) {
-    // A limit on the write-ahead log makes the last session to leave cut it to nothing.
     connection_->Exec("PRAGMA " + QuoteIdentifier(schema) + ".synchronous = NORMAL; PRAGMA " +
                       QuoteIdentifier(schema) + ".journal_size_limit = 67108864");
+    // The write-ahead log and its index stay beside the file when the last session leaves, the
+    // log cut to nothing (which the limit above makes it do), instead of being deleted and made
+    // again by the next session: those two file creations were a third of opening a session.
+    // Detaching and dropping the database still remove them.
+    int persist = 1;
+    sqlite3_file_control(connection_->get(), schema.c_str(), SQLITE_FCNTL_PERSIST_WAL, &persist);
   }
-  // The write-ahead log and its index stay beside the file when the last session leaves (cut to
-  // nothing), instead of being deleted and made again by the next session: that pair of file
-  // creations was a third of opening a session. Detaching and dropping still remove them.
-  int persist = 1;
-  sqlite3_file_control(connection_->get(), schema.c_str(), SQLITE_FCNTL_PERSIST_WAL, &persist);
   AttachedDatabase db;
   db.dbid = record.dbid;
   db.schema = schema;
