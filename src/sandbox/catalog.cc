@@ -296,7 +296,7 @@ void Catalog::Install(Connection& connection, const std::string& schema, const C
   put("crdate", now);
 }
 
-ObjectInfo Catalog::ReadObject(Connection& connection, Statement& row) {
+ObjectInfo Catalog::ReadObject(Statement& row) {
   ObjectInfo object;
   object.id = row.ColumnInt(0);
   object.name = row.ColumnText(1);
@@ -306,63 +306,80 @@ ObjectInfo Catalog::ReadObject(Connection& connection, Statement& row) {
   object.crdate = row.ColumnText(5);
   object.storage_name = row.ColumnText(6);
   object.definition = row.ColumnText(7);
-  ReadDetails(connection, object);
   return object;
 }
 
-void Catalog::ReadDetails(Connection& connection, ObjectInfo& object) {
+void Catalog::ReadDetails(Connection& connection,
+                          const std::function<ObjectInfo*(std::int64_t)>& object_of,
+                          std::optional<std::int64_t> id) {
+  const std::string where = id ? " WHERE id = ?" : "";
   {
     CachedStatement columns(connection,
-                            "SELECT colid, name, type_name, length, prec, scale, nullable, "
+                            "SELECT id, colid, name, type_name, length, prec, scale, nullable, "
                             "is_identity, ident_seed, ident_incr, default_text, default_name, "
                             "is_output FROM " +
-                                Table(ct::kColumns) + " WHERE id = ? ORDER BY colid");
-    columns.Bind(1, Value(static_cast<long long>(object.id)));
+                                Table(ct::kColumns) + where + " ORDER BY id, colid");
+    if (id) columns.Bind(1, Value(static_cast<long long>(*id)));
     while (columns.Step()) {
+      ObjectInfo* object = object_of(columns.ColumnInt(0));
+      if (!object) continue;
       ColumnInfo c;
-      c.colid = static_cast<int>(columns.ColumnInt(0));
-      c.name = columns.ColumnText(1);
-      c.type = TypeFromName(columns.ColumnText(2)).value_or(SqlType::Int());
-      c.type.length = static_cast<int>(columns.ColumnInt(3));
-      c.type.precision = static_cast<int>(columns.ColumnInt(4));
-      c.type.scale = static_cast<int>(columns.ColumnInt(5));
-      c.nullable = columns.ColumnInt(6) != 0;
-      c.identity = columns.ColumnInt(7) != 0;
-      c.seed = columns.ColumnInt(8);
-      c.increment = columns.ColumnInt(9);
-      c.default_text = columns.ColumnText(10);
-      c.default_name = columns.ColumnText(11);
-      c.output = columns.ColumnInt(12) != 0;
-      object.columns.push_back(std::move(c));
+      c.colid = static_cast<int>(columns.ColumnInt(1));
+      c.name = columns.ColumnText(2);
+      c.type = TypeFromName(columns.ColumnText(3)).value_or(SqlType::Int());
+      c.type.length = static_cast<int>(columns.ColumnInt(4));
+      c.type.precision = static_cast<int>(columns.ColumnInt(5));
+      c.type.scale = static_cast<int>(columns.ColumnInt(6));
+      c.nullable = columns.ColumnInt(7) != 0;
+      c.identity = columns.ColumnInt(8) != 0;
+      c.seed = columns.ColumnInt(9);
+      c.increment = columns.ColumnInt(10);
+      c.default_text = columns.ColumnText(11);
+      c.default_name = columns.ColumnText(12);
+      c.output = columns.ColumnInt(13) != 0;
+      object->columns.push_back(std::move(c));
     }
   }
   CachedStatement indexes(connection,
-                          "SELECT indid, name, storage_name, kind, clustered, columns FROM " +
-                              Table(ct::kIndexes) + " WHERE id = ? ORDER BY indid");
-  indexes.Bind(1, Value(static_cast<long long>(object.id)));
+                          "SELECT id, indid, name, storage_name, kind, clustered, columns FROM " +
+                              Table(ct::kIndexes) + where + " ORDER BY id, indid");
+  if (id) indexes.Bind(1, Value(static_cast<long long>(*id)));
   while (indexes.Step()) {
+    ObjectInfo* object = object_of(indexes.ColumnInt(0));
+    if (!object) continue;
     IndexInfo index;
-    index.indid = static_cast<int>(indexes.ColumnInt(0));
-    index.name = indexes.ColumnText(1);
-    index.storage_name = indexes.ColumnText(2);
-    index.kind = KindFromCode(indexes.ColumnText(3));
-    index.clustered = indexes.ColumnInt(4) != 0;
-    SplitIndexColumns(indexes.ColumnText(5), index);
-    object.indexes.push_back(std::move(index));
+    index.indid = static_cast<int>(indexes.ColumnInt(1));
+    index.name = indexes.ColumnText(2);
+    index.storage_name = indexes.ColumnText(3);
+    index.kind = KindFromCode(indexes.ColumnText(4));
+    index.clustered = indexes.ColumnInt(5) != 0;
+    SplitIndexColumns(indexes.ColumnText(6), index);
+    object->indexes.push_back(std::move(index));
   }
 }
 
 void Catalog::Load(Connection& connection) {
   objects_.clear();
   by_name_.clear();
-  Statement rows = connection.Prepare(
-      "SELECT id, name, uid, type, parent_obj, crdate, storage_name, definition FROM " +
-      Table(ct::kObjects));
-  while (rows.Step()) {
-    ObjectInfo object = ReadObject(connection, rows);
-    by_name_.emplace(Lower(object.name), object.id);
-    objects_.emplace(object.id, std::move(object));
+  {
+    Statement rows = connection.Prepare(
+        "SELECT id, name, uid, type, parent_obj, crdate, storage_name, definition FROM " +
+        Table(ct::kObjects));
+    while (rows.Step()) {
+      ObjectInfo object = ReadObject(rows);
+      by_name_.emplace(Lower(object.name), object.id);
+      objects_.emplace(object.id, std::move(object));
+    }
   }
+  // Every object's columns and indexes in one pass each, not two queries per object: a
+  // collection has hundreds of objects, and a session reads them all when it starts.
+  ReadDetails(
+      connection,
+      [&](std::int64_t id) {
+        auto it = objects_.find(id);
+        return it == objects_.end() ? nullptr : &it->second;
+      },
+      std::nullopt);
   LoadPrincipals(connection);
 }
 
@@ -416,7 +433,8 @@ void Catalog::ReloadObject(Connection& connection, std::int64_t id) {
   object.crdate = row.ColumnText(5);
   object.storage_name = row.ColumnText(6);
   object.definition = row.ColumnText(7);
-  ReadDetails(connection, object);
+  ReadDetails(
+      connection, [&](std::int64_t) { return &object; }, object.id);
   by_name_.emplace(Lower(object.name), object.id);
   objects_.emplace(object.id, std::move(object));
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -173,8 +174,13 @@ class Catalog {
   void SetIdentityCurrent(Connection& connection, std::int64_t id, std::int64_t value) const;
 
  private:
-  ObjectInfo ReadObject(Connection& connection, Statement& row);
-  void ReadDetails(Connection& connection, ObjectInfo& object);
+  // An object of a row of the objects table, without its columns and indexes.
+  static ObjectInfo ReadObject(Statement& row);
+  // The columns and indexes of one object (id), or of every object (nullopt), each given to
+  // the object object_of names (nullptr: an object not loaded).
+  void ReadDetails(Connection& connection,
+                   const std::function<ObjectInfo*(std::int64_t)>& object_of,
+                   std::optional<std::int64_t> id);
 
   int dbid_;
   std::string name_;

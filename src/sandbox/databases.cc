@@ -85,19 +85,6 @@ std::int64_t PagesOfFile(const std::optional<fs::path>& host) {
   return static_cast<std::int64_t>((size + kPageBytes - 1) / kPageBytes);
 }
 
-std::optional<std::string> ReadSetting(const DatabaseRecord& record, std::string_view name) {
-  try {
-    Connection db(record.data_host.string(), false);
-    RegisterFunctions(db.get(), nullptr);
-    sqlite3_busy_timeout(db.get(), 2000);
-    Statement row = db.Prepare("SELECT value FROM main.\"sandbox$settings\" WHERE name = " +
-                               QuoteLiteral(name));
-    if (row.Step()) return row.ColumnText(0);
-  } catch (const SqliteError&) {
-  }
-  return std::nullopt;
-}
-
 std::string Quoted(std::string_view before, std::string_view name, std::string_view after) {
   std::string text(before);
   text += name;
@@ -111,49 +98,70 @@ void SendDoneOf(Executor& executor, std::int64_t count) {
 
 }  // namespace
 
-std::vector<DatabaseFileState> ReadDatabaseFiles(const InstanceImpl& instance,
-                                                 const DatabaseRecord& record) {
-  std::vector<DatabaseFileState> files;
+namespace {
+
+// The copy master keeps, or for a database registered without one, its own catalogue.
+std::optional<DatabaseFilesCopy> FilesCopyOf(const InstanceImpl& instance,
+                                             const DatabaseRecord& record) {
+  if (auto copy = instance.FilesCopy(record.dbid)) return copy;
   try {
     Connection db(record.data_host.string(), false);
     RegisterFunctions(db.get(), nullptr);
     sqlite3_busy_timeout(db.get(), 2000);
-    Statement rows = db.Prepare(
-        "SELECT fileid, name, filename, is_log, size_kb, maxsize, growth FROM "
-        "main.\"sandbox$files\" ORDER BY fileid");
-    while (rows.Step()) {
-      DatabaseFileState f;
-      f.fileid = static_cast<int>(rows.ColumnInt(0));
-      f.name = rows.ColumnText(1);
-      f.filename = rows.ColumnText(2);
-      f.log = rows.ColumnInt(3) != 0;
-      std::int64_t declared = rows.ColumnInt(4) / 8;
-      auto host = instance.machine().ToHost(f.filename);
-      if (f.log) {
-        std::error_code ec;
-        f.size_pages = host && fs::exists(*host, ec) ? ReadLogFile(*host).size_pages : declared;
-      } else {
-        // A data file is made as large as it was declared; SQLite fills it from the front.
-        f.size_pages = std::max(PagesOfFile(host), declared);
-      }
-      f.size_pages = std::max<std::int64_t>(f.size_pages, 1);
-      std::string max_size = rows.ColumnText(5);
-      if (auto bytes = ParseFileSize(max_size); bytes && Upper(max_size) != "UNLIMITED")
-        f.max_pages = *bytes / kPageBytes;
-      std::string growth = rows.ColumnText(6);
-      if (!growth.empty() && growth.back() == '%') {
-        f.growth_percent = true;
-        f.growth = std::atoll(growth.c_str());
-      } else if (auto bytes = ParseFileSize(growth)) {
-        f.growth_percent = false;
-        f.growth = *bytes / kPageBytes;
-      }
-      files.push_back(std::move(f));
-    }
+    return ReadFilesCopy(db, "main.\"sandbox$files\"", "main.\"sandbox$settings\"");
   } catch (const SqliteError&) {
-    files.clear();
+    return std::nullopt;
+  }
+}
+
+}  // namespace
+
+std::vector<DatabaseFileState> ReadDatabaseFiles(const InstanceImpl& instance,
+                                                 const DatabaseRecord& record) {
+  std::vector<DatabaseFileState> files;
+  std::optional<DatabaseFilesCopy> copy = FilesCopyOf(instance, record);
+  if (!copy) return files;
+  for (const DatabaseFileInfo& info : copy->files) {
+    DatabaseFileState f;
+    f.fileid = info.fileid;
+    f.name = info.name;
+    f.filename = info.filename;
+    f.log = info.log;
+    std::int64_t declared = info.size_kb / 8;
+    // The sizes on disk are the file system's, whoever wrote the files last.
+    auto host = instance.machine().ToHost(f.filename);
+    if (f.log) {
+      std::error_code ec;
+      f.size_pages = host && fs::exists(*host, ec) ? PagesOfFile(host) : declared;
+    } else {
+      // A data file is made as large as it was declared; SQLite fills it from the front.
+      f.size_pages = std::max(PagesOfFile(host), declared);
+    }
+    f.size_pages = std::max<std::int64_t>(f.size_pages, 1);
+    if (auto bytes = ParseFileSize(info.max_size); bytes && Upper(info.max_size) != "UNLIMITED")
+      f.max_pages = *bytes / kPageBytes;
+    const std::string& growth = info.growth;
+    if (!growth.empty() && growth.back() == '%') {
+      f.growth_percent = true;
+      f.growth = std::atoll(growth.c_str());
+    } else if (auto bytes = ParseFileSize(growth)) {
+      f.growth_percent = false;
+      f.growth = *bytes / kPageBytes;
+    }
+    files.push_back(std::move(f));
   }
   return files;
+}
+
+void FilesChanged(SessionImpl& session, int dbid) {
+  InstanceImpl& instance = session.instance();
+  if (session.trancount() > 0) {
+    instance.ForgetFilesCopy(dbid);
+    return;
+  }
+  AttachedDatabase& db = session.Database(dbid);
+  instance.SetFilesCopy(dbid, ReadFilesCopy(session.connection(), db.catalog->Table(ct::kFiles),
+                                            db.catalog->Table(ct::kSettings)));
 }
 
 std::string FilesTableSql(const InstanceImpl& instance,
@@ -359,8 +367,8 @@ int SortOrderOf(std::string_view collation) {
 }
 
 std::string CollationOf(InstanceImpl& instance, const DatabaseRecord& record) {
-  auto value = ReadSetting(record, "collation");
-  return value && !value->empty() ? *value : instance.config().collation;
+  auto copy = FilesCopyOf(instance, record);
+  return copy && !copy->collation.empty() ? copy->collation : instance.config().collation;
 }
 
 std::string UserAccessOf(const DatabaseRecord& record) {
@@ -618,6 +626,7 @@ void RunDbcc(Executor& executor, const tsql::DbccStatement& s) {
     update.Bind(1, Value(static_cast<long long>(std::min(current, file->size_pages) * 8)));
     update.Bind(2, Value(file->fileid));
     update.Step();
+    FilesChanged(session, record->dbid);
     current = std::min(current, file->size_pages);
   }
   std::vector<OutputColumn> columns;

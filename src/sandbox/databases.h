@@ -124,6 +124,11 @@ bool MayAlterDatabase(SessionImpl& session, const DatabaseRecord& record);
 common::Value DatabaseProperty(SessionImpl& session, std::string_view database,
                                std::string_view property, bool ex);
 
+// Brings master's copy of the database's files and collation up to date after a statement of
+// the session changed them; inside a transaction the copy is dropped instead (a rollback would
+// leave it wrong), and the database's own file is read from then on.
+void FilesChanged(SessionImpl& session, int dbid);
+
 // ALTER DATABASE ... MODIFY FILE with a SIZE: a file only grows (5039 otherwise), and a log
 // file grows on disk at once. Unknown files are left to the caller.
 void ResizeDatabaseFile(Executor& executor, int dbid, const tsql::DatabaseFile& file);

@@ -1018,6 +1018,7 @@ void Executor::AlterDatabase(const AlterDatabaseStatement& s) {
       break;
     case AlterDatabaseStatement::Action::kCollate:
       db.catalog->SetSetting(connection, "collation", CheckedCollation(s.new_name));
+      FilesChanged(session_, db.dbid);
       break;
     case AlterDatabaseStatement::Action::kModifyName: {
       if (auto record = session_.instance().FindDatabase(db.dbid))
@@ -1043,6 +1044,7 @@ void Executor::AlterDatabase(const AlterDatabaseStatement& s) {
         if (connection.Changes() == 0)
           throw SqlError(5041, 16, "MODIFY FILE failed. File '" + f.name + "' does not exist.");
       }
+      FilesChanged(session_, db.dbid);
       break;
     }
     default:

@@ -322,6 +322,7 @@ std::shared_ptr<InstanceImpl> InstanceImpl::Create(const fs::path& root, std::st
     record.status = kNewDatabaseStatus | (s.dbid == 3 ? 0 : dbstatus::kTruncLog);
     record.status2 = kNewDatabaseStatus2;
     instance->InsertDatabase(record);
+    instance->StoreFilesCopy(record.dbid, {seed.files, seed.collation});
   }
   // sa, the local administrators and the account that set the instance up are sysadmin, as
   // after a SQL Server set-up.
@@ -391,24 +392,27 @@ void InstanceImpl::OpenMaster() {
 }
 
 void InstanceImpl::UpgradeMaster() {
-  auto missing = [&]() {
-    bool log_column = false;
-    Statement columns = master_->Prepare("PRAGMA main.table_info(\"sandbox$databases\")");
-    while (columns.Step())
-      if (columns.ColumnText(1) == "logfilename") log_column = true;
-    return !log_column;
+  struct Present {
+    bool log_column = false, collation_column = false, file_copies = false;
+    bool all() const { return log_column && collation_column && file_copies; }
   };
-  if (!missing()) return;
+  auto present = [&]() {
+    Present p;
+    Statement columns = master_->Prepare("PRAGMA main.table_info(\"sandbox$databases\")");
+    while (columns.Step()) {
+      if (columns.ColumnText(1) == "logfilename") p.log_column = true;
+      if (columns.ColumnText(1) == "collation") p.collation_column = true;
+    }
+    Statement table = master_->Prepare(
+        "SELECT 1 FROM main.sqlite_master WHERE type = 'table' AND name = 'sandbox$altfiles'");
+    p.file_copies = table.Step();
+    return p;
+  };
+  if (present().all()) return;
   std::lock_guard lock(mutex_);
   WriteTransaction([&] {
-    if (!missing()) return;  // another process was first
-    bool log_column = false;
-    {
-      Statement columns = master_->Prepare("PRAGMA main.table_info(\"sandbox$databases\")");
-      while (columns.Step())
-        if (columns.ColumnText(1) == "logfilename") log_column = true;
-    }
-    if (!log_column) {
+    Present p = present();  // another process may have been first
+    if (!p.log_column) {
       master_->Exec(
           "ALTER TABLE main.\"sandbox$databases\" ADD COLUMN logfilename TEXT NOT NULL "
           "DEFAULT ''");
@@ -437,6 +441,16 @@ void InstanceImpl::UpgradeMaster() {
         update.Step();
       }
     }
+    // master keeps a copy of each database's file list and collation, as SQL Server keeps
+    // sysaltfiles, so listing databases opens none of them. A database without a copy (made by
+    // an earlier version) is read from its own file.
+    if (!p.collation_column)
+      master_->Exec("ALTER TABLE main.\"sandbox$databases\" ADD COLUMN collation TEXT");
+    if (!p.file_copies)
+      master_->Exec(
+          "CREATE TABLE main.\"sandbox$altfiles\" (dbid INTEGER NOT NULL, fileid INTEGER NOT "
+          "NULL, name TEXT NOT NULL, filename TEXT NOT NULL, is_log INTEGER NOT NULL, size_kb "
+          "INTEGER NOT NULL, maxsize TEXT, growth TEXT, PRIMARY KEY (dbid, fileid))");
   });
 }
 
@@ -536,6 +550,101 @@ void InstanceImpl::InsertDatabase(const DatabaseRecord& record) {
                                               record.status)));
   insert.Bind(8, Value(record.log_path));
   insert.Step();
+}
+
+DatabaseFilesCopy ReadFilesCopy(Connection& db, const std::string& files_table,
+                                const std::string& settings_table) {
+  DatabaseFilesCopy copy;
+  Statement rows =
+      db.Prepare("SELECT fileid, name, filename, is_log, size_kb, maxsize, growth FROM " +
+                 files_table + " ORDER BY fileid");
+  while (rows.Step()) {
+    DatabaseFileInfo f;
+    f.fileid = static_cast<int>(rows.ColumnInt(0));
+    f.name = rows.ColumnText(1);
+    f.filename = rows.ColumnText(2);
+    f.log = rows.ColumnInt(3) != 0;
+    f.size_kb = rows.ColumnInt(4);
+    f.max_size = rows.ColumnText(5);
+    f.growth = rows.ColumnText(6);
+    copy.files.push_back(std::move(f));
+  }
+  Statement collation =
+      db.Prepare("SELECT value FROM " + settings_table + " WHERE name = 'collation'");
+  if (collation.Step()) copy.collation = collation.ColumnText(0);
+  return copy;
+}
+
+void InstanceImpl::StoreFilesCopy(int dbid, const DatabaseFilesCopy& copy) {
+  RemoveFilesCopy(dbid);
+  for (const DatabaseFileInfo& f : copy.files) {
+    CachedStatement insert(*master_,
+                           "INSERT INTO main.\"sandbox$altfiles\" (dbid, fileid, name, filename, "
+                           "is_log, size_kb, maxsize, growth) VALUES (?,?,?,?,?,?,?,?)");
+    insert.Bind(1, Value(dbid));
+    insert.Bind(2, Value(f.fileid));
+    insert.Bind(3, Value(f.name));
+    insert.Bind(4, Value(f.filename));
+    insert.Bind(5, Value(f.log ? 1 : 0));
+    insert.Bind(6, Value(static_cast<long long>(f.size_kb)));
+    insert.Bind(7, Value(f.max_size));
+    insert.Bind(8, Value(f.growth));
+    insert.Step();
+  }
+  CachedStatement collation(*master_,
+                            "UPDATE main.\"sandbox$databases\" SET collation = ? WHERE dbid = ?");
+  collation.Bind(1, Value(copy.collation));
+  collation.Bind(2, Value(dbid));
+  collation.Step();
+}
+
+void InstanceImpl::RemoveFilesCopy(int dbid) {
+  CachedStatement files(*master_, "DELETE FROM main.\"sandbox$altfiles\" WHERE dbid = ?");
+  files.Bind(1, Value(dbid));
+  files.Step();
+  CachedStatement collation(
+      *master_, "UPDATE main.\"sandbox$databases\" SET collation = NULL WHERE dbid = ?");
+  collation.Bind(1, Value(dbid));
+  collation.Step();
+}
+
+std::optional<DatabaseFilesCopy> InstanceImpl::FilesCopy(int dbid) const {
+  std::lock_guard lock(mutex_);
+  // One statement, so a copy another process replaces meanwhile is seen whole or not at all.
+  CachedStatement rows(*master_,
+                       "SELECT d.collation, f.fileid, f.name, f.filename, f.is_log, f.size_kb, "
+                       "f.maxsize, f.growth FROM main.\"sandbox$databases\" d LEFT JOIN "
+                       "main.\"sandbox$altfiles\" f ON f.dbid = d.dbid WHERE d.dbid = ? "
+                       "ORDER BY f.fileid");
+  rows.Bind(1, Value(dbid));
+  std::optional<DatabaseFilesCopy> copy;
+  while (rows.Step()) {
+    if (rows.ColumnIsNull(0)) return std::nullopt;
+    if (!copy) copy.emplace().collation = rows.ColumnText(0);
+    if (rows.ColumnIsNull(1)) continue;
+    DatabaseFileInfo f;
+    f.fileid = static_cast<int>(rows.ColumnInt(1));
+    f.name = rows.ColumnText(2);
+    f.filename = rows.ColumnText(3);
+    f.log = rows.ColumnInt(4) != 0;
+    f.size_kb = rows.ColumnInt(5);
+    f.max_size = rows.ColumnText(6);
+    f.growth = rows.ColumnText(7);
+    copy->files.push_back(std::move(f));
+  }
+  return copy;
+}
+
+void InstanceImpl::SetFilesCopy(int dbid, const DatabaseFilesCopy& copy) {
+  std::lock_guard lock(mutex_);
+  WriteTransaction([&] {
+    if (ReadDatabase(dbid)) StoreFilesCopy(dbid, copy);
+  });
+}
+
+void InstanceImpl::ForgetFilesCopy(int dbid) {
+  std::lock_guard lock(mutex_);
+  WriteTransaction([&] { RemoveFilesCopy(dbid); });
 }
 
 std::uint64_t InstanceImpl::DropGeneration() const {
@@ -653,6 +762,7 @@ DatabaseRecord InstanceImpl::CreateDatabase(const NewDatabase& request) {
                            record.data_path + "'.");
       }
       InsertDatabase(record);
+      StoreFilesCopy(record.dbid, {seed.files, seed.collation});
       BumpDropGeneration();
     });
   } catch (...) {
@@ -679,6 +789,7 @@ void InstanceImpl::DropDatabase(std::string_view name, int requesting_spid) {
             3708, 16,
             "Cannot drop the database '" + record.name + "' because it is a system database.");
       if (InUseLocked(record.dbid, requesting_spid)) throw errors::DatabaseInUse(record.name);
+      RemoveFilesCopy(record.dbid);
       CachedStatement remove(*master_, "DELETE FROM main.\"sandbox$databases\" WHERE dbid = ?");
       remove.Bind(1, Value(record.dbid));
       remove.Step();
@@ -708,6 +819,7 @@ void InstanceImpl::DetachDatabase(std::string_view name, int requesting_spid) {
         throw SqlError(
             3703, 16,
             "Cannot detach the database '" + record.name + "' because it is currently in use.");
+      RemoveFilesCopy(record.dbid);
       CachedStatement remove(*master_, "DELETE FROM main.\"sandbox$databases\" WHERE dbid = ?");
       remove.Bind(1, Value(record.dbid));
       remove.Step();
@@ -768,6 +880,7 @@ DatabaseRecord InstanceImpl::AttachDatabase(std::string_view name,
     std::optional<std::uint64_t> status;
     common::Bytes dbo_sid;
     bool rebuild = rebuild_log;
+    DatabaseFilesCopy copy;
     try {
       Connection db(data_host->string(), false);
       RegisterFunctions(db.get(), nullptr);
@@ -818,6 +931,7 @@ DatabaseRecord InstanceImpl::AttachDatabase(std::string_view name,
         db.Exec("UPDATE main.\"sandbox$files\" SET filename = " + QuoteLiteral(log_path) +
                 ", size_kb = 1024, growth = '10%' WHERE is_log = 1");
       }
+      copy = ReadFilesCopy(db, "main.\"sandbox$files\"", "main.\"sandbox$settings\"");
     } catch (const SqliteError&) {
       throw SqlError(5172, 16,
                      "The header for file '" + files[0] + "' is not a valid database file header.");
@@ -835,6 +949,7 @@ DatabaseRecord InstanceImpl::AttachDatabase(std::string_view name,
     record.status2 = static_cast<std::uint32_t>(status_words >> 32);
     if (rebuild) CreateLogFile(record.log_host, 1024 * 1024, "10%");
     InsertDatabase(record);
+    StoreFilesCopy(record.dbid, copy);
     BumpDropGeneration();
   });
   ++generations_[record.dbid];

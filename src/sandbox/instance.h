@@ -41,6 +41,19 @@ struct DatabaseRecord {
   std::uint32_t status2 = 0;
 };
 
+// A database's files and collation as master keeps a copy of them (sysaltfiles), so that listing
+// databases opens none of them. The files' sizes on disk are not copied: they are read from the
+// file system whenever they are asked for.
+struct DatabaseFilesCopy {
+  std::vector<DatabaseFileInfo> files;  // size_kb: as declared (CREATE, MODIFY FILE, SHRINKFILE)
+  std::string collation;                // empty: the server's
+};
+
+// Reads the copy from a database's own catalogue (its sandbox$files and sandbox$settings tables,
+// qualified as the connection names them). Throws SqliteError.
+DatabaseFilesCopy ReadFilesCopy(Connection& db, const std::string& files_table,
+                                const std::string& settings_table);
+
 // Server roles as bits of a login.
 enum ServerRole : int {
   kSysadmin = 1,
@@ -141,6 +154,14 @@ class InstanceImpl : public Instance, public std::enable_shared_from_this<Instan
   LogFileState TruncateLog(int dbid);
   LogFileState ShrinkLog(int dbid, std::int64_t target_pages);
   LogFileState GrowLog(int dbid, std::int64_t pages);
+  // master's copy of a database's files and collation; nullopt when there is none (a database
+  // registered by an earlier version, or changed in a transaction not yet committed), and then
+  // the database's own file is the one to read.
+  std::optional<DatabaseFilesCopy> FilesCopy(int dbid) const;
+  // Replaces the copy once a change of the database's files or collation is made.
+  void SetFilesCopy(int dbid, const DatabaseFilesCopy& copy);
+  // Drops the copy when the change can still be rolled back.
+  void ForgetFilesCopy(int dbid);
   // Records a new owner (sysdatabases.sid) of a database.
   void SetDatabaseOwner(int dbid, const common::Bytes& owner_sid);
   std::optional<LoginRecord> FindLogin(std::string_view name) const;
@@ -207,6 +228,9 @@ class InstanceImpl : public Instance, public std::enable_shared_from_this<Instan
   std::optional<DatabaseRecord> ReadDatabase(std::string_view name) const;
   std::vector<DatabaseRecord> ReadDatabases() const;
   void InsertDatabase(const DatabaseRecord& record);
+  // The copy of a database's files, written or removed inside a write transaction.
+  void StoreFilesCopy(int dbid, const DatabaseFilesCopy& copy);
+  void RemoveFilesCopy(int dbid);
   void BumpDropGeneration();
   // The registered sessions of live processes (killed ones too when asked); dead tells
   // whether rows of ended processes were seen. Caller holds mutex_.

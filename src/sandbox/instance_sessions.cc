@@ -70,14 +70,28 @@ std::vector<SessionEntry> InstanceImpl::ReadSessions(bool with_killed, bool* dea
 }
 
 void InstanceImpl::PurgeDeadSessions() const {
-  bool dead = false;
-  std::vector<SessionEntry> live = ReadSessions(true, &dead);
-  if (!dead) return;
-  // Everything not found alive goes; the live rows are the ones just read in this transaction.
-  std::string keep;
-  for (const SessionEntry& entry : live)
-    keep += (keep.empty() ? "" : ",") + std::to_string(entry.spid);
-  master_->Exec("DELETE FROM sessions.\"sandbox$sessions\" WHERE spid NOT IN (" + keep + ")");
+  // Each process is looked at once, however many sessions it holds (a console holds one per
+  // collection).
+  ProcessIdentity self = Self();
+  std::vector<std::pair<std::int64_t, std::string>> dead;
+  {
+    CachedStatement processes(
+        *master_, "SELECT DISTINCT pid, process_start FROM sessions.\"sandbox$sessions\"");
+    while (processes.Step()) {
+      std::int64_t pid = processes.ColumnInt(0);
+      std::string start = processes.ColumnText(1);
+      if ((pid != self.pid || start != self.start) && !ProcessAlive(pid, start))
+        dead.emplace_back(pid, std::move(start));
+    }
+  }
+  for (const auto& [pid, start] : dead) {
+    CachedStatement remove(*master_,
+                           "DELETE FROM sessions.\"sandbox$sessions\" WHERE pid = ? AND "
+                           "process_start = ?");
+    remove.Bind(1, Value(static_cast<long long>(pid)));
+    remove.Bind(2, Value(start));
+    remove.Step();
+  }
 }
 
 bool InstanceImpl::InUseLocked(int dbid, int except_spid) const {
@@ -101,10 +115,16 @@ int InstanceImpl::RegisterSession(const LoginRecord& login, const LoginRequest& 
         auto record = ReadDatabase(dbid);
         if (!record) throw errors::UnknownDatabase(std::to_string(dbid));
         CheckSingleUser(*record, 0);
-        // The lowest free process id, taken in the transaction that read which are free.
-        spid = 51;
-        for (const SessionEntry& entry : ReadSessions(true))
-          if (entry.spid == spid) ++spid;
+        // The lowest free process id, taken in the transaction that read which are free. Every
+        // row left is a live session's (killed ones included), so any row's spid is taken.
+        CachedStatement free_spid(
+            *master_,
+            "SELECT CASE WHEN NOT EXISTS (SELECT 1 FROM sessions.\"sandbox$sessions\" WHERE spid "
+            "= 51) THEN 51 ELSE (SELECT MIN(s.spid) + 1 FROM sessions.\"sandbox$sessions\" s "
+            "WHERE s.spid >= 51 AND NOT EXISTS (SELECT 1 FROM sessions.\"sandbox$sessions\" n "
+            "WHERE n.spid = s.spid + 1)) END");
+        free_spid.Step();
+        spid = static_cast<int>(free_spid.ColumnInt(0));
         CachedStatement insert(
             *master_,
             "INSERT INTO sessions.\"sandbox$sessions\" (spid, pid, process_start, "

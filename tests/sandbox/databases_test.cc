@@ -1,11 +1,14 @@
 // Databases and their files: creation on the machine's drives, sp_helpdb, detach and attach on
 // the same and on another instance, renaming, options and states, and a log file whose size
 // moves with the changes, BACKUP LOG and DBCC SHRINKFILE.
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 
 #include "sandbox/sandbox_fixture.h"
+#include "sandbox/sqlite.h"
 
 namespace sandbox::testing {
 namespace {
@@ -143,6 +146,96 @@ TEST_F(DatabasesTest, HelpdbOfOneDatabaseAddsItsFiles) {
   ASSERT_EQ(sink.FirstError(), 15010);
   EXPECT_EQ(sink.Errors()[0]->text,
             "The database 'Nothing' does not exist. Use sp_helpdb to show available databases.");
+}
+
+// sp_helpdb reads each database's files and collation from master's copy and the sizes from
+// the file system: it follows a file that grows, changes made by another server object on the
+// same folders (as another process has), a change rolled back, a rename and a move, and a
+// database master has no copy of (registered by an earlier version).
+TEST_F(DatabasesTest, HelpdbFollowsTheFilesAsTheyGrowChangeAndMove) {
+  Ok("CREATE DATABASE Growing ON (NAME = Growing, FILENAME = 'C:\\Data\\Growing.mdf', SIZE = "
+     "1MB)");
+  auto listed = [&](const std::string& name) {
+    RowSet list = Query("EXEC master..sp_helpdb");
+    for (const auto& row : list.rows)
+      if (row[0] == Value(name)) return row;
+    ADD_FAILURE() << name << " is not listed";
+    return std::vector<Value>(7);
+  };
+  // str(size, 10, 2) + ' MB' of the files as they are on disk; a data file counts at least
+  // its declared pages.
+  auto on_disk = [&](const std::string& data, const std::string& log, std::int64_t declared) {
+    auto pages = [](const fs::path& file) {
+      return static_cast<std::int64_t>((fs::file_size(file) + 8191) / 8192);
+    };
+    std::int64_t total = std::max(pages(Host(data)), declared) + pages(Host(log));
+    char text[32];
+    std::snprintf(text, sizeof text, "%10.2f MB", static_cast<double>(total) / 128.0);
+    return Value(std::string(text));
+  };
+  const std::string data = "C:\\Data\\Growing.mdf", log = "C:\\Data\\Growing_log.LDF";
+  Value created = listed("Growing")[1];
+  EXPECT_EQ(created, on_disk(data, log, 128));
+
+  // Rows beyond the declared megabyte grow the files.
+  std::string fill = "USE Growing CREATE TABLE t (v VARCHAR(4000)) INSERT INTO t VALUES ('" +
+                     std::string(4000, 'x') + "')";
+  for (int i = 0; i < 12; ++i) fill += " INSERT INTO t SELECT v FROM t";
+  Ok(fill + " USE master");
+  EXPECT_GT(fs::file_size(Host(data)), 1024u * 1024u);
+  EXPECT_NE(listed("Growing")[1], created);
+  EXPECT_EQ(listed("Growing")[1], on_disk(data, log, 128));
+
+  // Another server object changes the declared size and the collation.
+  auto other_host = OpenHost(root_);
+  std::shared_ptr<Instance> other = other_host->Find("");
+  ASSERT_NE(other, nullptr);
+  std::unique_ptr<Session> writer = ConnectAs(*other, "sa", "");
+  Ok(*writer, "ALTER DATABASE Growing MODIFY FILE (NAME = Growing, SIZE = 40MB)");
+  EXPECT_EQ(listed("Growing")[1], on_disk(data, log, 5120));
+  Ok(*writer, "ALTER DATABASE Growing COLLATE Latin1_General_CS_AS");
+  const std::string collation = "Collation=Latin1_General_CS_AS, SQLSortOrder=0";
+  EXPECT_NE(listed("Growing")[5].ToText().find(collation), std::string::npos)
+      << listed("Growing")[5].ToText();
+  // Changed in a transaction, then rolled back: nothing changed.
+  Ok(*writer, "BEGIN TRAN ALTER DATABASE Growing COLLATE French_CI_AS");
+  Ok(*writer, "ROLLBACK");
+  EXPECT_NE(listed("Growing")[5].ToText().find(collation), std::string::npos)
+      << listed("Growing")[5].ToText();
+  EXPECT_EQ(listed("Growing")[1], on_disk(data, log, 5120));
+  writer.reset();
+
+  // Renamed, detached, moved and attached under another name: the same files, where they are.
+  Ok("EXEC sp_renamedb 'Growing', 'Grown'");
+  EXPECT_EQ(listed("Grown")[1], on_disk(data, log, 5120));
+  Ok("EXEC sp_detach_db 'Grown'");
+  ASSERT_TRUE(fs::create_directories(Host("C:\\Moved")));
+  fs::rename(Host(data), Host("C:\\Moved") / "g.mdf");
+  fs::rename(Host(log), Host("C:\\Moved") / "g_log.ldf");
+  Ok("EXEC sp_attach_db 'Back', 'C:\\Moved\\g.mdf', 'C:\\Moved\\g_log.ldf'");
+  const std::string moved = "C:\\Moved\\g.mdf", moved_log = "C:\\Moved\\g_log.ldf";
+  std::vector<Value> back = listed("Back");
+  EXPECT_EQ(back[1], on_disk(moved, moved_log, 5120));
+  EXPECT_NE(back[5].ToText().find(collation), std::string::npos) << back[5].ToText();
+  RowSet files = Run("EXEC sp_helpdb 'Back'").sets.at(1);
+  ASSERT_EQ(files.rows.size(), 2u);
+  EXPECT_EQ(files.rows[0][2], Value(moved));
+  EXPECT_EQ(files.rows[0][4], Value("40960 KB"));
+  EXPECT_EQ(files.rows[1][2], Value(moved_log));
+
+  // Without master's copy, the database's own file tells the same.
+  const Value dbid = Scalar("SELECT DB_ID('Back')");
+  {
+    Connection master(
+        instance_->MapPath("C:\\Program Files\\Microsoft SQL Server\\MSSQL\\Data\\master.mdf")
+            .string(),
+        false);
+    sqlite3_busy_timeout(master.get(), 5000);
+    master.Exec("UPDATE \"sandbox$databases\" SET collation = NULL WHERE dbid = " + dbid.ToText() +
+                "; DELETE FROM \"sandbox$altfiles\" WHERE dbid = " + dbid.ToText());
+  }
+  EXPECT_EQ(listed("Back"), back);
+  EXPECT_EQ(Run("EXEC sp_helpdb 'Back'").sets.at(1).rows, files.rows);
 }
 
 TEST_F(DatabasesTest, SqlServer70ListsItsOptionsTheOldWay) {

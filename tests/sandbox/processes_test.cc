@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -463,6 +464,73 @@ TEST(InstanceFiles, AnInstanceOfAnEarlierVersionIsBroughtUpToDate) {
   host.reset();
   std::error_code ec;
   fs::remove_all(root, ec);
+}
+
+// While another process fills a database, sp_helpdb here lists its size as the files have it at
+// that moment (never less than a listing before), and after the other process has declared a
+// larger data file, that size.
+TEST_F(ProcessesTest, HelpdbFollowsADatabaseAnotherProcessFills) {
+  constexpr int kRounds = 6;
+  Child writer([&](Child& self) {
+    auto instance = OpenHost(root_)->Find("");
+    auto session = instance->Connect(Sa("Shared"));
+    if (Outcome(*session, "CREATE TABLE big (v VARCHAR(4000)) INSERT INTO big VALUES ('" +
+                              std::string(4000, 'x') + "')") != 0)
+      return 1;
+    self.Say("ready");
+    for (int round = 0; round < kRounds; ++round) {
+      // Each round adds up to 512 rows of 4 KB.
+      std::string batch;
+      for (int i = 0; i < 8; ++i) batch += " INSERT INTO big SELECT TOP 64 v FROM big";
+      if (Outcome(*session, batch) != 0) return 2;
+      self.Say("round");
+    }
+    if (Outcome(*session, "ALTER DATABASE Shared MODIFY FILE (NAME = Shared, SIZE = 30MB)") != 0)
+      return 3;
+    self.Say("done");
+    return 0;
+  });
+  ASSERT_TRUE(writer.started());
+  ASSERT_EQ(writer.Hear(), "ready");
+  Open();
+  auto size_of = [&]() {
+    std::vector<std::vector<Value>> rows = Rows("EXEC sp_helpdb 'Shared'");
+    return rows.empty() ? -1.0 : std::stod(rows[0][1].ToText());
+  };
+  const double first = size_of();
+  EXPECT_GT(first, 0.0);
+  double last = first;
+  // Listed while the other process goes on writing.
+  std::string line = writer.Hear();
+  for (; line == "round"; line = writer.Hear()) {
+    for (int i = 0; i < 3; ++i) {
+      double now = size_of();
+      EXPECT_GE(now, last);
+      last = now;
+    }
+  }
+  EXPECT_EQ(line, "done");
+  ASSERT_EQ(writer.Wait(), 0);
+
+  // Once it has stopped: the files as they are on disk, the data file at least its 30 MB.
+  CollectingSink sink = Run("EXEC sp_helpdb 'Shared'");
+  ASSERT_EQ(sink.FirstError(), 0) << sink.ErrorText();
+  ASSERT_EQ(sink.sets.size(), 2u);
+  const auto& files = sink.sets[1].rows;
+  ASSERT_EQ(files.size(), 2u);
+  auto pages = [&](const Value& filename) {
+    return static_cast<std::int64_t>((fs::file_size(instance_->MapPath(filename.ToText())) + 8191) /
+                                     8192);
+  };
+  std::int64_t data = std::max<std::int64_t>(pages(files[0][2]), 3840);
+  std::int64_t log = pages(files[1][2]);
+  EXPECT_EQ(files[0][4], Value(std::to_string(data * 8) + " KB"));
+  EXPECT_EQ(files[1][4], Value(std::to_string(log * 8) + " KB"));
+  char total[32];
+  std::snprintf(total, sizeof total, "%10.2f MB", static_cast<double>(data + log) / 128.0);
+  EXPECT_EQ(sink.sets[0].rows.at(0).at(1), Value(std::string(total)));
+  EXPECT_GE(std::stod(std::string(total)), last);
+  EXPECT_GT(std::stod(std::string(total)), first + 28.0);
 }
 
 }  // namespace

@@ -2,7 +2,12 @@
 // conversions of dates, GUIDs and numbers, and the machine's drive paths.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "sandbox/collation.h"
 #include "sandbox/machine.h"
@@ -130,6 +135,35 @@ TEST(MachineTest, DrivePathsStayOnTheirDrive) {
   EXPECT_EQ(Machine::FolderOf("C:\\x.mdf"), "C:\\");
   EXPECT_EQ(Machine::Join("C:\\", "x.mdf"), "C:\\x.mdf");
   EXPECT_TRUE(Machine::SamePath("C:\\Data\\X.MDF", "c:/data/x.mdf"));
+  std::filesystem::remove_all(root);
+}
+
+// A file is found under any spelling of its name; where two files differ only in case (made
+// on this host), the spelling written finds its own file, and another spelling one of them.
+TEST(MachineTest, FileNamesMatchWithoutRegardToCase) {
+  std::filesystem::path root = std::filesystem::temp_directory_path() / "sandbox-machine-case";
+  std::filesystem::remove_all(root);
+  Machine machine(root);
+  ASSERT_TRUE(machine.CreateFolders("C:\\Data"));
+  std::filesystem::path data = root / "drives" / "C" / "Data";
+  for (const char* name : {"Sales.mdf", "SALES.MDF", "Only.LDF"}) std::ofstream(data / name) << "x";
+  const struct {
+    const char* machine_path;
+    std::vector<std::string> hosts;  // any of these
+  } cases[] = {
+      {"C:\\Data\\Sales.mdf", {"Sales.mdf"}},
+      {"C:\\DATA\\SALES.MDF", {"SALES.MDF"}},
+      {"c:\\data\\sales.MDF", {"Sales.mdf", "SALES.MDF"}},
+      {"C:\\Data\\only.ldf", {"Only.LDF"}},
+      {"C:\\Data\\New.mdf", {"New.mdf"}},  // not there: as written
+  };
+  for (const auto& c : cases) {
+    std::optional<std::filesystem::path> host = machine.ToHost(c.machine_path);
+    ASSERT_TRUE(host) << c.machine_path;
+    EXPECT_EQ(host->parent_path(), data) << c.machine_path;
+    EXPECT_NE(std::find(c.hosts.begin(), c.hosts.end(), host->filename().string()), c.hosts.end())
+        << c.machine_path << " -> " << *host;
+  }
   std::filesystem::remove_all(root);
 }
 
