@@ -80,7 +80,7 @@ void InstanceImpl::PurgeDeadSessions() const {
     while (processes.Step()) {
       std::int64_t pid = processes.ColumnInt(0);
       std::string start = processes.ColumnText(1);
-      if ((pid != self.pid || start != self.start) && !ProcessAlive(pid, start))
+      if ((pid != self.pid || start != self.start) && !common::ProcessAlive(pid, start))
         dead.emplace_back(pid, std::move(start));
     }
   }
