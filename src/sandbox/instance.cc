@@ -963,16 +963,9 @@ void InstanceImpl::RenameDatabase(int dbid, std::string_view new_name, int reque
     auto it = std::find_if(existing.begin(), existing.end(),
                            [&](const DatabaseRecord& r) { return r.dbid == dbid; });
     if (it == existing.end()) throw errors::UnknownDatabase(std::to_string(dbid));
-    if (dbid <= 4 || InUseLocked(dbid, requesting_spid)) {
-      std::string dbg =
-          "DBG dbid=" + std::to_string(dbid) + " me=" + std::to_string(requesting_spid);
-      for (const SessionEntry& e : ReadSessions(true))
-        if (e.dbid == dbid)
-          dbg += " [" + std::to_string(e.spid) + " pid" + std::to_string(e.pid) + " db" +
-                 std::to_string(e.dbid) + " " + e.program + "]";
-      throw SqlError(
-          5030, 16, "The database could not be exclusively locked to perform the operation." + dbg);
-    }
+    if (dbid <= 4 || InUseLocked(dbid, requesting_spid))
+      throw SqlError(5030, 16,
+                     "The database could not be exclusively locked to perform the operation.");
     for (const DatabaseRecord& other : existing)
       if (other.dbid != dbid && EqualsNoCase(other.name, new_name))
         throw errors::DatabaseExists(new_name);
