@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -1063,13 +1064,19 @@ std::optional<ServerMessage> InstanceImpl::CheckFault(std::string_view statement
 void InstanceImpl::FollowConfigFile() const {
   fs::path file = directory_ / kConfigFile;
   struct stat st {};
-  if (::stat(file.c_str(), &st) != 0) return;
+  bool stopped_elsewhere = false;
+  if (::stat(file.c_str(), &st) != 0) {
+    // The file is replaced by a rename, never missing while the instance exists: the instance
+    // was removed, and its sessions end as at a stop instead of writing to unlinked files.
+    if (errno != ENOENT || removed_.exchange(true)) return;
+    running_ = false;
+    stopped_elsewhere = true;
+  }
   // The file is always replaced as a whole, so a new inode or time tells of a change.
   FileStamp stamp{static_cast<std::uint64_t>(st.st_ino), static_cast<std::uint64_t>(st.st_size),
                   static_cast<std::int64_t>(st.st_mtim.tv_sec),
                   static_cast<std::int64_t>(st.st_mtim.tv_nsec)};
-  bool stopped_elsewhere = false;
-  {
+  if (!stopped_elsewhere) {
     std::lock_guard lock(mutex_);
     if (stamp == config_stamp_) return;
     std::uint64_t stops = 0;
@@ -1090,7 +1097,8 @@ void InstanceImpl::FollowConfigFile() const {
         ended.push_back(spid);
       }
     }
-    MarkKilled(ended);
+    // Nobody reads the sessions table of a removed instance.
+    if (!removed_) MarkKilled(ended);
   }
 }
 
@@ -1130,7 +1138,8 @@ void InstanceImpl::SetRunning(bool running) {
         ended.push_back(spid);
       }
     }
-    MarkKilled(ended);
+    // Nobody reads the sessions table of a removed instance.
+    if (!removed_) MarkKilled(ended);
   }
 }
 

@@ -268,6 +268,7 @@ class InstanceImpl : public Instance, public std::enable_shared_from_this<Instan
   mutable ProcessIdentity self_;
   mutable std::mutex paths_mutex_;
   mutable std::atomic<bool> running_{true};
+  mutable std::atomic<bool> removed_{false};
   mutable std::uint64_t stops_ = 0;  // persisted, so sessions of other processes learn of a stop
   struct FileStamp {
     std::uint64_t inode = 0, size = 0;

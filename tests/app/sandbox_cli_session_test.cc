@@ -116,6 +116,18 @@ TEST_F(SqlSessionTest, AStopAndStartElsewhereStillEndTheSession) {
   EXPECT_EQ(Run({"sql", "-Q", "SELECT 1"}).exit_code, 0);
 }
 
+TEST_F(SqlSessionTest, TheInstanceRemovedElsewhereEndsThePromptsSession) {
+  ASSERT_EQ(Run({"status"}).exit_code, 0);
+  // Its folder goes while the prompt waits: nothing may be written to the unlinked files.
+  PiecewiseInput pieces({"SELECT 1 AS a\nGO\n", "CREATE TABLE t (a int)\nGO\n"},
+                        [&](size_t) { fs::remove_all(root_); });
+  std::istream in(&pieces);
+  Outcome run = Run({"sql"}, in);
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_EQ(run.out, "1> 2> a\n-\n1\n\n(1 rows affected)\n1> 2> ");
+  EXPECT_NE(run.err.find("General network error"), std::string::npos) << run.err;
+}
+
 TEST_F(SqlSessionTest, ALoginWithoutPasswordOptionAsksForIt) {
   Outcome init = Run({"init", "--sa-password", "s3cret"});
   ASSERT_EQ(init.exit_code, 0) << init.err;
