@@ -1010,6 +1010,10 @@ void Executor::AlterDatabase(const AlterDatabaseStatement& s) {
   AttachedDatabase& db = session_.Database(s.name);
   if (!IsDbOwner(session_, db))
     throw PermissionDenied("ALTER DATABASE", db.catalog->name(), db.catalog->name(), "dbo");
+  // Files and the server catalogue change at once, whatever the transaction does later.
+  if (session_.trancount() > 0)
+    throw SqlError(226, 16,
+                   "ALTER DATABASE statement not allowed within multi-statement transaction.");
   Connection& connection = session_.connection();
   switch (s.action) {
     case AlterDatabaseStatement::Action::kSet:

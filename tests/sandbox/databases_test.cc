@@ -197,8 +197,9 @@ TEST_F(DatabasesTest, HelpdbFollowsTheFilesAsTheyGrowChangeAndMove) {
   const std::string collation = "Collation=Latin1_General_CS_AS, SQLSortOrder=0";
   EXPECT_NE(listed("Growing")[5].ToText().find(collation), std::string::npos)
       << listed("Growing")[5].ToText();
-  // Changed in a transaction, then rolled back: nothing changed.
-  Ok(*writer, "BEGIN TRAN ALTER DATABASE Growing COLLATE French_CI_AS");
+  // Refused in a transaction, which is then rolled back: nothing changed.
+  EXPECT_EQ(Run(*writer, "BEGIN TRAN ALTER DATABASE Growing COLLATE French_CI_AS").FirstError(),
+            226);
   Ok(*writer, "ROLLBACK");
   EXPECT_NE(listed("Growing")[5].ToText().find(collation), std::string::npos)
       << listed("Growing")[5].ToText();
@@ -583,7 +584,12 @@ TEST_F(DatabasesTest, DboptionListsAndSetsOptions) {
   EXPECT_EQ(Run("EXEC sp_detach_db 'Opt'").FirstError(), 15002);
   EXPECT_EQ(Run("EXEC sp_attach_db 'x', 'C:\\Data\\x.mdf'").FirstError(), 226);
   EXPECT_EQ(Run("ALTER DATABASE Opt SET AUTO_SHRINK ON").FirstError(), 226);
+  EXPECT_EQ(Run("ALTER DATABASE Opt COLLATE Latin1_General_BIN").FirstError(), 226);
+  EXPECT_EQ(Run("ALTER DATABASE Opt MODIFY FILE (NAME = Opt, SIZE = 5MB)").FirstError(), 226);
+  EXPECT_EQ(Run("ALTER DATABASE Opt MODIFY NAME = Other").FirstError(), 226);
   Ok("ROLLBACK");
+  EXPECT_EQ(Scalar("SELECT DATABASEPROPERTYEX('Opt', 'Collation')"),
+            Scalar("SELECT SERVERPROPERTY('Collation')"));
   EXPECT_EQ(Scalar("SELECT DATABASEPROPERTYEX('Opt', 'IsAutoShrink')"), Value(0));
 }
 
