@@ -685,7 +685,10 @@ Value ToClient(const Value& storage, const SqlType& type) {
       return Value(storage.ToInt().value_or(0) != 0);
     case Value::Type::kInt:
       if (auto i = storage.ToInt()) return Value(static_cast<long long>(*i));
-      if (auto d = storage.ToDouble()) return Value(static_cast<long long>(*d));
+      // decimal(38, 0) beyond 64 bits is kept as its exact digits.
+      if (storage.AsText()) return storage;
+      if (auto d = storage.ToDouble(); d && std::fabs(*d) < 9.2e18)
+        return Value(static_cast<long long>(*d));
       return storage;
     case Value::Type::kDouble:
       if (auto d = storage.ToDouble()) return Value(*d);
