@@ -206,6 +206,10 @@ std::string Translator::ConvertSql(const TypedSql& value, const SqlType& target,
       Value exact = DecimalFromText(value.literal->text, target);
       if (auto* digits = exact.AsText()) return QuoteLiteral(*digits);
       if (exact.type() == Value::Type::kInt) return std::to_string(*exact.ToInt());
+      if (auto rounded = RoundDecimalText(value.literal->text, target.scale, false)) {
+        if (rounded->find('.') == std::string::npos) *rounded += ".0";
+        return *rounded;
+      }
     } catch (const SqlError&) {
     }
   }

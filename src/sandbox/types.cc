@@ -605,8 +605,13 @@ Value Convert(const Value& value, const SqlType& target, Fit fit,
       if (target.kind == TypeKind::kDecimal || target.kind == TypeKind::kNumeric) {
         double scale = std::pow(10.0, target.scale);
         d = std::round(d * scale) / scale;
-        if (std::fabs(d) >= std::pow(10.0, target.precision - target.scale))
-          throw errors::OverflowConverting(target.Name());
+        if (std::fabs(d) >= std::pow(10.0, target.precision - target.scale)) {
+          // SQL Server names the source type here, and decimal as numeric.
+          std::string from = !source                              ? "expression"
+                             : source->kind == TypeKind::kDecimal ? "numeric"
+                                                                  : source->Name();
+          throw errors::OverflowConverting("numeric", 1, from);
+        }
       } else if (target.kind == TypeKind::kMoney || target.kind == TypeKind::kSmallMoney) {
         d = std::round(d * 10000.0) / 10000.0;
       }
