@@ -24,13 +24,13 @@ struct ColumnInfo {
   std::string name;
   std::string type_name;  // the SQL Server type name: "int", "varchar", "image", ...
   Value::Type value_type = Value::Type::kText;
-  int size = 0;   // declared length for character and binary types, else 0
-  int scale = 0;  // places after the point of decimal and numeric (money: 4)
+  int size = 0;  // declared length for character and binary types, else 0
   bool nullable = true;
   std::string base_table;  // empty for computed columns
   std::string base_column;
   bool key_column = false;
   bool identity = false;
+  int scale = 0;  // places after the point of decimal and numeric (money: 4)
 };
 
 // An error (severity above 10) or an informational message (PRINT, "Changed database context

@@ -34,14 +34,14 @@ struct Column {
   std::string name;
   std::string type_name;  // the SQL Server type name: "int", "varchar", "image", ...
   common::Value::Type value_type = common::Value::Type::kText;
-  int size = 0;   // declared length for character and binary types, else 0
-  int scale = 0;  // places after the point of decimal and numeric (money: 4)
+  int size = 0;  // declared length for character and binary types, else 0
   bool nullable = true;
   // For columns read straight from one base table: what an updatable client cursor needs.
   std::string base_table;  // "dbo.Document" form is not required; the table's own name
   std::string base_column;
   bool key_column = false;  // part of the base table's primary key
   bool identity = false;
+  int scale = 0;  // places after the point of decimal and numeric (money: 4)
 };
 
 // Results are handed over as the engine reads them, one row at a time, and nothing of a row set

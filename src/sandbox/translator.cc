@@ -1165,6 +1165,11 @@ TypedSql Translator::Expression(const Expr& expr, const Scope* scope) {
       return Function(expr.As<FunctionCall>(), scope);
     case Expr::Kind::kSubquery: {
       Translation sub = Query(*expr.As<SubqueryExpr>().query, scope, true);
+      if (sub.columns.size() > 1)
+        throw SqlError(116, 16,
+                       "Only one expression can be specified in the select list when the subquery "
+                       "is not introduced with EXISTS.",
+                       ErrorScope::kBatch);
       TypedSql out;
       // SQLite would take the first row; SQL Server refuses a second one. Two rows at most are
       // read to know.

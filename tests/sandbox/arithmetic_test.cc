@@ -131,6 +131,9 @@ TEST_F(ArithmeticTest, ScalarSubqueriesOfMoreThanOneRowAreError512) {
       {"following >=", "SELECT 1 WHERE 5 >= (SELECT id FROM s WHERE id > 1)", 512, 16, k512},
       {"assigned to a variable",
        "DECLARE @n VARCHAR(20) SET @n = (SELECT name FROM s WHERE id = 2)", 512, 16, k512},
+      {"one column only", "SELECT (SELECT id, name FROM s WHERE id = 1)", 116, 16,
+       "Only one expression can be specified in the select list when the subquery is not "
+       "introduced with EXISTS."},
       {"correlated, in one outer row only",
        "SELECT id, (SELECT name FROM s i WHERE i.id = o.id) FROM s o", 512, 16, k512},
   });
