@@ -30,6 +30,7 @@ struct ColumnInfo {
   std::string base_column;
   bool key_column = false;
   bool identity = false;
+  int scale = 0;  // places after the point of decimal and numeric (money: 4)
 };
 
 // An error (severity above 10) or an informational message (PRINT, "Changed database context

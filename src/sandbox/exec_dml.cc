@@ -21,6 +21,11 @@ Column ClientColumn(const OutputColumn& c) {
   column.type_name = c.type.Name();
   column.value_type = c.type.ClientType();
   column.size = c.type.ClientSize();
+  if (c.type.kind == TypeKind::kDecimal || c.type.kind == TypeKind::kNumeric) {
+    column.scale = c.type.scale;
+  } else if (c.type.kind == TypeKind::kMoney || c.type.kind == TypeKind::kSmallMoney) {
+    column.scale = 4;
+  }
   column.nullable = c.nullable;
   column.base_table = c.base_table;
   column.base_column = c.base_column;
@@ -134,6 +139,9 @@ SqlError Executor::MapSqliteError(const SqliteError& error, const ResolvedTable*
   if (message.find("parser stack overflow") != std::string::npos ||
       message.find("Expression tree is too large") != std::string::npos)
     return SqlError(tsql::kTooDeepNumber, 15, tsql::kTooDeepText);
+  // SUM() past 64 bits: only a bigint sum gets there, the others are held to their type before.
+  if (message.find("integer overflow") != std::string::npos)
+    return errors::OverflowConverting("bigint", 2);
   if ((code & 0xFF) == SQLITE_CONSTRAINT) {
     size_t colon = message.find(": ");
     std::string detail = colon == std::string::npos ? "" : message.substr(colon + 2);

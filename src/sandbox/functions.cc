@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 
+#include "sandbox/arithmetic.h"
 #include "sandbox/collation.h"
 #include "sandbox/date_styles.h"
 #include "sandbox/fulltext.h"
@@ -338,19 +339,6 @@ void BitXor(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   sqlite3_result_int64(ctx, sqlite3_value_int64(argv[0]) ^ sqlite3_value_int64(argv[1]));
 }
 
-void Round(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (AnyNull(argc, argv, 2)) return sqlite3_result_null(ctx);
-  int digits = sqlite3_value_int(argv[1]);
-  if (sqlite3_value_type(argv[0]) == SQLITE_INTEGER && digits >= 0)
-    return sqlite3_result_int64(ctx, sqlite3_value_int64(argv[0]));
-  double scale = std::pow(10.0, digits);
-  double v = sqlite3_value_double(argv[0]);
-  double r = std::round(v * scale) / scale;
-  if (sqlite3_value_type(argv[0]) == SQLITE_INTEGER)
-    return sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(r));
-  sqlite3_result_double(ctx, r);
-}
-
 template <double (*F)(double)>
 void IntegralMath(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   if (AnyNull(argc, argv, 1)) return sqlite3_result_null(ctx);
@@ -362,7 +350,8 @@ void IntegralMath(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
 void Power(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   if (AnyNull(argc, argv, 2)) return sqlite3_result_null(ctx);
   double r = std::pow(sqlite3_value_double(argv[0]), sqlite3_value_double(argv[1]));
-  if (sqlite3_value_type(argv[0]) == SQLITE_INTEGER)
+  // Beyond 64 bits the double goes on, for the caller's range check to report.
+  if (sqlite3_value_type(argv[0]) == SQLITE_INTEGER && std::fabs(r) < 9.2e18)
     return sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(r));
   sqlite3_result_double(ctx, r);
 }
@@ -691,7 +680,6 @@ void RegisterFunctions(sqlite3* db, FunctionHost* host) {
       {"tsql_div", 2, kPure, Divide},
       {"tsql_mod", 2, kPure, Modulo},
       {"tsql_bitxor", 2, kPure, BitXor},
-      {"tsql_round", 2, kPure, Round},
       {"tsql_floor", 1, kPure, IntegralMath<std::floor>},
       {"tsql_ceiling", 1, kPure, IntegralMath<std::ceil>},
       {"tsql_power", 2, kPure, Power},
@@ -708,6 +696,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost* host) {
   for (const Entry& e : kEntries)
     sqlite3_create_function_v2(db, e.name, e.args, e.flags, host, e.f, nullptr, nullptr, nullptr);
   RegisterFullTextFunctions(db);
+  RegisterArithmeticFunctions(db);
   if (host) {
     sqlite3_create_function_v2(db, "tsql_sys", -1, kVolatile, host, System, nullptr, nullptr,
                                nullptr);

@@ -477,6 +477,19 @@ Value SessionImpl::SystemFunction(std::string_view name, const std::vector<Value
     const PrincipalInfo* p = current().catalog->FindPrincipal(arg_text(0));
     return p ? Value(p->uid) : Value();
   }
+  // Server user ids: the login's row in master's login table, so sa is 1, as on SQL Server.
+  auto logins = [&] { return Database(1).catalog->Table(catalog_tables::kLogins); };
+  if (name == "SUSER_ID") {
+    if (!args.empty() && args[0].IsNull()) return Value();
+    Statement find = connection().Prepare("SELECT rowid FROM " + logins() + " WHERE name = ?1");
+    find.Bind(1, Value(args.empty() ? login_.name : arg_text(0)));
+    return find.Step() ? Value(find.ColumnInt(0)) : Value();
+  }
+  if (name == "SUSER_NAME" && args.at(0).type() == Value::Type::kInt) {
+    Statement find = connection().Prepare("SELECT name FROM " + logins() + " WHERE rowid = ?1");
+    find.Bind(1, args[0]);
+    return find.Step() ? Value(find.ColumnText(0)) : Value();
+  }
   if (name == "SUSER_SNAME" || name == "SUSER_NAME") {
     if (const auto* sid = args.at(0).AsBytes()) {
       if (*sid == login_.sid) return Value(login_.name);
@@ -492,7 +505,6 @@ Value SessionImpl::SystemFunction(std::string_view name, const std::vector<Value
     auto found = instance_->FindLogin(login);
     return found ? Value(found->sid) : Value();
   }
-  if (name == "SUSER_ID") return Value(IsSysadmin() ? 1 : 2);
   if (name == "OBJECT_ID" || name == "IDENT_CURRENT" || name == "IDENT_SEED" ||
       name == "IDENT_INCR" || name == "COL_LENGTH") {
     std::string text = arg_text(0);

@@ -81,10 +81,11 @@ SqlError Overflow(std::string_view type_name, std::string_view value) {
   text += ".";
   return SqlError(220, 16, std::move(text));
 }
-SqlError OverflowConverting(std::string_view type_name) {
-  return SqlError(
-      8115, 16,
-      Quoted("Arithmetic overflow error converting expression to data type ", type_name, "."));
+SqlError OverflowConverting(std::string_view type_name, int state, std::string_view from) {
+  std::string text = "Arithmetic overflow error converting ";
+  text += from;
+  return SqlError(8115, 16, Quoted(text + " to data type ", type_name, "."), ErrorScope::kStatement,
+                  state);
 }
 SqlError DuplicateKey(std::string_view kind, std::string_view constraint, std::string_view table) {
   std::string text = "Violation of ";

@@ -47,7 +47,9 @@ SqlError NullNotAllowed(std::string_view column, std::string_view table_full,
                         bool insert = true);                            // 515
 SqlError Truncation();                                                  // 8152
 SqlError Overflow(std::string_view type_name, std::string_view value);  // 220
-SqlError OverflowConverting(std::string_view type_name);                // 8115
+// State 2 for a computed result out of its type's range, 1 for a conversion.
+SqlError OverflowConverting(std::string_view type_name, int state = 1,
+                            std::string_view from = "expression");  // 8115
 SqlError DuplicateKey(std::string_view kind, std::string_view constraint,
                       std::string_view table);                                     // 2627
 SqlError DuplicateIndexKey(std::string_view table, std::string_view index);        // 2601

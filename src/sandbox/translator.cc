@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "sandbox/arithmetic.h"
 #include "sandbox/collation.h"
 #include "sandbox/sql_error.h"
 #include "sandbox/sqlite.h"
@@ -94,6 +95,12 @@ std::string Collated(const TypedSql& t) {
   bool text = IsTextLike(t.type) || t.type.kind == TypeKind::kUniqueIdentifier;
   if (!text || t.collation_stated) return t.sql;
   return "(" + t.sql + " COLLATE tsql_ci)";
+}
+
+// SQL that holds an integer result to the range of its type (error 8115 beyond it).
+std::string IntegerChecked(const std::string& sql, const SqlType& type) {
+  if (!type.IsInteger()) return sql;
+  return "tsql_int(" + sql + ", " + std::to_string(static_cast<int>(type.kind)) + ")";
 }
 
 SqlError NotRecognisedFunction(std::string_view name) {
@@ -189,6 +196,23 @@ SqlType Translator::ResolveType(const TypeRef& ref, bool cast_default_length) {
 std::string Translator::ConvertSql(const TypedSql& value, const SqlType& target, Fit fit,
                                    std::string_view style) {
   if (value.is_null) return "NULL";
+  // A number literal made a decimal is converted here from its digits: through a double, digits
+  // past the 16th would be lost. Errors are left to the statement's run.
+  if ((target.kind == TypeKind::kDecimal || target.kind == TypeKind::kNumeric) &&
+      value.is_literal && value.literal &&
+      (value.literal->type == tsql::Literal::Type::kDecimal ||
+       value.literal->type == tsql::Literal::Type::kInteger)) {
+    try {
+      Value exact = DecimalFromText(value.literal->text, target);
+      if (auto* digits = exact.AsText()) return QuoteLiteral(*digits);
+      if (exact.type() == Value::Type::kInt) return std::to_string(*exact.ToInt());
+      if (auto rounded = RoundDecimalText(value.literal->text, target.scale, false)) {
+        if (rounded->find('.') == std::string::npos) *rounded += ".0";
+        return *rounded;
+      }
+    } catch (const SqlError&) {
+    }
+  }
   int source = value.type.kind == TypeKind::kSqlVariant ? -1 : static_cast<int>(value.type.kind);
   char buffer[160];
   std::snprintf(buffer, sizeof buffer, ", %d, %d, %d, %d, %d, %d, ", static_cast<int>(target.kind),
@@ -213,7 +237,8 @@ TypedSql Translator::Literal(const tsql::Literal& literal) {
     case tsql::Literal::Type::kInteger:
       out.sql = bind_integer_literals_ ? Bind(Value(static_cast<long long>(literal.int_value)))
                                        : std::to_string(literal.int_value);
-      out.type = literal.int_value >= INT32_MIN && literal.int_value <= INT32_MAX
+      // -2147483648 is numeric: the digits decide, and 2147483648 is past int.
+      out.type = literal.int_value > INT32_MIN && literal.int_value <= INT32_MAX
                      ? SqlType::Int()
                      : SqlType{TypeKind::kNumeric, 0, 19, 0};
       break;
@@ -221,9 +246,12 @@ TypedSql Translator::Literal(const tsql::Literal& literal) {
       std::string digits = literal.text;
       size_t dot = digits.find('.');
       int scale = dot == std::string::npos ? 0 : static_cast<int>(digits.size() - dot - 1);
-      int precision = static_cast<int>(
-          std::count_if(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }));
-      out.type = SqlType{TypeKind::kNumeric, 0, std::max(precision, 1), scale};
+      // 0.5 is numeric(1,1): zeros before the first significant digit of the whole part do
+      // not count.
+      std::string whole = digits.substr(0, dot);
+      size_t first = whole.find_first_of("123456789");
+      int whole_digits = first == std::string::npos ? 0 : static_cast<int>(whole.size() - first);
+      out.type = SqlType{TypeKind::kNumeric, 0, std::max(whole_digits + scale, 1), scale};
       out.sql = dot == 0 ? "0" + digits : digits;
       if (digits.rfind("-.", 0) == 0) out.sql = "-0" + digits.substr(1);
       break;
@@ -480,6 +508,14 @@ TypedSql Translator::Binary(const BinaryExpr& expr, const Scope* scope) {
   }
   if (!regroup.empty() && terms.size() > kLongChain)
     acc.sql = Balanced(terms, 0, terms.size(), regroup.c_str());
+  // SQLite computes integers in 64 bits (and goes over to floating point past them): the chain's
+  // result is held to its type's range once, so a chain of thousands of terms stays flat. An
+  // intermediate result out of range that the chain brings back goes unreported.
+  bool may_overflow = std::any_of(chain.begin(), chain.end(), [](const BinaryExpr* link) {
+    return link->op == BinaryOp::kAdd || link->op == BinaryOp::kSubtract ||
+           link->op == BinaryOp::kMultiply || link->op == BinaryOp::kDivide;
+  });
+  if (may_overflow) acc.sql = IntegerChecked(acc.sql, acc.type);
   return acc;
 }
 
@@ -529,10 +565,21 @@ TypedSql Translator::Arithmetic(BinaryOp op, TypedSql left, TypedSql right, int&
     right.sql = ConvertSql(right, left.type, Fit::kCut);
     right.type = left.type;
   }
+  // The operand of higher precedence gives the type: tinyint + tinyint is tinyint.
   out.type = Higher(left.type, right.type);
-  if (out.type.kind == TypeKind::kBit || out.type.kind == TypeKind::kTinyInt ||
-      out.type.kind == TypeKind::kSmallInt)
-    out.type = SqlType::Int();
+  if (out.type.kind == TypeKind::kBit) out.type = SqlType::Int();
+  auto exact = [](const SqlType& t) {
+    return t.IsInteger() || t.kind == TypeKind::kBit || t.kind == TypeKind::kDecimal ||
+           t.kind == TypeKind::kNumeric;
+  };
+  if ((out.type.kind == TypeKind::kDecimal || out.type.kind == TypeKind::kNumeric) &&
+      exact(left.type) && exact(right.type)) {
+    const char* ops = "+-*/%";
+    const BinaryOp kinds[] = {BinaryOp::kAdd, BinaryOp::kSubtract, BinaryOp::kMultiply,
+                              BinaryOp::kDivide, BinaryOp::kModulo};
+    for (int i = 0; i < 5; ++i)
+      if (op == kinds[i]) out.type = DecimalResultType(ops[i], left.type, right.type);
+  }
   auto nonzero_literal = [](const TypedSql& t) {
     return t.is_literal && t.literal && t.literal->type == tsql::Literal::Type::kInteger &&
            t.literal->int_value != 0;
@@ -620,9 +667,9 @@ TypedSql Translator::Function(const FunctionCall& call, const Scope* scope) {
     if (e.kind == Expr::Kind::kColumn && e.As<ColumnRef>().table.empty())
       return QuoteLiteral(e.As<ColumnRef>().column);
     if (e.kind == Expr::Kind::kLiteral) return QuoteLiteral(e.As<tsql::Literal>().text);
-    throw SqlError(155, 15,
-                   "'" + std::string(e.span.end > e.span.begin ? "" : "") +
-                       "' is not a recognized datepart option.");
+    // An expression or a variable is no date part: SQL Server refuses the first argument.
+    throw SqlError(1023, 15, "Invalid parameter 1 specified for " + Lower(name) + ".",
+                   ErrorScope::kBatch);
   };
 
   if (!call.name.owner.empty() || !call.name.database.empty())
@@ -651,6 +698,8 @@ TypedSql Translator::Function(const FunctionCall& call, const Scope* scope) {
       out.type = SqlType::Int();
     if (name == "AVG" && a.type.IsInteger()) {
       out.sql = "CAST(avg(" + distinct + a.sql + ") AS INTEGER)";
+    } else if (name == "SUM" && out.type.IsInteger()) {
+      out.sql = IntegerChecked("sum(" + distinct + a.sql + ")", out.type);
     } else {
       // MIN and MAX of text order it as comparisons do.
       out.sql = Lower(name) + "(" + distinct + Collated(a) + ")";
@@ -783,12 +832,30 @@ TypedSql Translator::Function(const FunctionCall& call, const Scope* scope) {
   if (name == "ABS") {
     need(1, 1);
     TypedSql a = Expression(*call.args[0], scope);
-    return text_result("abs(" + a.sql + ")", a.type);
+    return text_result(IntegerChecked("abs(" + a.sql + ")", a.type), a.type);
   }
   if (name == "ROUND") {
     need(2, 3);
     std::vector<TypedSql> list = args();
-    return text_result("tsql_round(" + list[0].sql + ", " + list[1].sql + ")", list[0].type);
+    // The result keeps the argument's type, decimal places included: ROUND(123.4567, 2) is
+    // 123.4600, and a carry that outgrows the precision is an overflow.
+    const SqlType& type = list[0].type;
+    int precision = 0, scale = 0;
+    if (type.kind == TypeKind::kDecimal || type.kind == TypeKind::kNumeric) {
+      precision = type.precision;
+      scale = type.scale;
+    } else if (type.kind == TypeKind::kMoney || type.kind == TypeKind::kSmallMoney) {
+      precision = 19;
+      scale = 4;
+    } else if (type.IsInteger()) {
+      precision = 19;
+    }
+    std::string function = list.size() > 2 ? list[2].sql : "0";
+    return text_result(
+        IntegerChecked("tsql_round(" + list[0].sql + ", " + list[1].sql + ", " + function + ", " +
+                           std::to_string(precision) + ", " + std::to_string(scale) + ")",
+                       type),
+        type);
   }
   if (name == "FLOOR" || name == "CEILING" || name == "SIGN") {
     need(1, 1);
@@ -798,7 +865,9 @@ TypedSql Translator::Function(const FunctionCall& call, const Scope* scope) {
   if (name == "POWER") {
     need(2, 2);
     std::vector<TypedSql> list = args();
-    return text_result("tsql_power(" + list[0].sql + ", " + list[1].sql + ")", list[0].type);
+    return text_result(
+        IntegerChecked("tsql_power(" + list[0].sql + ", " + list[1].sql + ")", list[0].type),
+        list[0].type);
   }
   if (name == "RAND") {
     need(0, 1);
@@ -972,7 +1041,12 @@ TypedSql Translator::Expression(const Expr& expr, const Scope* scope) {
         return out;
       }
       TypedSql operand = Expression(*u.operand, scope);
-      if (u.op == UnaryOp::kNegate) operand.sql = "(-" + operand.sql + ")";
+      if (u.op == UnaryOp::kNegate) {
+        // The negation of a type's minimum is out of its range.
+        bool safe = operand.is_literal && operand.literal && operand.literal->int_value > 0;
+        operand.sql = "(-" + operand.sql + ")";
+        if (!safe) operand.sql = IntegerChecked(operand.sql, operand.type);
+      }
       if (u.op == UnaryOp::kBitNot) operand.sql = "(~" + operand.sql + ")";
       operand.is_column = false;
       operand.is_literal = false;
@@ -1091,9 +1165,19 @@ TypedSql Translator::Expression(const Expr& expr, const Scope* scope) {
     case Expr::Kind::kFunction:
       return Function(expr.As<FunctionCall>(), scope);
     case Expr::Kind::kSubquery: {
-      Translation sub = Query(*expr.As<SubqueryExpr>().query, scope);
+      Translation sub = Query(*expr.As<SubqueryExpr>().query, scope, true);
+      if (sub.columns.size() > 1)
+        throw SqlError(116, 16,
+                       "Only one expression can be specified in the select list when the subquery "
+                       "is not introduced with EXISTS.",
+                       ErrorScope::kBatch);
       TypedSql out;
-      out.sql = "(" + sub.sql + ")";
+      // SQLite would take the first row; SQL Server refuses a second one. Two rows at most are
+      // read to know.
+      out.sql =
+          "(SELECT CASE WHEN count(*) > 1 THEN tsql_many_rows() ELSE max(\"c1\") END FROM "
+          "(SELECT \"c1\" FROM (" +
+          sub.sql + ") LIMIT 2))";
       if (!sub.columns.empty()) out.type = sub.columns[0].type;
       return out;
     }

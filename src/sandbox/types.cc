@@ -514,8 +514,13 @@ Value Convert(const Value& value, const SqlType& target, Fit fit,
       if (target.kind == TypeKind::kDecimal || target.kind == TypeKind::kNumeric) {
         double scale = std::pow(10.0, target.scale);
         d = std::round(d * scale) / scale;
-        if (std::fabs(d) >= std::pow(10.0, target.precision - target.scale))
-          throw errors::OverflowConverting(target.Name());
+        if (std::fabs(d) >= std::pow(10.0, target.precision - target.scale)) {
+          // SQL Server names the source type here, and decimal as numeric.
+          std::string from = !source                              ? "expression"
+                             : source->kind == TypeKind::kDecimal ? "numeric"
+                                                                  : source->Name();
+          throw errors::OverflowConverting("numeric", 1, from);
+        }
       } else if (target.kind == TypeKind::kMoney || target.kind == TypeKind::kSmallMoney) {
         d = std::round(d * 10000.0) / 10000.0;
       }
@@ -598,7 +603,10 @@ Value ToClient(const Value& storage, const SqlType& type) {
       return Value(storage.ToInt().value_or(0) != 0);
     case Value::Type::kInt:
       if (auto i = storage.ToInt()) return Value(static_cast<long long>(*i));
-      if (auto d = storage.ToDouble()) return Value(static_cast<long long>(*d));
+      // decimal(38, 0) beyond 64 bits is kept as its exact digits.
+      if (storage.AsText()) return storage;
+      if (auto d = storage.ToDouble(); d && std::fabs(*d) < 9.2e18)
+        return Value(static_cast<long long>(*d));
       return storage;
     case Value::Type::kDouble:
       if (auto d = storage.ToDouble()) return Value(*d);

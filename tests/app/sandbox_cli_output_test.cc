@@ -146,6 +146,31 @@ TEST(ResultPrinterTest, ValuesShowAsTheServerToolsShowThem) {
   EXPECT_EQ(DisplayValue(Value(2.5)), "2.5");
 }
 
+TEST(ResultPrinterTest, DecimalsShowEveryPlaceOfTheirScale) {
+  struct Case {
+    Value value;
+    const char* type;
+    int scale;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {Value(123.46), "numeric", 4, "123.4600"},  // ROUND(123.4567, 2)
+      {Value(150.0), "decimal", 2, "150.00"},
+      {Value(-0.5), "numeric", 1, "-0.5"},
+      {Value(12.35), "money", 4, "12.3500"},
+      {Value(7LL), "decimal", 0, "7"},
+      {Value("99999999999999999999999"), "decimal", 0, "99999999999999999999999"},
+      {Value(2.5), "float", 0, "2.5"},
+      {Value(), "numeric", 2, "NULL"},
+  };
+  for (const Case& c : cases) {
+    db::ColumnInfo column;
+    column.type_name = c.type;
+    column.scale = c.scale;
+    EXPECT_EQ(DisplayValue(c.value, column), c.shown) << c.type;
+  }
+}
+
 TEST(ResultPrinterTest, WidthsCountCharactersNotBytes) {
   EXPECT_EQ(DisplayWidth("Müller"), 6u);
   EXPECT_EQ(DisplayWidth("日本"), 2u);

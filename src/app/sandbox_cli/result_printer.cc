@@ -49,6 +49,15 @@ std::string DisplayValue(const common::Value& value) {
   }
 }
 
+std::string DisplayValue(const common::Value& value, const db::ColumnInfo& column) {
+  if (value.type() == Type::kDouble && column.scale > 0) {
+    char buffer[400];
+    std::snprintf(buffer, sizeof buffer, "%.*f", std::min(column.scale, 38), *value.ToDouble());
+    return buffer;
+  }
+  return DisplayValue(value);
+}
+
 size_t DisplayWidth(std::string_view text) {
   size_t width = 0;
   for (char c : text) {
@@ -80,7 +89,9 @@ void ResultPrinter::Print(const db::ResultEvent& event) {
     case Kind::kRow: {
       std::vector<std::string> row;
       row.reserve(event.row.size());
-      for (const common::Value& value : event.row) row.push_back(DisplayValue(value));
+      for (size_t i = 0; i < event.row.size(); ++i)
+        row.push_back(i < columns_.size() ? DisplayValue(event.row[i], columns_[i])
+                                          : DisplayValue(event.row[i]));
       if (streaming_) {
         WriteRow(row);
         break;

@@ -23,6 +23,8 @@ struct TableOptions {
 // A value as the table shows it: "NULL", bits as 1 and 0, dates with milliseconds, binary as
 // 0x and hex digits, GUIDs without braces.
 std::string DisplayValue(const common::Value& value);
+// The same in its column: decimal, numeric and money show all the places of their scale.
+std::string DisplayValue(const common::Value& value, const db::ColumnInfo& column);
 // Characters on a terminal (UTF-8 sequences count once).
 size_t DisplayWidth(std::string_view text);
 // "Msg 208, Level 16, State 1, Line 1" with ", Procedure NAME" before the line where the error

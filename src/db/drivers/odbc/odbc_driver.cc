@@ -236,6 +236,7 @@ class RequestRun {
         size < 0x7FFFFFFF && info.type_name != "text" && info.type_name != "ntext" &&
         info.type_name != "image")
       info.size = static_cast<int>(size);
+    if (type == SQL_DECIMAL || type == SQL_NUMERIC) info.scale = digits;
     info.base_table = Attribute(index, SQL_DESC_BASE_TABLE_NAME);
     if (!info.base_table.empty()) info.base_column = Attribute(index, SQL_DESC_BASE_COLUMN_NAME);
     return info;

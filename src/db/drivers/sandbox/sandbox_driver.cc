@@ -31,6 +31,7 @@ ColumnInfo ColumnFrom(const sandbox::Column& c) {
   info.type_name = c.type_name;
   info.value_type = c.value_type;
   info.size = c.size;
+  info.scale = c.scale;
   info.nullable = c.nullable;
   info.base_table = c.base_table;
   info.base_column = c.base_column;
