@@ -75,6 +75,12 @@ class TokenSink : public ResultSink {
   }
   void Done(std::int64_t rows_affected) override {
     FlushDone();
+    // A failed statement sends no DONE of its own: a count after its error is the next
+    // statement's, and would be lost with the error bit (drivers report no count for it).
+    if (error_ && rows_affected >= 0) {
+      WriteDone(out_, version_, kDoneMore | kDoneError, -1);
+      error_ = false;
+    }
     pending_ = {static_cast<std::uint16_t>(kDoneCount | (error_ ? kDoneError : 0)), rows_affected};
     error_ = false;
   }

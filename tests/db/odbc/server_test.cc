@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "db/command.h"
+#include "db/drivers/sandbox/sandbox_driver.h"
 #include "db/odbc/odbc_fixture.h"
 #include "db/recordset.h"
 
@@ -400,9 +401,16 @@ TEST_F(OdbcDriverTest, ResultsAfterAFailedStatementAreKept) {
   using Lines = std::vector<std::string>;
   EXPECT_EQ(Events(*session, "SELECT 1 AS a RAISERROR('x', 16, 1) SELECT 2 AS b"),
             (Lines{"rows a", "row 1", "done 1", "message 50000 x", "rows b", "row 2", "done 1"}));
-  // When the very first statement fails, unixODBC ends the request there (the statement goes
-  // back to its allocated state): the error is reported, the rest of the batch is not.
-  EXPECT_EQ(Events(*session, "RAISERROR('y', 16, 1) SELECT 3 AS c"), (Lines{"message 50000 y"}));
+  // The very first statement fails: the rest of the batch still comes (unixODBC resets the
+  // statement, the driver keeps the results).
+  EXPECT_EQ(Events(*session, "RAISERROR('y', 16, 1) SELECT 3 AS c"),
+            (Lines{"message 50000 y", "rows c", "row 3", "done 1"}));
+  Events(*session, "CREATE TABLE #t (a int) INSERT #t VALUES (1)");
+  // A statement after an error keeps its count.
+  EXPECT_EQ(Events(*session, "RAISERROR('y', 16, 1) UPDATE #t SET a = a"),
+            (Lines{"message 50000 y", "done 1"}));
+  EXPECT_EQ(Events(*session, "SELECT 0 AS z RAISERROR('y', 16, 1) UPDATE #t SET a = a"),
+            (Lines{"rows z", "row 0", "done 1", "message 50000 y", "done 1"}));
   EXPECT_EQ(Events(*session, "PRINT 'p' SELECT 4 AS d PRINT 'q'"),
             (Lines{"message 0 p", "rows d", "row 4", "done 1", "message 0 q", "done -1"}));
 }
@@ -455,6 +463,134 @@ TEST_F(OdbcServerTest, ProtocolVersion71CarriesTheSameValues) {
   std::int64_t affected = -1;
   connection.Execute("UPDATE V SET n = N'x'", &affected);
   EXPECT_EQ(affected, 1);
+}
+
+}  // namespace
+}  // namespace db
+
+namespace db {
+namespace {
+
+// What a client sees of a request: row sets, rows, counts and messages. A DONE without a count
+// tells a client nothing, and the drivers differ in which of those they pass on. Not the
+// message state: FreeTDS passes the severity where the state belongs and keeps no state.
+std::vector<std::string> Seen(DriverSession& session, const std::string& text) {
+  DriverRequest request;
+  request.text = text;
+  std::vector<std::string> out;
+  auto stream = session.Execute(request);
+  ResultEvent e;
+  while (stream->Next(e)) {
+    switch (e.kind) {
+      case ResultEvent::Kind::kBeginRowSet: {
+        std::string names;
+        for (const ColumnInfo& c : e.columns) names += " " + c.name;
+        out.push_back("rows" + names);
+        break;
+      }
+      case ResultEvent::Kind::kRow: {
+        std::string values;
+        for (const Value& v : e.row) values += " " + (v.IsNull() ? "NULL" : v.ToText());
+        out.push_back("row" + values);
+        break;
+      }
+      case ResultEvent::Kind::kEndRowSet:
+        break;
+      case ResultEvent::Kind::kDone:
+        if (e.rows_affected >= 0) out.push_back("count " + std::to_string(e.rows_affected));
+        break;
+      case ResultEvent::Kind::kMessage:
+        out.push_back("message " + std::to_string(e.message.number) + " severity " +
+                      std::to_string(e.message.severity) + " line " +
+                      std::to_string(e.message.line) + ": " + e.message.text);
+        break;
+    }
+  }
+  return out;
+}
+
+// One instance, reached both in process and over ODBC, as the suites that run both ways see it.
+class OdbcAsInProcessTest : public OdbcServerTest {
+ protected:
+  void SetUp() override {
+    OdbcServerTest::SetUp();
+    if (IsSkipped()) return;
+    ConnectRequest request;
+    request.data_source = DataSource();
+    request.user = "sa";
+    request.password = kSaPassword;
+    request.catalog = "tempdb";
+    odbc_ = driver_->Connect(request);
+    sandbox_driver_ = std::make_shared<SandboxDriver>(host_);
+    request.data_source = "(sandbox)";
+    in_process_ = sandbox_driver_->Connect(request);
+  }
+  void TearDown() override {
+    if (odbc_) odbc_->Close();
+    if (in_process_) in_process_->Close();
+    OdbcServerTest::TearDown();
+  }
+  std::shared_ptr<SandboxDriver> sandbox_driver_;
+  std::unique_ptr<DriverSession> odbc_;
+  std::unique_ptr<DriverSession> in_process_;
+};
+
+// Batches whose first statement fails, and others: both drivers hand over the same results in
+// the same order.
+TEST_F(OdbcAsInProcessTest, BatchesGiveTheSameResultsBothWays) {
+  using Lines = std::vector<std::string>;
+  Seen(*in_process_,
+       "CREATE TABLE K (id int CONSTRAINT PK_K PRIMARY KEY, name varchar(20) NULL) "
+       "INSERT INTO K VALUES (1, 'one')");
+  struct Case {
+    const char* batch;
+    Lines expected;
+  };
+  const Case cases[] = {
+      {"RAISERROR('first [one]; ''x''', 16, 2) SELECT 3 AS c",
+       {"message 50000 severity 16 line 1: first [one]; 'x'", "rows c", "row 3", "count 1"}},
+      {"INSERT INTO K VALUES (1, 'again')\nUPDATE K SET name = 'uno' WHERE id = 1\n"
+       "SELECT id, name FROM K",
+       {"message 2627 severity 14 line 1: Violation of PRIMARY KEY constraint 'PK_K'. Cannot "
+        "insert duplicate key in object 'K'.",
+        "message 3621 severity 0 line 1: The statement has been terminated.", "count 1",
+        "rows id name", "row 1 uno", "count 1"}},
+      {"SELECT 1 / 0 AS x\nSELECT N'\xC3\xB6' AS y",
+       {"message 8134 severity 16 line 1: Divide by zero error encountered.",
+        "message 3621 severity 0 line 1: The statement has been terminated.", "rows y",
+        "row \xC3\xB6", "count 1"}},
+      {"RAISERROR('a', 16, 1) RAISERROR('b', 11, 3) DELETE FROM K WHERE id = 99",
+       {"message 50000 severity 16 line 1: a", "message 50000 severity 11 line 1: b", "count 0"}},
+      // (ODBC ranks the messages of one call errors first, so a PRINT before an error would
+      // come after it.)
+      {"RAISERROR('q', 16, 1)\nPRINT 'p'\nSELECT 6 AS f",
+       {"message 50000 severity 16 line 1: q", "message 0 severity 0 line 2: p", "rows f", "row 6",
+        "count 1"}},
+  };
+  for (const Case& c : cases) {
+    Lines in_process = Seen(*in_process_, c.batch);
+    Lines over_odbc = Seen(*odbc_, c.batch);
+    EXPECT_EQ(over_odbc, in_process) << c.batch;
+    // Not merely alike: both as the server sends them.
+    EXPECT_EQ(over_odbc, c.expected) << c.batch;
+  }
+}
+
+// The client interface raises the first error with its fields, and the rest of the batch has
+// run and been read.
+TEST_F(OdbcAsInProcessTest, AFailedFirstStatementRaisesItsErrorAndKeepsTheRest) {
+  Connection connection = Open("Initial Catalog=tempdb;");
+  connection.Execute("CREATE TABLE R (id int)");
+  try {
+    connection.Execute("RAISERROR('no; [good]', 16, 4) INSERT INTO R VALUES (1) SELECT 9 AS n");
+    FAIL() << "no error";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.number(), kErrorsInCommand);
+    EXPECT_EQ(error.native_error(), 50000);
+    EXPECT_EQ(error.severity(), 16);
+    EXPECT_EQ(error.description(), "no; [good]");
+  }
+  EXPECT_EQ(connection.Execute("SELECT COUNT(*) AS n FROM R").Fields("n").Value(), Value(1));
 }
 
 }  // namespace
