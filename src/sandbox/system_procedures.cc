@@ -65,6 +65,7 @@ const SystemProcedureTable& Registry() {
     AddDatabaseProcedures(table);
     AddFullTextProcedures(table);
     AddServerProcedures(table);
+    AddCatalogProcedures(table);
     return table;
   }();
   return registry;

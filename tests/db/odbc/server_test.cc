@@ -598,3 +598,78 @@ TEST_F(OdbcAsInProcessTest, AFailedFirstStatementRaisesItsErrorAndKeepsTheRest) 
 
 }  // namespace
 }  // namespace db
+
+namespace db {
+namespace {
+
+// What ODBC clients ask the server about keys and types, the same both ways.
+TEST_F(OdbcAsInProcessTest, CatalogProceduresDescribeKeysAndTypes) {
+  using Lines = std::vector<std::string>;
+  Seen(*in_process_,
+       "CREATE TABLE [Key's; [x]]] (b int NOT NULL, a nvarchar(10) NOT NULL, c int NULL, "
+       "CONSTRAINT [PK Both] PRIMARY KEY (a, b)) CREATE TABLE NoKey (n int)");
+  const std::string pkeys =
+      "rows TABLE_QUALIFIER TABLE_OWNER TABLE_NAME COLUMN_NAME KEY_SEQ PK_NAME";
+  const std::string types =
+      "rows TYPE_NAME DATA_TYPE PRECISION LITERAL_PREFIX LITERAL_SUFFIX CREATE_PARAMS NULLABLE "
+      "CASE_SENSITIVE SEARCHABLE UNSIGNED_ATTRIBUTE MONEY AUTO_INCREMENT LOCAL_TYPE_NAME "
+      "MINIMUM_SCALE MAXIMUM_SCALE SQL_DATA_TYPE SQL_DATETIME_SUB NUM_PREC_RADIX "
+      "INTERVAL_PRECISION USERTYPE";
+  struct Case {
+    const char* batch;
+    Lines expected;
+  };
+  const Case cases[] = {
+      // Key order, not column order; a name that needs quoting is passed as it is.
+      {"EXEC sp_pkeys 'Key''s; [x]'",
+       {pkeys, "row tempdb dbo Key's; [x] a 1 PK Both", "row tempdb dbo Key's; [x] b 2 PK Both",
+        "count 2"}},
+      {"EXEC sp_pkeys @table_name = N'Key''s; [x]', @table_owner = 'dbo', "
+       "@table_qualifier = 'tempdb'",
+       {pkeys, "row tempdb dbo Key's; [x] a 1 PK Both", "row tempdb dbo Key's; [x] b 2 PK Both",
+        "count 2"}},
+      {"EXEC sp_pkeys 'NoKey'", {pkeys, "count 0"}},
+      {"EXEC sp_pkeys 'no such'", {pkeys, "count 0"}},
+      {"EXEC sp_pkeys 'Key''s; [x]', 'nobody'", {pkeys, "count 0"}},
+      {"EXEC sp_pkeys 'NoKey', NULL, 'master'",
+       {"message 15250 severity 16 line 1: The database name component of the object qualifier "
+        "must be the name of the current database."}},
+      {"EXEC sp_datatype_info 12",
+       {types,
+        "row varchar 12 8000 ' ' max length 1 0 3 NULL 0 NULL varchar NULL NULL 12 NULL "
+        "NULL NULL 2",
+        "count 1"}},
+      {"EXEC sp_datatype_info -9",
+       {types,
+        "row nvarchar -9 4000 N' ' max length 1 0 3 NULL 0 NULL nvarchar NULL NULL -9 NULL NULL "
+        "NULL 0",
+        "row sysname -9 128 N' ' NULL 1 0 3 NULL 0 NULL sysname NULL NULL -9 NULL NULL NULL 256",
+        "count 2"}},
+      // ODBC 3 numbers the date-time types apart from ODBC 2.
+      {"EXEC sp_datatype_info @data_type = 93, @ODBCVer = 3",
+       {types, "row datetime 93 23 ' ' NULL 1 0 3 NULL 0 NULL datetime 3 3 9 3 NULL NULL 12",
+        "row smalldatetime 93 16 ' ' NULL 1 0 3 NULL 0 NULL smalldatetime 0 0 9 3 NULL NULL 22",
+        "count 2"}},
+      {"EXEC sp_datatype_info 93", {types, "count 0"}},
+      {"EXEC sp_datatype_info 3",
+       {types,
+        "row decimal 3 38 NULL NULL precision,scale 1 0 2 0 0 0 decimal 0 38 3 NULL 10 NULL 24",
+        "row money 3 19 $ NULL NULL 1 0 2 0 1 0 money 4 4 3 NULL 10 NULL 11",
+        "row smallmoney 3 10 $ NULL NULL 1 0 2 0 1 0 smallmoney 4 4 3 NULL 10 NULL 21",
+        "row decimal() identity 3 38 NULL NULL precision 1 0 2 0 0 1 decimal() identity 0 0 3 "
+        "NULL 10 NULL 24",
+        "count 4"}},
+  };
+  for (const Case& c : cases) {
+    Lines in_process = Seen(*in_process_, c.batch);
+    Lines over_odbc = Seen(*odbc_, c.batch);
+    EXPECT_EQ(over_odbc, in_process) << c.batch;
+    EXPECT_EQ(in_process, c.expected) << c.batch;
+  }
+  // Every type once, for clients that list them all.
+  Lines all = Seen(*odbc_, "EXEC sp_datatype_info");
+  EXPECT_EQ(all.size(), 1u + 32u + 1u);
+}
+
+}  // namespace
+}  // namespace db
