@@ -673,3 +673,59 @@ TEST_F(OdbcAsInProcessTest, CatalogProceduresDescribeKeysAndTypes) {
 
 }  // namespace
 }  // namespace db
+
+namespace db {
+namespace {
+
+std::vector<bool> KeyFlags(DriverSession& session, const std::string& text) {
+  DriverRequest request;
+  request.text = text;
+  std::vector<bool> keys;
+  auto stream = session.Execute(request);
+  ResultEvent e;
+  while (stream->Next(e)) {
+    if (e.kind != ResultEvent::Kind::kBeginRowSet) continue;
+    for (const ColumnInfo& c : e.columns) keys.push_back(c.key_column);
+  }
+  return keys;
+}
+
+// The client cursor learns a table's key through sp_pkeys, as in process from the engine: an
+// update then finds its row by the key and the fields it changed, whatever else changed.
+TEST_F(OdbcAsInProcessTest, TheClientCursorKnowsTheKeyColumns) {
+  Seen(*in_process_,
+       "CREATE TABLE [K c] (id int NOT NULL, part char(2) NOT NULL, name varchar(20) NULL, "
+       "other int NULL, CONSTRAINT PK_KC PRIMARY KEY (part, id)) "
+       "INSERT INTO [K c] VALUES (1, 'a', 'one', 0) CREATE TABLE Plain (n int NULL)");
+  struct Case {
+    const char* query;
+    std::vector<bool> keys;
+  };
+  const Case cases[] = {
+      {"SELECT id, part, name, other FROM [K c]", {true, true, false, false}},
+      {"SELECT name, id FROM dbo.[K c] WHERE id = 1", {false, true}},
+      {"SELECT n FROM Plain", {false}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(KeyFlags(*odbc_, c.query), c.keys) << c.query;
+    EXPECT_EQ(KeyFlags(*in_process_, c.query), c.keys) << c.query;
+  }
+
+  Connection connection = Open("Initial Catalog=tempdb;");
+  Recordset rows;
+  rows.SetCursorLocation(kUseClient);
+  rows.Open("SELECT id, part, name, other FROM [K c]", connection, kOpenStatic, kLockOptimistic);
+  Seen(*in_process_, "UPDATE [K c] SET other = 5");
+  rows.Fields("name").SetValue(Value("mine"));
+  rows.Update();
+  Recordset back = connection.Execute("SELECT name, other FROM [K c]");
+  EXPECT_EQ(back.Fields("name").Value(), Value("mine"));
+  EXPECT_EQ(back.Fields("other").Value(), Value(5));
+  // The field it changed is still compared with what it read.
+  Seen(*in_process_, "UPDATE [K c] SET name = 'theirs'");
+  rows.Fields("name").SetValue(Value("again"));
+  EXPECT_THROW(rows.Update(), Error);
+}
+
+}  // namespace
+}  // namespace db

@@ -465,35 +465,58 @@ class OdbcSession : public DriverSession {
     }
     std::optional<std::string> table = SingleSourceTable(request.text);
     if (!table) return;
-    const std::set<std::string>* columns = TableColumns(*table);
-    if (!columns) return;
+    const TableFacts* facts = Table(*table);
+    if (!facts) return;
     for (ColumnInfo& column : rowset->columns) {
-      if (!columns->count(Lower(column.name))) continue;
+      if (!facts->columns.count(Lower(column.name))) continue;
       column.base_table = *table;
       column.base_column = column.name;
+      column.key_column = facts->keys.count(Lower(column.name)) > 0;
     }
   }
 
-  // The columns of a table (lower case), asked once per database; nullptr when the server
-  // does not say.
-  const std::set<std::string>* TableColumns(const std::string& table) {
+  // What the client cursor needs of a table: its columns and its primary key's (lower case).
+  struct TableFacts {
+    std::set<std::string> columns;
+    std::set<std::string> keys;
+  };
+
+  // The facts of a table, asked once per database; nullptr when the server does not say. The
+  // key comes from sp_pkeys, as ODBC drivers ask for it: an update then finds its row by the
+  // key and the changed fields alone.
+  const TableFacts* Table(const std::string& table) {
     std::string key = Lower(CurrentDatabase()) + "\n" + Lower(table);
-    auto found = table_columns_.find(key);
-    if (found != table_columns_.end()) return &found->second;
+    auto found = tables_.find(key);
+    if (found != tables_.end()) return &found->second;
     DriverRequest query;
     query.text =
         "SELECT name FROM syscolumns WHERE id = OBJECT_ID(" + SqlLiteral(Value(table), true) + ")";
-    std::set<std::string> names;
+    TableFacts facts;
     try {
       for (const ResultEvent& event : Run(query)) {
         if (event.kind == ResultEvent::Kind::kRow && !event.row.empty())
-          names.insert(Lower(event.row[0].ToText()));
+          facts.columns.insert(Lower(event.row[0].ToText()));
       }
     } catch (const Error&) {
       return nullptr;
     }
-    if (names.empty()) return nullptr;
-    return &table_columns_.emplace(key, std::move(names)).first->second;
+    if (facts.columns.empty()) return nullptr;
+    if (std::optional<TableNameParts> parts = SplitTableName(table)) {
+      DriverRequest keys;
+      keys.text = "EXEC sp_pkeys @table_name = " + SqlLiteral(Value(parts->name), true);
+      if (!parts->owner.empty())
+        keys.text += ", @table_owner = " + SqlLiteral(Value(parts->owner), true);
+      try {
+        // COLUMN_NAME is the fourth column.
+        for (const ResultEvent& event : Run(keys)) {
+          if (event.kind == ResultEvent::Kind::kRow && event.row.size() >= 4)
+            facts.keys.insert(Lower(event.row[3].ToText()));
+        }
+      } catch (const Error&) {
+        // A server without sp_pkeys: updates compare every field instead.
+      }
+    }
+    return &tables_.emplace(key, std::move(facts)).first->second;
   }
 
   void Cancel() override {
@@ -542,7 +565,7 @@ class OdbcSession : public DriverSession {
   bool broken_ = false;
   std::mutex mutex_;
   SQLHSTMT running_ = SQL_NULL_HSTMT;
-  std::map<std::string, std::set<std::string>> table_columns_;
+  std::map<std::string, TableFacts> tables_;
 };
 
 }  // namespace
