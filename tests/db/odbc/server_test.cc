@@ -729,3 +729,77 @@ TEST_F(OdbcAsInProcessTest, TheClientCursorKnowsTheKeyColumns) {
 
 }  // namespace
 }  // namespace db
+
+namespace db {
+namespace {
+
+// What a parameterised batch makes of a parameter: the type of the result column and the value.
+std::pair<std::string, std::string> Typed(DriverSession& session, DriverParameter parameter) {
+  DriverRequest request;
+  parameter.name = "@p";
+  request.parameters.push_back(parameter);
+  request.text = "SELECT @p AS v";
+  std::pair<std::string, std::string> out;
+  auto stream = session.Execute(request);
+  ResultEvent e;
+  while (stream->Next(e)) {
+    if (e.kind == ResultEvent::Kind::kBeginRowSet) out.first = e.columns.at(0).type_name;
+    if (e.kind == ResultEvent::Kind::kMessage) out.second += "message " + e.message.text;
+    if (e.kind != ResultEvent::Kind::kRow) continue;
+    const Value& v = e.row.at(0);
+    if (const common::Bytes* bytes = v.AsBytes()) {
+      static const char kHex[] = "0123456789ABCDEF";
+      out.second = "0x";
+      for (std::uint8_t b : *bytes) out.second += {kHex[b >> 4], kHex[b & 15]};
+    } else {
+      out.second = v.IsNull() ? "NULL" : v.ToText();
+    }
+  }
+  return out;
+}
+
+// Each parameter is declared as its own type, decimals with their precision and scale and an
+// exact literal. (The listener still sends varchar result columns as nvarchar and decimals as
+// float, so over the network only the values are compared.)
+TEST_F(OdbcAsInProcessTest, ParametersKeepTheirOwnTypes) {
+  auto p = [](const char* type, int size, Value value, int precision = 0, int scale = 0) {
+    DriverParameter dp;
+    dp.type_name = type;
+    dp.size = size;
+    dp.value = std::move(value);
+    dp.precision = precision;
+    dp.scale = scale;
+    return dp;
+  };
+  struct Case {
+    DriverParameter parameter;
+    std::string type;  // in process
+    std::string value;
+    bool in_process = true;  // the in-process driver keeps no precision and scale yet
+  };
+  const Case cases[] = {
+      {p("varchar", 20, Value("it's; [x]")), "varchar", "it's; [x]"},
+      {p("nvarchar", 20, Value("\xE6\x97\xA5\xE6\x9C\xAC")), "nvarchar",
+       "\xE6\x97\xA5\xE6\x9C\xAC"},
+      {p("decimal", 0, Value(1234.5678), 10, 4), "decimal", "1234.5678", false},
+      {p("decimal", 0, Value(1234.5678), 6, 1), "decimal", "1234.6", false},
+      {p("decimal", 0, Value(0.000001234)), "decimal", "1.234e-06", false},
+      {p("numeric", 0, Value(-7.25)), "numeric", "-7.25", false},
+      {p("bigint", 0, Value(9000000000LL)), "bigint", "9000000000"},
+      {p("datetime", 0, Value(common::DateTime{2004, 2, 29, 23, 59, 58, 997})), "datetime",
+       Value(common::DateTime{2004, 2, 29, 23, 59, 58, 997}).ToText()},
+      {p("varbinary", 4, Value(common::Bytes{0, 1, 0xFE, 0xFF})), "varbinary", "0x0001FEFF"},
+      {p("bit", 0, Value(true)), "bit", Value(true).ToText()},
+      {p("", 0, Value("untyped \xC3\xB6")), "nvarchar", "untyped \xC3\xB6"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Typed(*odbc_, c.parameter).second, c.value)
+        << c.parameter.type_name << " " << c.value;
+    if (!c.in_process) continue;
+    EXPECT_EQ(Typed(*in_process_, c.parameter), std::make_pair(c.type, c.value))
+        << c.parameter.type_name;
+  }
+}
+
+}  // namespace
+}  // namespace db
