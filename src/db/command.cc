@@ -92,6 +92,8 @@ DriverRequest BuildCommandRequest(const CommandState& command) {
     dp.value = p.Value();
     dp.type_name = TypeNameFor(p.Type());
     dp.size = p.Size();
+    dp.precision = p.Precision();
+    dp.scale = p.NumericScale();
     dp.direction = DirectionOf(p.Direction());
     if (dp.direction != ParameterDirection::kReturnValue) ++position;
     if (dp.name.empty() && request.kind == DriverRequest::Kind::kBatch &&
@@ -159,6 +161,20 @@ int Parameter::Size() const { return state_->size; }
 void Parameter::SetSize(int size) {
   if (size < 0) throw InvalidArgumentError(kParameterSource, "size below 0");
   state_->size = size;
+}
+
+int Parameter::Precision() const { return state_->precision; }
+void Parameter::SetPrecision(int precision) {
+  if (precision < 0 || precision > 38)
+    throw InvalidArgumentError(kParameterSource, "precision outside 0 to 38");
+  state_->precision = precision;
+}
+
+int Parameter::NumericScale() const { return state_->numeric_scale; }
+void Parameter::SetNumericScale(int scale) {
+  if (scale < 0 || scale > 38)
+    throw InvalidArgumentError(kParameterSource, "scale outside 0 to 38");
+  state_->numeric_scale = scale;
 }
 
 const db::Value& Parameter::Value() const { return state_->value; }

@@ -30,6 +30,12 @@ class Parameter {
   void SetDirection(int direction);
   int Size() const;
   void SetSize(int size);
+  // Decimal and numeric parameters: digits in all (1 to 38) and after the point; 0 leaves the
+  // choice to the value.
+  int Precision() const;
+  void SetPrecision(int precision);
+  int NumericScale() const;
+  void SetNumericScale(int scale);
   // After execution, output, input-output and return-value parameters hold what the server
   // returned.
   const db::Value& Value() const;

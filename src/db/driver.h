@@ -53,6 +53,8 @@ struct DriverParameter {
   std::string type_name;  // SQL Server type name, may be empty
   int size = 0;
   ParameterDirection direction = ParameterDirection::kInput;
+  int precision = 0;  // decimal and numeric: digits in all, and after the point; 0 not given
+  int scale = 0;
   bool IsOutput() const { return direction != ParameterDirection::kInput; }
 };
 

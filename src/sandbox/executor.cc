@@ -160,6 +160,7 @@ Executor::Flow Executor::RunList(const StatementList& list) {
 
 void Executor::CheckInterrupt() {
   if (session_.broken() || session_.KilledElsewhere()) throw Interrupted{false};
+  if (session_.cancelled()) throw BatchCancelled{};
   if (session_.has_deadline() && std::chrono::steady_clock::now() > session_.deadline())
     throw Interrupted{true};
 }
@@ -397,7 +398,10 @@ void Executor::RunSql(const std::string& sql, const std::vector<Value>& params,
     }
     if (rc == SQLITE_DONE) break;
     int code = sqlite3_extended_errcode(connection.get());
-    if ((code & 0xFF) == SQLITE_INTERRUPT) throw Interrupted{!session_.broken()};
+    if ((code & 0xFF) == SQLITE_INTERRUPT) {
+      if (session_.cancelled() && !session_.broken()) throw BatchCancelled{};
+      throw Interrupted{!session_.broken()};
+    }
     throw SqliteError(code, sqlite3_errmsg(connection.get()));
   }
 }

@@ -105,6 +105,11 @@ class Session {
   // none) or the sink cancelled the batch.
   virtual void Execute(std::string_view batch, std::vector<Parameter>& parameters, ResultSink& sink,
                        std::chrono::milliseconds timeout) = 0;
+  // Asks the running batch to stop, from any thread (a client's attention, a command time-out
+  // or cancel of a client that waits on another thread). The batch ends as when its sink
+  // throws BatchCancelled, soon also inside WAITFOR, loops and long queries. Without a running
+  // batch nothing happens.
+  virtual void Cancel() {}
   // The session's current database, as "USE" left it.
   virtual std::string CurrentDatabase() const = 0;
   virtual void Close() = 0;

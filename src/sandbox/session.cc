@@ -27,7 +27,7 @@ constexpr size_t kMaxAttached = 9;
 
 int Progress(void* data) {
   auto* session = static_cast<SessionImpl*>(data);
-  if (session->broken()) return 1;
+  if (session->broken() || session->cancelled()) return 1;
   if (session->has_deadline() && std::chrono::steady_clock::now() > session->deadline()) return 1;
   return 0;
 }
@@ -72,6 +72,10 @@ void SessionImpl::Close() {
     attached_.clear();
     connection_.reset();
   }
+}
+
+void SessionImpl::Cancel() {
+  if (running_) cancelled_ = true;
 }
 
 void SessionImpl::MarkBroken() {
@@ -382,6 +386,13 @@ void SessionImpl::Execute(std::string_view batch, std::vector<Parameter>& parame
                        "General network error. Check your network documentation.");
   }
   next_kill_check_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+  // A cancel asked for before this batch (after the last one ended) is not this batch's.
+  cancelled_ = false;
+  running_ = true;
+  struct Finished {
+    std::atomic<bool>& running;
+    ~Finished() { running = false; }
+  } finished{running_};
   has_deadline_ = timeout.count() > 0;
   if (has_deadline_) deadline_ = std::chrono::steady_clock::now() + timeout;
   RefreshAttachments();

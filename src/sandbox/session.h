@@ -72,6 +72,7 @@ class SessionImpl : public Session, public FunctionHost {
                std::chrono::milliseconds timeout) override;
   std::string CurrentDatabase() const override;
   void Close() override;
+  void Cancel() override;
 
   // FunctionHost
   common::Value SystemFunction(std::string_view name,
@@ -83,6 +84,8 @@ class SessionImpl : public Session, public FunctionHost {
   // transaction is rolled back.
   void MarkBroken();
   bool broken() const { return broken_.load(); }
+  // Cancel was asked while the running batch runs.
+  bool cancelled() const { return cancelled_.load(); }
   // True when a session of any process killed this one; asked of master at most a few times a
   // second, so a long batch stops soon after a KILL.
   bool KilledElsewhere();
@@ -179,6 +182,8 @@ class SessionImpl : public Session, public FunctionHost {
   std::uint64_t seen_drop_generation_ = 0;
   std::atomic<int> current_dbid_{1};
   std::atomic<bool> broken_{false};
+  std::atomic<bool> running_{false};  // a batch runs: Cancel applies to it
+  std::atomic<bool> cancelled_{false};
   std::chrono::steady_clock::time_point next_kill_check_;
   std::mutex execute_mutex_;  // held while a batch runs
   void AbandonTransaction();

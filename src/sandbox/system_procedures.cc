@@ -66,6 +66,7 @@ const SystemProcedureTable& Registry() {
     AddFullTextProcedures(table);
     AddServerProcedures(table);
     AddDynamicProcedures(table);
+    AddCatalogProcedures(table);
     return table;
   }();
   return registry;

@@ -43,6 +43,7 @@ void AddDatabaseProcedures(SystemProcedureTable& table);  // sp_databases.cc
 void AddFullTextProcedures(SystemProcedureTable& table);  // sp_fulltext.cc
 void AddServerProcedures(SystemProcedureTable& table);    // sp_server.cc
 void AddDynamicProcedures(SystemProcedureTable& table);   // sp_dynamic_sql.cc
+void AddCatalogProcedures(SystemProcedureTable& table);   // sp_catalog.cc
 
 // nullptr when the name is no system procedure of the sandbox.
 const SystemProcedure* FindSystemProcedure(std::string_view name);

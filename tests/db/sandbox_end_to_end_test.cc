@@ -270,6 +270,36 @@ TEST_F(SandboxEndToEndTest, TimeOutsAndKilledSessions) {
   EXPECT_NO_THROW(connection.Execute("SELECT 1"));
 }
 
+// Cancel from another thread stops what runs long without sending anything; a cancel while
+// nothing runs is not held against the next statement.
+TEST_F(SandboxEndToEndTest, CancelStopsLongStatementsAndLeavesTheSessionUsable) {
+  Connection connection = Open();
+  const char* batches[] = {
+      "WAITFOR DELAY '00:00:10'",
+      "DECLARE @i int SET @i = 0 WHILE 1 = 1 SET @i = @i + 1",
+      // One query that runs long inside SQLite.
+      "CREATE TABLE #n (i int) DECLARE @i int SET @i = 0 "
+      "WHILE @i < 200 BEGIN INSERT INTO #n VALUES (@i) SET @i = @i + 1 END "
+      "SELECT COUNT(*) FROM #n a, #n b, #n c, #n d",
+  };
+  for (const char* batch : batches) {
+    std::thread canceller([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      connection.Cancel();
+    });
+    auto start = std::chrono::steady_clock::now();
+    Error cancelled = CatchError([&] { connection.Execute(batch); });
+    canceller.join();
+    EXPECT_EQ(cancelled.number(), HResult(0x80040E4E)) << batch;
+    EXPECT_EQ(cancelled.description(), "Operation canceled") << batch;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << batch;
+    EXPECT_EQ(connection.Execute("SELECT 3 AS n").Fields("n").Value(), Value(3)) << batch;
+  }
+  connection.Cancel();
+  EXPECT_EQ(connection.Execute("WAITFOR DELAY '00:00:00.100' SELECT 4 AS n").Fields("n").Value(),
+            Value(4));
+}
+
 TEST_F(SandboxEndToEndTest, TheObserverNamesTheCatalogEachStatementRanIn) {
   Connection connection = Open();
   connection.Execute("CREATE DATABASE Quillarchive_Obs");

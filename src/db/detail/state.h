@@ -64,6 +64,8 @@ struct ParameterState {
   int type = kTypeEmpty;
   int direction = kParamInput;
   int size = 0;
+  int precision = 0;
+  int numeric_scale = 0;
   Value value;
 };
 

@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "sandbox/tds/input_watch.h"
 #include "sandbox/tds/protocol.h"
 #include "sandbox/tds/rpc.h"
 
@@ -78,6 +79,12 @@ class TokenSink : public ResultSink {
   }
   void Done(std::int64_t rows_affected) override {
     FlushDone();
+    // A failed statement sends no DONE of its own: a count after its error is the next
+    // statement's, and would be lost with the error bit (drivers report no count for it).
+    if (error_ && rows_affected >= 0) {
+      WriteDone(out_, version_, kDoneMore | kDoneError, -1);
+      error_ = false;
+    }
     pending_ = {static_cast<std::uint16_t>(kDoneCount | (error_ ? kDoneError : 0)), rows_affected};
     error_ = false;
   }
@@ -208,8 +215,8 @@ class Connection {
           RunBatch(ParseSqlBatch(message.payload, version_));
           break;
         case PacketType::kAttention:
-          // Batches run to their end before the next request is read, so there is nothing left
-          // to cancel; the client still waits for the acknowledgement.
+          // The batch it was meant for had ended before it was noticed; the client still waits
+          // for the acknowledgement.
           WriteDone(out_, version_, kDoneAttention, -1);
           Pump(true);
           break;
@@ -294,8 +301,10 @@ class Connection {
     TokenSink sink(out_, version_, ServerName(), &database_, [this] { PumpWhileRunning(); });
     std::vector<Parameter> parameters;
     interruption_.clear();
+    input_read_ = false;
     running_ = true;
     try {
+      InputWatch::Scope watching(Watch());
       session_->Execute(batch, parameters, sink, std::chrono::milliseconds(0));
       running_ = false;
     } catch (const SessionError& error) {
@@ -446,6 +455,8 @@ class Connection {
   // (the connection ends), or sent an attention: what was written stays (the client reads
   // past it), then the acknowledgement ends the reply.
   void Cancelled() {
+    // The input watch stopped the batch and left what came to be read here.
+    if (!broken_ && !input_read_) ReadAttention();
     if (broken_) return;  // Run closes the session
     if (!interruption_.empty()) throw ProtocolError(interruption_);
     WriteDone(out_, version_, kDoneAttention, -1);
@@ -545,27 +556,41 @@ class Connection {
     if (broken_) throw BatchCancelled{};
     pollfd waiting{fd_, POLLIN, 0};
     if (::poll(&waiting, 1, 0) <= 0) return;
+    ReadAttention();
+    throw BatchCancelled{};
+  }
+
+  // Reads what the client sent while its batch ran. Anything but an attention ends the
+  // connection: broken_ when the client has gone, interruption_ for another request.
+  void ReadAttention() {
+    input_read_ = true;
     Message message;
     bool more = false;
     try {
       more = Read(&message);
     } catch (const ProtocolError& error) {
       interruption_ = error.what();
-      throw BatchCancelled{};
+      return;
     } catch (const std::exception& error) {
       log_("connection " + peer_ + " ended during a result: " + error.what());
       broken_ = true;
-      throw BatchCancelled{};
+      return;
     }
     if (!more) {
       log_("connection " + peer_ + ": the client closed the connection during a result");
       broken_ = true;
-      throw BatchCancelled{};
+      return;
     }
     if (message.type != PacketType::kAttention)
       interruption_ = "a request of type " + std::to_string(static_cast<int>(message.type)) +
                       " while a reply was being sent";
-    throw BatchCancelled{};
+  }
+
+  // Watches the socket while a batch runs, so that an attention stops a batch that sends
+  // nothing.
+  InputWatch& Watch() {
+    if (!watch_) watch_ = std::make_unique<InputWatch>(fd_, [this] { session_->Cancel(); });
+    return *watch_;
   }
 
   // Sends whole packets of what is written so far; with final, the rest as the message's end.
@@ -617,6 +642,7 @@ class Connection {
   std::string peer_;
   std::mutex& login_mutex_;
   std::unique_ptr<Session> session_;
+  std::unique_ptr<InputWatch> watch_;  // after session_: ends before it
   std::uint32_t version_ = kTds70;
   std::uint32_t packet_size_ = kDefaultPacketSize;
   std::uint8_t packet_id_ = 1;
@@ -626,6 +652,7 @@ class Connection {
   Writer out_;
   bool broken_ = false;
   bool running_ = false;      // a batch runs: pumping may stop it
+  bool input_read_ = false;   // pumping read what the client sent while the batch ran
   std::string interruption_;  // why a running batch was stopped by a malformed request
 };
 

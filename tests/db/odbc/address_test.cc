@@ -320,3 +320,41 @@ TEST(OdbcDiagnostics, PrefixesTellWhoSpoke) {
 
 }  // namespace
 }  // namespace db
+
+namespace db {
+namespace {
+
+// A decimal is declared with its own precision and scale (room for its value without them)
+// and set from exact digits, never through a float literal.
+TEST(OdbcRequestText, DecimalsKeepPrecisionScaleAndDigits) {
+  struct Case {
+    Value value;
+    int precision;
+    int scale;
+    const char* rendered;
+  };
+  const Case cases[] = {
+      {Value(1234.5678), 10, 4, "DECLARE @d decimal(10, 4)\nSET @d = 1234.5678\n"},
+      {Value(1234.5678), 6, 1, "DECLARE @d decimal(6, 1)\nSET @d = 1234.6\n"},
+      {Value(-7.25), 0, 0, "DECLARE @d decimal(38, 2)\nSET @d = -7.25\n"},
+      {Value(42), 5, 0, "DECLARE @d decimal(5, 0)\nSET @d = 42\n"},
+      {Value(1e-20), 38, 30,
+       "DECLARE @d decimal(38, 30)\nSET @d = 0.000000000000000000010000000000\n"},
+      {Value(), 9, 2, "DECLARE @d decimal(9, 2)\nSET @d = NULL\n"},
+  };
+  for (const Case& c : cases) {
+    DriverRequest batch;
+    batch.text = "SELECT @d";
+    DriverParameter d;
+    d.name = "@d";
+    d.type_name = "decimal";
+    d.value = c.value;
+    d.precision = c.precision;
+    d.scale = c.scale;
+    batch.parameters.push_back(d);
+    EXPECT_EQ(RenderRequest(batch).text, std::string(c.rendered) + "SELECT @d") << c.rendered;
+  }
+}
+
+}  // namespace
+}  // namespace db

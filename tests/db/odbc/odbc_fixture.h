@@ -67,7 +67,7 @@ class OdbcServerTest : public ::testing::Test {
   }
 
   std::filesystem::path root_;
-  std::unique_ptr<sandbox::Host> host_;
+  std::shared_ptr<sandbox::Host> host_;
   std::shared_ptr<sandbox::Instance> instance_;
   std::unique_ptr<sandbox::tds::Server> server_;
   int port_ = 0;

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "db/command.h"
+#include "db/drivers/sandbox/sandbox_driver.h"
 #include "db/odbc/odbc_fixture.h"
 #include "db/recordset.h"
 
@@ -321,38 +322,41 @@ TEST_F(OdbcExecuteTest, ProceduresReturnOutputParametersAndStatus) {
   EXPECT_GE(listed, 1);
 }
 
-TEST_F(OdbcExecuteTest, CommandTimeOutsEndTheWaitAndLeaveTheConnectionUsable) {
+// A statement that runs long without sending anything (WAITFOR, a loop) stops at the command
+// time-out or a cancel from another thread, well before it would end, and the connection goes on.
+TEST_F(OdbcExecuteTest, TimeOutsAndCancelStopStatementsThatSendNothing) {
   Connection connection = Open();
-  connection.SetCommandTimeout(1);
-  auto start = std::chrono::steady_clock::now();
-  try {
-    // The listener answers the driver's attention once the batch is over; FreeTDS waits for
-    // that answer as long again as the time-out.
-    connection.Execute("WAITFOR DELAY '00:00:01.500'");
-    FAIL() << "no time-out";
-  } catch (const Error& error) {
-    EXPECT_EQ(error.number(), kErrorTimeoutExpired);
-    EXPECT_EQ(error.description(), "Timeout expired");
+  const char* batches[] = {"WAITFOR DELAY '00:00:10'",
+                           "DECLARE @i int SET @i = 0 WHILE 1 = 1 SET @i = @i + 1"};
+  for (const char* batch : batches) {
+    for (bool cancel : {false, true}) {
+      connection.SetCommandTimeout(cancel ? 30 : 1);
+      std::thread canceller;
+      if (cancel) {
+        canceller = std::thread([&] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(300));
+          connection.Cancel();
+        });
+      }
+      auto start = std::chrono::steady_clock::now();
+      try {
+        connection.Execute(batch);
+        ADD_FAILURE() << batch << ": not stopped";
+      } catch (const Error& error) {
+        if (cancel) {
+          EXPECT_EQ(error.number(), HResult(0x80040E4E)) << batch;
+        } else {
+          EXPECT_EQ(error.number(), kErrorTimeoutExpired) << batch;
+          EXPECT_EQ(error.description(), "Timeout expired") << batch;
+        }
+      }
+      if (canceller.joinable()) canceller.join();
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5))
+          << batch << (cancel ? " (cancel)" : " (time-out)");
+      connection.SetCommandTimeout(30);
+      EXPECT_EQ(connection.Execute("SELECT 1 AS one").Fields("one").Value(), Value(1)) << batch;
+    }
   }
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-  connection.SetCommandTimeout(30);
-  EXPECT_EQ(connection.Execute("SELECT 1 AS one").Fields("one").Value(), Value(1));
-}
-
-TEST_F(OdbcExecuteTest, CancelFromAnotherThreadStopsTheWait) {
-  Connection connection = Open();
-  std::thread canceller([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    connection.Cancel();
-  });
-  try {
-    connection.Execute("WAITFOR DELAY '00:00:02'");
-    ADD_FAILURE() << "not cancelled";
-  } catch (const Error& error) {
-    EXPECT_EQ(error.number(), HResult(0x80040E4E));
-  }
-  canceller.join();
-  EXPECT_EQ(connection.Execute("SELECT 2 AS two").Fields("two").Value(), Value(2));
 }
 
 }  // namespace
@@ -400,9 +404,16 @@ TEST_F(OdbcDriverTest, ResultsAfterAFailedStatementAreKept) {
   using Lines = std::vector<std::string>;
   EXPECT_EQ(Events(*session, "SELECT 1 AS a RAISERROR('x', 16, 1) SELECT 2 AS b"),
             (Lines{"rows a", "row 1", "done 1", "message 50000 x", "rows b", "row 2", "done 1"}));
-  // When the very first statement fails, unixODBC ends the request there (the statement goes
-  // back to its allocated state): the error is reported, the rest of the batch is not.
-  EXPECT_EQ(Events(*session, "RAISERROR('y', 16, 1) SELECT 3 AS c"), (Lines{"message 50000 y"}));
+  // The very first statement fails: the rest of the batch still comes (unixODBC resets the
+  // statement, the driver keeps the results).
+  EXPECT_EQ(Events(*session, "RAISERROR('y', 16, 1) SELECT 3 AS c"),
+            (Lines{"message 50000 y", "rows c", "row 3", "done 1"}));
+  Events(*session, "CREATE TABLE #t (a int) INSERT #t VALUES (1)");
+  // A statement after an error keeps its count.
+  EXPECT_EQ(Events(*session, "RAISERROR('y', 16, 1) UPDATE #t SET a = a"),
+            (Lines{"message 50000 y", "done 1"}));
+  EXPECT_EQ(Events(*session, "SELECT 0 AS z RAISERROR('y', 16, 1) UPDATE #t SET a = a"),
+            (Lines{"rows z", "row 0", "done 1", "message 50000 y", "done 1"}));
   EXPECT_EQ(Events(*session, "PRINT 'p' SELECT 4 AS d PRINT 'q'"),
             (Lines{"message 0 p", "rows d", "row 4", "done 1", "message 0 q", "done -1"}));
 }
@@ -455,6 +466,339 @@ TEST_F(OdbcServerTest, ProtocolVersion71CarriesTheSameValues) {
   std::int64_t affected = -1;
   connection.Execute("UPDATE V SET n = N'x'", &affected);
   EXPECT_EQ(affected, 1);
+}
+
+}  // namespace
+}  // namespace db
+
+namespace db {
+namespace {
+
+// What a client sees of a request: row sets, rows, counts and messages. A DONE without a count
+// tells a client nothing, and the drivers differ in which of those they pass on. Not the
+// message state: FreeTDS passes the severity where the state belongs and keeps no state.
+std::vector<std::string> Seen(DriverSession& session, const std::string& text) {
+  DriverRequest request;
+  request.text = text;
+  std::vector<std::string> out;
+  auto stream = session.Execute(request);
+  ResultEvent e;
+  while (stream->Next(e)) {
+    switch (e.kind) {
+      case ResultEvent::Kind::kBeginRowSet: {
+        std::string names;
+        for (const ColumnInfo& c : e.columns) names += " " + c.name;
+        out.push_back("rows" + names);
+        break;
+      }
+      case ResultEvent::Kind::kRow: {
+        std::string values;
+        for (const Value& v : e.row) values += " " + (v.IsNull() ? "NULL" : v.ToText());
+        out.push_back("row" + values);
+        break;
+      }
+      case ResultEvent::Kind::kEndRowSet:
+        break;
+      case ResultEvent::Kind::kDone:
+        if (e.rows_affected >= 0) out.push_back("count " + std::to_string(e.rows_affected));
+        break;
+      case ResultEvent::Kind::kMessage:
+        out.push_back("message " + std::to_string(e.message.number) + " severity " +
+                      std::to_string(e.message.severity) + " line " +
+                      std::to_string(e.message.line) + ": " + e.message.text);
+        break;
+    }
+  }
+  return out;
+}
+
+// One instance, reached both in process and over ODBC, as the suites that run both ways see it.
+class OdbcAsInProcessTest : public OdbcServerTest {
+ protected:
+  void SetUp() override {
+    OdbcServerTest::SetUp();
+    if (IsSkipped()) return;
+    ConnectRequest request;
+    request.data_source = DataSource();
+    request.user = "sa";
+    request.password = kSaPassword;
+    request.catalog = "tempdb";
+    odbc_ = driver_->Connect(request);
+    sandbox_driver_ = std::make_shared<SandboxDriver>(host_);
+    request.data_source = "(sandbox)";
+    in_process_ = sandbox_driver_->Connect(request);
+  }
+  void TearDown() override {
+    if (odbc_) odbc_->Close();
+    if (in_process_) in_process_->Close();
+    OdbcServerTest::TearDown();
+  }
+  std::shared_ptr<SandboxDriver> sandbox_driver_;
+  std::unique_ptr<DriverSession> odbc_;
+  std::unique_ptr<DriverSession> in_process_;
+};
+
+// Batches whose first statement fails, and others: both drivers hand over the same results in
+// the same order.
+TEST_F(OdbcAsInProcessTest, BatchesGiveTheSameResultsBothWays) {
+  using Lines = std::vector<std::string>;
+  Seen(*in_process_,
+       "CREATE TABLE K (id int CONSTRAINT PK_K PRIMARY KEY, name varchar(20) NULL) "
+       "INSERT INTO K VALUES (1, 'one')");
+  struct Case {
+    const char* batch;
+    Lines expected;
+  };
+  const Case cases[] = {
+      {"RAISERROR('first [one]; ''x''', 16, 2) SELECT 3 AS c",
+       {"message 50000 severity 16 line 1: first [one]; 'x'", "rows c", "row 3", "count 1"}},
+      {"INSERT INTO K VALUES (1, 'again')\nUPDATE K SET name = 'uno' WHERE id = 1\n"
+       "SELECT id, name FROM K",
+       {"message 2627 severity 14 line 1: Violation of PRIMARY KEY constraint 'PK_K'. Cannot "
+        "insert duplicate key in object 'K'.",
+        "message 3621 severity 0 line 1: The statement has been terminated.", "count 1",
+        "rows id name", "row 1 uno", "count 1"}},
+      {"SELECT 1 / 0 AS x\nSELECT N'\xC3\xB6' AS y",
+       {"message 8134 severity 16 line 1: Divide by zero error encountered.",
+        "message 3621 severity 0 line 1: The statement has been terminated.", "rows y",
+        "row \xC3\xB6", "count 1"}},
+      {"RAISERROR('a', 16, 1) RAISERROR('b', 11, 3) DELETE FROM K WHERE id = 99",
+       {"message 50000 severity 16 line 1: a", "message 50000 severity 11 line 1: b", "count 0"}},
+      // (ODBC ranks the messages of one call errors first, so a PRINT before an error would
+      // come after it.)
+      {"RAISERROR('q', 16, 1)\nPRINT 'p'\nSELECT 6 AS f",
+       {"message 50000 severity 16 line 1: q", "message 0 severity 0 line 2: p", "rows f", "row 6",
+        "count 1"}},
+  };
+  for (const Case& c : cases) {
+    Lines in_process = Seen(*in_process_, c.batch);
+    Lines over_odbc = Seen(*odbc_, c.batch);
+    EXPECT_EQ(over_odbc, in_process) << c.batch;
+    // Not merely alike: both as the server sends them.
+    EXPECT_EQ(over_odbc, c.expected) << c.batch;
+  }
+}
+
+// The client interface raises the first error with its fields, and the rest of the batch has
+// run and been read.
+TEST_F(OdbcAsInProcessTest, AFailedFirstStatementRaisesItsErrorAndKeepsTheRest) {
+  Connection connection = Open("Initial Catalog=tempdb;");
+  connection.Execute("CREATE TABLE R (id int)");
+  try {
+    connection.Execute("RAISERROR('no; [good]', 16, 4) INSERT INTO R VALUES (1) SELECT 9 AS n");
+    FAIL() << "no error";
+  } catch (const Error& error) {
+    EXPECT_EQ(error.number(), kErrorsInCommand);
+    EXPECT_EQ(error.native_error(), 50000);
+    EXPECT_EQ(error.severity(), 16);
+    EXPECT_EQ(error.description(), "no; [good]");
+  }
+  EXPECT_EQ(connection.Execute("SELECT COUNT(*) AS n FROM R").Fields("n").Value(), Value(1));
+}
+
+}  // namespace
+}  // namespace db
+
+namespace db {
+namespace {
+
+// What ODBC clients ask the server about keys and types, the same both ways.
+TEST_F(OdbcAsInProcessTest, CatalogProceduresDescribeKeysAndTypes) {
+  using Lines = std::vector<std::string>;
+  Seen(*in_process_,
+       "CREATE TABLE [Key's; [x]]] (b int NOT NULL, a nvarchar(10) NOT NULL, c int NULL, "
+       "CONSTRAINT [PK Both] PRIMARY KEY (a, b)) CREATE TABLE NoKey (n int)");
+  const std::string pkeys =
+      "rows TABLE_QUALIFIER TABLE_OWNER TABLE_NAME COLUMN_NAME KEY_SEQ PK_NAME";
+  const std::string types =
+      "rows TYPE_NAME DATA_TYPE PRECISION LITERAL_PREFIX LITERAL_SUFFIX CREATE_PARAMS NULLABLE "
+      "CASE_SENSITIVE SEARCHABLE UNSIGNED_ATTRIBUTE MONEY AUTO_INCREMENT LOCAL_TYPE_NAME "
+      "MINIMUM_SCALE MAXIMUM_SCALE SQL_DATA_TYPE SQL_DATETIME_SUB NUM_PREC_RADIX "
+      "INTERVAL_PRECISION USERTYPE";
+  struct Case {
+    const char* batch;
+    Lines expected;
+  };
+  const Case cases[] = {
+      // Key order, not column order; a name that needs quoting is passed as it is.
+      {"EXEC sp_pkeys 'Key''s; [x]'",
+       {pkeys, "row tempdb dbo Key's; [x] a 1 PK Both", "row tempdb dbo Key's; [x] b 2 PK Both",
+        "count 2"}},
+      {"EXEC sp_pkeys @table_name = N'Key''s; [x]', @table_owner = 'dbo', "
+       "@table_qualifier = 'tempdb'",
+       {pkeys, "row tempdb dbo Key's; [x] a 1 PK Both", "row tempdb dbo Key's; [x] b 2 PK Both",
+        "count 2"}},
+      {"EXEC sp_pkeys 'NoKey'", {pkeys, "count 0"}},
+      {"EXEC sp_pkeys 'no such'", {pkeys, "count 0"}},
+      {"EXEC sp_pkeys 'Key''s; [x]', 'nobody'", {pkeys, "count 0"}},
+      {"EXEC sp_pkeys 'NoKey', NULL, 'master'",
+       {"message 15250 severity 16 line 1: The database name component of the object qualifier "
+        "must be the name of the current database."}},
+      {"EXEC sp_datatype_info 12",
+       {types,
+        "row varchar 12 8000 ' ' max length 1 0 3 NULL 0 NULL varchar NULL NULL 12 NULL "
+        "NULL NULL 2",
+        "count 1"}},
+      {"EXEC sp_datatype_info -9",
+       {types,
+        "row nvarchar -9 4000 N' ' max length 1 0 3 NULL 0 NULL nvarchar NULL NULL -9 NULL NULL "
+        "NULL 0",
+        "row sysname -9 128 N' ' NULL 1 0 3 NULL 0 NULL sysname NULL NULL -9 NULL NULL NULL 256",
+        "count 2"}},
+      // ODBC 3 numbers the date-time types apart from ODBC 2.
+      {"EXEC sp_datatype_info @data_type = 93, @ODBCVer = 3",
+       {types, "row datetime 93 23 ' ' NULL 1 0 3 NULL 0 NULL datetime 3 3 9 3 NULL NULL 12",
+        "row smalldatetime 93 16 ' ' NULL 1 0 3 NULL 0 NULL smalldatetime 0 0 9 3 NULL NULL 22",
+        "count 2"}},
+      {"EXEC sp_datatype_info 93", {types, "count 0"}},
+      {"EXEC sp_datatype_info 3",
+       {types,
+        "row decimal 3 38 NULL NULL precision,scale 1 0 2 0 0 0 decimal 0 38 3 NULL 10 NULL 24",
+        "row money 3 19 $ NULL NULL 1 0 2 0 1 0 money 4 4 3 NULL 10 NULL 11",
+        "row smallmoney 3 10 $ NULL NULL 1 0 2 0 1 0 smallmoney 4 4 3 NULL 10 NULL 21",
+        "row decimal() identity 3 38 NULL NULL precision 1 0 2 0 0 1 decimal() identity 0 0 3 "
+        "NULL 10 NULL 24",
+        "count 4"}},
+  };
+  for (const Case& c : cases) {
+    Lines in_process = Seen(*in_process_, c.batch);
+    Lines over_odbc = Seen(*odbc_, c.batch);
+    EXPECT_EQ(over_odbc, in_process) << c.batch;
+    EXPECT_EQ(in_process, c.expected) << c.batch;
+  }
+  // Every type once, for clients that list them all.
+  Lines all = Seen(*odbc_, "EXEC sp_datatype_info");
+  EXPECT_EQ(all.size(), 1u + 32u + 1u);
+}
+
+}  // namespace
+}  // namespace db
+
+namespace db {
+namespace {
+
+std::vector<bool> KeyFlags(DriverSession& session, const std::string& text) {
+  DriverRequest request;
+  request.text = text;
+  std::vector<bool> keys;
+  auto stream = session.Execute(request);
+  ResultEvent e;
+  while (stream->Next(e)) {
+    if (e.kind != ResultEvent::Kind::kBeginRowSet) continue;
+    for (const ColumnInfo& c : e.columns) keys.push_back(c.key_column);
+  }
+  return keys;
+}
+
+// The client cursor learns a table's key through sp_pkeys, as in process from the engine: an
+// update then finds its row by the key and the fields it changed, whatever else changed.
+TEST_F(OdbcAsInProcessTest, TheClientCursorKnowsTheKeyColumns) {
+  Seen(*in_process_,
+       "CREATE TABLE [K c] (id int NOT NULL, part char(2) NOT NULL, name varchar(20) NULL, "
+       "other int NULL, CONSTRAINT PK_KC PRIMARY KEY (part, id)) "
+       "INSERT INTO [K c] VALUES (1, 'a', 'one', 0) CREATE TABLE Plain (n int NULL)");
+  struct Case {
+    const char* query;
+    std::vector<bool> keys;
+  };
+  const Case cases[] = {
+      {"SELECT id, part, name, other FROM [K c]", {true, true, false, false}},
+      {"SELECT name, id FROM dbo.[K c] WHERE id = 1", {false, true}},
+      {"SELECT n FROM Plain", {false}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(KeyFlags(*odbc_, c.query), c.keys) << c.query;
+    EXPECT_EQ(KeyFlags(*in_process_, c.query), c.keys) << c.query;
+  }
+
+  Connection connection = Open("Initial Catalog=tempdb;");
+  Recordset rows;
+  rows.SetCursorLocation(kUseClient);
+  rows.Open("SELECT id, part, name, other FROM [K c]", connection, kOpenStatic, kLockOptimistic);
+  Seen(*in_process_, "UPDATE [K c] SET other = 5");
+  rows.Fields("name").SetValue(Value("mine"));
+  rows.Update();
+  Recordset back = connection.Execute("SELECT name, other FROM [K c]");
+  EXPECT_EQ(back.Fields("name").Value(), Value("mine"));
+  EXPECT_EQ(back.Fields("other").Value(), Value(5));
+  // The field it changed is still compared with what it read.
+  Seen(*in_process_, "UPDATE [K c] SET name = 'theirs'");
+  rows.Fields("name").SetValue(Value("again"));
+  EXPECT_THROW(rows.Update(), Error);
+}
+
+}  // namespace
+}  // namespace db
+
+namespace db {
+namespace {
+
+// What a parameterised batch makes of a parameter: the type of the result column and the value.
+std::pair<std::string, std::string> Typed(DriverSession& session, DriverParameter parameter) {
+  DriverRequest request;
+  parameter.name = "@p";
+  request.parameters.push_back(parameter);
+  request.text = "SELECT @p AS v";
+  std::pair<std::string, std::string> out;
+  auto stream = session.Execute(request);
+  ResultEvent e;
+  while (stream->Next(e)) {
+    if (e.kind == ResultEvent::Kind::kBeginRowSet) out.first = e.columns.at(0).type_name;
+    if (e.kind == ResultEvent::Kind::kMessage) out.second += "message " + e.message.text;
+    if (e.kind != ResultEvent::Kind::kRow) continue;
+    const Value& v = e.row.at(0);
+    if (const common::Bytes* bytes = v.AsBytes()) {
+      static const char kHex[] = "0123456789ABCDEF";
+      out.second = "0x";
+      for (std::uint8_t b : *bytes) out.second += {kHex[b >> 4], kHex[b & 15]};
+    } else {
+      out.second = v.IsNull() ? "NULL" : v.ToText();
+    }
+  }
+  return out;
+}
+
+// Each parameter is declared as its own type, decimals with their precision and scale and an
+// exact literal. (The listener still sends varchar result columns as nvarchar and decimals as
+// float, so over the network only the values are compared.)
+TEST_F(OdbcAsInProcessTest, ParametersKeepTheirOwnTypes) {
+  auto p = [](const char* type, int size, Value value, int precision = 0, int scale = 0) {
+    DriverParameter dp;
+    dp.type_name = type;
+    dp.size = size;
+    dp.value = std::move(value);
+    dp.precision = precision;
+    dp.scale = scale;
+    return dp;
+  };
+  struct Case {
+    DriverParameter parameter;
+    std::string type;  // in process
+    std::string value;
+    bool in_process = true;  // the in-process driver keeps no precision and scale yet
+  };
+  const Case cases[] = {
+      {p("varchar", 20, Value("it's; [x]")), "varchar", "it's; [x]"},
+      {p("nvarchar", 20, Value("\xE6\x97\xA5\xE6\x9C\xAC")), "nvarchar",
+       "\xE6\x97\xA5\xE6\x9C\xAC"},
+      {p("decimal", 0, Value(1234.5678), 10, 4), "decimal", "1234.5678", false},
+      {p("decimal", 0, Value(1234.5678), 6, 1), "decimal", "1234.6", false},
+      {p("decimal", 0, Value(0.000001234)), "decimal", "1.234e-06", false},
+      {p("numeric", 0, Value(-7.25)), "numeric", "-7.25", false},
+      {p("bigint", 0, Value(9000000000LL)), "bigint", "9000000000"},
+      {p("datetime", 0, Value(common::DateTime{2004, 2, 29, 23, 59, 58, 997})), "datetime",
+       Value(common::DateTime{2004, 2, 29, 23, 59, 58, 997}).ToText()},
+      {p("varbinary", 4, Value(common::Bytes{0, 1, 0xFE, 0xFF})), "varbinary", "0x0001FEFF"},
+      {p("bit", 0, Value(true)), "bit", Value(true).ToText()},
+      {p("", 0, Value("untyped \xC3\xB6")), "nvarchar", "untyped \xC3\xB6"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Typed(*odbc_, c.parameter).second, c.value)
+        << c.parameter.type_name << " " << c.value;
+    if (!c.in_process) continue;
+    EXPECT_EQ(Typed(*in_process_, c.parameter), std::make_pair(c.type, c.value))
+        << c.parameter.type_name;
+  }
 }
 
 }  // namespace

@@ -364,6 +364,39 @@ TEST_F(TdsServerTest, AttentionIsAnsweredWithTheAttentionBit) {
   EXPECT_EQ(Of(client->Batch("SELECT 2"), Kind::kRow).size(), 1u);
 }
 
+// An attention while a batch sends nothing (WAITFOR, a loop) stops it at once: the reply ends
+// with the attention bit, the rest of the batch does not run, and the connection goes on. A
+// client that leaves during such a batch ends it as well.
+TEST_F(TdsServerTest, AnAttentionStopsABatchThatSendsNothing) {
+  const char* batches[] = {"WAITFOR DELAY '00:00:10' SELECT 'after'",
+                           "DECLARE @i int SET @i = 0 WHILE 1 = 1 SET @i = @i + 1"};
+  for (const char* batch : batches) {
+    auto client = Connect();
+    client->SendBatch(batch);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    auto start = std::chrono::steady_clock::now();
+    auto reply = client->Attention();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << batch;
+    ASSERT_FALSE(reply.empty()) << batch;
+    EXPECT_EQ(reply.back().kind, Kind::kDone) << batch;
+    EXPECT_TRUE(reply.back().status & kDoneAttention) << batch;
+    EXPECT_TRUE(Of(reply, Kind::kRow).empty()) << batch;
+    EXPECT_EQ(Of(client->Batch("SELECT 2"), Kind::kRow).size(), 1u) << batch;
+
+    auto leaving = Connect();
+    leaving->SendBatch(batch);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    leaving.reset();
+    bool logged = false;
+    for (int wait = 0; wait < 60 && !logged; ++wait) {
+      for (const std::string& line : Log())
+        logged = logged || line.find("closed the connection during a result") != std::string::npos;
+      if (!logged) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(logged) << batch << ::testing::PrintToString(Log());
+  }
+}
+
 // A result longer than the rows held to choose its types goes out as it is read; an error
 // part-way comes after the rows before it, and the batch goes on.
 TEST_F(TdsServerTest, LongResultsStreamAndAnErrorFollowsTheRowsBeforeIt) {

@@ -35,18 +35,19 @@ std::string WithoutPrefixes(std::string text, bool* from_server) {
   return text.substr(at);
 }
 
-std::vector<Diagnostic> Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
+std::vector<Diagnostic> Diagnostics(SQLSMALLINT type, SQLHANDLE handle,
+                                    const DiagnosticCalls& calls) {
   std::vector<Diagnostic> out;
   if (!handle) return out;
   for (SQLSMALLINT record = 1; record < 1000; ++record) {
     SQLWCHAR state[6] = {};
     SQLINTEGER native = 0;
     SQLSMALLINT length = 0;
-    SQLRETURN rc = SQLGetDiagRecW(type, handle, record, state, &native, nullptr, 0, &length);
+    SQLRETURN rc = calls.record(type, handle, record, state, &native, nullptr, 0, &length);
     if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) break;
     WideString text(static_cast<std::size_t>(length) + 1, 0);
-    rc = SQLGetDiagRecW(type, handle, record, state, &native, text.data(),
-                        static_cast<SQLSMALLINT>(text.size()), &length);
+    rc = calls.record(type, handle, record, state, &native, text.data(),
+                      static_cast<SQLSMALLINT>(text.size()), &length);
     if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO) break;
     text.resize(std::min<std::size_t>(length, text.size() - 1));
     Diagnostic d;
@@ -60,10 +61,10 @@ std::vector<Diagnostic> Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
     d.from_server = (d.from_server || native != 0) && !kDriverStates.count(d.sqlstate);
     if (d.FromServer()) {
       SQLINTEGER severity = 0, state = 0;
-      bool has_severity = SQL_SUCCEEDED(
-          SQLGetDiagFieldW(type, handle, record, kDiagSeverity, &severity, 0, nullptr));
-      bool has_state = SQL_SUCCEEDED(
-          SQLGetDiagFieldW(type, handle, record, kDiagMessageState, &state, 0, nullptr));
+      bool has_severity =
+          SQL_SUCCEEDED(calls.field(type, handle, record, kDiagSeverity, &severity, 0, nullptr));
+      bool has_state =
+          SQL_SUCCEEDED(calls.field(type, handle, record, kDiagMessageState, &state, 0, nullptr));
       if (has_severity) {
         d.severity = static_cast<int>(severity);
         if (has_state) d.state = static_cast<int>(state);
@@ -72,12 +73,12 @@ std::vector<Diagnostic> Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
         d.severity = static_cast<int>(state);
       }
       SQLUSMALLINT line = 0;
-      if (SQL_SUCCEEDED(SQLGetDiagFieldW(type, handle, record, kDiagLine, &line, 0, nullptr)))
+      if (SQL_SUCCEEDED(calls.field(type, handle, record, kDiagLine, &line, 0, nullptr)))
         d.line = line;
       SQLWCHAR procedure[256] = {};
       SQLSMALLINT procedure_length = 0;
-      if (SQL_SUCCEEDED(SQLGetDiagFieldW(type, handle, record, kDiagProcedure, procedure,
-                                         sizeof procedure, &procedure_length)))
+      if (SQL_SUCCEEDED(calls.field(type, handle, record, kDiagProcedure, procedure,
+                                    sizeof procedure, &procedure_length)))
         d.procedure = Narrow(procedure, std::min<std::size_t>(procedure_length / sizeof(SQLWCHAR),
                                                               std::size(procedure) - 1));
     }

@@ -4,6 +4,7 @@
 
 #include <sql.h>
 #include <sqlext.h>
+#include <sqlucode.h>
 
 #include <string>
 #include <string_view>
@@ -26,8 +27,16 @@ struct Diagnostic {
   bool FromServer() const { return from_server; }
 };
 
+// The functions that read diagnostics: the driver manager's, or a driver's own for a handle of
+// that driver's (see statement_calls.h).
+struct DiagnosticCalls {
+  decltype(&::SQLGetDiagRecW) record = &::SQLGetDiagRecW;
+  decltype(&::SQLGetDiagFieldW) field = &::SQLGetDiagFieldW;
+};
+
 // The diagnostic records of a handle, in order.
-std::vector<Diagnostic> Diagnostics(SQLSMALLINT type, SQLHANDLE handle);
+std::vector<Diagnostic> Diagnostics(SQLSMALLINT type, SQLHANDLE handle,
+                                    const DiagnosticCalls& calls = {});
 
 // "[FreeTDS][SQL Server]Login failed" -> "Login failed"; from_server tells whether the last
 // prefix was "[SQL Server]".

@@ -18,6 +18,7 @@
 #include "db/drivers/odbc/diagnostics.h"
 #include "db/drivers/odbc/request_text.h"
 #include "db/drivers/odbc/source_table.h"
+#include "db/drivers/odbc/statement_calls.h"
 #include "db/drivers/odbc/wide_text.h"
 #include "db/error.h"
 #include "db/sql_text.h"
@@ -109,19 +110,25 @@ std::string Lower(std::string text) {
 // Runs one request on a statement handle and collects what it returns, in order.
 class RequestRun {
  public:
-  RequestRun(SQLHDBC connection, SQLHSTMT statement, DriverRequest& request,
-             const RenderedRequest& rendered)
-      : connection_(connection), statement_(statement), request_(request), rendered_(rendered) {}
+  RequestRun(SQLHDBC connection, SQLHSTMT statement, const DriverLibrary* library,
+             DriverRequest& request, const RenderedRequest& rendered)
+      : connection_(connection), request_(request), rendered_(rendered) {
+    calls_.statement = statement;
+    has_own_ = library && library->CallsFor(connection, statement, &own_);
+  }
 
   // Throws db::Error when the request fails as a whole; sets broken when the connection is gone.
   std::vector<ResultEvent> Run(SQLRETURN rc, bool* broken) {
     broken_ = broken;
     bool first = true;
     for (int guard = 0; guard < 1000000; ++guard) {
-      Absorb(rc, SQL_HANDLE_STMT, statement_);
+      Absorb(rc);
+      // The first statement failed with the server's error (the driver's own failures have
+      // been thrown): the rest of the batch is read through the driver itself.
+      if (rc == SQL_ERROR && first && has_own_) calls_ = own_;
       if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) {
         SQLSMALLINT columns = 0;
-        SQLNumResultCols(statement_, &columns);
+        calls_.num_result_cols(calls_.statement, &columns);
         if (columns > 0) {
           ReadRowSet(columns);
         } else {
@@ -133,12 +140,10 @@ class RequestRun {
       } else if (rc == SQL_NO_DATA) {
         break;
       }
-      // After SQLExecDirect fails, unixODBC answers SQLMoreResults with SQL_NO_DATA itself: a
-      // batch whose first statement fails ends there (its error is still reported).
       first = false;
-      rc = SQLMoreResults(statement_);
+      rc = calls_.more_results(calls_.statement);
       if (rc == SQL_NO_DATA) {
-        Absorb(rc, SQL_HANDLE_STMT, statement_);
+        Absorb(rc);
         break;
       }
     }
@@ -147,10 +152,11 @@ class RequestRun {
 
  private:
   // Turns a call's diagnostics into messages; throws for the driver's own failures.
-  void Absorb(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle) {
+  void Absorb(SQLRETURN rc) {
     if (rc == SQL_SUCCESS) return;
     if (rc == SQL_INVALID_HANDLE) throw NetworkError({});
-    std::vector<Diagnostic> diagnostics = Diagnostics(type, handle);
+    std::vector<Diagnostic> diagnostics =
+        Diagnostics(SQL_HANDLE_STMT, calls_.statement, calls_.diagnostics);
     bool server_error = false;
     for (const Diagnostic& d : diagnostics) {
       if (!d.FromServer()) continue;
@@ -201,7 +207,7 @@ class RequestRun {
 
   std::int64_t RowCount() {
     SQLLEN count = -1;
-    if (!SQL_SUCCEEDED(SQLRowCount(statement_, &count))) return -1;
+    if (!SQL_SUCCEEDED(calls_.row_count(calls_.statement, &count))) return -1;
     return count < 0 ? -1 : static_cast<std::int64_t>(count);
   }
 
@@ -216,8 +222,8 @@ class RequestRun {
     SQLWCHAR name[512] = {};
     SQLSMALLINT name_length = 0, type = 0, digits = 0, nullable = SQL_NULLABLE_UNKNOWN;
     SQLULEN size = 0;
-    SQLDescribeColW(statement_, index, name, static_cast<SQLSMALLINT>(std::size(name)),
-                    &name_length, &type, &size, &digits, &nullable);
+    calls_.describe_col(calls_.statement, index, name, static_cast<SQLSMALLINT>(std::size(name)),
+                        &name_length, &type, &size, &digits, &nullable);
     ColumnInfo info;
     info.name = Narrow(name, std::min<std::size_t>(name_length, std::size(name) - 1));
     *kind = ReaderFor(type, digits);
@@ -229,8 +235,8 @@ class RequestRun {
       info.identity = true;
     }
     SQLLEN auto_unique = SQL_FALSE;
-    SQLColAttributeW(statement_, index, SQL_DESC_AUTO_UNIQUE_VALUE, nullptr, 0, nullptr,
-                     &auto_unique);
+    calls_.col_attribute(calls_.statement, index, SQL_DESC_AUTO_UNIQUE_VALUE, nullptr, 0, nullptr,
+                         &auto_unique);
     info.identity = info.identity || auto_unique == SQL_TRUE;
     if ((*kind == ColumnReader::Kind::kText || *kind == ColumnReader::Kind::kBinary) &&
         size < 0x7FFFFFFF && info.type_name != "text" && info.type_name != "ntext" &&
@@ -245,8 +251,8 @@ class RequestRun {
   std::string Attribute(SQLUSMALLINT index, SQLUSMALLINT field) {
     SQLWCHAR text[512] = {};
     SQLSMALLINT length = 0;
-    if (!SQL_SUCCEEDED(
-            SQLColAttributeW(statement_, index, field, text, sizeof text, &length, nullptr)))
+    if (!SQL_SUCCEEDED(calls_.col_attribute(calls_.statement, index, field, text, sizeof text,
+                                            &length, nullptr)))
       return {};
     return Narrow(text, std::min<std::size_t>(length / sizeof(SQLWCHAR), std::size(text) - 1));
   }
@@ -264,9 +270,9 @@ class RequestRun {
       events_.push_back(std::move(begin));
     }
     for (;;) {
-      SQLRETURN rc = SQLFetch(statement_);
+      SQLRETURN rc = calls_.fetch(calls_.statement);
       if (rc == SQL_NO_DATA) break;
-      Absorb(rc, SQL_HANDLE_STMT, statement_);
+      Absorb(rc);
       if (rc == SQL_ERROR) break;
       std::vector<Value> row;
       row.reserve(count);
@@ -301,11 +307,11 @@ class RequestRun {
     std::vector<Unit> buffer(16384);
     for (;;) {
       SQLLEN indicator = 0;
-      SQLRETURN rc = SQLGetData(statement_, index, c_type, buffer.data(),
-                                static_cast<SQLLEN>(buffer.size() * sizeof(Unit)), &indicator);
+      SQLRETURN rc = calls_.get_data(calls_.statement, index, c_type, buffer.data(),
+                                     static_cast<SQLLEN>(buffer.size() * sizeof(Unit)), &indicator);
       if (rc == SQL_NO_DATA) break;
       if (!SQL_SUCCEEDED(rc)) {
-        Absorb(rc, SQL_HANDLE_STMT, statement_);
+        Absorb(rc);
         return std::nullopt;
       }
       if (indicator == SQL_NULL_DATA) return std::nullopt;
@@ -323,9 +329,10 @@ class RequestRun {
   std::optional<T> ReadFixed(SQLUSMALLINT index, SQLSMALLINT c_type) {
     T value{};
     SQLLEN indicator = 0;
-    SQLRETURN rc = SQLGetData(statement_, index, c_type, &value, sizeof value, &indicator);
+    SQLRETURN rc =
+        calls_.get_data(calls_.statement, index, c_type, &value, sizeof value, &indicator);
     if (!SQL_SUCCEEDED(rc)) {
-      Absorb(rc, SQL_HANDLE_STMT, statement_);
+      Absorb(rc);
       return std::nullopt;
     }
     if (indicator == SQL_NULL_DATA) return std::nullopt;
@@ -389,7 +396,9 @@ class RequestRun {
   }
 
   SQLHDBC connection_;
-  SQLHSTMT statement_;
+  StatementCalls calls_;  // the driver manager's, until it withholds the rest of the batch
+  StatementCalls own_;    // the driver's own, when it can be found
+  bool has_own_ = false;
   DriverRequest& request_;
   const RenderedRequest& rendered_;
   bool* broken_ = nullptr;
@@ -399,7 +408,9 @@ class RequestRun {
 class OdbcSession : public DriverSession {
  public:
   OdbcSession(std::shared_ptr<OdbcEnvironment> environment, SQLHDBC connection)
-      : environment_(std::move(environment)), connection_(connection) {}
+      : environment_(std::move(environment)),
+        connection_(connection),
+        library_(DriverLibrary::Of(connection)) {}
   ~OdbcSession() override { Close(); }
 
   std::unique_ptr<ResultStream> Execute(DriverRequest& request) override {
@@ -436,7 +447,7 @@ class OdbcSession : public DriverSession {
     } release{this, statement};
     WideString text = Wide(rendered.text);
     SQLRETURN rc = SQLExecDirectW(statement, text.data(), static_cast<SQLINTEGER>(text.size()));
-    RequestRun run(connection_, statement, request, rendered);
+    RequestRun run(connection_, statement, library_.get(), request, rendered);
     return run.Run(rc, &broken_);
   }
 
@@ -455,35 +466,58 @@ class OdbcSession : public DriverSession {
     }
     std::optional<std::string> table = SingleSourceTable(request.text);
     if (!table) return;
-    const std::set<std::string>* columns = TableColumns(*table);
-    if (!columns) return;
+    const TableFacts* facts = Table(*table);
+    if (!facts) return;
     for (ColumnInfo& column : rowset->columns) {
-      if (!columns->count(Lower(column.name))) continue;
+      if (!facts->columns.count(Lower(column.name))) continue;
       column.base_table = *table;
       column.base_column = column.name;
+      column.key_column = facts->keys.count(Lower(column.name)) > 0;
     }
   }
 
-  // The columns of a table (lower case), asked once per database; nullptr when the server
-  // does not say.
-  const std::set<std::string>* TableColumns(const std::string& table) {
+  // What the client cursor needs of a table: its columns and its primary key's (lower case).
+  struct TableFacts {
+    std::set<std::string> columns;
+    std::set<std::string> keys;
+  };
+
+  // The facts of a table, asked once per database; nullptr when the server does not say. The
+  // key comes from sp_pkeys, as ODBC drivers ask for it: an update then finds its row by the
+  // key and the changed fields alone.
+  const TableFacts* Table(const std::string& table) {
     std::string key = Lower(CurrentDatabase()) + "\n" + Lower(table);
-    auto found = table_columns_.find(key);
-    if (found != table_columns_.end()) return &found->second;
+    auto found = tables_.find(key);
+    if (found != tables_.end()) return &found->second;
     DriverRequest query;
     query.text =
         "SELECT name FROM syscolumns WHERE id = OBJECT_ID(" + SqlLiteral(Value(table), true) + ")";
-    std::set<std::string> names;
+    TableFacts facts;
     try {
       for (const ResultEvent& event : Run(query)) {
         if (event.kind == ResultEvent::Kind::kRow && !event.row.empty())
-          names.insert(Lower(event.row[0].ToText()));
+          facts.columns.insert(Lower(event.row[0].ToText()));
       }
     } catch (const Error&) {
       return nullptr;
     }
-    if (names.empty()) return nullptr;
-    return &table_columns_.emplace(key, std::move(names)).first->second;
+    if (facts.columns.empty()) return nullptr;
+    if (std::optional<TableNameParts> parts = SplitTableName(table)) {
+      DriverRequest keys;
+      keys.text = "EXEC sp_pkeys @table_name = " + SqlLiteral(Value(parts->name), true);
+      if (!parts->owner.empty())
+        keys.text += ", @table_owner = " + SqlLiteral(Value(parts->owner), true);
+      try {
+        // COLUMN_NAME is the fourth column.
+        for (const ResultEvent& event : Run(keys)) {
+          if (event.kind == ResultEvent::Kind::kRow && event.row.size() >= 4)
+            facts.keys.insert(Lower(event.row[3].ToText()));
+        }
+      } catch (const Error&) {
+        // A server without sp_pkeys: updates compare every field instead.
+      }
+    }
+    return &tables_.emplace(key, std::move(facts)).first->second;
   }
 
   void Cancel() override {
@@ -522,15 +556,17 @@ class OdbcSession : public DriverSession {
     SQLDisconnect(connection_);
     SQLFreeHandle(SQL_HANDLE_DBC, connection_);
     connection_ = SQL_NULL_HDBC;
+    library_.reset();
   }
 
  private:
   std::shared_ptr<OdbcEnvironment> environment_;
   SQLHDBC connection_;
+  std::unique_ptr<DriverLibrary> library_;  // its own functions, for what unixODBC withholds
   bool broken_ = false;
   std::mutex mutex_;
   SQLHSTMT running_ = SQL_NULL_HSTMT;
-  std::map<std::string, std::set<std::string>> table_columns_;
+  std::map<std::string, TableFacts> tables_;
 };
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdio>
 
 #include "db/error.h"
 #include "db/sql_text.h"
@@ -13,6 +15,31 @@ namespace {
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
+}
+
+// Digits after the point of a number as it reads (at most 10 when unsure).
+int DecimalPlaces(const Value& value) {
+  if (value.type() != Value::Type::kDouble) return 0;
+  std::string text = value.ToText();
+  if (text.find_first_of("eE") != std::string::npos) return 10;
+  std::size_t point = text.find('.');
+  return point == std::string::npos ? 0
+                                    : std::min<int>(static_cast<int>(text.size() - point - 1), 38);
+}
+
+// The literal of a value: a decimal's as exact digits (a float literal would make the server
+// convert through float, and E notation loses digits).
+std::string Literal(const DriverParameter& p, bool national) {
+  std::string t = Lower(p.type_name);
+  if ((t == "decimal" || t == "numeric") && p.value.type() == Value::Type::kDouble) {
+    double d = *p.value.ToDouble();
+    if (!std::isfinite(d)) return "NULL";
+    int scale = p.precision > 0 ? std::min(p.scale, 38) : DecimalPlaces(p.value);
+    char buffer[400];
+    std::snprintf(buffer, sizeof buffer, "%.*f", scale, d);
+    return buffer;
+  }
+  return SqlLiteral(p.value, national);
 }
 
 bool IsNational(const DriverParameter& p) {
@@ -61,7 +88,12 @@ std::string DeclaredType(const DriverParameter& p) {
   if (t == "text") return "varchar(8000)";
   if (t == "ntext") return "nvarchar(4000)";
   if (t == "image") return "varbinary(8000)";
-  if (t == "decimal" || t == "numeric") return "decimal(38, 10)";
+  if (t == "decimal" || t == "numeric") {
+    // Its own precision and scale; without them, room for the value as it reads.
+    int precision = p.precision > 0 ? std::min(p.precision, 38) : 38;
+    int scale = p.precision > 0 ? std::min(p.scale, precision) : DecimalPlaces(p.value);
+    return t + "(" + std::to_string(precision) + ", " + std::to_string(scale) + ")";
+  }
   if (!t.empty()) return t;
   switch (p.value.type()) {
     case Value::Type::kBool:
@@ -98,7 +130,7 @@ RenderedRequest RenderRequest(const DriverRequest& request) {
       if (p.direction == ParameterDirection::kReturnValue) continue;
       declare += (declare.empty() ? "DECLARE " : ", ") + p.name + " " + DeclaredType(p);
       if (p.direction != ParameterDirection::kOutput)
-        assign += "SET " + p.name + " = " + SqlLiteral(p.value, IsNational(p)) + "\n";
+        assign += "SET " + p.name + " = " + Literal(p, IsNational(p)) + "\n";
       if (p.IsOutput()) out.outputs.push_back(i);
     }
     out.text = declare + "\n" + assign + request.text;
@@ -123,11 +155,11 @@ RenderedRequest RenderRequest(const DriverRequest& request) {
       variables[i] = "@tessera_p" + std::to_string(i + 1);
       declare += (declare.empty() ? "DECLARE " : ", ") + variables[i] + " " + DeclaredType(p);
       if (p.direction == ParameterDirection::kInputOutput)
-        assign += "SET " + variables[i] + " = " + SqlLiteral(p.value, IsNational(p)) + "\n";
+        assign += "SET " + variables[i] + " = " + Literal(p, IsNational(p)) + "\n";
       argument += variables[i] + " OUTPUT";
       out.outputs.push_back(i);
     } else {
-      argument += SqlLiteral(p.value, IsNational(p));
+      argument += Literal(p, IsNational(p));
     }
     arguments += (arguments.empty() ? " " : ", ") + argument;
   }

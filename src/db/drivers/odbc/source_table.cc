@@ -85,6 +85,41 @@ std::optional<std::vector<Token>> Tokens(std::string_view text) {
 
 }  // namespace
 
+std::optional<TableNameParts> SplitTableName(std::string_view text) {
+  std::vector<std::string> parts(1);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '[' || c == '"') {
+      const char close = c == '[' ? ']' : '"';
+      std::size_t j = i + 1;
+      for (;; ++j) {
+        if (j >= text.size()) return std::nullopt;
+        if (text[j] == close) {
+          if (j + 1 < text.size() && text[j + 1] == close) {
+            parts.back() += close;
+            ++j;
+            continue;
+          }
+          break;
+        }
+        parts.back() += text[j];
+      }
+      i = j;
+    } else if (c == '.') {
+      parts.emplace_back();
+    } else if (std::isspace(static_cast<unsigned char>(c))) {
+      return std::nullopt;
+    } else {
+      parts.back() += c;
+    }
+  }
+  if (parts.size() > 3 || parts.back().empty()) return std::nullopt;
+  TableNameParts out;
+  out.name = parts.back();
+  if (parts.size() >= 2) out.owner = parts[parts.size() - 2];
+  return out;
+}
+
 std::optional<std::string> SingleSourceTable(std::string_view batch) {
   auto tokens = Tokens(batch);
   if (!tokens || tokens->empty() || Lower(tokens->front().text) != "select") return std::nullopt;

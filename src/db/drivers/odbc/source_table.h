@@ -13,4 +13,12 @@ namespace db {
 // std::nullopt for joins, several tables, sub-queries in FROM, unions and other batches.
 std::optional<std::string> SingleSourceTable(std::string_view batch);
 
+// "name", "owner.name" or "database.owner.name", brackets and double quotes taken off, as the
+// parts of a name sp_pkeys takes; std::nullopt for text that is no such name.
+struct TableNameParts {
+  std::string owner;  // empty when not given
+  std::string name;
+};
+std::optional<TableNameParts> SplitTableName(std::string_view text);
+
 }  // namespace db

@@ -25,6 +25,8 @@ Error NetworkError() {
 
 Error TimeoutError() { return Error(kErrorTimeoutExpired, kProviderSource, "Timeout expired"); }
 
+Error CancelledError() { return Error(HResult(0x80040E4E), kProviderSource, "Operation canceled"); }
+
 ColumnInfo ColumnFrom(const sandbox::Column& c) {
   ColumnInfo info;
   info.name = c.name;
@@ -166,10 +168,11 @@ class SandboxSession : public DriverSession {
     }
   }
 
-  // The sandbox runs a batch to its end on the caller's thread, so there is nothing to stop;
-  // reporting the finished work as cancelled would be wrong. (A reader of ExecuteEach stops a
-  // batch by throwing from its callback.)
-  void Cancel() override {}
+  // From another thread: the batch running on the caller's thread stops at its next check
+  // (none runs: nothing happens, finished work is not reported as cancelled).
+  void Cancel() override {
+    if (session_) session_->Cancel();
+  }
 
   std::string CurrentDatabase() const override {
     if (!session_ || broken_) return {};
@@ -218,8 +221,8 @@ class SandboxSession : public DriverSession {
       session_->Execute(text, parameters, sink, request.timeout);
     } catch (const sandbox::SessionError& error) {
       if (error.kind() == sandbox::SessionError::Kind::kTimeout) throw TimeoutError();
-      // The reader stopped the batch; ExecuteEach throws what the reader threw.
-      if (error.kind() == sandbox::SessionError::Kind::kCancelled) throw;
+      // Cancel stopped it, or the reader did (ExecuteEach throws what the reader threw).
+      if (error.kind() == sandbox::SessionError::Kind::kCancelled) throw CancelledError();
       broken_ = true;
       throw NetworkError();
     }
