@@ -887,6 +887,11 @@ void MainWindow::Refresh() {
   bool expanded = item->isExpanded();
   item->setExpanded(false);
   ClearChildren(item);
+  // The nodes below held the catalogue's collections; now the server's list is read again.
+  const std::string& type = found->second.type;
+  if ((type == "Server" || type == "Databases") && found->second.server) {
+    found->second.server->ForgetCatalogue();
+  }
   if (expanded) item->setExpanded(true);
   ShowList(item);
 }

@@ -104,6 +104,9 @@ class Server {
   // The collections on the server, read on the first call and then kept. While the connection
   // is closed at that first call the catalogue stays empty for good.
   CollectionCatalogue& Databases();
+  // Lets go of the catalogue (and its collections), so the next Databases() reads the server's
+  // list again: collections created, attached or detached elsewhere show up.
+  void ForgetCatalogue() { catalogue_.reset(); }
 
   // Removes the login's users from every database the connection's login may enter, then the
   // login itself. Stops with message 309 (and false) at a database the login owns; users already

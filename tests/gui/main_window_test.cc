@@ -35,6 +35,7 @@
 #include "db/recordset.h"
 #include "platform/scripted_user_interface.h"
 #include "servers/registration_form.h"
+#include "servers/server.h"
 
 namespace {
 
@@ -126,6 +127,13 @@ class ConsoleWindowTest : public ::testing::Test {
   }
 
   QTreeWidget* tree() { return window_->tree(); }
+  // The registration behind a server node's key ("Server2").
+  servers::Server* Registration(const std::string& key) {
+    for (const auto& each : workspace_->Servers()) {
+      if ("Server" + std::to_string(each->ServerID()) == key) return each.get();
+    }
+    return nullptr;
+  }
   QTreeWidgetItem* ServersNode() {
     return window_->FindChild(tree()->topLevelItem(0), "DatabaseServers");
   }
@@ -480,10 +488,7 @@ TEST_F(ConsoleWindowTest, RefreshShowsLoginsAddedElsewhereWithHostileNames) {
   const std::vector<std::string> names = {"o'brien;]]--", "Zoë [ops]", std::string(120, 'x')};
   for (const std::string& name : names) EXPECT_FALSE(SelectRow(name));
 
-  servers::Server* server = nullptr;
-  for (const auto& each : workspace_->Servers()) {
-    if ("Server" + std::to_string(each->ServerID()) == admin_) server = each.get();
-  }
+  servers::Server* server = Registration(admin_);
   ASSERT_NE(server, nullptr);
   db::Connection connection = server->Connection();
   for (const std::string& name : names) {
@@ -593,10 +598,7 @@ TEST_F(ConsoleWindowTest, EditARegistrationsLoginThroughTheDialog) {
     Control<QPushButton>(dialog, "cmdOK")->click();
   });
   Click("mnuSQLServerProperties");
-  servers::Server* server = nullptr;
-  for (const auto& each : workspace_->Servers()) {
-    if ("Server" + std::to_string(each->ServerID()) == reader_) server = each.get();
-  }
+  servers::Server* server = Registration(reader_);
   ASSERT_NE(server, nullptr);
   EXPECT_EQ(server->ConnectionString(),
             servers::BuildRegistrationString(kDemo, false, "cre'ator;Password=x", "tessera"));
@@ -648,10 +650,7 @@ TEST_F(ConsoleWindowTest, F2RenamesACollectionAndEscapeKeepsTheName) {
 }
 
 TEST_F(ConsoleWindowTest, DeleteKeyRemovesTheSelectedLoginOnlyWhenARowIsSelected) {
-  servers::Server* server = nullptr;
-  for (const auto& each : workspace_->Servers()) {
-    if ("Server" + std::to_string(each->ServerID()) == admin_) server = each.get();
-  }
+  servers::Server* server = Registration(admin_);
   ASSERT_NE(server, nullptr);
   server->Connection().Execute("EXEC sp_addlogin 'short_lived', 'pw'");
   QTreeWidgetItem* logins = Select(Walk(admin_, {Message(8)}));
@@ -701,6 +700,52 @@ TEST_F(ConsoleWindowTest, KeepsSizeSplitterAndColumnWidthsForTheNextRun) {
   // Another list keeps its own widths.
   Select(Walk(admin_, {Message(7), "Archive", Message(5)}));
   EXPECT_NE(window_->details()->columnWidth(0), 333);
+}
+
+// Detaching takes the collection off the server but keeps its files: No leaves it, Yes removes
+// node and database, and the files attach again as the same collection.
+TEST_F(ConsoleWindowTest, DetachCollectionAnsweredBothWaysKeepsItsFiles) {
+  servers::Server* server = Registration(admin_);
+  ASSERT_NE(server, nullptr);
+  QTreeWidgetItem* contracts = Select(Walk(admin_, {Message(7), "Contracts"}));
+  ASSERT_NE(contracts, nullptr);
+  QTreeWidgetItem* collections = contracts->parent();
+  const int before = collections->childCount();
+  const std::string database = std::string(servers::kCollectionPrefix) + "Contracts";
+  db::Connection connection = server->Connection();
+  auto listed = [&] {
+    return !connection
+                .Execute("SELECT name FROM master.dbo.sysdatabases WHERE name = '" + database +
+                         "'")
+                .Eof();
+  };
+  std::vector<std::string> files;
+  for (db::Recordset rs = connection.Execute("SELECT RTRIM(filename) FROM [" + database +
+                                             "].dbo.sysfiles ORDER BY fileid");
+       !rs.Eof(); rs.MoveNext()) {
+    files.push_back(rs.Fields().Item(0).Value().ToText());
+  }
+  ASSERT_EQ(files.size(), 2u);
+
+  ui_.QueueAnswer(kAnswerNo);
+  Click("mnuCloseDatabase");
+  EXPECT_EQ(ui_.boxes().back().icon, platform::MessageIcon::kQuestion);
+  EXPECT_EQ(collections->childCount(), before);
+  EXPECT_TRUE(listed());
+
+  ui_.QueueAnswer(kAnswerYes);
+  Click("mnuCloseDatabase");
+  EXPECT_EQ(collections->childCount(), before - 1);
+  EXPECT_EQ(tree()->currentItem(), collections);
+  EXPECT_FALSE(listed());
+
+  connection.Execute("EXEC sp_attach_db '" + database + "', '" + files[0] + "', '" + files[1] +
+                     "'");
+  QTest::keyClick(tree(), Qt::Key_F5);
+  collections->setExpanded(true);
+  std::vector<std::string> shown = Texts(collections);
+  EXPECT_EQ(shown.size(), static_cast<size_t>(before));
+  EXPECT_EQ(std::count(shown.begin(), shown.end(), "Contracts"), 1);
 }
 
 // Changes the demonstration for good, so it runs after the tests that read it.
