@@ -38,6 +38,7 @@
 #include "gui/balloon.h"
 #include "gui/change_owner_dialog.h"
 #include "gui/collection_user_dialog.h"
+#include "gui/demo_window_fixture.h"
 #include "gui/folder_browser_dialog.h"
 #include "gui/login_properties_dialog.h"
 #include "gui/main_window.h"
@@ -51,21 +52,13 @@
 namespace {
 
 namespace fs = std::filesystem;
+using namespace gui_test;
 using platform::kAnswerOk;
 using platform::kAnswerYes;
-
-constexpr char kDemo[] = "(sandbox)\\DEMO";
 
 std::string Message(int number) { return common::LoadMessage(number); }
 std::string Format(int number, const std::string& value) {
   return common::FormatMessage(number, {common::Value(value)});
-}
-
-std::vector<std::string> Texts(QTreeWidgetItem* item) {
-  std::vector<std::string> texts;
-  for (int i = 0; i < item->childCount(); ++i)
-    texts.push_back(item->child(i)->text(0).toStdString());
-  return texts;
 }
 
 bool Contains(const std::vector<std::string>& texts, const std::string& text) {
@@ -86,145 +79,13 @@ std::vector<std::string> Column(db::Connection connection, const std::string& qu
   return values;
 }
 
-class DialogsTest : public ::testing::Test {
+class DialogsTest : public gui_test::DemoWindowTest {
  protected:
-  static void SetUpTestSuite() {
-    root_ = fs::temp_directory_path() / ("tessera-gui-dialogs-" + std::to_string(::getpid()));
-    fs::remove_all(root_);
-    fs::create_directories(root_);
-    ::setenv("TESSERA_REGISTRY", (root_ / "registry.db").c_str(), 1);
-    ::setenv("TESSERA_SANDBOX_ROOT", (root_ / "sandbox").c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
-    ASSERT_EQ(server_manager::PrepareDemo(), "");
-  }
-  static void TearDownTestSuite() {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
+  static void SetUpTestSuite() { PrepareDemo("tessera-gui-dialogs"); }
 
-  void SetUp() override {
-    workspace_ = std::make_unique<server_manager::Workspace>(ui_);
-    servers::Servers& list = workspace_->Servers();
-    list.Add(servers::BuildRegistrationString(kDemo, false, "reader", "tessera"));
-    for (const auto& server : list) {
-      const std::string& text = server->ConnectionString();
-      std::string key = "Server" + std::to_string(server->ServerID());
-      if (text.find("User Id=reader;") != std::string::npos) reader_ = key;
-      if (text.find("Integrated Security=SSPI") != std::string::npos) {
-        admin_ = key;
-        server_ = server.get();
-      }
-    }
-    ASSERT_NE(server_, nullptr);
-    window_ = std::make_unique<gui::MainWindow>(list, workspace_->ServerContext(), ui_);
-    window_->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
-  }
-  void TearDown() override {
-    window_.reset();
-    workspace_.reset();
-    EXPECT_EQ(ui_.unused_answers(), 0u);
-  }
-
-  QTreeWidget* tree() { return window_->tree(); }
-  // A node below a server by captions: {"Collections", "Archive", "Users"}.
-  QTreeWidgetItem* Walk(const std::string& server_key, const std::vector<std::string>& captions) {
-    QTreeWidgetItem* item = window_->FindChild(
-        window_->FindChild(tree()->topLevelItem(0), "DatabaseServers"), server_key);
-    for (const std::string& caption : captions) {
-      if (!item) return nullptr;
-      item->setExpanded(true);
-      QTreeWidgetItem* next = nullptr;
-      for (int i = 0; i < item->childCount(); ++i) {
-        if (item->child(i)->text(0).toStdString() == caption) next = item->child(i);
-      }
-      item = next;
-    }
-    return item;
-  }
-  QTreeWidgetItem* Select(QTreeWidgetItem* item) {
-    if (item) tree()->setCurrentItem(item);
-    return item;
-  }
-  // The rows of the details view, each as its cells.
-  std::vector<std::vector<std::string>> Rows() {
-    std::vector<std::vector<std::string>> rows;
-    QTreeWidget* list = window_->details();
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-      std::vector<std::string> cells;
-      for (int column = 0; column < list->columnCount(); ++column)
-        cells.push_back(list->topLevelItem(i)->text(column).toStdString());
-      rows.push_back(cells);
-    }
-    return rows;
-  }
+  std::vector<std::vector<std::string>> Rows() { return gui_test::Rows(window_->details()); }
   bool HasRow(const std::vector<std::string>& cells) {
-    for (const auto& row : Rows()) {
-      if (row == cells) return true;
-    }
-    return false;
-  }
-  bool SelectRow(const std::string& text) {
-    QTreeWidget* list = window_->details();
-    list->clearSelection();
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-      if (list->topLevelItem(i)->text(0).toStdString() == text) {
-        list->setCurrentItem(list->topLevelItem(i));
-        list->topLevelItem(i)->setSelected(true);
-        return true;
-      }
-    }
-    return false;
-  }
-  void Click(const std::string& name, bool rows = false) {
-    QMenu menu;
-    window_->FillMenu(&menu, rows);
-    for (QAction* action : menu.actions()) {
-      if (action->objectName().toStdString() == name) {
-        ASSERT_TRUE(action->isEnabled()) << name;
-        action->trigger();
-        return;
-      }
-    }
-    ADD_FAILURE() << "no menu entry " << name;
-  }
-  static void Screenshot(QWidget* widget, const std::string& file) {
-    const char* folder = std::getenv("TESSERA_SCREENSHOTS");
-    if (!folder || !*folder) return;
-    QApplication::processEvents();
-    EXPECT_TRUE(widget->grab().save(QString::fromStdString((fs::path(folder) / file).string())));
-  }
-
-  // Acts on the next modal dialog once it is shown (a nested one too), then closes it if `act`
-  // left it open.
-  void WhenDialogOpens(std::function<void(QDialog&)> act) {
-    QWidget* before = QApplication::activeModalWidget();
-    auto* timer = new QTimer;
-    auto tries = std::make_shared<int>(0);
-    QObject::connect(timer, &QTimer::timeout, [timer, tries, act, before] {
-      auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-      if (!dialog || dialog == before) {
-        if (++*tries > 500) {
-          timer->deleteLater();
-          ADD_FAILURE() << "no dialog opened";
-        }
-        return;
-      }
-      timer->stop();
-      timer->deleteLater();
-      act(*dialog);
-      if (dialog->isVisible()) dialog->reject();
-    });
-    timer->start(10);
-  }
-  template <typename T>
-  static T* Control(QWidget& dialog, const char* name) {
-    T* control = dialog.findChild<T*>(name);
-    EXPECT_NE(control, nullptr) << name;
-    return control;
-  }
-  static void Press(QWidget& dialog, const char* button) {
-    Control<QPushButton>(dialog, button)->click();
+    return gui_test::HasRow(window_->details(), cells);
   }
   // The item of a list or tree by its text.
   static QListWidgetItem* Item(QListWidget* list, const std::string& text) {
@@ -263,14 +124,6 @@ class DialogsTest : public ::testing::Test {
       return Column(Admin(), "EXEC master..sp_helpsrvrolemember '" + role + "'", "MemberName");
     return Column(Admin(collection), "EXEC sp_helprolemember '" + role + "'", "MemberName");
   }
-
-  static inline fs::path root_;
-  platform::ScriptedUserInterface ui_;
-  std::unique_ptr<server_manager::Workspace> workspace_;
-  std::unique_ptr<gui::MainWindow> window_;
-  servers::Server* server_ = nullptr;
-  std::string admin_;
-  std::string reader_;
 };
 
 TEST_F(DialogsTest, CreateACollectionWithTheWizardAndTheFolderBrowser) {

@@ -33,6 +33,7 @@
 #include "console/result_views.h"
 #include "db/connection.h"
 #include "db/recordset.h"
+#include "gui/demo_window_fixture.h"
 #include "platform/scripted_user_interface.h"
 #include "servers/registration_form.h"
 #include "servers/server.h"
@@ -40,20 +41,12 @@
 namespace {
 
 namespace fs = std::filesystem;
+using namespace gui_test;
 using platform::kAnswerNo;
 using platform::kAnswerOk;
 using platform::kAnswerYes;
 
-constexpr char kDemo[] = "(sandbox)\\DEMO";
-
 std::string Message(int number) { return common::LoadMessage(number); }
-
-std::vector<std::string> Texts(QTreeWidgetItem* item) {
-  std::vector<std::string> texts;
-  for (int i = 0; i < item->childCount(); ++i)
-    texts.push_back(item->child(i)->text(0).toStdString());
-  return texts;
-}
 
 std::vector<std::string> IconTexts(QListWidget* list) {
   std::vector<std::string> texts;
@@ -61,115 +54,9 @@ std::vector<std::string> IconTexts(QListWidget* list) {
   return texts;
 }
 
-// The rows of the details view, each as its cells.
-std::vector<std::vector<std::string>> Rows(QTreeWidget* list) {
-  std::vector<std::vector<std::string>> rows;
-  for (int i = 0; i < list->topLevelItemCount(); ++i) {
-    std::vector<std::string> cells;
-    for (int column = 0; column < list->columnCount(); ++column) {
-      cells.push_back(list->topLevelItem(i)->text(column).toStdString());
-    }
-    rows.push_back(std::move(cells));
-  }
-  return rows;
-}
-
-bool HasRow(QTreeWidget* list, const std::vector<std::string>& cells) {
-  for (const auto& row : Rows(list)) {
-    if (row == cells) return true;
-  }
-  return false;
-}
-
-class ConsoleWindowTest : public ::testing::Test {
+class ConsoleWindowTest : public gui_test::DemoWindowTest {
  protected:
-  static void SetUpTestSuite() {
-    root_ = fs::temp_directory_path() / ("tessera-gui-tests-" + std::to_string(::getpid()));
-    fs::remove_all(root_);
-    fs::create_directories(root_);
-    ::setenv("TESSERA_REGISTRY", (root_ / "registry.db").c_str(), 1);
-    ::setenv("TESSERA_SANDBOX_ROOT", (root_ / "sandbox").c_str(), 1);
-    ::setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
-    std::string failure = server_manager::PrepareDemo();
-    ASSERT_EQ(failure, "");
-  }
-  static void TearDownTestSuite() {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
-
-  void SetUp() override {
-    workspace_ = std::make_unique<server_manager::Workspace>(ui_);
-    servers::Servers& list = workspace_->Servers();
-    // The login without server roles, registered beside the demonstration's administrator.
-    list.Add(servers::BuildRegistrationString(kDemo, false, "reader", "tessera"));
-    for (const auto& server : list) {
-      const std::string& text = server->ConnectionString();
-      std::string key = "Server" + std::to_string(server->ServerID());
-      if (text.find("User Id=reader;") != std::string::npos) reader_ = key;
-      if (text.find("Integrated Security=SSPI") != std::string::npos) admin_ = key;
-    }
-    ASSERT_FALSE(admin_.empty());
-    ASSERT_FALSE(reader_.empty());
-    window_ = std::make_unique<gui::MainWindow>(list, workspace_->ServerContext(), ui_);
-    window_->show();
-    // The demonstration's old collections would be offered their upgrade three seconds on;
-    // console_start_test drives that check.
-    window_->startupCheckTimer()->stop();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
-    window_->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
-  }
-  void TearDown() override {
-    window_.reset();
-    workspace_.reset();
-    EXPECT_EQ(ui_.unused_answers(), 0u);
-  }
-
-  QTreeWidget* tree() { return window_->tree(); }
-  // The registration behind a server node's key ("Server2").
-  servers::Server* Registration(const std::string& key) {
-    for (const auto& each : workspace_->Servers()) {
-      if ("Server" + std::to_string(each->ServerID()) == key) return each.get();
-    }
-    return nullptr;
-  }
-  QTreeWidgetItem* ServersNode() {
-    return window_->FindChild(tree()->topLevelItem(0), "DatabaseServers");
-  }
-  QTreeWidgetItem* ServerNode(const std::string& key) {
-    return window_->FindChild(ServersNode(), key);
-  }
-  // A node below a server by captions: {"Collections", "Archive", "Users"}.
-  QTreeWidgetItem* Walk(const std::string& server_key, const std::vector<std::string>& captions) {
-    QTreeWidgetItem* item = ServerNode(server_key);
-    for (const std::string& caption : captions) {
-      if (!item) return nullptr;
-      item->setExpanded(true);
-      QTreeWidgetItem* next = nullptr;
-      for (int i = 0; i < item->childCount(); ++i) {
-        if (item->child(i)->text(0).toStdString() == caption) next = item->child(i);
-      }
-      item = next;
-    }
-    return item;
-  }
-  QTreeWidgetItem* Select(QTreeWidgetItem* item) {
-    if (item) tree()->setCurrentItem(item);
-    return item;
-  }
-  // Selects the row of the details view whose first cell is `text`.
-  bool SelectRow(const std::string& text) {
-    QTreeWidget* list = window_->details();
-    list->clearSelection();
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-      if (list->topLevelItem(i)->text(0).toStdString() == text) {
-        list->topLevelItem(i)->setSelected(true);
-        return true;
-      }
-    }
-    return false;
-  }
+  static void SetUpTestSuite() { PrepareDemo("tessera-gui-tests"); }
 
   struct Entry {
     std::string name;
@@ -192,55 +79,6 @@ class ConsoleWindowTest : public ::testing::Test {
     }
     return nullptr;
   }
-  // Runs a node's (or the selected rows') menu entry as a click would.
-  void Click(const std::string& name, bool rows = false) {
-    QMenu menu;
-    window_->FillMenu(&menu, rows);
-    QAction* action = Find(menu, name);
-    ASSERT_NE(action, nullptr) << name;
-    ASSERT_TRUE(action->isEnabled()) << name;
-    action->trigger();
-  }
-  void Screenshot(QWidget* widget, const std::string& file) {
-    const char* folder = std::getenv("TESSERA_SCREENSHOTS");
-    if (!folder || !*folder) return;
-    QApplication::processEvents();
-    EXPECT_TRUE(widget->grab().save(QString::fromStdString((fs::path(folder) / file).string())));
-  }
-
-  // Acts on the next modal dialog once it is shown, then closes it if `act` left it open.
-  void WhenDialogOpens(std::function<void(QDialog&)> act) {
-    auto* timer = new QTimer(window_.get());
-    auto tries = std::make_shared<int>(0);
-    QObject::connect(timer, &QTimer::timeout, [timer, tries, act] {
-      auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-      if (!dialog) {
-        if (++*tries > 500) {
-          timer->deleteLater();
-          ADD_FAILURE() << "no dialog opened";
-        }
-        return;
-      }
-      timer->stop();
-      timer->deleteLater();
-      act(*dialog);
-      if (dialog->isVisible()) dialog->reject();
-    });
-    timer->start(10);
-  }
-  template <typename T>
-  static T* Control(QDialog& dialog, const char* name) {
-    T* control = dialog.findChild<T*>(name);
-    EXPECT_NE(control, nullptr) << name;
-    return control;
-  }
-
-  static inline fs::path root_;
-  platform::ScriptedUserInterface ui_;
-  std::unique_ptr<server_manager::Workspace> workspace_;
-  std::unique_ptr<gui::MainWindow> window_;
-  std::string admin_;
-  std::string reader_;
 };
 
 TEST_F(ConsoleWindowTest, ShowsTheServersCollectionsAndTheirLists) {
@@ -715,8 +553,7 @@ TEST_F(ConsoleWindowTest, DetachCollectionAnsweredBothWaysKeepsItsFiles) {
   db::Connection connection = server->Connection();
   auto listed = [&] {
     return !connection
-                .Execute("SELECT name FROM master.dbo.sysdatabases WHERE name = '" + database +
-                         "'")
+                .Execute("SELECT name FROM master.dbo.sysdatabases WHERE name = '" + database + "'")
                 .Eof();
   };
   std::vector<std::string> files;
