@@ -4,6 +4,7 @@
 #include <mutex>
 #include <vector>
 
+#include "db/drivers/sandbox/sandbox_driver.h"
 #include "db/odbc/odbc_fixture.h"
 
 namespace db {
@@ -76,7 +77,9 @@ class RecordingInstance : public sandbox::Instance {
   std::shared_ptr<sandbox::Instance> inner_;
 };
 
-class OdbcBoundParametersTest : public OdbcServerTest {
+// At the version FreeTDS asks for by default, and at the oldest ones (no bigint, no (max)).
+class OdbcBoundParametersTest : public OdbcServerTest,
+                                public ::testing::WithParamInterface<const char*> {
  protected:
   void SetUp() override {
     OdbcServerTest::SetUp();
@@ -91,10 +94,12 @@ class OdbcBoundParametersTest : public OdbcServerTest {
     request.user = "sa";
     request.password = kSaPassword;
     request.catalog = "tempdb";
+    if (*GetParam()) request.properties.Set("TDS_Version", GetParam());
     session_ = driver_->Connect(request);
   }
   void TearDown() override {
     if (session_) session_->Close();
+    if (in_process_) in_process_->Close();
     server_.reset();
     OdbcServerTest::TearDown();
   }
@@ -105,7 +110,8 @@ class OdbcBoundParametersTest : public OdbcServerTest {
     auto stream = session_->Execute(request);
     ResultEvent e;
     while (stream->Next(e)) {
-      if (e.kind == ResultEvent::Kind::kRow) values.insert(values.end(), e.row.begin(), e.row.end());
+      if (e.kind == ResultEvent::Kind::kRow)
+        values.insert(values.end(), e.row.begin(), e.row.end());
       if (e.kind == ResultEvent::Kind::kMessage && e.message.IsError() && errors)
         *errors += e.message.text + "\n";
     }
@@ -120,7 +126,45 @@ class OdbcBoundParametersTest : public OdbcServerTest {
 
   std::shared_ptr<RecordingInstance> recording_;
   std::unique_ptr<DriverSession> session_;
+  std::unique_ptr<DriverSession> in_process_;  // the same instance without the network
 };
+
+// What a client sees of a request, in order: row sets, rows, counts, messages (and the
+// outputs).
+std::vector<std::string> Seen(DriverSession& session, DriverRequest request) {
+  std::vector<std::string> out;
+  auto stream = session.Execute(request);
+  ResultEvent e;
+  while (stream->Next(e)) {
+    switch (e.kind) {
+      case ResultEvent::Kind::kBeginRowSet: {
+        std::string names;
+        for (const ColumnInfo& c : e.columns) names += " " + c.name;
+        out.push_back("rows" + names);
+        break;
+      }
+      case ResultEvent::Kind::kRow: {
+        std::string values;
+        for (const Value& v : e.row) values += " " + (v.IsNull() ? "NULL" : v.ToText());
+        out.push_back("row" + values);
+        break;
+      }
+      case ResultEvent::Kind::kEndRowSet:
+        break;
+      case ResultEvent::Kind::kDone:
+        if (e.rows_affected >= 0) out.push_back("count " + std::to_string(e.rows_affected));
+        break;
+      case ResultEvent::Kind::kMessage:
+        out.push_back("message " + std::to_string(e.message.number) + " severity " +
+                      std::to_string(e.message.severity) + ": " + e.message.text);
+        break;
+    }
+  }
+  for (const DriverParameter& p : request.parameters) {
+    if (p.IsOutput()) out.push_back("output " + p.name + " " + p.value.ToText());
+  }
+  return out;
+}
 
 DriverParameter Param(const char* name, Value value, const char* type, int size = 0,
                       ParameterDirection direction = ParameterDirection::kInput) {
@@ -153,7 +197,7 @@ const std::string kHostile[] = {
 
 // A parameterised batch reads each value back as it was sent, in its declared type, as a
 // value of its own and as an output.
-TEST_F(OdbcBoundParametersTest, EveryTypeRoundTripsThroughABatch) {
+TEST_P(OdbcBoundParametersTest, EveryTypeRoundTripsThroughABatch) {
   const common::Bytes long_bytes = [] {
     common::Bytes b(9001);
     for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>(i * 13);
@@ -219,7 +263,7 @@ TEST_F(OdbcBoundParametersTest, EveryTypeRoundTripsThroughABatch) {
 
 // Quotes, brackets, semicolons, markers, non-ASCII, empty and 10,000-character values reach
 // the server as values: stored and read back whole, and never part of a statement's text.
-TEST_F(OdbcBoundParametersTest, HostileValuesAreValuesNeverStatementText) {
+TEST_P(OdbcBoundParametersTest, HostileValuesAreValuesNeverStatementText) {
   DriverRequest create;
   create.text = "CREATE TABLE H (id int, n ntext NULL, v varchar(8000) NULL)";
   Run(create);
@@ -261,7 +305,7 @@ TEST_F(OdbcBoundParametersTest, HostileValuesAreValuesNeverStatementText) {
 
 // A procedure call: arguments by name, an output, an input/output and the return status, with
 // hostile values, none of them in the text the server is given.
-TEST_F(OdbcBoundParametersTest, ProceduresReturnOutputsAndStatusForHostileValues) {
+TEST_P(OdbcBoundParametersTest, ProceduresReturnOutputsAndStatusForHostileValues) {
   DriverRequest create;
   create.text =
       "CREATE PROCEDURE [Echo; it's] @In nvarchar(4000), @Out nvarchar(4000) OUTPUT, "
@@ -305,7 +349,7 @@ TEST_F(OdbcBoundParametersTest, ProceduresReturnOutputsAndStatusForHostileValues
 
 // Errors of a parameterised batch are the server's, in order, as for any batch; a value the
 // declared type cannot take is the server's conversion error, not the driver's.
-TEST_F(OdbcBoundParametersTest, ErrorsStayTheServersAndTheSessionGoesOn) {
+TEST_P(OdbcBoundParametersTest, ErrorsStayTheServersAndTheSessionGoesOn) {
   DriverRequest bad;
   bad.text = "SELECT @v AS v";
   bad.parameters = {Param("@v", Value("not a number"), "int")};
@@ -326,6 +370,66 @@ TEST_F(OdbcBoundParametersTest, ErrorsStayTheServersAndTheSessionGoesOn) {
   fine.parameters = {Param("@v", Value(5), "int")};
   EXPECT_EQ(Run(fine), std::vector<Value>{Value(5)});
 }
+
+// Messages, row sets, rows and outputs of a parameterised batch come in the order the
+// in-process driver gives them. Counts differ: the statements run inside sp_executesql, and
+// FreeTDS passes on only the last count before a row set or the end of the call.
+TEST_P(OdbcBoundParametersTest, ResultsComeInTheServersOrder) {
+  SandboxDriver sandbox(host_);
+  ConnectRequest request;
+  request.data_source = "(sandbox)";
+  request.user = "sa";
+  request.password = kSaPassword;
+  request.catalog = "tempdb";
+  in_process_ = sandbox.Connect(request);
+  DriverRequest create;
+  create.text =
+      "CREATE TABLE O (id int, name nvarchar(20) NULL) INSERT INTO O VALUES (1, N'a') "
+      "INSERT INTO O VALUES (2, N'b')";
+  Run(create);
+  using Lines = std::vector<std::string>;
+  auto without_counts = [](Lines lines) {
+    std::erase_if(lines, [](const std::string& line) { return line.rfind("count ", 0) == 0; });
+    return lines;
+  };
+  struct Case {
+    const char* text;
+    Lines expected;  // over ODBC
+  };
+  const Case cases[] = {
+      {"PRINT @m\nUPDATE O SET name = @m WHERE id > @id\nSELECT id, name FROM O ORDER BY id\n"
+       "SET @o = @@ROWCOUNT",
+       {"message 0 severity 0: it's [x]; \xC3\xB6", "rows id name", "row 1 a",
+        "row 2 it's [x]; \xC3\xB6", "count 2", "output @o 2"}},
+      {"RAISERROR(@m, 11, 1)\nSELECT @id AS id\nSELECT @o = COUNT(*) FROM O WHERE id = @id",
+       {"message 50000 severity 11: it's [x]; \xC3\xB6", "rows id", "row 1", "count 1",
+        "output @o 1"}},
+      {"SELECT @id / 0 AS x\nSET @o = 5",
+       {"message 8134 severity 16: Divide by zero error encountered.",
+        "message 3621 severity 0: The statement has been terminated.", "output @o 5"}},
+      // (An output the batch never sets is NULL.)
+      {"UPDATE O SET name = @m WHERE id = @id", {"count 1", "output @o "}},
+      {"SELECT name FROM O WHERE id = @id SELECT @id + 1 AS next",
+       {"rows name", "row it's [x]; \xC3\xB6", "count 1", "rows next", "row 2", "count 1",
+        "output @o "}},
+  };
+  for (const Case& c : cases) {
+    DriverRequest batch;
+    batch.text = c.text;
+    batch.parameters = {Param("@m", Value("it's [x]; \xC3\xB6"), "nvarchar", 20),
+                        Param("@id", Value(1), "int"),
+                        Param("@o", Value(), "int", 0, ParameterDirection::kOutput)};
+    Lines over_odbc = Seen(*session_, batch);
+    EXPECT_EQ(without_counts(over_odbc), without_counts(Seen(*in_process_, batch))) << c.text;
+    EXPECT_EQ(over_odbc, c.expected) << c.text;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, OdbcBoundParametersTest, ::testing::Values("", "7.1", "7.0"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           return *info.param ? "TDS" + std::string(info.param).replace(1, 1, "")
+                                              : std::string("Default");
+                         });
 
 }  // namespace
 }  // namespace db

@@ -456,14 +456,13 @@ class OdbcSession : public DriverSession {
     for (std::size_t i = 0; i < call.bindings.size(); ++i) {
       Binding& b = call.bindings[i];
       const auto number = static_cast<SQLUSMALLINT>(i + 1);
-      SQLRETURN rc = SQLBindParameter(statement, number, b.io, b.c_type, b.sql_type,
-                                      b.column_size, b.digits, b.buffer.data(),
-                                      static_cast<SQLLEN>(b.buffer.size()), &b.indicator);
+      SQLRETURN rc =
+          SQLBindParameter(statement, number, b.io, b.c_type, b.sql_type, b.column_size, b.digits,
+                           b.buffer.data(), static_cast<SQLLEN>(b.buffer.size()), &b.indicator);
       if (!SQL_SUCCEEDED(rc)) return rc;
       if (b.name.empty()) continue;
-      if (!parameters &&
-          !SQL_SUCCEEDED(SQLGetStmtAttr(statement, SQL_ATTR_IMP_PARAM_DESC, &parameters, 0,
-                                        nullptr)))
+      if (!parameters && !SQL_SUCCEEDED(SQLGetStmtAttr(statement, SQL_ATTR_IMP_PARAM_DESC,
+                                                       &parameters, 0, nullptr)))
         return SQL_ERROR;
       WideString name = Wide(b.name);
       name.push_back(0);

@@ -354,8 +354,8 @@ Binding Bind(const DriverParameter& p, std::size_t index) {
             std::max({kTextCapacity, static_cast<std::size_t>(std::max(p.size, 0)),
                       input_bytes / sizeof(SQLWCHAR)});
         capacity = (characters + 1) * sizeof(SQLWCHAR);
-        b.column_size = std::min<SQLULEN>(
-            4000, std::max<SQLULEN>(b.column_size, p.size > 0 ? p.size : 4000));
+        b.column_size =
+            std::min<SQLULEN>(4000, std::max<SQLULEN>(b.column_size, p.size > 0 ? p.size : 4000));
       } else if (input_bytes > kLongValueBytes) {
         b.sql_type = SQL_WLONGVARCHAR;
       }
@@ -378,8 +378,7 @@ std::string DeclaredType(const DriverParameter& p) {
   const bool long_input = !p.IsOutput();
   // Its own size where it gives one; else the widest that can hold a value of any length
   // as a variable, or the long type for a long input.
-  auto sized = [&](const std::string& name, int limit, const char* long_name,
-                   std::size_t length) {
+  auto sized = [&](const std::string& name, int limit, const char* long_name, std::size_t length) {
     if (p.size > 0 && p.size <= limit) return name + "(" + std::to_string(p.size) + ")";
     if (long_input && length > static_cast<std::size_t>(limit)) return std::string(long_name);
     return name + "(" + std::to_string(limit) + ")";
@@ -454,6 +453,12 @@ BoundCall BindRequest(const DriverRequest& request) {
     Binding b = Bind(p, i);
     if (!p.name.empty()) b.name = Checked(p.name);
     arguments.push_back(std::move(b));
+  }
+  // Names only where every argument has one: a driver that binds by name takes no mixture.
+  // (FreeTDS passes them by position whatever they are called, as ADO does by default.)
+  if (!std::all_of(arguments.begin(), arguments.end(),
+                   [](const Binding& b) { return !b.name.empty(); })) {
+    for (Binding& b : arguments) b.name.clear();
   }
   call.text = std::string("{") + (has_status ? "? = " : "") + "call " + SqlName(request.text);
   if (!arguments.empty()) call.text += "(" + JoinMarkers(arguments.size()) + ")";

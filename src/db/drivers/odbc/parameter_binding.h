@@ -1,6 +1,6 @@
 // Requests with parameters as ODBC calls whose values travel bound, never in the statement
 // text: a parameterised batch goes as sp_executesql with its own text and a declaration of its
-// parameters, a procedure as a call escape ("{? = call name(?, ?)}") with named arguments.
+// parameters, a procedure as a call escape ("{? = call name(?, ?)}").
 // Output parameters and the return status come back in the bound buffers once every result
 // has been read.
 #pragma once
@@ -23,7 +23,7 @@ struct Binding {
   enum class Kind { kInt, kBool, kDouble, kDecimal, kDateTime, kText, kBinary, kGuid };
   // The request's parameter, std::nullopt for sp_executesql's statement and declaration.
   std::optional<std::size_t> parameter;
-  std::string name;  // "@name" for a named argument, else empty
+  std::string name;  // "@name" of a procedure's argument when all of them are named, else empty
   SQLSMALLINT io = SQL_PARAM_INPUT;
   Kind kind = Kind::kText;
   SQLSMALLINT c_type = SQL_C_WCHAR;
