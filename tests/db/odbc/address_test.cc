@@ -10,7 +10,6 @@
 
 #include "db/drivers/odbc/diagnostics.h"
 #include "db/drivers/odbc/odbc_driver.h"
-#include "db/drivers/odbc/request_text.h"
 #include "db/drivers/odbc/source_table.h"
 #include "db/drivers/odbc/wide_text.h"
 #include "db/error.h"
@@ -194,37 +193,6 @@ TEST(OdbcBrowser, AsksOverUdpAndGivesUpAfterTheWait) {
   ::close(fd);
 }
 
-TEST(OdbcRequestText, ParametersBecomeVariablesAndOutputsComeBackLast) {
-  DriverRequest batch;
-  batch.text = "SELECT * FROM t WHERE a = @P1 AND b = @P2";
-  batch.parameters = {{"@P1", Value(5), "int", 4, ParameterDirection::kInput},
-                      {"@P2", Value("O'Brien"), "nvarchar", 20, ParameterDirection::kInput}};
-  EXPECT_EQ(RenderRequest(batch).text,
-            "DECLARE @P1 int, @P2 nvarchar(20)\nSET @P1 = 5\nSET @P2 = N'O''Brien'\n"
-            "SELECT * FROM t WHERE a = @P1 AND b = @P2");
-
-  DriverRequest call;
-  call.kind = DriverRequest::Kind::kProcedure;
-  call.text = "dbo.NextId";
-  call.parameters = {{"", Value(), "int", 4, ParameterDirection::kReturnValue},
-                     {"@Name", Value("x"), "varchar", 10, ParameterDirection::kInput},
-                     {"@Id", Value(), "int", 4, ParameterDirection::kOutput}};
-  RenderedRequest rendered = RenderRequest(call);
-  EXPECT_EQ(rendered.text,
-            "DECLARE @tessera_return int, @tessera_p3 int\nEXEC @tessera_return = dbo.NextId "
-            "@Name = 'x', @Id = @tessera_p3 OUTPUT\nSELECT 0 AS [tessera output parameters], "
-            "@tessera_return, @tessera_p3");
-  EXPECT_EQ(rendered.outputs, (std::vector<std::size_t>{0, 2}));
-
-  DriverRequest hostile;
-  hostile.kind = DriverRequest::Kind::kProcedure;
-  hostile.text = "sp_who; DROP TABLE x";
-  EXPECT_EQ(RenderRequest(hostile).text, "EXEC [sp_who; DROP TABLE x]");
-  hostile.parameters = {
-      {"@a = 1; DROP TABLE x --", Value(1), "int", 4, ParameterDirection::kInput}};
-  EXPECT_THROW(RenderRequest(hostile), Error);
-}
-
 }  // namespace
 }  // namespace db
 
@@ -315,44 +283,6 @@ TEST(OdbcDiagnostics, PrefixesTellWhoSpoke) {
     bool from_server = !c.from_server;
     EXPECT_EQ(WithoutPrefixes(c.raw, &from_server), c.text) << c.raw;
     EXPECT_EQ(from_server, c.from_server) << c.raw;
-  }
-}
-
-}  // namespace
-}  // namespace db
-
-namespace db {
-namespace {
-
-// A decimal is declared with its own precision and scale (room for its value without them)
-// and set from exact digits, never through a float literal.
-TEST(OdbcRequestText, DecimalsKeepPrecisionScaleAndDigits) {
-  struct Case {
-    Value value;
-    int precision;
-    int scale;
-    const char* rendered;
-  };
-  const Case cases[] = {
-      {Value(1234.5678), 10, 4, "DECLARE @d decimal(10, 4)\nSET @d = 1234.5678\n"},
-      {Value(1234.5678), 6, 1, "DECLARE @d decimal(6, 1)\nSET @d = 1234.6\n"},
-      {Value(-7.25), 0, 0, "DECLARE @d decimal(38, 2)\nSET @d = -7.25\n"},
-      {Value(42), 5, 0, "DECLARE @d decimal(5, 0)\nSET @d = 42\n"},
-      {Value(1e-20), 38, 30,
-       "DECLARE @d decimal(38, 30)\nSET @d = 0.000000000000000000010000000000\n"},
-      {Value(), 9, 2, "DECLARE @d decimal(9, 2)\nSET @d = NULL\n"},
-  };
-  for (const Case& c : cases) {
-    DriverRequest batch;
-    batch.text = "SELECT @d";
-    DriverParameter d;
-    d.name = "@d";
-    d.type_name = "decimal";
-    d.value = c.value;
-    d.precision = c.precision;
-    d.scale = c.scale;
-    batch.parameters.push_back(d);
-    EXPECT_EQ(RenderRequest(batch).text, std::string(c.rendered) + "SELECT @d") << c.rendered;
   }
 }
 

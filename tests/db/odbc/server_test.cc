@@ -298,7 +298,7 @@ TEST_F(OdbcExecuteTest, ProceduresReturnOutputParametersAndStatus) {
   EXPECT_EQ(command.Parameters("@Out").Value(), Value(42));
   EXPECT_EQ(command.Parameters("RETURN_VALUE").Value(), Value(7));
 
-  // A parameterised batch: the value travels as a literal, quotes and all.
+  // A parameterised batch: the value travels bound, quotes and all.
   Command query;
   query.SetActiveConnection(connection);
   query.SetCommandText("SELECT ? + N'!' AS said");
@@ -759,7 +759,7 @@ std::pair<std::string, std::string> Typed(DriverSession& session, DriverParamete
 }
 
 // Each parameter is declared as its own type, decimals with their precision and scale and an
-// exact literal. (The listener still sends varchar result columns as nvarchar and decimals as
+// exact value. (The listener still sends varchar result columns as nvarchar and decimals as
 // float, so over the network only the values are compared.)
 TEST_F(OdbcAsInProcessTest, ParametersKeepTheirOwnTypes) {
   auto p = [](const char* type, int size, Value value, int precision = 0, int scale = 0) {

@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "db/drivers/odbc/diagnostics.h"
-#include "db/drivers/odbc/request_text.h"
+#include "db/drivers/odbc/parameter_binding.h"
 #include "db/drivers/odbc/source_table.h"
 #include "db/drivers/odbc/statement_calls.h"
 #include "db/drivers/odbc/wide_text.h"
@@ -110,9 +110,8 @@ std::string Lower(std::string text) {
 // Runs one request on a statement handle and collects what it returns, in order.
 class RequestRun {
  public:
-  RequestRun(SQLHDBC connection, SQLHSTMT statement, const DriverLibrary* library,
-             DriverRequest& request, const RenderedRequest& rendered)
-      : connection_(connection), request_(request), rendered_(rendered) {
+  RequestRun(SQLHDBC connection, SQLHSTMT statement, const DriverLibrary* library)
+      : connection_(connection) {
     calls_.statement = statement;
     has_own_ = library && library->CallsFor(connection, statement, &own_);
   }
@@ -134,6 +133,12 @@ class RequestRun {
         } else {
           Done(RowCount());
         }
+      } else if (rc == SQL_ERROR && first) {
+        // In a remote procedure call FreeTDS reports a failed statement with the row set of
+        // the next one already current.
+        SQLSMALLINT columns = 0;
+        if (SQL_SUCCEEDED(calls_.num_result_cols(calls_.statement, &columns)) && columns > 0)
+          ReadRowSet(columns);
       } else if (rc == SQL_NO_DATA && first) {
         // A searched UPDATE or DELETE that touched no row: its count is still 0.
         Done(RowCount());
@@ -262,13 +267,10 @@ class RequestRun {
     std::vector<ColumnReader::Kind> kinds(count);
     for (SQLSMALLINT i = 0; i < count; ++i)
       columns.push_back(Describe(static_cast<SQLUSMALLINT>(i + 1), &kinds[i]));
-    const bool outputs = !rendered_.outputs.empty() && columns.front().name == kOutputMarker;
-    if (!outputs) {
-      ResultEvent begin;
-      begin.kind = ResultEvent::Kind::kBeginRowSet;
-      begin.columns = columns;
-      events_.push_back(std::move(begin));
-    }
+    ResultEvent begin;
+    begin.kind = ResultEvent::Kind::kBeginRowSet;
+    begin.columns = columns;
+    events_.push_back(std::move(begin));
     for (;;) {
       SQLRETURN rc = calls_.fetch(calls_.statement);
       if (rc == SQL_NO_DATA) break;
@@ -278,25 +280,15 @@ class RequestRun {
       row.reserve(count);
       for (SQLSMALLINT i = 0; i < count; ++i)
         row.push_back(Read(static_cast<SQLUSMALLINT>(i + 1), kinds[i]));
-      if (outputs) {
-        StoreOutputs(row);
-        continue;
-      }
       ResultEvent event;
       event.kind = ResultEvent::Kind::kRow;
       event.row = std::move(row);
       events_.push_back(std::move(event));
     }
-    if (outputs) return;
     ResultEvent end;
     end.kind = ResultEvent::Kind::kEndRowSet;
     events_.push_back(std::move(end));
     Done(RowCount());
-  }
-
-  void StoreOutputs(const std::vector<Value>& row) {
-    for (std::size_t i = 0; i < rendered_.outputs.size() && i + 1 < row.size(); ++i)
-      request_.parameters[rendered_.outputs[i]].value = row[i + 1];
   }
 
   // Long values arrive in pieces: SQLGetData hands out what fits and says there is more.
@@ -399,8 +391,6 @@ class RequestRun {
   StatementCalls calls_;  // the driver manager's, until it withholds the rest of the batch
   StatementCalls own_;    // the driver's own, when it can be found
   bool has_own_ = false;
-  DriverRequest& request_;
-  const RenderedRequest& rendered_;
   bool* broken_ = nullptr;
   std::vector<ResultEvent> events_;
 };
@@ -421,7 +411,7 @@ class OdbcSession : public DriverSession {
 
   std::vector<ResultEvent> Run(DriverRequest& request) {
     if (!connection_ || broken_) throw NetworkError({});
-    RenderedRequest rendered = RenderRequest(request);
+    BoundCall call = BindRequest(request);
     SQLHSTMT statement = SQL_NULL_HSTMT;
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, connection_, &statement))) {
       std::vector<Diagnostic> diagnostics = Diagnostics(SQL_HANDLE_DBC, connection_);
@@ -445,10 +435,43 @@ class OdbcSession : public DriverSession {
         SQLFreeHandle(SQL_HANDLE_STMT, statement);
       }
     } release{this, statement};
-    WideString text = Wide(rendered.text);
-    SQLRETURN rc = SQLExecDirectW(statement, text.data(), static_cast<SQLINTEGER>(text.size()));
-    RequestRun run(connection_, statement, library_.get(), request, rendered);
-    return run.Run(rc, &broken_);
+    SQLRETURN rc = Bind(statement, call);
+    if (SQL_SUCCEEDED(rc)) {
+      WideString text = Wide(call.text);
+      rc = SQLExecDirectW(statement, text.data(), static_cast<SQLINTEGER>(text.size()));
+    }
+    RequestRun run(connection_, statement, library_.get());
+    std::vector<ResultEvent> events = run.Run(rc, &broken_);
+    // The driver fills in outputs and the status once every result has been read.
+    for (const Binding& b : call.bindings) {
+      if (b.parameter && b.IsOutput()) request.parameters[*b.parameter].value = OutputValue(b);
+    }
+    return events;
+  }
+
+  // Binds every value of the call; the first failure's code (its diagnostics are on the
+  // statement).
+  static SQLRETURN Bind(SQLHSTMT statement, BoundCall& call) {
+    SQLHDESC parameters = SQL_NULL_HDESC;
+    for (std::size_t i = 0; i < call.bindings.size(); ++i) {
+      Binding& b = call.bindings[i];
+      const auto number = static_cast<SQLUSMALLINT>(i + 1);
+      SQLRETURN rc =
+          SQLBindParameter(statement, number, b.io, b.c_type, b.sql_type, b.column_size, b.digits,
+                           b.buffer.data(), static_cast<SQLLEN>(b.buffer.size()), &b.indicator);
+      if (!SQL_SUCCEEDED(rc)) return rc;
+      if (b.name.empty()) continue;
+      if (!parameters && !SQL_SUCCEEDED(SQLGetStmtAttr(statement, SQL_ATTR_IMP_PARAM_DESC,
+                                                       &parameters, 0, nullptr)))
+        return SQL_ERROR;
+      WideString name = Wide(b.name);
+      name.push_back(0);
+      rc = SQLSetDescFieldW(parameters, number, SQL_DESC_NAME, name.data(), SQL_NTS);
+      if (!SQL_SUCCEEDED(rc)) return rc;
+      SQLSetDescField(parameters, number, SQL_DESC_UNNAMED, reinterpret_cast<SQLPOINTER>(SQL_NAMED),
+                      0);
+    }
+    return SQL_SUCCESS;
   }
 
   // The one row set of a query over one table learns which of its columns are that table's.
