@@ -449,6 +449,40 @@ TEST_F(RpcServerTest, ExecuteSqlBindsValuesAndEndsWithDoneProc) {
   }
 }
 
+// Each statement's count travels once, with its DONEINPROC: clients that add up every count of
+// a request (tedious) report what was changed, not twice that.
+TEST_F(RpcServerTest, ARowCountTravelsOnlyWithItsStatement) {
+  for (std::uint32_t version : {kTds71, kTds74}) {
+    SCOPED_TRACE(version >> 24);
+    auto client = Connect(version);
+    client->Batch("IF OBJECT_ID('rpc_counted') IS NULL CREATE TABLE rpc_counted (v INT)");
+    client->Batch(
+        "DELETE FROM rpc_counted INSERT INTO rpc_counted VALUES (1) "
+        "INSERT INTO rpc_counted VALUES (1)");
+    client->Batch(
+        "IF OBJECT_ID('rpc_touch') IS NULL EXEC ('CREATE PROCEDURE rpc_touch AS "
+        "UPDATE rpc_counted SET v = v + 1 RETURN 3')");
+    Writer by_id;
+    ById(by_id, 10);
+    NVarChar(by_id, "", "UPDATE rpc_counted SET v = @a");
+    NVarChar(by_id, "", "@a int");
+    Param(by_id, "@a", "26 04 04 05 00 00 00");
+    Writer by_name;
+    by_name.UsVarchar("rpc_touch");
+    by_name.U16(0);
+    for (const std::string& request : {by_id.data(), by_name.data()}) {
+      std::vector<Token> tokens = client->Rpc(request);
+      std::uint64_t counted = 0;
+      for (const Token& t : Of(tokens, Kind::kDone))
+        if (t.status & kDoneCount) counted += t.count;
+      EXPECT_EQ(counted, 2u);
+      ASSERT_FALSE(tokens.empty());
+      EXPECT_EQ(tokens.back().token, kTokenDoneProc);
+      EXPECT_EQ(tokens.back().status & kDoneCount, 0);
+    }
+  }
+}
+
 TEST_F(RpcServerTest, ProceduresReturnOutputParametersStatusAndErrors) {
   auto client = Connect();
   client->Batch(
