@@ -399,8 +399,11 @@ class Connection {
     TokenSink sink(out_, version_, ServerName(), &database_, [this] { PumpWhileRunning(); });
     sink.InProcedure();
     interruption_.clear();
+    input_read_ = false;
     running_ = true;
     try {
+      // A call that sends nothing for a while is stopped by an attention too.
+      InputWatch::Scope watching(Watch());
       session_->Execute(text, parameters, sink, std::chrono::milliseconds(0));
       running_ = false;
     } catch (const SessionError& error) {
@@ -451,12 +454,16 @@ class Connection {
 
   // The end of a batch the sink stopped: the client has gone, sent something it must not
   // (the connection ends), or sent an attention: what was written stays (the client reads
-  // past it), then the acknowledgement ends the reply.
+  // past it) and a DONE ends that cut-short reply; the acknowledgement follows as a message of
+  // its own, as SQL Server sends it (tedious reads the first message as the request's reply
+  // and then waits for the acknowledgement in the next).
   void Cancelled() {
     // The input watch stopped the batch and left what came to be read here.
     if (!broken_ && !input_read_) ReadAttention();
     if (broken_) return;  // Run closes the session
     if (!interruption_.empty()) throw ProtocolError(interruption_);
+    WriteDone(out_, version_, 0, -1);
+    Pump(true);
     WriteDone(out_, version_, kDoneAttention, -1);
     Pump(true);
   }
