@@ -257,7 +257,8 @@ TEST_F(NodeClientTest, TediousReadsTypesSendsParametersAndCallsProcedures) {
            {"rows", "[[" + row + ",[null,null,null,null,null,null,null,null,null]]]"},
            {"updated", "2"},
            {"print", "[\"hello there\"]"},
-           {"raiserror", R"({"number":50000,"state":3,"class":16,"message":"boom 7"})"},
+           {"raiserror",
+            R"({"code":"EREQUEST","number":50000,"state":3,"class":16,"message":"boom 7"})"},
            {"database",
             R"([["database tempdb","Changed database context to 'tempdb'."],[[["tempdb"]]]])"},
            {"parameters", "[[[7,\"9000000000\"," + kHostileJson + ",\"" + kGrusse +
@@ -269,6 +270,7 @@ TEST_F(NodeClientTest, TediousReadsTypesSendsParametersAndCallsProcedures) {
            {"parameter update", "1"},
            {"procedure", "[{\"y\":42,\"echo\":\"h\xC3\xA9llo!\"},5,[\"in node_double\"]]"},
            {"missing procedure", R"([2812,"Could not find stored procedure 'node_missing'."])"},
+           {"time-out", R"(["ETIMEOUT",[],[[[2]]]])"},
            {"transactions", "[[[[1]]],[[[2,0]]]]"},
            {"refused", R"(["ELOGIN","Login failed for user 'sa'.",[18456]])"}}));
 }

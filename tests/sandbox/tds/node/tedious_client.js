@@ -35,15 +35,15 @@ function connect(secret, tdsVersion) {
 
 // Sends a request (a batch, a parameterised query or a procedure call) and gathers what comes
 // back: result sets, the final row count, output values, return status and messages.
-function send(conn, kind, text, inputs = [], outputs = []) {
+function send(conn, kind, text, inputs = [], outputs = [], timeout = undefined) {
   conn.messages = [];
   return new Promise((resolve) => {
     const reply = { sets: [], outputs: {} };
     const request = new Request(text, (error, rowCount) => {
       reply.rowCount = rowCount;
       if (error) {
-        const { number, state, message } = error;
-        reply.error = { number, state, class: error.class, message };
+        const { code, number, state, message } = error;
+        reply.error = { code, number, state, class: error.class, message };
       }
       reply.messages = conn.messages;
       resolve(reply);
@@ -56,6 +56,7 @@ function send(conn, kind, text, inputs = [], outputs = []) {
     });
     request.on('returnValue', (name, value) => (reply.outputs[name] = value));
     request.on('doneProc', (rowCount, more, returnStatus) => (reply.status = returnStatus));
+    if (timeout) request.setTimeout(timeout);
     if (kind === 'batch') conn.execSqlBatch(request);
     else if (kind === 'procedure') conn.callProcedure(request);
     else conn.execSql(request);
@@ -137,6 +138,13 @@ async function checks(name, tdsVersion) {
     ['missing procedure', async () => {
       const reply = await send(conn, 'procedure', 'node_missing', [['x', TYPES.Int, 1]]);
       return reply.error && [reply.error.number, reply.error.message];
+    }],
+    ['time-out', async () => {
+      // tedious cancels a request that outlives its time-out; the connection goes on.
+      const slow = await send(conn, 'query', "WAITFOR DELAY '00:00:10' SELECT @a AS a",
+        [['a', TYPES.Int, 1]], [], 500);
+      const after = await batch(conn, 'SELECT 2');
+      return [slow.error.code, slow.sets, after.sets];
     }],
     ['transactions', async () => {
       await batch(conn, 'CREATE TABLE #x (v INT)');
