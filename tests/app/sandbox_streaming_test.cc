@@ -211,13 +211,15 @@ TEST_F(StreamingTest, TheListenerStreamsAndAnAttentionStopsTheResult) {
   EXPECT_FALSE(ended);
   EXPECT_GE(read, 40u << 20);
 
-  // The rest of the reply up to its end is the attention's acknowledgement: a DONE with the
-  // attention bit (0x20), 13 bytes at TDS 7.4.
+  // The reply ends where it was cut short; the next message is the attention's
+  // acknowledgement alone: a DONE with the attention bit (0x20), 13 bytes at TDS 7.4.
   client.SendPacket(6, "");
   ASSERT_NO_THROW(client.Skim(SIZE_MAX, &ended, &tail)) << ChildErrors();
   ASSERT_TRUE(ended);
-  ASSERT_GE(tail.size(), 13u);
-  std::string done = tail.substr(tail.size() - 13);
+  ASSERT_NO_THROW(client.Skim(SIZE_MAX, &ended, &tail)) << ChildErrors();
+  ASSERT_TRUE(ended);
+  ASSERT_EQ(tail.size(), 13u);
+  std::string done = tail;
   EXPECT_EQ(static_cast<unsigned char>(done[0]), 0xFD);
   EXPECT_NE(static_cast<unsigned char>(done[1]) & 0x20, 0);
 

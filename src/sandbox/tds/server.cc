@@ -121,15 +121,13 @@ class TokenSink : public ResultSink {
   void InProcedure() { done_token_ = kTokenDoneInProc; }
 
   // Ends the statements of a procedure call: the last DONEINPROC goes out with the "more" bit,
-  // as DONEPROC follows. Returns the last statement's row count (-1 for none) and sets *error
-  // when an error came after it.
-  std::int64_t EndProcedure(bool* error) {
+  // as DONEPROC follows. True when an error came after it.
+  bool EndProcedure() {
     if (row_set_) EndRowSet();
-    std::int64_t count = pending_ ? pending_->count : -1;
     FlushDone();
-    *error = error_;
+    bool error = error_;
     error_ = false;
-    return count;
+    return error;
   }
 
   // The batch's last DONE, without the "more" bit.
@@ -401,8 +399,11 @@ class Connection {
     TokenSink sink(out_, version_, ServerName(), &database_, [this] { PumpWhileRunning(); });
     sink.InProcedure();
     interruption_.clear();
+    input_read_ = false;
     running_ = true;
     try {
+      // A call that sends nothing for a while is stopped by an attention too.
+      InputWatch::Scope watching(Watch());
       session_->Execute(text, parameters, sink, std::chrono::milliseconds(0));
       running_ = false;
     } catch (const SessionError& error) {
@@ -420,8 +421,7 @@ class Connection {
       return false;
     }
     sink.ChangeDatabase(session_->CurrentDatabase());
-    bool error = false;
-    std::int64_t count = sink.EndProcedure(&error);
+    const bool error = sink.EndProcedure();
     // A procedure that ran has a status; one that was not found has none.
     if (auto status = parameters[0].value.ToInt())
       WriteReturnStatus(out_, static_cast<std::int32_t>(*status));
@@ -432,9 +432,10 @@ class Connection {
       if (!p.output) continue;
       WriteReturnValue(out_, version_, static_cast<std::uint16_t>(i), p.name, p.type, value.value);
     }
+    // The statements' counts went out with their DONEINPROC; SQL Server's DONEPROC carries none,
+    // and clients that add up every count (tedious) would count the last statement twice.
     WriteDoneToken(out_, version_, kTokenDoneProc,
-                   static_cast<std::uint16_t>(more_bit | (error ? kDoneError : 0) | kDoneCount),
-                   count);
+                   static_cast<std::uint16_t>(more_bit | (error ? kDoneError : 0)), -1);
     return true;
   }
 
@@ -453,12 +454,16 @@ class Connection {
 
   // The end of a batch the sink stopped: the client has gone, sent something it must not
   // (the connection ends), or sent an attention: what was written stays (the client reads
-  // past it), then the acknowledgement ends the reply.
+  // past it) and a DONE ends that cut-short reply; the acknowledgement follows as a message of
+  // its own, as SQL Server sends it (tedious reads the first message as the request's reply
+  // and then waits for the acknowledgement in the next).
   void Cancelled() {
     // The input watch stopped the batch and left what came to be read here.
     if (!broken_ && !input_read_) ReadAttention();
     if (broken_) return;  // Run closes the session
     if (!interruption_.empty()) throw ProtocolError(interruption_);
+    WriteDone(out_, version_, 0, -1);
+    Pump(true);
     WriteDone(out_, version_, kDoneAttention, -1);
     Pump(true);
   }

@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <mutex>
+#include <thread>
 
 #include "sandbox/tds/protocol.h"
 #include "sandbox/tds/server.h"
@@ -449,6 +451,40 @@ TEST_F(RpcServerTest, ExecuteSqlBindsValuesAndEndsWithDoneProc) {
   }
 }
 
+// Each statement's count travels once, with its DONEINPROC: clients that add up every count of
+// a request (tedious) report what was changed, not twice that.
+TEST_F(RpcServerTest, ARowCountTravelsOnlyWithItsStatement) {
+  for (std::uint32_t version : {kTds71, kTds74}) {
+    SCOPED_TRACE(version >> 24);
+    auto client = Connect(version);
+    client->Batch("IF OBJECT_ID('rpc_counted') IS NULL CREATE TABLE rpc_counted (v INT)");
+    client->Batch(
+        "DELETE FROM rpc_counted INSERT INTO rpc_counted VALUES (1) "
+        "INSERT INTO rpc_counted VALUES (1)");
+    client->Batch(
+        "IF OBJECT_ID('rpc_touch') IS NULL EXEC ('CREATE PROCEDURE rpc_touch AS "
+        "UPDATE rpc_counted SET v = v + 1 RETURN 3')");
+    Writer by_id;
+    ById(by_id, 10);
+    NVarChar(by_id, "", "UPDATE rpc_counted SET v = @a");
+    NVarChar(by_id, "", "@a int");
+    Param(by_id, "@a", "26 04 04 05 00 00 00");
+    Writer by_name;
+    by_name.UsVarchar("rpc_touch");
+    by_name.U16(0);
+    for (const std::string& request : {by_id.data(), by_name.data()}) {
+      std::vector<Token> tokens = client->Rpc(request);
+      std::uint64_t counted = 0;
+      for (const Token& t : Of(tokens, Kind::kDone))
+        if (t.status & kDoneCount) counted += t.count;
+      EXPECT_EQ(counted, 2u);
+      ASSERT_FALSE(tokens.empty());
+      EXPECT_EQ(tokens.back().token, kTokenDoneProc);
+      EXPECT_EQ(tokens.back().status & kDoneCount, 0);
+    }
+  }
+}
+
 TEST_F(RpcServerTest, ProceduresReturnOutputParametersStatusAndErrors) {
   auto client = Connect();
   client->Batch(
@@ -539,6 +575,39 @@ TEST_F(RpcServerTest, ProceduresReturnOutputParametersStatusAndErrors) {
   errors = Of(client->Rpc(many.data()), Kind::kError);
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_EQ(errors[0].number, 8003);
+}
+
+// A client's time-out or cancel of a call that sends nothing for a while (tedious's request
+// time-out) stops it at once, also after an earlier batch was cancelled on the connection. The
+// cut-short reply ends as a message and the acknowledgement comes in the next, alone: tedious
+// takes the first message for the reply and waits for the acknowledgement after it.
+TEST_F(RpcServerTest, AnAttentionStopsACallThatSendsNothing) {
+  auto client = Connect();
+  auto cancel = [&](const std::string& what) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    auto start = std::chrono::steady_clock::now();
+    client->SendPacket(6, "");
+    std::vector<Token> reply = client->Decode(client->ReadMessage());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3)) << what;
+    EXPECT_TRUE(Of(reply, Kind::kRow).empty()) << what;
+    for (const Token& t : reply) EXPECT_FALSE(t.status & kDoneAttention) << what;
+    std::vector<Token> ack = client->Decode(client->ReadMessage());
+    ASSERT_EQ(ack.size(), 1u) << what;
+    EXPECT_EQ(ack[0].kind, Kind::kDone) << what;
+    EXPECT_EQ(ack[0].status, kDoneAttention) << what;
+    auto rows = Of(client->Batch("SELECT 2"), Kind::kRow);
+    ASSERT_EQ(rows.size(), 1u) << what;
+    EXPECT_EQ(rows[0].row[0], Value(2)) << what;
+  };
+  client->SendBatch("WAITFOR DELAY '00:00:10' SELECT 'after'");
+  cancel("batch");
+  for (int call = 0; call < 2; ++call) {
+    Writer w;
+    ById(w, 10);
+    NVarChar(w, "", "WAITFOR DELAY '00:00:10' SELECT 'after'");
+    client->SendPacket(3, Headers() + w.data());
+    cancel("call " + std::to_string(call));
+  }
 }
 
 TEST_F(RpcServerTest, PreparedStatementsByProcedureNumber) {

@@ -542,9 +542,12 @@ TEST(TdsCancel, AnAttentionDuringRowsIsAcknowledgedWhateverTheSessionThrows) {
     client.Skim(32 << 10, &ended, &tail);
     ASSERT_FALSE(ended);
     client.SendPacket(6, "");
+    // The cut-short reply, then the acknowledgement as a message of its own.
     client.Skim(SIZE_MAX, &ended, &tail);
     ASSERT_TRUE(ended);
-    ASSERT_GE(tail.size(), 13u);
+    client.Skim(SIZE_MAX, &ended, &tail);
+    ASSERT_TRUE(ended);
+    ASSERT_EQ(tail.size(), 13u);
     EXPECT_EQ(static_cast<unsigned char>(tail[tail.size() - 13]), 0xFD);
     EXPECT_NE(static_cast<unsigned char>(tail[tail.size() - 12]) & 0x20, 0);
   }

@@ -339,7 +339,13 @@ std::vector<Token> Client::Rpc(const std::string& body) {
 
 std::vector<Token> Client::Attention() {
   SendPacket(6, "");
-  return Decode(ReadMessage());
+  std::vector<Token> tokens;
+  for (;;) {
+    std::vector<Token> message = Decode(ReadMessage());
+    tokens.insert(tokens.end(), message.begin(), message.end());
+    for (const Token& t : message)
+      if (t.kind == Token::Kind::kDone && (t.status & 0x20)) return tokens;
+  }
 }
 
 std::vector<Token> Client::Decode(const std::string& payload) {

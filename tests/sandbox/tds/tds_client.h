@@ -61,6 +61,7 @@ class Client {
   // or the reply has ended (then *ended is set); the last bytes of the payload (up to 64) are
   // left in *tail. Returns the payload bytes read. Throws when the connection ends first.
   std::size_t Skim(std::size_t bytes, bool* ended, std::string* tail);
+  // Sends an attention; the tokens of every message up to the one that acknowledges it.
   std::vector<Token> Attention();
   // An RPC request: the payload after the 7.2+ headers, which are added here.
   std::vector<Token> Rpc(const std::string& body);
