@@ -277,7 +277,12 @@ class Connection {
     WriteEnvChange(out_, 2, "us_english", "");
     WriteMessage(out_, version_, Msg(5703, 0, 1, "Changed language setting to us_english."),
                  server);
-    if (AtLeast71(version_)) WriteCollationChange(out_);
+    if (AtLeast71(version_)) {
+      WriteCollationChange(out_);
+    } else {
+      // 7.0 columns carry no collation: the character set tells clients what varchar bytes are.
+      WriteEnvChange(out_, 3, "iso_1", "");
+    }
     WriteEnvChange(out_, 4, std::to_string(packet_size_), std::to_string(kDefaultPacketSize));
     WriteDone(out_, version_, 0, -1);
     Pump(true);
@@ -401,8 +406,11 @@ class Connection {
     TokenSink sink(out_, version_, ServerName(), &database_, [this] { PumpWhileRunning(); });
     sink.InProcedure();
     interruption_.clear();
+    input_read_ = false;
     running_ = true;
     try {
+      // A long procedure is stopped by an attention as a batch is.
+      InputWatch::Scope watching(Watch());
       session_->Execute(text, parameters, sink, std::chrono::milliseconds(0));
       running_ = false;
     } catch (const SessionError& error) {

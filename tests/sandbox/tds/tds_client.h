@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/value.h"
+#include "sandbox/tds/rpc.h"
 
 namespace tds_test {
 
@@ -26,12 +27,13 @@ struct Token {
   std::uint8_t token = 0;                  // the token byte: DONE, DONEPROC, DONEINPROC, ...
   std::vector<std::string> column_names;   // kColumns
   std::vector<std::uint8_t> column_types;  // kColumns: the wire type bytes
-  std::vector<common::Value> row;          // kRow; kReturnValue: the value
-  std::uint16_t status = 0;                // kDone
-  std::uint64_t count = 0;                 // kDone
-  std::int32_t number = 0;                 // kError, kInfo; kReturnStatus: the status
-  int ordinal = 0;                         // kReturnValue, with its name in text
-  std::uint8_t value_type = 0;             // kReturnValue: the wire type
+  std::vector<sandbox::tds::TypeInfo> column_info;  // kColumns: lengths, precision, collation
+  std::vector<common::Value> row;                   // kRow; kReturnValue: the value
+  std::uint16_t status = 0;                         // kDone
+  std::uint64_t count = 0;                          // kDone
+  std::int32_t number = 0;                          // kError, kInfo; kReturnStatus: the status
+  int ordinal = 0;                                  // kReturnValue, with its name in text
+  std::uint8_t value_type = 0;                      // kReturnValue: the wire type
   int state = 0;
   int severity = 0;
   std::string text;  // kError, kInfo: message; kEnvChange: new value
