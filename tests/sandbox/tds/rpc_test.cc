@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <mutex>
+#include <thread>
 
 #include "sandbox/tds/protocol.h"
 #include "sandbox/tds/server.h"
@@ -458,6 +460,25 @@ TEST_F(RpcServerTest, ExecuteSqlBindsValuesAndEndsWithDoneProc) {
     // The session goes on.
     EXPECT_EQ(Of(client->Batch("SELECT 1"), Kind::kRow).size(), 1u);
   }
+}
+
+// A call that sends nothing for a long time is stopped by an attention as a batch is, and the
+// session goes on.
+TEST_F(RpcServerTest, AnAttentionStopsACallThatSendsNothing) {
+  auto client = Connect();
+  Writer w;
+  ById(w, 10);
+  NVarChar(w, "", "WAITFOR DELAY '00:00:10' SELECT 'after' AS a");
+  client->SendRpc(w.data());
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  auto start = std::chrono::steady_clock::now();
+  auto reply = client->Attention();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  ASSERT_FALSE(reply.empty());
+  EXPECT_EQ(reply.back().kind, Kind::kDone);
+  EXPECT_TRUE(reply.back().status & kDoneAttention);
+  EXPECT_TRUE(Of(reply, Kind::kRow).empty());
+  EXPECT_EQ(Of(client->Batch("SELECT 2"), Kind::kRow).size(), 1u);
 }
 
 TEST_F(RpcServerTest, ProceduresReturnOutputParametersStatusAndErrors) {

@@ -248,6 +248,11 @@ std::vector<Token> Client::Transaction(std::uint16_t type, bool begin_after) {
 }
 
 std::vector<Token> Client::Rpc(const std::string& body) {
+  SendRpc(body);
+  return Decode(ReadMessage());
+}
+
+void Client::SendRpc(const std::string& body) {
   Writer payload;
   if (version_ >= 0x72000000) {
     payload.U32(22);
@@ -258,7 +263,6 @@ std::vector<Token> Client::Rpc(const std::string& body) {
   }
   payload.Bytes(body);
   SendPacket(3, payload.data());
-  return Decode(ReadMessage());
 }
 
 std::vector<Token> Client::Attention() {

@@ -66,6 +66,8 @@ class Client {
   std::vector<Token> Attention();
   // An RPC request: the payload after the 7.2+ headers, which are added here.
   std::vector<Token> Rpc(const std::string& body);
+  // Sends an RPC request without reading its reply.
+  void SendRpc(const std::string& body);
   // A transaction-manager request: 5 begin, 7 commit, 8 rollback.
   std::vector<Token> Transaction(std::uint16_t type, bool begin_after = false);
   // The encryption byte of the server's PRELOGIN answer.
