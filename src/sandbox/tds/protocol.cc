@@ -380,10 +380,12 @@ TypeInfo Declared(const Column& column, std::uint32_t version) {
   if (type == "smalldatetime") return Info(kDateTimeN, 4);
   if (type == "uniqueidentifier") return Info(kGuid, 16);
   if (type == "decimal" || type == "numeric") {
+    const bool known = column.precision >= 1 && column.precision <= 38;
+    // Without its precision the scale is no promise either: rounding to it could lose digits.
+    if (!known && column.value_type != common::Value::Type::kInt) return Info(kFloatN, 8);
     TypeInfo t;
     t.type = type == "decimal" ? kDecimalN : kNumericN;
-    t.precision = static_cast<std::uint8_t>(
-        column.precision >= 1 && column.precision <= 38 ? column.precision : 38);
+    t.precision = static_cast<std::uint8_t>(known ? column.precision : 38);
     t.scale = static_cast<std::uint8_t>(std::clamp(column.scale, 0, int{t.precision}));
     t.max_length = t.precision <= 9 ? 5 : t.precision <= 19 ? 9 : t.precision <= 28 ? 13 : 17;
     return t;

@@ -248,6 +248,10 @@ TEST(TdsRowSet, ExactNumbersCarryEveryDigit) {
       {"smallmoney", column("smallmoney", 0, 4), common::Value(-1.5),
        std::string("\x04\x68\xC5\xFF\xFF", 5)},
       {"a null decimal", column("decimal", 10, 2), common::Value(), std::string("\x00", 1)},
+      // Of a decimal whose precision is not known, the scale is no promise: a float keeps the
+      // fraction.
+      {"a decimal of unknown precision", column("decimal", 0, 0), common::Value(0.5),
+       std::string("\x08\x00\x00\x00\x00\x00\x00\xE0\x3F", 9)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
