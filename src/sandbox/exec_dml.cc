@@ -22,6 +22,7 @@ Column ClientColumn(const OutputColumn& c) {
   column.value_type = c.type.ClientType();
   column.size = c.type.ClientSize();
   if (c.type.kind == TypeKind::kDecimal || c.type.kind == TypeKind::kNumeric) {
+    column.precision = c.type.precision;
     column.scale = c.type.scale;
   } else if (c.type.kind == TypeKind::kMoney || c.type.kind == TypeKind::kSmallMoney) {
     column.scale = 4;

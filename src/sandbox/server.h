@@ -41,7 +41,8 @@ struct Column {
   std::string base_column;
   bool key_column = false;  // part of the base table's primary key
   bool identity = false;
-  int scale = 0;  // places after the point of decimal and numeric (money: 4)
+  int precision = 0;  // digits in all of decimal and numeric; 0 where not known
+  int scale = 0;      // places after the point of decimal and numeric (money: 4)
 };
 
 // Results are handed over as the engine reads them, one row at a time, and nothing of a row set

@@ -7,6 +7,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "sandbox/tds/rpc.h"
+
 namespace sandbox::tds {
 
 namespace {
@@ -18,9 +20,6 @@ constexpr std::uint8_t kTokenLoginAck = 0xAD;
 constexpr std::uint8_t kTokenRow = 0xD1;
 constexpr std::uint8_t kTokenEnvChange = 0xE3;
 constexpr std::uint8_t kTokenDone = 0xFD;
-
-// SQL_Latin1_General_CP1_CI_AS: LCID 1033, case-, kana- and width-insensitive, sort order 52.
-constexpr char kCollation[5] = {0x09, 0x04, static_cast<char>(0xD0), 0x00, 0x34};
 
 struct VersionParts {
   int major = 8;
@@ -224,8 +223,8 @@ void WriteEnvChange(Writer& out, std::uint8_t type, std::string_view new_value,
 void WriteCollationChange(Writer& out) {
   Writer body;
   body.U8(7);
-  body.U8(sizeof kCollation);
-  body.Bytes(std::string_view(kCollation, sizeof kCollation));
+  body.U8(sizeof kServerCollation);
+  body.Bytes(std::string_view(kServerCollation, sizeof kServerCollation));
   body.U8(0);
   WriteWithLength(out, kTokenEnvChange, body.data());
 }
@@ -303,15 +302,17 @@ std::pair<std::int32_t, std::uint32_t> DateTimeParts(const common::DateTime& val
   return {days, ticks};
 }
 
-enum class Kind { kInt, kBit, kFloat, kDateTime, kGuid, kNVarChar, kNText, kVarBinary, kImage };
+using namespace wire_type;
 
 struct WireColumn {
-  Kind kind = Kind::kNVarChar;
-  std::uint32_t width = 0;  // fixed types: bytes; variable ones: the largest value's bytes
+  TypeInfo type;
   bool nullable = true;
+  bool as_text = false;  // a value the declared type cannot carry: the column goes as text
 };
 
 namespace {
+
+constexpr std::uint32_t kLongestShort = 8000;  // bytes of the longest non-(max) variable type
 
 std::string BaseTypeName(std::string_view name) {
   std::string out;
@@ -322,135 +323,155 @@ std::string BaseTypeName(std::string_view name) {
   return out;
 }
 
+bool IsLong(std::uint8_t type) { return type == kText || type == kNText || type == kImage; }
+bool IsVariable(std::uint8_t type) {
+  return type == kBigVarChar || type == kBigChar || type == kNVarChar || type == kNChar ||
+         type == kBigVarBinary || type == kBigBinary;
+}
+bool IsUnicode(std::uint8_t type) { return type == kNVarChar || type == kNChar || type == kNText; }
+bool IsBinary(std::uint8_t type) {
+  return type == kBigVarBinary || type == kBigBinary || type == kImage;
+}
+
+TypeInfo Info(std::uint8_t type, std::uint32_t max_length) {
+  TypeInfo t;
+  t.type = type;
+  t.max_length = max_length;
+  return t;
+}
+
+// The large type of the same family: what a variable type becomes past 8000 bytes.
+TypeInfo LongOf(std::uint8_t type) {
+  if (IsUnicode(type)) return Info(kNText, 0x7FFFFFFE);
+  if (IsBinary(type)) return Info(kImage, 0x7FFFFFFF);
+  return Info(kText, 0x7FFFFFFF);
+}
+
+// A character or binary type of declared length: (max) travels as PLP from 7.2, as the large
+// type before; an unknown length (0) is found from the values.
+TypeInfo Variable(std::uint8_t type, int length, std::uint32_t version) {
+  if (length < 0 || (length > 0 && static_cast<std::uint32_t>(length) >
+                                       (IsUnicode(type) ? kLongestShort / 2 : kLongestShort))) {
+    if (!AtLeast72(version)) return LongOf(type);
+    std::uint8_t plp_type = type;  // (max) has only the varying forms
+    if (type == kBigChar) plp_type = kBigVarChar;
+    if (type == kNChar) plp_type = kNVarChar;
+    if (type == kBigBinary) plp_type = kBigVarBinary;
+    TypeInfo t = Info(plp_type, 0xFFFF);
+    t.plp = true;
+    return t;
+  }
+  return Info(type, static_cast<std::uint32_t>(length) * (IsUnicode(type) ? 2 : 1));
+}
+
 // The wire type a column's declared type asks for, before its values are seen.
-WireColumn Declared(const Column& column) {
-  std::string type = BaseTypeName(column.type_name);
-  if (type == "tinyint") return {Kind::kInt, 1};
-  if (type == "smallint") return {Kind::kInt, 2};
-  if (type == "int" || type == "integer") return {Kind::kInt, 4};
-  if (type == "bigint") return {Kind::kInt, 8};
-  if (type == "bit") return {Kind::kBit, 1};
-  if (type == "real") return {Kind::kFloat, 4};
-  // Whole-number decimals (@@IDENTITY, SCOPE_IDENTITY()) are integers to clients, as in process.
-  if ((type == "decimal" || type == "numeric") && column.value_type == common::Value::Type::kInt)
-    return {Kind::kInt, 8};
-  if (type == "float" || type == "money" || type == "smallmoney" || type == "decimal" ||
-      type == "numeric")
-    return {Kind::kFloat, 8};
-  if (type == "datetime" || type == "smalldatetime") return {Kind::kDateTime, 8};
-  if (type == "uniqueidentifier") return {Kind::kGuid, 16};
-  if (type == "text" || type == "ntext") return {Kind::kNText, 0};
-  if (type == "image") return {Kind::kImage, 0};
-  if (type == "binary" || type == "varbinary" || type == "timestamp" || type == "rowversion")
-    return {Kind::kVarBinary, static_cast<std::uint32_t>(std::max(column.size, 1))};
-  if (type.find("char") != std::string::npos || type == "sysname")
-    return {Kind::kNVarChar, static_cast<std::uint32_t>(std::max(column.size, 1) * 2)};
+TypeInfo Declared(const Column& column, std::uint32_t version) {
+  const std::string type = BaseTypeName(column.type_name);
+  if (type == "tinyint") return Info(kIntN, 1);
+  if (type == "smallint") return Info(kIntN, 2);
+  if (type == "int" || type == "integer") return Info(kIntN, 4);
+  if (type == "bigint") return Info(kIntN, 8);
+  if (type == "bit") return Info(kBitN, 1);
+  if (type == "real") return Info(kFloatN, 4);
+  if (type == "float") return Info(kFloatN, 8);
+  if (type == "money") return Info(kMoneyN, 8);
+  if (type == "smallmoney") return Info(kMoneyN, 4);
+  if (type == "datetime") return Info(kDateTimeN, 8);
+  if (type == "smalldatetime") return Info(kDateTimeN, 4);
+  if (type == "uniqueidentifier") return Info(kGuid, 16);
+  if (type == "decimal" || type == "numeric") {
+    const bool known = column.precision >= 1 && column.precision <= 38;
+    // Without its precision the scale is no promise either: rounding to it could lose digits.
+    if (!known && column.value_type != common::Value::Type::kInt) return Info(kFloatN, 8);
+    TypeInfo t;
+    t.type = type == "decimal" ? kDecimalN : kNumericN;
+    t.precision = static_cast<std::uint8_t>(known ? column.precision : 38);
+    t.scale = static_cast<std::uint8_t>(std::clamp(column.scale, 0, int{t.precision}));
+    t.max_length = t.precision <= 9 ? 5 : t.precision <= 19 ? 9 : t.precision <= 28 ? 13 : 17;
+    return t;
+  }
+  if (type == "text") return Info(kText, 0x7FFFFFFF);
+  if (type == "ntext") return Info(kNText, 0x7FFFFFFE);
+  if (type == "image") return Info(kImage, 0x7FFFFFFF);
+  if (type == "timestamp" || type == "rowversion") return Info(kBigBinary, 8);
+  if (type == "binary") return Variable(kBigBinary, column.size, version);
+  if (type == "varbinary") return Variable(kBigVarBinary, column.size, version);
+  if (type == "char") return Variable(kBigChar, column.size, version);
+  if (type == "varchar") return Variable(kBigVarChar, column.size, version);
+  if (type == "nchar") return Variable(kNChar, column.size, version);
+  if (type == "nvarchar") return Variable(kNVarChar, column.size, version);
+  if (type == "sysname") return Variable(kNVarChar, column.size > 0 ? column.size : 128, version);
   switch (column.value_type) {
     case common::Value::Type::kBool:
-      return {Kind::kBit, 1};
+      return Info(kBitN, 1);
     case common::Value::Type::kInt:
-      return {Kind::kInt, 4};
+      return Info(kIntN, 4);
     case common::Value::Type::kDouble:
-      return {Kind::kFloat, 8};
+      return Info(kFloatN, 8);
     case common::Value::Type::kDateTime:
-      return {Kind::kDateTime, 8};
+      return Info(kDateTimeN, 8);
     case common::Value::Type::kBinary:
-      return {Kind::kVarBinary, 1};
+      return Info(kBigVarBinary, 0);
     case common::Value::Type::kGuid:
-      return {Kind::kGuid, 16};
+      return Info(kGuid, 16);
     default:
-      return {Kind::kNVarChar, 2};
+      return Info(kNVarChar, 0);
   }
 }
 
-std::uint32_t IntWidth(std::int64_t v) {
-  if (v >= 0 && v <= 255) return 1;
-  if (v >= std::numeric_limits<std::int16_t>::min() &&
-      v <= std::numeric_limits<std::int16_t>::max())
-    return 2;
-  if (v >= std::numeric_limits<std::int32_t>::min() &&
-      v <= std::numeric_limits<std::int32_t>::max())
-    return 4;
-  return 8;
+// The value as the column sends it.
+common::Value Sent(const WireColumn& wire, const common::Value& value) {
+  if (wire.as_text && !value.IsNull()) return common::Value(value.ToText());
+  return value;
 }
 
-std::optional<common::DateTime> AsDateTime(const common::Value& value) {
-  if (const auto* dt = value.AsDateTime()) return *dt;
-  if (const auto* text = value.AsText()) return common::DateTime::Parse(*text);
-  return std::nullopt;
-}
-
-std::optional<common::Guid> AsGuid(const common::Value& value) {
-  if (const auto* guid = value.AsGuid()) return *guid;
-  if (const auto* text = value.AsText()) return common::Guid::Parse(*text);
-  return std::nullopt;
-}
-
-// Whether a value can travel as the kind without loss, widening the column where it must.
-bool Fits(WireColumn& wire, const common::Value& value) {
-  switch (wire.kind) {
-    case Kind::kInt: {
-      if (value.type() == common::Value::Type::kDouble) return false;
-      auto v = value.ToInt();
-      if (!v) return false;
-      wire.width = std::max(wire.width, IntWidth(*v));
-      return true;
-    }
-    case Kind::kBit:
-      return value.type() == common::Value::Type::kBool ||
-             (value.ToInt() && (*value.ToInt() == 0 || *value.ToInt() == 1));
-    case Kind::kFloat:
-      if (!value.ToDouble()) return false;
-      if (wire.width == 4 && value.type() != common::Value::Type::kInt) {
-        double d = *value.ToDouble();
-        if (static_cast<double>(static_cast<float>(d)) != d) wire.width = 8;
-      }
-      return true;
-    case Kind::kDateTime:
-      return AsDateTime(value).has_value();
-    case Kind::kGuid:
-      return AsGuid(value).has_value();
-    case Kind::kVarBinary:
-    case Kind::kImage:
-      if (const auto* bytes = value.AsBytes()) {
-        wire.width = std::max<std::uint32_t>(
-            wire.width, static_cast<std::uint32_t>(std::min<std::size_t>(bytes->size(), 1u << 31)));
-        return true;
-      }
-      return false;
-    case Kind::kNVarChar:
-    case Kind::kNText: {
-      std::size_t units = Utf16Units(value.ToText());
-      wire.width = std::max<std::uint32_t>(
-          wire.width, static_cast<std::uint32_t>(std::min<std::size_t>(units * 2, 1u << 31)));
-      return true;
+// Whether a value can travel in the column's type without loss, widening the type where it may
+// (a wider integer or float, a longer or large variable type, Unicode for a character the code
+// page lacks).
+bool Fits(TypeInfo& type, const common::Value& value) {
+  if (value.IsNull()) return true;
+  if (type.type == kFloatN && type.max_length == 4 &&
+      value.type() == common::Value::Type::kDouble) {
+    double d = *value.ToDouble();
+    if (static_cast<double>(static_cast<float>(d)) != d) type.max_length = 8;
+  }
+  if (EncodeTypedValue(type, value)) return true;
+  if (type.type == kIntN && type.max_length < 8) {
+    TypeInfo wider = Info(kIntN, 8);
+    if (!EncodeTypedValue(wider, value)) return false;
+    type = wider;
+    return true;
+  }
+  if (!IsVariable(type.type) && !IsLong(type.type)) return false;
+  const bool binary = IsBinary(type.type);
+  if (binary != (value.AsBytes() != nullptr)) return false;
+  if (!binary && !IsUnicode(type.type)) {
+    TypeInfo narrow = type;
+    narrow.plp = true;  // any length: only the code page is in question here
+    if (!EncodeTypedValue(narrow, value)) {
+      // Unicode keeps the characters the code page lacks.
+      TypeInfo wide = type;
+      wide.type = type.type == kBigChar ? kNChar : type.type == kText ? kNText : kNVarChar;
+      if (wide.type == kNText)
+        wide.max_length = 0x7FFFFFFE;
+      else if (!wide.plp)
+        wide.max_length = std::min(type.max_length * 2, kLongestShort);
+      type = wide;
+      return Fits(type, value);
     }
   }
-  return false;
-}
-
-std::uint8_t TypeByte(const WireColumn& wire) {
-  switch (wire.kind) {
-    case Kind::kInt:
-      return 0x26;
-    case Kind::kBit:
-      return 0x68;
-    case Kind::kFloat:
-      return 0x6D;
-    case Kind::kDateTime:
-      return 0x6F;
-    case Kind::kGuid:
-      return 0x24;
-    case Kind::kNVarChar:
-      return 0xE7;
-    case Kind::kNText:
-      return 0x63;
-    case Kind::kVarBinary:
-      return 0xA5;
-    case Kind::kImage:
-      return 0x22;
+  // Longer than the type says: the length grows, past 8000 bytes into the large type.
+  std::size_t bytes = binary                 ? value.AsBytes()->size()
+                      : IsUnicode(type.type) ? Utf16Units(value.ToText()) * 2
+                                             : value.ToText().size();
+  if (!IsLong(type.type) && !type.plp) {
+    if (bytes > kLongestShort) {
+      type = LongOf(type.type);
+    } else {
+      type.max_length = std::max<std::uint32_t>(type.max_length, static_cast<std::uint32_t>(bytes));
+    }
   }
-  return 0xE7;
+  return EncodeTypedValue(type, value).has_value();
 }
 
 void WriteTableName(Writer& out, std::uint32_t version) {
@@ -461,79 +482,27 @@ void WriteTableName(Writer& out, std::uint32_t version) {
   }
 }
 
-void WriteValue(Writer& out, const WireColumn& wire, const common::Value& value) {
-  bool null = value.IsNull();
-  switch (wire.kind) {
-    case Kind::kInt: {
-      if (null) return out.U8(0);
-      out.U8(static_cast<std::uint8_t>(wire.width));
-      auto v = static_cast<std::uint64_t>(*value.ToInt());
-      for (std::uint32_t k = 0; k < wire.width; ++k) out.U8((v >> (8 * k)) & 0xFF);
-      return;
+// A row's value; false (nothing written) when the column's type cannot carry it.
+bool WriteValue(Writer& out, const WireColumn& wire, const common::Value& value) {
+  common::Value sent = Sent(wire, value);
+  if (IsLong(wire.type.type)) {
+    if (sent.IsNull()) {
+      out.U8(0);  // no text pointer
+      return true;
     }
-    case Kind::kBit:
-      if (null) return out.U8(0);
-      out.U8(1);
-      return out.U8(value.ToBool().value_or(false) ? 1 : 0);
-    case Kind::kFloat: {
-      if (null) return out.U8(0);
-      out.U8(static_cast<std::uint8_t>(wire.width));
-      double d = *value.ToDouble();
-      if (wire.width == 4) {
-        float f = static_cast<float>(d);
-        std::uint32_t bits;
-        std::memcpy(&bits, &f, sizeof bits);
-        return out.U32(bits);
-      }
-      std::uint64_t bits;
-      std::memcpy(&bits, &d, sizeof bits);
-      return out.U64(bits);
-    }
-    case Kind::kDateTime: {
-      if (null) return out.U8(0);
-      auto [days, ticks] = DateTimeParts(*AsDateTime(value));
-      out.U8(8);
-      out.U32(static_cast<std::uint32_t>(days));
-      return out.U32(ticks);
-    }
-    case Kind::kGuid: {
-      if (null) return out.U8(0);
-      auto bytes = AsGuid(value)->bytes;
-      // The first three groups travel little-endian.
-      std::reverse(bytes.begin(), bytes.begin() + 4);
-      std::reverse(bytes.begin() + 4, bytes.begin() + 6);
-      std::reverse(bytes.begin() + 6, bytes.begin() + 8);
-      out.U8(16);
-      for (auto b : bytes) out.U8(b);
-      return;
-    }
-    case Kind::kNVarChar:
-    case Kind::kVarBinary: {
-      if (null) return out.U16(0xFFFF);
-      std::string data = wire.kind == Kind::kNVarChar
-                             ? ToUtf16(value.ToText())
-                             : std::string(value.AsBytes()->begin(), value.AsBytes()->end());
-      out.U16(static_cast<std::uint16_t>(data.size()));
-      return out.Bytes(data);
-    }
-    case Kind::kNText:
-    case Kind::kImage: {
-      if (null) return out.U8(0);
-      std::string data = wire.kind == Kind::kNText
-                             ? ToUtf16(value.ToText())
-                             : std::string(value.AsBytes()->begin(), value.AsBytes()->end());
-      out.U8(16);
-      out.Bytes(std::string(16, '\0'));  // text pointer
-      out.Bytes(std::string(8, '\0'));   // time stamp
-      out.U32(static_cast<std::uint32_t>(data.size()));
-      return out.Bytes(data);
-    }
+    auto bytes = EncodeTypedValue(wire.type, sent);
+    if (!bytes) return false;
+    out.U8(16);
+    out.Bytes(std::string(16, '\0'));  // text pointer
+    out.Bytes(std::string(8, '\0'));   // time stamp
+    out.Bytes(*bytes);
+    return true;
   }
+  auto bytes = EncodeTypedValue(wire.type, sent);
+  if (!bytes) return false;
+  out.Bytes(*bytes);
+  return true;
 }
-
-}  // namespace
-
-namespace {
 
 bool DeclaredInteger(const Column& column) {
   std::string type = BaseTypeName(column.type_name);
@@ -564,19 +533,22 @@ void RowSetWriter::Row(Writer& out, std::vector<common::Value> row) {
     if (held_.size() >= kHeldRows || held_bytes_ >= kHeldBytes) Start(out, true);
     return;
   }
+  // The whole row is encoded before any of it goes out, so a value that does not fit leaves
+  // the reply as it was.
+  Writer encoded;
+  encoded.U8(kTokenRow);
   for (std::size_t i = 0; i < columns_.size(); ++i) {
-    if (row[i].IsNull()) continue;
-    WireColumn probe = wires_[i];
-    bool fits = Fits(probe, row[i]);
-    if (fits && (probe.kind == Kind::kNVarChar || probe.kind == Kind::kVarBinary))
-      fits = probe.width <= wires_[i].width;
-    if (fits && probe.kind == Kind::kInt) fits = probe.width <= wires_[i].width;
+    bool fits = WriteValue(encoded, wires_[i], row[i]);
+    if (fits && wires_[i].type.type == kFloatN && wires_[i].type.max_length == 4 &&
+        row[i].type() == common::Value::Type::kDouble) {
+      double d = *row[i].ToDouble();
+      fits = static_cast<double>(static_cast<float>(d)) == d;
+    }
     if (!fits)
       throw std::runtime_error("a value of column '" + columns_[i].name +
                                "' does not fit the type the row set's first rows were sent as");
   }
-  out.U8(kTokenRow);
-  for (std::size_t i = 0; i < columns_.size(); ++i) WriteValue(out, wires_[i], row[i]);
+  out.Bytes(encoded.data());
 }
 
 void RowSetWriter::Finish(Writer& out) {
@@ -588,31 +560,35 @@ void RowSetWriter::Start(Writer& out, bool streaming) {
   started_ = true;
   streaming_ = streaming;
   for (std::size_t i = 0; i < columns_.size(); ++i) {
-    WireColumn wire = Declared(columns_[i]);
+    WireColumn wire;
+    wire.type = Declared(columns_[i], version_);
     wire.nullable = columns_[i].nullable || streaming;
     for (const auto& row : held_) {
       if (row[i].IsNull()) {
         wire.nullable = true;
         continue;
       }
-      if (!Fits(wire, row[i])) {
+      if (!Fits(wire.type, row[i])) {
         // A value the declared type cannot carry: the column goes as text rather than lose it.
-        wire = {Kind::kNVarChar, 2, true};
-        for (const auto& again : held_)
-          if (!again[i].IsNull()) Fits(wire, again[i]);
+        wire.type = Info(kNVarChar, 0);
+        wire.as_text = true;
+        wire.nullable = true;
+        for (const auto& again : held_) Fits(wire.type, Sent(wire, again[i]));
         break;
       }
     }
+    TypeInfo& type = wire.type;
     if (streaming) {
       // Rows not seen yet must fit too: room for any text where the declared type gives no
       // length, the widest integer where it is not an integer type.
-      if ((wire.kind == Kind::kNVarChar || wire.kind == Kind::kVarBinary) && columns_[i].size <= 0)
-        wire.width = std::max<std::uint32_t>(wire.width, 8000);
-      if (wire.kind == Kind::kInt && !DeclaredInteger(columns_[i])) wire.width = 8;
-      if (wire.kind == Kind::kFloat) wire.width = 8;
+      if (IsVariable(type.type) && !type.plp && columns_[i].size <= 0)
+        type.max_length = kLongestShort;
+      if (type.type == kIntN && !DeclaredInteger(columns_[i])) type.max_length = 8;
+      if (type.type == kFloatN) type.max_length = 8;
     }
-    if (wire.kind == Kind::kNVarChar && wire.width > 8000) wire.kind = Kind::kNText;
-    if (wire.kind == Kind::kVarBinary && wire.width > 8000) wire.kind = Kind::kImage;
+    // No type of length 0: a column of only empty or null values still has one.
+    if (IsVariable(type.type) && !type.plp)
+      type.max_length = std::max<std::uint32_t>(type.max_length, IsUnicode(type.type) ? 2 : 1);
     wires_.push_back(wire);
   }
 
@@ -628,31 +604,16 @@ void RowSetWriter::Start(Writer& out, bool streaming) {
     std::uint16_t flags = wire.nullable ? 0x0001 : 0;
     if (columns_[i].identity) flags |= 0x0010;
     out.U16(flags);
-    out.U8(TypeByte(wire));
-    switch (wire.kind) {
-      case Kind::kNVarChar:
-      case Kind::kVarBinary:
-        out.U16(static_cast<std::uint16_t>(std::max<std::uint32_t>(wire.width, 2)));
-        if (wire.kind == Kind::kNVarChar && AtLeast71(version_))
-          out.Bytes(std::string_view(kCollation, sizeof kCollation));
-        break;
-      case Kind::kNText:
-        out.U32(0x7FFFFFFE);
-        if (AtLeast71(version_)) out.Bytes(std::string_view(kCollation, sizeof kCollation));
-        WriteTableName(out, version_);
-        break;
-      case Kind::kImage:
-        out.U32(0x7FFFFFFF);
-        WriteTableName(out, version_);
-        break;
-      default:
-        out.U8(static_cast<std::uint8_t>(wire.width));
-    }
+    WriteTypeInfo(out, version_, wire.type);
+    if (IsLong(wire.type.type)) WriteTableName(out, version_);
     out.BVarchar(columns_[i].name);
   }
   for (const auto& row : held_) {
     out.U8(kTokenRow);
-    for (std::size_t i = 0; i < columns_.size(); ++i) WriteValue(out, wires_[i], row[i]);
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+      if (!WriteValue(out, wires_[i], row[i]))
+        throw std::logic_error("a held value that its column's type was chosen to carry");
+    }
   }
   held_.clear();
   held_.shrink_to_fit();

@@ -15,51 +15,13 @@ namespace sandbox::tds {
 
 namespace {
 
-// Wire type bytes.
-enum : std::uint8_t {
-  kNull = 0x1F,
-  kImage = 0x22,
-  kText = 0x23,
-  kGuid = 0x24,
-  kIntN = 0x26,
-  kDateN = 0x28,
-  kTimeN = 0x29,
-  kDateTime2N = 0x2A,
-  kDateTimeOffsetN = 0x2B,
-  kInt1 = 0x30,
-  kBit = 0x32,
-  kInt2 = 0x34,
-  kInt4 = 0x38,
-  kDateTime4 = 0x3A,
-  kFloat4 = 0x3B,
-  kMoney = 0x3C,
-  kDateTime = 0x3D,
-  kFloat8 = 0x3E,
-  kNText = 0x63,
-  kBitN = 0x68,
-  kDecimalN = 0x6A,
-  kNumericN = 0x6C,
-  kFloatN = 0x6D,
-  kMoneyN = 0x6E,
-  kDateTimeN = 0x6F,
-  kMoney4 = 0x7A,
-  kInt8 = 0x7F,
-  kBigVarBinary = 0xA5,
-  kBigVarChar = 0xA7,
-  kBigBinary = 0xAD,
-  kBigChar = 0xAF,
-  kNVarChar = 0xE7,
-  kNChar = 0xEF,
-};
+using namespace wire_type;
 
 constexpr std::uint8_t kTokenReturnStatus = 0x79;
 constexpr std::uint8_t kTokenReturnValue = 0xAC;
 constexpr std::uint32_t kNullLength = 0xFFFFFFFF;
 constexpr std::uint64_t kPlpNull = 0xFFFFFFFFFFFFFFFFull;
 constexpr std::uint64_t kPlpUnknownLength = 0xFFFFFFFFFFFFFFFEull;
-constexpr int kCodePage = 1252;  // of the server's collation, SQL_Latin1_General_CP1
-// SQL_Latin1_General_CP1_CI_AS, as the login's ENVCHANGE announces it.
-constexpr char kCollation[5] = {0x09, 0x04, static_cast<char>(0xD0), 0x00, 0x34};
 
 // Bytes of a fixed-length type; 0 for the others.
 std::size_t FixedSize(std::uint8_t type) {
@@ -309,19 +271,21 @@ void WritePlp(Writer& out, const std::string* data) {
   out.U32(0);
 }
 
-std::string Encoded(std::uint8_t type, const common::Value& value) {
+std::optional<std::string> Encoded(std::uint8_t type, const common::Value& value) {
   if (const auto* bytes = value.AsBytes()) return std::string(bytes->begin(), bytes->end());
   std::string text = value.ToText();
   if (IsUnicode(type)) return ToUtf16(text);
-  common::Bytes bytes = common::TextToBytes(text, kCodePage);
-  if (!bytes.empty()) bytes.pop_back();  // the terminating zero
+  common::Bytes bytes = common::TextToBytes(text, kServerCodePage, common::kConvertNoSubstitution);
+  // Empty (not even the terminating zero): a character the code page lacks.
+  if (bytes.empty()) return std::nullopt;
+  bytes.pop_back();
   return std::string(bytes.begin(), bytes.end());
 }
 
 common::Value Decoded(std::uint8_t type, std::string_view data) {
   if (!IsCharacter(type)) return common::Value(common::Bytes(data.begin(), data.end()));
   if (IsUnicode(type)) return common::Value(FromUtf16(data));
-  return common::Value(common::BytesToText(data, kCodePage));
+  return common::Value(common::BytesToText(data, kServerCodePage));
 }
 
 // The value's bytes in the type (with their length), or nullopt when it cannot carry it.
@@ -390,11 +354,25 @@ std::optional<std::string> Encode(const TypeInfo& type, const common::Value& val
                                     : std::nullopt;
       auto scaled = Scaled(value, 4, width == 4 ? 10 : 19);
       if (!scaled) return std::nullopt;
-      auto units = static_cast<std::int64_t>(scaled->second);
-      if (scaled->first) units = -units;
-      if (width == 4 && (units < std::numeric_limits<std::int32_t>::min() ||
-                         units > std::numeric_limits<std::int32_t>::max()))
+      const bool negative = scaled->first;
+      const std::int64_t low = width == 4 ? std::numeric_limits<std::int32_t>::min()
+                                          : std::numeric_limits<std::int64_t>::min();
+      const std::int64_t high = width == 4 ? std::numeric_limits<std::int32_t>::max()
+                                           : std::numeric_limits<std::int64_t>::max();
+      // Checked before the cast: past 2^63 the units would wrap to the other sign.
+      const Magnitude limit =
+          negative ? static_cast<Magnitude>(-(low + 1)) + 1 : static_cast<Magnitude>(high);
+      std::int64_t units = 0;
+      if (scaled->second <= limit) {
+        units = negative ? -static_cast<std::int64_t>(scaled->second - 1) - 1
+                         : static_cast<std::int64_t>(scaled->second);
+      } else if (value.type() == common::Value::Type::kDouble &&
+                 scaled->second - limit <= (width == 4 ? 1 : 10000)) {
+        // money's limits have more digits than a double: the nearest double lies just outside.
+        units = negative ? low : high;
+      } else {
         return std::nullopt;
+      }
       if (type.type == kMoneyN) out.U8(static_cast<std::uint8_t>(width));
       if (width == 4) {
         out.U32(static_cast<std::uint32_t>(units));
@@ -494,20 +472,19 @@ std::optional<std::string> Encode(const TypeInfo& type, const common::Value& val
     case kNChar: {
       const bool binary = type.type == kBigVarBinary || type.type == kBigBinary;
       if (!null && binary != (value.AsBytes() != nullptr)) return std::nullopt;
+      std::optional<std::string> data;
+      if (!null && !(data = Encoded(type.type, value))) return std::nullopt;
       if (type.plp) {
-        std::string data;
-        if (!null) data = Encoded(type.type, value);
-        WritePlp(out, null ? nullptr : &data);
+        WritePlp(out, null ? nullptr : &*data);
         break;
       }
       if (null) {
         out.U16(0xFFFF);
         break;
       }
-      std::string data = Encoded(type.type, value);
-      if (data.size() > type.max_length) return std::nullopt;
-      out.U16(static_cast<std::uint16_t>(data.size()));
-      out.Bytes(data);
+      if (data->size() > type.max_length) return std::nullopt;
+      out.U16(static_cast<std::uint16_t>(data->size()));
+      out.Bytes(*data);
       break;
     }
     case kText:
@@ -518,9 +495,10 @@ std::optional<std::string> Encode(const TypeInfo& type, const common::Value& val
         break;
       }
       if ((type.type == kImage) != (value.AsBytes() != nullptr)) return std::nullopt;
-      std::string data = Encoded(type.type, value);
-      out.U32(static_cast<std::uint32_t>(data.size()));
-      out.Bytes(data);
+      std::optional<std::string> data = Encoded(type.type, value);
+      if (!data || data->size() > 0x7FFFFFFF) return std::nullopt;
+      out.U32(static_cast<std::uint32_t>(data->size()));
+      out.Bytes(*data);
       break;
     }
     case kNull:
@@ -1016,8 +994,13 @@ void WriteTypeInfo(Writer& out, std::uint32_t version, const TypeInfo& t) {
     out.U32(t.max_length);
   }
   if (IsCharacter(t.type) && AtLeast71(version))
-    out.Bytes(t.collation.size() == 5 ? std::string_view(t.collation)
-                                      : std::string_view(kCollation, sizeof kCollation));
+    out.Bytes(t.collation.size() == 5
+                  ? std::string_view(t.collation)
+                  : std::string_view(kServerCollation, sizeof kServerCollation));
+}
+
+std::optional<std::string> EncodeTypedValue(const TypeInfo& type, const common::Value& value) {
+  return Encode(type, value);
 }
 
 void WriteTypedValue(Writer& out, const TypeInfo& type, const common::Value& value) {

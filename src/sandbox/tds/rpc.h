@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,6 +12,50 @@
 #include "sandbox/tds/wire.h"
 
 namespace sandbox::tds {
+
+// Wire type bytes.
+namespace wire_type {
+enum : std::uint8_t {
+  kNull = 0x1F,
+  kImage = 0x22,
+  kText = 0x23,
+  kGuid = 0x24,
+  kIntN = 0x26,
+  kDateN = 0x28,
+  kTimeN = 0x29,
+  kDateTime2N = 0x2A,
+  kDateTimeOffsetN = 0x2B,
+  kInt1 = 0x30,
+  kBit = 0x32,
+  kInt2 = 0x34,
+  kInt4 = 0x38,
+  kDateTime4 = 0x3A,
+  kFloat4 = 0x3B,
+  kMoney = 0x3C,
+  kDateTime = 0x3D,
+  kFloat8 = 0x3E,
+  kNText = 0x63,
+  kBitN = 0x68,
+  kDecimalN = 0x6A,
+  kNumericN = 0x6C,
+  kFloatN = 0x6D,
+  kMoneyN = 0x6E,
+  kDateTimeN = 0x6F,
+  kMoney4 = 0x7A,
+  kInt8 = 0x7F,
+  kBigVarBinary = 0xA5,
+  kBigVarChar = 0xA7,
+  kBigBinary = 0xAD,
+  kBigChar = 0xAF,
+  kNVarChar = 0xE7,
+  kNChar = 0xEF,
+};
+}  // namespace wire_type
+
+// The server's collation, SQL_Latin1_General_CP1_CI_AS (LCID 1033, case-, kana- and
+// width-insensitive, sort order 52), and the code page its varchar bytes are in.
+inline constexpr char kServerCollation[5] = {0x09, 0x04, static_cast<char>(0xD0), 0x00, 0x34};
+inline constexpr int kServerCodePage = 1252;
 
 // The TYPE_INFO of a parameter.
 struct TypeInfo {
@@ -66,6 +111,10 @@ void WriteDoneToken(Writer& out, std::uint32_t version, std::uint8_t token, std:
 // For tests and the fuzz target: a TYPE_INFO and a value as a client writes them.
 void WriteTypeInfo(Writer& out, std::uint32_t version, const TypeInfo& type);
 void WriteTypedValue(Writer& out, const TypeInfo& type, const common::Value& value);
+// The value's bytes in the type (its length first), as a parameter or a row carries it; nullopt
+// when the type cannot carry it without loss (a varchar character outside the code page
+// included). TEXT, NTEXT and IMAGE come without the text pointer a row puts first.
+std::optional<std::string> EncodeTypedValue(const TypeInfo& type, const common::Value& value);
 // Read what WriteTypeInfo and WriteTypedValue write; throw ProtocolError.
 TypeInfo ReadTypeInfo(Reader& reader, std::uint32_t tds_version);
 common::Value ReadTypedValue(Reader& reader, const TypeInfo& type);

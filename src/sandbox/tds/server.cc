@@ -275,7 +275,12 @@ class Connection {
     WriteEnvChange(out_, 2, "us_english", "");
     WriteMessage(out_, version_, Msg(5703, 0, 1, "Changed language setting to us_english."),
                  server);
-    if (AtLeast71(version_)) WriteCollationChange(out_);
+    if (AtLeast71(version_)) {
+      WriteCollationChange(out_);
+    } else {
+      // 7.0 columns carry no collation: the character set tells clients what varchar bytes are.
+      WriteEnvChange(out_, 3, "iso_1", "");
+    }
     WriteEnvChange(out_, 4, std::to_string(packet_size_), std::to_string(kDefaultPacketSize));
     WriteDone(out_, version_, 0, -1);
     Pump(true);

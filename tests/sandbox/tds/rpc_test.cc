@@ -328,6 +328,17 @@ TEST(RpcReturnValue, OutputsTravelInTheDeclaredTypeOrOneThatHoldsThem) {
              "e")},
       {"ntext goes as nvarchar", kTds71, type(0x63, 0x7FFFFFFF), Value("\xCE\xA9"), 0xE7,
        Value("\xCE\xA9")},
+      // money's limits as the engine's doubles hold them lie just outside; never wrapped.
+      {"money at its largest", kTds74, type(0x6E, 8), Value(922337203685477.5807), 0x6E,
+       Value("922337203685477.5807")},
+      {"money at its smallest", kTds70, type(0x3C, 0), Value(-922337203685477.5808), 0x6E,
+       Value("-922337203685477.5808")},
+      {"smallmoney at its largest", kTds71, type(0x7A, 0), Value(214748.3647), 0x6E,
+       Value("214748.3647")},
+      {"money far past its range goes as text", kTds74, type(0x6E, 8), Value(1e16), 0xE7,
+       Value("1e+16")},
+      {"varchar outside its code page goes as nvarchar", kTds71, type(0xA7, 20), Value("\xD0\x96"),
+       0xE7, Value("\xD0\x96")},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -22,97 +22,21 @@ using sandbox::tds::Writer;
 
 namespace {
 
+// A column's type as its metadata gives it; the long types' rows put a text pointer first.
 struct ColumnInfo {
-  std::uint8_t type = 0;
-  std::uint32_t size = 0;
+  sandbox::tds::TypeInfo type;
+  bool text_pointer = false;
 };
 
 std::string BVarchar(Reader& r) { return FromUtf16(r.Bytes(r.U8() * 2u)); }
 
-common::Value DecodeDateTime(std::int32_t days, std::uint32_t ticks) {
-  // Civil date from days since 1970-01-01, shifted from 1900-01-01 (25567 days apart).
-  std::int64_t z = static_cast<std::int64_t>(days) - 25567 + 719468;
-  std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  std::int64_t doe = z - era * 146097;
-  std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  std::int64_t mp = (5 * doy + 2) / 153;
-  common::DateTime dt;
-  dt.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  dt.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  dt.year = static_cast<int>(yoe + era * 400 + (dt.month <= 2));
-  std::uint32_t ms = static_cast<std::uint32_t>((ticks * 10ull + 1) / 3);
-  dt.hour = static_cast<int>(ms / 3600000);
-  dt.minute = static_cast<int>(ms / 60000 % 60);
-  dt.second = static_cast<int>(ms / 1000 % 60);
-  dt.millisecond = static_cast<int>(ms % 1000);
-  return common::Value(dt);
-}
-
 common::Value DecodeValue(Reader& r, const ColumnInfo& column) {
-  switch (column.type) {
-    case 0x26: {  // INTN
-      std::uint8_t len = r.U8();
-      if (len == 0) return {};
-      std::string_view b = r.Bytes(len);
-      std::uint64_t v = 0;
-      for (int k = len - 1; k >= 0; --k) v = (v << 8) | static_cast<unsigned char>(b[k]);
-      std::int64_t s = len == 8   ? static_cast<std::int64_t>(v)
-                       : len == 4 ? static_cast<std::int32_t>(v)
-                       : len == 2 ? static_cast<std::int16_t>(v)
-                                  : static_cast<std::int64_t>(v);
-      return common::Value(static_cast<long long>(s));
-    }
-    case 0x68: {  // BITN
-      std::uint8_t len = r.U8();
-      if (len == 0) return {};
-      return common::Value(r.U8() != 0);
-    }
-    case 0x6D: {  // FLTN
-      std::uint8_t len = r.U8();
-      if (len == 0) return {};
-      if (len == 4) {
-        std::uint32_t bits = r.U32();
-        float f;
-        std::memcpy(&f, &bits, 4);
-        return common::Value(static_cast<double>(f));
-      }
-      std::uint64_t lo = r.U32();
-      std::uint64_t hi = r.U32();
-      std::uint64_t bits = lo | (hi << 32);
-      double d;
-      std::memcpy(&d, &bits, 8);
-      return common::Value(d);
-    }
-    case 0x6F: {  // DATETIMN
-      std::uint8_t len = r.U8();
-      if (len == 0) return {};
-      if (len != 8) throw std::runtime_error("datetime of " + std::to_string(len) + " bytes");
-      auto days = static_cast<std::int32_t>(r.U32());
-      return DecodeDateTime(days, r.U32());
-    }
-    case 0xE7:    // NVARCHAR
-    case 0xA5: {  // BIGVARBINARY
-      std::uint16_t len = r.U16();
-      if (len == 0xFFFF) return {};
-      if (len > column.size) throw std::runtime_error("a value longer than its column");
-      std::string_view b = r.Bytes(len);
-      if (column.type == 0xE7) return common::Value(FromUtf16(b));
-      return common::Value(common::Bytes(b.begin(), b.end()));
-    }
-    case 0x63:    // NTEXT
-    case 0x22: {  // IMAGE
-      std::uint8_t ptr = r.U8();
-      if (ptr == 0) return {};
-      r.Skip(ptr + 8u);
-      std::uint32_t len = r.U32();
-      std::string_view b = r.Bytes(len);
-      if (column.type == 0x63) return common::Value(FromUtf16(b));
-      return common::Value(common::Bytes(b.begin(), b.end()));
-    }
-    default:
-      throw std::runtime_error("unexpected column type " + std::to_string(column.type));
+  if (column.text_pointer) {
+    std::uint8_t pointer = r.U8();
+    if (pointer == 0) return {};
+    r.Skip(pointer + 8u);  // text pointer and time stamp
   }
+  return sandbox::tds::ReadTypedValue(r, column.type);
 }
 
 }  // namespace
@@ -324,6 +248,11 @@ std::vector<Token> Client::Transaction(std::uint16_t type, bool begin_after) {
 }
 
 std::vector<Token> Client::Rpc(const std::string& body) {
+  SendRpc(body);
+  return Decode(ReadMessage());
+}
+
+void Client::SendRpc(const std::string& body) {
   Writer payload;
   if (version_ >= 0x72000000) {
     payload.U32(22);
@@ -334,7 +263,6 @@ std::vector<Token> Client::Rpc(const std::string& body) {
   }
   payload.Bytes(body);
   SendPacket(3, payload.data());
-  return Decode(ReadMessage());
 }
 
 std::vector<Token> Client::Attention() {
@@ -350,7 +278,6 @@ std::vector<Token> Client::Attention() {
 
 std::vector<Token> Client::Decode(const std::string& payload) {
   bool v72 = version_ >= 0x72000000;
-  bool v71 = version_ >= 0x71000000;
   std::vector<Token> tokens;
   std::vector<ColumnInfo> columns;
   Reader r(payload);
@@ -391,35 +318,18 @@ std::vector<Token> Client::Decode(const std::string& payload) {
           }
           r.U16();  // flags
           ColumnInfo c;
-          c.type = r.U8();
-          switch (c.type) {
-            case 0x26:
-            case 0x68:
-            case 0x6D:
-            case 0x6F:
-            case 0x24:
-              c.size = r.U8();
-              break;
-            case 0xE7:
-            case 0xA5:
-              c.size = r.U16();
-              if (c.type == 0xE7 && v71) r.Skip(5);
-              break;
-            case 0x63:
-            case 0x22:
-              c.size = r.U32();
-              if (c.type == 0x63 && v71) r.Skip(5);
-              if (v72) {
-                for (std::uint8_t parts = r.U8(); parts > 0; --parts) r.Skip(r.U16() * 2u);
-              } else {
-                r.Skip(r.U16() * 2u);
-              }
-              break;
-            default:
-              throw std::runtime_error("unexpected column type " + std::to_string(c.type));
+          c.type = sandbox::tds::ReadTypeInfo(r, version_);
+          if (c.type.type == 0x22 || c.type.type == 0x23 || c.type.type == 0x63) {
+            c.text_pointer = true;
+            if (v72) {
+              for (std::uint8_t parts = r.U8(); parts > 0; --parts) r.Skip(r.U16() * 2u);
+            } else {
+              r.Skip(r.U16() * 2u);
+            }
           }
           columns.push_back(c);
-          t.column_types.push_back(c.type);
+          t.column_types.push_back(c.type.type);
+          t.column_info.push_back(c.type);
           t.column_names.push_back(BVarchar(r));
         }
         break;

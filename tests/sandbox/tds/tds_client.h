@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/value.h"
+#include "sandbox/tds/rpc.h"
 
 namespace tds_test {
 
@@ -26,12 +27,13 @@ struct Token {
   std::uint8_t token = 0;                  // the token byte: DONE, DONEPROC, DONEINPROC, ...
   std::vector<std::string> column_names;   // kColumns
   std::vector<std::uint8_t> column_types;  // kColumns: the wire type bytes
-  std::vector<common::Value> row;          // kRow; kReturnValue: the value
-  std::uint16_t status = 0;                // kDone
-  std::uint64_t count = 0;                 // kDone
-  std::int32_t number = 0;                 // kError, kInfo; kReturnStatus: the status
-  int ordinal = 0;                         // kReturnValue, with its name in text
-  std::uint8_t value_type = 0;             // kReturnValue: the wire type
+  std::vector<sandbox::tds::TypeInfo> column_info;  // kColumns: lengths, precision, collation
+  std::vector<common::Value> row;                   // kRow; kReturnValue: the value
+  std::uint16_t status = 0;                         // kDone
+  std::uint64_t count = 0;                          // kDone
+  std::int32_t number = 0;                          // kError, kInfo; kReturnStatus: the status
+  int ordinal = 0;                                  // kReturnValue, with its name in text
+  std::uint8_t value_type = 0;                      // kReturnValue: the wire type
   int state = 0;
   int severity = 0;
   std::string text;  // kError, kInfo: message; kEnvChange: new value
@@ -65,6 +67,8 @@ class Client {
   std::vector<Token> Attention();
   // An RPC request: the payload after the 7.2+ headers, which are added here.
   std::vector<Token> Rpc(const std::string& body);
+  // Sends an RPC request without reading its reply.
+  void SendRpc(const std::string& body);
   // A transaction-manager request: 5 begin, 7 commit, 8 rollback.
   std::vector<Token> Transaction(std::uint16_t type, bool begin_after = false);
   // The encryption byte of the server's PRELOGIN answer.

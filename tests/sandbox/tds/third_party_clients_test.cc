@@ -128,6 +128,36 @@ TEST_F(ThirdPartyClientTest, AWrongPasswordIsRefusedWith18456) {
   EXPECT_NE(out.find("Login failed for user 'sa'."), std::string::npos) << out;
 }
 
+// FreeTDS's ODBC driver for pyodbc, where both are installed; else empty.
+std::string PyodbcDriver() {
+  if (std::system("/usr/bin/python3 -c 'import pyodbc' >/dev/null 2>&1") != 0) return "";
+  for (const char* path : {"/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so",
+                           "/usr/lib/aarch64-linux-gnu/odbc/libtdsodbc.so"})
+    if (std::filesystem::exists(path)) return path;
+  return "";
+}
+
+// Every column type reaches each client in its own wire type and comes back exactly: decimals
+// and money to the last digit, varchar in the collation's code page, at each client's default
+// version and at 7.1; a procedure called as RPC returns its rows.
+TEST_F(ThirdPartyClientTest, PythonClientsReadEveryTypeExactly) {
+  REQUIRE_CLIENT(std::system("/usr/bin/python3 -c 'import pytds, pymssql' >/dev/null 2>&1") == 0,
+                 "python3-tds or python3-pymssql");
+  const std::string odbc_driver = PyodbcDriver();
+  if (odbc_driver.empty() && std::getenv("CI"))
+    FAIL() << "python3-pyodbc or tdsodbc is missing (scripts/setup-deps)";
+  std::string out =
+      Output("timeout 120 /usr/bin/python3 " +
+             Quote(std::string(TESSERA_SOURCE_TESTS) + "/python_type_clients.py") + " " +
+             std::to_string(port_) + " " + Quote(kPassword) + " " + Quote(odbc_driver) + " 2>&1");
+  std::string expected = "pytds-default types ok\npytds-7.1 types ok\n";
+  for (const char* client : {"pymssql-default", "pymssql-7.1"})
+    expected += std::string(client) + " types ok\n" + client +
+                " callproc rows [(41, 'caf\xC3\xA9'), (42, None)]\n";
+  if (!odbc_driver.empty()) expected += "pyodbc-7.4 types ok\npyodbc-7.1 types ok\n";
+  EXPECT_EQ(out, expected);
+}
+
 // Debian's modules import under /usr/bin/python3; another python3 on PATH may lack them.
 TEST_F(ThirdPartyClientTest, PythonClientsReadWhatTheServerSends) {
   REQUIRE_CLIENT(std::system("/usr/bin/python3 -c 'import pytds, pymssql' >/dev/null 2>&1") == 0,
@@ -155,23 +185,18 @@ TEST_F(ThirdPartyClientTest, PythonClientsReadWhatTheServerSends) {
 TEST_F(ThirdPartyClientTest, PythonClientsSendParametersAndCallProcedures) {
   REQUIRE_CLIENT(std::system("/usr/bin/python3 -c 'import pytds, pymssql' >/dev/null 2>&1") == 0,
                  "python3-tds or python3-pymssql");
-  // pyodbc with FreeTDS's ODBC driver too, where both are installed.
-  std::string odbc_driver;
-  for (const char* path : {"/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so",
-                           "/usr/lib/aarch64-linux-gnu/odbc/libtdsodbc.so"})
-    if (std::filesystem::exists(path)) odbc_driver = path;
-  if (std::system("/usr/bin/python3 -c 'import pyodbc' >/dev/null 2>&1") != 0) odbc_driver.clear();
+  const std::string odbc_driver = PyodbcDriver();
   if (odbc_driver.empty() && std::getenv("CI"))
     FAIL() << "python3-pyodbc or tdsodbc is missing (scripts/setup-deps)";
   std::string out =
       Output("timeout 120 /usr/bin/python3 " +
              Quote(std::string(TESSERA_SOURCE_TESTS) + "/python_rpc_clients.py") + " " +
              std::to_string(port_) + " " + Quote(kPassword) + " " + Quote(odbc_driver) + " 2>&1");
-  // decimal columns reach clients as float, as in every result of the sandbox.
+  // decimal columns reach clients as exact decimals.
   const std::vector<std::string> kPytds = {
       " values [(7, 'Gr\xC3\xBC\xC3\x9F"
-      "e \xE6\x97\xA5\xE6\x9C\xAC', None, 12.345, datetime.datetime(2003, 1, 2, 10, 20, 30, "
-      "500000), 9000000000)]",
+      "e \xE6\x97\xA5\xE6\x9C\xAC', None, Decimal('12.345'), "
+      "datetime.datetime(2003, 1, 2, 10, 20, 30, 500000), 9000000000)]",
       " hostile True True",
       " table kept [(1,)]",
       " updated 1",
@@ -194,7 +219,7 @@ TEST_F(ThirdPartyClientTest, PythonClientsSendParametersAndCallProcedures) {
       const std::string fraction = name == "pyodbc-7.1" ? ", 500000" : "";
       expected += name +
                   " values [(7, 'Gr\xC3\xBC\xC3\x9F"
-                  "e \xE6\x97\xA5\xE6\x9C\xAC', None, 12.345, "
+                  "e \xE6\x97\xA5\xE6\x9C\xAC', None, Decimal('12.345'), "
                   "datetime.datetime(2003, 1, 2, 10, 20, 30" +
                   fraction + "))]\n" + name + " hostile True True\n" + name +
                   " hostile True True\n" + name + " table kept 1\n";
