@@ -107,24 +107,11 @@ void CharIndex(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
                        found == std::u32string::npos ? 0 : static_cast<std::int64_t>(found) + 1);
 }
 
-// PATINDEX(pattern, text): where the first match of a LIKE pattern begins. A pattern without a
-// leading % must match from the first character, one without a trailing % up to the last.
+// PATINDEX(pattern, text): where the first match of a LIKE pattern begins.
 void PatIndex(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   if (AnyNullArg(argc, argv, 2)) return sqlite3_result_null(ctx);
-  std::string pattern = FunctionTextArg(argv[0]);
-  std::string text = FunctionTextArg(argv[1]);
-  if (pattern.empty() || pattern[0] != '%')
-    return sqlite3_result_int64(ctx, LikeMatch(pattern, text) ? 1 : 0);
-  size_t first = pattern.find_first_not_of('%');
-  if (first == std::string::npos) return sqlite3_result_int64(ctx, text.empty() ? 0 : 1);
-  std::string rest = pattern.substr(first);
-  std::int64_t position = 1;
-  for (size_t p = 0; p < text.size(); ++position) {
-    if (LikeMatch(rest, std::string_view(text).substr(p)))
-      return sqlite3_result_int64(ctx, position);
-    NextCodePoint(text, p);
-  }
-  sqlite3_result_int64(ctx, 0);
+  sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(
+                                LikePosition(FunctionTextArg(argv[0]), FunctionTextArg(argv[1]))));
 }
 
 // STUFF(text, start, length, insert): NULL for a start outside the text or a negative length;

@@ -92,6 +92,11 @@ TEST_F(FunctionsTest, SearchingText) {
       {"PATINDEX: none", "SELECT PATINDEX('%zz%', 'abc')", 0},
       {"PATINDEX of NULL is NULL", "SELECT PATINDEX('%a%', NULL)", kNull},
       {"PATINDEX counts characters", "SELECT PATINDEX('%e%', 'Grüße')", 5},
+      {"CHARINDEX in a very long text",
+       "SELECT CHARINDEX('end', REPLICATE(CAST('ab' AS varchar(max)), 50000) + 'end')", 100001},
+      {"PATINDEX in a very long text",
+       "SELECT PATINDEX('%[0-9]%', REPLICATE(CAST('ab' AS varchar(max)), 50000) + '7')",
+       100001},
   });
 }
 
@@ -135,6 +140,8 @@ TEST_F(FunctionsTest, QuoteName) {
       {"QUOTENAME of more than 128 characters is NULL", "SELECT QUOTENAME(REPLICATE('x', 129))",
        kNull},
       {"QUOTENAME of NULL", "SELECT QUOTENAME(NULL)", kNull},
+      {"QUOTENAME of a very long text is NULL",
+       "SELECT QUOTENAME(REPLICATE(CAST('x' AS varchar(max)), 100000))", kNull},
   });
 }
 
