@@ -262,4 +262,39 @@ bool LikeMatch(std::string_view pattern, std::string_view text, char32_t escape)
   return e == elements.size();
 }
 
+size_t LikePosition(std::string_view pattern, std::string_view text) {
+  const std::vector<Element> elements = Compile(Decode(pattern), 0);
+  const std::vector<char32_t> s = Decode(text);
+  size_t first = 0;  // leading runs let the match begin anywhere
+  while (first < elements.size() && elements[first].kind == Element::kRun) ++first;
+  size_t tail = elements.size();  // from tail on only runs: a match may end anywhere
+  while (tail > first && elements[tail - 1].kind == Element::kRun) --tail;
+  const bool open_end = tail < elements.size();
+  // LikeMatch's walk from one start, on the text decoded once.
+  auto matches_from = [&](size_t start) {
+    size_t e = first, t = start, star_e = std::string::npos, star_t = 0;
+    while (t < s.size()) {
+      if (open_end && e >= tail) return true;
+      if (e < elements.size() && elements[e].kind == Element::kRun) {
+        star_e = e++;
+        star_t = t;
+      } else if (e < elements.size() && elements[e].Matches(s[t])) {
+        ++e;
+        ++t;
+      } else if (star_e != std::string::npos) {
+        e = star_e + 1;
+        t = ++star_t;
+      } else {
+        return false;
+      }
+    }
+    while (e < elements.size() && elements[e].kind == Element::kRun) ++e;
+    return e == elements.size();
+  };
+  if (first == 0) return matches_from(0) ? 1 : 0;
+  for (size_t start = 0; start < s.size(); ++start)
+    if (matches_from(start)) return start + 1;
+  return 0;
+}
+
 }  // namespace sandbox

@@ -28,5 +28,8 @@ int BinaryCompare(std::string_view a, std::string_view b);
 
 // T-SQL LIKE: % any run, _ one character, [abc] [a-f] [^x] sets; escape 0 for none.
 bool LikeMatch(std::string_view pattern, std::string_view text, char32_t escape = 0);
+// PATINDEX: the character (from 1) where the first match of a LIKE pattern begins, 0 for none.
+// A pattern without a leading % matches from the first character only.
+size_t LikePosition(std::string_view pattern, std::string_view text);
 
 }  // namespace sandbox

@@ -125,6 +125,7 @@ std::int64_t Executor::CallUserProcedure(AttachedDatabase& db, const ObjectInfo&
 
   auto child = std::make_unique<Frame>();
   child->procedure = procedure.name;
+  child->procedure_id = procedure.id;
   child->text = parsed->text;
   child->dbid = db.dbid;
   child->chain_owner = procedure.uid;

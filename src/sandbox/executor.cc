@@ -498,7 +498,7 @@ std::optional<std::pair<Value, SqlType>> Executor::GlobalVariable(std::string_vi
     return std::make_pair(Value(dates.datefirst), SqlType{TypeKind::kTinyInt});
   if (name == "@@TEXTSIZE") return integer(2147483647);
   if (name == "@@OPTIONS") return integer(5496);
-  if (name == "@@PROCID") return integer(0);
+  if (name == "@@PROCID") return integer(frame().procedure_id);
   if (name == "@@MICROSOFTVERSION") return integer(134218250);
   return std::nullopt;
 }

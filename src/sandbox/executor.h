@@ -94,6 +94,7 @@ class Executor : public Resolver {
   // A procedure frame's return status.
   struct Frame {
     std::string procedure;
+    std::int64_t procedure_id = 0;                  // @@PROCID: the running procedure's object id
     std::string text;                               // the text spans refer to
     std::map<std::string, VariableSlot> variables;  // by lower-case name
     int dbid = 0;

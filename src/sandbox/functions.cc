@@ -6,9 +6,11 @@
 #include <optional>
 
 #include "sandbox/arithmetic.h"
+#include "sandbox/builtin_functions.h"
 #include "sandbox/collation.h"
 #include "sandbox/date_styles.h"
 #include "sandbox/fulltext.h"
+#include "sandbox/function_support.h"
 #include "sandbox/sqlite.h"
 #include "sandbox/types.h"
 
@@ -38,9 +40,7 @@ bool DecodeFunctionError(std::string_view text, SqlError* out) {
   return true;
 }
 
-namespace {
-
-Value Arg(sqlite3_value* v) {
+Value FunctionArg(sqlite3_value* v) {
   switch (sqlite3_value_type(v)) {
     case SQLITE_INTEGER:
       return Value(static_cast<long long>(sqlite3_value_int64(v)));
@@ -58,14 +58,14 @@ Value Arg(sqlite3_value* v) {
   }
 }
 
-std::string TextArg(sqlite3_value* v) {
+std::string FunctionTextArg(sqlite3_value* v) {
   const unsigned char* text = sqlite3_value_text(v);
   return text ? std::string(reinterpret_cast<const char*>(text),
                             static_cast<size_t>(sqlite3_value_bytes(v)))
               : std::string();
 }
 
-void Result(sqlite3_context* ctx, const Value& value) {
+void FunctionResult(sqlite3_context* ctx, const Value& value) {
   switch (value.type()) {
     case Value::Type::kNull:
       sqlite3_result_null(ctx);
@@ -94,24 +94,13 @@ void Result(sqlite3_context* ctx, const Value& value) {
   }
 }
 
-// Runs a function body, turning exceptions into SQLite errors the executor can decode.
-template <typename F>
-void Guard(sqlite3_context* ctx, F body) {
-  try {
-    body();
-  } catch (const SqlError& e) {
-    std::string text = EncodeFunctionError(e);
-    sqlite3_result_error(ctx, text.c_str(), static_cast<int>(text.size()));
-  } catch (const std::exception& e) {
-    sqlite3_result_error(ctx, e.what(), -1);
-  }
-}
-
-bool AnyNull(int argc, sqlite3_value** argv, int count) {
+bool AnyNullArg(int argc, sqlite3_value** argv, int count) {
   for (int i = 0; i < std::min(argc, count); ++i)
     if (sqlite3_value_type(argv[i]) == SQLITE_NULL) return true;
   return false;
 }
+
+namespace {
 
 int Collate(void*, int la, const void* a, int lb, const void* b) {
   return CollateCompare(std::string_view(static_cast<const char*>(a), static_cast<size_t>(la)),
@@ -125,14 +114,15 @@ int CollateBinary(void*, int la, const void* a, int lb, const void* b) {
 }
 
 void Like(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (AnyNull(argc, argv, argc)) return sqlite3_result_null(ctx);
+  if (AnyNullArg(argc, argv, argc)) return sqlite3_result_null(ctx);
   char32_t escape = 0;
   if (argc == 3) {
-    std::string e = TextArg(argv[2]);
+    std::string e = FunctionTextArg(argv[2]);
     size_t pos = 0;
     if (!e.empty()) escape = NextCodePoint(e, pos);
   }
-  sqlite3_result_int(ctx, LikeMatch(TextArg(argv[0]), TextArg(argv[1]), escape) ? 1 : 0);
+  sqlite3_result_int(ctx,
+                     LikeMatch(FunctionTextArg(argv[0]), FunctionTextArg(argv[1]), escape) ? 1 : 0);
 }
 
 // The date settings of the session the function runs for.
@@ -143,7 +133,7 @@ DateSettings Dates(sqlite3_context* ctx) {
 
 // tsql_conv(value, kind, length, precision, scale, source_kind, fit, style)
 void Conv(sqlite3_context* ctx, int, sqlite3_value** argv) {
-  Guard(ctx, [&] {
+  GuardFunction(ctx, [&] {
     SqlType target;
     target.kind = static_cast<TypeKind>(sqlite3_value_int(argv[1]));
     target.length = sqlite3_value_int(argv[2]);
@@ -155,25 +145,26 @@ void Conv(sqlite3_context* ctx, int, sqlite3_value** argv) {
     Fit fit = sqlite3_value_int(argv[6]) != 0 ? Fit::kFail : Fit::kCut;
     if (sqlite3_value_type(argv[7]) == SQLITE_NULL) return sqlite3_result_null(ctx);
     DateSettings dates = Dates(ctx);
-    Result(ctx, Convert(Arg(argv[0]), target, fit, source, sqlite3_value_int(argv[7]), &dates));
+    FunctionResult(ctx, Convert(FunctionArg(argv[0]), target, fit, source,
+                                sqlite3_value_int(argv[7]), &dates));
   });
 }
 
 void Len(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (AnyNull(argc, argv, 1)) return sqlite3_result_null(ctx);
-  std::string text = TextArg(argv[0]);
+  if (AnyNullArg(argc, argv, 1)) return sqlite3_result_null(ctx);
+  std::string text = FunctionTextArg(argv[0]);
   while (!text.empty() && text.back() == ' ') text.pop_back();
   sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(CodePointCount(text)));
 }
 
 // tsql_datalength(value, bytes_per_character)
 void DataLength(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (AnyNull(argc, argv, 1)) return sqlite3_result_null(ctx);
+  if (AnyNullArg(argc, argv, 1)) return sqlite3_result_null(ctx);
   int type = sqlite3_value_type(argv[0]);
   if (type == SQLITE_BLOB) return sqlite3_result_int64(ctx, sqlite3_value_bytes(argv[0]));
   if (type == SQLITE_INTEGER) return sqlite3_result_int64(ctx, 4);
   if (type == SQLITE_FLOAT) return sqlite3_result_int64(ctx, 8);
-  std::string text = TextArg(argv[0]);
+  std::string text = FunctionTextArg(argv[0]);
   std::int64_t per = sqlite3_value_int(argv[1]);
   if (per <= 0) return sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(text.size()));
   sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(CodePointCount(text)) * per);
@@ -199,8 +190,8 @@ std::string Substring(std::string_view text, std::int64_t start, std::int64_t le
 }
 
 void SubstringFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (AnyNull(argc, argv, 3)) return sqlite3_result_null(ctx);
-  Guard(ctx, [&] {
+  if (AnyNullArg(argc, argv, 3)) return sqlite3_result_null(ctx);
+  GuardFunction(ctx, [&] {
     if (sqlite3_value_type(argv[0]) == SQLITE_BLOB) {
       const auto* data = static_cast<const std::uint8_t*>(sqlite3_value_blob(argv[0]));
       std::int64_t size = sqlite3_value_bytes(argv[0]);
@@ -209,66 +200,50 @@ void SubstringFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
       start = std::max<std::int64_t>(start, 1);
       common::Bytes out;
       for (std::int64_t i = start; i < end; ++i) out.push_back(data[i - 1]);
-      return Result(ctx, Value(out));
+      return FunctionResult(ctx, Value(out));
     }
-    Result(ctx, Value(Substring(TextArg(argv[0]), sqlite3_value_int64(argv[1]),
-                                sqlite3_value_int64(argv[2]))));
+    FunctionResult(ctx, Value(Substring(FunctionTextArg(argv[0]), sqlite3_value_int64(argv[1]),
+                                        sqlite3_value_int64(argv[2]))));
   });
 }
 
 void Left(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (AnyNull(argc, argv, 2)) return sqlite3_result_null(ctx);
-  Guard(ctx, [&] {
+  if (AnyNullArg(argc, argv, 2)) return sqlite3_result_null(ctx);
+  GuardFunction(ctx, [&] {
     std::int64_t n = sqlite3_value_int64(argv[1]);
     if (n < 0) throw SqlError(536, 16, "Invalid length parameter passed to the left function.");
-    Result(ctx, Value(std::string(CodePointPrefix(TextArg(argv[0]), static_cast<size_t>(n)))));
+    FunctionResult(
+        ctx, Value(std::string(CodePointPrefix(FunctionTextArg(argv[0]), static_cast<size_t>(n)))));
   });
 }
 
 void Right(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (AnyNull(argc, argv, 2)) return sqlite3_result_null(ctx);
-  Guard(ctx, [&] {
+  if (AnyNullArg(argc, argv, 2)) return sqlite3_result_null(ctx);
+  GuardFunction(ctx, [&] {
     std::int64_t n = sqlite3_value_int64(argv[1]);
     if (n < 0) throw SqlError(536, 16, "Invalid length parameter passed to the right function.");
-    std::string text = TextArg(argv[0]);
+    std::string text = FunctionTextArg(argv[0]);
     std::int64_t count = static_cast<std::int64_t>(CodePointCount(text));
-    if (n >= count) return Result(ctx, Value(text));
-    Result(ctx, Value(Substring(text, count - n + 1, n)));
+    if (n >= count) return FunctionResult(ctx, Value(text));
+    FunctionResult(ctx, Value(Substring(text, count - n + 1, n)));
   });
 }
 
 void UpperFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (AnyNull(argc, argv, 1)) return sqlite3_result_null(ctx);
-  Result(ctx, Value(Upper(TextArg(argv[0]))));
+  if (AnyNullArg(argc, argv, 1)) return sqlite3_result_null(ctx);
+  FunctionResult(ctx, Value(Upper(FunctionTextArg(argv[0]))));
 }
 
 void LowerFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (AnyNull(argc, argv, 1)) return sqlite3_result_null(ctx);
-  Result(ctx, Value(Lower(TextArg(argv[0]))));
-}
-
-// Finds needle in text from code point start (1-based), without regard to case; 0 when absent.
-std::int64_t FindNoCase(std::string_view needle, std::string_view text, std::int64_t start) {
-  std::u32string n, t;
-  for (size_t p = 0; p < needle.size();) n += FoldCase(NextCodePoint(needle, p));
-  for (size_t p = 0; p < text.size();) t += FoldCase(NextCodePoint(text, p));
-  if (n.empty()) return 0;
-  if (start < 1) start = 1;
-  size_t found = t.find(n, static_cast<size_t>(start - 1));
-  return found == std::u32string::npos ? 0 : static_cast<std::int64_t>(found) + 1;
-}
-
-void CharIndex(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (AnyNull(argc, argv, 2)) return sqlite3_result_null(ctx);
-  std::int64_t start =
-      argc > 2 && sqlite3_value_type(argv[2]) != SQLITE_NULL ? sqlite3_value_int64(argv[2]) : 1;
-  sqlite3_result_int64(ctx, FindNoCase(TextArg(argv[0]), TextArg(argv[1]), start));
+  if (AnyNullArg(argc, argv, 1)) return sqlite3_result_null(ctx);
+  FunctionResult(ctx, Value(Lower(FunctionTextArg(argv[0]))));
 }
 
 void ReplaceFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (AnyNull(argc, argv, 3)) return sqlite3_result_null(ctx);
-  std::string text = TextArg(argv[0]), from = TextArg(argv[1]), to = TextArg(argv[2]);
-  if (from.empty()) return Result(ctx, Value(text));
+  if (AnyNullArg(argc, argv, 3)) return sqlite3_result_null(ctx);
+  std::string text = FunctionTextArg(argv[0]), from = FunctionTextArg(argv[1]),
+              to = FunctionTextArg(argv[2]);
+  if (from.empty()) return FunctionResult(ctx, Value(text));
   // Matches without regard to case, as the default collation compares.
   std::vector<size_t> offsets;  // byte offset of each code point
   std::u32string folded;
@@ -290,28 +265,12 @@ void ReplaceFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
       ++i;
     }
   }
-  Result(ctx, Value(out));
-}
-
-void Space(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (AnyNull(argc, argv, 1)) return sqlite3_result_null(ctx);
-  std::int64_t n = sqlite3_value_int64(argv[0]);
-  if (n < 0) return sqlite3_result_null(ctx);
-  Result(ctx, Value(std::string(static_cast<size_t>(std::min<std::int64_t>(n, 8000)), ' ')));
-}
-
-void Replicate(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (AnyNull(argc, argv, 2)) return sqlite3_result_null(ctx);
-  std::int64_t n = sqlite3_value_int64(argv[1]);
-  if (n < 0) return sqlite3_result_null(ctx);
-  std::string text = TextArg(argv[0]), out;
-  for (std::int64_t i = 0; i < n && out.size() < 8000; ++i) out += text;
-  Result(ctx, Value(out));
+  FunctionResult(ctx, Value(out));
 }
 
 void Divide(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (AnyNull(argc, argv, 2)) return sqlite3_result_null(ctx);
-  Guard(ctx, [&] {
+  if (AnyNullArg(argc, argv, 2)) return sqlite3_result_null(ctx);
+  GuardFunction(ctx, [&] {
     bool integers = sqlite3_value_type(argv[0]) == SQLITE_INTEGER &&
                     sqlite3_value_type(argv[1]) == SQLITE_INTEGER;
     if (integers) {
@@ -326,8 +285,8 @@ void Divide(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
 }
 
 void Modulo(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (AnyNull(argc, argv, 2)) return sqlite3_result_null(ctx);
-  Guard(ctx, [&] {
+  if (AnyNullArg(argc, argv, 2)) return sqlite3_result_null(ctx);
+  GuardFunction(ctx, [&] {
     std::int64_t b = sqlite3_value_int64(argv[1]);
     if (b == 0) throw errors::DivideByZero();
     sqlite3_result_int64(ctx, sqlite3_value_int64(argv[0]) % b);
@@ -335,20 +294,12 @@ void Modulo(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
 }
 
 void BitXor(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (AnyNull(argc, argv, 2)) return sqlite3_result_null(ctx);
+  if (AnyNullArg(argc, argv, 2)) return sqlite3_result_null(ctx);
   sqlite3_result_int64(ctx, sqlite3_value_int64(argv[0]) ^ sqlite3_value_int64(argv[1]));
 }
 
-template <double (*F)(double)>
-void IntegralMath(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (AnyNull(argc, argv, 1)) return sqlite3_result_null(ctx);
-  if (sqlite3_value_type(argv[0]) == SQLITE_INTEGER)
-    return sqlite3_result_int64(ctx, sqlite3_value_int64(argv[0]));
-  sqlite3_result_double(ctx, F(sqlite3_value_double(argv[0])));
-}
-
 void Power(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (AnyNull(argc, argv, 2)) return sqlite3_result_null(ctx);
+  if (AnyNullArg(argc, argv, 2)) return sqlite3_result_null(ctx);
   double r = std::pow(sqlite3_value_double(argv[0]), sqlite3_value_double(argv[1]));
   // Beyond 64 bits the double goes on, for the caller's range check to report.
   if (sqlite3_value_type(argv[0]) == SQLITE_INTEGER && std::fabs(r) < 9.2e18)
@@ -356,20 +307,12 @@ void Power(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   sqlite3_result_double(ctx, r);
 }
 
-void Sign(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (AnyNull(argc, argv, 1)) return sqlite3_result_null(ctx);
-  double v = sqlite3_value_double(argv[0]);
-  sqlite3_result_int(ctx, v > 0 ? 1 : v < 0 ? -1 : 0);
-}
-
 void GetDate(sqlite3_context* ctx, int, sqlite3_value**) {
-  Result(ctx, Value(DateTimeToStorage(common::DateTime::Now())));
+  FunctionResult(ctx, Value(DateTimeToStorage(common::DateTime::Now())));
 }
-
-void NewId(sqlite3_context* ctx, int, sqlite3_value**) { Result(ctx, Value(NewGuidText())); }
 
 std::optional<common::DateTime> DateArg(sqlite3_context* ctx, sqlite3_value* v) {
-  Value value = Arg(v);
+  Value value = FunctionArg(v);
   DateSettings dates = Dates(ctx);
   Value storage = Convert(value, SqlType::DateTimeType(), Fit::kCut, std::nullopt, 0, &dates);
   if (auto* text = storage.AsText()) return common::DateTime::Parse(*text);
@@ -377,66 +320,70 @@ std::optional<common::DateTime> DateArg(sqlite3_context* ctx, sqlite3_value* v) 
 }
 
 void DateAddFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (AnyNull(argc, argv, 3)) return sqlite3_result_null(ctx);
-  Guard(ctx, [&] {
+  if (AnyNullArg(argc, argv, 3)) return sqlite3_result_null(ctx);
+  GuardFunction(ctx, [&] {
     auto d = DateArg(ctx, argv[2]);
     if (!d) throw errors::DateConversion();
     std::int64_t amount = static_cast<std::int64_t>(std::trunc(sqlite3_value_double(argv[1])));
-    auto r = DateAdd(TextArg(argv[0]), amount, *d);
+    auto r = DateAdd(FunctionTextArg(argv[0]), amount, *d);
     if (!r) throw errors::OverflowConverting("datetime");
-    Result(ctx, Value(DateTimeToStorage(*r)));
+    FunctionResult(ctx, Value(DateTimeToStorage(*r)));
   });
 }
 
 void DateDiffFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (AnyNull(argc, argv, 3)) return sqlite3_result_null(ctx);
-  Guard(ctx, [&] {
+  if (AnyNullArg(argc, argv, 3)) return sqlite3_result_null(ctx);
+  GuardFunction(ctx, [&] {
     auto a = DateArg(ctx, argv[1]);
     auto b = DateArg(ctx, argv[2]);
     if (!a || !b) throw errors::DateConversion();
-    auto r = DateDiff(TextArg(argv[0]), *a, *b);
+    auto r = DateDiff(FunctionTextArg(argv[0]), *a, *b);
     if (!r)
-      throw SqlError(155, 15, "'" + TextArg(argv[0]) + "' is not a recognized datediff option.");
+      throw SqlError(155, 15,
+                     "'" + FunctionTextArg(argv[0]) + "' is not a recognized datediff option.");
     sqlite3_result_int64(ctx, *r);
   });
 }
 
 void DatePartFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (AnyNull(argc, argv, 2)) return sqlite3_result_null(ctx);
-  Guard(ctx, [&] {
+  if (AnyNullArg(argc, argv, 2)) return sqlite3_result_null(ctx);
+  GuardFunction(ctx, [&] {
     auto d = DateArg(ctx, argv[1]);
     if (!d) throw errors::DateConversion();
-    auto r = DatePart(TextArg(argv[0]), *d, Dates(ctx).datefirst);
+    auto r = DatePart(FunctionTextArg(argv[0]), *d, Dates(ctx).datefirst);
     if (!r)
-      throw SqlError(155, 15, "'" + TextArg(argv[0]) + "' is not a recognized datepart option.");
+      throw SqlError(155, 15,
+                     "'" + FunctionTextArg(argv[0]) + "' is not a recognized datepart option.");
     sqlite3_result_int64(ctx, *r);
   });
 }
 
 void DateNameFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-  if (AnyNull(argc, argv, 2)) return sqlite3_result_null(ctx);
-  Guard(ctx, [&] {
+  if (AnyNullArg(argc, argv, 2)) return sqlite3_result_null(ctx);
+  GuardFunction(ctx, [&] {
     auto d = DateArg(ctx, argv[1]);
     if (!d) throw errors::DateConversion();
-    auto r = DateName(TextArg(argv[0]), *d, Dates(ctx));
+    auto r = DateName(FunctionTextArg(argv[0]), *d, Dates(ctx));
     if (!r)
-      throw SqlError(155, 15, "'" + TextArg(argv[0]) + "' is not a recognized datepart option.");
-    Result(ctx, Value(*r));
+      throw SqlError(155, 15,
+                     "'" + FunctionTextArg(argv[0]) + "' is not a recognized datepart option.");
+    FunctionResult(ctx, Value(*r));
   });
 }
 
 void System(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   auto* host = static_cast<FunctionHost*>(sqlite3_user_data(ctx));
-  Guard(ctx, [&] {
+  GuardFunction(ctx, [&] {
     std::vector<Value> args;
-    for (int i = 1; i < argc; ++i) args.push_back(Arg(argv[i]));
-    Result(ctx, host->SystemFunction(TextArg(argv[0]), args));
+    for (int i = 1; i < argc; ++i) args.push_back(FunctionArg(argv[i]));
+    FunctionResult(ctx, host->SystemFunction(FunctionTextArg(argv[0]), args));
   });
 }
 
 void Identity(sqlite3_context* ctx, int, sqlite3_value** argv) {
   auto* host = static_cast<FunctionHost*>(sqlite3_user_data(ctx));
-  Guard(ctx, [&] { sqlite3_result_int64(ctx, host->NextIdentity(sqlite3_value_int(argv[0]))); });
+  GuardFunction(ctx,
+                [&] { sqlite3_result_int64(ctx, host->NextIdentity(sqlite3_value_int(argv[0]))); });
 }
 
 std::int64_t DaysFromCivil(int y, int m, int d) {
@@ -672,20 +619,12 @@ void RegisterFunctions(sqlite3* db, FunctionHost* host) {
       {"tsql_right", 2, kPure, Right},
       {"tsql_upper", 1, kPure, UpperFunction},
       {"tsql_lower", 1, kPure, LowerFunction},
-      {"tsql_charindex", 2, kPure, CharIndex},
-      {"tsql_charindex", 3, kPure, CharIndex},
       {"tsql_replace", 3, kPure, ReplaceFunction},
-      {"tsql_space", 1, kPure, Space},
-      {"tsql_replicate", 2, kPure, Replicate},
       {"tsql_div", 2, kPure, Divide},
       {"tsql_mod", 2, kPure, Modulo},
       {"tsql_bitxor", 2, kPure, BitXor},
-      {"tsql_floor", 1, kPure, IntegralMath<std::floor>},
-      {"tsql_ceiling", 1, kPure, IntegralMath<std::ceil>},
       {"tsql_power", 2, kPure, Power},
-      {"tsql_sign", 1, kPure, Sign},
       {"tsql_getdate", 0, kVolatile, GetDate},
-      {"tsql_newid", 0, kVolatile, NewId},
       {"tsql_dateadd", 3, kPure, DateAddFunction},
       {"tsql_datediff", 3, kPure, DateDiffFunction},
       {"tsql_datepart", 2, kPure, DatePartFunction},
@@ -695,6 +634,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost* host) {
   // date order and first day of week.
   for (const Entry& e : kEntries)
     sqlite3_create_function_v2(db, e.name, e.args, e.flags, host, e.f, nullptr, nullptr, nullptr);
+  RegisterBuiltinFunctions(db, host);
   RegisterFullTextFunctions(db);
   RegisterArithmeticFunctions(db);
   if (host) {

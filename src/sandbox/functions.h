@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,8 @@ class FunctionHost {
   virtual common::Value SystemFunction(std::string_view name,
                                        const std::vector<common::Value>& args) = 0;
   virtual std::int64_t NextIdentity(int slot) = 0;
+  // RAND: the next value of the session's sequence, which a seed starts anew.
+  virtual double Random(std::optional<std::int64_t> seed) = 0;
   // The session's SET LANGUAGE, DATEFORMAT and DATEFIRST.
   virtual DateSettings Dates() const { return {}; }
 };

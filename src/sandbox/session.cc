@@ -12,6 +12,7 @@
 #include "sandbox/executor.h"
 #include "sandbox/fulltext.h"
 #include "sandbox/logins.h"
+#include "sandbox/object_functions.h"
 #include "sandbox/security.h"
 #include "sandbox/sql_error.h"
 #include "sandbox/tsql/parser.h"
@@ -458,17 +459,17 @@ std::int64_t SessionImpl::NextIdentity(int) {
   return next;
 }
 
+double SessionImpl::Random(std::optional<std::int64_t> seed) {
+  if (seed) random_.seed(static_cast<std::uint64_t>(*seed));
+  return static_cast<double>(random_() >> 11) * 0x1.0p-53;  // [0, 1)
+}
+
 Value SessionImpl::SystemFunction(std::string_view name, const std::vector<Value>& args) {
+  if (auto value = ObjectFunction(*this, name, args)) return *value;
   auto arg_text = [&](size_t i) {
     return i < args.size() && !args[i].IsNull() ? args[i].ToText() : std::string();
   };
   auto current = [&]() -> AttachedDatabase& { return Database(current_dbid()); };
-  auto attached_by_name = [&](const std::string& db_name) -> AttachedDatabase* {
-    auto record = instance_->FindDatabase(db_name);
-    if (!record) return nullptr;
-    auto it = attached_.find(record->dbid);
-    return it == attached_.end() ? nullptr : &it->second;
-  };
   if (name == "DB_NAME") {
     auto record = instance_->FindDatabase(static_cast<int>(args.at(0).ToInt().value_or(0)));
     return record ? Value(record->name) : Value();
@@ -515,91 +516,6 @@ Value SessionImpl::SystemFunction(std::string_view name, const std::vector<Value
     if (EqualsNoCase(login, login_.name)) return Value(login_.sid);
     auto found = instance_->FindLogin(login);
     return found ? Value(found->sid) : Value();
-  }
-  if (name == "OBJECT_ID" || name == "IDENT_CURRENT" || name == "IDENT_SEED" ||
-      name == "IDENT_INCR" || name == "COL_LENGTH") {
-    std::string text = arg_text(0);
-    // "db.owner.name", "db..name", "owner.name" or "name"; brackets are not expected here.
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (true) {
-      size_t dot = text.find('.', start);
-      parts.push_back(
-          text.substr(start, dot == std::string::npos ? std::string::npos : dot - start));
-      if (dot == std::string::npos) break;
-      start = dot + 1;
-    }
-    for (std::string& p : parts)
-      if (p.size() >= 2 && p.front() == '[' && p.back() == ']') p = p.substr(1, p.size() - 2);
-    std::string object = parts.back();
-    std::string owner = parts.size() >= 2 ? parts[parts.size() - 2] : "";
-    if (!object.empty() && object[0] == '#') {
-      TempTable* temp = FindTemp(object);
-      if (!temp) return Value();
-      if (name == "OBJECT_ID") return Value(static_cast<long long>(temp->info.id));
-      if (name == "COL_LENGTH") {
-        const ColumnInfo* c = temp->info.FindColumn(arg_text(1));
-        return c ? Value(c->type.IsUnicode() ? c->type.length * 2 : c->type.length) : Value();
-      }
-      return temp->identity_used ? Value(static_cast<long long>(temp->identity_current)) : Value();
-    }
-    AttachedDatabase* db =
-        parts.size() >= 3 ? attached_by_name(parts[parts.size() - 3]) : &current();
-    if (!db) return Value();
-    const ObjectInfo* info = db->catalog->Find(object, owner, UserId(*db));
-    if (!info) return Value();
-    if (name == "OBJECT_ID") return Value(static_cast<long long>(info->id));
-    if (name == "COL_LENGTH") {
-      const ColumnInfo* c = info->FindColumn(arg_text(1));
-      if (!c) return Value();
-      if (c->type.IsLarge()) return Value(16);
-      switch (c->type.kind) {
-        case TypeKind::kBit:
-        case TypeKind::kTinyInt:
-          return Value(1);
-        case TypeKind::kSmallInt:
-          return Value(2);
-        case TypeKind::kInt:
-        case TypeKind::kReal:
-        case TypeKind::kSmallDateTime:
-        case TypeKind::kSmallMoney:
-          return Value(4);
-        case TypeKind::kBigInt:
-        case TypeKind::kFloat:
-        case TypeKind::kDateTime:
-        case TypeKind::kMoney:
-          return Value(8);
-        case TypeKind::kUniqueIdentifier:
-          return Value(16);
-        default:
-          return Value(c->type.IsUnicode() ? c->type.length * 2 : c->type.length);
-      }
-    }
-    const ColumnInfo* identity = info->IdentityColumn();
-    if (!identity) return Value();
-    if (name == "IDENT_SEED") return Value(static_cast<long long>(identity->seed));
-    if (name == "IDENT_INCR") return Value(static_cast<long long>(identity->increment));
-    auto value = db->catalog->IdentityCurrent(*connection_, info->id);
-    return value ? Value(static_cast<long long>(*value))
-                 : Value(static_cast<long long>(identity->seed));
-  }
-  if (name == "OBJECT_NAME") {
-    const ObjectInfo* info = current().catalog->FindById(args.at(0).ToInt().value_or(0));
-    return info ? Value(info->name) : Value();
-  }
-  if (name == "OBJECTPROPERTY") {
-    const ObjectInfo* info = current().catalog->FindById(args.at(0).ToInt().value_or(0));
-    if (!info) return Value();
-    std::string property = Lower(arg_text(1));
-    if (property == "isusertable") return Value(info->type == ObjectType::kTable ? 1 : 0);
-    if (property == "isview") return Value(info->type == ObjectType::kView ? 1 : 0);
-    if (property == "isprocedure") return Value(info->type == ObjectType::kProcedure ? 1 : 0);
-    if (property == "ismsshipped" || property == "issystemtable") return Value(0);
-    if (property == "ownerid") return Value(info->uid);
-    if (property == "tablehasidentity") return Value(info->IdentityColumn() ? 1 : 0);
-    if (property == "tablehasprimarykey") return Value(info->PrimaryKey() ? 1 : 0);
-    if (auto fulltext = FullTextObjectProperty(*this, current(), *info, property)) return *fulltext;
-    return Value();
   }
   if (name == "IS_MEMBER") {
     std::string role = arg_text(0);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -78,6 +79,7 @@ class SessionImpl : public Session, public FunctionHost {
   common::Value SystemFunction(std::string_view name,
                                const std::vector<common::Value>& args) override;
   std::int64_t NextIdentity(int slot) override;
+  double Random(std::optional<std::int64_t> seed) override;
   DateSettings Dates() const override { return options_.dates; }
 
   // Ends the session as KILL or a stopped service does: its next batch fails, its open
@@ -195,6 +197,7 @@ class SessionImpl : public Session, public FunctionHost {
   int trancount_ = 0;
   std::vector<std::string> savepoints_;  // SAVE TRANSACTION names, lower-case
   IdentityState identity_state_;
+  std::mt19937_64 random_{std::random_device{}()};
   Executor* executor_ = nullptr;
   std::map<std::string, std::shared_ptr<const tsql::Batch>> parsed_procedures_;
   std::map<std::string, tsql::ExprPtr> parsed_defaults_;

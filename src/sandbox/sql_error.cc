@@ -147,6 +147,7 @@ SqlError NotInTransaction(bool commit) {
                            "TRANSACTION.");
 }
 SqlError DivideByZero() { return SqlError(8134, 16, "Divide by zero error encountered."); }
+SqlError DomainError() { return SqlError(3623, 16, "A domain error occurred."); }
 SqlError UnknownProcedure(std::string_view name) {
   return SqlError(2812, 16, Quoted("Could not find stored procedure '", name, "'."));
 }

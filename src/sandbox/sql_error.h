@@ -67,6 +67,9 @@ SqlError TooManyArguments(std::string_view procedure);                          
 SqlError MissingArgument(std::string_view procedure, std::string_view parameter);  // 201
 SqlError NotAParameter(std::string_view name, std::string_view procedure);         // 8145
 SqlError Unsupported(std::string_view what);  // 156-like refusal
+
+// 3623: a mathematical function given a value outside its domain (SQRT(-1), LOG(0)).
+SqlError DomainError();
 }  // namespace errors
 
 }  // namespace sandbox

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "sandbox/arithmetic.h"
+#include "sandbox/builtin_functions.h"
 #include "sandbox/collation.h"
 #include "sandbox/sql_error.h"
 #include "sandbox/sqlite.h"
@@ -108,10 +109,12 @@ SqlError NotRecognisedFunction(std::string_view name) {
                   ErrorScope::kBatch);
 }
 
-SqlError WrongArgumentCount(std::string_view name) {
-  return SqlError(
-      174, 15, "The " + std::string(name) + " function requires the correct number of arguments.",
-      ErrorScope::kBatch);
+// 174 for functions of a fixed count of arguments, 189 for a range; high < 0: no upper limit.
+SqlError WrongArgumentCount(std::string_view name, int low, int high) {
+  std::string text = "The " + Lower(name) + " function requires " + std::to_string(low);
+  if (high == low || high < 0) return SqlError(174, 15, text + " arguments.", ErrorScope::kBatch);
+  return SqlError(189, 15, text + " to " + std::to_string(high) + " arguments.",
+                  ErrorScope::kBatch);
 }
 
 // Literals at least this long are bound rather than printed, when the statement allows it.
@@ -172,7 +175,7 @@ SqlType Translator::ResolveType(const TypeRef& ref, bool cast_default_length) {
     throw SqlError(243, 16, "Type " + ref.name + " is not a defined system type.",
                    ErrorScope::kBatch);
   if (ref.max) type->length = -1;
-  if (count == 0 && cast_default_length &&
+  if (count == 0 && cast_default_length && !ref.max &&
       (type->kind == TypeKind::kVarChar || type->kind == TypeKind::kNVarChar ||
        type->kind == TypeKind::kChar || type->kind == TypeKind::kNChar ||
        type->kind == TypeKind::kVarBinary || type->kind == TypeKind::kBinary))
@@ -646,6 +649,53 @@ std::string Translator::SystemCall(const std::string& name, const std::vector<Ty
   return sql + ")";
 }
 
+TypedSql Translator::Builtin(const BuiltinFunction& function, const FunctionCall& call,
+                             const Scope* scope) {
+  std::vector<TypedSql> args;
+  if (call.star) {
+    // f(*): every column of the FROM sources, in their order.
+    if (!function.star || !scope || scope->sources.empty())
+      throw WrongArgumentCount(function.name, function.min_args, function.max_args);
+    for (const SourceBinding& source : scope->sources) {
+      for (const OutputColumn& column : source.columns) {
+        ColumnRef ref;
+        ref.table.name = source.exposed;
+        ref.column = column.name;
+        args.push_back(Column(ref, scope));
+      }
+    }
+  } else {
+    const auto count = static_cast<int>(call.args.size());
+    if (count < function.min_args || (function.max_args >= 0 && count > function.max_args))
+      throw WrongArgumentCount(function.name, function.min_args, function.max_args);
+    const std::string_view kinds = function.arguments;
+    for (size_t i = 0; i < call.args.size(); ++i) {
+      TypedSql a = Expression(*call.args[i], scope);
+      const char kind = kinds.empty() ? 'a' : kinds[std::min(i, kinds.size() - 1)];
+      // Implicit conversions, as SQL Server makes them for the argument's type.
+      SqlType target = a.type;
+      if (kind == 'f' && !a.type.IsNumeric()) target = SqlType::Float();
+      if (kind == 'i' && !a.type.IsNumeric()) target = SqlType::Int();
+      if (kind == 't' && !a.type.IsCharacter()) target = SqlType::VarChar(8000);
+      if (!a.is_null && !(target == a.type)) {
+        a.sql = ConvertSql(a, target, Fit::kCut);
+        a.type = target;
+        a.is_literal = false;
+        a.literal = nullptr;
+      }
+      args.push_back(std::move(a));
+    }
+  }
+  TypedSql out;
+  out.type = function.result(args);
+  out.nullable = !function.never_null;
+  out.sql = BuiltinSqlName(function) + "(";
+  for (size_t i = 0; i < args.size(); ++i) out.sql += (i ? ", " : "") + args[i].sql;
+  if (function.result_length) out.sql += ", " + std::to_string(out.type.length);
+  out.sql += ")";
+  return out;
+}
+
 TypedSql Translator::Function(const FunctionCall& call, const Scope* scope) {
   std::string name = Upper(call.name.name);
   TypedSql out;
@@ -655,7 +705,8 @@ TypedSql Translator::Function(const FunctionCall& call, const Scope* scope) {
     return list;
   };
   auto need = [&](size_t low, size_t high) {
-    if (call.args.size() < low || call.args.size() > high) throw WrongArgumentCount(name);
+    if (call.args.size() < low || call.args.size() > high)
+      throw WrongArgumentCount(name, static_cast<int>(low), static_cast<int>(high));
   };
   auto text_result = [&](const std::string& sql, SqlType type) {
     out.sql = sql;
@@ -674,6 +725,8 @@ TypedSql Translator::Function(const FunctionCall& call, const Scope* scope) {
 
   if (!call.name.owner.empty() || !call.name.database.empty())
     throw NotRecognisedFunction(call.name.ToString());
+  if (const BuiltinFunction* builtin = FindBuiltinFunction(name))
+    return Builtin(*builtin, call, scope);
 
   if (name == "COUNT" || name == "COUNT_BIG") {
     out.type = name == "COUNT" ? SqlType::Int() : SqlType{TypeKind::kBigInt};
@@ -720,7 +773,7 @@ TypedSql Translator::Function(const FunctionCall& call, const Scope* scope) {
     return out;
   }
   if (name == "COALESCE") {
-    if (call.args.empty()) throw WrongArgumentCount(name);
+    if (call.args.empty()) throw WrongArgumentCount(name, 2, -1);
     std::vector<TypedSql> list = args();
     out.sql = "coalesce(";
     bool first = true;
@@ -776,23 +829,13 @@ TypedSql Translator::Function(const FunctionCall& call, const Scope* scope) {
                            ", " + Expression(*call.args[2], scope).sql + ")",
                        type);
   }
-  if (name == "UPPER" || name == "LOWER" || name == "LTRIM" || name == "RTRIM" ||
-      name == "REVERSE") {
+  if (name == "UPPER" || name == "LOWER" || name == "LTRIM" || name == "RTRIM") {
     need(1, 1);
     TypedSql a = Expression(*call.args[0], scope);
     SqlType type = a.type.IsCharacter() ? a.type : SqlType::VarChar(8000);
     if (name == "LTRIM") return text_result("ltrim(" + a.sql + ", ' ')", type);
     if (name == "RTRIM") return text_result("rtrim(" + a.sql + ", ' ')", type);
-    if (name == "REVERSE") throw NotRecognisedFunction(call.name.name);
     return text_result("tsql_" + Lower(name) + "(" + a.sql + ")", type);
-  }
-  if (name == "CHARINDEX" || name == "PATINDEX") {
-    if (name == "PATINDEX") throw NotRecognisedFunction(call.name.name);
-    need(2, 3);
-    std::vector<TypedSql> list = args();
-    std::string sql = "tsql_charindex(" + list[0].sql + ", " + list[1].sql;
-    if (list.size() == 3) sql += ", " + list[2].sql;
-    return text_result(sql + ")", SqlType::Int());
   }
   if (name == "REPLACE") {
     need(3, 3);
@@ -800,25 +843,6 @@ TypedSql Translator::Function(const FunctionCall& call, const Scope* scope) {
     SqlType type = list[0].type.IsUnicode() ? SqlType::NVarChar(4000) : SqlType::VarChar(8000);
     return text_result(
         "tsql_replace(" + list[0].sql + ", " + list[1].sql + ", " + list[2].sql + ")", type);
-  }
-  if (name == "SPACE") {
-    need(1, 1);
-    return text_result("tsql_space(" + Expression(*call.args[0], scope).sql + ")",
-                       SqlType::VarChar(8000));
-  }
-  if (name == "REPLICATE") {
-    need(2, 2);
-    std::vector<TypedSql> list = args();
-    return text_result("tsql_replicate(" + list[0].sql + ", " + list[1].sql + ")",
-                       list[0].type.IsUnicode() ? SqlType::NVarChar(4000) : SqlType::VarChar(8000));
-  }
-  if (name == "STR") {
-    need(1, 3);
-    std::vector<TypedSql> list = args();
-    std::string width = list.size() > 1 ? list[1].sql : "10";
-    std::string digits = list.size() > 2 ? list[2].sql : "0";
-    return text_result("printf('%*.*f', " + width + ", " + digits + ", " + list[0].sql + ")",
-                       SqlType::VarChar(10));
   }
   if (name == "ASCII" || name == "UNICODE") {
     need(1, 1);
@@ -857,21 +881,12 @@ TypedSql Translator::Function(const FunctionCall& call, const Scope* scope) {
                        type),
         type);
   }
-  if (name == "FLOOR" || name == "CEILING" || name == "SIGN") {
-    need(1, 1);
-    TypedSql a = Expression(*call.args[0], scope);
-    return text_result("tsql_" + Lower(name) + "(" + a.sql + ")", a.type);
-  }
   if (name == "POWER") {
     need(2, 2);
     std::vector<TypedSql> list = args();
     return text_result(
         IntegerChecked("tsql_power(" + list[0].sql + ", " + list[1].sql + ")", list[0].type),
         list[0].type);
-  }
-  if (name == "RAND") {
-    need(0, 1);
-    return text_result("((abs(random()) % 1000000000) / 1000000000.0)", SqlType::Float());
   }
   if (name == "GETDATE" || name == "CURRENT_TIMESTAMP") {
     if (!call.niladic) need(0, 0);
@@ -909,11 +924,6 @@ TypedSql Translator::Function(const FunctionCall& call, const Scope* scope) {
         "tsql_datepart('" + Lower(name) + "', " + Expression(*call.args[0], scope).sql + ")",
         SqlType::Int());
   }
-  if (name == "NEWID") {
-    need(0, 0);
-    out.nullable = false;
-    return text_result("tsql_newid()", SqlType{TypeKind::kUniqueIdentifier});
-  }
   if (name == "ISDATE" || name == "ISNUMERIC") {
     need(1, 1);
     return text_result(SystemCall(name, args()), SqlType::Int());
@@ -930,6 +940,7 @@ TypedSql Translator::Function(const FunctionCall& call, const Scope* scope) {
       name == "SYSTEM_USER") {
     return text_result(Bind(Value(resolver_.LoginName())), SqlType::NVarChar(128));
   }
+  if (name == "HOST_NAME" || name == "APP_NAME") need(0, 0);
   if (name == "HOST_NAME")
     return text_result(Bind(Value(resolver_.HostName())), SqlType::NVarChar(128));
   if (name == "APP_NAME")
@@ -958,6 +969,12 @@ TypedSql Translator::Function(const FunctionCall& call, const Scope* scope) {
       {"COLUMNPROPERTY", SqlType::Int(), 3, 3},
       {"COL_LENGTH", SqlType{TypeKind::kSmallInt}, 2, 2},
       {"COL_NAME", SqlType::NVarChar(128), 2, 2},
+      {"INDEXPROPERTY", SqlType::Int(), 3, 3},
+      {"FILE_NAME", SqlType::NVarChar(128), 1, 1},
+      {"FILE_ID", SqlType{TypeKind::kSmallInt}, 1, 1},
+      {"FILEPROPERTY", SqlType::Int(), 2, 2},
+      {"FILEGROUP_NAME", SqlType::NVarChar(128), 1, 1},
+      {"FILEGROUP_ID", SqlType{TypeKind::kSmallInt}, 1, 1},
       {"IS_MEMBER", SqlType::Int(), 1, 1},
       {"IS_SRVROLEMEMBER", SqlType::Int(), 1, 2},
       {"HAS_DBACCESS", SqlType::Int(), 1, 1},

@@ -17,6 +17,8 @@
 
 namespace sandbox {
 
+struct BuiltinFunction;
+
 struct OutputColumn {
   std::string name;
   SqlType type;
@@ -180,6 +182,9 @@ class Translator {
   // One arithmetic link of a chain; flat carries the chain's SQLite precedence class along.
   TypedSql Arithmetic(tsql::BinaryOp op, TypedSql left, TypedSql right, int& flat);
   TypedSql Function(const tsql::FunctionCall& call, const Scope* scope);
+  // A function of the built-in table: arguments counted and converted, result typed.
+  TypedSql Builtin(const BuiltinFunction& function, const tsql::FunctionCall& call,
+                   const Scope* scope);
   TypedSql Comparison(const char* op, TypedSql left, TypedSql right);
   // Makes a and b comparable: dates and GUIDs in text, collation for text.
   void Harmonise(TypedSql& a, TypedSql& b);
