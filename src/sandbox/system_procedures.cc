@@ -67,6 +67,7 @@ const SystemProcedureTable& Registry() {
     AddServerProcedures(table);
     AddDynamicProcedures(table);
     AddCatalogProcedures(table);
+    AddHelpProcedures(table);
     return table;
   }();
   return registry;

@@ -44,6 +44,7 @@ void AddFullTextProcedures(SystemProcedureTable& table);  // sp_fulltext.cc
 void AddServerProcedures(SystemProcedureTable& table);    // sp_server.cc
 void AddDynamicProcedures(SystemProcedureTable& table);   // sp_dynamic_sql.cc
 void AddCatalogProcedures(SystemProcedureTable& table);   // sp_catalog.cc
+void AddHelpProcedures(SystemProcedureTable& table);      // sp_help.cc
 
 // nullptr when the name is no system procedure of the sandbox.
 const SystemProcedure* FindSystemProcedure(std::string_view name);

@@ -1,0 +1,411 @@
+// The procedures an administrator types to learn about a database: sp_help and its family and
+// sp_spaceused. Each case names the documented result set or rule it follows.
+#include <string>
+#include <vector>
+
+#include "sandbox/sandbox_fixture.h"
+
+namespace sandbox::testing {
+namespace {
+
+using common::Value;
+
+std::vector<std::string> ColumnNames(const RowSet& set) {
+  std::vector<std::string> names;
+  for (const Column& c : set.columns) names.push_back(c.name);
+  return names;
+}
+
+// The text of a server message of that number, or "" when none came.
+std::string MessageText(const CollectingSink& sink, std::int32_t number) {
+  for (const ServerMessage& m : sink.messages)
+    if (m.number == number) return m.text;
+  return "";
+}
+
+class HelpProceduresTest : public SandboxTest {
+ protected:
+  void SetUp() override {
+    SandboxTest::SetUp();
+    Ok("CREATE DATABASE Shop");
+    shop_ = Connect("Shop");
+    Ok(*shop_,
+       "CREATE TABLE dbo.Orders (id INT IDENTITY(100, 5) NOT NULL CONSTRAINT PK_Orders PRIMARY "
+       "KEY, customer NVARCHAR(50) NOT NULL, code CHAR(5) NULL, note VARCHAR(20) NULL, "
+       "total DECIMAL(10, 2) NULL, weight FLOAT NULL, placed DATETIME NOT NULL "
+       "CONSTRAINT DF_Orders_placed DEFAULT (getdate()), flag BIT NULL)");
+    Ok(*shop_, "CREATE UNIQUE INDEX IX_Orders_code ON Orders (code DESC, customer)");
+    Ok(*shop_, "CREATE INDEX IX_Orders_placed ON Orders (placed)");
+    Ok(*shop_, "CREATE TABLE Plain (a INT)");
+    Ok(*shop_, "CREATE VIEW dbo.BigOrders AS SELECT id, total FROM Orders WHERE total > 100");
+    Ok(*shop_,
+       "CREATE PROCEDURE dbo.OrdersOf @customer NVARCHAR(50), @since DATETIME = NULL, "
+       "@count INT OUTPUT\r\nAS\r\nSELECT @count = COUNT(*) FROM Orders WHERE customer = "
+       "@customer\r\n");
+  }
+
+  CollectingSink RunShop(const std::string& batch) { return Run(*shop_, batch); }
+  std::vector<RowSet> Sets(const std::string& batch) {
+    CollectingSink sink = RunShop(batch);
+    EXPECT_EQ(sink.FirstError(), 0) << batch << ": " << sink.ErrorText();
+    return sink.sets;
+  }
+
+  std::unique_ptr<Session> shop_;
+};
+
+// --- sp_help -----------------------------------------------------------------------------
+
+// Without a name: Name, Owner, Object_type of every object, by type descending then name,
+// and the (empty) list of user-defined types.
+TEST_F(HelpProceduresTest, HelpWithoutNameListsObjectsAndUserTypes) {
+  std::vector<RowSet> sets = Sets("EXEC sp_help");
+  ASSERT_EQ(sets.size(), 2u);
+  EXPECT_EQ(ColumnNames(sets[0]), (std::vector<std::string>{"Name", "Owner", "Object_type"}));
+  std::vector<std::vector<Value>> expected = {
+      {Value("BigOrders"), Value("dbo"), Value("view")},
+      {Value("Orders"), Value("dbo"), Value("user table")},
+      {Value("Plain"), Value("dbo"), Value("user table")},
+      {Value("OrdersOf"), Value("dbo"), Value("stored procedure")},
+      {Value("PK_Orders"), Value("dbo"), Value("primary key cns")},
+      {Value("DF_Orders_placed"), Value("dbo"), Value("default (maybe cns)")},
+  };
+  EXPECT_EQ(sets[0].rows, expected);
+  EXPECT_EQ(ColumnNames(sets[1]),
+            (std::vector<std::string>{"User_type", "Storage_type", "Length", "Prec", "Scale",
+                                      "Nullable", "Default_name", "Rule_name", "Collation"}));
+  EXPECT_TRUE(sets[1].rows.empty());
+}
+
+// A table: the object, its columns, identity, RowGuidCol, filegroup, indexes, constraints.
+TEST_F(HelpProceduresTest, HelpOnTableGivesItsSevenResultSets) {
+  std::vector<RowSet> sets = Sets("EXEC sp_help 'dbo.Orders'");
+  ASSERT_EQ(sets.size(), 7u);
+  EXPECT_EQ(ColumnNames(sets[0]),
+            (std::vector<std::string>{"Name", "Owner", "Type", "Created_datetime"}));
+  ASSERT_EQ(sets[0].rows.size(), 1u);
+  EXPECT_EQ(sets[0].rows[0][0], Value("Orders"));
+  EXPECT_EQ(sets[0].rows[0][2], Value("user table"));
+  EXPECT_EQ(sets[0].rows[0][3].type(), Value::Type::kDateTime);
+
+  EXPECT_EQ(ColumnNames(sets[1]),
+            (std::vector<std::string>{"Column_name", "Type", "Computed", "Length", "Prec", "Scale",
+                                      "Nullable", "TrimTrailingBlanks", "FixedLenNullInSource",
+                                      "Collation"}));
+  // Length in bytes; Prec and Scale char(5), blank for non-numeric types and Scale NULL for
+  // float; trailing blanks and fixed-length nulls only apply to char and binary types.
+  struct ColumnCase {
+    const char* name;
+    const char* type;
+    long long length;
+    Value prec, scale;
+    const char* nullable;
+    const char* trim;
+    const char* fixed_null;
+    bool collation;
+  };
+  const ColumnCase cases[] = {
+      {"id", "int", 4, Value("10   "), Value("0    "), "no", "(n/a)", "(n/a)", false},
+      {"customer", "nvarchar", 100, Value("     "), Value("     "), "no", "no", "(n/a)", true},
+      {"code", "char", 5, Value("     "), Value("     "), "yes", "no", "yes", true},
+      {"note", "varchar", 20, Value("     "), Value("     "), "yes", "no", "yes", true},
+      {"total", "decimal", 9, Value("10   "), Value("2    "), "yes", "(n/a)", "(n/a)", false},
+      {"weight", "float", 8, Value("53   "), Value(), "yes", "(n/a)", "(n/a)", false},
+      {"placed", "datetime", 8, Value("     "), Value("     "), "no", "(n/a)", "(n/a)", false},
+      {"flag", "bit", 1, Value("     "), Value("     "), "yes", "(n/a)", "(n/a)", false},
+  };
+  ASSERT_EQ(sets[1].rows.size(), std::size(cases));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const ColumnCase& c = cases[i];
+    const std::vector<Value>& row = sets[1].rows[i];
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(row[0], Value(c.name));
+    EXPECT_EQ(row[1], Value(c.type));
+    EXPECT_EQ(row[2], Value("no"));
+    EXPECT_EQ(row[3], Value(c.length));
+    EXPECT_EQ(row[4], c.prec);
+    EXPECT_EQ(row[5], c.scale);
+    EXPECT_EQ(row[6], Value(c.nullable));
+    EXPECT_EQ(row[7], Value(c.trim));
+    EXPECT_EQ(row[8], Value(c.fixed_null));
+    EXPECT_EQ(row[9].IsNull(), !c.collation);
+  }
+
+  EXPECT_EQ(ColumnNames(sets[2]),
+            (std::vector<std::string>{"Identity", "Seed", "Increment", "Not For Replication"}));
+  ASSERT_EQ(sets[2].rows.size(), 1u);
+  EXPECT_EQ(sets[2].rows[0][0], Value("id"));
+  EXPECT_EQ(sets[2].rows[0][1].ToInt(), 100);
+  EXPECT_EQ(sets[2].rows[0][2].ToInt(), 5);
+  EXPECT_EQ(sets[3].rows,
+            (std::vector<std::vector<Value>>{{Value("No rowguidcol column defined.")}}));
+  EXPECT_EQ(ColumnNames(sets[4]), (std::vector<std::string>{"Data_located_on_filegroup"}));
+  EXPECT_EQ(sets[4].rows, (std::vector<std::vector<Value>>{{Value("PRIMARY")}}));
+  EXPECT_EQ(ColumnNames(sets[5]),
+            (std::vector<std::string>{"index_name", "index_description", "index_keys"}));
+  EXPECT_EQ(sets[5].rows.size(), 3u);
+  EXPECT_EQ(sets[6].columns.size(), 7u);
+}
+
+// A table without identity, indexes or constraints says so in its rows and messages.
+TEST_F(HelpProceduresTest, HelpOnBareTableSaysWhatItLacks) {
+  CollectingSink sink = RunShop("EXEC sp_help Plain");
+  ASSERT_EQ(sink.FirstError(), 0) << sink.ErrorText();
+  ASSERT_EQ(sink.sets.size(), 5u);
+  EXPECT_EQ(sink.sets[2].rows,
+            (std::vector<std::vector<Value>>{
+                {Value("No identity column defined."), Value(), Value(), Value()}}));
+  EXPECT_EQ(MessageText(sink, 15472), "The object does not have any indexes.");
+  EXPECT_EQ(MessageText(sink, 15469), "No constraints have been defined for this object.");
+}
+
+// A view: no filegroup, indexes or constraints; a procedure: its parameters in order.
+TEST_F(HelpProceduresTest, HelpOnViewAndProcedure) {
+  std::vector<RowSet> view = Sets("EXEC sp_help BigOrders");
+  ASSERT_EQ(view.size(), 4u);
+  EXPECT_EQ(view[0].rows[0][2], Value("view"));
+  ASSERT_EQ(view[1].rows.size(), 2u);
+  EXPECT_EQ(view[1].rows[1][0], Value("total"));
+
+  std::vector<RowSet> procedure = Sets("EXEC sp_help @objname = N'OrdersOf'");
+  ASSERT_EQ(procedure.size(), 2u);
+  EXPECT_EQ(procedure[0].rows[0][2], Value("stored procedure"));
+  EXPECT_EQ(ColumnNames(procedure[1]),
+            (std::vector<std::string>{"Parameter_name", "Type", "Length", "Prec", "Scale",
+                                      "Param_order", "Collation"}));
+  std::vector<std::vector<Value>> expected = {
+      {Value("@customer"), Value("nvarchar"), Value(100), Value(50), Value(), Value(1)},
+      {Value("@since"), Value("datetime"), Value(8), Value(23), Value(3), Value(2)},
+      {Value("@count"), Value("int"), Value(4), Value(10), Value(0), Value(3)},
+  };
+  ASSERT_EQ(procedure[1].rows.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i)
+    for (size_t j = 0; j < expected[i].size(); ++j)
+      EXPECT_EQ(procedure[1].rows[i][j], expected[i][j]) << i << "," << j;
+}
+
+// A data type name: Type_name, Storage_type, Length, Prec, Scale, Nullable, ... as systypes
+// keeps them.
+TEST_F(HelpProceduresTest, HelpOnDataTypes) {
+  struct TypeCase {
+    const char* name;
+    long long length;
+    long long prec;
+    Value scale;
+    const char* nullable;
+  };
+  const TypeCase cases[] = {
+      {"int", 4, 10, Value(0), "yes"},       {"nvarchar", 8000, 4000, Value(), "yes"},
+      {"decimal", 17, 38, Value(38), "yes"}, {"sysname", 256, 128, Value(), "no"},
+      {"DATETIME", 8, 23, Value(3), "yes"},  {"timestamp", 8, 8, Value(), "no"},
+  };
+  for (const TypeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<RowSet> sets = Sets(std::string("EXEC sp_help '") + c.name + "'");
+    ASSERT_EQ(sets.size(), 1u);
+    EXPECT_EQ(sets[0].columns[0].name, "Type_name");
+    ASSERT_EQ(sets[0].rows.size(), 1u);
+    const std::vector<Value>& row = sets[0].rows[0];
+    EXPECT_EQ(row[2], Value(c.length));
+    EXPECT_EQ(row[3], Value(c.prec));
+    EXPECT_EQ(row[4], c.scale);
+    EXPECT_EQ(row[5], Value(c.nullable));
+  }
+}
+
+// Names that are no object: 15009 with the name as given; another database's name: 15250.
+// Hostile names are found when they exist and quoted back as given when they do not.
+TEST_F(HelpProceduresTest, HelpNamesAndErrors) {
+  Ok(*shop_, "CREATE TABLE [we]]ird; 'näme'] (x INT)");
+  struct NameCase {
+    const char* argument;  // as written in the batch
+    std::int32_t error;
+    const char* text;
+  };
+  const NameCase cases[] = {
+      {"'[we]]ird; ''näme'']'", 0, ""},
+      {"'dbo.[we]]ird; ''näme'']'", 0, ""},
+      {"'Shop.dbo.Orders'", 0, ""},
+      {"'Nothing'", 15009, "The object 'Nothing' does not exist in database 'Shop'."},
+      {"'x''; DROP TABLE Orders --'", 15009,
+       "The object 'x'; DROP TABLE Orders --' does not exist in database 'Shop'."},
+      {"'master.dbo.Orders'", 15250,
+       "The database name component of the object qualifier must be the name of the current "
+       "database."},
+      {"'a.b.c.d'", 15009, "The object 'a.b.c.d' does not exist in database 'Shop'."},
+      {"'[unclosed'", 15009, "The object '[unclosed' does not exist in database 'Shop'."},
+  };
+  for (const NameCase& c : cases) {
+    SCOPED_TRACE(c.argument);
+    CollectingSink sink = RunShop(std::string("EXEC sp_help ") + c.argument);
+    EXPECT_EQ(sink.FirstError(), c.error);
+    if (c.error) {
+      EXPECT_EQ(sink.Errors()[0]->text, c.text);
+    }
+  }
+  std::string long_name(300, 'n');
+  EXPECT_EQ(RunShop("EXEC sp_help '" + long_name + "'").FirstError(), 15009);
+  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM Shop..Orders"), Value(0));  // nothing was dropped
+}
+
+// --- sp_helptext -------------------------------------------------------------------------
+
+// One row per line of the creation text, line ends kept; lines past 255 characters go on.
+TEST_F(HelpProceduresTest, HelpTextGivesTheCreationTextByLine) {
+  std::vector<RowSet> sets = Sets("EXEC sp_helptext 'OrdersOf'");
+  ASSERT_EQ(sets.size(), 1u);
+  EXPECT_EQ(ColumnNames(sets[0]), (std::vector<std::string>{"Text"}));
+  std::vector<std::vector<Value>> expected = {
+      {Value("CREATE PROCEDURE dbo.OrdersOf @customer NVARCHAR(50), @since DATETIME = NULL, "
+             "@count INT OUTPUT\r\n")},
+      {Value("AS\r\n")},
+      {Value("SELECT @count = COUNT(*) FROM Orders WHERE customer = @customer\r\n")}};
+  EXPECT_EQ(sets[0].rows, expected);
+
+  std::string long_line = "CREATE VIEW Wide AS SELECT '" + std::string(300, 'w') + "' AS w";
+  Ok(*shop_, long_line);
+  sets = Sets("EXEC sp_helptext Wide");
+  ASSERT_EQ(sets[0].rows.size(), 2u);
+  EXPECT_EQ(sets[0].rows[0][0].ToText().size(), 255u);
+  EXPECT_EQ(sets[0].rows[0][0].ToText() + sets[0].rows[1][0].ToText(), long_line);
+}
+
+TEST_F(HelpProceduresTest, HelpTextErrors) {
+  struct Case {
+    const char* batch;
+    std::int32_t error;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"EXEC sp_helptext Orders", 15197, "There is no text for object 'Orders'."},
+      {"EXEC sp_helptext 'No;Such'", 15009,
+       "The object 'No;Such' does not exist in database 'Shop'."},
+      {"EXEC sp_helptext", 201,
+       "Procedure 'sp_helptext' expects parameter '@objname', which was not supplied."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.batch);
+    CollectingSink sink = RunShop(c.batch);
+    ASSERT_EQ(sink.FirstError(), c.error);
+    EXPECT_EQ(sink.Errors()[0]->text, c.text);
+  }
+}
+
+// --- sp_helpindex and sp_helpconstraint --------------------------------------------------
+
+// index_description as "clustered, unique, primary key located on PRIMARY"; descending key
+// columns marked "(-)"; by index name.
+TEST_F(HelpProceduresTest, HelpIndexDescribesEachIndex) {
+  std::vector<RowSet> sets = Sets("EXEC sp_helpindex 'Orders'");
+  ASSERT_EQ(sets.size(), 1u);
+  std::vector<std::vector<Value>> expected = {
+      {Value("IX_Orders_code"), Value("nonclustered, unique located on PRIMARY"),
+       Value("code(-), customer")},
+      {Value("IX_Orders_placed"), Value("nonclustered located on PRIMARY"), Value("placed")},
+      {Value("PK_Orders"), Value("clustered, unique, primary key located on PRIMARY"), Value("id")},
+  };
+  EXPECT_EQ(sets[0].rows, expected);
+
+  CollectingSink sink = RunShop("EXEC sp_helpindex Plain");
+  EXPECT_EQ(sink.FirstError(), 0);
+  EXPECT_TRUE(sink.sets.empty());
+  EXPECT_EQ(MessageText(sink, 15472), "The object does not have any indexes.");
+  EXPECT_EQ(RunShop("EXEC sp_helpindex OrdersOf").FirstError(), 15009);
+}
+
+TEST_F(HelpProceduresTest, HelpConstraintListsKeysAndDefaults) {
+  Ok(*shop_, "ALTER TABLE Plain ADD CONSTRAINT UQ_Plain UNIQUE (a)");
+  CollectingSink sink = RunShop("EXEC sp_helpconstraint 'Orders'");
+  ASSERT_EQ(sink.FirstError(), 0) << sink.ErrorText();
+  ASSERT_EQ(sink.sets.size(), 2u);
+  EXPECT_EQ(ColumnNames(sink.sets[0]), (std::vector<std::string>{"Object Name"}));
+  EXPECT_EQ(sink.sets[0].rows[0][0], Value("Orders"));
+  EXPECT_EQ(ColumnNames(sink.sets[1]),
+            (std::vector<std::string>{"constraint_type", "constraint_name", "delete_action",
+                                      "update_action", "status_enabled", "status_for_replication",
+                                      "constraint_keys"}));
+  ASSERT_EQ(sink.sets[1].rows.size(), 2u);
+  EXPECT_EQ(sink.sets[1].rows[0][0], Value("DEFAULT on column placed"));
+  EXPECT_EQ(sink.sets[1].rows[0][1], Value("DF_Orders_placed"));
+  EXPECT_EQ(sink.sets[1].rows[1][0], Value("PRIMARY KEY (clustered)"));
+  EXPECT_EQ(sink.sets[1].rows[1][6], Value("id"));
+  EXPECT_EQ(MessageText(sink, 15470), "No foreign keys reference this table.");
+
+  std::vector<RowSet> plain = Sets("EXEC sp_helpconstraint Plain, 'nomsg'");
+  ASSERT_EQ(plain.size(), 1u);
+  EXPECT_EQ(plain[0].rows[0][0], Value("UNIQUE (non-clustered)"));
+
+  Ok(*shop_, "CREATE TABLE Bare (b INT)");
+  sink = RunShop("EXEC sp_helpconstraint Bare");
+  EXPECT_EQ(MessageText(sink, 15469), "No constraints have been defined for this object.");
+  sink = RunShop("EXEC sp_helpconstraint BigOrders");
+  ASSERT_EQ(sink.FirstError(), 15218);
+  EXPECT_EQ(sink.Errors()[0]->text, "Object 'BigOrders' is not a table.");
+}
+
+// --- files and space ---------------------------------------------------------------------
+
+TEST_F(HelpProceduresTest, HelpFileAndFileGroup) {
+  std::vector<RowSet> files = Sets("EXEC sp_helpfile");
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(ColumnNames(files[0]),
+            (std::vector<std::string>{"name", "fileid", "filename", "filegroup", "size", "maxsize",
+                                      "growth", "usage"}));
+  ASSERT_EQ(files[0].rows.size(), 2u);
+  EXPECT_EQ(files[0].rows[0][3], Value("PRIMARY"));
+  EXPECT_EQ(files[0].rows[0][7], Value("data only"));
+  EXPECT_TRUE(files[0].rows[1][3].IsNull());
+  EXPECT_EQ(files[0].rows[1][7], Value("log only"));
+  std::string log_name = files[0].rows[1][0].ToText();
+  std::vector<RowSet> one = Sets("EXEC sp_helpfile '" + log_name + "'");
+  ASSERT_EQ(one[0].rows.size(), 1u);
+  EXPECT_EQ(one[0].rows[0][1], Value(2));
+
+  std::vector<RowSet> groups = Sets("EXEC sp_helpfilegroup");
+  EXPECT_EQ(groups[0].rows,
+            (std::vector<std::vector<Value>>{{Value("PRIMARY"), Value(1), Value(1)}}));
+  groups = Sets("EXEC sp_helpfilegroup 'primary'");
+  ASSERT_EQ(groups.size(), 2u);
+  EXPECT_EQ(ColumnNames(groups[1]), (std::vector<std::string>{"file_in_group", "fileid", "filename",
+                                                              "size", "maxsize", "growth"}));
+  EXPECT_EQ(groups[1].rows.size(), 1u);
+  CollectingSink sink = RunShop("EXEC sp_helpfilegroup 'Archive]; --'");
+  ASSERT_EQ(sink.FirstError(), 15046);
+}
+
+TEST_F(HelpProceduresTest, SpaceUsedOfDatabaseAndTable) {
+  std::vector<RowSet> sets = Sets("EXEC sp_spaceused");
+  ASSERT_EQ(sets.size(), 2u);
+  EXPECT_EQ(ColumnNames(sets[0]),
+            (std::vector<std::string>{"database_name", "database_size", "unallocated space"}));
+  EXPECT_EQ(sets[0].rows[0][0], Value("Shop"));
+  EXPECT_NE(sets[0].rows[0][1].ToText().find(" MB"), std::string::npos);
+  EXPECT_EQ(ColumnNames(sets[1]),
+            (std::vector<std::string>{"reserved", "data", "index_size", "unused"}));
+
+  Ok(*shop_,
+     "DECLARE @i INT SET @i = 0 WHILE @i < 200 BEGIN INSERT Orders (customer, code, placed) "
+     "VALUES (REPLICATE(N'c', 50), CAST(@i AS CHAR(5)), '2001-01-01') SET @i = @i + 1 END");
+  sets = Sets("EXEC sp_spaceused 'Orders', @updateusage = 'true'");
+  ASSERT_EQ(sets.size(), 1u);
+  EXPECT_EQ(ColumnNames(sets[0]),
+            (std::vector<std::string>{"name", "rows", "reserved", "data", "index_size", "unused"}));
+  EXPECT_EQ(sets[0].rows[0][0], Value("Orders"));
+  EXPECT_EQ(sets[0].rows[0][1], Value("200        "));  // char(11)
+  auto kb = [](const Value& v) { return std::stoll(v.ToText()); };
+  EXPECT_GT(kb(sets[0].rows[0][3]), 8);
+  EXPECT_GT(kb(sets[0].rows[0][4]), 0);
+  EXPECT_EQ(kb(sets[0].rows[0][2]), kb(sets[0].rows[0][3]) + kb(sets[0].rows[0][4]));
+
+  struct Case {
+    const char* batch;
+    std::int32_t error;
+  };
+  const Case cases[] = {{"EXEC sp_spaceused 'NoTable'", 15009},
+                        {"EXEC sp_spaceused 'BigOrders'", 15234},
+                        {"EXEC sp_spaceused NULL, 'maybe'", 15143}};
+  for (const Case& c : cases) EXPECT_EQ(RunShop(c.batch).FirstError(), c.error) << c.batch;
+}
+
+}  // namespace
+}  // namespace sandbox::testing
