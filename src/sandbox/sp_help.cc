@@ -48,47 +48,10 @@ SqlError OtherDatabase() {
                   "current database.");
 }
 
-// "owner.name", "[owner].[name]", "db.owner.name" or "name", as the procedures take it.
-// Brackets and double quotes delimit a part; "]]" and '""' inside one stand for the character.
-std::vector<std::string> SplitName(std::string_view text) {
-  std::vector<std::string> parts(1);
-  bool started = false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if ((c == '[' || c == '"') && !started) {
-      char close = c == '[' ? ']' : '"';
-      size_t j = i + 1;
-      std::string part;
-      for (; j < text.size(); ++j) {
-        if (text[j] == close) {
-          if (j + 1 < text.size() && text[j + 1] == close) {
-            part += close;
-            ++j;
-            continue;
-          }
-          break;
-        }
-        part += text[j];
-      }
-      if (j >= text.size()) return {std::string(text)};  // unclosed: one plain name
-      parts.back() = part;
-      started = true;
-      i = j;
-    } else if (c == '.') {
-      parts.emplace_back();
-      started = false;
-    } else {
-      parts.back() += c;
-      started = true;
-    }
-  }
-  return parts;
-}
-
 // The object a name given to a procedure stands for in the current database; nullptr when
 // there is none. A database part must name the current database (15250).
 const ObjectInfo* FindObject(Executor& executor, AttachedDatabase& db, std::string_view text) {
-  std::vector<std::string> parts = SplitName(text);
+  std::vector<std::string> parts = SplitObjectName(text);
   if (parts.size() > 3 || parts.back().empty()) return nullptr;
   if (parts.size() == 3 && !parts[0].empty() && !EqualsNoCase(parts[0], db.catalog->name()))
     throw OtherDatabase();

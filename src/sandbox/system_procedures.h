@@ -34,6 +34,11 @@ class SystemArguments {
   std::vector<int> slot_;  // argument index for each declared parameter, -1 when omitted
 };
 
+// The parts of an object name as procedures take it: "name", "owner.name", "db.owner.name";
+// brackets or double quotes delimit a part ("]]" and '""' inside stand for the character). An
+// unclosed delimiter makes the whole text one plain name.
+std::vector<std::string> SplitObjectName(std::string_view text);
+
 using SystemProcedure = std::function<std::int64_t(Executor&, std::vector<ProcedureArgument>&)>;
 
 // Procedures by lower-case name. Each area of the server adds its own.
@@ -45,6 +50,7 @@ void AddServerProcedures(SystemProcedureTable& table);    // sp_server.cc
 void AddDynamicProcedures(SystemProcedureTable& table);   // sp_dynamic_sql.cc
 void AddCatalogProcedures(SystemProcedureTable& table);   // sp_catalog.cc
 void AddHelpProcedures(SystemProcedureTable& table);      // sp_help.cc
+void AddRenameProcedures(SystemProcedureTable& table);    // sp_rename.cc
 
 // nullptr when the name is no system procedure of the sandbox.
 const SystemProcedure* FindSystemProcedure(std::string_view name);

@@ -407,5 +407,111 @@ TEST_F(HelpProceduresTest, SpaceUsedOfDatabaseAndTable) {
   for (const Case& c : cases) EXPECT_EQ(RunShop(c.batch).FirstError(), c.error) << c.batch;
 }
 
+// --- sp_rename ---------------------------------------------------------------------------
+
+// Every rename is announced with the 15477 caution, then what was renamed.
+TEST_F(HelpProceduresTest, RenameTableColumnIndexAndProcedure) {
+  Ok(*shop_, "INSERT Orders (customer, code, placed) VALUES (N'Ann', 'A1', '2001-02-03')");
+  struct Case {
+    const char* batch;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"EXEC sp_rename 'Orders', 'Sales'", "The object was renamed to 'Sales'."},
+      {"EXEC sp_rename 'Sales.customer', 'buyer', 'COLUMN'", "The COLUMN was renamed to 'buyer'."},
+      {"EXEC sp_rename @objname = 'dbo.Sales.IX_Orders_code', @newname = 'IX_Sales_code', "
+       "@objtype = 'index'",
+       "The INDEX was renamed to 'IX_Sales_code'."},
+      {"EXEC sp_rename 'OrdersOf', 'SalesOf'", "The object was renamed to 'SalesOf'."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.batch);
+    CollectingSink sink = RunShop(c.batch);
+    ASSERT_EQ(sink.FirstError(), 0) << sink.ErrorText();
+    EXPECT_EQ(MessageText(sink, 15477),
+              "Caution: Changing any part of an object name could break scripts and stored "
+              "procedures.");
+    EXPECT_EQ(MessageText(sink, 15520), c.message);
+  }
+  // The rows moved with the table and the index follows its column's new name.
+  RowSet row = Query(*shop_, "SELECT buyer, code FROM Sales");
+  ASSERT_EQ(row.rows.size(), 1u);
+  EXPECT_EQ(row.rows[0][0], Value("Ann"));
+  EXPECT_EQ(RunShop("SELECT * FROM Orders").FirstError(), 208);
+  RowSet indexes = Query(*shop_, "EXEC sp_helpindex Sales");
+  ASSERT_EQ(indexes.rows.size(), 3u);
+  EXPECT_EQ(indexes.rows[1][0], Value("IX_Sales_code"));
+  EXPECT_EQ(indexes.rows[1][2], Value("code(-), buyer"));
+  // The identity goes on where it was; the unique index still holds.
+  Ok(*shop_, "INSERT Sales (buyer, code, placed) VALUES (N'Bo', 'B1', '2001-02-03')");
+  EXPECT_EQ(Scalar("SELECT MAX(id) FROM Shop..Sales"), Value(105));
+  EXPECT_EQ(
+      RunShop("INSERT Sales (buyer, code, placed) VALUES (N'Bo', 'B1', '2001-02-03')").FirstError(),
+      2601);
+  // The old names are free again.
+  Ok(*shop_, "CREATE TABLE Orders (x INT CONSTRAINT PK_Again PRIMARY KEY)");
+  Ok(*shop_, "CREATE INDEX IX_Orders_code ON Orders (x)");
+  // A procedure's text keeps the name it was created with, as SQL Server's does.
+  RowSet text = Query(*shop_, "EXEC sp_helptext SalesOf");
+  ASSERT_FALSE(text.rows.empty());
+  EXPECT_NE(text.rows[0][0].ToText().find("dbo.OrdersOf"), std::string::npos);
+}
+
+TEST_F(HelpProceduresTest, RenameWithHostileNames) {
+  const std::string hostile = "we]]ird; ''ñame";  // as written inside a string literal
+  Ok(*shop_, "EXEC sp_rename 'Plain', '" + hostile + "'");
+  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM Shop.dbo.[we]]]]ird; 'ñame]"), Value(0));
+  Ok(*shop_, "EXEC sp_rename '[we]]]]ird; ''ñame].a', 'a\"b', 'COLUMN'");
+  EXPECT_EQ(Scalar("SELECT COUNT([a\"b]) FROM Shop.dbo.[we]]]]ird; 'ñame]"), Value(0));
+  Ok(*shop_, "EXEC sp_rename '[we]]]]ird; ''ñame]', 'Plain'");
+  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM Shop..Plain"), Value(0));
+}
+
+TEST_F(HelpProceduresTest, RenameErrorsChangeNothing) {
+  struct Case {
+    std::string batch;
+    std::int32_t error;
+    std::string text;
+  };
+  const Case cases[] = {
+      {"EXEC sp_rename 'Nothing', 'X'", 15248,
+       "Either the parameter @objname is ambiguous or the claimed @objtype ((null)) is wrong."},
+      {"EXEC sp_rename 'Orders.nothing', 'X', 'COLUMN'", 15248,
+       "Either the parameter @objname is ambiguous or the claimed @objtype (COLUMN) is wrong."},
+      {"EXEC sp_rename 'Orders.IX_None', 'X', 'INDEX'", 15248,
+       "Either the parameter @objname is ambiguous or the claimed @objtype (INDEX) is wrong."},
+      {"EXEC sp_rename 'Orders', 'plain'", 15335,
+       "Error: The new name 'plain' is already in use as a object name and would cause a "
+       "duplicate that is not permitted."},
+      {"EXEC sp_rename 'Orders.code', 'NOTE', 'COLUMN'", 15335,
+       "Error: The new name 'NOTE' is already in use as a column name and would cause a "
+       "duplicate that is not permitted."},
+      {"EXEC sp_rename 'Orders.PK_Orders', 'Plain', 'INDEX'", 15335,
+       "Error: The new name 'Plain' is already in use as a object name and would cause a "
+       "duplicate that is not permitted."},
+      {"EXEC sp_rename 'Orders', 'X', 'TRIGGER'", 15249,
+       "Error: Explicit @objtype 'TRIGGER' is unrecognized."},
+      {"EXEC sp_rename 'Orders', NULL", 15223,
+       "Error: The input parameter '@newname' is not allowed to be null."},
+      {"EXEC sp_rename 'Orders'", 201,
+       "Procedure 'sp_rename' expects parameter '@newname', which was not supplied."},
+      {"EXEC sp_rename 'Orders', '" + std::string(129, 'x') + "'", 103,
+       "The identifier that starts with '" + std::string(128, 'x') +
+           "' is too long. Maximum length is 128."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.batch);
+    CollectingSink sink = RunShop(c.batch);
+    ASSERT_EQ(sink.FirstError(), c.error);
+    EXPECT_EQ(sink.Errors()[0]->text, c.text);
+    EXPECT_EQ(MessageText(sink, 15477), "");
+  }
+  // A rename rolled back with its transaction leaves the old names.
+  Ok(*shop_, "BEGIN TRAN EXEC sp_rename 'Orders', 'Gone' ROLLBACK");
+  EXPECT_EQ(Query(*shop_, "EXEC sp_help Orders").rows.empty(), false);
+  EXPECT_EQ(RunShop("SELECT * FROM Gone").FirstError(), 208);
+  EXPECT_EQ(Scalar("SELECT COUNT(*) FROM Shop..Orders"), Value(0));
+}
+
 }  // namespace
 }  // namespace sandbox::testing
