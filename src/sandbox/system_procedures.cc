@@ -103,12 +103,19 @@ const SystemProcedureTable& Registry() {
     AddCatalogProcedures(table);
     AddHelpProcedures(table);
     AddRenameProcedures(table);
+    AddCatalogListProcedures(table);
     return table;
   }();
   return registry;
 }
 
 }  // namespace
+
+std::vector<std::string> SystemProcedureNames() {
+  std::vector<std::string> names;
+  for (const auto& entry : Registry()) names.push_back(entry.first);
+  return names;
+}
 
 const SystemProcedure* FindSystemProcedure(std::string_view name) {
   const auto& registry = Registry();

@@ -43,15 +43,18 @@ using SystemProcedure = std::function<std::int64_t(Executor&, std::vector<Proced
 
 // Procedures by lower-case name. Each area of the server adds its own.
 using SystemProcedureTable = std::map<std::string, SystemProcedure>;
-void AddSecurityProcedures(SystemProcedureTable& table);  // sp_security.cc
-void AddDatabaseProcedures(SystemProcedureTable& table);  // sp_databases.cc
-void AddFullTextProcedures(SystemProcedureTable& table);  // sp_fulltext.cc
-void AddServerProcedures(SystemProcedureTable& table);    // sp_server.cc
-void AddDynamicProcedures(SystemProcedureTable& table);   // sp_dynamic_sql.cc
-void AddCatalogProcedures(SystemProcedureTable& table);   // sp_catalog.cc
-void AddHelpProcedures(SystemProcedureTable& table);      // sp_help.cc
-void AddRenameProcedures(SystemProcedureTable& table);    // sp_rename.cc
+void AddSecurityProcedures(SystemProcedureTable& table);     // sp_security.cc
+void AddDatabaseProcedures(SystemProcedureTable& table);     // sp_databases.cc
+void AddFullTextProcedures(SystemProcedureTable& table);     // sp_fulltext.cc
+void AddServerProcedures(SystemProcedureTable& table);       // sp_server.cc
+void AddDynamicProcedures(SystemProcedureTable& table);      // sp_dynamic_sql.cc
+void AddCatalogProcedures(SystemProcedureTable& table);      // sp_catalog.cc
+void AddHelpProcedures(SystemProcedureTable& table);         // sp_help.cc
+void AddRenameProcedures(SystemProcedureTable& table);       // sp_rename.cc
+void AddCatalogListProcedures(SystemProcedureTable& table);  // sp_catalog_lists.cc
 
+// The names of every system procedure, in lower case and in order.
+std::vector<std::string> SystemProcedureNames();
 // nullptr when the name is no system procedure of the sandbox.
 const SystemProcedure* FindSystemProcedure(std::string_view name);
 

@@ -1,8 +1,10 @@
 // The procedures an administrator types to learn about a database: sp_help and its family and
 // sp_spaceused. Each case names the documented result set or rule it follows.
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "sandbox/collation.h"
 #include "sandbox/sandbox_fixture.h"
 
 namespace sandbox::testing {
@@ -511,6 +513,135 @@ TEST_F(HelpProceduresTest, RenameErrorsChangeNothing) {
   EXPECT_EQ(Query(*shop_, "EXEC sp_help Orders").rows.empty(), false);
   EXPECT_EQ(RunShop("SELECT * FROM Gone").FirstError(), 208);
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM Shop..Orders"), Value(0));
+}
+
+// --- ODBC catalogue lists ----------------------------------------------------------------
+
+// sp_tables: TABLE_QUALIFIER, TABLE_OWNER, TABLE_NAME, TABLE_TYPE, REMARKS by type, owner,
+// name; names are LIKE patterns and @table_type a list of quoted types.
+TEST_F(HelpProceduresTest, TablesListsTablesAndViews) {
+  struct Case {
+    const char* batch;
+    std::vector<std::string> names;
+  };
+  const Case cases[] = {
+      {"EXEC sp_tables", {"Orders", "Plain", "BigOrders"}},
+      {"EXEC sp_tables 'Ord%'", {"Orders"}},
+      {"EXEC sp_tables @table_type = \"'VIEW'\"", {"BigOrders"}},
+      {"EXEC sp_tables @table_owner = 'guest'", {}},
+      {"EXEC sp_tables @table_qualifier = 'master'", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.batch);
+    std::vector<RowSet> sets = Sets(c.batch);
+    ASSERT_EQ(sets.size(), 1u);
+    EXPECT_EQ(ColumnNames(sets[0]),
+              (std::vector<std::string>{"TABLE_QUALIFIER", "TABLE_OWNER", "TABLE_NAME",
+                                        "TABLE_TYPE", "REMARKS"}));
+    std::vector<std::string> names;
+    for (const auto& row : sets[0].rows) names.push_back(row[2].ToText());
+    EXPECT_EQ(names, c.names);
+  }
+  RowSet all = Query(*shop_, "EXEC sp_tables");
+  EXPECT_EQ(all.rows[0], (std::vector<Value>{Value("Shop"), Value("dbo"), Value("Orders"),
+                                             Value("TABLE"), Value()}));
+  EXPECT_EQ(all.rows[2][3], Value("VIEW"));
+}
+
+// sp_columns: the 19 columns of SQLColumns, ODBC type codes and transfer sizes.
+TEST_F(HelpProceduresTest, ColumnsDescribesColumnsAsOdbcDoes) {
+  RowSet set = Query(*shop_, "EXEC sp_columns @table_name = 'Orders'");
+  EXPECT_EQ(ColumnNames(set),
+            (std::vector<std::string>{"TABLE_QUALIFIER", "TABLE_OWNER", "TABLE_NAME", "COLUMN_NAME",
+                                      "DATA_TYPE", "TYPE_NAME", "PRECISION", "LENGTH", "SCALE",
+                                      "RADIX", "NULLABLE", "REMARKS", "COLUMN_DEF", "SQL_DATA_TYPE",
+                                      "SQL_DATETIME_SUB", "CHAR_OCTET_LENGTH", "ORDINAL_POSITION",
+                                      "IS_NULLABLE", "SS_DATA_TYPE"}));
+  ASSERT_EQ(set.rows.size(), 8u);
+  struct Case {
+    size_t row;
+    Value data_type;
+    const char* type_name;
+    Value precision, length, scale, nullable, column_def, sql_data_type, sub, octets;
+    const char* is_nullable;
+    Value ss_data_type;
+  };
+  const Case cases[] = {
+      {0, Value(4), "int identity", Value(10), Value(4), Value(0), Value(0), Value(), Value(4),
+       Value(), Value(), "NO", Value(56)},
+      {1, Value(-9), "nvarchar", Value(50), Value(100), Value(), Value(0), Value(), Value(-9),
+       Value(), Value(100), "NO", Value(39)},
+      {2, Value(1), "char", Value(5), Value(5), Value(), Value(1), Value(), Value(1), Value(),
+       Value(5), "YES", Value(47)},
+      {4, Value(3), "decimal", Value(10), Value(12), Value(2), Value(1), Value(), Value(3), Value(),
+       Value(), "YES", Value(106)},
+      {6, Value(11), "datetime", Value(23), Value(16), Value(3), Value(0), Value("(getdate())"),
+       Value(9), Value(3), Value(), "NO", Value(61)},
+  };
+  for (const Case& c : cases) {
+    const std::vector<Value>& row = set.rows[c.row];
+    SCOPED_TRACE(row[3].ToText());
+    EXPECT_EQ(row[4], c.data_type);
+    EXPECT_EQ(row[5], Value(c.type_name));
+    EXPECT_EQ(row[6], c.precision);
+    EXPECT_EQ(row[7], c.length);
+    EXPECT_EQ(row[8], c.scale);
+    EXPECT_EQ(row[10], c.nullable);
+    EXPECT_EQ(row[12], c.column_def);
+    EXPECT_EQ(row[13], c.sql_data_type);
+    EXPECT_EQ(row[14], c.sub);
+    EXPECT_EQ(row[15], c.octets);
+    EXPECT_EQ(row[16], Value(static_cast<long long>(c.row + 1)));
+    EXPECT_EQ(row[17], Value(c.is_nullable));
+    EXPECT_EQ(row[18], c.ss_data_type);
+  }
+  // ODBC 3 numbers datetime 93; a column pattern picks columns.
+  RowSet placed = Query(*shop_, "EXEC sp_columns Orders, @column_name = 'pl%', @ODBCVer = 3");
+  ASSERT_EQ(placed.rows.size(), 1u);
+  EXPECT_EQ(placed.rows[0][4], Value(93));
+  EXPECT_TRUE(Query(*shop_, "EXEC sp_columns 'No''such'").rows.empty());
+  EXPECT_EQ(RunShop("EXEC sp_columns Orders, NULL, 'master'").FirstError(), 15250);
+}
+
+TEST_F(HelpProceduresTest, DatabasesAndStoredProcedures) {
+  RowSet databases = Query(*shop_, "EXEC sp_databases");
+  EXPECT_EQ(ColumnNames(databases),
+            (std::vector<std::string>{"DATABASE_NAME", "DATABASE_SIZE", "REMARKS"}));
+  std::vector<std::string> names;
+  for (const auto& row : databases.rows) {
+    names.push_back(row[0].ToText());
+    EXPECT_GT(row[1].ToInt().value_or(0), 0) << row[0].ToText();
+  }
+  EXPECT_NE(std::find(names.begin(), names.end(), "Shop"), names.end());
+  EXPECT_NE(std::find(names.begin(), names.end(), "master"), names.end());
+  EXPECT_TRUE(std::is_sorted(names.begin(), names.end(),
+                             [](const auto& a, const auto& b) { return Lower(a) < Lower(b); }));
+
+  RowSet procedures = Query(*shop_, "EXEC sp_stored_procedures");
+  EXPECT_EQ(ColumnNames(procedures),
+            (std::vector<std::string>{"PROCEDURE_QUALIFIER", "PROCEDURE_OWNER", "PROCEDURE_NAME",
+                                      "NUM_INPUT_PARAMS", "NUM_OUTPUT_PARAMS", "NUM_RESULT_SETS",
+                                      "REMARKS", "PROCEDURE_TYPE"}));
+  RowSet mine = Query(*shop_, "EXEC sp_stored_procedures 'Orders%'");
+  EXPECT_EQ(mine.rows, (std::vector<std::vector<Value>>{{Value("Shop"), Value("dbo"),
+                                                         Value("OrdersOf;1"), Value(-1), Value(-1),
+                                                         Value(-1), Value(), Value(2)}}));
+  RowSet help = Query(*shop_, "EXEC sp_stored_procedures @sp_name = 'sp[_]helpi%'");
+  ASSERT_EQ(help.rows.size(), 1u);
+  EXPECT_EQ(help.rows[0][2], Value("sp_helpindex;1"));
+}
+
+// The sandbox runs nothing on its host: xp_cmdshell is a switched-off component.
+TEST_F(HelpProceduresTest, CmdShellIsRefused) {
+  for (const char* batch : {"EXEC master..xp_cmdshell 'dir'", "EXEC xp_cmdshell 'rm -rf /; echo'",
+                            "EXEC xp_cmdshell"}) {
+    SCOPED_TRACE(batch);
+    CollectingSink sink = RunShop(batch);
+    ASSERT_EQ(sink.FirstError(), 15281);
+    EXPECT_EQ(sink.Errors()[0]->severity, 16);
+    EXPECT_NE(sink.Errors()[0]->text.find("blocked access to procedure 'sys.xp_cmdshell'"),
+              std::string::npos);
+  }
 }
 
 }  // namespace
