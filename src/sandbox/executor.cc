@@ -6,6 +6,7 @@
 #include "sandbox/collation.h"
 #include "sandbox/databases.h"
 #include "sandbox/security.h"
+#include "sandbox/system_procedures.h"
 #include "sandbox/system_tables.h"
 #include "sandbox/tsql/parser.h"
 
@@ -592,6 +593,9 @@ void Executor::Dispatch(const tsql::Statement& statement) {
       return WaitFor(statement.As<WaitForStatement>());
     case tsql::Statement::Kind::kCheckpoint:
       return RunCheckpoint(*this);
+    case tsql::Statement::Kind::kReconfigure:
+      RunReconfigure(*this);
+      return SendDone(-1);
     case tsql::Statement::Kind::kBackup:
       return RunBackup(*this, statement.As<BackupStatement>());
     case tsql::Statement::Kind::kDbcc:

@@ -104,6 +104,7 @@ const SystemProcedureTable& Registry() {
     AddHelpProcedures(table);
     AddRenameProcedures(table);
     AddCatalogListProcedures(table);
+    AddConfigureProcedures(table);
     return table;
   }();
   return registry;

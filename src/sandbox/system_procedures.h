@@ -52,9 +52,12 @@ void AddCatalogProcedures(SystemProcedureTable& table);      // sp_catalog.cc
 void AddHelpProcedures(SystemProcedureTable& table);         // sp_help.cc
 void AddRenameProcedures(SystemProcedureTable& table);       // sp_rename.cc
 void AddCatalogListProcedures(SystemProcedureTable& table);  // sp_catalog_lists.cc
+void AddConfigureProcedures(SystemProcedureTable& table);    // sp_configure.cc
 
 // The names of every system procedure, in lower case and in order.
 std::vector<std::string> SystemProcedureNames();
+// RECONFIGURE: the values sp_configure set become the running ones (sp_configure.cc).
+void RunReconfigure(Executor& executor);
 // nullptr when the name is no system procedure of the sandbox.
 const SystemProcedure* FindSystemProcedure(std::string_view name);
 

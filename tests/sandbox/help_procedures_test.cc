@@ -644,5 +644,121 @@ TEST_F(HelpProceduresTest, CmdShellIsRefused) {
   }
 }
 
+// --- sessions and locks ------------------------------------------------------------------
+
+// sp_who2: SPID, Status, Login, HostName, BlkBy, DBName, Command, CPUTime, DiskIO, LastBatch,
+// ProgramName and SPID again; "  ." where there is nothing to show.
+TEST_F(HelpProceduresTest, Who2ListsSessionsAtAGlance) {
+  RowSet set = Query(*shop_, "EXEC sp_who2");
+  EXPECT_EQ(
+      ColumnNames(set),
+      (std::vector<std::string>{"SPID", "Status", "Login", "HostName", "BlkBy", "DBName", "Command",
+                                "CPUTime", "DiskIO", "LastBatch", "ProgramName", "SPID"}));
+  const std::vector<Value>* mine = nullptr;
+  for (const auto& row : set.rows) {
+    EXPECT_EQ(row[0], row[11]);
+    EXPECT_EQ(row[0].ToText().size(), 5u);
+    EXPECT_EQ(row[9].ToText().size(), 14u) << row[9].ToText();  // "MM/DD hh:mm:ss"
+    if (std::stoll(row[0].ToText()) == shop_->spid()) mine = &row;
+  }
+  ASSERT_NE(mine, nullptr);
+  EXPECT_EQ((*mine)[1], Value("runnable"));
+  EXPECT_EQ((*mine)[4], Value("  ."));
+  EXPECT_EQ((*mine)[5], Value("Shop"));
+  EXPECT_EQ(set.rows[0][3], Value("  ."));  // a system process has no host
+
+  // The @loginame argument picks as sp_who's does.
+  EXPECT_EQ(Query(*shop_, "EXEC sp_who2 " + std::to_string(shop_->spid())).rows.size(), 1u);
+  CollectingSink sink = RunShop("EXEC sp_who2 'nobody''; --'");
+  ASSERT_EQ(sink.FirstError(), 15007);
+  EXPECT_EQ(sink.Errors()[0]->text,
+            "'nobody'; --' is not a valid login or you do not have permission.");
+}
+
+// sp_lock: spid, dbid, ObjId, IndId, Type, Resource, Mode, Status; a session in a database
+// holds a shared lock on it.
+TEST_F(HelpProceduresTest, LockShowsDatabaseLocks) {
+  RowSet set = Query(*shop_, "EXEC sp_lock " + std::to_string(shop_->spid()));
+  EXPECT_EQ(ColumnNames(set), (std::vector<std::string>{"spid", "dbid", "ObjId", "IndId", "Type",
+                                                        "Resource", "Mode", "Status"}));
+  ASSERT_EQ(set.rows.size(), 1u);
+  EXPECT_EQ(set.rows[0][1], Scalar("SELECT DB_ID('Shop')"));
+  EXPECT_EQ(set.rows[0][4], Value("DB  "));
+  EXPECT_EQ(set.rows[0][6], Value("S"));
+  EXPECT_EQ(set.rows[0][7], Value("GRANT"));
+  EXPECT_GE(Query(*shop_, "EXEC sp_lock").rows.size(), 2u);
+  EXPECT_EQ(RunShop("EXEC sp_lock 'x;y'").FirstError(), 245);
+}
+
+// --- sp_configure ------------------------------------------------------------------------
+
+// name, minimum, maximum, config_value, run_value; a value set runs after RECONFIGURE; the
+// advanced options show once 'show advanced options' runs.
+TEST_F(HelpProceduresTest, ConfigureShowsAndSetsOptions) {
+  RowSet basic = Query("EXEC sp_configure");
+  EXPECT_EQ(ColumnNames(basic),
+            (std::vector<std::string>{"name", "minimum", "maximum", "config_value", "run_value"}));
+  std::vector<std::string> names;
+  for (const auto& row : basic.rows) names.push_back(row[0].ToText());
+  EXPECT_NE(std::find(names.begin(), names.end(), "nested triggers"), names.end());
+  EXPECT_EQ(std::find(names.begin(), names.end(), "max server memory (MB)"), names.end());
+
+  EXPECT_EQ(Query("EXEC sp_configure 'nested triggers'").rows,
+            (std::vector<std::vector<Value>>{
+                {Value("nested triggers"), Value(0), Value(1), Value(1), Value(1)}}));
+  CollectingSink sink = Run("EXEC sp_configure 'nested triggers', 0");
+  ASSERT_EQ(sink.FirstError(), 0) << sink.ErrorText();
+  EXPECT_EQ(MessageText(sink, 15457),
+            "Configuration option 'nested triggers' changed from 1 to 0. Run the RECONFIGURE "
+            "statement to install.");
+  EXPECT_EQ(Query("EXEC sp_configure 'nested triggers'").rows[0][4], Value(1));
+  Ok("RECONFIGURE WITH OVERRIDE");
+  // Another session (and process) reads the same values from master.
+  EXPECT_EQ(Query(*shop_, "EXEC sp_configure 'nested triggers'").rows[0][4], Value(0));
+
+  Ok("EXEC sp_configure 'show advanced options', 1 RECONFIGURE");
+  RowSet memory = Query("EXEC sp_configure 'max server memory'");
+  ASSERT_EQ(memory.rows.size(), 1u);
+  EXPECT_EQ(memory.rows[0][4], Value(2147483647));
+  EXPECT_GT(Query("EXEC sp_configure").rows.size(), basic.rows.size());
+
+  struct Case {
+    const char* batch;
+    std::int32_t error;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"EXEC sp_configure 'no such; option'", 15123,
+       "The configuration option 'no such; option' does not exist, or it may be an advanced "
+       "option."},
+      {"EXEC sp_configure 'nested triggers', 2", 15129,
+       "'2' is not a valid value for configuration option 'nested triggers'."},
+      {"EXEC sp_configure 'remote', 1", 15123,
+       "The configuration option 'remote' does not exist, or it may be an advanced option."},
+      {"EXEC sp_configure 'user options', 'x'", 245,
+       "Conversion failed when converting the varchar value 'x' to data type int."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.batch);
+    CollectingSink failed = Run(c.batch);
+    ASSERT_EQ(failed.FirstError(), c.error);
+    if (c.error != 245) {
+      EXPECT_EQ(failed.Errors()[0]->text, c.text);
+    }
+  }
+  EXPECT_EQ(Query("EXEC sp_configure 'nested triggers'").rows[0][3], Value(0));
+}
+
+TEST_F(HelpProceduresTest, ConfigureAndReconfigureNeedServerAdministrators) {
+  Ok("EXEC sp_addlogin 'clerk', 'pw'");
+  LoginRequest request;
+  request.login = "clerk";
+  request.password = "pw";
+  auto clerk = instance_->Connect(request);
+  EXPECT_EQ(Query(*clerk, "EXEC sp_configure 'user options'").rows.size(), 1u);
+  EXPECT_EQ(Run(*clerk, "EXEC sp_configure 'user options', 1").FirstError(), 15247);
+  EXPECT_EQ(Run(*clerk, "RECONFIGURE").FirstError(), 15247);
+}
+
 }  // namespace
 }  // namespace sandbox::testing
