@@ -432,6 +432,10 @@ ResolvedTable Executor::ResolveTable(const ObjectName& name) {
       out.database = db.catalog->name();
       out.dbid = db.dbid;
       out.object = object;
+    } else if (EqualsNoCase(name.owner, "INFORMATION_SCHEMA")) {
+      auto view = InformationSchemaView(*this, db, name.name);
+      if (!view) throw errors::InvalidObject(name.ToString());
+      return *view;
     } else if (auto system = SystemTable(*this, db, name.name);
                system && (name.owner.empty() || EqualsNoCase(name.owner, "dbo"))) {
       return *system;
