@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "sandbox/collation.h"
@@ -703,6 +704,93 @@ std::int64_t SpaceUsed(Executor& executor, std::vector<ProcedureArgument>& argum
   return 0;
 }
 
+// --- sp_helprotect -----------------------------------------------------------------------
+
+struct ActionName {
+  int code;
+  const char* name;
+  bool statement;
+};
+
+const ActionName kActionNames[] = {
+    {26, "References", false},      {193, "Select", false},          {195, "Insert", false},
+    {196, "Delete", false},         {197, "Update", false},          {224, "Execute", false},
+    {178, "Create Function", true}, {198, "Create Table", true},     {203, "Create Database", true},
+    {207, "Create View", true},     {222, "Create Procedure", true}, {228, "Backup Database", true},
+    {233, "Create Default", true},  {235, "Backup Log", true},       {236, "Create Rule", true},
+};
+
+// sp_helprotect [@name] [, @username] [, @grantorname] [, @permissionarea]: the permissions
+// granted and denied in the database, on objects ('o') and statements ('s').
+std::int64_t HelpProtect(Executor& executor, std::vector<ProcedureArgument>& arguments) {
+  SystemArguments args("sp_helprotect", arguments,
+                       {"@name", "@username", "@grantorname", "@permissionarea"});
+  AttachedDatabase& db = executor.Db();
+  const Catalog& catalog = *db.catalog;
+  std::string area =
+      args.Given("@permissionarea") ? Lower(args.Text("@permissionarea")) : std::string("o s");
+  const bool objects = area.find('o') != std::string::npos;
+  const bool statements = area.find('s') != std::string::npos;
+  if ((!objects && !statements) || area.find_first_not_of("os ,") != std::string::npos)
+    throw SqlError(15300, 16,
+                   "No recognized permission area was specified. Valid values are 'o', 's' or "
+                   "'o s'.");
+  auto given = [&](const char* p) { return args.Given(p) && !args.Get(p).IsNull(); };
+  const ObjectInfo* named = given("@name") ? FindObject(executor, db, args.Text("@name")) : nullptr;
+  struct Row {
+    std::string owner, object, grantee, grantor, protect, action, column;
+  };
+  std::vector<Row> rows;
+  executor.RunSql(
+      "SELECT id, uid, action, protecttype, grantor FROM " +
+          catalog.Table(catalog_tables::kPermissions),
+      {}, [&](sqlite3_stmt* st) {
+        const std::int64_t id = sqlite3_column_int64(st, 0);
+        const int uid = sqlite3_column_int(st, 1);
+        const int action = sqlite3_column_int(st, 2);
+        const int protect = sqlite3_column_int(st, 3);
+        const int grantor = sqlite3_column_int(st, 4);
+        const ActionName* a = nullptr;
+        for (const ActionName& candidate : kActionNames)
+          if (candidate.code == action) a = &candidate;
+        if (!a) return;
+        const ObjectInfo* object = id ? catalog.FindById(id) : nullptr;
+        if (id && !object) return;
+        if (object ? !objects : !statements) return;
+        if (given("@name") &&
+            (object ? object != named : !EqualsNoCase(a->name, args.Text("@name"))))
+          return;
+        const std::string grantee = catalog.OwnerName(uid);
+        const std::string grantor_name = catalog.OwnerName(grantor);
+        if (given("@username") && !EqualsNoCase(grantee, args.Text("@username"))) return;
+        if (given("@grantorname") && !EqualsNoCase(grantor_name, args.Text("@grantorname"))) return;
+        const bool columns = object && object->type != ObjectType::kProcedure &&
+                             (action == 193 || action == 197 || action == 26);
+        rows.push_back({object ? catalog.OwnerName(object->uid) : ".", object ? object->name : ".",
+                        grantee, grantor_name,
+                        protect == 206   ? "Deny"
+                        : protect == 204 ? "Grant_WGO"
+                                         : "Grant",
+                        a->name, columns ? "(All+New)" : "."});
+      });
+  if (rows.empty()) throw SqlError(15330, 11, "There are no matching rows on which to report.");
+  std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+    return std::tie(a.owner, a.object, a.grantee, a.grantor, a.protect, a.action) <
+           std::tie(b.owner, b.object, b.grantee, b.grantor, b.protect, b.action);
+  });
+  std::vector<std::vector<Value>> out;
+  for (Row& r : rows) {
+    r.protect.resize(10, ' ');
+    out.push_back({Text(r.owner), Text(r.object), Text(r.grantee), Text(r.grantor), Text(r.protect),
+                   Text(r.action), Text(r.column)});
+  }
+  executor.SendRows({Col("Owner", Sysname()), Col("Object", Sysname()), Col("Grantee", Sysname()),
+                     Col("Grantor", Sysname()), Col("ProtectType", Char(10)),
+                     Col("Action", SqlType::VarChar(20)), Col("Column", Sysname())},
+                    out);
+  return 0;
+}
+
 }  // namespace
 
 void AddHelpProcedures(SystemProcedureTable& table) {
@@ -713,6 +801,7 @@ void AddHelpProcedures(SystemProcedureTable& table) {
   table.emplace("sp_helpfile", HelpFile);
   table.emplace("sp_helpfilegroup", HelpFileGroup);
   table.emplace("sp_spaceused", SpaceUsed);
+  table.emplace("sp_helprotect", HelpProtect);
 }
 
 }  // namespace sandbox

@@ -760,5 +760,77 @@ TEST_F(HelpProceduresTest, ConfigureAndReconfigureNeedServerAdministrators) {
   EXPECT_EQ(Run(*clerk, "RECONFIGURE").FirstError(), 15247);
 }
 
+// --- sp_helprotect and sp_monitor --------------------------------------------------------
+
+// Owner, Object, Grantee, Grantor, ProtectType, Action, Column; statement permissions show
+// "." for owner, object and column.
+TEST_F(HelpProceduresTest, HelpProtectListsPermissions) {
+  Ok("EXEC sp_addlogin 'clerk', 'pw'");
+  Ok(*shop_, "EXEC sp_grantdbaccess 'clerk', 'clerk'");
+  Ok(*shop_, "GRANT SELECT, INSERT ON Orders TO clerk");
+  Ok(*shop_, "DENY DELETE ON Orders TO public");
+  Ok(*shop_, "GRANT EXECUTE ON OrdersOf TO clerk");
+  Ok(*shop_, "GRANT CREATE TABLE TO clerk");
+  RowSet all = Query(*shop_, "EXEC sp_helprotect");
+  EXPECT_EQ(ColumnNames(all), (std::vector<std::string>{"Owner", "Object", "Grantee", "Grantor",
+                                                        "ProtectType", "Action", "Column"}));
+  using Rows = std::vector<std::vector<Value>>;
+  EXPECT_EQ(all.rows, (Rows{{Value("."), Value("."), Value("clerk"), Value("dbo"),
+                             Value("Grant     "), Value("Create Table"), Value(".")},
+                            {Value("dbo"), Value("Orders"), Value("clerk"), Value("dbo"),
+                             Value("Grant     "), Value("Insert"), Value(".")},
+                            {Value("dbo"), Value("Orders"), Value("clerk"), Value("dbo"),
+                             Value("Grant     "), Value("Select"), Value("(All+New)")},
+                            {Value("dbo"), Value("Orders"), Value("public"), Value("dbo"),
+                             Value("Deny      "), Value("Delete"), Value(".")},
+                            {Value("dbo"), Value("OrdersOf"), Value("clerk"), Value("dbo"),
+                             Value("Grant     "), Value("Execute"), Value(".")}}));
+  struct Case {
+    const char* batch;
+    size_t rows;
+  };
+  const Case cases[] = {
+      {"EXEC sp_helprotect 'Orders'", 3},
+      {"EXEC sp_helprotect NULL, 'public'", 1},
+      {"EXEC sp_helprotect @permissionarea = 's'", 1},
+      {"EXEC sp_helprotect @permissionarea = 'o'", 4},
+      {"EXEC sp_helprotect 'Create Table'", 1},
+      {"EXEC sp_helprotect NULL, NULL, 'dbo'", 5},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Query(*shop_, c.batch).rows.size(), c.rows) << c.batch;
+  CollectingSink sink = RunShop("EXEC sp_helprotect 'Plain'");
+  ASSERT_EQ(sink.FirstError(), 15330);
+  EXPECT_EQ(sink.Errors()[0]->text, "There are no matching rows on which to report.");
+  EXPECT_EQ(RunShop("EXEC sp_helprotect NULL, NULL, NULL, 'x'").FirstError(), 15300);
+}
+
+// last_run, current_run and seconds, then the activity counters as "total(since last)".
+TEST_F(HelpProceduresTest, MonitorReportsSinceTheLastRun) {
+  CollectingSink sink = Run("EXEC sp_monitor");
+  ASSERT_EQ(sink.FirstError(), 0) << sink.ErrorText();
+  ASSERT_EQ(sink.sets.size(), 4u);
+  EXPECT_EQ(ColumnNames(sink.sets[0]),
+            (std::vector<std::string>{"last_run", "current_run", "seconds"}));
+  EXPECT_EQ(ColumnNames(sink.sets[1]), (std::vector<std::string>{"cpu_busy", "io_busy", "idle"}));
+  EXPECT_EQ(ColumnNames(sink.sets[2]),
+            (std::vector<std::string>{"packets_received", "packets_sent", "packet_errors"}));
+  EXPECT_EQ(ColumnNames(sink.sets[3]),
+            (std::vector<std::string>{"total_read", "total_write", "total_errors", "connections"}));
+  // This call's current run is the next call's last run.
+  CollectingSink again = Run("EXEC sp_monitor");
+  ASSERT_EQ(again.sets.size(), 4u);
+  EXPECT_EQ(again.sets[0].rows[0][0], sink.sets[0].rows[0][1]);
+  EXPECT_LE(again.sets[0].rows[0][0].ToText(), again.sets[0].rows[0][1].ToText());
+  EXPECT_GE(again.sets[0].rows[0][2].ToInt().value_or(-1), 0);
+  EXPECT_EQ(again.sets[1].rows[0][0].ToText().substr(0, 7), "0(0)-0%");
+
+  Ok("EXEC sp_addlogin 'clerk', 'pw'");
+  LoginRequest request;
+  request.login = "clerk";
+  request.password = "pw";
+  auto clerk = instance_->Connect(request);
+  EXPECT_EQ(Run(*clerk, "EXEC sp_monitor").FirstError(), 15247);
+}
+
 }  // namespace
 }  // namespace sandbox::testing
