@@ -11,6 +11,8 @@
 #include "sandbox/databases.h"
 #include "sandbox/session.h"
 #include "sandbox/system_procedures.h"
+#include "sandbox/tsql/lexer.h"
+#include "sandbox/tsql/parser.h"
 
 namespace sandbox {
 
@@ -791,6 +793,115 @@ std::int64_t HelpProtect(Executor& executor, std::vector<ProcedureArgument>& arg
   return 0;
 }
 
+// --- sp_depends --------------------------------------------------------------------------
+
+// How a view or procedure uses another object, read from its text: the names it mentions,
+// whether one is the target of INSERT, UPDATE or DELETE, and which of its columns it names.
+struct Use {
+  const ObjectInfo* object = nullptr;
+  bool updated = false;
+  bool selected = false;
+};
+
+std::vector<Use> UsesOf(const Catalog& catalog, const ObjectInfo& user) {
+  std::vector<tsql::Token> tokens;
+  try {
+    tokens = tsql::Lexer(user.definition, true).Tokenize();
+  } catch (const tsql::ParseError&) {
+    return {};
+  }
+  std::vector<Use> uses;
+  for (size_t i = 0; i < tokens.size(); ++i) {
+    if (!tokens[i].IsName() || (i > 0 && tokens[i - 1].IsSymbol("."))) continue;
+    // name, owner.name or database.owner.name: the last part is the object.
+    size_t last = i;
+    std::string owner;
+    while (last + 2 < tokens.size() && tokens[last + 1].IsSymbol(".") &&
+           tokens[last + 2].IsName()) {
+      owner = tokens[last].value;
+      last += 2;
+    }
+    const ObjectInfo* object = catalog.Find(tokens[last].value, owner);
+    if (!object || object == &user ||
+        (object->type != ObjectType::kTable && object->type != ObjectType::kView &&
+         object->type != ObjectType::kProcedure))
+      continue;
+    auto previous = [&](size_t back) -> const tsql::Token* {
+      return i >= back ? &tokens[i - back] : nullptr;
+    };
+    auto is = [](const tsql::Token* t, std::string_view word) { return t && t->IsWord(word); };
+    const bool target = is(previous(1), "UPDATE") || is(previous(1), "INSERT") ||
+                        (is(previous(1), "INTO") && is(previous(2), "INSERT")) ||
+                        is(previous(1), "DELETE") ||
+                        (is(previous(1), "FROM") && is(previous(2), "DELETE"));
+    auto it =
+        std::find_if(uses.begin(), uses.end(), [&](const Use& u) { return u.object == object; });
+    if (it == uses.end()) it = uses.insert(uses.end(), Use{object, false, false});
+    (target ? it->updated : it->selected) = true;
+    i = last;
+  }
+  return uses;
+}
+
+// Whether the text names the column (as a word of its own).
+bool Mentions(const std::string& text, std::string_view column) {
+  try {
+    for (const tsql::Token& t : tsql::Lexer(text, true).Tokenize())
+      if (t.IsName() && EqualsNoCase(t.value, column)) return true;
+  } catch (const tsql::ParseError&) {
+  }
+  return false;
+}
+
+// sp_depends @objname: what the object uses (with the columns its text names) and what uses it.
+std::int64_t Depends(Executor& executor, std::vector<ProcedureArgument>& arguments) {
+  SystemArguments args("sp_depends", arguments, {"@objname"});
+  if (!args.Given("@objname")) throw errors::MissingArgument("sp_depends", "@objname");
+  AttachedDatabase& db = executor.Db();
+  const Catalog& catalog = *db.catalog;
+  const ObjectInfo& object = RequireObject(executor, db, args.Text("@objname"));
+  auto qualified = [&](const ObjectInfo& o) { return catalog.OwnerName(o.uid) + "." + o.name; };
+  std::vector<std::vector<Value>> uses;
+  if (object.type == ObjectType::kView || object.type == ObjectType::kProcedure) {
+    for (const Use& use : UsesOf(catalog, object)) {
+      std::vector<const ColumnInfo*> columns;
+      if (use.object->type != ObjectType::kProcedure)
+        for (const ColumnInfo& c : use.object->columns)
+          if (Mentions(object.definition, c.name)) columns.push_back(&c);
+      if (columns.empty()) columns.push_back(nullptr);
+      for (const ColumnInfo* c : columns)
+        uses.push_back({Text(qualified(*use.object)), Text(ObjectTypeName(use.object->type)),
+                        Text(use.updated ? "yes" : "no"), Text(use.selected ? "yes" : "no"),
+                        c ? Text(c->name) : Value()});
+    }
+  }
+  std::vector<std::vector<Value>> users;
+  for (const ObjectInfo* o : catalog.Objects()) {
+    if (o->type != ObjectType::kView && o->type != ObjectType::kProcedure) continue;
+    for (const Use& use : UsesOf(catalog, *o))
+      if (use.object == &object)
+        users.push_back({Text(qualified(*o)), Text(ObjectTypeName(o->type))});
+  }
+  if (uses.empty() && users.empty()) {
+    executor.Info(15461, "Object does not reference any object, and no objects reference it.");
+    return 0;
+  }
+  if (!uses.empty()) {
+    executor.Info(0, "In the current database, the specified object references the following:", 0);
+    executor.SendRows({Col("name", SqlType::NVarChar(257)), Col("type", SqlType::NVarChar(16)),
+                       Col("updated", SqlType::NVarChar(7)), Col("selected", SqlType::NVarChar(8)),
+                       Col("column", Sysname())},
+                      uses);
+  }
+  if (!users.empty()) {
+    executor.Info(
+        0, "In the current database, the specified object is referenced by the following:", 0);
+    executor.SendRows({Col("name", SqlType::NVarChar(257)), Col("type", SqlType::NVarChar(16))},
+                      users);
+  }
+  return 0;
+}
+
 }  // namespace
 
 void AddHelpProcedures(SystemProcedureTable& table) {
@@ -802,6 +913,7 @@ void AddHelpProcedures(SystemProcedureTable& table) {
   table.emplace("sp_helpfilegroup", HelpFileGroup);
   table.emplace("sp_spaceused", SpaceUsed);
   table.emplace("sp_helprotect", HelpProtect);
+  table.emplace("sp_depends", Depends);
 }
 
 }  // namespace sandbox

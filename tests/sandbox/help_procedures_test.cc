@@ -832,5 +832,67 @@ TEST_F(HelpProceduresTest, MonitorReportsSinceTheLastRun) {
   EXPECT_EQ(Run(*clerk, "EXEC sp_monitor").FirstError(), 15247);
 }
 
+// --- sp_depends --------------------------------------------------------------------------
+
+// What a view or procedure uses (name, type, updated, selected, column) and what uses an
+// object (name, type), each after its printed heading.
+TEST_F(HelpProceduresTest, DependsFollowsTheTextOfViewsAndProcedures) {
+  Ok(*shop_,
+     "CREATE PROCEDURE Bump AS UPDATE [dbo].[Orders] SET total = 0 EXEC OrdersOf N'x', NULL, 0");
+  using Rows = std::vector<std::vector<Value>>;
+  struct Case {
+    const char* object;
+    Rows uses;
+    Rows users;
+  };
+  const Case cases[] = {
+      {"BigOrders",
+       {{Value("dbo.Orders"), Value("user table"), Value("no"), Value("yes"), Value("id")},
+        {Value("dbo.Orders"), Value("user table"), Value("no"), Value("yes"), Value("total")}},
+       {}},
+      {"OrdersOf",
+       {{Value("dbo.Orders"), Value("user table"), Value("no"), Value("yes"), Value("customer")}},
+       {{Value("dbo.Bump"), Value("stored procedure")}}},
+      {"Bump",
+       {{Value("dbo.Orders"), Value("user table"), Value("yes"), Value("no"), Value("total")},
+        {Value("dbo.OrdersOf"), Value("stored procedure"), Value("no"), Value("yes"), Value()}},
+       {}},
+      {"Orders",
+       {},
+       {{Value("dbo.BigOrders"), Value("view")},
+        {Value("dbo.OrdersOf"), Value("stored procedure")},
+        {Value("dbo.Bump"), Value("stored procedure")}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.object);
+    CollectingSink sink = RunShop(std::string("EXEC sp_depends '") + c.object + "'");
+    ASSERT_EQ(sink.FirstError(), 0) << sink.ErrorText();
+    size_t set = 0;
+    if (!c.uses.empty()) {
+      ASSERT_GT(sink.sets.size(), set);
+      EXPECT_EQ(ColumnNames(sink.sets[set]),
+                (std::vector<std::string>{"name", "type", "updated", "selected", "column"}));
+      EXPECT_EQ(sink.sets[set++].rows, c.uses);
+    }
+    if (!c.users.empty()) {
+      ASSERT_GT(sink.sets.size(), set);
+      EXPECT_EQ(ColumnNames(sink.sets[set]), (std::vector<std::string>{"name", "type"}));
+      Rows users = sink.sets[set++].rows;
+      std::sort(users.begin(), users.end(),
+                [](const auto& a, const auto& b) { return a[0].ToText() < b[0].ToText(); });
+      Rows expected = c.users;
+      std::sort(expected.begin(), expected.end(),
+                [](const auto& a, const auto& b) { return a[0].ToText() < b[0].ToText(); });
+      EXPECT_EQ(users, expected);
+    }
+    EXPECT_EQ(sink.sets.size(), set);
+  }
+  CollectingSink none = RunShop("EXEC sp_depends Plain");
+  EXPECT_TRUE(none.sets.empty());
+  EXPECT_EQ(MessageText(none, 15461),
+            "Object does not reference any object, and no objects reference it.");
+  EXPECT_EQ(RunShop("EXEC sp_depends 'No]such'").FirstError(), 15009);
+}
+
 }  // namespace
 }  // namespace sandbox::testing
