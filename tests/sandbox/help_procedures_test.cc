@@ -713,6 +713,7 @@ TEST_F(HelpProceduresTest, ConfigureShowsAndSetsOptions) {
             "statement to install.");
   EXPECT_EQ(Query("EXEC sp_configure 'nested triggers'").rows[0][4], Value(1));
   Ok("RECONFIGURE WITH OVERRIDE");
+  EXPECT_EQ(Run("RECONFIGURE WITH NOWAIT").FirstError(), 102);  // incorrect syntax
   // Another session (and process) reads the same values from master.
   EXPECT_EQ(Query(*shop_, "EXEC sp_configure 'nested triggers'").rows[0][4], Value(0));
 
