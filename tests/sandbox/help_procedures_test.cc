@@ -450,6 +450,11 @@ TEST_F(HelpProceduresTest, RenameTableColumnIndexAndProcedure) {
   EXPECT_EQ(
       RunShop("INSERT Sales (buyer, code, placed) VALUES (N'Bo', 'B1', '2001-02-03')").FirstError(),
       2601);
+  // A view over the old name fails cleanly when used, as SQL Server's does, until the name is
+  // back.
+  CollectingSink view = RunShop("SELECT * FROM BigOrders");
+  ASSERT_EQ(view.FirstError(), 208) << view.ErrorText();
+  EXPECT_EQ(view.Errors()[0]->text, "Invalid object name 'Orders'.");
   // The old names are free again.
   Ok(*shop_, "CREATE TABLE Orders (x INT CONSTRAINT PK_Again PRIMARY KEY)");
   Ok(*shop_, "CREATE INDEX IX_Orders_code ON Orders (x)");
