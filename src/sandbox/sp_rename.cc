@@ -54,6 +54,48 @@ std::vector<std::pair<std::string, std::string>> CopyAll(const ObjectInfo& table
   return copy;
 }
 
+void RenameIndexOf(Executor& executor, AttachedDatabase& db, const ObjectInfo& table,
+                   const IndexInfo& old, const std::string& newname) {
+  executor.CheckPermission("ALTER", db, &table);
+  if (const IndexInfo* other = table.FindIndex(newname); other && other != &old)
+    throw NameInUse(newname, "index");
+  // Key constraints are objects too: their new name must be free among the objects.
+  if (old.kind == IndexKind::kPrimaryKey || old.kind == IndexKind::kUniqueConstraint)
+    if (db.catalog->Find(newname, db.catalog->OwnerName(table.uid)))
+      throw NameInUse(newname, "object");
+  ObjectInfo after = table;
+  for (IndexInfo& index : after.indexes)
+    if (index.indid == old.indid) index.name = newname;
+  executor.RebuildTable(db, table, std::move(after), CopyAll(table));
+}
+
+std::string RenameIndex(Executor& executor, AttachedDatabase& db, const std::string& objname,
+                        const std::string& objtype, const std::string& newname) {
+  const ObjectInfo* table = FindTable(executor, db, SplitObjectName(objname));
+  const IndexInfo* old = table ? table->FindIndex(SplitObjectName(objname).back()) : nullptr;
+  if (!old) throw Ambiguous(objtype);
+  RenameIndexOf(executor, db, *table, *old, newname);
+  return "INDEX";
+}
+
+// A PRIMARY KEY or UNIQUE constraint of that name ("owner.name" or "name"), renamed with its
+// index; false when there is none.
+bool RenameKeyConstraint(Executor& executor, AttachedDatabase& db,
+                         const std::vector<std::string>& parts, const std::string& newname) {
+  if (parts.size() > 2) return false;
+  for (const ObjectInfo* table : db.catalog->Objects()) {
+    if (table->type != ObjectType::kTable) continue;
+    if (parts.size() == 2 && !EqualsNoCase(db.catalog->OwnerName(table->uid), parts[0])) continue;
+    for (const IndexInfo& index : table->indexes)
+      if ((index.kind == IndexKind::kPrimaryKey || index.kind == IndexKind::kUniqueConstraint) &&
+          EqualsNoCase(index.name, parts.back())) {
+        RenameIndexOf(executor, db, *table, index, newname);
+        return true;
+      }
+  }
+  return false;
+}
+
 // Renames the object; returns the word the closing message names it by.
 std::string RenameObject(Executor& executor, AttachedDatabase& db, const std::string& objname,
                          const std::string& objtype, const std::string& newname) {
@@ -63,7 +105,10 @@ std::string RenameObject(Executor& executor, AttachedDatabase& db, const std::st
       (parts.size() < 3 || parts[0].empty() || EqualsNoCase(parts[0], db.catalog->name())))
     object = db.catalog->Find(parts.back(), parts.size() >= 2 ? parts[parts.size() - 2] : "",
                               executor.session().UserId(db));
-  if (!object) throw Ambiguous(objtype);
+  if (!object) {
+    if (RenameKeyConstraint(executor, db, parts, newname)) return "object";
+    throw Ambiguous(objtype);
+  }
   executor.CheckPermission("ALTER", db, object);
   const std::string owner = db.catalog->OwnerName(object->uid);
   if (const ObjectInfo* other = db.catalog->Find(newname, owner); other && other != object)
@@ -110,25 +155,6 @@ std::string RenameColumn(Executor& executor, AttachedDatabase& db, const std::st
       if (EqualsNoCase(key, old->name)) key = newname;
   executor.RebuildTable(db, *table, std::move(after), copy);
   return "COLUMN";
-}
-
-std::string RenameIndex(Executor& executor, AttachedDatabase& db, const std::string& objname,
-                        const std::string& objtype, const std::string& newname) {
-  const ObjectInfo* table = FindTable(executor, db, SplitObjectName(objname));
-  const IndexInfo* old = table ? table->FindIndex(SplitObjectName(objname).back()) : nullptr;
-  if (!old) throw Ambiguous(objtype);
-  executor.CheckPermission("ALTER", db, table);
-  if (const IndexInfo* other = table->FindIndex(newname); other && other != old)
-    throw NameInUse(newname, "index");
-  // Key constraints are objects too: their new name must be free among the objects.
-  if (old->kind == IndexKind::kPrimaryKey || old->kind == IndexKind::kUniqueConstraint)
-    if (db.catalog->Find(newname, db.catalog->OwnerName(table->uid)))
-      throw NameInUse(newname, "object");
-  ObjectInfo after = *table;
-  for (IndexInfo& index : after.indexes)
-    if (index.indid == old->indid) index.name = newname;
-  executor.RebuildTable(db, *table, std::move(after), CopyAll(*table));
-  return "INDEX";
 }
 
 // sp_rename @objname, @newname [, @objtype]: OBJECT (the default), COLUMN, INDEX or DATABASE.

@@ -425,6 +425,9 @@ TEST_F(HelpProceduresTest, RenameTableColumnIndexAndProcedure) {
        "@objtype = 'index'",
        "The INDEX was renamed to 'IX_Sales_code'."},
       {"EXEC sp_rename 'OrdersOf', 'SalesOf'", "The object was renamed to 'SalesOf'."},
+      // Renaming a key constraint renames its index.
+      {"EXEC sp_rename 'dbo.PK_Orders', 'PK_Sales', 'OBJECT'",
+       "The object was renamed to 'PK_Sales'."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.batch);
@@ -444,6 +447,8 @@ TEST_F(HelpProceduresTest, RenameTableColumnIndexAndProcedure) {
   ASSERT_EQ(indexes.rows.size(), 3u);
   EXPECT_EQ(indexes.rows[1][0], Value("IX_Sales_code"));
   EXPECT_EQ(indexes.rows[1][2], Value("code(-), buyer"));
+  EXPECT_EQ(indexes.rows[2][0], Value("PK_Sales"));
+  EXPECT_EQ(indexes.rows[2][1], Value("clustered, unique, primary key located on PRIMARY"));
   // The identity goes on where it was; the unique index still holds.
   Ok(*shop_, "INSERT Sales (buyer, code, placed) VALUES (N'Bo', 'B1', '2001-02-03')");
   EXPECT_EQ(Scalar("SELECT MAX(id) FROM Shop..Sales"), Value(105));
