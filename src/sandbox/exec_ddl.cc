@@ -36,13 +36,6 @@ std::string GeneratedName(std::string_view prefix, std::string_view table,
   return out;
 }
 
-std::string StorageNameFor(std::string_view owner, std::string_view name) {
-  std::string storage =
-      EqualsNoCase(owner, "dbo") ? std::string(name) : std::string(owner) + "." + std::string(name);
-  if (Lower(storage).rfind("sandbox$", 0) == 0) storage = "u$" + storage;
-  return storage;
-}
-
 std::string ColumnDeclaration(const ColumnInfo& c) {
   std::string out = QuoteIdentifier(c.name) + " " + c.type.SqliteDeclaration();
   if (!c.nullable) out += " NOT NULL";
@@ -88,6 +81,13 @@ constexpr Action kActions[] = {
 };
 
 }  // namespace
+
+std::string StorageNameFor(std::string_view owner, std::string_view name) {
+  std::string storage =
+      EqualsNoCase(owner, "dbo") ? std::string(name) : std::string(owner) + "." + std::string(name);
+  if (Lower(storage).rfind("sandbox$", 0) == 0) storage = "u$" + storage;
+  return storage;
+}
 
 void Executor::CreateStorageIndex(const std::string& schema, const std::string& table,
                                   const IndexInfo& index) {

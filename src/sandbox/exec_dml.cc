@@ -188,6 +188,13 @@ SqlError Executor::MapSqliteError(const SqliteError& error, const ResolvedTable*
   }
   if ((code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED)
     return SqlError(1222, 16, "Lock request time out period exceeded.");
+  // A view whose table was dropped or renamed since: the table's name, without the schema the
+  // database is attached as.
+  constexpr std::string_view kNoSuchTable = "no such table: ";
+  if (message.rfind(kNoSuchTable, 0) == 0) {
+    std::string name = message.substr(kNoSuchTable.size());
+    return errors::InvalidObject(name.substr(name.find('.') + 1));
+  }
   return SqlError(8624, 16, "Internal SQL Server error: " + message);
 }
 

@@ -6,6 +6,7 @@
 #include "sandbox/collation.h"
 #include "sandbox/databases.h"
 #include "sandbox/security.h"
+#include "sandbox/system_procedures.h"
 #include "sandbox/system_tables.h"
 #include "sandbox/tsql/parser.h"
 
@@ -431,6 +432,10 @@ ResolvedTable Executor::ResolveTable(const ObjectName& name) {
       out.database = db.catalog->name();
       out.dbid = db.dbid;
       out.object = object;
+    } else if (EqualsNoCase(name.owner, "INFORMATION_SCHEMA")) {
+      auto view = InformationSchemaView(*this, db, name.name);
+      if (!view) throw errors::InvalidObject(name.ToString());
+      return *view;
     } else if (auto system = SystemTable(*this, db, name.name);
                system && (name.owner.empty() || EqualsNoCase(name.owner, "dbo"))) {
       return *system;
@@ -592,6 +597,9 @@ void Executor::Dispatch(const tsql::Statement& statement) {
       return WaitFor(statement.As<WaitForStatement>());
     case tsql::Statement::Kind::kCheckpoint:
       return RunCheckpoint(*this);
+    case tsql::Statement::Kind::kReconfigure:
+      RunReconfigure(*this);
+      return SendDone(-1);
     case tsql::Statement::Kind::kBackup:
       return RunBackup(*this, statement.As<BackupStatement>());
     case tsql::Statement::Kind::kDbcc:

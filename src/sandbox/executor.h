@@ -87,6 +87,10 @@ class Executor : public Resolver {
   // The database the running statement resolves names in.
   AttachedDatabase& Db();
   void CheckPermission(std::string_view action, AttachedDatabase& db, const ObjectInfo* object);
+  // Makes a table anew as after describes it (columns, indexes, storage name), copying the rows
+  // into it: copy pairs a target column with the SQL of its value in the old table.
+  void RebuildTable(AttachedDatabase& db, const ObjectInfo& before, ObjectInfo after,
+                    const std::vector<std::pair<std::string, std::string>>& copy);
   // The database the caller of a running system procedure is in; the procedure itself runs in
   // the database its name gives ("master..sp_x").
   int CallerDatabase() const { return caller_dbid_; }
@@ -164,8 +168,6 @@ class Executor : public Resolver {
   // Creates the SQLite table and its indexes; storage is "schema\x1fname".
   void BuildTable(const std::string& storage, const ObjectInfo& info);
   std::string TableSql(const ResolvedTable& table) const;
-  void RebuildTable(AttachedDatabase& db, const ObjectInfo& before, ObjectInfo after,
-                    const std::vector<std::pair<std::string, std::string>>& copy);
   void CreateStorageIndex(const std::string& schema, const std::string& table,
                           const IndexInfo& index);
   ObjectInfo DefineTable(const std::string& name, const tsql::TableDefinition& definition);
@@ -190,5 +192,7 @@ class Executor : public Resolver {
 
 // Checks a name given to a new object: at most 128 characters (error 103).
 void CheckIdentifier(std::string_view name);
+// The SQLite name of a table or view: the name, prefixed with an owner other than dbo.
+std::string StorageNameFor(std::string_view owner, std::string_view name);
 
 }  // namespace sandbox

@@ -1,5 +1,6 @@
 // The server as a whole: version, configuration, sessions, drives and folders.
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <limits>
 #include <set>
@@ -58,11 +59,12 @@ struct WhoRow {
   std::string host;
   std::optional<std::string> database;
   std::string command;
+  std::string program;
 };
 
-// sp_who [@loginame]: a login, a process id or 'active'.
-std::int64_t Who(Executor& executor, std::vector<ProcedureArgument>& arguments) {
-  SystemArguments args("sp_who", arguments, {"@loginame"});
+// The server's processes and every session, as the @loginame argument of sp_who and sp_who2
+// picks them: a login, a process id or 'active'.
+std::vector<WhoRow> WhoRows(Executor& executor, const SystemArguments& args) {
   SessionImpl& session = executor.session();
   InstanceImpl& instance = session.instance();
   std::vector<WhoRow> rows;
@@ -72,7 +74,7 @@ std::int64_t Who(Executor& executor, std::vector<ProcedureArgument>& arguments) 
                            "CHECKPOINT SLEEP", "TASK MANAGER", "TASK MANAGER"};
   for (int i = 0; i < 9; ++i)
     rows.push_back({i + 1, i < 2 ? "background" : "sleeping", "sa", "",
-                    i == 6 ? std::optional<std::string>("master") : std::nullopt, kSystem[i]});
+                    i == 6 ? std::optional<std::string>("master") : std::nullopt, kSystem[i], ""});
   // Sessions of every process that has the instance open.
   for (const SessionEntry& s : instance.Sessions()) {
     WhoRow row;
@@ -81,6 +83,7 @@ std::int64_t Who(Executor& executor, std::vector<ProcedureArgument>& arguments) 
     row.status = me ? "runnable" : "sleeping";
     row.login = s.login;
     row.host = s.host;
+    row.program = s.program;
     if (!s.database.empty()) row.database = s.database;
     // The caller runs sp_who from the database it is in, not from master..sp_who's.
     if (me && executor.CallerDatabase() != 0)
@@ -91,36 +94,40 @@ std::int64_t Who(Executor& executor, std::vector<ProcedureArgument>& arguments) 
   }
   std::sort(rows.begin(), rows.end(),
             [](const WhoRow& a, const WhoRow& b) { return a.spid < b.spid; });
-  if (args.Given("@loginame")) {
-    std::string filter = args.Text("@loginame");
-    Value given = args.Get("@loginame");
-    bool numeric = given.type() == Value::Type::kInt ||
-                   (!filter.empty() && std::all_of(filter.begin(), filter.end(),
-                                                   [](char c) { return c >= '0' && c <= '9'; }));
-    std::vector<WhoRow> kept;
-    if (numeric) {
-      long long spid = filter.size() > 6 ? -1 : std::stoll(filter);
-      for (WhoRow& row : rows)
-        if (row.spid == spid) kept.push_back(std::move(row));
-    } else if (EqualsNoCase(filter, "active")) {
-      for (WhoRow& row : rows)
-        if (row.status != "sleeping" || row.command != "AWAITING COMMAND")
-          kept.push_back(std::move(row));
-    } else {
-      bool known = instance.FindLogin(filter).has_value();
-      for (WhoRow& row : rows) {
-        if (!EqualsNoCase(row.login, filter)) continue;
-        known = true;
+  if (!args.Given("@loginame")) return rows;
+  std::string filter = args.Text("@loginame");
+  Value given = args.Get("@loginame");
+  bool numeric = given.type() == Value::Type::kInt ||
+                 (!filter.empty() && std::all_of(filter.begin(), filter.end(),
+                                                 [](char c) { return c >= '0' && c <= '9'; }));
+  std::vector<WhoRow> kept;
+  if (numeric) {
+    long long spid = filter.size() > 6 ? -1 : std::stoll(filter);
+    for (WhoRow& row : rows)
+      if (row.spid == spid) kept.push_back(std::move(row));
+  } else if (EqualsNoCase(filter, "active")) {
+    for (WhoRow& row : rows)
+      if (row.status != "sleeping" || row.command != "AWAITING COMMAND")
         kept.push_back(std::move(row));
-      }
-      if (!known)
-        throw SqlError(15007, 16,
-                       "'" + filter + "' is not a valid login or you do not have permission.");
+  } else {
+    bool known = instance.FindLogin(filter).has_value();
+    for (WhoRow& row : rows) {
+      if (!EqualsNoCase(row.login, filter)) continue;
+      known = true;
+      kept.push_back(std::move(row));
     }
-    rows = std::move(kept);
+    if (!known)
+      throw SqlError(15007, 16,
+                     "'" + filter + "' is not a valid login or you do not have permission.");
   }
+  return kept;
+}
+
+// sp_who [@loginame]
+std::int64_t Who(Executor& executor, std::vector<ProcedureArgument>& arguments) {
+  SystemArguments args("sp_who", arguments, {"@loginame"});
   std::vector<std::vector<Value>> out;
-  for (const WhoRow& row : rows)
+  for (const WhoRow& row : WhoRows(executor, args))
     out.push_back({Value(row.spid), Value(0), Value(Padded(row.status, 30)), Value(row.login),
                    Value(Padded(row.host, 128)), Value(Padded("0", 5)),
                    row.database ? Value(*row.database) : Value(), Value(Padded(row.command, 16))});
@@ -129,6 +136,64 @@ std::int64_t Who(Executor& executor, std::vector<ProcedureArgument>& arguments) 
                      Col("hostname", NChar(128), false), Col("blk", Char(5)),
                      Col("dbname", SqlType::NVarChar(128)), Col("cmd", NChar(16), false)},
                     out);
+  return 0;
+}
+
+// sp_who2 [@loginame]: sp_who's processes with the columns administrators read at a glance;
+// "  ." stands for nothing, and SPID is repeated at the end for wide listings.
+std::int64_t Who2(Executor& executor, std::vector<ProcedureArgument>& arguments) {
+  SystemArguments args("sp_who2", arguments, {"@loginame"});
+  const common::DateTime now = common::DateTime::Now();
+  char last_batch[32];
+  std::snprintf(last_batch, sizeof last_batch, "%02d/%02d %02d:%02d:%02d", now.month, now.day,
+                now.hour, now.minute, now.second);
+  auto dot = [](const std::string& text) { return text.empty() ? std::string("  .") : text; };
+  std::vector<std::vector<Value>> out;
+  for (const WhoRow& row : WhoRows(executor, args)) {
+    std::string spid = Padded(std::to_string(row.spid), 5);
+    out.push_back({Value(spid), Value(row.status), Value(row.login), Value(dot(row.host)),
+                   Value("  ."), Value(row.database ? *row.database : std::string("  .")),
+                   Value(row.command), Value(0), Value(0), Value(std::string(last_batch)),
+                   Value(row.program), Value(spid)});
+  }
+  executor.SendRows({Col("SPID", Char(5)), Col("Status", SqlType::VarChar(30)),
+                     Col("Login", SqlType::NVarChar(128)), Col("HostName", SqlType::NVarChar(128)),
+                     Col("BlkBy", Char(5)), Col("DBName", SqlType::NVarChar(128)),
+                     Col("Command", SqlType::VarChar(16)), Col("CPUTime", SqlType::Int()),
+                     Col("DiskIO", SqlType::Int()), Col("LastBatch", SqlType::VarChar(14)),
+                     Col("ProgramName", SqlType::NVarChar(128)), Col("SPID", Char(5))},
+                    out);
+  return 0;
+}
+
+// sp_lock [@spid1 [, @spid2]]: the locks sessions hold; every session in a database holds a
+// shared lock on it.
+std::int64_t Lock(Executor& executor, std::vector<ProcedureArgument>& arguments) {
+  SystemArguments args("sp_lock", arguments, {"@spid1", "@spid2"});
+  std::vector<long long> wanted;
+  for (const char* p : {"@spid1", "@spid2"})
+    if (args.Given(p) && !args.Get(p).IsNull()) {
+      auto spid = args.Get(p).ToInt();
+      if (!spid) throw errors::ConversionFailed(args.Text(p), "int");
+      wanted.push_back(*spid);
+    }
+  std::vector<SessionEntry> sessions = executor.session().instance().Sessions();
+  std::sort(sessions.begin(), sessions.end(),
+            [](const SessionEntry& a, const SessionEntry& b) { return a.spid < b.spid; });
+  std::vector<std::vector<Value>> out;
+  for (const SessionEntry& s : sessions) {
+    if (s.dbid == 0) continue;
+    if (!wanted.empty() && std::find(wanted.begin(), wanted.end(), s.spid) == wanted.end())
+      continue;
+    out.push_back({Value(s.spid), Value(s.dbid), Value(0), Value(0), Value(Padded("DB", 4)),
+                   Value(Padded("", 16)), Value("S"), Value("GRANT")});
+  }
+  executor.SendRows(
+      {Col("spid", SmallInt(), false), Col("dbid", SmallInt(), false),
+       Col("ObjId", SqlType::Int(), false), Col("IndId", SmallInt(), false),
+       Col("Type", NChar(4), false), Col("Resource", NChar(16), false),
+       Col("Mode", SqlType::NVarChar(8), false), Col("Status", SqlType::NVarChar(5), false)},
+      out);
   return 0;
 }
 
@@ -290,6 +355,8 @@ std::int64_t DirTree(Executor& executor, std::vector<ProcedureArgument>& argumen
 
 void AddServerProcedures(SystemProcedureTable& table) {
   table.emplace("sp_who", Who);
+  table.emplace("sp_who2", Who2);
+  table.emplace("sp_lock", Lock);
   table.emplace("xp_msver", MsVer);
   table.emplace("xp_loginconfig", LoginConfig);
   table.emplace("xp_fixeddrives", FixedDrives);

@@ -56,6 +56,40 @@ void SystemArguments::SetOutput(std::string_view parameter, const Value& value) 
   arguments_[static_cast<size_t>(slot_[static_cast<size_t>(index)])].value = value;
 }
 
+std::vector<std::string> SplitObjectName(std::string_view text) {
+  std::vector<std::string> parts(1);
+  bool started = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if ((c == '[' || c == '"') && !started) {
+      char close = c == '[' ? ']' : '"';
+      std::string part;
+      size_t j = i + 1;
+      for (; j < text.size(); ++j) {
+        if (text[j] != close) {
+          part += text[j];
+        } else if (j + 1 < text.size() && text[j + 1] == close) {
+          part += close;
+          ++j;
+        } else {
+          break;
+        }
+      }
+      if (j >= text.size()) return {std::string(text)};
+      parts.back() = std::move(part);
+      started = true;
+      i = j;
+    } else if (c == '.') {
+      parts.emplace_back();
+      started = false;
+    } else {
+      parts.back() += c;
+      started = true;
+    }
+  }
+  return parts;
+}
+
 namespace {
 
 const SystemProcedureTable& Registry() {
@@ -67,12 +101,22 @@ const SystemProcedureTable& Registry() {
     AddServerProcedures(table);
     AddDynamicProcedures(table);
     AddCatalogProcedures(table);
+    AddHelpProcedures(table);
+    AddRenameProcedures(table);
+    AddCatalogListProcedures(table);
+    AddConfigureProcedures(table);
     return table;
   }();
   return registry;
 }
 
 }  // namespace
+
+std::vector<std::string> SystemProcedureNames() {
+  std::vector<std::string> names;
+  for (const auto& entry : Registry()) names.push_back(entry.first);
+  return names;
+}
 
 const SystemProcedure* FindSystemProcedure(std::string_view name) {
   const auto& registry = Registry();

@@ -34,17 +34,30 @@ class SystemArguments {
   std::vector<int> slot_;  // argument index for each declared parameter, -1 when omitted
 };
 
+// The parts of an object name as procedures take it: "name", "owner.name", "db.owner.name";
+// brackets or double quotes delimit a part ("]]" and '""' inside stand for the character). An
+// unclosed delimiter makes the whole text one plain name.
+std::vector<std::string> SplitObjectName(std::string_view text);
+
 using SystemProcedure = std::function<std::int64_t(Executor&, std::vector<ProcedureArgument>&)>;
 
 // Procedures by lower-case name. Each area of the server adds its own.
 using SystemProcedureTable = std::map<std::string, SystemProcedure>;
-void AddSecurityProcedures(SystemProcedureTable& table);  // sp_security.cc
-void AddDatabaseProcedures(SystemProcedureTable& table);  // sp_databases.cc
-void AddFullTextProcedures(SystemProcedureTable& table);  // sp_fulltext.cc
-void AddServerProcedures(SystemProcedureTable& table);    // sp_server.cc
-void AddDynamicProcedures(SystemProcedureTable& table);   // sp_dynamic_sql.cc
-void AddCatalogProcedures(SystemProcedureTable& table);   // sp_catalog.cc
+void AddSecurityProcedures(SystemProcedureTable& table);     // sp_security.cc
+void AddDatabaseProcedures(SystemProcedureTable& table);     // sp_databases.cc
+void AddFullTextProcedures(SystemProcedureTable& table);     // sp_fulltext.cc
+void AddServerProcedures(SystemProcedureTable& table);       // sp_server.cc
+void AddDynamicProcedures(SystemProcedureTable& table);      // sp_dynamic_sql.cc
+void AddCatalogProcedures(SystemProcedureTable& table);      // sp_catalog.cc
+void AddHelpProcedures(SystemProcedureTable& table);         // sp_help.cc
+void AddRenameProcedures(SystemProcedureTable& table);       // sp_rename.cc
+void AddCatalogListProcedures(SystemProcedureTable& table);  // sp_catalog_lists.cc
+void AddConfigureProcedures(SystemProcedureTable& table);    // sp_configure.cc
 
+// The names of every system procedure, in lower case and in order.
+std::vector<std::string> SystemProcedureNames();
+// RECONFIGURE: the values sp_configure set become the running ones (sp_configure.cc).
+void RunReconfigure(Executor& executor);
 // nullptr when the name is no system procedure of the sandbox.
 const SystemProcedure* FindSystemProcedure(std::string_view name);
 

@@ -15,4 +15,8 @@ struct AttachedDatabase;
 std::optional<ResolvedTable> SystemTable(Executor& executor, AttachedDatabase& db,
                                          std::string_view name);
 
+// INFORMATION_SCHEMA.name of the database (information_schema.cc); nullopt for other names.
+std::optional<ResolvedTable> InformationSchemaView(Executor& executor, AttachedDatabase& db,
+                                                   std::string_view name);
+
 }  // namespace sandbox

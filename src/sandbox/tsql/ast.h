@@ -475,6 +475,7 @@ struct TableDefinition {
 // PrintStatement; kRaiserror RaiserrorStatement; kGoto, kLabel LabelStatement; kExecute
 // ExecuteStatement; kExecuteString ExecuteStringStatement; kUse UseStatement; kKill
 // KillStatement; kWaitFor WaitForStatement; kBackup BackupStatement; kDbcc DbccStatement.
+// kReconfigure SimpleStatement (as kCheckpoint).
 
 struct Statement {
   enum class Kind {
@@ -525,6 +526,7 @@ struct Statement {
     kBackup,
     kDbcc,
     kCheckpoint,
+    kReconfigure,
   };
 
   explicit Statement(Kind k) : kind(k) {}

@@ -1179,6 +1179,12 @@ class Parser {
                                                : w == "CONTINUE" ? Statement::Kind::kContinue
                                                                  : Statement::Kind::kCheckpoint);
     }
+    if (w == "RECONFIGURE") {
+      Advance();
+      // WITH OVERRIDE only lifts checks the sandbox does not make.
+      if (AcceptWord("WITH")) ExpectWord("OVERRIDE");
+      return std::make_unique<SimpleStatement>(Statement::Kind::kReconfigure);
+    }
     if (w == "COMMIT" || w == "ROLLBACK") return ParseCommitRollback();
     if (w == "SAVE") return ParseSave();
     if (w == "RETURN") return ParseReturn();
