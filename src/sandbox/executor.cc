@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "sandbox/collation.h"
+#include "sandbox/backup.h"
 #include "sandbox/databases.h"
 #include "sandbox/security.h"
 #include "sandbox/system_tables.h"
@@ -594,6 +595,8 @@ void Executor::Dispatch(const tsql::Statement& statement) {
       return RunCheckpoint(*this);
     case tsql::Statement::Kind::kBackup:
       return RunBackup(*this, statement.As<BackupStatement>());
+    case tsql::Statement::Kind::kRestore:
+      return RunRestore(*this, statement.As<RestoreStatement>());
     case tsql::Statement::Kind::kDbcc:
       return RunDbcc(*this, statement.As<DbccStatement>());
     default:
