@@ -36,8 +36,9 @@ struct MessageEntry {
 
 // The server's own words; %1, %2, ... are the arguments in order.
 constexpr MessageEntry kMessages[] = {
-    {911, 16, "Could not locate entry in sysdatabases for database '%1'. No entry found with that "
-              "name. Make sure that the name is entered correctly."},
+    {911, 16,
+     "Could not locate entry in sysdatabases for database '%1'. No entry found with that "
+     "name. Make sure that the name is entered correctly."},
     {1834, 16, "The file '%1' cannot be overwritten.  It is being used by database '%2'."},
     {2528, 10,
      "DBCC execution completed. If DBCC printed error messages, contact your system "
@@ -50,28 +51,37 @@ constexpr MessageEntry kMessages[] = {
     {3014, 10, "%1 successfully processed %2 pages in %3 seconds (%4 MB/sec)."},
     {3021, 16, "Cannot perform a backup or restore operation within a transaction."},
     {3101, 16, "Exclusive access could not be obtained because the database is in use."},
-    {3108, 16, "RESTORE DATABASE must be used in single user mode when trying to restore the master "
-               "database."},
+    {3108, 16,
+     "RESTORE DATABASE must be used in single user mode when trying to restore the master "
+     "database."},
     {3110, 14, "User does not have permission to RESTORE database '%1'."},
-    {3135, 16, "The backup set in file '%1' was created by %2 and cannot be used for this restore "
-               "operation."},
+    {3135, 16,
+     "The backup set in file '%1' was created by %2 and cannot be used for this restore "
+     "operation."},
     {3147, 16, "Backup and restore operations are not allowed on database tempdb."},
-    {3154, 16, "The backup set holds a backup of a database other than the existing '%1' database."},
-    {3156, 16, "File '%1' cannot be restored to '%2'. Use WITH MOVE to identify a valid location "
-               "for the file."},
-    {3201, 16, "Cannot open backup device '%1'. Device error or device off-line. See the SQL Server "
-               "error log for more details."},
-    {3206, 16, "No entry in sysdevices for backup device '%1'. Update sysdevices and rerun "
-               "statement."},
+    {3154, 16,
+     "The backup set holds a backup of a database other than the existing '%1' database."},
+    {3156, 16,
+     "File '%1' cannot be restored to '%2'. Use WITH MOVE to identify a valid location "
+     "for the file."},
+    {3201, 16,
+     "Cannot open backup device '%1'. Device error or device off-line. See the SQL Server "
+     "error log for more details."},
+    {3206, 16,
+     "No entry in sysdevices for backup device '%1'. Update sysdevices and rerun "
+     "statement."},
     {3211, 10, "%1 percent %2."},
-    {3234, 16, "Logical file '%1' is not part of database '%2'. Use RESTORE FILELISTONLY to list "
-               "the logical file names."},
-    {3241, 16, "The media family on device '%1' is incorrectly formed. SQL Server cannot process "
-               "this media family."},
+    {3234, 16,
+     "Logical file '%1' is not part of database '%2'. Use RESTORE FILELISTONLY to list "
+     "the logical file names."},
+    {3241, 16,
+     "The media family on device '%1' is incorrectly formed. SQL Server cannot process "
+     "this media family."},
     {4035, 10, "Processed %1 pages for database '%2', file '%3' on file %4."},
     {4038, 16, "Cannot find file ID %1 on device '%2'."},
-    {4208, 16, "The statement BACKUP LOG is not allowed while the recovery model is SIMPLE. Use "
-               "BACKUP DATABASE or change the recovery model using ALTER DATABASE."},
+    {4208, 16,
+     "The statement BACKUP LOG is not allowed while the recovery model is SIMPLE. Use "
+     "BACKUP DATABASE or change the recovery model using ALTER DATABASE."},
     {5105, 16, "Device activation error. The physical file name '%1' may be incorrect."},
     {5170, 16, "Cannot create file '%1' because it already exists."},
     {7969, 10, "No active open transactions."},
@@ -96,8 +106,7 @@ std::string BackupMessageText(int number, std::initializer_list<std::string_view
   std::vector<std::string_view> values(args);
   std::string text;
   for (size_t i = 0; i < format.size(); ++i) {
-    if (format[i] == '%' && i + 1 < format.size() && format[i + 1] >= '1' &&
-        format[i + 1] <= '9') {
+    if (format[i] == '%' && i + 1 < format.size() && format[i + 1] >= '1' && format[i + 1] <= '9') {
       size_t index = static_cast<size_t>(format[i + 1] - '1');
       if (index < values.size()) text += values[index];
       ++i;
@@ -202,8 +211,7 @@ std::string Seconds(double seconds) {
 
 void SayFinished(Executor& executor, const char* what, std::int64_t pages,
                  std::chrono::steady_clock::time_point start) {
-  double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   seconds = std::max(seconds, 0.001);
   double rate = static_cast<double>(pages) * kPageBytes / 1048576.0 / seconds;
   Say(executor, 3014, {what, std::to_string(pages), Seconds(seconds), Seconds(rate)});
@@ -259,7 +267,8 @@ struct Device {
   fs::path host;
 };
 
-Device ResolveDevice(Executor& executor, const std::vector<tsql::BackupStatement::Device>& devices) {
+Device ResolveDevice(Executor& executor,
+                     const std::vector<tsql::BackupStatement::Device>& devices) {
   if (devices.empty()) throw errors::Unsupported("a backup without a device");
   if (devices.size() > 1) throw errors::Unsupported("backups striped over several devices");
   const auto& d = devices[0];
@@ -293,7 +302,8 @@ class Media {
       if (exists) {
         Statement check =
             db_->Prepare("SELECT count(*) FROM sqlite_schema WHERE name = 'backup_sets'");
-        if (!check.Step() || check.ColumnInt(0) == 0) throw BackupError(3241, {device.machine_path});
+        if (!check.Step() || check.ColumnInt(0) == 0)
+          throw BackupError(3241, {device.machine_path});
       } else {
         db_->Exec(kMediaSchema);
         db_->Exec("INSERT INTO media (created) VALUES (datetime('now'))");
@@ -389,8 +399,8 @@ class Media {
   }
 
   std::int64_t StoredBytes(int position) {
-    Statement q = db_->Prepare(
-        "SELECT coalesce(sum(length(data)), 0) FROM backup_chunks WHERE position = ?");
+    Statement q =
+        db_->Prepare("SELECT coalesce(sum(length(data)), 0) FROM backup_chunks WHERE position = ?");
     q.Bind(1, Value(position));
     q.Step();
     return q.ColumnInt(0);
@@ -497,11 +507,10 @@ void BackupToDevice(Executor& executor, const tsql::BackupStatement& s, const ch
                    std::string(what) + " permission denied in database '" + record->name + "'.");
   if (s.log && (record->status & dbstatus::kTruncLog)) throw BackupError(4208, {});
   for (const auto& option : s.options) {
-    static const char* const kKnown[] = {"INIT",        "NOINIT", "FORMAT", "NOFORMAT",
-                                         "NAME",        "DESCRIPTION", "STATS",  "SKIP",
-                                         "NOSKIP",      "NOUNLOAD",    "UNLOAD", "REWIND",
-                                         "NOREWIND",    "MEDIANAME",   "MEDIADESCRIPTION",
-                                         "RETAINDAYS",  "EXPIREDATE",  "RESTART"};
+    static const char* const kKnown[] = {
+        "INIT",     "NOINIT",    "FORMAT",           "NOFORMAT",   "NAME",       "DESCRIPTION",
+        "STATS",    "SKIP",      "NOSKIP",           "NOUNLOAD",   "UNLOAD",     "REWIND",
+        "NOREWIND", "MEDIANAME", "MEDIADESCRIPTION", "RETAINDAYS", "EXPIREDATE", "RESTART"};
     if (std::none_of(std::begin(kKnown), std::end(kKnown),
                      [&](const char* k) { return option.name == k; }))
       throw errors::Unsupported("BACKUP option " + option.name);
@@ -520,8 +529,10 @@ void BackupToDevice(Executor& executor, const tsql::BackupStatement& s, const ch
   Device device = ResolveDevice(executor, s.devices);
 
   std::vector<DatabaseFileState> files = ReadDatabaseFiles(instance, *record);
-  // The data file is copied first, so the copy is what the database was when BACKUP began.
-  RemoveOnExit copy{device.host.string() + ".copy"};
+  // The device is checked (3201, 3241) before anything is copied; then the data file is
+  // copied first, so the copy is what the database was when BACKUP began.
+  Media media(device, true, format);
+  RemoveOnExit copy{device.host.string() + ".copy" + std::to_string(session.spid())};
   std::vector<std::pair<DatabaseFileState, fs::path>> sources;
   for (const DatabaseFileState& f : files) {
     if (f.log != s.log) continue;
@@ -547,7 +558,6 @@ void BackupToDevice(Executor& executor, const tsql::BackupStatement& s, const ch
     if (!ec) total += static_cast<std::int64_t>(size);
   }
 
-  Media media(device, true, format);
   Connection& db = media.db();
   db.Exec("BEGIN IMMEDIATE");
   try {
@@ -574,8 +584,8 @@ void BackupToDevice(Executor& executor, const tsql::BackupStatement& s, const ch
       std::int64_t stored = StoreFile(db, position, f.fileid, path, progress);
       bytes += stored;
       // The log's pages are those of its active part, the data file's all of them.
-      std::int64_t pages = f.log ? std::max<std::int64_t>(log_state.used_pages, 1)
-                                 : PagesOfBytes(stored);
+      std::int64_t pages =
+          f.log ? std::max<std::int64_t>(log_state.used_pages, 1) : PagesOfBytes(stored);
       pages_total += pages;
       Statement file = db.Prepare(
           "INSERT INTO backup_files (position, fileid, logical_name, physical_name, is_log, "
@@ -586,8 +596,7 @@ void BackupToDevice(Executor& executor, const tsql::BackupStatement& s, const ch
                     Value(static_cast<long long>(f.max_pages < 0 ? -1 : f.max_pages * kPageBytes)),
                     Value(static_cast<long long>(pages))});
       file.Step();
-      Say(executor, 4035,
-          {std::to_string(pages), record->name, f.name, std::to_string(position)});
+      Say(executor, 4035, {std::to_string(pages), record->name, f.name, std::to_string(position)});
     }
     std::int64_t lsn = NextLsn();
     std::string collation;
@@ -602,14 +611,26 @@ void BackupToDevice(Executor& executor, const tsql::BackupStatement& s, const ch
         "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     std::string started =
         DateTimeToStorage(common::DateTime::Now());  // close enough to the start for a client
-    set.BindAll({Value(position), set_name.empty() ? Value() : Value(set_name),
+    set.BindAll({Value(position),
+                 set_name.empty() ? Value() : Value(set_name),
                  set_description.empty() ? Value() : Value(set_description),
-                 Value(s.log ? 2 : 1), Value(session.login().name), Value(instance.ServerName()),
-                 Value(record->name), Value(DatabaseVersion(instance)), Value(record->crdate),
-                 Value(static_cast<long long>(bytes + kPageBytes)), Value(lsn), Value(lsn + 1),
-                 Value(lsn), Value(lsn), Value(started), Value(Now()),
-                 Value(record->compatibility_level), Value(config.product_version),
-                 Value(instance.ServerName()), Value(collation)});
+                 Value(s.log ? 2 : 1),
+                 Value(session.login().name),
+                 Value(instance.ServerName()),
+                 Value(record->name),
+                 Value(DatabaseVersion(instance)),
+                 Value(record->crdate),
+                 Value(static_cast<long long>(bytes + kPageBytes)),
+                 Value(lsn),
+                 Value(lsn + 1),
+                 Value(lsn),
+                 Value(lsn),
+                 Value(started),
+                 Value(Now()),
+                 Value(record->compatibility_level),
+                 Value(config.product_version),
+                 Value(instance.ServerName()),
+                 Value(collation)});
     set.Step();
     db.Exec("COMMIT");
     if (s.log) instance.TruncateLog(record->dbid);
@@ -687,18 +708,38 @@ void HeaderOnly(Executor& executor, const tsql::RestoreStatement& s) {
     int major = 0, minor = 0, build = 0;
     std::sscanf(b.software_version.c_str(), "%d.%d.%d", &major, &minor, &build);
     auto text_or_null = [](const std::string& t) { return t.empty() ? Value() : Value(t); };
-    rows.push_back({text_or_null(b.name), text_or_null(b.description), Value(b.type), Value(),
-                    Value(0), Value(b.position), Value(2),  // 2: disk
-                    Value(b.user_name), Value(b.server_name), Value(b.database_name),
-                    Value(b.database_version), Value(b.database_created),
+    rows.push_back({text_or_null(b.name),
+                    text_or_null(b.description),
+                    Value(b.type),
+                    Value(),
+                    Value(0),
+                    Value(b.position),
+                    Value(2),  // 2: disk
+                    Value(b.user_name),
+                    Value(b.server_name),
+                    Value(b.database_name),
+                    Value(b.database_version),
+                    Value(b.database_created),
                     Value(static_cast<long long>(b.backup_size)),
                     Value(static_cast<long long>(b.first_lsn)),
                     Value(static_cast<long long>(b.last_lsn)),
                     Value(static_cast<long long>(b.checkpoint_lsn)),
-                    Value(static_cast<long long>(b.database_backup_lsn)), Value(b.start_date),
-                    Value(b.finish_date), Value(52), Value(1252), Value(1033), Value(196609),
-                    Value(b.compatibility_level), Value(4608), Value(major), Value(minor),
-                    Value(build), Value(b.machine_name), Value(0), Value(), Value(),
+                    Value(static_cast<long long>(b.database_backup_lsn)),
+                    Value(b.start_date),
+                    Value(b.finish_date),
+                    Value(52),
+                    Value(1252),
+                    Value(1033),
+                    Value(196609),
+                    Value(b.compatibility_level),
+                    Value(4608),
+                    Value(major),
+                    Value(minor),
+                    Value(build),
+                    Value(b.machine_name),
+                    Value(0),
+                    Value(),
+                    Value(),
                     Value(b.collation)});
   }
   executor.SendRows(columns, rows);
@@ -710,9 +751,12 @@ void FileListOnly(Executor& executor, const tsql::RestoreStatement& s) {
   int position = FileNumber(executor, s);
   media.Set(position);
   std::vector<OutputColumn> columns = {
-      Col("LogicalName", SqlType::NVarChar(128)), Col("PhysicalName", SqlType::NVarChar(260)),
-      Col("Type", {TypeKind::kChar, 1}),          Col("FileGroupName", SqlType::NVarChar(128)),
-      Col("Size", Numeric(20)),                   Col("MaxSize", Numeric(20)),
+      Col("LogicalName", SqlType::NVarChar(128)),
+      Col("PhysicalName", SqlType::NVarChar(260)),
+      Col("Type", {TypeKind::kChar, 1}),
+      Col("FileGroupName", SqlType::NVarChar(128)),
+      Col("Size", Numeric(20)),
+      Col("MaxSize", Numeric(20)),
   };
   std::vector<std::vector<Value>> rows;
   for (const BackupFile& f : media.Files(position)) {
@@ -731,9 +775,9 @@ void RestoreDatabase(Executor& executor, const tsql::RestoreStatement& s) {
   InstanceImpl& instance = session.instance();
   const Machine& machine = instance.machine();
   for (const auto& option : s.options) {
-    static const char* const kKnown[] = {"REPLACE",  "FILE",     "STATS",    "RECOVERY",
-                                         "NOUNLOAD", "UNLOAD",   "REWIND",   "NOREWIND",
-                                         "RESTART",  "KEEP_REPLICATION"};
+    static const char* const kKnown[] = {
+        "REPLACE", "FILE",   "STATS",    "RECOVERY", "NOUNLOAD",
+        "UNLOAD",  "REWIND", "NOREWIND", "RESTART",  "KEEP_REPLICATION"};
     if (option.name == "NORECOVERY" || option.name == "STANDBY")
       throw errors::Unsupported("RESTORE WITH " + option.name);
     if (std::none_of(std::begin(kKnown), std::end(kKnown),

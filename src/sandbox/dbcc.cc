@@ -95,8 +95,7 @@ DatabaseRecord TargetDatabase(Executor& executor, const tsql::DbccStatement& s) 
 
 void CheckOwner(Executor& executor, const DatabaseRecord& record, const char* command) {
   SessionImpl& session = executor.session();
-  if (!IsDatabaseOwner(session, record))
-    throw BackupError(2571, {session.login().name, command});
+  if (!IsDatabaseOwner(session, record)) throw BackupError(2571, {session.login().name, command});
 }
 
 // SQLite's integrity check of the database file, reported in the server's words: a line per
@@ -165,17 +164,15 @@ void SqlPerf(Executor& executor, const tsql::DbccStatement& s) {
     c.type = type;
     return c;
   };
-  std::vector<OutputColumn> columns = {column("Database Name", SqlType::NVarChar(128)),
-                                       column("Log Size (MB)", {TypeKind::kReal}),
-                                       column("Log Space Used (%)", {TypeKind::kReal}),
-                                       column("Status", SqlType::Int())};
+  std::vector<OutputColumn> columns = {
+      column("Database Name", SqlType::NVarChar(128)), column("Log Size (MB)", {TypeKind::kReal}),
+      column("Log Space Used (%)", {TypeKind::kReal}), column("Status", SqlType::Int())};
   std::vector<std::vector<Value>> rows;
   for (const DatabaseRecord& record : instance.Databases()) {
     LogFileState log = instance.LogState(record.dbid);
     double size_mb = static_cast<double>(log.size_pages) * kPageBytes / 1048576.0;
-    double used = log.size_pages > 0
-                      ? 100.0 * static_cast<double>(log.used_pages) / log.size_pages
-                      : 0.0;
+    double used =
+        log.size_pages > 0 ? 100.0 * static_cast<double>(log.used_pages) / log.size_pages : 0.0;
     rows.push_back({Value(record.name), Value(size_mb), Value(used), Value(0)});
   }
   executor.SendRows(columns, rows);

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <thread>
 
-#include "sandbox/collation.h"
 #include "sandbox/backup.h"
+#include "sandbox/collation.h"
 #include "sandbox/databases.h"
 #include "sandbox/security.h"
 #include "sandbox/system_tables.h"

@@ -184,9 +184,9 @@ TEST_F(BackupRestoreTest, BackupAndRestorePrintTheProcessedPagesAsTheServerDoes)
   }
   // A database backup carries both files; the log backup only the log.
   EXPECT_EQ(Query("RESTORE FILELISTONLY FROM DISK = 'C:\\Backup\\Sales.bak'").rows.size(), 2u);
-  EXPECT_EQ(Query("RESTORE FILELISTONLY FROM DISK = 'C:\\Backup\\Sales.bak' WITH FILE = 2")
-                .rows.size(),
-            1u);
+  EXPECT_EQ(
+      Query("RESTORE FILELISTONLY FROM DISK = 'C:\\Backup\\Sales.bak' WITH FILE = 2").rows.size(),
+      1u);
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM Sales..t").ToInt(), 3);
 }
 
@@ -219,23 +219,47 @@ TEST_F(BackupRestoreTest, StatsReportsProgressInSteps) {
 TEST_F(BackupRestoreTest, HeaderOnlyListsTheBackupSetsAsInitAndNoinitLeaveThem) {
   MakeDatabase("Sales", "Sales");
   const std::string device = "DISK = 'C:\\Backup\\Sales.bak'";
-  Ok("BACKUP DATABASE Sales TO " + device + " WITH NAME = 'first; ''full'' [1]', DESCRIPTION = "
+  Ok("BACKUP DATABASE Sales TO " + device +
+     " WITH NAME = 'first; ''full'' [1]', DESCRIPTION = "
      "N'Ünïcode description'");
   Ok("BACKUP DATABASE Sales TO " + device + " WITH NOINIT, NAME = 'second'");
   Ok("BACKUP LOG Sales TO " + device + " WITH NAME = 'log'");
   RowSet header = Query("RESTORE HEADERONLY FROM " + device);
   std::vector<std::string> names;
   for (const Column& c : header.columns) names.push_back(c.name);
-  EXPECT_EQ(names,
-            (std::vector<std::string>{
-                "BackupName", "BackupDescription", "BackupType", "ExpirationDate", "Compressed",
-                "Position", "DeviceType", "UserName", "ServerName", "DatabaseName",
-                "DatabaseVersion", "DatabaseCreationDate", "BackupSize", "FirstLsn", "LastLsn",
-                "CheckpointLsn", "DatabaseBackupLsn", "BackupStartDate", "BackupFinishDate",
-                "SortOrder", "CodePage", "UnicodeLocaleId", "UnicodeComparisonStyle",
-                "CompatibilityLevel", "SoftwareVendorId", "SoftwareVersionMajor",
-                "SoftwareVersionMinor", "SoftwareVersionBuild", "MachineName", "Flags",
-                "BindingID", "RecoveryForkID", "Collation"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"BackupName",
+                                             "BackupDescription",
+                                             "BackupType",
+                                             "ExpirationDate",
+                                             "Compressed",
+                                             "Position",
+                                             "DeviceType",
+                                             "UserName",
+                                             "ServerName",
+                                             "DatabaseName",
+                                             "DatabaseVersion",
+                                             "DatabaseCreationDate",
+                                             "BackupSize",
+                                             "FirstLsn",
+                                             "LastLsn",
+                                             "CheckpointLsn",
+                                             "DatabaseBackupLsn",
+                                             "BackupStartDate",
+                                             "BackupFinishDate",
+                                             "SortOrder",
+                                             "CodePage",
+                                             "UnicodeLocaleId",
+                                             "UnicodeComparisonStyle",
+                                             "CompatibilityLevel",
+                                             "SoftwareVendorId",
+                                             "SoftwareVersionMajor",
+                                             "SoftwareVersionMinor",
+                                             "SoftwareVersionBuild",
+                                             "MachineName",
+                                             "Flags",
+                                             "BindingID",
+                                             "RecoveryForkID",
+                                             "Collation"}));
   ASSERT_EQ(header.rows.size(), 3u);
   struct Expected {
     const char* name;
@@ -273,8 +297,8 @@ TEST_F(BackupRestoreTest, FileListOnlyNamesTheFilesOfTheSet) {
   RowSet files = Query("RESTORE FILELISTONLY FROM DISK = 'C:\\Backup\\Sales.bak'");
   std::vector<std::string> names;
   for (const Column& c : files.columns) names.push_back(c.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"LogicalName", "PhysicalName", "Type",
-                                             "FileGroupName", "Size", "MaxSize"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"LogicalName", "PhysicalName", "Type", "FileGroupName",
+                                             "Size", "MaxSize"}));
   ASSERT_EQ(files.rows.size(), 2u);
   EXPECT_EQ(files.rows[0][0].ToText(), "Sales");
   EXPECT_EQ(files.rows[0][1].ToText(), "C:\\Data\\Sales.mdf");
@@ -368,8 +392,7 @@ TEST_F(BackupRestoreTest, RefusalsGiveTheServerErrorsAndLeaveEverythingAsItWas) 
       {"BACKUP DATABASE Sales TO DISK = 'C:\\Backup\\notes.txt'", {3241, 3013}},
       {"BACKUP DATABASE Sales TO SalesDevice", {3206, 3013}},
       {"BACKUP LOG Other TO DISK = 'C:\\Backup\\Other.bak'", {4208, 3013}},
-      {"BEGIN TRAN BACKUP DATABASE Sales TO DISK = 'C:\\Backup\\Sales.bak' ROLLBACK",
-       {3021, 3013}},
+      {"BEGIN TRAN BACKUP DATABASE Sales TO DISK = 'C:\\Backup\\Sales.bak' ROLLBACK", {3021, 3013}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.batch);
@@ -429,7 +452,8 @@ TEST_F(BackupRestoreTest, CheckDbReportsTablesAndTheSummary) {
   CollectingSink sink = Run("USE [Sales; 'Ü'] DBCC CHECKDB");
   EXPECT_EQ(sink.FirstError(), 0) << sink.ErrorText();
   EXPECT_EQ(Texts(sink, 2536), std::vector<std::string>{"DBCC results for 'Sales; 'Ü''."});
-  EXPECT_EQ(Texts(sink, 2593), std::vector<std::string>{"There are 3 rows in 1 pages for object 't'."});
+  EXPECT_EQ(Texts(sink, 2593),
+            std::vector<std::string>{"There are 3 rows in 1 pages for object 't'."});
   EXPECT_EQ(Texts(sink, 8989),
             std::vector<std::string>{"CHECKDB found 0 allocation errors and 0 consistency errors "
                                      "in database 'Sales; 'Ü''."});
@@ -477,9 +501,9 @@ TEST_F(BackupRestoreTest, CheckDbFindsADamagedFile) {
   CollectingSink sink = Run("DBCC CHECKDB ('Sales') WITH NO_INFOMSGS");
   std::vector<std::string> summary = Texts(sink, 8989);
   ASSERT_EQ(summary.size(), 1u);
-  EXPECT_TRUE(std::regex_match(summary[0],
-                               std::regex("CHECKDB found 0 allocation errors and [1-9][0-9]* "
-                                          "consistency errors in database 'Sales'\\.")))
+  EXPECT_TRUE(
+      std::regex_match(summary[0], std::regex("CHECKDB found 0 allocation errors and [1-9][0-9]* "
+                                              "consistency errors in database 'Sales'\\.")))
       << summary[0];
   EXPECT_FALSE(Texts(sink, 8939).empty());
   EXPECT_EQ(Texts(sink, 8958),
@@ -494,8 +518,8 @@ TEST_F(BackupRestoreTest, SqlPerfLogSpaceListsEveryDatabase) {
   RowSet space = Query("DBCC SQLPERF(LOGSPACE)");
   std::vector<std::string> names;
   for (const Column& c : space.columns) names.push_back(c.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"Database Name", "Log Size (MB)",
-                                             "Log Space Used (%)", "Status"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"Database Name", "Log Size (MB)", "Log Space Used (%)",
+                                             "Status"}));
   std::map<std::string, std::vector<Value>> by_name;
   for (const auto& row : space.rows) by_name[row[0].ToText()] = row;
   ASSERT_EQ(by_name.count("master"), 1u);
@@ -529,8 +553,7 @@ TEST_F(BackupRestoreTest, OpenTranShowsTheOldestActiveTransaction) {
   CollectingSink none = Run("DBCC OPENTRAN");
   EXPECT_EQ(Numbers(none), (std::vector<std::int32_t>{7969, 2528}));
   EXPECT_EQ(Texts(none, 7969), std::vector<std::string>{"No active open transactions."});
-  CollectingSink open =
-      Run("BEGIN TRAN INSERT INTO t VALUES (9, N'x') DBCC OPENTRAN ('Sales')");
+  CollectingSink open = Run("BEGIN TRAN INSERT INTO t VALUES (9, N'x') DBCC OPENTRAN ('Sales')");
   std::vector<std::string> texts = Texts(open, 0);
   ASSERT_EQ(texts.size(), 1u);
   EXPECT_TRUE(std::regex_search(

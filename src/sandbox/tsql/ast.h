@@ -904,13 +904,13 @@ struct RestoreStatement : Statement {
   RestoreStatement() : Statement(Kind::kRestore) {}
   enum class What { kDatabase, kLog, kFileListOnly, kHeaderOnly };
   What what = What::kDatabase;
-  std::string database;  // RESTORE DATABASE / LOG only
+  std::string database;                          // RESTORE DATABASE / LOG only
   std::vector<BackupStatement::Device> devices;  // FROM ...
   struct Move {
     ExprPtr logical;
     ExprPtr physical;
   };
-  std::vector<Move> moves;                      // WITH MOVE 'x' TO 'y'
+  std::vector<Move> moves;                       // WITH MOVE 'x' TO 'y'
   std::vector<BackupStatement::Option> options;  // REPLACE, FILE = n, STATS = n, ...
 };
 
