@@ -79,6 +79,7 @@ constexpr MessageEntry kMessages[] = {
      "this media family."},
     {4035, 10, "Processed %1 pages for database '%2', file '%3' on file %4."},
     {4038, 16, "Cannot find file ID %1 on device '%2'."},
+    {4214, 16, "BACKUP LOG cannot be performed because there is no current database backup."},
     {4208, 16,
      "The statement BACKUP LOG is not allowed while the recovery model is SIMPLE. Use "
      "BACKUP DATABASE or change the recovery model using ALTER DATABASE."},
@@ -477,6 +478,49 @@ std::int64_t NextLsn() {
       .count();
 }
 
+// The last database backup of each database is noted in msdb, as the server keeps its backup
+// history there: BACKUP LOG needs one (4214), and a log backup names it. A database is known by
+// its name and creation date, so one made again under the same name starts without a backup.
+// Nothing is written to the database itself, so its writers never wait for a backup.
+// A note that cannot be written only makes a later BACKUP LOG refuse.
+std::unique_ptr<Connection> OpenHistory(InstanceImpl& instance) {
+  auto msdb = instance.FindDatabase("msdb");
+  if (!msdb) return nullptr;
+  auto db = std::make_unique<Connection>(msdb->data_host.string(), false);
+  sqlite3_busy_timeout(db->get(), 30000);
+  db->Exec(
+      "CREATE TABLE IF NOT EXISTS main.\"sandbox$backup_history\" (database_name TEXT NOT "
+      "NULL, crdate TEXT NOT NULL, lsn INTEGER NOT NULL, PRIMARY KEY (database_name, crdate))");
+  return db;
+}
+
+void MarkDatabaseBackup(InstanceImpl& instance, const std::string& name, std::int64_t lsn) {
+  try {
+    auto record = instance.FindDatabase(name);
+    auto db = OpenHistory(instance);
+    if (!record || !db) return;
+    Statement note =
+        db->Prepare("INSERT OR REPLACE INTO main.\"sandbox$backup_history\" VALUES (?, ?, ?)");
+    note.BindAll({Value(record->name), Value(record->crdate), Value(lsn)});
+    note.Step();
+  } catch (const SqliteError&) {
+  }
+}
+
+std::optional<std::int64_t> LastDatabaseBackup(InstanceImpl& instance,
+                                               const DatabaseRecord& record) {
+  try {
+    auto db = OpenHistory(instance);
+    if (!db) return std::nullopt;
+    Statement read = db->Prepare(
+        "SELECT lsn FROM main.\"sandbox$backup_history\" WHERE database_name = ? AND crdate = ?");
+    read.BindAll({Value(record.name), Value(record.crdate)});
+    if (read.Step()) return read.ColumnInt(0);
+  } catch (const SqliteError&) {
+  }
+  return std::nullopt;
+}
+
 // Throws the error itself, then 3013 naming the statement, as the server ends a failed backup
 // or restore.
 template <class Work>
@@ -506,6 +550,11 @@ void BackupToDevice(Executor& executor, const tsql::BackupStatement& s, const ch
     throw SqlError(262, 14,
                    std::string(what) + " permission denied in database '" + record->name + "'.");
   if (s.log && (record->status & dbstatus::kTruncLog)) throw BackupError(4208, {});
+  std::optional<std::int64_t> full_backup;
+  if (s.log) {
+    full_backup = LastDatabaseBackup(instance, *record);
+    if (!full_backup) throw BackupError(4214, {});
+  }
   for (const auto& option : s.options) {
     static const char* const kKnown[] = {
         "INIT",     "NOINIT",    "FORMAT",           "NOFORMAT",   "NAME",       "DESCRIPTION",
@@ -624,7 +673,7 @@ void BackupToDevice(Executor& executor, const tsql::BackupStatement& s, const ch
                  Value(lsn),
                  Value(lsn + 1),
                  Value(lsn),
-                 Value(lsn),
+                 Value(s.log ? *full_backup : lsn),
                  Value(started),
                  Value(Now()),
                  Value(record->compatibility_level),
@@ -634,6 +683,7 @@ void BackupToDevice(Executor& executor, const tsql::BackupStatement& s, const ch
     set.Step();
     db.Exec("COMMIT");
     if (s.log) instance.TruncateLog(record->dbid);
+    if (!s.log) MarkDatabaseBackup(instance, record->name, lsn);
     SayFinished(executor, what, pages_total, start);
   } catch (...) {
     try {
@@ -703,6 +753,9 @@ void HeaderOnly(Executor& executor, const tsql::RestoreStatement& s) {
       Col("RecoveryForkID", {TypeKind::kUniqueIdentifier}),
       Col("Collation", SqlType::NVarChar(128)),
   };
+  // 7.0 reports no flags, binding, fork or collation.
+  bool version7 = DatabaseVersion(executor.session().instance()) == kDatabaseVersion70;
+  if (version7) columns.resize(columns.size() - 4);
   std::vector<std::vector<Value>> rows;
   for (const BackupSet& b : media.Sets(only)) {
     int major = 0, minor = 0, build = 0;
@@ -741,6 +794,7 @@ void HeaderOnly(Executor& executor, const tsql::RestoreStatement& s) {
                     Value(),
                     Value(),
                     Value(b.collation)});
+    if (version7) rows.back().resize(columns.size());
   }
   executor.SendRows(columns, rows);
 }
@@ -901,6 +955,8 @@ void RestoreDatabase(Executor& executor, const tsql::RestoreStatement& s) {
     }
   }
   instance.AttachDatabase(name, {data->path}, session.login().sid);
+  // The log may be backed up from the restored database on.
+  MarkDatabaseBackup(instance, name, set.first_lsn);
   std::int64_t pages = 0;
   for (const Target& t : targets) {
     pages += t.file.pages;
