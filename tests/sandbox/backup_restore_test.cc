@@ -293,6 +293,26 @@ TEST_F(BackupRestoreTest, HeaderOnlyListsTheBackupSetsAsInitAndNoinitLeaveThem) 
   EXPECT_EQ(Query("RESTORE HEADERONLY FROM " + device).rows.size(), 1u);
 }
 
+// A 7.0 server's header has no Flags, BindingID, RecoveryForkID or Collation, and its
+// databases are version 515.
+TEST_F(BackupRestoreTest, HeaderOnlyOfA70ServerHasItsColumns) {
+  InstanceConfig config;
+  config.product_version = "7.00.1063";
+  auto seven = host_->Create("SEVEN", config);
+  LoginRequest request;
+  request.login = "sa";
+  std::unique_ptr<Session> session = seven->Connect(request);
+  fs::create_directories(seven->MapPath("C:\\Backup"));
+  Ok(*session, "CREATE DATABASE Old BACKUP DATABASE Old TO DISK = 'C:\\Backup\\pubs.bak'");
+  RowSet header = Query(*session, "RESTORE HEADERONLY FROM DISK = 'C:\\Backup\\pubs.bak'");
+  ASSERT_EQ(header.columns.size(), 29u);
+  EXPECT_EQ(header.columns.back().name, "MachineName");
+  ASSERT_EQ(header.rows.size(), 1u);
+  EXPECT_EQ(header.rows[0].size(), 29u);
+  EXPECT_EQ(header.rows[0][10].ToInt(), 515);
+  EXPECT_EQ(header.rows[0][25].ToInt(), 7);
+}
+
 // RESTORE FILELISTONLY: LogicalName, PhysicalName, Type (D data, L log), FileGroupName, Size,
 // MaxSize, one row per file of the set.
 TEST_F(BackupRestoreTest, FileListOnlyNamesTheFilesOfTheSet) {
