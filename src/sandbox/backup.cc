@@ -528,7 +528,7 @@ void Terminating(Executor& executor, const std::string& statement, Work&& work) 
   try {
     work();
   } catch (SqlError& error) {
-    if (error.message().severity <= 10) throw;
+    if (error.message().severity <= 10 || error.number() == 3013) throw;
     executor.Info(error.number(), error.message().text, error.message().severity);
     throw BackupError(3013, {statement});
   } catch (const SqliteError& error) {
@@ -882,17 +882,29 @@ void RestoreDatabase(Executor& executor, const tsql::RestoreStatement& s) {
   std::vector<Target> targets;
   std::vector<DatabaseRecord> databases = instance.Databases();
   std::error_code ec;
+  bool refused = false;
   for (const BackupFile& f : files) {
     auto moved = moves.find(Lower(f.logical_name));
     std::string path = moved != moves.end() ? moved->second : f.physical_name;
     auto host = machine.ToHost(path);
+    // Every file that cannot go where it should is named before the restore gives up.
+    bool file_refused = false;
     auto cannot = [&](int number, std::initializer_list<std::string_view> args) {
-      executor.Info(number, BackupMessageText(number, args), BackupMessageSeverity(number));
-      return BackupError(3156, {f.logical_name, path});
+      Say(executor, number, args);
+      Say(executor, 3156, {f.logical_name, path});
+      refused = file_refused = true;
     };
-    if (!host || !fs::is_directory(host->parent_path(), ec)) throw cannot(5105, {path});
-    for (const Target& t : targets)
-      if (Machine::SamePath(t.path, path)) throw cannot(5170, {path});
+    targets.push_back({f, path, host.value_or(fs::path())});
+    if (!host || !fs::is_directory(host->parent_path(), ec)) {
+      cannot(5105, {path});
+      continue;
+    }
+    bool twice = std::any_of(targets.begin(), targets.end() - 1,
+                             [&](const Target& t) { return Machine::SamePath(t.path, path); });
+    if (twice) {
+      cannot(5170, {path});
+      continue;
+    }
     bool ours = false;
     for (const DatabaseRecord& other : databases) {
       if (!Machine::SamePath(other.data_path, path) && !Machine::SamePath(other.log_path, path))
@@ -900,13 +912,13 @@ void RestoreDatabase(Executor& executor, const tsql::RestoreStatement& s) {
       if (existing && other.dbid == existing->dbid) {
         ours = true;
       } else {
-        throw cannot(1834, {path, other.name});
+        cannot(1834, {path, other.name});
       }
     }
     // A file nobody uses is only overwritten when asked to.
-    if (!ours && !replace && fs::exists(*host, ec)) throw cannot(5170, {path});
-    targets.push_back({f, path, *host});
+    if (!ours && !file_refused && !replace && fs::exists(*host, ec)) cannot(5170, {path});
   }
+  if (refused) throw BackupError(3013, {"RESTORE DATABASE"});
   auto data = std::find_if(targets.begin(), targets.end(),
                            [](const Target& t) { return !t.file.log && t.file.fileid == 1; });
   if (data == targets.end()) throw BackupError(3241, {device.machine_path});

@@ -400,7 +400,8 @@ TEST_F(BackupRestoreTest, RefusalsGiveTheServerErrorsAndLeaveEverythingAsItWas) 
       // The backup set holds a backup of a database other than the existing 'Other' database.
       {"RESTORE DATABASE Other FROM DISK = 'C:\\Backup\\Sales.bak'", {3154, 3013}},
       // A new name, but the files are the original's: 1834, then "Use WITH MOVE".
-      {"RESTORE DATABASE Fresh FROM DISK = 'C:\\Backup\\Sales.bak'", {1834, 3156, 3013}},
+      {"RESTORE DATABASE Fresh FROM DISK = 'C:\\Backup\\Sales.bak'",
+       {1834, 3156, 1834, 3156, 3013}},
       {"RESTORE DATABASE Fresh FROM DISK = 'C:\\Backup\\Sales.bak' WITH FILE = 9", {4038, 3013}},
       {"RESTORE DATABASE Fresh FROM DISK = 'C:\\Backup\\Sales.bak' WITH MOVE 'Nope' TO "
        "'C:\\Data\\n.mdf'",
@@ -429,6 +430,43 @@ TEST_F(BackupRestoreTest, RefusalsGiveTheServerErrorsAndLeaveEverythingAsItWas) 
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM master..sysdatabases WHERE name = 'Fresh'").ToInt(), 0);
   EXPECT_FALSE(fs::exists(instance_->MapPath("C:\\Data\\f_log.ldf")));
   EXPECT_EQ(Run(*user, "SELECT COUNT(*) FROM t").FirstError(), 0);
+}
+
+// The refusals' texts, word for word.
+TEST_F(BackupRestoreTest, RefusalsUseTheServersWords) {
+  MakeDatabase("Sales", "Sales");
+  MakeDatabase("Other", "Other");
+  Ok("BACKUP DATABASE Sales TO DISK = 'C:\\Backup\\Sales.bak'");
+  std::unique_ptr<Session> user = Connect("Sales");
+  struct Case {
+    std::string batch;
+    std::vector<std::string> texts;
+  } cases[] = {
+      {"RESTORE DATABASE Sales FROM DISK = 'C:\\Backup\\Sales.bak'",
+       {"Exclusive access could not be obtained because the database is in use.",
+        "RESTORE DATABASE is terminating abnormally."}},
+      {"RESTORE DATABASE Other FROM DISK = 'C:\\Backup\\Sales.bak'",
+       {"The backup set holds a backup of a database other than the existing 'Other' database.",
+        "RESTORE DATABASE is terminating abnormally."}},
+      {"RESTORE DATABASE Fresh FROM DISK = 'C:\\Backup\\Sales.bak' WITH MOVE 'Sales_log' TO "
+       "'C:\\Data\\Fresh_log.ldf'",
+       {"The file 'C:\\Data\\Sales.mdf' cannot be overwritten.  It is being used by database "
+        "'Sales'.",
+        "File 'Sales' cannot be restored to 'C:\\Data\\Sales.mdf'. Use WITH MOVE to identify a "
+        "valid location for the file.",
+        "RESTORE DATABASE is terminating abnormally."}},
+      {"BACKUP DATABASE Sales TO DISK = 'C:\\Nowhere\\it''s.bak'",
+       {"Cannot open backup device 'C:\\Nowhere\\it's.bak'. Device error or device off-line. "
+        "See the SQL Server error log for more details.",
+        "BACKUP DATABASE is terminating abnormally."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.batch);
+    CollectingSink sink = Run(c.batch);
+    std::vector<std::string> texts;
+    for (const ServerMessage* m : sink.Errors()) texts.push_back(m->text);
+    EXPECT_EQ(texts, c.texts);
+  }
 }
 
 // A file on the way that no database uses is only overwritten WITH REPLACE (5170, then 3156).
