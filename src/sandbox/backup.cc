@@ -36,6 +36,7 @@ struct MessageEntry {
 
 // The server's own words; %1, %2, ... are the arguments in order.
 constexpr MessageEntry kMessages[] = {
+    {262, 14, "%1 permission denied in database '%2'."},
     {911, 16,
      "Could not locate entry in sysdatabases for database '%1'. No entry found with that "
      "name. Make sure that the name is entered correctly."},
@@ -546,9 +547,7 @@ void BackupToDevice(Executor& executor, const tsql::BackupStatement& s, const ch
   if (!record) throw BackupError(911, {name});
   if (EqualsNoCase(record->name, "tempdb")) throw BackupError(3147, {});
   if (session.trancount() > 0) throw BackupError(3021, {});
-  if (!IsDatabaseOwner(session, *record))
-    throw SqlError(262, 14,
-                   std::string(what) + " permission denied in database '" + record->name + "'.");
+  if (!IsDatabaseOwner(session, *record)) throw BackupError(262, {what, record->name});
   if (s.log && (record->status & dbstatus::kTruncLog)) throw BackupError(4208, {});
   std::optional<std::int64_t> full_backup;
   if (s.log) {
@@ -557,9 +556,9 @@ void BackupToDevice(Executor& executor, const tsql::BackupStatement& s, const ch
   }
   for (const auto& option : s.options) {
     static const char* const kKnown[] = {
-        "INIT",     "NOINIT",    "FORMAT",           "NOFORMAT",   "NAME",       "DESCRIPTION",
-        "STATS",    "SKIP",      "NOSKIP",           "NOUNLOAD",   "UNLOAD",     "REWIND",
-        "NOREWIND", "MEDIANAME", "MEDIADESCRIPTION", "RETAINDAYS", "EXPIREDATE", "RESTART"};
+        "INIT",     "NOINIT",    "FORMAT",           "NOFORMAT", "NAME",   "DESCRIPTION",
+        "STATS",    "SKIP",      "NOSKIP",           "NOUNLOAD", "UNLOAD", "REWIND",
+        "NOREWIND", "MEDIANAME", "MEDIADESCRIPTION", "RESTART"};
     if (std::none_of(std::begin(kKnown), std::end(kKnown),
                      [&](const char* k) { return option.name == k; }))
       throw errors::Unsupported("BACKUP option " + option.name);
