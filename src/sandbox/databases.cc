@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "sandbox/backup.h"
 #include "sandbox/collation.h"
 #include "sandbox/executor.h"
 #include "sandbox/functions.h"
@@ -486,8 +487,6 @@ std::string DatabaseStatusText(const DatabaseRecord& record, std::string_view co
 
 // --- BACKUP LOG and DBCC SHRINKFILE --------------------------------------------------------
 
-namespace {
-
 bool IsDatabaseOwner(SessionImpl& session, const DatabaseRecord& record) {
   if (session.IsSysadmin()) return true;
   if (!record.owner_sid.empty() && record.owner_sid == session.login().sid) return true;
@@ -501,8 +500,6 @@ bool IsDatabaseOwner(SessionImpl& session, const DatabaseRecord& record) {
   member.Bind(2, Value(kDbOwnerUid));
   return member.Step();
 }
-
-}  // namespace
 
 void ResizeDatabaseFile(Executor& executor, int dbid, const tsql::DatabaseFile& file) {
   if (file.size.empty()) return;
@@ -523,6 +520,7 @@ void RunBackup(Executor& executor, const tsql::BackupStatement& s) {
   bool truncate_only = false;
   for (const auto& option : s.options)
     if (option.name == "TRUNCATE_ONLY" || option.name == "NO_LOG") truncate_only = true;
+  if (!truncate_only && !s.devices.empty()) return RunBackupToDevice(executor, s);
   if (!s.log) throw errors::Unsupported("BACKUP DATABASE");
   if (!truncate_only || !s.devices.empty())
     throw errors::Unsupported("BACKUP LOG to a backup device (use WITH TRUNCATE_ONLY)");
@@ -571,6 +569,7 @@ Value DbccArgument(const tsql::Expr& expr, int number) {
 }  // namespace
 
 void RunDbcc(Executor& executor, const tsql::DbccStatement& s) {
+  if (s.command != "SHRINKFILE" && RunDbccCommand(executor, s)) return;
   if (s.command != "SHRINKFILE") throw errors::Unsupported("DBCC " + s.command);
   if (s.args.empty() || s.args.size() > 3) throw BadDbccParameter(s.args.empty() ? 1 : 4);
   SessionImpl& session = executor.session();

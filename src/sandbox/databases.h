@@ -133,7 +133,10 @@ void FilesChanged(SessionImpl& session, int dbid);
 // file grows on disk at once. Unknown files are left to the caller.
 void ResizeDatabaseFile(Executor& executor, int dbid, const tsql::DatabaseFile& file);
 
-// BACKUP LOG ... WITH TRUNCATE_ONLY | NO_LOG.
+// Whether the session is sysadmin, the database's owner or a member of its db_owner role.
+bool IsDatabaseOwner(SessionImpl& session, const DatabaseRecord& record);
+
+// BACKUP LOG ... WITH TRUNCATE_ONLY | NO_LOG; backups to a device go to RunBackupToDevice.
 void RunBackup(Executor& executor, const tsql::BackupStatement& statement);
 // DBCC SHRINKFILE (name | fileid [, target MB]).
 void RunDbcc(Executor& executor, const tsql::DbccStatement& statement);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "sandbox/backup.h"
 #include "sandbox/collation.h"
 #include "sandbox/databases.h"
 #include "sandbox/security.h"
@@ -602,6 +603,8 @@ void Executor::Dispatch(const tsql::Statement& statement) {
       return SendDone(-1);
     case tsql::Statement::Kind::kBackup:
       return RunBackup(*this, statement.As<BackupStatement>());
+    case tsql::Statement::Kind::kRestore:
+      return RunRestore(*this, statement.As<RestoreStatement>());
     case tsql::Statement::Kind::kDbcc:
       return RunDbcc(*this, statement.As<DbccStatement>());
     default:

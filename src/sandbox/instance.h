@@ -121,6 +121,8 @@ class InstanceImpl : public Instance, public std::enable_shared_from_this<Instan
   void InjectFault(Fault fault) override;
   void ClearFaults() override;
   bool DropSession(int spid) override;
+  // The last batch of a session of this process; nullopt for other processes' sessions.
+  std::optional<std::string> InputBuffer(int spid) const;
 
   // For sessions.
   const Machine& machine() const { return machine_; }

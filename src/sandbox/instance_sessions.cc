@@ -255,6 +255,13 @@ bool InstanceImpl::SessionKilled(int spid) const {
   return !row.Step() || row.ColumnInt(0) != 0;
 }
 
+std::optional<std::string> InstanceImpl::InputBuffer(int spid) const {
+  std::lock_guard lock(sessions_mutex_);
+  auto it = sessions_.find(spid);
+  if (it == sessions_.end()) return std::nullopt;
+  return it->second->InputBuffer();
+}
+
 bool InstanceImpl::DropSession(int spid) {
   bool dropped = false;
   {

@@ -16,6 +16,7 @@
 #include "sandbox/security.h"
 #include "sandbox/sql_error.h"
 #include "sandbox/tsql/parser.h"
+#include "sandbox/types.h"
 
 namespace sandbox {
 
@@ -307,10 +308,18 @@ TempTable* SessionImpl::FindTemp(std::string_view name) {
   return it == temp_tables_.end() ? nullptr : &it->second;
 }
 
+std::string SessionImpl::InputBuffer() const {
+  std::lock_guard input(input_mutex_);
+  return input_buffer_;
+}
+
 // --- transactions ------------------------------------------------------------------------
 
 void SessionImpl::BeginTransaction() {
-  if (trancount_ == 0) connection_->Exec("BEGIN");
+  if (trancount_ == 0) {
+    connection_->Exec("BEGIN");
+    transaction_started_ = DateTimeToStorage(common::DateTime::Now());
+  }
   ++trancount_;
 }
 
@@ -387,6 +396,10 @@ void SessionImpl::Execute(std::string_view batch, std::vector<Parameter>& parame
                        "General network error. Check your network documentation.");
   }
   next_kill_check_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+  {
+    std::lock_guard input(input_mutex_);
+    input_buffer_.assign(batch.substr(0, 4000));
+  }
   // A cancel asked for before this batch (after the last one ended) is not this batch's.
   cancelled_ = false;
   running_ = true;

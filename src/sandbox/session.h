@@ -132,6 +132,10 @@ class SessionImpl : public Session, public FunctionHost {
 
   // Transactions: @@TRANCOUNT and the SQLite transaction behind it.
   int trancount() const { return trancount_; }
+  // When the outermost open transaction began (storage-form datetime), for DBCC OPENTRAN.
+  const std::string& transaction_started() const { return transaction_started_; }
+  // The last batch the client sent, as DBCC INPUTBUFFER shows it; read from other threads.
+  std::string InputBuffer() const;
   void BeginTransaction();
   void CommitTransaction();
   void RollbackTransaction();
@@ -195,6 +199,9 @@ class SessionImpl : public Session, public FunctionHost {
   std::int64_t last_temp_id_ = 0;
   std::vector<int> changed_catalogs_;
   int trancount_ = 0;
+  std::string transaction_started_;
+  mutable std::mutex input_mutex_;
+  std::string input_buffer_;
   std::vector<std::string> savepoints_;  // SAVE TRANSACTION names, lower-case
   IdentityState identity_state_;
   std::mt19937_64 random_{std::random_device{}()};

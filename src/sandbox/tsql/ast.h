@@ -474,8 +474,8 @@ struct TableDefinition {
 // kCommit, kRollback, kSaveTransaction TransactionStatement; kReturn ReturnStatement; kPrint
 // PrintStatement; kRaiserror RaiserrorStatement; kGoto, kLabel LabelStatement; kExecute
 // ExecuteStatement; kExecuteString ExecuteStringStatement; kUse UseStatement; kKill
-// KillStatement; kWaitFor WaitForStatement; kBackup BackupStatement; kDbcc DbccStatement.
-// kReconfigure SimpleStatement (as kCheckpoint).
+// KillStatement; kWaitFor WaitForStatement; kBackup BackupStatement; kRestore RestoreStatement;
+// kDbcc DbccStatement; kReconfigure SimpleStatement (as kCheckpoint).
 
 struct Statement {
   enum class Kind {
@@ -524,6 +524,7 @@ struct Statement {
     kKill,
     kWaitFor,
     kBackup,
+    kRestore,
     kDbcc,
     kCheckpoint,
     kReconfigure,
@@ -898,6 +899,20 @@ struct BackupStatement : Statement {
     ExprPtr value;     // NAME = 'x'; null for flags
   };
   std::vector<Option> options;
+};
+
+struct RestoreStatement : Statement {
+  RestoreStatement() : Statement(Kind::kRestore) {}
+  enum class What { kDatabase, kLog, kFileListOnly, kHeaderOnly };
+  What what = What::kDatabase;
+  std::string database;                          // RESTORE DATABASE / LOG only
+  std::vector<BackupStatement::Device> devices;  // FROM ...
+  struct Move {
+    ExprPtr logical;
+    ExprPtr physical;
+  };
+  std::vector<Move> moves;                       // WITH MOVE 'x' TO 'y'
+  std::vector<BackupStatement::Option> options;  // REPLACE, FILE = n, STATS = n, ...
 };
 
 struct DbccStatement : Statement {

@@ -1216,6 +1216,7 @@ class Parser {
     }
     if (w == "WAITFOR") return ParseWaitFor();
     if (w == "BACKUP") return ParseBackup();
+    if (w == "RESTORE") return ParseRestore();
     if (w == "DBCC") return ParseDbcc();
     SyntaxError(t);
   }
@@ -2502,43 +2503,93 @@ class Parser {
     } else {
       s->database = ExpectName();
     }
-    if (AcceptWord("TO")) {
-      do {
-        BackupStatement::Device d;
-        if ((Cur().IsWord("DISK") || Cur().IsWord("TAPE")) && Peek(1).IsSymbol("=")) {
-          d.type = Advance().upper;
-          Advance();
-          if (Cur().kind != TK::kString && Cur().kind != TK::kUnicodeString &&
-              Cur().kind != TK::kVariable) {
-            SyntaxError(Cur());
-          }
-          d.target = ParsePrimary(false);
-        } else if (IsPlainName(Cur())) {
-          auto l = std::make_unique<Literal>();
-          const Token& n = Advance();
-          l->type = Literal::Type::kString;
-          l->text = n.value;
-          l->bare_word = true;
-          l->span = SpanFrom(n);
-          d.target = std::move(l);
-        } else {
-          SyntaxError(Cur());
-        }
-        s->devices.push_back(std::move(d));
-      } while (AcceptSymbol(","));
-    }
+    if (AcceptWord("TO")) s->devices = ParseBackupDevices();
     if (AcceptWord("WITH")) {
       do {
-        const Token& o = Cur();
-        if (o.kind != TK::kIdentifier) SyntaxError(o);
-        Advance();
-        BackupStatement::Option opt;
-        opt.name = o.upper;
-        if (AcceptSymbol("=")) opt.value = ParseUnary(false);
-        s->options.push_back(std::move(opt));
+        s->options.push_back(ParseBackupOption());
       } while (AcceptSymbol(","));
     }
     return s;
+  }
+
+  // RESTORE DATABASE | LOG name FROM ..., RESTORE FILELISTONLY | HEADERONLY FROM ...
+  StatementPtr ParseRestore() {
+    Advance();
+    auto s = std::make_unique<RestoreStatement>();
+    using What = RestoreStatement::What;
+    if (AcceptWord("DATABASE")) {
+      s->what = What::kDatabase;
+    } else if (AcceptWord("LOG")) {
+      s->what = What::kLog;
+    } else if (AcceptWord("FILELISTONLY")) {
+      s->what = What::kFileListOnly;
+    } else if (AcceptWord("HEADERONLY")) {
+      s->what = What::kHeaderOnly;
+    } else {
+      SyntaxError(Cur());
+    }
+    if (s->what == What::kDatabase || s->what == What::kLog) {
+      s->database = Cur().kind == TK::kVariable ? Advance().value : ExpectName();
+    }
+    ExpectWord("FROM");
+    s->devices = ParseBackupDevices();
+    if (AcceptWord("WITH")) {
+      do {
+        if (AcceptWord("MOVE")) {
+          RestoreStatement::Move move;
+          move.logical = ParseBackupText();
+          ExpectWord("TO");
+          move.physical = ParseBackupText();
+          s->moves.push_back(std::move(move));
+        } else {
+          s->options.push_back(ParseBackupOption());
+        }
+      } while (AcceptSymbol(","));
+    }
+    return s;
+  }
+
+  // A string or a @variable, where backup statements take a file or device name.
+  ExprPtr ParseBackupText() {
+    if (Cur().kind != TK::kString && Cur().kind != TK::kUnicodeString &&
+        Cur().kind != TK::kVariable) {
+      SyntaxError(Cur());
+    }
+    return ParsePrimary(false);
+  }
+
+  std::vector<BackupStatement::Device> ParseBackupDevices() {
+    std::vector<BackupStatement::Device> devices;
+    do {
+      BackupStatement::Device d;
+      if ((Cur().IsWord("DISK") || Cur().IsWord("TAPE")) && Peek(1).IsSymbol("=")) {
+        d.type = Advance().upper;
+        Advance();
+        d.target = ParseBackupText();
+      } else if (IsPlainName(Cur())) {
+        auto l = std::make_unique<Literal>();
+        const Token& n = Advance();
+        l->type = Literal::Type::kString;
+        l->text = n.value;
+        l->bare_word = true;
+        l->span = SpanFrom(n);
+        d.target = std::move(l);
+      } else {
+        SyntaxError(Cur());
+      }
+      devices.push_back(std::move(d));
+    } while (AcceptSymbol(","));
+    return devices;
+  }
+
+  BackupStatement::Option ParseBackupOption() {
+    const Token& o = Cur();
+    if (o.kind != TK::kIdentifier) SyntaxError(o);
+    Advance();
+    BackupStatement::Option opt;
+    opt.name = o.upper;
+    if (AcceptSymbol("=")) opt.value = ParseUnary(false);
+    return opt;
   }
 
   StatementPtr ParseDbcc() {
