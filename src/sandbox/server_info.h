@@ -5,11 +5,18 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sandbox/server.h"
 
 namespace sandbox {
+
+// "8.00.2039": major, two-digit minor and build; SQL Server 7.0 and later.
+bool IsProductVersion(std::string_view text);
+
+// SERVERPROPERTY('ProductLevel') of a build: "SP4" for 8.00.2039, "RTM" for builds not listed.
+std::string ProductLevelOf(std::string_view version);
 
 // @@VERSION: the configured text, or the one the product version's SQL Server gives.
 std::string VersionText(const InstanceConfig& config);
