@@ -323,7 +323,8 @@ void Database::ShrinkLogThroughSimpleRecovery(db::Command& command,
     shrink_files();
     return;
   }
-  const std::string alter = "ALTER DATABASE " + QuoteDatabaseName(database_name_) + " SET RECOVERY ";
+  const std::string alter =
+      "ALTER DATABASE " + QuoteDatabaseName(database_name_) + " SET RECOVERY ";
   command.SetCommandText(alter + "SIMPLE");
   command.Execute();
   try {

@@ -18,8 +18,8 @@
 #include "sandbox/security.h"
 #include "sandbox/server_info.h"
 #include "sandbox/session.h"
-#include "sandbox/versions.h"
 #include "sandbox/sql_error.h"
+#include "sandbox/versions.h"
 
 namespace sandbox {
 

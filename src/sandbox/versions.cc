@@ -39,9 +39,7 @@ int MajorVersionOf(const InstanceConfig& config) {
   return static_cast<int>(major);
 }
 
-int DefaultCompatibilityLevel(const InstanceConfig& config) {
-  return MajorVersionOf(config) * 10;
-}
+int DefaultCompatibilityLevel(const InstanceConfig& config) { return MajorVersionOf(config) * 10; }
 
 int ProcedureRemovedIn(std::string_view lower_name) {
   for (const RemovedProcedure& removed : kRemovedProcedures)

@@ -90,8 +90,7 @@ TEST_P(AdminVersionsTest, TheDemonstrationsFlowsWork) {
   EXPECT_EQ(shrink.out, "Shrank the log file of Archive.\n");
   std::vector<std::string> sent = Sent(shrink.err, {"BACKUP", "ALTER DATABASE", "SELECT DATA"});
   if (Major() < 10) {
-    EXPECT_EQ(sent,
-              std::vector<std::string>{"BACKUP LOG Quillarchive_Archive WITH TRUNCATE_ONLY"});
+    EXPECT_EQ(sent, std::vector<std::string>{"BACKUP LOG Quillarchive_Archive WITH TRUNCATE_ONLY"});
   } else {
     EXPECT_EQ(sent, (std::vector<std::string>{
                         "SELECT DATABASEPROPERTYEX('Quillarchive_Archive', 'Recovery')",

@@ -303,14 +303,17 @@ TEST_F(ShrinkTest, ServersFrom2008OnShrinkInSimpleRecoveryAndGetTheirModelBack) 
   const std::string recovery = "SELECT DATABASEPROPERTYEX('Quillarchive_Sales', 'Recovery')";
   const std::string alter = "ALTER DATABASE Quillarchive_Sales SET RECOVERY ";
   const Case cases[] = {
-      {"10.00.5500", "FULL",
+      {"10.00.5500",
+       "FULL",
        {recovery, alter + "SIMPLE", "DBCC SHRINKFILE(Sales_log, 1)", alter + "FULL"}},
-      {"15.00.2000", "BULK_LOGGED",
+      {"15.00.2000",
+       "BULK_LOGGED",
        {recovery, alter + "SIMPLE", "DBCC SHRINKFILE(Sales_log, 1)", alter + "BULK_LOGGED"}},
       {"11.00.7001", "SIMPLE", {recovery, "DBCC SHRINKFILE(Sales_log, 1)"}},
       // An answer that is no model is not sent back to the server.
       {"15.00.2000", "FULL'; DROP DATABASE x --", {recovery, "DBCC SHRINKFILE(Sales_log, 1)"}},
-      {"09.00.5000", "FULL",
+      {"09.00.5000",
+       "FULL",
        {"BACKUP LOG Quillarchive_Sales WITH TRUNCATE_ONLY", "DBCC SHRINKFILE(Sales_log, 1)"}},
   };
   // The fake gives a text's answers in turn: the models in the order the cases ask.
@@ -333,8 +336,9 @@ TEST_F(ShrinkTest, AFailingShrinkOnNewerServersStillRestoresTheRecoveryModel) {
   LogFiles("Quillarchive_Sales", {{"Sales_log", 512}});
   const std::string recovery = "SELECT DATABASEPROPERTYEX('Quillarchive_Sales', 'Recovery')";
   fake_->On(recovery, FakeResult().Rows({Column("", "sql_variant")}, {{db::Value("FULL")}}));
-  fake_->OnPrefix("DBCC SHRINKFILE", FakeResult().Error(5054, "Could not cleanup deferred "
-                                                              "deallocations from filegroup."));
+  fake_->OnPrefix("DBCC SHRINKFILE", FakeResult().Error(5054,
+                                                        "Could not cleanup deferred "
+                                                        "deallocations from filegroup."));
   log_->Clear();
   EXPECT_THROW(sales_->ShrinkLogfile(), db::Error);
   EXPECT_EQ(SalesTexts(), (std::vector<std::string>{

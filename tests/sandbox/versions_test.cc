@@ -65,8 +65,7 @@ TEST_F(VersionsTest, EachVersionDescribesItselfTheSameWayEverywhere) {
     SCOPED_TRACE(facts.version);
     EXPECT_EQ(ProductLevelOf(facts.version), facts.level);
     auto session = SessionOn(facts.version);
-    EXPECT_EQ(ScalarOn(*session, "SELECT SERVERPROPERTY('ProductVersion')"),
-              Value(facts.version));
+    EXPECT_EQ(ScalarOn(*session, "SELECT SERVERPROPERTY('ProductVersion')"), Value(facts.version));
     EXPECT_EQ(ScalarOn(*session, "SELECT SERVERPROPERTY('ProductLevel')"), Value(facts.level));
     std::string text = ScalarOn(*session, "SELECT @@VERSION").ToText();
     EXPECT_EQ(text.substr(0, text.find('\n')), facts.first_line);
@@ -80,9 +79,8 @@ TEST_F(VersionsTest, EachVersionDescribesItselfTheSameWayEverywhere) {
     EXPECT_GT(msver["WindowsVersion"].at(2).ToInt().value_or(0), 0);
 
     Ok(*session, "CREATE DATABASE Work");
-    EXPECT_EQ(
-        ScalarOn(*session, "SELECT cmptlevel FROM master..sysdatabases WHERE name = 'Work'"),
-        Value(facts.compatibility_level));
+    EXPECT_EQ(ScalarOn(*session, "SELECT cmptlevel FROM master..sysdatabases WHERE name = 'Work'"),
+              Value(facts.compatibility_level));
   }
 }
 
@@ -181,9 +179,9 @@ TEST_F(VersionsTest, TheRecoveryModelIsSwitchedAndReported) {
       EXPECT_NE(Run(*session, hostile).FirstError(), 0) << hostile;
       EXPECT_EQ(ScalarOn(*session, property), Value("SIMPLE"));
     }
-    EXPECT_EQ(Run(*session, "BEGIN TRAN ALTER DATABASE [Work; it's] SET RECOVERY FULL")
-                  .FirstError(),
-              226);
+    EXPECT_EQ(
+        Run(*session, "BEGIN TRAN ALTER DATABASE [Work; it's] SET RECOVERY FULL").FirstError(),
+        226);
     Ok(*session, "IF @@TRANCOUNT > 0 ROLLBACK");
     EXPECT_EQ(ScalarOn(*session, property), Value("SIMPLE"));
   }
