@@ -114,6 +114,10 @@ std::string ProductLevelOf(std::string_view version) {
   return "RTM";
 }
 
+std::string PlatformOf(std::string_view version) {
+  return ReleaseOf(ParseVersion(std::string(version))).x64 ? "NT x64" : "NT INTEL X86";
+}
+
 std::string VersionText(const InstanceConfig& config) {
   if (!config.version_text.empty()) return config.version_text;
   Version v = ParseVersion(config.product_version);

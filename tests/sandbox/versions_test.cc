@@ -19,6 +19,7 @@ class VersionsTest : public SandboxTest {
     InstanceConfig config;
     config.product_version = version;
     config.product_level = ProductLevelOf(version);
+    config.platform = PlatformOf(version);
     std::string name = "V" + std::to_string(instances_.size());
     instances_.push_back(host_->Create(name, config));
     LoginRequest request;
@@ -41,22 +42,23 @@ struct VersionFacts {
   const char* level;
   const char* first_line;  // of @@VERSION
   long long internal_version;
+  const char* platform;
   const char* file_version;
   int compatibility_level;
 };
 
 const VersionFacts kVersions[] = {
     {"7.00.1063", "SP4", "Microsoft SQL Server  7.00 - 7.00.1063 (Intel X86) ", 458752,
-     "1998.070.1063.00", 70},
+     "NT INTEL X86", "1998.070.1063.00", 70},
     {"8.00.2039", "SP4", "Microsoft SQL Server  2000 - 8.00.2039 (Intel X86) ", 524288,
-     "2000.080.2039.00", 80},
+     "NT INTEL X86", "2000.080.2039.00", 80},
     {"9.00.5000", "SP4", "Microsoft SQL Server 2005 - 9.00.5000 (Intel X86) ", 589824,
-     "2005.090.5000.00", 90},
+     "NT INTEL X86", "2005.090.5000.00", 90},
     {"10.50.6000", "SP3", "Microsoft SQL Server 2008 R2 (SP3) - 10.50.6000 (X64) ", 655410,
-     "2009.0100.6000.00", 100},
-    {"11.00.7001", "SP4", "Microsoft SQL Server 2012 (SP4) - 11.00.7001 (X64) ", 720896,
+     "NT x64", "2009.0100.6000.00", 100},
+    {"11.00.7001", "SP4", "Microsoft SQL Server 2012 (SP4) - 11.00.7001 (X64) ", 720896, "NT x64",
      "2011.0110.7001.00", 110},
-    {"15.00.2000", "RTM", "Microsoft SQL Server 2019 (RTM) - 15.00.2000 (X64) ", 983040,
+    {"15.00.2000", "RTM", "Microsoft SQL Server 2019 (RTM) - 15.00.2000 (X64) ", 983040, "NT x64",
      "2019.0150.2000.00", 150},
 };
 
@@ -75,6 +77,7 @@ TEST_F(VersionsTest, EachVersionDescribesItselfTheSameWayEverywhere) {
     EXPECT_EQ(msver["ProductVersion"].at(2), Value(facts.internal_version));
     EXPECT_EQ(msver["ProductVersion"].at(3), Value(facts.version));
     EXPECT_EQ(msver["FileVersion"].at(3), Value(facts.file_version));
+    EXPECT_EQ(msver["Platform"].at(3), Value(facts.platform));
     // The Windows version's number and build, packed as the server packs them.
     EXPECT_GT(msver["WindowsVersion"].at(2).ToInt().value_or(0), 0);
 

@@ -145,6 +145,7 @@ int RunDemo(Session& session, const std::string& product_version) {
   sandbox::InstanceConfig config;
   config.product_version = product_version;
   config.product_level = sandbox::ProductLevelOf(product_version);
+  config.platform = sandbox::PlatformOf(product_version);
   config.login_mode = sandbox::LoginMode::kMixed;
   config.full_text_installed = true;
   config.creator = db::LocalUserName();

@@ -248,6 +248,7 @@ int Init(Arguments& args, Context& context) {
                          args.command()};
       config.product_version = version;
       config.product_level = sandbox::ProductLevelOf(version);
+      config.platform = sandbox::PlatformOf(version);
     } else if (option == "--login-mode") {
       std::string mode = args.Value(option, inline_value);
       auto parsed = ParseLoginMode(mode);
