@@ -25,6 +25,8 @@ using servers::QuoteText;
 // it again; give up rather than fill the table.
 constexpr int kMaxDefinitionInserts = 2;
 
+constexpr int kSqlServer2008 = 10;
+
 std::string Flag(bool value) { return value ? "-1" : "0"; }
 
 }  // namespace
@@ -279,21 +281,65 @@ void Database::ShrinkLogfile() {
     command.SetActiveConnection(connection_);
     // Truncating and shrinking a large log takes as long as it takes.
     command.SetCommandTimeout(0);
-    command.SetCommandText("BACKUP LOG " + QuoteDatabaseName(database_name_) +
-                           " WITH TRUNCATE_ONLY");
-    command.Execute();
-    for (; !files.Eof(); files.MoveNext()) {
-      std::string file = detail::Trim(files.Fields("name").Value().ToText());
-      std::int64_t pages = files.Fields("size").Value().ToInt().value_or(0);
-      command.SetCommandText("DBCC SHRINKFILE(" + QuoteDatabaseName(file) + ", " +
-                             std::to_string(ShrinkTargetMegabytes(pages)) + ")");
+    auto shrink_files = [&] {
+      for (; !files.Eof(); files.MoveNext()) {
+        std::string file = detail::Trim(files.Fields("name").Value().ToText());
+        std::int64_t pages = files.Fields("size").Value().ToInt().value_or(0);
+        command.SetCommandText("DBCC SHRINKFILE(" + QuoteDatabaseName(file) + ", " +
+                               std::to_string(ShrinkTargetMegabytes(pages)) + ")");
+        command.Execute();
+      }
+    };
+    // Known without asking: a server whose version is unknown gets the statements as written.
+    if (server_ != nullptr && server_->KnownProductVersion() >= kSqlServer2008) {
+      ShrinkLogThroughSimpleRecovery(command, shrink_files);
+    } else {
+      command.SetCommandText("BACKUP LOG " + QuoteDatabaseName(database_name_) +
+                             " WITH TRUNCATE_ONLY");
       command.Execute();
+      shrink_files();
     }
   } catch (const std::exception&) {
     CloseQuietly(files);
     throw;
   }
   CloseQuietly(files);
+}
+
+void Database::ShrinkLogThroughSimpleRecovery(db::Command& command,
+                                              const std::function<void()>& shrink_files) {
+  // SQL Server 2008 dropped BACKUP LOG ... WITH TRUNCATE_ONLY: the simple recovery model
+  // truncates the log instead. The database gets its own model back, whatever happens.
+  db::Recordset recovery;
+  command.SetCommandText("SELECT DATABASEPROPERTYEX(" + QuoteText(database_name_) +
+                         ", 'Recovery')");
+  recovery.Open(command);
+  SkipToRows(recovery);
+  std::string model =
+      HasRow(recovery) ? detail::Trim(recovery.Fields(0).Value().ToText()) : std::string();
+  CloseQuietly(recovery);
+  if (model != "FULL" && model != "BULK_LOGGED") {
+    // Simple already (or unknown): the log is truncated on checkpoint, nothing to switch.
+    shrink_files();
+    return;
+  }
+  const std::string alter =
+      "ALTER DATABASE " + QuoteDatabaseName(database_name_) + " SET RECOVERY ";
+  command.SetCommandText(alter + "SIMPLE");
+  command.Execute();
+  try {
+    shrink_files();
+  } catch (const std::exception&) {
+    try {
+      command.SetCommandText(alter + model);
+      command.Execute();
+    } catch (const std::exception&) {
+      // The shrink's failure is the one to report.
+    }
+    throw;
+  }
+  command.SetCommandText(alter + model);
+  command.Execute();
 }
 
 void Database::SetExtendedProperty(std::string_view value, std::int32_t entry,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -185,6 +186,9 @@ class Database : public format::Collection {
   db::Connection ServerConnection() const;
   // False on SQL Server 7.0, which has no full-text change tracking or background updating.
   bool ServerKnowsChangeTracking();
+  // The log shrink of servers without BACKUP LOG ... WITH TRUNCATE_ONLY.
+  void ShrinkLogThroughSimpleRecovery(db::Command& command,
+                                      const std::function<void()>& shrink_files);
   servers::KeyedTexts ListOf(const std::string& statement, const char* column);
   bool ReportAccessProblem(const char* problem, const std::exception& error);
 

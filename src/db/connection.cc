@@ -261,6 +261,9 @@ db::Value Property::Value() const {
   std::string canonical = ConnectionString::CanonicalKey(name_);
   std::string lower = canonical;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  // Read-only, from the login: no statement is sent for it.
+  if (lower == "dbms version")
+    return db::Value(state_->session ? state_->session->ServerVersion() : std::string());
   if (lower == "current catalog") {
     if (state_->session) return db::Value(state_->session->CurrentDatabase());
     canonical = "Initial Catalog";

@@ -105,6 +105,9 @@ class DriverSession {
   virtual void Cancel() = 0;
   // The session's current database, as the last "USE" left it.
   virtual std::string CurrentDatabase() const = 0;
+  // The server's version as its answer to the login gave it ("8.00.2039"); empty when the
+  // driver cannot tell.
+  virtual std::string ServerVersion() const { return {}; }
   // Ends the session; never throws.
   virtual void Close() = 0;
 };

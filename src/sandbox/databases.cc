@@ -11,6 +11,7 @@
 #include "sandbox/functions.h"
 #include "sandbox/security.h"
 #include "sandbox/session.h"
+#include "sandbox/versions.h"
 
 namespace sandbox {
 
@@ -517,6 +518,7 @@ void ResizeDatabaseFile(Executor& executor, int dbid, const tsql::DatabaseFile& 
 }
 
 void RunBackup(Executor& executor, const tsql::BackupStatement& s) {
+  RefuseRemovedBackupOptions(executor.session().instance().config(), s);
   bool truncate_only = false;
   for (const auto& option : s.options)
     if (option.name == "TRUNCATE_ONLY" || option.name == "NO_LOG") truncate_only = true;

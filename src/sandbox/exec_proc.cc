@@ -5,6 +5,7 @@
 #include "sandbox/security.h"
 #include "sandbox/system_procedures.h"
 #include "sandbox/tsql/parser.h"
+#include "sandbox/versions.h"
 
 namespace sandbox {
 
@@ -81,7 +82,12 @@ std::int64_t Executor::CallProcedure(const ObjectName& name, std::vector<Argumen
     return CallUserProcedure(*db, *object, arguments);
   std::string lower = Lower(name.name);
   if (lower.rfind("sp_", 0) == 0 || lower.rfind("xp_", 0) == 0) {
-    if (const SystemProcedure* procedure = FindSystemProcedure(lower)) {
+    const SystemProcedure* procedure = FindSystemProcedure(lower);
+    const int removed_in = procedure ? ProcedureRemovedIn(lower) : 0;
+    if (removed_in != 0 && MajorVersionOf(session_.instance().config()) >= removed_in)
+      throw SqlError(2812, 16, "Could not find stored procedure '" + name.ToString() + "'.",
+                     ErrorScope::kStatement, 62);
+    if (procedure) {
       // System procedures act in the caller's database unless the name says another.
       int saved = session_.current_dbid();
       int saved_caller = caller_dbid_;

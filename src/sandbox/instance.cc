@@ -19,6 +19,7 @@
 #include "sandbox/server_info.h"
 #include "sandbox/session.h"
 #include "sandbox/sql_error.h"
+#include "sandbox/versions.h"
 
 namespace sandbox {
 
@@ -299,7 +300,7 @@ std::shared_ptr<InstanceImpl> InstanceImpl::Create(const fs::path& root, std::st
       {3, "model", "model.mdf", "modellog.ldf", "modeldev", "modellog"},
       {4, "msdb", "msdbdata.mdf", "msdblog.ldf", "MSDBData", "MSDBLog"},
   };
-  int level = config.product_version.rfind("7.", 0) == 0 ? 70 : 80;
+  int level = DefaultCompatibilityLevel(config);
   for (const System& s : kSystem) {
     DatabaseRecord record = instance->RecordFromFiles(
         s.dbid, s.name, Machine::Join(data, s.data_file), Machine::Join(data, s.log_file));
@@ -743,7 +744,7 @@ DatabaseRecord InstanceImpl::CreateDatabase(const NewDatabase& request) {
       record = RecordFromFiles(dbid, request.name, data->filename, log->filename);
       record.owner_sid = request.owner_sid;
       record.crdate = NowText();
-      record.compatibility_level = config_.product_version.rfind("7.", 0) == 0 ? 70 : 80;
+      record.compatibility_level = DefaultCompatibilityLevel(config_);
       record.status = kNewDatabaseStatus;
       record.status2 = kNewDatabaseStatus2;
       CatalogSeed seed;
@@ -943,7 +944,7 @@ DatabaseRecord InstanceImpl::AttachDatabase(std::string_view name,
     record = RecordFromFiles(dbid, std::string(name), files[0], log_path);
     record.owner_sid = dbo_sid.empty() ? owner_sid : dbo_sid;
     record.crdate = NowText();
-    record.compatibility_level = config_.product_version.rfind("7.", 0) == 0 ? 70 : 80;
+    record.compatibility_level = DefaultCompatibilityLevel(config_);
     std::uint64_t status_words = status.value_or(
         (static_cast<std::uint64_t>(kNewDatabaseStatus2) << 32) | kNewDatabaseStatus);
     record.status = static_cast<std::uint32_t>(status_words);

@@ -5,11 +5,21 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sandbox/server.h"
 
 namespace sandbox {
+
+// "8.00.2039": major, two-digit minor and build; SQL Server 7.0 and later.
+bool IsProductVersion(std::string_view text);
+
+// SERVERPROPERTY('ProductLevel') of a build: "SP4" for 8.00.2039, "RTM" for builds not listed.
+std::string ProductLevelOf(std::string_view version);
+
+// xp_msver's Platform of the version's usual build: "NT INTEL X86" up to 2005, "NT x64" later.
+std::string PlatformOf(std::string_view version);
 
 // @@VERSION: the configured text, or the one the product version's SQL Server gives.
 std::string VersionText(const InstanceConfig& config);

@@ -509,6 +509,17 @@ int Server::ProductVersion() {
   return major_version_;
 }
 
+int Server::KnownProductVersion() const {
+  if (major_version_ != 0) return major_version_;
+  try {
+    if (connection_ && connection_->State() == db::kStateOpen)
+      return MajorVersion(connection_->Properties("DBMS Version").Value().ToText());
+  } catch (const std::exception&) {
+    // A driver that cannot tell leaves the version unknown.
+  }
+  return 0;
+}
+
 int Server::LoginMode() {
   try {
     if (!connection_) return kLoginModeUnknown;

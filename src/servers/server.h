@@ -126,6 +126,9 @@ class Server {
   std::string Version(std::string_view name);
   // The major version (7, 8, ...), kept after the first successful read; 0 when unknown.
   int ProductVersion();
+  // The same without sending anything: what ProductVersion read already, else what the server
+  // told at login; 0 when neither is known.
+  int KnownProductVersion() const;
   // kLoginModeMixed, kLoginModeWindows or kLoginModeUnknown; never throws.
   int LoginMode();
 

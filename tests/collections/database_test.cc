@@ -292,6 +292,76 @@ TEST_F(ShrinkTest, HostileDatabaseAndFileNamesAreQuotedOrBracketed) {
                                       "DBCC SHRINKFILE([log; DROP DATABASE y], 1)"}));
 }
 
+// From 10.0 on there is no TRUNCATE_ONLY: the recovery model is simple while the log shrinks,
+// then the database's own again; a database already in simple recovery keeps it throughout.
+TEST_F(ShrinkTest, ServersFrom2008OnShrinkInSimpleRecoveryAndGetTheirModelBack) {
+  struct Case {
+    const char* login_version;
+    const char* model;
+    std::vector<std::string> expected;
+  };
+  const std::string recovery = "SELECT DATABASEPROPERTYEX('Quillarchive_Sales', 'Recovery')";
+  const std::string alter = "ALTER DATABASE Quillarchive_Sales SET RECOVERY ";
+  const Case cases[] = {
+      {"10.00.5500",
+       "FULL",
+       {recovery, alter + "SIMPLE", "DBCC SHRINKFILE(Sales_log, 1)", alter + "FULL"}},
+      {"15.00.2000",
+       "BULK_LOGGED",
+       {recovery, alter + "SIMPLE", "DBCC SHRINKFILE(Sales_log, 1)", alter + "BULK_LOGGED"}},
+      {"11.00.7001", "SIMPLE", {recovery, "DBCC SHRINKFILE(Sales_log, 1)"}},
+      // An answer that is no model is not sent back to the server.
+      {"15.00.2000", "FULL'; DROP DATABASE x --", {recovery, "DBCC SHRINKFILE(Sales_log, 1)"}},
+      {"09.00.5000",
+       "FULL",
+       {"BACKUP LOG Quillarchive_Sales WITH TRUNCATE_ONLY", "DBCC SHRINKFILE(Sales_log, 1)"}},
+  };
+  // The fake gives a text's answers in turn: the models in the order the cases ask.
+  LogFiles("Quillarchive_Sales", {{"Sales_log", 512}});
+  for (const Case& c : cases) {
+    fake_->On(recovery, FakeResult().Rows({Column("", "sql_variant")}, {{db::Value(c.model)}}));
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.login_version) + " " + c.model);
+    fake_->SetServerVersion(c.login_version);
+    log_->Clear();
+    sales_->ShrinkLogfile();
+    EXPECT_EQ(ServerTexts(), (std::vector<std::string>{FilesQuery("Quillarchive_Sales")}));
+    EXPECT_EQ(SalesTexts(), c.expected);
+  }
+}
+
+TEST_F(ShrinkTest, AFailingShrinkOnNewerServersStillRestoresTheRecoveryModel) {
+  fake_->SetServerVersion("15.00.2000");
+  LogFiles("Quillarchive_Sales", {{"Sales_log", 512}});
+  const std::string recovery = "SELECT DATABASEPROPERTYEX('Quillarchive_Sales', 'Recovery')";
+  fake_->On(recovery, FakeResult().Rows({Column("", "sql_variant")}, {{db::Value("FULL")}}));
+  fake_->OnPrefix("DBCC SHRINKFILE", FakeResult().Error(5054,
+                                                        "Could not cleanup deferred "
+                                                        "deallocations from filegroup."));
+  log_->Clear();
+  EXPECT_THROW(sales_->ShrinkLogfile(), db::Error);
+  EXPECT_EQ(SalesTexts(), (std::vector<std::string>{
+                              recovery, "ALTER DATABASE Quillarchive_Sales SET RECOVERY SIMPLE",
+                              "DBCC SHRINKFILE(Sales_log, 1)",
+                              "ALTER DATABASE Quillarchive_Sales SET RECOVERY FULL"}));
+}
+
+TEST_F(ShrinkTest, HostileNamesOnNewerServersAreQuotedOrBracketed) {
+  fake_->SetServerVersion("15.00.2000");
+  std::shared_ptr<Database> odd = catalogue_->Add("O'Brien]x", "C:\\o.mdf", "");
+  LogFiles("Quillarchive_O''Brien]x", {{"log; DROP DATABASE y", 512}});
+  const std::string recovery = "SELECT DATABASEPROPERTYEX('Quillarchive_O''Brien]x', 'Recovery')";
+  fake_->On(recovery, FakeResult().Rows({Column("", "sql_variant")}, {{db::Value("FULL")}}));
+  log_->Clear();
+  odd->ShrinkLogfile();
+  EXPECT_EQ(TextsOn(odd->Connection()),
+            (std::vector<std::string>{
+                recovery, "ALTER DATABASE [Quillarchive_O'Brien]]x] SET RECOVERY SIMPLE",
+                "DBCC SHRINKFILE([log; DROP DATABASE y], 1)",
+                "ALTER DATABASE [Quillarchive_O'Brien]]x] SET RECOVERY FULL"}));
+}
+
 TEST_F(ShrinkTest, AFailureReachesTheCaller) {
   LogFiles("Quillarchive_Sales", {{"Sales_log", 512}});
   fake_->OnPrefix("BACKUP LOG", FakeResult().Error(4208,

@@ -140,6 +140,26 @@ TEST_F(ServerInfoTest, ProductVersionAsksAgainAfterAFailedRead) {
   EXPECT_EQ(TextsOf(*server_).size(), 2u);
 }
 
+TEST_F(ServerInfoTest, TheKnownVersionComesFromTheReadOrTheLoginWithoutAStatement) {
+  // Neither read nor told at login: unknown.
+  EXPECT_EQ(server_->KnownProductVersion(), 0);
+  fake_->SetServerVersion("15.00.2000");
+  EXPECT_EQ(server_->KnownProductVersion(), 15);
+  fake_->SetServerVersion("09.00.5000");  // as ODBC drivers format it
+  EXPECT_EQ(server_->KnownProductVersion(), 9);
+  fake_->SetServerVersion("x'; SHUTDOWN --");
+  EXPECT_EQ(server_->KnownProductVersion(), 0);
+  EXPECT_TRUE(TextsOf(*server_).empty());
+  // What ProductVersion read is kept and wins.
+  ScriptVersion("ProductVersion", "8.00.2039");
+  EXPECT_EQ(server_->ProductVersion(), 8);
+  fake_->SetServerVersion("15.00.2000");
+  EXPECT_EQ(server_->KnownProductVersion(), 8);
+  // Closed: nothing to ask, only what was read.
+  server_->StopService();
+  EXPECT_EQ(server_->KnownProductVersion(), 8);
+}
+
 TEST_F(ServerInfoTest, LoginModeMapsTheConfiguredValue) {
   // The fake answers one text with its scripted answers in turn.
   ScriptLoginMode(db::Value("Mixed"));

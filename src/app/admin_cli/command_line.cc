@@ -146,7 +146,10 @@ std::vector<VerbDefinition> MakeVerbs() {
       "Creates the sandbox instance (sandbox)\\DEMO with demonstration collections (at format\n"
       "1.61 and older ones), logins of both kinds, collection users and a full-text index,\n"
       "and registers it with Windows authentication. Run again, it starts afresh: the\n"
-      "instance is made anew with the same contents.\n");
+      "instance is made anew with the same contents.\n",
+      {{"--server-version", "VERSION",
+        "the server's product version: 8.00.2039 (default), 7.00.x, 9.00.x, 10.50.x, 11.00.x "
+        "or 15.00.x"}});
   add("messages", "", "", "print the message table, one message per line",
       "Prints the message table: number, tab, text; line breaks are written as \\n and \\r.\n");
   add("render-text", "", "FILE...", "print the searchable text of HTML, text and .mht files",

@@ -1067,7 +1067,8 @@ int RunAdmin(const std::vector<std::string>& args, Io io,
 
   try {
     Session session(io, invocation.global);
-    if (invocation.noun == "demo") return RunDemo(session);
+    if (invocation.noun == "demo")
+      return RunDemo(session, invocation.Option("--server-version").value_or("8.00.2039"));
     if (SecurityHandler security = SecurityHandlerFor(invocation.noun, invocation.verb))
       return security(session, invocation, read_password);
     Handler handler = HandlerFor(invocation.noun, invocation.verb);

@@ -24,6 +24,7 @@ int RunAdmin(const std::vector<std::string>& args, Io io,
 int PrintMessages(std::ostream& out);
 
 // Builds (or builds afresh) the demonstration instance and registers it. Defined in demo.cc.
-int RunDemo(Session& session);
+// product_version: the sandbox instance's version, SQL Server 2000 SP4 unless asked otherwise.
+int RunDemo(Session& session, const std::string& product_version = "8.00.2039");
 
 }  // namespace admin_cli

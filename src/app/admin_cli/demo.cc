@@ -12,6 +12,7 @@
 #include "db/drivers/sandbox/sandbox_driver.h"
 #include "format/older_layouts.h"
 #include "platform/terminal_user_interface.h"
+#include "sandbox/server_info.h"
 #include "servers/registration_form.h"
 
 namespace admin_cli {
@@ -133,12 +134,18 @@ void BuildOlder(Session& session, db::Connection& master, const OlderCollection&
 
 }  // namespace
 
-int RunDemo(Session& session) {
+int RunDemo(Session& session, const std::string& product_version) {
   std::ostream& err = session.io().err;
+  if (!sandbox::IsProductVersion(product_version)) {
+    throw CommandError{"'" + product_version.substr(0, 64) +
+                       "' is not a product version such as 8.00.2039 or 15.00.2000"};
+  }
   RemoveOldInstance(session);
 
   sandbox::InstanceConfig config;
-  config.product_version = "8.00.2039";
+  config.product_version = product_version;
+  config.product_level = sandbox::ProductLevelOf(product_version);
+  config.platform = sandbox::PlatformOf(product_version);
   config.login_mode = sandbox::LoginMode::kMixed;
   config.full_text_installed = true;
   config.creator = db::LocalUserName();

@@ -15,6 +15,7 @@
 #include "common/version.h"
 #include "sandbox/instance.h"
 #include "sandbox/server.h"
+#include "sandbox/server_info.h"
 
 namespace sandbox_cli {
 
@@ -72,7 +73,9 @@ constexpr const char* kInitUsage =
     "\n"
     "  --name NAME            a named instance, (sandbox)\\NAME; letters, digits, '_', '$' and\n"
     "                         '-', at most 16 (default: the default instance, (sandbox))\n"
-    "  --version VERSION      the product version, 7.00.x, 8.00.x or later (default 8.00.2039)\n"
+    "  --version VERSION      the product version: 7.00.x (7.0), 8.00.x (2000), 9.00.x (2005),\n"
+    "                         10.50.x (2008 R2), 11.00.x (2012) or 15.00.x (2019); default\n"
+    "                         8.00.2039\n"
     "  --login-mode MODE      mixed (default), windows (Windows authentication only) or sql\n"
     "  --no-fulltext          without full-text search\n"
     "  --sa-password PASSWORD the password of the login sa (default: none)\n";
@@ -102,7 +105,8 @@ constexpr const char* kConfigUsage =
     "Usage: tessera-sandbox config [NAME] [KEY [VALUE]]\n"
     "\n"
     "Shows every setting, shows one, or changes one. Settings:\n"
-    "  product_version      SERVERPROPERTY('ProductVersion'): 7.00.x, 8.00.x or later\n"
+    "  product_version      SERVERPROPERTY('ProductVersion'): 7.00.x, 8.00.x, 9.00.x,\n"
+    "                       10.50.x, 11.00.x or 15.00.x\n"
     "  product_level        SERVERPROPERTY('ProductLevel'), such as RTM or SP4\n"
     "  edition              SERVERPROPERTY('Edition')\n"
     "  platform             the platform xp_msver reports\n"
@@ -133,40 +137,6 @@ std::optional<sandbox::LoginMode> ParseLoginMode(std::string_view text) {
   if (mode == "windows") return sandbox::LoginMode::kWindowsOnly;
   if (mode == "sql") return sandbox::LoginMode::kSqlOnly;
   return std::nullopt;
-}
-
-// "8.00.2039": major, two-digit minor and build; SQL Server 7.0 and later.
-bool IsProductVersion(std::string_view text) {
-  size_t first = text.find('.');
-  if (first == std::string_view::npos) return false;
-  size_t second = text.find('.', first + 1);
-  if (second == std::string_view::npos) return false;
-  std::string_view major = text.substr(0, first);
-  std::string_view minor = text.substr(first + 1, second - first - 1);
-  std::string_view build = text.substr(second + 1);
-  auto digits = [](std::string_view part, size_t min, size_t max) {
-    if (part.size() < min || part.size() > max) return false;
-    return std::all_of(part.begin(), part.end(),
-                       [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
-  };
-  if (!digits(major, 1, 2) || !digits(minor, 2, 2) || !digits(build, 1, 5)) return false;
-  return std::stoi(std::string(major)) >= 7;
-}
-
-// The service pack a build of SQL Server 7.0 or 2000 was released as.
-std::string ProductLevelOf(std::string_view version) {
-  struct Build {
-    const char* version;
-    const char* level;
-  };
-  static const Build kBuilds[] = {{"7.00.623", "RTM"}, {"7.00.699", "SP1"},  {"7.00.842", "SP2"},
-                                  {"7.00.961", "SP3"}, {"7.00.1063", "SP4"}, {"8.00.194", "RTM"},
-                                  {"8.00.384", "SP1"}, {"8.00.534", "SP2"},  {"8.00.760", "SP3"},
-                                  {"8.00.2039", "SP4"}};
-  for (const Build& build : kBuilds) {
-    if (version == build.version) return build.level;
-  }
-  return "RTM";
 }
 
 // NAME arguments of status, start, stop: at most one.
@@ -272,12 +242,13 @@ int Init(Arguments& args, Context& context) {
       target = ParseTarget(name, args.command());
     } else if (option == "--version") {
       std::string version = args.Value(option, inline_value);
-      if (!IsProductVersion(version))
+      if (!sandbox::IsProductVersion(version))
         throw UsageError{"'" + version.substr(0, 64) +
                              "' is not a product version such as 7.00.1063 or 8.00.2039",
                          args.command()};
       config.product_version = version;
-      config.product_level = ProductLevelOf(version);
+      config.product_level = sandbox::ProductLevelOf(version);
+      config.platform = sandbox::PlatformOf(version);
     } else if (option == "--login-mode") {
       std::string mode = args.Value(option, inline_value);
       auto parsed = ParseLoginMode(mode);
@@ -516,7 +487,7 @@ int Config(Arguments& args, Context& context) {
     throw CommandError{std::string("the service state changes with '") + kProgram +
                        " start' and '" + kProgram + " stop'"};
   if (*key == "product_version") {
-    if (!IsProductVersion(*value))
+    if (!sandbox::IsProductVersion(*value))
       throw CommandError{"'" + value->substr(0, 64) +
                          "' is not a product version such as 7.00.1063 or 8.00.2039"};
     config.product_version = *value;

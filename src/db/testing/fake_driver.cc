@@ -181,6 +181,10 @@ class FakeSession : public DriverSession {
 
   void Cancel() override {}
   std::string CurrentDatabase() const override { return database_; }
+  std::string ServerVersion() const override {
+    std::lock_guard lock(server_->mutex_);
+    return server_->server_version_;
+  }
 
   void Close() override {
     if (closed_) return;

@@ -88,6 +88,11 @@ class FakeServer {
   // Databases a login may name; empty means any.
   void SetDatabases(std::vector<std::string> names) { databases_ = std::move(names); }
   void SetDefaultDatabase(std::string name) { default_database_ = std::move(name); }
+  // The version the login answer carries ("15.00.2000"); empty (the default) when untold.
+  void SetServerVersion(std::string version) {
+    std::lock_guard lock(mutex_);
+    server_version_ = std::move(version);
+  }
   // Ends a session as KILL does: its next request fails as a broken connection.
   void Kill(int session);
   // While held, logins wait: a server whose machine answers but whose service never does.
@@ -120,6 +125,7 @@ class FakeServer {
   bool refuse_integrated_ = false;
   std::vector<std::string> databases_;
   std::string default_database_ = "master";
+  std::string server_version_;
   std::vector<ConnectRequest> connects_;
   std::vector<FakeCall> calls_;
   std::vector<int> killed_;

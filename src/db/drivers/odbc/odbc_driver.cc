@@ -548,6 +548,18 @@ class OdbcSession : public DriverSession {
     if (running_) SQLCancel(running_);
   }
 
+  // "15.00.2000" from the login acknowledgement, as the driver formats it.
+  std::string ServerVersion() const override {
+    if (!connection_ || broken_) return {};
+    SQLWCHAR version[64] = {};
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(SQLGetInfoW(connection_, SQL_DBMS_VER, version,
+                                   sizeof version - sizeof(SQLWCHAR), &length)))
+      return {};
+    return Narrow(version,
+                  std::min<std::size_t>(length / sizeof(SQLWCHAR), std::size(version) - 1));
+  }
+
   std::string CurrentDatabase() const override {
     if (!connection_ || broken_) return {};
     SQLWCHAR name[256] = {};

@@ -147,8 +147,8 @@ std::string ExecText(std::string_view procedure, std::vector<sandbox::Parameter>
 
 class SandboxSession : public DriverSession {
  public:
-  explicit SandboxSession(std::unique_ptr<sandbox::Session> session)
-      : session_(std::move(session)) {}
+  SandboxSession(std::unique_ptr<sandbox::Session> session, std::string server_version)
+      : session_(std::move(session)), server_version_(std::move(server_version)) {}
   ~SandboxSession() override { Close(); }
 
   std::unique_ptr<ResultStream> Execute(DriverRequest& request) override {
@@ -173,6 +173,8 @@ class SandboxSession : public DriverSession {
   void Cancel() override {
     if (session_) session_->Cancel();
   }
+
+  std::string ServerVersion() const override { return server_version_; }
 
   std::string CurrentDatabase() const override {
     if (!session_ || broken_) return {};
@@ -232,6 +234,7 @@ class SandboxSession : public DriverSession {
   }
 
   std::unique_ptr<sandbox::Session> session_;
+  std::string server_version_;  // what the login answer carries; the instance knows it
   bool broken_ = false;
 };
 
@@ -304,7 +307,8 @@ std::unique_ptr<DriverSession> SandboxDriver::Connect(const ConnectRequest& requ
   login.application = request.application;
   try {
     std::lock_guard lock(login_mutex_);
-    return std::make_unique<SandboxSession>(instance->Connect(login));
+    return std::make_unique<SandboxSession>(instance->Connect(login),
+                                            instance->config().product_version);
   } catch (const sandbox::ConnectError& error) {
     const sandbox::ServerMessage& m = error.message();
     throw Error(m.number == 18456 ? kErrorAuthenticationFailed : kErrorUnspecified, kProviderSource,
