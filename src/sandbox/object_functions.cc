@@ -35,7 +35,7 @@ struct NamedObject {
 
 NamedObject FindNamed(SessionImpl& session, std::string_view text) {
   NamedObject out;
-  auto parts = SplitObjectName(text);
+  auto parts = ParseObjectName(text);
   if (!parts || parts->empty() || parts->back().empty()) return out;
   const std::string& object = parts->back();
   if (object[0] == '#') {
@@ -429,7 +429,7 @@ std::optional<Value> ObjectFunction(SessionImpl& session, std::string_view name,
   return std::nullopt;
 }
 
-std::optional<std::vector<std::string>> SplitObjectName(std::string_view text) {
+std::optional<std::vector<std::string>> ParseObjectName(std::string_view text) {
   std::vector<std::string> parts(1);
   bool quoted_part = false;  // the part so far was delimited: only a dot may follow
   for (size_t i = 0; i < text.size(); ++i) {

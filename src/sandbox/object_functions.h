@@ -21,6 +21,6 @@ std::optional<common::Value> ObjectFunction(SessionImpl& session, std::string_vi
 
 // The parts of "db.owner.name", any of them in [brackets] (with ]] for ]) or "quotes";
 // nullopt for a text that is no such name (an open bracket, more than four parts).
-std::optional<std::vector<std::string>> SplitObjectName(std::string_view text);
+std::optional<std::vector<std::string>> ParseObjectName(std::string_view text);
 
 }  // namespace sandbox

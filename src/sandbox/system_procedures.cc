@@ -3,6 +3,7 @@
 #include <map>
 
 #include "sandbox/collation.h"
+#include "sandbox/object_functions.h"
 #include "sandbox/security.h"
 
 namespace sandbox {
@@ -57,37 +58,8 @@ void SystemArguments::SetOutput(std::string_view parameter, const Value& value) 
 }
 
 std::vector<std::string> SplitObjectName(std::string_view text) {
-  std::vector<std::string> parts(1);
-  bool started = false;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if ((c == '[' || c == '"') && !started) {
-      char close = c == '[' ? ']' : '"';
-      std::string part;
-      size_t j = i + 1;
-      for (; j < text.size(); ++j) {
-        if (text[j] != close) {
-          part += text[j];
-        } else if (j + 1 < text.size() && text[j + 1] == close) {
-          part += close;
-          ++j;
-        } else {
-          break;
-        }
-      }
-      if (j >= text.size()) return {std::string(text)};
-      parts.back() = std::move(part);
-      started = true;
-      i = j;
-    } else if (c == '.') {
-      parts.emplace_back();
-      started = false;
-    } else {
-      parts.back() += c;
-      started = true;
-    }
-  }
-  return parts;
+  std::optional<std::vector<std::string>> parts = ParseObjectName(text);
+  return parts ? std::move(*parts) : std::vector<std::string>{std::string(text)};
 }
 
 namespace {

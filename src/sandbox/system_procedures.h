@@ -35,8 +35,8 @@ class SystemArguments {
 };
 
 // The parts of an object name as procedures take it: "name", "owner.name", "db.owner.name";
-// brackets or double quotes delimit a part ("]]" and '""' inside stand for the character). An
-// unclosed delimiter makes the whole text one plain name.
+// brackets or double quotes delimit a part ("]]" and '""' inside stand for the character). A
+// text that is no such name (an unclosed delimiter, five parts) is one plain name.
 std::vector<std::string> SplitObjectName(std::string_view text);
 
 using SystemProcedure = std::function<std::int64_t(Executor&, std::vector<ProcedureArgument>&)>;
