@@ -16,6 +16,7 @@
 #include "sandbox/databases.h"
 #include "sandbox/executor.h"
 #include "sandbox/instance.h"
+#include "sandbox/result_columns.h"
 #include "sandbox/security.h"
 #include "sandbox/session.h"
 #include "sandbox/sqlite.h"
@@ -701,13 +702,6 @@ int FileNumber(Executor& executor, const tsql::RestoreStatement& s) {
   auto n = OptionValue(executor, file->value.get()).ToInt();
   if (!n || *n < 1 || *n > 2147483647) throw BackupError(4038, {"0", ""});
   return static_cast<int>(*n);
-}
-
-OutputColumn Col(const char* name, SqlType type) {
-  OutputColumn c;
-  c.name = name;
-  c.type = type;
-  return c;
 }
 
 SqlType Numeric(int precision) { return {TypeKind::kNumeric, 0, precision, 0}; }

@@ -7,6 +7,7 @@
 #include "sandbox/collation.h"
 #include "sandbox/databases.h"
 #include "sandbox/executor.h"
+#include "sandbox/result_columns.h"
 #include "sandbox/system_tables.h"
 
 namespace sandbox {
@@ -14,10 +15,6 @@ namespace sandbox {
 using common::Value;
 
 namespace {
-
-SqlType Sysname() { return SqlType::NVarChar(128); }
-SqlType SmallInt() { return SqlType{TypeKind::kSmallInt}; }
-SqlType TinyInt() { return SqlType{TypeKind::kTinyInt}; }
 
 struct View {
   std::vector<OutputColumn> columns;
@@ -82,9 +79,6 @@ ResolvedTable Make(std::string_view name, const View& view, AttachedDatabase& db
   table.columns = view.columns;
   return table;
 }
-
-Value Text(std::string_view text) { return Value(std::string(text)); }
-Value Int(long long v) { return Value(v); }
 
 // What the data-type columns of COLUMNS, PARAMETERS and ROUTINES say of a type.
 struct TypeFacts {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "sandbox/collation.h"
+#include "sandbox/result_columns.h"
 #include "sandbox/session.h"
 #include "sandbox/system_procedures.h"
 
@@ -14,19 +15,6 @@ namespace sandbox {
 using common::Value;
 
 namespace {
-
-OutputColumn Col(const char* name, SqlType type, bool nullable = true) {
-  OutputColumn c;
-  c.name = name;
-  c.type = type;
-  c.nullable = nullable;
-  return c;
-}
-
-SqlType Sysname() { return SqlType::NVarChar(128); }
-SqlType SmallInt() { return SqlType{TypeKind::kSmallInt}; }
-
-Value Text(std::string_view text) { return Value(std::string(text)); }
 
 // Whether text compares by case under the collation: case-sensitive and binary ones.
 bool CaseSensitive(std::string_view collation) {

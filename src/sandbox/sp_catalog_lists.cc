@@ -7,6 +7,7 @@
 
 #include "sandbox/collation.h"
 #include "sandbox/databases.h"
+#include "sandbox/result_columns.h"
 #include "sandbox/session.h"
 #include "sandbox/system_procedures.h"
 
@@ -16,20 +17,6 @@ using common::Value;
 
 namespace {
 
-OutputColumn Col(const char* name, SqlType type, bool nullable = true) {
-  OutputColumn c;
-  c.name = name;
-  c.type = type;
-  c.nullable = nullable;
-  return c;
-}
-
-SqlType Sysname() { return SqlType::NVarChar(128); }
-SqlType SmallInt() { return SqlType{TypeKind::kSmallInt}; }
-SqlType TinyInt() { return SqlType{TypeKind::kTinyInt}; }
-
-Value Text(std::string_view text) { return Value(std::string(text)); }
-Value Int(long long v) { return Value(v); }
 Value Maybe(std::optional<long long> v) { return v ? Value(*v) : Value(); }
 
 // A name filter of the catalogue procedures: a LIKE pattern, or everything when not given.

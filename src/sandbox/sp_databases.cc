@@ -6,6 +6,7 @@
 
 #include "sandbox/collation.h"
 #include "sandbox/databases.h"
+#include "sandbox/result_columns.h"
 #include "sandbox/security.h"
 #include "sandbox/session.h"
 #include "sandbox/system_procedures.h"
@@ -44,16 +45,6 @@ bool MayCreateDatabases(SessionImpl& session) {
   return session.IsSysadmin() || (session.login().server_roles & kDbcreator);
 }
 
-OutputColumn Col(const char* name, SqlType type, bool nullable = true) {
-  OutputColumn c;
-  c.name = name;
-  c.type = type;
-  c.nullable = nullable;
-  return c;
-}
-
-SqlType SmallInt() { return SqlType{TypeKind::kSmallInt}; }
-SqlType TinyInt() { return SqlType{TypeKind::kTinyInt}; }
 SqlType NChar(int n) { return SqlType{TypeKind::kNChar, n}; }
 
 // sp_detach_db @dbname, @skipchecks

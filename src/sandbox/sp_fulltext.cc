@@ -7,6 +7,7 @@
 #include "sandbox/collation.h"
 #include "sandbox/databases.h"
 #include "sandbox/fulltext.h"
+#include "sandbox/result_columns.h"
 #include "sandbox/security.h"
 #include "sandbox/system_procedures.h"
 
@@ -352,14 +353,6 @@ std::int64_t FullTextColumn(Executor& executor, std::vector<ProcedureArgument>& 
     Atomically(executor, [&] { ft.DropColumn(table, column->name); });
   }
   return 0;
-}
-
-OutputColumn Col(const char* name, SqlType type, bool nullable = true) {
-  OutputColumn c;
-  c.name = name;
-  c.type = type;
-  c.nullable = nullable;
-  return c;
 }
 
 // sp_help_fulltext_catalogs @fulltext_catalog_name

@@ -9,6 +9,7 @@
 
 #include "sandbox/collation.h"
 #include "sandbox/databases.h"
+#include "sandbox/result_columns.h"
 #include "sandbox/session.h"
 #include "sandbox/system_procedures.h"
 #include "sandbox/tsql/lexer.h"
@@ -20,22 +21,9 @@ using common::Value;
 
 namespace {
 
-OutputColumn Col(const char* name, SqlType type, bool nullable = true) {
-  OutputColumn c;
-  c.name = name;
-  c.type = type;
-  c.nullable = nullable;
-  return c;
-}
-
-SqlType Sysname() { return SqlType::NVarChar(128); }
-SqlType SmallInt() { return SqlType{TypeKind::kSmallInt}; }
 SqlType Char(int n) { return SqlType{TypeKind::kChar, n}; }
 SqlType NChar(int n) { return SqlType{TypeKind::kNChar, n}; }
 SqlType Numeric() { return SqlType{TypeKind::kNumeric, 0, 38, 0}; }
-
-Value Text(std::string_view text) { return Value(std::string(text)); }
-Value Int(long long v) { return Value(v); }
 
 // --- messages ----------------------------------------------------------------------------
 

@@ -7,6 +7,7 @@
 #include "sandbox/collation.h"
 #include "sandbox/logins.h"
 #include "sandbox/password.h"
+#include "sandbox/result_columns.h"
 #include "sandbox/security.h"
 #include "sandbox/system_procedures.h"
 
@@ -413,16 +414,7 @@ std::int64_t DropServerRoleMember(Executor& executor, std::vector<ProcedureArgum
   return ChangeServerRole(executor, arguments, "sp_dropsrvrolemember", false);
 }
 
-OutputColumn Col(const char* name, SqlType type, bool nullable = true) {
-  OutputColumn c;
-  c.name = name;
-  c.type = type;
-  c.nullable = nullable;
-  return c;
-}
-
 SqlType SysName() { return SqlType::NVarChar(128); }
-SqlType SmallInt() { return SqlType{TypeKind::kSmallInt}; }
 SqlType Sid() { return SqlType{TypeKind::kVarBinary, 85}; }
 
 // sp_helpsrvrolemember @srvrolename

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sandbox/collation.h"
+#include "sandbox/result_columns.h"
 #include "sandbox/security.h"
 #include "sandbox/server_info.h"
 #include "sandbox/session.h"
@@ -21,15 +22,6 @@ using common::Value;
 
 namespace {
 
-OutputColumn Col(const char* name, SqlType type, bool nullable = true) {
-  OutputColumn c;
-  c.name = name;
-  c.type = type;
-  c.nullable = nullable;
-  return c;
-}
-
-SqlType SmallInt() { return SqlType{TypeKind::kSmallInt}; }
 SqlType NChar(int n) { return SqlType{TypeKind::kNChar, n}; }
 SqlType Char(int n) { return SqlType{TypeKind::kChar, n}; }
 

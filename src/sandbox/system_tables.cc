@@ -4,6 +4,7 @@
 #include "sandbox/databases.h"
 #include "sandbox/executor.h"
 #include "sandbox/languages.h"
+#include "sandbox/result_columns.h"
 
 namespace sandbox {
 
@@ -17,8 +18,6 @@ struct ColumnSpec {
 SqlType NVarChar(int n) { return SqlType::NVarChar(n); }
 SqlType NChar(int n) { return SqlType{TypeKind::kNChar, n}; }
 SqlType Char(int n) { return SqlType{TypeKind::kChar, n}; }
-SqlType SmallInt() { return SqlType{TypeKind::kSmallInt}; }
-SqlType TinyInt() { return SqlType{TypeKind::kTinyInt}; }
 SqlType VarBinary(int n) { return SqlType{TypeKind::kVarBinary, n}; }
 
 std::string Quoted(std::string_view text) {
