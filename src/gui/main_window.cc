@@ -107,6 +107,12 @@ MainWindow::MainWindow(servers::Servers& servers, servers::Context context,
   details_->setContextMenuPolicy(Qt::CustomContextMenu);
   details_->setUniformRowHeights(true);
   details_->setSortingEnabled(false);
+  connect(details_->header(), &QHeaderView::sectionResized, this, [this](int column) {
+    // The stretched last column follows the window, not the user.
+    const bool stretched = details_->header()->stretchLastSection() &&
+                           column == details_->columnCount() - 1;
+    if (!sizing_columns_ && !stretched) user_sized_columns_.insert(column);
+  });
 
   icons_ = new QListWidget;
   icons_->setObjectName("resultIcons");
@@ -465,6 +471,7 @@ void MainWindow::ClearChildren(QTreeWidgetItem* item) {
 
 void MainWindow::ShowList(QTreeWidgetItem* item) {
   RememberColumns();
+  user_sized_columns_.clear();
   current_list_ = console::ListView{};
   details_->clear();
   icons_->clear();
@@ -513,6 +520,9 @@ void MainWindow::ShowChildren(QTreeWidgetItem* item) {
 
 void MainWindow::ShowListView(const console::ListView& view) {
   current_list_ = view;
+  // Filling and sizing the list is not the user sizing its columns.
+  sizing_columns_ = true;
+  const std::shared_ptr<void> sized(nullptr, [this](void*) { sizing_columns_ = false; });
   if (view.view_mode == console::kViewIcons) {
     for (const console::ListRow& row : view.rows) {
       auto* item = new QListWidgetItem(ConsoleIcon(row.icon), Text(row.text), icons_);
@@ -540,6 +550,7 @@ void MainWindow::ShowListView(const console::ListView& view) {
   for (int i = 0; i < details_->columnCount(); ++i) {
     if (i < widths.size() && widths[i].toInt() > 0) {
       details_->setColumnWidth(i, widths[i].toInt());
+      user_sized_columns_.insert(i);
     } else {
       details_->resizeColumnToContents(i);
     }
@@ -837,8 +848,17 @@ void MainWindow::OpenSelectedRow() {
 void MainWindow::RememberColumns() {
   if (current_list_.name.empty() || current_list_.view_mode != console::kViewDetails) return;
   QList<QVariant> widths;
-  for (int i = 0; i < details_->columnCount(); ++i) widths << details_->columnWidth(i);
-  column_widths_[Text(current_list_.name)] = widths;
+  bool any = false;
+  for (int i = 0; i < details_->columnCount(); ++i) {
+    const bool user = user_sized_columns_.count(i) > 0;
+    widths << (user ? details_->columnWidth(i) : 0);
+    any = any || user;
+  }
+  if (any) {
+    column_widths_[Text(current_list_.name)] = widths;
+  } else {
+    column_widths_.remove(Text(current_list_.name));
+  }
 }
 
 QString MainWindow::SettingsFile() {

@@ -159,8 +159,13 @@ class MainWindow : public QMainWindow {
   std::unordered_map<const QTreeWidgetItem*, Node> nodes_;
   // The rows of the list shown now, so a command on a row finds its server or collection.
   console::ListView current_list_;
-  // Column widths by list name ("lvLoginNames", ...), as the user left them.
+  // Column widths by list name ("lvLoginNames", ...), as the user left them; 0 for a column the
+  // user did not size, which is sized to its contents each time.
   QVariantMap column_widths_;
+  // The columns of the list shown now that the user has sized; the window's own sizing is not
+  // remembered, or a width taken from a short list would cut a longer one.
+  std::unordered_set<int> user_sized_columns_;
+  bool sizing_columns_ = false;
   // The commands that open dialogs and wizards.
   DialogCommands dialogs_{ui_, this};
 

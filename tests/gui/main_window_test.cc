@@ -294,6 +294,14 @@ TEST_F(ConsoleWindowTest, FullTextIndexCommandsAskAndChangeTheList) {
   ui_.QueueAnswer(kAnswerYes);
   Click("mnuAddCatalog");
   EXPECT_GT(window_->details()->topLevelItemCount(), 1);
+  // The longer list is not cut to the widths the one-row list needed.
+  QTreeWidget* list = window_->details();
+  for (int row = 0; row < list->topLevelItemCount(); ++row) {
+    for (int i = 0; i < list->columnCount(); ++i) {
+      const QString text = list->topLevelItem(row)->text(i);
+      EXPECT_GE(list->columnWidth(i), list->fontMetrics().horizontalAdvance(text)) << text.toStdString();
+    }
+  }
   QMenu menu;
   window_->FillMenu(&menu, false);
   EXPECT_EQ(Entries(menu),
