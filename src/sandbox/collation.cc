@@ -239,12 +239,18 @@ std::vector<Element> Compile(const std::vector<char32_t>& p, char32_t escape) {
 
 }  // namespace
 
-bool LikeMatch(std::string_view pattern, std::string_view text, char32_t escape) {
+bool LikeMatch(std::string_view pattern, std::string_view text, char32_t escape,
+               bool blanks_optional) {
   std::vector<Element> elements = Compile(Decode(pattern), FoldCase(escape));
   std::vector<char32_t> s = Decode(text);
+  size_t unblank = s.size();  // where the trailing blanks begin
+  if (blanks_optional) {
+    while (unblank > 0 && s[unblank - 1] == U' ') --unblank;
+  }
   // Greedy matching with back-tracking to the last run, as for glob patterns.
   size_t e = 0, t = 0, star_e = std::string::npos, star_t = 0;
   while (t < s.size()) {
+    if (e == elements.size() && t >= unblank) return true;
     if (e < elements.size() && elements[e].kind == Element::kRun) {
       star_e = e++;
       star_t = t;

@@ -26,8 +26,10 @@ bool EqualsNoCase(std::string_view a, std::string_view b);
 // <0, 0, >0 by code point, for the binary and case-sensitive collations.
 int BinaryCompare(std::string_view a, std::string_view b);
 
-// T-SQL LIKE: % any run, _ one character, [abc] [a-f] [^x] sets; escape 0 for none.
-bool LikeMatch(std::string_view pattern, std::string_view text, char32_t escape = 0);
+// T-SQL LIKE: % any run, _ one character, [abc] [a-f] [^x] sets; escape 0 for none. With
+// blanks_optional (non-Unicode data) trailing blanks of the text may be left unmatched.
+bool LikeMatch(std::string_view pattern, std::string_view text, char32_t escape = 0,
+               bool blanks_optional = false);
 // PATINDEX: the character (from 1) where the first match of a LIKE pattern begins, 0 for none.
 // A pattern without a leading % matches from the first character only.
 size_t LikePosition(std::string_view pattern, std::string_view text);

@@ -113,7 +113,7 @@ int CollateBinary(void*, int la, const void* a, int lb, const void* b) {
                        std::string_view(static_cast<const char*>(b), static_cast<size_t>(lb)));
 }
 
-void Like(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+void LikeWith(bool blanks_optional, sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   if (AnyNullArg(argc, argv, argc)) return sqlite3_result_null(ctx);
   char32_t escape = 0;
   if (argc == 3) {
@@ -121,8 +121,17 @@ void Like(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     size_t pos = 0;
     if (!e.empty()) escape = NextCodePoint(e, pos);
   }
-  sqlite3_result_int(ctx,
-                     LikeMatch(FunctionTextArg(argv[0]), FunctionTextArg(argv[1]), escape) ? 1 : 0);
+  sqlite3_result_int(ctx, LikeMatch(FunctionTextArg(argv[0]), FunctionTextArg(argv[1]), escape,
+                                    blanks_optional)
+                              ? 1
+                              : 0);
+}
+void Like(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  LikeWith(false, ctx, argc, argv);
+}
+// LIKE on non-Unicode data: the value's trailing blanks need not be matched.
+void LikeNonUnicode(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  LikeWith(true, ctx, argc, argv);
 }
 
 // The date settings of the session the function runs for.
@@ -611,6 +620,8 @@ void RegisterFunctions(sqlite3* db, FunctionHost* host) {
   static const Entry kEntries[] = {
       {"like", 2, kPure, Like},
       {"like", 3, kPure, Like},
+      {"tsql_like_ansi", 2, kPure, LikeNonUnicode},
+      {"tsql_like_ansi", 3, kPure, LikeNonUnicode},
       {"tsql_conv", 8, kPure, Conv},
       {"tsql_len", 1, kPure, Len},
       {"tsql_datalength", 2, kPure, DataLength},

@@ -1073,10 +1073,19 @@ TypedSql Translator::Expression(const Expr& expr, const Scope* scope) {
       return Binary(expr.As<BinaryExpr>(), scope);
     case Expr::Kind::kLike: {
       const LikeExpr& like = expr.As<LikeExpr>();
+      TypedSql value = Expression(*like.value, scope);
+      TypedSql pattern = Expression(*like.pattern, scope);
       TypedSql out;
       out.type = SqlType::Bit();
-      out.sql = "(" + Expression(*like.value, scope).sql +
-                (like.negated ? " NOT LIKE " : " LIKE ") + Expression(*like.pattern, scope).sql;
+      // Trailing blanks of the value need not match when neither side is Unicode.
+      if (value.type.IsCharacter() && !value.type.IsUnicode() && !pattern.type.IsUnicode()) {
+        out.sql = std::string(like.negated ? "(NOT " : "(") + "tsql_like_ansi(" + pattern.sql +
+                  ", " + value.sql;
+        if (like.escape) out.sql += ", " + Expression(*like.escape, scope).sql;
+        out.sql += "))";
+        return out;
+      }
+      out.sql = "(" + value.sql + (like.negated ? " NOT LIKE " : " LIKE ") + pattern.sql;
       if (like.escape) out.sql += " ESCAPE " + Expression(*like.escape, scope).sql;
       out.sql += ")";
       return out;

@@ -84,7 +84,31 @@ TEST_F(ComparisonTest, CaseSensitiveCollationStillIgnoresBlanks) {
 }
 
 TEST_F(ComparisonTest, LikeSeesTheBlanksOfItsPattern) {
+  Ok("CREATE TABLE #tmp (c1 varchar(10)) INSERT INTO #tmp VALUES ('abc ') "
+     "INSERT INTO #tmp VALUES ('abc')");
   Check({
+      // Knowledge Base 316626, "How SQL Server Compares Strings with Trailing Spaces": its #tmp
+      // example; only LIKE with a blank at the end of its pattern tells the rows apart.
+      {"SELECT COUNT(*) FROM #tmp WHERE c1 = 'abc '", 2},
+      {"SELECT COUNT(*) FROM #tmp WHERE c1 = 'abc'", 2},
+      {"SELECT COUNT(*) FROM #tmp WHERE c1 > 'ab '", 2},
+      {"SELECT COUNT(*) FROM #tmp WHERE c1 < 'abd '", 2},
+      {"SELECT COUNT(*) FROM #tmp WHERE c1 LIKE 'abc%'", 2},
+      {"SELECT COUNT(*) FROM #tmp WHERE c1 LIKE 'abc '", 1},
+      // LIKE: "for non-Unicode data, trailing blanks are not significant" in the value matched,
+      // so 'abc ' LIKE 'abc'; Unicode data keeps them.
+      {"SELECT COUNT(*) FROM #tmp WHERE c1 LIKE 'abc'", 2},
+      {"SELECT COUNT(*) FROM #tmp WHERE CAST(c1 AS nvarchar(10)) LIKE N'abc'", 1},
+      {"SELECT COUNT(*) FROM #tmp WHERE c1 LIKE N'abc'", 1},
+      {"SELECT COUNT(*) FROM Padded WHERE c LIKE 'abc'", 1},
+      {"SELECT COUNT(*) FROM Padded WHERE n LIKE N'abc'", 0},
+      {"SELECT CASE WHEN 'abc  ' LIKE 'abc ' AND 'abc  ' LIKE 'a_c' AND 'abc' NOT LIKE 'abc ' "
+       "THEN 1 ELSE 0 END",
+       1},
+      {"SELECT COUNT(*) FROM #tmp WHERE c1 NOT LIKE 'abc'", 0},
+      {"DECLARE @a varchar(10), @b varchar(10) SET @a = '1' SET @b = '1 ' "
+       "SELECT CASE WHEN @a = @b AND @a NOT LIKE @b AND @b LIKE @a THEN 1 ELSE 0 END",
+       1},
       {"SELECT CASE WHEN 'abc' LIKE 'abc ' THEN 1 ELSE 0 END", 0},
       {"SELECT CASE WHEN 'abc' LIKE 'abc' THEN 1 ELSE 0 END", 1},
       {"SELECT COUNT(*) FROM Padded WHERE nv LIKE N'abc %'", 0},
