@@ -159,11 +159,18 @@ void Conv(sqlite3_context* ctx, int, sqlite3_value** argv) {
   });
 }
 
+// The server keeps Unicode text as UTF-16: a character beyond the first 65,536 is two units.
+sqlite3_int64 Utf16Units(std::string_view text) {
+  sqlite3_int64 units = 0;
+  for (size_t pos = 0; pos < text.size();) units += NextCodePoint(text, pos) > 0xFFFF ? 2 : 1;
+  return units;
+}
+
 void Len(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   if (AnyNullArg(argc, argv, 1)) return sqlite3_result_null(ctx);
   std::string text = FunctionTextArg(argv[0]);
   while (!text.empty() && text.back() == ' ') text.pop_back();
-  sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(CodePointCount(text)));
+  sqlite3_result_int64(ctx, Utf16Units(text));
 }
 
 // tsql_datalength(value, bytes_per_character)
@@ -176,7 +183,7 @@ void DataLength(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   std::string text = FunctionTextArg(argv[0]);
   std::int64_t per = sqlite3_value_int(argv[1]);
   if (per <= 0) return sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(text.size()));
-  sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(CodePointCount(text)) * per);
+  sqlite3_result_int64(ctx, Utf16Units(text) * per);
 }
 
 std::string Substring(std::string_view text, std::int64_t start, std::int64_t length) {

@@ -119,6 +119,8 @@ TEST_F(FunctionsTest, ChangingText) {
       {"REPLICATE of varchar(max) is not cut at 8000",
        "SELECT DATALENGTH(REPLICATE(CAST('ab' AS varchar(max)), 5000))", 10000},
       {"REPLICATE ends at a character boundary", "SELECT DATALENGTH(REPLICATE(N'ü', 5000))", 8000},
+      {"LEN counts UTF-16 units: a character past U+FFFF is two", "SELECT LEN(N'a\U0001D11E ')", 3},
+      {"DATALENGTH of a character past U+FFFF is four bytes", "SELECT DATALENGTH(N'\U0001D11E')", 4},
       {"SPACE example", "SELECT 'a' + SPACE(3) + 'b'", "a   b"},
       {"SPACE: a negative count is NULL", "SELECT SPACE(-1)", kNull},
   });
