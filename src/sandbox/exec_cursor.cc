@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "sandbox/collation.h"
+#include "sandbox/databases.h"
 #include "sandbox/executor.h"
 #include "sandbox/tsql/parser.h"
 
@@ -135,8 +136,12 @@ void Executor::RunCursor(const CursorStatement& s) {
     case Action::kDeclare: {
       CheckIdentifier(s.cursor.name);
       auto cursor = DefineCursor(s, frame().text);
-      // GLOBAL unless LOCAL is asked for, as with the CURSOR_DEFAULT option's default.
-      auto& cursors = Has(s.options, "LOCAL") ? frame().cursors : session_.global_cursors;
+      // Without LOCAL or GLOBAL the database's CURSOR_DEFAULT option decides (GLOBAL at first).
+      auto record = session_.instance().FindDatabase(Db().dbid);
+      bool local = Has(s.options, "LOCAL") ||
+                   (!Has(s.options, "GLOBAL") && record &&
+                    (record->status2 & dbstatus2::kLocalCursor));
+      auto& cursors = local ? frame().cursors : session_.global_cursors;
       auto [it, added] = cursors.emplace(Key(s.cursor.name), cursor);
       if (!added) throw errors::CursorExists(s.cursor.name);
       return;
