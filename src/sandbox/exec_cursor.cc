@@ -3,9 +3,9 @@
 //
 // OPEN copies the result into a private SQLite file of the cursor (row n is rowid n), so a
 // large result costs disk, not memory, and a ROLLBACK of the session's transaction leaves the
-// cursor as it was. Every kind of cursor works on that copy: dynamic and keyset cursors see
-// rows deleted since OPEN (dynamic ones skip them, keyset ones report -2) but not rows added
-// or changed since.
+// cursor as it was. Keyset and dynamic cursors over one table read each row again from the
+// table when they fetch it, so they see changes and deletions since OPEN (a deleted row is
+// skipped by dynamic cursors and fetched as -2 by keyset ones), but not rows added since.
 #include <algorithm>
 #include <cstring>
 
@@ -34,6 +34,9 @@ struct Cursor {
   std::int64_t count = 0;
   std::int64_t position = 0;  // 0 before the first row, count + 1 after the last
   std::string base_sql;       // the table positioned UPDATE and DELETE change; empty: none
+  // Keyset and dynamic cursors: the query narrowed to one base rowid, with its parameters.
+  std::string refresh_sql;
+  std::vector<Value> refresh_params;
 
   // The base table's rowid of row n, or nullopt where the cursor has no base table.
   std::optional<std::int64_t> BaseRowId(std::int64_t n) {
@@ -138,9 +141,8 @@ void Executor::RunCursor(const CursorStatement& s) {
       auto cursor = DefineCursor(s, frame().text);
       // Without LOCAL or GLOBAL the database's CURSOR_DEFAULT option decides (GLOBAL at first).
       auto record = session_.instance().FindDatabase(Db().dbid);
-      bool local = Has(s.options, "LOCAL") ||
-                   (!Has(s.options, "GLOBAL") && record &&
-                    (record->status2 & dbstatus2::kLocalCursor));
+      bool local = Has(s.options, "LOCAL") || (!Has(s.options, "GLOBAL") && record &&
+                                               (record->status2 & dbstatus2::kLocalCursor));
       auto& cursors = local ? frame().cursors : session_.global_cursors;
       auto [it, added] = cursors.emplace(Key(s.cursor.name), cursor);
       if (!added) throw errors::CursorExists(s.cursor.name);
@@ -209,7 +211,14 @@ void Executor::OpenCursor(Cursor& cursor) {
     }
   }
   std::string sql =
-      base_sql.empty() ? t.sql : "SELECT \"t1\".rowid, " + t.sql.substr(std::strlen("SELECT "));
+      base_sql.empty() ? t.sql
+                       : "SELECT \"t1\".rowid AS \"$rid\", " + t.sql.substr(std::strlen("SELECT "));
+  cursor.refresh_sql.clear();
+  if (!base_sql.empty() && cursor.type != Cursor::Type::kStatic) {
+    cursor.refresh_sql =
+        "SELECT * FROM (" + sql + ") WHERE \"$rid\" = ?" + std::to_string(params.size() + 1);
+    cursor.refresh_params = params;
+  }
   const int n = static_cast<int>(t.columns.size());
 
   auto rows = std::make_unique<Connection>("");  // a temporary file SQLite removes on close
@@ -273,20 +282,25 @@ void Executor::FetchCursor(const CursorStatement& s, Cursor& cursor) {
   std::int64_t status = -1;
   std::vector<Value> row;
   while (target >= 1 && target <= cursor.count) {
-    auto rid = cursor.BaseRowId(target);
     bool gone = false;
-    if (rid && cursor.type != Cursor::Type::kStatic) {
-      CachedStatement exists(session_.connection(),
-                             "SELECT 1 FROM " + cursor.base_sql + " WHERE rowid = ?");
-      exists.Bind(1, Value(static_cast<long long>(*rid)));
-      gone = !exists.Step();
+    if (!cursor.refresh_sql.empty()) {
+      // The row as the table holds it now; gone when deleted or no longer qualifying.
+      std::vector<Value> params = cursor.refresh_params;
+      params.push_back(Value(static_cast<long long>(*cursor.BaseRowId(target))));
+      gone = true;
+      RunSql(cursor.refresh_sql, params, [&](sqlite3_stmt* stmt) {
+        gone = false;
+        row.clear();
+        for (size_t i = 0; i < cursor.columns.size(); ++i)
+          row.push_back(ReadColumn(stmt, static_cast<int>(i) + 1));
+      });
     }
     if (gone && dynamic) {
       target += step;
       continue;
     }
     status = gone ? -2 : 0;
-    if (!gone) {
+    if (cursor.refresh_sql.empty()) {
       CachedStatement q(*cursor.rows, "SELECT * FROM r WHERE rowid = ?");
       q.Bind(1, Value(static_cast<long long>(target)));
       q.Step();

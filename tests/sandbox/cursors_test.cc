@@ -114,6 +114,12 @@ TEST_F(CursorsTest, ResultsAreThoseOfTheDocumentedExamples) {
        "DECLARE k CURSOR KEYSET FOR SELECT id FROM #au ORDER BY id OPEN k "
        "DELETE FROM #au WHERE id = 1 FETCH NEXT FROM k SELECT @@FETCH_STATUS FETCH NEXT FROM k",
        "|-2|2"},
+      // KEYSET: a row changed after OPEN (also through the cursor) fetches with its new values.
+      {nullptr,
+       "DECLARE k CURSOR SCROLL KEYSET FOR SELECT id, lname FROM #au ORDER BY id OPEN k "
+       "FETCH FIRST FROM k UPDATE #au SET lname = 'Black' WHERE CURRENT OF k "
+       "UPDATE #au SET lname = 'Gray' WHERE id = 2 FETCH RELATIVE 0 FROM k FETCH NEXT FROM k",
+       "1,White|1,Black|2,Gray"},
       // DYNAMIC moves past rows deleted since OPEN; STATIC (insensitive) still shows them.
       {nullptr,
        "DECLARE d CURSOR FOR SELECT id FROM #au ORDER BY id "
