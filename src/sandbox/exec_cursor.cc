@@ -269,7 +269,8 @@ void Executor::FetchCursor(const CursorStatement& s, Cursor& cursor) {
   std::int64_t offset = 0;
   if (s.offset) {
     auto v = Convert(Evaluate(*s.offset), SqlType{TypeKind::kBigInt}, Fit::kFail).ToInt();
-    offset = v.value_or(0);
+    // Any offset beyond the rows lands before the first or after the last.
+    offset = std::clamp<std::int64_t>(v.value_or(0), -cursor.count - 2, cursor.count + 2);
   }
   std::int64_t target = cursor.position + 1;
   int step = 1;  // the way a dynamic cursor moves past rows deleted since OPEN

@@ -67,6 +67,12 @@ TEST_F(CursorsTest, ResultsAreThoseOfTheDocumentedExamples) {
        "FETCH ABSOLUTE 9 FROM c SELECT @@FETCH_STATUS FETCH PRIOR FROM c "
        "FETCH ABSOLUTE 0 FROM c INTO @i SELECT @@FETCH_STATUS",
        "|-1|5|-1"},
+      // FETCH: offsets at the ends of bigint's range land outside the rows.
+      {nullptr,
+       "DECLARE c SCROLL CURSOR FOR SELECT id FROM #au ORDER BY id OPEN c FETCH NEXT FROM c "
+       "FETCH RELATIVE 9223372036854775807 FROM c FETCH ABSOLUTE -9223372036854775807 FROM c "
+       "FETCH NEXT FROM c",
+       "1|||1"},
       // FETCH, ABSOLUTE and RELATIVE take an int variable.
       {nullptr,
        "DECLARE @k INT SET @k = 3 DECLARE c CURSOR KEYSET FOR SELECT lname FROM #au ORDER BY id "
