@@ -196,14 +196,16 @@ void Executor::OpenCursor(Cursor& cursor) {
   std::vector<Value> params;
   Translator translator(*this, params);
   Translation t = translator.Query(query, nullptr);
-  // One base table, no grouping: the cursor's rows are that table's rows, and its rowid goes
-  // along so WHERE CURRENT OF finds the row.
+  // One base table, no grouping and a column of it (no lone aggregate): the cursor's rows are
+  // that table's rows, and its rowid goes along so WHERE CURRENT OF finds the row.
   std::string base_sql;
   if (query.kind == tsql::Query::Kind::kSpec) {
-    const QuerySpec& spec = query.As<QuerySpec>();
-    if (!spec.distinct && spec.group_by.empty() && !spec.having && spec.from.size() == 1 &&
-        spec.from[0]->kind == TableSource::Kind::kTable) {
-      ResolvedTable table = ResolveTable(spec.from[0]->As<TableRef>().name);
+    const QuerySpec& body = query.As<QuerySpec>();
+    if (!body.distinct && body.group_by.empty() && !body.having && body.from.size() == 1 &&
+        body.from[0]->kind == TableSource::Kind::kTable &&
+        std::any_of(t.columns.begin(), t.columns.end(),
+                    [](const OutputColumn& c) { return !c.base_table.empty(); })) {
+      ResolvedTable table = ResolveTable(body.from[0]->As<TableRef>().name);
       if ((table.kind == ResolvedTable::Kind::kTable || table.kind == ResolvedTable::Kind::kTemp) &&
           t.sql.rfind("SELECT ", 0) == 0 &&
           t.sql.find(table.sql + " AS \"t1\"") != std::string::npos)

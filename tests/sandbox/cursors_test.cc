@@ -231,6 +231,11 @@ TEST_F(CursorsTest, ErrorsAreSqlServersAndLeaveTheRowsAsTheyWere) {
        "DECLARE c CURSOR FOR SELECT id FROM #au FOR UPDATE OF lname OPEN c FETCH NEXT FROM c "
        "UPDATE #au SET state = 'NY' WHERE CURRENT OF c",
        16932},
+      // An aggregate's row is no row of the table.
+      {nullptr,
+       "DECLARE c CURSOR FOR SELECT COUNT(*) FROM #au OPEN c FETCH NEXT FROM c "
+       "DELETE FROM #au WHERE CURRENT OF c",
+       16929},
       // The table changed must be the cursor's.
       {"CREATE TABLE #other (id INT) INSERT #other VALUES (1)",
        "DECLARE c CURSOR FOR SELECT id FROM #au OPEN c FETCH NEXT FROM c "
