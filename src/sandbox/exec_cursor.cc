@@ -173,7 +173,7 @@ void Executor::RunCursor(const CursorStatement& s) {
       return SendDone(-1);
     }
     case Action::kDeallocate:
-      // A variable lets go of its cursor; a name removes the cursor (variables keep theirs).
+      // A variable stays declared, without a cursor; a name goes from the scope it was found in.
       FindCursor(s.cursor)->reset();
       if (s.cursor.name[0] != '@') {
         if (!s.cursor.global && frame().cursors.erase(Key(s.cursor.name))) return SendDone(-1);
