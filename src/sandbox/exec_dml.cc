@@ -683,6 +683,11 @@ void Executor::Update(const UpdateStatement& s) {
     sets.push_back(std::move(item));
   }
   std::string where = s.where ? translator.Condition(*s.where, &scope) : "";
+  if (!s.current_of.name.empty()) {
+    std::vector<std::string> columns;
+    for (const SetItem& i : sets) columns.push_back(i.column);
+    where = CurrentOf(s.current_of, table, target_rowid, columns, translator);
+  }
 
   // Variables set by UPDATE take the values of the last row changed.
   bool any_variable =
@@ -769,6 +774,7 @@ void Executor::Delete(const DeleteStatement& s) {
   if (simple) {
     std::string from_sql = translator.AddTable(table, "", scope, false);
     std::string where = s.where ? translator.Condition(*s.where, &scope) : "";
+    if (!s.current_of.name.empty()) where = CurrentOf(s.current_of, table, "rowid", {}, translator);
     sql = "DELETE FROM " + from_sql + (where.empty() ? "" : " WHERE " + where);
   } else {
     std::string from_sql = translator.From(s.from, scope, &exposed);
@@ -780,6 +786,8 @@ void Executor::Delete(const DeleteStatement& s) {
       if (EqualsNoCase(b.exposed, exposed) && !b.rowid_sql.empty()) target = &b;
     if (!target) throw errors::InvalidObject(s.target.ToString());
     std::string where = s.where ? translator.Condition(*s.where, &scope) : "";
+    if (!s.current_of.name.empty())
+      where = CurrentOf(s.current_of, table, target->rowid_sql, {}, translator);
     std::string inner = "SELECT " + target->rowid_sql + " FROM " + from_sql +
                         (where.empty() ? "" : " WHERE " + where);
     std::string limit_sql = top;

@@ -498,7 +498,8 @@ std::optional<std::pair<Value, SqlType>> Executor::GlobalVariable(std::string_vi
   if (name == "@@LANGID")
     return std::make_pair(Value(dates.language->langid), SqlType{TypeKind::kSmallInt});
   if (name == "@@NESTLEVEL") return integer(static_cast<std::int64_t>(frames_.size()) - 1);
-  if (name == "@@FETCH_STATUS") return integer(-1);
+  if (name == "@@FETCH_STATUS") return integer(session_.fetch_status);
+  if (name == "@@CURSOR_ROWS") return integer(session_.cursor_rows);
   if (name == "@@MAX_CONNECTIONS") return integer(32767);
   if (name == "@@DATEFIRST")
     return std::make_pair(Value(dates.datefirst), SqlType{TypeKind::kTinyInt});
@@ -607,6 +608,8 @@ void Executor::Dispatch(const tsql::Statement& statement) {
       return RunRestore(*this, statement.As<RestoreStatement>());
     case tsql::Statement::Kind::kDbcc:
       return RunDbcc(*this, statement.As<DbccStatement>());
+    case tsql::Statement::Kind::kCursor:
+      return RunCursor(statement.As<CursorStatement>());
     default:
       throw errors::Unsupported("this statement");
   }

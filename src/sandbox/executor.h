@@ -32,6 +32,8 @@ struct AbortScope {
   bool whole_batch = false;
 };
 
+struct Cursor;
+
 // An argument of a procedure call, as the caller wrote it.
 struct ProcedureArgument {
   std::string name;     // "@x", or empty for a positional argument
@@ -74,6 +76,7 @@ class Executor : public Resolver {
                                 const std::vector<std::string>& columns,
                                 const std::string& search_sql, bool freetext,
                                 bool in_view) override;
+  std::optional<int> CursorStatus(std::string_view scope, std::string_view name) override;
 
   // For system procedures.
   SessionImpl& session() { return session_; }
@@ -108,6 +111,8 @@ class Executor : public Resolver {
     int chain_owner = -1;
     std::optional<std::int64_t> return_status;
     std::optional<std::int64_t> scope_identity;
+    // LOCAL cursors by lower-case name, and cursor variables by "@name"; they end with the frame.
+    std::map<std::string, std::shared_ptr<Cursor>> cursors;
   };
 
  private:
@@ -157,6 +162,14 @@ class Executor : public Resolver {
   void WaitFor(const tsql::WaitForStatement& s);
   void Kill(const tsql::KillStatement& s);
   void Transaction(const tsql::Statement& s);
+  void RunCursor(const tsql::CursorStatement& s);
+  std::shared_ptr<Cursor>* FindCursor(const tsql::CursorRef& ref);
+  void OpenCursor(Cursor& cursor);
+  void FetchCursor(const tsql::CursorStatement& s, Cursor& cursor);
+  // WHERE CURRENT OF as a condition on the target's rowid; set_columns are those UPDATE sets.
+  std::string CurrentOf(const tsql::CursorRef& ref, const ResolvedTable& table,
+                        const std::string& rowid_sql, const std::vector<std::string>& set_columns,
+                        Translator& translator);
 
   // Procedures.
   using Argument = ProcedureArgument;

@@ -58,6 +58,8 @@ struct SessionOptions {
   DateSettings dates;  // SET LANGUAGE, DATEFORMAT, DATEFIRST
 };
 
+struct Cursor;
+
 class SessionImpl : public Session, public FunctionHost {
  public:
   SessionImpl(std::shared_ptr<InstanceImpl> instance, int spid, LoginRecord login,
@@ -148,6 +150,10 @@ class SessionImpl : public Session, public FunctionHost {
   std::int64_t error = 0;
   std::optional<std::int64_t> identity;
   std::optional<std::int64_t> scope_identity;
+  std::int64_t fetch_status = -1;  // @@FETCH_STATUS
+  std::int64_t cursor_rows = 0;    // @@CURSOR_ROWS
+  // GLOBAL cursors by lower-case name: they live until DEALLOCATE or the end of the connection.
+  std::map<std::string, std::shared_ptr<Cursor>> global_cursors;
 
   // The identity generator a running INSERT uses (slot 0).
   struct IdentityState {

@@ -175,5 +175,66 @@ SqlError Unsupported(std::string_view what) {
                   ErrorScope::kBatch);
 }
 
+SqlError CursorExists(std::string_view name) {
+  return SqlError(16915, 16, Quoted("A cursor with the name '", name, "' already exists."));
+}
+SqlError CursorMissing(std::string_view name) {
+  return SqlError(16916, 16, Quoted("A cursor with the name '", name, "' does not exist."));
+}
+SqlError CursorNotOpen() { return SqlError(16917, 16, "Cursor is not open."); }
+SqlError CursorAlreadyOpen() { return SqlError(16905, 16, "The cursor is already open."); }
+SqlError FetchTypeForwardOnly(std::string_view type) {
+  return SqlError(
+      16911, 16,
+      Quoted("fetch: The fetch type ", type, " cannot be used with forward only cursors."));
+}
+SqlError FetchTypeDynamic(std::string_view type) {
+  return SqlError(16925, 16,
+                  Quoted("The fetch type ", type, " cannot be used with dynamic cursors."));
+}
+SqlError FetchIntoCount() {
+  return SqlError(16924, 16,
+                  "Cursorfetch: The number of variables declared in the INTO list must match that "
+                  "of selected columns.");
+}
+SqlError CursorReadOnly() { return SqlError(16929, 16, "The cursor is READ ONLY."); }
+SqlError CursorNoRow() {
+  return SqlError(16930, 16, "The requested row is not in the fetch buffer.");
+}
+SqlError CursorColumnNotForUpdate() {
+  return SqlError(16932, 16,
+                  "The cursor has a FOR UPDATE list and the requested column to be updated is not "
+                  "in this list.");
+}
+SqlError CursorTableNotUpdatable() {
+  return SqlError(16933, 16,
+                  "The cursor does not include the table being modified or the table is not "
+                  "updatable through the cursor.");
+}
+SqlError CursorRowChanged() {
+  return SqlError(16934, 10,
+                  "Optimistic concurrency check failed. The row was modified outside of this "
+                  "cursor.");
+}
+SqlError CursorVariableEmpty(std::string_view name) {
+  return SqlError(
+      16950, 10,
+      Quoted("The variable '", name, "' does not currently have a cursor allocated to it."));
+}
+SqlError CursorForUpdateReadOnly() {
+  return SqlError(16957, 16, "FOR UPDATE cannot be specified on a READ ONLY cursor.");
+}
+SqlError CursorOptionsConflict(std::string_view a, std::string_view b) {
+  return SqlError(1048, 15,
+                  "Conflicting cursor options " + std::string(a) + " and " + std::string(b) + ".");
+}
+SqlError VariableDeclaredTwice(std::string_view name) {
+  return SqlError(134, 15,
+                  Quoted("The variable name '", name,
+                         "' has already been declared. Variable names must be unique within a "
+                         "query batch or stored procedure."),
+                  ErrorScope::kBatch);
+}
+
 }  // namespace errors
 }  // namespace sandbox

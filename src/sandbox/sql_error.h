@@ -70,6 +70,22 @@ SqlError Unsupported(std::string_view what);  // 156-like refusal
 
 // 3623: a mathematical function given a value outside its domain (SQRT(-1), LOG(0)).
 SqlError DomainError();
+SqlError CursorExists(std::string_view name);                            // 16915
+SqlError CursorMissing(std::string_view name);                           // 16916
+SqlError CursorNotOpen();                                                // 16917
+SqlError CursorAlreadyOpen();                                            // 16905
+SqlError FetchTypeForwardOnly(std::string_view type);                    // 16911
+SqlError FetchTypeDynamic(std::string_view type);                        // 16925
+SqlError FetchIntoCount();                                               // 16924
+SqlError CursorReadOnly();                                               // 16929
+SqlError CursorNoRow();                                                  // 16930
+SqlError CursorColumnNotForUpdate();                                     // 16932
+SqlError CursorTableNotUpdatable();                                      // 16933
+SqlError CursorRowChanged();                                             // 16934
+SqlError CursorVariableEmpty(std::string_view name);                     // 16950
+SqlError CursorForUpdateReadOnly();                                      // 16957
+SqlError CursorOptionsConflict(std::string_view a, std::string_view b);  // 1048
+SqlError VariableDeclaredTwice(std::string_view name);                   // 134
 }  // namespace errors
 
 }  // namespace sandbox

@@ -949,6 +949,19 @@ TypedSql Translator::Function(const FunctionCall& call, const Scope* scope) {
     auto id = resolver_.ScopeIdentity();
     return text_result(id ? std::to_string(*id) : "NULL", SqlType{TypeKind::kNumeric, 0, 38, 0});
   }
+  if (name == "CURSOR_STATUS") {
+    need(2, 2);
+    // Cursors live in the interpreter: the arguments are read now, as a literal or a variable.
+    auto constant = [&](const Expr& e) -> std::string {
+      if (e.kind == Expr::Kind::kLiteral) return e.As<tsql::Literal>().text;
+      VariableSlot* v =
+          e.kind == Expr::Kind::kVariable ? resolver_.FindVariable(e.As<Variable>().name) : nullptr;
+      if (!v) throw errors::Unsupported("CURSOR_STATUS of an expression");
+      return v->value.ToText();
+    };
+    auto status = resolver_.CursorStatus(constant(*call.args[0]), constant(*call.args[1]));
+    return text_result(std::to_string(status.value_or(-3)), SqlType{TypeKind::kSmallInt});
+  }
   struct SystemFunction {
     const char* name;
     SqlType type;

@@ -108,6 +108,10 @@ class Resolver {
   virtual std::string FullTextPredicate(const SourceBinding& source,
                                         const std::vector<std::string>& columns,
                                         const std::string& search_sql, bool freetext, bool in_view);
+  // CURSOR_STATUS(scope, name); nullopt where there is no cursor state to ask.
+  virtual std::optional<int> CursorStatus(std::string_view, std::string_view) {
+    return std::nullopt;
+  }
 };
 
 struct Translation {

@@ -528,6 +528,7 @@ struct Statement {
     kDbcc,
     kCheckpoint,
     kReconfigure,
+    kCursor,  // CursorStatement
   };
 
   explicit Statement(Kind k) : kind(k) {}
@@ -581,6 +582,12 @@ struct SetClause {
   ExprPtr value;
 };
 
+// A cursor as a statement names it: a name, or a cursor variable ("@c"); GLOBAL skips locals.
+struct CursorRef {
+  std::string name;  // empty when absent
+  bool global = false;
+};
+
 // UPDATE target SET ... [FROM sources] [WHERE ...]. The target is a name; it may be the alias
 // of a table in FROM, and the target table may appear in FROM again.
 struct UpdateStatement : Statement {
@@ -592,6 +599,7 @@ struct UpdateStatement : Statement {
   std::vector<SetClause> sets;
   std::vector<TableSourcePtr> from;
   ExprPtr where;
+  CursorRef current_of;  // WHERE CURRENT OF c (where is then null)
 };
 
 // DELETE [FROM] target [FROM sources] [WHERE ...]; the same rules for target and FROM as UPDATE.
@@ -603,6 +611,7 @@ struct DeleteStatement : Statement {
   std::vector<std::string> target_hints;
   std::vector<TableSourcePtr> from;
   ExprPtr where;
+  CursorRef current_of;  // WHERE CURRENT OF c (where is then null)
 };
 
 struct TruncateTableStatement : Statement {
@@ -922,6 +931,34 @@ struct DbccStatement : Statement {
   // ColumnRef whose `column` is the name.
   std::vector<ExprPtr> args;
   std::vector<std::string> options;  // WITH NO_INFOMSGS -> {"NO_INFOMSGS"}
+};
+
+// DECLARE c CURSOR ..., DECLARE @c CURSOR, SET @c = CURSOR ..., OPEN, FETCH, CLOSE, DEALLOCATE.
+struct CursorStatement : Statement {
+  CursorStatement() : Statement(Kind::kCursor) {}
+  enum class Action {
+    kDeclare,
+    kDeclareVariable,
+    kSetVariable,
+    kOpen,
+    kFetch,
+    kClose,
+    kDeallocate
+  };
+  Action action = Action::kDeclare;
+  CursorRef cursor;                    // kDeclareVariable: the first of `variables`
+  std::vector<std::string> variables;  // kDeclareVariable
+  // Declarations: options upper-cased as written (INSENSITIVE, SCROLL, LOCAL, STATIC, ...,
+  // "READ ONLY" for the SQL-92 form), FOR UPDATE [OF columns] and the query's text.
+  std::vector<std::string> options;
+  bool for_update = false;
+  std::vector<std::string> update_columns;
+  QueryPtr query;
+  SourceSpan query_span;
+  // FETCH: NEXT, PRIOR, FIRST, LAST, ABSOLUTE or RELATIVE, with its offset, and INTO variables.
+  std::string fetch = "NEXT";
+  ExprPtr offset;
+  std::vector<std::string> into;
 };
 
 // ---------------------------------------------------------------------------------------------

@@ -1168,6 +1168,13 @@ class Parser {
     if (w == "ALTER") return ParseAlter(first_in_batch);
     if (w == "DROP") return ParseDrop();
     if (w == "GRANT" || w == "DENY" || w == "REVOKE") return ParsePermission();
+    if (w == "DECLARE" && (Peek(1).kind != TK::kVariable || IsWordAt(2, "CURSOR")))
+      return ParseCursorStatement();
+    if (w == "SET" && Peek(1).kind == TK::kVariable && Peek(2).IsSymbol("=") &&
+        IsWordAt(3, "CURSOR"))
+      return ParseCursorStatement();
+    if (w == "OPEN" || w == "FETCH" || w == "CLOSE" || w == "DEALLOCATE")
+      return ParseCursorStatement();
     if (w == "DECLARE") return ParseDeclare();
     if (w == "SET") return ParseSet();
     if (w == "IF") return ParseIf();
@@ -1548,7 +1555,7 @@ class Parser {
       s->sets.push_back(std::move(c));
     } while (AcceptSymbol(","));
     if (AcceptWord("FROM")) s->from = ParseFromList();
-    if (AcceptWord("WHERE")) s->where = ParseCondition();
+    if (AcceptWord("WHERE") && !ParseCurrentOf(s->current_of)) s->where = ParseCondition();
     return s;
   }
 
@@ -1570,7 +1577,7 @@ class Parser {
       s->target_hints = ParseHints();
     }
     if (AcceptWord("FROM")) s->from = ParseFromList();
-    if (AcceptWord("WHERE")) s->where = ParseCondition();
+    if (AcceptWord("WHERE") && !ParseCurrentOf(s->current_of)) s->where = ParseCondition();
     return s;
   }
 
@@ -2344,6 +2351,117 @@ class Parser {
   }
 
   // ---- DECLARE and SET ----------------------------------------------------------------------
+
+  // WHERE CURRENT OF [GLOBAL] cursor | @variable, after WHERE; false when the WHERE is a condition.
+  bool ParseCurrentOf(CursorRef& ref) {
+    if (!Cur().IsWord("CURRENT") || !IsWordAt(1, "OF")) return false;
+    Advance();
+    Advance();
+    ref = ParseCursorRef();
+    return true;
+  }
+
+  CursorRef ParseCursorRef() {
+    CursorRef ref;
+    if (Cur().IsWord("GLOBAL") && IsPlainName(Peek(1))) {
+      Advance();
+      ref.global = true;
+    }
+    if (Cur().kind == TK::kVariable && !ref.global) return CursorRef{Advance().value, false};
+    ref.name = ExpectName();
+    return ref;
+  }
+
+  // Cursor options up to FOR (Transact-SQL form after CURSOR, SQL-92 form before it).
+  void ParseCursorOptions(std::vector<std::string>& options) {
+    static constexpr std::string_view kOptions[] = {
+        "INSENSITIVE",  "SCROLL",     "LOCAL",       "GLOBAL",       "FORWARD_ONLY",
+        "STATIC",       "KEYSET",     "DYNAMIC",     "FAST_FORWARD", "READ_ONLY",
+        "SCROLL_LOCKS", "OPTIMISTIC", "TYPE_WARNING"};
+    while (Cur().kind == TK::kIdentifier && Contains(kOptions, Cur().upper)) {
+      if (std::find(options.begin(), options.end(), Cur().upper) != options.end())
+        SyntaxError(Cur());
+      options.push_back(Advance().upper);
+    }
+  }
+
+  // CURSOR [options] FOR select [FOR {READ ONLY | UPDATE [OF columns]}]
+  void ParseCursorDefinition(CursorStatement& s) {
+    ParseCursorOptions(s.options);
+    ExpectWord("CURSOR");
+    ParseCursorOptions(s.options);
+    ExpectWord("FOR");
+    const Token& first = Cur();
+    if (!first.IsWord("SELECT") && !first.IsSymbol("(")) SyntaxError(first);
+    s.query = ParseQueryExpression();
+    s.query_span = SpanFrom(first);
+    if (AcceptWord("FOR")) {
+      if (AcceptWord("READ")) {
+        ExpectWord("ONLY");
+        s.options.push_back("READ ONLY");
+      } else {
+        ExpectWord("UPDATE");
+        s.for_update = true;
+        if (AcceptWord("OF")) {
+          do s.update_columns.push_back(ExpectName());
+          while (AcceptSymbol(","));
+        }
+      }
+    }
+  }
+
+  StatementPtr ParseCursorStatement() {
+    auto s = std::make_unique<CursorStatement>();
+    const Token& verb = Advance();
+    if (verb.upper == "DECLARE" && Cur().kind == TK::kVariable) {
+      s->action = CursorStatement::Action::kDeclareVariable;
+      do {
+        if (Cur().kind != TK::kVariable) SyntaxError(Cur());
+        s->variables.push_back(Advance().value);
+        ExpectWord("CURSOR");
+      } while (AcceptSymbol(","));
+      s->cursor.name = s->variables.front();
+    } else if (verb.upper == "DECLARE") {
+      s->action = CursorStatement::Action::kDeclare;
+      s->cursor.name = ExpectName();
+      ParseCursorDefinition(*s);
+    } else if (verb.upper == "SET") {
+      s->action = CursorStatement::Action::kSetVariable;
+      s->cursor.name = Advance().value;
+      ExpectSymbol("=");
+      ParseCursorDefinition(*s);
+    } else if (verb.upper == "FETCH") {
+      s->action = CursorStatement::Action::kFetch;
+      static constexpr std::string_view kTypes[] = {"NEXT", "PRIOR",    "FIRST",
+                                                    "LAST", "ABSOLUTE", "RELATIVE"};
+      bool typed = Cur().kind == TK::kIdentifier && Contains(kTypes, Cur().upper);
+      if (typed) {
+        s->fetch = Advance().upper;
+        if (s->fetch == "ABSOLUTE" || s->fetch == "RELATIVE") {
+          if (Cur().kind == TK::kVariable) {
+            s->offset = ParsePrimary(false);
+          } else {
+            s->offset = ParseUnary(false);
+            if (s->offset->kind != Expr::Kind::kLiteral) SyntaxError(Cur());
+          }
+        }
+      }
+      if (typed || Cur().IsWord("FROM")) ExpectWord("FROM");
+      s->cursor = ParseCursorRef();
+      if (AcceptWord("INTO")) {
+        do {
+          if (Cur().kind != TK::kVariable) SyntaxError(Cur());
+          s->into.push_back(Advance().value);
+        } while (AcceptSymbol(","));
+      }
+    } else {
+      s->action = verb.upper == "OPEN"    ? CursorStatement::Action::kOpen
+                  : verb.upper == "CLOSE" ? CursorStatement::Action::kClose
+                                          : CursorStatement::Action::kDeallocate;
+      s->cursor = ParseCursorRef();
+    }
+    return s;
+  }
 
   StatementPtr ParseDeclare() {
     Advance();
