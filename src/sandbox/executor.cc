@@ -914,9 +914,16 @@ void Executor::RunNestedBatch(const std::string& sql,
   child->dbid = session_.current_dbid();
   child->depth = frame().depth + 1;
   for (auto& [name, slot] : variables) child->variables[Key(name)] = slot;
+  const int caller_dbid = session_.current_dbid();
   frames_.push_back(std::move(child));
   int depth = static_cast<int>(frames_.size()) - 1;
   auto finish = [&]() {
+    // A USE in the string holds only until the string ends.
+    if (session_.current_dbid() != caller_dbid) {
+      if (auto record = session_.instance().FindDatabase(caller_dbid)) {
+        session_.EnterDatabase(*record);
+      }
+    }
     // #tables made by the dynamic batch end with it, as with a procedure.
     std::vector<std::string> doomed;
     for (const auto& [key, temp] : session_.temp_tables())

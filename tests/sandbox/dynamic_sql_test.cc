@@ -51,6 +51,13 @@ TEST_F(DynamicSqlTest, OutputParametersComeBackAndTheScopeIsItsOwn) {
   EXPECT_EQ(Scalar("DECLARE @r INT SET @r = 2 "
                    "EXEC sp_executesql N'SET @x = 9', N'@x int OUTPUT', @r SELECT @r"),
             Value(2));
+  // EXECUTE, "Using EXECUTE with a character string": a database context changed inside lasts
+  // only until the string ends; the string itself runs on in it.
+  EXPECT_EQ(Scalar("EXEC('USE model') SELECT DB_NAME()"), Value("master"));
+  EXPECT_EQ(Scalar("EXEC sp_executesql N'USE tempdb' SELECT DB_NAME()"), Value("master"));
+  EXPECT_EQ(Scalar("DECLARE @n sysname EXEC sp_executesql N'USE model SELECT @n = DB_NAME()', "
+                   "N'@n sysname OUTPUT', @n OUTPUT SELECT @n"),
+            Value("model"));
 }
 
 TEST_F(DynamicSqlTest, ParameterErrors) {
