@@ -102,7 +102,11 @@ void Executor::RunBatch(const Batch& batch) {
     (void)flow;
   } catch (const AbortScope&) {
     // The error has been reported; the rest of the batch is skipped.
+  } catch (...) {
+    DropTableVariables(frame());
+    throw;
   }
+  DropTableVariables(frame());
   for (Parameter& p : parameters_) {
     if (!p.output || p.name.size() < 2) continue;
     auto it = frame().variables.find(Key(p.name));
@@ -329,7 +333,8 @@ void Executor::ReportError(SqlError& error, const tsql::Statement& statement) {
   if (session_.options().xact_abort && m.severity > 10) scope = ErrorScope::kTransaction;
   if (scope == ErrorScope::kStatement) return;
   if (scope == ErrorScope::kTransaction) {
-    if (session_.trancount() > 0) session_.RollbackTransaction();
+    if (session_.trancount() > 0)
+      RollbackKeepingTableVariables([&] { session_.RollbackTransaction(); });
     throw AbortScope{true};
   }
   throw AbortScope{frames_.size() == 1};
@@ -412,6 +417,7 @@ void Executor::RunSql(const std::string& sql, const std::vector<Value>& params,
 
 ResolvedTable Executor::ResolveTable(const ObjectName& name) {
   ResolvedTable out;
+  if (auto variable = ResolveTableVariable(name)) return *variable;
   if (name.IsTemporary()) {
     TempTable* temp = session_.FindTemp(name.name);
     if (!temp) throw errors::InvalidObject(name.ToString());
@@ -615,15 +621,22 @@ void Executor::Dispatch(const tsql::Statement& statement) {
 // --- procedural statements ---------------------------------------------------------------
 
 void Executor::Declare(const DeclareStatement& s) {
+  // A declaration is not executed: a loop passing it again keeps the variable and its value.
+  auto& declared = frame().declared;
+  if (std::find(declared.begin(), declared.end(), &s) != declared.end()) return;
+  declared.push_back(&s);
   for (const VariableDecl& decl : s.variables) {
-    if (decl.table) throw errors::Unsupported("table variables");
     std::string key = Key(decl.name);
-    if (frame().variables.count(key))
+    if (frame().variables.count(key) || frame().table_variables.count(key))
       throw SqlError(134, 15,
                      "The variable name '" + decl.name +
                          "' has already been declared. Variable names must be unique within a "
                          "query batch or stored procedure.",
                      ErrorScope::kBatch);
+    if (decl.table) {
+      DeclareTableVariable(decl);
+      continue;
+    }
     VariableSlot slot;
     slot.type = Translator::ResolveType(decl.type, false);
     frame().variables[key] = std::move(slot);
@@ -729,11 +742,13 @@ void Executor::Transaction(const tsql::Statement& statement) {
       break;
     case tsql::Statement::Kind::kRollback:
       if (session_.trancount() == 0) throw errors::NotInTransaction(false);
-      if (!s.name.empty() && s.name[0] != '@' && session_.HasSavepoint(s.name)) {
-        session_.RollbackToSavepoint(s.name);
-      } else {
-        session_.RollbackTransaction();
-      }
+      RollbackKeepingTableVariables([&] {
+        if (!s.name.empty() && s.name[0] != '@' && session_.HasSavepoint(s.name)) {
+          session_.RollbackToSavepoint(s.name);
+        } else {
+          session_.RollbackTransaction();
+        }
+      });
       break;
     case tsql::Statement::Kind::kSaveTransaction:
       if (session_.trancount() == 0)

@@ -108,6 +108,8 @@ class Executor : public Resolver {
     int chain_owner = -1;
     std::optional<std::int64_t> return_status;
     std::optional<std::int64_t> scope_identity;
+    std::map<std::string, std::string> table_variables;  // "@t" (lower case) -> its #table key
+    std::vector<const tsql::Statement*> declared;        // DECLAREs a loop passes again skip
   };
 
  private:
@@ -176,6 +178,12 @@ class Executor : public Resolver {
   SqlError MapSqliteError(const SqliteError& error, const ResolvedTable* target, bool insert);
   void AfterChange(const ResolvedTable& table, std::int64_t changed, std::string_view text);
   void DropTemp(const std::string& key);
+
+  // Table variables and user-defined functions.
+  void DeclareTableVariable(const tsql::VariableDecl& decl);
+  std::optional<ResolvedTable> ResolveTableVariable(const tsql::ObjectName& name);
+  void DropTableVariables(Frame& frame);
+  void RollbackKeepingTableVariables(const std::function<void()>& rollback);
 
   void SendDone(std::int64_t count);
   Frame& frame() { return *frames_.back(); }

@@ -254,6 +254,14 @@ class Parser {
     return MakeName(parts, SpanFrom(first));
   }
 
+  // A table by name, or a table variable ("@t") where FROM and the DML statements take one.
+  ObjectName ParseTableName() {
+    if (Cur().kind != TK::kVariable) return ParseObjectName();
+    const Token& first = Cur();
+    std::vector<std::string> parts{Advance().value};
+    return MakeName(parts, SpanFrom(first));
+  }
+
   static ObjectName MakeName(std::vector<std::string>& parts, SourceSpan span) {
     ObjectName n;
     n.part_count = static_cast<int>(parts.size());
@@ -1083,7 +1091,7 @@ class Parser {
       return inner;
     }
     auto t = std::make_unique<TableRef>();
-    t->name = ParseObjectName();
+    t->name = ParseTableName();
     if (AcceptWord("AS")) {
       t->alias = ExpectName();
     } else if (IsPlainName(Cur())) {
@@ -1455,7 +1463,7 @@ class Parser {
     Advance();
     auto s = std::make_unique<InsertStatement>();
     AcceptWord("INTO");
-    s->table = ParseObjectName();
+    s->table = ParseTableName();
     if (Cur().IsWord("WITH") && Peek(1).IsSymbol("(")) {
       Advance();
       ParseHints();
@@ -1490,6 +1498,10 @@ class Parser {
       s->source = InsertStatement::Source::kDefaultValues;
     } else if (Cur().IsWord("EXEC") || Cur().IsWord("EXECUTE")) {
       const Token& e = Advance();
+      if (s->table.name[0] == '@')
+        throw ParseError(197,
+                         "EXECUTE cannot be used as a source when inserting into a table variable.",
+                         e.line);
       s->source = InsertStatement::Source::kExecute;
       s->execute = ParseExecuteCall(false);
       s->execute->span = SpanFrom(e);
@@ -1520,7 +1532,7 @@ class Parser {
     Advance();
     auto s = std::make_unique<UpdateStatement>();
     ParseDmlTop(s->top, s->top_percent);
-    s->target = ParseObjectName();
+    s->target = ParseTableName();
     if (Cur().IsWord("WITH") && Peek(1).IsSymbol("(")) {
       Advance();
       s->target_hints = ParseHints();
@@ -1564,7 +1576,7 @@ class Parser {
     auto s = std::make_unique<DeleteStatement>();
     ParseDmlTop(s->top, s->top_percent);
     AcceptWord("FROM");
-    s->target = ParseObjectName();
+    s->target = ParseTableName();
     if (Cur().IsWord("WITH") && Peek(1).IsSymbol("(")) {
       Advance();
       s->target_hints = ParseHints();
