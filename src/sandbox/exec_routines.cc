@@ -1,10 +1,15 @@
-// Table variables (and, with them, what a routine's scope owns): a table variable is a #table
-// of tempdb under a generated name, seen only through its @name in the frame that declared it,
-// dropped when that frame ends and left alone by ROLLBACK.
+// Table variables and user-defined functions. A table variable is a #table of tempdb under a
+// generated name, seen only through its @name in the frame that declared it, dropped when that
+// frame ends and left alone by ROLLBACK. A function runs in a frame of its own: a scalar one
+// through a SQLite function, so it is called per row; a table-valued one before the query that
+// names it (its arguments cannot name the query's columns), its rows kept in a #table.
 #include <cstdio>
 
 #include "sandbox/collation.h"
 #include "sandbox/executor.h"
+#include "sandbox/function_support.h"
+#include "sandbox/security.h"
+#include "sandbox/tsql/printer.h"
 #include "sandbox/versions.h"
 
 namespace sandbox {
@@ -19,9 +24,78 @@ namespace {
                  ErrorScope::kBatch);
 }
 
+// A function may change nothing outside itself: what its body may not do is refused when it is
+// made, as SQL Server does. text is the batch the spans refer to.
+void RefuseSideEffects(const tsql::Statement& statement, std::string_view text) {
+  using Kind = tsql::Statement::Kind;
+  auto invalid = [](std::string what) {
+    return SqlError(443, 16, "Invalid use of '" + what + "' within a function.",
+                    ErrorScope::kBatch);
+  };
+  auto local = [](const tsql::ObjectName& name) { return name.name.rfind('@', 0) == 0; };
+  switch (statement.kind) {
+    case Kind::kBlock:
+      for (const auto& s : statement.As<tsql::BlockStatement>().statements)
+        RefuseSideEffects(*s, text);
+      return;
+    case Kind::kIf: {
+      const auto& s = statement.As<tsql::IfStatement>();
+      RefuseSideEffects(*s.then_branch, text);
+      if (s.else_branch) RefuseSideEffects(*s.else_branch, text);
+      return;
+    }
+    case Kind::kWhile:
+      return RefuseSideEffects(*statement.As<tsql::WhileStatement>().body, text);
+    case Kind::kSelect: {
+      const tsql::QuerySpec& spec = statement.As<tsql::SelectStatement>().query->FirstSpec();
+      if (!spec.into.empty()) throw invalid("SELECT INTO");
+      if (spec.items.empty() || spec.items[0].kind != tsql::SelectItem::Kind::kAssignment)
+        throw SqlError(444, 16,
+                       "Select statements included within a function cannot return data to a "
+                       "client.",
+                       ErrorScope::kBatch);
+      return;
+    }
+    case Kind::kInsert:
+      if (!local(statement.As<tsql::InsertStatement>().table)) throw invalid("INSERT");
+      return;
+    case Kind::kUpdate:
+      if (!local(statement.As<tsql::UpdateStatement>().target)) throw invalid("UPDATE");
+      return;
+    case Kind::kDelete:
+      if (!local(statement.As<tsql::DeleteStatement>().target)) throw invalid("DELETE");
+      return;
+    case Kind::kDeclare:
+    case Kind::kSetVariable:
+    case Kind::kBreak:
+    case Kind::kContinue:
+    case Kind::kReturn:
+    case Kind::kGoto:
+    case Kind::kLabel:
+      return;
+    case Kind::kExecute:
+    case Kind::kExecuteString:
+      throw invalid("EXECUTE");
+    default: {
+      // PRINT, RAISERROR, transactions, DDL, SET options: named by the statement's words.
+      std::string_view words = statement.span.TextIn(text);
+      size_t end = words.find_first_of(" \t\r\n(");
+      std::string first(words.substr(0, end));
+      if (first == "SET" || first == "BEGIN" || first == "COMMIT" || first == "ROLLBACK" ||
+          first == "CREATE" || first == "DROP" || first == "ALTER") {
+        size_t next = words.find_first_not_of(" \t\r\n", end);
+        size_t stop = next == std::string_view::npos ? next : words.find_first_of(" \t\r\n(", next);
+        if (next != std::string_view::npos) first += " " + std::string(words.substr(next, stop - next));
+      }
+      throw invalid(Upper(first));
+    }
+  }
+}
+
 }  // namespace
 
-void Executor::DeclareTableVariable(const tsql::VariableDecl& decl) {
+void Executor::DeclareTableVariable(const std::string& variable,
+                                    const tsql::TableDefinition& definition) {
   if (MajorVersionOf(session_.instance().config()) < 8) RefuseOn70("TABLE");
   // SQL Server names the tempdb table after its object id; error messages show that name.
   char name[16];
@@ -30,8 +104,8 @@ void Executor::DeclareTableVariable(const tsql::VariableDecl& decl) {
   tsql::ObjectName storage;
   storage.name = name;
   storage.part_count = 1;
-  RegisterTable(storage, DefineTable(name, *decl.table));
-  frame().table_variables[Lower(decl.name)] = Lower(name);
+  RegisterTable(storage, DefineTable(name, definition));
+  frame().table_variables[Lower(variable)] = Lower(name);
 }
 
 std::optional<ResolvedTable> Executor::ResolveTableVariable(const tsql::ObjectName& name) {
@@ -90,6 +164,259 @@ void Executor::RollbackKeepingTableVariables(const std::function<void()>& rollba
     for (const std::vector<Value>& row : s.rows) RunSql(insert, row);
   }
   connection.Exec("RELEASE keep_table_variables");
+}
+
+// --- user-defined functions ---------------------------------------------------------------
+
+void Executor::CreateFunction(const tsql::CreateFunctionStatement& s) {
+  if (MajorVersionOf(session_.instance().config()) < 8)
+    throw SqlError(170, 15, "Line " + std::to_string(s.span.line) + ": Incorrect syntax near 'FUNCTION'.",
+                   ErrorScope::kBatch);
+  CheckIdentifier(s.name.name);
+  AttachedDatabase& db = s.name.database.empty() ? Db() : session_.Database(s.name.database);
+  if (!s.name.database.empty() && db.dbid != Db().dbid)
+    throw SqlError(166, 15,
+                   "'CREATE FUNCTION' does not allow specifying the database name as a prefix to "
+                   "the object name.",
+                   ErrorScope::kBatch);
+  for (const tsql::StatementPtr& statement : s.body) RefuseSideEffects(*statement, frame().text);
+  if (s.returns == tsql::CreateFunctionStatement::Returns::kScalar &&
+      (s.body.empty() || s.body.back()->kind != tsql::Statement::Kind::kReturn))
+    throw SqlError(455, 16, "The last statement included within a function must be a return statement.",
+                   ErrorScope::kBatch);
+  CheckPermission("CREATE FUNCTION", db, nullptr);
+  std::string owner = s.name.owner.empty() ? session_.UserName(db) : s.name.owner;
+  const PrincipalInfo* principal = db.catalog->FindPrincipal(owner);
+  if (!principal || principal->is_role || !MayCreateFor(session_, db, *principal))
+    throw SqlError(2760, 16,
+                   "Specified owner name '" + owner +
+                       "' either does not exist or you do not have permission to use it.");
+  const ObjectInfo* existing = db.catalog->Find(s.name.name, principal->name);
+  if (!s.alter && existing) throw errors::ObjectExists(s.name.name);
+  if (s.alter && (!existing || !IsFunction(existing->type)))
+    throw errors::InvalidObject(s.name.name);
+  ObjectInfo info;
+  info.name = s.name.name;
+  info.uid = principal->uid;
+  info.type = s.returns == tsql::CreateFunctionStatement::Returns::kScalar ? ObjectType::kScalarFunction
+              : s.returns == tsql::CreateFunctionStatement::Returns::kInlineTable
+                  ? ObjectType::kInlineFunction
+                  : ObjectType::kTableFunction;
+  info.definition = s.text;
+  info.storage_name = StorageNameFor(principal->name, s.name.name);
+  for (const tsql::ProcedureParameter& p : s.parameters) {
+    CheckIdentifier(p.name);
+    ColumnInfo c;
+    c.name = p.name;
+    try {
+      c.type = Translator::ResolveType(p.type, false);
+    } catch (const SqlError& e) {
+      if (e.number() != 243) throw;
+      throw SqlError(2715, 16,
+                     "Column or parameter #" + std::to_string(info.columns.size() + 1) +
+                         ": Cannot find data type " + p.type.name + ".");
+    }
+    for (const ColumnInfo& other : info.columns)
+      if (EqualsNoCase(other.name, p.name))
+        throw SqlError(134, 15,
+                       "The variable name '" + p.name +
+                           "' has already been declared. Variable names must be unique within a "
+                           "query batch or stored procedure.",
+                       ErrorScope::kBatch);
+    info.columns.push_back(std::move(c));
+  }
+  if (s.returns == tsql::CreateFunctionStatement::Returns::kScalar) Translator::ResolveType(s.type, false);
+  if (s.table) DefineTable(s.name.name, *s.table);
+  Connection& connection = session_.connection();
+  if (existing) {
+    info.id = existing->id;
+    db.catalog->DeleteObject(connection, existing->id, Catalog::Permissions::kKeep);
+  } else {
+    info.id = db.catalog->NextObjectId(connection);
+  }
+  db.catalog->InsertObject(connection, info);
+  db.catalog->ReloadObject(connection, info.id);
+  session_.CatalogChanged(db.dbid);
+  session_.rowcount = 0;
+  SendDone(-1);
+}
+
+namespace {
+
+const tsql::CreateFunctionStatement& Definition(SessionImpl& session, const ObjectInfo& function) {
+  std::shared_ptr<const tsql::Batch> parsed = session.ParsedProcedure(function.definition);
+  if (parsed->statements.empty() ||
+      parsed->statements[0]->kind != tsql::Statement::Kind::kCreateFunction)
+    throw SqlError(8624, 16,
+                   "Internal SQL Server error: the text of '" + function.name + "' is no function.");
+  return parsed->statements[0]->As<tsql::CreateFunctionStatement>();
+}
+
+void CheckArgumentCount(const ObjectInfo& function, size_t given, const std::string& shown) {
+  if (given < function.columns.size())
+    throw SqlError(313, 16,
+                   "An insufficient number of arguments were supplied for the procedure or "
+                   "function " + shown + ".");
+  if (given > function.columns.size())
+    throw SqlError(8144, 16, "Procedure or function " + shown + " has too many arguments specified.");
+}
+
+}  // namespace
+
+std::optional<TypedSql> Executor::UserFunction(const tsql::FunctionCall& call,
+                                               const std::vector<TypedSql>& args) {
+  AttachedDatabase& db = call.name.database.empty() ? Db() : session_.Database(call.name.database);
+  const ObjectInfo* function = db.catalog->Find(call.name.name, call.name.owner);
+  if (!function || function->type != ObjectType::kScalarFunction) return std::nullopt;
+  CheckPermission("EXECUTE", db, function);
+  CheckArgumentCount(*function, args.size(), call.name.ToString());
+  TypedSql out;
+  out.type = Translator::ResolveType(Definition(session_, *function).type, false);
+  out.sql = "tsql_user_function(" + std::to_string(db.dbid) + ", " + std::to_string(function->id);
+  // Each argument travels with the kind of its type, which decides how it converts.
+  for (const TypedSql& a : args)
+    out.sql += ", " + std::to_string(static_cast<int>(a.type.kind)) + ", " + a.sql;
+  out.sql += ")";
+  return out;
+}
+
+void Executor::ScalarFunctionEntry(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  auto* executor = static_cast<Executor*>(sqlite3_user_data(ctx));
+  try {
+    int dbid = static_cast<int>(sqlite3_value_int(argv[0]));
+    std::int64_t id = sqlite3_value_int64(argv[1]);
+    AttachedDatabase& db = executor->session_.Database(dbid);
+    const ObjectInfo* function = db.catalog->FindById(id);
+    if (!function) throw errors::InvalidObject(std::to_string(id));
+    std::vector<Value> args;
+    std::vector<SqlType> types;
+    for (int i = 2; i + 1 < argc; i += 2) {
+      types.push_back(SqlType{static_cast<TypeKind>(sqlite3_value_int(argv[i]))});
+      args.push_back(FunctionArg(argv[i + 1]));
+    }
+    FunctionResult(ctx, executor->CallFunction(db, *function, args, types)->result);
+  } catch (const SqlError& e) {
+    std::string text = EncodeFunctionError(e);
+    sqlite3_result_error(ctx, text.c_str(), static_cast<int>(text.size()));
+  } catch (const SqliteError& e) {
+    std::string text = EncodeFunctionError(executor->MapSqliteError(e, nullptr, false));
+    sqlite3_result_error(ctx, text.c_str(), static_cast<int>(text.size()));
+  } catch (...) {
+    // Time-out, cancel, a dropped session: the caller's statement sees SQLite's interrupt and
+    // asks the session why.
+    sqlite3_result_error_code(ctx, SQLITE_INTERRUPT);
+  }
+}
+
+std::unique_ptr<Executor::Frame> Executor::CallFunction(AttachedDatabase& db,
+                                                        const ObjectInfo& function,
+                                                        const std::vector<Value>& args,
+                                                        const std::vector<SqlType>& types) {
+  if (static_cast<int>(frames_.size()) > 32)
+    throw SqlError(217, 16,
+                   "Maximum stored procedure, function, trigger, or view nesting level exceeded "
+                   "(limit 32).",
+                   ErrorScope::kTransaction);
+  const tsql::CreateFunctionStatement& definition = Definition(session_, function);
+  auto child = std::make_unique<Frame>();
+  child->procedure = function.name;
+  child->procedure_id = function.id;
+  child->text = function.definition;
+  child->dbid = db.dbid;
+  child->chain_owner = function.uid;
+  child->depth = frame().depth + 1;
+  child->function = true;
+  if (definition.returns == tsql::CreateFunctionStatement::Returns::kScalar)
+    child->returns = Translator::ResolveType(definition.type, false);
+  for (size_t k = 0; k < definition.parameters.size(); ++k) {
+    VariableSlot slot;
+    slot.type = function.columns[k].type;
+    slot.value = Convert(args[k], slot.type, Fit::kCut, types[k], 0, &session_.options().dates);
+    child->variables[Lower(definition.parameters[k].name)] = std::move(slot);
+  }
+  int saved_db = session_.current_dbid();
+  // A function sends nothing to the client, not even row counts.
+  bool saved_nocount = session_.options().nocount;
+  session_.options().nocount = true;
+  session_.SetCurrent(db.dbid);
+  frames_.push_back(std::move(child));
+  auto finish = [&]() {
+    session_.SetCurrent(saved_db);
+    session_.options().nocount = saved_nocount;
+    std::unique_ptr<Frame> done = std::move(frames_.back());
+    frames_.pop_back();
+    return done;
+  };
+  try {
+    if (definition.table) DeclareTableVariable(definition.table_variable, *definition.table);
+    if (definition.query) {
+      // An inline function's rows: its query, run once into a table.
+      std::vector<Value> params;
+      Translator translator(*this, params);
+      Translation t = translator.Query(*definition.query, nullptr);
+      ObjectInfo info;
+      for (const OutputColumn& c : t.columns) {
+        ColumnInfo column;
+        column.name = c.name;
+        column.type = c.type;
+        info.columns.push_back(std::move(column));
+      }
+      char name[16];
+      std::snprintf(name, sizeof name, "#%08X",
+                    static_cast<unsigned>(-session_.NextTempId()) * 2654435761u);
+      tsql::ObjectName storage;
+      storage.name = name;
+      storage.part_count = 1;
+      info.name = name;
+      RegisterTable(storage, info);
+      frame().table_variables["@"] = Lower(name);
+      RunSql("INSERT INTO \"temp\"." + QuoteIdentifier(name) + " " + t.sql, params);
+    } else {
+      RunList(definition.body);
+    }
+  } catch (...) {
+    std::unique_ptr<Frame> done = finish();
+    DropTableVariables(*done);
+    throw;
+  }
+  return finish();
+}
+
+ResolvedTable Executor::ResolveTableFunction(const tsql::TableRef& ref) {
+  const tsql::ObjectName& name = ref.name;
+  AttachedDatabase& db = name.database.empty() ? Db() : session_.Database(name.database);
+  const ObjectInfo* function = db.catalog->Find(name.name, name.owner, session_.UserId(db));
+  if (!function || (function->type != ObjectType::kInlineFunction &&
+                    function->type != ObjectType::kTableFunction))
+    throw errors::InvalidObject(name.ToString());
+  CheckPermission("SELECT", db, function);
+  CheckArgumentCount(*function, ref.args.size(), name.ToString());
+  std::vector<Value> args;
+  std::vector<SqlType> types;
+  for (const tsql::ExprPtr& a : ref.args) {
+    SqlType type;
+    args.push_back(Evaluate(*a, &type));
+    types.push_back(type);
+  }
+  std::unique_ptr<Frame> done = CallFunction(db, *function, args, types);
+  // The result table belongs to the calling frame until the same place calls again.
+  std::string key = Lower(function->type == ObjectType::kInlineFunction
+                              ? std::string("@")
+                              : Definition(session_, *function).table_variable);
+  std::string table = done->table_variables[key];
+  done->table_variables.erase(key);
+  DropTableVariables(*done);
+  std::string site = "\x01" + std::to_string(reinterpret_cast<std::uintptr_t>(&ref));
+  auto& owned = frame().table_variables;
+  if (owned.count(site)) DropTemp(owned[site]);
+  owned[site] = table;
+  session_.FindTemp(table)->frame_depth = static_cast<int>(frames_.size()) - 1;
+  tsql::ObjectName storage;
+  storage.name = session_.FindTemp(table)->info.name;
+  storage.part_count = 1;
+  ResolvedTable out = ResolveTable(storage);
+  out.name = function->name;
+  return out;
 }
 
 }  // namespace sandbox

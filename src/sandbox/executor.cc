@@ -37,6 +37,8 @@ bool NeedsStatementSavepoint(tsql::Statement::Kind kind) {
     case tsql::Statement::Kind::kCreateProcedure:
     case tsql::Statement::Kind::kDropProcedure:
     case tsql::Statement::Kind::kPermission:
+    case tsql::Statement::Kind::kCreateFunction:
+    case tsql::Statement::Kind::kDropFunction:
       return true;
     default:
       return false;
@@ -76,6 +78,8 @@ Executor::Executor(SessionImpl& session, ResultSink& sink, std::vector<Parameter
   auto frame = std::make_unique<Frame>();
   frame->dbid = session_.current_dbid();
   frames_.push_back(std::move(frame));
+  sqlite3_create_function_v2(session_.connection().get(), "tsql_user_function", -1, SQLITE_UTF8,
+                             this, &Executor::ScalarFunctionEntry, nullptr, nullptr, nullptr);
 }
 
 Executor::~Executor() = default;
@@ -222,7 +226,11 @@ Executor::Flow Executor::Run(const tsql::Statement& statement) {
       return Flow::kContinue;
     case tsql::Statement::Kind::kReturn: {
       const ReturnStatement& s = statement.As<ReturnStatement>();
-      if (s.value) {
+      if (s.value && frame().returns) {
+        SqlType type;
+        Value v = Evaluate(*s.value, &type);
+        frame().result = Convert(v, *frame().returns, Fit::kCut, type, 0, &session_.options().dates);
+      } else if (s.value) {
         try {
           Value v = Convert(Evaluate(*s.value), SqlType::Int(), Fit::kCut);
           frame().return_status = v.ToInt();
@@ -315,6 +323,8 @@ void Executor::RunLeaf(const tsql::Statement& statement) {
 }
 
 void Executor::ReportError(SqlError& error, const tsql::Statement& statement) {
+  // An error inside a function ends the statement that called it.
+  if (frame().function) throw error;
   ServerMessage m = error.message();
   if (m.procedure.empty()) m.procedure = frame().procedure;
   if (m.line == 0) m.line = statement.span.line;
@@ -385,6 +395,12 @@ void Executor::RunSql(const std::string& sql, const std::vector<Value>& params,
                       const std::function<void(sqlite3_stmt*)>& on_row) {
   Connection& connection = session_.connection();
   sqlite3_stmt* stmt = connection.Cached(sql);
+  // A function's body may run the very statement that is calling it: that one gets its own.
+  sandbox::Statement own;
+  if (sqlite3_stmt_busy(stmt)) {
+    own = connection.Prepare(sql);
+    stmt = own.get();
+  }
   struct Reset {
     sqlite3_stmt* stmt;
     ~Reset() {
@@ -613,6 +629,10 @@ void Executor::Dispatch(const tsql::Statement& statement) {
       return RunRestore(*this, statement.As<RestoreStatement>());
     case tsql::Statement::Kind::kDbcc:
       return RunDbcc(*this, statement.As<DbccStatement>());
+    case tsql::Statement::Kind::kCreateFunction:
+      return CreateFunction(statement.As<CreateFunctionStatement>());
+    case tsql::Statement::Kind::kDropFunction:
+      return DropObjects(statement.As<DropObjectsStatement>());
     default:
       throw errors::Unsupported("this statement");
   }
@@ -634,7 +654,7 @@ void Executor::Declare(const DeclareStatement& s) {
                          "query batch or stored procedure.",
                      ErrorScope::kBatch);
     if (decl.table) {
-      DeclareTableVariable(decl);
+      DeclareTableVariable(decl.name, *decl.table);
       continue;
     }
     VariableSlot slot;

@@ -70,6 +70,9 @@ class Executor : public Resolver {
   std::string ApplicationName() override;
   std::optional<std::int64_t> ScopeIdentity() override;
   DateSettings Dates() override;
+  std::optional<TypedSql> UserFunction(const tsql::FunctionCall& call,
+                                       const std::vector<TypedSql>& args) override;
+  ResolvedTable ResolveTableFunction(const tsql::TableRef& ref) override;
   std::string FullTextPredicate(const SourceBinding& source,
                                 const std::vector<std::string>& columns,
                                 const std::string& search_sql, bool freetext,
@@ -110,6 +113,10 @@ class Executor : public Resolver {
     std::optional<std::int64_t> scope_identity;
     std::map<std::string, std::string> table_variables;  // "@t" (lower case) -> its #table key
     std::vector<const tsql::Statement*> declared;        // DECLAREs a loop passes again skip
+    // A user-defined function's frame: errors end it, RETURN converts to `returns`.
+    bool function = false;
+    std::optional<SqlType> returns;
+    common::Value result;
   };
 
  private:
@@ -180,10 +187,17 @@ class Executor : public Resolver {
   void DropTemp(const std::string& key);
 
   // Table variables and user-defined functions.
-  void DeclareTableVariable(const tsql::VariableDecl& decl);
+  void DeclareTableVariable(const std::string& variable, const tsql::TableDefinition& definition);
   std::optional<ResolvedTable> ResolveTableVariable(const tsql::ObjectName& name);
   void DropTableVariables(Frame& frame);
   void RollbackKeepingTableVariables(const std::function<void()>& rollback);
+  void CreateFunction(const tsql::CreateFunctionStatement& s);
+  // Runs a function's body in a frame of its own and gives that frame back (its result, or
+  // its RETURNS table among its table variables).
+  std::unique_ptr<Frame> CallFunction(AttachedDatabase& db, const ObjectInfo& function,
+                                      const std::vector<common::Value>& args,
+                                      const std::vector<SqlType>& types);
+  static void ScalarFunctionEntry(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 
   void SendDone(std::int64_t count);
   Frame& frame() { return *frames_.back(); }

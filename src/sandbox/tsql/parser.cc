@@ -1092,6 +1092,17 @@ class Parser {
     }
     auto t = std::make_unique<TableRef>();
     t->name = ParseTableName();
+    if (Cur().IsSymbol("(") &&
+        !(Peek(1).kind == TK::kIdentifier && Contains(kTableHints, Peek(1).upper))) {
+      Advance();
+      t->call = true;
+      if (!Cur().IsSymbol(")")) {
+        do {
+          t->args.push_back(ParseScalar());
+        } while (AcceptSymbol(","));
+      }
+      ExpectSymbol(")");
+    }
     if (AcceptWord("AS")) {
       t->alias = ExpectName();
     } else if (IsPlainName(Cur())) {
@@ -1612,6 +1623,10 @@ class Parser {
       if (!first_in_batch) NotFirstInBatch("CREATE VIEW", create.line);
       return ParseCreateView(create, false);
     }
+    if (what.IsWord("FUNCTION")) {
+      if (!first_in_batch) NotFirstInBatch("CREATE FUNCTION", create.line);
+      return ParseCreateFunction(create, false);
+    }
     if (what.IsWord("DATABASE")) return ParseCreateDatabase();
     if (what.IsWord("UNIQUE") || what.IsWord("CLUSTERED") || what.IsWord("NONCLUSTERED") ||
         what.IsWord("INDEX")) {
@@ -1631,6 +1646,10 @@ class Parser {
     if (what.IsWord("VIEW")) {
       if (!first_in_batch) NotFirstInBatch("ALTER VIEW", alter.line);
       return ParseCreateView(alter, true);
+    }
+    if (what.IsWord("FUNCTION")) {
+      if (!first_in_batch) NotFirstInBatch("ALTER FUNCTION", alter.line);
+      return ParseCreateFunction(alter, true);
     }
     if (what.IsWord("DATABASE")) return ParseAlterDatabase();
     SyntaxError(what);
@@ -1951,12 +1970,13 @@ class Parser {
     Advance();
     const Token& what = Cur();
     if (what.IsWord("TABLE") || what.IsWord("VIEW") || what.IsWord("PROCEDURE") ||
-        what.IsWord("PROC")) {
+        what.IsWord("PROC") || what.IsWord("FUNCTION")) {
       Advance();
       auto s = std::make_unique<DropObjectsStatement>(
-          what.upper == "TABLE"  ? Statement::Kind::kDropTable
-          : what.upper == "VIEW" ? Statement::Kind::kDropView
-                                 : Statement::Kind::kDropProcedure);
+          what.upper == "TABLE"      ? Statement::Kind::kDropTable
+          : what.upper == "VIEW"     ? Statement::Kind::kDropView
+          : what.upper == "FUNCTION" ? Statement::Kind::kDropFunction
+                                     : Statement::Kind::kDropProcedure);
       do {
         s->names.push_back(ParseObjectName());
       } while (AcceptSymbol(","));
@@ -2101,6 +2121,53 @@ class Parser {
     }
     if (s->body.empty()) SyntaxError(Cur());
     s->body_span = SourceSpan{body_start.begin, text_.size(), body_start.line};
+    s->text = TextToEnd(create);
+    return s;
+  }
+
+  StatementPtr ParseCreateFunction(const Token& create, bool alter) {
+    Advance();  // FUNCTION
+    auto s = std::make_unique<CreateFunctionStatement>();
+    s->alter = alter;
+    s->name = ParseObjectName();
+    ExpectSymbol("(");
+    if (!Cur().IsSymbol(")")) {
+      do {
+        s->parameters.push_back(ParseProcedureParameter());
+      } while (AcceptSymbol(","));
+    }
+    ExpectSymbol(")");
+    ExpectWord("RETURNS");
+    if (Cur().kind == TK::kVariable) {
+      s->returns = CreateFunctionStatement::Returns::kTable;
+      s->table_variable = Advance().value;
+      ExpectWord("TABLE");
+      s->table = std::make_unique<TableDefinition>(ParseTableDefinition());
+    } else if (AcceptWord("TABLE")) {
+      s->returns = CreateFunctionStatement::Returns::kInlineTable;
+    } else {
+      s->type = ParseType();
+    }
+    if (AcceptWord("WITH")) {
+      do {
+        const Token& o = Cur();
+        if (!o.IsWord("SCHEMABINDING") && !o.IsWord("ENCRYPTION")) SyntaxError(o);
+        s->options.push_back(Advance().upper);
+      } while (AcceptSymbol(","));
+    }
+    AcceptWord("AS");
+    if (s->returns == CreateFunctionStatement::Returns::kInlineTable) {
+      ExpectWord("RETURN");
+      if (!StartsQuery(0)) SyntaxError(Cur());
+      s->query = ParseQueryExpression();
+    } else {
+      ExpectWord("BEGIN");
+      s->body = ParseBlockStatements();
+      ExpectWord("END");
+    }
+    while (AcceptSymbol(";")) {
+    }
+    if (Cur().kind != TK::kEnd) SyntaxError(Cur());
     s->text = TextToEnd(create);
     return s;
   }
