@@ -82,7 +82,11 @@ Executor::Executor(SessionImpl& session, ResultSink& sink, std::vector<Parameter
                              this, &Executor::ScalarFunctionEntry, nullptr, nullptr, nullptr);
 }
 
-Executor::~Executor() = default;
+Executor::~Executor() {
+  // Nothing may call into an executor that is gone.
+  sqlite3_create_function_v2(session_.connection().get(), "tsql_user_function", -1, SQLITE_UTF8,
+                             nullptr, nullptr, nullptr, nullptr, nullptr);
+}
 
 AttachedDatabase& Executor::Db() { return session_.Database(session_.current_dbid()); }
 
