@@ -24,6 +24,26 @@ namespace {
                  ErrorScope::kBatch);
 }
 
+// Whether an UPDATE or DELETE target is a table variable, by name or by its alias in FROM.
+bool TargetsLocal(const tsql::ObjectName& target, const std::vector<tsql::TableSourcePtr>& from) {
+  if (target.name.rfind('@', 0) == 0) return true;
+  std::vector<const tsql::TableSource*> sources;
+  for (const tsql::TableSourcePtr& f : from) sources.push_back(f.get());
+  while (!sources.empty()) {
+    const tsql::TableSource* source = sources.back();
+    sources.pop_back();
+    if (source->kind == tsql::TableSource::Kind::kJoin) {
+      sources.push_back(source->As<tsql::Join>().left.get());
+      sources.push_back(source->As<tsql::Join>().right.get());
+    } else if (source->kind == tsql::TableSource::Kind::kTable) {
+      const auto& ref = source->As<tsql::TableRef>();
+      if (target.part_count == 1 && EqualsNoCase(ref.alias, target.name))
+        return ref.name.name.rfind('@', 0) == 0;
+    }
+  }
+  return false;
+}
+
 // A function may change nothing outside itself: what its body may not do is refused when it is
 // made, as SQL Server does. text is the batch the spans refer to.
 void RefuseSideEffects(const tsql::Statement& statement, std::string_view text) {
@@ -32,7 +52,6 @@ void RefuseSideEffects(const tsql::Statement& statement, std::string_view text) 
     return SqlError(443, 16, "Invalid use of '" + what + "' within a function.",
                     ErrorScope::kBatch);
   };
-  auto local = [](const tsql::ObjectName& name) { return name.name.rfind('@', 0) == 0; };
   switch (statement.kind) {
     case Kind::kBlock:
       for (const auto& s : statement.As<tsql::BlockStatement>().statements)
@@ -57,13 +76,18 @@ void RefuseSideEffects(const tsql::Statement& statement, std::string_view text) 
       return;
     }
     case Kind::kInsert:
-      if (!local(statement.As<tsql::InsertStatement>().table)) throw invalid("INSERT");
+      if (statement.As<tsql::InsertStatement>().table.name.rfind('@', 0) != 0)
+        throw invalid("INSERT");
       return;
     case Kind::kUpdate:
-      if (!local(statement.As<tsql::UpdateStatement>().target)) throw invalid("UPDATE");
+      if (!TargetsLocal(statement.As<tsql::UpdateStatement>().target,
+                        statement.As<tsql::UpdateStatement>().from))
+        throw invalid("UPDATE");
       return;
     case Kind::kDelete:
-      if (!local(statement.As<tsql::DeleteStatement>().target)) throw invalid("DELETE");
+      if (!TargetsLocal(statement.As<tsql::DeleteStatement>().target,
+                        statement.As<tsql::DeleteStatement>().from))
+        throw invalid("DELETE");
       return;
     case Kind::kDeclare:
     case Kind::kSetVariable:
@@ -85,7 +109,8 @@ void RefuseSideEffects(const tsql::Statement& statement, std::string_view text) 
           first == "CREATE" || first == "DROP" || first == "ALTER") {
         size_t next = words.find_first_not_of(" \t\r\n", end);
         size_t stop = next == std::string_view::npos ? next : words.find_first_of(" \t\r\n(", next);
-        if (next != std::string_view::npos) first += " " + std::string(words.substr(next, stop - next));
+        if (next != std::string_view::npos)
+          first += " " + std::string(words.substr(next, stop - next));
       }
       throw invalid(Upper(first));
     }
@@ -170,7 +195,8 @@ void Executor::RollbackKeepingTableVariables(const std::function<void()>& rollba
 
 void Executor::CreateFunction(const tsql::CreateFunctionStatement& s) {
   if (MajorVersionOf(session_.instance().config()) < 8)
-    throw SqlError(170, 15, "Line " + std::to_string(s.span.line) + ": Incorrect syntax near 'FUNCTION'.",
+    throw SqlError(170, 15,
+                   "Line " + std::to_string(s.span.line) + ": Incorrect syntax near 'FUNCTION'.",
                    ErrorScope::kBatch);
   CheckIdentifier(s.name.name);
   AttachedDatabase& db = s.name.database.empty() ? Db() : session_.Database(s.name.database);
@@ -182,7 +208,8 @@ void Executor::CreateFunction(const tsql::CreateFunctionStatement& s) {
   for (const tsql::StatementPtr& statement : s.body) RefuseSideEffects(*statement, frame().text);
   if (s.returns == tsql::CreateFunctionStatement::Returns::kScalar &&
       (s.body.empty() || s.body.back()->kind != tsql::Statement::Kind::kReturn))
-    throw SqlError(455, 16, "The last statement included within a function must be a return statement.",
+    throw SqlError(455, 16,
+                   "The last statement included within a function must be a return statement.",
                    ErrorScope::kBatch);
   CheckPermission("CREATE FUNCTION", db, nullptr);
   std::string owner = s.name.owner.empty() ? session_.UserName(db) : s.name.owner;
@@ -198,7 +225,8 @@ void Executor::CreateFunction(const tsql::CreateFunctionStatement& s) {
   ObjectInfo info;
   info.name = s.name.name;
   info.uid = principal->uid;
-  info.type = s.returns == tsql::CreateFunctionStatement::Returns::kScalar ? ObjectType::kScalarFunction
+  info.type = s.returns == tsql::CreateFunctionStatement::Returns::kScalar
+                  ? ObjectType::kScalarFunction
               : s.returns == tsql::CreateFunctionStatement::Returns::kInlineTable
                   ? ObjectType::kInlineFunction
                   : ObjectType::kTableFunction;
@@ -225,7 +253,8 @@ void Executor::CreateFunction(const tsql::CreateFunctionStatement& s) {
                        ErrorScope::kBatch);
     info.columns.push_back(std::move(c));
   }
-  if (s.returns == tsql::CreateFunctionStatement::Returns::kScalar) Translator::ResolveType(s.type, false);
+  if (s.returns == tsql::CreateFunctionStatement::Returns::kScalar)
+    Translator::ResolveType(s.type, false);
   if (s.table) DefineTable(s.name.name, *s.table);
   Connection& connection = session_.connection();
   if (existing) {
@@ -247,8 +276,8 @@ const tsql::CreateFunctionStatement& Definition(SessionImpl& session, const Obje
   std::shared_ptr<const tsql::Batch> parsed = session.ParsedProcedure(function.definition);
   if (parsed->statements.empty() ||
       parsed->statements[0]->kind != tsql::Statement::Kind::kCreateFunction)
-    throw SqlError(8624, 16,
-                   "Internal SQL Server error: the text of '" + function.name + "' is no function.");
+    throw SqlError(
+        8624, 16, "Internal SQL Server error: the text of '" + function.name + "' is no function.");
   return parsed->statements[0]->As<tsql::CreateFunctionStatement>();
 }
 
@@ -256,9 +285,11 @@ void CheckArgumentCount(const ObjectInfo& function, size_t given, const std::str
   if (given < function.columns.size())
     throw SqlError(313, 16,
                    "An insufficient number of arguments were supplied for the procedure or "
-                   "function " + shown + ".");
+                   "function " +
+                       shown + ".");
   if (given > function.columns.size())
-    throw SqlError(8144, 16, "Procedure or function " + shown + " has too many arguments specified.");
+    throw SqlError(8144, 16,
+                   "Procedure or function " + shown + " has too many arguments specified.");
 }
 
 }  // namespace

@@ -233,7 +233,8 @@ Executor::Flow Executor::Run(const tsql::Statement& statement) {
       if (s.value && frame().returns) {
         SqlType type;
         Value v = Evaluate(*s.value, &type);
-        frame().result = Convert(v, *frame().returns, Fit::kCut, type, 0, &session_.options().dates);
+        frame().result =
+            Convert(v, *frame().returns, Fit::kCut, type, 0, &session_.options().dates);
       } else if (s.value) {
         try {
           Value v = Convert(Evaluate(*s.value), SqlType::Int(), Fit::kCut);

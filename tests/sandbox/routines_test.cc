@@ -169,8 +169,15 @@ const Case kFunctions[] = {
      443, nullptr},
     {"CREATE FUNCTION dbo.Bad () RETURNS int AS BEGIN EXEC sp_who RETURN 1 END", 443, nullptr},
     {"CREATE FUNCTION dbo.Bad () RETURNS int AS BEGIN SELECT 1 RETURN 1 END", 444, nullptr},
-    {"CREATE FUNCTION dbo.Bad () RETURNS int AS BEGIN DECLARE @a int SET @a = 1 END", 455,
-     nullptr},
+    {"CREATE FUNCTION dbo.Bad () RETURNS int AS BEGIN DECLARE @a int SET @a = 1 END", 455, nullptr},
+    // ... while a table variable, also by its alias, may be changed
+    {"CREATE FUNCTION dbo.Local () RETURNS int AS BEGIN DECLARE @t TABLE (a int) "
+     "INSERT @t VALUES (1) UPDATE x SET a = 5 FROM @t x DELETE d FROM @t d WHERE a = 0 "
+     "RETURN (SELECT a FROM @t) END\nGO\nSELECT dbo.Local()",
+     0, "5"},
+    {"CREATE FUNCTION dbo.Bad () RETURNS int AS BEGIN UPDATE x SET qty = 0 FROM sales x "
+     "RETURN 1 END",
+     443, nullptr},
     {"SELECT 1\nCREATE FUNCTION dbo.Bad () RETURNS int AS BEGIN RETURN 1 END", 111, nullptr},
     // hostile names: brackets, quotes, semicolons and non-ASCII in the function's name
     {"CREATE FUNCTION dbo.[f]]; 'ü] (@a nvarchar(10)) RETURNS nvarchar(20) AS BEGIN "
