@@ -622,6 +622,10 @@ void Executor::DropObjects(const DropObjectsStatement& s) {
   };
   const char* kind = kind_of(wanted);
   for (const ObjectName& name : s.names) {
+    if (name.IsTemporary() && wanted == ObjectType::kProcedure) {
+      DropTemporaryProcedure(name);
+      continue;
+    }
     if (name.IsTemporary() && wanted == ObjectType::kTable) {
       std::string key = Lower(name.name);
       if (!session_.temp_tables().count(key)) throw errors::CannotDrop(kind, name.name);
@@ -839,7 +843,7 @@ void Executor::CreateView(const CreateViewStatement& s) {
 
 void Executor::CreateProcedure(const CreateProcedureStatement& s) {
   CheckIdentifier(s.name.name);
-  if (s.name.IsTemporary()) throw errors::Unsupported("temporary procedures");
+  if (s.name.IsTemporary()) return CreateTemporaryProcedure(s);
   AttachedDatabase& db = s.name.database.empty() ? Db() : session_.Database(s.name.database);
   if (!s.name.database.empty() && db.dbid != Db().dbid)
     throw SqlError(166, 15,

@@ -44,6 +44,34 @@ bool TargetsLocal(const tsql::ObjectName& target, const std::vector<tsql::TableS
   return false;
 }
 
+// A routine's parameters as catalogue columns; unknown types (2715) and names used twice (134)
+// are refused.
+std::vector<ColumnInfo> ParameterColumns(const std::vector<tsql::ProcedureParameter>& parameters) {
+  std::vector<ColumnInfo> columns;
+  for (const tsql::ProcedureParameter& p : parameters) {
+    CheckIdentifier(p.name);
+    ColumnInfo c;
+    c.name = p.name;
+    try {
+      c.type = Translator::ResolveType(p.type, false);
+    } catch (const SqlError& e) {
+      if (e.number() != 243) throw;
+      throw SqlError(2715, 16,
+                     "Column or parameter #" + std::to_string(columns.size() + 1) +
+                         ": Cannot find data type " + p.type.name + ".");
+    }
+    for (const ColumnInfo& other : columns)
+      if (EqualsNoCase(other.name, p.name))
+        throw SqlError(134, 15,
+                       "The variable name '" + p.name +
+                           "' has already been declared. Variable names must be unique within a "
+                           "query batch or stored procedure.",
+                       ErrorScope::kBatch);
+    columns.push_back(std::move(c));
+  }
+  return columns;
+}
+
 // A function may change nothing outside itself: what its body may not do is refused when it is
 // made, as SQL Server does. text is the batch the spans refer to.
 void RefuseSideEffects(const tsql::Statement& statement, std::string_view text) {
@@ -232,27 +260,7 @@ void Executor::CreateFunction(const tsql::CreateFunctionStatement& s) {
                   : ObjectType::kTableFunction;
   info.definition = s.text;
   info.storage_name = StorageNameFor(principal->name, s.name.name);
-  for (const tsql::ProcedureParameter& p : s.parameters) {
-    CheckIdentifier(p.name);
-    ColumnInfo c;
-    c.name = p.name;
-    try {
-      c.type = Translator::ResolveType(p.type, false);
-    } catch (const SqlError& e) {
-      if (e.number() != 243) throw;
-      throw SqlError(2715, 16,
-                     "Column or parameter #" + std::to_string(info.columns.size() + 1) +
-                         ": Cannot find data type " + p.type.name + ".");
-    }
-    for (const ColumnInfo& other : info.columns)
-      if (EqualsNoCase(other.name, p.name))
-        throw SqlError(134, 15,
-                       "The variable name '" + p.name +
-                           "' has already been declared. Variable names must be unique within a "
-                           "query batch or stored procedure.",
-                       ErrorScope::kBatch);
-    info.columns.push_back(std::move(c));
-  }
+  info.columns = ParameterColumns(s.parameters);
   if (s.returns == tsql::CreateFunctionStatement::Returns::kScalar)
     Translator::ResolveType(s.type, false);
   if (s.table) DefineTable(s.name.name, *s.table);
@@ -448,6 +456,72 @@ ResolvedTable Executor::ResolveTableFunction(const tsql::TableRef& ref) {
   ResolvedTable out = ResolveTable(storage);
   out.name = function->name;
   return out;
+}
+
+// --- temporary procedures -------------------------------------------------------------------
+
+namespace {
+
+constexpr const char* kTempProcedures = "\"temp\".\"$procedures\"";
+
+}  // namespace
+
+void Executor::CreateTemporaryProcedure(const tsql::CreateProcedureStatement& s) {
+  // Global ones would outlive the session that made them; the sandbox keeps only its own.
+  if (s.name.name.rfind("##", 0) == 0) throw errors::Unsupported("global temporary procedures");
+  if (CodePointCount(s.name.name) > 116)
+    throw SqlError(193, 15,
+                   "The object or column name starting with '" + s.name.name +
+                       "' is too long. The maximum length is 116 characters.",
+                   ErrorScope::kBatch);
+  ParameterColumns(s.parameters);
+  RunSql(std::string("CREATE TABLE IF NOT EXISTS ") + kTempProcedures +
+             " (name TEXT PRIMARY KEY, id INTEGER, definition TEXT)",
+         {});
+  bool exists = false;
+  RunSql(std::string("SELECT 1 FROM ") + kTempProcedures + " WHERE name = ?",
+         {Value(Lower(s.name.name))}, [&](sqlite3_stmt*) { exists = true; });
+  if (exists && !s.alter) throw errors::ObjectExists(s.name.name);
+  if (!exists && s.alter) throw errors::InvalidObject(s.name.name);
+  RunSql(std::string("INSERT OR REPLACE INTO ") + kTempProcedures + " VALUES (?, ?, ?)",
+         {Value(Lower(s.name.name)), Value(static_cast<long long>(session_.NextTempId())),
+          Value(s.text)});
+  session_.rowcount = 0;
+  SendDone(-1);
+}
+
+void Executor::DropTemporaryProcedure(const tsql::ObjectName& name) {
+  bool exists = false;
+  RunSql("SELECT 1 FROM \"temp\".sqlite_master WHERE name = '$procedures'", {},
+         [&](sqlite3_stmt*) { exists = true; });
+  if (exists) {
+    RunSql(std::string("DELETE FROM ") + kTempProcedures + " WHERE name = ?",
+           {Value(Lower(name.name))});
+    exists = sqlite3_changes(session_.connection().get()) > 0;
+  }
+  if (!exists) throw errors::CannotDrop("procedure", name.ToString());
+}
+
+std::int64_t Executor::CallTemporaryProcedure(const tsql::ObjectName& name,
+                                              std::vector<ProcedureArgument>& arguments) {
+  std::optional<ObjectInfo> procedure;
+  bool exists = false;
+  RunSql("SELECT 1 FROM \"temp\".sqlite_master WHERE name = '$procedures'", {},
+         [&](sqlite3_stmt*) { exists = true; });
+  if (exists)
+    RunSql(std::string("SELECT id, definition FROM ") + kTempProcedures + " WHERE name = ?",
+           {Value(Lower(name.name))}, [&](sqlite3_stmt* stmt) {
+             procedure.emplace();
+             procedure->id = sqlite3_column_int64(stmt, 0);
+             procedure->definition = ReadColumn(stmt, 1).ToText();
+           });
+  if (!procedure) throw errors::UnknownProcedure(name.ToString());
+  // It works on the tables of the database it is called from, on its caller's rights.
+  AttachedDatabase& db = Db();
+  procedure->name = name.name;
+  procedure->type = ObjectType::kProcedure;
+  procedure->uid = session_.UserId(db);
+  return CallUserProcedure(db, *procedure, arguments);
 }
 
 }  // namespace sandbox

@@ -192,6 +192,12 @@ class Executor : public Resolver {
   void DropTableVariables(Frame& frame);
   void RollbackKeepingTableVariables(const std::function<void()>& rollback);
   void CreateFunction(const tsql::CreateFunctionStatement& s);
+  // Temporary procedures (#p) live in the session's own SQLite temp schema, so they end with
+  // the connection.
+  void CreateTemporaryProcedure(const tsql::CreateProcedureStatement& s);
+  void DropTemporaryProcedure(const tsql::ObjectName& name);
+  std::int64_t CallTemporaryProcedure(const tsql::ObjectName& name,
+                                      std::vector<ProcedureArgument>& arguments);
   // Runs a function's body in a frame of its own and gives that frame back (its result, or
   // its RETURNS table among its table variables).
   std::unique_ptr<Frame> CallFunction(AttachedDatabase& db, const ObjectInfo& function,

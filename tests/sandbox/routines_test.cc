@@ -189,6 +189,33 @@ TEST_F(RoutinesTest, UserDefinedFunctions) {
   for (const Case& c : kFunctions) Check(*session_, c);
 }
 
+// CREATE PROCEDURE: a local temporary procedure belongs to its connection
+TEST_F(RoutinesTest, TemporaryProcedures) {
+  const Case cases[] = {
+      {"CREATE TABLE tp (a int)\nINSERT tp VALUES (7)\nGO\n"
+       "CREATE PROCEDURE #count @add int = 1 AS SELECT COUNT(*) + MAX(a) + @add FROM tp\nGO\n"
+       "EXEC #count 10",
+       0, "18"},
+      {"CREATE PROCEDURE #count AS SELECT 1", 2714, nullptr},
+      {"ALTER PROCEDURE #count AS SELECT 2\nGO\nEXEC #count", 0, "2"},
+      {"CREATE PROCEDURE [#p]]; 'ä] @s nvarchar(10) AS SELECT @s + N'ö'\nGO\n"
+       "EXEC [#p]]; 'ä] N'x''y'",
+       0, "x'yö"},
+      {"DROP PROCEDURE #count\nGO\nEXEC #count", 2812, nullptr},
+      {"DROP PROCEDURE #count", 3701, nullptr},
+  };
+  for (const Case& c : cases) Check(*session_, c);
+  Ok("CREATE PROCEDURE #mine AS SELECT 1");
+  std::unique_ptr<Session> other = Connect();
+  EXPECT_EQ(Run(*other, "EXEC #mine").FirstError(), 2812);
+  Ok(*other, "CREATE PROCEDURE #mine AS SELECT 2");
+  EXPECT_EQ(Query(*other, "EXEC #mine").rows.at(0).at(0).ToText(), "2");
+  other.reset();
+  other = Connect();
+  EXPECT_EQ(Run(*other, "EXEC #mine").FirstError(), 2812);
+  EXPECT_EQ(Query("EXEC #mine").rows.at(0).at(0).ToText(), "1");
+}
+
 // SQL Server 7.0 has neither: its parser stops at the word.
 TEST_F(RoutinesTest, RefusedOnVersion70) {
   InstanceConfig config;
