@@ -54,26 +54,38 @@ std::string ObjectInfo::TypeCode() const {
       return "C ";
     case ObjectType::kForeignKey:
       return "F ";
+    case ObjectType::kScalarFunction:
+      return "FN";
+    case ObjectType::kInlineFunction:
+      return "IF";
+    case ObjectType::kTableFunction:
+      return "TF";
   }
   return "U ";
 }
 
 namespace {
 
-char TypeLetter(ObjectType type) {
+const char* TypeLetter(ObjectType type) {
   switch (type) {
     case ObjectType::kTable:
-      return 'U';
+      return "U";
     case ObjectType::kView:
-      return 'V';
+      return "V";
     case ObjectType::kProcedure:
-      return 'P';
+      return "P";
     case ObjectType::kCheck:
-      return 'C';
+      return "C";
     case ObjectType::kForeignKey:
-      return 'F';
+      return "F";
+    case ObjectType::kScalarFunction:
+      return "FN";
+    case ObjectType::kInlineFunction:
+      return "IF";
+    case ObjectType::kTableFunction:
+      return "TF";
   }
-  return 'U';
+  return "U";
 }
 
 ObjectType TypeFromLetter(std::string_view letter) {
@@ -81,6 +93,9 @@ ObjectType TypeFromLetter(std::string_view letter) {
   if (letter == "P") return ObjectType::kProcedure;
   if (letter == "C") return ObjectType::kCheck;
   if (letter == "F") return ObjectType::kForeignKey;
+  if (letter == "FN") return ObjectType::kScalarFunction;
+  if (letter == "IF") return ObjectType::kInlineFunction;
+  if (letter == "TF") return ObjectType::kTableFunction;
   return ObjectType::kTable;
 }
 
@@ -504,7 +519,7 @@ void Catalog::InsertObject(Connection& connection, const ObjectInfo& object) {
     insert.Bind(1, Value(static_cast<long long>(object.id)));
     insert.Bind(2, Value(object.name));
     insert.Bind(3, Value(object.uid));
-    insert.Bind(4, Value(std::string(1, TypeLetter(object.type))));
+    insert.Bind(4, Value(std::string(TypeLetter(object.type))));
     insert.Bind(5, Value(static_cast<long long>(object.parent)));
     insert.Bind(6, Value(object.crdate.empty() ? Now() : object.crdate));
     insert.Bind(7, Value(object.storage_name));

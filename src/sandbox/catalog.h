@@ -44,7 +44,21 @@ struct IndexInfo {
   bool unique() const { return kind != IndexKind::kIndex; }
 };
 
-enum class ObjectType { kTable, kView, kProcedure, kCheck, kForeignKey };
+enum class ObjectType {
+  kTable,
+  kView,
+  kProcedure,
+  kCheck,
+  kForeignKey,
+  kScalarFunction,  // FN
+  kInlineFunction,  // IF
+  kTableFunction,   // TF
+};
+
+inline bool IsFunction(ObjectType type) {
+  return type == ObjectType::kScalarFunction || type == ObjectType::kInlineFunction ||
+         type == ObjectType::kTableFunction;
+}
 
 struct ObjectInfo {
   std::int64_t id = 0;

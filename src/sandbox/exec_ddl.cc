@@ -610,13 +610,22 @@ void Executor::AlterTable(const AlterTableStatement& s) {
 }
 
 void Executor::DropObjects(const DropObjectsStatement& s) {
-  ObjectType wanted = s.kind == tsql::Statement::Kind::kDropTable  ? ObjectType::kTable
-                      : s.kind == tsql::Statement::Kind::kDropView ? ObjectType::kView
-                                                                   : ObjectType::kProcedure;
-  const char* kind = wanted == ObjectType::kTable  ? "table"
-                     : wanted == ObjectType::kView ? "view"
-                                                   : "procedure";
+  ObjectType wanted = s.kind == tsql::Statement::Kind::kDropTable      ? ObjectType::kTable
+                      : s.kind == tsql::Statement::Kind::kDropView     ? ObjectType::kView
+                      : s.kind == tsql::Statement::Kind::kDropFunction ? ObjectType::kScalarFunction
+                                                                       : ObjectType::kProcedure;
+  auto kind_of = [](ObjectType type) {
+    return type == ObjectType::kTable ? "table"
+           : type == ObjectType::kView ? "view"
+           : IsFunction(type)          ? "function"
+                                       : "procedure";
+  };
+  const char* kind = kind_of(wanted);
   for (const ObjectName& name : s.names) {
+    if (name.IsTemporary() && wanted == ObjectType::kProcedure) {
+      DropTemporaryProcedure(name);
+      continue;
+    }
     if (name.IsTemporary() && wanted == ObjectType::kTable) {
       std::string key = Lower(name.name);
       if (!session_.temp_tables().count(key)) throw errors::CannotDrop(kind, name.name);
@@ -626,12 +635,10 @@ void Executor::DropObjects(const DropObjectsStatement& s) {
     AttachedDatabase& db = name.database.empty() ? Db() : session_.Database(name.database);
     const ObjectInfo* object = db.catalog->Find(name.name, name.owner, session_.UserId(db));
     if (!object || (object->type != ObjectType::kTable && object->type != ObjectType::kView &&
-                    object->type != ObjectType::kProcedure))
+                    object->type != ObjectType::kProcedure && !IsFunction(object->type)))
       throw errors::CannotDrop(kind, name.ToString());
-    if (object->type != wanted) {
-      const char* actual = object->type == ObjectType::kTable  ? "table"
-                           : object->type == ObjectType::kView ? "view"
-                                                               : "procedure";
+    if (std::string_view(kind_of(object->type)) != kind) {
+      const char* actual = kind_of(object->type);
       std::string upper = Upper(kind);
       throw SqlError(3705, 16,
                      "Cannot use DROP " + upper + " with '" + object->name + "' because '" +
@@ -836,7 +843,7 @@ void Executor::CreateView(const CreateViewStatement& s) {
 
 void Executor::CreateProcedure(const CreateProcedureStatement& s) {
   CheckIdentifier(s.name.name);
-  if (s.name.IsTemporary()) throw errors::Unsupported("temporary procedures");
+  if (s.name.IsTemporary()) return CreateTemporaryProcedure(s);
   AttachedDatabase& db = s.name.database.empty() ? Db() : session_.Database(s.name.database);
   if (!s.name.database.empty() && db.dbid != Db().dbid)
     throw SqlError(166, 15,

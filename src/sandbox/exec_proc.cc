@@ -76,6 +76,7 @@ std::int64_t Executor::CallProcedure(const ObjectName& name, std::vector<Argumen
                    "(limit 32).",
                    ErrorScope::kTransaction);
   CheckIdentifier(name.name);
+  if (name.IsTemporary()) return CallTemporaryProcedure(name, arguments);
   AttachedDatabase* db = name.database.empty() ? &Db() : &session_.Database(name.database);
   const ObjectInfo* object = db->catalog->Find(name.name, name.owner, session_.UserId(*db));
   if (object && object->type == ObjectType::kProcedure)

@@ -37,6 +37,8 @@ bool NeedsStatementSavepoint(tsql::Statement::Kind kind) {
     case tsql::Statement::Kind::kCreateProcedure:
     case tsql::Statement::Kind::kDropProcedure:
     case tsql::Statement::Kind::kPermission:
+    case tsql::Statement::Kind::kCreateFunction:
+    case tsql::Statement::Kind::kDropFunction:
       return true;
     default:
       return false;
@@ -76,9 +78,15 @@ Executor::Executor(SessionImpl& session, ResultSink& sink, std::vector<Parameter
   auto frame = std::make_unique<Frame>();
   frame->dbid = session_.current_dbid();
   frames_.push_back(std::move(frame));
+  sqlite3_create_function_v2(session_.connection().get(), "tsql_user_function", -1, SQLITE_UTF8,
+                             this, &Executor::ScalarFunctionEntry, nullptr, nullptr, nullptr);
 }
 
-Executor::~Executor() = default;
+Executor::~Executor() {
+  // Nothing may call into an executor that is gone.
+  sqlite3_create_function_v2(session_.connection().get(), "tsql_user_function", -1, SQLITE_UTF8,
+                             nullptr, nullptr, nullptr, nullptr, nullptr);
+}
 
 AttachedDatabase& Executor::Db() { return session_.Database(session_.current_dbid()); }
 
@@ -102,7 +110,11 @@ void Executor::RunBatch(const Batch& batch) {
     (void)flow;
   } catch (const AbortScope&) {
     // The error has been reported; the rest of the batch is skipped.
+  } catch (...) {
+    DropTableVariables(frame());
+    throw;
   }
+  DropTableVariables(frame());
   for (Parameter& p : parameters_) {
     if (!p.output || p.name.size() < 2) continue;
     auto it = frame().variables.find(Key(p.name));
@@ -218,7 +230,12 @@ Executor::Flow Executor::Run(const tsql::Statement& statement) {
       return Flow::kContinue;
     case tsql::Statement::Kind::kReturn: {
       const ReturnStatement& s = statement.As<ReturnStatement>();
-      if (s.value) {
+      if (s.value && frame().returns) {
+        SqlType type;
+        Value v = Evaluate(*s.value, &type);
+        frame().result =
+            Convert(v, *frame().returns, Fit::kCut, type, 0, &session_.options().dates);
+      } else if (s.value) {
         try {
           Value v = Convert(Evaluate(*s.value), SqlType::Int(), Fit::kCut);
           frame().return_status = v.ToInt();
@@ -311,6 +328,8 @@ void Executor::RunLeaf(const tsql::Statement& statement) {
 }
 
 void Executor::ReportError(SqlError& error, const tsql::Statement& statement) {
+  // An error inside a function ends the statement that called it.
+  if (frame().function) throw error;
   ServerMessage m = error.message();
   if (m.procedure.empty()) m.procedure = frame().procedure;
   if (m.line == 0) m.line = statement.span.line;
@@ -329,7 +348,8 @@ void Executor::ReportError(SqlError& error, const tsql::Statement& statement) {
   if (session_.options().xact_abort && m.severity > 10) scope = ErrorScope::kTransaction;
   if (scope == ErrorScope::kStatement) return;
   if (scope == ErrorScope::kTransaction) {
-    if (session_.trancount() > 0) session_.RollbackTransaction();
+    if (session_.trancount() > 0)
+      RollbackKeepingTableVariables([&] { session_.RollbackTransaction(); });
     throw AbortScope{true};
   }
   throw AbortScope{frames_.size() == 1};
@@ -380,6 +400,12 @@ void Executor::RunSql(const std::string& sql, const std::vector<Value>& params,
                       const std::function<void(sqlite3_stmt*)>& on_row) {
   Connection& connection = session_.connection();
   sqlite3_stmt* stmt = connection.Cached(sql);
+  // A function's body may run the very statement that is calling it: that one gets its own.
+  sandbox::Statement own;
+  if (sqlite3_stmt_busy(stmt)) {
+    own = connection.Prepare(sql);
+    stmt = own.get();
+  }
   struct Reset {
     sqlite3_stmt* stmt;
     ~Reset() {
@@ -412,6 +438,7 @@ void Executor::RunSql(const std::string& sql, const std::vector<Value>& params,
 
 ResolvedTable Executor::ResolveTable(const ObjectName& name) {
   ResolvedTable out;
+  if (auto variable = ResolveTableVariable(name)) return *variable;
   if (name.IsTemporary()) {
     TempTable* temp = session_.FindTemp(name.name);
     if (!temp) throw errors::InvalidObject(name.ToString());
@@ -610,6 +637,10 @@ void Executor::Dispatch(const tsql::Statement& statement) {
       return RunDbcc(*this, statement.As<DbccStatement>());
     case tsql::Statement::Kind::kCursor:
       return RunCursor(statement.As<CursorStatement>());
+    case tsql::Statement::Kind::kCreateFunction:
+      return CreateFunction(statement.As<CreateFunctionStatement>());
+    case tsql::Statement::Kind::kDropFunction:
+      return DropObjects(statement.As<DropObjectsStatement>());
     default:
       throw errors::Unsupported("this statement");
   }
@@ -618,15 +649,22 @@ void Executor::Dispatch(const tsql::Statement& statement) {
 // --- procedural statements ---------------------------------------------------------------
 
 void Executor::Declare(const DeclareStatement& s) {
+  // A declaration is not executed: a loop passing it again keeps the variable and its value.
+  auto& declared = frame().declared;
+  if (std::find(declared.begin(), declared.end(), &s) != declared.end()) return;
+  declared.push_back(&s);
   for (const VariableDecl& decl : s.variables) {
-    if (decl.table) throw errors::Unsupported("table variables");
     std::string key = Key(decl.name);
-    if (frame().variables.count(key))
+    if (frame().variables.count(key) || frame().table_variables.count(key))
       throw SqlError(134, 15,
                      "The variable name '" + decl.name +
                          "' has already been declared. Variable names must be unique within a "
                          "query batch or stored procedure.",
                      ErrorScope::kBatch);
+    if (decl.table) {
+      DeclareTableVariable(decl.name, *decl.table);
+      continue;
+    }
     VariableSlot slot;
     slot.type = Translator::ResolveType(decl.type, false);
     frame().variables[key] = std::move(slot);
@@ -732,11 +770,13 @@ void Executor::Transaction(const tsql::Statement& statement) {
       break;
     case tsql::Statement::Kind::kRollback:
       if (session_.trancount() == 0) throw errors::NotInTransaction(false);
-      if (!s.name.empty() && s.name[0] != '@' && session_.HasSavepoint(s.name)) {
-        session_.RollbackToSavepoint(s.name);
-      } else {
-        session_.RollbackTransaction();
-      }
+      RollbackKeepingTableVariables([&] {
+        if (!s.name.empty() && s.name[0] != '@' && session_.HasSavepoint(s.name)) {
+          session_.RollbackToSavepoint(s.name);
+        } else {
+          session_.RollbackTransaction();
+        }
+      });
       break;
     case tsql::Statement::Kind::kSaveTransaction:
       if (session_.trancount() == 0)

@@ -72,6 +72,9 @@ class Executor : public Resolver {
   std::string ApplicationName() override;
   std::optional<std::int64_t> ScopeIdentity() override;
   DateSettings Dates() override;
+  std::optional<TypedSql> UserFunction(const tsql::FunctionCall& call,
+                                       const std::vector<TypedSql>& args) override;
+  ResolvedTable ResolveTableFunction(const tsql::TableRef& ref) override;
   std::string FullTextPredicate(const SourceBinding& source,
                                 const std::vector<std::string>& columns,
                                 const std::string& search_sql, bool freetext,
@@ -113,6 +116,12 @@ class Executor : public Resolver {
     std::optional<std::int64_t> scope_identity;
     // LOCAL cursors by lower-case name, and cursor variables by "@name"; they end with the frame.
     std::map<std::string, std::shared_ptr<Cursor>> cursors;
+    std::map<std::string, std::string> table_variables;  // "@t" (lower case) -> its #table key
+    std::vector<const tsql::Statement*> declared;        // DECLAREs a loop passes again skip
+    // A user-defined function's frame: errors end it, RETURN converts to `returns`.
+    bool function = false;
+    std::optional<SqlType> returns;
+    common::Value result;
   };
 
  private:
@@ -189,6 +198,25 @@ class Executor : public Resolver {
   SqlError MapSqliteError(const SqliteError& error, const ResolvedTable* target, bool insert);
   void AfterChange(const ResolvedTable& table, std::int64_t changed, std::string_view text);
   void DropTemp(const std::string& key);
+
+  // Table variables and user-defined functions.
+  void DeclareTableVariable(const std::string& variable, const tsql::TableDefinition& definition);
+  std::optional<ResolvedTable> ResolveTableVariable(const tsql::ObjectName& name);
+  void DropTableVariables(Frame& frame);
+  void RollbackKeepingTableVariables(const std::function<void()>& rollback);
+  void CreateFunction(const tsql::CreateFunctionStatement& s);
+  // Temporary procedures (#p) live in the session's own SQLite temp schema, so they end with
+  // the connection.
+  void CreateTemporaryProcedure(const tsql::CreateProcedureStatement& s);
+  void DropTemporaryProcedure(const tsql::ObjectName& name);
+  std::int64_t CallTemporaryProcedure(const tsql::ObjectName& name,
+                                      std::vector<ProcedureArgument>& arguments);
+  // Runs a function's body in a frame of its own and gives that frame back (its result, or
+  // its RETURNS table among its table variables).
+  std::unique_ptr<Frame> CallFunction(AttachedDatabase& db, const ObjectInfo& function,
+                                      const std::vector<common::Value>& args,
+                                      const std::vector<SqlType>& types);
+  static void ScalarFunctionEntry(sqlite3_context* ctx, int argc, sqlite3_value** argv);
 
   void SendDone(std::int64_t count);
   Frame& frame() { return *frames_.back(); }

@@ -277,7 +277,9 @@ View Routines(AttachedDatabase& db) {
              {"IS_IMPLICITLY_INVOCABLE", SqlType::NVarChar(10)},
              {"CREATED", SqlType::DateTimeType()},
              {"LAST_ALTERED", SqlType::DateTimeType()}});
-  for (const ObjectInfo* o : OfType(db, {ObjectType::kProcedure})) {
+  for (const ObjectInfo* o :
+       OfType(db, {ObjectType::kProcedure, ObjectType::kScalarFunction,
+                   ObjectType::kInlineFunction, ObjectType::kTableFunction})) {
     const std::string owner = db.catalog->OwnerName(o->uid);
     v.rows.push_back(v.Row({{"SPECIFIC_CATALOG", Text(db.catalog->name())},
                             {"SPECIFIC_SCHEMA", Text(owner)},
@@ -285,7 +287,7 @@ View Routines(AttachedDatabase& db) {
                             {"ROUTINE_CATALOG", Text(db.catalog->name())},
                             {"ROUTINE_SCHEMA", Text(owner)},
                             {"ROUTINE_NAME", Text(o->name)},
-                            {"ROUTINE_TYPE", Text("PROCEDURE")},
+                            {"ROUTINE_TYPE", Text(IsFunction(o->type) ? "FUNCTION" : "PROCEDURE")},
                             {"ROUTINE_BODY", Text("SQL")},
                             {"ROUTINE_DEFINITION", Text(CodePointPrefix(o->definition, 4000))},
                             {"IS_DETERMINISTIC", Text("NO")},

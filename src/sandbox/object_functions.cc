@@ -219,6 +219,10 @@ Value ObjectPropertyFunction(SessionImpl& session, const Args& args) {
       {"isexecuted", info->type == ObjectType::kProcedure},
       {"ischeckcnst", info->type == ObjectType::kCheck},
       {"isforeignkey", info->type == ObjectType::kForeignKey},
+      {"isscalarfunction", info->type == ObjectType::kScalarFunction},
+      {"isinlinefunction", info->type == ObjectType::kInlineFunction},
+      {"istablefunction", info->type == ObjectType::kInlineFunction ||
+                              info->type == ObjectType::kTableFunction},
       {"isconstraint", constraint},
       {"isprimarykey", false},
       {"isdefault", false},

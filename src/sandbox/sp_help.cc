@@ -261,6 +261,12 @@ const char* ObjectTypeName(ObjectType type) {
       return "check cns";
     case ObjectType::kForeignKey:
       return "foreign key cns";
+    case ObjectType::kScalarFunction:
+      return "scalar function";
+    case ObjectType::kInlineFunction:
+      return "inline function";
+    case ObjectType::kTableFunction:
+      return "table function";
   }
   return "user table";
 }
@@ -408,7 +414,7 @@ std::int64_t HelpText(Executor& executor, std::vector<ProcedureArgument>& argume
   const ObjectInfo& object = RequireObject(executor, db, name);
   if (object.definition.empty() ||
       (object.type != ObjectType::kView && object.type != ObjectType::kProcedure &&
-       object.type != ObjectType::kCheck))
+       object.type != ObjectType::kCheck && !IsFunction(object.type)))
     throw SqlError(15197, 16, "There is no text for object '" + name + "'.");
   constexpr size_t kWidth = 255;  // characters of the Text column
   std::vector<std::vector<Value>> rows;

@@ -124,6 +124,9 @@ std::string RenameObject(Executor& executor, AttachedDatabase& db, const std::st
       break;
     }
     case ObjectType::kProcedure:
+    case ObjectType::kScalarFunction:
+    case ObjectType::kInlineFunction:
+    case ObjectType::kTableFunction:
       SetObjectName(executor, db, *object, newname, StorageNameFor(owner, newname));
       break;
     case ObjectType::kView:

@@ -723,8 +723,10 @@ TypedSql Translator::Function(const FunctionCall& call, const Scope* scope) {
                    ErrorScope::kBatch);
   };
 
-  if (!call.name.owner.empty() || !call.name.database.empty())
+  if (!call.name.owner.empty() || !call.name.database.empty()) {
+    if (auto user = resolver_.UserFunction(call, args())) return *user;
     throw NotRecognisedFunction(call.name.ToString());
+  }
   if (const BuiltinFunction* builtin = FindBuiltinFunction(name))
     return Builtin(*builtin, call, scope);
 
@@ -1319,7 +1321,8 @@ std::string Translator::Source(const TableSource& source, Scope& scope, const st
   switch (source.kind) {
     case TableSource::Kind::kTable: {
       const TableRef& ref = source.As<TableRef>();
-      ResolvedTable table = resolver_.ResolveTable(ref.name);
+      ResolvedTable table =
+          ref.call ? resolver_.ResolveTableFunction(ref) : resolver_.ResolveTable(ref.name);
       resolver_.CheckRead(table);
       std::string exposed = ref.alias.empty() ? table.name : ref.alias;
       bool is_target = target && EqualsNoCase(exposed, *target);

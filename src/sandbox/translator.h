@@ -105,6 +105,15 @@ class Resolver {
   // A condition for CONTAINS or FREETEXT on one table source: its indexed columns (all when
   // columns is empty) searched for search_sql; in_view names tables without their schema.
   // Throws SqlError 7601 where there is no index.
+  // A user-defined scalar function called as owner.name(args); nullopt when there is none.
+  virtual std::optional<TypedSql> UserFunction(const tsql::FunctionCall&,
+                                               const std::vector<TypedSql>&) {
+    return std::nullopt;
+  }
+  // A table-valued function in FROM, its rows as a table. Throws SqlError 208.
+  virtual ResolvedTable ResolveTableFunction(const tsql::TableRef& ref) {
+    return ResolveTable(ref.name);
+  }
   virtual std::string FullTextPredicate(const SourceBinding& source,
                                         const std::vector<std::string>& columns,
                                         const std::string& search_sql, bool freetext, bool in_view);

@@ -318,6 +318,8 @@ struct TableRef : TableSource {
   ObjectName name;
   std::string alias;               // empty when none
   std::vector<std::string> hints;  // WITH (NOLOCK) -> {"NOLOCK"}, upper-cased
+  bool call = false;               // dbo.f(args): a table-valued function
+  std::vector<ExprPtr> args;
 };
 
 // (SELECT ...) alias
@@ -529,6 +531,8 @@ struct Statement {
     kCheckpoint,
     kReconfigure,
     kCursor,  // CursorStatement
+    kCreateFunction,  // also ALTER FUNCTION
+    kDropFunction,    // DropObjectsStatement
   };
 
   explicit Statement(Kind k) : kind(k) {}
@@ -701,6 +705,24 @@ struct CreateProcedureStatement : Statement {
   StatementList body;
   SourceSpan body_span;  // from the first statement after AS to the end of the batch
   std::string text;      // the whole CREATE/ALTER PROCEDURE text, as stored in the catalogue
+};
+
+// CREATE/ALTER FUNCTION: scalar (RETURNS type ... BEGIN ... RETURN expr END), inline table
+// (RETURNS TABLE ... RETURN (SELECT ...)) or multi-statement table (RETURNS @r TABLE (...)).
+struct CreateFunctionStatement : Statement {
+  CreateFunctionStatement() : Statement(Kind::kCreateFunction) {}
+  enum class Returns { kScalar, kInlineTable, kTable };
+  bool alter = false;
+  ObjectName name;
+  std::vector<ProcedureParameter> parameters;
+  Returns returns = Returns::kScalar;
+  TypeRef type;                            // kScalar
+  std::string table_variable;              // kTable, with "@"
+  std::unique_ptr<TableDefinition> table;  // kTable
+  QueryPtr query;                          // kInlineTable
+  StatementList body;                      // kScalar, kTable
+  std::vector<std::string> options;        // SCHEMABINDING, ENCRYPTION
+  std::string text;                        // the whole text, as stored in the catalogue
 };
 
 // One file of CREATE/ALTER DATABASE: ( NAME = x, FILENAME = 'path' [, SIZE = n] ... ).

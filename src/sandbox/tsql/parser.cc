@@ -254,6 +254,14 @@ class Parser {
     return MakeName(parts, SpanFrom(first));
   }
 
+  // A table by name, or a table variable ("@t") where FROM and the DML statements take one.
+  ObjectName ParseTableName() {
+    if (Cur().kind != TK::kVariable) return ParseObjectName();
+    const Token& first = Cur();
+    std::vector<std::string> parts{Advance().value};
+    return MakeName(parts, SpanFrom(first));
+  }
+
   static ObjectName MakeName(std::vector<std::string>& parts, SourceSpan span) {
     ObjectName n;
     n.part_count = static_cast<int>(parts.size());
@@ -1083,7 +1091,18 @@ class Parser {
       return inner;
     }
     auto t = std::make_unique<TableRef>();
-    t->name = ParseObjectName();
+    t->name = ParseTableName();
+    if (Cur().IsSymbol("(") &&
+        !(Peek(1).kind == TK::kIdentifier && Contains(kTableHints, Peek(1).upper))) {
+      Advance();
+      t->call = true;
+      if (!Cur().IsSymbol(")")) {
+        do {
+          t->args.push_back(ParseScalar());
+        } while (AcceptSymbol(","));
+      }
+      ExpectSymbol(")");
+    }
     if (AcceptWord("AS")) {
       t->alias = ExpectName();
     } else if (IsPlainName(Cur())) {
@@ -1462,7 +1481,7 @@ class Parser {
     Advance();
     auto s = std::make_unique<InsertStatement>();
     AcceptWord("INTO");
-    s->table = ParseObjectName();
+    s->table = ParseTableName();
     if (Cur().IsWord("WITH") && Peek(1).IsSymbol("(")) {
       Advance();
       ParseHints();
@@ -1497,6 +1516,10 @@ class Parser {
       s->source = InsertStatement::Source::kDefaultValues;
     } else if (Cur().IsWord("EXEC") || Cur().IsWord("EXECUTE")) {
       const Token& e = Advance();
+      if (s->table.name[0] == '@')
+        throw ParseError(197,
+                         "EXECUTE cannot be used as a source when inserting into a table variable.",
+                         e.line);
       s->source = InsertStatement::Source::kExecute;
       s->execute = ParseExecuteCall(false);
       s->execute->span = SpanFrom(e);
@@ -1527,7 +1550,7 @@ class Parser {
     Advance();
     auto s = std::make_unique<UpdateStatement>();
     ParseDmlTop(s->top, s->top_percent);
-    s->target = ParseObjectName();
+    s->target = ParseTableName();
     if (Cur().IsWord("WITH") && Peek(1).IsSymbol("(")) {
       Advance();
       s->target_hints = ParseHints();
@@ -1571,7 +1594,7 @@ class Parser {
     auto s = std::make_unique<DeleteStatement>();
     ParseDmlTop(s->top, s->top_percent);
     AcceptWord("FROM");
-    s->target = ParseObjectName();
+    s->target = ParseTableName();
     if (Cur().IsWord("WITH") && Peek(1).IsSymbol("(")) {
       Advance();
       s->target_hints = ParseHints();
@@ -1607,6 +1630,10 @@ class Parser {
       if (!first_in_batch) NotFirstInBatch("CREATE VIEW", create.line);
       return ParseCreateView(create, false);
     }
+    if (what.IsWord("FUNCTION")) {
+      if (!first_in_batch) NotFirstInBatch("CREATE FUNCTION", create.line);
+      return ParseCreateFunction(create, false);
+    }
     if (what.IsWord("DATABASE")) return ParseCreateDatabase();
     if (what.IsWord("UNIQUE") || what.IsWord("CLUSTERED") || what.IsWord("NONCLUSTERED") ||
         what.IsWord("INDEX")) {
@@ -1626,6 +1653,10 @@ class Parser {
     if (what.IsWord("VIEW")) {
       if (!first_in_batch) NotFirstInBatch("ALTER VIEW", alter.line);
       return ParseCreateView(alter, true);
+    }
+    if (what.IsWord("FUNCTION")) {
+      if (!first_in_batch) NotFirstInBatch("ALTER FUNCTION", alter.line);
+      return ParseCreateFunction(alter, true);
     }
     if (what.IsWord("DATABASE")) return ParseAlterDatabase();
     SyntaxError(what);
@@ -1946,12 +1977,13 @@ class Parser {
     Advance();
     const Token& what = Cur();
     if (what.IsWord("TABLE") || what.IsWord("VIEW") || what.IsWord("PROCEDURE") ||
-        what.IsWord("PROC")) {
+        what.IsWord("PROC") || what.IsWord("FUNCTION")) {
       Advance();
       auto s = std::make_unique<DropObjectsStatement>(
-          what.upper == "TABLE"  ? Statement::Kind::kDropTable
-          : what.upper == "VIEW" ? Statement::Kind::kDropView
-                                 : Statement::Kind::kDropProcedure);
+          what.upper == "TABLE"      ? Statement::Kind::kDropTable
+          : what.upper == "VIEW"     ? Statement::Kind::kDropView
+          : what.upper == "FUNCTION" ? Statement::Kind::kDropFunction
+                                     : Statement::Kind::kDropProcedure);
       do {
         s->names.push_back(ParseObjectName());
       } while (AcceptSymbol(","));
@@ -2096,6 +2128,53 @@ class Parser {
     }
     if (s->body.empty()) SyntaxError(Cur());
     s->body_span = SourceSpan{body_start.begin, text_.size(), body_start.line};
+    s->text = TextToEnd(create);
+    return s;
+  }
+
+  StatementPtr ParseCreateFunction(const Token& create, bool alter) {
+    Advance();  // FUNCTION
+    auto s = std::make_unique<CreateFunctionStatement>();
+    s->alter = alter;
+    s->name = ParseObjectName();
+    ExpectSymbol("(");
+    if (!Cur().IsSymbol(")")) {
+      do {
+        s->parameters.push_back(ParseProcedureParameter());
+      } while (AcceptSymbol(","));
+    }
+    ExpectSymbol(")");
+    ExpectWord("RETURNS");
+    if (Cur().kind == TK::kVariable) {
+      s->returns = CreateFunctionStatement::Returns::kTable;
+      s->table_variable = Advance().value;
+      ExpectWord("TABLE");
+      s->table = std::make_unique<TableDefinition>(ParseTableDefinition());
+    } else if (AcceptWord("TABLE")) {
+      s->returns = CreateFunctionStatement::Returns::kInlineTable;
+    } else {
+      s->type = ParseType();
+    }
+    if (AcceptWord("WITH")) {
+      do {
+        const Token& o = Cur();
+        if (!o.IsWord("SCHEMABINDING") && !o.IsWord("ENCRYPTION")) SyntaxError(o);
+        s->options.push_back(Advance().upper);
+      } while (AcceptSymbol(","));
+    }
+    AcceptWord("AS");
+    if (s->returns == CreateFunctionStatement::Returns::kInlineTable) {
+      ExpectWord("RETURN");
+      if (!StartsQuery(0)) SyntaxError(Cur());
+      s->query = ParseQueryExpression();
+    } else {
+      ExpectWord("BEGIN");
+      s->body = ParseBlockStatements();
+      ExpectWord("END");
+    }
+    while (AcceptSymbol(";")) {
+    }
+    if (Cur().kind != TK::kEnd) SyntaxError(Cur());
     s->text = TextToEnd(create);
     return s;
   }

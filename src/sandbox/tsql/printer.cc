@@ -511,7 +511,15 @@ class Printer {
     switch (t.kind) {
       case TableSource::Kind::kTable: {
         const auto& r = t.As<TableRef>();
-        out += NameText(r.name);
+        out += r.name.name.rfind('@', 0) == 0 ? r.name.name : NameText(r.name);
+        if (r.call) {
+          out += '(';
+          for (std::size_t i = 0; i < r.args.size(); ++i) {
+            if (i > 0) out += ", ";
+            Print(*r.args[i]);
+          }
+          out += ')';
+        }
         if (!r.alias.empty()) out += " AS " + QuoteName(r.alias);
         if (!r.hints.empty()) {
           out += " WITH (";
