@@ -70,6 +70,10 @@ SqlError Unsupported(std::string_view what);  // 156-like refusal
 
 // 3623: a mathematical function given a value outside its domain (SQRT(-1), LOG(0)).
 SqlError DomainError();
+// 547: kind is "COLUMN CHECK", "TABLE FOREIGN KEY", "COLUMN REFERENCE", ...; column may be empty.
+SqlError ConstraintConflict(std::string_view verb, std::string_view kind, std::string_view name,
+                            std::string_view database, std::string_view table,
+                            std::string_view column);
 }  // namespace errors
 
 }  // namespace sandbox
