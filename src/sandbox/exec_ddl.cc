@@ -387,7 +387,7 @@ void Executor::AlterTable(const AlterTableStatement& s) {
     for (const IndexInfo& index : before.indexes)
       for (const std::string& c : index.columns)
         if (EqualsNoCase(c, column)) return index.name;
-    return {};
+    return ConstraintUsing(table, column);
   };
   bool rows = false;
   RunSql("SELECT 1 FROM " + table.sql + " LIMIT 1", {}, [&](sqlite3_stmt*) { rows = true; });

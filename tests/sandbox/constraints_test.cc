@@ -145,6 +145,19 @@ const Case kCases[] = {
      "+ 1000 * (SELECT COUNT(*) FROM sysobjects WHERE parent_obj = OBJECT_ID('c11') "
      "AND xtype IN ('C', 'F'))",
      "2112"},
+    // ALTER TABLE DROP COLUMN of a column a constraint uses is refused.
+    {"CREATE TABLE t13 (a int, b int CONSTRAINT ck13 CHECK (b > 0))",
+     "ALTER TABLE t13 DROP COLUMN b", 5074, "The object 'ck13' is dependent on column 'b'.",
+     "SELECT COUNT(*) FROM syscolumns WHERE id = OBJECT_ID('t13')", "2"},
+    // TRUNCATE TABLE of a referenced table is refused.
+    {"CREATE TABLE p14 (id int PRIMARY KEY) CREATE TABLE c14 (pid int REFERENCES p14)",
+     "TRUNCATE TABLE p14", 4712,
+     "Cannot truncate table 'p14' because it is being referenced by a FOREIGN KEY constraint.",
+     "SELECT 1", "1"},
+    // DBCC CHECKIDENT, RESEED with a value: the next row follows it.
+    {"CREATE TABLE t15 (id int IDENTITY, v int) INSERT t15 (v) VALUES (1)",
+     "DBCC CHECKIDENT ('t15', RESEED, 100) INSERT t15 (v) VALUES (2) DBCC CHECKIDENT ('p14')", 7997,
+     "'p14' does not contain an identity column.", "SELECT MAX(id) FROM t15", "101"},
     // Identity values are not given back by ROLLBACK, nor by a failed INSERT.
     {"CREATE TABLE t12 (id int IDENTITY PRIMARY KEY, v int CHECK (v > 0))",
      "BEGIN TRAN INSERT t12 (v) VALUES (5) ROLLBACK INSERT t12 (v) VALUES (-1) "
