@@ -108,9 +108,7 @@ bool Executor::Guarded(const ResolvedTable& table) {
 void Executor::AddConstraints(const ResolvedTable& table,
                               const std::vector<std::pair<const TableConstraint*, std::string>>& list,
                               bool check_existing) {
-  if (list.empty()) return;
-  if (table.kind != ResolvedTable::Kind::kTable)
-    throw errors::Unsupported("CHECK and FOREIGN KEY constraints on temporary tables");
+  if (list.empty() || table.kind != ResolvedTable::Kind::kTable) return;
   AttachedDatabase& db = session_.Database(table.dbid);
   Connection& connection = session_.connection();
   const ObjectInfo& owner = *table.object;

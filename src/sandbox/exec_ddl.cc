@@ -279,18 +279,19 @@ void Executor::CreateTable(const CreateTableStatement& s) {
                    "The object or column name starting with '" + s.name.name +
                        "' is too long. The maximum length is 116 characters.",
                    ErrorScope::kBatch);
+  std::vector<std::pair<const TableConstraint*, std::string>> checks;
+  for (const ColumnDef& def : s.definition.columns)
+    for (const TableConstraint& k : def.constraints) checks.emplace_back(&k, def.name);
+  for (const TableConstraint& k : s.definition.constraints) checks.emplace_back(&k, "");
+  std::erase_if(checks, [](const auto& k) {
+    return k.first->type != TableConstraint::Type::kCheck &&
+           k.first->type != TableConstraint::Type::kForeignKey;
+  });
+  // #tables keep no catalogue objects: refused rather than left unchecked.
+  if (s.name.IsTemporary() && !checks.empty())
+    throw errors::Unsupported("CHECK and FOREIGN KEY constraints on temporary tables");
   RegisterTable(s.name, std::move(info));
-  if (!s.name.IsTemporary()) {
-    std::vector<std::pair<const TableConstraint*, std::string>> checks;
-    for (const ColumnDef& def : s.definition.columns)
-      for (const TableConstraint& k : def.constraints) checks.emplace_back(&k, def.name);
-    for (const TableConstraint& k : s.definition.constraints) checks.emplace_back(&k, "");
-    std::erase_if(checks, [](const auto& k) {
-      return k.first->type != TableConstraint::Type::kCheck &&
-             k.first->type != TableConstraint::Type::kForeignKey;
-    });
-    AddConstraints(ResolveTable(s.name), checks, false);
-  }
+  AddConstraints(ResolveTable(s.name), checks, false);
   session_.rowcount = 0;
   SendDone(-1);
 }
@@ -637,6 +638,8 @@ void Executor::AlterTable(const AlterTableStatement& s) {
       return k.first->type != TableConstraint::Type::kCheck &&
              k.first->type != TableConstraint::Type::kForeignKey;
     });
+    if (!checks.empty() && table.kind == ResolvedTable::Kind::kTemp)
+      throw errors::Unsupported("CHECK and FOREIGN KEY constraints on temporary tables");
     // Nothing else added: the table stays as it is.
     if (!checks.empty() && s.add_columns.empty() &&
         std::all_of(s.add_constraints.begin(), s.add_constraints.end(), [](const auto& k) {

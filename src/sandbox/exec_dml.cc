@@ -812,10 +812,8 @@ void Executor::Delete(const DeleteStatement& s) {
     throw MapSqliteError(e, &table, false);
   }
   std::int64_t changed = session_.connection().Changes();
-  if (changed > 0 && Guarded(table)) {
-    CheckReferences(table, "DELETE");
-    // Cascaded deletes changed rows too: the count is the statement's own.
-  }
+  // Rows a cascade deletes are not counted: the count is the statement's own.
+  if (changed > 0 && Guarded(table)) CheckReferences(table, "DELETE");
   session_.rowcount = changed;
   AfterChange(table, changed, current_ ? current_->span.TextIn(frame().text) : "");
   SendDone(changed);

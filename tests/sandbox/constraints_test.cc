@@ -158,6 +158,9 @@ const Case kCases[] = {
     {"CREATE TABLE t15 (id int IDENTITY, v int) INSERT t15 (v) VALUES (1)",
      "DBCC CHECKIDENT ('t15', RESEED, 100) INSERT t15 (v) VALUES (2) DBCC CHECKIDENT ('p14')", 7997,
      "'p14' does not contain an identity column.", "SELECT MAX(id) FROM t15", "101"},
+    // #tables keep no constraints in the sandbox: refused, not left unchecked.
+    {"", "CREATE TABLE #t16 (v int CHECK (v > 0))", 40000, "",
+     "SELECT CASE WHEN OBJECT_ID('tempdb..#t16') IS NULL THEN 'gone' ELSE 'kept' END", "gone"},
     // Identity values are not given back by ROLLBACK, nor by a failed INSERT.
     {"CREATE TABLE t12 (id int IDENTITY PRIMARY KEY, v int CHECK (v > 0))",
      "BEGIN TRAN INSERT t12 (v) VALUES (5) ROLLBACK INSERT t12 (v) VALUES (-1) "
@@ -171,7 +174,7 @@ class ConstraintsTest : public SandboxTest {};
 TEST_F(ConstraintsTest, DocumentedConstraintCases) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.setup);
-    Ok(c.setup);
+    if (*c.setup) Ok(c.setup);
     if (*c.batch) {
       CollectingSink sink = Run(c.batch);
       EXPECT_EQ(sink.FirstError(), c.error) << sink.ErrorText();
