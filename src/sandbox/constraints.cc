@@ -276,21 +276,20 @@ std::string Executor::ReferencingConstraint(const ResolvedTable& table, bool sel
   return {};
 }
 
-std::string Executor::ConstraintUsing(const ResolvedTable& table, const std::string& column) {
-  if (table.kind != ResolvedTable::Kind::kTable) return {};
-  AttachedDatabase& db = session_.Database(table.dbid);
-  for (const ObjectInfo* o : db.catalog->Objects()) {
+std::string ConstraintUsing(const Catalog& catalog, std::int64_t table_id,
+                            const std::string& column) {
+  for (const ObjectInfo* o : catalog.Objects()) {
     if (o->type != ObjectType::kCheck && o->type != ObjectType::kForeignKey) continue;
     const ConstraintDetails d = ReadConstraint(*o);
     auto named = [&](const std::vector<std::string>& names) {
       return std::any_of(names.begin(), names.end(),
                          [&](const std::string& n) { return EqualsNoCase(n, column); });
     };
-    if (o->parent == table.object->id && named(d.columns)) return o->name;
-    if (d.referenced == table.object->id && named(d.ref_columns)) return o->name;
+    if (o->parent == table_id && named(d.columns)) return o->name;
+    if (d.referenced == table_id && named(d.ref_columns)) return o->name;
     // A table-level CHECK names its columns only in its text: any mention counts, so that no
     // check is left reading a column that is gone.
-    if (o->parent == table.object->id && o->type == ObjectType::kCheck &&
+    if (o->parent == table_id && o->type == ObjectType::kCheck &&
         Lower(o->definition).find(Lower(column)) != std::string::npos)
       return o->name;
   }

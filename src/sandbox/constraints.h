@@ -24,4 +24,8 @@ ConstraintDetails ReadConstraint(const ObjectInfo& object);
 // Writes details into the object (storage_name and columns); table gives the column types.
 void WriteConstraint(const ConstraintDetails& details, const ObjectInfo& table, ObjectInfo& object);
 
+// The CHECK or FOREIGN KEY constraint that uses a column of the table, empty for none.
+std::string ConstraintUsing(const Catalog& catalog, std::int64_t table_id,
+                            const std::string& column);
+
 }  // namespace sandbox

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "sandbox/collation.h"
+#include "sandbox/constraints.h"
 #include "sandbox/databases.h"
 #include "sandbox/executor.h"
 #include "sandbox/fulltext.h"
@@ -388,7 +389,9 @@ void Executor::AlterTable(const AlterTableStatement& s) {
     for (const IndexInfo& index : before.indexes)
       for (const std::string& c : index.columns)
         if (EqualsNoCase(c, column)) return index.name;
-    return ConstraintUsing(table, column);
+    return table.kind == ResolvedTable::Kind::kTable
+               ? ConstraintUsing(*db.catalog, before.id, column)
+               : std::string();
   };
   bool rows = false;
   RunSql("SELECT 1 FROM " + table.sql + " LIMIT 1", {}, [&](sqlite3_stmt*) { rows = true; });

@@ -188,8 +188,6 @@ class Executor : public Resolver {
   // "table 'c', foreign key constraint 'FK_x'" of a foreign key of another table (or, with
   // self, of any table) that refers to this one; empty when none does.
   std::string ReferencingConstraint(const ResolvedTable& table, bool self);
-  // The CHECK or FOREIGN KEY constraint of the table that uses the column, empty for none.
-  std::string ConstraintUsing(const ResolvedTable& table, const std::string& column);
   // Whether changes of the table have constraints to pass, and the checks after a change:
   // rows are the rowids the statement inserted or updated (nullptr: every row, for the
   // constraints listed in only).

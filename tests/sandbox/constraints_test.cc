@@ -149,6 +149,10 @@ const Case kCases[] = {
     {"CREATE TABLE t13 (a int, b int CONSTRAINT ck13 CHECK (b > 0))",
      "ALTER TABLE t13 DROP COLUMN b", 5074, "The object 'ck13' is dependent on column 'b'.",
      "SELECT COUNT(*) FROM syscolumns WHERE id = OBJECT_ID('t13')", "2"},
+    // sp_rename of a column a constraint uses is refused rather than breaking the constraint.
+    {"CREATE TABLE p17 (id int PRIMARY KEY) CREATE TABLE c17 (pid int REFERENCES p17)",
+     "EXEC sp_rename 'c17.pid', 'parent', 'COLUMN'", 40000, "",
+     "SELECT COUNT(*) FROM syscolumns WHERE id = OBJECT_ID('c17') AND name = 'pid'", "1"},
     // TRUNCATE TABLE of a referenced table is refused.
     {"CREATE TABLE p14 (id int PRIMARY KEY) CREATE TABLE c14 (pid int REFERENCES p14)",
      "TRUNCATE TABLE p14", 4712,
