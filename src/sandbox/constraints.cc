@@ -105,9 +105,9 @@ bool Executor::Guarded(const ResolvedTable& table) {
          !RulesOf(db, table.object->id, true).empty();
 }
 
-void Executor::AddConstraints(const ResolvedTable& table,
-                              const std::vector<std::pair<const TableConstraint*, std::string>>& list,
-                              bool check_existing) {
+void Executor::AddConstraints(
+    const ResolvedTable& table,
+    const std::vector<std::pair<const TableConstraint*, std::string>>& list, bool check_existing) {
   if (list.empty() || table.kind != ResolvedTable::Kind::kTable) return;
   AttachedDatabase& db = session_.Database(table.dbid);
   Connection& connection = session_.connection();
@@ -120,8 +120,9 @@ void Executor::AddConstraints(const ResolvedTable& table,
     object.type = check ? ObjectType::kCheck : ObjectType::kForeignKey;
     object.parent = owner.id;
     object.uid = owner.uid;
-    const std::string first_column =
-        column_level ? column : k->columns.empty() ? "" : k->columns.front().name;
+    const std::string first_column = column_level         ? column
+                                     : k->columns.empty() ? ""
+                                                          : k->columns.front().name;
     object.name = !k->name.empty() ? k->name
                                    : GeneratedName(check ? "CK" : "FK", owner.name,
                                                    column_level ? first_column : "");
@@ -158,8 +159,10 @@ void Executor::AddConstraints(const ResolvedTable& table,
       std::vector<std::string> ref_columns = k->ref_columns;
       if (ref_columns.empty() && parent->PrimaryKey()) ref_columns = parent->PrimaryKey()->columns;
       if (!ref_columns.empty() && ref_columns.size() != d.columns.size())
-        refuse(8139, "Number of referencing columns in foreign key differs from number of "
-                     "referenced columns, table '" + owner.name + "'.");
+        refuse(8139,
+               "Number of referencing columns in foreign key differs from number of "
+               "referenced columns, table '" +
+                   owner.name + "'.");
       for (const std::string& name : ref_columns) {
         const ColumnInfo* c = parent->FindColumn(name);
         if (!c)
@@ -172,16 +175,16 @@ void Executor::AddConstraints(const ResolvedTable& table,
       bool keyed = false;
       for (const IndexInfo& index : parent->indexes) {
         if (!index.unique() || index.columns.size() != d.ref_columns.size()) continue;
-        keyed = keyed || std::all_of(index.columns.begin(), index.columns.end(),
-                                     [&](const std::string& c) {
-                                       return std::any_of(
-                                           d.ref_columns.begin(), d.ref_columns.end(),
-                                           [&](const std::string& r) { return EqualsNoCase(c, r); });
-                                     });
+        keyed = keyed ||
+                std::all_of(index.columns.begin(), index.columns.end(), [&](const std::string& c) {
+                  return std::any_of(d.ref_columns.begin(), d.ref_columns.end(),
+                                     [&](const std::string& r) { return EqualsNoCase(c, r); });
+                });
       }
       if (!keyed || d.ref_columns.empty())
         refuse(1776, "There are no primary or candidate keys in the referenced table '" +
-                         parent->name + "' that match the referencing column list in the foreign key '" +
+                         parent->name +
+                         "' that match the referencing column list in the foreign key '" +
                          object.name + "'.");
       for (size_t i = 0; i < d.columns.size(); ++i) {
         const ColumnInfo& mine = *owner.FindColumn(d.columns[i]);
@@ -337,9 +340,9 @@ void Executor::CheckRows(const ResolvedTable& table, std::string_view verb,
       } else {
         const ObjectInfo* parent = db.catalog->FindById(rule.details.referenced);
         if (!parent) continue;
-        where += " AND " + NotNull(alias, rule.details.columns) + " AND NOT EXISTS (SELECT 1 FROM " +
-                 QuoteIdentifier(db.schema) + "." + QuoteIdentifier(parent->storage_name) +
-                 " AS \"p\" WHERE " +
+        where += " AND " + NotNull(alias, rule.details.columns) +
+                 " AND NOT EXISTS (SELECT 1 FROM " + QuoteIdentifier(db.schema) + "." +
+                 QuoteIdentifier(parent->storage_name) + " AS \"p\" WHERE " +
                  KeyMatch("\"p\"", rule.details.ref_columns, alias, rule.details.columns) + ")";
         parent_name = parent->name;
       }
@@ -370,10 +373,10 @@ void Executor::CheckReferences(const ResolvedTable& table, std::string_view verb
     const std::string child_sql =
         QuoteIdentifier(db.schema) + "." + QuoteIdentifier(child->storage_name);
     // Rows of the child whose key no longer has its row in this table.
-    std::string orphans = NotNull("\"c\"", rule.details.columns) + " AND NOT EXISTS (SELECT 1 FROM " +
-                          parent_sql + " AS \"p\" WHERE " +
-                          KeyMatch("\"p\"", rule.details.ref_columns, "\"c\"", rule.details.columns) +
-                          ")";
+    std::string orphans =
+        NotNull("\"c\"", rule.details.columns) + " AND NOT EXISTS (SELECT 1 FROM " + parent_sql +
+        " AS \"p\" WHERE " +
+        KeyMatch("\"p\"", rule.details.ref_columns, "\"c\"", rule.details.columns) + ")";
     if (rule.details.cascade_delete && verb == "DELETE") {
       RunSql("DELETE FROM " + child_sql + " AS \"c\" WHERE " + orphans, {});
       if (session_.connection().Changes() > 0) {

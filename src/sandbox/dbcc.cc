@@ -309,11 +309,8 @@ struct DbccEntry {
 };
 
 constexpr DbccEntry kCommands[] = {
-    {"CHECKDB", CheckDb},
-    {"SQLPERF", SqlPerf},
-    {"OPENTRAN", OpenTran},
-    {"INPUTBUFFER", InputBuffer},
-    {"CHECKIDENT", CheckIdent},
+    {"CHECKDB", CheckDb},         {"SQLPERF", SqlPerf},       {"OPENTRAN", OpenTran},
+    {"INPUTBUFFER", InputBuffer}, {"CHECKIDENT", CheckIdent},
 };
 
 }  // namespace

@@ -544,9 +544,8 @@ void Executor::Insert(const InsertStatement& s) {
   const bool guarded = Guarded(table);
   std::vector<std::int64_t> written;
   try {
-    RunSql(sql + (guarded ? " RETURNING rowid" : ""), params, [&](sqlite3_stmt* stmt) {
-      written.push_back(sqlite3_column_int64(stmt, 0));
-    });
+    RunSql(sql + (guarded ? " RETURNING rowid" : ""), params,
+           [&](sqlite3_stmt* stmt) { written.push_back(sqlite3_column_int64(stmt, 0)); });
   } catch (const SqliteError& e) {
     if (identity && state.used && catalog) session_.SpendIdentity(table.dbid, info.id, state);
     throw MapSqliteError(e, &table, true);
@@ -745,9 +744,8 @@ void Executor::Update(const UpdateStatement& s) {
     const bool guarded = Guarded(table);
     std::vector<std::int64_t> written;
     try {
-      RunSql(sql + (guarded ? " RETURNING rowid" : ""), params, [&](sqlite3_stmt* stmt) {
-        written.push_back(sqlite3_column_int64(stmt, 0));
-      });
+      RunSql(sql + (guarded ? " RETURNING rowid" : ""), params,
+             [&](sqlite3_stmt* stmt) { written.push_back(sqlite3_column_int64(stmt, 0)); });
     } catch (const SqliteError& e) {
       throw MapSqliteError(e, &table, false);
     }

@@ -214,7 +214,6 @@ void CheckIdentifier(std::string_view name);
 // The SQLite name of a table or view: the name, prefixed with an owner other than dbo.
 std::string StorageNameFor(std::string_view owner, std::string_view name);
 // A constraint name as SQL Server makes one up: PK__Document__0AD2A005, CK__t__v__1A2B3C4D.
-std::string GeneratedName(std::string_view prefix, std::string_view table,
-                          std::string_view column);
+std::string GeneratedName(std::string_view prefix, std::string_view table, std::string_view column);
 
 }  // namespace sandbox

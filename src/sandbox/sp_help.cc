@@ -555,8 +555,8 @@ bool SendConstraints(Executor& executor, AttachedDatabase& db, const ObjectInfo&
                    Text(r.check ? r.status : "(n/a)"),
                    Text(r.check ? "Is_For_Replication" : "(n/a)"), Text(r.keys)});
     if (!r.references.empty())
-      out.push_back({Text(" "), Text(" "), Text(" "), Text(" "), Text(" "), Text(" "),
-                     Text(r.references)});
+      out.push_back(
+          {Text(" "), Text(" "), Text(" "), Text(" "), Text(" "), Text(" "), Text(r.references)});
   }
   executor.SendRows(
       {Col("constraint_type", SqlType::NVarChar(146)), Col("constraint_name", Sysname()),

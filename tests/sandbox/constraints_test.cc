@@ -42,8 +42,8 @@ const Case kCases[] = {
      "SELECT lo FROM t4", "1"},
     // ALTER TABLE, WITH NOCHECK: rows already there are not tested, new ones are.
     {"CREATE TABLE t5 (v int) INSERT t5 VALUES (-5)",
-     "ALTER TABLE t5 WITH NOCHECK ADD CONSTRAINT ck5 CHECK (v > 0) INSERT t5 VALUES (-6)", 547,
-     "", "SELECT COUNT(*) FROM t5", "1"},
+     "ALTER TABLE t5 WITH NOCHECK ADD CONSTRAINT ck5 CHECK (v > 0) INSERT t5 VALUES (-6)", 547, "",
+     "SELECT COUNT(*) FROM t5", "1"},
     // ALTER TABLE ... ADD CONSTRAINT checks existing rows by default, and is not added.
     {"CREATE TABLE t6 (v int) INSERT t6 VALUES (-5)",
      "ALTER TABLE t6 ADD CONSTRAINT ck6 CHECK (v > 0)", 547,
@@ -99,8 +99,8 @@ const Case kCases[] = {
      "occurred in database 'master', table 'p5'.",
      "SELECT COUNT(*) FROM c5", "0"},
     // The referenced columns must be a PRIMARY KEY or UNIQUE constraint.
-    {"CREATE TABLE p6 (id int, v int)", "CREATE TABLE c6 (pid int CONSTRAINT fk_c6 REFERENCES p6(v))",
-     1776,
+    {"CREATE TABLE p6 (id int, v int)",
+     "CREATE TABLE c6 (pid int CONSTRAINT fk_c6 REFERENCES p6(v))", 1776,
      "There are no primary or candidate keys in the referenced table 'p6' that match the "
      "referencing column list in the foreign key 'fk_c6'.",
      "SELECT COUNT(*) FROM sysobjects WHERE name IN ('c6', 'fk_c6')", "0"},
@@ -135,7 +135,8 @@ const Case kCases[] = {
      "INSERT t10 VALUES ('x''; DROP TABLE t10; --')", 547, "", "SELECT COUNT(*) FROM t10", "0"},
     // Catalogue: sysobjects types, INFORMATION_SCHEMA views.
     {"CREATE TABLE p11 (id int PRIMARY KEY) "
-     "CREATE TABLE c11 (pid int CONSTRAINT fk_c11 REFERENCES p11 CONSTRAINT ck_c11 CHECK (pid > 0))",
+     "CREATE TABLE c11 (pid int CONSTRAINT fk_c11 REFERENCES p11 CONSTRAINT ck_c11 CHECK (pid > "
+     "0))",
      "", 0, "",
      "SELECT (SELECT COUNT(*) FROM INFORMATION_SCHEMA.TABLE_CONSTRAINTS WHERE TABLE_NAME = 'c11') "
      "+ 10 * (SELECT COUNT(*) FROM INFORMATION_SCHEMA.REFERENTIAL_CONSTRAINTS "
@@ -169,7 +170,8 @@ const Case kCases[] = {
     {"CREATE TABLE t12 (id int IDENTITY PRIMARY KEY, v int CHECK (v > 0))",
      "BEGIN TRAN INSERT t12 (v) VALUES (5) ROLLBACK INSERT t12 (v) VALUES (-1) "
      "INSERT t12 (v) VALUES (6)",
-     547, "", "SELECT CAST(MAX(id) AS varchar) + ',' + CAST(IDENT_CURRENT('t12') AS varchar) FROM t12",
+     547, "",
+     "SELECT CAST(MAX(id) AS varchar) + ',' + CAST(IDENT_CURRENT('t12') AS varchar) FROM t12",
      "3,3"},
 };
 
