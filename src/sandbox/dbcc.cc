@@ -1,4 +1,5 @@
-// DBCC commands an administrator types: CHECKDB, SQLPERF(LOGSPACE), OPENTRAN, INPUTBUFFER.
+// DBCC commands an administrator types: CHECKDB, SQLPERF(LOGSPACE), OPENTRAN, INPUTBUFFER,
+// CHECKIDENT.
 // SHRINKFILE, which the product itself sends, lives with the database files (databases.cc).
 #include <algorithm>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "sandbox/executor.h"
 #include "sandbox/functions.h"
 #include "sandbox/instance.h"
+#include "sandbox/object_functions.h"
 #include "sandbox/session.h"
 #include "sandbox/sqlite.h"
 #include "sandbox/types.h"
@@ -248,16 +250,67 @@ void InputBuffer(Executor& executor, const tsql::DbccStatement& s) {
   Completed(executor, s, true);
 }
 
+// DBCC CHECKIDENT ('table' [, NORESEED | RESEED [, value]]): reports the table's current identity
+// value beside the column's highest, and moves the first on when asked.
+void CheckIdent(Executor& executor, const tsql::DbccStatement& s) {
+  auto name_arg = Argument(executor, s, 0);
+  if (!name_arg) throw BackupError(2560, {"1"});
+  auto parts = ParseObjectName(name_arg->ToText());
+  if (!parts || parts->empty()) throw errors::InvalidObject(name_arg->ToText());
+  tsql::ObjectName name;
+  name.name = parts->back();
+  if (parts->size() > 1) name.owner = (*parts)[parts->size() - 2];
+  if (parts->size() > 2) name.database = (*parts)[parts->size() - 3];
+  name.part_count = static_cast<int>(parts->size());
+  ResolvedTable table = executor.ResolveTable(name);
+  const ColumnInfo* identity = table.object ? table.object->IdentityColumn() : nullptr;
+  if (table.kind != ResolvedTable::Kind::kTable || !identity)
+    throw SqlError(7997, 16, "'" + table.name + "' does not contain an identity column.");
+  executor.CheckPermission("ALTER", executor.session().Database(table.dbid), table.object);
+  std::string mode = "RESEED";
+  if (auto m = Argument(executor, s, 1)) mode = Upper(m->ToText());
+  if (mode != "RESEED" && mode != "NORESEED") throw BackupError(2560, {"2"});
+  auto new_value = Argument(executor, s, 2);
+  if (new_value && mode != "RESEED") throw BackupError(2560, {"3"});
+
+  Catalog& catalog = *executor.session().Database(table.dbid).catalog;
+  Connection& connection = executor.session().connection();
+  const std::optional<std::int64_t> current = catalog.IdentityCurrent(connection, table.object->id);
+  std::optional<std::int64_t> highest;
+  executor.RunSql(std::string("SELECT ") + (identity->increment > 0 ? "max(" : "min(") +
+                      QuoteIdentifier(identity->name) + ") FROM " + table.sql,
+                  {}, [&](sqlite3_stmt* stmt) {
+                    if (sqlite3_column_type(stmt, 0) != SQLITE_NULL)
+                      highest = sqlite3_column_int64(stmt, 0);
+                  });
+  auto text = [](const std::optional<std::int64_t>& v) {
+    return v ? std::to_string(*v) : std::string("NULL");
+  };
+  std::optional<std::int64_t> shown = highest;
+  if (new_value) {
+    std::int64_t value = new_value->ToInt().value_or(0);
+    // A table that never had a row starts at the value itself, others after it.
+    catalog.SetIdentityCurrent(connection, table.object->id,
+                               current ? value : value - identity->increment);
+    shown = value;
+  } else if (mode == "RESEED" && highest &&
+             (!current || (identity->increment > 0 ? *current < *highest : *current > *highest))) {
+    catalog.SetIdentityCurrent(connection, table.object->id, *highest);
+  }
+  if (!HasOption(s, "NO_INFOMSGS"))
+    executor.Info(7998, "Checking identity information: current identity value '" + text(current) +
+                            "', current column value '" + text(shown) + "'.");
+  Completed(executor, s);
+}
+
 struct DbccEntry {
   const char* command;
   void (*run)(Executor&, const tsql::DbccStatement&);
 };
 
 constexpr DbccEntry kCommands[] = {
-    {"CHECKDB", CheckDb},
-    {"SQLPERF", SqlPerf},
-    {"OPENTRAN", OpenTran},
-    {"INPUTBUFFER", InputBuffer},
+    {"CHECKDB", CheckDb},         {"SQLPERF", SqlPerf},       {"OPENTRAN", OpenTran},
+    {"INPUTBUFFER", InputBuffer}, {"CHECKIDENT", CheckIdent},
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "sandbox/collation.h"
+#include "sandbox/constraints.h"
 #include "sandbox/databases.h"
 #include "sandbox/executor.h"
 #include "sandbox/fulltext.h"
@@ -15,8 +16,6 @@ namespace sandbox {
 
 using common::Value;
 using namespace tsql;
-
-namespace {
 
 std::string GeneratedName(std::string_view prefix, std::string_view table,
                           std::string_view column) {
@@ -35,6 +34,8 @@ std::string GeneratedName(std::string_view prefix, std::string_view table,
   out += suffix;
   return out;
 }
+
+namespace {
 
 std::string ColumnDeclaration(const ColumnInfo& c) {
   std::string out = QuoteIdentifier(c.name) + " " + c.type.SqliteDeclaration();
@@ -229,7 +230,7 @@ ObjectInfo Executor::DefineTable(const std::string& name, const TableDefinition&
         c->default_name = k->name.empty() ? GeneratedName("DF", name, c->name) : k->name;
       }
     }
-    // CHECK and FOREIGN KEY constraints are accepted; the sandbox does not enforce them.
+    // CHECK and FOREIGN KEY constraints are objects of their own, made once the table is.
   }
   for (IndexInfo& index : info.indexes) index.storage_name = name + "$" + index.name;
   return info;
@@ -279,7 +280,19 @@ void Executor::CreateTable(const CreateTableStatement& s) {
                    "The object or column name starting with '" + s.name.name +
                        "' is too long. The maximum length is 116 characters.",
                    ErrorScope::kBatch);
+  std::vector<std::pair<const TableConstraint*, std::string>> checks;
+  for (const ColumnDef& def : s.definition.columns)
+    for (const TableConstraint& k : def.constraints) checks.emplace_back(&k, def.name);
+  for (const TableConstraint& k : s.definition.constraints) checks.emplace_back(&k, "");
+  std::erase_if(checks, [](const auto& k) {
+    return k.first->type != TableConstraint::Type::kCheck &&
+           k.first->type != TableConstraint::Type::kForeignKey;
+  });
+  // #tables keep no catalogue objects: refused rather than left unchecked.
+  if (s.name.IsTemporary() && !checks.empty())
+    throw errors::Unsupported("CHECK and FOREIGN KEY constraints on temporary tables");
   RegisterTable(s.name, std::move(info));
+  AddConstraints(ResolveTable(s.name), checks, false);
   session_.rowcount = 0;
   SendDone(-1);
 }
@@ -376,7 +389,9 @@ void Executor::AlterTable(const AlterTableStatement& s) {
     for (const IndexInfo& index : before.indexes)
       for (const std::string& c : index.columns)
         if (EqualsNoCase(c, column)) return index.name;
-    return {};
+    return table.kind == ResolvedTable::Kind::kTable
+               ? ConstraintUsing(*db.catalog, before.id, column)
+               : std::string();
   };
   bool rows = false;
   RunSql("SELECT 1 FROM " + table.sql + " LIMIT 1", {}, [&](sqlite3_stmt*) { rows = true; });
@@ -575,11 +590,17 @@ void Executor::AlterTable(const AlterTableStatement& s) {
       break;
     }
     case AlterTableStatement::Action::kDropConstraint: {
+      bool rebuild = false;  // CHECK and FOREIGN KEY constraints leave the table as it is
       for (const std::string& name : s.names) {
         bool found = false;
         for (auto it = after.indexes.begin(); it != after.indexes.end(); ++it) {
           if (EqualsNoCase(it->name, name) && it->kind != IndexKind::kIndex &&
               it->kind != IndexKind::kUniqueIndex) {
+            if (std::string child = ReferencingConstraint(table, true); !child.empty()) {
+              Info(3725, "The constraint '" + it->name + "' is being referenced by " + child + ".",
+                   16);
+              throw SqlError(3727, 16, "Could not drop constraint. See previous errors.");
+            }
             after.indexes.erase(it);
             found = true;
             break;
@@ -592,19 +613,49 @@ void Executor::AlterTable(const AlterTableStatement& s) {
             found = true;
           }
         }
+        rebuild = rebuild || found;
+        if (!found) found = DropConstraint(table, name);
         if (!found) {
           Info(3728, "'" + name + "' is not a constraint.", 16);
           throw SqlError(3727, 16, "Could not drop constraint. See previous errors.");
         }
       }
+      if (!rebuild) {
+        SendDone(-1);
+        return;
+      }
       break;
     }
     case AlterTableStatement::Action::kCheckConstraint:
+      EnableConstraints(table, s.names, s.enable, s.with_check.value_or(false));
       SendDone(-1);
       return;
   }
   for (const ColumnInfo& c : after.columns) CheckIdentifier(c.name);
+  std::vector<std::pair<const TableConstraint*, std::string>> checks;
+  if (s.action == AlterTableStatement::Action::kAdd) {
+    for (const ColumnDef& def : s.add_columns)
+      for (const TableConstraint& k : def.constraints) checks.emplace_back(&k, def.name);
+    for (const TableConstraint& k : s.add_constraints) checks.emplace_back(&k, "");
+    std::erase_if(checks, [](const auto& k) {
+      return k.first->type != TableConstraint::Type::kCheck &&
+             k.first->type != TableConstraint::Type::kForeignKey;
+    });
+    if (!checks.empty() && table.kind == ResolvedTable::Kind::kTemp)
+      throw errors::Unsupported("CHECK and FOREIGN KEY constraints on temporary tables");
+    // Nothing else added: the table stays as it is.
+    if (!checks.empty() && s.add_columns.empty() &&
+        std::all_of(s.add_constraints.begin(), s.add_constraints.end(), [](const auto& k) {
+          return k.type == TableConstraint::Type::kCheck ||
+                 k.type == TableConstraint::Type::kForeignKey;
+        })) {
+      AddConstraints(table, checks, s.with_check.value_or(true));
+      SendDone(-1);
+      return;
+    }
+  }
   RebuildTable(db, before, std::move(after), copy);
+  if (!checks.empty()) AddConstraints(ResolveTable(s.table), checks, s.with_check.value_or(true));
   AfterChange(table, 1, current_ ? current_->span.TextIn(frame().text) : "");
   SendDone(-1);
 }
@@ -645,6 +696,14 @@ void Executor::DropObjects(const DropObjectsStatement& s) {
                          object->name + "' is a " + actual + ". Use DROP " + Upper(actual) + ".");
     }
     CheckPermission("DROP", db, object);
+    if (object->type == ObjectType::kTable) {
+      ResolvedTable dropped = ResolveTable(name);
+      if (ReferencingConstraint(dropped, false).size())
+        throw SqlError(3726, 16,
+                       "Could not drop object '" + name.ToString() +
+                           "' because it is referenced by a FOREIGN KEY constraint.");
+      DropConstraintsOf(dropped);
+    }
     if (object->type == ObjectType::kTable) FullText(session_, db).DropTable(object->id);
     std::string storage = QuoteIdentifier(db.schema) + "." + QuoteIdentifier(object->storage_name);
     if (object->type == ObjectType::kTable) session_.connection().Exec("DROP TABLE " + storage);

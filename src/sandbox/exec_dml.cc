@@ -539,12 +539,20 @@ void Executor::Insert(const InsertStatement& s) {
     else
       state.current = catalog->IdentityCurrent(session_.connection(), info.id);
   }
+  // Constraints are checked on the rows the statement wrote; identity values it drew stay
+  // drawn whatever happens to the rows.
+  const bool guarded = Guarded(table);
+  std::vector<std::int64_t> written;
   try {
-    RunSql(sql, params);
+    RunSql(sql + (guarded ? " RETURNING rowid" : ""), params,
+           [&](sqlite3_stmt* stmt) { written.push_back(sqlite3_column_int64(stmt, 0)); });
   } catch (const SqliteError& e) {
+    if (identity && state.used && catalog) session_.SpendIdentity(table.dbid, info.id, state);
     throw MapSqliteError(e, &table, true);
   }
   std::int64_t changed = session_.connection().Changes();
+  if (identity && state.used && catalog) session_.SpendIdentity(table.dbid, info.id, state);
+  if (guarded) CheckRows(table, "INSERT", &written);
   if (identity) {
     std::optional<std::int64_t> last;
     if (state.used) last = state.current;
@@ -738,12 +746,19 @@ void Executor::Update(const UpdateStatement& s) {
   }
   std::int64_t changed = 0;
   if (!assignments.empty()) {
+    const bool guarded = Guarded(table);
+    std::vector<std::int64_t> written;
     try {
-      RunSql(sql, params);
+      RunSql(sql + (guarded ? " RETURNING rowid" : ""), params,
+             [&](sqlite3_stmt* stmt) { written.push_back(sqlite3_column_int64(stmt, 0)); });
     } catch (const SqliteError& e) {
       throw MapSqliteError(e, &table, false);
     }
     changed = session_.connection().Changes();
+    if (guarded) {
+      CheckRows(table, "UPDATE", &written);
+      CheckReferences(table, "UPDATE");
+    }
   }
   session_.rowcount = changed;
   AfterChange(table, changed, current_ ? current_->span.TextIn(frame().text) : "");
@@ -803,6 +818,8 @@ void Executor::Delete(const DeleteStatement& s) {
     throw MapSqliteError(e, &table, false);
   }
   std::int64_t changed = session_.connection().Changes();
+  // Rows a cascade deletes are not counted: the count is the statement's own.
+  if (changed > 0 && Guarded(table)) CheckReferences(table, "DELETE");
   session_.rowcount = changed;
   AfterChange(table, changed, current_ ? current_->span.TextIn(frame().text) : "");
   SendDone(changed);
@@ -815,6 +832,10 @@ void Executor::Truncate(const TruncateTableStatement& s) {
                    "Could not truncate object '" + table.name + "' because it is not a table.");
   if (table.kind != ResolvedTable::Kind::kTemp)
     CheckPermission("ALTER", session_.Database(table.dbid), table.object);
+  if (!ReferencingConstraint(table, false).empty())
+    throw SqlError(4712, 16,
+                   "Cannot truncate table '" + table.name +
+                       "' because it is being referenced by a FOREIGN KEY constraint.");
   RunSql("DELETE FROM " + table.sql, {});
   std::int64_t changed = session_.connection().Changes();
   // TRUNCATE starts the identity again at its seed.

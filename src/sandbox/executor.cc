@@ -287,7 +287,10 @@ void Executor::RunLeaf(const tsql::Statement& statement) {
     } catch (const SqliteError&) {
       // The transaction is gone already (ROLLBACK inside the statement).
     }
-    if (session_.trancount() == 0) session_.CatalogRolledBack();
+    if (session_.trancount() == 0)
+      session_.CatalogRolledBack();
+    else
+      session_.KeepSpentIdentities();
   };
   try {
     Dispatch(statement);

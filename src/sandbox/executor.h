@@ -198,6 +198,25 @@ class Executor : public Resolver {
   SqlError MapSqliteError(const SqliteError& error, const ResolvedTable* target, bool insert);
   void AfterChange(const ResolvedTable& table, std::int64_t changed, std::string_view text);
   void DropTemp(const std::string& key);
+  // CHECK and FOREIGN KEY constraints (constraints.cc), each with the column it was written
+  // with (empty: a table constraint); check_existing tests the rows already there (WITH CHECK).
+  void AddConstraints(const ResolvedTable& table,
+                      const std::vector<std::pair<const tsql::TableConstraint*, std::string>>& list,
+                      bool check_existing);
+  void EnableConstraints(const ResolvedTable& table, const std::vector<std::string>& names,
+                         bool enable, bool check_existing);
+  bool DropConstraint(const ResolvedTable& table, const std::string& name);
+  void DropConstraintsOf(const ResolvedTable& table);
+  // "table 'c', foreign key constraint 'FK_x'" of a foreign key of another table (or, with
+  // self, of any table) that refers to this one; empty when none does.
+  std::string ReferencingConstraint(const ResolvedTable& table, bool self);
+  // Whether changes of the table have constraints to pass, and the checks after a change:
+  // rows are the rowids the statement inserted or updated (nullptr: every row, for the
+  // constraints listed in only).
+  bool Guarded(const ResolvedTable& table);
+  void CheckRows(const ResolvedTable& table, std::string_view verb,
+                 const std::vector<std::int64_t>* rows, const std::vector<std::int64_t>& only = {});
+  void CheckReferences(const ResolvedTable& table, std::string_view verb);
 
   // Table variables and user-defined functions.
   void DeclareTableVariable(const std::string& variable, const tsql::TableDefinition& definition);
@@ -235,5 +254,7 @@ class Executor : public Resolver {
 void CheckIdentifier(std::string_view name);
 // The SQLite name of a table or view: the name, prefixed with an owner other than dbo.
 std::string StorageNameFor(std::string_view owner, std::string_view name);
+// A constraint name as SQL Server makes one up: PK__Document__0AD2A005, CK__t__v__1A2B3C4D.
+std::string GeneratedName(std::string_view prefix, std::string_view table, std::string_view column);
 
 }  // namespace sandbox

@@ -1,10 +1,12 @@
 // The INFORMATION_SCHEMA views of a database, as literal rows made from its catalogue when a
 // statement names them, with the columns SQL Server 2000 gives them.
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "sandbox/collation.h"
+#include "sandbox/constraints.h"
 #include "sandbox/databases.h"
 #include "sandbox/executor.h"
 #include "sandbox/result_columns.h"
@@ -410,11 +412,20 @@ View KeyColumnUsage(AttachedDatabase& db) {
       }
     }
   }
+  for (const ObjectInfo* f : OfType(db, {ObjectType::kForeignKey})) {
+    const ObjectInfo* table = db.catalog->FindById(f->parent);
+    if (!table) continue;
+    const std::string owner = db.catalog->OwnerName(table->uid);
+    const ConstraintDetails d = ReadConstraint(*f);
+    for (size_t i = 0; i < d.columns.size(); ++i)
+      v.rows.push_back({Text(catalog), Text(owner), Text(f->name), Text(catalog), Text(owner),
+                        Text(table->name), Text(d.columns[i]), Int(static_cast<long long>(i + 1))});
+  }
   return v;
 }
 
-// The sandbox keeps no foreign keys: the view has its columns and no rows.
-View ReferentialConstraints() {
+// A row per foreign key, naming the key constraint it refers to.
+View ReferentialConstraints(AttachedDatabase& db) {
   View v;
   v.Columns({{"CONSTRAINT_CATALOG", Sysname()},
              {"CONSTRAINT_SCHEMA", Sysname()},
@@ -425,6 +436,27 @@ View ReferentialConstraints() {
              {"MATCH_OPTION", SqlType::VarChar(7)},
              {"UPDATE_RULE", SqlType::VarChar(9)},
              {"DELETE_RULE", SqlType::VarChar(9)}});
+  const std::string catalog = db.catalog->name();
+  for (const ObjectInfo* f : OfType(db, {ObjectType::kForeignKey})) {
+    const ConstraintDetails d = ReadConstraint(*f);
+    const ObjectInfo* parent = db.catalog->FindById(d.referenced);
+    if (!parent) continue;
+    std::string key;
+    for (const IndexInfo& index : parent->indexes) {
+      if ((index.kind != IndexKind::kPrimaryKey && index.kind != IndexKind::kUniqueConstraint) ||
+          index.columns.size() != d.ref_columns.size())
+        continue;
+      bool same = true;
+      for (const std::string& c : index.columns)
+        same = same && std::any_of(d.ref_columns.begin(), d.ref_columns.end(),
+                                   [&](const std::string& r) { return EqualsNoCase(c, r); });
+      if (same) key = index.name;
+    }
+    v.rows.push_back({Text(catalog), Text(db.catalog->OwnerName(f->uid)), Text(f->name),
+                      Text(catalog), Text(db.catalog->OwnerName(parent->uid)), Text(key),
+                      Text("SIMPLE"), Text("NO ACTION"),
+                      Text(d.cascade_delete ? "CASCADE" : "NO ACTION")});
+  }
   return v;
 }
 
@@ -444,7 +476,7 @@ std::optional<ResolvedTable> InformationSchemaView(Executor& executor, AttachedD
       {"PARAMETERS", [&] { return Parameters(db, collation); }},
       {"TABLE_CONSTRAINTS", [&] { return TableConstraints(db); }},
       {"KEY_COLUMN_USAGE", [&] { return KeyColumnUsage(db); }},
-      {"REFERENTIAL_CONSTRAINTS", [] { return ReferentialConstraints(); }},
+      {"REFERENTIAL_CONSTRAINTS", [&] { return ReferentialConstraints(db); }},
   };
   for (const auto& [view, build] : kViews)
     if (EqualsNoCase(view, name)) return Make(view, build(), db);

@@ -221,9 +221,27 @@ void SessionImpl::CatalogCommitted() {
     if (it != attached_.end()) it->second.generation = instance_->CatalogGeneration(dbid);
   }
   changed_catalogs_.clear();
+  spent_identities_.clear();
+}
+
+void SessionImpl::SpendIdentity(int dbid, std::int64_t table_id, const IdentityState& state) {
+  if (state.current) spent_identities_[{dbid, table_id}] = state;
+}
+
+void SessionImpl::KeepSpentIdentities() {
+  for (const auto& [key, spent] : spent_identities_) {
+    auto it = attached_.find(key.first);
+    if (it == attached_.end()) continue;
+    Catalog& catalog = *it->second.catalog;
+    std::optional<std::int64_t> now = catalog.IdentityCurrent(*connection_, key.second);
+    if (!now || (spent.increment > 0 ? *now < *spent.current : *now > *spent.current))
+      catalog.SetIdentityCurrent(*connection_, key.second, *spent.current);
+  }
+  if (trancount_ == 0) spent_identities_.clear();
 }
 
 void SessionImpl::CatalogRolledBack() {
+  KeepSpentIdentities();
   for (int dbid : changed_catalogs_) {
     auto it = attached_.find(dbid);
     if (it != attached_.end()) it->second.catalog->Load(*connection_);

@@ -163,6 +163,10 @@ class SessionImpl : public Session, public FunctionHost {
     bool used = false;
   };
   IdentityState& identity_state() { return identity_state_; }
+  // Identity values once drawn are never given again: a rollback takes the rows back, not the
+  // values, so after one the tables' current values are put forward again.
+  void SpendIdentity(int dbid, std::int64_t table_id, const IdentityState& state);
+  void KeepSpentIdentities();
 
   Executor* executor() { return executor_; }
   // Parsed procedure texts, by text.
@@ -210,6 +214,7 @@ class SessionImpl : public Session, public FunctionHost {
   std::string input_buffer_;
   std::vector<std::string> savepoints_;  // SAVE TRANSACTION names, lower-case
   IdentityState identity_state_;
+  std::map<std::pair<int, std::int64_t>, IdentityState> spent_identities_;  // by dbid, table id
   std::mt19937_64 random_{std::random_device{}()};
   Executor* executor_ = nullptr;
   std::map<std::string, std::shared_ptr<const tsql::Batch>> parsed_procedures_;

@@ -5,9 +5,11 @@
 #include <cstdio>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "sandbox/collation.h"
+#include "sandbox/constraints.h"
 #include "sandbox/databases.h"
 #include "sandbox/result_columns.h"
 #include "sandbox/session.h"
@@ -499,8 +501,12 @@ std::int64_t HelpIndex(Executor& executor, std::vector<ProcedureArgument>& argum
 bool SendConstraints(Executor& executor, AttachedDatabase& db, const ObjectInfo& table,
                      bool messages) {
   struct Row {
+    Row(std::string t, std::string n, std::string k, bool c = false)
+        : type(std::move(t)), name(std::move(n)), keys(std::move(k)), check(c) {}
     std::string type, name, keys;
     bool check = false;
+    std::string delete_action = "(n/a)", status = "Enabled";
+    std::string references;  // FOREIGN KEY: the row that follows it
   };
   std::vector<Row> rows;
   for (const IndexInfo& index : table.indexes) {
@@ -513,19 +519,51 @@ bool SendConstraints(Executor& executor, AttachedDatabase& db, const ObjectInfo&
   for (const ColumnInfo& c : table.columns)
     if (!c.default_name.empty())
       rows.push_back({"DEFAULT on column " + c.name, c.default_name, c.default_text});
-  for (const ObjectInfo* o : db.catalog->Objects())
-    if (o->type == ObjectType::kCheck && o->parent == table.id)
-      rows.push_back({"CHECK Table Level", o->name, o->definition, true});
+  std::vector<std::string> referenced_by;
+  for (const ObjectInfo* o : db.catalog->Objects()) {
+    if (o->type != ObjectType::kCheck && o->type != ObjectType::kForeignKey) continue;
+    const ConstraintDetails d = ReadConstraint(*o);
+    const ObjectInfo* child = db.catalog->FindById(o->parent);
+    if (o->type == ObjectType::kForeignKey && d.referenced == table.id && child)
+      referenced_by.push_back(db.catalog->name() + "." + db.catalog->OwnerName(child->uid) + "." +
+                              child->name + ": " + o->name);
+    if (o->parent != table.id) continue;
+    Row row(o->type == ObjectType::kCheck
+                ? (d.column_level ? "CHECK on column " + d.columns.front() : "CHECK Table Level")
+                : "FOREIGN KEY",
+            o->name, o->definition, true);
+    row.status = d.enabled ? "Enabled" : "Disabled";
+    if (o->type == ObjectType::kForeignKey) {
+      const ObjectInfo* parent = db.catalog->FindById(d.referenced);
+      row.delete_action = d.cascade_delete ? "Cascade" : "No Action";
+      auto list = [](const std::vector<std::string>& names) {
+        std::string out;
+        for (const std::string& n : names) out += (out.empty() ? "" : ", ") + n;
+        return out;
+      };
+      row.keys = list(d.columns);
+      if (parent)
+        row.references = "REFERENCES " + db.catalog->name() + "." +
+                         db.catalog->OwnerName(parent->uid) + "." + parent->name + " (" +
+                         list(d.ref_columns) + ")";
+    }
+    rows.push_back(std::move(row));
+  }
   std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
     if (a.type != b.type) return a.type < b.type;
     return CollateCompare(a.name, b.name) < 0;
   });
   if (rows.empty()) return false;
   std::vector<std::vector<Value>> out;
-  for (const Row& r : rows)
-    out.push_back({Text(r.type), Text(r.name), Text("(n/a)"), Text("(n/a)"),
-                   Text(r.check ? "Enabled" : "(n/a)"),
+  for (const Row& r : rows) {
+    out.push_back({Text(r.type), Text(r.name), Text(r.delete_action),
+                   Text(r.delete_action == "(n/a)" ? "(n/a)" : "No Action"),
+                   Text(r.check ? r.status : "(n/a)"),
                    Text(r.check ? "Is_For_Replication" : "(n/a)"), Text(r.keys)});
+    if (!r.references.empty())
+      out.push_back(
+          {Text(" "), Text(" "), Text(" "), Text(" "), Text(" "), Text(" "), Text(r.references)});
+  }
   executor.SendRows(
       {Col("constraint_type", SqlType::NVarChar(146)), Col("constraint_name", Sysname()),
        Col("delete_action", SqlType::NVarChar(9)), Col("update_action", SqlType::NVarChar(9)),
@@ -533,8 +571,13 @@ bool SendConstraints(Executor& executor, AttachedDatabase& db, const ObjectInfo&
        Col("status_for_replication", SqlType::VarChar(19)),
        Col("constraint_keys", SqlType::NVarChar(2126))},
       out);
-  // The sandbox keeps no foreign keys, so no table refers to this one.
-  if (messages) executor.Info(15470, "No foreign keys reference this table.");
+  if (!referenced_by.empty()) {
+    std::vector<std::vector<Value>> by;
+    for (const std::string& r : referenced_by) by.push_back({Text(r)});
+    executor.SendRows({Col("Table is referenced by foreign key", SqlType::NVarChar(516))}, by);
+  } else if (messages) {
+    executor.Info(15470, "No foreign keys reference this table.");
+  }
   return true;
 }
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "sandbox/collation.h"
+#include "sandbox/constraints.h"
 #include "sandbox/session.h"
 #include "sandbox/system_procedures.h"
 
@@ -146,6 +147,9 @@ std::string RenameColumn(Executor& executor, AttachedDatabase& db, const std::st
   executor.CheckPermission("ALTER", db, table);
   if (const ColumnInfo* other = table->FindColumn(newname); other && other != old)
     throw NameInUse(newname, "column");
+  // Constraints keep their columns by name: a rename under them would leave them broken.
+  if (!ConstraintUsing(*db.catalog, table->id, old->name).empty())
+    throw errors::Unsupported("sp_rename of a column a CHECK or FOREIGN KEY constraint uses");
   ObjectInfo after = *table;
   std::vector<std::pair<std::string, std::string>> copy;
   for (ColumnInfo& c : after.columns) {

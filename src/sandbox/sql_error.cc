@@ -235,6 +235,16 @@ SqlError VariableDeclaredTwice(std::string_view name) {
                          "query batch or stored procedure."),
                   ErrorScope::kBatch);
 }
+SqlError ConstraintConflict(std::string_view verb, std::string_view kind, std::string_view name,
+                            std::string_view database, std::string_view table,
+                            std::string_view column) {
+  std::string text = std::string(verb) + " statement conflicted with " + std::string(kind) +
+                     " constraint '" + std::string(name) +
+                     "'. The conflict occurred in database '" + std::string(database) +
+                     "', table '" + std::string(table) + "'";
+  if (!column.empty()) text += ", column '" + std::string(column) + "'";
+  return SqlError(547, 16, text + ".");
+}
 
 }  // namespace errors
 }  // namespace sandbox

@@ -86,6 +86,10 @@ SqlError CursorVariableEmpty(std::string_view name);                     // 1695
 SqlError CursorForUpdateReadOnly();                                      // 16957
 SqlError CursorOptionsConflict(std::string_view a, std::string_view b);  // 1048
 SqlError VariableDeclaredTwice(std::string_view name);                   // 134
+// 547: kind is "COLUMN CHECK", "TABLE FOREIGN KEY", "COLUMN REFERENCE", ...; column may be empty.
+SqlError ConstraintConflict(std::string_view verb, std::string_view kind, std::string_view name,
+                            std::string_view database, std::string_view table,
+                            std::string_view column);
 }  // namespace errors
 
 }  // namespace sandbox

@@ -1,0 +1,402 @@
+// CHECK and FOREIGN KEY constraints: their creation, NOCHECK/CHECK and DROP, and the checks run
+// after each INSERT, UPDATE and DELETE of a table they guard or that they refer to.
+#include "sandbox/constraints.h"
+
+#include <algorithm>
+#include <sstream>
+
+#include "sandbox/collation.h"
+#include "sandbox/executor.h"
+#include "sandbox/tsql/printer.h"
+
+namespace sandbox {
+
+using common::Value;
+using namespace tsql;
+
+ConstraintDetails ReadConstraint(const ObjectInfo& object) {
+  ConstraintDetails d;
+  std::istringstream words(object.storage_name);
+  for (std::string word; words >> word;) {
+    if (word == "column") d.column_level = true;
+    if (word == "nocheck") d.enabled = false;
+    if (word == "cascade") d.cascade_delete = true;
+    if (word.rfind("ref=", 0) == 0) d.referenced = std::stoll(word.substr(4));
+  }
+  for (const ColumnInfo& c : object.columns) {
+    d.columns.push_back(c.name);
+    if (!c.default_name.empty()) d.ref_columns.push_back(c.default_name);
+  }
+  return d;
+}
+
+void WriteConstraint(const ConstraintDetails& d, const ObjectInfo& table, ObjectInfo& object) {
+  std::string flags = d.column_level ? "column" : "table";
+  if (!d.enabled) flags += " nocheck";
+  if (d.cascade_delete) flags += " cascade";
+  if (d.referenced != 0) flags += " ref=" + std::to_string(d.referenced);
+  object.storage_name = flags;
+  object.columns.clear();
+  for (size_t i = 0; i < d.columns.size(); ++i) {
+    const ColumnInfo* source = table.FindColumn(d.columns[i]);
+    ColumnInfo c = source ? *source : ColumnInfo{};
+    c.colid = static_cast<int>(i + 1);
+    c.name = d.columns[i];
+    c.identity = false;
+    c.default_text.clear();
+    c.default_name = i < d.ref_columns.size() ? d.ref_columns[i] : "";
+    object.columns.push_back(std::move(c));
+  }
+}
+
+namespace {
+
+struct Rule {
+  const ObjectInfo* object;
+  ConstraintDetails details;
+};
+
+// The enabled constraints of a database that guard the table (CHECK, FOREIGN KEY as child) or,
+// with referencing, the foreign keys that refer to it.
+std::vector<Rule> RulesOf(AttachedDatabase& db, std::int64_t table_id, bool referencing) {
+  std::vector<Rule> out;
+  for (const ObjectInfo* o : db.catalog->Objects()) {
+    if (o->type != ObjectType::kCheck && o->type != ObjectType::kForeignKey) continue;
+    ConstraintDetails d = ReadConstraint(*o);
+    if (!d.enabled) continue;
+    bool match = referencing ? o->type == ObjectType::kForeignKey && d.referenced == table_id
+                             : o->parent == table_id;
+    if (match) out.push_back({o, std::move(d)});
+  }
+  return out;
+}
+
+std::string ColumnOf(const ConstraintDetails& d, const std::vector<std::string>& columns) {
+  return d.column_level || columns.size() == 1 ? columns.front() : "";
+}
+
+std::string Kind(const ConstraintDetails& d, const char* what) {
+  return std::string(d.column_level ? "COLUMN " : "TABLE ") + what;
+}
+
+// "a"."x" = "b"."y" AND ... over the key columns.
+std::string KeyMatch(const std::string& left, const std::vector<std::string>& left_columns,
+                     const std::string& right, const std::vector<std::string>& right_columns) {
+  std::string out;
+  for (size_t i = 0; i < left_columns.size(); ++i)
+    out += (i ? " AND " : "") + left + "." + QuoteIdentifier(left_columns[i]) + " = " + right +
+           "." + QuoteIdentifier(right_columns[i]);
+  return out;
+}
+
+std::string NotNull(const std::string& alias, const std::vector<std::string>& columns) {
+  std::string out;
+  for (const std::string& c : columns)
+    out += (out.empty() ? "" : " AND ") + alias + "." + QuoteIdentifier(c) + " IS NOT NULL";
+  return out;
+}
+
+}  // namespace
+
+bool Executor::Guarded(const ResolvedTable& table) {
+  if (table.kind != ResolvedTable::Kind::kTable) return false;
+  AttachedDatabase& db = session_.Database(table.dbid);
+  return !RulesOf(db, table.object->id, false).empty() ||
+         !RulesOf(db, table.object->id, true).empty();
+}
+
+void Executor::AddConstraints(
+    const ResolvedTable& table,
+    const std::vector<std::pair<const TableConstraint*, std::string>>& list, bool check_existing) {
+  if (list.empty() || table.kind != ResolvedTable::Kind::kTable) return;
+  AttachedDatabase& db = session_.Database(table.dbid);
+  Connection& connection = session_.connection();
+  const ObjectInfo& owner = *table.object;
+  std::vector<std::int64_t> created;
+  for (const auto& [k, column] : list) {
+    const bool column_level = !column.empty();
+    bool check = k->type == TableConstraint::Type::kCheck;
+    ObjectInfo object;
+    object.type = check ? ObjectType::kCheck : ObjectType::kForeignKey;
+    object.parent = owner.id;
+    object.uid = owner.uid;
+    const std::string first_column = column_level         ? column
+                                     : k->columns.empty() ? ""
+                                                          : k->columns.front().name;
+    object.name = !k->name.empty() ? k->name
+                                   : GeneratedName(check ? "CK" : "FK", owner.name,
+                                                   column_level ? first_column : "");
+    CheckIdentifier(object.name);
+    auto refuse = [&](std::int32_t number, const std::string& text) {
+      Info(number, text, 16);
+      throw SqlError(1750, 16, "Could not create constraint. See previous errors.");
+    };
+    if (db.catalog->Find(object.name, {}, owner.uid))
+      refuse(2714, "There is already an object named '" + object.name + "' in the database.");
+    ConstraintDetails d;
+    d.column_level = column_level;
+    if (check) {
+      object.definition = "(" + ToSql(*k->expr) + ")";
+      if (column_level) d.columns.push_back(owner.FindColumn(first_column)->name);
+    } else {
+      for (const IndexColumn& ic : k->columns) {
+        const ColumnInfo* c = owner.FindColumn(ic.name);
+        if (!c)
+          refuse(1769, "Foreign key '" + object.name + "' references invalid column '" + ic.name +
+                           "' in referencing table '" + owner.name + "'.");
+        d.columns.push_back(c->name);
+      }
+      ObjectName ref_name = k->ref_table;
+      if (!ref_name.database.empty() && !EqualsNoCase(ref_name.database, db.catalog->name()))
+        refuse(1763, "Cross-database foreign key references are not supported. Foreign key '" +
+                         ref_name.ToString() + "'.");
+      const ObjectInfo* parent = db.catalog->Find(ref_name.name, ref_name.owner, owner.uid);
+      if (!parent && EqualsNoCase(ref_name.name, owner.name)) parent = &owner;
+      if (!parent || parent->type != ObjectType::kTable)
+        refuse(1767, "Foreign key '" + object.name + "' references invalid table '" +
+                         ref_name.ToString() + "'.");
+      d.referenced = parent->id;
+      std::vector<std::string> ref_columns = k->ref_columns;
+      if (ref_columns.empty() && parent->PrimaryKey()) ref_columns = parent->PrimaryKey()->columns;
+      if (!ref_columns.empty() && ref_columns.size() != d.columns.size())
+        refuse(8139,
+               "Number of referencing columns in foreign key differs from number of "
+               "referenced columns, table '" +
+                   owner.name + "'.");
+      for (const std::string& name : ref_columns) {
+        const ColumnInfo* c = parent->FindColumn(name);
+        if (!c)
+          refuse(1770, "Foreign key '" + object.name + "' references invalid column '" + name +
+                           "' in referenced table '" + parent->name + "'.");
+        d.ref_columns.push_back(c->name);
+      }
+      // The referenced columns must be exactly the key of a PRIMARY KEY or UNIQUE constraint
+      // (or unique index), in any order.
+      bool keyed = false;
+      for (const IndexInfo& index : parent->indexes) {
+        if (!index.unique() || index.columns.size() != d.ref_columns.size()) continue;
+        keyed = keyed ||
+                std::all_of(index.columns.begin(), index.columns.end(), [&](const std::string& c) {
+                  return std::any_of(d.ref_columns.begin(), d.ref_columns.end(),
+                                     [&](const std::string& r) { return EqualsNoCase(c, r); });
+                });
+      }
+      if (!keyed || d.ref_columns.empty())
+        refuse(1776, "There are no primary or candidate keys in the referenced table '" +
+                         parent->name +
+                         "' that match the referencing column list in the foreign key '" +
+                         object.name + "'.");
+      for (size_t i = 0; i < d.columns.size(); ++i) {
+        const ColumnInfo& mine = *owner.FindColumn(d.columns[i]);
+        const ColumnInfo& theirs = *parent->FindColumn(d.ref_columns[i]);
+        if (mine.type.kind != theirs.type.kind)
+          refuse(1778, "Column '" + parent->name + "." + theirs.name +
+                           "' is not the same data type as referencing column '" + owner.name +
+                           "." + mine.name + "' in foreign key '" + object.name + "'.");
+      }
+      if (k->on_update == "CASCADE") throw errors::Unsupported("ON UPDATE CASCADE");
+      d.cascade_delete = k->on_delete == "CASCADE";
+    }
+    WriteConstraint(d, owner, object);
+    object.id = db.catalog->NextObjectId(connection);
+    db.catalog->InsertObject(connection, object);
+    db.catalog->ReloadObject(connection, object.id);
+    created.push_back(object.id);
+  }
+  session_.CatalogChanged(db.dbid);
+  if (!check_existing) return;
+  // WITH CHECK (the default): the rows already there must pass the new constraints.
+  CheckRows(table, "ALTER TABLE", nullptr, created);
+}
+
+void Executor::EnableConstraints(const ResolvedTable& table, const std::vector<std::string>& names,
+                                 bool enable, bool check_existing) {
+  if (table.kind != ResolvedTable::Kind::kTable) return;
+  AttachedDatabase& db = session_.Database(table.dbid);
+  Connection& connection = session_.connection();
+  bool all = names.size() == 1 && EqualsNoCase(names.front(), "ALL");
+  std::vector<const ObjectInfo*> targets;
+  for (const std::string& name : names) {
+    if (all) break;
+    const ObjectInfo* o = db.catalog->Find(name, {}, table.object->uid);
+    if (!o || o->parent != table.object->id ||
+        (o->type != ObjectType::kCheck && o->type != ObjectType::kForeignKey))
+      throw SqlError(4917, 16, "Constraint '" + name + "' does not exist.");
+    targets.push_back(o);
+  }
+  if (all)
+    for (const ObjectInfo* o : db.catalog->Objects())
+      if (o->parent == table.object->id &&
+          (o->type == ObjectType::kCheck || o->type == ObjectType::kForeignKey))
+        targets.push_back(o);
+  std::vector<std::int64_t> ids;
+  for (const ObjectInfo* o : targets) {
+    ConstraintDetails d = ReadConstraint(*o);
+    d.enabled = enable;
+    ObjectInfo changed = *o;
+    WriteConstraint(d, *table.object, changed);
+    // The flags live in the objects row: the constraint is written again under its id.
+    db.catalog->DeleteObject(connection, o->id, Catalog::Permissions::kKeep);
+    db.catalog->InsertObject(connection, changed);
+    ids.push_back(changed.id);
+  }
+  for (std::int64_t id : ids) db.catalog->ReloadObject(connection, id);
+  session_.CatalogChanged(db.dbid);
+  if (enable && check_existing) CheckRows(table, "ALTER TABLE", nullptr, ids);
+}
+
+bool Executor::DropConstraint(const ResolvedTable& table, const std::string& name) {
+  if (table.kind != ResolvedTable::Kind::kTable) return false;
+  AttachedDatabase& db = session_.Database(table.dbid);
+  const ObjectInfo* o = db.catalog->Find(name, {}, table.object->uid);
+  if (!o || o->parent != table.object->id ||
+      (o->type != ObjectType::kCheck && o->type != ObjectType::kForeignKey))
+    return false;
+  db.catalog->DeleteObject(session_.connection(), o->id);
+  session_.CatalogChanged(db.dbid);
+  return true;
+}
+
+void Executor::DropConstraintsOf(const ResolvedTable& table) {
+  if (table.kind != ResolvedTable::Kind::kTable) return;
+  AttachedDatabase& db = session_.Database(table.dbid);
+  for (const ObjectInfo* o : db.catalog->Objects())
+    if (o->parent == table.object->id &&
+        (o->type == ObjectType::kCheck || o->type == ObjectType::kForeignKey))
+      db.catalog->DeleteObject(session_.connection(), o->id);
+  session_.CatalogChanged(db.dbid);
+}
+
+std::string Executor::ReferencingConstraint(const ResolvedTable& table, bool self) {
+  if (table.kind != ResolvedTable::Kind::kTable) return {};
+  AttachedDatabase& db = session_.Database(table.dbid);
+  for (const ObjectInfo* o : db.catalog->Objects()) {
+    if (o->type != ObjectType::kForeignKey || (!self && o->parent == table.object->id)) continue;
+    if (ReadConstraint(*o).referenced != table.object->id) continue;
+    const ObjectInfo* child = db.catalog->FindById(o->parent);
+    return "table '" + (child ? child->name : "") + "', foreign key constraint '" + o->name + "'";
+  }
+  return {};
+}
+
+std::string ConstraintUsing(const Catalog& catalog, std::int64_t table_id,
+                            const std::string& column) {
+  for (const ObjectInfo* o : catalog.Objects()) {
+    if (o->type != ObjectType::kCheck && o->type != ObjectType::kForeignKey) continue;
+    const ConstraintDetails d = ReadConstraint(*o);
+    auto named = [&](const std::vector<std::string>& names) {
+      return std::any_of(names.begin(), names.end(),
+                         [&](const std::string& n) { return EqualsNoCase(n, column); });
+    };
+    if (o->parent == table_id && named(d.columns)) return o->name;
+    if (d.referenced == table_id && named(d.ref_columns)) return o->name;
+    // A table-level CHECK names its columns only in its text: any mention counts, so that no
+    // check is left reading a column that is gone.
+    if (o->parent == table_id && o->type == ObjectType::kCheck &&
+        Lower(o->definition).find(Lower(column)) != std::string::npos)
+      return o->name;
+  }
+  return {};
+}
+
+void Executor::CheckRows(const ResolvedTable& table, std::string_view verb,
+                         const std::vector<std::int64_t>* rows,
+                         const std::vector<std::int64_t>& only) {
+  if (table.kind != ResolvedTable::Kind::kTable || (rows && rows->empty())) return;
+  AttachedDatabase& db = session_.Database(table.dbid);
+  std::vector<Rule> rules = RulesOf(db, table.object->id, false);
+  // ALTER TABLE checks only the constraints just added or enabled: others may have been added
+  // WITH NOCHECK over rows that break them.
+  if (!only.empty())
+    rules.erase(std::remove_if(rules.begin(), rules.end(),
+                               [&](const Rule& r) {
+                                 return std::find(only.begin(), only.end(), r.object->id) ==
+                                        only.end();
+                               }),
+                rules.end());
+  if (rules.empty()) return;
+  constexpr size_t kChunk = 500;
+  const size_t total = rows ? rows->size() : 1;
+  for (size_t start = 0; start < total; start += kChunk) {
+    std::string in_rows;
+    if (rows) {
+      for (size_t i = start; i < std::min(total, start + kChunk); ++i)
+        in_rows += (in_rows.empty() ? "" : ",") + std::to_string((*rows)[i]);
+    }
+    for (const Rule& rule : rules) {
+      std::vector<Value> params;
+      Translator translator(*this, params);
+      Scope scope;
+      std::string from = translator.AddTable(table, "", scope, false);
+      const std::string alias = QuoteIdentifier(scope.sources.back().sql_alias);
+      std::string where = rows ? alias + ".rowid IN (" + in_rows + ")" : "1";
+      std::string parent_name, parent_column;
+      if (rule.object->type == ObjectType::kCheck) {
+        // Only FALSE fails a check (UNKNOWN passes); the kept text is a condition, read here
+        // as the expression parser takes it.
+        const Expr& passes = session_.ParsedDefault("CASE WHEN NOT " + rule.object->definition +
+                                                    " THEN 0 ELSE 1 END");
+        where += " AND (" + translator.Expression(passes, &scope).sql + ") = 0";
+      } else {
+        const ObjectInfo* parent = db.catalog->FindById(rule.details.referenced);
+        if (!parent) continue;
+        where += " AND " + NotNull(alias, rule.details.columns) +
+                 " AND NOT EXISTS (SELECT 1 FROM " + QuoteIdentifier(db.schema) + "." +
+                 QuoteIdentifier(parent->storage_name) + " AS \"p\" WHERE " +
+                 KeyMatch("\"p\"", rule.details.ref_columns, alias, rule.details.columns) + ")";
+        parent_name = parent->name;
+      }
+      bool failed = false;
+      RunSql("SELECT 1 FROM " + from + " WHERE " + where + " LIMIT 1", params,
+             [&](sqlite3_stmt*) { failed = true; });
+      if (!failed) continue;
+      if (rule.object->type == ObjectType::kCheck)
+        throw errors::ConstraintConflict(
+            verb, Kind(rule.details, "CHECK"), rule.object->name, db.catalog->name(), table.name,
+            rule.details.column_level ? rule.details.columns.front() : "");
+      throw errors::ConstraintConflict(verb, Kind(rule.details, "FOREIGN KEY"), rule.object->name,
+                                       db.catalog->name(), parent_name,
+                                       ColumnOf(rule.details, rule.details.ref_columns));
+    }
+    if (!rows) break;
+  }
+}
+
+void Executor::CheckReferences(const ResolvedTable& table, std::string_view verb) {
+  if (table.kind != ResolvedTable::Kind::kTable) return;
+  AttachedDatabase& db = session_.Database(table.dbid);
+  const std::string parent_sql =
+      QuoteIdentifier(db.schema) + "." + QuoteIdentifier(table.object->storage_name);
+  for (const Rule& rule : RulesOf(db, table.object->id, true)) {
+    const ObjectInfo* child = db.catalog->FindById(rule.object->parent);
+    if (!child) continue;
+    const std::string child_sql =
+        QuoteIdentifier(db.schema) + "." + QuoteIdentifier(child->storage_name);
+    // Rows of the child whose key no longer has its row in this table.
+    std::string orphans =
+        NotNull("\"c\"", rule.details.columns) + " AND NOT EXISTS (SELECT 1 FROM " + parent_sql +
+        " AS \"p\" WHERE " +
+        KeyMatch("\"p\"", rule.details.ref_columns, "\"c\"", rule.details.columns) + ")";
+    if (rule.details.cascade_delete && verb == "DELETE") {
+      RunSql("DELETE FROM " + child_sql + " AS \"c\" WHERE " + orphans, {});
+      if (session_.connection().Changes() > 0) {
+        ObjectName name;
+        name.database = db.catalog->name();
+        name.owner = db.catalog->OwnerName(child->uid);
+        name.name = child->name;
+        name.part_count = 3;
+        CheckReferences(ResolveTable(name), verb);
+      }
+      continue;
+    }
+    bool failed = false;
+    RunSql("SELECT 1 FROM " + child_sql + " AS \"c\" WHERE " + orphans + " LIMIT 1", {},
+           [&](sqlite3_stmt*) { failed = true; });
+    if (failed)
+      throw errors::ConstraintConflict(verb, Kind(rule.details, "REFERENCE"), rule.object->name,
+                                       db.catalog->name(), child->name,
+                                       ColumnOf(rule.details, rule.details.columns));
+  }
+}
+
+}  // namespace sandbox
