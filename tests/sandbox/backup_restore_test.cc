@@ -3,7 +3,6 @@
 // messages and result columns of SQL Server 2000's documentation.
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <regex>
 
