@@ -856,9 +856,8 @@ void RestoreDatabase(Executor& executor, const tsql::RestoreStatement& s) {
   for (const auto& move : s.moves) {
     std::string logical = OptionValue(executor, move.logical.get()).ToText();
     std::string physical = OptionValue(executor, move.physical.get()).ToText();
-    bool known = std::any_of(files.begin(), files.end(), [&](const BackupFile& f) {
-      return EqualsNoCase(f.name, logical);
-    });
+    bool known = std::any_of(files.begin(), files.end(),
+                             [&](const BackupFile& f) { return EqualsNoCase(f.name, logical); });
     if (!known) throw BackupError(3234, {logical, set.database_name});
     moves[Lower(logical)] = physical;
   }

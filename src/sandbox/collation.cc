@@ -239,8 +239,8 @@ std::vector<Element> Compile(const std::vector<char32_t>& p, char32_t escape) {
 
 // One attempt from element e at character t: greedy with back-tracking to the last run, as for
 // glob patterns. Reaching element done_at is a match (only runs follow it).
-bool Walk(const std::vector<Element>& elements, const std::vector<char32_t>& s, size_t e,
-          size_t t, size_t done_at) {
+bool Walk(const std::vector<Element>& elements, const std::vector<char32_t>& s, size_t e, size_t t,
+          size_t done_at) {
   size_t star_e = std::string::npos, star_t = 0;
   while (t < s.size()) {
     if (e >= done_at) return true;
