@@ -231,26 +231,13 @@ void ManyRows(sqlite3_context* ctx, int, sqlite3_value**) {
 }
 
 int DecimalDigits(const SqlType& t, int* scale) {
-  *scale = 0;
-  switch (t.kind) {
-    case TypeKind::kBit:
-      return 1;
-    case TypeKind::kTinyInt:
-      return 3;
-    case TypeKind::kSmallInt:
-      return 5;
-    case TypeKind::kInt:
-      return 10;
-    case TypeKind::kBigInt:
-      return 19;
-    case TypeKind::kDecimal:
-    case TypeKind::kNumeric:
-      *scale = t.scale;
-      return std::max(t.precision, 1);
-    default:
-      *scale = t.scale;
-      return 38;
+  if (t.IsInteger() || t.kind == TypeKind::kBit) {
+    *scale = 0;
+    return t.Precision();
   }
+  *scale = t.scale;
+  bool exact = t.kind == TypeKind::kDecimal || t.kind == TypeKind::kNumeric;
+  return exact ? std::max(t.precision, 1) : 38;
 }
 
 }  // namespace

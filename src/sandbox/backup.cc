@@ -240,11 +240,9 @@ struct BackupSet {
   std::string collation;
 };
 
-struct BackupFile {
-  int fileid = 0;
-  std::string logical_name;
-  std::string physical_name;
-  bool log = false;
+// A file of a backup set: its logical name, the path it was backed up from, and the sizes below
+// (the base's size_kb, max_size and growth are not used).
+struct BackupFile : DatabaseFileInfo {
   std::int64_t size_bytes = 0;  // as declared
   std::int64_t max_bytes = -1;  // -1: unlimited
   std::int64_t pages = 0;       // what the backup processed
@@ -371,10 +369,7 @@ class Media {
     q.Bind(1, Value(position));
     while (q.Step()) {
       BackupFile f;
-      f.fileid = static_cast<int>(q.ColumnInt(0));
-      f.logical_name = q.ColumnText(1);
-      f.physical_name = q.ColumnText(2);
-      f.log = q.ColumnInt(3) != 0;
+      static_cast<DatabaseFileInfo&>(f) = FileIdentity(q, 0);
       f.size_bytes = q.ColumnInt(4);
       f.max_bytes = q.ColumnInt(5);
       f.pages = q.ColumnInt(6);
@@ -809,7 +804,7 @@ void FileListOnly(Executor& executor, const tsql::RestoreStatement& s) {
   for (const BackupFile& f : media.Files(position)) {
     // An unlimited file reports the largest size a file can have.
     constexpr long long kUnlimited = 35184372080640LL;
-    rows.push_back({Value(f.logical_name), Value(f.physical_name), Value(f.log ? "L" : "D"),
+    rows.push_back({Value(f.name), Value(f.filename), Value(f.log ? "L" : "D"),
                     f.log ? Value() : Value("PRIMARY"), Value(static_cast<long long>(f.size_bytes)),
                     Value(f.max_bytes < 0 ? kUnlimited : static_cast<long long>(f.max_bytes))});
   }
@@ -861,9 +856,8 @@ void RestoreDatabase(Executor& executor, const tsql::RestoreStatement& s) {
   for (const auto& move : s.moves) {
     std::string logical = OptionValue(executor, move.logical.get()).ToText();
     std::string physical = OptionValue(executor, move.physical.get()).ToText();
-    bool known = std::any_of(files.begin(), files.end(), [&](const BackupFile& f) {
-      return EqualsNoCase(f.logical_name, logical);
-    });
+    bool known = std::any_of(files.begin(), files.end(),
+                             [&](const BackupFile& f) { return EqualsNoCase(f.name, logical); });
     if (!known) throw BackupError(3234, {logical, set.database_name});
     moves[Lower(logical)] = physical;
   }
@@ -877,14 +871,14 @@ void RestoreDatabase(Executor& executor, const tsql::RestoreStatement& s) {
   std::error_code ec;
   bool refused = false;
   for (const BackupFile& f : files) {
-    auto moved = moves.find(Lower(f.logical_name));
-    std::string path = moved != moves.end() ? moved->second : f.physical_name;
+    auto moved = moves.find(Lower(f.name));
+    std::string path = moved != moves.end() ? moved->second : f.filename;
     auto host = machine.ToHost(path);
     // Every file that cannot go where it should is named before the restore gives up.
     bool file_refused = false;
     auto cannot = [&](int number, std::initializer_list<std::string_view> args) {
       Say(executor, number, args);
-      Say(executor, 3156, {f.logical_name, path});
+      Say(executor, 3156, {f.name, path});
       refused = file_refused = true;
     };
     targets.push_back({f, path, host.value_or(fs::path())});
@@ -966,7 +960,7 @@ void RestoreDatabase(Executor& executor, const tsql::RestoreStatement& s) {
   for (const Target& t : targets) {
     pages += t.file.pages;
     Say(executor, 4035,
-        {std::to_string(t.file.pages), name, t.file.logical_name, std::to_string(position)});
+        {std::to_string(t.file.pages), name, t.file.name, std::to_string(position)});
   }
   SayFinished(executor, "RESTORE DATABASE", pages, start);
 }

@@ -237,19 +237,14 @@ std::vector<Element> Compile(const std::vector<char32_t>& p, char32_t escape) {
   return out;
 }
 
-}  // namespace
-
-bool LikeMatch(std::string_view pattern, std::string_view text, char32_t escape,
-               bool blanks_optional) {
-  std::vector<Element> elements = Compile(Decode(pattern), FoldCase(escape));
-  std::vector<char32_t> s = Decode(text);
-  size_t unblank = s.size();  // where the trailing blanks begin
-  if (blanks_optional) {
-    while (unblank > 0 && s[unblank - 1] == U' ') --unblank;
-  }
-  // Greedy matching with back-tracking to the last run, as for glob patterns.
-  size_t e = 0, t = 0, star_e = std::string::npos, star_t = 0;
+// One attempt from element e at character t: greedy with back-tracking to the last run, as for
+// glob patterns. Reaching element done_at is a match (only runs follow it), and so is the end of
+// the pattern at or after character unblank (only blanks follow it).
+bool Walk(const std::vector<Element>& elements, const std::vector<char32_t>& s, size_t e, size_t t,
+          size_t done_at, size_t unblank = std::string::npos) {
+  size_t star_e = std::string::npos, star_t = 0;
   while (t < s.size()) {
+    if (e >= done_at) return true;
     if (e == elements.size() && t >= unblank) return true;
     if (e < elements.size() && elements[e].kind == Element::kRun) {
       star_e = e++;
@@ -268,6 +263,19 @@ bool LikeMatch(std::string_view pattern, std::string_view text, char32_t escape,
   return e == elements.size();
 }
 
+}  // namespace
+
+bool LikeMatch(std::string_view pattern, std::string_view text, char32_t escape,
+               bool blanks_optional) {
+  const std::vector<char32_t> s = Decode(text);
+  size_t unblank = std::string::npos;
+  if (blanks_optional) {
+    unblank = s.size();
+    while (unblank > 0 && s[unblank - 1] == U' ') --unblank;
+  }
+  return Walk(Compile(Decode(pattern), FoldCase(escape)), s, 0, 0, std::string::npos, unblank);
+}
+
 size_t LikePosition(std::string_view pattern, std::string_view text) {
   const std::vector<Element> elements = Compile(Decode(pattern), 0);
   const std::vector<char32_t> s = Decode(text);
@@ -275,28 +283,8 @@ size_t LikePosition(std::string_view pattern, std::string_view text) {
   while (first < elements.size() && elements[first].kind == Element::kRun) ++first;
   size_t tail = elements.size();  // from tail on only runs: a match may end anywhere
   while (tail > first && elements[tail - 1].kind == Element::kRun) --tail;
-  const bool open_end = tail < elements.size();
-  // LikeMatch's walk from one start, on the text decoded once.
-  auto matches_from = [&](size_t start) {
-    size_t e = first, t = start, star_e = std::string::npos, star_t = 0;
-    while (t < s.size()) {
-      if (open_end && e >= tail) return true;
-      if (e < elements.size() && elements[e].kind == Element::kRun) {
-        star_e = e++;
-        star_t = t;
-      } else if (e < elements.size() && elements[e].Matches(s[t])) {
-        ++e;
-        ++t;
-      } else if (star_e != std::string::npos) {
-        e = star_e + 1;
-        t = ++star_t;
-      } else {
-        return false;
-      }
-    }
-    while (e < elements.size() && elements[e].kind == Element::kRun) ++e;
-    return e == elements.size();
-  };
+  const size_t done_at = tail < elements.size() ? tail : std::string::npos;
+  auto matches_from = [&](size_t start) { return Walk(elements, s, first, start, done_at); };
   if (first == 0) return matches_from(0) ? 1 : 0;
   for (size_t start = 0; start < s.size(); ++start)
     if (matches_from(start)) return start + 1;

@@ -561,11 +561,7 @@ DatabaseFilesCopy ReadFilesCopy(Connection& db, const std::string& files_table,
       db.Prepare("SELECT fileid, name, filename, is_log, size_kb, maxsize, growth FROM " +
                  files_table + " ORDER BY fileid");
   while (rows.Step()) {
-    DatabaseFileInfo f;
-    f.fileid = static_cast<int>(rows.ColumnInt(0));
-    f.name = rows.ColumnText(1);
-    f.filename = rows.ColumnText(2);
-    f.log = rows.ColumnInt(3) != 0;
+    DatabaseFileInfo f = FileIdentity(rows, 0);
     f.size_kb = rows.ColumnInt(4);
     f.max_size = rows.ColumnText(5);
     f.growth = rows.ColumnText(6);
@@ -624,11 +620,7 @@ std::optional<DatabaseFilesCopy> InstanceImpl::FilesCopy(int dbid) const {
     if (rows.ColumnIsNull(0)) return std::nullopt;
     if (!copy) copy.emplace().collation = rows.ColumnText(0);
     if (rows.ColumnIsNull(1)) continue;
-    DatabaseFileInfo f;
-    f.fileid = static_cast<int>(rows.ColumnInt(1));
-    f.name = rows.ColumnText(2);
-    f.filename = rows.ColumnText(3);
-    f.log = rows.ColumnInt(4) != 0;
+    DatabaseFileInfo f = FileIdentity(rows, 1);
     f.size_kb = rows.ColumnInt(5);
     f.max_size = rows.ColumnText(6);
     f.growth = rows.ColumnText(7);

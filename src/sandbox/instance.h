@@ -54,6 +54,18 @@ struct DatabaseFilesCopy {
 DatabaseFilesCopy ReadFilesCopy(Connection& db, const std::string& files_table,
                                 const std::string& settings_table);
 
+// A database file's fileid, logical name, machine path and kind from a row's columns first to
+// first + 3, as the instance's file tables and a backup's hold them.
+template <typename Row>
+DatabaseFileInfo FileIdentity(const Row& row, int first) {
+  DatabaseFileInfo f;
+  f.fileid = static_cast<int>(row.ColumnInt(first));
+  f.name = row.ColumnText(first + 1);
+  f.filename = row.ColumnText(first + 2);
+  f.log = row.ColumnInt(first + 3) != 0;
+  return f;
+}
+
 // Server roles as bits of a login.
 enum ServerRole : int {
   kSysadmin = 1,

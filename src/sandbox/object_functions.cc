@@ -59,78 +59,6 @@ const ObjectInfo* FindById(SessionImpl& session, const Args& args, size_t i) {
   return id ? session.Current().catalog->FindById(*id) : nullptr;
 }
 
-// The bytes a column holds (COL_LENGTH): text, ntext and image columns hold a 16-byte pointer.
-int StorageLength(const SqlType& type) {
-  if (type.IsLarge()) return 16;
-  switch (type.kind) {
-    case TypeKind::kBit:
-    case TypeKind::kTinyInt:
-      return 1;
-    case TypeKind::kSmallInt:
-      return 2;
-    case TypeKind::kInt:
-    case TypeKind::kReal:
-    case TypeKind::kSmallDateTime:
-    case TypeKind::kSmallMoney:
-      return 4;
-    case TypeKind::kBigInt:
-    case TypeKind::kFloat:
-    case TypeKind::kDateTime:
-    case TypeKind::kMoney:
-    case TypeKind::kTimestamp:
-      return 8;
-    case TypeKind::kUniqueIdentifier:
-      return 16;
-    case TypeKind::kDecimal:
-    case TypeKind::kNumeric:
-      return type.precision <= 9 ? 5 : type.precision <= 19 ? 9 : type.precision <= 28 ? 13 : 17;
-    default:
-      return type.IsUnicode() ? type.length * 2 : type.length;
-  }
-}
-
-// COLUMNPROPERTY's Precision: digits of numbers, characters of texts.
-std::optional<std::int64_t> Precision(const SqlType& type) {
-  switch (type.kind) {
-    case TypeKind::kBit:
-      return 1;
-    case TypeKind::kTinyInt:
-      return 3;
-    case TypeKind::kSmallInt:
-      return 5;
-    case TypeKind::kInt:
-      return 10;
-    case TypeKind::kBigInt:
-      return 19;
-    case TypeKind::kReal:
-      return 24;
-    case TypeKind::kFloat:
-      return 53;
-    case TypeKind::kDecimal:
-    case TypeKind::kNumeric:
-      return type.precision;
-    case TypeKind::kMoney:
-      return 19;
-    case TypeKind::kSmallMoney:
-      return 10;
-    case TypeKind::kDateTime:
-      return 23;
-    case TypeKind::kSmallDateTime:
-      return 16;
-    case TypeKind::kUniqueIdentifier:
-      return 36;
-    case TypeKind::kTimestamp:
-      return 8;
-    case TypeKind::kText:
-    case TypeKind::kImage:
-      return 2147483647;
-    case TypeKind::kNText:
-      return 1073741823;
-    default:
-      return type.length;
-  }
-}
-
 std::optional<std::int64_t> Scale(const SqlType& type) {
   if (type.IsInteger() || type.kind == TypeKind::kBit || type.kind == TypeKind::kSmallDateTime)
     return 0;
@@ -162,7 +90,7 @@ Value ColLength(SessionImpl& session, const Args& args) {
   const ObjectInfo* info = found.temp ? &found.temp->info : found.object;
   if (!info) return Value();
   const ColumnInfo* c = info->FindColumn(TextOf(args, 1));
-  return c ? Value(StorageLength(c->type)) : Value();
+  return c ? Value(c->type.ByteLength()) : Value();
 }
 
 Value ColName(SessionImpl& session, const Args& args) {
@@ -300,7 +228,7 @@ Value ColumnPropertyFunction(SessionImpl& session, const Args& args) {
   // Procedure parameters answer only what a parameter has.
   if (info->type == ObjectType::kProcedure) {
     if (property == "isoutparam") return Flag(c->output);
-    if (property == "precision") return OptionalInt(Precision(c->type));
+    if (property == "precision") return OptionalInt(c->type.Precision());
     if (property == "scale") return OptionalInt(Scale(c->type));
     return Value();
   }
@@ -314,7 +242,7 @@ Value ColumnPropertyFunction(SessionImpl& session, const Args& args) {
         FullTextObjectProperty(session, session.Current(), *info, "tablehasactivefulltextindex");
     return Flag(indexed && indexed->ToInt().value_or(0) != 0 && c->type.IsCharacter());
   }
-  if (property == "precision") return OptionalInt(Precision(c->type));
+  if (property == "precision") return OptionalInt(c->type.Precision());
   if (property == "scale") return OptionalInt(Scale(c->type));
   if (property == "usesansitrim") return Flag(true);
   if (property == "isprecise")

@@ -60,47 +60,6 @@ const ObjectInfo& RequireObject(Executor& executor, AttachedDatabase& db, std::s
 
 // --- types -------------------------------------------------------------------------------
 
-// Bytes a value of the type takes, as syscolumns.length gives it.
-int ByteLength(const SqlType& t) {
-  switch (t.kind) {
-    case TypeKind::kBit:
-    case TypeKind::kTinyInt:
-      return 1;
-    case TypeKind::kSmallInt:
-      return 2;
-    case TypeKind::kInt:
-    case TypeKind::kReal:
-    case TypeKind::kSmallMoney:
-    case TypeKind::kSmallDateTime:
-      return 4;
-    case TypeKind::kBigInt:
-    case TypeKind::kFloat:
-    case TypeKind::kMoney:
-    case TypeKind::kDateTime:
-    case TypeKind::kTimestamp:
-      return 8;
-    case TypeKind::kDecimal:
-    case TypeKind::kNumeric:
-      return t.precision <= 9 ? 5 : t.precision <= 19 ? 9 : t.precision <= 28 ? 13 : 17;
-    case TypeKind::kChar:
-    case TypeKind::kVarChar:
-    case TypeKind::kBinary:
-    case TypeKind::kVarBinary:
-      return t.length;
-    case TypeKind::kNChar:
-    case TypeKind::kNVarChar:
-      return t.length * 2;
-    case TypeKind::kText:
-    case TypeKind::kNText:
-    case TypeKind::kImage:
-    case TypeKind::kUniqueIdentifier:
-      return 16;
-    case TypeKind::kSqlVariant:
-      return 8016;
-  }
-  return 0;
-}
-
 // The types sp_help gives a precision and scale for.
 bool HasPrecision(const SqlType& t) {
   switch (t.kind) {
@@ -120,53 +79,9 @@ bool HasPrecision(const SqlType& t) {
   }
 }
 
+// sp_help's Prec gives a uniqueidentifier its 16 bytes, not the 36 characters of its text.
 int Precision(const SqlType& t) {
-  switch (t.kind) {
-    case TypeKind::kBit:
-      return 1;
-    case TypeKind::kTinyInt:
-      return 3;
-    case TypeKind::kSmallInt:
-      return 5;
-    case TypeKind::kInt:
-      return 10;
-    case TypeKind::kBigInt:
-      return 19;
-    case TypeKind::kReal:
-      return 24;
-    case TypeKind::kFloat:
-      return 53;
-    case TypeKind::kDecimal:
-    case TypeKind::kNumeric:
-      return t.precision;
-    case TypeKind::kMoney:
-      return 19;
-    case TypeKind::kSmallMoney:
-      return 10;
-    case TypeKind::kDateTime:
-      return 23;
-    case TypeKind::kSmallDateTime:
-      return 16;
-    case TypeKind::kNChar:
-    case TypeKind::kNVarChar:
-    case TypeKind::kChar:
-    case TypeKind::kVarChar:
-    case TypeKind::kBinary:
-    case TypeKind::kVarBinary:
-      return t.length;
-    case TypeKind::kText:
-    case TypeKind::kImage:
-      return 2147483647;
-    case TypeKind::kNText:
-      return 1073741823;
-    case TypeKind::kUniqueIdentifier:
-      return 16;
-    case TypeKind::kTimestamp:
-      return 8;
-    case TypeKind::kSqlVariant:
-      return 0;
-  }
-  return 0;
+  return t.kind == TypeKind::kUniqueIdentifier ? 16 : t.Precision();
 }
 
 // Scale: none for the approximate and the non-numeric types.
@@ -338,7 +253,7 @@ void HelpObject(Executor& executor, AttachedDatabase& db, const ObjectInfo& o) {
     std::vector<std::vector<Value>> params;
     for (const ColumnInfo& c : o.columns) {
       std::optional<int> scale = Scale(c.type);
-      params.push_back({Text(c.name), Text(c.type.Name()), Int(ByteLength(c.type)),
+      params.push_back({Text(c.name), Text(c.type.Name()), Int(c.type.ByteLength()),
                         Int(Precision(c.type)), scale ? Int(*scale) : Value(), Int(c.colid),
                         c.type.IsCharacter() ? Text(collation) : Value()});
     }
@@ -356,7 +271,7 @@ void HelpObject(Executor& executor, AttachedDatabase& db, const ObjectInfo& o) {
     bool padded = t.kind == TypeKind::kChar || t.kind == TypeKind::kVarChar ||
                   t.kind == TypeKind::kBinary || t.kind == TypeKind::kVarBinary;
     bool trims = padded || t.kind == TypeKind::kNChar || t.kind == TypeKind::kNVarChar;
-    columns.push_back({Text(c.name), Text(t.Name()), Text("no"), Int(ByteLength(t)),
+    columns.push_back({Text(c.name), Text(t.Name()), Text("no"), Int(t.ByteLength()),
                        HasPrecision(t) ? Char5(Precision(t)) : Text("     "),
                        HasPrecision(t) ? Char5(Scale(t)) : Text("     "),
                        Text(c.nullable ? "yes" : "no"), Text(trims ? "no" : "(n/a)"),

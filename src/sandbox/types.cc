@@ -154,24 +154,7 @@ Value::Type SqlType::ClientType() const {
   return Value::Type::kText;
 }
 
-int SqlType::ClientSize() const {
-  switch (kind) {
-    case TypeKind::kText:
-    case TypeKind::kImage:
-      return 2147483647;
-    case TypeKind::kNText:
-      return 1073741823;
-    case TypeKind::kChar:
-    case TypeKind::kVarChar:
-    case TypeKind::kNChar:
-    case TypeKind::kNVarChar:
-    case TypeKind::kBinary:
-    case TypeKind::kVarBinary:
-      return length;
-    default:
-      return 0;
-  }
-}
+int SqlType::ClientSize() const { return IsCharacter() || IsBinary() ? Precision() : 0; }
 
 bool SqlType::IsInteger() const {
   return kind == TypeKind::kTinyInt || kind == TypeKind::kSmallInt || kind == TypeKind::kInt ||
@@ -197,6 +180,93 @@ bool SqlType::IsDate() const {
 }
 bool SqlType::IsLarge() const {
   return kind == TypeKind::kText || kind == TypeKind::kNText || kind == TypeKind::kImage;
+}
+
+int SqlType::ByteLength() const {
+  switch (kind) {
+    case TypeKind::kBit:
+    case TypeKind::kTinyInt:
+      return 1;
+    case TypeKind::kSmallInt:
+      return 2;
+    case TypeKind::kInt:
+    case TypeKind::kReal:
+    case TypeKind::kSmallMoney:
+    case TypeKind::kSmallDateTime:
+      return 4;
+    case TypeKind::kBigInt:
+    case TypeKind::kFloat:
+    case TypeKind::kMoney:
+    case TypeKind::kDateTime:
+    case TypeKind::kTimestamp:
+      return 8;
+    case TypeKind::kDecimal:
+    case TypeKind::kNumeric:
+      return precision <= 9 ? 5 : precision <= 19 ? 9 : precision <= 28 ? 13 : 17;
+    case TypeKind::kChar:
+    case TypeKind::kVarChar:
+    case TypeKind::kBinary:
+    case TypeKind::kVarBinary:
+      return length;
+    case TypeKind::kNChar:
+    case TypeKind::kNVarChar:
+      return length * 2;
+    case TypeKind::kText:
+    case TypeKind::kNText:
+    case TypeKind::kImage:
+    case TypeKind::kUniqueIdentifier:
+      return 16;
+    case TypeKind::kSqlVariant:
+      return 8016;
+  }
+  return 0;
+}
+
+int SqlType::Precision() const {
+  switch (kind) {
+    case TypeKind::kBit:
+      return 1;
+    case TypeKind::kTinyInt:
+      return 3;
+    case TypeKind::kSmallInt:
+      return 5;
+    case TypeKind::kInt:
+    case TypeKind::kSmallMoney:
+      return 10;
+    case TypeKind::kBigInt:
+    case TypeKind::kMoney:
+      return 19;
+    case TypeKind::kReal:
+      return 24;
+    case TypeKind::kFloat:
+      return 53;
+    case TypeKind::kDecimal:
+    case TypeKind::kNumeric:
+      return precision;
+    case TypeKind::kDateTime:
+      return 23;
+    case TypeKind::kSmallDateTime:
+      return 16;
+    case TypeKind::kNChar:
+    case TypeKind::kNVarChar:
+    case TypeKind::kChar:
+    case TypeKind::kVarChar:
+    case TypeKind::kBinary:
+    case TypeKind::kVarBinary:
+      return length;
+    case TypeKind::kText:
+    case TypeKind::kImage:
+      return 2147483647;
+    case TypeKind::kNText:
+      return 1073741823;
+    case TypeKind::kUniqueIdentifier:
+      return 36;
+    case TypeKind::kTimestamp:
+      return 8;
+    case TypeKind::kSqlVariant:
+      return 0;
+  }
+  return 0;
 }
 
 std::optional<SqlType> TypeFromName(std::string_view name, int count, int first, int second) {

@@ -69,6 +69,12 @@ struct SqlType {
   bool IsBinary() const;
   bool IsDate() const;
   bool IsLarge() const;  // text, ntext, image
+  // Bytes a value takes, as syscolumns.length and COL_LENGTH give it (a pointer's 16 for the
+  // large types).
+  int ByteLength() const;
+  // Digits of numbers, characters of texts (36 for a uniqueidentifier's text form), bytes of
+  // binaries, the maximum for the large types.
+  int Precision() const;
 
   static SqlType Int() { return {TypeKind::kInt}; }
   static SqlType Bit() { return {TypeKind::kBit}; }

@@ -1,13 +1,10 @@
 // BACKUP DATABASE / LOG to disk files, RESTORE DATABASE / FILELISTONLY / HEADERONLY, and the
 // DBCC commands an administrator types (CHECKDB, SQLPERF, OPENTRAN, INPUTBUFFER), with the
 // messages and result columns of SQL Server 2000's documentation.
-#include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <regex>
-#include <thread>
 
 #include "sandbox/sandbox_fixture.h"
 
@@ -54,96 +51,7 @@ class BackupRestoreTest : public SandboxTest {
       if (m.number == number) texts.push_back(m.text);
     return texts;
   }
-
-  // Every row of a query as text, keyed by its first column.
-  std::map<std::int64_t, std::string> Rows(Session& session, const std::string& query) {
-    std::map<std::int64_t, std::string> rows;
-    RowSet set = Query(session, query);
-    for (const auto& row : set.rows) {
-      std::string text;
-      for (const Value& v : row) text += v.ToText() + "\x1f";
-      rows[row[0].ToInt().value_or(-1)] = text;
-    }
-    return rows;
-  }
 };
-
-// --- the round trip ------------------------------------------------------------------------
-
-// The acceptance case: a database with a table of 10,000 document-like rows (title, author,
-// body with quotes, brackets, semicolons and non-ASCII) is backed up while another session
-// keeps inserting, dropped, and restored; the restored rows are exactly those committed when
-// the backup began (every one compared), and DBCC CHECKDB finds nothing wrong.
-TEST_F(BackupRestoreTest, RoundTripOfTenThousandDocumentsWhileAnotherSessionWrites) {
-  Ok("CREATE DATABASE Archive ON (NAME = Archive, FILENAME = 'C:\\Data\\Archive.mdf') LOG ON "
-     "(NAME = Archive_log, FILENAME = 'C:\\Data\\Archive_log.ldf')");
-  Ok("USE Archive CREATE TABLE Documents (id INT IDENTITY PRIMARY KEY, title NVARCHAR(200), "
-     "author NVARCHAR(100), body NVARCHAR(2000), received DATETIME) "
-     "CREATE TABLE #d (n INT) INSERT INTO #d VALUES (0) INSERT INTO #d VALUES (1) INSERT INTO #d "
-     "VALUES (2) INSERT INTO #d VALUES (3) INSERT INTO #d VALUES (4) INSERT INTO #d VALUES (5) "
-     "INSERT INTO #d VALUES (6) INSERT INTO #d VALUES (7) INSERT INTO #d VALUES (8) INSERT INTO "
-     "#d VALUES (9) "
-     "INSERT INTO Documents (title, author, body, received) SELECT N'Re: offer #' + "
-     "CAST(a.n * 1000 + b.n * 100 + c.n * 10 + d.n AS NVARCHAR(10)), N'Zoë O''Brien [sales]; ', "
-     "N'Dear customer, the price is 12,50 €; see [appendix] and ''notes''. ' + CAST(d.n * 7 + "
-     "a.n AS NVARCHAR(10)) + N' Grüße, Ŝtefan', DATEADD(minute, a.n * 1000 + b.n * 100 + c.n * "
-     "10 + d.n, '20010101') FROM #d a, #d b, #d c, #d d "
-     "USE master");
-  ASSERT_EQ(Scalar("SELECT COUNT(*) FROM Archive..Documents").ToInt(), 10000);
-
-  std::unique_ptr<Session> writer = Connect("Archive");
-  std::atomic<bool> stop{false};
-  std::atomic<int> written{0};
-  std::atomic<int> failed{0};
-  std::thread thread([&] {
-    while (!stop) {
-      CollectingSink sink = Run(*writer,
-                                "INSERT INTO Documents (title, author, body, received) VALUES "
-                                "(N'live', N'writer', N'written during the backup', GETDATE())");
-      if (sink.FirstError() == 0) {
-        ++written;
-      } else if (failed++ == 0) {
-        ADD_FAILURE() << "the writer failed: " << sink.ErrorText();
-      }
-    }
-  });
-  while (written < 20 && failed == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  int before = written;
-  CollectingSink backup = Run("BACKUP DATABASE Archive TO DISK = 'C:\\Backup\\Archive.bak'");
-  int during = written - before;
-  while (written < before + during + 20 && failed == 0)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  stop = true;
-  thread.join();
-  writer.reset();
-  EXPECT_EQ(backup.FirstError(), 0) << backup.ErrorText();
-  EXPECT_EQ(failed, 0);
-  EXPECT_GT(during, 0) << "the writer committed nothing while the backup ran";
-
-  std::map<std::int64_t, std::string> source =
-      Rows(*session_, "SELECT id, title, author, body, received FROM Archive..Documents");
-  ASSERT_GT(source.size(), 10020u);
-
-  Ok("DROP DATABASE Archive");
-  CollectingSink restore = Run("RESTORE DATABASE Archive FROM DISK = 'C:\\Backup\\Archive.bak'");
-  ASSERT_EQ(restore.FirstError(), 0) << restore.ErrorText();
-  std::map<std::int64_t, std::string> restored =
-      Rows(*session_, "SELECT id, title, author, body, received FROM Archive..Documents");
-  ASSERT_GE(restored.size(), 10020u);
-  // The copy holds a prefix of the inserts: every row committed before it began, none after.
-  std::int64_t last = restored.rbegin()->first;
-  EXPECT_EQ(restored.size(), static_cast<size_t>(last));
-  std::map<std::int64_t, std::string> expected(source.begin(), source.upper_bound(last));
-  EXPECT_TRUE(restored == expected);
-  EXPECT_LT(restored.size(), source.size());
-
-  CollectingSink check = Run("DBCC CHECKDB ('Archive')");
-  EXPECT_EQ(check.FirstError(), 0) << check.ErrorText();
-  EXPECT_EQ(Texts(check, 8989),
-            std::vector<std::string>{
-                "CHECKDB found 0 allocation errors and 0 consistency errors in database "
-                "'Archive'."});
-}
 
 // --- what BACKUP and RESTORE print ---------------------------------------------------------
 
