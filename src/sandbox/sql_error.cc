@@ -175,5 +175,13 @@ SqlError Unsupported(std::string_view what) {
                   ErrorScope::kBatch);
 }
 
+SqlError LockTimeout() { return SqlError(1222, 16, "Lock request time out period exceeded."); }
+SqlError DeadlockVictim(int spid) {
+  return SqlError(1205, 13,
+                  "Transaction (Process ID " + std::to_string(spid) +
+                      ") was deadlocked on lock resources with another process and has been "
+                      "chosen as the deadlock victim. Rerun the transaction.",
+                  ErrorScope::kTransaction);
+}
 }  // namespace errors
 }  // namespace sandbox
