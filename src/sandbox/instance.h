@@ -109,6 +109,12 @@ struct LockEntry {
   std::string tran_started;     // storage-form datetime; the younger transaction is cheaper
 };
 
+// A session waiting for another's lock, as sp_who and sysprocesses show it.
+struct BlockedSession {
+  int by = 0;  // the holder's process id; 0 when the holder has not said (a statement running)
+  std::int64_t waited_ms = 0;
+};
+
 class InstanceImpl : public Instance, public std::enable_shared_from_this<InstanceImpl> {
  public:
   // Opens an existing instance folder; nullptr when there is none.
@@ -215,6 +221,7 @@ class InstanceImpl : public Instance, public std::enable_shared_from_this<Instan
   // Lock waits of the live sessions of every process (lock_waits.cc).
   void PublishLocks(const LockEntry& entry) const;
   std::vector<LockEntry> Locks() const;
+  std::map<int, BlockedSession> Blocked() const;
 
  private:
   InstanceImpl(std::filesystem::path directory, std::string name, InstanceConfig config);

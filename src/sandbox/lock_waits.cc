@@ -121,6 +121,17 @@ std::vector<LockEntry> InstanceImpl::Locks() const {
   return out;
 }
 
+std::map<int, BlockedSession> InstanceImpl::Blocked() const {
+  std::map<int, BlockedSession> out;
+  const std::vector<LockEntry> all = Locks();
+  for (const LockEntry& e : all) {
+    if (e.wait_dbid == 0) continue;
+    const LockEntry* holder = Holder(all, e);
+    out[e.spid] = {holder ? holder->spid : 0, std::max<std::int64_t>(0, EpochMilliseconds() - e.wait_since)};
+  }
+  return out;
+}
+
 // --- the session's side ------------------------------------------------------------------
 
 int SessionImpl::OnBusy(void* session, int count) {

@@ -70,6 +70,20 @@ TEST_F(LocksTest, ABlockedWriterWaitsUntilTheOtherCommits) {
   Ok("BEGIN TRAN UPDATE " + T1() + " SET v = 2");
   auto waiter = Later(*other_, "UPDATE " + T1() + " SET v = v * 10");
   ASSERT_TRUE(StillWaiting(waiter));
+  // sp_who's blk and sysprocesses name the holder.
+  const std::string me = std::to_string(session_->spid()), them = std::to_string(other_->spid());
+  int listed = 0;
+  for (const auto& row : Query("EXEC sp_who").rows) {
+    if (row[0] != Value(other_->spid())) continue;
+    ++listed;
+    EXPECT_EQ(row[5], Value(me + std::string(5 - me.size(), ' ')));
+  }
+  EXPECT_EQ(listed, 1);
+  RowSet process = Query("SELECT blocked, lastwaittype FROM master..sysprocesses WHERE spid = " +
+                         them + " AND waittime >= 0");
+  ASSERT_EQ(process.rows.size(), 1u);
+  EXPECT_EQ(process.rows[0][0], Value(session_->spid()));
+  EXPECT_EQ(process.rows[0][1].ToText().substr(0, 7), "LCK_M_X");
   Ok("COMMIT");
   EXPECT_EQ(waiter.get(), 0);
   EXPECT_EQ(Scalar("SELECT v FROM " + T1()), Value(20));
@@ -240,6 +254,7 @@ TEST(LocksAcrossProcesses, WaitsDeadlocksAndKillsSeeTheOtherProcess) {
     if (self.Hear() != "go on") return 6;
     self.Say(std::to_string(Outcome(*session, "UPDATE P1..t SET v = 31 COMMIT")));
     // 3: waits until killed.
+    if (self.Hear() != "go on") return 7;
     self.Say("waiting");
     self.Say(std::to_string(Outcome(*session, "UPDATE P1..t SET v = 40")));
     return 0;
@@ -270,6 +285,7 @@ TEST(LocksAcrossProcesses, WaitsDeadlocksAndKillsSeeTheOtherProcess) {
   EXPECT_EQ(theirs, 0);
 
   ASSERT_EQ(Outcome(*session, "BEGIN TRAN UPDATE P1..t SET v = 60"), 0);
+  other.Say("go on");
   ASSERT_EQ(other.Hear(), "waiting");
   std::this_thread::sleep_for(milliseconds(300));
   EXPECT_EQ(Outcome(*session, "KILL " + std::to_string(other_spid)), 0);
