@@ -52,7 +52,8 @@ const LockEntry* Holder(const std::vector<LockEntry>& all, const LockEntry& wait
 // The sessions of the wait-for cycle through spid, starting with it; empty when it waits for
 // nobody who (through others) waits for it.
 std::vector<const LockEntry*> Cycle(const std::vector<LockEntry>& all, int spid) {
-  auto self = std::find_if(all.begin(), all.end(), [&](const LockEntry& e) { return e.spid == spid; });
+  auto self =
+      std::find_if(all.begin(), all.end(), [&](const LockEntry& e) { return e.spid == spid; });
   if (self == all.end()) return {};
   std::vector<const LockEntry*> chain{&*self};
   while (chain.size() <= all.size()) {
@@ -127,7 +128,8 @@ std::map<int, BlockedSession> InstanceImpl::Blocked() const {
   for (const LockEntry& e : all) {
     if (e.wait_dbid == 0) continue;
     const LockEntry* holder = Holder(all, e);
-    out[e.spid] = {holder ? holder->spid : 0, std::max<std::int64_t>(0, EpochMilliseconds() - e.wait_since)};
+    out[e.spid] = {holder ? holder->spid : 0,
+                   std::max<std::int64_t>(0, EpochMilliseconds() - e.wait_since)};
   }
   return out;
 }
@@ -173,8 +175,8 @@ int SessionImpl::WaitForLock(int count) {
   if (broken() || cancelled() || (has_deadline_ && now > deadline_)) return 0;
   auto left = milliseconds::max();
   if (options_.lock_timeout >= 0) {
-    left = std::chrono::duration_cast<milliseconds>(
-        lock_wait_.started + milliseconds(options_.lock_timeout) - now);
+    left = std::chrono::duration_cast<milliseconds>(lock_wait_.started +
+                                                    milliseconds(options_.lock_timeout) - now);
     if (left.count() <= 0) return 0;
   }
   if (now >= lock_wait_.next_check) {

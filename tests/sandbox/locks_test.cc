@@ -43,7 +43,9 @@ bool StillWaiting(std::future<int>& f) {
 }
 
 // Names are data, whatever they hold.
-constexpr const char* kDb1 = "[L\xC3\xB6""ck'; DROP TABLE x--]]1]";
+constexpr const char* kDb1 =
+    "[L\xC3\xB6"
+    "ck'; DROP TABLE x--]]1]";
 constexpr const char* kDb2 = "[Lock2]";
 
 class LocksTest : public SandboxTest {
@@ -55,8 +57,7 @@ class LocksTest : public SandboxTest {
        "..[t;\"]] x] VALUES (1) INSERT " + kDb2 + "..t VALUES (1)");
     other_ = Connect();
     // Both sessions know both databases before they start transactions.
-    for (Session* s : {session_.get(), other_.get()})
-      ASSERT_EQ(Outcome(*s, Read()), 0);
+    for (Session* s : {session_.get(), other_.get()}) ASSERT_EQ(Outcome(*s, Read()), 0);
   }
   static std::string T1() { return std::string(kDb1) + "..[t;\"]] x]"; }
   static std::string T2() { return std::string(kDb2) + "..t"; }
@@ -79,8 +80,9 @@ TEST_F(LocksTest, ABlockedWriterWaitsUntilTheOtherCommits) {
     EXPECT_EQ(row[5], Value(me + std::string(5 - me.size(), ' ')));
   }
   EXPECT_EQ(listed, 1);
-  RowSet process = Query("SELECT blocked, lastwaittype FROM master..sysprocesses WHERE spid = " +
-                         them + " AND waittime >= 0");
+  RowSet process =
+      Query("SELECT blocked, lastwaittype FROM master..sysprocesses WHERE spid = " + them +
+            " AND waittime >= 0");
   ASSERT_EQ(process.rows.size(), 1u);
   EXPECT_EQ(process.rows[0][0], Value(session_->spid()));
   EXPECT_EQ(process.rows[0][1].ToText().substr(0, 7), "LCK_M_X");
@@ -97,7 +99,7 @@ TEST_F(LocksTest, LockTimeoutEndsTheWaitWith1222) {
     milliseconds at_least, at_most;
   };
   const Case kCases[] = {
-      {0, milliseconds(0), milliseconds(1500)},     // SET LOCK_TIMEOUT 0
+      {0, milliseconds(0), milliseconds(1500)},      // SET LOCK_TIMEOUT 0
       {600, milliseconds(550), milliseconds(8000)},  // SET LOCK_TIMEOUT 600
   };
   Ok("BEGIN TRAN UPDATE " + T2() + " SET v = 2");
@@ -192,11 +194,10 @@ TEST_F(LocksTest, RaiserrorFatalSeveritiesEndTheConnection) {
     bool connection_ends;
   };
   const Case kCases[] = {
-      {"RAISERROR('x', 19, 1)", 2754, false},            // WITH LOG missing
+      {"RAISERROR('x', 19, 1)", 2754, false},  // WITH LOG missing
       {"RAISERROR('lo''g;]', 19, 1) WITH LOG", 50000, false},
       {"RAISERROR('fatal', 20, 1) WITH LOG SELECT 1", 50000, true},
-      {"BEGIN TRAN UPDATE " + T2() + " SET v = 99 RAISERROR('fatal', 25, 1) WITH LOG", 50000,
-       true},
+      {"BEGIN TRAN UPDATE " + T2() + " SET v = 99 RAISERROR('fatal', 25, 1) WITH LOG", 50000, true},
   };
   for (const Case& c : kCases) {
     auto session = Connect();
@@ -213,9 +214,9 @@ TEST_F(LocksTest, RaiserrorFatalSeveritiesEndTheConnection) {
     EXPECT_EQ(ended, c.connection_ends) << c.batch;
     EXPECT_TRUE(sink.sets.empty()) << c.batch;
     EXPECT_EQ(Outcome(*session, "SELECT 1") == kBroken, c.connection_ends) << c.batch;
-    EXPECT_EQ(Scalar("SELECT COUNT(*) FROM master..sysprocesses WHERE spid = " +
-                     std::to_string(spid)),
-              Value(c.connection_ends ? 0 : 1))
+    EXPECT_EQ(
+        Scalar("SELECT COUNT(*) FROM master..sysprocesses WHERE spid = " + std::to_string(spid)),
+        Value(c.connection_ends ? 0 : 1))
         << c.batch;
   }
   // The ended session's transaction was rolled back, so nothing waits for it.
