@@ -408,9 +408,9 @@ void Executor::RunSql(const std::string& sql, const std::vector<Value>& params,
     if (rc == SQLITE_DONE) break;
     int code = sqlite3_extended_errcode(connection.get());
     // A lock wait ends early for the same reasons a running statement is interrupted.
-    bool stopped = session_.broken() || session_.cancelled() ||
-                   (session_.has_deadline() &&
-                    std::chrono::steady_clock::now() > session_.deadline());
+    bool stopped =
+        session_.broken() || session_.cancelled() ||
+        (session_.has_deadline() && std::chrono::steady_clock::now() > session_.deadline());
     if ((code & 0xFF) == SQLITE_INTERRUPT || ((code & 0xFF) == SQLITE_BUSY && stopped)) {
       if (session_.cancelled() && !session_.broken()) throw BatchCancelled{};
       throw Interrupted{!session_.broken()};

@@ -70,7 +70,7 @@ SqlError Unsupported(std::string_view what);  // 156-like refusal
 
 // 3623: a mathematical function given a value outside its domain (SQRT(-1), LOG(0)).
 SqlError DomainError();
-SqlError LockTimeout();              // 1222
+SqlError LockTimeout();             // 1222
 SqlError DeadlockVictim(int spid);  // 1205: ends the batch, rolls the transaction back
 }  // namespace errors
 

@@ -302,17 +302,16 @@ std::optional<ResolvedTable> SystemTable(Executor& executor, AttachedDatabase& d
     const auto blocked = instance.Blocked();
     for (const SessionEntry& s : instance.Sessions()) {
       auto wait = blocked.find(s.spid);
+      std::string waiting = wait == blocked.end()
+                                ? std::string("0, 0, ''")
+                                : std::to_string(wait->second.by) + ", " +
+                                      std::to_string(wait->second.waited_ms) + ", 'LCK_M_X'";
       bool me = s.spid == executor.session().spid();
       int dbid = me ? executor.session().current_dbid() : s.dbid;
       std::string row = "SELECT " + std::to_string(s.spid) + ", " + std::to_string(dbid) + ", " +
                         QuoteLiteral(me ? "runnable" : "sleeping") + ", " + QuoteLiteral(s.login) +
                         ", " + QuoteLiteral(s.host) + ", " + QuoteLiteral(s.program) + ", " +
-                        QuoteLiteral(me ? "SELECT" : "AWAITING COMMAND") + ", " +
-                        (wait == blocked.end() ? std::string("0, 0, ''")
-                                               : std::to_string(wait->second.by) + ", " +
-                                                     std::to_string(wait->second.waited_ms) +
-                                                     ", 'LCK_M_X'") +
-                        ", X'" +
+                        QuoteLiteral(me ? "SELECT" : "AWAITING COMMAND") + ", " + waiting + ", X'" +
                         [&] {
                           static const char* kHex = "0123456789ABCDEF";
                           std::string hex;
