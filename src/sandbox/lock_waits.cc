@@ -152,7 +152,9 @@ void SessionImpl::PublishLocks(int wait_dbid) {
   LockEntry entry;
   entry.spid = spid_;
   entry.wait_dbid = wait_dbid;
-  entry.wait_since = wait_dbid ? EpochMilliseconds() : 0;
+  // Published a little after the wait began; sysprocesses' waittime counts from its start.
+  auto waited = std::chrono::duration_cast<milliseconds>(steady_clock::now() - lock_wait_.started);
+  entry.wait_since = wait_dbid ? EpochMilliseconds() - waited.count() : 0;
   entry.holds = wait_dbid || trancount_ > 0 ? HeldDatabases() : "";
   entry.priority = options_.deadlock_priority;
   entry.tran_started =
