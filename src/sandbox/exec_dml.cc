@@ -186,8 +186,7 @@ SqlError Executor::MapSqliteError(const SqliteError& error, const ResolvedTable*
                           (target ? target->database : "") + "', table '" + table + "'.");
     }
   }
-  if ((code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED)
-    return SqlError(1222, 16, "Lock request time out period exceeded.");
+  if ((code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED) return session_.LockFailure();
   // A view whose table was dropped or renamed since: the table's name, without the schema the
   // database is attached as.
   constexpr std::string_view kNoSuchTable = "no such table: ";

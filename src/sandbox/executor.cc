@@ -308,10 +308,12 @@ void Executor::RunLeaf(const tsql::Statement& statement) {
       session_.error = 0;
   } catch (SqlError& error) {
     undo();
+    if (session_.RetryAfterBusy(error)) return RunLeaf(statement);
     ReportError(error, statement);
   } catch (const SqliteError& e) {
     SqlError error = MapSqliteError(e, nullptr, statement.kind == tsql::Statement::Kind::kInsert);
     undo();
+    if (session_.RetryAfterBusy(error)) return RunLeaf(statement);
     ReportError(error, statement);
   } catch (const Interrupted&) {
     undo();
@@ -423,13 +425,22 @@ void Executor::RunSql(const std::string& sql, const std::vector<Value>& params,
     BindValue(connection.get(), stmt, static_cast<int>(i + 1), params[i]);
   while (true) {
     int rc = sqlite3_step(stmt);
+    for (int n = 0; rc == SQLITE_BUSY && session_.WaitOutside(n++);) {
+      sqlite3_reset(stmt);
+      rc = sqlite3_step(stmt);
+    }
     if (rc == SQLITE_ROW) {
       if (on_row) on_row(stmt);
       continue;
     }
+    session_.SettleLocks();
     if (rc == SQLITE_DONE) break;
     int code = sqlite3_extended_errcode(connection.get());
-    if ((code & 0xFF) == SQLITE_INTERRUPT) {
+    // A lock wait ends early for the same reasons a running statement is interrupted.
+    bool stopped =
+        session_.broken() || session_.cancelled() ||
+        (session_.has_deadline() && std::chrono::steady_clock::now() > session_.deadline());
+    if ((code & 0xFF) == SQLITE_INTERRUPT || ((code & 0xFF) == SQLITE_BUSY && stopped)) {
       if (session_.cancelled() && !session_.broken()) throw BatchCancelled{};
       throw Interrupted{!session_.broken()};
     }
@@ -721,6 +732,9 @@ void Executor::SetOption(const SetOptionStatement& s) {
       } else if (options.identity_insert == key) {
         options.identity_insert.clear();
       }
+    } else if (option == "DEADLOCK_PRIORITY") {
+      std::string word = s.value ? Evaluate(*s.value).ToText() : s.words;
+      options.deadlock_priority = EqualsNoCase(word, "LOW") ? -5 : 0;
     } else if (option == "LOCK_TIMEOUT") {
       Value v = s.value ? Evaluate(*s.value) : Value(-1);
       options.lock_timeout = v.ToInt().value_or(-1);
@@ -860,7 +874,8 @@ void Executor::Raiserror(const RaiserrorStatement& s) {
                        " in sysmessages.");
   }
   text = FormatRaiserror(message.ToText(), args);
-  if (severity > 18 && !session_.IsSysadmin())
+  bool logged = std::find(s.options.begin(), s.options.end(), "LOG") != s.options.end();
+  if (severity > 18 && (!session_.IsSysadmin() || !logged))
     throw SqlError(2754, 16,
                    "Error severity levels greater than 18 can only be specified by members of the "
                    "sysadmin role, using the WITH LOG option.");
@@ -873,6 +888,11 @@ void Executor::Raiserror(const RaiserrorStatement& s) {
   m.line = s.span.line;
   sink_.Message(m);
   if (severity > 10) session_.error = number;
+  // A fatal severity ends the connection once the client has the message.
+  if (severity >= 20) {
+    session_.EndConnection();
+    throw Interrupted{false};
+  }
 }
 
 void Executor::WaitFor(const WaitForStatement& s) {

@@ -391,6 +391,11 @@ void InstanceImpl::OpenMaster() {
         "pid INTEGER NOT NULL, process_start TEXT NOT NULL, login TEXT NOT NULL, sid BLOB, "
         "dbid INTEGER NOT NULL, host TEXT NOT NULL, program TEXT NOT NULL, "
         "login_time TEXT NOT NULL, killed INTEGER NOT NULL DEFAULT 0)");
+  // Lock waits (lock_waits.cc); a table of its own, so instances made earlier gain it too.
+  master_->Exec(
+      "CREATE TABLE IF NOT EXISTS sessions.\"sandbox$locks\" (spid INTEGER PRIMARY KEY, "
+      "pid INTEGER NOT NULL, wait_dbid INTEGER NOT NULL, wait_since INTEGER NOT NULL, "
+      "holds TEXT NOT NULL, priority INTEGER NOT NULL, tran_started TEXT NOT NULL)");
 }
 
 void InstanceImpl::UpgradeMaster() {

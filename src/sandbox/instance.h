@@ -111,6 +111,22 @@ struct SessionEntry {
   std::string program;
 };
 
+// A session's part in waiting for locks, as every process sees it (lock_waits.cc).
+struct LockEntry {
+  int spid = 0;
+  int wait_dbid = 0;            // the database whose write lock it waits for; 0 when not waiting
+  std::int64_t wait_since = 0;  // milliseconds since the epoch
+  std::string holds;            // " 5 7 ": the databases it holds for writing
+  int priority = 0;             // SET DEADLOCK_PRIORITY: -5 LOW, 0 NORMAL
+  std::string tran_started;     // storage-form datetime; the younger transaction is cheaper
+};
+
+// A session waiting for another's lock, as sp_who and sysprocesses show it.
+struct BlockedSession {
+  int by = 0;  // the holder's process id; 0 when the holder has not said (a statement running)
+  std::int64_t waited_ms = 0;
+};
+
 class InstanceImpl : public Instance, public std::enable_shared_from_this<InstanceImpl> {
  public:
   // Opens an existing instance folder; nullptr when there is none.
@@ -214,6 +230,10 @@ class InstanceImpl : public Instance, public std::enable_shared_from_this<Instan
   bool SessionKilled(int spid) const;
   // The service state, as this or another process (the tessera-sandbox command) last set it.
   bool running() const;
+  // Lock waits of the live sessions of every process (lock_waits.cc).
+  void PublishLocks(const LockEntry& entry) const;
+  std::vector<LockEntry> Locks() const;
+  std::map<int, BlockedSession> Blocked() const;
 
  private:
   InstanceImpl(std::filesystem::path directory, std::string name, InstanceConfig config);

@@ -49,7 +49,7 @@ void SessionImpl::Start(int dbid) {
   connection_ = std::make_unique<Connection>(":memory:");
   RegisterFunctions(connection_->get(), this);
   sqlite3_progress_handler(connection_->get(), 1000, Progress, this);
-  sqlite3_busy_timeout(connection_->get(), 2000);
+  sqlite3_busy_handler(connection_->get(), OnBusy, this);
   // Sorts, temporary tables and work tables spill to files once past the page cache, as
   // SQL Server's spill to tempdb: a large ORDER BY or #table must not need its size in memory.
   connection_->Exec("PRAGMA temp_store = FILE");
@@ -71,6 +71,8 @@ void SessionImpl::Close() {
       } catch (const SqliteError&) {
       }
     }
+    trancount_ = 0;
+    SettleLocks();
     attached_.clear();
     connection_.reset();
   }
@@ -348,6 +350,7 @@ void SessionImpl::CommitTransaction() {
     CatalogCommitted();
   }
   if (trancount_ > 0) --trancount_;
+  SettleLocks();
 }
 
 void SessionImpl::RollbackTransaction() {
@@ -359,6 +362,7 @@ void SessionImpl::RollbackTransaction() {
   trancount_ = 0;
   savepoints_.clear();
   CatalogRolledBack();
+  SettleLocks();
 }
 
 void SessionImpl::Savepoint(const std::string& name) {

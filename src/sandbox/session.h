@@ -18,6 +18,7 @@
 #include "sandbox/functions.h"
 #include "sandbox/instance.h"
 #include "sandbox/server.h"
+#include "sandbox/sql_error.h"
 #include "sandbox/sqlite.h"
 #include "sandbox/tsql/ast.h"
 
@@ -54,6 +55,7 @@ struct SessionOptions {
   std::int64_t rowcount = 0;    // SET ROWCOUNT; 0 for no limit
   std::string identity_insert;  // "dbid:object id" of the table with IDENTITY_INSERT ON
   std::int64_t lock_timeout = -1;
+  int deadlock_priority = 0;  // -5 LOW, 0 NORMAL
   bool xact_abort = false;
   DateSettings dates;  // SET LANGUAGE, DATEFORMAT, DATEFIRST
 };
@@ -87,6 +89,8 @@ class SessionImpl : public Session, public FunctionHost {
   // Ends the session as KILL or a stopped service does: its next batch fails, its open
   // transaction is rolled back.
   void MarkBroken();
+  // Ends the session from its own running batch (a fatal error): gone for every process.
+  void EndConnection();
   bool broken() const { return broken_.load(); }
   // Cancel was asked while the running batch runs.
   bool cancelled() const { return cancelled_.load(); }
@@ -176,6 +180,19 @@ class SessionImpl : public Session, public FunctionHost {
   std::chrono::steady_clock::time_point deadline() const { return deadline_; }
   bool has_deadline() const { return has_deadline_; }
 
+  // Waiting for other sessions' locks (lock_waits.cc): SQLite's busy handler; the error a wait
+  // that gave up ends with (1222, or 1205 for a deadlock victim); and, once a statement or
+  // transaction ends, publishing which databases this session holds for writing.
+  static int OnBusy(void* session, int count);
+  SqlError LockFailure();
+  void SettleLocks();
+  // SQLite does not wait for a write lock once the statement has read the database (a first
+  // use reads its catalogue): a statement outside a transaction that met a lock so runs once
+  // more, now waiting.
+  bool RetryAfterBusy(const SqlError& error);
+  // Inside a transaction the statement is tried again here, after a nap, while the wait lasts.
+  bool WaitOutside(int count);
+
   // Statements prepared by sp_prepare or sp_prepexec, by handle, until sp_unprepare.
   struct PreparedStatement {
     std::string parameters;  // the declared parameter list
@@ -223,6 +240,18 @@ class SessionImpl : public Session, public FunctionHost {
   bool has_deadline_ = false;
   std::map<std::int64_t, PreparedStatement> prepared_;
   std::int64_t last_prepared_handle_ = 0;
+  int WaitForLock(int count);
+  std::string HeldDatabases() const;
+  void PublishLocks(int wait_dbid);
+  struct LockWait {
+    std::chrono::steady_clock::time_point started, next_check;
+    bool published = false;
+    bool victim = false;
+    bool invoked = false;    // the busy handler ran for the current step
+    bool immediate = false;  // the last step ended without it
+    std::vector<int> cycle;  // seen at the last check; a deadlock is one seen twice
+  } lock_wait_;
+  std::string published_holds_;
 };
 
 }  // namespace sandbox

@@ -119,9 +119,14 @@ std::vector<WhoRow> WhoRows(Executor& executor, const SystemArguments& args) {
 std::int64_t Who(Executor& executor, std::vector<ProcedureArgument>& arguments) {
   SystemArguments args("sp_who", arguments, {"@loginame"});
   std::vector<std::vector<Value>> out;
+  const auto blocked = executor.session().instance().Blocked();
+  auto blk = [&](int spid) {
+    auto it = blocked.find(spid);
+    return Value(Padded(std::to_string(it == blocked.end() ? 0 : it->second.by), 5));
+  };
   for (const WhoRow& row : WhoRows(executor, args))
     out.push_back({Value(row.spid), Value(0), Value(Padded(row.status, 30)), Value(row.login),
-                   Value(Padded(row.host, 128)), Value(Padded("0", 5)),
+                   Value(Padded(row.host, 128)), blk(row.spid),
                    row.database ? Value(*row.database) : Value(), Value(Padded(row.command, 16))});
   executor.SendRows({Col("spid", SmallInt(), false), Col("ecid", SmallInt(), false),
                      Col("status", NChar(30), false), Col("loginame", SqlType::NVarChar(128)),

@@ -246,5 +246,14 @@ SqlError ConstraintConflict(std::string_view verb, std::string_view kind, std::s
   return SqlError(547, 16, text + ".");
 }
 
+}
+SqlError LockTimeout() { return SqlError(1222, 16, "Lock request time out period exceeded."); }
+SqlError DeadlockVictim(int spid) {
+  return SqlError(1205, 13,
+                  "Transaction (Process ID " + std::to_string(spid) +
+                      ") was deadlocked on lock resources with another process and has been "
+                      "chosen as the deadlock victim. Rerun the transaction.",
+                  ErrorScope::kTransaction);
+}
 }  // namespace errors
 }  // namespace sandbox

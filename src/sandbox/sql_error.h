@@ -90,6 +90,8 @@ SqlError VariableDeclaredTwice(std::string_view name);                   // 134
 SqlError ConstraintConflict(std::string_view verb, std::string_view kind, std::string_view name,
                             std::string_view database, std::string_view table,
                             std::string_view column);
+SqlError LockTimeout();             // 1222
+SqlError DeadlockVictim(int spid);  // 1205: ends the batch, rolls the transaction back
 }  // namespace errors
 
 }  // namespace sandbox

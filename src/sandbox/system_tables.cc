@@ -299,13 +299,19 @@ std::optional<ResolvedTable> SystemTable(Executor& executor, AttachedDatabase& d
     // A snapshot of the sessions, as literal rows.
     std::string rows;
     InstanceImpl& instance = executor.session().instance();
+    const auto blocked = instance.Blocked();
     for (const SessionEntry& s : instance.Sessions()) {
+      auto wait = blocked.find(s.spid);
+      std::string waiting = wait == blocked.end()
+                                ? std::string("0, 0, ''")
+                                : std::to_string(wait->second.by) + ", " +
+                                      std::to_string(wait->second.waited_ms) + ", 'LCK_M_X'";
       bool me = s.spid == executor.session().spid();
       int dbid = me ? executor.session().current_dbid() : s.dbid;
       std::string row = "SELECT " + std::to_string(s.spid) + ", " + std::to_string(dbid) + ", " +
                         QuoteLiteral(me ? "runnable" : "sleeping") + ", " + QuoteLiteral(s.login) +
                         ", " + QuoteLiteral(s.host) + ", " + QuoteLiteral(s.program) + ", " +
-                        QuoteLiteral(me ? "SELECT" : "AWAITING COMMAND") + ", 0, X'" +
+                        QuoteLiteral(me ? "SELECT" : "AWAITING COMMAND") + ", " + waiting + ", X'" +
                         [&] {
                           static const char* kHex = "0123456789ABCDEF";
                           std::string hex;
@@ -321,7 +327,8 @@ std::optional<ResolvedTable> SystemTable(Executor& executor, AttachedDatabase& d
     // The first row names the columns; an empty list still has them.
     std::string sql =
         "SELECT NULL AS spid, NULL AS dbid, NULL AS status, NULL AS loginame, NULL AS hostname, "
-        "NULL AS program_name, NULL AS cmd, NULL AS blocked, NULL AS sid WHERE 0";
+        "NULL AS program_name, NULL AS cmd, NULL AS blocked, NULL AS waittime, "
+        "NULL AS lastwaittype, NULL AS sid WHERE 0";
     if (!rows.empty()) sql += " UNION ALL " + rows;
     return Make("sysprocesses", sql,
                 {{"spid", SmallInt()},
@@ -332,6 +339,8 @@ std::optional<ResolvedTable> SystemTable(Executor& executor, AttachedDatabase& d
                  {"program_name", NChar(128)},
                  {"cmd", NChar(16)},
                  {"blocked", SmallInt()},
+                 {"waittime", SqlType::Int()},
+                 {"lastwaittype", NChar(32)},
                  {"sid", SqlType{TypeKind::kBinary, 86}}},
                 db);
   }
