@@ -245,8 +245,6 @@ SqlError ConstraintConflict(std::string_view verb, std::string_view kind, std::s
   if (!column.empty()) text += ", column '" + std::string(column) + "'";
   return SqlError(547, 16, text + ".");
 }
-
-}
 SqlError LockTimeout() { return SqlError(1222, 16, "Lock request time out period exceeded."); }
 SqlError DeadlockVictim(int spid) {
   return SqlError(1205, 13,
