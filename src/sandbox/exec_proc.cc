@@ -2,6 +2,7 @@
 // procedures are C++ functions.
 #include "sandbox/collation.h"
 #include "sandbox/executor.h"
+#include "sandbox/messages.h"
 #include "sandbox/security.h"
 #include "sandbox/system_procedures.h"
 #include "sandbox/tsql/parser.h"
@@ -54,9 +55,7 @@ void Executor::Execute(const ExecuteStatement& s) {
       argument.value = Evaluate(*a.value, &type);
       argument.type = type;
       if (a.output)
-        throw SqlError(
-            179, 15, "Cannot use the OUTPUT option when passing a constant to a stored procedure.",
-            ErrorScope::kBatch);
+        throw errors::Raise<179>();
     }
     arguments.push_back(std::move(argument));
   }
@@ -71,10 +70,7 @@ void Executor::Execute(const ExecuteStatement& s) {
 
 std::int64_t Executor::CallProcedure(const ObjectName& name, std::vector<Argument>& arguments) {
   if (static_cast<int>(frames_.size()) > kMaxProcedureNesting)
-    throw SqlError(217, 16,
-                   "Maximum stored procedure, function, trigger, or view nesting level exceeded "
-                   "(limit 32).",
-                   ErrorScope::kTransaction);
+    throw errors::Raise<217>();
   CheckIdentifier(name.name);
   AttachedDatabase* db = name.database.empty() ? &Db() : &session_.Database(name.database);
   const ObjectInfo* object = db->catalog->Find(name.name, name.owner, session_.UserId(*db));
@@ -85,8 +81,7 @@ std::int64_t Executor::CallProcedure(const ObjectName& name, std::vector<Argumen
     const SystemProcedure* procedure = FindSystemProcedure(lower);
     const int removed_in = procedure ? ProcedureRemovedIn(lower) : 0;
     if (removed_in != 0 && MajorVersionOf(session_.instance().config()) >= removed_in)
-      throw SqlError(2812, 16, "Could not find stored procedure '" + name.ToString() + "'.",
-                     ErrorScope::kStatement, 62);
+      throw errors::Raise<2812>(name.ToString()).WithState(62);
     if (procedure) {
       // System procedures act in the caller's database unless the name says another.
       int saved = session_.current_dbid();
@@ -123,9 +118,7 @@ std::int64_t Executor::CallUserProcedure(AttachedDatabase& db, const ObjectInfo&
   std::shared_ptr<const Batch> parsed = session_.ParsedProcedure(procedure.definition);
   if (parsed->statements.empty() ||
       parsed->statements[0]->kind != tsql::Statement::Kind::kCreateProcedure)
-    throw SqlError(
-        8624, 16,
-        "Internal SQL Server error: the text of '" + procedure.name + "' is no procedure.");
+    throw errors::Raise<8624>(procedure.name);
   const CreateProcedureStatement& definition =
       parsed->statements[0]->As<CreateProcedureStatement>();
 
@@ -145,11 +138,7 @@ std::int64_t Executor::CallUserProcedure(AttachedDatabase& db, const ObjectInfo&
     size_t index = 0;
     if (a.name.empty()) {
       if (named_seen)
-        throw SqlError(119, 15,
-                       "Must pass parameter number " + std::to_string(i + 1) +
-                           " and subsequent parameters as '@name = value'. After the form '@name = "
-                           "value' has been used, all subsequent parameters must be passed in the "
-                           "form '@name = value'.");
+        throw errors::Raise<119>(i + 1);
       if (position >= definition.parameters.size()) throw errors::TooManyArguments(procedure.name);
       index = position++;
     } else {

@@ -9,6 +9,7 @@
 
 #include "sandbox/collation.h"
 #include "sandbox/databases.h"
+#include "sandbox/messages.h"
 #include "sandbox/result_columns.h"
 #include "sandbox/session.h"
 #include "sandbox/system_procedures.h"
@@ -28,15 +29,11 @@ SqlType Numeric() { return SqlType{TypeKind::kNumeric, 0, 38, 0}; }
 // --- messages ----------------------------------------------------------------------------
 
 SqlError NoSuchObject(std::string_view name, std::string_view database) {
-  return SqlError(15009, 16,
-                  "The object '" + std::string(name) + "' does not exist in database '" +
-                      std::string(database) + "'.");
+  return errors::Raise<15009>(name, database);
 }
 
 SqlError OtherDatabase() {
-  return SqlError(15250, 16,
-                  "The database name component of the object qualifier must be the name of the "
-                  "current database.");
+  return errors::Raise<15250>();
 }
 
 // The object a name given to a procedure stands for in the current database; nullptr when
@@ -409,7 +406,7 @@ std::int64_t HelpText(Executor& executor, std::vector<ProcedureArgument>& argume
   if (object.definition.empty() ||
       (object.type != ObjectType::kView && object.type != ObjectType::kProcedure &&
        object.type != ObjectType::kCheck))
-    throw SqlError(15197, 16, "There is no text for object '" + name + "'.");
+    throw errors::Raise<15197>(name);
   constexpr size_t kWidth = 255;  // characters of the Text column
   std::vector<std::vector<Value>> rows;
   const std::string& text = object.definition;
@@ -540,7 +537,7 @@ std::int64_t HelpConstraint(Executor& executor, std::vector<ProcedureArgument>& 
   const std::string name = args.Text("@objname");
   const ObjectInfo& table = RequireObject(executor, db, name);
   if (table.type != ObjectType::kTable)
-    throw SqlError(15218, 16, "Object '" + name + "' is not a table.");
+    throw errors::Raise<15218>(name);
   const bool messages = !EqualsNoCase(args.Text("@nomsg"), "nomsg");
   if (messages) executor.SendRows({Col("Object Name", SqlType::NVarChar(776))}, {{Text(name)}});
   if (!SendConstraints(executor, db, table, messages) && messages)
@@ -594,9 +591,7 @@ std::int64_t HelpFileGroup(Executor& executor, std::vector<ProcedureArgument>& a
     if (!f.log) data.push_back(f);
   const bool one = args.Given("@filegroupname") && !args.Get("@filegroupname").IsNull();
   if (one && !EqualsNoCase(args.Text("@filegroupname"), "PRIMARY"))
-    throw SqlError(
-        15046, 16,
-        "The filegroup '" + args.Text("@filegroupname") + "' does not exist in this database.");
+    throw errors::Raise<15046>(args.Text("@filegroupname"));
   executor.SendRows({Col("groupname", Sysname(), false), Col("groupid", SmallInt(), false),
                      Col("filecount", SqlType::Int())},
                     {{Text("PRIMARY"), Int(1), Int(static_cast<long long>(data.size()))}});
@@ -637,16 +632,13 @@ std::int64_t SpaceUsed(Executor& executor, std::vector<ProcedureArgument>& argum
   if (args.Given("@updateusage")) {
     std::string update = Lower(args.Text("@updateusage"));
     if (update != "true" && update != "false")
-      throw SqlError(15143, 16,
-                     "'" + args.Text("@updateusage") +
-                         "' is not a valid option for the @updateusage parameter. Enter either "
-                         "'true' or 'false'.");
+      throw errors::Raise<15143>(args.Text("@updateusage"));
   }
   if (args.Given("@objname") && !args.Get("@objname").IsNull()) {
     const std::string name = args.Text("@objname");
     const ObjectInfo& table = RequireObject(executor, db, name);
     if (table.type != ObjectType::kTable)
-      throw SqlError(15234, 16, "Object does not exist or is not a valid object type.");
+      throw errors::Raise<15234>();
     long long count = 0;
     executor.RunSql("SELECT count(*) FROM \"" + db.schema + "\".\"" + table.storage_name + "\"", {},
                     [&](sqlite3_stmt* row) { count = sqlite3_column_int64(row, 0); });
@@ -722,9 +714,7 @@ std::int64_t HelpProtect(Executor& executor, std::vector<ProcedureArgument>& arg
   const bool objects = area.find('o') != std::string::npos;
   const bool statements = area.find('s') != std::string::npos;
   if ((!objects && !statements) || area.find_first_not_of("os ,") != std::string::npos)
-    throw SqlError(15300, 16,
-                   "No recognized permission area was specified. Valid values are 'o', 's' or "
-                   "'o s'.");
+    throw errors::Raise<15300>();
   auto given = [&](const char* p) { return args.Given(p) && !args.Get(p).IsNull(); };
   const ObjectInfo* named = given("@name") ? FindObject(executor, db, args.Text("@name")) : nullptr;
   struct Row {
@@ -763,7 +753,7 @@ std::int64_t HelpProtect(Executor& executor, std::vector<ProcedureArgument>& arg
                                          : "Grant",
                         a->name, columns ? "(All+New)" : "."});
       });
-  if (rows.empty()) throw SqlError(15330, 11, "There are no matching rows on which to report.");
+  if (rows.empty()) throw errors::Raise<15330>();
   std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
     return std::tie(a.owner, a.object, a.grantee, a.grantor, a.protect, a.action) <
            std::tie(b.owner, b.object, b.grantee, b.grantor, b.protect, b.action);
