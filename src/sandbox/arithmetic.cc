@@ -224,9 +224,7 @@ void Round(sqlite3_context* ctx, int, sqlite3_value** argv) {
 }
 
 void ManyRows(sqlite3_context* ctx, int, sqlite3_value**) {
-  Guarded(ctx, [&] {
-    throw errors::Raise<512>();
-  });
+  Guarded(ctx, [&] { throw errors::Raise<512>(); });
 }
 
 int DecimalDigits(const SqlType& t, int* scale) {

@@ -30,10 +30,6 @@ using common::Value;
 
 namespace {
 
-void Say(Executor& executor, const SqlError& message) {
-  executor.Info(message.number(), message.message().text, message.message().severity);
-}
-
 // The bytes of a file are kept in chunks of this size, so neither side holds a whole file.
 constexpr std::int64_t kChunkBytes = 1 << 20;
 // What RESTORE HEADERONLY reports as the database version of a 2000 and of a 7.0 server.
@@ -95,7 +91,7 @@ class Progress {
     int percent = static_cast<int>(std::min<std::int64_t>(100, done_ * 100 / total_));
     while (next_ + step_ <= percent) {
       next_ += step_;
-      Say(executor_, errors::Raise<3211>(std::to_string(next_), verb_));
+      Inform(executor_, errors::Raise<3211>(std::to_string(next_), verb_));
     }
   }
 
@@ -119,7 +115,7 @@ void SayFinished(Executor& executor, const char* what, std::int64_t pages,
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   seconds = std::max(seconds, 0.001);
   double rate = static_cast<double>(pages) * kPageBytes / 1048576.0 / seconds;
-  Say(executor, errors::Raise<3014>(what, std::to_string(pages), Seconds(seconds), Seconds(rate)));
+  Inform(executor, errors::Raise<3014>(what, std::to_string(pages), Seconds(seconds), Seconds(rate)));
 }
 
 std::int64_t PagesOfBytes(std::int64_t bytes) { return (bytes + kPageBytes - 1) / kPageBytes; }
@@ -547,7 +543,8 @@ void BackupToDevice(Executor& executor, const tsql::BackupStatement& s, const ch
                     Value(static_cast<long long>(f.max_pages < 0 ? -1 : f.max_pages * kPageBytes)),
                     Value(static_cast<long long>(pages))});
       file.Step();
-      Say(executor, errors::Raise<4035>(std::to_string(pages), record->name, f.name, std::to_string(position)));
+      Inform(executor, errors::Raise<4035>(std::to_string(pages), record->name, f.name,
+                                        std::to_string(position)));
     }
     std::int64_t lsn = NextLsn();
     std::string collation;
@@ -785,8 +782,8 @@ void RestoreDatabase(Executor& executor, const tsql::RestoreStatement& s) {
     // Every file that cannot go where it should is named before the restore gives up.
     bool file_refused = false;
     auto cannot = [&](const SqlError& message) {
-      Say(executor, message);
-      Say(executor, errors::Raise<3156>(f.logical_name, path));
+      Inform(executor, message);
+      Inform(executor, errors::Raise<3156>(f.logical_name, path));
       refused = file_refused = true;
     };
     targets.push_back({f, path, host.value_or(fs::path())});
@@ -811,7 +808,8 @@ void RestoreDatabase(Executor& executor, const tsql::RestoreStatement& s) {
       }
     }
     // A file nobody uses is only overwritten when asked to.
-    if (!ours && !file_refused && !replace && fs::exists(*host, ec)) cannot(errors::Raise<5170>(path));
+    if (!ours && !file_refused && !replace && fs::exists(*host, ec))
+      cannot(errors::Raise<5170>(path));
   }
   if (refused) throw errors::Raise<3013>("RESTORE DATABASE");
   auto data = std::find_if(targets.begin(), targets.end(),
@@ -867,7 +865,8 @@ void RestoreDatabase(Executor& executor, const tsql::RestoreStatement& s) {
   std::int64_t pages = 0;
   for (const Target& t : targets) {
     pages += t.file.pages;
-    Say(executor, errors::Raise<4035>(std::to_string(t.file.pages), name, t.file.logical_name, std::to_string(position)));
+    Inform(executor, errors::Raise<4035>(std::to_string(t.file.pages), name, t.file.logical_name,
+                                      std::to_string(position)));
   }
   SayFinished(executor, "RESTORE DATABASE", pages, start);
 }

@@ -27,5 +27,4 @@ void RunRestore(Executor& executor, const tsql::RestoreStatement& statement);
 // Returns false for commands it does not know.
 bool RunDbccCommand(Executor& executor, const tsql::DbccStatement& statement);
 
-
 }  // namespace sandbox

@@ -88,13 +88,6 @@ std::int64_t PagesOfFile(const std::optional<fs::path>& host) {
   return static_cast<std::int64_t>((size + kPageBytes - 1) / kPageBytes);
 }
 
-std::string Quoted(std::string_view before, std::string_view name, std::string_view after) {
-  std::string text(before);
-  text += name;
-  text += after;
-  return text;
-}
-
 void SendDoneOf(Executor& executor, std::int64_t count) {
   executor.sink().Done(executor.session().options().nocount ? -1 : count);
 }
@@ -210,8 +203,7 @@ std::string CheckedCollation(std::string_view name) {
 
 std::optional<SqlError> CheckDatabaseEntry(InstanceImpl& instance, const DatabaseRecord& record,
                                            int spid) {
-  if (record.status & dbstatus::kOffline)
-    return errors::Raise<942>(record.name);
+  if (record.status & dbstatus::kOffline) return errors::Raise<942>(record.name);
   if ((record.status & dbstatus::kSingleUser) && instance.DatabaseInUse(record.dbid, spid))
     return errors::Raise<924>(record.name);
   return std::nullopt;
@@ -243,19 +235,12 @@ void GainExclusiveUse(Executor& executor, const DatabaseRecord& record,
   InstanceImpl& instance = session.instance();
   if (!instance.DatabaseInUse(record.dbid, session.spid())) return;
   if (Upper(termination).rfind("ROLLBACK", 0) != 0) {
-    executor.Info(5070,
-                  Quoted("Database state cannot be changed while other users are using the "
-                         "database '",
-                         record.name, "'"),
-                  16);
+    Inform(executor, errors::Raise<5070>(record.name));
     throw errors::Raise<5069>();
   }
   for (const SessionEntry& other : instance.Sessions())
     if (other.spid != session.spid() && other.dbid == record.dbid) instance.DropSession(other.spid);
-  executor.Info(5060,
-                "Nonqualified transactions are being rolled back. Estimated rollback "
-                "completion: 100%.",
-                0);
+  Inform(executor, errors::Raise<5060>());
 }
 
 }  // namespace
@@ -286,8 +271,7 @@ void SetDatabaseOptions(Executor& executor, const DatabaseRecord& record,
       set(status, kTruncLog, value == "SIMPLE");
       set(status, kSelectInto, value == "BULK_LOGGED");
     } else if (name == "CURSOR_DEFAULT") {
-      if (value != "LOCAL" && value != "GLOBAL")
-        throw errors::Raise<170>(option.value);
+      if (value != "LOCAL" && value != "GLOBAL") throw errors::Raise<170>(option.value);
       set(status2, dbstatus2::kLocalCursor, value == "LOCAL");
     } else {
       const DatabaseOptionEntry* entry = nullptr;
@@ -307,15 +291,12 @@ void ApplyDatabaseStatus(Executor& executor, const DatabaseRecord& record, std::
                          std::uint32_t status2, std::string_view termination) {
   using namespace dbstatus;
   SessionImpl& session = executor.session();
-  if (!MayAlterDatabase(session, record))
-    throw errors::Raise<5011>(record.name);
+  if (!MayAlterDatabase(session, record)) throw errors::Raise<5011>(record.name);
   // master's catalogue is written at once; a rollback could not take it back.
-  if (session.trancount() > 0)
-    throw errors::Raise<226>("ALTER DATABASE");
+  if (session.trancount() > 0) throw errors::Raise<226>("ALTER DATABASE");
   std::uint32_t changed_states = (status ^ record.status) & (kExclusiveStates | kDboOnly);
   if (changed_states) {
-    if (record.dbid <= 4)
-      throw errors::Raise<5058>(record.name);
+    if (record.dbid <= 4) throw errors::Raise<5058>(record.name);
     GainExclusiveUse(executor, record, termination);
   }
   session.instance().SetDatabaseStatus(record.dbid, status, status2);
@@ -324,10 +305,8 @@ void ApplyDatabaseStatus(Executor& executor, const DatabaseRecord& record, std::
 void RenameDatabaseChecked(Executor& executor, const DatabaseRecord& record,
                            std::string_view new_name) {
   SessionImpl& session = executor.session();
-  if (session.trancount() > 0)
-    throw errors::Raise<226>("ALTER DATABASE");
-  if (new_name.empty())
-    throw errors::Raise<1038>();
+  if (session.trancount() > 0) throw errors::Raise<226>("ALTER DATABASE");
+  if (new_name.empty()) throw errors::Raise<1038>();
   CheckIdentifier(new_name);
   InstanceImpl& instance = session.instance();
   instance.RenameDatabase(record.dbid, new_name, session.spid());
@@ -501,8 +480,7 @@ void ResizeDatabaseFile(Executor& executor, int dbid, const tsql::DatabaseFile& 
   std::int64_t pages = *bytes / kPageBytes;
   for (const DatabaseFileState& f : ReadDatabaseFiles(instance, *record)) {
     if (!EqualsNoCase(f.name, file.name)) continue;
-    if (pages < f.size_pages)
-      throw errors::Raise<5039>();
+    if (pages < f.size_pages) throw errors::Raise<5039>();
     if (f.log) instance.GrowLog(dbid, pages);
   }
 }
@@ -520,19 +498,15 @@ void RunBackup(Executor& executor, const tsql::BackupStatement& s) {
   InstanceImpl& instance = session.instance();
   auto record = instance.FindDatabase(s.database);
   if (!record) throw errors::UnknownDatabase(s.database);
-  if (session.trancount() > 0)
-    throw errors::Raise<3021>();
-  if (!IsDatabaseOwner(session, *record))
-    throw errors::Raise<262>("BACKUP LOG", record->name);
+  if (session.trancount() > 0) throw errors::Raise<3021>();
+  if (!IsDatabaseOwner(session, *record)) throw errors::Raise<262>("BACKUP LOG", record->name);
   instance.TruncateLog(record->dbid);
   SendDoneOf(executor, -1);
 }
 
 namespace {
 
-SqlError BadDbccParameter(int number) {
-  return errors::Raise<2560>(number);
-}
+SqlError BadDbccParameter(int number) { return errors::Raise<2560>(number); }
 
 // A DBCC argument: a bare or bracketed name, a string or a whole number.
 Value DbccArgument(const tsql::Expr& expr, int number) {
@@ -591,8 +565,7 @@ void RunDbcc(Executor& executor, const tsql::DbccStatement& s) {
                                           : EqualsNoCase(f.name, *which.AsText()))
       file = &f;
   }
-  if (!file)
-    throw errors::Raise<8985>(which.ToText());
+  if (!file) throw errors::Raise<8985>(which.ToText());
   std::int64_t target_pages = target_mb ? *target_mb * 128 : 0;
   std::int64_t current = 0, minimum = 0, used = 0;
   if (file->log) {
@@ -632,9 +605,7 @@ void RunDbcc(Executor& executor, const tsql::DbccStatement& s) {
                  Value(static_cast<long long>(used))}});
   bool quiet = std::find(s.options.begin(), s.options.end(), "NO_INFOMSGS") != s.options.end();
   if (!quiet)
-    executor.Info(2528,
-                  "DBCC execution completed. If DBCC printed error messages, contact your system "
-                  "administrator.");
+    Inform(executor, errors::Raise<2528>());
 }
 
 void RunCheckpoint(Executor& executor) {

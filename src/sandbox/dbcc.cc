@@ -23,17 +23,13 @@ using common::Value;
 
 namespace {
 
-void Say(Executor& executor, const SqlError& message) {
-  executor.Info(message.number(), message.message().text, message.message().severity);
-}
-
 bool HasOption(const tsql::DbccStatement& s, std::string_view option) {
   return std::find(s.options.begin(), s.options.end(), option) != s.options.end();
 }
 
 // rows_sent: a row set (which ends with its own done) came first.
 void Completed(Executor& executor, const tsql::DbccStatement& s, bool rows_sent = false) {
-  if (!HasOption(s, "NO_INFOMSGS")) Say(executor, errors::Raise<2528>());
+  if (!HasOption(s, "NO_INFOMSGS")) Inform(executor, errors::Raise<2528>());
   if (!rows_sent) executor.sink().Done(-1);
 }
 
@@ -118,7 +114,7 @@ void CheckDb(Executor& executor, const tsql::DbccStatement& s) {
   Connection db(record.data_host.string(), false);
   RegisterFunctions(db.get(), nullptr);  // the indexes' collations
   sqlite3_busy_timeout(db.get(), 30000);
-  if (!quiet) Say(executor, errors::Raise<2536>(record.name));
+  if (!quiet) Inform(executor, errors::Raise<2536>(record.name));
   if (!quiet) {
     std::vector<const ObjectInfo*> tables;
     for (const ObjectInfo* o : attached.catalog->Objects())
@@ -137,7 +133,7 @@ void CheckDb(Executor& executor, const tsql::DbccStatement& s) {
       } catch (const SqliteError&) {
         // A table the check below finds damaged is reported there.
       }
-      Say(executor, errors::Raise<2593>(std::to_string(rows), std::to_string(pages), table->name));
+      Inform(executor, errors::Raise<2593>(std::to_string(rows), std::to_string(pages), table->name));
     }
   }
   int errors = 0;
@@ -146,10 +142,11 @@ void CheckDb(Executor& executor, const tsql::DbccStatement& s) {
     std::string line = check.ColumnText(0);
     if (line == "ok") continue;
     ++errors;
-    Say(executor, errors::Raise<8939>("0", "0", "(1:0)", line));
+    Inform(executor, errors::Raise<8939>(0, 0, "(1:0)", line, 0, 0));
   }
-  if (!quiet || errors) Say(executor, errors::Raise<8989>("0", std::to_string(errors), record.name));
-  if (errors) Say(executor, errors::Raise<8958>("repair_allow_data_loss", record.name));
+  if (!quiet || errors)
+    Inform(executor, errors::Raise<8989>("0", std::to_string(errors), record.name));
+  if (errors) Inform(executor, errors::Raise<8958>("repair_allow_data_loss", record.name));
   Completed(executor, s);
 }
 
@@ -201,7 +198,7 @@ void OpenTran(Executor& executor, const tsql::DbccStatement& s) {
   DatabaseRecord record = TargetDatabase(executor, s);
   SessionImpl& session = executor.session();
   if (session.trancount() == 0 || session.current_dbid() != record.dbid) {
-    Say(executor, errors::Raise<7969>());
+    Inform(executor, errors::Raise<7969>());
   } else {
     AttachedDatabase& db = session.Database(record.dbid);
     std::string text = "Transaction information for database '" + record.name +
@@ -231,11 +228,11 @@ void InputBuffer(Executor& executor, const tsql::DbccStatement& s) {
     int wanted = static_cast<int>(*spid->ToInt());
     bool live = false;
     for (const SessionEntry& e : instance.Sessions()) live = live || e.spid == wanted;
-    if (!live) throw errors::Raise<7987>(spid->ToText());
+    if (!live) throw errors::Raise<7955>(*spid->ToInt());
     text = instance.InputBuffer(wanted);
     if (!text) throw errors::Unsupported("DBCC INPUTBUFFER of another process's session");
   } else {
-    throw errors::Raise<7987>(spid->ToText());
+    throw errors::Raise<7955>(*spid->ToInt());
   }
   std::vector<OutputColumn> columns(3);
   columns[0].name = "EventType";

@@ -54,8 +54,7 @@ void Executor::Execute(const ExecuteStatement& s) {
       SqlType type;
       argument.value = Evaluate(*a.value, &type);
       argument.type = type;
-      if (a.output)
-        throw errors::Raise<179>();
+      if (a.output) throw errors::Raise<179>();
     }
     arguments.push_back(std::move(argument));
   }
@@ -69,8 +68,7 @@ void Executor::Execute(const ExecuteStatement& s) {
 }
 
 std::int64_t Executor::CallProcedure(const ObjectName& name, std::vector<Argument>& arguments) {
-  if (static_cast<int>(frames_.size()) > kMaxProcedureNesting)
-    throw errors::Raise<217>();
+  if (static_cast<int>(frames_.size()) > kMaxProcedureNesting) throw errors::Raise<217>();
   CheckIdentifier(name.name);
   AttachedDatabase* db = name.database.empty() ? &Db() : &session_.Database(name.database);
   const ObjectInfo* object = db->catalog->Find(name.name, name.owner, session_.UserId(*db));
@@ -137,8 +135,7 @@ std::int64_t Executor::CallUserProcedure(AttachedDatabase& db, const ObjectInfo&
     const Argument& a = arguments[i];
     size_t index = 0;
     if (a.name.empty()) {
-      if (named_seen)
-        throw errors::Raise<119>(i + 1);
+      if (named_seen) throw errors::Raise<119>(i + 1);
       if (position >= definition.parameters.size()) throw errors::TooManyArguments(procedure.name);
       index = position++;
     } else {
@@ -197,12 +194,7 @@ std::int64_t Executor::CallUserProcedure(AttachedDatabase& db, const ObjectInfo&
   frames_.pop_back();
   if (aborted_batch) throw AbortScope{true};
   if (session_.trancount() != trancount) {
-    Info(266,
-         "Transaction count after EXECUTE indicates that a COMMIT or ROLLBACK TRANSACTION "
-         "statement is missing. Previous count = " +
-             std::to_string(trancount) +
-             ", current count = " + std::to_string(session_.trancount()) + ".",
-         16);
+    Inform(*this, errors::Raise<266>(trancount, session_.trancount()));
     session_.error = 266;
   }
   // OUTPUT parameters go back to the caller's variables or client parameters.

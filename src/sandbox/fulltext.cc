@@ -955,8 +955,7 @@ void FullText::CheckTableChange(const ObjectInfo& before, const ObjectInfo& afte
     if (!now || (was && (was->type != now->type || was->nullable != now->nullable)))
       throw errors::Raise<7614>(name);
   }
-  if (!after.FindIndex(info->key_index))
-    throw errors::Raise<7613>(info->key_index, before.name);
+  if (!after.FindIndex(info->key_index)) throw errors::Raise<7613>(info->key_index, before.name);
 }
 
 void FullText::AfterTableRebuilt(const ObjectInfo& table) {
@@ -975,8 +974,7 @@ void FullText::CheckDropIndex(const ObjectInfo& table, std::string_view index) c
 std::string FullText::Predicate(const ObjectInfo& table, const std::string& row_sql,
                                 const std::vector<std::string>& columns,
                                 const std::string& search_sql, bool freetext, bool in_view) {
-  if (!Enabled())
-    throw errors::Raise<7616>();
+  if (!Enabled()) throw errors::Raise<7616>();
   auto info = FindTable(table.id);
   if (!info || !info->active || !HasIndex(*info)) throw NotIndexed("table", table.name);
   if (in_view && !Immediate(info->object_id)) {

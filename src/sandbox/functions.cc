@@ -173,8 +173,7 @@ void DataLength(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
 
 std::string Substring(std::string_view text, std::int64_t start, std::int64_t length) {
   // SUBSTRING counts from 1; a start before 1 eats into the length, as SQL Server does.
-  if (length < 0)
-    throw errors::Raise<536>("substring");
+  if (length < 0) throw errors::Raise<536>("substring");
   std::int64_t end = start + length;
   if (start < 1) start = 1;
   if (end <= start) return {};
@@ -339,8 +338,7 @@ void DateDiffFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     auto b = DateArg(ctx, argv[2]);
     if (!a || !b) throw errors::DateConversion();
     auto r = DateDiff(FunctionTextArg(argv[0]), *a, *b);
-    if (!r)
-      throw errors::Raise<155>(FunctionTextArg(argv[0]), "datediff");
+    if (!r) throw errors::Raise<155>(FunctionTextArg(argv[0]), "datediff");
     sqlite3_result_int64(ctx, *r);
   });
 }
@@ -351,8 +349,7 @@ void DatePartFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     auto d = DateArg(ctx, argv[1]);
     if (!d) throw errors::DateConversion();
     auto r = DatePart(FunctionTextArg(argv[0]), *d, Dates(ctx).datefirst);
-    if (!r)
-      throw errors::Raise<155>(FunctionTextArg(argv[0]), "datepart");
+    if (!r) throw errors::Raise<155>(FunctionTextArg(argv[0]), "datepart");
     sqlite3_result_int64(ctx, *r);
   });
 }
@@ -363,8 +360,7 @@ void DateNameFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     auto d = DateArg(ctx, argv[1]);
     if (!d) throw errors::DateConversion();
     auto r = DateName(FunctionTextArg(argv[0]), *d, Dates(ctx));
-    if (!r)
-      throw errors::Raise<155>(FunctionTextArg(argv[0]), "datepart");
+    if (!r) throw errors::Raise<155>(FunctionTextArg(argv[0]), "datepart");
     FunctionResult(ctx, Value(*r));
   });
 }

@@ -712,8 +712,7 @@ DatabaseRecord InstanceImpl::CreateDatabase(const NewDatabase& request) {
       std::vector<DatabaseRecord> existing = ReadDatabases();
       for (const DatabaseRecord& other : existing)
         if (EqualsNoCase(other.name, request.name)) throw errors::DatabaseExists(request.name);
-      if (!data || !log)
-        throw errors::Raise<1802>();
+      if (!data || !log) throw errors::Raise<1802>();
       for (const DatabaseFileInfo& f : request.files) {
         // sysfiles keeps 260 characters of a file name, as Windows does of a path.
         if (f.filename.size() > 260)
@@ -722,8 +721,7 @@ DatabaseRecord InstanceImpl::CreateDatabase(const NewDatabase& request) {
         std::error_code ec;
         if (!host || !fs::is_directory(host->parent_path(), ec))
           throw errors::CreateFileFailed(f.filename);
-        if (fs::exists(*host, ec))
-          throw errors::Raise<5170>(f.filename);
+        if (fs::exists(*host, ec)) throw errors::Raise<5170>(f.filename);
         for (const DatabaseRecord& other : existing) {
           if (Machine::SamePath(other.data_path, f.filename) ||
               Machine::SamePath(other.log_path, f.filename))
@@ -771,11 +769,9 @@ void InstanceImpl::DropDatabase(std::string_view name, int requesting_spid) {
     std::lock_guard lock(mutex_);
     WriteTransaction([&] {
       auto found = ReadDatabase(name);
-      if (!found)
-        throw errors::Raise<3701>("drop", "database", name);
+      if (!found) throw errors::Raise<3701>("drop", "database", name);
       record = *found;
-      if (record.dbid <= 4)
-        throw errors::Raise<3708>("drop", record.name);
+      if (record.dbid <= 4) throw errors::Raise<3708>("drop", record.name);
       if (InUseLocked(record.dbid, requesting_spid)) throw errors::DatabaseInUse(record.name);
       RemoveFilesCopy(record.dbid);
       CachedStatement remove(*master_, "DELETE FROM main.\"sandbox$databases\" WHERE dbid = ?");
@@ -794,11 +790,9 @@ void InstanceImpl::DetachDatabase(std::string_view name, int requesting_spid) {
     std::lock_guard lock(mutex_);
     WriteTransaction([&] {
       auto found = ReadDatabase(name);
-      if (!found)
-        throw errors::Raise<3701>("detach", "database", name);
+      if (!found) throw errors::Raise<3701>("detach", "database", name);
       record = *found;
-      if (record.dbid <= 4)
-        throw errors::Raise<3708>("detach", record.name);
+      if (record.dbid <= 4) throw errors::Raise<3708>("detach", record.name);
       if (InUseLocked(record.dbid, requesting_spid))
         throw errors::Raise<3703>("detach", record.name);
       RemoveFilesCopy(record.dbid);
@@ -833,8 +827,7 @@ DatabaseRecord InstanceImpl::AttachDatabase(std::string_view name,
     std::vector<DatabaseRecord> existing = ReadDatabases();
     for (const DatabaseRecord& other : existing)
       if (EqualsNoCase(other.name, name)) throw errors::DatabaseExists(name);
-    if (files.empty())
-      throw errors::Raise<1813>(name);
+    if (files.empty()) throw errors::Raise<1813>(name);
     auto in_use = [&](std::string_view path) {
       for (const DatabaseRecord& other : existing)
         if (Machine::SamePath(other.data_path, path) || Machine::SamePath(other.log_path, path))
@@ -847,7 +840,9 @@ DatabaseRecord InstanceImpl::AttachDatabase(std::string_view name,
       if (!host || !fs::is_regular_file(*host, ec))
         throw errors::Raise<5120>(file, 2, "2(The system cannot find the file specified.)");
       if (in_use(file))
-        throw errors::Raise<5120>(file, 32, "32(The process cannot access the file because it is being used by another process.)");
+        throw errors::Raise<5120>(
+            file, 32,
+            "32(The process cannot access the file because it is being used by another process.)");
     }
     auto data_host = machine_.ToHost(files[0]);
     std::string log_path;
@@ -934,8 +929,7 @@ void InstanceImpl::RenameDatabase(int dbid, std::string_view new_name, int reque
     auto it = std::find_if(existing.begin(), existing.end(),
                            [&](const DatabaseRecord& r) { return r.dbid == dbid; });
     if (it == existing.end()) throw errors::UnknownDatabase(std::to_string(dbid));
-    if (dbid <= 4 || InUseLocked(dbid, requesting_spid))
-      throw errors::Raise<5030>();
+    if (dbid <= 4 || InUseLocked(dbid, requesting_spid)) throw errors::Raise<5030>();
     for (const DatabaseRecord& other : existing)
       if (other.dbid != dbid && EqualsNoCase(other.name, new_name))
         throw errors::DatabaseExists(new_name);

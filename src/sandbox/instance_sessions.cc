@@ -18,9 +18,7 @@ using common::Value;
 
 namespace {
 
-SqlError SingleUser(std::string_view name) {
-  return errors::Raise<924>(name);
-}
+SqlError SingleUser(std::string_view name) { return errors::Raise<924>(name); }
 
 }  // namespace
 

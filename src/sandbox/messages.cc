@@ -1,5 +1,7 @@
 #include "sandbox/messages.h"
 
+#include "sandbox/executor.h"
+
 namespace sandbox {
 
 std::string FormatMessage(std::string_view text, std::span<const std::string> args) {
@@ -19,6 +21,10 @@ std::string FormatMessage(std::string_view text, std::span<const std::string> ar
     }
   }
   return out;
+}
+
+void Inform(Executor& executor, const SqlError& message) {
+  executor.Info(message.number(), message.message().text, message.message().severity);
 }
 
 }  // namespace sandbox

@@ -51,6 +51,7 @@ inline constexpr MessageEntry kMessages[] = {
     {241, 16, "Syntax error converting datetime from character string.", ErrorScope::kTransaction},
     {245, 16, "Syntax error converting the varchar value '%s' to a column of data type %s.", ErrorScope::kTransaction},
     {262, 14, "%s permission denied in database '%s'."},
+    {266, 16, "Transaction count after EXECUTE indicates that a COMMIT or ROLLBACK TRANSACTION statement is missing. Previous count = %d, current count = %d."},
     {281, 16, "%d is not a valid style number when converting from %s to a character string."},
     {448, 16, "Invalid collation '%s'."},
     {512, 16, "Subquery returned more than 1 value. This is not permitted when the subquery follows =, !=, <, <= , >, >= or when the subquery is used as an expression."},
@@ -93,6 +94,7 @@ inline constexpr MessageEntry kMessages[] = {
     {3211, 10, "%s percent %s."},
     {3234, 16, "Logical file '%s' is not part of database '%s'. Use RESTORE FILELISTONLY to list the logical file names."},
     {3241, 16, "The media family on device '%s' is incorrectly formed. SQL Server cannot process this media family."},
+    {3621, 0, "The statement has been terminated."},
     {3623, 16, "A domain error occurred."},
     {3701, 11, "Cannot %s the %s '%s', because it does not exist in the system catalog."},
     {3702, 16, "Cannot drop the database '%s' because it is currently in use."},
@@ -111,7 +113,9 @@ inline constexpr MessageEntry kMessages[] = {
     {5030, 16, "The database could not be exclusively locked to perform the operation."},
     {5039, 16, "MODIFY FILE failed. Specified size is less than current size."},
     {5058, 16, "Option cannot be set in database '%s'."},
+    {5060, 0, "Nonqualified transactions are being rolled back. Estimated rollback completion: 100%%."},
     {5069, 16, "ALTER DATABASE statement failed."},
+    {5070, 16, "Database state cannot be changed while other users are using the database '%s'"},
     {5105, 16, "Device activation error. The physical file name '%s' may be incorrect."},
     {5120, 16, "Unable to open the physical file \"%s\". Operating system error %d: \"%s\"."},
     {5123, 16, "CREATE FILE encountered operating system error %s while attempting to open or create the physical file '%s'."},
@@ -124,6 +128,7 @@ inline constexpr MessageEntry kMessages[] = {
     {7614, 16, "Cannot alter or drop column '%s' because it is enabled for Full-Text Search."},
     {7616, 16, "Full-Text Search is not enabled for the current database. Use sp_fulltext_database to enable full-text search for the database."},
     {7630, 15, "Syntax error near '%s' in the full-text search condition '%s'."},
+    {7638, 10, "Warning: Request to stop change tracking has deleted all changes tracked on table '%s'."},
     {7641, 16, "Full-text catalog '%s' does not exist."},
     {7642, 16, "A full-text catalog named '%s' already exists in this database. Use a different name."},
     {7645, 16, "Null or empty full-text predicate."},
@@ -136,8 +141,8 @@ inline constexpr MessageEntry kMessages[] = {
     {7668, 16, "Cannot drop full-text catalog '%s' because it contains a full-text index."},
     {7670, 16, "Column '%s' cannot be used for full-text search because it is not a character-based column."},
     {7677, 16, "Column \"%s\" is not full-text indexed."},
+    {7955, 16, "Invalid SPID %d specified."},
     {7969, 10, "No active open transactions."},
-    {7987, 16, "Invalid SPID %s specified."},
     {8102, 16, "Cannot update identity column '%s'."},
     {8115, 16, "Arithmetic overflow error converting %s to data type %s."},
     {8134, 16, "Divide by zero error encountered."},
@@ -149,7 +154,7 @@ inline constexpr MessageEntry kMessages[] = {
     {8178, 16, "The parameterized query '(%s)%s' expects the parameter '%s', which was not supplied."},
     {8179, 16, "Could not find prepared statement with handle %d."},
     {8624, 16, "Internal SQL Server error: the text of '%s' is no procedure."},
-    {8939, 16, "Table error: Object ID %s, index ID %s, page %s. Test (%s) failed."},
+    {8939, 16, "Table error: Object ID %d, index ID %d, page %s. Test (%s) failed. Values are %d and %d."},
     {8958, 10, "%s is the minimum repair level for the errors found by DBCC CHECKDB (%s )."},
     {8985, 16, "Could not locate file '%s' in sysfiles."},
     {8989, 10, "CHECKDB found %s allocation errors and %s consistency errors in database '%s'."},
@@ -209,6 +214,13 @@ inline constexpr MessageEntry kMessages[] = {
     {15419, 16, "Supplied parameter @sid should be binary(16)."},
     {15433, 16, "Supplied parameter @sid is in use."},
     {15434, 16, "Could not drop login '%s' as the user is currently logged in."},
+    {15457, 10, "Configuration option '%s' changed from %d to %d. Run the RECONFIGURE statement to install."},
+    {15461, 10, "Object does not reference any object, and no objects reference it."},
+    {15469, 10, "No constraints have been defined for this object."},
+    {15470, 10, "No foreign keys reference this table."},
+    {15472, 10, "The object does not have any indexes."},
+    {15477, 10, "Caution: Changing any part of an object name could break scripts and stored procedures."},
+    {15520, 10, "The %s was renamed to '%s'."},
     {15600, 15, "An invalid parameter or option was specified for procedure '%s'."},
     {15601, 16, "Full-Text Search is not enabled for the current database. Use sp_fulltext_database to enable Full-Text Search."},
     {15645, 16, "Column '%s' does not exist."},
@@ -248,6 +260,11 @@ constexpr int PlaceholderCount(std::string_view text) {
 // A message's text with its placeholders replaced by the arguments in order. An argument is
 // copied as it is: a '%' in it is no placeholder. A missing argument leaves its place empty.
 std::string FormatMessage(std::string_view text, std::span<const std::string> args);
+
+class Executor;
+// Sends a message of the table to the client without failing the statement (informational
+// messages, and errors a procedure reports before it returns a failure code).
+void Inform(Executor& executor, const SqlError& message);
 
 namespace errors {
 namespace detail {

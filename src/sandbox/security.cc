@@ -210,8 +210,7 @@ std::int64_t PermissionBits(SessionImpl& session, AttachedDatabase& db, const Ob
 SqlError Refusal(std::string_view action, AttachedDatabase& db, const ObjectInfo* object) {
   if (action == "GRANT") return errors::Raise<4613>();
   if (object) {
-    if (action == "DROP")
-      return errors::Raise<3704>(ObjectKind(*object), object->name);
+    if (action == "DROP") return errors::Raise<3704>(ObjectKind(*object), object->name);
     std::string verb(action);
     if (action == "ALTER") verb = "ALTER " + Upper(ObjectKind(*object));
     return PermissionDenied(verb, object->name, db.catalog->name(),

@@ -119,8 +119,7 @@ AttachedDatabase& SessionImpl::Attach(const DatabaseRecord& record) {
     if (victim != 0 && sqlite3_get_autocommit(connection_->get())) Detach(victim);
   }
   std::error_code ec;
-  if (!std::filesystem::exists(record.data_host, ec))
-    throw errors::Raise<945>(record.name);
+  if (!std::filesystem::exists(record.data_host, ec)) throw errors::Raise<945>(record.name);
   std::string schema = "d" + std::to_string(record.dbid);
   try {
     Statement attach = connection_->Prepare("ATTACH DATABASE ? AS " + QuoteIdentifier(schema));

@@ -18,24 +18,18 @@ using common::Value;
 
 namespace {
 
-SqlError NoSuchDatabase(std::string_view name) {
-  return errors::Raise<15010>(name);
-}
+SqlError NoSuchDatabase(std::string_view name) { return errors::Raise<15010>(name); }
 
 // The server catalogue is no part of a transaction, so these procedures refuse to run in one.
 void CheckNoTransaction(SessionImpl& session, std::string_view procedure) {
-  if (session.trancount() > 0)
-    throw errors::Raise<15002>(procedure);
+  if (session.trancount() > 0) throw errors::Raise<15002>(procedure);
 }
 
 void CheckNoTransactionForCreate(SessionImpl& session) {
-  if (session.trancount() > 0)
-    throw errors::Raise<226>("CREATE DATABASE");
+  if (session.trancount() > 0) throw errors::Raise<226>("CREATE DATABASE");
 }
 
-SqlError NotPermitted() {
-  return errors::Raise<15247>();
-}
+SqlError NotPermitted() { return errors::Raise<15247>(); }
 
 bool MayCreateDatabases(SessionImpl& session) {
   return session.IsSysadmin() || (session.login().server_roles & kDbcreator);
@@ -54,8 +48,7 @@ std::int64_t DetachDb(Executor& executor, std::vector<ProcedureArgument>& argume
   auto record = session.instance().FindDatabase(name);
   if (!record) throw NoSuchDatabase(name);
   // The caller's own current database (before this call switched to it) holds it too.
-  if (record->dbid == executor.CallerDatabase())
-    throw errors::Raise<3703>("detach", record->name);
+  if (record->dbid == executor.CallerDatabase()) throw errors::Raise<3703>("detach", record->name);
   session.ForgetDatabase(record->dbid);
   session.instance().DetachDatabase(record->name, session.spid());
   return 0;
@@ -81,8 +74,7 @@ std::int64_t AttachDb(Executor& executor, std::vector<ProcedureArgument>& argume
   CheckNoTransactionForCreate(session);
   std::string name = args.Text("@dbname");
   CheckIdentifier(name);
-  if (name.empty())
-    throw errors::Raise<1038>();
+  if (name.empty()) throw errors::Raise<1038>();
   std::vector<std::string> files = FileArguments(args, 16);
   if (files.empty()) throw errors::MissingArgument("sp_attach_db", "@filename1");
   session.instance().AttachDatabase(name, files, session.login().sid);
@@ -100,8 +92,7 @@ std::int64_t AttachSingleFileDb(Executor& executor, std::vector<ProcedureArgumen
   CheckNoTransactionForCreate(session);
   std::string name = args.Text("@dbname");
   CheckIdentifier(name);
-  if (name.empty())
-    throw errors::Raise<1038>();
+  if (name.empty()) throw errors::Raise<1038>();
   DatabaseRecord record =
       session.instance().AttachDatabase(name, {args.Text("@physname")}, session.login().sid, true);
   executor.Info(0, "New log file '" + record.log_path + "' was created.", 0);
@@ -130,9 +121,7 @@ std::int64_t RenameDb(Executor& executor, std::vector<ProcedureArgument>& argume
 
 // --- sp_dboption -------------------------------------------------------------------------
 
-SqlError DboptionUsage() {
-  return errors::Raise<15241>();
-}
+SqlError DboptionUsage() { return errors::Raise<15241>(); }
 
 const DatabaseOptionEntry& FindOption(const std::string& text) {
   const DatabaseOptionEntry* found = nullptr;
@@ -248,11 +237,8 @@ std::int64_t HelpDb(Executor& executor, std::vector<ProcedureArgument>& argument
       char suffix[16];
       std::snprintf(suffix, sizeof suffix, "0001%08X", static_cast<unsigned>(session.spid()));
       std::string table = "tempdb.dbo.#spdbdesc" + std::string(107, '_') + suffix;
-      executor.Info(515,
-                    "Cannot insert the value NULL into column 'owner', table '" + table +
-                        "'; column does not allow nulls. INSERT fails.",
-                    16);
-      executor.Info(3621, "The statement has been terminated.", 0);
+      Inform(executor, errors::Raise<515>("owner", table, "INSERT"));
+      Inform(executor, errors::Raise<3621>());
       session.error = 515;
       executor.SendRows(columns, {});
       return 1;

@@ -71,8 +71,7 @@ void RunParameterised(Executor& executor, std::string_view procedure, const std:
     const ProcedureArgument& a = arguments[i];
     std::size_t index = parameters.size();
     if (a.name.empty()) {
-      if (named_seen)
-        throw errors::Raise<119>(i + 1);
+      if (named_seen) throw errors::Raise<119>(i + 1);
       if (position >= parameters.size()) throw errors::TooManyArguments(procedure);
       index = position++;
     } else {
@@ -80,8 +79,7 @@ void RunParameterised(Executor& executor, std::string_view procedure, const std:
       for (std::size_t k = 0; k < parameters.size(); ++k)
         if (EqualsNoCase(parameters[k].name, a.name)) index = k;
       if (index == parameters.size()) throw errors::NotAParameter(a.name, procedure);
-      if (bound[index] >= 0)
-        throw errors::Raise<8143>(a.name);
+      if (bound[index] >= 0) throw errors::Raise<8143>(a.name);
     }
     bound[index] = static_cast<int>(i);
   }
@@ -132,9 +130,7 @@ std::int64_t Handle(const ProcedureArgument& argument, std::string_view procedur
   return *handle;
 }
 
-SqlError UnknownHandle(std::int64_t handle) {
-  return errors::Raise<8179>(handle);
-}
+SqlError UnknownHandle(std::int64_t handle) { return errors::Raise<8179>(handle); }
 
 std::int64_t Prepare(Executor& executor, std::vector<ProcedureArgument>& arguments,
                      std::string_view procedure) {

@@ -18,21 +18,13 @@ using common::Value;
 
 namespace {
 
-SqlError InvalidOption(std::string_view procedure) {
-  return errors::Raise<15600>(procedure);
-}
+SqlError InvalidOption(std::string_view procedure) { return errors::Raise<15600>(procedure); }
 
-SqlError NotEnabled() {
-  return errors::Raise<15601>();
-}
+SqlError NotEnabled() { return errors::Raise<15601>(); }
 
-SqlError NoCatalog(std::string_view name) {
-  return errors::Raise<7641>(name);
-}
+SqlError NoCatalog(std::string_view name) { return errors::Raise<7641>(name); }
 
-SqlError NoFullTextIndex(std::string_view table) {
-  return errors::Raise<7658>(table);
-}
+SqlError NoFullTextIndex(std::string_view table) { return errors::Raise<7658>(table); }
 
 // The rights the procedures ask for: db_owner for the database and its catalogues; for a
 // table also its owner and db_ddladmin.
@@ -46,10 +38,8 @@ void CheckRights(Executor& executor, AttachedDatabase& db, const ObjectInfo* tab
 // no user transaction is open (the catalogue's folders cannot be rolled back).
 void CheckChangeAllowed(Executor& executor, std::string_view procedure) {
   SessionImpl& session = executor.session();
-  if (!session.instance().config().full_text_installed)
-    throw errors::Raise<7609>();
-  if (session.trancount() > 0)
-    throw errors::Raise<15002>(procedure);
+  if (!session.instance().config().full_text_installed) throw errors::Raise<7609>();
+  if (session.trancount() > 0) throw errors::Raise<15002>(procedure);
 }
 
 // SQL Server 7.0 knows catalogue populations but not change tracking.
@@ -110,10 +100,8 @@ const ObjectInfo& FindTable(Executor& executor, AttachedDatabase& db, std::strin
   if (parts.size() <= 2 && !parts.back().empty())
     object = db.catalog->Find(parts.back(), parts.size() == 2 ? parts[0] : std::string(),
                               executor.session().UserId(db));
-  if (!object)
-    throw errors::Raise<15009>(text, db.catalog->name());
-  if (object->type != ObjectType::kTable)
-    throw errors::Raise<15218>(text);
+  if (!object) throw errors::Raise<15009>(text, db.catalog->name());
+  if (object->type != ObjectType::kTable) throw errors::Raise<15218>(text);
   return *object;
 }
 
@@ -168,22 +156,19 @@ std::int64_t FullTextCatalog(Executor& executor, std::vector<ProcedureArgument>&
   if (!ft.Enabled()) throw NotEnabled();
   auto catalog = ft.FindCatalog(name);
   if (action == "create") {
-    if (catalog)
-      throw errors::Raise<7642>(name);
+    if (catalog) throw errors::Raise<7642>(name);
     std::string root = args.Text("@path");
     if (args.Given("@path")) {
       auto host = executor.session().instance().machine().ToHost(root);
       std::error_code ec;
-      if (!host || !std::filesystem::is_directory(*host, ec))
-        throw errors::Raise<7610>(root);
+      if (!host || !std::filesystem::is_directory(*host, ec)) throw errors::Raise<7610>(root);
     }
     Atomically(executor, [&] { ft.CreateCatalog(name, root); });
     return 0;
   }
   if (!catalog) throw NoCatalog(name);
   if (action == "drop") {
-    if (!ft.TablesOf(catalog->id).empty())
-      throw errors::Raise<7668>(catalog->name);
+    if (!ft.TablesOf(catalog->id).empty()) throw errors::Raise<7668>(catalog->name);
     Atomically(executor, [&] { ft.DropCatalog(*catalog); });
   } else if (action == "start_full" || action == "start_incremental") {
     // Without a timestamp column to go by, an incremental population is a full one.
@@ -234,8 +219,7 @@ std::int64_t FullTextTable(Executor& executor, std::vector<ProcedureArgument>& a
   CheckRights(executor, db, &table);
 
   if (creating) {
-    if (ft.FindTable(table.id))
-      throw errors::Raise<7652>(table.name);
+    if (ft.FindTable(table.id)) throw errors::Raise<7652>(table.name);
     auto catalog = ft.FindCatalog(args.Text("@ftcat"));
     if (!catalog) throw NoCatalog(args.Text("@ftcat"));
     std::string keyname = args.Text("@keyname");
@@ -250,20 +234,17 @@ std::int64_t FullTextTable(Executor& executor, std::vector<ProcedureArgument>& a
 
   FullTextTableInfo info = RequireIndex(ft, table, text);
   auto require_active = [&] {
-    if (!info.active)
-      throw errors::Raise<7660>(table.name);
+    if (!info.active) throw errors::Raise<7660>(table.name);
   };
   auto require_tracking = [&] {
-    if (!info.change_tracking)
-      throw errors::Raise<7664>(table.name);
+    if (!info.change_tracking) throw errors::Raise<7664>(table.name);
   };
   std::int64_t discarded = 0;
   Atomically(executor, [&] {
     if (action == "drop") {
       ft.DropTable(table.id);
     } else if (action == "activate") {
-      if (info.columns.empty())
-        throw errors::Raise<7659>(table.name);
+      if (info.columns.empty()) throw errors::Raise<7659>(table.name);
       ft.SetActive(table, true);
     } else if (action == "deactivate") {
       ft.SetActive(table, false);
@@ -287,10 +268,7 @@ std::int64_t FullTextTable(Executor& executor, std::vector<ProcedureArgument>& a
     // "stop": populations never outlast the call that starts them.
   });
   if (discarded > 0)
-    executor.Info(7638,
-                  "Warning: Request to stop change tracking has deleted all changes tracked on "
-                  "table '" +
-                      table.name + "'.");
+    Inform(executor, errors::Raise<7638>(table.name));
   return 0;
 }
 
@@ -315,13 +293,11 @@ std::int64_t FullTextColumn(Executor& executor, std::vector<ProcedureArgument>& 
   const ColumnInfo* column = table.FindColumn(column_name);
   if (!column) throw errors::Raise<15645>(column_name);
   if (action == "add") {
-    if (!column->type.IsCharacter())
-      throw errors::Raise<7670>(column->name);
+    if (!column->type.IsCharacter()) throw errors::Raise<7670>(column->name);
     if (info.HasColumn(column->name)) return 0;
     Atomically(executor, [&] { ft.AddColumn(table, column->name); });
   } else {
-    if (!info.HasColumn(column->name))
-      throw errors::Raise<7677>(column->name);
+    if (!info.HasColumn(column->name)) throw errors::Raise<7677>(column->name);
     Atomically(executor, [&] { ft.DropColumn(table, column->name); });
   }
   return 0;

@@ -32,9 +32,7 @@ SqlError NoSuchObject(std::string_view name, std::string_view database) {
   return errors::Raise<15009>(name, database);
 }
 
-SqlError OtherDatabase() {
-  return errors::Raise<15250>();
-}
+SqlError OtherDatabase() { return errors::Raise<15250>(); }
 
 // The object a name given to a procedure stands for in the current database; nullptr when
 // there is none. A database part must name the current database (15250).
@@ -370,7 +368,7 @@ void HelpObject(Executor& executor, AttachedDatabase& db, const ObjectInfo& o) {
   executor.SendRows({Col("Data_located_on_filegroup", Sysname())}, {{Text("PRIMARY")}});
   SendIndexes(executor, o);
   if (!SendConstraints(executor, db, o, false))
-    executor.Info(15469, "No constraints have been defined for this object.");
+    Inform(executor, errors::Raise<15469>());
 }
 
 // sp_help [@objname]: the objects of the database, or one object or data type.
@@ -450,7 +448,7 @@ std::string IndexKeys(const ObjectInfo& table, const IndexInfo& index) {
 
 void SendIndexes(Executor& executor, const ObjectInfo& object) {
   if (object.indexes.empty()) {
-    executor.Info(15472, "The object does not have any indexes.");
+    Inform(executor, errors::Raise<15472>());
     return;
   }
   std::vector<const IndexInfo*> indexes;
@@ -525,7 +523,7 @@ bool SendConstraints(Executor& executor, AttachedDatabase& db, const ObjectInfo&
        Col("constraint_keys", SqlType::NVarChar(2126))},
       out);
   // The sandbox keeps no foreign keys, so no table refers to this one.
-  if (messages) executor.Info(15470, "No foreign keys reference this table.");
+  if (messages) Inform(executor, errors::Raise<15470>());
   return true;
 }
 
@@ -536,12 +534,11 @@ std::int64_t HelpConstraint(Executor& executor, std::vector<ProcedureArgument>& 
   AttachedDatabase& db = executor.Db();
   const std::string name = args.Text("@objname");
   const ObjectInfo& table = RequireObject(executor, db, name);
-  if (table.type != ObjectType::kTable)
-    throw errors::Raise<15218>(name);
+  if (table.type != ObjectType::kTable) throw errors::Raise<15218>(name);
   const bool messages = !EqualsNoCase(args.Text("@nomsg"), "nomsg");
   if (messages) executor.SendRows({Col("Object Name", SqlType::NVarChar(776))}, {{Text(name)}});
   if (!SendConstraints(executor, db, table, messages) && messages)
-    executor.Info(15469, "No constraints have been defined for this object.");
+    Inform(executor, errors::Raise<15469>());
   return 0;
 }
 
@@ -637,8 +634,7 @@ std::int64_t SpaceUsed(Executor& executor, std::vector<ProcedureArgument>& argum
   if (args.Given("@objname") && !args.Get("@objname").IsNull()) {
     const std::string name = args.Text("@objname");
     const ObjectInfo& table = RequireObject(executor, db, name);
-    if (table.type != ObjectType::kTable)
-      throw errors::Raise<15234>();
+    if (table.type != ObjectType::kTable) throw errors::Raise<15234>();
     long long count = 0;
     executor.RunSql("SELECT count(*) FROM \"" + db.schema + "\".\"" + table.storage_name + "\"", {},
                     [&](sqlite3_stmt* row) { count = sqlite3_column_int64(row, 0); });
@@ -861,7 +857,7 @@ std::int64_t Depends(Executor& executor, std::vector<ProcedureArgument>& argumen
         users.push_back({Text(qualified(*o)), Text(ObjectTypeName(o->type))});
   }
   if (uses.empty() && users.empty()) {
-    executor.Info(15461, "Object does not reference any object, and no objects reference it.");
+    Inform(executor, errors::Raise<15461>());
     return 0;
   }
   if (!uses.empty()) {

@@ -14,9 +14,7 @@ using common::Value;
 
 namespace {
 
-SqlError Ambiguous(std::string_view objtype) {
-  return errors::Raise<15248>(objtype);
-}
+SqlError Ambiguous(std::string_view objtype) { return errors::Raise<15248>(objtype); }
 
 SqlError NameInUse(std::string_view name, std::string_view kind) {
   return errors::Raise<15335>(name, kind);
@@ -197,10 +195,8 @@ std::int64_t Rename(Executor& executor, std::vector<ProcedureArgument>& argument
   }
   session.connection().Exec("RELEASE \"sp_rename\"");
   if (session.trancount() == 0) session.CatalogCommitted();
-  executor.Info(15477,
-                "Caution: Changing any part of an object name could break scripts and stored "
-                "procedures.");
-  executor.Info(15520, "The " + kind + " was renamed to '" + newname + "'.");
+  Inform(executor, errors::Raise<15477>());
+  Inform(executor, errors::Raise<15520>(kind, newname));
   return 0;
 }
 

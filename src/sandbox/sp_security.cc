@@ -23,27 +23,13 @@ constexpr int kDbAccessAdminUid = 16385;
 constexpr int kDbSecurityAdminUid = 16386;
 constexpr size_t kMaxPassword = 128;
 
-SqlError NoPermission() {
-  return errors::Raise<15247>();
-}
-SqlError NoSuchLogin(std::string_view name) {
-  return errors::Raise<15007>(name);
-}
-SqlError NoSuchDatabase(std::string_view name) {
-  return errors::Raise<15010>(name);
-}
-SqlError Reserved(std::string_view name) {
-  return errors::Raise<15405>(name);
-}
-SqlError InvalidName(std::string_view name) {
-  return errors::Raise<15006>(name);
-}
-SqlError NoSuchRole(std::string_view name) {
-  return errors::Raise<15014>(name);
-}
-SqlError NotARole(std::string_view name) {
-  return errors::Raise<15409>(name);
-}
+SqlError NoPermission() { return errors::Raise<15247>(); }
+SqlError NoSuchLogin(std::string_view name) { return errors::Raise<15007>(name); }
+SqlError NoSuchDatabase(std::string_view name) { return errors::Raise<15010>(name); }
+SqlError Reserved(std::string_view name) { return errors::Raise<15405>(name); }
+SqlError InvalidName(std::string_view name) { return errors::Raise<15006>(name); }
+SqlError NoSuchRole(std::string_view name) { return errors::Raise<15014>(name); }
+SqlError NotARole(std::string_view name) { return errors::Raise<15409>(name); }
 
 // Changes of the catalogue go in their own savepoint: a procedure that fails half-way leaves
 // nothing behind, and other sessions learn of the changes once they are committed.
@@ -77,8 +63,7 @@ class Change {
 
 // Security procedures refuse to run inside a user's transaction, as SQL Server's do.
 void NotInTransaction(Executor& executor, std::string_view procedure) {
-  if (executor.session().trancount() > 0)
-    throw errors::Raise<15002>(procedure);
+  if (executor.session().trancount() > 0) throw errors::Raise<15002>(procedure);
 }
 
 // The text of a required name argument: 201 when it was left out, 15004 when it is NULL.
@@ -168,12 +153,10 @@ std::int64_t SetWindowsLogin(Executor& executor, std::vector<ProcedureArgument>&
   RequireLoginAdmin(executor);
   NotInTransaction(executor, procedure);
   SessionImpl& session = executor.session();
-  if (!IsWindowsName(name))
-    throw errors::Raise<15407>(name);
+  if (!IsWindowsName(name)) throw errors::Raise<15407>(name);
   InstanceConfig config = session.instance().config();
   WindowsAccount account = LookupWindowsAccount(config, name);
-  if (account == WindowsAccount::kUnknown)
-    throw errors::Raise<15401>(name);
+  if (account == WindowsAccount::kUnknown) throw errors::Raise<15401>(name);
   LoginTable logins = Logins(executor);
   Change change(session);
   if (std::optional<LoginRecord> login = logins.Find(name)) {
@@ -207,8 +190,7 @@ std::int64_t AddLogin(Executor& executor, std::vector<ProcedureArgument>& argume
   SessionImpl& session = executor.session();
   if (name.empty() || name.find('\\') != std::string::npos) throw InvalidName(name);
   std::string password = args.Text("@passwd");
-  if (CodePointCount(password) > kMaxPassword)
-    throw errors::Raise<15156>();
+  if (CodePointCount(password) > kMaxPassword) throw errors::Raise<15156>();
   std::string database = args.Get("@defdb").IsNull() ? "master" : args.Text("@defdb");
   auto record = session.instance().FindDatabase(database);
   if (!record) throw NoSuchDatabase(database);
@@ -220,8 +202,7 @@ std::int64_t AddLogin(Executor& executor, std::vector<ProcedureArgument>& argume
   login.password_hash = HashPassword(password);
   const Value given_sid = args.Get("@sid");
   if (const common::Bytes* sid = given_sid.AsBytes()) {
-    if (sid->size() != 16)
-      throw errors::Raise<15419>();
+    if (sid->size() != 16) throw errors::Raise<15419>();
     if (logins.Find(*sid)) throw errors::Raise<15433>();
     login.sid = *sid;
   } else {
@@ -247,11 +228,9 @@ std::int64_t DropLogin(Executor& executor, std::vector<ProcedureArgument>& argum
   std::optional<LoginRecord> login = logins.Find(name);
   if (!login || login->is_nt_name || login->is_nt_group) throw NoSuchLogin(name);
   if (login->sid == common::Bytes{1}) throw Reserved(login->name);
-  if (IsLoggedIn(session.instance(), login->sid))
-    throw errors::Raise<15434>(login->name);
+  if (IsLoggedIn(session.instance(), login->sid)) throw errors::Raise<15434>(login->name);
   if (RefuseDatabaseOwner(executor, *login, "sp_droplogin")) return 1;
-  if (!MappedDatabases(executor, login->sid).empty())
-    throw errors::Raise<15175>(login->name);
+  if (!MappedDatabases(executor, login->sid).empty()) throw errors::Raise<15175>(login->name);
   Change change(session);
   logins.Remove(login->sid);
   session.CatalogChanged(1);
@@ -277,8 +256,7 @@ std::int64_t RevokeLogin(Executor& executor, std::vector<ProcedureArgument>& arg
   RequireLoginAdmin(executor);
   NotInTransaction(executor, "sp_revokelogin");
   SessionImpl& session = executor.session();
-  if (!IsWindowsName(name))
-    throw errors::Raise<15407>(name);
+  if (!IsWindowsName(name)) throw errors::Raise<15407>(name);
   LoginTable logins = Logins(executor);
   std::optional<LoginRecord> login = logins.Find(name);
   // An account without a login entry has nothing to revoke.
@@ -310,12 +288,10 @@ std::int64_t Password(Executor& executor, std::vector<ProcedureArgument>& argume
   if (needs_old && !session.IsSysadmin()) {
     std::string old = args.Text("@old");
     bool matches = login->password_hash ? VerifyPassword(*login->password_hash, old) : old.empty();
-    if (!matches)
-      throw errors::Raise<15211>();
+    if (!matches) throw errors::Raise<15211>();
   }
   std::string password = args.Text("@new");
-  if (CodePointCount(password) > kMaxPassword)
-    throw errors::Raise<15156>();
+  if (CodePointCount(password) > kMaxPassword) throw errors::Raise<15156>();
   login->password_hash = HashPassword(password);
   Change change(session);
   logins.Update(*login);
@@ -395,8 +371,7 @@ SqlType Sid() { return SqlType{TypeKind::kVarBinary, 85}; }
 std::int64_t HelpServerRoleMember(Executor& executor, std::vector<ProcedureArgument>& arguments) {
   SystemArguments args("sp_helpsrvrolemember", arguments, {"@srvrolename"});
   std::string wanted = args.Text("@srvrolename");
-  if (!wanted.empty() && ServerRoleBit(wanted) == 0)
-    throw errors::Raise<15412>(wanted);
+  if (!wanted.empty() && ServerRoleBit(wanted) == 0) throw errors::Raise<15412>(wanted);
   std::vector<LoginRecord> logins = Logins(executor).All();
   std::vector<std::vector<Value>> rows;
   for (const ServerRoleInfo& role : FixedServerRoles()) {
@@ -415,8 +390,7 @@ std::int64_t HelpServerRoleMember(Executor& executor, std::vector<ProcedureArgum
 std::int64_t HelpServerRole(Executor& executor, std::vector<ProcedureArgument>& arguments) {
   SystemArguments args("sp_helpsrvrole", arguments, {"@srvrolename"});
   std::string wanted = args.Text("@srvrolename");
-  if (!wanted.empty() && ServerRoleBit(wanted) == 0)
-    throw errors::Raise<15412>(wanted);
+  if (!wanted.empty() && ServerRoleBit(wanted) == 0) throw errors::Raise<15412>(wanted);
   std::vector<std::vector<Value>> rows;
   for (const ServerRoleInfo& role : FixedServerRoles())
     if (wanted.empty() || EqualsNoCase(wanted, role.name))
@@ -563,8 +537,7 @@ std::int64_t GrantDbAccess(Executor& executor, std::vector<ProcedureArgument>& a
     // A Windows account may be a user without a login of its own (it comes in through a group).
     WindowsAccount account = LookupWindowsAccount(session.instance().config(), login_name);
     if (account == WindowsAccount::kUnknown) {
-      if (IsWindowsName(login_name))
-        throw errors::Raise<15401>(login_name);
+      if (IsWindowsName(login_name)) throw errors::Raise<15401>(login_name);
       throw NoSuchLogin(login_name);
     }
     user.sid = SidForName(login_name);
@@ -574,15 +547,12 @@ std::int64_t GrantDbAccess(Executor& executor, std::vector<ProcedureArgument>& a
   user.name = args.Get("@name_in_db").IsNull() ? login_name : args.Text("@name_in_db");
   CheckIdentifier(user.name);
   if (user.name.empty()) throw InvalidName(user.name);
-  if (EqualsNoCase(user.name, "guest"))
-    throw errors::Raise<15062>();
+  if (EqualsNoCase(user.name, "guest")) throw errors::Raise<15062>();
   if (const PrincipalInfo* existing = db.catalog->FindUserBySid(user.sid)) {
-    if (EqualsNoCase(existing->name, user.name))
-      throw errors::Raise<15023>(user.name);
+    if (EqualsNoCase(existing->name, user.name)) throw errors::Raise<15023>(user.name);
     throw errors::Raise<15063>();
   }
-  if (db.catalog->FindPrincipal(user.name))
-    throw errors::Raise<15023>(user.name);
+  if (db.catalog->FindPrincipal(user.name)) throw errors::Raise<15023>(user.name);
   Change change(session);
   user.uid = NextUid(session, db, false);
   InsertPrincipal(session, db, user);
@@ -602,17 +572,14 @@ std::int64_t RevokeDbAccess(Executor& executor, std::vector<ProcedureArgument>& 
   if (!MayManageAccess(session, db)) throw NoPermission();
   NotInTransaction(executor, "sp_revokedbaccess");
   const PrincipalInfo* user = db.catalog->FindPrincipal(name);
-  if (!user || user->is_role)
-    throw errors::Raise<15008>(name);
+  if (!user || user->is_role) throw errors::Raise<15008>(name);
   if (user->uid == kDboUid) throw errors::Raise<15181>();
   if (user->uid == kGuestUid) {
-    if (db.dbid == 1 || db.dbid == 2)
-      throw errors::Raise<15182>();
+    if (db.dbid == 1 || db.dbid == 2) throw errors::Raise<15182>();
   } else if (user->uid < kFirstUserUid) {
     throw Reserved(user->name);
   }
-  if (OwnsObjects(db, user->uid))
-    throw errors::Raise<15183>("user");
+  if (OwnsObjects(db, user->uid)) throw errors::Raise<15183>("user");
   int uid = user->uid;
   Change change(session);
   if (uid == kGuestUid) {
@@ -639,8 +606,7 @@ std::int64_t AddRole(Executor& executor, std::vector<ProcedureArgument>& argumen
   if (!MayManageRoles(session, db)) throw NoPermission();
   NotInTransaction(executor, "sp_addrole");
   if (role.empty() || role.find('\\') != std::string::npos) throw InvalidName(role);
-  if (db.catalog->FindPrincipal(role))
-    throw errors::Raise<15023>(role);
+  if (db.catalog->FindPrincipal(role)) throw errors::Raise<15023>(role);
   if (args.Given("@ownername") && !args.Get("@ownername").IsNull() &&
       !db.catalog->FindPrincipal(args.Text("@ownername")))
     throw errors::Raise<15410>(args.Text("@ownername"));
@@ -668,18 +634,15 @@ std::int64_t DropRole(Executor& executor, std::vector<ProcedureArgument>& argume
   const PrincipalInfo* role = db.catalog->FindPrincipal(name);
   if (!role) throw NoSuchRole(name);
   if (!role->is_role) throw NotARole(name);
-  if (role->uid < kFirstRoleUid)
-    throw errors::Raise<15142>(role->name);
+  if (role->uid < kFirstRoleUid) throw errors::Raise<15142>(role->name);
   {
     CachedStatement members(
         session.connection(),
         "SELECT 1 FROM " + db.catalog->Table(ct::kMembers) + " WHERE group_uid = ? LIMIT 1");
     members.Bind(1, Value(role->uid));
-    if (members.Step())
-      throw errors::Raise<15144>();
+    if (members.Step()) throw errors::Raise<15144>();
   }
-  if (OwnsObjects(db, role->uid))
-    throw errors::Raise<15183>("role");
+  if (OwnsObjects(db, role->uid)) throw errors::Raise<15183>("role");
   int uid = role->uid;
   Change change(session);
   DeletePrincipal(session, db, uid);
@@ -698,11 +661,9 @@ std::int64_t ChangeRoleMember(Executor& executor, std::vector<ProcedureArgument>
   AttachedDatabase& db = executor.Db();
   const PrincipalInfo* role = db.catalog->FindPrincipal(role_name);
   if (!role || !role->is_role) throw NoSuchRole(role_name);
-  if (role->uid == kPublicUid)
-    throw errors::Raise<15081>();
+  if (role->uid == kPublicUid) throw errors::Raise<15081>();
   const PrincipalInfo* member = db.catalog->FindPrincipal(member_name);
-  if (!member)
-    throw errors::Raise<15410>(member_name);
+  if (!member) throw errors::Raise<15410>(member_name);
   // Fixed roles are db_owner's to hand out; db_securityadmin manages the other roles.
   bool permitted = role->uid < kFirstRoleUid ? IsDbOwner(session, db) : MayManageRoles(session, db);
   if (!permitted) throw NoPermission();
@@ -827,8 +788,7 @@ std::int64_t HelpUser(Executor& executor, std::vector<ProcedureArgument>& argume
   const PrincipalInfo* named = nullptr;
   if (!wanted.empty()) {
     named = db.catalog->FindPrincipal(wanted);
-    if (!named)
-      throw errors::Raise<15198>(wanted);
+    if (!named) throw errors::Raise<15198>(wanted);
   }
   if (named && named->is_role) {
     std::vector<std::vector<Value>> rows;
@@ -887,8 +847,7 @@ std::int64_t ChangeDbOwner(Executor& executor, std::vector<ProcedureArgument>& a
   std::optional<LoginRecord> login = Logins(executor).Find(name);
   if (!login) throw NoSuchLogin(name);
   const PrincipalInfo* user = db.catalog->FindUserBySid(login->sid);
-  if (user && user->uid != kDboUid)
-    throw errors::Raise<15110>();
+  if (user && user->uid != kDboUid) throw errors::Raise<15110>();
   {
     Change change(session);
     CachedStatement update(session.connection(), "UPDATE " + db.catalog->Table(ct::kUsers) +

@@ -109,8 +109,7 @@ std::vector<WhoRow> WhoRows(Executor& executor, const SystemArguments& args) {
       known = true;
       kept.push_back(std::move(row));
     }
-    if (!known)
-      throw errors::Raise<15007>(filter);
+    if (!known) throw errors::Raise<15007>(filter);
   }
   return kept;
 }
@@ -227,8 +226,7 @@ std::int64_t LoginConfig(Executor& executor, std::vector<ProcedureArgument>& arg
   std::vector<std::vector<Value>> rows;
   for (const auto& [name, value] : settings)
     if (wanted.empty() || EqualsNoCase(wanted[0], name)) rows.push_back({Value(name), value});
-  if (rows.empty())
-    throw errors::Raise<50000>(wanted[0]);
+  if (rows.empty()) throw errors::Raise<50000>(wanted[0]);
   executor.SendRows(
       {Col("name", SqlType::NVarChar(128)), Col("config_value", SqlType::NVarChar(128))}, rows);
   return 0;
@@ -323,8 +321,7 @@ std::int64_t DirTree(Executor& executor, std::vector<ProcedureArgument>& argumen
     bool digits = t.size() <= 6 && std::all_of(t.begin(), t.end(), [](char c) {
                     return (c >= '0' && c <= '9') || c == '-';
                   });
-    if (!digits)
-      throw errors::Raise<22001>(t);
+    if (!digits) throw errors::Raise<22001>(t);
     return std::max(0, std::atoi(t.c_str()));
   };
   int depth = number(1);

@@ -323,9 +323,7 @@ std::string FormatDouble(double v) {
   return buffer;
 }
 
-SqlError InvalidStyle(int style, std::string_view from) {
-  return errors::Raise<281>(style, from);
-}
+SqlError InvalidStyle(int style, std::string_view from) { return errors::Raise<281>(style, from); }
 
 std::string ValueText(const Value& v, const std::optional<SqlType>& source, int style,
                       const DateSettings& dates) {
