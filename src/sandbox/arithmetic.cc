@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "sandbox/functions.h"
+#include "sandbox/messages.h"
 #include "sandbox/sql_error.h"
 
 namespace sandbox {
@@ -223,11 +224,7 @@ void Round(sqlite3_context* ctx, int, sqlite3_value** argv) {
 }
 
 void ManyRows(sqlite3_context* ctx, int, sqlite3_value**) {
-  Guarded(ctx, [&] {
-    throw SqlError(512, 16,
-                   "Subquery returned more than 1 value. This is not permitted when the subquery "
-                   "follows =, !=, <, <= , >, >= or when the subquery is used as an expression.");
-  });
+  Guarded(ctx, [&] { throw errors::Raise<512>(); });
 }
 
 int DecimalDigits(const SqlType& t, int* scale) {

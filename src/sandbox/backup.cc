@@ -16,6 +16,7 @@
 #include "sandbox/databases.h"
 #include "sandbox/executor.h"
 #include "sandbox/instance.h"
+#include "sandbox/messages.h"
 #include "sandbox/result_columns.h"
 #include "sandbox/security.h"
 #include "sandbox/session.h"
@@ -28,109 +29,6 @@ namespace fs = std::filesystem;
 using common::Value;
 
 namespace {
-
-struct MessageEntry {
-  int number;
-  int severity;
-  const char* text;
-};
-
-// The server's own words; %1, %2, ... are the arguments in order.
-constexpr MessageEntry kMessages[] = {
-    {262, 14, "%1 permission denied in database '%2'."},
-    {911, 16,
-     "Could not locate entry in sysdatabases for database '%1'. No entry found with that "
-     "name. Make sure that the name is entered correctly."},
-    {1834, 16, "The file '%1' cannot be overwritten.  It is being used by database '%2'."},
-    {2528, 10,
-     "DBCC execution completed. If DBCC printed error messages, contact your system "
-     "administrator."},
-    {2536, 10, "DBCC results for '%1'."},
-    {2560, 16, "Parameter %1 is incorrect for this DBCC statement."},
-    {2571, 14, "User '%1' does not have permission to run DBCC %2."},
-    {2593, 10, "There are %1 rows in %2 pages for object '%3'."},
-    {3013, 16, "%1 is terminating abnormally."},
-    {3014, 10, "%1 successfully processed %2 pages in %3 seconds (%4 MB/sec)."},
-    {3021, 16, "Cannot perform a backup or restore operation within a transaction."},
-    {3101, 16, "Exclusive access could not be obtained because the database is in use."},
-    {3108, 16,
-     "RESTORE DATABASE must be used in single user mode when trying to restore the master "
-     "database."},
-    {3110, 14, "User does not have permission to RESTORE database '%1'."},
-    {3135, 16,
-     "The backup set in file '%1' was created by %2 and cannot be used for this restore "
-     "operation."},
-    {3147, 16, "Backup and restore operations are not allowed on database tempdb."},
-    {3154, 16,
-     "The backup set holds a backup of a database other than the existing '%1' database."},
-    {3156, 16,
-     "File '%1' cannot be restored to '%2'. Use WITH MOVE to identify a valid location "
-     "for the file."},
-    {3201, 16,
-     "Cannot open backup device '%1'. Device error or device off-line. See the SQL Server "
-     "error log for more details."},
-    {3206, 16,
-     "No entry in sysdevices for backup device '%1'. Update sysdevices and rerun "
-     "statement."},
-    {3211, 10, "%1 percent %2."},
-    {3234, 16,
-     "Logical file '%1' is not part of database '%2'. Use RESTORE FILELISTONLY to list "
-     "the logical file names."},
-    {3241, 16,
-     "The media family on device '%1' is incorrectly formed. SQL Server cannot process "
-     "this media family."},
-    {4035, 10, "Processed %1 pages for database '%2', file '%3' on file %4."},
-    {4038, 16, "Cannot find file ID %1 on device '%2'."},
-    {4214, 16, "BACKUP LOG cannot be performed because there is no current database backup."},
-    {4208, 16,
-     "The statement BACKUP LOG is not allowed while the recovery model is SIMPLE. Use "
-     "BACKUP DATABASE or change the recovery model using ALTER DATABASE."},
-    {5105, 16, "Device activation error. The physical file name '%1' may be incorrect."},
-    {5170, 16, "Cannot create file '%1' because it already exists."},
-    {7969, 10, "No active open transactions."},
-    {7987, 16, "Invalid SPID %1 specified."},
-    {8985, 16, "Could not locate file '%1' in sysfiles."},
-    {8989, 10, "CHECKDB found %1 allocation errors and %2 consistency errors in database '%3'."},
-    {8939, 16, "Table error: Object ID %1, index ID %2, page %3. Test (%4) failed."},
-    {8958, 10, "%1 is the minimum repair level for the errors found by DBCC CHECKDB (%2 )."},
-};
-
-const MessageEntry& FindMessage(int number) {
-  for (const MessageEntry& m : kMessages)
-    if (m.number == number) return m;
-  static const MessageEntry unknown{0, 16, "%1"};
-  return unknown;
-}
-
-}  // namespace
-
-std::string BackupMessageText(int number, std::initializer_list<std::string_view> args) {
-  std::string_view format = FindMessage(number).text;
-  std::vector<std::string_view> values(args);
-  std::string text;
-  for (size_t i = 0; i < format.size(); ++i) {
-    if (format[i] == '%' && i + 1 < format.size() && format[i + 1] >= '1' && format[i + 1] <= '9') {
-      size_t index = static_cast<size_t>(format[i + 1] - '1');
-      if (index < values.size()) text += values[index];
-      ++i;
-    } else {
-      text += format[i];
-    }
-  }
-  return text;
-}
-
-int BackupMessageSeverity(int number) { return FindMessage(number).severity; }
-
-SqlError BackupError(int number, std::initializer_list<std::string_view> args) {
-  return SqlError(number, BackupMessageSeverity(number), BackupMessageText(number, args));
-}
-
-namespace {
-
-void Say(Executor& executor, int number, std::initializer_list<std::string_view> args) {
-  executor.Info(number, BackupMessageText(number, args), BackupMessageSeverity(number));
-}
 
 // The bytes of a file are kept in chunks of this size, so neither side holds a whole file.
 constexpr std::int64_t kChunkBytes = 1 << 20;
@@ -193,7 +91,7 @@ class Progress {
     int percent = static_cast<int>(std::min<std::int64_t>(100, done_ * 100 / total_));
     while (next_ + step_ <= percent) {
       next_ += step_;
-      Say(executor_, 3211, {std::to_string(next_), verb_});
+      Inform(executor_, errors::Raise<3211>(std::to_string(next_), verb_));
     }
   }
 
@@ -217,7 +115,7 @@ void SayFinished(Executor& executor, const char* what, std::int64_t pages,
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   seconds = std::max(seconds, 0.001);
   double rate = static_cast<double>(pages) * kPageBytes / 1048576.0 / seconds;
-  Say(executor, 3014, {what, std::to_string(pages), Seconds(seconds), Seconds(rate)});
+  Inform(executor, errors::Raise<3014>(what, std::to_string(pages), Seconds(seconds), Seconds(rate)));
 }
 
 std::int64_t PagesOfBytes(std::int64_t bytes) { return (bytes + kPageBytes - 1) / kPageBytes; }
@@ -275,10 +173,10 @@ Device ResolveDevice(Executor& executor,
   const auto& d = devices[0];
   Value target = OptionValue(executor, d.target.get());
   std::string path = target.IsNull() ? std::string() : target.ToText();
-  if (d.type.empty()) throw BackupError(3206, {path});
+  if (d.type.empty()) throw errors::Raise<3206>(path);
   if (d.type != "DISK") throw errors::Unsupported("backups to tape");
   auto host = executor.session().instance().machine().ToHost(path);
-  if (!host) throw BackupError(3201, {path});
+  if (!host) throw errors::Raise<3201>(path);
   return {path, *host};
 }
 
@@ -289,10 +187,10 @@ class Media {
   Media(const Device& device, bool create, bool format) : device_(device) {
     std::error_code ec;
     bool exists = fs::exists(device.host, ec);
-    if (!exists && !create) throw BackupError(3201, {device.machine_path});
+    if (!exists && !create) throw errors::Raise<3201>(device.machine_path);
     if (create && !fs::is_directory(device.host.parent_path(), ec))
-      throw BackupError(3201, {device.machine_path});
-    if (exists && fs::is_directory(device.host, ec)) throw BackupError(3201, {device.machine_path});
+      throw errors::Raise<3201>(device.machine_path);
+    if (exists && fs::is_directory(device.host, ec)) throw errors::Raise<3201>(device.machine_path);
     if (exists && format) {
       fs::remove(device.host, ec);
       exists = false;
@@ -304,13 +202,13 @@ class Media {
         Statement check =
             db_->Prepare("SELECT count(*) FROM sqlite_schema WHERE name = 'backup_sets'");
         if (!check.Step() || check.ColumnInt(0) == 0)
-          throw BackupError(3241, {device.machine_path});
+          throw errors::Raise<3241>(device.machine_path);
       } else {
         db_->Exec(kMediaSchema);
         db_->Exec("INSERT INTO media (created) VALUES (datetime('now'))");
       }
     } catch (const SqliteError&) {
-      throw BackupError(3241, {device.machine_path});
+      throw errors::Raise<3241>(device.machine_path);
     }
   }
 
@@ -357,7 +255,7 @@ class Media {
   BackupSet Set(int position) {
     std::vector<BackupSet> sets = Sets(position);
     if (sets.empty() || position < 1)
-      throw BackupError(4038, {std::to_string(position), device_.machine_path});
+      throw errors::Raise<4038>(std::to_string(position), device_.machine_path);
     return sets[0];
   }
 
@@ -527,10 +425,10 @@ void Terminating(Executor& executor, const std::string& statement, Work&& work) 
   } catch (SqlError& error) {
     if (error.message().severity <= 10 || error.number() == 3013) throw;
     executor.Info(error.number(), error.message().text, error.message().severity);
-    throw BackupError(3013, {statement});
+    throw errors::Raise<3013>(statement);
   } catch (const SqliteError& error) {
     executor.Info(3201, error.what(), 16);
-    throw BackupError(3013, {statement});
+    throw errors::Raise<3013>(statement);
   }
 }
 
@@ -540,15 +438,15 @@ void BackupToDevice(Executor& executor, const tsql::BackupStatement& s, const ch
   InstanceImpl& instance = session.instance();
   std::string name = DatabaseName(executor, s.database);
   auto record = instance.FindDatabase(name);
-  if (!record) throw BackupError(911, {name});
-  if (EqualsNoCase(record->name, "tempdb")) throw BackupError(3147, {});
-  if (session.trancount() > 0) throw BackupError(3021, {});
-  if (!IsDatabaseOwner(session, *record)) throw BackupError(262, {what, record->name});
-  if (s.log && (record->status & dbstatus::kTruncLog)) throw BackupError(4208, {});
+  if (!record) throw errors::Raise<911>(name);
+  if (EqualsNoCase(record->name, "tempdb")) throw errors::Raise<3147>();
+  if (session.trancount() > 0) throw errors::Raise<3021>();
+  if (!IsDatabaseOwner(session, *record)) throw errors::Raise<262>(what, record->name);
+  if (s.log && (record->status & dbstatus::kTruncLog)) throw errors::Raise<4208>();
   std::optional<std::int64_t> full_backup;
   if (s.log) {
     full_backup = LastDatabaseBackup(instance, *record);
-    if (!full_backup) throw BackupError(4214, {});
+    if (!full_backup) throw errors::Raise<4214>();
   }
   for (const auto& option : s.options) {
     static const char* const kKnown[] = {
@@ -640,7 +538,8 @@ void BackupToDevice(Executor& executor, const tsql::BackupStatement& s, const ch
                     Value(static_cast<long long>(f.max_pages < 0 ? -1 : f.max_pages * kPageBytes)),
                     Value(static_cast<long long>(pages))});
       file.Step();
-      Say(executor, 4035, {std::to_string(pages), record->name, f.name, std::to_string(position)});
+      Inform(executor, errors::Raise<4035>(std::to_string(pages), record->name, f.name,
+                                        std::to_string(position)));
     }
     std::int64_t lsn = NextLsn();
     std::string collation;
@@ -695,7 +594,7 @@ int FileNumber(Executor& executor, const tsql::RestoreStatement& s) {
   const auto* file = FindOption(s.options, "FILE");
   if (!file) return 1;
   auto n = OptionValue(executor, file->value.get()).ToInt();
-  if (!n || *n < 1 || *n > 2147483647) throw BackupError(4038, {"0", ""});
+  if (!n || *n < 1 || *n > 2147483647) throw errors::Raise<4038>("0", "");
   return static_cast<int>(*n);
 }
 
@@ -827,9 +726,9 @@ void RestoreDatabase(Executor& executor, const tsql::RestoreStatement& s) {
       throw errors::Unsupported("RESTORE option " + option.name);
   }
   std::string name = DatabaseName(executor, s.database);
-  if (session.trancount() > 0) throw BackupError(3021, {});
-  if (EqualsNoCase(name, "tempdb")) throw BackupError(3147, {});
-  if (EqualsNoCase(name, "master")) throw BackupError(3108, {});
+  if (session.trancount() > 0) throw errors::Raise<3021>();
+  if (EqualsNoCase(name, "tempdb")) throw errors::Raise<3147>();
+  if (EqualsNoCase(name, "master")) throw errors::Raise<3108>();
   if (EqualsNoCase(name, "model") || EqualsNoCase(name, "msdb"))
     throw errors::Unsupported("RESTORE of a system database");
   bool replace = FindOption(s.options, "REPLACE") != nullptr;
@@ -838,17 +737,17 @@ void RestoreDatabase(Executor& executor, const tsql::RestoreStatement& s) {
   Device device = ResolveDevice(executor, s.devices);
   Media media(device, false, false);
   BackupSet set = media.Set(position);
-  if (set.type != 1) throw BackupError(3135, {device.machine_path, "BACKUP LOG"});
+  if (set.type != 1) throw errors::Raise<3135>(device.machine_path, "BACKUP LOG");
 
   auto existing = instance.FindDatabase(name);
   bool creator = HasServerRole(session, kSysadmin | kDbcreator);
   if (existing ? !(creator || IsDatabaseOwner(session, *existing)) : !creator)
-    throw BackupError(3110, {name});
+    throw errors::Raise<3110>(name);
   if (existing && !replace && !EqualsNoCase(existing->name, set.database_name))
-    throw BackupError(3154, {existing->name});
+    throw errors::Raise<3154>(existing->name);
   if (existing && (existing->dbid == session.current_dbid() ||
                    instance.DatabaseInUse(existing->dbid, session.spid())))
-    throw BackupError(3101, {});
+    throw errors::Raise<3101>();
 
   std::vector<BackupFile> files = media.Files(position);
   // Where each file goes: where it was, or where MOVE puts it.
@@ -856,9 +755,10 @@ void RestoreDatabase(Executor& executor, const tsql::RestoreStatement& s) {
   for (const auto& move : s.moves) {
     std::string logical = OptionValue(executor, move.logical.get()).ToText();
     std::string physical = OptionValue(executor, move.physical.get()).ToText();
-    bool known = std::any_of(files.begin(), files.end(),
-                             [&](const BackupFile& f) { return EqualsNoCase(f.name, logical); });
-    if (!known) throw BackupError(3234, {logical, set.database_name});
+    bool known = std::any_of(files.begin(), files.end(), [&](const BackupFile& f) {
+      return EqualsNoCase(f.name, logical);
+    });
+    if (!known) throw errors::Raise<3234>(logical, set.database_name);
     moves[Lower(logical)] = physical;
   }
   struct Target {
@@ -876,20 +776,20 @@ void RestoreDatabase(Executor& executor, const tsql::RestoreStatement& s) {
     auto host = machine.ToHost(path);
     // Every file that cannot go where it should is named before the restore gives up.
     bool file_refused = false;
-    auto cannot = [&](int number, std::initializer_list<std::string_view> args) {
-      Say(executor, number, args);
-      Say(executor, 3156, {f.name, path});
+    auto cannot = [&](const SqlError& message) {
+      Inform(executor, message);
+      Inform(executor, errors::Raise<3156>(f.name, path));
       refused = file_refused = true;
     };
     targets.push_back({f, path, host.value_or(fs::path())});
     if (!host || !fs::is_directory(host->parent_path(), ec)) {
-      cannot(5105, {path});
+      cannot(errors::Raise<5105>(path));
       continue;
     }
     bool twice = std::any_of(targets.begin(), targets.end() - 1,
                              [&](const Target& t) { return Machine::SamePath(t.path, path); });
     if (twice) {
-      cannot(5170, {path});
+      cannot(errors::Raise<5170>(path));
       continue;
     }
     bool ours = false;
@@ -899,16 +799,17 @@ void RestoreDatabase(Executor& executor, const tsql::RestoreStatement& s) {
       if (existing && other.dbid == existing->dbid) {
         ours = true;
       } else {
-        cannot(1834, {path, other.name});
+        cannot(errors::Raise<1834>(path, other.name));
       }
     }
     // A file nobody uses is only overwritten when asked to.
-    if (!ours && !file_refused && !replace && fs::exists(*host, ec)) cannot(5170, {path});
+    if (!ours && !file_refused && !replace && fs::exists(*host, ec))
+      cannot(errors::Raise<5170>(path));
   }
-  if (refused) throw BackupError(3013, {"RESTORE DATABASE"});
+  if (refused) throw errors::Raise<3013>("RESTORE DATABASE");
   auto data = std::find_if(targets.begin(), targets.end(),
                            [](const Target& t) { return !t.file.log && t.file.fileid == 1; });
-  if (data == targets.end()) throw BackupError(3241, {device.machine_path});
+  if (data == targets.end()) throw errors::Raise<3241>(device.machine_path);
 
   // The files are written beside their places first, so a failure leaves the database there.
   std::vector<std::unique_ptr<RemoveOnExit>> partial;
@@ -936,13 +837,13 @@ void RestoreDatabase(Executor& executor, const tsql::RestoreStatement& s) {
     try {
       instance.DetachDatabase(existing->name, session.spid());
     } catch (const SqlError& error) {
-      if (error.number() == 3703) throw BackupError(3101, {});
+      if (error.number() == 3703) throw errors::Raise<3101>();
       throw;
     }
   }
   for (size_t i = 0; i < targets.size(); ++i) {
     fs::rename(partial[i]->path, targets[i].host, ec);
-    if (ec) throw BackupError(5105, {targets[i].path});
+    if (ec) throw errors::Raise<5105>(targets[i].path);
     partial[i]->path.clear();
   }
   if (existing) {
@@ -959,8 +860,8 @@ void RestoreDatabase(Executor& executor, const tsql::RestoreStatement& s) {
   std::int64_t pages = 0;
   for (const Target& t : targets) {
     pages += t.file.pages;
-    Say(executor, 4035,
-        {std::to_string(t.file.pages), name, t.file.name, std::to_string(position)});
+    Inform(executor, errors::Raise<4035>(std::to_string(t.file.pages), name, t.file.name,
+                                      std::to_string(position)));
   }
   SayFinished(executor, "RESTORE DATABASE", pages, start);
 }

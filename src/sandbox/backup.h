@@ -27,10 +27,4 @@ void RunRestore(Executor& executor, const tsql::RestoreStatement& statement);
 // Returns false for commands it does not know.
 bool RunDbccCommand(Executor& executor, const tsql::DbccStatement& statement);
 
-// The server messages of backup, restore and DBCC, by number: the text with %1, %2, ...
-// replaced by args in order.
-std::string BackupMessageText(int number, std::initializer_list<std::string_view> args);
-int BackupMessageSeverity(int number);
-SqlError BackupError(int number, std::initializer_list<std::string_view> args);
-
 }  // namespace sandbox

@@ -9,6 +9,7 @@
 #include "sandbox/collation.h"
 #include "sandbox/executor.h"
 #include "sandbox/functions.h"
+#include "sandbox/messages.h"
 #include "sandbox/security.h"
 #include "sandbox/session.h"
 #include "sandbox/versions.h"
@@ -85,13 +86,6 @@ std::int64_t PagesOfFile(const std::optional<fs::path>& host) {
   auto size = fs::file_size(*host, ec);
   if (ec) return 0;
   return static_cast<std::int64_t>((size + kPageBytes - 1) / kPageBytes);
-}
-
-std::string Quoted(std::string_view before, std::string_view name, std::string_view after) {
-  std::string text(before);
-  text += name;
-  text += after;
-  return text;
 }
 
 void SendDoneOf(Executor& executor, std::int64_t count) {
@@ -201,7 +195,7 @@ std::string CheckedCollation(std::string_view name) {
   bool ending = false;
   for (std::string_view e : kEndings)
     ending = ending || (upper.size() > e.size() && upper.ends_with(e));
-  if (!word || !ending) throw SqlError(448, 16, Quoted("Invalid collation '", name, "'."));
+  if (!word || !ending) throw errors::Raise<448>(name);
   return std::string(name);
 }
 
@@ -209,13 +203,9 @@ std::string CheckedCollation(std::string_view name) {
 
 std::optional<SqlError> CheckDatabaseEntry(InstanceImpl& instance, const DatabaseRecord& record,
                                            int spid) {
-  if (record.status & dbstatus::kOffline)
-    return SqlError(942, 14,
-                    Quoted("Database '", record.name, "' cannot be opened because it is offline."));
+  if (record.status & dbstatus::kOffline) return errors::Raise<942>(record.name);
   if ((record.status & dbstatus::kSingleUser) && instance.DatabaseInUse(record.dbid, spid))
-    return SqlError(924, 14,
-                    Quoted("Database '", record.name,
-                           "' is already open and can only have one user at a time."));
+    return errors::Raise<924>(record.name);
   return std::nullopt;
 }
 
@@ -225,9 +215,7 @@ void CheckWritable(InstanceImpl& instance, int dbid, std::string_view action) {
     if (action == read) return;
   auto record = instance.FindDatabase(dbid);
   if (!record || !(record->status & dbstatus::kReadOnly)) return;
-  throw SqlError(3906, 16,
-                 Quoted("Could not run BEGIN TRANSACTION in database '", record->name,
-                        "' because the database is read-only."));
+  throw errors::Raise<3906>(record->name);
 }
 
 bool MayAlterDatabase(SessionImpl& session, const DatabaseRecord& record) {
@@ -247,19 +235,12 @@ void GainExclusiveUse(Executor& executor, const DatabaseRecord& record,
   InstanceImpl& instance = session.instance();
   if (!instance.DatabaseInUse(record.dbid, session.spid())) return;
   if (Upper(termination).rfind("ROLLBACK", 0) != 0) {
-    executor.Info(5070,
-                  Quoted("Database state cannot be changed while other users are using the "
-                         "database '",
-                         record.name, "'"),
-                  16);
-    throw SqlError(5069, 16, "ALTER DATABASE statement failed.");
+    Inform(executor, errors::Raise<5070>(record.name));
+    throw errors::Raise<5069>();
   }
   for (const SessionEntry& other : instance.Sessions())
     if (other.spid != session.spid() && other.dbid == record.dbid) instance.DropSession(other.spid);
-  executor.Info(5060,
-                "Nonqualified transactions are being rolled back. Estimated rollback "
-                "completion: 100%.",
-                0);
+  Inform(executor, errors::Raise<5060>());
 }
 
 }  // namespace
@@ -286,12 +267,11 @@ void SetDatabaseOptions(Executor& executor, const DatabaseRecord& record,
       set(status, kOffline, name == "OFFLINE");
     } else if (name == "RECOVERY") {
       if (value != "FULL" && value != "SIMPLE" && value != "BULK_LOGGED")
-        throw SqlError(170, 15, Quoted("Line 1: Incorrect syntax near '", option.value, "'."));
+        throw errors::Raise<170>(option.value);
       set(status, kTruncLog, value == "SIMPLE");
       set(status, kSelectInto, value == "BULK_LOGGED");
     } else if (name == "CURSOR_DEFAULT") {
-      if (value != "LOCAL" && value != "GLOBAL")
-        throw SqlError(170, 15, Quoted("Line 1: Incorrect syntax near '", option.value, "'."));
+      if (value != "LOCAL" && value != "GLOBAL") throw errors::Raise<170>(option.value);
       set(status2, dbstatus2::kLocalCursor, value == "LOCAL");
     } else {
       const DatabaseOptionEntry* entry = nullptr;
@@ -300,9 +280,7 @@ void SetDatabaseOptions(Executor& executor, const DatabaseRecord& record,
             name != "READ_ONLY" && name != "SINGLE_USER" && name != "RESTRICTED_USER")
           entry = &s;
       if (!entry || (!value.empty() && value != "ON" && value != "OFF"))
-        throw SqlError(170, 15,
-                       Quoted("Line 1: Incorrect syntax near '",
-                              option.value.empty() ? option.name : option.value, "'."));
+        throw errors::Raise<170>(option.value.empty() ? option.name : option.value);
       set(entry->second_word ? status2 : status, entry->bit, value != "OFF");
     }
   }
@@ -313,17 +291,12 @@ void ApplyDatabaseStatus(Executor& executor, const DatabaseRecord& record, std::
                          std::uint32_t status2, std::string_view termination) {
   using namespace dbstatus;
   SessionImpl& session = executor.session();
-  if (!MayAlterDatabase(session, record))
-    throw SqlError(5011, 14,
-                   Quoted("User does not have permission to alter database '", record.name, "'."));
+  if (!MayAlterDatabase(session, record)) throw errors::Raise<5011>(record.name);
   // master's catalogue is written at once; a rollback could not take it back.
-  if (session.trancount() > 0)
-    throw SqlError(226, 16,
-                   "ALTER DATABASE statement not allowed within multi-statement transaction.");
+  if (session.trancount() > 0) throw errors::Raise<226>("ALTER DATABASE");
   std::uint32_t changed_states = (status ^ record.status) & (kExclusiveStates | kDboOnly);
   if (changed_states) {
-    if (record.dbid <= 4)
-      throw SqlError(5058, 16, Quoted("Option cannot be set in database '", record.name, "'."));
+    if (record.dbid <= 4) throw errors::Raise<5058>(record.name);
     GainExclusiveUse(executor, record, termination);
   }
   session.instance().SetDatabaseStatus(record.dbid, status, status2);
@@ -332,12 +305,8 @@ void ApplyDatabaseStatus(Executor& executor, const DatabaseRecord& record, std::
 void RenameDatabaseChecked(Executor& executor, const DatabaseRecord& record,
                            std::string_view new_name) {
   SessionImpl& session = executor.session();
-  if (session.trancount() > 0)
-    throw SqlError(226, 16,
-                   "ALTER DATABASE statement not allowed within multi-statement transaction.");
-  if (new_name.empty())
-    throw SqlError(1038, 15,
-                   "Cannot use empty object or column names. Use a single space if necessary.");
+  if (session.trancount() > 0) throw errors::Raise<226>("ALTER DATABASE");
+  if (new_name.empty()) throw errors::Raise<1038>();
   CheckIdentifier(new_name);
   InstanceImpl& instance = session.instance();
   instance.RenameDatabase(record.dbid, new_name, session.spid());
@@ -511,8 +480,7 @@ void ResizeDatabaseFile(Executor& executor, int dbid, const tsql::DatabaseFile& 
   std::int64_t pages = *bytes / kPageBytes;
   for (const DatabaseFileState& f : ReadDatabaseFiles(instance, *record)) {
     if (!EqualsNoCase(f.name, file.name)) continue;
-    if (pages < f.size_pages)
-      throw SqlError(5039, 16, "MODIFY FILE failed. Specified size is less than current size.");
+    if (pages < f.size_pages) throw errors::Raise<5039>();
     if (f.log) instance.GrowLog(dbid, pages);
   }
 }
@@ -530,21 +498,15 @@ void RunBackup(Executor& executor, const tsql::BackupStatement& s) {
   InstanceImpl& instance = session.instance();
   auto record = instance.FindDatabase(s.database);
   if (!record) throw errors::UnknownDatabase(s.database);
-  if (session.trancount() > 0)
-    throw SqlError(3021, 16, "Cannot perform a backup or restore operation within a transaction.");
-  if (!IsDatabaseOwner(session, *record))
-    throw SqlError(262, 14,
-                   Quoted("BACKUP LOG permission denied in database '", record->name, "'."));
+  if (session.trancount() > 0) throw errors::Raise<3021>();
+  if (!IsDatabaseOwner(session, *record)) throw errors::Raise<262>("BACKUP LOG", record->name);
   instance.TruncateLog(record->dbid);
   SendDoneOf(executor, -1);
 }
 
 namespace {
 
-SqlError BadDbccParameter(int number) {
-  return SqlError(2560, 16,
-                  "Parameter " + std::to_string(number) + " is incorrect for this DBCC statement.");
-}
+SqlError BadDbccParameter(int number) { return errors::Raise<2560>(number); }
 
 // A DBCC argument: a bare or bracketed name, a string or a whole number.
 Value DbccArgument(const tsql::Expr& expr, int number) {
@@ -579,9 +541,7 @@ void RunDbcc(Executor& executor, const tsql::DbccStatement& s) {
   auto record = instance.FindDatabase(session.current_dbid());
   if (!record) throw errors::UnknownDatabase(std::to_string(session.current_dbid()));
   if (!IsDatabaseOwner(session, *record))
-    throw SqlError(2571, 14,
-                   Quoted("User '", session.UserName(executor.Db()),
-                          "' does not have permission to run DBCC SHRINKFILE."));
+    throw errors::Raise<2571>(session.UserName(executor.Db()), "SHRINKFILE");
   Value which = DbccArgument(*s.args[0], 1);
   std::optional<std::int64_t> target_mb;
   bool truncate_only = false;
@@ -605,8 +565,7 @@ void RunDbcc(Executor& executor, const tsql::DbccStatement& s) {
                                           : EqualsNoCase(f.name, *which.AsText()))
       file = &f;
   }
-  if (!file)
-    throw SqlError(8985, 16, Quoted("Could not locate file '", which.ToText(), "' in sysfiles."));
+  if (!file) throw errors::Raise<8985>(which.ToText());
   std::int64_t target_pages = target_mb ? *target_mb * 128 : 0;
   std::int64_t current = 0, minimum = 0, used = 0;
   if (file->log) {
@@ -646,9 +605,7 @@ void RunDbcc(Executor& executor, const tsql::DbccStatement& s) {
                  Value(static_cast<long long>(used))}});
   bool quiet = std::find(s.options.begin(), s.options.end(), "NO_INFOMSGS") != s.options.end();
   if (!quiet)
-    executor.Info(2528,
-                  "DBCC execution completed. If DBCC printed error messages, contact your system "
-                  "administrator.");
+    Inform(executor, errors::Raise<2528>());
 }
 
 void RunCheckpoint(Executor& executor) {

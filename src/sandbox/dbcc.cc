@@ -14,6 +14,7 @@
 #include "sandbox/functions.h"
 #include "sandbox/instance.h"
 #include "sandbox/object_functions.h"
+#include "sandbox/messages.h"
 #include "sandbox/session.h"
 #include "sandbox/sqlite.h"
 #include "sandbox/types.h"
@@ -24,17 +25,13 @@ using common::Value;
 
 namespace {
 
-void Say(Executor& executor, int number, std::initializer_list<std::string_view> args) {
-  executor.Info(number, BackupMessageText(number, args), BackupMessageSeverity(number));
-}
-
 bool HasOption(const tsql::DbccStatement& s, std::string_view option) {
   return std::find(s.options.begin(), s.options.end(), option) != s.options.end();
 }
 
 // rows_sent: a row set (which ends with its own done) came first.
 void Completed(Executor& executor, const tsql::DbccStatement& s, bool rows_sent = false) {
-  if (!HasOption(s, "NO_INFOMSGS")) Say(executor, 2528, {});
+  if (!HasOption(s, "NO_INFOMSGS")) Inform(executor, errors::Raise<2528>());
   if (!rows_sent) executor.sink().Done(-1);
 }
 
@@ -71,7 +68,7 @@ std::optional<Value> Argument(Executor& executor, const tsql::DbccStatement& s, 
         literal.type == tsql::Literal::Type::kUnicodeString)
       return Value(literal.text);
   }
-  throw BackupError(2560, {std::to_string(index + 1)});
+  throw errors::Raise<2560>(index + 1);
 }
 
 // The database a DBCC command names (by name or id), or the current one.
@@ -91,24 +88,24 @@ DatabaseRecord TargetDatabase(Executor& executor, const tsql::DbccStatement& s) 
     record = instance.FindDatabase(executor.session().current_dbid());
     written = std::to_string(executor.session().current_dbid());
   }
-  if (!record) throw BackupError(911, {written});
+  if (!record) throw errors::Raise<911>(written);
   return *record;
 }
 
 void CheckOwner(Executor& executor, const DatabaseRecord& record, const char* command) {
   SessionImpl& session = executor.session();
-  if (!IsDatabaseOwner(session, record)) throw BackupError(2571, {session.login().name, command});
+  if (!IsDatabaseOwner(session, record)) throw errors::Raise<2571>(session.login().name, command);
 }
 
 // SQLite's integrity check of the database file, reported in the server's words: a line per
 // table with its rows and pages, an error per fault found, and the summary.
 void CheckDb(Executor& executor, const tsql::DbccStatement& s) {
-  if (s.args.size() > 2) throw BackupError(2560, {"3"});
+  if (s.args.size() > 2) throw errors::Raise<2560>(3);
   if (auto repair = Argument(executor, s, 1)) {
     std::string mode = Upper(repair->ToText());
     if (mode != "NOINDEX" && mode != "REPAIR_FAST" && mode != "REPAIR_REBUILD" &&
         mode != "REPAIR_ALLOW_DATA_LOSS")
-      throw BackupError(2560, {"2"});
+      throw errors::Raise<2560>(2);
   }
   DatabaseRecord record = TargetDatabase(executor, s);
   CheckOwner(executor, record, "CHECKDB");
@@ -119,7 +116,7 @@ void CheckDb(Executor& executor, const tsql::DbccStatement& s) {
   Connection db(record.data_host.string(), false);
   RegisterFunctions(db.get(), nullptr);  // the indexes' collations
   sqlite3_busy_timeout(db.get(), 30000);
-  if (!quiet) Say(executor, 2536, {record.name});
+  if (!quiet) Inform(executor, errors::Raise<2536>(record.name));
   if (!quiet) {
     std::vector<const ObjectInfo*> tables;
     for (const ObjectInfo* o : attached.catalog->Objects())
@@ -138,7 +135,7 @@ void CheckDb(Executor& executor, const tsql::DbccStatement& s) {
       } catch (const SqliteError&) {
         // A table the check below finds damaged is reported there.
       }
-      Say(executor, 2593, {std::to_string(rows), std::to_string(pages), table->name});
+      Inform(executor, errors::Raise<2593>(std::to_string(rows), std::to_string(pages), table->name));
     }
   }
   int errors = 0;
@@ -147,16 +144,17 @@ void CheckDb(Executor& executor, const tsql::DbccStatement& s) {
     std::string line = check.ColumnText(0);
     if (line == "ok") continue;
     ++errors;
-    Say(executor, 8939, {"0", "0", "(1:0)", line});
+    Inform(executor, errors::Raise<8939>(0, 0, "(1:0)", line, 0, 0));
   }
-  if (!quiet || errors) Say(executor, 8989, {"0", std::to_string(errors), record.name});
-  if (errors) Say(executor, 8958, {"repair_allow_data_loss", record.name});
+  if (!quiet || errors)
+    Inform(executor, errors::Raise<8989>("0", std::to_string(errors), record.name));
+  if (errors) Inform(executor, errors::Raise<8958>("repair_allow_data_loss", record.name));
   Completed(executor, s);
 }
 
 void SqlPerf(Executor& executor, const tsql::DbccStatement& s) {
   auto what = Argument(executor, s, 0);
-  if (!what || s.args.size() != 1) throw BackupError(2560, {"1"});
+  if (!what || s.args.size() != 1) throw errors::Raise<2560>(1);
   if (Upper(what->ToText()) != "LOGSPACE")
     throw errors::Unsupported("DBCC SQLPERF(" + what->ToText() + ")");
   InstanceImpl& instance = executor.session().instance();
@@ -198,11 +196,11 @@ std::string StartTimeText(const std::string& storage) {
 // The oldest open transaction in a database. Only this session's transaction is known to the
 // sandbox; those of other sessions are left out rather than guessed at.
 void OpenTran(Executor& executor, const tsql::DbccStatement& s) {
-  if (s.args.size() > 1) throw BackupError(2560, {"2"});
+  if (s.args.size() > 1) throw errors::Raise<2560>(2);
   DatabaseRecord record = TargetDatabase(executor, s);
   SessionImpl& session = executor.session();
   if (session.trancount() == 0 || session.current_dbid() != record.dbid) {
-    Say(executor, 7969, {});
+    Inform(executor, errors::Raise<7969>());
   } else {
     AttachedDatabase& db = session.Database(record.dbid);
     std::string text = "Transaction information for database '" + record.name +
@@ -220,10 +218,10 @@ void OpenTran(Executor& executor, const tsql::DbccStatement& s) {
 void InputBuffer(Executor& executor, const tsql::DbccStatement& s) {
   auto spid = Argument(executor, s, 0);
   if (!spid || s.args.size() != 1 || spid->type() != Value::Type::kInt)
-    throw BackupError(2560, {"1"});
+    throw errors::Raise<2560>(1);
   SessionImpl& session = executor.session();
   if (*spid->ToInt() != session.spid() && !session.IsSysadmin())
-    throw BackupError(2571, {session.login().name, "INPUTBUFFER"});
+    throw errors::Raise<2571>(session.login().name, "INPUTBUFFER");
   InstanceImpl& instance = session.instance();
   std::optional<std::string> text;
   if (*spid->ToInt() == session.spid()) {
@@ -232,11 +230,11 @@ void InputBuffer(Executor& executor, const tsql::DbccStatement& s) {
     int wanted = static_cast<int>(*spid->ToInt());
     bool live = false;
     for (const SessionEntry& e : instance.Sessions()) live = live || e.spid == wanted;
-    if (!live) throw BackupError(7987, {spid->ToText()});
+    if (!live) throw errors::Raise<7955>(*spid->ToInt());
     text = instance.InputBuffer(wanted);
     if (!text) throw errors::Unsupported("DBCC INPUTBUFFER of another process's session");
   } else {
-    throw BackupError(7987, {spid->ToText()});
+    throw errors::Raise<7955>(*spid->ToInt());
   }
   std::vector<OutputColumn> columns(3);
   columns[0].name = "EventType";

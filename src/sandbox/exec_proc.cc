@@ -2,6 +2,7 @@
 // procedures are C++ functions.
 #include "sandbox/collation.h"
 #include "sandbox/executor.h"
+#include "sandbox/messages.h"
 #include "sandbox/security.h"
 #include "sandbox/system_procedures.h"
 #include "sandbox/tsql/parser.h"
@@ -53,10 +54,7 @@ void Executor::Execute(const ExecuteStatement& s) {
       SqlType type;
       argument.value = Evaluate(*a.value, &type);
       argument.type = type;
-      if (a.output)
-        throw SqlError(
-            179, 15, "Cannot use the OUTPUT option when passing a constant to a stored procedure.",
-            ErrorScope::kBatch);
+      if (a.output) throw errors::Raise<179>();
     }
     arguments.push_back(std::move(argument));
   }
@@ -70,11 +68,7 @@ void Executor::Execute(const ExecuteStatement& s) {
 }
 
 std::int64_t Executor::CallProcedure(const ObjectName& name, std::vector<Argument>& arguments) {
-  if (static_cast<int>(frames_.size()) > kMaxProcedureNesting)
-    throw SqlError(217, 16,
-                   "Maximum stored procedure, function, trigger, or view nesting level exceeded "
-                   "(limit 32).",
-                   ErrorScope::kTransaction);
+  if (static_cast<int>(frames_.size()) > kMaxProcedureNesting) throw errors::Raise<217>();
   CheckIdentifier(name.name);
   if (name.IsTemporary()) return CallTemporaryProcedure(name, arguments);
   AttachedDatabase* db = name.database.empty() ? &Db() : &session_.Database(name.database);
@@ -86,8 +80,7 @@ std::int64_t Executor::CallProcedure(const ObjectName& name, std::vector<Argumen
     const SystemProcedure* procedure = FindSystemProcedure(lower);
     const int removed_in = procedure ? ProcedureRemovedIn(lower) : 0;
     if (removed_in != 0 && MajorVersionOf(session_.instance().config()) >= removed_in)
-      throw SqlError(2812, 16, "Could not find stored procedure '" + name.ToString() + "'.",
-                     ErrorScope::kStatement, 62);
+      throw errors::Raise<2812>(name.ToString()).WithState(62);
     if (procedure) {
       // System procedures act in the caller's database unless the name says another.
       int saved = session_.current_dbid();
@@ -124,9 +117,7 @@ std::int64_t Executor::CallUserProcedure(AttachedDatabase& db, const ObjectInfo&
   std::shared_ptr<const Batch> parsed = session_.ParsedProcedure(procedure.definition);
   if (parsed->statements.empty() ||
       parsed->statements[0]->kind != tsql::Statement::Kind::kCreateProcedure)
-    throw SqlError(
-        8624, 16,
-        "Internal SQL Server error: the text of '" + procedure.name + "' is no procedure.");
+    throw errors::Raise<8624>(procedure.name);
   const CreateProcedureStatement& definition =
       parsed->statements[0]->As<CreateProcedureStatement>();
 
@@ -145,12 +136,7 @@ std::int64_t Executor::CallUserProcedure(AttachedDatabase& db, const ObjectInfo&
     const Argument& a = arguments[i];
     size_t index = 0;
     if (a.name.empty()) {
-      if (named_seen)
-        throw SqlError(119, 15,
-                       "Must pass parameter number " + std::to_string(i + 1) +
-                           " and subsequent parameters as '@name = value'. After the form '@name = "
-                           "value' has been used, all subsequent parameters must be passed in the "
-                           "form '@name = value'.");
+      if (named_seen) throw errors::Raise<119>(i + 1);
       if (position >= definition.parameters.size()) throw errors::TooManyArguments(procedure.name);
       index = position++;
     } else {
@@ -209,12 +195,7 @@ std::int64_t Executor::CallUserProcedure(AttachedDatabase& db, const ObjectInfo&
   frames_.pop_back();
   if (aborted_batch) throw AbortScope{true};
   if (session_.trancount() != trancount) {
-    Info(266,
-         "Transaction count after EXECUTE indicates that a COMMIT or ROLLBACK TRANSACTION "
-         "statement is missing. Previous count = " +
-             std::to_string(trancount) +
-             ", current count = " + std::to_string(session_.trancount()) + ".",
-         16);
+    Inform(*this, errors::Raise<266>(trancount, session_.trancount()));
     session_.error = 266;
   }
   // OUTPUT parameters go back to the caller's variables or client parameters.

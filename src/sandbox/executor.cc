@@ -6,6 +6,7 @@
 #include "sandbox/backup.h"
 #include "sandbox/collation.h"
 #include "sandbox/databases.h"
+#include "sandbox/messages.h"
 #include "sandbox/security.h"
 #include "sandbox/system_procedures.h"
 #include "sandbox/system_tables.h"
@@ -869,9 +870,12 @@ void Executor::Raiserror(const RaiserrorStatement& s) {
   std::string text;
   if (message.type() == Value::Type::kInt) {
     number = static_cast<std::int32_t>(*message.ToInt());
-    throw SqlError(2758, 16,
-                   "RAISERROR could not locate entry for error " + std::to_string(number) +
-                       " in sysmessages.");
+    const MessageEntry* entry = FindMessage(number);
+    if (!entry || !entry->server) throw errors::Raise<2758>(number);
+    // System procedures pass -1: the message's own severity, state 1.
+    if (severity < 0) severity = entry->severity;
+    if (state < 0) state = 1;
+    message = Value(std::string(entry->text));
   }
   text = FormatRaiserror(message.ToText(), args);
   bool logged = std::find(s.options.begin(), s.options.end(), "LOG") != s.options.end();

@@ -10,6 +10,7 @@
 #include "sandbox/functions.h"
 #include "sandbox/instance.h"
 #include "sandbox/machine.h"
+#include "sandbox/messages.h"
 #include "sandbox/session.h"
 
 namespace sandbox {
@@ -41,20 +42,16 @@ std::string TriggerName(const char* kind, std::int64_t id) {
 std::string IndexColumn(size_t ordinal) { return "c" + std::to_string(ordinal); }
 
 SqlError NotIndexed(std::string_view kind, std::string_view name) {
-  return SqlError(7601, 16,
-                  "Cannot use a CONTAINS or FREETEXT predicate on " + std::string(kind) + " '" +
-                      std::string(name) + "' because it is not full-text indexed.");
+  return errors::Raise<7601>(kind, name);
 }
 
 // --- search conditions -------------------------------------------------------------------
 
 SqlError ConditionSyntax(std::string_view near, std::string_view condition) {
-  return SqlError(7630, 15,
-                  "Syntax error near '" + std::string(near) +
-                      "' in the full-text search condition '" + std::string(condition) + "'.");
+  return errors::Raise<7630>(near, condition);
 }
 
-SqlError EmptyCondition() { return SqlError(7645, 16, "Null or empty full-text predicate."); }
+SqlError EmptyCondition() { return errors::Raise<7645>(); }
 
 // An FTS5 phrase for a word or a quoted phrase; a trailing "*" makes it a prefix search.
 std::string Phrase(std::string_view text) {
@@ -529,8 +526,7 @@ int FullText::CreateCatalog(std::string_view name, std::string_view root) {
   insert.Step();
   FullTextCatalogInfo catalog{id, std::string(name), std::string(root), std::nullopt};
   if (!session_.instance().machine().CreateFolders(CatalogFolder(catalog)))
-    throw SqlError(7610, 16,
-                   "Access is denied to '" + RootFolder(catalog) + "', or the path is invalid.");
+    throw errors::Raise<7610>(RootFolder(catalog));
   return id;
 }
 
@@ -957,14 +953,9 @@ void FullText::CheckTableChange(const ObjectInfo& before, const ObjectInfo& afte
     const ColumnInfo* was = before.FindColumn(name);
     const ColumnInfo* now = after.FindColumn(name);
     if (!now || (was && (was->type != now->type || was->nullable != now->nullable)))
-      throw SqlError(
-          7614, 16,
-          "Cannot alter or drop column '" + name + "' because it is enabled for Full-Text Search.");
+      throw errors::Raise<7614>(name);
   }
-  if (!after.FindIndex(info->key_index))
-    throw SqlError(7613, 16,
-                   "Cannot drop index '" + info->key_index +
-                       "' because it enforces the full-text key for table '" + before.name + "'.");
+  if (!after.FindIndex(info->key_index)) throw errors::Raise<7613>(info->key_index, before.name);
 }
 
 void FullText::AfterTableRebuilt(const ObjectInfo& table) {
@@ -975,9 +966,7 @@ void FullText::AfterTableRebuilt(const ObjectInfo& table) {
 void FullText::CheckDropIndex(const ObjectInfo& table, std::string_view index) const {
   auto info = FindTable(table.id);
   if (info && EqualsNoCase(info->key_index, index))
-    throw SqlError(7613, 16,
-                   "Cannot drop index '" + info->key_index +
-                       "' because it enforces the full-text key for table '" + table.name + "'.");
+    throw errors::Raise<7613>(info->key_index, table.name);
 }
 
 // --- queries -----------------------------------------------------------------------------
@@ -985,10 +974,7 @@ void FullText::CheckDropIndex(const ObjectInfo& table, std::string_view index) c
 std::string FullText::Predicate(const ObjectInfo& table, const std::string& row_sql,
                                 const std::vector<std::string>& columns,
                                 const std::string& search_sql, bool freetext, bool in_view) {
-  if (!Enabled())
-    throw SqlError(7616, 16,
-                   "Full-Text Search is not enabled for the current database. Use "
-                   "sp_fulltext_database to enable full-text search for the database.");
+  if (!Enabled()) throw errors::Raise<7616>();
   auto info = FindTable(table.id);
   if (!info || !info->active || !HasIndex(*info)) throw NotIndexed("table", table.name);
   if (in_view && !Immediate(info->object_id)) {

@@ -11,6 +11,7 @@
 #include "sandbox/date_styles.h"
 #include "sandbox/fulltext.h"
 #include "sandbox/function_support.h"
+#include "sandbox/messages.h"
 #include "sandbox/sqlite.h"
 #include "sandbox/types.h"
 
@@ -188,8 +189,7 @@ void DataLength(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
 
 std::string Substring(std::string_view text, std::int64_t start, std::int64_t length) {
   // SUBSTRING counts from 1; a start before 1 eats into the length, as SQL Server does.
-  if (length < 0)
-    throw SqlError(536, 16, "Invalid length parameter passed to the substring function.");
+  if (length < 0) throw errors::Raise<536>("substring");
   std::int64_t end = start + length;
   if (start < 1) start = 1;
   if (end <= start) return {};
@@ -227,7 +227,7 @@ void Left(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   if (AnyNullArg(argc, argv, 2)) return sqlite3_result_null(ctx);
   GuardFunction(ctx, [&] {
     std::int64_t n = sqlite3_value_int64(argv[1]);
-    if (n < 0) throw SqlError(536, 16, "Invalid length parameter passed to the left function.");
+    if (n < 0) throw errors::Raise<536>("left");
     FunctionResult(
         ctx, Value(std::string(CodePointPrefix(FunctionTextArg(argv[0]), static_cast<size_t>(n)))));
   });
@@ -237,7 +237,7 @@ void Right(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   if (AnyNullArg(argc, argv, 2)) return sqlite3_result_null(ctx);
   GuardFunction(ctx, [&] {
     std::int64_t n = sqlite3_value_int64(argv[1]);
-    if (n < 0) throw SqlError(536, 16, "Invalid length parameter passed to the right function.");
+    if (n < 0) throw errors::Raise<536>("right");
     std::string text = FunctionTextArg(argv[0]);
     std::int64_t count = static_cast<std::int64_t>(CodePointCount(text));
     if (n >= count) return FunctionResult(ctx, Value(text));
@@ -354,9 +354,7 @@ void DateDiffFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     auto b = DateArg(ctx, argv[2]);
     if (!a || !b) throw errors::DateConversion();
     auto r = DateDiff(FunctionTextArg(argv[0]), *a, *b);
-    if (!r)
-      throw SqlError(155, 15,
-                     "'" + FunctionTextArg(argv[0]) + "' is not a recognized datediff option.");
+    if (!r) throw errors::Raise<155>(FunctionTextArg(argv[0]), "datediff");
     sqlite3_result_int64(ctx, *r);
   });
 }
@@ -367,9 +365,7 @@ void DatePartFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     auto d = DateArg(ctx, argv[1]);
     if (!d) throw errors::DateConversion();
     auto r = DatePart(FunctionTextArg(argv[0]), *d, Dates(ctx).datefirst);
-    if (!r)
-      throw SqlError(155, 15,
-                     "'" + FunctionTextArg(argv[0]) + "' is not a recognized datepart option.");
+    if (!r) throw errors::Raise<155>(FunctionTextArg(argv[0]), "datepart");
     sqlite3_result_int64(ctx, *r);
   });
 }
@@ -380,9 +376,7 @@ void DateNameFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     auto d = DateArg(ctx, argv[1]);
     if (!d) throw errors::DateConversion();
     auto r = DateName(FunctionTextArg(argv[0]), *d, Dates(ctx));
-    if (!r)
-      throw SqlError(155, 15,
-                     "'" + FunctionTextArg(argv[0]) + "' is not a recognized datepart option.");
+    if (!r) throw errors::Raise<155>(FunctionTextArg(argv[0]), "datepart");
     FunctionResult(ctx, Value(*r));
   });
 }

@@ -14,6 +14,7 @@
 #include "sandbox/file_modes.h"
 #include "sandbox/functions.h"
 #include "sandbox/logins.h"
+#include "sandbox/messages.h"
 #include "sandbox/password.h"
 #include "sandbox/security.h"
 #include "sandbox/server_info.h"
@@ -708,30 +709,20 @@ DatabaseRecord InstanceImpl::CreateDatabase(const NewDatabase& request) {
       std::vector<DatabaseRecord> existing = ReadDatabases();
       for (const DatabaseRecord& other : existing)
         if (EqualsNoCase(other.name, request.name)) throw errors::DatabaseExists(request.name);
-      if (!data || !log)
-        throw SqlError(1802, 16,
-                       "CREATE DATABASE failed. Some file names listed could not be created. "
-                       "Check previous errors.");
+      if (!data || !log) throw errors::Raise<1802>();
       for (const DatabaseFileInfo& f : request.files) {
         // sysfiles keeps 260 characters of a file name, as Windows does of a path.
         if (f.filename.size() > 260)
-          throw SqlError(5123, 16,
-                         "CREATE FILE encountered operating system error 206(The filename or "
-                         "extension is too long.) while attempting to open or create the "
-                         "physical file '" +
-                             f.filename + "'.");
+          throw errors::Raise<5123>("206(The filename or extension is too long.)", f.filename);
         auto host = machine_.ToHost(f.filename);
         std::error_code ec;
         if (!host || !fs::is_directory(host->parent_path(), ec))
           throw errors::CreateFileFailed(f.filename);
-        if (fs::exists(*host, ec))
-          throw SqlError(5170, 16,
-                         "Cannot create file '" + f.filename + "' because it already exists.");
+        if (fs::exists(*host, ec)) throw errors::Raise<5170>(f.filename);
         for (const DatabaseRecord& other : existing) {
           if (Machine::SamePath(other.data_path, f.filename) ||
               Machine::SamePath(other.log_path, f.filename))
-            throw SqlError(5170, 16,
-                           "Cannot create file '" + f.filename + "' because it already exists.");
+            throw errors::Raise<5170>(f.filename);
         }
       }
       // The lowest free dbid, read in the same transaction that takes it.
@@ -755,10 +746,7 @@ DatabaseRecord InstanceImpl::CreateDatabase(const NewDatabase& request) {
         InstallDatabase(record, seed);
       } catch (const SqliteError&) {
         // The file system would not have the file (no room, no right to write there).
-        throw SqlError(5123, 16,
-                       "CREATE FILE encountered operating system error 5(Access is denied.) "
-                       "while attempting to open or create the physical file '" +
-                           record.data_path + "'.");
+        throw errors::Raise<5123>("5(Access is denied.)", record.data_path);
       }
       InsertDatabase(record);
       StoreFilesCopy(record.dbid, {seed.files, seed.collation});
@@ -778,15 +766,9 @@ void InstanceImpl::DropDatabase(std::string_view name, int requesting_spid) {
     std::lock_guard lock(mutex_);
     WriteTransaction([&] {
       auto found = ReadDatabase(name);
-      if (!found)
-        throw SqlError(3701, 11,
-                       "Cannot drop the database '" + std::string(name) +
-                           "', because it does not exist in the system catalog.");
+      if (!found) throw errors::Raise<3701>("drop", "database", name);
       record = *found;
-      if (record.dbid <= 4)
-        throw SqlError(
-            3708, 16,
-            "Cannot drop the database '" + record.name + "' because it is a system database.");
+      if (record.dbid <= 4) throw errors::Raise<3708>("drop", record.name);
       if (InUseLocked(record.dbid, requesting_spid)) throw errors::DatabaseInUse(record.name);
       RemoveFilesCopy(record.dbid);
       CachedStatement remove(*master_, "DELETE FROM main.\"sandbox$databases\" WHERE dbid = ?");
@@ -805,19 +787,11 @@ void InstanceImpl::DetachDatabase(std::string_view name, int requesting_spid) {
     std::lock_guard lock(mutex_);
     WriteTransaction([&] {
       auto found = ReadDatabase(name);
-      if (!found)
-        throw SqlError(3701, 11,
-                       "Cannot detach the database '" + std::string(name) +
-                           "', because it does not exist in the system catalog.");
+      if (!found) throw errors::Raise<3701>("detach", "database", name);
       record = *found;
-      if (record.dbid <= 4)
-        throw SqlError(
-            3708, 16,
-            "Cannot detach the database '" + record.name + "' because it is a system database.");
+      if (record.dbid <= 4) throw errors::Raise<3708>("detach", record.name);
       if (InUseLocked(record.dbid, requesting_spid))
-        throw SqlError(
-            3703, 16,
-            "Cannot detach the database '" + record.name + "' because it is currently in use.");
+        throw errors::Raise<3703>("detach", record.name);
       RemoveFilesCopy(record.dbid);
       CachedStatement remove(*master_, "DELETE FROM main.\"sandbox$databases\" WHERE dbid = ?");
       remove.Bind(1, Value(record.dbid));
@@ -850,10 +824,7 @@ DatabaseRecord InstanceImpl::AttachDatabase(std::string_view name,
     std::vector<DatabaseRecord> existing = ReadDatabases();
     for (const DatabaseRecord& other : existing)
       if (EqualsNoCase(other.name, name)) throw errors::DatabaseExists(name);
-    if (files.empty())
-      throw SqlError(
-          1813, 16,
-          "Could not open new database '" + std::string(name) + "'. CREATE DATABASE is aborted.");
+    if (files.empty()) throw errors::Raise<1813>(name);
     auto in_use = [&](std::string_view path) {
       for (const DatabaseRecord& other : existing)
         if (Machine::SamePath(other.data_path, path) || Machine::SamePath(other.log_path, path))
@@ -864,15 +835,11 @@ DatabaseRecord InstanceImpl::AttachDatabase(std::string_view name,
     for (const std::string& file : files) {
       auto host = machine_.ToHost(file);
       if (!host || !fs::is_regular_file(*host, ec))
-        throw SqlError(5120, 16,
-                       "Unable to open the physical file \"" + file +
-                           "\". Operating system error 2: \"2(The system cannot find the file "
-                           "specified.)\".");
+        throw errors::Raise<5120>(file, 2, "2(The system cannot find the file specified.)");
       if (in_use(file))
-        throw SqlError(5120, 16,
-                       "Unable to open the physical file \"" + file +
-                           "\". Operating system error 32: \"32(The process cannot access the "
-                           "file because it is being used by another process.)\".");
+        throw errors::Raise<5120>(
+            file, 32,
+            "32(The process cannot access the file because it is being used by another process.)");
     }
     auto data_host = machine_.ToHost(files[0]);
     std::string log_path;
@@ -911,9 +878,7 @@ DatabaseRecord InstanceImpl::AttachDatabase(std::string_view name,
         auto log_host = machine_.ToHost(log_path);
         if (log_path.empty() || !log_host || !fs::is_regular_file(*log_host, ec) ||
             in_use(log_path))
-          throw SqlError(5105, 16,
-                         "Device activation error. The physical file name '" + log_path +
-                             "' may be incorrect.");
+          throw errors::Raise<5105>(log_path);
       }
       db.Exec("PRAGMA journal_mode = WAL");
       db.Exec("UPDATE main.\"sandbox$files\" SET filename = " + QuoteLiteral(files[0]) +
@@ -932,8 +897,7 @@ DatabaseRecord InstanceImpl::AttachDatabase(std::string_view name,
       }
       copy = ReadFilesCopy(db, "main.\"sandbox$files\"", "main.\"sandbox$settings\"");
     } catch (const SqliteError&) {
-      throw SqlError(5172, 16,
-                     "The header for file '" + files[0] + "' is not a valid database file header.");
+      throw errors::Raise<5172>(files[0]);
     }
     int dbid = 5;
     for (const DatabaseRecord& other : existing)
@@ -962,9 +926,7 @@ void InstanceImpl::RenameDatabase(int dbid, std::string_view new_name, int reque
     auto it = std::find_if(existing.begin(), existing.end(),
                            [&](const DatabaseRecord& r) { return r.dbid == dbid; });
     if (it == existing.end()) throw errors::UnknownDatabase(std::to_string(dbid));
-    if (dbid <= 4 || InUseLocked(dbid, requesting_spid))
-      throw SqlError(5030, 16,
-                     "The database could not be exclusively locked to perform the operation.");
+    if (dbid <= 4 || InUseLocked(dbid, requesting_spid)) throw errors::Raise<5030>();
     for (const DatabaseRecord& other : existing)
       if (other.dbid != dbid && EqualsNoCase(other.name, new_name))
         throw errors::DatabaseExists(new_name);

@@ -8,6 +8,7 @@
 #include "sandbox/collation.h"
 #include "sandbox/databases.h"
 #include "sandbox/instance.h"
+#include "sandbox/messages.h"
 #include "sandbox/session.h"
 #include "sandbox/sql_error.h"
 
@@ -17,11 +18,7 @@ using common::Value;
 
 namespace {
 
-SqlError SingleUser(std::string_view name) {
-  return SqlError(
-      924, 14,
-      "Database '" + std::string(name) + "' is already open and can only have one user at a time.");
-}
+SqlError SingleUser(std::string_view name) { return errors::Raise<924>(name); }
 
 }  // namespace
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "sandbox/collation.h"
+#include "sandbox/messages.h"
 #include "sandbox/session.h"
 
 namespace sandbox {
@@ -207,12 +208,9 @@ std::int64_t PermissionBits(SessionImpl& session, AttachedDatabase& db, const Ob
 }
 
 SqlError Refusal(std::string_view action, AttachedDatabase& db, const ObjectInfo* object) {
-  if (action == "GRANT") return SqlError(4613, 16, "Grantor does not have GRANT permission.");
+  if (action == "GRANT") return errors::Raise<4613>();
   if (object) {
-    if (action == "DROP")
-      return SqlError(3704, 16,
-                      "User does not have permission to perform this operation on " +
-                          ObjectKind(*object) + " '" + object->name + "'.");
+    if (action == "DROP") return errors::Raise<3704>(ObjectKind(*object), object->name);
     std::string verb(action);
     if (action == "ALTER") verb = "ALTER " + Upper(ObjectKind(*object));
     return PermissionDenied(verb, object->name, db.catalog->name(),
@@ -220,23 +218,14 @@ SqlError Refusal(std::string_view action, AttachedDatabase& db, const ObjectInfo
   }
   if (IsCreate(action) || action == "BACKUP DATABASE" || action == "BACKUP LOG") {
     std::string database = action == "CREATE DATABASE" ? "master" : db.catalog->name();
-    return SqlError(262, 14,
-                    std::string(action) + " permission denied in database '" + database + "'.");
+    return errors::Raise<262>(action, database);
   }
-  return SqlError(15247, 16, "User does not have permission to perform this action.");
+  return errors::Raise<15247>();
 }
 
 SqlError PermissionDenied(std::string_view action, std::string_view object,
                           std::string_view database, std::string_view owner) {
-  std::string text(action);
-  text += " permission denied on object '";
-  text += object;
-  text += "', database '";
-  text += database;
-  text += "', owner '";
-  text += owner;
-  text += "'.";
-  return SqlError(229, 14, std::move(text));
+  return errors::Raise<229>(action, object, database, owner);
 }
 
 }  // namespace sandbox

@@ -12,6 +12,7 @@
 #include "sandbox/executor.h"
 #include "sandbox/fulltext.h"
 #include "sandbox/logins.h"
+#include "sandbox/messages.h"
 #include "sandbox/object_functions.h"
 #include "sandbox/security.h"
 #include "sandbox/sql_error.h"
@@ -120,20 +121,14 @@ AttachedDatabase& SessionImpl::Attach(const DatabaseRecord& record) {
     if (victim != 0 && sqlite3_get_autocommit(connection_->get())) Detach(victim);
   }
   std::error_code ec;
-  if (!std::filesystem::exists(record.data_host, ec))
-    throw SqlError(945, 14,
-                   "Database '" + record.name +
-                       "' cannot be opened because some of the files could not be activated.");
+  if (!std::filesystem::exists(record.data_host, ec)) throw errors::Raise<945>(record.name);
   std::string schema = "d" + std::to_string(record.dbid);
   try {
     Statement attach = connection_->Prepare("ATTACH DATABASE ? AS " + QuoteIdentifier(schema));
     attach.Bind(1, Value(record.data_host.string()));
     attach.Step();
   } catch (const SqliteError& e) {
-    throw SqlError(3906, 16,
-                   "The sandbox server could not open database '" + record.name +
-                       "' for this session: " + e.what() +
-                       ". Use the database once before BEGIN TRANSACTION.");
+    throw errors::Raise<40001>(record.name, e.what());
   }
   // The file is in WAL mode already; the lighter sync level is set when no transaction is
   // open (SQLite refuses it inside one).
@@ -659,7 +654,7 @@ Value SessionImpl::SystemFunction(std::string_view name, const std::vector<Value
     if (!info) return Value();
     return Value(static_cast<long long>(PermissionBits(*this, db, info)));
   }
-  throw SqlError(195, 15, "'" + std::string(name) + "' is not a recognized function name.");
+  throw errors::Raise<195>(name);
 }
 
 }  // namespace sandbox

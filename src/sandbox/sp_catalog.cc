@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "sandbox/collation.h"
+#include "sandbox/messages.h"
 #include "sandbox/result_columns.h"
 #include "sandbox/session.h"
 #include "sandbox/system_procedures.h"
@@ -29,9 +30,7 @@ std::int64_t PrimaryKeys(Executor& executor, std::vector<ProcedureArgument>& arg
   AttachedDatabase& db = executor.Db();
   if (args.Given("@table_qualifier") &&
       !EqualsNoCase(args.Text("@table_qualifier"), db.catalog->name())) {
-    throw SqlError(15250, 16,
-                   "The database name component of the object qualifier must be the name of the "
-                   "current database.");
+    throw errors::Raise<15250>();
   }
   std::vector<std::vector<Value>> rows;
   const std::string name = args.Text("@table_name");

@@ -7,9 +7,12 @@
 
 #include "sandbox/collation.h"
 #include "sandbox/databases.h"
+#include "sandbox/messages.h"
 #include "sandbox/result_columns.h"
+#include "sandbox/security.h"
 #include "sandbox/session.h"
 #include "sandbox/system_procedures.h"
+#include "sandbox/versions.h"
 
 namespace sandbox {
 
@@ -29,9 +32,7 @@ bool Matches(const SystemArguments& args, std::string_view parameter, std::strin
 void CheckQualifier(const SystemArguments& args, std::string_view parameter, AttachedDatabase& db) {
   if (args.Given(parameter) && !args.Get(parameter).IsNull() &&
       !EqualsNoCase(args.Text(parameter), db.catalog->name()))
-    throw SqlError(15250, 16,
-                   "The database name component of the object qualifier must be the name of the "
-                   "current database.");
+    throw errors::Raise<15250>();
 }
 
 // --- sp_tables ---------------------------------------------------------------------------
@@ -287,14 +288,13 @@ std::int64_t StoredProcedures(Executor& executor, std::vector<ProcedureArgument>
 // --- xp_cmdshell -------------------------------------------------------------------------
 
 // The sandbox runs no commands of its host: xp_cmdshell is refused as a server with it
-// switched off refuses it.
-std::int64_t CmdShell(Executor&, std::vector<ProcedureArgument>&) {
-  throw SqlError(15281, 16,
-                 "SQL Server blocked access to procedure 'sys.xp_cmdshell' of component "
-                 "'xp_cmdshell' because this component is turned off as part of the security "
-                 "configuration for this server. A system administrator can enable the use of "
-                 "'xp_cmdshell' by using sp_configure. For more information about enabling "
-                 "'xp_cmdshell', see \"Surface Area Configuration\" in SQL Server Books Online.");
+// switched off refuses it. Before 2005 there is no switch: an administrator drops the
+// procedure, and others are refused EXECUTE on it.
+std::int64_t CmdShell(Executor& executor, std::vector<ProcedureArgument>&) {
+  SessionImpl& session = executor.session();
+  if (MajorVersionOf(session.instance().config()) >= 9) throw errors::Raise<15281>();
+  if (!session.IsSysadmin()) throw PermissionDenied("EXECUTE", "xp_cmdshell", "master", "dbo");
+  throw errors::UnknownProcedure("xp_cmdshell").WithState(62);
 }
 
 }  // namespace

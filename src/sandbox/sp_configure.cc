@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sandbox/collation.h"
+#include "sandbox/messages.h"
 #include "sandbox/security.h"
 #include "sandbox/session.h"
 #include "sandbox/system_procedures.h"
@@ -105,11 +106,7 @@ std::vector<const Option*> Matching(SessionImpl& session, std::string_view name)
   return found;
 }
 
-SqlError NoSuchOption(std::string_view name) {
-  return SqlError(15123, 16,
-                  "The configuration option '" + std::string(name) +
-                      "' does not exist, or it may be an advanced option.");
-}
+SqlError NoSuchOption(std::string_view name) { return errors::Raise<15123>(name); }
 
 // sp_configure [@configname [, @configvalue]]: the options (those containing the name), or
 // sets one; the new value runs after RECONFIGURE.
@@ -129,22 +126,15 @@ std::int64_t Configure(Executor& executor, std::vector<ProcedureArgument>& argum
   }
   if (args.Given("@configvalue") && !args.Get("@configvalue").IsNull()) {
     if (options.size() != 1) throw NoSuchOption(name);
-    if (!HasServerRole(session, kServeradmin))
-      throw SqlError(15247, 16, "User does not have permission to perform this action.");
+    if (!HasServerRole(session, kServeradmin)) throw errors::Raise<15247>();
     const Option& option = *options[0];
     auto value = args.Get("@configvalue").ToInt();
     if (!value) throw errors::ConversionFailed(args.Text("@configvalue"), "int");
     if (*value < option.minimum || *value > option.maximum)
-      throw SqlError(15129, 16,
-                     "'" + std::to_string(*value) +
-                         "' is not a valid value for configuration "
-                         "option '" +
-                         option.name + "'.");
+      throw errors::Raise<15129>(*value, option.name);
     const long long before = Stored(session, option, false);
     Store(session, option, false, *value);
-    executor.Info(15457, "Configuration option '" + std::string(option.name) + "' changed from " +
-                             std::to_string(before) + " to " + std::to_string(*value) +
-                             ". Run the RECONFIGURE statement to install.");
+    Inform(executor, errors::Raise<15457>(option.name, before, *value));
     return 0;
   }
   std::vector<std::vector<Value>> rows;
@@ -169,8 +159,7 @@ std::int64_t Configure(Executor& executor, std::vector<ProcedureArgument>& argum
 std::int64_t Monitor(Executor& executor, std::vector<ProcedureArgument>& arguments) {
   SystemArguments args("sp_monitor", arguments, {});
   SessionImpl& session = executor.session();
-  if (!session.IsSysadmin())
-    throw SqlError(15247, 16, "User does not have permission to perform this action.");
+  if (!session.IsSysadmin()) throw errors::Raise<15247>();
   const std::string now = common::DateTime::Now().ToText();
   auto last = Master(session).Setting(session.connection(), "monitor$last_run");
   const std::string last_run = last ? *last : now;
@@ -220,8 +209,7 @@ std::int64_t Monitor(Executor& executor, std::vector<ProcedureArgument>& argumen
 
 void RunReconfigure(Executor& executor) {
   SessionImpl& session = executor.session();
-  if (!HasServerRole(session, kServeradmin))
-    throw SqlError(15247, 16, "User does not have permission to perform this action.");
+  if (!HasServerRole(session, kServeradmin)) throw errors::Raise<15247>();
   for (const Option& o : kOptions) {
     const long long value = Stored(session, o, false);
     if (value != Stored(session, o, true)) Store(session, o, true, value);

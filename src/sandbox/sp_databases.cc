@@ -6,6 +6,7 @@
 
 #include "sandbox/collation.h"
 #include "sandbox/databases.h"
+#include "sandbox/messages.h"
 #include "sandbox/result_columns.h"
 #include "sandbox/security.h"
 #include "sandbox/session.h"
@@ -17,29 +18,18 @@ using common::Value;
 
 namespace {
 
-SqlError NoSuchDatabase(std::string_view name) {
-  return SqlError(15010, 16,
-                  "The database '" + std::string(name) +
-                      "' does not exist. Use sp_helpdb to show available databases.");
-}
+SqlError NoSuchDatabase(std::string_view name) { return errors::Raise<15010>(name); }
 
 // The server catalogue is no part of a transaction, so these procedures refuse to run in one.
 void CheckNoTransaction(SessionImpl& session, std::string_view procedure) {
-  if (session.trancount() > 0)
-    throw SqlError(
-        15002, 16,
-        "The procedure '" + std::string(procedure) + "' cannot be executed within a transaction.");
+  if (session.trancount() > 0) throw errors::Raise<15002>(procedure);
 }
 
 void CheckNoTransactionForCreate(SessionImpl& session) {
-  if (session.trancount() > 0)
-    throw SqlError(226, 16,
-                   "CREATE DATABASE statement not allowed within multi-statement transaction.");
+  if (session.trancount() > 0) throw errors::Raise<226>("CREATE DATABASE");
 }
 
-SqlError NotPermitted() {
-  return SqlError(15247, 16, "User does not have permission to perform this action.");
-}
+SqlError NotPermitted() { return errors::Raise<15247>(); }
 
 bool MayCreateDatabases(SessionImpl& session) {
   return session.IsSysadmin() || (session.login().server_roles & kDbcreator);
@@ -58,10 +48,7 @@ std::int64_t DetachDb(Executor& executor, std::vector<ProcedureArgument>& argume
   auto record = session.instance().FindDatabase(name);
   if (!record) throw NoSuchDatabase(name);
   // The caller's own current database (before this call switched to it) holds it too.
-  if (record->dbid == executor.CallerDatabase())
-    throw SqlError(
-        3703, 16,
-        "Cannot detach the database '" + record->name + "' because it is currently in use.");
+  if (record->dbid == executor.CallerDatabase()) throw errors::Raise<3703>("detach", record->name);
   session.ForgetDatabase(record->dbid);
   session.instance().DetachDatabase(record->name, session.spid());
   return 0;
@@ -87,9 +74,7 @@ std::int64_t AttachDb(Executor& executor, std::vector<ProcedureArgument>& argume
   CheckNoTransactionForCreate(session);
   std::string name = args.Text("@dbname");
   CheckIdentifier(name);
-  if (name.empty())
-    throw SqlError(1038, 15,
-                   "Cannot use empty object or column names. Use a single space if necessary.");
+  if (name.empty()) throw errors::Raise<1038>();
   std::vector<std::string> files = FileArguments(args, 16);
   if (files.empty()) throw errors::MissingArgument("sp_attach_db", "@filename1");
   session.instance().AttachDatabase(name, files, session.login().sid);
@@ -107,9 +92,7 @@ std::int64_t AttachSingleFileDb(Executor& executor, std::vector<ProcedureArgumen
   CheckNoTransactionForCreate(session);
   std::string name = args.Text("@dbname");
   CheckIdentifier(name);
-  if (name.empty())
-    throw SqlError(1038, 15,
-                   "Cannot use empty object or column names. Use a single space if necessary.");
+  if (name.empty()) throw errors::Raise<1038>();
   DatabaseRecord record =
       session.instance().AttachDatabase(name, {args.Text("@physname")}, session.login().sid, true);
   executor.Info(0, "New log file '" + record.log_path + "' was created.", 0);
@@ -130,8 +113,7 @@ std::int64_t RenameDb(Executor& executor, std::vector<ProcedureArgument>& argume
   if (!record) throw NoSuchDatabase(name);
   // A session may rename the database it is in only when it has it to itself.
   if (record->dbid == executor.CallerDatabase() && !(record->status & dbstatus::kSingleUser))
-    throw SqlError(5030, 16,
-                   "The database could not be exclusively locked to perform the operation.");
+    throw errors::Raise<5030>();
   RenameDatabaseChecked(executor, *record, new_name);
   executor.Info(0, "The database name '" + new_name + "' has been set.", 0);
   return 0;
@@ -139,9 +121,7 @@ std::int64_t RenameDb(Executor& executor, std::vector<ProcedureArgument>& argume
 
 // --- sp_dboption -------------------------------------------------------------------------
 
-SqlError DboptionUsage() {
-  return SqlError(15241, 16, "Usage: sp_dboption [dbname [,optname [,'true' | 'false']]]");
-}
+SqlError DboptionUsage() { return errors::Raise<15241>(); }
 
 const DatabaseOptionEntry& FindOption(const std::string& text) {
   const DatabaseOptionEntry* found = nullptr;
@@ -155,9 +135,8 @@ const DatabaseOptionEntry& FindOption(const std::string& text) {
     }
   }
   if (matches == 1) return *found;
-  if (matches > 1) throw SqlError(15242, 16, "Database option '" + text + "' is not unique.");
-  throw SqlError(15011, 16,
-                 "Database option '" + text + "' does not exist. Specify a valid option name.");
+  if (matches > 1) throw errors::Raise<15242>(text);
+  throw errors::Raise<15011>(text);
 }
 
 bool OptionIsOn(const DatabaseRecord& record, const DatabaseOptionEntry& entry) {
@@ -258,11 +237,8 @@ std::int64_t HelpDb(Executor& executor, std::vector<ProcedureArgument>& argument
       char suffix[16];
       std::snprintf(suffix, sizeof suffix, "0001%08X", static_cast<unsigned>(session.spid()));
       std::string table = "tempdb.dbo.#spdbdesc" + std::string(107, '_') + suffix;
-      executor.Info(515,
-                    "Cannot insert the value NULL into column 'owner', table '" + table +
-                        "'; column does not allow nulls. INSERT fails.",
-                    16);
-      executor.Info(3621, "The statement has been terminated.", 0);
+      Inform(executor, errors::Raise<515>("owner", table, "INSERT"));
+      Inform(executor, errors::Raise<3621>());
       session.error = 515;
       executor.SendRows(columns, {});
       return 1;

@@ -9,6 +9,7 @@
 
 #include "sandbox/collation.h"
 #include "sandbox/executor.h"
+#include "sandbox/messages.h"
 #include "sandbox/system_procedures.h"
 #include "sandbox/tsql/parser.h"
 
@@ -62,10 +63,7 @@ void RunParameterised(Executor& executor, std::string_view procedure, const std:
   for (std::size_t k = 0; k < parameters.size(); ++k)
     for (std::size_t j = 0; j < k; ++j)
       if (EqualsNoCase(parameters[j].name, parameters[k].name))
-        throw SqlError(134, 15,
-                       "The variable name '" + parameters[k].name +
-                           "' has already been declared. Variable names must be unique within a "
-                           "query batch or stored procedure.");
+        throw errors::Raise<134>(parameters[k].name);
   std::vector<int> bound(parameters.size(), -1);
   std::size_t position = 0;
   bool named_seen = false;
@@ -73,12 +71,7 @@ void RunParameterised(Executor& executor, std::string_view procedure, const std:
     const ProcedureArgument& a = arguments[i];
     std::size_t index = parameters.size();
     if (a.name.empty()) {
-      if (named_seen)
-        throw SqlError(119, 15,
-                       "Must pass parameter number " + std::to_string(i + 1) +
-                           " and subsequent parameters as '@name = value'. After the form '@name = "
-                           "value' has been used, all subsequent parameters must be passed in the "
-                           "form '@name = value'.");
+      if (named_seen) throw errors::Raise<119>(i + 1);
       if (position >= parameters.size()) throw errors::TooManyArguments(procedure);
       index = position++;
     } else {
@@ -86,8 +79,7 @@ void RunParameterised(Executor& executor, std::string_view procedure, const std:
       for (std::size_t k = 0; k < parameters.size(); ++k)
         if (EqualsNoCase(parameters[k].name, a.name)) index = k;
       if (index == parameters.size()) throw errors::NotAParameter(a.name, procedure);
-      if (bound[index] >= 0)
-        throw SqlError(8143, 16, "Parameter '" + a.name + "' was supplied multiple times.");
+      if (bound[index] >= 0) throw errors::Raise<8143>(a.name);
     }
     bound[index] = static_cast<int>(i);
   }
@@ -98,9 +90,7 @@ void RunParameterised(Executor& executor, std::string_view procedure, const std:
     slot.type = ParameterType(p);
     int index = bound[k];
     if (index < 0 || arguments[static_cast<std::size_t>(index)].is_default) {
-      throw SqlError(8178, 16,
-                     "The parameterized query '(" + declared + ")" + statement +
-                         "' expects the parameter '" + p.name + "', which was not supplied.");
+      throw errors::Raise<8178>(declared, statement, p.name);
     }
     const ProcedureArgument& a = arguments[static_cast<std::size_t>(index)];
     slot.value = Convert(a.value, slot.type, Fit::kCut, a.type);
@@ -140,10 +130,7 @@ std::int64_t Handle(const ProcedureArgument& argument, std::string_view procedur
   return *handle;
 }
 
-SqlError UnknownHandle(std::int64_t handle) {
-  return SqlError(8179, 16,
-                  "Could not find prepared statement with handle " + std::to_string(handle) + ".");
-}
+SqlError UnknownHandle(std::int64_t handle) { return errors::Raise<8179>(handle); }
 
 std::int64_t Prepare(Executor& executor, std::vector<ProcedureArgument>& arguments,
                      std::string_view procedure) {

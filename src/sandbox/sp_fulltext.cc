@@ -7,6 +7,7 @@
 #include "sandbox/collation.h"
 #include "sandbox/databases.h"
 #include "sandbox/fulltext.h"
+#include "sandbox/messages.h"
 #include "sandbox/result_columns.h"
 #include "sandbox/security.h"
 #include "sandbox/system_procedures.h"
@@ -17,48 +18,28 @@ using common::Value;
 
 namespace {
 
-SqlError InvalidOption(std::string_view procedure) {
-  return SqlError(15600, 15,
-                  "An invalid parameter or option was specified for procedure '" +
-                      std::string(procedure) + "'.");
-}
+SqlError InvalidOption(std::string_view procedure) { return errors::Raise<15600>(procedure); }
 
-SqlError NotEnabled() {
-  return SqlError(15601, 16,
-                  "Full-Text Search is not enabled for the current database. Use "
-                  "sp_fulltext_database to enable Full-Text Search.");
-}
+SqlError NotEnabled() { return errors::Raise<15601>(); }
 
-SqlError NoCatalog(std::string_view name) {
-  return SqlError(7641, 16, "Full-text catalog '" + std::string(name) + "' does not exist.");
-}
+SqlError NoCatalog(std::string_view name) { return errors::Raise<7641>(name); }
 
-SqlError NoFullTextIndex(std::string_view table) {
-  return SqlError(7658, 16,
-                  "Table or indexed view '" + std::string(table) +
-                      "' does not have a full-text index or user does not have permission to "
-                      "perform this action.");
-}
+SqlError NoFullTextIndex(std::string_view table) { return errors::Raise<7658>(table); }
 
 // The rights the procedures ask for: db_owner for the database and its catalogues; for a
 // table also its owner and db_ddladmin.
 void CheckRights(Executor& executor, AttachedDatabase& db, const ObjectInfo* table) {
   SessionImpl& session = executor.session();
   if (table ? !Permitted(session, db, "ALTER", table) : !IsDbOwner(session, db))
-    throw SqlError(15247, 16, "User does not have permission to perform this action.");
+    throw errors::Raise<15247>();
 }
 
 // What every procedure that changes full-text definitions checks first: the service and that
 // no user transaction is open (the catalogue's folders cannot be rolled back).
 void CheckChangeAllowed(Executor& executor, std::string_view procedure) {
   SessionImpl& session = executor.session();
-  if (!session.instance().config().full_text_installed)
-    throw SqlError(7609, 17,
-                   "Full-Text Search is not installed, or a full-text component cannot be loaded.");
-  if (session.trancount() > 0)
-    throw SqlError(
-        15002, 16,
-        "The procedure '" + std::string(procedure) + "' cannot be executed within a transaction.");
+  if (!session.instance().config().full_text_installed) throw errors::Raise<7609>();
+  if (session.trancount() > 0) throw errors::Raise<15002>(procedure);
 }
 
 // SQL Server 7.0 knows catalogue populations but not change tracking.
@@ -119,12 +100,8 @@ const ObjectInfo& FindTable(Executor& executor, AttachedDatabase& db, std::strin
   if (parts.size() <= 2 && !parts.back().empty())
     object = db.catalog->Find(parts.back(), parts.size() == 2 ? parts[0] : std::string(),
                               executor.session().UserId(db));
-  if (!object)
-    throw SqlError(15009, 16,
-                   "The object '" + std::string(text) + "' does not exist in database '" +
-                       db.catalog->name() + "'.");
-  if (object->type != ObjectType::kTable)
-    throw SqlError(15218, 16, "Object '" + std::string(text) + "' is not a table.");
+  if (!object) throw errors::Raise<15009>(text, db.catalog->name());
+  if (object->type != ObjectType::kTable) throw errors::Raise<15218>(text);
   return *object;
 }
 
@@ -145,7 +122,7 @@ std::int64_t FullTextDatabase(Executor& executor, std::vector<ProcedureArgument>
   if (action != "enable" && action != "disable") throw InvalidOption("sp_fulltext_database");
   const std::string& name = db.catalog->name();
   if (EqualsNoCase(name, "master") || EqualsNoCase(name, "tempdb") || EqualsNoCase(name, "model"))
-    throw SqlError(9966, 16, "Cannot use full-text search in master, tempdb, or model database.");
+    throw errors::Raise<9966>();
   FullText ft(executor.session(), db);
   Atomically(executor, [&] { action == "enable" ? ft.Enable() : ft.Disable(); });
   // The server catalogue says so too (DATABASEPROPERTY, sp_helpdb).
@@ -179,26 +156,19 @@ std::int64_t FullTextCatalog(Executor& executor, std::vector<ProcedureArgument>&
   if (!ft.Enabled()) throw NotEnabled();
   auto catalog = ft.FindCatalog(name);
   if (action == "create") {
-    if (catalog)
-      throw SqlError(7642, 16,
-                     "A full-text catalog named '" + name +
-                         "' already exists in this database. Use a different name.");
+    if (catalog) throw errors::Raise<7642>(name);
     std::string root = args.Text("@path");
     if (args.Given("@path")) {
       auto host = executor.session().instance().machine().ToHost(root);
       std::error_code ec;
-      if (!host || !std::filesystem::is_directory(*host, ec))
-        throw SqlError(7610, 16, "Access is denied to '" + root + "', or the path is invalid.");
+      if (!host || !std::filesystem::is_directory(*host, ec)) throw errors::Raise<7610>(root);
     }
     Atomically(executor, [&] { ft.CreateCatalog(name, root); });
     return 0;
   }
   if (!catalog) throw NoCatalog(name);
   if (action == "drop") {
-    if (!ft.TablesOf(catalog->id).empty())
-      throw SqlError(7668, 16,
-                     "Cannot drop full-text catalog '" + catalog->name +
-                         "' because it contains a full-text index.");
+    if (!ft.TablesOf(catalog->id).empty()) throw errors::Raise<7668>(catalog->name);
     Atomically(executor, [&] { ft.DropCatalog(*catalog); });
   } else if (action == "start_full" || action == "start_incremental") {
     // Without a timestamp column to go by, an incremental population is a full one.
@@ -249,9 +219,7 @@ std::int64_t FullTextTable(Executor& executor, std::vector<ProcedureArgument>& a
   CheckRights(executor, db, &table);
 
   if (creating) {
-    if (ft.FindTable(table.id))
-      throw SqlError(7652, 16,
-                     "A full-text index for table '" + table.name + "' has already been created.");
+    if (ft.FindTable(table.id)) throw errors::Raise<7652>(table.name);
     auto catalog = ft.FindCatalog(args.Text("@ftcat"));
     if (!catalog) throw NoCatalog(args.Text("@ftcat"));
     std::string keyname = args.Text("@keyname");
@@ -259,36 +227,24 @@ std::int64_t FullTextTable(Executor& executor, std::vector<ProcedureArgument>& a
     const ColumnInfo* column =
         key && key->columns.size() == 1 ? table.FindColumn(key->columns[0]) : nullptr;
     if (!key || !key->unique() || !column || column->nullable || column->type.IsLarge())
-      throw SqlError(7653, 16,
-                     "'" + keyname +
-                         "' is not a valid index to enforce a full-text search key. You must "
-                         "specify a unique, non-nullable, single-column index.");
+      throw errors::Raise<7653>(keyname);
     Atomically(executor, [&] { ft.CreateTable(table, catalog->id, *key); });
     return 0;
   }
 
   FullTextTableInfo info = RequireIndex(ft, table, text);
   auto require_active = [&] {
-    if (!info.active)
-      throw SqlError(7660, 16,
-                     "Full-text search must be activated on table '" + table.name +
-                         "' before this operation can be performed.");
+    if (!info.active) throw errors::Raise<7660>(table.name);
   };
   auto require_tracking = [&] {
-    if (!info.change_tracking)
-      throw SqlError(7664, 16,
-                     "Full-text change tracking must be started on table '" + table.name +
-                         "' before the changes can be flushed.");
+    if (!info.change_tracking) throw errors::Raise<7664>(table.name);
   };
   std::int64_t discarded = 0;
   Atomically(executor, [&] {
     if (action == "drop") {
       ft.DropTable(table.id);
     } else if (action == "activate") {
-      if (info.columns.empty())
-        throw SqlError(7659, 16,
-                       "Cannot activate full-text search for table '" + table.name +
-                           "' because no columns have been enabled for full-text search.");
+      if (info.columns.empty()) throw errors::Raise<7659>(table.name);
       ft.SetActive(table, true);
     } else if (action == "deactivate") {
       ft.SetActive(table, false);
@@ -312,10 +268,7 @@ std::int64_t FullTextTable(Executor& executor, std::vector<ProcedureArgument>& a
     // "stop": populations never outlast the call that starts them.
   });
   if (discarded > 0)
-    executor.Info(7638,
-                  "Warning: Request to stop change tracking has deleted all changes tracked on "
-                  "table '" +
-                      table.name + "'.");
+    Inform(executor, errors::Raise<7638>(table.name));
   return 0;
 }
 
@@ -338,18 +291,13 @@ std::int64_t FullTextColumn(Executor& executor, std::vector<ProcedureArgument>& 
   CheckRights(executor, db, &table);
   FullTextTableInfo info = RequireIndex(ft, table, text);
   const ColumnInfo* column = table.FindColumn(column_name);
-  if (!column) throw SqlError(15645, 16, "Column '" + column_name + "' does not exist.");
+  if (!column) throw errors::Raise<15645>(column_name);
   if (action == "add") {
-    if (!column->type.IsCharacter())
-      throw SqlError(7670, 16,
-                     "Column '" + column->name +
-                         "' cannot be used for full-text search because it is not a "
-                         "character-based column.");
+    if (!column->type.IsCharacter()) throw errors::Raise<7670>(column->name);
     if (info.HasColumn(column->name)) return 0;
     Atomically(executor, [&] { ft.AddColumn(table, column->name); });
   } else {
-    if (!info.HasColumn(column->name))
-      throw SqlError(7677, 16, "Column \"" + column->name + "\" is not full-text indexed.");
+    if (!info.HasColumn(column->name)) throw errors::Raise<7677>(column->name);
     Atomically(executor, [&] { ft.DropColumn(table, column->name); });
   }
   return 0;

@@ -11,6 +11,7 @@
 #include "sandbox/collation.h"
 #include "sandbox/constraints.h"
 #include "sandbox/databases.h"
+#include "sandbox/messages.h"
 #include "sandbox/result_columns.h"
 #include "sandbox/session.h"
 #include "sandbox/system_procedures.h"
@@ -30,16 +31,10 @@ SqlType Numeric() { return SqlType{TypeKind::kNumeric, 0, 38, 0}; }
 // --- messages ----------------------------------------------------------------------------
 
 SqlError NoSuchObject(std::string_view name, std::string_view database) {
-  return SqlError(15009, 16,
-                  "The object '" + std::string(name) + "' does not exist in database '" +
-                      std::string(database) + "'.");
+  return errors::Raise<15009>(name, database);
 }
 
-SqlError OtherDatabase() {
-  return SqlError(15250, 16,
-                  "The database name component of the object qualifier must be the name of the "
-                  "current database.");
-}
+SqlError OtherDatabase() { return errors::Raise<15250>(); }
 
 // The object a name given to a procedure stands for in the current database; nullptr when
 // there is none. A database part must name the current database (15250).
@@ -296,7 +291,7 @@ void HelpObject(Executor& executor, AttachedDatabase& db, const ObjectInfo& o) {
   executor.SendRows({Col("Data_located_on_filegroup", Sysname())}, {{Text("PRIMARY")}});
   SendIndexes(executor, o);
   if (!SendConstraints(executor, db, o, false))
-    executor.Info(15469, "No constraints have been defined for this object.");
+    Inform(executor, errors::Raise<15469>());
 }
 
 // sp_help [@objname]: the objects of the database, or one object or data type.
@@ -332,7 +327,7 @@ std::int64_t HelpText(Executor& executor, std::vector<ProcedureArgument>& argume
   if (object.definition.empty() ||
       (object.type != ObjectType::kView && object.type != ObjectType::kProcedure &&
        object.type != ObjectType::kCheck && !IsFunction(object.type)))
-    throw SqlError(15197, 16, "There is no text for object '" + name + "'.");
+    throw errors::Raise<15197>(name);
   constexpr size_t kWidth = 255;  // characters of the Text column
   std::vector<std::vector<Value>> rows;
   const std::string& text = object.definition;
@@ -376,7 +371,7 @@ std::string IndexKeys(const ObjectInfo& table, const IndexInfo& index) {
 
 void SendIndexes(Executor& executor, const ObjectInfo& object) {
   if (object.indexes.empty()) {
-    executor.Info(15472, "The object does not have any indexes.");
+    Inform(executor, errors::Raise<15472>());
     return;
   }
   std::vector<const IndexInfo*> indexes;
@@ -491,7 +486,7 @@ bool SendConstraints(Executor& executor, AttachedDatabase& db, const ObjectInfo&
     for (const std::string& r : referenced_by) by.push_back({Text(r)});
     executor.SendRows({Col("Table is referenced by foreign key", SqlType::NVarChar(516))}, by);
   } else if (messages) {
-    executor.Info(15470, "No foreign keys reference this table.");
+    Inform(executor, errors::Raise<15470>());
   }
   return true;
 }
@@ -503,12 +498,11 @@ std::int64_t HelpConstraint(Executor& executor, std::vector<ProcedureArgument>& 
   AttachedDatabase& db = executor.Db();
   const std::string name = args.Text("@objname");
   const ObjectInfo& table = RequireObject(executor, db, name);
-  if (table.type != ObjectType::kTable)
-    throw SqlError(15218, 16, "Object '" + name + "' is not a table.");
+  if (table.type != ObjectType::kTable) throw errors::Raise<15218>(name);
   const bool messages = !EqualsNoCase(args.Text("@nomsg"), "nomsg");
   if (messages) executor.SendRows({Col("Object Name", SqlType::NVarChar(776))}, {{Text(name)}});
   if (!SendConstraints(executor, db, table, messages) && messages)
-    executor.Info(15469, "No constraints have been defined for this object.");
+    Inform(executor, errors::Raise<15469>());
   return 0;
 }
 
@@ -558,9 +552,7 @@ std::int64_t HelpFileGroup(Executor& executor, std::vector<ProcedureArgument>& a
     if (!f.log) data.push_back(f);
   const bool one = args.Given("@filegroupname") && !args.Get("@filegroupname").IsNull();
   if (one && !EqualsNoCase(args.Text("@filegroupname"), "PRIMARY"))
-    throw SqlError(
-        15046, 16,
-        "The filegroup '" + args.Text("@filegroupname") + "' does not exist in this database.");
+    throw errors::Raise<15046>(args.Text("@filegroupname"));
   executor.SendRows({Col("groupname", Sysname(), false), Col("groupid", SmallInt(), false),
                      Col("filecount", SqlType::Int())},
                     {{Text("PRIMARY"), Int(1), Int(static_cast<long long>(data.size()))}});
@@ -601,16 +593,12 @@ std::int64_t SpaceUsed(Executor& executor, std::vector<ProcedureArgument>& argum
   if (args.Given("@updateusage")) {
     std::string update = Lower(args.Text("@updateusage"));
     if (update != "true" && update != "false")
-      throw SqlError(15143, 16,
-                     "'" + args.Text("@updateusage") +
-                         "' is not a valid option for the @updateusage parameter. Enter either "
-                         "'true' or 'false'.");
+      throw errors::Raise<15143>(args.Text("@updateusage"));
   }
   if (args.Given("@objname") && !args.Get("@objname").IsNull()) {
     const std::string name = args.Text("@objname");
     const ObjectInfo& table = RequireObject(executor, db, name);
-    if (table.type != ObjectType::kTable)
-      throw SqlError(15234, 16, "Object does not exist or is not a valid object type.");
+    if (table.type != ObjectType::kTable) throw errors::Raise<15234>();
     long long count = 0;
     executor.RunSql("SELECT count(*) FROM \"" + db.schema + "\".\"" + table.storage_name + "\"", {},
                     [&](sqlite3_stmt* row) { count = sqlite3_column_int64(row, 0); });
@@ -686,9 +674,7 @@ std::int64_t HelpProtect(Executor& executor, std::vector<ProcedureArgument>& arg
   const bool objects = area.find('o') != std::string::npos;
   const bool statements = area.find('s') != std::string::npos;
   if ((!objects && !statements) || area.find_first_not_of("os ,") != std::string::npos)
-    throw SqlError(15300, 16,
-                   "No recognized permission area was specified. Valid values are 'o', 's' or "
-                   "'o s'.");
+    throw errors::Raise<15300>();
   auto given = [&](const char* p) { return args.Given(p) && !args.Get(p).IsNull(); };
   const ObjectInfo* named = given("@name") ? FindObject(executor, db, args.Text("@name")) : nullptr;
   struct Row {
@@ -727,7 +713,7 @@ std::int64_t HelpProtect(Executor& executor, std::vector<ProcedureArgument>& arg
                                          : "Grant",
                         a->name, columns ? "(All+New)" : "."});
       });
-  if (rows.empty()) throw SqlError(15330, 11, "There are no matching rows on which to report.");
+  if (rows.empty()) throw errors::Raise<15330>();
   std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
     return std::tie(a.owner, a.object, a.grantee, a.grantor, a.protect, a.action) <
            std::tie(b.owner, b.object, b.grantee, b.grantor, b.protect, b.action);
@@ -835,7 +821,7 @@ std::int64_t Depends(Executor& executor, std::vector<ProcedureArgument>& argumen
         users.push_back({Text(qualified(*o)), Text(ObjectTypeName(o->type))});
   }
   if (uses.empty() && users.empty()) {
-    executor.Info(15461, "Object does not reference any object, and no objects reference it.");
+    Inform(executor, errors::Raise<15461>());
     return 0;
   }
   if (!uses.empty()) {

@@ -5,6 +5,7 @@
 
 #include "sandbox/collation.h"
 #include "sandbox/constraints.h"
+#include "sandbox/messages.h"
 #include "sandbox/session.h"
 #include "sandbox/system_procedures.h"
 
@@ -14,18 +15,10 @@ using common::Value;
 
 namespace {
 
-SqlError Ambiguous(std::string_view objtype) {
-  return SqlError(15248, 11,
-                  "Either the parameter @objname is ambiguous or the claimed @objtype (" +
-                      std::string(objtype) + ") is wrong.");
-}
+SqlError Ambiguous(std::string_view objtype) { return errors::Raise<15248>(objtype); }
 
 SqlError NameInUse(std::string_view name, std::string_view kind) {
-  return SqlError(15335, 11,
-                  "Error: The new name '" + std::string(name) + "' is already in use as a " +
-                      std::string(kind) +
-                      " name and would cause a duplicate that is not "
-                      "permitted.");
+  return errors::Raise<15335>(name, kind);
 }
 
 // The table of "table.column" or "owner.table.index": every part but the last.
@@ -170,9 +163,7 @@ std::int64_t Rename(Executor& executor, std::vector<ProcedureArgument>& argument
   for (const char* required : {"@objname", "@newname"}) {
     if (!args.Given(required)) throw errors::MissingArgument("sp_rename", required);
     if (args.Get(required).IsNull() || args.Text(required).empty())
-      throw SqlError(
-          15223, 11,
-          "Error: The input parameter '" + std::string(required) + "' is not allowed to be null.");
+      throw errors::Raise<15223>(required);
   }
   const std::string objname = args.Text("@objname");
   const std::string newname = args.Text("@newname");
@@ -187,7 +178,7 @@ std::int64_t Rename(Executor& executor, std::vector<ProcedureArgument>& argument
   }
   if (typed && objtype != "OBJECT" && objtype != "COLUMN" && objtype != "INDEX") {
     if (objtype == "USERDATATYPE") throw Ambiguous(shown);  // the sandbox has no such types
-    throw SqlError(15249, 11, "Error: Explicit @objtype '" + shown + "' is unrecognized.");
+    throw errors::Raise<15249>(shown);
   }
   CheckIdentifier(newname);
   AttachedDatabase& db = executor.Db();
@@ -211,10 +202,8 @@ std::int64_t Rename(Executor& executor, std::vector<ProcedureArgument>& argument
   }
   session.connection().Exec("RELEASE \"sp_rename\"");
   if (session.trancount() == 0) session.CatalogCommitted();
-  executor.Info(15477,
-                "Caution: Changing any part of an object name could break scripts and stored "
-                "procedures.");
-  executor.Info(15520, "The " + kind + " was renamed to '" + newname + "'.");
+  Inform(executor, errors::Raise<15477>());
+  Inform(executor, errors::Raise<15520>(kind, newname));
   return 0;
 }
 

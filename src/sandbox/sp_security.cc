@@ -6,6 +6,7 @@
 
 #include "sandbox/collation.h"
 #include "sandbox/logins.h"
+#include "sandbox/messages.h"
 #include "sandbox/password.h"
 #include "sandbox/result_columns.h"
 #include "sandbox/security.h"
@@ -22,33 +23,13 @@ constexpr int kDbAccessAdminUid = 16385;
 constexpr int kDbSecurityAdminUid = 16386;
 constexpr size_t kMaxPassword = 128;
 
-SqlError NoPermission() {
-  return SqlError(15247, 16, "User does not have permission to perform this action.");
-}
-SqlError NoSuchLogin(std::string_view name) {
-  return SqlError(15007, 16, "The login '" + std::string(name) + "' does not exist.");
-}
-SqlError NoSuchDatabase(std::string_view name) {
-  return SqlError(15010, 16,
-                  "The database '" + std::string(name) +
-                      "' does not exist. Use sp_helpdb to show available databases.");
-}
-SqlError Reserved(std::string_view name) {
-  return SqlError(15405, 11,
-                  "Cannot use the reserved user or role name '" + std::string(name) + "'.");
-}
-SqlError InvalidName(std::string_view name) {
-  return SqlError(
-      15006, 16,
-      "'" + std::string(name) + "' is not a valid name because it contains invalid characters.");
-}
-SqlError NoSuchRole(std::string_view name) {
-  return SqlError(15014, 16,
-                  "The role '" + std::string(name) + "' does not exist in the current database.");
-}
-SqlError NotARole(std::string_view name) {
-  return SqlError(15409, 11, "'" + std::string(name) + "' is not a role.");
-}
+SqlError NoPermission() { return errors::Raise<15247>(); }
+SqlError NoSuchLogin(std::string_view name) { return errors::Raise<15007>(name); }
+SqlError NoSuchDatabase(std::string_view name) { return errors::Raise<15010>(name); }
+SqlError Reserved(std::string_view name) { return errors::Raise<15405>(name); }
+SqlError InvalidName(std::string_view name) { return errors::Raise<15006>(name); }
+SqlError NoSuchRole(std::string_view name) { return errors::Raise<15014>(name); }
+SqlError NotARole(std::string_view name) { return errors::Raise<15409>(name); }
 
 // Changes of the catalogue go in their own savepoint: a procedure that fails half-way leaves
 // nothing behind, and other sessions learn of the changes once they are committed.
@@ -82,17 +63,14 @@ class Change {
 
 // Security procedures refuse to run inside a user's transaction, as SQL Server's do.
 void NotInTransaction(Executor& executor, std::string_view procedure) {
-  if (executor.session().trancount() > 0)
-    throw SqlError(
-        15002, 16,
-        "The procedure '" + std::string(procedure) + "' cannot be executed within a transaction.");
+  if (executor.session().trancount() > 0) throw errors::Raise<15002>(procedure);
 }
 
 // The text of a required name argument: 201 when it was left out, 15004 when it is NULL.
 std::string RequiredName(const SystemArguments& args, std::string_view procedure,
                          std::string_view parameter) {
   if (!args.Given(parameter)) throw errors::MissingArgument(procedure, parameter);
-  if (args.Get(parameter).IsNull()) throw SqlError(15004, 16, "Name cannot be NULL.");
+  if (args.Get(parameter).IsNull()) throw errors::Raise<15004>();
   std::string name = args.Text(parameter);
   CheckIdentifier(name);
   return name;
@@ -110,9 +88,7 @@ void RequireLoginAdmin(Executor& executor) {
 AttachedDatabase& CurrentDatabase(Executor& executor) {
   AttachedDatabase& db = executor.Db();
   if (!HasDatabaseAccess(executor.session(), db))
-    throw SqlError(916, 14,
-                   "Server user '" + executor.session().login().name +
-                       "' is not a valid user in database '" + db.catalog->name() + "'.");
+    throw errors::Raise<916>(executor.session().login().name, db.catalog->name());
   return db;
 }
 
@@ -177,16 +153,10 @@ std::int64_t SetWindowsLogin(Executor& executor, std::vector<ProcedureArgument>&
   RequireLoginAdmin(executor);
   NotInTransaction(executor, procedure);
   SessionImpl& session = executor.session();
-  if (!IsWindowsName(name))
-    throw SqlError(15407, 11,
-                   "'" + name +
-                       "' is not a valid Windows NT name. Give the complete name: "
-                       "<domain\\username>.");
+  if (!IsWindowsName(name)) throw errors::Raise<15407>(name);
   InstanceConfig config = session.instance().config();
   WindowsAccount account = LookupWindowsAccount(config, name);
-  if (account == WindowsAccount::kUnknown)
-    throw SqlError(15401, 11,
-                   "Windows NT user or group '" + name + "' not found. Check the name again.");
+  if (account == WindowsAccount::kUnknown) throw errors::Raise<15401>(name);
   LoginTable logins = Logins(executor);
   Change change(session);
   if (std::optional<LoginRecord> login = logins.Find(name)) {
@@ -220,24 +190,20 @@ std::int64_t AddLogin(Executor& executor, std::vector<ProcedureArgument>& argume
   SessionImpl& session = executor.session();
   if (name.empty() || name.find('\\') != std::string::npos) throw InvalidName(name);
   std::string password = args.Text("@passwd");
-  if (CodePointCount(password) > kMaxPassword)
-    throw SqlError(15156, 16,
-                   "The password that you specified is too long. The password should have no "
-                   "more than 128 characters.");
+  if (CodePointCount(password) > kMaxPassword) throw errors::Raise<15156>();
   std::string database = args.Get("@defdb").IsNull() ? "master" : args.Text("@defdb");
   auto record = session.instance().FindDatabase(database);
   if (!record) throw NoSuchDatabase(database);
   LoginTable logins = Logins(executor);
-  if (logins.Find(name)) throw SqlError(15025, 16, "The login '" + name + "' already exists.");
+  if (logins.Find(name)) throw errors::Raise<15025>(name);
   LoginRecord login;
   login.name = name;
   login.default_database = record->name;
   login.password_hash = HashPassword(password);
   const Value given_sid = args.Get("@sid");
   if (const common::Bytes* sid = given_sid.AsBytes()) {
-    if (sid->size() != 16)
-      throw SqlError(15419, 16, "Supplied parameter @sid should be binary(16).");
-    if (logins.Find(*sid)) throw SqlError(15433, 16, "Supplied parameter @sid is in use.");
+    if (sid->size() != 16) throw errors::Raise<15419>();
+    if (logins.Find(*sid)) throw errors::Raise<15433>();
     login.sid = *sid;
   } else {
     do login.sid = SidForName(name);
@@ -262,16 +228,9 @@ std::int64_t DropLogin(Executor& executor, std::vector<ProcedureArgument>& argum
   std::optional<LoginRecord> login = logins.Find(name);
   if (!login || login->is_nt_name || login->is_nt_group) throw NoSuchLogin(name);
   if (login->sid == common::Bytes{1}) throw Reserved(login->name);
-  if (IsLoggedIn(session.instance(), login->sid))
-    throw SqlError(
-        15434, 16,
-        "Could not drop login '" + login->name + "' as the user is currently logged in.");
+  if (IsLoggedIn(session.instance(), login->sid)) throw errors::Raise<15434>(login->name);
   if (RefuseDatabaseOwner(executor, *login, "sp_droplogin")) return 1;
-  if (!MappedDatabases(executor, login->sid).empty())
-    throw SqlError(15175, 16,
-                   "Login '" + login->name +
-                       "' is aliased or mapped to a user in one or more database(s). Drop the user "
-                       "or alias before dropping the login.");
+  if (!MappedDatabases(executor, login->sid).empty()) throw errors::Raise<15175>(login->name);
   Change change(session);
   logins.Remove(login->sid);
   session.CatalogChanged(1);
@@ -297,11 +256,7 @@ std::int64_t RevokeLogin(Executor& executor, std::vector<ProcedureArgument>& arg
   RequireLoginAdmin(executor);
   NotInTransaction(executor, "sp_revokelogin");
   SessionImpl& session = executor.session();
-  if (!IsWindowsName(name))
-    throw SqlError(15407, 11,
-                   "'" + name +
-                       "' is not a valid Windows NT name. Give the complete name: "
-                       "<domain\\username>.");
+  if (!IsWindowsName(name)) throw errors::Raise<15407>(name);
   LoginTable logins = Logins(executor);
   std::optional<LoginRecord> login = logins.Find(name);
   // An account without a login entry has nothing to revoke.
@@ -333,15 +288,10 @@ std::int64_t Password(Executor& executor, std::vector<ProcedureArgument>& argume
   if (needs_old && !session.IsSysadmin()) {
     std::string old = args.Text("@old");
     bool matches = login->password_hash ? VerifyPassword(*login->password_hash, old) : old.empty();
-    if (!matches)
-      throw SqlError(15211, 16,
-                     "Old (current) password incorrect for user. The password was not changed.");
+    if (!matches) throw errors::Raise<15211>();
   }
   std::string password = args.Text("@new");
-  if (CodePointCount(password) > kMaxPassword)
-    throw SqlError(15156, 16,
-                   "The password that you specified is too long. The password should have no "
-                   "more than 128 characters.");
+  if (CodePointCount(password) > kMaxPassword) throw errors::Raise<15156>();
   login->password_hash = HashPassword(password);
   Change change(session);
   logins.Update(*login);
@@ -383,7 +333,7 @@ std::int64_t ChangeServerRole(Executor& executor, std::vector<ProcedureArgument>
   std::string role = RequiredName(args, procedure, "@rolename");
   SessionImpl& session = executor.session();
   int bit = ServerRoleBit(role);
-  if (bit == 0) throw SqlError(15402, 11, "'" + role + "' is not a fixed server role.");
+  if (bit == 0) throw errors::Raise<15402>(role);
   // sysadmin may change every role, the members of a role that role only.
   if (!HasServerRole(session, bit)) throw NoPermission();
   NotInTransaction(executor, procedure);
@@ -421,8 +371,7 @@ SqlType Sid() { return SqlType{TypeKind::kVarBinary, 85}; }
 std::int64_t HelpServerRoleMember(Executor& executor, std::vector<ProcedureArgument>& arguments) {
   SystemArguments args("sp_helpsrvrolemember", arguments, {"@srvrolename"});
   std::string wanted = args.Text("@srvrolename");
-  if (!wanted.empty() && ServerRoleBit(wanted) == 0)
-    throw SqlError(15412, 11, "'" + wanted + "' is not a known fixed role.");
+  if (!wanted.empty() && ServerRoleBit(wanted) == 0) throw errors::Raise<15412>(wanted);
   std::vector<LoginRecord> logins = Logins(executor).All();
   std::vector<std::vector<Value>> rows;
   for (const ServerRoleInfo& role : FixedServerRoles()) {
@@ -441,8 +390,7 @@ std::int64_t HelpServerRoleMember(Executor& executor, std::vector<ProcedureArgum
 std::int64_t HelpServerRole(Executor& executor, std::vector<ProcedureArgument>& arguments) {
   SystemArguments args("sp_helpsrvrole", arguments, {"@srvrolename"});
   std::string wanted = args.Text("@srvrolename");
-  if (!wanted.empty() && ServerRoleBit(wanted) == 0)
-    throw SqlError(15412, 11, "'" + wanted + "' is not a known fixed role.");
+  if (!wanted.empty() && ServerRoleBit(wanted) == 0) throw errors::Raise<15412>(wanted);
   std::vector<std::vector<Value>> rows;
   for (const ServerRoleInfo& role : FixedServerRoles())
     if (wanted.empty() || EqualsNoCase(wanted, role.name))
@@ -519,7 +467,7 @@ int NextUid(SessionImpl& session, AttachedDatabase& db, bool role) {
     if (used.ColumnInt(0) != next) break;
     ++next;
   }
-  if (next > limit) throw SqlError(15065, 16, "All user IDs have been assigned.");
+  if (next > limit) throw errors::Raise<15065>();
   return next;
 }
 
@@ -589,10 +537,7 @@ std::int64_t GrantDbAccess(Executor& executor, std::vector<ProcedureArgument>& a
     // A Windows account may be a user without a login of its own (it comes in through a group).
     WindowsAccount account = LookupWindowsAccount(session.instance().config(), login_name);
     if (account == WindowsAccount::kUnknown) {
-      if (IsWindowsName(login_name))
-        throw SqlError(
-            15401, 11,
-            "Windows NT user or group '" + login_name + "' not found. Check the name again.");
+      if (IsWindowsName(login_name)) throw errors::Raise<15401>(login_name);
       throw NoSuchLogin(login_name);
     }
     user.sid = SidForName(login_name);
@@ -602,17 +547,12 @@ std::int64_t GrantDbAccess(Executor& executor, std::vector<ProcedureArgument>& a
   user.name = args.Get("@name_in_db").IsNull() ? login_name : args.Text("@name_in_db");
   CheckIdentifier(user.name);
   if (user.name.empty()) throw InvalidName(user.name);
-  if (EqualsNoCase(user.name, "guest"))
-    throw SqlError(15062, 16, "The guest user cannot be mapped to a login name.");
+  if (EqualsNoCase(user.name, "guest")) throw errors::Raise<15062>();
   if (const PrincipalInfo* existing = db.catalog->FindUserBySid(user.sid)) {
-    if (EqualsNoCase(existing->name, user.name))
-      throw SqlError(15023, 16,
-                     "User or role '" + user.name + "' already exists in the current database.");
-    throw SqlError(15063, 16, "The login already has an account under a different user name.");
+    if (EqualsNoCase(existing->name, user.name)) throw errors::Raise<15023>(user.name);
+    throw errors::Raise<15063>();
   }
-  if (db.catalog->FindPrincipal(user.name))
-    throw SqlError(15023, 16,
-                   "User or role '" + user.name + "' already exists in the current database.");
+  if (db.catalog->FindPrincipal(user.name)) throw errors::Raise<15023>(user.name);
   Change change(session);
   user.uid = NextUid(session, db, false);
   InsertPrincipal(session, db, user);
@@ -632,17 +572,14 @@ std::int64_t RevokeDbAccess(Executor& executor, std::vector<ProcedureArgument>& 
   if (!MayManageAccess(session, db)) throw NoPermission();
   NotInTransaction(executor, "sp_revokedbaccess");
   const PrincipalInfo* user = db.catalog->FindPrincipal(name);
-  if (!user || user->is_role)
-    throw SqlError(15008, 16, "User '" + name + "' does not exist in the current database.");
-  if (user->uid == kDboUid) throw SqlError(15181, 16, "Cannot drop the database owner.");
+  if (!user || user->is_role) throw errors::Raise<15008>(name);
+  if (user->uid == kDboUid) throw errors::Raise<15181>();
   if (user->uid == kGuestUid) {
-    if (db.dbid == 1 || db.dbid == 2)
-      throw SqlError(15182, 16, "Cannot disable access to the guest user in master or tempdb.");
+    if (db.dbid == 1 || db.dbid == 2) throw errors::Raise<15182>();
   } else if (user->uid < kFirstUserUid) {
     throw Reserved(user->name);
   }
-  if (OwnsObjects(db, user->uid))
-    throw SqlError(15183, 16, "The user owns objects in the database and cannot be dropped.");
+  if (OwnsObjects(db, user->uid)) throw errors::Raise<15183>("user");
   int uid = user->uid;
   Change change(session);
   if (uid == kGuestUid) {
@@ -669,14 +606,10 @@ std::int64_t AddRole(Executor& executor, std::vector<ProcedureArgument>& argumen
   if (!MayManageRoles(session, db)) throw NoPermission();
   NotInTransaction(executor, "sp_addrole");
   if (role.empty() || role.find('\\') != std::string::npos) throw InvalidName(role);
-  if (db.catalog->FindPrincipal(role))
-    throw SqlError(15023, 16,
-                   "User or role '" + role + "' already exists in the current database.");
+  if (db.catalog->FindPrincipal(role)) throw errors::Raise<15023>(role);
   if (args.Given("@ownername") && !args.Get("@ownername").IsNull() &&
       !db.catalog->FindPrincipal(args.Text("@ownername")))
-    throw SqlError(
-        15410, 11,
-        "User or role '" + args.Text("@ownername") + "' does not exist in this database.");
+    throw errors::Raise<15410>(args.Text("@ownername"));
   PrincipalInfo p;
   p.name = role;
   p.is_role = true;
@@ -701,18 +634,15 @@ std::int64_t DropRole(Executor& executor, std::vector<ProcedureArgument>& argume
   const PrincipalInfo* role = db.catalog->FindPrincipal(name);
   if (!role) throw NoSuchRole(name);
   if (!role->is_role) throw NotARole(name);
-  if (role->uid < kFirstRoleUid)
-    throw SqlError(15142, 16, "Cannot drop the role '" + role->name + "'.");
+  if (role->uid < kFirstRoleUid) throw errors::Raise<15142>(role->name);
   {
     CachedStatement members(
         session.connection(),
         "SELECT 1 FROM " + db.catalog->Table(ct::kMembers) + " WHERE group_uid = ? LIMIT 1");
     members.Bind(1, Value(role->uid));
-    if (members.Step())
-      throw SqlError(15144, 16, "The role has members. It must be empty before it can be dropped.");
+    if (members.Step()) throw errors::Raise<15144>();
   }
-  if (OwnsObjects(db, role->uid))
-    throw SqlError(15183, 16, "The role owns objects in the database and cannot be dropped.");
+  if (OwnsObjects(db, role->uid)) throw errors::Raise<15183>("role");
   int uid = role->uid;
   Change change(session);
   DeletePrincipal(session, db, uid);
@@ -731,18 +661,15 @@ std::int64_t ChangeRoleMember(Executor& executor, std::vector<ProcedureArgument>
   AttachedDatabase& db = executor.Db();
   const PrincipalInfo* role = db.catalog->FindPrincipal(role_name);
   if (!role || !role->is_role) throw NoSuchRole(role_name);
-  if (role->uid == kPublicUid)
-    throw SqlError(15081, 16, "Membership of the public role cannot be changed.");
+  if (role->uid == kPublicUid) throw errors::Raise<15081>();
   const PrincipalInfo* member = db.catalog->FindPrincipal(member_name);
-  if (!member)
-    throw SqlError(15410, 11,
-                   "User or role '" + member_name + "' does not exist in this database.");
+  if (!member) throw errors::Raise<15410>(member_name);
   // Fixed roles are db_owner's to hand out; db_securityadmin manages the other roles.
   bool permitted = role->uid < kFirstRoleUid ? IsDbOwner(session, db) : MayManageRoles(session, db);
   if (!permitted) throw NoPermission();
   NotInTransaction(executor, procedure);
   if (member->uid == kDboUid || member->uid == kPublicUid) throw Reserved(member->name);
-  if (member->uid == role->uid) throw SqlError(15413, 11, "Cannot make a role a member of itself.");
+  if (member->uid == role->uid) throw errors::Raise<15413>();
   int role_uid = role->uid, member_uid = member->uid;
   std::string message = "'" + member->name + (add ? "' added to role '" : "' dropped from role '") +
                         role->name + "'.";
@@ -750,7 +677,7 @@ std::int64_t ChangeRoleMember(Executor& executor, std::vector<ProcedureArgument>
     // A role may not end up inside itself through others.
     std::vector<int> above = MembershipsOf(session, db, role_uid);
     if (std::find(above.begin(), above.end(), member_uid) != above.end())
-      throw SqlError(15413, 11, "Cannot make a role a member of itself.");
+      throw errors::Raise<15413>();
   }
   Change change(session);
   CachedStatement write(session.connection(),
@@ -861,9 +788,7 @@ std::int64_t HelpUser(Executor& executor, std::vector<ProcedureArgument>& argume
   const PrincipalInfo* named = nullptr;
   if (!wanted.empty()) {
     named = db.catalog->FindPrincipal(wanted);
-    if (!named)
-      throw SqlError(15198, 16,
-                     "The name supplied (" + wanted + ") is not a user, role, or aliased login.");
+    if (!named) throw errors::Raise<15198>(wanted);
   }
   if (named && named->is_role) {
     std::vector<std::vector<Value>> rows;
@@ -916,14 +841,13 @@ std::int64_t ChangeDbOwner(Executor& executor, std::vector<ProcedureArgument>& a
   std::string name = RequiredName(args, "sp_changedbowner", "@loginame");
   SessionImpl& session = executor.session();
   AttachedDatabase& db = executor.Db();
-  if (db.dbid <= 3) throw SqlError(15109, 16, "Cannot change the owner of the master database.");
+  if (db.dbid <= 3) throw errors::Raise<15109>();
   if (!session.IsSysadmin()) throw NoPermission();
   NotInTransaction(executor, "sp_changedbowner");
   std::optional<LoginRecord> login = Logins(executor).Find(name);
   if (!login) throw NoSuchLogin(name);
   const PrincipalInfo* user = db.catalog->FindUserBySid(login->sid);
-  if (user && user->uid != kDboUid)
-    throw SqlError(15110, 16, "The proposed new database owner is already a user in the database.");
+  if (user && user->uid != kDboUid) throw errors::Raise<15110>();
   {
     Change change(session);
     CachedStatement update(session.connection(), "UPDATE " + db.catalog->Table(ct::kUsers) +

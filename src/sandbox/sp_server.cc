@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sandbox/collation.h"
+#include "sandbox/messages.h"
 #include "sandbox/result_columns.h"
 #include "sandbox/security.h"
 #include "sandbox/server_info.h"
@@ -108,9 +109,7 @@ std::vector<WhoRow> WhoRows(Executor& executor, const SystemArguments& args) {
       known = true;
       kept.push_back(std::move(row));
     }
-    if (!known)
-      throw SqlError(15007, 16,
-                     "'" + filter + "' is not a valid login or you do not have permission.");
+    if (!known) throw errors::Raise<15007>(filter);
   }
   return kept;
 }
@@ -232,9 +231,7 @@ std::int64_t LoginConfig(Executor& executor, std::vector<ProcedureArgument>& arg
   std::vector<std::vector<Value>> rows;
   for (const auto& [name, value] : settings)
     if (wanted.empty() || EqualsNoCase(wanted[0], name)) rows.push_back({Value(name), value});
-  if (rows.empty())
-    throw SqlError(50000, 16,
-                   "xp_loginconfig: '" + wanted[0] + "' is not a name of a login setting.");
+  if (rows.empty()) throw errors::Raise<50000>(wanted[0]);
   executor.SendRows(
       {Col("name", SqlType::NVarChar(128)), Col("config_value", SqlType::NVarChar(128))}, rows);
   return 0;
@@ -329,8 +326,7 @@ std::int64_t DirTree(Executor& executor, std::vector<ProcedureArgument>& argumen
     bool digits = t.size() <= 6 && std::all_of(t.begin(), t.end(), [](char c) {
                     return (c >= '0' && c <= '9') || c == '-';
                   });
-    if (!digits)
-      throw SqlError(22001, 16, "xp_dirtree: '" + t + "' is not a number of levels or a flag.");
+    if (!digits) throw errors::Raise<22001>(t);
     return std::max(0, std::atoi(t.c_str()));
   };
   int depth = number(1);

@@ -1,5 +1,7 @@
 #include "sandbox/sql_error.h"
 
+#include "sandbox/messages.h"
+
 namespace sandbox {
 
 SqlError::SqlError(std::int32_t number, int severity, std::string text, ErrorScope scope, int state)
@@ -12,168 +14,56 @@ SqlError::SqlError(std::int32_t number, int severity, std::string text, ErrorSco
 
 namespace errors {
 
-namespace {
-std::string Quoted(std::string_view prefix, std::string_view name, std::string_view suffix) {
-  std::string text(prefix);
-  text += name;
-  text += suffix;
-  return text;
-}
-}  // namespace
-
-SqlError InvalidObject(std::string_view name) {
-  // Names are resolved when a statement is compiled: a wrong one ends the batch.
-  return SqlError(208, 16, Quoted("Invalid object name '", name, "'."), ErrorScope::kBatch);
-}
-SqlError InvalidColumn(std::string_view name) {
-  return SqlError(207, 16, Quoted("Invalid column name '", name, "'."), ErrorScope::kBatch);
-}
-SqlError AmbiguousColumn(std::string_view name) {
-  return SqlError(209, 16, Quoted("Ambiguous column name '", name, "'."), ErrorScope::kBatch);
-}
-SqlError ObjectExists(std::string_view name) {
-  return SqlError(2714, 16,
-                  Quoted("There is already an object named '", name, "' in the database."));
-}
+SqlError InvalidObject(std::string_view name) { return Raise<208>(name); }
+SqlError InvalidColumn(std::string_view name) { return Raise<207>(name); }
+SqlError AmbiguousColumn(std::string_view name) { return Raise<209>(name); }
+SqlError ObjectExists(std::string_view name) { return Raise<2714>(name); }
 SqlError CannotDrop(std::string_view kind, std::string_view name) {
-  std::string text = "Cannot drop the ";
-  text += kind;
-  text += " '";
-  text += name;
-  text += "', because it does not exist in the system catalog.";
-  return SqlError(3701, 11, std::move(text));
+  return Raise<3701>("drop", kind, name);
 }
-SqlError UnknownDatabase(std::string_view name) {
-  return SqlError(911, 16,
-                  Quoted("Could not locate entry in sysdatabases for database '", name,
-                         "'. No entry found with that name. Make sure that the name is entered "
-                         "correctly."));
-}
-SqlError DatabaseExists(std::string_view name) {
-  return SqlError(1801, 16, Quoted("Database '", name, "' already exists."));
-}
-SqlError DatabaseInUse(std::string_view name) {
-  return SqlError(3702, 16,
-                  Quoted("Cannot drop the database '", name, "' because it is currently in use."));
-}
+SqlError UnknownDatabase(std::string_view name) { return Raise<911>(name); }
+SqlError DatabaseExists(std::string_view name) { return Raise<1801>(name); }
+SqlError DatabaseInUse(std::string_view name) { return Raise<3702>(name); }
 SqlError CreateFileFailed(std::string_view machine_path) {
-  return SqlError(5123, 16,
-                  Quoted("CREATE FILE encountered operating system error 3(The system cannot find "
-                         "the path specified.) while attempting to open or create the physical "
-                         "file '",
-                         machine_path, "'."));
+  return Raise<5123>("3(The system cannot find the path specified.)", machine_path);
 }
 SqlError NullNotAllowed(std::string_view column, std::string_view table_full, bool insert) {
-  std::string text = "Cannot insert the value NULL into column '";
-  text += column;
-  text += "', table '";
-  text += table_full;
-  text += insert ? "'; column does not allow nulls. INSERT fails."
-                 : "'; column does not allow nulls. UPDATE fails.";
-  return SqlError(515, 16, std::move(text), ErrorScope::kStatement, 2);
+  return Raise<515>(column, table_full, insert ? "INSERT" : "UPDATE").WithState(2);
 }
-SqlError Truncation() { return SqlError(8152, 16, "String or binary data would be truncated."); }
+SqlError Truncation() { return Raise<8152>(); }
 SqlError Overflow(std::string_view type_name, std::string_view value) {
-  std::string text = "Arithmetic overflow error for data type ";
-  text += type_name;
-  text += ", value = ";
-  text += value;
-  text += ".";
-  return SqlError(220, 16, std::move(text));
+  return Raise<220>(type_name, value);
 }
 SqlError OverflowConverting(std::string_view type_name, int state, std::string_view from) {
-  std::string text = "Arithmetic overflow error converting ";
-  text += from;
-  return SqlError(8115, 16, Quoted(text + " to data type ", type_name, "."), ErrorScope::kStatement,
-                  state);
+  return Raise<8115>(from, type_name).WithState(state);
 }
 SqlError DuplicateKey(std::string_view kind, std::string_view constraint, std::string_view table) {
-  std::string text = "Violation of ";
-  text += kind;
-  text += " constraint '";
-  text += constraint;
-  text += "'. Cannot insert duplicate key in object '";
-  text += table;
-  text += "'.";
-  return SqlError(2627, 14, std::move(text));
+  return Raise<2627>(kind, constraint, table);
 }
 SqlError DuplicateIndexKey(std::string_view table, std::string_view index) {
-  std::string text = "Cannot insert duplicate key row in object '";
-  text += table;
-  text += "' with unique index '";
-  text += index;
-  text += "'.";
-  return SqlError(2601, 14, std::move(text));
+  return Raise<2601>(table, index);
 }
 SqlError ConversionFailed(std::string_view value, std::string_view type_name) {
-  std::string text = "Syntax error converting the varchar value '";
-  text += value;
-  text += "' to a column of data type ";
-  text += type_name;
-  text += ".";
-  return SqlError(245, 16, std::move(text), ErrorScope::kTransaction);
+  return Raise<245>(value, type_name);
 }
-SqlError DateConversion() {
-  return SqlError(241, 16, "Syntax error converting datetime from character string.",
-                  ErrorScope::kTransaction);
-}
-SqlError GuidConversion() {
-  return SqlError(8169, 16, "Syntax error converting from a character string to uniqueidentifier.",
-                  ErrorScope::kTransaction);
-}
-SqlError IdentifierTooLong(std::string_view name) {
-  return SqlError(103, 15,
-                  Quoted("The identifier that starts with '", name.substr(0, 128),
-                         "' is too long. Maximum length is 128."),
-                  ErrorScope::kBatch);
-}
-SqlError UndeclaredVariable(std::string_view name) {
-  return SqlError(137, 15, Quoted("Must declare the variable '", name, "'."), ErrorScope::kBatch);
-}
-SqlError ExplicitIdentity(std::string_view table) {
-  return SqlError(544, 16,
-                  Quoted("Cannot insert explicit value for identity column in table '", table,
-                         "' when IDENTITY_INSERT is set to OFF."));
-}
-SqlError UpdateIdentity(std::string_view column) {
-  return SqlError(8102, 16, Quoted("Cannot update identity column '", column, "'."));
-}
-SqlError NotInTransaction(bool commit) {
-  return commit ? SqlError(3902, 16,
-                           "The COMMIT TRANSACTION request has no corresponding BEGIN "
-                           "TRANSACTION.")
-                : SqlError(3903, 16,
-                           "The ROLLBACK TRANSACTION request has no corresponding BEGIN "
-                           "TRANSACTION.");
-}
-SqlError DivideByZero() { return SqlError(8134, 16, "Divide by zero error encountered."); }
-SqlError DomainError() { return SqlError(3623, 16, "A domain error occurred."); }
-SqlError UnknownProcedure(std::string_view name) {
-  return SqlError(2812, 16, Quoted("Could not find stored procedure '", name, "'."));
-}
-SqlError TooManyArguments(std::string_view procedure) {
-  return SqlError(
-      8144, 16, Quoted("Procedure or function ", procedure, " has too many arguments specified."));
-}
+SqlError DateConversion() { return Raise<241>(); }
+SqlError GuidConversion() { return Raise<8169>(); }
+SqlError IdentifierTooLong(std::string_view name) { return Raise<103>(name.substr(0, 128)); }
+SqlError UndeclaredVariable(std::string_view name) { return Raise<137>(name); }
+SqlError ExplicitIdentity(std::string_view table) { return Raise<544>(table); }
+SqlError UpdateIdentity(std::string_view column) { return Raise<8102>(column); }
+SqlError NotInTransaction(bool commit) { return commit ? Raise<3902>() : Raise<3903>(); }
+SqlError DivideByZero() { return Raise<8134>(); }
+SqlError DomainError() { return Raise<3623>(); }
+SqlError UnknownProcedure(std::string_view name) { return Raise<2812>(name); }
+SqlError TooManyArguments(std::string_view procedure) { return Raise<8144>(procedure); }
 SqlError MissingArgument(std::string_view procedure, std::string_view parameter) {
-  std::string text = "Procedure '";
-  text += procedure;
-  text += "' expects parameter '";
-  text += parameter;
-  text += "', which was not supplied.";
-  return SqlError(201, 16, std::move(text));
+  return Raise<201>(procedure, parameter);
 }
 SqlError NotAParameter(std::string_view name, std::string_view procedure) {
-  std::string text(name);
-  text += " is not a parameter for procedure ";
-  text += procedure;
-  text += ".";
-  return SqlError(8145, 16, std::move(text));
+  return Raise<8145>(name, procedure);
 }
-SqlError Unsupported(std::string_view what) {
-  return SqlError(40000, 16, Quoted("The sandbox server does not support ", what, "."),
-                  ErrorScope::kBatch);
-}
+SqlError Unsupported(std::string_view what) { return Raise<40000>(what); }
 
 SqlError CursorExists(std::string_view name) {
   return SqlError(16915, 16, Quoted("A cursor with the name '", name, "' already exists."));

@@ -25,6 +25,15 @@ class SqlError : public std::runtime_error {
   const ServerMessage& message() const { return message_; }
   ServerMessage& message() { return message_; }
   ErrorScope scope() const { return scope_; }
+  // For a throw site whose state or reach differs from its message's usual one.
+  SqlError& WithState(int state) {
+    message_.state = state;
+    return *this;
+  }
+  SqlError& WithScope(ErrorScope scope) {
+    scope_ = scope;
+    return *this;
+  }
   std::int32_t number() const { return message_.number; }
 
  private:

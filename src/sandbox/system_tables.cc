@@ -4,6 +4,7 @@
 #include "sandbox/databases.h"
 #include "sandbox/executor.h"
 #include "sandbox/languages.h"
+#include "sandbox/messages.h"
 #include "sandbox/result_columns.h"
 
 namespace sandbox {
@@ -47,6 +48,20 @@ std::string LanguagesSql() {
            " AS msglangid";
   }
   return sql;
+}
+
+// The server's messages, one row each, in us_english (1033).
+std::string MessagesSql() {
+  std::string rows;
+  for (const MessageEntry& m : kMessages) {
+    if (!m.server) continue;
+    rows += rows.empty() ? "" : ",";
+    rows += "(" + std::to_string(m.number) + "," + std::to_string(m.severity) + "," +
+            Quoted(m.text) + ")";
+  }
+  return "SELECT column1 AS error, column2 AS severity, 0 AS dlevel, column3 AS description, "
+         "1033 AS msglangid FROM (VALUES " +
+         rows + ")";
 }
 
 ResolvedTable Make(const char* name, std::string sql, std::initializer_list<ColumnSpec> columns,
@@ -249,6 +264,15 @@ std::optional<ResolvedTable> SystemTable(Executor& executor, AttachedDatabase& d
                  {"shortmonths", NVarChar(132)},
                  {"days", NVarChar(217)},
                  {"lcid", SqlType::Int()},
+                 {"msglangid", SmallInt()}},
+                db);
+  }
+  if (n == "sysmessages") {
+    return Make("sysmessages", MessagesSql(),
+                {{"error", SqlType::Int()},
+                 {"severity", TinyInt()},
+                 {"dlevel", SmallInt()},
+                 {"description", NVarChar(255)},
                  {"msglangid", SmallInt()}},
                 db);
   }

@@ -7,6 +7,7 @@
 
 #include "sandbox/collation.h"
 #include "sandbox/date_styles.h"
+#include "sandbox/messages.h"
 #include "sandbox/sql_error.h"
 
 namespace sandbox {
@@ -392,11 +393,7 @@ std::string FormatDouble(double v) {
   return buffer;
 }
 
-SqlError InvalidStyle(int style, std::string_view from) {
-  return SqlError(281, 16,
-                  std::to_string(style) + " is not a valid style number when converting from " +
-                      std::string(from) + " to a character string.");
-}
+SqlError InvalidStyle(int style, std::string_view from) { return errors::Raise<281>(style, from); }
 
 std::string ValueText(const Value& v, const std::optional<SqlType>& source, int style,
                       const DateSettings& dates) {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "sandbox/messages.h"
 #include "sandbox/sql_error.h"
 #include "sandbox/tsql/ast.h"
 
@@ -53,8 +54,7 @@ void RefuseRemovedBackupOptions(const InstanceConfig& config, const tsql::Backup
     for (const RemovedBackupOption& removed : kRemovedBackupOptions) {
       if (option.name == removed.name && major >= removed.removed_in)
         // A syntax error on such a server: nothing of the batch runs.
-        throw SqlError(155, 15, "'" + option.name + "' is not a recognized BACKUP option.",
-                       ErrorScope::kBatch);
+        throw errors::Raise<155>(option.name, "BACKUP").WithScope(ErrorScope::kBatch);
     }
   }
 }

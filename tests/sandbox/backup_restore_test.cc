@@ -569,7 +569,7 @@ TEST_F(BackupRestoreTest, InputBufferShowsASessionsLastBatch) {
     EXPECT_EQ(set.rows[0][0].ToText(), "Language Event");
     EXPECT_EQ(set.rows[0][2].ToText(), c.event_info);
   }
-  EXPECT_EQ(Run("DBCC INPUTBUFFER (32000)").FirstError(), 7987);
+  EXPECT_EQ(Run("DBCC INPUTBUFFER (32000)").FirstError(), 7955);
   EXPECT_EQ(Run("DBCC INPUTBUFFER ('x')").FirstError(), 2560);
 }
 

@@ -84,7 +84,7 @@ TEST_F(ServerProceduresTest, WhoListsTheSessionsWithTheirDatabases) {
   EXPECT_EQ(Query("EXEC sp_who 'idle'").rows.size(), 0u);
   CollectingSink sink = Run("EXEC sp_who 'nobody'");
   ASSERT_EQ(sink.FirstError(), 15007);
-  EXPECT_EQ(sink.Errors()[0]->text, "'nobody' is not a valid login or you do not have permission.");
+  EXPECT_EQ(sink.Errors()[0]->text, "The login 'nobody' does not exist.");
   EXPECT_EQ(Run("EXEC sp_who 'x''; DROP DATABASE Work --'").FirstError(), 15007);
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM master..sysdatabases WHERE name = 'Work'"), Value(1));
 }

@@ -1,0 +1,313 @@
+// The server's messages, one entry per number, as sysmessages lists them, and the one way the
+// engine raises them: errors::Raise<number>(arguments...). A message's text holds %s (a text
+// argument), %d (a whole-number argument) and %% (a percent sign); the compiler checks that each
+// Raise passes as many arguments, of the kinds, as its message's text has placeholders.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+
+#include "sandbox/sql_error.h"
+
+namespace sandbox {
+
+struct MessageEntry {
+  std::int32_t number;
+  int severity;
+  std::string_view text;
+  // How far the failure reaches; a throw site may narrow or widen it.
+  ErrorScope scope = ErrorScope::kStatement;
+  // False for the sandbox's own and the extended procedures' messages, which a server's
+  // sysmessages does not hold.
+  bool server = true;
+};
+
+// Numbers ascending. 40000 and up are the sandbox's own.
+// clang-format off
+inline constexpr MessageEntry kMessages[] = {
+    {103, 15, "The identifier that starts with '%s' is too long. Maximum length is 128.", ErrorScope::kBatch},
+    {119, 15, "Must pass parameter number %d and subsequent parameters as '@name = value'. After the form '@name = value' has been used, all subsequent parameters must be passed in the form '@name = value'."},
+    {134, 15, "The variable name '%s' has already been declared. Variable names must be unique within a query batch or stored procedure."},
+    {137, 15, "Must declare the variable '%s'.", ErrorScope::kBatch},
+    {155, 15, "'%s' is not a recognized %s option."},
+    {170, 15, "Line 1: Incorrect syntax near '%s'."},
+    {174, 15, "The %s function requires %d arguments.", ErrorScope::kBatch},
+    {179, 15, "Cannot use the OUTPUT option when passing a constant to a stored procedure.", ErrorScope::kBatch},
+    {189, 15, "The %s function requires %d to %d arguments.", ErrorScope::kBatch},
+    {195, 15, "'%s' is not a recognized function name."},
+    {201, 16, "Procedure '%s' expects parameter '%s', which was not supplied."},
+    {207, 16, "Invalid column name '%s'.", ErrorScope::kBatch},
+    {208, 16, "Invalid object name '%s'.", ErrorScope::kBatch},
+    {209, 16, "Ambiguous column name '%s'.", ErrorScope::kBatch},
+    {217, 16, "Maximum stored procedure, function, trigger, or view nesting level exceeded (limit 32).", ErrorScope::kTransaction},
+    {220, 16, "Arithmetic overflow error for data type %s, value = %s."},
+    {226, 16, "%s statement not allowed within multi-statement transaction."},
+    {229, 14, "%s permission denied on object '%s', database '%s', owner '%s'."},
+    {241, 16, "Syntax error converting datetime from character string.", ErrorScope::kTransaction},
+    {245, 16, "Syntax error converting the varchar value '%s' to a column of data type %s.", ErrorScope::kTransaction},
+    {262, 14, "%s permission denied in database '%s'."},
+    {266, 16, "Transaction count after EXECUTE indicates that a COMMIT or ROLLBACK TRANSACTION statement is missing. Previous count = %d, current count = %d."},
+    {281, 16, "%d is not a valid style number when converting from %s to a character string."},
+    {448, 16, "Invalid collation '%s'."},
+    {512, 16, "Subquery returned more than 1 value. This is not permitted when the subquery follows =, !=, <, <= , >, >= or when the subquery is used as an expression."},
+    {515, 16, "Cannot insert the value NULL into column '%s', table '%s'; column does not allow nulls. %s fails."},
+    {536, 16, "Invalid length parameter passed to the %s function."},
+    {544, 16, "Cannot insert explicit value for identity column in table '%s' when IDENTITY_INSERT is set to OFF."},
+    {911, 16, "Could not locate entry in sysdatabases for database '%s'. No entry found with that name. Make sure that the name is entered correctly."},
+    {916, 14, "Server user '%s' is not a valid user in database '%s'."},
+    {924, 14, "Database '%s' is already open and can only have one user at a time."},
+    {942, 14, "Database '%s' cannot be opened because it is offline."},
+    {945, 14, "Database '%s' cannot be opened because some of the files could not be activated."},
+    {1038, 15, "Cannot use empty object or column names. Use a single space if necessary."},
+    {1801, 16, "Database '%s' already exists."},
+    {1802, 16, "CREATE DATABASE failed. Some file names listed could not be created. Check previous errors."},
+    {1813, 16, "Could not open new database '%s'. CREATE DATABASE is aborted."},
+    {1834, 16, "The file '%s' cannot be overwritten.  It is being used by database '%s'."},
+    {2528, 10, "DBCC execution completed. If DBCC printed error messages, contact your system administrator."},
+    {2536, 10, "DBCC results for '%s'."},
+    {2560, 16, "Parameter %d is incorrect for this DBCC statement."},
+    {2571, 14, "User '%s' does not have permission to run DBCC %s."},
+    {2593, 10, "There are %s rows in %s pages for object '%s'."},
+    {2601, 14, "Cannot insert duplicate key row in object '%s' with unique index '%s'."},
+    {2627, 14, "Violation of %s constraint '%s'. Cannot insert duplicate key in object '%s'."},
+    {2714, 16, "There is already an object named '%s' in the database."},
+    {2754, 16, "Error severity levels greater than 18 can only be specified by members of the sysadmin role, using the WITH LOG option."},
+    {2758, 16, "RAISERROR could not locate entry for error %d in sysmessages."},
+    {2812, 16, "Could not find stored procedure '%s'."},
+    {3013, 16, "%s is terminating abnormally."},
+    {3014, 10, "%s successfully processed %s pages in %s seconds (%s MB/sec)."},
+    {3021, 16, "Cannot perform a backup or restore operation within a transaction."},
+    {3101, 16, "Exclusive access could not be obtained because the database is in use."},
+    {3108, 16, "RESTORE DATABASE must be used in single user mode when trying to restore the master database."},
+    {3110, 14, "User does not have permission to RESTORE database '%s'."},
+    {3135, 16, "The backup set in file '%s' was created by %s and cannot be used for this restore operation."},
+    {3147, 16, "Backup and restore operations are not allowed on database tempdb."},
+    {3154, 16, "The backup set holds a backup of a database other than the existing '%s' database."},
+    {3156, 16, "File '%s' cannot be restored to '%s'. Use WITH MOVE to identify a valid location for the file."},
+    {3201, 16, "Cannot open backup device '%s'. Device error or device off-line. See the SQL Server error log for more details."},
+    {3206, 16, "No entry in sysdevices for backup device '%s'. Update sysdevices and rerun statement."},
+    {3211, 10, "%s percent %s."},
+    {3234, 16, "Logical file '%s' is not part of database '%s'. Use RESTORE FILELISTONLY to list the logical file names."},
+    {3241, 16, "The media family on device '%s' is incorrectly formed. SQL Server cannot process this media family."},
+    {3621, 0, "The statement has been terminated."},
+    {3623, 16, "A domain error occurred."},
+    {3701, 11, "Cannot %s the %s '%s', because it does not exist in the system catalog."},
+    {3702, 16, "Cannot drop the database '%s' because it is currently in use."},
+    {3703, 16, "Cannot %s the database '%s' because it is currently in use."},
+    {3704, 16, "User does not have permission to perform this operation on %s '%s'."},
+    {3708, 16, "Cannot %s the database '%s' because it is a system database."},
+    {3902, 16, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION."},
+    {3903, 16, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION."},
+    {3906, 16, "Could not run BEGIN TRANSACTION in database '%s' because the database is read-only."},
+    {4035, 10, "Processed %s pages for database '%s', file '%s' on file %s."},
+    {4038, 16, "Cannot find file ID %s on device '%s'."},
+    {4208, 16, "The statement BACKUP LOG is not allowed while the recovery model is SIMPLE. Use BACKUP DATABASE or change the recovery model using ALTER DATABASE."},
+    {4214, 16, "BACKUP LOG cannot be performed because there is no current database backup."},
+    {4613, 16, "Grantor does not have GRANT permission."},
+    {5011, 14, "User does not have permission to alter database '%s'."},
+    {5030, 16, "The database could not be exclusively locked to perform the operation."},
+    {5039, 16, "MODIFY FILE failed. Specified size is less than current size."},
+    {5058, 16, "Option cannot be set in database '%s'."},
+    {5060, 0, "Nonqualified transactions are being rolled back. Estimated rollback completion: 100%%."},
+    {5069, 16, "ALTER DATABASE statement failed."},
+    {5070, 16, "Database state cannot be changed while other users are using the database '%s'"},
+    {5105, 16, "Device activation error. The physical file name '%s' may be incorrect."},
+    {5120, 16, "Unable to open the physical file \"%s\". Operating system error %d: \"%s\"."},
+    {5123, 16, "CREATE FILE encountered operating system error %s while attempting to open or create the physical file '%s'."},
+    {5170, 16, "Cannot create file '%s' because it already exists."},
+    {5172, 16, "The header for file '%s' is not a valid database file header."},
+    {7601, 16, "Cannot use a CONTAINS or FREETEXT predicate on %s '%s' because it is not full-text indexed."},
+    {7609, 17, "Full-Text Search is not installed, or a full-text component cannot be loaded."},
+    {7610, 16, "Access is denied to '%s', or the path is invalid."},
+    {7613, 16, "Cannot drop index '%s' because it enforces the full-text key for table '%s'."},
+    {7614, 16, "Cannot alter or drop column '%s' because it is enabled for Full-Text Search."},
+    {7616, 16, "Full-Text Search is not enabled for the current database. Use sp_fulltext_database to enable full-text search for the database."},
+    {7630, 15, "Syntax error near '%s' in the full-text search condition '%s'."},
+    {7638, 10, "Warning: Request to stop change tracking has deleted all changes tracked on table '%s'."},
+    {7641, 16, "Full-text catalog '%s' does not exist."},
+    {7642, 16, "A full-text catalog named '%s' already exists in this database. Use a different name."},
+    {7645, 16, "Null or empty full-text predicate."},
+    {7652, 16, "A full-text index for table '%s' has already been created."},
+    {7653, 16, "'%s' is not a valid index to enforce a full-text search key. You must specify a unique, non-nullable, single-column index."},
+    {7658, 16, "Table or indexed view '%s' does not have a full-text index or user does not have permission to perform this action."},
+    {7659, 16, "Cannot activate full-text search for table '%s' because no columns have been enabled for full-text search."},
+    {7660, 16, "Full-text search must be activated on table '%s' before this operation can be performed."},
+    {7664, 16, "Full-text change tracking must be started on table '%s' before the changes can be flushed."},
+    {7668, 16, "Cannot drop full-text catalog '%s' because it contains a full-text index."},
+    {7670, 16, "Column '%s' cannot be used for full-text search because it is not a character-based column."},
+    {7677, 16, "Column \"%s\" is not full-text indexed."},
+    {7955, 16, "Invalid SPID %d specified."},
+    {7969, 10, "No active open transactions."},
+    {8102, 16, "Cannot update identity column '%s'."},
+    {8115, 16, "Arithmetic overflow error converting %s to data type %s."},
+    {8134, 16, "Divide by zero error encountered."},
+    {8143, 16, "Parameter '%s' was supplied multiple times."},
+    {8144, 16, "Procedure or function %s has too many arguments specified."},
+    {8145, 16, "%s is not a parameter for procedure %s."},
+    {8152, 16, "String or binary data would be truncated."},
+    {8169, 16, "Syntax error converting from a character string to uniqueidentifier.", ErrorScope::kTransaction},
+    {8178, 16, "The parameterized query '(%s)%s' expects the parameter '%s', which was not supplied."},
+    {8179, 16, "Could not find prepared statement with handle %d."},
+    {8624, 16, "Internal SQL Server error: the text of '%s' is no procedure."},
+    {8939, 16, "Table error: Object ID %d, index ID %d, page %s. Test (%s) failed. Values are %d and %d."},
+    {8958, 10, "%s is the minimum repair level for the errors found by DBCC CHECKDB (%s )."},
+    {8985, 16, "Could not locate file '%s' in sysfiles."},
+    {8989, 10, "CHECKDB found %s allocation errors and %s consistency errors in database '%s'."},
+    {9966, 16, "Cannot use full-text search in master, tempdb, or model database."},
+    {15002, 16, "The procedure '%s' cannot be executed within a transaction."},
+    {15004, 16, "Name cannot be NULL."},
+    {15006, 16, "'%s' is not a valid name because it contains invalid characters."},
+    {15007, 16, "The login '%s' does not exist."},
+    {15008, 16, "User '%s' does not exist in the current database."},
+    {15009, 16, "The object '%s' does not exist in database '%s'."},
+    {15010, 16, "The database '%s' does not exist. Use sp_helpdb to show available databases."},
+    {15011, 16, "Database option '%s' does not exist. Specify a valid option name."},
+    {15014, 16, "The role '%s' does not exist in the current database."},
+    {15023, 16, "User or role '%s' already exists in the current database."},
+    {15025, 16, "The login '%s' already exists."},
+    {15046, 16, "The filegroup '%s' does not exist in this database."},
+    {15062, 16, "The guest user cannot be mapped to a login name."},
+    {15063, 16, "The login already has an account under a different user name."},
+    {15065, 16, "All user IDs have been assigned."},
+    {15081, 16, "Membership of the public role cannot be changed."},
+    {15109, 16, "Cannot change the owner of the master database."},
+    {15110, 16, "The proposed new database owner is already a user in the database."},
+    {15123, 16, "The configuration option '%s' does not exist, or it may be an advanced option."},
+    {15129, 16, "'%d' is not a valid value for configuration option '%s'."},
+    {15142, 16, "Cannot drop the role '%s'."},
+    {15143, 16, "'%s' is not a valid option for the @updateusage parameter. Enter either 'true' or 'false'."},
+    {15144, 16, "The role has members. It must be empty before it can be dropped."},
+    {15156, 16, "The password that you specified is too long. The password should have no more than 128 characters."},
+    {15175, 16, "Login '%s' is aliased or mapped to a user in one or more database(s). Drop the user or alias before dropping the login."},
+    {15181, 16, "Cannot drop the database owner."},
+    {15182, 16, "Cannot disable access to the guest user in master or tempdb."},
+    {15183, 16, "The %s owns objects in the database and cannot be dropped."},
+    {15197, 16, "There is no text for object '%s'."},
+    {15198, 16, "The name supplied (%s) is not a user, role, or aliased login."},
+    {15211, 16, "Old (current) password incorrect for user. The password was not changed."},
+    {15218, 16, "Object '%s' is not a table."},
+    {15223, 11, "Error: The input parameter '%s' is not allowed to be null."},
+    {15234, 16, "Object does not exist or is not a valid object type."},
+    {15241, 16, "Usage: sp_dboption [dbname [,optname [,'true' | 'false']]]"},
+    {15242, 16, "Database option '%s' is not unique."},
+    {15247, 16, "User does not have permission to perform this action."},
+    {15248, 11, "Either the parameter @objname is ambiguous or the claimed @objtype (%s) is wrong."},
+    {15249, 11, "Error: Explicit @objtype '%s' is unrecognized."},
+    {15250, 16, "The database name component of the object qualifier must be the name of the current database."},
+    {15281, 16, "SQL Server blocked access to procedure 'sys.xp_cmdshell' of component 'xp_cmdshell' because this component is turned off as part of the security configuration for this server. A system administrator can enable the use of 'xp_cmdshell' by using sp_configure. For more information about enabling 'xp_cmdshell', see \"Surface Area Configuration\" in SQL Server Books Online."},
+    {15300, 16, "No recognized permission area was specified. Valid values are 'o', 's' or 'o s'."},
+    {15330, 11, "There are no matching rows on which to report."},
+    {15335, 11, "Error: The new name '%s' is already in use as a %s name and would cause a duplicate that is not permitted."},
+    {15401, 11, "Windows NT user or group '%s' not found. Check the name again."},
+    {15402, 11, "'%s' is not a fixed server role."},
+    {15405, 11, "Cannot use the reserved user or role name '%s'."},
+    {15407, 11, "'%s' is not a valid Windows NT name. Give the complete name: <domain\\username>."},
+    {15409, 11, "'%s' is not a role."},
+    {15410, 11, "User or role '%s' does not exist in this database."},
+    {15412, 11, "'%s' is not a known fixed role."},
+    {15413, 11, "Cannot make a role a member of itself."},
+    {15419, 16, "Supplied parameter @sid should be binary(16)."},
+    {15433, 16, "Supplied parameter @sid is in use."},
+    {15434, 16, "Could not drop login '%s' as the user is currently logged in."},
+    {15457, 10, "Configuration option '%s' changed from %d to %d. Run the RECONFIGURE statement to install."},
+    {15461, 10, "Object does not reference any object, and no objects reference it."},
+    {15469, 10, "No constraints have been defined for this object."},
+    {15470, 10, "No foreign keys reference this table."},
+    {15472, 10, "The object does not have any indexes."},
+    {15477, 10, "Caution: Changing any part of an object name could break scripts and stored procedures."},
+    {15520, 10, "The %s was renamed to '%s'."},
+    {15600, 15, "An invalid parameter or option was specified for procedure '%s'."},
+    {15601, 16, "Full-Text Search is not enabled for the current database. Use sp_fulltext_database to enable Full-Text Search."},
+    {15645, 16, "Column '%s' does not exist."},
+    {22001, 16, "xp_dirtree: '%s' is not a number of levels or a flag.", ErrorScope::kStatement, false},
+    {40000, 16, "The sandbox server does not support %s.", ErrorScope::kBatch, false},
+    {40001, 16, "The sandbox server could not open database '%s' for this session: %s. Use the database once before BEGIN TRANSACTION.", ErrorScope::kStatement, false},
+    {50000, 16, "xp_loginconfig: '%s' is not a name of a login setting.", ErrorScope::kStatement, false},
+};
+// clang-format on
+
+constexpr const MessageEntry* FindMessage(std::int32_t number) {
+  for (const MessageEntry& m : kMessages)
+    if (m.number == number) return &m;
+  return nullptr;
+}
+
+// The kinds of a text's placeholders in order ('s' or 'd'); '?' after the last one, '!' for a
+// '%' that starts no placeholder.
+constexpr char PlaceholderKind(std::string_view text, int index) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') continue;
+    if (i + 1 >= text.size()) return '!';
+    char c = text[++i];
+    if (c == '%') continue;
+    if (c != 's' && c != 'd') return '!';
+    if (index-- == 0) return c;
+  }
+  return '?';
+}
+
+constexpr int PlaceholderCount(std::string_view text) {
+  int n = 0;
+  while (PlaceholderKind(text, n) == 's' || PlaceholderKind(text, n) == 'd') ++n;
+  return PlaceholderKind(text, n) == '?' ? n : -1;
+}
+
+// A message's text with its placeholders replaced by the arguments in order. An argument is
+// copied as it is: a '%' in it is no placeholder. A missing argument leaves its place empty.
+std::string FormatMessage(std::string_view text, std::span<const std::string> args);
+
+class Executor;
+// Sends a message of the table to the client without failing the statement (informational
+// messages, and errors a procedure reports before it returns a failure code).
+void Inform(Executor& executor, const SqlError& message);
+
+namespace errors {
+namespace detail {
+
+template <typename T>
+constexpr char KindOf() {
+  using U = std::remove_cvref_t<T>;
+  if constexpr (std::is_integral_v<U> && !std::is_same_v<U, bool> && !std::is_same_v<U, char>)
+    return 'd';
+  else if constexpr (std::is_convertible_v<const T&, std::string_view>)
+    return 's';
+  else
+    return '?';
+}
+
+template <typename T>
+std::string ArgText(const T& value) {
+  if constexpr (KindOf<T>() == 'd')
+    return std::to_string(value);
+  else
+    return std::string(std::string_view(value));
+}
+
+template <std::int32_t N, typename... Args, size_t... I>
+constexpr bool KindsMatch(std::index_sequence<I...>) {
+  return ((PlaceholderKind(FindMessage(N)->text, static_cast<int>(I)) == KindOf<Args>()) && ...);
+}
+
+}  // namespace detail
+
+// The error (or informational message) number N with its arguments, its severity and scope from
+// the table.
+template <std::int32_t N, typename... Args>
+SqlError Raise(const Args&... args) {
+  static_assert(FindMessage(N) != nullptr, "no message with this number in kMessages");
+  static_assert(PlaceholderCount(FindMessage(N)->text) == sizeof...(Args),
+                "the message has another count of placeholders than arguments given");
+  static_assert(detail::KindsMatch<N, Args...>(std::index_sequence_for<Args...>{}),
+                "an argument's kind differs from its placeholder's (%s text, %d integer)");
+  constexpr const MessageEntry* m = FindMessage(N);
+  const std::array<std::string, sizeof...(Args)> texts{detail::ArgText(args)...};
+  return SqlError(N, m->severity, FormatMessage(m->text, texts), m->scope);
+}
+
+}  // namespace errors
+}  // namespace sandbox
