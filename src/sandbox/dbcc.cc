@@ -252,7 +252,7 @@ void InputBuffer(Executor& executor, const tsql::DbccStatement& s) {
 // value beside the column's highest, and moves the first on when asked.
 void CheckIdent(Executor& executor, const tsql::DbccStatement& s) {
   auto name_arg = Argument(executor, s, 0);
-  if (!name_arg) throw BackupError(2560, {"1"});
+  if (!name_arg) throw errors::Raise<2560>(1);
   auto parts = ParseObjectName(name_arg->ToText());
   if (!parts || parts->empty()) throw errors::InvalidObject(name_arg->ToText());
   tsql::ObjectName name;
@@ -267,9 +267,9 @@ void CheckIdent(Executor& executor, const tsql::DbccStatement& s) {
   executor.CheckPermission("ALTER", executor.session().Database(table.dbid), table.object);
   std::string mode = "RESEED";
   if (auto m = Argument(executor, s, 1)) mode = Upper(m->ToText());
-  if (mode != "RESEED" && mode != "NORESEED") throw BackupError(2560, {"2"});
+  if (mode != "RESEED" && mode != "NORESEED") throw errors::Raise<2560>(2);
   auto new_value = Argument(executor, s, 2);
-  if (new_value && mode != "RESEED") throw BackupError(2560, {"3"});
+  if (new_value && mode != "RESEED") throw errors::Raise<2560>(3);
 
   Catalog& catalog = *executor.session().Database(table.dbid).catalog;
   Connection& connection = executor.session().connection();

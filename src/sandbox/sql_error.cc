@@ -65,83 +65,33 @@ SqlError NotAParameter(std::string_view name, std::string_view procedure) {
 }
 SqlError Unsupported(std::string_view what) { return Raise<40000>(what); }
 
-SqlError CursorExists(std::string_view name) {
-  return SqlError(16915, 16, Quoted("A cursor with the name '", name, "' already exists."));
-}
-SqlError CursorMissing(std::string_view name) {
-  return SqlError(16916, 16, Quoted("A cursor with the name '", name, "' does not exist."));
-}
-SqlError CursorNotOpen() { return SqlError(16917, 16, "Cursor is not open."); }
-SqlError CursorAlreadyOpen() { return SqlError(16905, 16, "The cursor is already open."); }
-SqlError FetchTypeForwardOnly(std::string_view type) {
-  return SqlError(
-      16911, 16,
-      Quoted("fetch: The fetch type ", type, " cannot be used with forward only cursors."));
-}
-SqlError FetchTypeDynamic(std::string_view type) {
-  return SqlError(16925, 16,
-                  Quoted("The fetch type ", type, " cannot be used with dynamic cursors."));
-}
-SqlError FetchIntoCount() {
-  return SqlError(16924, 16,
-                  "Cursorfetch: The number of variables declared in the INTO list must match that "
-                  "of selected columns.");
-}
-SqlError CursorReadOnly() { return SqlError(16929, 16, "The cursor is READ ONLY."); }
-SqlError CursorNoRow() {
-  return SqlError(16930, 16, "The requested row is not in the fetch buffer.");
-}
-SqlError CursorColumnNotForUpdate() {
-  return SqlError(16932, 16,
-                  "The cursor has a FOR UPDATE list and the requested column to be updated is not "
-                  "in this list.");
-}
-SqlError CursorTableNotUpdatable() {
-  return SqlError(16933, 16,
-                  "The cursor does not include the table being modified or the table is not "
-                  "updatable through the cursor.");
-}
-SqlError CursorRowChanged() {
-  return SqlError(16934, 10,
-                  "Optimistic concurrency check failed. The row was modified outside of this "
-                  "cursor.");
-}
-SqlError CursorVariableEmpty(std::string_view name) {
-  return SqlError(
-      16950, 10,
-      Quoted("The variable '", name, "' does not currently have a cursor allocated to it."));
-}
-SqlError CursorForUpdateReadOnly() {
-  return SqlError(16957, 16, "FOR UPDATE cannot be specified on a READ ONLY cursor.");
-}
+SqlError CursorExists(std::string_view name) { return Raise<16915>(name); }
+SqlError CursorMissing(std::string_view name) { return Raise<16916>(name); }
+SqlError CursorNotOpen() { return Raise<16917>(); }
+SqlError CursorAlreadyOpen() { return Raise<16905>(); }
+SqlError FetchTypeForwardOnly(std::string_view type) { return Raise<16911>(type); }
+SqlError FetchTypeDynamic(std::string_view type) { return Raise<16925>(type); }
+SqlError FetchIntoCount() { return Raise<16924>(); }
+SqlError CursorReadOnly() { return Raise<16929>(); }
+SqlError CursorNoRow() { return Raise<16930>(); }
+SqlError CursorColumnNotForUpdate() { return Raise<16932>(); }
+SqlError CursorTableNotUpdatable() { return Raise<16933>(); }
+SqlError CursorRowChanged() { return Raise<16934>(); }
+SqlError CursorVariableEmpty(std::string_view name) { return Raise<16950>(name); }
+SqlError CursorForUpdateReadOnly() { return Raise<16957>(); }
 SqlError CursorOptionsConflict(std::string_view a, std::string_view b) {
-  return SqlError(1048, 15,
-                  "Conflicting cursor options " + std::string(a) + " and " + std::string(b) + ".");
+  return Raise<1048>(a, b);
 }
 SqlError VariableDeclaredTwice(std::string_view name) {
-  return SqlError(134, 15,
-                  Quoted("The variable name '", name,
-                         "' has already been declared. Variable names must be unique within a "
-                         "query batch or stored procedure."),
-                  ErrorScope::kBatch);
+  return Raise<134>(name).WithScope(ErrorScope::kBatch);
 }
 SqlError ConstraintConflict(std::string_view verb, std::string_view kind, std::string_view name,
                             std::string_view database, std::string_view table,
                             std::string_view column) {
-  std::string text = std::string(verb) + " statement conflicted with " + std::string(kind) +
-                     " constraint '" + std::string(name) +
-                     "'. The conflict occurred in database '" + std::string(database) +
-                     "', table '" + std::string(table) + "'";
-  if (!column.empty()) text += ", column '" + std::string(column) + "'";
-  return SqlError(547, 16, text + ".");
+  const std::string where = column.empty() ? "" : ", column '" + std::string(column) + "'";
+  return Raise<547>(verb, kind, name, database, table, where);
 }
-SqlError LockTimeout() { return SqlError(1222, 16, "Lock request time out period exceeded."); }
-SqlError DeadlockVictim(int spid) {
-  return SqlError(1205, 13,
-                  "Transaction (Process ID " + std::to_string(spid) +
-                      ") was deadlocked on lock resources with another process and has been "
-                      "chosen as the deadlock victim. Rerun the transaction.",
-                  ErrorScope::kTransaction);
-}
+SqlError LockTimeout() { return Raise<1222>(); }
+SqlError DeadlockVictim(int spid) { return Raise<1205>(spid); }
 }  // namespace errors
 }  // namespace sandbox
