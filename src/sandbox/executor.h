@@ -70,6 +70,8 @@ class Executor : public Resolver {
   std::string ApplicationName() override;
   std::optional<std::int64_t> ScopeIdentity() override;
   DateSettings Dates() override;
+  int MajorVersion() override;
+  int CompatibilityLevel() override;
   std::string FullTextPredicate(const SourceBinding& source,
                                 const std::vector<std::string>& columns,
                                 const std::string& search_sql, bool freetext,
