@@ -641,8 +641,8 @@ void Executor::Declare(const DeclareStatement& s) {
       if (e.number() != 243) throw;
       const auto number = &decl - s.variables.data() + 1;
       throw SqlError(2715, 16,
-                     "Column or parameter #" + std::to_string(number) +
-                         ": Cannot find data type " + decl.type.name + ".",
+                     "Column or parameter #" + std::to_string(number) + ": Cannot find data type " +
+                         decl.type.name + ".",
                      ErrorScope::kBatch);
     }
     frame().variables[key] = std::move(slot);
@@ -928,9 +928,9 @@ void Executor::RunNestedBatch(const std::string& sql,
                               std::map<std::string, VariableSlot>& variables) {
   std::shared_ptr<Batch> batch;
   try {
-    batch = std::make_shared<Batch>(
-        ParseBatch(sql, ParseOptions{session_.options().quoted_identifier, tsql::kMaxNesting,
-                                      MajorVersion()}));
+    batch =
+        std::make_shared<Batch>(ParseBatch(sql, ParseOptions{session_.options().quoted_identifier,
+                                                             tsql::kMaxNesting, MajorVersion()}));
   } catch (const ParseError& e) {
     throw SqlError(e.number(), e.severity(), e.message(), ErrorScope::kStatement, e.state());
   }

@@ -416,7 +416,7 @@ void SessionImpl::Execute(std::string_view batch, std::vector<Parameter>& parame
   tsql::Batch parsed;
   try {
     parsed = tsql::ParseBatch(batch, tsql::ParseOptions{options_.quoted_identifier, 128,
-                                                          MajorVersionOf(instance_->config())});
+                                                        MajorVersionOf(instance_->config())});
   } catch (const tsql::ParseError& e) {
     ServerMessage m;
     m.number = e.number();

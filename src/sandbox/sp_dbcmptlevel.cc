@@ -52,13 +52,12 @@ std::int64_t DbCmptLevel(Executor& executor, std::vector<ProcedureArgument>& arg
   const std::string name = args.Text("@dbname");
   auto record = instance.FindDatabase(name);
   if (!record)
-    throw SqlError(15010, 16,
-                   "The database '" + name +
-                       "' does not exist. Use sp_helpdb to show available databases.");
+    throw SqlError(
+        15010, 16,
+        "The database '" + name + "' does not exist. Use sp_helpdb to show available databases.");
   if (!args.Given("@new_cmptlevel")) {
-    executor.Info(15054,
-                  "The current compatibility level is " +
-                      std::to_string(record->compatibility_level) + ".");
+    executor.Info(15054, "The current compatibility level is " +
+                             std::to_string(record->compatibility_level) + ".");
     return 0;
   }
   const auto level = args.Get("@new_cmptlevel").ToInt();

@@ -176,18 +176,18 @@ SqlError Unsupported(std::string_view what) {
 }
 SqlError OuterJoinOperatorsNeedLevel80(int major_version) {
   // 2012 and later name ALTER DATABASE instead of sp_dbcmptlevel.
-  return SqlError(4147, 15,
-                  std::string("The query uses non-ANSI outer join operators (\"*=\" or \"=*\"). "
-                              "To run this query without modification, please set the "
-                              "compatibility level for current database to 80") +
-                      (major_version >= 11
-                           ? ", using the SET COMPATIBILITY_LEVEL option of ALTER DATABASE."
-                           : " or lower, using stored procedure sp_dbcmptlevel.") +
-                      " It is strongly recommended to rewrite the query using ANSI outer join "
-                      "operators (LEFT OUTER JOIN, RIGHT OUTER JOIN). In the future versions of "
-                      "SQL Server, non-ANSI join operators will not be supported even in "
-                      "backward-compatibility modes.",
-                  ErrorScope::kBatch);
+  return SqlError(
+      4147, 15,
+      std::string("The query uses non-ANSI outer join operators (\"*=\" or \"=*\"). "
+                  "To run this query without modification, please set the "
+                  "compatibility level for current database to 80") +
+          (major_version >= 11 ? ", using the SET COMPATIBILITY_LEVEL option of ALTER DATABASE."
+                               : " or lower, using stored procedure sp_dbcmptlevel.") +
+          " It is strongly recommended to rewrite the query using ANSI outer join "
+          "operators (LEFT OUTER JOIN, RIGHT OUTER JOIN). In the future versions of "
+          "SQL Server, non-ANSI join operators will not be supported even in "
+          "backward-compatibility modes.",
+      ErrorScope::kBatch);
 }
 SqlError OuterJoinNotPermitted() {
   return SqlError(301, 16, "Query contains an outer-join request that is not permitted.",

@@ -71,7 +71,7 @@ SqlError Unsupported(std::string_view what);  // 156-like refusal
 // 3623: a mathematical function given a value outside its domain (SQRT(-1), LOG(0)).
 SqlError DomainError();
 SqlError OuterJoinOperatorsNeedLevel80(int major_version);  // 4147
-SqlError OuterJoinNotPermitted();          // 301
+SqlError OuterJoinNotPermitted();                           // 301
 }  // namespace errors
 
 }  // namespace sandbox

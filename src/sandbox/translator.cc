@@ -168,8 +168,7 @@ std::string Translator::TextLiteral(const std::string& text) {
 
 std::string Translator::NewAlias() { return "t" + std::to_string(++alias_counter_); }
 
-SqlType Translator::ResolveType(const TypeRef& ref, bool cast_default_length,
-                                int major_version) {
+SqlType Translator::ResolveType(const TypeRef& ref, bool cast_default_length, int major_version) {
   int count = ref.length ? (ref.scale ? 2 : 1) : 0;
   auto type = TypeFromName(ref.name, count, static_cast<int>(ref.length.value_or(0)),
                            static_cast<int>(ref.scale.value_or(0)));

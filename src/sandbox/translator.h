@@ -160,8 +160,7 @@ class Translator {
                          std::string_view style = "0");
   // The SQL Server type a TypeRef names; throws SqlError 243 for unknown names and for types
   // newer than major_version.
-  static SqlType ResolveType(const tsql::TypeRef& ref, bool cast_default_length,
-                             int major_version);
+  static SqlType ResolveType(const tsql::TypeRef& ref, bool cast_default_length, int major_version);
 
  private:
   struct SpecResult {

@@ -36,10 +36,10 @@ struct AddedFunction {
   int added_in;
 };
 constexpr AddedFunction kAddedFunctions[] = {
-    {"SERVERPROPERTY", 8}, {"DATABASEPROPERTYEX", 8}, {"COUNT_BIG", 8},
-    {"SCOPE_IDENTITY", 8}, {"IDENT_CURRENT", 8},      {"GETUTCDATE", 8},
-    {"COLLATIONPROPERTY", 8}, {"ROWCOUNT_BIG", 8},   {"SQL_VARIANT_PROPERTY", 8},
-    {"CHECKSUM_AGG", 8},   {"HAS_DBACCESS", 8},
+    {"SERVERPROPERTY", 8},    {"DATABASEPROPERTYEX", 8}, {"COUNT_BIG", 8},
+    {"SCOPE_IDENTITY", 8},    {"IDENT_CURRENT", 8},      {"GETUTCDATE", 8},
+    {"COLLATIONPROPERTY", 8}, {"ROWCOUNT_BIG", 8},       {"SQL_VARIANT_PROPERTY", 8},
+    {"CHECKSUM_AGG", 8},      {"HAS_DBACCESS", 8},
 };
 
 }  // namespace

@@ -106,8 +106,9 @@ TEST_F(Version70Test, WhatCameWith2000IsRefusedOn70AndRunsOn2000) {
             102);
   EXPECT_EQ(Run(*seven, "SELECT * FROM Work..k").FirstError(), 208);
   // The 2000 functions 7.0 already had still work there.
-  EXPECT_EQ(Rows(Query(*seven, "SELECT DATABASEPROPERTY('Work', 'IsAutoShrink'), "
-                               "CAST(IDENT_SEED('sysobjects') AS int), @@LOCK_TIMEOUT")),
+  EXPECT_EQ(Rows(Query(*seven,
+                       "SELECT DATABASEPROPERTY('Work', 'IsAutoShrink'), "
+                       "CAST(IDENT_SEED('sysobjects') AS int), @@LOCK_TIMEOUT")),
             "0|NULL|-1");
 }
 
@@ -159,8 +160,9 @@ TEST_F(Version70Test, CompatibilityLevelIsShownAndSet) {
       ASSERT_FALSE(sink.messages.empty());
       EXPECT_EQ(sink.messages[0].text, c.message);
     }
-    EXPECT_EQ(Rows(Query(*session, "SELECT cmptlevel FROM master..sysdatabases WHERE name = "
-                                    "'Work'")),
+    EXPECT_EQ(Rows(Query(*session,
+                         "SELECT cmptlevel FROM master..sysdatabases WHERE name = "
+                         "'Work'")),
               std::to_string(c.level_after));
   }
 }
@@ -251,8 +253,7 @@ TEST_F(OuterJoinTest, OuterJoinOperatorsWhereTheyAreRefused) {
        0},
       {"15.00.2000", "SELECT 1 FROM sysobjects o, syscolumns c WHERE c.id =* o.id", 4147},
       // Outer joins only as an AND-ed condition between two tables' columns.
-      {"8.00.2039", "SELECT 1 FROM sysobjects o, syscolumns c WHERE o.id *= c.id OR o.id = 1",
-       301},
+      {"8.00.2039", "SELECT 1 FROM sysobjects o, syscolumns c WHERE o.id *= c.id OR o.id = 1", 301},
       {"8.00.2039", "SELECT 1 FROM sysobjects o, syscolumns c WHERE o.id *= o.id", 301},
       {"8.00.2039", "SELECT 1 FROM sysobjects o, syscolumns c WHERE o.id *= 1", 301},
       {"8.00.2039", "SELECT 1 FROM sysobjects o WHERE o.id *= o.id + 1", 301},

@@ -2193,7 +2193,8 @@ class Parser {
     auto s = std::make_unique<AlterDatabaseStatement>();
     s->name = ExpectName();
     // Options and new names are set by procedures before 8.0 (sp_dboption, sp_renamedb).
-    if (options_.major_version < 8 && (Cur().IsWord("SET") || (Cur().IsWord("MODIFY") && IsWordAt(1, "NAME"))))
+    if (options_.major_version < 8 &&
+        (Cur().IsWord("SET") || (Cur().IsWord("MODIFY") && IsWordAt(1, "NAME"))))
       SyntaxError(Cur().IsWord("SET") ? Cur() : Peek(1));
     if (AcceptWord("SET")) {
       s->action = AlterDatabaseStatement::Action::kSet;
