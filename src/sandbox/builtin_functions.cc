@@ -361,8 +361,8 @@ const BuiltinFunction kFunctions[] = {
     {"RAND", 0, 1, "i", FloatResult, Rand, false, true},
     // Others.
     {"NEWID", 0, 0, "", GuidResult, NewId, false, true},
-    {"CHECKSUM", 1, -1, "a", IntResult, Checksum<false>, true, true, true},
-    {"BINARY_CHECKSUM", 1, -1, "a", IntResult, Checksum<true>, true, true, true},
+    {"CHECKSUM", 1, -1, "a", IntResult, Checksum<false>, true, true, true, false, 8},
+    {"BINARY_CHECKSUM", 1, -1, "a", IntResult, Checksum<true>, true, true, true, false, 8},
 };
 
 }  // namespace

@@ -30,6 +30,7 @@ struct BuiltinFunction {
   // The result type's length (-1 for the max types) goes in as a last argument, for functions
   // that make texts as long as their type allows.
   bool result_length = false;
+  int since = 7;  // the first major version that has it
 };
 
 // The entry of an upper-case name, nullptr for names the table does not have.

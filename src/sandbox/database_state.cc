@@ -23,6 +23,19 @@ void InstanceImpl::SetDatabaseStatus(int dbid, std::uint32_t status, std::uint32
   ++generations_[dbid];
 }
 
+void InstanceImpl::SetCompatibilityLevel(int dbid, int level) {
+  std::lock_guard lock(mutex_);
+  WriteTransaction([&] {
+    if (!ReadDatabase(dbid)) throw errors::UnknownDatabase(std::to_string(dbid));
+    CachedStatement update(*master_,
+                           "UPDATE main.\"sandbox$databases\" SET cmptlevel = ? WHERE dbid = ?");
+    update.Bind(1, Value(level));
+    update.Bind(2, Value(dbid));
+    update.Step();
+  });
+  ++generations_[dbid];
+}
+
 LogFileState InstanceImpl::LogState(int dbid) const {
   std::lock_guard lock(mutex_);
   auto record = ReadDatabase(dbid);

@@ -135,7 +135,7 @@ ObjectInfo Executor::DefineTable(const std::string& name, const TableDefinition&
     ColumnInfo c;
     c.name = def.name;
     try {
-      c.type = Translator::ResolveType(def.type, false);
+      c.type = Translator::ResolveType(def.type, false, MajorVersion());
     } catch (const SqlError& e) {
       if (e.number() != 243) throw;
       throw SqlError(2715, 16,
@@ -409,7 +409,7 @@ void Executor::AlterTable(const AlterTableStatement& s) {
         ColumnInfo c;
         c.name = def.name;
         try {
-          c.type = Translator::ResolveType(def.type, false);
+          c.type = Translator::ResolveType(def.type, false, MajorVersion());
         } catch (const SqlError& e) {
           if (e.number() != 243) throw;
           throw SqlError(2715, 16,
@@ -539,7 +539,7 @@ void Executor::AlterTable(const AlterTableStatement& s) {
       if (c->identity)
         throw SqlError(4928, 16, "Cannot alter column '" + c->name + "' because it is 'IDENTITY'.");
       std::string dependant = dependants(c->name);
-      SqlType type = Translator::ResolveType(def.type, false);
+      SqlType type = Translator::ResolveType(def.type, false, MajorVersion());
       if (!dependant.empty() && !(type == c->type)) {
         Info(5074, "The object '" + dependant + "' is dependent on column '" + c->name + "'.", 16);
         throw SqlError(4922, 16,
@@ -933,7 +933,7 @@ void Executor::CreateProcedure(const CreateProcedureStatement& s) {
     ColumnInfo c;
     c.name = p.name;
     try {
-      c.type = Translator::ResolveType(p.type, false);
+      c.type = Translator::ResolveType(p.type, false, MajorVersion());
     } catch (const SqlError& e) {
       if (e.number() != 243) throw;
       throw SqlError(2715, 16,

@@ -152,7 +152,7 @@ std::int64_t Executor::CallUserProcedure(AttachedDatabase& db, const ObjectInfo&
   for (size_t k = 0; k < definition.parameters.size(); ++k) {
     const ProcedureParameter& p = definition.parameters[k];
     VariableSlot slot;
-    slot.type = Translator::ResolveType(p.type, false);
+    slot.type = Translator::ResolveType(p.type, false, MajorVersion());
     int index = bound[k];
     if (index >= 0 && !arguments[static_cast<size_t>(index)].is_default) {
       const Argument& a = arguments[static_cast<size_t>(index)];

@@ -11,6 +11,7 @@
 #include "sandbox/system_procedures.h"
 #include "sandbox/system_tables.h"
 #include "sandbox/tsql/parser.h"
+#include "sandbox/versions.h"
 
 namespace sandbox {
 
@@ -549,6 +550,15 @@ std::optional<std::pair<Value, SqlType>> Executor::GlobalVariable(std::string_vi
   if (name == "@@OPTIONS") return integer(5496);
   if (name == "@@PROCID") return integer(frame().procedure_id);
   if (name == "@@MICROSOFTVERSION") return integer(134218250);
+  if (name == "@@LOCK_TIMEOUT") return integer(session_.options().lock_timeout);
+  if (name == "@@MAX_PRECISION") return std::make_pair(Value(38), SqlType{TypeKind::kTinyInt});
+  if (name == "@@REMSERVER") return std::make_pair(Value(), SqlType::NVarChar(128));
+  // Microseconds per tick, as on Windows; the sandbox keeps no CPU, I/O or network counters.
+  if (name == "@@TIMETICKS") return integer(31250);
+  for (std::string_view counter :
+       {"@@CONNECTIONS", "@@CPU_BUSY", "@@IDLE", "@@IO_BUSY", "@@PACK_RECEIVED", "@@PACK_SENT",
+        "@@PACKET_ERRORS", "@@TOTAL_ERRORS", "@@TOTAL_READ", "@@TOTAL_WRITE"})
+    if (name == counter) return integer(0);
   return std::nullopt;
 }
 
@@ -681,7 +691,16 @@ void Executor::Declare(const DeclareStatement& s) {
       continue;
     }
     VariableSlot slot;
-    slot.type = Translator::ResolveType(decl.type, false);
+    try {
+      slot.type = Translator::ResolveType(decl.type, false, MajorVersion());
+    } catch (const SqlError& e) {
+      if (e.number() != 243) throw;
+      const auto number = &decl - s.variables.data() + 1;
+      throw SqlError(2715, 16,
+                     "Column or parameter #" + std::to_string(number) + ": Cannot find data type " +
+                         decl.type.name + ".",
+                     ErrorScope::kBatch);
+    }
     frame().variables[key] = std::move(slot);
   }
 }
@@ -775,6 +794,14 @@ void Executor::SetDateOption(const std::string& option, const SetOptionStatement
 }
 
 DateSettings Executor::Dates() { return session_.options().dates; }
+
+int Executor::MajorVersion() { return MajorVersionOf(session_.instance().config()); }
+
+int Executor::CompatibilityLevel() {
+  auto record = session_.instance().FindDatabase(Db().dbid);
+  return record ? record->compatibility_level
+                : DefaultCompatibilityLevel(session_.instance().config());
+}
 
 void Executor::Transaction(const tsql::Statement& statement) {
   const TransactionStatement& s = statement.As<TransactionStatement>();
@@ -971,8 +998,9 @@ void Executor::RunNestedBatch(const std::string& sql,
                               std::map<std::string, VariableSlot>& variables) {
   std::shared_ptr<Batch> batch;
   try {
-    batch = std::make_shared<Batch>(
-        ParseBatch(sql, ParseOptions{session_.options().quoted_identifier, tsql::kMaxNesting}));
+    batch =
+        std::make_shared<Batch>(ParseBatch(sql, ParseOptions{session_.options().quoted_identifier,
+                                                             tsql::kMaxNesting, MajorVersion()}));
   } catch (const ParseError& e) {
     throw SqlError(e.number(), e.severity(), e.message(), ErrorScope::kStatement, e.state());
   }

@@ -75,6 +75,8 @@ class Executor : public Resolver {
   std::optional<TypedSql> UserFunction(const tsql::FunctionCall& call,
                                        const std::vector<TypedSql>& args) override;
   ResolvedTable ResolveTableFunction(const tsql::TableRef& ref) override;
+  int MajorVersion() override;
+  int CompatibilityLevel() override;
   std::string FullTextPredicate(const SourceBinding& source,
                                 const std::vector<std::string>& columns,
                                 const std::string& search_sql, bool freetext,

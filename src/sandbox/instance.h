@@ -178,6 +178,7 @@ class InstanceImpl : public Instance, public std::enable_shared_from_this<Instan
   void RenameDatabase(int dbid, std::string_view new_name, int requesting_spid);
   // Sets a database's options and states (sysdatabases.status and status2).
   void SetDatabaseStatus(int dbid, std::uint32_t status, std::uint32_t status2);
+  void SetCompatibilityLevel(int dbid, int level);
   // The database's log file: its sizes, emptied by BACKUP LOG, shrunk by DBCC SHRINKFILE
   // (target in 8 KB pages). A database that is not there reads as an empty log.
   LogFileState LogState(int dbid) const;

@@ -18,6 +18,7 @@
 #include "sandbox/sql_error.h"
 #include "sandbox/tsql/parser.h"
 #include "sandbox/types.h"
+#include "sandbox/versions.h"
 
 namespace sandbox {
 
@@ -431,7 +432,8 @@ void SessionImpl::Execute(std::string_view batch, std::vector<Parameter>& parame
 
   tsql::Batch parsed;
   try {
-    parsed = tsql::ParseBatch(batch, tsql::ParseOptions{options_.quoted_identifier, 128});
+    parsed = tsql::ParseBatch(batch, tsql::ParseOptions{options_.quoted_identifier, 128,
+                                                        MajorVersionOf(instance_->config())});
   } catch (const tsql::ParseError& e) {
     ServerMessage m;
     m.number = e.number();

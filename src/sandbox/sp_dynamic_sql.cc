@@ -20,7 +20,8 @@ using common::Value;
 namespace {
 
 tsql::ParseOptions Options(Executor& executor) {
-  return tsql::ParseOptions{executor.session().options().quoted_identifier, tsql::kMaxNesting};
+  return tsql::ParseOptions{executor.session().options().quoted_identifier, tsql::kMaxNesting,
+                            executor.MajorVersion()};
 }
 
 std::vector<tsql::ProcedureParameter> Declared(Executor& executor, const std::string& text) {
@@ -33,11 +34,11 @@ std::vector<tsql::ProcedureParameter> Declared(Executor& executor, const std::st
 
 // The type of a declared parameter. Clients that speak a newer protocol declare their date and
 // time values with the types that came with it; the sandbox holds them as datetime.
-SqlType ParameterType(const tsql::ProcedureParameter& parameter) {
+SqlType ParameterType(Executor& executor, const tsql::ProcedureParameter& parameter) {
   std::string name = Lower(parameter.type.name);
   if (name == "date" || name == "time" || name == "datetime2" || name == "datetimeoffset")
     return SqlType::DateTimeType();
-  return Translator::ResolveType(parameter.type, false);
+  return Translator::ResolveType(parameter.type, false, executor.MajorVersion());
 }
 
 // A statement that does not parse fails when it is prepared, not when it first runs.
@@ -87,7 +88,7 @@ void RunParameterised(Executor& executor, std::string_view procedure, const std:
   for (std::size_t k = 0; k < parameters.size(); ++k) {
     const tsql::ProcedureParameter& p = parameters[k];
     VariableSlot slot;
-    slot.type = ParameterType(p);
+    slot.type = ParameterType(executor, p);
     int index = bound[k];
     if (index < 0 || arguments[static_cast<std::size_t>(index)].is_default) {
       throw errors::Raise<8178>(declared, statement, p.name);
@@ -137,7 +138,7 @@ std::int64_t Prepare(Executor& executor, std::vector<ProcedureArgument>& argumen
   ProcedureArgument& handle = Required(arguments, 0, "@handle", procedure);
   std::string declared = ArgumentText(Required(arguments, 1, "@params", procedure));
   std::string statement = ArgumentText(Required(arguments, 2, "@stmt", procedure));
-  for (const tsql::ProcedureParameter& p : Declared(executor, declared)) ParameterType(p);
+  for (const tsql::ProcedureParameter& p : Declared(executor, declared)) ParameterType(executor, p);
   CheckParses(executor, statement);
   SessionImpl& session = executor.session();
   std::int64_t id = session.NextPreparedHandle();

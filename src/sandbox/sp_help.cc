@@ -191,6 +191,16 @@ std::vector<OutputColumn> TypeColumns(const char* first) {
           Col("Collation", Sysname())};
 }
 
+// Result sets whose last column is Collation, which 7.0 does not have.
+void SendWithCollation(Executor& executor, std::vector<OutputColumn> columns,
+                       std::vector<std::vector<Value>> rows) {
+  if (executor.MajorVersion() < 8) {
+    columns.pop_back();
+    for (std::vector<Value>& row : rows) row.pop_back();
+  }
+  executor.SendRows(columns, rows);
+}
+
 void HelpAll(Executor& executor, AttachedDatabase& db) {
   struct Row {
     std::string name, owner, type;
@@ -220,13 +230,13 @@ void HelpAll(Executor& executor, AttachedDatabase& db) {
       {Col("Name", Sysname()), Col("Owner", Sysname()), Col("Object_type", SqlType::NVarChar(31))},
       out);
   // The database has no user-defined types: their list comes back empty.
-  executor.SendRows(TypeColumns("User_type"), {});
+  SendWithCollation(executor, TypeColumns("User_type"), {});
 }
 
 void HelpType(Executor& executor, AttachedDatabase& db, const SystemType& t) {
   std::string collation = t.type.IsCharacter() ? DatabaseCollation(executor, db) : std::string();
   std::optional<int> scale = Scale(t.type);
-  executor.SendRows(TypeColumns("Type_name"),
+  SendWithCollation(executor, TypeColumns("Type_name"),
                     {{Text(t.name), Text(t.type.Name()), Int(t.length), Int(Precision(t.type)),
                       scale ? Int(*scale) : Value(), Text(t.nullable ? "yes" : "no"), Value(),
                       Value(), collation.empty() ? Value() : Text(collation)}});
@@ -252,7 +262,8 @@ void HelpObject(Executor& executor, AttachedDatabase& db, const ObjectInfo& o) {
                         Int(Precision(c.type)), scale ? Int(*scale) : Value(), Int(c.colid),
                         c.type.IsCharacter() ? Text(collation) : Value()});
     }
-    executor.SendRows(
+    SendWithCollation(
+        executor,
         {Col("Parameter_name", Sysname()), Col("Type", Sysname()), Col("Length", SmallInt()),
          Col("Prec", SqlType::Int()), Col("Scale", SqlType::Int()), Col("Param_order", SmallInt()),
          Col("Collation", Sysname())},
@@ -273,7 +284,8 @@ void HelpObject(Executor& executor, AttachedDatabase& db, const ObjectInfo& o) {
                        Text(padded ? (c.nullable ? "yes" : "no") : "(n/a)"),
                        t.IsCharacter() ? Text(collation) : Value()});
   }
-  executor.SendRows(
+  SendWithCollation(
+      executor,
       {Col("Column_name", Sysname()), Col("Type", Sysname()), Col("Computed", SqlType::VarChar(35)),
        Col("Length", SqlType::Int()), Col("Prec", Char(5)), Col("Scale", Char(5)),
        Col("Nullable", SqlType::VarChar(35)), Col("TrimTrailingBlanks", SqlType::VarChar(35)),

@@ -64,6 +64,14 @@ SqlError NotAParameter(std::string_view name, std::string_view procedure) {
   return Raise<8145>(name, procedure);
 }
 SqlError Unsupported(std::string_view what) { return Raise<40000>(what); }
+}
+SqlError OuterJoinOperatorsNeedLevel80(int major_version) {
+  // 2012 and later name ALTER DATABASE instead of sp_dbcmptlevel.
+  return Raise<4147>(major_version >= 11
+                         ? ", using the SET COMPATIBILITY_LEVEL option of ALTER DATABASE."
+                         : " or lower, using stored procedure sp_dbcmptlevel.");
+}
+SqlError OuterJoinNotPermitted() { return Raise<301>(); }
 
 SqlError CursorExists(std::string_view name) { return Raise<16915>(name); }
 SqlError CursorMissing(std::string_view name) { return Raise<16916>(name); }

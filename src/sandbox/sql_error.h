@@ -101,6 +101,8 @@ SqlError ConstraintConflict(std::string_view verb, std::string_view kind, std::s
                             std::string_view column);
 SqlError LockTimeout();             // 1222
 SqlError DeadlockVictim(int spid);  // 1205: ends the batch, rolls the transaction back
+SqlError OuterJoinOperatorsNeedLevel80(int major_version);  // 4147
+SqlError OuterJoinNotPermitted();                           // 301
 }  // namespace errors
 
 }  // namespace sandbox

@@ -77,6 +77,7 @@ const SystemProcedureTable& Registry() {
     AddRenameProcedures(table);
     AddCatalogListProcedures(table);
     AddConfigureProcedures(table);
+    AddCompatibilityProcedures(table);
     return table;
   }();
   return registry;

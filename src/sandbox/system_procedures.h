@@ -53,6 +53,7 @@ void AddHelpProcedures(SystemProcedureTable& table);         // sp_help.cc
 void AddRenameProcedures(SystemProcedureTable& table);       // sp_rename.cc
 void AddCatalogListProcedures(SystemProcedureTable& table);  // sp_catalog_lists.cc
 void AddConfigureProcedures(SystemProcedureTable& table);    // sp_configure.cc
+void AddCompatibilityProcedures(SystemProcedureTable& table);  // sp_dbcmptlevel.cc
 
 // The names of every system procedure, in lower case and in order.
 std::vector<std::string> SystemProcedureNames();

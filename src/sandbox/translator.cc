@@ -11,6 +11,7 @@
 #include "sandbox/sql_error.h"
 #include "sandbox/sqlite.h"
 #include "sandbox/tsql/limits.h"
+#include "sandbox/versions.h"
 
 namespace sandbox {
 
@@ -167,11 +168,11 @@ std::string Translator::TextLiteral(const std::string& text) {
 
 std::string Translator::NewAlias() { return "t" + std::to_string(++alias_counter_); }
 
-SqlType Translator::ResolveType(const TypeRef& ref, bool cast_default_length) {
+SqlType Translator::ResolveType(const TypeRef& ref, bool cast_default_length, int major_version) {
   int count = ref.length ? (ref.scale ? 2 : 1) : 0;
   auto type = TypeFromName(ref.name, count, static_cast<int>(ref.length.value_or(0)),
                            static_cast<int>(ref.scale.value_or(0)));
-  if (!type)
+  if (!type || TypeAddedIn(type->kind) > major_version)
     throw SqlError(243, 16, "Type " + ref.name + " is not a defined system type.",
                    ErrorScope::kBatch);
   if (ref.max) type->length = -1;
@@ -449,6 +450,11 @@ const char* AssociativeOperator(BinaryOp op, const TypedSql& left, const TypedSq
 }  // namespace
 
 TypedSql Translator::Binary(const BinaryExpr& expr, const Scope* scope) {
+  if (expr.outer_join != OuterJoin::kNone && !outer_joins_taken_) {
+    if (resolver_.CompatibilityLevel() >= 90)
+      throw errors::OuterJoinOperatorsNeedLevel80(resolver_.MajorVersion());
+    throw errors::OuterJoinNotPermitted();
+  }
   if (!IsLogical(expr.op) && !IsArithmetic(expr.op)) {
     switch (expr.op) {
       case BinaryOp::kEqual:
@@ -727,6 +733,8 @@ TypedSql Translator::Function(const FunctionCall& call, const Scope* scope) {
     if (auto user = resolver_.UserFunction(call, args())) return *user;
     throw NotRecognisedFunction(call.name.ToString());
   }
+  if (FunctionAddedIn(name) > resolver_.MajorVersion())
+    throw NotRecognisedFunction(call.name.ToString());
   if (const BuiltinFunction* builtin = FindBuiltinFunction(name))
     return Builtin(*builtin, call, scope);
 
@@ -1188,7 +1196,7 @@ TypedSql Translator::Expression(const Expr& expr, const Scope* scope) {
       const CastExpr& c = expr.As<CastExpr>();
       TypedSql value = Expression(*c.value, scope);
       TypedSql out;
-      out.type = ResolveType(c.type, true);
+      out.type = ResolveType(c.type, true, resolver_.MajorVersion());
       out.sql = ConvertSql(value, out.type, Fit::kCut);
       return out;
     }
@@ -1199,7 +1207,7 @@ TypedSql Translator::Expression(const Expr& expr, const Scope* scope) {
       std::string style = "0";
       if (c.style) style = Expression(*c.style, scope).sql;
       TypedSql out;
-      out.type = ResolveType(c.type, true);
+      out.type = ResolveType(c.type, true, resolver_.MajorVersion());
       out.sql = ConvertSql(value, out.type, Fit::kCut, style);
       return out;
     }
@@ -1466,7 +1474,13 @@ Translator::SpecResult Translator::TranslateSpec(const QuerySpec& query_spec, co
   SpecResult result;
   result.scope.outer = outer;
   std::string from;
-  if (!query_spec.from.empty()) from = From(query_spec.from, result.scope);
+  std::string old_style_where;
+  const bool old_style = query_spec.where && HasOuterJoinOperator(*query_spec.where);
+  if (old_style) {
+    from = OldStyleJoins(query_spec, result.scope, old_style_where);
+  } else if (!query_spec.from.empty()) {
+    from = From(query_spec.from, result.scope);
+  }
   std::string items;
   auto add = [&](const std::string& sql, OutputColumn column, const std::string& variable,
                  const std::string& alias, bool collation_stated = false) {
@@ -1534,7 +1548,11 @@ Translator::SpecResult Translator::TranslateSpec(const QuerySpec& query_spec, co
   }
   std::string sql = std::string("SELECT ") + (query_spec.distinct ? "DISTINCT " : "") + items;
   if (!from.empty()) sql += " FROM " + from;
-  if (query_spec.where) sql += " WHERE " + Condition(*query_spec.where, &result.scope);
+  if (old_style) {
+    if (!old_style_where.empty()) sql += " WHERE " + old_style_where;
+  } else if (query_spec.where) {
+    sql += " WHERE " + Condition(*query_spec.where, &result.scope);
+  }
   if (!query_spec.group_by.empty()) {
     std::string group;
     for (const ExprPtr& e : query_spec.group_by)

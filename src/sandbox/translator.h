@@ -102,6 +102,10 @@ class Resolver {
   virtual std::optional<std::int64_t> ScopeIdentity() = 0;
   // The session's language and date order, which decide how a text reads as a date.
   virtual DateSettings Dates() { return {}; }
+  // The instance's major version (7, 8, ...): what is newer fails as unknown.
+  virtual int MajorVersion() { return 8; }
+  // The current database's compatibility level (70, 80, 90, ...).
+  virtual int CompatibilityLevel() { return 80; }
   // A condition for CONTAINS or FREETEXT on one table source: its indexed columns (all when
   // columns is empty) searched for search_sql; in_view names tables without their schema.
   // Throws SqlError 7601 where there is no index.
@@ -167,8 +171,9 @@ class Translator {
   // style is SQL for CONVERT's style number.
   std::string ConvertSql(const TypedSql& value, const SqlType& target, Fit fit,
                          std::string_view style = "0");
-  // The SQL Server type a TypeRef names; throws SqlError 243 for unknown names.
-  static SqlType ResolveType(const tsql::TypeRef& ref, bool cast_default_length);
+  // The SQL Server type a TypeRef names; throws SqlError 243 for unknown names and for types
+  // newer than major_version.
+  static SqlType ResolveType(const tsql::TypeRef& ref, bool cast_default_length, int major_version);
 
  private:
   struct SpecResult {
@@ -205,6 +210,13 @@ class Translator {
                       const std::vector<OutputColumn>& columns,
                       const std::vector<std::string>& aliases);
   std::string SystemCall(const std::string& name, const std::vector<TypedSql>& args);
+  // FROM for a WHERE with *= or =* (outer_joins.cc): the inner tables LEFT JOINed on their
+  // conditions; where_sql gets the rest of the WHERE, empty when nothing is left.
+  std::string OldStyleJoins(const tsql::QuerySpec& spec, Scope& scope, std::string& where_sql);
+  // Whether one of the WHERE's AND-ed conditions is a *= or =* comparison.
+  static bool HasOuterJoinOperator(const tsql::Expr& where);
+  // Whether expr translates with the sources of scope alone (and the outer queries').
+  bool Within(const tsql::Expr& expr, const Scope& scope);
 
   // A text literal as SQL: bound when long (see set_bind_long_literals), else quoted.
   std::string TextLiteral(const std::string& text);
@@ -212,6 +224,7 @@ class Translator {
   Resolver& resolver_;
   std::vector<common::Value>& params_;
   int alias_counter_ = 0;
+  bool outer_joins_taken_ = false;  // *= and =* are being translated as join conditions
   int depth_ = 0;  // nesting of the walk, against tsql::kMaxNesting
   int view_dbid_ = 0;
   bool bind_long_literals_ = false;

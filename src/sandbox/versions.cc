@@ -4,6 +4,7 @@
 #include <string>
 
 #include "sandbox/messages.h"
+#include "sandbox/builtin_functions.h"
 #include "sandbox/sql_error.h"
 #include "sandbox/tsql/ast.h"
 
@@ -30,7 +31,30 @@ constexpr RemovedBackupOption kRemovedBackupOptions[] = {
     {"NO_LOG", 10},
 };
 
+// Functions of 2000 that are not in the built-in table (those have their own "since").
+struct AddedFunction {
+  std::string_view name;
+  int added_in;
+};
+constexpr AddedFunction kAddedFunctions[] = {
+    {"SERVERPROPERTY", 8},    {"DATABASEPROPERTYEX", 8}, {"COUNT_BIG", 8},
+    {"SCOPE_IDENTITY", 8},    {"IDENT_CURRENT", 8},      {"GETUTCDATE", 8},
+    {"COLLATIONPROPERTY", 8}, {"ROWCOUNT_BIG", 8},       {"SQL_VARIANT_PROPERTY", 8},
+    {"CHECKSUM_AGG", 8},      {"HAS_DBACCESS", 8},
+};
+
 }  // namespace
+
+int FunctionAddedIn(std::string_view upper_name) {
+  if (const BuiltinFunction* builtin = FindBuiltinFunction(upper_name)) return builtin->since;
+  for (const AddedFunction& added : kAddedFunctions)
+    if (added.name == upper_name) return added.added_in;
+  return 7;
+}
+
+int TypeAddedIn(TypeKind kind) {
+  return kind == TypeKind::kBigInt || kind == TypeKind::kSqlVariant ? 8 : 7;
+}
 
 int MajorVersionOf(const InstanceConfig& config) {
   const char* text = config.product_version.c_str();

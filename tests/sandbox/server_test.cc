@@ -244,7 +244,7 @@ TEST_F(SandboxTest, NamedInstancesAndTheirConfiguration) {
   windows.os_user = "bob";
   auto session = old->Connect(windows);
   RowSet set = Query(*session,
-                     "SELECT SERVERPROPERTY('ProductVersion'), FULLTEXTSERVICEPROPERTY("
+                     "SELECT SUBSTRING(@@VERSION, 30, 9), FULLTEXTSERVICEPROPERTY("
                      "'IsFullTextInstalled'), @@SERVERNAME");
   EXPECT_EQ(set.rows[0][0], Value("7.00.1063"));
   EXPECT_EQ(set.rows[0][1], Value(0));

@@ -179,10 +179,14 @@ enum class BinaryOp {
   kOr,
 };
 
+// An equality written *= (the left side's rows are all kept) or =* (the right side's).
+enum class OuterJoin { kNone, kLeft, kRight };
+
 struct BinaryExpr : Expr {
   BinaryExpr() : Expr(Kind::kBinary) {}
   ~BinaryExpr() override;  // takes left-deep chains apart in a loop
   BinaryOp op = BinaryOp::kAdd;
+  OuterJoin outer_join = OuterJoin::kNone;
   ExprPtr left;
   ExprPtr right;
 };

@@ -444,7 +444,8 @@ Token Lexer::Next() {
              (c == '@' && (IsNameStart(next) || next == '@' || next == '#' || IsDigit(next)))) {
     t = LexWord(begin);
   } else {
-    static constexpr std::string_view kTwo[] = {"<>", "!=", "<=", ">=", "!<", "!>", "::"};
+    static constexpr std::string_view kTwo[] = {"<>", "!=", "<=", ">=", "!<",
+                                                "!>", "::", "*=", "=*"};
     std::string_view two = text_.substr(pos_, 2);
     if (std::find(std::begin(kTwo), std::end(kTwo), two) != std::end(kTwo)) {
       pos_ += 2;

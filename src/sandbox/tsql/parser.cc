@@ -172,6 +172,15 @@ class Parser {
     throw ParseError(102, "Incorrect syntax near '" + CutForMessage(Shown(*t)) + "'.", t->line);
   }
 
+  // COLLATE came with 8.0; before, the word is no keyword and stands where nothing may.
+  bool AcceptCollate() {
+    if (!Cur().IsWord("COLLATE")) return false;
+    if (options_.major_version < 8)
+      throw ParseError(102, "Incorrect syntax near 'COLLATE'.", Cur().line);
+    Advance();
+    return true;
+  }
+
   [[noreturn]] void NotACondition(const Token& at) const {
     const Token* t = &at;
     if (t->kind == TK::kEnd && tokens_.size() > 1) t = &tokens_[tokens_.size() - 2];
@@ -424,6 +433,7 @@ class Parser {
         {"=", BinaryOp::kEqual},         {"<>", BinaryOp::kNotEqual}, {"!=", BinaryOp::kNotEqual},
         {"<", BinaryOp::kLess},          {">", BinaryOp::kGreater},   {"<=", BinaryOp::kLessEqual},
         {">=", BinaryOp::kGreaterEqual}, {"!<", BinaryOp::kNotLess},  {"!>", BinaryOp::kNotGreater},
+        {"*=", BinaryOp::kEqual},        {"=*", BinaryOp::kEqual},
     };
     if (Cur().kind == TK::kSymbol) {
       for (const auto& [symbol, op] : kComparisons) {
@@ -431,6 +441,8 @@ class Parser {
           Advance();
           auto b = std::make_unique<BinaryExpr>();
           b->op = op;
+          if (symbol == "*=") b->outer_join = OuterJoin::kLeft;
+          if (symbol == "=*") b->outer_join = OuterJoin::kRight;
           b->left = std::move(left);
           b->right = ParseAdditive(false);
           b->span = SpanFrom(first);
@@ -623,8 +635,7 @@ class Parser {
 
   ExprPtr ParsePostfix(ExprPtr e, const Token& first) {
     ChainCounter chain(*this);
-    while (Cur().IsWord("COLLATE")) {
-      Advance();
+    while (AcceptCollate()) {
       chain.Add();
       auto c = std::make_unique<CollateExpr>();
       c->value = std::move(e);
@@ -1815,7 +1826,7 @@ class Parser {
       return col;
     }
     col.type = ParseType();
-    if (AcceptWord("COLLATE")) col.collation = ExpectName();
+    if (AcceptCollate()) col.collation = ExpectName();
     for (;;) {
       std::string constraint_name;
       const Token& constraint_start = Cur();
@@ -1932,7 +1943,7 @@ class Parser {
       ColumnDef& col = s->alter_column;
       col.name = ExpectName();
       col.type = ParseType();
-      if (AcceptWord("COLLATE")) col.collation = ExpectName();
+      if (AcceptCollate()) col.collation = ExpectName();
       if (Cur().IsWord("NOT") && IsWordAt(1, "NULL")) {
         Advance();
         Advance();
@@ -2255,7 +2266,7 @@ class Parser {
         s->log_files.push_back(ParseDatabaseFile());
       } while (AcceptSymbol(","));
     }
-    if (AcceptWord("COLLATE")) s->collation = ExpectName();
+    if (AcceptCollate()) s->collation = ExpectName();
     if (AcceptWord("FOR")) {
       if (!AcceptWord("ATTACH")) ExpectWord("LOAD");
       s->for_attach = tokens_[pos_ - 1].upper == "ATTACH";
@@ -2267,6 +2278,10 @@ class Parser {
     Advance();  // DATABASE
     auto s = std::make_unique<AlterDatabaseStatement>();
     s->name = ExpectName();
+    // Options and new names are set by procedures before 8.0 (sp_dboption, sp_renamedb).
+    if (options_.major_version < 8 &&
+        (Cur().IsWord("SET") || (Cur().IsWord("MODIFY") && IsWordAt(1, "NAME"))))
+      SyntaxError(Cur().IsWord("SET") ? Cur() : Peek(1));
     if (AcceptWord("SET")) {
       s->action = AlterDatabaseStatement::Action::kSet;
       do {
@@ -2333,7 +2348,7 @@ class Parser {
       s->new_name = ExpectName();
       return s;
     }
-    if (AcceptWord("COLLATE")) {
+    if (AcceptCollate()) {
       s->action = AlterDatabaseStatement::Action::kCollate;
       s->new_name = ExpectName();
       return s;

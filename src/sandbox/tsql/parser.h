@@ -45,6 +45,8 @@ struct ParseOptions {
   bool quoted_identifier = true;
   // How deeply expressions, subqueries and statement blocks may nest before error 191.
   int max_nesting = kMaxNesting;
+  // The server's major version: syntax a later version brought is a syntax error before it.
+  int major_version = 8;
 };
 
 // Parses one batch (no GO separators: a batch separator belongs to client tools). Throws

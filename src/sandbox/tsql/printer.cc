@@ -242,7 +242,10 @@ class Printer {
         Child(*chain.back()->left, p, false);
         for (auto link = chain.rbegin(); link != chain.rend(); ++link) {
           out += ' ';
-          out += OperatorText((*link)->op);
+          const OuterJoin outer = (*link)->outer_join;
+          out += outer == OuterJoin::kNone   ? OperatorText((*link)->op)
+                 : outer == OuterJoin::kLeft ? "*="
+                                             : "=*";
           out += ' ';
           Child(*(*link)->right, p, true);
         }
