@@ -46,14 +46,15 @@ bool TargetsLocal(const tsql::ObjectName& target, const std::vector<tsql::TableS
 
 // A routine's parameters as catalogue columns; unknown types (2715) and names used twice (134)
 // are refused.
-std::vector<ColumnInfo> ParameterColumns(const std::vector<tsql::ProcedureParameter>& parameters) {
+std::vector<ColumnInfo> ParameterColumns(const std::vector<tsql::ProcedureParameter>& parameters,
+                                         int major_version) {
   std::vector<ColumnInfo> columns;
   for (const tsql::ProcedureParameter& p : parameters) {
     CheckIdentifier(p.name);
     ColumnInfo c;
     c.name = p.name;
     try {
-      c.type = Translator::ResolveType(p.type, false);
+      c.type = Translator::ResolveType(p.type, false, major_version);
     } catch (const SqlError& e) {
       if (e.number() != 243) throw;
       throw SqlError(2715, 16,
@@ -260,9 +261,9 @@ void Executor::CreateFunction(const tsql::CreateFunctionStatement& s) {
                   : ObjectType::kTableFunction;
   info.definition = s.text;
   info.storage_name = StorageNameFor(principal->name, s.name.name);
-  info.columns = ParameterColumns(s.parameters);
+  info.columns = ParameterColumns(s.parameters, MajorVersion());
   if (s.returns == tsql::CreateFunctionStatement::Returns::kScalar)
-    Translator::ResolveType(s.type, false);
+    Translator::ResolveType(s.type, false, MajorVersion());
   if (s.table) DefineTable(s.name.name, *s.table);
   Connection& connection = session_.connection();
   if (existing) {
@@ -310,7 +311,7 @@ std::optional<TypedSql> Executor::UserFunction(const tsql::FunctionCall& call,
   CheckPermission("EXECUTE", db, function);
   CheckArgumentCount(*function, args.size(), call.name.ToString());
   TypedSql out;
-  out.type = Translator::ResolveType(Definition(session_, *function).type, false);
+  out.type = Translator::ResolveType(Definition(session_, *function).type, false, MajorVersion());
   out.sql = "tsql_user_function(" + std::to_string(db.dbid) + ", " + std::to_string(function->id);
   // Each argument travels with the kind of its type, which decides how it converts.
   for (const TypedSql& a : args)
@@ -366,7 +367,7 @@ std::unique_ptr<Executor::Frame> Executor::CallFunction(AttachedDatabase& db,
   child->depth = frame().depth + 1;
   child->function = true;
   if (definition.returns == tsql::CreateFunctionStatement::Returns::kScalar)
-    child->returns = Translator::ResolveType(definition.type, false);
+    child->returns = Translator::ResolveType(definition.type, false, MajorVersion());
   for (size_t k = 0; k < definition.parameters.size(); ++k) {
     VariableSlot slot;
     slot.type = function.columns[k].type;
@@ -474,7 +475,7 @@ void Executor::CreateTemporaryProcedure(const tsql::CreateProcedureStatement& s)
                    "The object or column name starting with '" + s.name.name +
                        "' is too long. The maximum length is 116 characters.",
                    ErrorScope::kBatch);
-  ParameterColumns(s.parameters);
+  ParameterColumns(s.parameters, MajorVersion());
   RunSql(std::string("CREATE TABLE IF NOT EXISTS ") + kTempProcedures +
              " (name TEXT PRIMARY KEY, id INTEGER, definition TEXT)",
          {});

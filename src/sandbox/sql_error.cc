@@ -64,7 +64,6 @@ SqlError NotAParameter(std::string_view name, std::string_view procedure) {
   return Raise<8145>(name, procedure);
 }
 SqlError Unsupported(std::string_view what) { return Raise<40000>(what); }
-}
 SqlError OuterJoinOperatorsNeedLevel80(int major_version) {
   // 2012 and later name ALTER DATABASE instead of sp_dbcmptlevel.
   return Raise<4147>(major_version >= 11
