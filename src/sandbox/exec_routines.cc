@@ -3,6 +3,7 @@
 // frame ends and left alone by ROLLBACK. A function runs in a frame of its own: a scalar one
 // through a SQLite function, so it is called per row; a table-valued one before the query that
 // names it (its arguments cannot name the query's columns), its rows kept in a #table.
+#include <algorithm>
 #include <cstdio>
 
 #include "sandbox/collation.h"
@@ -151,6 +152,16 @@ void RefuseSideEffects(const tsql::Statement& statement, std::string_view text) 
 void Executor::DeclareTableVariable(const std::string& variable,
                                     const tsql::TableDefinition& definition) {
   if (MajorVersionOf(session_.instance().config()) < 8) RefuseOn70("TABLE");
+  // Their storage keeps no catalogue objects, so a CHECK would go unchecked: refused instead.
+  auto checked = [](const std::vector<tsql::TableConstraint>& constraints) {
+    return std::any_of(constraints.begin(), constraints.end(), [](const auto& k) {
+      return k.type == tsql::TableConstraint::Type::kCheck ||
+             k.type == tsql::TableConstraint::Type::kForeignKey;
+    });
+  };
+  bool refused = checked(definition.constraints);
+  for (const tsql::ColumnDef& def : definition.columns) refused = refused || checked(def.constraints);
+  if (refused) throw errors::Unsupported("CHECK and FOREIGN KEY constraints on table variables");
   // SQL Server names the tempdb table after its object id; error messages show that name.
   char name[16];
   std::snprintf(name, sizeof name, "#%08X",

@@ -40,10 +40,12 @@ class RoutinesTest : public SandboxTest {
 const Case kTableVariables[] = {
     // DECLARE @local_variable: a table variable with PRIMARY KEY, IDENTITY and DEFAULT
     {"DECLARE @t TABLE (id int IDENTITY(10, 5) PRIMARY KEY, name varchar(20) DEFAULT 'none', "
-     "qty int CHECK (qty > 0), UNIQUE (name))\n"
+     "qty int, UNIQUE (name))\n"
      "INSERT @t (qty) VALUES (1)\nINSERT INTO @t (name, qty) SELECT 'b', 2\n"
      "SELECT MAX(id) + COUNT(*) FROM @t WHERE name IN ('none', 'b')",
      0, "17"},
+    // A CHECK the sandbox could not enforce on a table variable is refused, not ignored
+    {"DECLARE @t TABLE (qty int CHECK (qty > 0))", 40000, nullptr},
     // PRIMARY KEY: a duplicate key fails the statement (2627) and leaves the rows before it
     {"DECLARE @t TABLE (id int PRIMARY KEY)\nINSERT @t VALUES (1)\n"
      "INSERT @t SELECT 2 UNION ALL SELECT 1\nSELECT COUNT(*) FROM @t",
