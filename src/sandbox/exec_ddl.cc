@@ -9,6 +9,7 @@
 #include "sandbox/databases.h"
 #include "sandbox/executor.h"
 #include "sandbox/fulltext.h"
+#include "sandbox/messages.h"
 #include "sandbox/security.h"
 #include "sandbox/tsql/printer.h"
 
@@ -253,12 +254,7 @@ void Executor::RegisterTable(const ObjectName& name, ObjectInfo info) {
   }
   AttachedDatabase& db = name.database.empty() ? Db() : session_.Database(name.database);
   CheckPermission("CREATE TABLE", db, nullptr);
-  std::string owner = name.owner.empty() ? session_.UserName(db) : name.owner;
-  const PrincipalInfo* principal = db.catalog->FindPrincipal(owner);
-  if (!principal || principal->is_role || !MayCreateFor(session_, db, *principal))
-    throw SqlError(2760, 16,
-                   "Specified owner name '" + owner +
-                       "' either does not exist or you do not have permission to use it.");
+  const PrincipalInfo* principal = &OwnerForCreate(db, name.owner);
   if (db.catalog->Find(name.name, principal->name)) throw errors::ObjectExists(name.name);
   info.name = name.name;
   info.uid = principal->uid;
@@ -823,12 +819,7 @@ void Executor::CreateView(const CreateViewStatement& s) {
     throw SqlError(4103, 16, "\"" + s.name.name + "\": Temporary views are not allowed.");
   AttachedDatabase& db = s.name.database.empty() ? Db() : session_.Database(s.name.database);
   CheckPermission("CREATE VIEW", db, nullptr);
-  std::string owner = s.name.owner.empty() ? session_.UserName(db) : s.name.owner;
-  const PrincipalInfo* principal = db.catalog->FindPrincipal(owner);
-  if (!principal || principal->is_role || !MayCreateFor(session_, db, *principal))
-    throw SqlError(2760, 16,
-                   "Specified owner name '" + owner +
-                       "' either does not exist or you do not have permission to use it.");
+  const PrincipalInfo* principal = &OwnerForCreate(db, s.name.owner);
   const ObjectInfo* existing = db.catalog->Find(s.name.name, principal->name);
   if (!s.alter && existing) throw errors::ObjectExists(s.name.name);
   if (s.alter && (!existing || existing->type != ObjectType::kView))
@@ -900,6 +891,15 @@ void Executor::CreateView(const CreateViewStatement& s) {
   SendDone(-1);
 }
 
+const PrincipalInfo& Executor::OwnerForCreate(AttachedDatabase& db,
+                                              const std::string& owner_named) {
+  const std::string owner = owner_named.empty() ? session_.UserName(db) : owner_named;
+  const PrincipalInfo* principal = db.catalog->FindPrincipal(owner);
+  if (!principal || principal->is_role || !MayCreateFor(session_, db, *principal))
+    throw errors::Raise<2760>(owner);
+  return *principal;
+}
+
 void Executor::CreateProcedure(const CreateProcedureStatement& s) {
   CheckIdentifier(s.name.name);
   if (s.name.IsTemporary()) return CreateTemporaryProcedure(s);
@@ -910,12 +910,7 @@ void Executor::CreateProcedure(const CreateProcedureStatement& s) {
                    "the object name.",
                    ErrorScope::kBatch);
   CheckPermission("CREATE PROCEDURE", db, nullptr);
-  std::string owner = s.name.owner.empty() ? session_.UserName(db) : s.name.owner;
-  const PrincipalInfo* principal = db.catalog->FindPrincipal(owner);
-  if (!principal || principal->is_role || !MayCreateFor(session_, db, *principal))
-    throw SqlError(2760, 16,
-                   "Specified owner name '" + owner +
-                       "' either does not exist or you do not have permission to use it.");
+  const PrincipalInfo* principal = &OwnerForCreate(db, s.name.owner);
   const ObjectInfo* existing = db.catalog->Find(s.name.name, principal->name);
   if (!s.alter && existing) throw errors::ObjectExists(s.name.name);
   if (s.alter && (!existing || existing->type != ObjectType::kProcedure))

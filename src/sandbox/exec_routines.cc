@@ -45,6 +45,18 @@ bool TargetsLocal(const tsql::ObjectName& target, const std::vector<tsql::TableS
   return false;
 }
 
+// A table variable's #table: SQL Server names it after its object id, and error messages show
+// that name.
+tsql::ObjectName TableVariableStorage(SessionImpl& session) {
+  char name[16];
+  std::snprintf(name, sizeof name, "#%08X",
+                static_cast<unsigned>(-session.NextTempId()) * 2654435761u);
+  tsql::ObjectName storage;
+  storage.name = name;
+  storage.part_count = 1;
+  return storage;
+}
+
 // A routine's parameters as catalogue columns; unknown types (2715) and names used twice (134)
 // are refused.
 std::vector<ColumnInfo> ParameterColumns(const std::vector<tsql::ProcedureParameter>& parameters,
@@ -162,15 +174,9 @@ void Executor::DeclareTableVariable(const std::string& variable,
   bool refused = checked(definition.constraints);
   for (const tsql::ColumnDef& def : definition.columns) refused = refused || checked(def.constraints);
   if (refused) throw errors::Unsupported("CHECK and FOREIGN KEY constraints on table variables");
-  // SQL Server names the tempdb table after its object id; error messages show that name.
-  char name[16];
-  std::snprintf(name, sizeof name, "#%08X",
-                static_cast<unsigned>(-session_.NextTempId()) * 2654435761u);
-  tsql::ObjectName storage;
-  storage.name = name;
-  storage.part_count = 1;
-  RegisterTable(storage, DefineTable(name, definition));
-  frame().table_variables[Lower(variable)] = Lower(name);
+  const tsql::ObjectName storage = TableVariableStorage(session_);
+  RegisterTable(storage, DefineTable(storage.name, definition));
+  frame().table_variables[Lower(variable)] = Lower(storage.name);
 }
 
 std::optional<ResolvedTable> Executor::ResolveTableVariable(const tsql::ObjectName& name) {
@@ -252,12 +258,7 @@ void Executor::CreateFunction(const tsql::CreateFunctionStatement& s) {
                    "The last statement included within a function must be a return statement.",
                    ErrorScope::kBatch);
   CheckPermission("CREATE FUNCTION", db, nullptr);
-  std::string owner = s.name.owner.empty() ? session_.UserName(db) : s.name.owner;
-  const PrincipalInfo* principal = db.catalog->FindPrincipal(owner);
-  if (!principal || principal->is_role || !MayCreateFor(session_, db, *principal))
-    throw SqlError(2760, 16,
-                   "Specified owner name '" + owner +
-                       "' either does not exist or you do not have permission to use it.");
+  const PrincipalInfo* principal = &OwnerForCreate(db, s.name.owner);
   const ObjectInfo* existing = db.catalog->Find(s.name.name, principal->name);
   if (!s.alter && existing) throw errors::ObjectExists(s.name.name);
   if (s.alter && (!existing || !IsFunction(existing->type)))
@@ -412,16 +413,11 @@ std::unique_ptr<Executor::Frame> Executor::CallFunction(AttachedDatabase& db,
         column.type = c.type;
         info.columns.push_back(std::move(column));
       }
-      char name[16];
-      std::snprintf(name, sizeof name, "#%08X",
-                    static_cast<unsigned>(-session_.NextTempId()) * 2654435761u);
-      tsql::ObjectName storage;
-      storage.name = name;
-      storage.part_count = 1;
-      info.name = name;
+      const tsql::ObjectName storage = TableVariableStorage(session_);
+      info.name = storage.name;
       RegisterTable(storage, info);
-      frame().table_variables["@"] = Lower(name);
-      RunSql("INSERT INTO \"temp\"." + QuoteIdentifier(name) + " " + t.sql, params);
+      frame().table_variables["@"] = Lower(storage.name);
+      RunSql("INSERT INTO \"temp\"." + QuoteIdentifier(storage.name) + " " + t.sql, params);
     } else {
       RunList(definition.body);
     }

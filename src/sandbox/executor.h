@@ -95,6 +95,9 @@ class Executor : public Resolver {
   // The database the running statement resolves names in.
   AttachedDatabase& Db();
   void CheckPermission(std::string_view action, AttachedDatabase& db, const ObjectInfo* object);
+  // The owner a CREATE names, else the session's user: a user (not a role) the session may
+  // create objects for (2760 otherwise).
+  const PrincipalInfo& OwnerForCreate(AttachedDatabase& db, const std::string& owner_named);
   // Makes a table anew as after describes it (columns, indexes, storage name), copying the rows
   // into it: copy pairs a target column with the SQL of its value in the old table.
   void RebuildTable(AttachedDatabase& db, const ObjectInfo& before, ObjectInfo after,

@@ -83,6 +83,7 @@ inline constexpr MessageEntry kMessages[] = {
     {2714, 16, "There is already an object named '%s' in the database."},
     {2754, 16, "Error severity levels greater than 18 can only be specified by members of the sysadmin role, using the WITH LOG option."},
     {2758, 16, "RAISERROR could not locate entry for error %d in sysmessages."},
+    {2760, 16, "Specified owner name '%s' either does not exist or you do not have permission to use it."},
     {2812, 16, "Could not find stored procedure '%s'."},
     {3013, 16, "%s is terminating abnormally."},
     {3014, 10, "%s successfully processed %s pages in %s seconds (%s MB/sec)."},
