@@ -314,6 +314,12 @@ class Connection {
       running_ = false;
       if (error.kind() == SessionError::Kind::kCancelled) return Cancelled();
       log_("connection " + peer_ + ": session ended: " + error.what());
+      // What the batch said before it ended the session (a fatal error's message) still goes
+      // out, as the reply's last message, before the connection closes.
+      if (!out_.data().empty()) {
+        WriteDone(out_, version_, kDoneError, -1);
+        Pump(true);
+      }
       broken_ = true;
       return;
     } catch (const BatchCancelled&) {

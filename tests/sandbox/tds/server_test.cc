@@ -692,6 +692,17 @@ TEST_F(TdsServerTest, AKilledSessionLosesItsConnection) {
   EXPECT_EQ(Of(killer->Batch("SELECT 1"), Kind::kRow).size(), 1u);
 }
 
+// RAISERROR of severity 20 ends the session, but its message reaches the client first.
+TEST_F(TdsServerTest, AFatalErrorIsSentBeforeTheConnectionEnds) {
+  auto victim = Connect();
+  auto reply = victim->Batch("PRINT 'before' RAISERROR('fatal ''x'']; --', 20, 1) WITH LOG");
+  auto errors = Of(reply, Kind::kError);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].text, "fatal 'x']; --");
+  EXPECT_EQ(Of(reply, Kind::kInfo).size(), 1u);
+  EXPECT_THROW(victim->Batch("SELECT 1"), std::runtime_error);
+}
+
 TEST_F(TdsServerTest, MalformedRequestsEndTheirConnectionOnly) {
   auto header = [](std::uint8_t type, std::uint8_t status, std::uint16_t length) {
     Writer w;
