@@ -141,7 +141,7 @@ DateSettings Dates(sqlite3_context* ctx) {
   return host ? host->Dates() : DateSettings{};
 }
 
-// tsql_conv(value, kind, length, precision, scale, source_kind, fit, style)
+// tsql_conv(value, kind, length, precision, scale, source_kind, source_scale, fit, style)
 void Conv(sqlite3_context* ctx, int, sqlite3_value** argv) {
   GuardFunction(ctx, [&] {
     SqlType target;
@@ -150,13 +150,15 @@ void Conv(sqlite3_context* ctx, int, sqlite3_value** argv) {
     target.precision = sqlite3_value_int(argv[3]);
     target.scale = sqlite3_value_int(argv[4]);
     std::optional<SqlType> source;
-    if (sqlite3_value_int(argv[5]) >= 0)
+    if (sqlite3_value_int(argv[5]) >= 0) {
       source = SqlType{static_cast<TypeKind>(sqlite3_value_int(argv[5]))};
-    Fit fit = sqlite3_value_int(argv[6]) != 0 ? Fit::kFail : Fit::kCut;
-    if (sqlite3_value_type(argv[7]) == SQLITE_NULL) return sqlite3_result_null(ctx);
+      source->scale = sqlite3_value_int(argv[6]);
+    }
+    Fit fit = sqlite3_value_int(argv[7]) != 0 ? Fit::kFail : Fit::kCut;
+    if (sqlite3_value_type(argv[8]) == SQLITE_NULL) return sqlite3_result_null(ctx);
     DateSettings dates = Dates(ctx);
     FunctionResult(ctx, Convert(FunctionArg(argv[0]), target, fit, source,
-                                sqlite3_value_int(argv[7]), &dates));
+                                sqlite3_value_int(argv[8]), &dates));
   });
 }
 
@@ -623,7 +625,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost* host) {
       {"like", 3, kPure, Like},
       {"tsql_like_ansi", 2, kPure, LikeNonUnicode},
       {"tsql_like_ansi", 3, kPure, LikeNonUnicode},
-      {"tsql_conv", 8, kPure, Conv},
+      {"tsql_conv", 9, kPure, Conv},
       {"tsql_len", 1, kPure, Len},
       {"tsql_datalength", 2, kPure, DataLength},
       {"tsql_substring", 3, kPure, SubstringFunction},

@@ -218,9 +218,10 @@ std::string Translator::ConvertSql(const TypedSql& value, const SqlType& target,
     }
   }
   int source = value.type.kind == TypeKind::kSqlVariant ? -1 : static_cast<int>(value.type.kind);
-  char buffer[160];
-  std::snprintf(buffer, sizeof buffer, ", %d, %d, %d, %d, %d, %d, ", static_cast<int>(target.kind),
-                target.length, target.precision, target.scale, source, fit == Fit::kFail ? 1 : 0);
+  char buffer[200];
+  std::snprintf(buffer, sizeof buffer, ", %d, %d, %d, %d, %d, %d, %d, ",
+                static_cast<int>(target.kind), target.length, target.precision, target.scale,
+                source, value.type.scale, fit == Fit::kFail ? 1 : 0);
   return "tsql_conv(" + value.sql + buffer + std::string(style) + ")";
 }
 

@@ -421,17 +421,22 @@ std::string ValueText(const Value& v, const std::optional<SqlType>& source, int 
       return *formatted;
     }
   }
+  const bool exact = source && (source->kind == TypeKind::kDecimal ||
+                                source->kind == TypeKind::kNumeric ||
+                                source->kind == TypeKind::kMoney ||
+                                source->kind == TypeKind::kSmallMoney);
+  if (exact && (v.type() == Value::Type::kInt || v.type() == Value::Type::kDouble)) {
+    // A decimal or money value shows its type's scale, a whole one too ("9.000").
+    const int scale =
+        source->kind == TypeKind::kDecimal || source->kind == TypeKind::kNumeric ? source->scale : 2;
+    if (v.type() == Value::Type::kInt)
+      return std::to_string(*v.ToInt()) + (scale > 0 ? "." + std::string(scale, '0') : "");
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*f", scale, *v.ToDouble());
+    return buffer;
+  }
   if (v.type() == Value::Type::kInt) return std::to_string(*v.ToInt());
   if (v.type() == Value::Type::kDouble) {
-    if (source && (source->kind == TypeKind::kDecimal || source->kind == TypeKind::kNumeric ||
-                   source->kind == TypeKind::kMoney || source->kind == TypeKind::kSmallMoney)) {
-      int scale = source->kind == TypeKind::kDecimal || source->kind == TypeKind::kNumeric
-                      ? source->scale
-                      : 2;
-      char buffer[64];
-      std::snprintf(buffer, sizeof buffer, "%.*f", scale, *v.ToDouble());
-      return buffer;
-    }
     return FormatDouble(*v.ToDouble());
   }
   if (auto* bytes = v.AsBytes()) return std::string(bytes->begin(), bytes->end());

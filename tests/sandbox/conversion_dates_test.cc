@@ -189,6 +189,11 @@ TEST_F(ConversionDatesTest, MoneyAndFloatStyles) {
       {"real style 126 is style 1", "CONVERT(varchar(30), CAST(0.5 AS real), 126)",
        "5.0000000e-001"},
       {"style of an int is ignored", "CONVERT(varchar(30), 42, 103)", "42"},
+      // A decimal shows its type's scale as text, also when the value is whole.
+      {"whole decimal keeps its scale", "CAST(CAST(9 AS decimal(12,3)) AS varchar)", "9.000"},
+      {"decimal with a fraction", "CAST(CAST(-2.25 AS numeric(9,2)) AS varchar)", "-2.25"},
+      {"decimal of scale 0", "CAST(CAST(7 AS decimal(4,0)) AS varchar)", "7"},
+      {"whole money, style 0", "CAST(CAST(3 AS money) AS varchar)", "3.00"},
   });
 }
 
