@@ -660,11 +660,13 @@ TypedSql Translator::Builtin(const BuiltinFunction& function, const FunctionCall
                              const Scope* scope) {
   std::vector<TypedSql> args;
   if (call.star) {
-    // f(*): every column of the FROM sources, in their order.
+    // f(*): every column of the FROM sources, in their order, but text, ntext and image,
+    // which do not compare.
     if (!function.star || !scope || scope->sources.empty())
       throw WrongArgumentCount(function.name, function.min_args, function.max_args);
     for (const SourceBinding& source : scope->sources) {
       for (const OutputColumn& column : source.columns) {
+        if (column.type.IsLarge()) continue;
         ColumnRef ref;
         ref.table.name = source.exposed;
         ref.column = column.name;
