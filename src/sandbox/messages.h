@@ -252,10 +252,17 @@ inline constexpr MessageEntry kMessages[] = {
 };
 // clang-format on
 
+// An index, not a pointer, so the compile-time checks below also hold in sanitizer builds
+// (GCC's -fsanitize=undefined makes pointer comparisons non-constant).
+constexpr int MessageIndex(std::int32_t number) {
+  for (size_t i = 0; i < std::size(kMessages); ++i)
+    if (kMessages[i].number == number) return static_cast<int>(i);
+  return -1;
+}
+
 constexpr const MessageEntry* FindMessage(std::int32_t number) {
-  for (const MessageEntry& m : kMessages)
-    if (m.number == number) return &m;
-  return nullptr;
+  const int index = MessageIndex(number);
+  return index < 0 ? nullptr : &kMessages[index];
 }
 
 // The kinds of a text's placeholders in order ('s' or 'd'); '?' after the last one, '!' for a
@@ -309,9 +316,15 @@ std::string ArgText(const T& value) {
     return std::string(std::string_view(value));
 }
 
+// Message N's text; the first message's for an unknown N, whose own check fails first.
+template <std::int32_t N>
+constexpr std::string_view TextOf() {
+  return kMessages[MessageIndex(N) < 0 ? 0 : MessageIndex(N)].text;
+}
+
 template <std::int32_t N, typename... Args, size_t... I>
 constexpr bool KindsMatch(std::index_sequence<I...>) {
-  return ((PlaceholderKind(FindMessage(N)->text, static_cast<int>(I)) == KindOf<Args>()) && ...);
+  return ((PlaceholderKind(TextOf<N>(), static_cast<int>(I)) == KindOf<Args>()) && ...);
 }
 
 }  // namespace detail
@@ -320,14 +333,14 @@ constexpr bool KindsMatch(std::index_sequence<I...>) {
 // the table.
 template <std::int32_t N, typename... Args>
 SqlError Raise(const Args&... args) {
-  static_assert(FindMessage(N) != nullptr, "no message with this number in kMessages");
-  static_assert(PlaceholderCount(FindMessage(N)->text) == sizeof...(Args),
+  static_assert(MessageIndex(N) >= 0, "no message with this number in kMessages");
+  static_assert(PlaceholderCount(detail::TextOf<N>()) == sizeof...(Args),
                 "the message has another count of placeholders than arguments given");
   static_assert(detail::KindsMatch<N, Args...>(std::index_sequence_for<Args...>{}),
                 "an argument's kind differs from its placeholder's (%s text, %d integer)");
-  constexpr const MessageEntry* m = FindMessage(N);
+  const MessageEntry& m = kMessages[MessageIndex(N)];
   const std::array<std::string, sizeof...(Args)> texts{detail::ArgText(args)...};
-  return SqlError(N, m->severity, FormatMessage(m->text, texts), m->scope);
+  return SqlError(N, m.severity, FormatMessage(m.text, texts), m.scope);
 }
 
 }  // namespace errors
