@@ -108,9 +108,9 @@ void RefuseSideEffects(const tsql::Statement& statement, std::string_view text) 
     case Kind::kWhile:
       return RefuseSideEffects(*statement.As<tsql::WhileStatement>().body, text);
     case Kind::kSelect: {
-      const tsql::QuerySpec& spec = statement.As<tsql::SelectStatement>().query->FirstSpec();
-      if (!spec.into.empty()) throw invalid("SELECT INTO");
-      if (spec.items.empty() || spec.items[0].kind != tsql::SelectItem::Kind::kAssignment)
+      const tsql::QuerySpec& select = statement.As<tsql::SelectStatement>().query->FirstSpec();
+      if (!select.into.empty()) throw invalid("SELECT INTO");
+      if (select.items.empty() || select.items[0].kind != tsql::SelectItem::Kind::kAssignment)
         throw SqlError(444, 16,
                        "Select statements included within a function cannot return data to a "
                        "client.",

@@ -58,7 +58,7 @@ bool Translator::Within(const Expr& expr, const Scope& scope) {
   return within;
 }
 
-std::string Translator::OldStyleJoins(const QuerySpec& spec, Scope& scope, std::string& where_sql) {
+std::string Translator::OldStyleJoins(const QuerySpec& select, Scope& scope, std::string& where_sql) {
   if (resolver_.CompatibilityLevel() >= 90)
     throw errors::OuterJoinOperatorsNeedLevel80(resolver_.MajorVersion());
   // Each FROM item with the sources it brought into scope.
@@ -69,7 +69,7 @@ std::string Translator::OldStyleJoins(const QuerySpec& spec, Scope& scope, std::
     std::vector<std::string> on;
   };
   std::vector<Item> items;
-  for (const TableSourcePtr& source : spec.from) {
+  for (const TableSourcePtr& source : select.from) {
     const size_t first = scope.sources.size();
     Item item;
     item.sql = Source(*source, scope, nullptr, true);
@@ -85,7 +85,7 @@ std::string Translator::OldStyleJoins(const QuerySpec& spec, Scope& scope, std::
     throw errors::OuterJoinNotPermitted();
   };
 
-  const std::vector<const Expr*> conjuncts = Conjuncts(*spec.where);
+  const std::vector<const Expr*> conjuncts = Conjuncts(*select.where);
   std::vector<const Expr*> rest;
   for (const Expr* e : conjuncts) {
     const BinaryExpr* b = OuterComparison(*e);

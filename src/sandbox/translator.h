@@ -212,7 +212,7 @@ class Translator {
   std::string SystemCall(const std::string& name, const std::vector<TypedSql>& args);
   // FROM for a WHERE with *= or =* (outer_joins.cc): the inner tables LEFT JOINed on their
   // conditions; where_sql gets the rest of the WHERE, empty when nothing is left.
-  std::string OldStyleJoins(const tsql::QuerySpec& spec, Scope& scope, std::string& where_sql);
+  std::string OldStyleJoins(const tsql::QuerySpec& select, Scope& scope, std::string& where_sql);
   // Whether one of the WHERE's AND-ed conditions is a *= or =* comparison.
   static bool HasOuterJoinOperator(const tsql::Expr& where);
   // Whether expr translates with the sources of scope alone (and the outer queries').
