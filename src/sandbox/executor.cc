@@ -342,7 +342,11 @@ void Executor::ReportError(SqlError& error, const tsql::Statement& statement) {
   if (m.line == 0) m.line = statement.span.line;
   sink_.Message(m);
   session_.error = m.number;
-  if (TerminatesStatement(m.number)) {
+  session_.rowcount = 0;
+  // Only a change that failed is reported as terminated; a query's error stands alone.
+  using K = tsql::Statement::Kind;
+  if (TerminatesStatement(m.number) &&
+      (statement.kind == K::kInsert || statement.kind == K::kUpdate || statement.kind == K::kDelete)) {
     ServerMessage done;
     done.number = 3621;
     done.severity = 0;

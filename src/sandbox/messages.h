@@ -54,6 +54,7 @@ inline constexpr MessageEntry kMessages[] = {
     {266, 16, "Transaction count after EXECUTE indicates that a COMMIT or ROLLBACK TRANSACTION statement is missing. Previous count = %d, current count = %d."},
     {281, 16, "%d is not a valid style number when converting from %s to a character string."},
     {301, 16, "Query contains an outer-join request that is not permitted.", ErrorScope::kBatch},
+    {409, 16, "The %s aggregate operation cannot take a %s data type as an argument."},
     {448, 16, "Invalid collation '%s'."},
     {512, 16, "Subquery returned more than 1 value. This is not permitted when the subquery follows =, !=, <, <= , >, >= or when the subquery is used as an expression."},
     {515, 16, "Cannot insert the value NULL into column '%s', table '%s'; column does not allow nulls. %s fails."},

@@ -8,6 +8,7 @@
 #include "sandbox/arithmetic.h"
 #include "sandbox/builtin_functions.h"
 #include "sandbox/collation.h"
+#include "sandbox/messages.h"
 #include "sandbox/sql_error.h"
 #include "sandbox/sqlite.h"
 #include "sandbox/tsql/limits.h"
@@ -758,10 +759,18 @@ TypedSql Translator::Function(const FunctionCall& call, const Scope* scope) {
     TypedSql a = Expression(*call.args[0], scope);
     out.type = a.type;
     std::string distinct = call.distinct ? "DISTINCT " : "";
-    if ((name == "SUM" || name == "AVG") &&
-        (a.type.kind == TypeKind::kTinyInt || a.type.kind == TypeKind::kSmallInt ||
-         a.type.kind == TypeKind::kBit))
+    bool adds = name == "SUM" || name == "AVG";
+    if (a.type.kind == TypeKind::kBit || a.type.IsLarge() ||
+        (adds && !a.type.IsNumeric() && !a.is_null))
+      throw errors::Raise<409>(adds ? "sum or average" : Lower(name), a.type.Name());
+    // SQL Server widens what adds up: small integers to int, exact numbers to precision 38,
+    // and an average keeps at least six decimals.
+    if (adds && (a.type.kind == TypeKind::kTinyInt || a.type.kind == TypeKind::kSmallInt))
       out.type = SqlType::Int();
+    if (adds && (a.type.kind == TypeKind::kDecimal || a.type.kind == TypeKind::kNumeric))
+      out.type = SqlType{a.type.kind, 0, 38, name == "AVG" ? std::max(a.type.scale, 6) : a.type.scale};
+    if (adds && a.type.kind == TypeKind::kSmallMoney) out.type = SqlType{TypeKind::kMoney};
+    if (adds && a.type.kind == TypeKind::kReal) out.type = SqlType::Float();
     if (name == "AVG" && a.type.IsInteger()) {
       out.sql = "CAST(avg(" + distinct + a.sql + ") AS INTEGER)";
     } else if (name == "SUM" && out.type.IsInteger()) {

@@ -60,6 +60,12 @@ TEST_F(ArithmeticTest, IntegerResultsOutOfTheirTypesRangeAreError8115) {
       {"int minimum / -1", "DECLARE @i int SET @i = -2147483648 SELECT @i / -1", 8115, 16,
        kIntOverflow},
       {"SUM of int is int", "SELECT SUM(v) FROM big", 8115, 16, kIntOverflow},
+      {"SUM of bit", "SELECT SUM(CAST(1 AS bit))", 409, 16,
+       "The sum or average aggregate operation cannot take a bit data type as an argument."},
+      {"AVG of varchar", "SELECT AVG(name) FROM (SELECT 'a' AS name) t", 409, 16,
+       "The sum or average aggregate operation cannot take a varchar data type as an argument."},
+      {"MAX of bit", "SELECT MAX(CAST(1 AS bit))", 409, 16,
+       "The max aggregate operation cannot take a bit data type as an argument."},
       {"SUM of bigint past 64 bits",
        "SELECT SUM(v) FROM (SELECT CAST(9223372036854775807 AS bigint) AS v UNION ALL "
        "SELECT CAST(1 AS bigint)) t",
@@ -75,12 +81,20 @@ TEST_F(ArithmeticTest, IntegerResultsOutOfTheirTypesRangeAreError8115) {
       {"CAST of a negative int to tinyint", "SELECT CAST(-1 AS tinyint)", 220, 16,
        "Arithmetic overflow error for data type tinyint, value = -1."},
   });
-  // A computed overflow comes with state 2; the batch goes on after the failed statement.
-  CollectingSink sink = Run("SELECT 2147483647 * 2 SELECT 'next'");
-  ASSERT_EQ(sink.FirstError(), 8115);
-  EXPECT_EQ(sink.Errors()[0]->state, 2);
-  ASSERT_FALSE(sink.sets.empty());
-  EXPECT_EQ(sink.sets.back().rows.at(0).at(0), Value("next"));
+  // A computed overflow comes with state 2; the batch goes on after the failed statement,
+  // with @@ROWCOUNT 0, and a failed query is not "terminated" as a failed change is.
+  Ok("CREATE TABLE one_row (v int) INSERT one_row VALUES (1)");
+  for (const char* query : {"SELECT 2147483647 * 2", "UPDATE one_row SET v = 2147483647 * 2"}) {
+    SCOPED_TRACE(query);
+    CollectingSink sink = Run(std::string("SELECT 1 ") + query + " SELECT @@ROWCOUNT");
+    ASSERT_EQ(sink.FirstError(), 8115);
+    EXPECT_EQ(sink.Errors()[0]->state, 2);
+    ASSERT_FALSE(sink.sets.empty());
+    EXPECT_EQ(sink.sets.back().rows.at(0).at(0), Value(0));
+    bool terminated = std::any_of(sink.messages.begin(), sink.messages.end(),
+                                  [](const ServerMessage& m) { return m.number == 3621; });
+    EXPECT_EQ(terminated, query[0] == 'U');
+  }
 }
 
 TEST_F(ArithmeticTest, ResultsInRangeAndTheirTypesFollowDataTypePrecedence) {
@@ -108,6 +122,15 @@ TEST_F(ArithmeticTest, ResultsInRangeAndTheirTypesFollowDataTypePrecedence) {
       {"the int minimum stays", "-2147483647 - 1", Value(-2147483647LL - 1), "int"},
       {"SUM of bigint", "SUM(CAST(2147483647 AS bigint) + 1)", Value(2147483648LL), "bigint"},
       {"long chains of int keep their value", "1 + 1 + 1 + 1 + 1 - 5", Value(0), "int"},
+      // SUM and AVG: decimal(p, s) sums to decimal(38, s), averages to decimal(38, max(s, 6)).
+      {"SUM of tinyint is int", "SUM(CAST(200 AS tinyint) + CAST(55 AS tinyint))", Value(255),
+       "int"},
+      {"AVG of decimal is decimal", "AVG(CAST(12.5 AS decimal(10, 2)))", Value(12.5), "decimal"},
+      {"AVG of decimal keeps six decimals",
+       "CAST(AVG(CAST(12.5 AS decimal(10, 2))) AS varchar(40))", Value("12.500000"), "varchar"},
+      {"SUM of decimal keeps its scale", "CAST(SUM(CAST(12.5 AS decimal(10, 2))) AS varchar(40))",
+       Value("12.50"), "varchar"},
+      {"SUM of smallmoney is money", "SUM(CAST(1.5 AS smallmoney))", Value(1.5), "money"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.rule) + ": " + c.expression);
