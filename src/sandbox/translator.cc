@@ -1557,8 +1557,14 @@ Translator::SpecResult Translator::TranslateSpec(const QuerySpec& query_spec, co
   // Assignments follow the rows' order, but SQLite computes result columns before it sorts: a
   // window's sort comes first, then the columns, row by row.
   std::string order_sql;
-  const bool assigning =
-      !query_spec.distinct && !result.assignments.empty() && !result.assignments.front().empty();
+  // (ORDER BY a position sorts by an assigned value: that order is SQLite's own.)
+  const bool by_position =
+      order && std::any_of(order->begin(), order->end(), [](const OrderItem& item) {
+        return item.expr->kind == Expr::Kind::kLiteral &&
+               item.expr->As<tsql::Literal>().type == tsql::Literal::Type::kInteger;
+      });
+  const bool assigning = !query_spec.distinct && !by_position && !result.assignments.empty() &&
+                         !result.assignments.front().empty();
   if (allow_order && order && !order->empty())
     order_sql = assigning ? OrderBy(*order, &result.scope, {}, {})
                           : OrderBy(*order, &result.scope, result.columns, result.item_aliases);

@@ -63,6 +63,8 @@ TEST_F(VariableAssignmentTest, SelectAssignsOncePerRowInOrder) {
       {"DECLARE @s NVARCHAR(30) SELECT @s = name FROM Items WHERE id < 4 ORDER BY id DESC "
        "SELECT @s",
        "alpha"},
+      {"DECLARE @s NVARCHAR(30) SELECT @s = name FROM Items WHERE id < 4 ORDER BY 1 SELECT @s",
+       "gamma"},
       {"DECLARE @n INT SELECT @n = id FROM Items WHERE id < 4 SELECT @@ROWCOUNT", 3},
       // TOP takes the first rows of the order; GROUP BY assigns once per group.
       {"DECLARE @s VARCHAR(50) SET @s = '' SELECT TOP 2 @s = @s + name + ';' FROM Items "
