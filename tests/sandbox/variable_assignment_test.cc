@@ -100,6 +100,10 @@ TEST_F(VariableAssignmentTest, UpdateAssignsOncePerRowInOrder) {
           {"DECLARE @t INT SET @t = 0 UPDATE Seq SET v = v * 10, @t = @t + v "
            "SELECT CAST(@t AS VARCHAR) + '/' + CAST(SUM(v) AS VARCHAR) FROM Seq",
            "26/260"},
+          // A column reads the variable as the rows before it left it, not as this row sets it.
+          {"DECLARE @x INT SET @x = 0 UPDATE Seq SET v = v + @x, @x = @x + 1 "
+           "SELECT CAST(SUM(v) AS VARCHAR) + '/' + CAST(@x AS VARCHAR) FROM Seq",
+           "32/4"},
           // Only the rows SET ROWCOUNT lets through are seen.
           {"DECLARE @n INT SET @n = 0 SET ROWCOUNT 2 UPDATE Seq SET @n = @n + 1, v = 0 "
            "SET ROWCOUNT 0 SELECT CAST(@n AS VARCHAR) + '/' + CAST(SUM(v) AS VARCHAR) FROM Seq",
