@@ -2,9 +2,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <unordered_set>
 
 #include "sandbox/collation.h"
 #include "sandbox/executor.h"
+#include "sandbox/live_variables.h"
 #include "sandbox/security.h"
 #include "sandbox/tsql/limits.h"
 
@@ -211,6 +213,13 @@ void Executor::Select(const SelectStatement& s) {
   std::vector<Value> params;
   Translator translator(*this, params);
   translator.set_bind_long_literals(true);
+  // SELECT @s = @s + name ...: each row reads what the rows before it assigned.
+  LiveVariables live;
+  const std::vector<tsql::SelectItem>& items = query.FirstSpec().items;
+  if (std::any_of(items.begin(), items.end(), [](const tsql::SelectItem& item) {
+        return item.kind == tsql::SelectItem::Kind::kAssignment;
+      }))
+    translator.set_live_variables(&live);
   Translation t = translator.Query(query, nullptr, false, session_.options().rowcount);
   bool assigning = std::any_of(t.assignments.begin(), t.assignments.end(),
                                [](const std::string& v) { return !v.empty(); });
@@ -224,11 +233,14 @@ void Executor::Select(const SelectStatement& s) {
       if (!FindVariable(v)) throw errors::UndeclaredVariable(v);
     }
     std::int64_t rows = 0;
-    RunSql(t.sql, params, [&](sqlite3_stmt* stmt) {
-      ++rows;
-      for (size_t i = 0; i < t.assignments.size(); ++i)
-        Assign(t.assignments[i], ReadColumn(stmt, static_cast<int>(i)), t.columns[i].type);
-    });
+    RunSql(
+        t.sql, params,
+        [&](sqlite3_stmt* stmt) {
+          ++rows;
+          for (size_t i = 0; i < t.assignments.size(); ++i)
+            Assign(t.assignments[i], ReadColumn(stmt, static_cast<int>(i)), t.columns[i].type);
+        },
+        &live);
     session_.rowcount = rows;
     SendDone(rows);
     return;
@@ -663,6 +675,11 @@ void Executor::Update(const UpdateStatement& s) {
     SqlType type;
   };
   std::vector<SetItem> sets;
+  LiveVariables live;
+  const bool any_variable = std::any_of(s.sets.begin(), s.sets.end(), [](const SetClause& c) {
+    return c.kind != SetClause::Kind::kColumn;
+  });
+  if (any_variable) translator.set_live_variables(&live);
   for (const SetClause& clause : s.sets) {
     SetItem item;
     TypedSql value = translator.Expression(*clause.value, &scope);
@@ -696,28 +713,48 @@ void Executor::Update(const UpdateStatement& s) {
     where = CurrentOf(s.current_of, table, target_rowid, columns, translator);
   }
 
-  // Variables set by UPDATE take the values of the last row changed.
-  bool any_variable =
-      std::any_of(sets.begin(), sets.end(), [](const SetItem& i) { return !i.variable.empty(); });
-  if (any_variable) {
-    std::string select;
-    std::vector<const SetItem*> variables;
-    for (const SetItem& i : sets)
-      if (!i.variable.empty()) {
-        select += (select.empty() ? "" : ", ") + i.value;
-        variables.push_back(&i);
-      }
-    std::string sql =
-        "SELECT " + select + " FROM " + from_sql + (where.empty() ? "" : " WHERE " + where);
-    RunSql(sql, params, [&](sqlite3_stmt* stmt) {
-      for (size_t k = 0; k < variables.size(); ++k)
-        Assign(variables[k]->variable, ReadColumn(stmt, static_cast<int>(k)), variables[k]->type);
-    });
-  }
   std::string sql;
   std::string assignments;
   int n = 0;
-  if (simple) {
+  std::vector<std::vector<Value>> by_row;
+  std::string limit_sql = top;
+  if (limit > 0)
+    limit_sql = limit_sql.empty() ? std::to_string(limit)
+                                  : "min(" + limit_sql + ", " + std::to_string(limit) + ")";
+  // Variables are assigned row by row, in order, each row seeing what the rows before it left;
+  // @v = col = expression writes the variable's new value to the column. So the rows' values
+  // are computed first, then each row is written with its own.
+  if (any_variable) {
+    std::string select = target_rowid;
+    for (const SetItem& i : sets) select += ", " + i.value;
+    std::string query =
+        "SELECT " + select + " FROM " + from_sql + (where.empty() ? "" : " WHERE " + where);
+    if (!limit_sql.empty()) query += " LIMIT " + limit_sql;
+    std::unordered_set<std::int64_t> seen;  // a join may reach a row twice: it is written once
+    auto on_row = [&](sqlite3_stmt* stmt) {
+      std::vector<Value> values;
+      for (size_t k = 0; k < sets.size(); ++k) {
+        Value v = ReadColumn(stmt, static_cast<int>(k + 1));
+        if (!sets[k].variable.empty()) Assign(sets[k].variable, v, sets[k].type);
+        if (!sets[k].column.empty()) values.push_back(std::move(v));
+      }
+      std::int64_t rowid = sqlite3_column_int64(stmt, 0);
+      if (!seen.insert(rowid).second) return;
+      values.emplace_back(static_cast<long long>(rowid));
+      by_row.push_back(std::move(values));
+    };
+    try {
+      RunSql(query, params, on_row, &live);
+    } catch (const SqliteError& e) {
+      throw MapSqliteError(e, &table, false);
+    }
+    for (const SetItem& i : sets)
+      if (!i.column.empty())
+        assignments += (assignments.empty() ? "" : ", ") + QuoteIdentifier(i.column) + " = ?" +
+                       std::to_string(++n);
+    sql =
+        "UPDATE " + table.sql + " SET " + assignments + " WHERE rowid = ?" + std::to_string(n + 1);
+  } else if (simple) {
     for (const SetItem& i : sets) {
       if (i.column.empty()) continue;
       assignments +=
@@ -735,10 +772,6 @@ void Executor::Update(const UpdateStatement& s) {
     }
     std::string inner =
         "SELECT " + select + " FROM " + from_sql + (where.empty() ? "" : " WHERE " + where);
-    std::string limit_sql = !top.empty() ? top : "";
-    if (limit > 0)
-      limit_sql = limit_sql.empty() ? std::to_string(limit)
-                                    : "min(" + limit_sql + ", " + std::to_string(limit) + ")";
     if (!limit_sql.empty()) inner += " LIMIT " + limit_sql;
     sql = "UPDATE " + table.sql + " AS \"u\" SET " + assignments + " FROM (" + inner +
           ") AS \"f\" WHERE \"u\".rowid = \"f\".\"rid\"";
@@ -747,13 +780,17 @@ void Executor::Update(const UpdateStatement& s) {
   if (!assignments.empty()) {
     const bool guarded = Guarded(table);
     std::vector<std::int64_t> written;
-    try {
-      RunSql(sql + (guarded ? " RETURNING rowid" : ""), params,
-             [&](sqlite3_stmt* stmt) { written.push_back(sqlite3_column_int64(stmt, 0)); });
-    } catch (const SqliteError& e) {
-      throw MapSqliteError(e, &table, false);
-    }
-    changed = session_.connection().Changes();
+    auto write = [&](const std::vector<Value>& values) {
+      try {
+        RunSql(sql + (guarded ? " RETURNING rowid" : ""), values,
+               [&](sqlite3_stmt* stmt) { written.push_back(sqlite3_column_int64(stmt, 0)); });
+      } catch (const SqliteError& e) {
+        throw MapSqliteError(e, &table, false);
+      }
+      changed += session_.connection().Changes();
+    };
+    if (!any_variable) write(params);
+    for (const std::vector<Value>& values : by_row) write(values);
     if (guarded) {
       CheckRows(table, "UPDATE", &written);
       CheckReferences(table, "UPDATE");

@@ -6,6 +6,7 @@
 #include "sandbox/backup.h"
 #include "sandbox/collation.h"
 #include "sandbox/databases.h"
+#include "sandbox/live_variables.h"
 #include "sandbox/messages.h"
 #include "sandbox/security.h"
 #include "sandbox/system_procedures.h"
@@ -408,7 +409,7 @@ void Executor::Assign(const std::string& variable, const Value& value,
 }
 
 void Executor::RunSql(const std::string& sql, const std::vector<Value>& params,
-                      const std::function<void(sqlite3_stmt*)>& on_row) {
+                      const std::function<void(sqlite3_stmt*)>& on_row, const LiveVariables* live) {
   Connection& connection = session_.connection();
   sqlite3_stmt* stmt = connection.Cached(sql);
   // A function's body may run the very statement that is calling it: that one gets its own.
@@ -429,6 +430,7 @@ void Executor::RunSql(const std::string& sql, const std::vector<Value>& params,
   const size_t count = std::min<size_t>(params.size(), sqlite3_bind_parameter_count(stmt));
   for (size_t i = 0; i < count; ++i)
     BindValue(connection.get(), stmt, static_cast<int>(i + 1), params[i]);
+  if (live) live->Bind(stmt);
   while (true) {
     int rc = sqlite3_step(stmt);
     for (int n = 0; rc == SQLITE_BUSY && session_.WaitOutside(n++);) {

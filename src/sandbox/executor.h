@@ -91,7 +91,8 @@ class Executor : public Resolver {
   void Info(std::int32_t number, std::string text, int severity = 10);
   // Runs SQL on the session's connection; rows go to on_row. Throws SqlError.
   void RunSql(const std::string& sql, const std::vector<common::Value>& params,
-              const std::function<void(sqlite3_stmt*)>& on_row = {});
+              const std::function<void(sqlite3_stmt*)>& on_row = {},
+              const LiveVariables* live = nullptr);
   // The database the running statement resolves names in.
   AttachedDatabase& Db();
   void CheckPermission(std::string_view action, AttachedDatabase& db, const ObjectInfo* object);

@@ -11,6 +11,7 @@
 #include "sandbox/date_styles.h"
 #include "sandbox/fulltext.h"
 #include "sandbox/function_support.h"
+#include "sandbox/live_variables.h"
 #include "sandbox/messages.h"
 #include "sandbox/sqlite.h"
 #include "sandbox/types.h"
@@ -651,6 +652,7 @@ void RegisterFunctions(sqlite3* db, FunctionHost* host) {
   RegisterBuiltinFunctions(db, host);
   RegisterFullTextFunctions(db);
   RegisterArithmeticFunctions(db);
+  RegisterVariableFunctions(db);
   if (host) {
     sqlite3_create_function_v2(db, "tsql_sys", -1, kVolatile, host, System, nullptr, nullptr,
                                nullptr);

@@ -8,6 +8,7 @@
 #include "sandbox/arithmetic.h"
 #include "sandbox/builtin_functions.h"
 #include "sandbox/collation.h"
+#include "sandbox/live_variables.h"
 #include "sandbox/messages.h"
 #include "sandbox/sql_error.h"
 #include "sandbox/sqlite.h"
@@ -1061,6 +1062,10 @@ TypedSql Translator::Expression(const Expr& expr, const Scope* scope) {
       if (!slot) throw errors::UndeclaredVariable(name);
       TypedSql out;
       out.sql = Bind(slot->value);
+      if (live_) {
+        live_->Add(static_cast<int>(params_.size()), slot);
+        out.sql = "tsql_variable(" + out.sql + ")";
+      }
       out.type = slot->type;
       return out;
     }
@@ -1558,6 +1563,21 @@ Translator::SpecResult Translator::TranslateSpec(const QuerySpec& query_spec, co
       }
     }
   }
+  // Assignments follow the rows' order, but SQLite computes result columns before it sorts: a
+  // window's sort comes first, then the columns, row by row.
+  std::string order_sql;
+  // (ORDER BY a position sorts by an assigned value: that order is SQLite's own.)
+  const bool by_position =
+      order && std::any_of(order->begin(), order->end(), [](const OrderItem& item) {
+        return item.expr->kind == Expr::Kind::kLiteral &&
+               item.expr->As<tsql::Literal>().type == tsql::Literal::Type::kInteger;
+      });
+  const bool assigning = !query_spec.distinct && !by_position && !result.assignments.empty() &&
+                         !result.assignments.front().empty();
+  if (allow_order && order && !order->empty())
+    order_sql = assigning ? OrderBy(*order, &result.scope, {}, {})
+                          : OrderBy(*order, &result.scope, result.columns, result.item_aliases);
+  if (assigning && !order_sql.empty()) items += ", row_number() OVER (ORDER BY " + order_sql + ")";
   std::string sql = std::string("SELECT ") + (query_spec.distinct ? "DISTINCT " : "") + items;
   if (!from.empty()) sql += " FROM " + from;
   if (old_style) {
@@ -1572,8 +1592,7 @@ Translator::SpecResult Translator::TranslateSpec(const QuerySpec& query_spec, co
     sql += " GROUP BY " + group;
   }
   if (query_spec.having) sql += " HAVING " + Condition(*query_spec.having, &result.scope);
-  if (allow_order && order && !order->empty())
-    sql += " ORDER BY " + OrderBy(*order, &result.scope, result.columns, result.item_aliases);
+  if (!order_sql.empty() && !assigning) sql += " ORDER BY " + order_sql;
   std::string limit;
   if (query_spec.top) {
     TypedSql top = Expression(*query_spec.top, outer);

@@ -17,6 +17,8 @@
 
 namespace sandbox {
 
+class LiveVariables;
+
 struct BuiltinFunction;
 
 struct OutputColumn {
@@ -144,6 +146,8 @@ class Translator {
   // neither reads them again nor keeps one prepared statement per value. Only for statements
   // whose parameters reach the SQLite statement (not view bodies or stored SQL).
   void set_bind_long_literals(bool on) { bind_long_literals_ = on; }
+  // Variables are then read live, as the statement assigns them row by row.
+  void set_live_variables(LiveVariables* live) { live_ = live; }
   // Integer literals become bound parameters too, so that statements sent once a row (the
   // client cursor's UPDATE by key) share one prepared statement. Not for queries: ORDER BY 2
   // names a column, ORDER BY ?1 would not.
@@ -228,6 +232,7 @@ class Translator {
   int depth_ = 0;  // nesting of the walk, against tsql::kMaxNesting
   int view_dbid_ = 0;
   bool bind_long_literals_ = false;
+  LiveVariables* live_ = nullptr;
   bool bind_integer_literals_ = false;
 };
 
