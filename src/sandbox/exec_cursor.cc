@@ -44,8 +44,8 @@ struct Cursor {
   std::string query_sql;
   std::vector<Value> query_params;
   std::int64_t seen_writes = 0;
-  int generation = 0;     // names the rowid index of each new copy of the rows
-  bool between = false;   // the current row was deleted: PRIOR fetches the row before it
+  int generation = 0;    // names the rowid index of each new copy of the rows
+  bool between = false;  // the current row was deleted: PRIOR fetches the row before it
 
   // The base table's rowid of row n, or nullopt where the cursor has no base table.
   std::optional<std::int64_t> BaseRowId(std::int64_t n) {
@@ -283,8 +283,8 @@ void Executor::OpenCursor(Cursor& cursor) {
   const int n = static_cast<int>(t.columns.size());
 
   auto rows = std::make_unique<Connection>("");  // a temporary file SQLite removes on close
-  std::int64_t count = Fill(*this, [this] { CheckInterrupt(); }, *rows, "r", sql, params, n,
-                            base_sql.empty() ? 0 : 1);
+  std::int64_t count = Fill(
+      *this, [this] { CheckInterrupt(); }, *rows, "r", sql, params, n, base_sql.empty() ? 0 : 1);
   if (IsDynamic(cursor)) {
     cursor.query_sql = sql;
     cursor.query_params = std::move(params);
@@ -318,8 +318,9 @@ void Executor::FetchCursor(const CursorStatement& s, Cursor& cursor) {
     const int n = static_cast<int>(cursor.columns.size());
     rows.ClearCache();
     rows.Exec("DROP TABLE IF EXISTS n");
-    std::int64_t count = Fill(*this, [this] { CheckInterrupt(); }, rows, "n", cursor.query_sql,
-                              cursor.query_params, n, cursor.base_sql.empty() ? 0 : 1);
+    std::int64_t count = Fill(
+        *this, [this] { CheckInterrupt(); }, rows, "n", cursor.query_sql, cursor.query_params, n,
+        cursor.base_sql.empty() ? 0 : 1);
     bool after_end = cursor.position > cursor.count;
     if (!cursor.base_sql.empty()) {
       rows.Exec("CREATE INDEX i" + std::to_string(++cursor.generation) + " ON n(\"$rid\")");

@@ -27,8 +27,8 @@ void InstanceImpl::SaveGlobalProcedure(std::string_view name, std::int64_t id,
       [&] {
         PurgeDeadSessions();
         master_->Exec(kOrphans);
-        CachedStatement exists(*master_,
-                               "SELECT 1 FROM sessions.\"sandbox$global_procedures\" WHERE name = ?");
+        CachedStatement exists(
+            *master_, "SELECT 1 FROM sessions.\"sandbox$global_procedures\" WHERE name = ?");
         exists.Bind(1, Value(Lower(name)));
         bool found = exists.Step();
         if (found && !alter) throw errors::ObjectExists(name);

@@ -265,8 +265,7 @@ TEST_F(ProcessesTest, GlobalTemporaryProceduresOfAnotherProcess) {
       auto instance = OpenHost(root_)->Find("");
       auto session = instance->Connect(Sa());
       std::string name = "[##p'; " + std::to_string(dies) + "]";
-      if (Outcome(*session, "CREATE PROCEDURE " + name + " @a int AS SELECT @a * 2") != 0)
-        return 1;
+      if (Outcome(*session, "CREATE PROCEDURE " + name + " @a int AS SELECT @a * 2") != 0) return 1;
       self.Say("made");
       if (self.Hear() != "end") return 2;
       if (dies) ::_exit(0);
