@@ -3,11 +3,14 @@
 //
 // OPEN copies the result into a private SQLite file of the cursor (row n is rowid n), so a
 // large result costs disk, not memory, and a ROLLBACK of the session's transaction leaves the
-// cursor as it was. Keyset and dynamic cursors over one table read each row again from the
-// table when they fetch it, so they see changes and deletions since OPEN (a deleted row is
-// skipped by dynamic cursors and fetched as -2 by keyset ones), but not rows added since.
+// cursor as it was. Keyset cursors over one table read each row again from the table when they
+// fetch it, so they see changes and deletions since OPEN (a deleted row is fetched as -2), but
+// not rows added since. A dynamic cursor runs its query again at a FETCH when anything was
+// written since its last one, so it sees rows added, changed and deleted; it stays on its row
+// (or, that one deleted, between its neighbours) by the base table's rowid.
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "sandbox/collation.h"
 #include "sandbox/databases.h"
@@ -37,6 +40,12 @@ struct Cursor {
   // Keyset and dynamic cursors: the query narrowed to one base rowid, with its parameters.
   std::string refresh_sql;
   std::vector<Value> refresh_params;
+  // Dynamic cursors: the query with its parameters, and the writes seen when it last ran.
+  std::string query_sql;
+  std::vector<Value> query_params;
+  std::int64_t seen_writes = 0;
+  int generation = 0;    // names the rowid index of each new copy of the rows
+  bool between = false;  // the current row was deleted: PRIOR fetches the row before it
 
   // The base table's rowid of row n, or nullopt where the cursor has no base table.
   std::optional<std::int64_t> BaseRowId(std::int64_t n) {
@@ -51,6 +60,56 @@ struct Cursor {
 namespace {
 
 std::string Key(std::string_view name) { return Lower(name); }
+
+bool IsDynamic(const Cursor& c) { return c.type == Cursor::Type::kDynamic; }
+
+// A number that moves whenever this connection or any other commits a write to a database the
+// session has attached.
+std::int64_t Writes(Connection& connection) {
+  std::int64_t writes = sqlite3_total_changes64(connection.get());
+  std::vector<std::string> schemas;
+  sandbox::Statement list = connection.Prepare("PRAGMA database_list");
+  while (list.Step()) schemas.push_back(list.ColumnText(1));
+  for (const std::string& schema : schemas) {
+    std::string quoted = "\"";
+    for (char ch : schema) quoted += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+    sandbox::Statement version = connection.Prepare("PRAGMA " + quoted + "\".data_version");
+    if (version.Step()) writes += version.ColumnInt(0) << 20;
+  }
+  return writes;
+}
+
+// Fills table `name` of the cursor's file with the query's rows (the columns, then the base
+// rowid when shift is 1) and returns how many there are.
+std::int64_t Fill(Executor& executor, const std::function<void()>& check_interrupt,
+                  Connection& rows, const std::string& name, const std::string& sql,
+                  const std::vector<Value>& params, int n, int shift) {
+  std::string create = "CREATE TABLE " + name + "(";
+  std::string insert = "INSERT INTO " + name + " VALUES(";
+  for (int i = 0; i <= n; ++i) {
+    create += (i ? ", " : "") + (i == n ? std::string("\"$rid\"") : "c" + std::to_string(i));
+    insert += i ? ", ?" : "?";
+  }
+  rows.Exec(create + ")");
+  rows.Exec("BEGIN");
+  sqlite3_stmt* add = rows.Cached(insert + ")");
+  std::int64_t count = 0;
+  executor.RunSql(sql, params, [&](sqlite3_stmt* stmt) {
+    check_interrupt();
+    for (int i = 0; i < n; ++i)
+      sqlite3_bind_value(add, i + 1, sqlite3_column_value(stmt, i + shift));
+    if (shift)
+      sqlite3_bind_int64(add, n + 1, sqlite3_column_int64(stmt, 0));
+    else
+      sqlite3_bind_null(add, n + 1);
+    int rc = sqlite3_step(add);
+    sqlite3_reset(add);
+    if (rc != SQLITE_DONE) rows.Fail(rc);
+    ++count;
+  });
+  rows.Exec("COMMIT");
+  return count;
+}
 
 bool Has(const std::vector<std::string>& options, std::string_view option) {
   return std::find(options.begin(), options.end(), option) != options.end();
@@ -216,7 +275,7 @@ void Executor::OpenCursor(Cursor& cursor) {
       base_sql.empty() ? t.sql
                        : "SELECT \"t1\".rowid AS \"$rid\", " + t.sql.substr(std::strlen("SELECT "));
   cursor.refresh_sql.clear();
-  if (!base_sql.empty() && cursor.type != Cursor::Type::kStatic) {
+  if (!base_sql.empty() && cursor.type != Cursor::Type::kStatic && !IsDynamic(cursor)) {
     cursor.refresh_sql =
         "SELECT * FROM (" + sql + ") WHERE \"$rid\" = ?" + std::to_string(params.size() + 1);
     cursor.refresh_params = params;
@@ -224,31 +283,15 @@ void Executor::OpenCursor(Cursor& cursor) {
   const int n = static_cast<int>(t.columns.size());
 
   auto rows = std::make_unique<Connection>("");  // a temporary file SQLite removes on close
-  std::string create = "CREATE TABLE r(";
-  std::string insert = "INSERT INTO r VALUES(";
-  for (int i = 0; i <= n; ++i) {
-    create += (i ? ", " : "") + (i == n ? std::string("\"$rid\"") : "c" + std::to_string(i));
-    insert += i ? ", ?" : "?";
+  std::int64_t count = Fill(
+      *this, [this] { CheckInterrupt(); }, *rows, "r", sql, params, n, base_sql.empty() ? 0 : 1);
+  if (IsDynamic(cursor)) {
+    cursor.query_sql = sql;
+    cursor.query_params = std::move(params);
+    cursor.seen_writes = Writes(session_.connection());
+    cursor.between = false;
+    if (!base_sql.empty()) rows->Exec("CREATE INDEX i0 ON r(\"$rid\")");
   }
-  rows->Exec(create + ")");
-  rows->Exec("BEGIN");
-  sqlite3_stmt* add = rows->Cached(insert + ")");
-  std::int64_t count = 0;
-  const int shift = base_sql.empty() ? 0 : 1;
-  RunSql(sql, params, [&](sqlite3_stmt* stmt) {
-    CheckInterrupt();
-    for (int i = 0; i < n; ++i)
-      sqlite3_bind_value(add, i + 1, sqlite3_column_value(stmt, i + shift));
-    if (shift)
-      sqlite3_bind_int64(add, n + 1, sqlite3_column_int64(stmt, 0));
-    else
-      sqlite3_bind_null(add, n + 1);
-    int rc = sqlite3_step(add);
-    sqlite3_reset(add);
-    if (rc != SQLITE_DONE) rows->Fail(rc);
-    ++count;
-  });
-  rows->Exec("COMMIT");
   cursor.rows = std::move(rows);
   cursor.columns = std::move(t.columns);
   cursor.count = count;
@@ -268,6 +311,35 @@ void Executor::FetchCursor(const CursorStatement& s, Cursor& cursor) {
   if (!s.into.empty() && s.into.size() != cursor.columns.size()) throw errors::FetchIntoCount();
   for (const std::string& v : s.into)
     if (!FindVariable(v)) throw errors::UndeclaredVariable(v);
+  if (IsDynamic(cursor) && Writes(session_.connection()) != cursor.seen_writes) {
+    // Run again, staying on the current row or, deleted, after the nearest earlier one kept.
+    cursor.seen_writes = Writes(session_.connection());
+    Connection& rows = *cursor.rows;
+    const int n = static_cast<int>(cursor.columns.size());
+    rows.ClearCache();
+    rows.Exec("DROP TABLE IF EXISTS n");
+    std::int64_t count = Fill(
+        *this, [this] { CheckInterrupt(); }, rows, "n", cursor.query_sql, cursor.query_params, n,
+        cursor.base_sql.empty() ? 0 : 1);
+    bool after_end = cursor.position > cursor.count;
+    if (!cursor.base_sql.empty()) {
+      rows.Exec("CREATE INDEX i" + std::to_string(++cursor.generation) + " ON n(\"$rid\")");
+      std::int64_t position = 0, kept = 0;
+      if (cursor.position >= 1 && !after_end) {
+        sandbox::Statement q = rows.Prepare(
+            "SELECT n.rowid, r.rowid FROM r JOIN n ON n.\"$rid\" = r.\"$rid\" WHERE r.rowid <= ? "
+            "ORDER BY r.rowid DESC LIMIT 1");
+        q.Bind(1, Value(static_cast<long long>(cursor.position)));
+        if (q.Step()) position = q.ColumnInt(0), kept = q.ColumnInt(1);
+      }
+      cursor.between = cursor.position >= 1 && !after_end && kept != cursor.position;
+      cursor.position = position;
+    }
+    rows.Exec("DROP TABLE r");
+    rows.Exec("ALTER TABLE n RENAME TO r");
+    cursor.count = count;
+    cursor.position = after_end ? count + 1 : std::min(cursor.position, count + 1);
+  }
   std::int64_t offset = 0;
   if (s.offset) {
     auto v = Convert(Evaluate(*s.offset), SqlType{TypeKind::kBigInt}, Fit::kFail).ToInt();
@@ -277,10 +349,14 @@ void Executor::FetchCursor(const CursorStatement& s, Cursor& cursor) {
   std::int64_t target = cursor.position + 1;
   int step = 1;  // the way a dynamic cursor moves past rows deleted since OPEN
   if (s.fetch == "PRIOR") target = cursor.position - 1, step = -1;
+
   if (s.fetch == "FIRST") target = 1;
   if (s.fetch == "LAST") target = cursor.count, step = -1;
   if (s.fetch == "ABSOLUTE") target = offset >= 0 ? offset : cursor.count + 1 + offset;
   if (s.fetch == "RELATIVE") target = cursor.position + offset, step = offset < 0 ? -1 : 1;
+  // Between rows (the current one deleted), the row before is the position itself.
+  if (cursor.between && (s.fetch == "PRIOR" || (s.fetch == "RELATIVE" && offset < 0))) ++target;
+  cursor.between = false;
 
   std::int64_t status = -1;
   std::vector<Value> row;

@@ -472,17 +472,24 @@ namespace {
 
 constexpr const char* kTempProcedures = "\"temp\".\"$procedures\"";
 
+// ##name: the instance's, seen by every session; #name: the session's own.
+bool IsGlobalProcedure(const tsql::ObjectName& name) { return name.name.rfind("##", 0) == 0; }
+
 }  // namespace
 
 void Executor::CreateTemporaryProcedure(const tsql::CreateProcedureStatement& s) {
-  // Global ones would outlive the session that made them; the sandbox keeps only its own.
-  if (s.name.name.rfind("##", 0) == 0) throw errors::Unsupported("global temporary procedures");
   if (CodePointCount(s.name.name) > 116)
     throw SqlError(193, 15,
                    "The object or column name starting with '" + s.name.name +
                        "' is too long. The maximum length is 116 characters.",
                    ErrorScope::kBatch);
   ParameterColumns(s.parameters, MajorVersion());
+  if (IsGlobalProcedure(s.name)) {
+    session_.instance().SaveGlobalProcedure(s.name.name, session_.NextTempId(), s.text,
+                                            session_.spid(), s.alter);
+    session_.rowcount = 0;
+    return SendDone(-1);
+  }
   RunSql(std::string("CREATE TABLE IF NOT EXISTS ") + kTempProcedures +
              " (name TEXT PRIMARY KEY, id INTEGER, definition TEXT)",
          {});
@@ -499,6 +506,11 @@ void Executor::CreateTemporaryProcedure(const tsql::CreateProcedureStatement& s)
 }
 
 void Executor::DropTemporaryProcedure(const tsql::ObjectName& name) {
+  if (IsGlobalProcedure(name)) {
+    if (!session_.instance().DropGlobalProcedure(name.name))
+      throw errors::CannotDrop("procedure", name.ToString());
+    return;
+  }
   bool exists = false;
   RunSql("SELECT 1 FROM \"temp\".sqlite_master WHERE name = '$procedures'", {},
          [&](sqlite3_stmt*) { exists = true; });
@@ -514,8 +526,16 @@ std::int64_t Executor::CallTemporaryProcedure(const tsql::ObjectName& name,
                                               std::vector<ProcedureArgument>& arguments) {
   std::optional<ObjectInfo> procedure;
   bool exists = false;
-  RunSql("SELECT 1 FROM \"temp\".sqlite_master WHERE name = '$procedures'", {},
-         [&](sqlite3_stmt*) { exists = true; });
+  if (IsGlobalProcedure(name)) {
+    if (auto global = session_.instance().FindGlobalProcedure(name.name)) {
+      procedure.emplace();
+      procedure->id = global->id;
+      procedure->definition = global->definition;
+    }
+  } else {
+    RunSql("SELECT 1 FROM \"temp\".sqlite_master WHERE name = '$procedures'", {},
+           [&](sqlite3_stmt*) { exists = true; });
+  }
   if (exists)
     RunSql(std::string("SELECT id, definition FROM ") + kTempProcedures + " WHERE name = ?",
            {Value(Lower(name.name))}, [&](sqlite3_stmt* stmt) {

@@ -397,6 +397,10 @@ void InstanceImpl::OpenMaster() {
       "CREATE TABLE IF NOT EXISTS sessions.\"sandbox$locks\" (spid INTEGER PRIMARY KEY, "
       "pid INTEGER NOT NULL, wait_dbid INTEGER NOT NULL, wait_since INTEGER NOT NULL, "
       "holds TEXT NOT NULL, priority INTEGER NOT NULL, tran_started TEXT NOT NULL)");
+  master_->Exec(
+      "CREATE TABLE IF NOT EXISTS sessions.\"sandbox$global_procedures\" (name TEXT PRIMARY KEY, "
+      "id INTEGER NOT NULL, definition TEXT NOT NULL, spid INTEGER NOT NULL, pid INTEGER NOT "
+      "NULL, process_start TEXT NOT NULL)");
 }
 
 void InstanceImpl::UpgradeMaster() {

@@ -100,6 +100,12 @@ struct NewDatabase {
 };
 
 // A session as the instance's sessions table lists it, whichever process holds it.
+// A global temporary procedure (##name) as the instance keeps it (global_procedures.cc).
+struct GlobalProcedure {
+  std::int64_t id = 0;
+  std::string definition;
+};
+
 struct SessionEntry {
   int spid = 0;
   std::int64_t pid = 0;  // the operating-system process that holds the session
@@ -235,6 +241,12 @@ class InstanceImpl : public Instance, public std::enable_shared_from_this<Instan
   void PublishLocks(const LockEntry& entry) const;
   std::vector<LockEntry> Locks() const;
   std::map<int, BlockedSession> Blocked() const;
+  // Global temporary procedures, seen by every session and gone with the session that made
+  // them. Save throws SqlError 2714 (exists) or, altering, 208 (missing).
+  void SaveGlobalProcedure(std::string_view name, std::int64_t id, const std::string& definition,
+                           int spid, bool alter);
+  std::optional<GlobalProcedure> FindGlobalProcedure(std::string_view name) const;
+  bool DropGlobalProcedure(std::string_view name);
 
  private:
   InstanceImpl(std::filesystem::path directory, std::string name, InstanceConfig config);

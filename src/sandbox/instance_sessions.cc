@@ -196,6 +196,13 @@ void InstanceImpl::Unregister(SessionImpl* session) {
           remove.Bind(1, Value(session->spid()));
           remove.Bind(2, Value(static_cast<long long>(Self().pid)));
           remove.Step();
+          // Its global temporary procedures go with it.
+          CachedStatement procedures(*master_,
+                                     "DELETE FROM sessions.\"sandbox$global_procedures\" WHERE "
+                                     "spid = ? AND pid = ?");
+          procedures.Bind(1, Value(session->spid()));
+          procedures.Bind(2, Value(static_cast<long long>(Self().pid)));
+          procedures.Step();
         },
         true);
   } catch (const std::exception&) {

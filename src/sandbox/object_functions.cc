@@ -7,6 +7,7 @@
 #include "sandbox/fulltext.h"
 #include "sandbox/session.h"
 #include "sandbox/sql_error.h"
+#include "sandbox/system_tables.h"
 
 namespace sandbox {
 
@@ -31,6 +32,7 @@ struct NamedObject {
   AttachedDatabase* db = nullptr;
   const ObjectInfo* object = nullptr;
   TempTable* temp = nullptr;
+  const SystemTableEntry* system = nullptr;  // sysobjects and its kind, owned by dbo
 };
 
 NamedObject FindNamed(SessionImpl& session, std::string_view text) {
@@ -51,6 +53,8 @@ NamedObject FindNamed(SessionImpl& session, std::string_view text) {
     return out;  // an unknown or closed database: no such object
   }
   out.object = out.db->catalog->Find(object, owner, session.UserId(*out.db));
+  if (!out.object && (owner.empty() || EqualsNoCase(owner, "dbo")))
+    out.system = FindSystemTable(object, out.db->dbid);
   return out;
 }
 
@@ -77,12 +81,16 @@ Value OptionalInt(std::optional<std::int64_t> v) {
 Value ObjectId(SessionImpl& session, const Args& args) {
   NamedObject found = FindNamed(session, TextOf(args, 0));
   if (found.temp) return Value(static_cast<long long>(found.temp->info.id));
+  if (found.system) return Value(found.system->id);
   return found.object ? Value(static_cast<long long>(found.object->id)) : Value();
 }
 
 Value ObjectName(SessionImpl& session, const Args& args) {
   const ObjectInfo* info = FindById(session, args, 0);
-  return info ? Value(info->name) : Value();
+  if (info) return Value(info->name);
+  auto id = IntOf(args, 0);
+  const SystemTableEntry* system = id ? FindSystemTable(*id, session.Current().dbid) : nullptr;
+  return system ? Value(system->name) : Value();
 }
 
 Value ColLength(SessionImpl& session, const Args& args) {
@@ -129,10 +137,30 @@ bool HasConstraint(SessionImpl& session, const ObjectInfo& table, ObjectType typ
   return false;
 }
 
+// OBJECTPROPERTY of a system table or view: the server's, owned by dbo; NULL for what it is not.
+Value SystemObjectProperty(SessionImpl& session, const Args& args, const std::string& property) {
+  auto id = IntOf(args, 0);
+  const SystemTableEntry* system = id ? FindSystemTable(*id, session.Current().dbid) : nullptr;
+  if (!system) return Value();
+  const bool table = system->type[0] == 'S';
+  struct Kind {
+    const char* property;
+    bool value;
+  };
+  const Kind kinds[] = {{"istable", table},       {"issystemtable", table}, {"isview", !table},
+                        {"ismsshipped", true},    {"isusertable", false},   {"isprocedure", false},
+                        {"isconstraint", false},  {"istrigger", false},     {"isansinullson", true},
+                        {"isquotedidenton", true}};
+  for (const Kind& k : kinds)
+    if (property == k.property) return Flag(k.value);
+  if (property == "ownerid") return Value(1);
+  return Value();
+}
+
 Value ObjectPropertyFunction(SessionImpl& session, const Args& args) {
   const ObjectInfo* info = FindById(session, args, 0);
-  if (!info) return Value();
   const std::string property = Lower(TextOf(args, 1));
+  if (!info) return SystemObjectProperty(session, args, property);
   const bool table = info->type == ObjectType::kTable;
   const bool constraint = info->type == ObjectType::kCheck || info->type == ObjectType::kForeignKey;
   struct Kind {

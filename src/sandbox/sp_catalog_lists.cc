@@ -12,6 +12,7 @@
 #include "sandbox/security.h"
 #include "sandbox/session.h"
 #include "sandbox/system_procedures.h"
+#include "sandbox/system_tables.h"
 #include "sandbox/versions.h"
 
 namespace sandbox {
@@ -57,6 +58,12 @@ std::int64_t Tables(Executor& executor, std::vector<ProcedureArgument>& argument
           !Matches(args, "@table_owner", owner))
         continue;
       rows.push_back({Text(db.catalog->name()), Text(owner), Text(o->name), Text(type), Value()});
+    }
+    for (const SystemTableEntry& t : SystemTables()) {
+      const char* type = t.type[0] == 'S' ? "SYSTEM TABLE" : "VIEW";
+      if (t.Listed(db.dbid) && TypeWanted(args, type) && Matches(args, "@table_name", t.name) &&
+          Matches(args, "@table_owner", "dbo"))
+        rows.push_back({Text(db.catalog->name()), Text("dbo"), Text(t.name), Text(type), Value()});
     }
   }
   std::sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) {

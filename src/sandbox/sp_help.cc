@@ -15,6 +15,7 @@
 #include "sandbox/result_columns.h"
 #include "sandbox/session.h"
 #include "sandbox/system_procedures.h"
+#include "sandbox/system_tables.h"
 #include "sandbox/tsql/lexer.h"
 #include "sandbox/tsql/parser.h"
 
@@ -220,6 +221,9 @@ void HelpAll(Executor& executor, AttachedDatabase& db) {
       for (const ColumnInfo& c : o->columns)
         if (!c.default_name.empty()) rows.push_back({c.default_name, owner, "default (maybe cns)"});
   }
+  for (const SystemTableEntry& t : SystemTables())
+    if (t.Listed(db.dbid))
+      rows.push_back({t.name, "dbo", t.type[0] == 'S' ? "system table" : "view"});
   std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
     if (a.type != b.type) return a.type > b.type;
     return CollateCompare(a.name, b.name) < 0;
@@ -246,12 +250,13 @@ void SendIndexes(Executor& executor, const ObjectInfo& object);
 bool SendConstraints(Executor& executor, AttachedDatabase& db, const ObjectInfo& object,
                      bool messages);
 
-void HelpObject(Executor& executor, AttachedDatabase& db, const ObjectInfo& o) {
+void HelpObject(Executor& executor, AttachedDatabase& db, const ObjectInfo& o,
+                const char* type_name = nullptr) {
   executor.SendRows(
       {Col("Name", Sysname()), Col("Owner", Sysname()), Col("Type", SqlType::NVarChar(31)),
        Col("Created_datetime", SqlType::DateTimeType())},
-      {{Text(o.name), Text(db.catalog->OwnerName(o.uid)), Text(ObjectTypeName(o.type)),
-        Text(o.crdate)}});
+      {{Text(o.name), Text(db.catalog->OwnerName(o.uid)),
+        Text(type_name ? type_name : ObjectTypeName(o.type)), Text(o.crdate)}});
   const std::string collation = DatabaseCollation(executor, db);
   if (o.type == ObjectType::kProcedure) {
     if (o.columns.empty()) return;
@@ -321,6 +326,29 @@ std::int64_t Help(Executor& executor, std::vector<ProcedureArgument>& arguments)
   }
   if (const SystemType* type = FindSystemType(name)) {
     HelpType(executor, db, *type);
+    return 0;
+  }
+  // A system table is described by the columns it is read with.
+  std::vector<std::string> parts = SplitObjectName(name);
+  const SystemTableEntry* system =
+      parts.size() <= 2 && (parts.size() == 1 || EqualsNoCase(parts[0], "dbo"))
+          ? FindSystemTable(parts.back(), db.dbid)
+          : nullptr;
+  if (system) {
+    ObjectInfo o;
+    o.id = system->id;
+    o.name = system->name;
+    o.type = system->type[0] == 'S' ? ObjectType::kTable : ObjectType::kView;
+    if (auto record = executor.session().instance().FindDatabase(db.dbid))
+      o.crdate = record->crdate;
+    for (const OutputColumn& c : system->build(executor, db, system->name).columns) {
+      ColumnInfo& column = o.columns.emplace_back();
+      column.colid = static_cast<int>(o.columns.size());
+      column.name = c.name;
+      column.type = c.type;
+      column.nullable = false;
+    }
+    HelpObject(executor, db, o, system->type[0] == 'S' ? "system table" : "view");
     return 0;
   }
   throw NoSuchObject(name, db.catalog->name());

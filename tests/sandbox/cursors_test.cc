@@ -132,6 +132,33 @@ TEST_F(CursorsTest, ResultsAreThoseOfTheDocumentedExamples) {
        "DECLARE s CURSOR STATIC FOR SELECT id FROM #au ORDER BY id OPEN d OPEN s "
        "DELETE FROM #au WHERE id = 1 FETCH NEXT FROM d FETCH NEXT FROM s",
        "2|1"},
+      // DYNAMIC: rows added after OPEN are fetched in their place; KEYSET's keys are fixed at
+      // OPEN (no added rows), STATIC's copy shows neither the additions nor the changes.
+      {nullptr,
+       "DECLARE [d]]; '\xC3\xA9] CURSOR DYNAMIC FOR SELECT id FROM #au ORDER BY id "
+       "DECLARE k CURSOR KEYSET FOR SELECT id FROM #au ORDER BY id "
+       "DECLARE s CURSOR STATIC FOR SELECT lname FROM #au ORDER BY id "
+       "OPEN [d]]; '\xC3\xA9] OPEN k OPEN s FETCH NEXT FROM [d]]; '\xC3\xA9] "
+       "INSERT #au VALUES (0, 'A', 'CA') INSERT #au VALUES (9, 'Z', 'CA') "
+       "UPDATE #au SET lname = 'x' WHERE id = 1 FETCH NEXT FROM [d]]; '\xC3\xA9] "
+       "FETCH LAST FROM [d]]; '\xC3\xA9] FETCH LAST FROM k FETCH FIRST FROM s",
+       "1|2|9|5|White"},
+      // DYNAMIC: a changed key moves the row; the current row deleted, NEXT and PRIOR fetch
+      // its neighbours.
+      {nullptr,
+       "DECLARE d CURSOR SCROLL DYNAMIC FOR SELECT id FROM #au ORDER BY id OPEN d "
+       "FETCH NEXT FROM d FETCH NEXT FROM d UPDATE #au SET id = 7 WHERE id = 4 "
+       "DELETE FROM #au WHERE id = 2 FETCH NEXT FROM d FETCH NEXT FROM d "
+       "DELETE FROM #au WHERE id = 5 FETCH PRIOR FROM d FETCH LAST FROM d",
+       "1|2|3|5|3|7"},
+      // FETCH, example B's loop over a DYNAMIC cursor reaches the rows the loop adds.
+      {nullptr,
+       "DECLARE @i INT, @n INT SET @n = 0 "
+       "DECLARE d CURSOR DYNAMIC FOR SELECT id FROM #au WHERE id < 20 ORDER BY id OPEN d "
+       "FETCH NEXT FROM d INTO @i WHILE @@FETCH_STATUS = 0 BEGIN SET @n = @n + 1 "
+       "IF @i < 3 INSERT #au VALUES (@i + 10, 'n', 'NY') FETCH NEXT FROM d INTO @i END "
+       "SELECT @n, @@CURSOR_ROWS",
+       "7,-1"},
       // GLOBAL (the default) lasts across batches of the connection.
       {"DECLARE c CURSOR FOR SELECT id FROM #au ORDER BY id OPEN c FETCH NEXT FROM c",
        "FETCH NEXT FROM c", "2"},

@@ -64,14 +64,19 @@ TEST_F(HelpProceduresTest, HelpWithoutNameListsObjectsAndUserTypes) {
   std::vector<RowSet> sets = Sets("EXEC sp_help");
   ASSERT_EQ(sets.size(), 2u);
   EXPECT_EQ(ColumnNames(sets[0]), (std::vector<std::string>{"Name", "Owner", "Object_type"}));
-  std::vector<std::vector<Value>> expected = {
-      {Value("BigOrders"), Value("dbo"), Value("view")},
-      {Value("Orders"), Value("dbo"), Value("user table")},
-      {Value("Plain"), Value("dbo"), Value("user table")},
-      {Value("OrdersOf"), Value("dbo"), Value("stored procedure")},
-      {Value("PK_Orders"), Value("dbo"), Value("primary key cns")},
-      {Value("DF_Orders_placed"), Value("dbo"), Value("default (maybe cns)")},
-  };
+  // The system tables are listed too, after the user tables.
+  std::vector<std::vector<Value>> expected = {{Value("BigOrders"), Value("dbo"), Value("view")},
+                                              {Value("Orders"), Value("dbo"), Value("user table")},
+                                              {Value("Plain"), Value("dbo"), Value("user table")}};
+  for (const char* name : {"syscolumns", "sysfiles", "sysindexes", "sysmembers", "sysobjects",
+                           "sysprotects", "sysusers"})
+    expected.push_back({Value(name), Value("dbo"), Value("system table")});
+  expected.insert(expected.end(),
+                  {
+                      {Value("OrdersOf"), Value("dbo"), Value("stored procedure")},
+                      {Value("PK_Orders"), Value("dbo"), Value("primary key cns")},
+                      {Value("DF_Orders_placed"), Value("dbo"), Value("default (maybe cns)")},
+                  });
   EXPECT_EQ(sets[0].rows, expected);
   EXPECT_EQ(ColumnNames(sets[1]),
             (std::vector<std::string>{"User_type", "Storage_type", "Length", "Prec", "Scale",
@@ -535,7 +540,9 @@ TEST_F(HelpProceduresTest, TablesListsTablesAndViews) {
     std::vector<std::string> names;
   };
   const Case cases[] = {
-      {"EXEC sp_tables", {"Orders", "Plain", "BigOrders"}},
+      {"EXEC sp_tables @table_type = \"'TABLE', 'VIEW'\"", {"Orders", "Plain", "BigOrders"}},
+      // system tables first: SYSTEM TABLE sorts before TABLE
+      {"EXEC sp_tables 'sys[cu]%'", {"syscolumns", "sysusers"}},
       {"EXEC sp_tables 'Ord%'", {"Orders"}},
       {"EXEC sp_tables @table_type = \"'VIEW'\"", {"BigOrders"}},
       {"EXEC sp_tables @table_owner = 'guest'", {}},
@@ -552,7 +559,7 @@ TEST_F(HelpProceduresTest, TablesListsTablesAndViews) {
     for (const auto& row : sets[0].rows) names.push_back(row[2].ToText());
     EXPECT_EQ(names, c.names);
   }
-  RowSet all = Query(*shop_, "EXEC sp_tables");
+  RowSet all = Query(*shop_, "EXEC sp_tables @table_type = \"'TABLE','VIEW'\"");
   EXPECT_EQ(all.rows[0], (std::vector<Value>{Value("Shop"), Value("dbo"), Value("Orders"),
                                              Value("TABLE"), Value()}));
   EXPECT_EQ(all.rows[2][3], Value("VIEW"));

@@ -174,5 +174,72 @@ TEST_F(InformationSchemaTest, ConstraintsAndTheirColumns) {
   EXPECT_EQ(Select("SELECT COUNT(*) FROM INFORMATION_SCHEMA.COLUMNS").rows[0][0], Value(1));
 }
 
+// The system tables: rows of sysobjects (type 'S', ids 1 to 3 as documented) that OBJECT_ID,
+// OBJECTPROPERTY, sp_help and sp_tables know, while INFORMATION_SCHEMA leaves them out.
+TEST_F(InformationSchemaTest, SystemTablesAreObjectsOfEveryDatabaseButNotOfInformationSchema) {
+  const struct {
+    bool master;  // run in master instead of Shop
+    const char* batch;
+    const char* expected;  // the last row set: values joined by ",", rows by ";"
+  } cases[] = {
+      // sysobjects: "S = System table"; sysobjects, sysindexes and syscolumns are objects 1 to 3
+      {false, "SELECT name FROM sysobjects WHERE type = 'S' AND id < 4 ORDER BY id",
+       "sysobjects;sysindexes;syscolumns"},
+      // system tables of the master database only: not in a user database's sysobjects
+      {false,
+       "SELECT COUNT(*) FROM sysobjects WHERE name IN ('sysdatabases', 'sysxlogins', "
+       "'sysprocesses', 'sysmessages')",
+       "0"},
+      {true,
+       "SELECT COUNT(*) FROM sysobjects WHERE xtype = 'S' AND uid = 1 AND name IN "
+       "('sysdatabases', 'sysxlogins', 'sysprocesses', 'sysmessages', 'sysobjects')",
+       "5"},
+      // OBJECT_ID and OBJECT_NAME, with and without the owner
+      {false, "SELECT OBJECT_ID('sysobjects'), OBJECT_ID('dbo.syscolumns'), OBJECT_NAME(2)",
+       "1,3,sysindexes"},
+      {true, "SELECT OBJECT_NAME(OBJECT_ID('sysdatabases')), OBJECT_ID('Shop..sysdatabases')",
+       "sysdatabases,NULL"},
+      // OBJECTPROPERTY: IsSystemTable, IsUserTable, IsMSShipped, OwnerId
+      {false,
+       "DECLARE @id INT SET @id = OBJECT_ID('sysusers') SELECT OBJECTPROPERTY(@id, "
+       "'IsSystemTable'), OBJECTPROPERTY(@id, 'IsUserTable'), OBJECTPROPERTY(@id, 'IsMSShipped'), "
+       "OBJECTPROPERTY(@id, 'OwnerId')",
+       "1,0,1,1"},
+      // the usual count of user tables is not changed by them
+      {false, "SELECT COUNT(*) FROM sysobjects WHERE OBJECTPROPERTY(id, 'IsUserTable') = 1", "2"},
+      // INFORMATION_SCHEMA.TABLES lists only tables and views a user can reach
+      {false, "SELECT COUNT(*) FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_NAME LIKE 'sys%'", "0"},
+      // names that only look like one, hostile ones included
+      {false,
+       "SELECT OBJECT_ID('[sysobjects'';]'), OBJECT_ID('sysobjects; DROP TABLE Orders'), "
+       "OBJECT_ID(N'sys\xC3\xB6"
+       "bjects'), OBJECT_ID('guest.sysobjects')",
+       "NULL,NULL,NULL,NULL"},
+      // sp_tables @table_type = "'SYSTEM TABLE'"
+      {false, "EXEC sp_tables @table_name = 'sysc%', @table_type = \"'SYSTEM TABLE'\"",
+       "Shop,dbo,syscolumns,SYSTEM TABLE,NULL"},
+      {false, "EXEC sp_tables @table_name = 'sysc%', @table_type = \"'TABLE'\"", ""},
+      // sp_help: the object's row, then its columns
+      {false, "EXEC sp_help 'dbo.sysobjects' SELECT 1", "1"},
+  };
+  for (const auto& c : cases) {
+    CollectingSink sink = Run(c.master ? *session_ : *shop_, c.batch);
+    ASSERT_EQ(sink.FirstError(), 0) << c.batch << "\n" << sink.ErrorText();
+    ASSERT_FALSE(sink.sets.empty()) << c.batch;
+    std::string out;
+    for (const auto& row : sink.sets.back().rows) {
+      out += out.empty() ? "" : ";";
+      for (size_t i = 0; i < row.size(); ++i)
+        out += (i ? "," : "") + (row[i].IsNull() ? std::string("NULL") : row[i].ToText());
+    }
+    EXPECT_EQ(out, c.expected) << c.batch;
+  }
+  CollectingSink help = Run(*shop_, "EXEC sp_help sysobjects");
+  ASSERT_GE(help.sets.size(), 2u) << help.ErrorText();
+  EXPECT_EQ(help.sets[0].rows.at(0).at(2).ToText(), "system table");
+  EXPECT_EQ(help.sets[1].rows.at(2).at(0).ToText(), "xtype");
+  EXPECT_EQ(Run(*shop_, "EXEC sp_help sysdatabases").FirstError(), 15009);
+}
+
 }  // namespace
 }  // namespace sandbox::testing

@@ -255,6 +255,39 @@ TEST_F(ProcessesTest, ALoginLoggedInFromAnotherProcessIsNotDropped) {
   EXPECT_EQ(Run("EXEC sp_droplogin 'worker'").FirstError(), 0);
 }
 
+// A global temporary procedure made in another process is run here, ends with its maker's
+// session, and does not outlive a maker that died without closing its session.
+TEST_F(ProcessesTest, GlobalTemporaryProceduresOfAnotherProcess) {
+  // Both makers start before this process opens the instance; the second dies.
+  std::vector<std::unique_ptr<Child>> makers;
+  for (int dies = 0; dies < 2; ++dies) {
+    makers.push_back(std::make_unique<Child>([&, dies](Child& self) {
+      auto instance = OpenHost(root_)->Find("");
+      auto session = instance->Connect(Sa());
+      std::string name = "[##p'; " + std::to_string(dies) + "]";
+      if (Outcome(*session, "CREATE PROCEDURE " + name + " @a int AS SELECT @a * 2") != 0) return 1;
+      self.Say("made");
+      if (self.Hear() != "end") return 2;
+      if (dies) ::_exit(0);
+      session.reset();
+      self.Say("ended");
+      return 0;
+    }));
+    ASSERT_EQ(makers.back()->Hear(), "made");
+  }
+  Open();
+  for (int dies = 0; dies < 2; ++dies) {
+    std::string exec = "EXEC [##p'; " + std::to_string(dies) + "] 21";
+    EXPECT_EQ(Rows(exec).at(0).at(0), Value(42));
+    makers[dies]->Say("end");
+    if (!dies) {
+      EXPECT_EQ(makers[dies]->Hear(), "ended");
+    }
+    EXPECT_EQ(makers[dies]->Wait(), 0);
+    EXPECT_EQ(Run(exec).FirstError(), 2812) << exec;
+  }
+}
+
 // Four processes create databases at once: every creation succeeds, each with a dbid of its own
 // (a dbid taken from a process's stale copy of the list failed as "Access is denied").
 TEST_F(ProcessesTest, FourProcessesCreatingDatabasesAtOnceAllSucceed) {

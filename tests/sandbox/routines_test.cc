@@ -216,6 +216,32 @@ TEST_F(RoutinesTest, TemporaryProcedures) {
   other = Connect();
   EXPECT_EQ(Run(*other, "EXEC #mine").FirstError(), 2812);
   EXPECT_EQ(Query("EXEC #mine").rows.at(0).at(0).ToText(), "1");
+
+  // A global temporary procedure (##name) is every connection's; it ends with its maker's.
+  Ok("CREATE PROCEDURE [##g]]; 'ä] @s nvarchar(10) AS SELECT @s + N'ö'");
+  const Case global[] = {
+      // CREATE PROCEDURE: "##" names a global temporary procedure other connections can run
+      {"EXEC [##g]]; 'ä] N'x''y'", 0, "x'yö"},
+      // one name for the whole server: a second connection cannot make it again (2714)
+      {"CREATE PROCEDURE [##g]]; 'ä] AS SELECT 1", 2714, nullptr},
+      {"ALTER PROCEDURE [##g]]; 'ä] @s int AS SELECT @s + 1\nGO\nEXEC [##g]]; 'ä] 1", 0, "2"},
+      // ALTER PROCEDURE of a procedure that is not there: 208
+      {"ALTER PROCEDURE ##none AS SELECT 1", 208, nullptr},
+      {"CREATE PROCEDURE ##dropped AS SELECT 1\nGO\nDROP PROCEDURE ##dropped\nGO\n"
+       "EXEC ##dropped",
+       2812, nullptr},
+      // DROP PROCEDURE: gone for everyone (2812), a second DROP fails (3701)
+      {"DROP PROCEDURE ##dropped", 3701, nullptr},
+  };
+  for (const Case& c : global) Check(*other, c);
+  EXPECT_EQ(Query("EXEC [##g]]; 'ä] 41").rows.at(0).at(0).ToText(), "42");
+  Ok(*other, "CREATE PROCEDURE ##theirs AS SELECT 3");
+  other.reset();
+  EXPECT_EQ(Run("EXEC ##theirs").FirstError(), 2812);
+  other = Connect();
+  EXPECT_EQ(Query(*other, "EXEC [##g]]; 'ä] 1").rows.at(0).at(0).ToText(), "2");
+  session_.reset();
+  EXPECT_EQ(Run(*other, "EXEC [##g]]; 'ä] 1").FirstError(), 2812);
 }
 
 // SQL Server 7.0 has neither: its parser stops at the word.
