@@ -12,12 +12,6 @@ namespace {
 
 using common::Value;
 
-std::vector<std::string> ColumnNames(const RowSet& set) {
-  std::vector<std::string> names;
-  for (const Column& c : set.columns) names.push_back(c.name);
-  return names;
-}
-
 // The text of a server message of that number, or "" when none came.
 std::string MessageText(const CollectingSink& sink, std::int32_t number) {
   for (const ServerMessage& m : sink.messages)
@@ -761,10 +755,7 @@ TEST_F(HelpProceduresTest, ConfigureShowsAndSetsOptions) {
 
 TEST_F(HelpProceduresTest, ConfigureAndReconfigureNeedServerAdministrators) {
   Ok("EXEC sp_addlogin 'clerk', 'pw'");
-  LoginRequest request;
-  request.login = "clerk";
-  request.password = "pw";
-  auto clerk = instance_->Connect(request);
+  auto clerk = As("clerk", "pw");
   EXPECT_EQ(Query(*clerk, "EXEC sp_configure 'user options'").rows.size(), 1u);
   EXPECT_EQ(Run(*clerk, "EXEC sp_configure 'user options', 1").FirstError(), 15247);
   EXPECT_EQ(Run(*clerk, "RECONFIGURE").FirstError(), 15247);
@@ -835,10 +826,7 @@ TEST_F(HelpProceduresTest, MonitorReportsSinceTheLastRun) {
   EXPECT_EQ(again.sets[1].rows[0][0].ToText().substr(0, 7), "0(0)-0%");
 
   Ok("EXEC sp_addlogin 'clerk', 'pw'");
-  LoginRequest request;
-  request.login = "clerk";
-  request.password = "pw";
-  auto clerk = instance_->Connect(request);
+  auto clerk = As("clerk", "pw");
   EXPECT_EQ(Run(*clerk, "EXEC sp_monitor").FirstError(), 15247);
 }
 
