@@ -334,9 +334,8 @@ TEST_F(HelpProceduresTest, HelpConstraintListsKeysAndDefaults) {
   Ok(*shop_, "CREATE TABLE Bare (b INT)");
   sink = RunShop("EXEC sp_helpconstraint Bare");
   EXPECT_EQ(MessageText(sink, 15469), "No constraints have been defined for this object.");
-  sink = RunShop("EXEC sp_helpconstraint BigOrders");
-  ASSERT_EQ(sink.FirstError(), 15218);
-  EXPECT_EQ(sink.Errors()[0]->text, "Object 'BigOrders' is not a table.");
+  EXPECT_EQ(Failure(*shop_, "EXEC sp_helpconstraint BigOrders"),
+            "15218: Object 'BigOrders' is not a table.");
 }
 
 // --- files and space ---------------------------------------------------------------------
@@ -451,9 +450,7 @@ TEST_F(HelpProceduresTest, RenameTableColumnIndexAndProcedure) {
       2601);
   // A view over the old name fails cleanly when used, as SQL Server's does, until the name is
   // back.
-  CollectingSink view = RunShop("SELECT * FROM BigOrders");
-  ASSERT_EQ(view.FirstError(), 208) << view.ErrorText();
-  EXPECT_EQ(view.Errors()[0]->text, "Invalid object name 'Orders'.");
+  EXPECT_EQ(Failure(*shop_, "SELECT * FROM BigOrders"), "208: Invalid object name 'Orders'.");
   // The old names are free again.
   Ok(*shop_, "CREATE TABLE Orders (x INT CONSTRAINT PK_Again PRIMARY KEY)");
   Ok(*shop_, "CREATE INDEX IX_Orders_code ON Orders (x)");
@@ -799,9 +796,8 @@ TEST_F(HelpProceduresTest, HelpProtectListsPermissions) {
       {"EXEC sp_helprotect NULL, NULL, 'dbo'", 5},
   };
   for (const Case& c : cases) EXPECT_EQ(Query(*shop_, c.batch).rows.size(), c.rows) << c.batch;
-  CollectingSink sink = RunShop("EXEC sp_helprotect 'Plain'");
-  ASSERT_EQ(sink.FirstError(), 15330);
-  EXPECT_EQ(sink.Errors()[0]->text, "There are no matching rows on which to report.");
+  EXPECT_EQ(Failure(*shop_, "EXEC sp_helprotect 'Plain'"),
+            "15330: There are no matching rows on which to report.");
   EXPECT_EQ(RunShop("EXEC sp_helprotect NULL, NULL, NULL, 'x'").FirstError(), 15300);
 }
 
