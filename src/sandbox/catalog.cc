@@ -42,28 +42,6 @@ bool ObjectInfo::IsKeyColumn(std::string_view column) const {
   return false;
 }
 
-std::string ObjectInfo::TypeCode() const {
-  switch (type) {
-    case ObjectType::kTable:
-      return "U ";
-    case ObjectType::kView:
-      return "V ";
-    case ObjectType::kProcedure:
-      return "P ";
-    case ObjectType::kCheck:
-      return "C ";
-    case ObjectType::kForeignKey:
-      return "F ";
-    case ObjectType::kScalarFunction:
-      return "FN";
-    case ObjectType::kInlineFunction:
-      return "IF";
-    case ObjectType::kTableFunction:
-      return "TF";
-  }
-  return "U ";
-}
-
 namespace {
 
 const char* TypeLetter(ObjectType type) {
@@ -87,6 +65,17 @@ const char* TypeLetter(ObjectType type) {
   }
   return "U";
 }
+
+}  // namespace
+
+// sysobjects.type is char(2): the one-letter codes are blank-padded.
+std::string ObjectInfo::TypeCode() const {
+  std::string code = TypeLetter(type);
+  code.resize(2, ' ');
+  return code;
+}
+
+namespace {
 
 ObjectType TypeFromLetter(std::string_view letter) {
   if (letter == "V") return ObjectType::kView;

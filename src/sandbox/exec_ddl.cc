@@ -10,6 +10,7 @@
 #include "sandbox/executor.h"
 #include "sandbox/fulltext.h"
 #include "sandbox/messages.h"
+#include "sandbox/routine_objects.h"
 #include "sandbox/security.h"
 #include "sandbox/tsql/printer.h"
 
@@ -910,17 +911,8 @@ void Executor::CreateProcedure(const CreateProcedureStatement& s) {
                    "the object name.",
                    ErrorScope::kBatch);
   CheckPermission("CREATE PROCEDURE", db, nullptr);
-  const PrincipalInfo* principal = &OwnerForCreate(db, s.name.owner);
-  const ObjectInfo* existing = db.catalog->Find(s.name.name, principal->name);
-  if (!s.alter && existing) throw errors::ObjectExists(s.name.name);
-  if (s.alter && (!existing || existing->type != ObjectType::kProcedure))
-    throw errors::InvalidObject(s.name.name);
-  ObjectInfo info;
-  info.name = s.name.name;
-  info.uid = principal->uid;
-  info.type = ObjectType::kProcedure;
-  info.definition = s.text;
-  info.storage_name = StorageNameFor(principal->name, s.name.name);
+  ObjectInfo info = NewRoutine(db, OwnerForCreate(db, s.name.owner), s.name.name, s.alter,
+                               ObjectType::kProcedure, s.text);
   int number = 0;
   for (const ProcedureParameter& p : s.parameters) {
     ++number;
@@ -946,17 +938,37 @@ void Executor::CreateProcedure(const CreateProcedureStatement& s) {
     if (p.default_value) c.default_text = ToSql(*p.default_value);
     info.columns.push_back(std::move(c));
   }
-  Connection& connection = session_.connection();
-  if (existing) {
-    info.id = existing->id;
-    db.catalog->DeleteObject(connection, existing->id, Catalog::Permissions::kKeep);
-  } else {
+  RegisterRoutine(session_, db, std::move(info));
+  SendDone(-1);
+}
+
+ObjectInfo NewRoutine(AttachedDatabase& db, const PrincipalInfo& owner, const std::string& name,
+                      bool alter, ObjectType type, const std::string& definition) {
+  const ObjectInfo* existing = db.catalog->Find(name, owner.name);
+  if (!alter && existing) throw errors::ObjectExists(name);
+  // ALTER FUNCTION may change a function's kind, never a procedure's.
+  if (alter &&
+      (!existing || (IsFunction(type) ? !IsFunction(existing->type) : existing->type != type)))
+    throw errors::InvalidObject(name);
+  ObjectInfo info;
+  info.id = existing ? existing->id : 0;
+  info.name = name;
+  info.uid = owner.uid;
+  info.type = type;
+  info.definition = definition;
+  info.storage_name = StorageNameFor(owner.name, name);
+  return info;
+}
+
+void RegisterRoutine(SessionImpl& session, AttachedDatabase& db, ObjectInfo info) {
+  Connection& connection = session.connection();
+  if (info.id != 0)
+    db.catalog->DeleteObject(connection, info.id, Catalog::Permissions::kKeep);
+  else
     info.id = db.catalog->NextObjectId(connection);
-  }
   db.catalog->InsertObject(connection, info);
   db.catalog->ReloadObject(connection, info.id);
-  session_.CatalogChanged(db.dbid);
-  SendDone(-1);
+  session.CatalogChanged(db.dbid);
 }
 
 void Executor::CreateDatabase(const CreateDatabaseStatement& s) {

@@ -9,6 +9,7 @@
 #include "sandbox/collation.h"
 #include "sandbox/executor.h"
 #include "sandbox/function_support.h"
+#include "sandbox/routine_objects.h"
 #include "sandbox/security.h"
 #include "sandbox/tsql/printer.h"
 #include "sandbox/versions.h"
@@ -258,35 +259,18 @@ void Executor::CreateFunction(const tsql::CreateFunctionStatement& s) {
                    "The last statement included within a function must be a return statement.",
                    ErrorScope::kBatch);
   CheckPermission("CREATE FUNCTION", db, nullptr);
-  const PrincipalInfo* principal = &OwnerForCreate(db, s.name.owner);
-  const ObjectInfo* existing = db.catalog->Find(s.name.name, principal->name);
-  if (!s.alter && existing) throw errors::ObjectExists(s.name.name);
-  if (s.alter && (!existing || !IsFunction(existing->type)))
-    throw errors::InvalidObject(s.name.name);
-  ObjectInfo info;
-  info.name = s.name.name;
-  info.uid = principal->uid;
-  info.type = s.returns == tsql::CreateFunctionStatement::Returns::kScalar
-                  ? ObjectType::kScalarFunction
-              : s.returns == tsql::CreateFunctionStatement::Returns::kInlineTable
-                  ? ObjectType::kInlineFunction
-                  : ObjectType::kTableFunction;
-  info.definition = s.text;
-  info.storage_name = StorageNameFor(principal->name, s.name.name);
+  ObjectInfo info = NewRoutine(db, OwnerForCreate(db, s.name.owner), s.name.name, s.alter,
+                               s.returns == tsql::CreateFunctionStatement::Returns::kScalar
+                                   ? ObjectType::kScalarFunction
+                               : s.returns == tsql::CreateFunctionStatement::Returns::kInlineTable
+                                   ? ObjectType::kInlineFunction
+                                   : ObjectType::kTableFunction,
+                               s.text);
   info.columns = ParameterColumns(s.parameters, MajorVersion());
   if (s.returns == tsql::CreateFunctionStatement::Returns::kScalar)
     Translator::ResolveType(s.type, false, MajorVersion());
   if (s.table) DefineTable(s.name.name, *s.table);
-  Connection& connection = session_.connection();
-  if (existing) {
-    info.id = existing->id;
-    db.catalog->DeleteObject(connection, existing->id, Catalog::Permissions::kKeep);
-  } else {
-    info.id = db.catalog->NextObjectId(connection);
-  }
-  db.catalog->InsertObject(connection, info);
-  db.catalog->ReloadObject(connection, info.id);
-  session_.CatalogChanged(db.dbid);
+  RegisterRoutine(session_, db, std::move(info));
   session_.rowcount = 0;
   SendDone(-1);
 }

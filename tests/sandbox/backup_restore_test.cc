@@ -135,41 +135,39 @@ TEST_F(BackupRestoreTest, HeaderOnlyListsTheBackupSetsAsInitAndNoinitLeaveThem) 
   Ok("BACKUP DATABASE Sales TO " + device + " WITH NOINIT, NAME = 'second'");
   Ok("BACKUP LOG Sales TO " + device + " WITH NAME = 'log'");
   RowSet header = Query("RESTORE HEADERONLY FROM " + device);
-  std::vector<std::string> names;
-  for (const Column& c : header.columns) names.push_back(c.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"BackupName",
-                                             "BackupDescription",
-                                             "BackupType",
-                                             "ExpirationDate",
-                                             "Compressed",
-                                             "Position",
-                                             "DeviceType",
-                                             "UserName",
-                                             "ServerName",
-                                             "DatabaseName",
-                                             "DatabaseVersion",
-                                             "DatabaseCreationDate",
-                                             "BackupSize",
-                                             "FirstLsn",
-                                             "LastLsn",
-                                             "CheckpointLsn",
-                                             "DatabaseBackupLsn",
-                                             "BackupStartDate",
-                                             "BackupFinishDate",
-                                             "SortOrder",
-                                             "CodePage",
-                                             "UnicodeLocaleId",
-                                             "UnicodeComparisonStyle",
-                                             "CompatibilityLevel",
-                                             "SoftwareVendorId",
-                                             "SoftwareVersionMajor",
-                                             "SoftwareVersionMinor",
-                                             "SoftwareVersionBuild",
-                                             "MachineName",
-                                             "Flags",
-                                             "BindingID",
-                                             "RecoveryForkID",
-                                             "Collation"}));
+  EXPECT_EQ(ColumnNames(header), (std::vector<std::string>{"BackupName",
+                                                           "BackupDescription",
+                                                           "BackupType",
+                                                           "ExpirationDate",
+                                                           "Compressed",
+                                                           "Position",
+                                                           "DeviceType",
+                                                           "UserName",
+                                                           "ServerName",
+                                                           "DatabaseName",
+                                                           "DatabaseVersion",
+                                                           "DatabaseCreationDate",
+                                                           "BackupSize",
+                                                           "FirstLsn",
+                                                           "LastLsn",
+                                                           "CheckpointLsn",
+                                                           "DatabaseBackupLsn",
+                                                           "BackupStartDate",
+                                                           "BackupFinishDate",
+                                                           "SortOrder",
+                                                           "CodePage",
+                                                           "UnicodeLocaleId",
+                                                           "UnicodeComparisonStyle",
+                                                           "CompatibilityLevel",
+                                                           "SoftwareVendorId",
+                                                           "SoftwareVersionMajor",
+                                                           "SoftwareVersionMinor",
+                                                           "SoftwareVersionBuild",
+                                                           "MachineName",
+                                                           "Flags",
+                                                           "BindingID",
+                                                           "RecoveryForkID",
+                                                           "Collation"}));
   ASSERT_EQ(header.rows.size(), 3u);
   struct Expected {
     const char* name;
@@ -227,10 +225,8 @@ TEST_F(BackupRestoreTest, FileListOnlyNamesTheFilesOfTheSet) {
   MakeDatabase("Sales", "Sales");
   Ok("BACKUP DATABASE Sales TO DISK = 'C:\\Backup\\Sales.bak'");
   RowSet files = Query("RESTORE FILELISTONLY FROM DISK = 'C:\\Backup\\Sales.bak'");
-  std::vector<std::string> names;
-  for (const Column& c : files.columns) names.push_back(c.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"LogicalName", "PhysicalName", "Type", "FileGroupName",
-                                             "Size", "MaxSize"}));
+  EXPECT_EQ(ColumnNames(files), (std::vector<std::string>{"LogicalName", "PhysicalName", "Type",
+                                                          "FileGroupName", "Size", "MaxSize"}));
   ASSERT_EQ(files.rows.size(), 2u);
   EXPECT_EQ(files.rows[0][0].ToText(), "Sales");
   EXPECT_EQ(files.rows[0][1].ToText(), "C:\\Data\\Sales.mdf");
@@ -394,11 +390,7 @@ TEST_F(BackupRestoreTest, PermissionsOfBackupAndRestore) {
   MakeDatabase("Sales", "Sales");
   Ok("BACKUP DATABASE Sales TO DISK = 'C:\\Backup\\Sales.bak'");
   Ok("EXEC sp_addlogin 'clerk', 'pw' EXEC Sales..sp_grantdbaccess 'clerk'");
-  LoginRequest request;
-  request.login = "clerk";
-  request.password = "pw";
-  request.database = "Sales";
-  std::unique_ptr<Session> clerk = instance_->Connect(request);
+  std::unique_ptr<Session> clerk = As("clerk", "pw", "Sales");
   struct Case {
     std::string batch;
     std::vector<std::int32_t> errors;
@@ -488,10 +480,8 @@ TEST_F(BackupRestoreTest, CheckDbFindsADamagedFile) {
 TEST_F(BackupRestoreTest, SqlPerfLogSpaceListsEveryDatabase) {
   MakeDatabase("Sales", "Sales");
   RowSet space = Query("DBCC SQLPERF(LOGSPACE)");
-  std::vector<std::string> names;
-  for (const Column& c : space.columns) names.push_back(c.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"Database Name", "Log Size (MB)", "Log Space Used (%)",
-                                             "Status"}));
+  EXPECT_EQ(ColumnNames(space), (std::vector<std::string>{"Database Name", "Log Size (MB)",
+                                                          "Log Space Used (%)", "Status"}));
   std::map<std::string, std::vector<Value>> by_name;
   for (const auto& row : space.rows) by_name[row[0].ToText()] = row;
   ASSERT_EQ(by_name.count("master"), 1u);

@@ -90,10 +90,9 @@ TEST_F(DatabasesTest, HelpdbListsEveryDatabaseWithItsSizeOwnerAndOptions) {
   ASSERT_EQ(sink.FirstError(), 0) << sink.ErrorText();
   ASSERT_EQ(sink.sets.size(), 1u);
   const RowSet& list = sink.sets[0];
-  std::vector<std::string> names;
-  for (const Column& c : list.columns) names.push_back(c.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"name", "db_size", "owner", "dbid", "created",
-                                             "status", "compatibility_level"}));
+  EXPECT_EQ(ColumnNames(list),
+            (std::vector<std::string>{"name", "db_size", "owner", "dbid", "created", "status",
+                                      "compatibility_level"}));
   std::vector<std::string> order;
   for (const auto& row : list.rows) order.push_back(row[0].ToText());
   EXPECT_EQ(order,
@@ -124,10 +123,8 @@ TEST_F(DatabasesTest, HelpdbOfOneDatabaseAddsItsFiles) {
   ASSERT_EQ(sink.sets[0].rows.size(), 1u);
   EXPECT_EQ(sink.sets[0].rows[0][0], Value("Sales"));
   const RowSet& files = sink.sets[1];
-  std::vector<std::string> names;
-  for (const Column& c : files.columns) names.push_back(c.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"name", "fileid", "filename", "filegroup", "size",
-                                             "maxsize", "growth", "usage"}));
+  EXPECT_EQ(ColumnNames(files), (std::vector<std::string>{"name", "fileid", "filename", "filegroup",
+                                                          "size", "maxsize", "growth", "usage"}));
   ASSERT_EQ(files.rows.size(), 2u);
   EXPECT_EQ(files.rows[0][0], Value("Sales"));
   EXPECT_EQ(files.rows[0][2], Value("C:\\Data\\Sales.mdf"));
@@ -142,10 +139,9 @@ TEST_F(DatabasesTest, HelpdbOfOneDatabaseAddsItsFiles) {
   EXPECT_EQ(files.rows[1][6], Value("10%"));
   EXPECT_EQ(files.rows[1][7], Value("log only"));
 
-  sink = Run("EXEC sp_helpdb 'Nothing'");
-  ASSERT_EQ(sink.FirstError(), 15010);
-  EXPECT_EQ(sink.Errors()[0]->text,
-            "The database 'Nothing' does not exist. Use sp_helpdb to show available databases.");
+  EXPECT_EQ(
+      Failure("EXEC sp_helpdb 'Nothing'"),
+      "15010: The database 'Nothing' does not exist. Use sp_helpdb to show available databases.");
 }
 
 // sp_helpdb reads each database's files and collation from master's copy and the sizes from
@@ -266,10 +262,9 @@ TEST_F(DatabasesTest, TheLogGrowsIsTruncatedAndShrinks) {
   // Shrinking a full log gives back only the unused end.
   Ok("USE Busy");
   RowSet shrunk = Query("DBCC SHRINKFILE (Busy_log, 1)");
-  std::vector<std::string> names;
-  for (const Column& c : shrunk.columns) names.push_back(c.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"DbId", "FileId", "CurrentSize", "MinimumSize",
-                                             "UsedPages", "EstimatedPages"}));
+  EXPECT_EQ(ColumnNames(shrunk),
+            (std::vector<std::string>{"DbId", "FileId", "CurrentSize", "MinimumSize", "UsedPages",
+                                      "EstimatedPages"}));
   ASSERT_EQ(shrunk.rows.size(), 1u);
   EXPECT_EQ(shrunk.rows[0][1], Value(2));
   std::int64_t used = shrunk.rows[0][4].ToInt().value_or(0);
@@ -323,10 +318,8 @@ TEST_F(DatabasesTest, ModifyFileGrowsAFileAndNeverShrinksIt) {
   EXPECT_EQ(fs::file_size(Host("C:\\Data\\Sized_log.LDF")), 384u * 8192u);
   Ok("ALTER DATABASE Sized MODIFY FILE (NAME = Sized, SIZE = 5MB)");
   EXPECT_EQ(AltFilePages("Sized", 1), 640);
-  CollectingSink sink = Run("ALTER DATABASE Sized MODIFY FILE (NAME = Sized_log, SIZE = 1MB)");
-  ASSERT_EQ(sink.FirstError(), 5039);
-  EXPECT_EQ(sink.Errors()[0]->text,
-            "MODIFY FILE failed. Specified size is less than current size.");
+  EXPECT_EQ(Failure("ALTER DATABASE Sized MODIFY FILE (NAME = Sized_log, SIZE = 1MB)"),
+            "5039: MODIFY FILE failed. Specified size is less than current size.");
   EXPECT_EQ(AltFilePages("Sized", 2), 384);
   EXPECT_EQ(Run("ALTER DATABASE Sized MODIFY FILE (NAME = Nothing, SIZE = 9MB)").FirstError(),
             5041);
@@ -472,10 +465,8 @@ TEST_F(DatabasesTest, AttachRefusesWhatItCannotUse) {
 
   // Without its log, sp_attach_db fails; the single-file form makes a new one.
   fs::remove(Host("C:\\Data\\Gone_log.LDF"));
-  CollectingSink sink = Run("EXEC sp_attach_db 'Gone', 'C:\\Data\\Gone.mdf'");
-  ASSERT_EQ(sink.FirstError(), 5105);
-  EXPECT_EQ(sink.Errors()[0]->text,
-            "Device activation error. The physical file name 'C:\\Data\\Gone_log.LDF' may be "
+  EXPECT_EQ(Failure("EXEC sp_attach_db 'Gone', 'C:\\Data\\Gone.mdf'"),
+            "5105: Device activation error. The physical file name 'C:\\Data\\Gone_log.LDF' may be "
             "incorrect.");
   Ok("EXEC sp_attach_single_file_db @dbname = 'Gone', @physname = 'C:\\Data\\Gone.mdf'");
   EXPECT_TRUE(fs::is_regular_file(Host("C:\\Data\\Gone_log.LDF")));
@@ -487,10 +478,8 @@ TEST_F(DatabasesTest, AttachRefusesWhatItCannotUse) {
 TEST_F(DatabasesTest, RenameNeedsTheDatabaseToItself) {
   Ok("CREATE DATABASE Old ON (NAME = Old, FILENAME = 'C:\\Data\\Old.mdf')");
   auto other = Connect("Old");
-  CollectingSink sink = Run("EXEC sp_renamedb 'Old', 'New'");
-  ASSERT_EQ(sink.FirstError(), 5030);
-  EXPECT_EQ(sink.Errors()[0]->text,
-            "The database could not be exclusively locked to perform the operation.");
+  EXPECT_EQ(Failure("EXEC sp_renamedb 'Old', 'New'"),
+            "5030: The database could not be exclusively locked to perform the operation.");
   // Nor in the renaming session's own hands, unless it holds it alone in single-user mode.
   Ok(*other, "USE master");
   Ok("USE Old");
@@ -516,14 +505,10 @@ TEST_F(DatabasesTest, RenameNeedsTheDatabaseToItself) {
 TEST_F(DatabasesTest, DropAndDetachWaitForTheLastSession) {
   Ok("CREATE DATABASE Held ON (NAME = Held, FILENAME = 'C:\\Data\\Held.mdf')");
   auto holder = Connect("Held");
-  CollectingSink sink = Run("DROP DATABASE Held");
-  ASSERT_EQ(sink.FirstError(), 3702);
-  EXPECT_EQ(sink.Errors()[0]->text,
-            "Cannot drop the database 'Held' because it is currently in use.");
-  sink = Run("EXEC sp_detach_db 'Held'");
-  ASSERT_EQ(sink.FirstError(), 3703);
-  EXPECT_EQ(sink.Errors()[0]->text,
-            "Cannot detach the database 'Held' because it is currently in use.");
+  EXPECT_EQ(Failure("DROP DATABASE Held"),
+            "3702: Cannot drop the database 'Held' because it is currently in use.");
+  EXPECT_EQ(Failure("EXEC sp_detach_db 'Held'"),
+            "3703: Cannot detach the database 'Held' because it is currently in use.");
   EXPECT_TRUE(fs::exists(Host("C:\\Data\\Held.mdf")));
   // Once its session is killed it goes.
   Ok("KILL " + std::to_string(holder->spid()));
@@ -596,10 +581,9 @@ TEST_F(DatabasesTest, DboptionListsAndSetsOptions) {
 TEST_F(DatabasesTest, SingleUserModeAdmitsOneSession) {
   Ok("CREATE DATABASE Solo ON (NAME = Solo, FILENAME = 'C:\\Data\\Solo.mdf')");
   auto inside = Connect("Solo");
-  CollectingSink sink = Run("EXEC sp_dboption 'Solo', 'single user', 'true'");
-  ASSERT_EQ(sink.FirstError(), 5070);
-  EXPECT_EQ(sink.Errors()[0]->text,
-            "Database state cannot be changed while other users are using the database 'Solo'");
+  EXPECT_EQ(
+      Failure("EXEC sp_dboption 'Solo', 'single user', 'true'"),
+      "5070: Database state cannot be changed while other users are using the database 'Solo'");
   EXPECT_EQ(Scalar("SELECT DATABASEPROPERTYEX('Solo', 'UserAccess')"), Value("MULTI_USER"));
 
   // Ending the others makes room.
@@ -630,10 +614,8 @@ TEST_F(DatabasesTest, ReadOnlyAndOfflineDatabases) {
   Ok("CREATE DATABASE Frozen ON (NAME = Frozen, FILENAME = 'C:\\Data\\Frozen.mdf')");
   Ok("USE Frozen CREATE TABLE t (a INT) INSERT INTO t VALUES (1) USE master");
   Ok("ALTER DATABASE Frozen SET READ_ONLY");
-  CollectingSink sink = Run("INSERT INTO Frozen..t VALUES (2)");
-  ASSERT_EQ(sink.FirstError(), 3906);
-  EXPECT_EQ(sink.Errors()[0]->text,
-            "Could not run BEGIN TRANSACTION in database 'Frozen' because the database is "
+  EXPECT_EQ(Failure("INSERT INTO Frozen..t VALUES (2)"),
+            "3906: Could not run BEGIN TRANSACTION in database 'Frozen' because the database is "
             "read-only.");
   EXPECT_EQ(Run("USE Frozen CREATE TABLE u (a INT)").FirstError(), 3906);
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM Frozen..t"), Value(1));

@@ -31,19 +31,13 @@ TEST_F(SandboxTest, ResultColumnsDescribeTheirBaseTable) {
 
 TEST_F(SandboxTest, ObjectErrorsUseTheServersNumbers) {
   Ok("CREATE TABLE t (a INT)");
-  CollectingSink sink = Run("CREATE TABLE T (b INT)");
-  ASSERT_EQ(sink.FirstError(), 2714);
-  EXPECT_EQ(sink.Errors()[0]->text, "There is already an object named 'T' in the database.");
-  sink = Run("SELECT * FROM missing");
-  ASSERT_EQ(sink.FirstError(), 208);
-  EXPECT_EQ(sink.Errors()[0]->text, "Invalid object name 'missing'.");
-  sink = Run("SELECT nothere FROM t");
-  ASSERT_EQ(sink.FirstError(), 207);
-  EXPECT_EQ(sink.Errors()[0]->text, "Invalid column name 'nothere'.");
-  sink = Run("DROP TABLE missing");
-  ASSERT_EQ(sink.FirstError(), 3701);
-  EXPECT_EQ(sink.Errors()[0]->text,
-            "Cannot drop the table 'missing', because it does not exist in the system catalog.");
+  EXPECT_EQ(Failure("CREATE TABLE T (b INT)"),
+            "2714: There is already an object named 'T' in the database.");
+  EXPECT_EQ(Failure("SELECT * FROM missing"), "208: Invalid object name 'missing'.");
+  EXPECT_EQ(Failure("SELECT nothere FROM t"), "207: Invalid column name 'nothere'.");
+  EXPECT_EQ(
+      Failure("DROP TABLE missing"),
+      "3701: Cannot drop the table 'missing', because it does not exist in the system catalog.");
   EXPECT_EQ(Run("SELECT a FROM t x, t y").FirstError(), 209);
   EXPECT_EQ(Run("SELECT 1 +").FirstError(), 102);
   // A first word that is no statement is the name of a procedure, as on SQL Server.
@@ -61,10 +55,9 @@ TEST_F(SandboxTest, HostileNamesAreNamesAndNothingMore) {
   Ok("CREATE TABLE \"quoted \"\"name\"\"\" (v INT)");
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM [quoted \"name\"]"), Value(0));
   std::string long_name(129, 'n');
-  CollectingSink sink = Run("CREATE TABLE " + long_name + " (a INT)");
-  ASSERT_EQ(sink.FirstError(), 103);
-  EXPECT_EQ(sink.Errors()[0]->text, "The identifier that starts with '" + long_name.substr(0, 128) +
-                                        "' is too long. Maximum length is 128.");
+  EXPECT_EQ(Failure("CREATE TABLE " + long_name + " (a INT)"),
+            "103: The identifier that starts with '" + long_name.substr(0, 128) +
+                "' is too long. Maximum length is 128.");
   std::string longest(128, 'm');
   Ok("CREATE TABLE " + longest + " (a INT)");
   // A name that looks like the engine's own tables stays a user table.

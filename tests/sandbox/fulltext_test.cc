@@ -688,11 +688,7 @@ TEST_F(FullTextTest, OnlyOwnersChangeFullTextDefinitions) {
   ASSERT_EQ(added.FirstError(), 0) << added.ErrorText();
   AddDocument("Annual report", "Revenue grew");
   RunAll(kCreate);
-  LoginRequest request;
-  request.login = "clerk";
-  request.password = "Secret1";
-  request.database = "Sales";
-  auto clerk = instance_->Connect(request);
+  auto clerk = As("clerk", "Secret1", "Sales");
   EXPECT_EQ(Run(*clerk, "EXEC sp_fulltext_database 'disable'").FirstError(), 15247);
   EXPECT_EQ(Run(*clerk, "EXEC sp_fulltext_catalog 'Mine', 'create'").FirstError(), 15247);
   EXPECT_EQ(Run(*clerk, kDrop[0]).FirstError(), 15247);

@@ -12,12 +12,6 @@ namespace {
 
 using common::Value;
 
-std::vector<std::string> ColumnNames(const RowSet& set) {
-  std::vector<std::string> names;
-  for (const Column& c : set.columns) names.push_back(c.name);
-  return names;
-}
-
 // The text of a server message of that number, or "" when none came.
 std::string MessageText(const CollectingSink& sink, std::int32_t number) {
   for (const ServerMessage& m : sink.messages)
@@ -345,9 +339,8 @@ TEST_F(HelpProceduresTest, HelpConstraintListsKeysAndDefaults) {
   Ok(*shop_, "CREATE TABLE Bare (b INT)");
   sink = RunShop("EXEC sp_helpconstraint Bare");
   EXPECT_EQ(MessageText(sink, 15469), "No constraints have been defined for this object.");
-  sink = RunShop("EXEC sp_helpconstraint BigOrders");
-  ASSERT_EQ(sink.FirstError(), 15218);
-  EXPECT_EQ(sink.Errors()[0]->text, "Object 'BigOrders' is not a table.");
+  EXPECT_EQ(Failure(*shop_, "EXEC sp_helpconstraint BigOrders"),
+            "15218: Object 'BigOrders' is not a table.");
 }
 
 // --- files and space ---------------------------------------------------------------------
@@ -462,9 +455,7 @@ TEST_F(HelpProceduresTest, RenameTableColumnIndexAndProcedure) {
       2601);
   // A view over the old name fails cleanly when used, as SQL Server's does, until the name is
   // back.
-  CollectingSink view = RunShop("SELECT * FROM BigOrders");
-  ASSERT_EQ(view.FirstError(), 208) << view.ErrorText();
-  EXPECT_EQ(view.Errors()[0]->text, "Invalid object name 'Orders'.");
+  EXPECT_EQ(Failure(*shop_, "SELECT * FROM BigOrders"), "208: Invalid object name 'Orders'.");
   // The old names are free again.
   Ok(*shop_, "CREATE TABLE Orders (x INT CONSTRAINT PK_Again PRIMARY KEY)");
   Ok(*shop_, "CREATE INDEX IX_Orders_code ON Orders (x)");
@@ -768,10 +759,7 @@ TEST_F(HelpProceduresTest, ConfigureShowsAndSetsOptions) {
 
 TEST_F(HelpProceduresTest, ConfigureAndReconfigureNeedServerAdministrators) {
   Ok("EXEC sp_addlogin 'clerk', 'pw'");
-  LoginRequest request;
-  request.login = "clerk";
-  request.password = "pw";
-  auto clerk = instance_->Connect(request);
+  auto clerk = As("clerk", "pw");
   EXPECT_EQ(Query(*clerk, "EXEC sp_configure 'user options'").rows.size(), 1u);
   EXPECT_EQ(Run(*clerk, "EXEC sp_configure 'user options', 1").FirstError(), 15247);
   EXPECT_EQ(Run(*clerk, "RECONFIGURE").FirstError(), 15247);
@@ -815,9 +803,8 @@ TEST_F(HelpProceduresTest, HelpProtectListsPermissions) {
       {"EXEC sp_helprotect NULL, NULL, 'dbo'", 5},
   };
   for (const Case& c : cases) EXPECT_EQ(Query(*shop_, c.batch).rows.size(), c.rows) << c.batch;
-  CollectingSink sink = RunShop("EXEC sp_helprotect 'Plain'");
-  ASSERT_EQ(sink.FirstError(), 15330);
-  EXPECT_EQ(sink.Errors()[0]->text, "There are no matching rows on which to report.");
+  EXPECT_EQ(Failure(*shop_, "EXEC sp_helprotect 'Plain'"),
+            "15330: There are no matching rows on which to report.");
   EXPECT_EQ(RunShop("EXEC sp_helprotect NULL, NULL, NULL, 'x'").FirstError(), 15300);
 }
 
@@ -842,10 +829,7 @@ TEST_F(HelpProceduresTest, MonitorReportsSinceTheLastRun) {
   EXPECT_EQ(again.sets[1].rows[0][0].ToText().substr(0, 7), "0(0)-0%");
 
   Ok("EXEC sp_addlogin 'clerk', 'pw'");
-  LoginRequest request;
-  request.login = "clerk";
-  request.password = "pw";
-  auto clerk = instance_->Connect(request);
+  auto clerk = As("clerk", "pw");
   EXPECT_EQ(Run(*clerk, "EXEC sp_monitor").FirstError(), 15247);
 }
 

@@ -93,10 +93,8 @@ TEST_F(SandboxTest, LoginsOutsideSysadminAreRefused) {
   LoginRequest request;
   request.login = "reader";
   auto reader = instance_->Connect(request);
-  CollectingSink sink = Run(*reader, "SELECT * FROM secret");
-  ASSERT_EQ(sink.FirstError(), 229);
-  EXPECT_EQ(sink.Errors()[0]->text,
-            "SELECT permission denied on object 'secret', database 'master', owner 'dbo'.");
+  EXPECT_EQ(Failure(*reader, "SELECT * FROM secret"),
+            "229: SELECT permission denied on object 'secret', database 'master', owner 'dbo'.");
   EXPECT_EQ(Run(*reader, "INSERT INTO secret VALUES (1)").FirstError(), 229);
   EXPECT_EQ(Run(*reader, "CREATE DATABASE mine").FirstError(), 262);
   EXPECT_EQ(Run(*reader, "USE closed").FirstError(), 916);

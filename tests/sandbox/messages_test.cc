@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "sandbox/sandbox_fixture.h"
-#include "sandbox/server_info.h"
 
 namespace sandbox::testing {
 namespace {
@@ -171,24 +170,12 @@ TEST_F(MessagesTest, StatementsReadTheTable) {
 // component turned off.
 TEST_F(MessagesTest, CmdShellIsRefusedAsTheVersionRefusesIt) {
   Ok("EXEC sp_addlogin 'plain', 'pw'");
-  LoginRequest plain;
-  plain.login = "plain";
-  plain.password = "pw";
-  std::unique_ptr<Session> user = instance_->Connect(plain);
-  CollectingSink refused = Run(*user, "EXEC master..xp_cmdshell 'dir'");
-  ASSERT_EQ(refused.FirstError(), 229);
-  EXPECT_EQ(refused.Errors()[0]->text,
-            "EXECUTE permission denied on object 'xp_cmdshell', database 'master', owner 'dbo'.");
+  std::unique_ptr<Session> user = As("plain", "pw");
+  EXPECT_EQ(
+      Failure(*user, "EXEC master..xp_cmdshell 'dir'"),
+      "229: EXECUTE permission denied on object 'xp_cmdshell', database 'master', owner 'dbo'.");
 
-  InstanceConfig config;
-  config.product_version = "9.00.1399.06";
-  config.product_level = ProductLevelOf(config.product_version);
-  config.platform = PlatformOf(config.product_version);
-  std::shared_ptr<Instance> later = host_->Create("LATER", config);
-  LoginRequest admin;
-  admin.integrated = true;
-  admin.os_user = "admin";
-  std::unique_ptr<Session> session = later->Connect(admin);
+  std::unique_ptr<Session> session = SessionOn("9.00.1399.06");
   CollectingSink off = Run(*session, "EXEC xp_cmdshell 'dir'");
   ASSERT_EQ(off.FirstError(), 15281);
   EXPECT_NE(off.Errors()[0]->text.find("blocked access to procedure 'sys.xp_cmdshell'"),

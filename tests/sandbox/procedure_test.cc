@@ -41,17 +41,11 @@ TEST_F(ProcedureTest, OutputParametersAndReturnStatus) {
 }
 
 TEST_F(ProcedureTest, ArgumentErrors) {
-  CollectingSink sink = Run("EXEC AddUp");
-  ASSERT_EQ(sink.FirstError(), 201);
-  EXPECT_EQ(sink.Errors()[0]->text,
-            "Procedure 'AddUp' expects parameter '@a', which was not supplied.");
+  EXPECT_EQ(Failure("EXEC AddUp"),
+            "201: Procedure 'AddUp' expects parameter '@a', which was not supplied.");
   EXPECT_EQ(Run("DECLARE @s INT EXEC AddUp 1, 2, @s, 4").FirstError(), 8144);
-  sink = Run("EXEC AddUp @x = 1");
-  ASSERT_EQ(sink.FirstError(), 8145);
-  EXPECT_EQ(sink.Errors()[0]->text, "@x is not a parameter for procedure AddUp.");
-  sink = Run("EXEC NoSuchProc");
-  ASSERT_EQ(sink.FirstError(), 2812);
-  EXPECT_EQ(sink.Errors()[0]->text, "Could not find stored procedure 'NoSuchProc'.");
+  EXPECT_EQ(Failure("EXEC AddUp @x = 1"), "8145: @x is not a parameter for procedure AddUp.");
+  EXPECT_EQ(Failure("EXEC NoSuchProc"), "2812: Could not find stored procedure 'NoSuchProc'.");
   EXPECT_EQ(Run("EXEC AddUp 'abc', 1, NULL").FirstError(), 245);
 }
 

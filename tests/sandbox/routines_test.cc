@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "sandbox/sandbox_fixture.h"
-#include "sandbox/server_info.h"
 
 namespace sandbox::testing {
 namespace {
@@ -246,15 +245,7 @@ TEST_F(RoutinesTest, TemporaryProcedures) {
 
 // SQL Server 7.0 has neither: its parser stops at the word.
 TEST_F(RoutinesTest, RefusedOnVersion70) {
-  InstanceConfig config;
-  config.product_version = "7.00.1063";
-  config.product_level = ProductLevelOf(config.product_version);
-  config.platform = PlatformOf(config.product_version);
-  std::shared_ptr<Instance> instance = host_->Create("SEVEN", config);
-  LoginRequest request;
-  request.integrated = true;
-  request.os_user = "admin";
-  std::unique_ptr<Session> session = instance->Connect(request);
+  std::unique_ptr<Session> session = SessionOn("7.00.1063");
   const Case cases[] = {
       {"DECLARE @t TABLE (a int)", 156, nullptr},
       {"CREATE FUNCTION dbo.f () RETURNS int AS BEGIN RETURN 1 END", 170, nullptr},

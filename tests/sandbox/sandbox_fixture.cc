@@ -4,7 +4,25 @@
 
 #include <atomic>
 
+#include "sandbox/server_info.h"
+
 namespace sandbox::testing {
+
+std::vector<std::string> ColumnNames(const RowSet& set) {
+  std::vector<std::string> names;
+  for (const Column& c : set.columns) names.push_back(c.name);
+  return names;
+}
+
+std::string RowsText(const RowSet& set) {
+  std::string out;
+  for (const auto& row : set.rows) {
+    if (!out.empty()) out += ";";
+    for (size_t i = 0; i < row.size(); ++i)
+      out += (i ? "|" : "") + (row[i].IsNull() ? std::string("NULL") : row[i].ToText());
+  }
+  return out;
+}
 
 void CollectingSink::BeginRowSet(const std::vector<Column>& columns) {
   EXPECT_FALSE(open) << "row sets do not nest";
@@ -53,6 +71,7 @@ void SandboxTest::SetUp() {
 
 void SandboxTest::TearDown() {
   session_.reset();
+  instances_.clear();
   instance_.reset();
   host_.reset();
   std::error_code ec;
@@ -65,6 +84,15 @@ std::unique_ptr<Session> SandboxTest::Connect(const std::string& database) {
   request.database = database;
   request.host_name = "TESTHOST";
   request.application = "sandbox tests";
+  return instance_->Connect(request);
+}
+
+std::unique_ptr<Session> SandboxTest::As(const std::string& login, const std::string& password,
+                                         const std::string& database) {
+  LoginRequest request;
+  request.login = login;
+  request.password = password;
+  request.database = database;
   return instance_->Connect(request);
 }
 
@@ -101,6 +129,24 @@ void SandboxTest::Ok(const std::string& batch) { Ok(*session_, batch); }
 void SandboxTest::Ok(Session& session, const std::string& batch) {
   CollectingSink sink = Run(session, batch);
   EXPECT_EQ(sink.FirstError(), 0) << batch << "\n" << sink.ErrorText();
+}
+
+std::string SandboxTest::Failure(Session& session, const std::string& batch) {
+  CollectingSink sink = Run(session, batch);
+  auto errors = sink.Errors();
+  return errors.empty() ? "" : std::to_string(errors[0]->number) + ": " + errors[0]->text;
+}
+
+std::unique_ptr<Session> SandboxTest::SessionOn(const std::string& version) {
+  InstanceConfig config;
+  config.product_version = version;
+  config.product_level = ProductLevelOf(version);
+  config.platform = PlatformOf(version);
+  instances_.push_back(host_->Create("V" + std::to_string(instances_.size()), config));
+  LoginRequest request;
+  request.integrated = true;
+  request.os_user = "admin";
+  return instances_.back()->Connect(request);
 }
 
 }  // namespace sandbox::testing

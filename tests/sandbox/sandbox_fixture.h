@@ -29,6 +29,11 @@ struct RowSet {
   std::vector<std::vector<common::Value>> rows;
 };
 
+// The names of a row set's columns, in order.
+std::vector<std::string> ColumnNames(const RowSet& set);
+// A row set's rows as "a|b;c|d", NULL as written.
+std::string RowsText(const RowSet& set);
+
 class CollectingSink : public ResultSink {
  public:
   void BeginRowSet(const std::vector<Column>& columns) override;
@@ -55,6 +60,9 @@ class SandboxTest : public ::testing::Test {
 
   // A new session as the default administrator login.
   std::unique_ptr<Session> Connect(const std::string& database = "");
+  // A new session of a SQL Server login.
+  std::unique_ptr<Session> As(const std::string& login, const std::string& password,
+                              const std::string& database = "");
   // Runs a batch on the session; the sink is returned for inspection.
   CollectingSink Run(Session& session, const std::string& batch,
                      std::chrono::milliseconds timeout = std::chrono::milliseconds(0));
@@ -67,11 +75,19 @@ class SandboxTest : public ::testing::Test {
   // Runs a batch and expects no error.
   void Ok(const std::string& batch);
   void Ok(Session& session, const std::string& batch);
+  // A batch's first error as "number: text", "" when it had none.
+  std::string Failure(const std::string& batch) { return Failure(*session_, batch); }
+  std::string Failure(Session& session, const std::string& batch);
+  // A session of the machine's administrator (a Windows login) on a new instance of the
+  // version, with that version's product level and platform; the instance lives as long as the
+  // test.
+  std::unique_ptr<Session> SessionOn(const std::string& version);
 
   std::filesystem::path root_;
   std::unique_ptr<Host> host_;
   std::shared_ptr<Instance> instance_;
   std::unique_ptr<Session> session_;
+  std::vector<std::shared_ptr<Instance>> instances_;
 };
 
 }  // namespace sandbox::testing

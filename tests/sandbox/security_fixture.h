@@ -12,15 +12,6 @@ namespace sandbox::testing {
 
 class SecurityTest : public SandboxTest {
  protected:
-  // A session of a SQL Server login.
-  std::unique_ptr<Session> As(const std::string& login, const std::string& password,
-                              const std::string& database = "") {
-    LoginRequest request;
-    request.login = login;
-    request.password = password;
-    request.database = database;
-    return instance_->Connect(request);
-  }
   // A session of a local account with integrated security.
   std::unique_ptr<Session> AsWindows(Instance& instance, const std::string& os_user,
                                      const std::string& database = "") {

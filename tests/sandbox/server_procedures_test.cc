@@ -30,12 +30,6 @@ class ServerProceduresTest : public SandboxTest {
     return instance.Connect(request);
   }
 
-  static std::vector<std::string> ColumnNames(const RowSet& set) {
-    std::vector<std::string> names;
-    for (const Column& c : set.columns) names.push_back(c.name);
-    return names;
-  }
-
   static std::string Trimmed(const Value& value) {
     std::string text = value.ToText();
     while (!text.empty() && text.back() == ' ') text.pop_back();
@@ -82,9 +76,7 @@ TEST_F(ServerProceduresTest, WhoListsTheSessionsWithTheirDatabases) {
   for (const auto& row : active.rows) EXPECT_NE(row[0], Value(worker->spid()));
   Ok("EXEC sp_addlogin 'idle', 'pw'");
   EXPECT_EQ(Query("EXEC sp_who 'idle'").rows.size(), 0u);
-  CollectingSink sink = Run("EXEC sp_who 'nobody'");
-  ASSERT_EQ(sink.FirstError(), 15007);
-  EXPECT_EQ(sink.Errors()[0]->text, "The login 'nobody' does not exist.");
+  EXPECT_EQ(Failure("EXEC sp_who 'nobody'"), "15007: The login 'nobody' does not exist.");
   EXPECT_EQ(Run("EXEC sp_who 'x''; DROP DATABASE Work --'").FirstError(), 15007);
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM master..sysdatabases WHERE name = 'Work'"), Value(1));
 }
@@ -104,9 +96,8 @@ TEST_F(ServerProceduresTest, KillEndsAnotherSessionAsABrokenConnection) {
   // With its only user gone the database can go too.
   Ok("DROP DATABASE Work");
 
-  CollectingSink sink = Run("KILL " + std::to_string(session_->spid()));
-  ASSERT_EQ(sink.FirstError(), 6104);
-  EXPECT_EQ(sink.Errors()[0]->text, "Cannot use KILL to kill your own process.");
+  EXPECT_EQ(Failure("KILL " + std::to_string(session_->spid())),
+            "6104: Cannot use KILL to kill your own process.");
   EXPECT_EQ(Run("KILL 3").FirstError(), 6107);
   EXPECT_EQ(Run("KILL 999").FirstError(), 6106);
   EXPECT_EQ(Run("KILL " + std::to_string(spid)).FirstError(), 6106);
@@ -158,8 +149,7 @@ TEST_F(ServerProceduresTest, MsverReportsTheConfiguredVersion) {
   EXPECT_EQ(Query("EXEC master..xp_msver 'Nothing'").rows.size(), 0u);
   EXPECT_EQ(Query("EXEC master..xp_msver 'x''; SHUTDOWN --'").rows.size(), 0u);
 
-  auto seven = MakeInstance("SEVEN", "7.00.1063");
-  auto session = Sa(*seven);
+  auto session = SessionOn("7.00.1063");
   RowSet old = Query(*session, "EXEC master..xp_msver 'ProductVersion'");
   EXPECT_EQ(old.rows.at(0)[2], Value(458752));
   EXPECT_EQ(old.rows.at(0)[3], Value("7.00.1063"));
@@ -179,15 +169,13 @@ TEST_F(ServerProceduresTest, VersionTextFollowsTheProductVersion) {
   EXPECT_EQ(v2000[2], "\tCopyright (c) 1988-2003 Microsoft Corporation");
   EXPECT_TRUE(v2000[3].starts_with("\tDeveloper Edition on Windows NT ")) << v2000[3];
 
-  auto seven = MakeInstance("SEVEN", "7.00.1063");
-  auto session = Sa(*seven);
+  auto session = SessionOn("7.00.1063");
   std::vector<std::string> v7 =
       lines(Query(*session, "SELECT @@VERSION").rows.at(0).at(0).ToText());
   ASSERT_EQ(v7.size(), 4u);
   EXPECT_EQ(v7[0], "Microsoft SQL Server  7.00 - 7.00.1063 (Intel X86) ");
 
-  auto nine = MakeInstance("NINE", "9.00.1399.06");
-  session = Sa(*nine);
+  session = SessionOn("9.00.1399.06");
   std::vector<std::string> v9 =
       lines(Query(*session, "SELECT @@VERSION").rows.at(0).at(0).ToText());
   ASSERT_EQ(v9.size(), 4u);

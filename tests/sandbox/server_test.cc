@@ -53,9 +53,7 @@ TEST_F(SandboxTest, CreateDatabaseOnAGivenFile) {
             "specified.) while attempting to open or create the physical file "
             "'C:\\No\\Such\\lost.mdf'.");
   EXPECT_EQ(Scalar("SELECT COUNT(*) FROM master..sysdatabases WHERE name = 'Lost'"), Value(0));
-  sink = Run("CREATE DATABASE named");
-  ASSERT_EQ(sink.FirstError(), 1801);
-  EXPECT_EQ(sink.Errors()[0]->text, "Database 'named' already exists.");
+  EXPECT_EQ(Failure("CREATE DATABASE named"), "1801: Database 'named' already exists.");
   EXPECT_EQ(
       Run("CREATE DATABASE Again ON (NAME = a, FILENAME = 'C:\\Archive\\named.mdf')").FirstError(),
       5170);
@@ -132,19 +130,16 @@ TEST_F(SandboxTest, UseSwitchesAndReportsIt) {
   EXPECT_EQ(sink.messages[0].text, "Changed database context to 'Other'.");
   EXPECT_EQ(session_->CurrentDatabase(), "Other");
   EXPECT_EQ(Scalar("SELECT db_name()"), Value("Other"));
-  sink = Run("USE nowhere");
-  ASSERT_EQ(sink.FirstError(), 911);
-  EXPECT_EQ(sink.Errors()[0]->text,
-            "Could not locate entry in sysdatabases for database 'nowhere'. No entry found with "
-            "that name. Make sure that the name is entered correctly.");
+  EXPECT_EQ(
+      Failure("USE nowhere"),
+      "911: Could not locate entry in sysdatabases for database 'nowhere'. No entry found with "
+      "that name. Make sure that the name is entered correctly.");
   EXPECT_EQ(session_->CurrentDatabase(), "Other");
   // The current database cannot be dropped; another session's cannot either.
   EXPECT_EQ(Run("DROP DATABASE Other").FirstError(), 3702);
   auto other = Connect();
-  CollectingSink drop = Run(*other, "DROP DATABASE Other");
-  ASSERT_EQ(drop.FirstError(), 3702);
-  EXPECT_EQ(drop.Errors()[0]->text,
-            "Cannot drop the database 'Other' because it is currently in use.");
+  EXPECT_EQ(Failure(*other, "DROP DATABASE Other"),
+            "3702: Cannot drop the database 'Other' because it is currently in use.");
   Ok("USE master");
   Ok(*other, "DROP DATABASE Other");
 }

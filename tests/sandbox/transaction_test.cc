@@ -38,10 +38,8 @@ TEST_F(TransactionTest, TranCountNestsAndOnlyTheOutermostCommits) {
   EXPECT_EQ(Scalar("SELECT @@TRANCOUNT"), Value(1));
   Ok("ROLLBACK");
   EXPECT_EQ(Count(), Value(0));
-  CollectingSink sink = Run("COMMIT");
-  ASSERT_EQ(sink.FirstError(), 3902);
-  EXPECT_EQ(sink.Errors()[0]->text,
-            "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
+  EXPECT_EQ(Failure("COMMIT"),
+            "3902: The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION.");
   EXPECT_EQ(Run("ROLLBACK").FirstError(), 3903);
 }
 
@@ -83,40 +81,34 @@ TEST_F(TransactionTest, ErrorVariableFollowsEachStatement) {
   EXPECT_EQ(set.rows[0][1], Value(0));
 }
 
-TEST_F(TransactionTest, BatchAbortingErrorsStopTheBatchAndRollBack) {
-  CollectingSink sink =
-      Run("BEGIN TRAN "
-          "INSERT INTO t VALUES (1, 'a') "
-          "INSERT INTO t VALUES (CONVERT(INT, 'x'), 'b') "
-          "INSERT INTO t VALUES (2, 'c')");
-  EXPECT_EQ(sink.FirstError(), 245);
-  EXPECT_EQ(Scalar("SELECT @@TRANCOUNT"), Value(0));
-  EXPECT_EQ(Count(), Value(0));
-}
-
-TEST_F(TransactionTest, NameErrorsEndTheBatchButKeepTheTransaction) {
-  CollectingSink sink =
-      Run("BEGIN TRAN "
-          "INSERT INTO t VALUES (1, 'a') "
-          "SELECT * FROM missing "
-          "INSERT INTO t VALUES (2, 'b')");
-  EXPECT_EQ(sink.FirstError(), 208);
-  EXPECT_EQ(Scalar("SELECT @@TRANCOUNT"), Value(1));
-  EXPECT_EQ(Count(), Value(1));
-  Ok("COMMIT");
-  EXPECT_EQ(Count(), Value(1));
-}
-
-TEST_F(TransactionTest, XactAbortMakesEveryErrorEndTheTransaction) {
-  CollectingSink sink =
-      Run("SET XACT_ABORT ON "
-          "BEGIN TRAN "
-          "INSERT INTO t VALUES (1, 'a') "
-          "INSERT INTO t VALUES (1, 'a') "
-          "INSERT INTO t VALUES (2, 'b')");
-  EXPECT_EQ(sink.FirstError(), 2627);
-  EXPECT_EQ(Scalar("SELECT @@TRANCOUNT"), Value(0));
-  EXPECT_EQ(Count(), Value(0));
+// What an error inside a transaction ends: a conversion error the batch and the transaction, a
+// name error the batch alone, and with XACT_ABORT every error the transaction.
+TEST_F(TransactionTest, ErrorsEndTheBatchOrTheTransactionByTheirKind) {
+  const struct {
+    const char* batch;
+    int error;
+    int trancount;  // after the batch
+    int rows;       // of t after the batch, and once what is left is committed
+  } cases[] = {
+      {"BEGIN TRAN INSERT INTO t VALUES (1, 'a') INSERT INTO t VALUES (CONVERT(INT, 'x'), 'b') "
+       "INSERT INTO t VALUES (2, 'c')",
+       245, 0, 0},
+      {"BEGIN TRAN INSERT INTO t VALUES (1, 'a') SELECT * FROM missing "
+       "INSERT INTO t VALUES (2, 'b')",
+       208, 1, 1},
+      {"SET XACT_ABORT ON BEGIN TRAN INSERT INTO t VALUES (1, 'a') INSERT INTO t VALUES (1, 'a') "
+       "INSERT INTO t VALUES (2, 'b')",
+       2627, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.batch);
+    Ok("DELETE FROM t");
+    EXPECT_EQ(Run(c.batch).FirstError(), c.error);
+    EXPECT_EQ(Scalar("SELECT @@TRANCOUNT"), Value(c.trancount));
+    EXPECT_EQ(Count(), Value(c.rows));
+    Ok("IF @@TRANCOUNT > 0 COMMIT");
+    EXPECT_EQ(Count(), Value(c.rows));
+  }
 }
 
 TEST_F(TransactionTest, SavepointsRollBackPartOfTheWork) {

@@ -9,10 +9,8 @@ using common::Value;
 
 TEST_F(SandboxTest, IntegerRangesAreChecked) {
   Ok("CREATE TABLE r (t TINYINT, s SMALLINT, i INT)");
-  CollectingSink sink = Run("INSERT INTO r (s) VALUES (70000)");
-  ASSERT_EQ(sink.FirstError(), 220);
-  EXPECT_EQ(sink.Errors()[0]->text,
-            "Arithmetic overflow error for data type smallint, value = 70000.");
+  EXPECT_EQ(Failure("INSERT INTO r (s) VALUES (70000)"),
+            "220: Arithmetic overflow error for data type smallint, value = 70000.");
   EXPECT_EQ(Run("INSERT INTO r (t) VALUES (256)").FirstError(), 220);
   EXPECT_EQ(Run("INSERT INTO r (t) VALUES (-1)").FirstError(), 220);
   EXPECT_EQ(Run("INSERT INTO r (i) VALUES (3000000000)").FirstError(), 8115);
@@ -55,13 +53,12 @@ TEST_F(SandboxTest, StringsLongerThanTheColumnAreRefused) {
 
 TEST_F(SandboxTest, NotNullColumnsRefuseNull) {
   Ok("CREATE TABLE n (a INT NOT NULL, b INT)");
-  CollectingSink sink = Run("INSERT INTO n (b) VALUES (1)");
-  ASSERT_EQ(sink.FirstError(), 515);
-  EXPECT_EQ(sink.Errors()[0]->text,
-            "Cannot insert the value NULL into column 'a', table 'master.dbo.n'; column does not "
-            "allow nulls. INSERT fails.");
+  EXPECT_EQ(
+      Failure("INSERT INTO n (b) VALUES (1)"),
+      "515: Cannot insert the value NULL into column 'a', table 'master.dbo.n'; column does not "
+      "allow nulls. INSERT fails.");
   Ok("INSERT INTO n (a) VALUES (1)");
-  sink = Run("UPDATE n SET a = NULL");
+  CollectingSink sink = Run("UPDATE n SET a = NULL");
   ASSERT_EQ(sink.FirstError(), 515);
   EXPECT_NE(sink.Errors()[0]->text.find("UPDATE fails."), std::string::npos);
 }
@@ -90,11 +87,10 @@ TEST_F(SandboxTest, IdentityColumnsNumberRows) {
   EXPECT_EQ(Scalar("SELECT MAX(id) FROM i"), Value(20));
   EXPECT_EQ(Scalar("SELECT SCOPE_IDENTITY()"), Value());  // a new batch is a new scope
   EXPECT_EQ(Scalar("INSERT INTO i (v) VALUES ('d') SELECT SCOPE_IDENTITY()"), Value(25));
-  CollectingSink sink = Run("INSERT INTO i (id, v) VALUES (100, 'x')");
-  ASSERT_EQ(sink.FirstError(), 544);
-  EXPECT_EQ(sink.Errors()[0]->text,
-            "Cannot insert explicit value for identity column in table 'i' when IDENTITY_INSERT "
-            "is set to OFF.");
+  EXPECT_EQ(
+      Failure("INSERT INTO i (id, v) VALUES (100, 'x')"),
+      "544: Cannot insert explicit value for identity column in table 'i' when IDENTITY_INSERT "
+      "is set to OFF.");
   Ok("SET IDENTITY_INSERT i ON INSERT INTO i (id, v) VALUES (100, 'x') SET IDENTITY_INSERT i OFF");
   Ok("INSERT INTO i (v) VALUES ('y')");
   EXPECT_EQ(Scalar("SELECT id FROM i WHERE v = 'y'"), Value(105));

@@ -15,29 +15,10 @@ class Version70Test : public SandboxTest {
  protected:
   // A session of the administrator on a new instance of the version, with a database Work.
   std::unique_ptr<Session> SessionOn(const std::string& version) {
-    InstanceConfig config;
-    config.product_version = version;
-    instances_.push_back(host_->Create("V" + std::to_string(instances_.size()), config));
-    LoginRequest request;
-    request.integrated = true;
-    request.os_user = "admin";
-    auto session = instances_.back()->Connect(request);
+    auto session = SandboxTest::SessionOn(version);
     Ok(*session, "CREATE DATABASE Work");
     return session;
   }
-
-  // Rows as "a|b;c|d", NULL as written.
-  static std::string Rows(const RowSet& set) {
-    std::string out;
-    for (const auto& row : set.rows) {
-      if (!out.empty()) out += ";";
-      for (size_t i = 0; i < row.size(); ++i)
-        out += (i ? "|" : "") + (row[i].IsNull() ? std::string("NULL") : row[i].ToText());
-    }
-    return out;
-  }
-
-  std::vector<std::shared_ptr<Instance>> instances_;
 };
 
 struct Refusal {
@@ -106,9 +87,9 @@ TEST_F(Version70Test, WhatCameWith2000IsRefusedOn70AndRunsOn2000) {
             102);
   EXPECT_EQ(Run(*seven, "SELECT * FROM Work..k").FirstError(), 208);
   // The 2000 functions 7.0 already had still work there.
-  EXPECT_EQ(Rows(Query(*seven,
-                       "SELECT DATABASEPROPERTY('Work', 'IsAutoShrink'), "
-                       "CAST(IDENT_SEED('sysobjects') AS int), @@LOCK_TIMEOUT")),
+  EXPECT_EQ(RowsText(Query(*seven,
+                           "SELECT DATABASEPROPERTY('Work', 'IsAutoShrink'), "
+                           "CAST(IDENT_SEED('sysobjects') AS int), @@LOCK_TIMEOUT")),
             "0|NULL|-1");
 }
 
@@ -160,9 +141,9 @@ TEST_F(Version70Test, CompatibilityLevelIsShownAndSet) {
       ASSERT_FALSE(sink.messages.empty());
       EXPECT_EQ(sink.messages[0].text, c.message);
     }
-    EXPECT_EQ(Rows(Query(*session,
-                         "SELECT cmptlevel FROM master..sysdatabases WHERE name = "
-                         "'Work'")),
+    EXPECT_EQ(RowsText(Query(*session,
+                             "SELECT cmptlevel FROM master..sysdatabases WHERE name = "
+                             "'Work'")),
               std::to_string(c.level_after));
   }
 }
@@ -180,7 +161,7 @@ TEST_F(Version70Test, GlobalFunctionsOf2000) {
   };
   for (const auto& [batch, expected] : cases) {
     SCOPED_TRACE(batch);
-    EXPECT_EQ(Rows(Query(batch)), expected);
+    EXPECT_EQ(RowsText(Query(batch)), expected);
   }
 }
 
@@ -233,7 +214,7 @@ TEST_F(OuterJoinTest, OldStyleOuterJoinsKeepTheOuterRows) {
   };
   for (const auto& [query, expected] : cases) {
     SCOPED_TRACE(query);
-    EXPECT_EQ(Rows(Query(query)), expected);
+    EXPECT_EQ(RowsText(Query(query)), expected);
   }
 }
 
@@ -277,7 +258,7 @@ TEST_F(OuterJoinTest, OuterJoinOperatorsWhereTheyAreRefused) {
   // A view keeps its operator when its text is printed back.
   Ok("CREATE VIEW Kept AS SELECT f.Name, d.Title FROM Folder f, [Doc; it's] d "
      "WHERE f.FolderID *= d.FolderID");
-  EXPECT_EQ(Rows(Query("SELECT COUNT(*) FROM Kept")), "5");
+  EXPECT_EQ(RowsText(Query("SELECT COUNT(*) FROM Kept")), "5");
 }
 
 }  // namespace

@@ -14,27 +14,11 @@ using common::Value;
 
 class VersionsTest : public SandboxTest {
  protected:
-  // An instance of the version, and a session of its administrator in it.
-  std::unique_ptr<Session> SessionOn(const std::string& version) {
-    InstanceConfig config;
-    config.product_version = version;
-    config.product_level = ProductLevelOf(version);
-    config.platform = PlatformOf(version);
-    std::string name = "V" + std::to_string(instances_.size());
-    instances_.push_back(host_->Create(name, config));
-    LoginRequest request;
-    request.integrated = true;
-    request.os_user = "admin";
-    return instances_.back()->Connect(request);
-  }
-
   Value ScalarOn(Session& session, const std::string& query) {
     RowSet set = Query(session, query);
     EXPECT_EQ(set.rows.size(), 1u) << query;
     return set.rows.empty() ? Value() : set.rows[0].at(0);
   }
-
-  std::vector<std::shared_ptr<Instance>> instances_;
 };
 
 struct VersionFacts {
