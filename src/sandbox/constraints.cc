@@ -96,9 +96,42 @@ std::string NotNull(const std::string& alias, const std::vector<std::string>& co
   return out;
 }
 
+// A table variable's CHECK constraints, as the rules of a table.
+std::vector<Rule> RulesOf(const TempTable* temp) {
+  std::vector<Rule> out;
+  if (temp)
+    for (const ObjectInfo& o : temp->checks) out.push_back({&o, ReadConstraint(o)});
+  return out;
+}
+
 }  // namespace
 
+std::vector<ObjectInfo> TableVariableChecks(const ObjectInfo& table,
+                                            const TableDefinition& definition) {
+  std::vector<std::pair<const TableConstraint*, std::string>> checks;
+  for (const ColumnDef& def : definition.columns)
+    for (const TableConstraint& k : def.constraints) checks.emplace_back(&k, def.name);
+  for (const TableConstraint& k : definition.constraints) checks.emplace_back(&k, "");
+  std::vector<ObjectInfo> out;
+  for (const auto& [k, column] : checks) {
+    if (k->type != TableConstraint::Type::kCheck) continue;
+    ObjectInfo object;
+    object.type = ObjectType::kCheck;
+    object.name = !k->name.empty() ? k->name : GeneratedName("CK", table.name, column);
+    CheckIdentifier(object.name);
+    object.definition = "(" + ToSql(*k->expr) + ")";
+    ConstraintDetails d;
+    d.column_level = !column.empty();
+    if (const ColumnInfo* c = table.FindColumn(column)) d.columns.push_back(c->name);
+    WriteConstraint(d, table, object);
+    out.push_back(std::move(object));
+  }
+  return out;
+}
+
 bool Executor::Guarded(const ResolvedTable& table) {
+  if (table.kind == ResolvedTable::Kind::kTemp)
+    return !RulesOf(session_.FindTemp(table.object->name)).empty();
   if (table.kind != ResolvedTable::Kind::kTable) return false;
   AttachedDatabase& db = session_.Database(table.dbid);
   return !RulesOf(db, table.object->id, false).empty() ||
@@ -302,9 +335,10 @@ std::string ConstraintUsing(const Catalog& catalog, std::int64_t table_id,
 void Executor::CheckRows(const ResolvedTable& table, std::string_view verb,
                          const std::vector<std::int64_t>* rows,
                          const std::vector<std::int64_t>& only) {
-  if (table.kind != ResolvedTable::Kind::kTable || (rows && rows->empty())) return;
-  AttachedDatabase& db = session_.Database(table.dbid);
-  std::vector<Rule> rules = RulesOf(db, table.object->id, false);
+  const bool temp = table.kind == ResolvedTable::Kind::kTemp;
+  if ((!temp && table.kind != ResolvedTable::Kind::kTable) || (rows && rows->empty())) return;
+  std::vector<Rule> rules = temp ? RulesOf(session_.FindTemp(table.object->name))
+                                 : RulesOf(session_.Database(table.dbid), table.object->id, false);
   // ALTER TABLE checks only the constraints just added or enabled: others may have been added
   // WITH NOCHECK over rows that break them.
   if (!only.empty())
@@ -338,6 +372,7 @@ void Executor::CheckRows(const ResolvedTable& table, std::string_view verb,
                                                     " THEN 0 ELSE 1 END");
         where += " AND (" + translator.Expression(passes, &scope).sql + ") = 0";
       } else {
+        AttachedDatabase& db = session_.Database(table.dbid);
         const ObjectInfo* parent = db.catalog->FindById(rule.details.referenced);
         if (!parent) continue;
         where += " AND " + NotNull(alias, rule.details.columns) +
@@ -352,10 +387,10 @@ void Executor::CheckRows(const ResolvedTable& table, std::string_view verb,
       if (!failed) continue;
       if (rule.object->type == ObjectType::kCheck)
         throw errors::ConstraintConflict(
-            verb, Kind(rule.details, "CHECK"), rule.object->name, db.catalog->name(), table.name,
+            verb, Kind(rule.details, "CHECK"), rule.object->name, table.database, table.name,
             rule.details.column_level ? rule.details.columns.front() : "");
       throw errors::ConstraintConflict(verb, Kind(rule.details, "FOREIGN KEY"), rule.object->name,
-                                       db.catalog->name(), parent_name,
+                                       table.database, parent_name,
                                        ColumnOf(rule.details, rule.details.ref_columns));
     }
     if (!rows) break;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sandbox/catalog.h"
+#include "sandbox/tsql/ast.h"
 
 namespace sandbox {
 
@@ -23,6 +24,10 @@ struct ConstraintDetails {
 ConstraintDetails ReadConstraint(const ObjectInfo& object);
 // Writes details into the object (storage_name and columns); table gives the column types.
 void WriteConstraint(const ConstraintDetails& details, const ObjectInfo& table, ObjectInfo& object);
+
+// The CHECK constraints of a table variable's definition, as objects kept with the variable.
+std::vector<ObjectInfo> TableVariableChecks(const ObjectInfo& table,
+                                            const tsql::TableDefinition& definition);
 
 // The CHECK or FOREIGN KEY constraint that uses a column of the table, empty for none.
 std::string ConstraintUsing(const Catalog& catalog, std::int64_t table_id,

@@ -397,6 +397,16 @@ void InstanceImpl::OpenMaster() {
       "CREATE TABLE IF NOT EXISTS sessions.\"sandbox$locks\" (spid INTEGER PRIMARY KEY, "
       "pid INTEGER NOT NULL, wait_dbid INTEGER NOT NULL, wait_since INTEGER NOT NULL, "
       "holds TEXT NOT NULL, priority INTEGER NOT NULL, tran_started TEXT NOT NULL)");
+  // Columns added later; a process opening the instance at the same time may add them first.
+  for (const char* column : {"\"sandbox$sessions\" ADD COLUMN input_buffer TEXT NOT NULL "
+                             "DEFAULT ''",
+                             "\"sandbox$locks\" ADD COLUMN uids TEXT NOT NULL DEFAULT ''"}) {
+    try {
+      master_->Exec(std::string("ALTER TABLE sessions.") + column);
+    } catch (const SqliteError&) {
+      // There already.
+    }
+  }
 }
 
 void InstanceImpl::UpgradeMaster() {

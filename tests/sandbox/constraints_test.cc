@@ -1,6 +1,7 @@
 // CHECK and FOREIGN KEY constraints, and identity values that a rollback does not give back,
 // as SQL Server 2000 keeps them. Each case: setup that must succeed, a batch whose first error
 // (0: none) and its text are compared, then a query whose single value is compared.
+#include <regex>
 #include <string>
 
 #include "sandbox_fixture.h"
@@ -166,6 +167,22 @@ const Case kCases[] = {
     // #tables keep no constraints in the sandbox: refused, not left unchecked.
     {"", "CREATE TABLE #t16 (v int CHECK (v > 0))", 40000, "",
      "SELECT CASE WHEN OBJECT_ID('tempdb..#t16') IS NULL THEN 'gone' ELSE 'kept' END", "gone"},
+    // DECLARE @local_variable, table type: a column CHECK undoes the statement, the batch goes on.
+    {"CREATE TABLE tv1 (n int)",
+     "DECLARE @t TABLE (a int CHECK (a > 0)) INSERT @t VALUES (1) INSERT @t VALUES (-1) "
+     "INSERT @t VALUES (2) INSERT tv1 SELECT COUNT(*) FROM @t",
+     547, "", "SELECT n FROM tv1", "2"},
+    // A table CHECK over hostile column names, on INSERT ... SELECT and on UPDATE.
+    {"CREATE TABLE tv2 (n int)",
+     "DECLARE @t TABLE ([lo;'] int, [gr\xC3\xB6\xC3\x9F" "e]]] int, CHECK ([lo;'] <= "
+     "[gr\xC3\xB6\xC3\x9F" "e]]])) INSERT @t SELECT 1, 2 UNION ALL SELECT 5, 1 "
+     "INSERT @t VALUES (1, 2) UPDATE @t SET [lo;'] = 9 INSERT tv2 SELECT SUM([lo;']) FROM @t",
+     547, "", "SELECT n FROM tv2", "1"},
+    // A CHECK that is UNKNOWN passes; a table variable's rows outlive ROLLBACK, its checks too.
+    {"CREATE TABLE tv3 (n int)",
+     "DECLARE @t TABLE (a int CHECK (a > 0)) INSERT @t VALUES (NULL) BEGIN TRAN "
+     "INSERT @t VALUES (1) ROLLBACK INSERT @t VALUES (0) INSERT tv3 SELECT COUNT(*) FROM @t",
+     547, "", "SELECT n FROM tv3", "2"},
     // Identity values are not given back by ROLLBACK, nor by a failed INSERT.
     {"CREATE TABLE t12 (id int IDENTITY PRIMARY KEY, v int CHECK (v > 0))",
      "BEGIN TRAN INSERT t12 (v) VALUES (5) ROLLBACK INSERT t12 (v) VALUES (-1) "
@@ -190,6 +207,18 @@ TEST_F(ConstraintsTest, DocumentedConstraintCases) {
     }
     EXPECT_EQ(Scalar(c.check).ToText(), c.expected);
   }
+}
+
+// A table variable's conflict names it as tempdb holds it: '#' and eight hexadecimal digits.
+TEST_F(ConstraintsTest, TableVariableConflictNamesTheVariablesTable) {
+  CollectingSink sink = Run("DECLARE @t TABLE (a int CHECK (a > 0)) INSERT @t VALUES (-1)");
+  ASSERT_EQ(sink.FirstError(), 547);
+  EXPECT_TRUE(std::regex_match(
+      sink.Errors().front()->text,
+      std::regex("INSERT statement conflicted with COLUMN CHECK constraint "
+                 "'CK__#[0-9A-F]{7}__a__[0-9A-F]{8}'\\. The conflict occurred in database "
+                 "'tempdb', table '#[0-9A-F]{8}', column 'a'\\.")))
+      << sink.Errors().front()->text;
 }
 
 }  // namespace
