@@ -16,6 +16,7 @@ struct ConstraintDetails {
   bool column_level = false;  // written with a column: 547 names "COLUMN ..." and the column
   bool enabled = true;        // ALTER TABLE ... NOCHECK CONSTRAINT turns it off
   bool cascade_delete = false;
+  bool cascade_update = false;
   std::int64_t referenced = 0;           // FOREIGN KEY: the referenced table's id
   std::vector<std::string> columns;      // FOREIGN KEY: referencing columns; CHECK: its column
   std::vector<std::string> ref_columns;  // FOREIGN KEY: the referenced key, in the same order

@@ -746,6 +746,7 @@ void Executor::Update(const UpdateStatement& s) {
   std::int64_t changed = 0;
   if (!assignments.empty()) {
     const bool guarded = Guarded(table);
+    if (guarded) SaveReferencedKeys(table);
     std::vector<std::int64_t> written;
     try {
       RunSql(sql + (guarded ? " RETURNING rowid" : ""), params,
