@@ -7,6 +7,7 @@
 
 #include "sandbox/collation.h"
 #include "sandbox/executor.h"
+#include "sandbox/messages.h"
 #include "sandbox/tsql/printer.h"
 
 namespace sandbox {
@@ -21,6 +22,7 @@ ConstraintDetails ReadConstraint(const ObjectInfo& object) {
     if (word == "column") d.column_level = true;
     if (word == "nocheck") d.enabled = false;
     if (word == "cascade") d.cascade_delete = true;
+    if (word == "cascade_update") d.cascade_update = true;
     if (word.rfind("ref=", 0) == 0) d.referenced = std::stoll(word.substr(4));
   }
   for (const ColumnInfo& c : object.columns) {
@@ -34,6 +36,7 @@ void WriteConstraint(const ConstraintDetails& d, const ObjectInfo& table, Object
   std::string flags = d.column_level ? "column" : "table";
   if (!d.enabled) flags += " nocheck";
   if (d.cascade_delete) flags += " cascade";
+  if (d.cascade_update) flags += " cascade_update";
   if (d.referenced != 0) flags += " ref=" + std::to_string(d.referenced);
   object.storage_name = flags;
   object.columns.clear();
@@ -96,9 +99,73 @@ std::string NotNull(const std::string& alias, const std::vector<std::string>& co
   return out;
 }
 
+// Whether a cascading foreign key from child to parent would make a cycle or a second path of
+// cascading actions: a table any cascade reaching the parent starts from (the parent itself
+// included) must not reach the child, or anything the child reaches, already.
+bool CascadePathsMeet(AttachedDatabase& db, std::int64_t parent, std::int64_t child) {
+  std::vector<std::pair<std::int64_t, std::int64_t>> edges;  // referenced, referencing
+  for (const ObjectInfo* o : db.catalog->Objects()) {
+    if (o->type != ObjectType::kForeignKey) continue;
+    ConstraintDetails d = ReadConstraint(*o);
+    if (d.cascade_delete || d.cascade_update) edges.emplace_back(d.referenced, o->parent);
+  }
+  auto closure = [&](std::int64_t start, bool down) {
+    std::vector<std::int64_t> seen{start};
+    for (size_t i = 0; i < seen.size(); ++i)
+      for (const auto& [from, to] : edges) {
+        std::int64_t here = down ? from : to, there = down ? to : from;
+        if (here == seen[i] && std::find(seen.begin(), seen.end(), there) == seen.end())
+          seen.push_back(there);
+      }
+    return seen;
+  };
+  const std::vector<std::int64_t> below = closure(child, true);
+  for (std::int64_t above : closure(parent, false))
+    for (std::int64_t reached : closure(above, true))
+      if (std::find(below.begin(), below.end(), reached) != below.end()) return true;
+  return false;
+}
+
+std::string KeyTable(std::int64_t constraint_id) {
+  return "\"temp\".\"cascade$" + std::to_string(constraint_id) + "\"";
+}
+
+// A table variable's CHECK constraints, as the rules of a table.
+std::vector<Rule> RulesOf(const TempTable* temp) {
+  std::vector<Rule> out;
+  if (temp)
+    for (const ObjectInfo& o : temp->checks) out.push_back({&o, ReadConstraint(o)});
+  return out;
+}
+
 }  // namespace
 
+std::vector<ObjectInfo> TableVariableChecks(const ObjectInfo& table,
+                                            const TableDefinition& definition) {
+  std::vector<std::pair<const TableConstraint*, std::string>> checks;
+  for (const ColumnDef& def : definition.columns)
+    for (const TableConstraint& k : def.constraints) checks.emplace_back(&k, def.name);
+  for (const TableConstraint& k : definition.constraints) checks.emplace_back(&k, "");
+  std::vector<ObjectInfo> out;
+  for (const auto& [k, column] : checks) {
+    if (k->type != TableConstraint::Type::kCheck) continue;
+    ObjectInfo object;
+    object.type = ObjectType::kCheck;
+    object.name = !k->name.empty() ? k->name : GeneratedName("CK", table.name, column);
+    CheckIdentifier(object.name);
+    object.definition = "(" + ToSql(*k->expr) + ")";
+    ConstraintDetails d;
+    d.column_level = !column.empty();
+    if (const ColumnInfo* c = table.FindColumn(column)) d.columns.push_back(c->name);
+    WriteConstraint(d, table, object);
+    out.push_back(std::move(object));
+  }
+  return out;
+}
+
 bool Executor::Guarded(const ResolvedTable& table) {
+  if (table.kind == ResolvedTable::Kind::kTemp)
+    return !RulesOf(session_.FindTemp(table.object->name)).empty();
   if (table.kind != ResolvedTable::Kind::kTable) return false;
   AttachedDatabase& db = session_.Database(table.dbid);
   return !RulesOf(db, table.object->id, false).empty() ||
@@ -194,8 +261,10 @@ void Executor::AddConstraints(
                            "' is not the same data type as referencing column '" + owner.name +
                            "." + mine.name + "' in foreign key '" + object.name + "'.");
       }
-      if (k->on_update == "CASCADE") throw errors::Unsupported("ON UPDATE CASCADE");
       d.cascade_delete = k->on_delete == "CASCADE";
+      d.cascade_update = k->on_update == "CASCADE";
+      if ((d.cascade_delete || d.cascade_update) && CascadePathsMeet(db, parent->id, owner.id))
+        refuse(1785, errors::Raise<1785>(object.name, owner.name).message().text);
     }
     WriteConstraint(d, owner, object);
     object.id = db.catalog->NextObjectId(connection);
@@ -302,9 +371,10 @@ std::string ConstraintUsing(const Catalog& catalog, std::int64_t table_id,
 void Executor::CheckRows(const ResolvedTable& table, std::string_view verb,
                          const std::vector<std::int64_t>* rows,
                          const std::vector<std::int64_t>& only) {
-  if (table.kind != ResolvedTable::Kind::kTable || (rows && rows->empty())) return;
-  AttachedDatabase& db = session_.Database(table.dbid);
-  std::vector<Rule> rules = RulesOf(db, table.object->id, false);
+  const bool temp = table.kind == ResolvedTable::Kind::kTemp;
+  if ((!temp && table.kind != ResolvedTable::Kind::kTable) || (rows && rows->empty())) return;
+  std::vector<Rule> rules = temp ? RulesOf(session_.FindTemp(table.object->name))
+                                 : RulesOf(session_.Database(table.dbid), table.object->id, false);
   // ALTER TABLE checks only the constraints just added or enabled: others may have been added
   // WITH NOCHECK over rows that break them.
   if (!only.empty())
@@ -338,6 +408,7 @@ void Executor::CheckRows(const ResolvedTable& table, std::string_view verb,
                                                     " THEN 0 ELSE 1 END");
         where += " AND (" + translator.Expression(passes, &scope).sql + ") = 0";
       } else {
+        AttachedDatabase& db = session_.Database(table.dbid);
         const ObjectInfo* parent = db.catalog->FindById(rule.details.referenced);
         if (!parent) continue;
         where += " AND " + NotNull(alias, rule.details.columns) +
@@ -352,13 +423,32 @@ void Executor::CheckRows(const ResolvedTable& table, std::string_view verb,
       if (!failed) continue;
       if (rule.object->type == ObjectType::kCheck)
         throw errors::ConstraintConflict(
-            verb, Kind(rule.details, "CHECK"), rule.object->name, db.catalog->name(), table.name,
+            verb, Kind(rule.details, "CHECK"), rule.object->name, table.database, table.name,
             rule.details.column_level ? rule.details.columns.front() : "");
       throw errors::ConstraintConflict(verb, Kind(rule.details, "FOREIGN KEY"), rule.object->name,
-                                       db.catalog->name(), parent_name,
+                                       table.database, parent_name,
                                        ColumnOf(rule.details, rule.details.ref_columns));
     }
     if (!rows) break;
+  }
+}
+
+void Executor::SaveReferencedKeys(const ResolvedTable& table) {
+  if (table.kind != ResolvedTable::Kind::kTable) return;
+  AttachedDatabase& db = session_.Database(table.dbid);
+  for (const Rule& rule : RulesOf(db, table.object->id, true)) {
+    if (!rule.details.cascade_update) continue;
+    // Each row's key before the change, by the row: the new key of the same row replaces it in
+    // the referencing rows.
+    std::string keys;
+    for (size_t i = 0; i < rule.details.ref_columns.size(); ++i)
+      keys += ", " + QuoteIdentifier(rule.details.ref_columns[i]) + " AS \"k" +
+              std::to_string(i) + "\"";
+    RunSql("DROP TABLE IF EXISTS " + KeyTable(rule.object->id), {});
+    RunSql("CREATE TABLE " + KeyTable(rule.object->id) + " AS SELECT rowid AS \"rid\"" + keys +
+               " FROM " + QuoteIdentifier(db.schema) + "." +
+               QuoteIdentifier(table.object->storage_name),
+           {});
   }
 }
 
@@ -389,6 +479,10 @@ void Executor::CheckReferences(const ResolvedTable& table, std::string_view verb
       }
       continue;
     }
+    if (rule.details.cascade_update && verb == "UPDATE") {
+      CascadeUpdate(db, rule.object->id, rule.details, parent_sql, *child);
+      continue;
+    }
     bool failed = false;
     RunSql("SELECT 1 FROM " + child_sql + " AS \"c\" WHERE " + orphans + " LIMIT 1", {},
            [&](sqlite3_stmt*) { failed = true; });
@@ -397,6 +491,41 @@ void Executor::CheckReferences(const ResolvedTable& table, std::string_view verb
                                        db.catalog->name(), child->name,
                                        ColumnOf(rule.details, rule.details.columns));
   }
+}
+
+void Executor::CascadeUpdate(AttachedDatabase& db, std::int64_t constraint_id,
+                             const ConstraintDetails& d, const std::string& parent_sql,
+                             const ObjectInfo& child) {
+  const std::string saved = KeyTable(constraint_id);
+  std::string old_key, moved;
+  for (size_t i = 0; i < d.columns.size(); ++i) {
+    const std::string k = "\"o\".\"k" + std::to_string(i) + "\"";
+    old_key += (i ? " AND " : "") + k + " = \"c\"." + QuoteIdentifier(d.columns[i]);
+    moved += (i ? " OR " : "") + k + " IS NOT \"p\"." + QuoteIdentifier(d.ref_columns[i]);
+  }
+  // The referenced row of each referencing row, before and after the change.
+  const std::string pairs = " FROM " + saved + " AS \"o\" JOIN " + parent_sql +
+                            " AS \"p\" ON \"p\".rowid = \"o\".\"rid\" WHERE " + old_key;
+  std::string assignments;
+  for (size_t i = 0; i < d.columns.size(); ++i)
+    assignments += (i ? ", " : "") + QuoteIdentifier(d.columns[i]) + " = (SELECT \"p\"." +
+                   QuoteIdentifier(d.ref_columns[i]) + pairs + ")";
+  const std::string child_sql =
+      QuoteIdentifier(db.schema) + "." + QuoteIdentifier(child.storage_name);
+  ObjectName name;
+  name.database = db.catalog->name();
+  name.owner = db.catalog->OwnerName(child.uid);
+  name.name = child.name;
+  name.part_count = 3;
+  const ResolvedTable resolved = ResolveTable(name);
+  // The next level's keys are taken before this level changes them.
+  SaveReferencedKeys(resolved);
+  RunSql("UPDATE " + child_sql + " AS \"c\" SET " + assignments + " WHERE EXISTS (SELECT 1" +
+             pairs + " AND (" + moved + "))",
+         {});
+  const bool changed = session_.connection().Changes() > 0;
+  RunSql("DROP TABLE IF EXISTS " + saved, {});
+  if (changed) CheckReferences(resolved, "UPDATE");
 }
 
 }  // namespace sandbox

@@ -3,6 +3,7 @@
 // SHRINKFILE, which the product itself sends, lives with the database files (databases.cc).
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
@@ -193,23 +194,45 @@ std::string StartTimeText(const std::string& storage) {
   return text;
 }
 
-// The oldest open transaction in a database. Only this session's transaction is known to the
-// sandbox; those of other sessions are left out rather than guessed at.
+// The oldest open transaction in a database: this session's, or one another session (of any
+// process) holds there with writes done, as its process published it.
 void OpenTran(Executor& executor, const tsql::DbccStatement& s) {
   if (s.args.size() > 1) throw errors::Raise<2560>(2);
   DatabaseRecord record = TargetDatabase(executor, s);
   SessionImpl& session = executor.session();
-  if (session.trancount() == 0 || session.current_dbid() != record.dbid) {
+  InstanceImpl& instance = session.instance();
+  struct Open {
+    int spid = 0;
+    int uid = 0;
+    std::string started;
+  };
+  std::optional<Open> oldest;
+  if (session.trancount() > 0 && session.current_dbid() == record.dbid)
+    oldest = Open{session.spid(), session.UserId(session.Database(record.dbid)),
+                  session.transaction_started()};
+  // Reading the sessions drops those of ended processes: their rows of locks do not count.
+  std::vector<int> live;
+  for (const SessionEntry& e : instance.Sessions()) live.push_back(e.spid);
+  const std::string held = " " + std::to_string(record.dbid) + " ";
+  for (const LockEntry& e : instance.Locks()) {
+    if (e.spid == session.spid() || e.holds.find(held) == std::string::npos ||
+        std::find(live.begin(), live.end(), e.spid) == live.end())
+      continue;
+    if (oldest && oldest->started <= e.tran_started) continue;
+    size_t at = e.uids.find(" " + std::to_string(record.dbid) + ":");
+    int uid = at == std::string::npos ? 0 : std::atoi(e.uids.c_str() + e.uids.find(':', at) + 1);
+    oldest = Open{e.spid, uid, e.tran_started};
+  }
+  if (!oldest) {
     Inform(executor, errors::Raise<7969>());
   } else {
-    AttachedDatabase& db = session.Database(record.dbid);
     std::string text = "Transaction information for database '" + record.name +
                        "'.\n\nOldest active transaction:\n    SPID (server process ID) : " +
-                       std::to_string(session.spid()) +
-                       "\n    UID (user ID) : " + std::to_string(session.UserId(db)) +
+                       std::to_string(oldest->spid) +
+                       "\n    UID (user ID) : " + std::to_string(oldest->uid) +
                        "\n    Name          : user_transaction\n    LSN           : (1:1:1)\n"
                        "    Start time    : " +
-                       StartTimeText(session.transaction_started());
+                       StartTimeText(oldest->started);
     executor.Info(0, text, 0);
   }
   Completed(executor, s);
@@ -232,7 +255,7 @@ void InputBuffer(Executor& executor, const tsql::DbccStatement& s) {
     for (const SessionEntry& e : instance.Sessions()) live = live || e.spid == wanted;
     if (!live) throw errors::Raise<7955>(*spid->ToInt());
     text = instance.InputBuffer(wanted);
-    if (!text) throw errors::Unsupported("DBCC INPUTBUFFER of another process's session");
+    if (!text) throw errors::Raise<7955>(*spid->ToInt());
   } else {
     throw errors::Raise<7955>(*spid->ToInt());
   }

@@ -779,6 +779,7 @@ void Executor::Update(const UpdateStatement& s) {
   std::int64_t changed = 0;
   if (!assignments.empty()) {
     const bool guarded = Guarded(table);
+    if (guarded) SaveReferencedKeys(table);
     std::vector<std::int64_t> written;
     auto write = [&](const std::vector<Value>& values) {
       try {

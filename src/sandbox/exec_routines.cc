@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "sandbox/collation.h"
+#include "sandbox/constraints.h"
 #include "sandbox/executor.h"
 #include "sandbox/function_support.h"
 #include "sandbox/routine_objects.h"
@@ -165,19 +166,21 @@ void RefuseSideEffects(const tsql::Statement& statement, std::string_view text) 
 void Executor::DeclareTableVariable(const std::string& variable,
                                     const tsql::TableDefinition& definition) {
   if (MajorVersionOf(session_.instance().config()) < 8) RefuseOn70("TABLE");
-  // Their storage keeps no catalogue objects, so a CHECK would go unchecked: refused instead.
-  auto checked = [](const std::vector<tsql::TableConstraint>& constraints) {
+  // A foreign key would refer across scopes that end at different times: refused.
+  auto referencing = [](const std::vector<tsql::TableConstraint>& constraints) {
     return std::any_of(constraints.begin(), constraints.end(), [](const auto& k) {
-      return k.type == tsql::TableConstraint::Type::kCheck ||
-             k.type == tsql::TableConstraint::Type::kForeignKey;
+      return k.type == tsql::TableConstraint::Type::kForeignKey;
     });
   };
-  bool refused = checked(definition.constraints);
-  for (const tsql::ColumnDef& def : definition.columns) refused = refused || checked(def.constraints);
-  if (refused) throw errors::Unsupported("CHECK and FOREIGN KEY constraints on table variables");
+  bool refused = referencing(definition.constraints);
+  for (const tsql::ColumnDef& def : definition.columns)
+    refused = refused || referencing(def.constraints);
+  if (refused) throw errors::Unsupported("FOREIGN KEY constraints on table variables");
   const tsql::ObjectName storage = TableVariableStorage(session_);
   RegisterTable(storage, DefineTable(storage.name, definition));
   frame().table_variables[Lower(variable)] = Lower(storage.name);
+  TempTable& made = *session_.FindTemp(storage.name);
+  made.checks = TableVariableChecks(made.info, definition);
 }
 
 std::optional<ResolvedTable> Executor::ResolveTableVariable(const tsql::ObjectName& name) {

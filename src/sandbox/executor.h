@@ -32,6 +32,7 @@ struct AbortScope {
   bool whole_batch = false;
 };
 
+struct ConstraintDetails;
 struct Cursor;
 
 // An argument of a procedure call, as the caller wrote it.
@@ -223,6 +224,10 @@ class Executor : public Resolver {
   void CheckRows(const ResolvedTable& table, std::string_view verb,
                  const std::vector<std::int64_t>* rows, const std::vector<std::int64_t>& only = {});
   void CheckReferences(const ResolvedTable& table, std::string_view verb);
+  // ON UPDATE CASCADE: the referenced keys are kept before an UPDATE, then carried over.
+  void SaveReferencedKeys(const ResolvedTable& table);
+  void CascadeUpdate(AttachedDatabase& db, std::int64_t constraint_id, const ConstraintDetails& d,
+                     const std::string& parent_sql, const ObjectInfo& child);
 
   // Table variables and user-defined functions.
   void DeclareTableVariable(const std::string& variable, const tsql::TableDefinition& definition);

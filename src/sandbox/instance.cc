@@ -401,6 +401,16 @@ void InstanceImpl::OpenMaster() {
       "CREATE TABLE IF NOT EXISTS sessions.\"sandbox$global_procedures\" (name TEXT PRIMARY KEY, "
       "id INTEGER NOT NULL, definition TEXT NOT NULL, spid INTEGER NOT NULL, pid INTEGER NOT "
       "NULL, process_start TEXT NOT NULL)");
+  // Columns added later; a process opening the instance at the same time may add them first.
+  for (const char* column : {"\"sandbox$sessions\" ADD COLUMN input_buffer TEXT NOT NULL "
+                             "DEFAULT ''",
+                             "\"sandbox$locks\" ADD COLUMN uids TEXT NOT NULL DEFAULT ''"}) {
+    try {
+      master_->Exec(std::string("ALTER TABLE sessions.") + column);
+    } catch (const SqliteError&) {
+      // There already.
+    }
+  }
 }
 
 void InstanceImpl::UpgradeMaster() {

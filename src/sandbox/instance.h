@@ -125,6 +125,7 @@ struct LockEntry {
   std::string holds;            // " 5 7 ": the databases it holds for writing
   int priority = 0;             // SET DEADLOCK_PRIORITY: -5 LOW, 0 NORMAL
   std::string tran_started;     // storage-form datetime; the younger transaction is cheaper
+  std::string uids;             // " 5:1 7:3 ": its user id in each database it holds
 };
 
 // A session waiting for another's lock, as sp_who and sysprocesses show it.
@@ -155,8 +156,10 @@ class InstanceImpl : public Instance, public std::enable_shared_from_this<Instan
   void InjectFault(Fault fault) override;
   void ClearFaults() override;
   bool DropSession(int spid) override;
-  // The last batch of a session of this process; nullopt for other processes' sessions.
+  // The last batch of a session, of this process or another; nullopt for no such session.
   std::optional<std::string> InputBuffer(int spid) const;
+  // Tells other processes a session's last batch (its first 255 characters).
+  void PublishInputBuffer(int spid, const std::string& text) const;
 
   // For sessions.
   const Machine& machine() const { return machine_; }

@@ -260,10 +260,42 @@ bool InstanceImpl::SessionKilled(int spid) const {
 }
 
 std::optional<std::string> InstanceImpl::InputBuffer(int spid) const {
-  std::lock_guard lock(sessions_mutex_);
-  auto it = sessions_.find(spid);
-  if (it == sessions_.end()) return std::nullopt;
-  return it->second->InputBuffer();
+  {
+    std::lock_guard lock(sessions_mutex_);
+    auto it = sessions_.find(spid);
+    if (it != sessions_.end()) return it->second->InputBuffer();
+  }
+  std::lock_guard lock(mutex_);
+  CachedStatement row(*master_,
+                      "SELECT input_buffer FROM sessions.\"sandbox$sessions\" WHERE spid = ? "
+                      "AND killed = 0");
+  row.Bind(1, Value(spid));
+  if (!row.Step()) return std::nullopt;
+  return row.ColumnText(0);
+}
+
+void InstanceImpl::PublishInputBuffer(int spid, const std::string& text) const {
+  size_t end = 0;
+  for (size_t n = 0; end < text.size() && n < 255; ++n) {
+    ++end;
+    while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
+  }
+  try {
+    std::lock_guard lock(mutex_);
+    WriteTransaction(
+        [&] {
+          CachedStatement update(*master_,
+                                 "UPDATE sessions.\"sandbox$sessions\" SET input_buffer = ? "
+                                 "WHERE spid = ? AND pid = ?");
+          update.Bind(1, Value(text.substr(0, end)));
+          update.Bind(2, Value(spid));
+          update.Bind(3, Value(static_cast<long long>(Self().pid)));
+          update.Step();
+        },
+        true);
+  } catch (const SqliteError&) {
+    // Only other processes' DBCC INPUTBUFFER reads it; they see the batch before.
+  }
 }
 
 bool InstanceImpl::DropSession(int spid) {

@@ -86,8 +86,8 @@ void InstanceImpl::PublishLocks(const LockEntry& entry) const {
       [&] {
         CachedStatement put(*master_,
                             "INSERT OR REPLACE INTO sessions.\"sandbox$locks\" (spid, pid, "
-                            "wait_dbid, wait_since, holds, priority, tran_started) VALUES "
-                            "(?,?,?,?,?,?,?)");
+                            "wait_dbid, wait_since, holds, priority, tran_started, uids) VALUES "
+                            "(?,?,?,?,?,?,?,?)");
         put.Bind(1, Value(entry.spid));
         put.Bind(2, Value(static_cast<long long>(Self().pid)));
         put.Bind(3, Value(entry.wait_dbid));
@@ -95,6 +95,7 @@ void InstanceImpl::PublishLocks(const LockEntry& entry) const {
         put.Bind(5, Value(entry.holds));
         put.Bind(6, Value(entry.priority));
         put.Bind(7, Value(entry.tran_started));
+        put.Bind(8, Value(entry.uids));
         put.Step();
       },
       true);
@@ -105,7 +106,7 @@ std::vector<LockEntry> InstanceImpl::Locks() const {
   // Rows of ended sessions stay until their process id is taken again; only the live ones count.
   CachedStatement rows(*master_,
                        "SELECT l.spid, l.wait_dbid, l.wait_since, l.holds, l.priority, "
-                       "l.tran_started FROM sessions.\"sandbox$locks\" l JOIN "
+                       "l.tran_started, l.uids FROM sessions.\"sandbox$locks\" l JOIN "
                        "sessions.\"sandbox$sessions\" s ON s.spid = l.spid AND s.pid = l.pid "
                        "AND s.killed = 0 WHERE l.wait_dbid <> 0 OR l.holds <> ''");
   std::vector<LockEntry> out;
@@ -117,6 +118,7 @@ std::vector<LockEntry> InstanceImpl::Locks() const {
     e.holds = rows.ColumnText(3);
     e.priority = static_cast<int>(rows.ColumnInt(4));
     e.tran_started = rows.ColumnText(5);
+    e.uids = rows.ColumnText(6);
     out.push_back(std::move(e));
   }
   return out;
@@ -159,6 +161,10 @@ void SessionImpl::PublishLocks(int wait_dbid) {
   entry.priority = options_.deadlock_priority;
   entry.tran_started =
       trancount_ > 0 ? transaction_started_ : DateTimeToStorage(common::DateTime::Now());
+  // DBCC OPENTRAN of another process names the user the transaction runs as.
+  for (auto& [dbid, db] : attached_)
+    if (entry.holds.find(HoldsKey(dbid)) != std::string::npos)
+      entry.uids += " " + std::to_string(dbid) + ":" + std::to_string(UserId(db)) + " ";
   instance_->PublishLocks(entry);
   published_holds_ = entry.holds;
   lock_wait_.published = wait_dbid != 0;

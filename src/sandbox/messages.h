@@ -70,6 +70,7 @@ inline constexpr MessageEntry kMessages[] = {
     {1048, 15, "Conflicting cursor options %s and %s."},
     {1205, 13, "Transaction (Process ID %d) was deadlocked on lock resources with another process and has been chosen as the deadlock victim. Rerun the transaction.", ErrorScope::kTransaction},
     {1222, 16, "Lock request time out period exceeded."},
+    {1785, 16, "Introducing FOREIGN KEY constraint '%s' on table '%s' may cause cycles or multiple cascade paths. Specify ON DELETE NO ACTION or ON UPDATE NO ACTION, or modify other FOREIGN KEY constraints."},
     {1801, 16, "Database '%s' already exists."},
     {1802, 16, "CREATE DATABASE failed. Some file names listed could not be created. Check previous errors."},
     {1813, 16, "Could not open new database '%s'. CREATE DATABASE is aborted."},

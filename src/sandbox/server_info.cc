@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 
 namespace sandbox {
 
@@ -92,6 +93,35 @@ bool IsProductVersion(std::string_view text) {
   };
   if (!digits(major, 1, 2) || !digits(minor, 2, 2) || !digits(build, 1, 5)) return false;
   return std::stoi(std::string(major)) >= 7;
+}
+
+namespace {
+
+struct NamedVersion {
+  std::string_view build;
+  std::initializer_list<std::string_view> names;
+};
+const NamedVersion kNamedVersions[] = {
+    {"7.00.1063", {"7", "7.0", "7.00"}},
+    {"8.00.2039", {"8", "8.0", "8.00", "2000"}},
+    {"9.00.5000", {"9", "9.0", "9.00", "2005"}},
+    {"10.50.6000", {"10.5", "10.50", "2008R2", "2008 R2"}},
+    {"11.00.7001", {"11", "11.0", "11.00", "2012"}},
+    {"15.00.2000", {"15", "15.0", "15.00", "2019"}},
+};
+
+}  // namespace
+
+const char* const kProductVersionForms =
+    "a build such as 7.00.1063 or 8.00.2039, or a version's name: 7, 7.0, 7.00, 8, 8.0, 8.00, "
+    "2000, 9.00, 2005, 10.50, 2008R2, 11.00, 2012, 15.00 or 2019";
+
+std::optional<std::string> ProductVersionNamed(std::string_view text) {
+  if (IsProductVersion(text)) return std::string(text);
+  for (const NamedVersion& version : kNamedVersions)
+    for (std::string_view name : version.names)
+      if (name == text) return std::string(version.build);
+  return std::nullopt;
 }
 
 // Later builds of 2019 are cumulative updates: still RTM.

@@ -15,6 +15,13 @@ namespace sandbox {
 // "8.00.2039": major, two-digit minor and build; SQL Server 7.0 and later.
 bool IsProductVersion(std::string_view text);
 
+// The build a version given by its short name stands for, its last service pack: "7.0", "7.00",
+// "7" and "2000" become 7.00.1063 and 8.00.2039; a full build is kept; nullopt for anything else.
+std::optional<std::string> ProductVersionNamed(std::string_view text);
+
+// The forms ProductVersionNamed accepts, for an error message.
+extern const char* const kProductVersionForms;
+
 // SERVERPROPERTY('ProductLevel') of a build: "SP4" for 8.00.2039, "RTM" for builds not listed.
 std::string ProductLevelOf(std::string_view version);
 

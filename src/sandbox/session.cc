@@ -414,10 +414,14 @@ void SessionImpl::Execute(std::string_view batch, std::vector<Parameter>& parame
                        "General network error. Check your network documentation.");
   }
   next_kill_check_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+  bool new_text = false;
   {
     std::lock_guard input(input_mutex_);
+    new_text = input_buffer_ != batch.substr(0, 4000);
     input_buffer_.assign(batch.substr(0, 4000));
   }
+  // Other processes' DBCC INPUTBUFFER reads it from the instance; a repeated batch is there.
+  if (new_text) instance_->PublishInputBuffer(spid_, std::string(batch.substr(0, 1024)));
   // A cancel asked for before this batch (after the last one ended) is not this batch's.
   cancelled_ = false;
   running_ = true;

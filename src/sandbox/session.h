@@ -45,6 +45,7 @@ struct TempTable {
   std::int64_t identity_current = 0;
   bool identity_used = false;
   int frame_depth = 0;  // procedure level that created it; dropped when that level ends
+  std::vector<ObjectInfo> checks;  // a table variable's CHECK constraints: it has no catalogue
 };
 
 struct SessionOptions {

@@ -114,7 +114,8 @@ TEST_F(SandboxCommandTest, WrongCommandLinesAreUsageErrors) {
       {{"--bogus"}, "unknown option '--bogus'"},
       {{"init", "--login-mode", "trusted"}, "mixed, windows or sql, not 'trusted'"},
       {{"init", "--version", "6.50.201"}, "is not a product version"},
-      {{"init", "--version", "8.0"}, "is not a product version"},
+      {{"init", "--version", "8.1"}, "is not a product version; give a build such as"},
+      {{"init", "--version", "2000; rm -rf"}, "or a version's name: 7, 7.0, 7.00"},
       {{"init", "--name"}, "the option --name needs a value"},
       {{"init", "V7"}, "unexpected argument 'V7'"},
       {{"status", "A", "B"}, "unexpected argument 'B'"},
@@ -150,6 +151,22 @@ TEST_F(SandboxCommandTest, WrongCommandLinesAreUsageErrors) {
     EXPECT_TRUE(Contains(run.err, "--help")) << shown;
   }
   EXPECT_FALSE(fs::exists(root_ / "MSSQLSERVER"));
+}
+
+// A version's name stands for its last service pack, in init and in config.
+TEST_F(SandboxCommandTest, InitTakesAVersionsShortName) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"7.00", "7.00.1063 SP4"}, {"7.0", "7.00.1063 SP4"}, {"7", "7.00.1063 SP4"},
+      {"8.00", "8.00.2039 SP4"}, {"2000", "8.00.2039 SP4"}, {"2005", "9.00.5000 SP4"},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    std::string name = "N" + std::to_string(i);
+    RunResult init = Run({"init", "--name", name, "--version", cases[i].first});
+    ASSERT_EQ(init.exit_code, 0) << cases[i].first << ": " << init.err;
+    EXPECT_TRUE(Contains(init.out, "version " + cases[i].second)) << init.out;
+  }
+  ASSERT_EQ(Run({"config", "N0", "product_version", "2000"}).exit_code, 0);
+  EXPECT_EQ(Run({"config", "N0", "product_version"}).out, "8.00.2039\n");
 }
 
 TEST_F(SandboxCommandTest, InitWithOptionsThenListStatusAndConfig) {

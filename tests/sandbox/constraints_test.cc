@@ -1,6 +1,7 @@
 // CHECK and FOREIGN KEY constraints, and identity values that a rollback does not give back,
 // as SQL Server 2000 keeps them. Each case: setup that must succeed, a batch whose first error
 // (0: none) and its text are compared, then a query whose single value is compared.
+#include <regex>
 #include <string>
 
 #include "sandbox_fixture.h"
@@ -166,6 +167,60 @@ const Case kCases[] = {
     // #tables keep no constraints in the sandbox: refused, not left unchecked.
     {"", "CREATE TABLE #t16 (v int CHECK (v > 0))", 40000, "",
      "SELECT CASE WHEN OBJECT_ID('tempdb..#t16') IS NULL THEN 'gone' ELSE 'kept' END", "gone"},
+    // Cascading referential integrity, ON UPDATE CASCADE: a changed key is carried to the
+    // referencing rows, level after level.
+    {"CREATE TABLE pu1 (id int PRIMARY KEY) CREATE TABLE cu1 (pid int PRIMARY KEY REFERENCES pu1 "
+     "ON UPDATE CASCADE) CREATE TABLE gu1 (cid int REFERENCES cu1 ON UPDATE CASCADE) "
+     "INSERT pu1 VALUES (1) INSERT cu1 VALUES (1) INSERT gu1 VALUES (1) INSERT gu1 VALUES (NULL)",
+     "UPDATE pu1 SET id = 5", 0, "", "SELECT SUM(cid) FROM gu1 WHERE cid IN (SELECT pid FROM cu1)",
+     "5"},
+    // Several keys changed by one statement: each referencing row follows its own row's key; a
+    // two-column key with hostile names.
+    {"CREATE TABLE [p;'u2] ([k]]1] int, [k\xC3\x9F] int, PRIMARY KEY ([k]]1], [k\xC3\x9F])) "
+     "CREATE TABLE cu2 (a int, b int, FOREIGN KEY (a, b) REFERENCES [p;'u2] ON UPDATE CASCADE) "
+     "INSERT [p;'u2] VALUES (1, 0) INSERT [p;'u2] VALUES (2, 0) INSERT cu2 VALUES (1, 0) "
+     "INSERT cu2 VALUES (2, 0) INSERT cu2 VALUES (2, 0)",
+     "UPDATE [p;'u2] SET [k]]1] = [k]]1] * 10", 0, "", "SELECT SUM(a) FROM cu2", "50"},
+    // A key referenced by another foreign key without CASCADE still fails the change (547), and
+    // the cascade done for the first is undone with it.
+    {"CREATE TABLE pu3 (id int PRIMARY KEY) CREATE TABLE cu3 (pid int REFERENCES pu3 ON UPDATE "
+     "CASCADE) CREATE TABLE du3 (pid int CONSTRAINT fk_du3 REFERENCES pu3) INSERT pu3 VALUES (1) "
+     "INSERT cu3 VALUES (1) INSERT du3 VALUES (1)",
+     "UPDATE pu3 SET id = 2", 547,
+     "UPDATE statement conflicted with COLUMN REFERENCE constraint 'fk_du3'. The conflict "
+     "occurred in database 'master', table 'du3', column 'pid'.",
+     "SELECT pid FROM cu3", "1"},
+    // 1785: a cascade that would make a second path to a table (ON DELETE and ON UPDATE alike)...
+    {"CREATE TABLE pu4 (id int PRIMARY KEY) CREATE TABLE cu4 (a int REFERENCES pu4 ON DELETE "
+     "CASCADE, b int)",
+     "ALTER TABLE cu4 ADD CONSTRAINT fk_b4 FOREIGN KEY (b) REFERENCES pu4 ON UPDATE CASCADE", 1785,
+     "Introducing FOREIGN KEY constraint 'fk_b4' on table 'cu4' may cause cycles or multiple "
+     "cascade paths. Specify ON DELETE NO ACTION or ON UPDATE NO ACTION, or modify other FOREIGN "
+     "KEY constraints.",
+     "SELECT COUNT(*) FROM sysobjects WHERE name = 'fk_b4'", "0"},
+    // ... or a cycle, through another table or to the table itself; without CASCADE it is made.
+    {"CREATE TABLE pu5 (id int PRIMARY KEY, c int) CREATE TABLE cu5 (id int PRIMARY KEY, p int "
+     "REFERENCES pu5 ON UPDATE CASCADE)",
+     "ALTER TABLE pu5 ADD CONSTRAINT fk_cu5 FOREIGN KEY (c) REFERENCES cu5 ON UPDATE CASCADE "
+     "ALTER TABLE pu5 ADD CONSTRAINT fk_su5 FOREIGN KEY (c) REFERENCES pu5 ON DELETE CASCADE "
+     "ALTER TABLE pu5 ADD CONSTRAINT fk_nu5 FOREIGN KEY (c) REFERENCES cu5",
+     1785, "", "SELECT COUNT(*) FROM sysobjects WHERE name LIKE 'fk[_]_u5'", "1"},
+    // DECLARE @local_variable, table type: a column CHECK undoes the statement, the batch goes on.
+    {"CREATE TABLE tv1 (n int)",
+     "DECLARE @t TABLE (a int CHECK (a > 0)) INSERT @t VALUES (1) INSERT @t VALUES (-1) "
+     "INSERT @t VALUES (2) INSERT tv1 SELECT COUNT(*) FROM @t",
+     547, "", "SELECT n FROM tv1", "2"},
+    // A table CHECK over hostile column names, on INSERT ... SELECT and on UPDATE.
+    {"CREATE TABLE tv2 (n int)",
+     "DECLARE @t TABLE ([lo;'] int, [gr\xC3\xB6\xC3\x9F" "e]]] int, CHECK ([lo;'] <= "
+     "[gr\xC3\xB6\xC3\x9F" "e]]])) INSERT @t SELECT 1, 2 UNION ALL SELECT 5, 1 "
+     "INSERT @t VALUES (1, 2) UPDATE @t SET [lo;'] = 9 INSERT tv2 SELECT SUM([lo;']) FROM @t",
+     547, "", "SELECT n FROM tv2", "1"},
+    // A CHECK that is UNKNOWN passes; a table variable's rows outlive ROLLBACK, its checks too.
+    {"CREATE TABLE tv3 (n int)",
+     "DECLARE @t TABLE (a int CHECK (a > 0)) INSERT @t VALUES (NULL) BEGIN TRAN "
+     "INSERT @t VALUES (1) ROLLBACK INSERT @t VALUES (0) INSERT tv3 SELECT COUNT(*) FROM @t",
+     547, "", "SELECT n FROM tv3", "2"},
     // Identity values are not given back by ROLLBACK, nor by a failed INSERT.
     {"CREATE TABLE t12 (id int IDENTITY PRIMARY KEY, v int CHECK (v > 0))",
      "BEGIN TRAN INSERT t12 (v) VALUES (5) ROLLBACK INSERT t12 (v) VALUES (-1) "
@@ -190,6 +245,18 @@ TEST_F(ConstraintsTest, DocumentedConstraintCases) {
     }
     EXPECT_EQ(Scalar(c.check).ToText(), c.expected);
   }
+}
+
+// A table variable's conflict names it as tempdb holds it: '#' and eight hexadecimal digits.
+TEST_F(ConstraintsTest, TableVariableConflictNamesTheVariablesTable) {
+  CollectingSink sink = Run("DECLARE @t TABLE (a int CHECK (a > 0)) INSERT @t VALUES (-1)");
+  ASSERT_EQ(sink.FirstError(), 547);
+  EXPECT_TRUE(std::regex_match(
+      sink.Errors().front()->text,
+      std::regex("INSERT statement conflicted with COLUMN CHECK constraint "
+                 "'CK__#[0-9A-F]{7}__a__[0-9A-F]{8}'\\. The conflict occurred in database "
+                 "'tempdb', table '#[0-9A-F]{8}', column 'a'\\.")))
+      << sink.Errors().front()->text;
 }
 
 }  // namespace

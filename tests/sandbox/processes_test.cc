@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -504,6 +505,88 @@ TEST_F(ProcessesTest, HelpdbFollowsADatabaseAnotherProcessFills) {
   EXPECT_EQ(sink.sets[0].rows.at(0).at(1), Value(std::string(total)));
   EXPECT_GE(std::stod(std::string(total)), last);
   EXPECT_GT(std::stod(std::string(total)), first + 28.0);
+}
+
+// DBCC OPENTRAN and DBCC INPUTBUFFER see the sessions of another process (the console, another
+// sql) as SQL Server shows any session: the oldest transaction with writes in the database, with
+// its user, and the last batch's first 255 characters. Once that process has been killed
+// half-way, its sessions are not reported any more.
+TEST_F(ProcessesTest, DbccSeesAnotherProcessesTransactionsAndBatchesUntilItIsKilled) {
+  const std::string hostile = "BEGIN TRAN UPDATE Shared..t SET v = v WHERE v = 1 -- N'\xC3\x9C; "
+                              "''x'' [y]' " + std::string(300, 'z');
+  Child other([&](Child& self) {
+    auto instance = OpenHost(root_)->Find("");
+    auto admin = instance->Connect(Sa());
+    LoginRequest request = Sa();
+    request.login = "worker";
+    request.password = "pw";
+    if (Outcome(*admin, "CREATE DATABASE Work") != 0 ||
+        Outcome(*admin, "USE Work CREATE TABLE w (v INT) EXEC sp_grantdbaccess 'worker' "
+                        "GRANT INSERT ON w TO worker") != 0)
+      return 1;
+    auto worker = instance->Connect(request);
+    if (Outcome(*admin, hostile) != 0 ||
+        Outcome(*worker, "USE Work BEGIN TRAN INSERT INTO w VALUES (1)") != 0)
+      return 2;
+    self.Say(std::to_string(::getpid()) + " " + std::to_string(admin->spid()) + " " +
+             std::to_string(worker->spid()));
+    self.Hear();  // killed meanwhile
+    return 3;
+  });
+  std::string said = other.Hear();
+  ASSERT_FALSE(said.empty());
+  int pid = 0, admin = 0, worker = 0;
+  ASSERT_EQ(std::sscanf(said.c_str(), "%d %d %d", &pid, &admin, &worker), 3) << said;
+  Open();
+  const Value worker_uid = Rows("SELECT uid FROM Work..sysusers WHERE name = 'worker'").at(0).at(0);
+
+  struct Case {
+    std::string database;
+    int spid;         // of the oldest transaction; 0: none (7969)
+    std::string uid;  // its user id in the database
+  };
+  // "Transaction information for database ..." / "Oldest active transaction:" with SPID, UID,
+  // Name, LSN and Start time; 7969 "No active open transactions." without one.
+  const Case open_transactions[] = {
+      {"Shared", admin, "1"},  // sa is dbo
+      {"Work", worker, worker_uid.ToText()},
+      {"master", 0, ""},
+  };
+  for (const Case& c : open_transactions) {
+    SCOPED_TRACE(c.database);
+    CollectingSink sink = Run("DBCC OPENTRAN ('" + c.database + "')");
+    ASSERT_EQ(sink.FirstError(), 0) << sink.ErrorText();
+    ASSERT_FALSE(sink.messages.empty());
+    if (c.spid == 0) {
+      EXPECT_EQ(sink.messages[0].number, 7969);
+      continue;
+    }
+    const std::string& text = sink.messages[0].text;
+    EXPECT_EQ(text.rfind("Transaction information for database '" + c.database +
+                             "'.\n\nOldest active transaction:\n    SPID (server process ID) : " +
+                             std::to_string(c.spid) + "\n    UID (user ID) : " + c.uid +
+                             "\n    Name          : user_transaction\n",
+                         0),
+              0u)
+        << text;
+  }
+  // The other process's batch, cut at 255 characters ("\xC3\x9C" is one of them).
+  std::vector<std::vector<Value>> buffer =
+      Rows("DBCC INPUTBUFFER (" + std::to_string(admin) + ") WITH NO_INFOMSGS");
+  ASSERT_EQ(buffer.size(), 1u);
+  EXPECT_EQ(buffer[0][0], Value("Language Event"));
+  EXPECT_EQ(buffer[0][2].ToText(), hostile.substr(0, 256));
+
+  ASSERT_EQ(::kill(pid, SIGKILL), 0);
+  EXPECT_EQ(other.Wait(), -1);
+  for (const char* database : {"Shared", "Work"})
+    EXPECT_EQ(Run(std::string("DBCC OPENTRAN ('") + database + "') WITH NO_INFOMSGS")
+                  .messages.at(0)
+                  .number,
+              7969)
+        << database;
+  for (int spid : {admin, worker})
+    EXPECT_EQ(Run("DBCC INPUTBUFFER (" + std::to_string(spid) + ")").FirstError(), 7955) << spid;
 }
 
 }  // namespace

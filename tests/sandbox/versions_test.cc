@@ -82,6 +82,17 @@ TEST_F(VersionsTest, OnlyVersionNumbersOfSevenAndLaterAreProductVersions) {
     EXPECT_FALSE(IsProductVersion(bad)) << bad;
 }
 
+TEST_F(VersionsTest, ShortNamesStandForTheLastServicePack) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"7", "7.00.1063"},        {"7.0", "7.00.1063"},   {"7.00", "7.00.1063"},
+      {"8.00", "8.00.2039"},     {"2000", "8.00.2039"},  {"2008 R2", "10.50.6000"},
+      {"8.00.194", "8.00.194"},  // a full build is kept as given
+  };
+  for (const auto& [name, build] : cases) EXPECT_EQ(ProductVersionNamed(name), build) << name;
+  for (const char* bad : {"", "6.5", "7.1", "7.000", "1999", " 2000", "2000'; --", "\xC3\xA9"})
+    EXPECT_FALSE(ProductVersionNamed(bad).has_value()) << bad;
+}
+
 // What a version removed, refused there with that version's error and accepted before it.
 struct Removal {
   const char* statement;

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 
@@ -74,8 +75,9 @@ constexpr const char* kInitUsage =
     "  --name NAME            a named instance, (sandbox)\\NAME; letters, digits, '_', '$' and\n"
     "                         '-', at most 16 (default: the default instance, (sandbox))\n"
     "  --version VERSION      the product version: 7.00.x (7.0), 8.00.x (2000), 9.00.x (2005),\n"
-    "                         10.50.x (2008 R2), 11.00.x (2012) or 15.00.x (2019); default\n"
-    "                         8.00.2039\n"
+    "                         10.50.x (2008 R2), 11.00.x (2012) or 15.00.x (2019), or the\n"
+    "                         version's name (7.0, 2000, ...) for its last service pack;\n"
+    "                         default 8.00.2039\n"
     "  --login-mode MODE      mixed (default), windows (Windows authentication only) or sql\n"
     "  --no-fulltext          without full-text search\n"
     "  --sa-password PASSWORD the password of the login sa (default: none)\n";
@@ -241,14 +243,15 @@ int Init(Arguments& args, Context& context) {
       std::string name = args.Value(option, inline_value);
       target = ParseTarget(name, args.command());
     } else if (option == "--version") {
-      std::string version = args.Value(option, inline_value);
-      if (!sandbox::IsProductVersion(version))
-        throw UsageError{"'" + version.substr(0, 64) +
-                             "' is not a product version such as 7.00.1063 or 8.00.2039",
+      std::string given = args.Value(option, inline_value);
+      std::optional<std::string> version = sandbox::ProductVersionNamed(given);
+      if (!version)
+        throw UsageError{"'" + given.substr(0, 64) + "' is not a product version; give " +
+                             sandbox::kProductVersionForms,
                          args.command()};
-      config.product_version = version;
-      config.product_level = sandbox::ProductLevelOf(version);
-      config.platform = sandbox::PlatformOf(version);
+      config.product_version = *version;
+      config.product_level = sandbox::ProductLevelOf(*version);
+      config.platform = sandbox::PlatformOf(*version);
     } else if (option == "--login-mode") {
       std::string mode = args.Value(option, inline_value);
       auto parsed = ParseLoginMode(mode);
@@ -487,10 +490,11 @@ int Config(Arguments& args, Context& context) {
     throw CommandError{std::string("the service state changes with '") + kProgram +
                        " start' and '" + kProgram + " stop'"};
   if (*key == "product_version") {
-    if (!sandbox::IsProductVersion(*value))
-      throw CommandError{"'" + value->substr(0, 64) +
-                         "' is not a product version such as 7.00.1063 or 8.00.2039"};
-    config.product_version = *value;
+    std::optional<std::string> version = sandbox::ProductVersionNamed(*value);
+    if (!version)
+      throw CommandError{"'" + value->substr(0, 64) + "' is not a product version; give " +
+                         sandbox::kProductVersionForms};
+    config.product_version = *version;
   } else if (*key == "product_level") {
     CheckLineValue(*key, *value, 32);
     config.product_level = *value;
