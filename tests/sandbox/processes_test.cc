@@ -496,8 +496,8 @@ TEST_F(ProcessesTest, ChangesOfTheCatalogueByAnotherProcessAreSeenByTheNextBatch
   };
   const Step steps[] = {
       {false, "SELECT COUNT(*) FROM t", 0, "3"},  // the catalogue is read here first
-      {true, "CREATE TABLE [n\xC3\xA9w;'t]] x] (v INT) INSERT INTO [n\xC3\xA9w;'t]] x] VALUES (7)", 0,
-       nullptr},
+      {true, "CREATE TABLE [n\xC3\xA9w;'t]] x] (v INT) INSERT INTO [n\xC3\xA9w;'t]] x] VALUES (7)",
+       0, nullptr},
       {false, "SELECT v FROM [n\xC3\xA9w;'t]] x]", 0, "7"},
       {true, "ALTER TABLE t ADD w INT NULL", 0, nullptr},
       {false, "SELECT COUNT(w) FROM t", 0, "0"},
