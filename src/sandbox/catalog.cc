@@ -10,6 +10,11 @@ namespace sandbox {
 using common::Value;
 namespace ct = catalog_tables;
 
+namespace {
+// The settings row counting committed changes of the catalogue.
+constexpr const char* kChangeCounter = "catalog_changes";
+}  // namespace
+
 const ColumnInfo* ObjectInfo::FindColumn(std::string_view column) const {
   for (const ColumnInfo& c : columns)
     if (EqualsNoCase(c.name, column)) return &c;
@@ -315,7 +320,7 @@ ObjectInfo Catalog::ReadObject(Statement& row) {
 
 void Catalog::ReadDetails(Connection& connection,
                           const std::function<ObjectInfo*(std::int64_t)>& object_of,
-                          std::optional<std::int64_t> id) {
+                          std::optional<std::int64_t> id) const {
   const std::string where = id ? " WHERE id = ?" : "";
   {
     CachedStatement columns(connection,
@@ -363,10 +368,47 @@ void Catalog::ReadDetails(Connection& connection,
 }
 
 void Catalog::Load(Connection& connection) {
+  connection_ = &connection;
   objects_.clear();
   by_name_.clear();
-  {
-    Statement rows = connection.Prepare(
+  objects_loaded_ = false;
+  try {
+    // Read before the catalogue, so a change committed meanwhile is found at the next look.
+    data_version_ = DataVersion();
+    changes_seen_ = Setting(connection, kChangeCounter).value_or("");
+    LoadPrincipals(connection);
+  } catch (...) {
+    data_version_ = -1;  // read again at the next look
+    throw;
+  }
+}
+
+std::int64_t Catalog::DataVersion() const {
+  CachedStatement version(*connection_, "PRAGMA " + QuoteIdentifier(schema_) + ".data_version");
+  return version.Step() ? version.ColumnInt(0) : -1;
+}
+
+bool Catalog::ChangedElsewhere() {
+  std::int64_t now = DataVersion();
+  if (now == data_version_) return false;
+  data_version_ = now;
+  return Setting(*connection_, kChangeCounter).value_or("") != changes_seen_;
+}
+
+void Catalog::CountChange(Connection& connection) {
+  CachedStatement count(connection, "INSERT INTO " + Table(ct::kSettings) +
+                                        " (name, value) VALUES (?, '1') ON CONFLICT (name) DO "
+                                        "UPDATE SET value = CAST(value AS INTEGER) + 1");
+  count.Bind(1, Value(kChangeCounter));
+  count.Step();
+  // This session's copy follows its own changes; only others' make it stale.
+  changes_seen_ = Setting(connection, kChangeCounter).value_or("");
+}
+
+void Catalog::LoadObjects() const {
+  if (objects_loaded_) return;
+  try {
+    Statement rows = connection_->Prepare(
         "SELECT id, name, uid, type, parent_obj, crdate, storage_name, definition FROM " +
         Table(ct::kObjects));
     while (rows.Step()) {
@@ -374,17 +416,22 @@ void Catalog::Load(Connection& connection) {
       by_name_.emplace(Lower(object.name), object.id);
       objects_.emplace(object.id, std::move(object));
     }
+    // Every object's columns and indexes in one pass each, not two queries per object: a
+    // collection has hundreds of objects.
+    ReadDetails(
+        *connection_,
+        [&](std::int64_t id) {
+          auto it = objects_.find(id);
+          return it == objects_.end() ? nullptr : &it->second;
+        },
+        std::nullopt);
+  } catch (...) {
+    // A read cut short (a cancelled batch, a busy file) is tried again at the next look-up.
+    objects_.clear();
+    by_name_.clear();
+    throw;
   }
-  // Every object's columns and indexes in one pass each, not two queries per object: a
-  // collection has hundreds of objects, and a session reads them all when it starts.
-  ReadDetails(
-      connection,
-      [&](std::int64_t id) {
-        auto it = objects_.find(id);
-        return it == objects_.end() ? nullptr : &it->second;
-      },
-      std::nullopt);
-  LoadPrincipals(connection);
+  objects_loaded_ = true;
 }
 
 void Catalog::LoadPrincipals(Connection& connection) {
@@ -408,6 +455,8 @@ void Catalog::LoadPrincipals(Connection& connection) {
 }
 
 void Catalog::ForgetObject(std::int64_t id) {
+  // Objects not read yet are read as the file holds them, this change included.
+  if (!objects_loaded_) return;
   auto it = objects_.find(id);
   if (it == objects_.end()) return;
   std::string key = Lower(it->second.name);
@@ -421,6 +470,7 @@ void Catalog::ForgetObject(std::int64_t id) {
 }
 
 void Catalog::ReloadObject(Connection& connection, std::int64_t id) {
+  if (!objects_loaded_) return;
   ForgetObject(id);
   CachedStatement row(connection,
                       "SELECT id, name, uid, type, parent_obj, crdate, storage_name, definition "
@@ -444,6 +494,7 @@ void Catalog::ReloadObject(Connection& connection, std::int64_t id) {
 }
 
 const ObjectInfo* Catalog::Find(std::string_view name, std::string_view owner, int user_uid) const {
+  LoadObjects();
   const ObjectInfo* dbo_match = nullptr;
   const ObjectInfo* own_match = nullptr;
   for (auto [begin, end] = by_name_.equal_range(Lower(name)); begin != end; ++begin) {
@@ -459,11 +510,13 @@ const ObjectInfo* Catalog::Find(std::string_view name, std::string_view owner, i
 }
 
 const ObjectInfo* Catalog::FindById(std::int64_t id) const {
+  LoadObjects();
   auto it = objects_.find(id);
   return it == objects_.end() ? nullptr : &it->second;
 }
 
 std::vector<const ObjectInfo*> Catalog::Objects() const {
+  LoadObjects();
   std::vector<const ObjectInfo*> out;
   for (const auto& [id, object] : objects_) out.push_back(&object);
   return out;
@@ -609,6 +662,7 @@ void Catalog::DeleteObject(Connection& connection, std::int64_t id, Permissions 
     remove.Step();
   }
   std::vector<std::int64_t> children;
+  if (!objects_loaded_) return;
   for (const auto& [child_id, object] : objects_)
     if (object.parent == id) children.push_back(child_id);
   for (std::int64_t child : children) ForgetObject(child);

@@ -143,7 +143,16 @@ class Catalog {
   // and roles and the files.
   static void Install(Connection& connection, const std::string& schema, const CatalogSeed& seed);
 
+  // Reads the principals now and the objects when first asked for: a session that never names
+  // an object of a database does not pay for reading hundreds of them. The connection must
+  // outlive the catalogue.
   void Load(Connection& connection);
+  // Whether a change of the catalogue was committed through another connection (another
+  // session, another process) since Load: a change counter kept in the file, read only when the
+  // file has changed at all.
+  bool ChangedElsewhere();
+  // Counts a change of the catalogue, inside the transaction that makes it.
+  void CountChange(Connection& connection);
   void ReloadObject(Connection& connection, std::int64_t id);
   void ForgetObject(std::int64_t id);
   void LoadPrincipals(Connection& connection);
@@ -194,13 +203,21 @@ class Catalog {
   // the object object_of names (nullptr: an object not loaded).
   void ReadDetails(Connection& connection,
                    const std::function<ObjectInfo*(std::int64_t)>& object_of,
-                   std::optional<std::int64_t> id);
+                   std::optional<std::int64_t> id) const;
+  std::int64_t DataVersion() const;
+  // Reads every object with its columns and indexes, once after each Load.
+  void LoadObjects() const;
 
   int dbid_;
   std::string name_;
   std::string schema_;
-  std::map<std::int64_t, ObjectInfo> objects_;
-  std::multimap<std::string, std::int64_t> by_name_;  // lower-case name
+  // The objects are read on first use (LoadObjects), from lookups that are otherwise const.
+  Connection* connection_ = nullptr;
+  std::int64_t data_version_ = -1;  // SQLite's data_version of the file at the last look
+  std::string changes_seen_;        // the change counter as loaded
+  mutable bool objects_loaded_ = false;
+  mutable std::map<std::int64_t, ObjectInfo> objects_;
+  mutable std::multimap<std::string, std::int64_t> by_name_;  // lower-case name
   std::vector<PrincipalInfo> principals_;
 };
 

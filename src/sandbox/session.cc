@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <system_error>
 
@@ -36,6 +37,18 @@ int Progress(void* data) {
   return 0;
 }
 
+// A seed of its own for each session's RAND(): asking the system's random device for every
+// session cost as much as a tenth of opening one.
+std::uint64_t SessionSeed() {
+  static const std::uint64_t base = std::random_device{}();
+  static std::atomic<std::uint64_t> counter{0};
+  // splitmix64 of base + n: sessions opened one after another get unrelated sequences.
+  std::uint64_t z = base + 0x9E3779B97F4A7C15ULL * (++counter);
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+  return z ^ (z >> 31);
+}
+
 }  // namespace
 
 SessionImpl::SessionImpl(std::shared_ptr<InstanceImpl> instance, int spid, LoginRecord login,
@@ -43,7 +56,8 @@ SessionImpl::SessionImpl(std::shared_ptr<InstanceImpl> instance, int spid, Login
     : instance_(std::move(instance)),
       spid_(spid),
       login_(std::move(login)),
-      request_(std::move(request)) {}
+      request_(std::move(request)),
+      random_(SessionSeed()) {}
 
 SessionImpl::~SessionImpl() { Close(); }
 
@@ -208,8 +222,11 @@ AttachedDatabase& SessionImpl::Database(int dbid) {
 
 void SessionImpl::CatalogChanged(int dbid) {
   if (std::find(changed_catalogs_.begin(), changed_catalogs_.end(), dbid) ==
-      changed_catalogs_.end())
+      changed_catalogs_.end()) {
     changed_catalogs_.push_back(dbid);
+    auto it = attached_.find(dbid);
+    if (it != attached_.end()) it->second.catalog->CountChange(*connection_);
+  }
 }
 
 void SessionImpl::CatalogCommitted() {
@@ -257,6 +274,15 @@ void SessionImpl::CatalogRolledBack() {
 }
 
 void SessionImpl::RefreshAttachments() {
+  // Tables, views and users made, changed or dropped by another process (or another session)
+  // are seen by this session's next batch.
+  for (auto& [dbid, db] : attached_) {
+    try {
+      if (db.catalog->ChangedElsewhere()) db.catalog->Load(*connection_);
+    } catch (const SqliteError&) {
+      // A file another process is taking away: what follows finds out, and the batch says so.
+    }
+  }
   std::uint64_t generation = instance_->DropGeneration();
   if (generation == seen_drop_generation_) return;
   seen_drop_generation_ = generation;

@@ -233,7 +233,7 @@ class SessionImpl : public Session, public FunctionHost {
   std::vector<std::string> savepoints_;  // SAVE TRANSACTION names, lower-case
   IdentityState identity_state_;
   std::map<std::pair<int, std::int64_t>, IdentityState> spent_identities_;  // by dbid, table id
-  std::mt19937_64 random_{std::random_device{}()};
+  std::mt19937_64 random_;
   Executor* executor_ = nullptr;
   std::map<std::string, std::shared_ptr<const tsql::Batch>> parsed_procedures_;
   std::map<std::string, tsql::ExprPtr> parsed_defaults_;

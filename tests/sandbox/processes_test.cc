@@ -589,5 +589,63 @@ TEST_F(ProcessesTest, DbccSeesAnotherProcessesTransactionsAndBatchesUntilItIsKil
     EXPECT_EQ(Run("DBCC INPUTBUFFER (" + std::to_string(spid) + ")").FirstError(), 7955) << spid;
 }
 
+// A session here goes on using a database while another process changes its tables, views and
+// procedures: each batch sees the catalogue as the other process's last commit left it (a new
+// table is found, a dropped one is 208 "Invalid object name", as on a server).
+TEST_F(ProcessesTest, ChangesOfTheCatalogueByAnotherProcessAreSeenByTheNextBatch) {
+  Child other([&](Child& self) {
+    auto session = OpenHost(root_)->Find("")->Connect(Sa("Shared"));
+    self.Say("ready");
+    for (std::string batch = self.Hear(); !batch.empty(); batch = self.Hear())
+      self.Say(std::to_string(Outcome(*session, batch)));
+    return 0;
+  });
+  ASSERT_TRUE(other.started());
+  ASSERT_EQ(other.Hear(), "ready");
+  Open();
+  Run("USE Shared");
+  struct Step {
+    bool elsewhere;     // run by the other process
+    const char* batch;  // one line
+    int error;          // the batch's first error number, 0 for none
+    const char* first;  // here: the first value of the last result, nullptr for no check
+  };
+  const Step steps[] = {
+      {false, "SELECT COUNT(*) FROM t", 0, "3"},  // the catalogue is read here first
+      {true, "CREATE TABLE [n\xC3\xA9w;'t]] x] (v INT) INSERT INTO [n\xC3\xA9w;'t]] x] VALUES (7)",
+       0, nullptr},
+      {false, "SELECT v FROM [n\xC3\xA9w;'t]] x]", 0, "7"},
+      {true, "ALTER TABLE t ADD w INT NULL", 0, nullptr},
+      {false, "SELECT COUNT(w) FROM t", 0, "0"},
+      {true, "CREATE VIEW vw AS SELECT COUNT(*) AS n FROM t", 0, nullptr},
+      {false, "SELECT n FROM vw", 0, "3"},
+      {true, "CREATE PROCEDURE p AS SELECT 42", 0, nullptr},
+      {false, "EXEC p", 0, "42"},
+      {true, "DROP VIEW vw DROP TABLE t", 0, nullptr},
+      {false, "SELECT * FROM t", 208, nullptr},  // Invalid object name 't'.
+      {false, "SELECT * FROM vw", 208, nullptr},
+      // A change begun there and rolled back is never seen here.
+      {true, "BEGIN TRAN CREATE TABLE gone (v INT) ROLLBACK", 0, nullptr},
+      {false, "SELECT * FROM gone", 208, nullptr},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.batch);
+    if (step.elsewhere) {
+      other.Say(step.batch);
+      EXPECT_EQ(other.Hear(), std::to_string(step.error));
+      continue;
+    }
+    CollectingSink sink = Run(step.batch);
+    EXPECT_EQ(sink.FirstError(), step.error) << sink.ErrorText();
+    if (step.first) {
+      ASSERT_FALSE(sink.sets.empty());
+      ASSERT_FALSE(sink.sets.back().rows.empty());
+      EXPECT_EQ(sink.sets.back().rows[0][0].ToText(), step.first);
+    }
+  }
+  other.Say("");
+  EXPECT_EQ(other.Wait(), 0);
+}
+
 }  // namespace
 }  // namespace sandbox::testing
