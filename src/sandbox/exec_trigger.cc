@@ -76,13 +76,13 @@ void Executor::CreateTrigger(const tsql::CreateTriggerStatement& s) {
   ResolvedTable table = ResolveTable(s.table);
   if (table.kind == ResolvedTable::Kind::kSystem || table.kind == ResolvedTable::Kind::kTemp)
     throw errors::InvalidObject(s.table.ToString());
-  if (table.kind == ResolvedTable::Kind::kView)
-    throw errors::Unsupported("triggers on views");
+  if (table.kind == ResolvedTable::Kind::kView) throw errors::Unsupported("triggers on views");
   if (s.timing == "INSTEAD OF") throw errors::Unsupported("INSTEAD OF triggers");
   AttachedDatabase& db = session_.Database(table.dbid);
   CheckPermission("ALTER", db, table.object);
   // A trigger belongs to its table's owner.
-  const ObjectInfo* existing = db.catalog->Find(s.name.name, db.catalog->OwnerName(table.object->uid));
+  const ObjectInfo* existing =
+      db.catalog->Find(s.name.name, db.catalog->OwnerName(table.object->uid));
   if (!s.alter && existing) throw errors::ObjectExists(s.name.name);
   if (s.alter && (!existing || existing->type != ObjectType::kTrigger))
     throw errors::InvalidObject(s.name.name);

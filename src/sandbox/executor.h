@@ -135,10 +135,10 @@ class Executor : public Resolver {
   struct TriggerCapture {
     int dbid = 0;
     std::int64_t table_id = 0;
-    char action = 'I';                      // 'I'nsert, 'U'pdate, 'D'elete
-    std::vector<std::int64_t> triggers;     // ids, in creation order
+    char action = 'I';                   // 'I'nsert, 'U'pdate, 'D'elete
+    std::vector<std::int64_t> triggers;  // ids, in creation order
     std::vector<std::string> sqlite_triggers;
-    std::string inserted, deleted;          // temporary tables holding the rows
+    std::string inserted, deleted;  // temporary tables holding the rows
   };
   // Before a change of the table: what to record, or nothing when no enabled AFTER trigger
   // listens. After it (constraints checked): runs the triggers with the rows.

@@ -23,11 +23,14 @@ const TriggerCase kCases[] = {
      "CREATE TRIGGER [tr;'\xC3\xBC] ON [Ord;'x]] \xC3\xBC] FOR INSERT, DELETE AS\n"
      "INSERT AuditLog SELECT id, name, 'I' FROM inserted\n"
      "INSERT AuditLog SELECT id, name, 'D' FROM deleted\nGO\n"
-     "INSERT [Ord;'x]] \xC3\xBC] VALUES (1, N'Gr\xC3\xBC\xC3\x9F" "e; ''q''')\n"
+     "INSERT [Ord;'x]] \xC3\xBC] VALUES (1, N'Gr\xC3\xBC\xC3\x9F"
+     "e; ''q''')\n"
      "INSERT [Ord;'x]] \xC3\xBC] VALUES (2, N'\xE6\x97\xA5\xE6\x9C\xAC')\n"
      "DELETE [Ord;'x]] \xC3\xBC] WHERE id = 1",
      0, "SELECT id, name, action FROM AuditLog ORDER BY action, id",
-     "1|Gr\xC3\xBC\xC3\x9F" "e; 'q'|D;1|Gr\xC3\xBC\xC3\x9F" "e; 'q'|I;2|\xE6\x97\xA5\xE6\x9C\xAC|I"},
+     "1|Gr\xC3\xBC\xC3\x9F"
+     "e; 'q'|D;1|Gr\xC3\xBC\xC3\x9F"
+     "e; 'q'|I;2|\xE6\x97\xA5\xE6\x9C\xAC|I"},
     // A trigger fires once per statement, also when no row changed; @@ROWCOUNT at its start is
     // the statement's count (Books Online: "Multirow Considerations").
     {"CREATE TABLE t (a int)\nCREATE TABLE log (n int)\nGO\n"
@@ -78,12 +81,14 @@ const TriggerCase kCases[] = {
      "CREATE TRIGGER tn ON n FOR INSERT AS IF @@NESTLEVEL < 5 INSERT n VALUES (@@NESTLEVEL)\nGO\n"
      "INSERT n VALUES (0)",
      0, "SELECT lvl FROM n ORDER BY lvl", "0;1"},
-    {"DECLARE @s nvarchar(200) SET @s = N'ALTER DATABASE ' + DB_NAME() + N' SET RECURSIVE_TRIGGERS ON'\n"
+    {"DECLARE @s nvarchar(200) SET @s = N'ALTER DATABASE ' + DB_NAME() + N' SET RECURSIVE_TRIGGERS "
+     "ON'\n"
      "EXEC (@s)\nCREATE TABLE n (lvl int)\nGO\n"
      "CREATE TRIGGER tn ON n FOR INSERT AS IF @@NESTLEVEL < 5 INSERT n VALUES (@@NESTLEVEL)\nGO\n"
      "INSERT n VALUES (0)",
      0, "SELECT lvl FROM n ORDER BY lvl", "0;1;2;3;4"},
-    {"DECLARE @s nvarchar(200) SET @s = N'ALTER DATABASE ' + DB_NAME() + N' SET RECURSIVE_TRIGGERS ON'\n"
+    {"DECLARE @s nvarchar(200) SET @s = N'ALTER DATABASE ' + DB_NAME() + N' SET RECURSIVE_TRIGGERS "
+     "ON'\n"
      "EXEC (@s)\nCREATE TABLE n (lvl int)\nGO\n"
      "CREATE TRIGGER tn ON n FOR INSERT AS INSERT n SELECT lvl + 1 FROM inserted\nGO\n"
      "INSERT n VALUES (0)",
@@ -99,8 +104,7 @@ const TriggerCase kCases[] = {
      4920, "SELECT OBJECTPROPERTY(OBJECT_ID('tf'), 'ExecIsTriggerDisabled')", "0"},
     // Catalogue: sysobjects type TR with its table as parent, OBJECTPROPERTY's trigger
     // properties.
-    {"CREATE TABLE c (a int)\nGO\nCREATE TRIGGER tc ON c AFTER INSERT, UPDATE AS RETURN",
-     0,
+    {"CREATE TABLE c (a int)\nGO\nCREATE TRIGGER tc ON c AFTER INSERT, UPDATE AS RETURN", 0,
      "SELECT o.type, OBJECT_NAME(o.parent_obj), OBJECTPROPERTY(o.id, 'IsTrigger'),\n"
      "OBJECTPROPERTY(o.id, 'ExecIsInsertTrigger'), OBJECTPROPERTY(o.id, 'ExecIsDeleteTrigger'),\n"
      "OBJECTPROPERTY(o.id, 'ExecIsAfterTrigger'), OBJECTPROPERTY(o.id, 'ExecIsInsteadOfTrigger'),\n"
