@@ -526,7 +526,12 @@ std::optional<std::pair<Value, SqlType>> Executor::GlobalVariable(std::string_vi
   };
   if (name == "@@ROWCOUNT") return integer(session_.rowcount);
   if (name == "@@ERROR") return integer(session_.error);
-  if (name == "@@TRANCOUNT") return integer(session_.trancount());
+  if (name == "@@TRANCOUNT") {
+    // A statement that fires a trigger runs in a transaction of its own when there is none.
+    const bool in_trigger =
+        std::any_of(frames_.begin(), frames_.end(), [](const auto& f) { return f->trigger; });
+    return integer(std::max(session_.trancount(), in_trigger ? 1 : 0));
+  }
   if (name == "@@SPID") return std::make_pair(Value(session_.spid()), SqlType{TypeKind::kSmallInt});
   if (name == "@@IDENTITY")
     return std::make_pair(

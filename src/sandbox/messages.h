@@ -53,6 +53,7 @@ inline constexpr MessageEntry kMessages[] = {
     {262, 14, "%s permission denied in database '%s'."},
     {266, 16, "Transaction count after EXECUTE indicates that a COMMIT or ROLLBACK TRANSACTION statement is missing. Previous count = %d, current count = %d."},
     {281, 16, "%d is not a valid style number when converting from %s to a character string."},
+    {286, 16, "The logical tables INSERTED and DELETED cannot be updated."},
     {301, 16, "Query contains an outer-join request that is not permitted.", ErrorScope::kBatch},
     {448, 16, "Invalid collation '%s'."},
     {512, 16, "Subquery returned more than 1 value. This is not permitted when the subquery follows =, !=, <, <= , >, >= or when the subquery is used as an expression."},

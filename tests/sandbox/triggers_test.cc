@@ -65,6 +65,16 @@ const TriggerCase kCases[] = {
      "IF EXISTS (SELECT * FROM inserted WHERE bal < 0) ROLLBACK TRANSACTION\nGO\n"
      "BEGIN TRAN INSERT acct VALUES (5) INSERT acct VALUES (-1)",
      3609, "SELECT COUNT(*), @@TRANCOUNT FROM acct", "0|0"},
+    // A statement that fires a trigger is a transaction of its own: @@TRANCOUNT is 1 inside.
+    {"CREATE TABLE g (a int)\nCREATE TABLE log (n int)\nGO\n"
+     "CREATE TRIGGER tg ON g FOR INSERT AS INSERT log VALUES (@@TRANCOUNT)\n"
+     "IF @@TRANCOUNT > 0 AND EXISTS (SELECT * FROM inserted WHERE a < 0) ROLLBACK\nGO\n"
+     "INSERT g VALUES (1)\nGO\nINSERT g VALUES (-1)",
+     3609, "SELECT (SELECT COUNT(*) FROM g), n FROM log", "1|1"},
+    // The inserted and deleted tables are read-only (286).
+    {"CREATE TABLE ro (a int)\nGO\nCREATE TRIGGER tr ON ro FOR INSERT AS DELETE inserted\nGO\n"
+     "INSERT ro VALUES (1)",
+     286, "SELECT COUNT(*) FROM ro", "0"},
     // An error in a trigger rolls back the statement that fired it and ends the batch.
     {"CREATE TABLE k (id int PRIMARY KEY)\nCREATE TABLE src (id int)\nGO\n"
      "CREATE TRIGGER ts ON src FOR INSERT AS INSERT k SELECT id FROM inserted\nGO\n"
