@@ -154,8 +154,8 @@ void Executor::EnableTriggers(const ResolvedTable& table, const std::vector<std:
 
 std::optional<Executor::TriggerCapture> Executor::CaptureForTriggers(const ResolvedTable& table,
                                                                      char action) {
-  if (table.kind == ResolvedTable::Kind::kTemp && (table.name.rfind("#tsql$inserted$", 0) == 0 ||
-                                                   table.name.rfind("#tsql$deleted$", 0) == 0))
+  if (table.kind == ResolvedTable::Kind::kTemp &&
+      (table.name.rfind("#tsql$inserted$", 0) == 0 || table.name.rfind("#tsql$deleted$", 0) == 0))
     throw errors::Raise<286>();
   if (table.kind != ResolvedTable::Kind::kTable || !table.object) return std::nullopt;
   AttachedDatabase& db = session_.Database(table.dbid);
