@@ -67,6 +67,8 @@ const char* TypeLetter(ObjectType type) {
       return "IF";
     case ObjectType::kTableFunction:
       return "TF";
+    case ObjectType::kTrigger:
+      return "TR";
   }
   return "U";
 }
@@ -90,6 +92,7 @@ ObjectType TypeFromLetter(std::string_view letter) {
   if (letter == "FN") return ObjectType::kScalarFunction;
   if (letter == "IF") return ObjectType::kInlineFunction;
   if (letter == "TF") return ObjectType::kTableFunction;
+  if (letter == "TR") return ObjectType::kTrigger;
   return ObjectType::kTable;
 }
 

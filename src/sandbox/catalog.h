@@ -53,6 +53,7 @@ enum class ObjectType {
   kScalarFunction,  // FN
   kInlineFunction,  // IF
   kTableFunction,   // TF
+  kTrigger,         // TR; parent is its table or view
 };
 
 inline bool IsFunction(ObjectType type) {

@@ -627,6 +627,8 @@ void Executor::AlterTable(const AlterTableStatement& s) {
       EnableConstraints(table, s.names, s.enable, s.with_check.value_or(false));
       SendDone(-1);
       return;
+    case AlterTableStatement::Action::kEnableTrigger:
+      return EnableTriggers(table, s.names, s.enable);
   }
   for (const ColumnInfo& c : after.columns) CheckIdentifier(c.name);
   std::vector<std::pair<const TableConstraint*, std::string>> checks;
@@ -700,6 +702,7 @@ void Executor::DropObjects(const DropObjectsStatement& s) {
                        "Could not drop object '" + name.ToString() +
                            "' because it is referenced by a FOREIGN KEY constraint.");
       DropConstraintsOf(dropped);
+      DropTriggersOf(db, object->id);
     }
     if (object->type == ObjectType::kTable) FullText(session_, db).DropTable(object->id);
     std::string storage = QuoteIdentifier(db.schema) + "." + QuoteIdentifier(object->storage_name);

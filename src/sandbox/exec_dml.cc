@@ -553,6 +553,7 @@ void Executor::Insert(const InsertStatement& s) {
   // Constraints are checked on the rows the statement wrote; identity values it drew stay
   // drawn whatever happens to the rows.
   const bool guarded = Guarded(table);
+  auto capture = CaptureForTriggers(table, 'I');
   std::vector<std::int64_t> written;
   try {
     RunSql(sql + (guarded ? " RETURNING rowid" : ""), params,
@@ -598,6 +599,7 @@ void Executor::Insert(const InsertStatement& s) {
   }
   session_.rowcount = changed;
   AfterChange(table, changed, current_ ? current_->span.TextIn(frame().text) : "");
+  if (capture) FireTriggers(*capture, changed);
   SendDone(changed);
 }
 
@@ -777,6 +779,7 @@ void Executor::Update(const UpdateStatement& s) {
           ") AS \"f\" WHERE \"u\".rowid = \"f\".\"rid\"";
   }
   std::int64_t changed = 0;
+  auto capture = assignments.empty() ? std::nullopt : CaptureForTriggers(table, 'U');
   if (!assignments.empty()) {
     const bool guarded = Guarded(table);
     if (guarded) SaveReferencedKeys(table);
@@ -799,6 +802,7 @@ void Executor::Update(const UpdateStatement& s) {
   }
   session_.rowcount = changed;
   AfterChange(table, changed, current_ ? current_->span.TextIn(frame().text) : "");
+  if (capture) FireTriggers(*capture, changed);
   SendDone(changed);
 }
 
@@ -849,6 +853,7 @@ void Executor::Delete(const DeleteStatement& s) {
     if (!limit_sql.empty()) inner += " LIMIT " + limit_sql;
     sql = "DELETE FROM " + table.sql + " WHERE rowid IN (" + inner + ")";
   }
+  auto capture = CaptureForTriggers(table, 'D');
   try {
     RunSql(sql, params);
   } catch (const SqliteError& e) {
@@ -859,6 +864,7 @@ void Executor::Delete(const DeleteStatement& s) {
   if (changed > 0 && Guarded(table)) CheckReferences(table, "DELETE");
   session_.rowcount = changed;
   AfterChange(table, changed, current_ ? current_->span.TextIn(frame().text) : "");
+  if (capture) FireTriggers(*capture, changed);
   SendDone(changed);
 }
 

@@ -184,7 +184,10 @@ void Executor::DeclareTableVariable(const std::string& variable,
 }
 
 std::optional<ResolvedTable> Executor::ResolveTableVariable(const tsql::ObjectName& name) {
-  if (name.name.empty() || name.name[0] != '@') return std::nullopt;
+  // A trigger's inserted and deleted tables are kept among its frame's table variables.
+  const bool rows = name.part_count == 1 && frame().trigger &&
+                    (EqualsNoCase(name.name, "inserted") || EqualsNoCase(name.name, "deleted"));
+  if (!rows && (name.name.empty() || name.name[0] != '@')) return std::nullopt;
   auto it = frame().table_variables.find(Lower(name.name));
   TempTable* temp = it == frame().table_variables.end() ? nullptr : session_.FindTemp(it->second);
   if (!temp) throw errors::UndeclaredVariable(name.name);

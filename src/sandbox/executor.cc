@@ -42,6 +42,8 @@ bool NeedsStatementSavepoint(tsql::Statement::Kind kind) {
     case tsql::Statement::Kind::kPermission:
     case tsql::Statement::Kind::kCreateFunction:
     case tsql::Statement::Kind::kDropFunction:
+    case tsql::Statement::Kind::kCreateTrigger:
+    case tsql::Statement::Kind::kDropTrigger:
       return true;
     default:
       return false;
@@ -358,6 +360,9 @@ void Executor::ReportError(SqlError& error, const tsql::Statement& statement) {
   }
   ErrorScope scope = error.scope();
   if (session_.options().xact_abort && m.severity > 10) scope = ErrorScope::kTransaction;
+  // An error in a trigger ends its statement's transaction and the batch (RAISERROR does not).
+  if (frame().trigger && m.severity > 10 && statement.kind != tsql::Statement::Kind::kRaiserror)
+    scope = ErrorScope::kTransaction;
   if (scope == ErrorScope::kStatement) return;
   if (scope == ErrorScope::kTransaction) {
     if (session_.trancount() > 0)
@@ -527,7 +532,12 @@ std::optional<std::pair<Value, SqlType>> Executor::GlobalVariable(std::string_vi
   };
   if (name == "@@ROWCOUNT") return integer(session_.rowcount);
   if (name == "@@ERROR") return integer(session_.error);
-  if (name == "@@TRANCOUNT") return integer(session_.trancount());
+  if (name == "@@TRANCOUNT") {
+    // A statement that fires a trigger runs in a transaction of its own when there is none.
+    const bool in_trigger =
+        std::any_of(frames_.begin(), frames_.end(), [](const auto& f) { return f->trigger; });
+    return integer(std::max(session_.trancount(), in_trigger ? 1 : 0));
+  }
   if (name == "@@SPID") return std::make_pair(Value(session_.spid()), SqlType{TypeKind::kSmallInt});
   if (name == "@@IDENTITY")
     return std::make_pair(
@@ -672,6 +682,10 @@ void Executor::Dispatch(const tsql::Statement& statement) {
       return CreateFunction(statement.As<CreateFunctionStatement>());
     case tsql::Statement::Kind::kDropFunction:
       return DropObjects(statement.As<DropObjectsStatement>());
+    case tsql::Statement::Kind::kCreateTrigger:
+      return CreateTrigger(statement.As<CreateTriggerStatement>());
+    case tsql::Statement::Kind::kDropTrigger:
+      return DropTriggers(statement.As<DropObjectsStatement>());
     default:
       throw errors::Unsupported("this statement");
   }
@@ -820,6 +834,10 @@ void Executor::Transaction(const tsql::Statement& statement) {
       session_.CommitTransaction();
       break;
     case tsql::Statement::Kind::kRollback:
+      if (frame().trigger) {
+        RollbackInTrigger();
+        break;
+      }
       if (session_.trancount() == 0) throw errors::NotInTransaction(false);
       RollbackKeepingTableVariables([&] {
         if (!s.name.empty() && s.name[0] != '@' && session_.HasSavepoint(s.name)) {

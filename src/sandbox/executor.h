@@ -129,7 +129,23 @@ class Executor : public Resolver {
     bool function = false;
     std::optional<SqlType> returns;
     common::Value result;
+    bool trigger = false;  // a trigger's frame: errors and ROLLBACK end the batch
+    bool rolled_back = false;
   };
+
+  // The rows a change touches, recorded for the AFTER triggers of its table (exec_trigger.cc).
+  struct TriggerCapture {
+    int dbid = 0;
+    std::int64_t table_id = 0;
+    char action = 'I';                   // 'I'nsert, 'U'pdate, 'D'elete
+    std::vector<std::int64_t> triggers;  // ids, in creation order
+    std::vector<std::string> sqlite_triggers;
+    std::string inserted, deleted;  // temporary tables holding the rows
+  };
+  // Before a change of the table: what to record, or nothing when no enabled AFTER trigger
+  // listens. After it (constraints checked): runs the triggers with the rows.
+  std::optional<TriggerCapture> CaptureForTriggers(const ResolvedTable& table, char action);
+  void FireTriggers(TriggerCapture& capture, std::int64_t changed);
 
  private:
   enum class Flow { kNext, kBreak, kContinue, kReturn, kGoto };
@@ -235,6 +251,13 @@ class Executor : public Resolver {
   void DropTableVariables(Frame& frame);
   void RollbackKeepingTableVariables(const std::function<void()>& rollback);
   void CreateFunction(const tsql::CreateFunctionStatement& s);
+  // Triggers (exec_trigger.cc).
+  void CreateTrigger(const tsql::CreateTriggerStatement& s);
+  void DropTriggers(const tsql::DropObjectsStatement& s);
+  void EnableTriggers(const ResolvedTable& table, const std::vector<std::string>& names,
+                      bool enable);
+  void DropTriggersOf(AttachedDatabase& db, std::int64_t table_id);
+  void RollbackInTrigger();
   // Temporary procedures (#p) live in the session's own SQLite temp schema, so they end with
   // the connection.
   void CreateTemporaryProcedure(const tsql::CreateProcedureStatement& s);
@@ -260,6 +283,15 @@ class Executor : public Resolver {
   int savepoint_depth_ = 0;
   int caller_dbid_ = 0;
 };
+
+// What fires a trigger (exec_trigger.cc); nothing for another kind of object.
+struct TriggerFacts {
+  bool insert = false, update = false, del = false;
+  bool instead_of = false;
+  bool disabled = false;
+};
+std::optional<TriggerFacts> FactsOfTrigger(SessionImpl& session, AttachedDatabase& db,
+                                           const ObjectInfo& trigger);
 
 // Checks a name given to a new object: at most 128 characters (error 103).
 void CheckIdentifier(std::string_view name);

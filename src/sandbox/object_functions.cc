@@ -4,6 +4,7 @@
 
 #include "sandbox/catalog.h"
 #include "sandbox/collation.h"
+#include "sandbox/executor.h"
 #include "sandbox/fulltext.h"
 #include "sandbox/session.h"
 #include "sandbox/sql_error.h"
@@ -180,6 +181,7 @@ Value ObjectPropertyFunction(SessionImpl& session, const Args& args) {
       {"istablefunction", info->type == ObjectType::kInlineFunction ||
                               info->type == ObjectType::kTableFunction},
       {"isconstraint", constraint},
+      {"istrigger", info->type == ObjectType::kTrigger},
       {"isprimarykey", false},
       {"isdefault", false},
       {"isdefaultcnst", false},
@@ -196,6 +198,18 @@ Value ObjectPropertyFunction(SessionImpl& session, const Args& args) {
   for (const Kind& k : kinds)
     if (property == k.property) return Flag(k.value);
   if (property == "ownerid") return Value(info->uid);
+  if (auto trigger = FactsOfTrigger(session, session.Current(), *info)) {
+    const std::pair<const char*, bool> facts[] = {
+        {"execisinserttrigger", trigger->insert},
+        {"execisupdatetrigger", trigger->update},
+        {"execisdeletetrigger", trigger->del},
+        {"execisaftertrigger", !trigger->instead_of},
+        {"execisinsteadoftrigger", trigger->instead_of},
+        {"execistriggerdisabled", trigger->disabled},
+    };
+    for (const auto& [name, value] : facts)
+      if (property == name) return Flag(value);
+  }
   // Options every object of the sandbox was made with.
   if (property == "isansinullson" || property == "isquotedidenton") return Flag(true);
   if (property == "isschemabound" || property == "isencrypted") return Flag(false);
@@ -238,9 +252,18 @@ Value ObjectPropertyFunction(SessionImpl& session, const Args& args) {
       return Flag(HasConstraint(session, *info, ObjectType::kCheck));
     if (property == "tablehasforeignkey")
       return Flag(HasConstraint(session, *info, ObjectType::kForeignKey));
-    if (property == "tablehasrowguidcol" || property == "tablehasinserttrigger" ||
-        property == "tablehasupdatetrigger" || property == "tablehasdeletetrigger")
-      return Flag(false);
+    if (property == "tablehasrowguidcol") return Flag(false);
+    if (property == "tablehasinserttrigger" || property == "tablehasupdatetrigger" ||
+        property == "tablehasdeletetrigger") {
+      const char action = property[8];  // 'i', 'u' or 'd'
+      bool any = false;
+      for (const ObjectInfo* o : session.Current().catalog->Objects()) {
+        if (o->type != ObjectType::kTrigger || o->parent != info->id) continue;
+        auto facts = FactsOfTrigger(session, session.Current(), *o);
+        any = any || (action == 'i' ? facts->insert : action == 'u' ? facts->update : facts->del);
+      }
+      return Flag(any);
+    }
   }
   if (auto fulltext = FullTextObjectProperty(session, session.Current(), *info, property))
     return *fulltext;

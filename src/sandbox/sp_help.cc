@@ -180,6 +180,8 @@ const char* ObjectTypeName(ObjectType type) {
       return "inline function";
     case ObjectType::kTableFunction:
       return "table function";
+    case ObjectType::kTrigger:
+      return "trigger";
   }
   return "user table";
 }
@@ -366,7 +368,8 @@ std::int64_t HelpText(Executor& executor, std::vector<ProcedureArgument>& argume
   const ObjectInfo& object = RequireObject(executor, db, name);
   if (object.definition.empty() ||
       (object.type != ObjectType::kView && object.type != ObjectType::kProcedure &&
-       object.type != ObjectType::kCheck && !IsFunction(object.type)))
+       object.type != ObjectType::kCheck && object.type != ObjectType::kTrigger &&
+       !IsFunction(object.type)))
     throw errors::Raise<15197>(name);
   constexpr size_t kWidth = 255;  // characters of the Text column
   std::vector<std::vector<Value>> rows;

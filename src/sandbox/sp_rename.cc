@@ -121,6 +121,7 @@ std::string RenameObject(Executor& executor, AttachedDatabase& db, const std::st
     case ObjectType::kScalarFunction:
     case ObjectType::kInlineFunction:
     case ObjectType::kTableFunction:
+    case ObjectType::kTrigger:
       SetObjectName(executor, db, *object, newname, StorageNameFor(owner, newname));
       break;
     case ObjectType::kView:

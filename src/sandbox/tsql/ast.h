@@ -537,6 +537,8 @@ struct Statement {
     kCursor,  // CursorStatement
     kCreateFunction,  // also ALTER FUNCTION
     kDropFunction,    // DropObjectsStatement
+    kCreateTrigger,   // also ALTER TRIGGER
+    kDropTrigger,     // DropObjectsStatement
   };
 
   explicit Statement(Kind k) : kind(k) {}
@@ -642,6 +644,7 @@ struct AlterTableStatement : Statement {
     kDropColumn,       // DROP COLUMN a [, b]
     kDropConstraint,   // DROP [CONSTRAINT] a [, b]
     kCheckConstraint,  // [WITH CHECK | NOCHECK] CHECK | NOCHECK CONSTRAINT {ALL | names}
+    kEnableTrigger,    // ENABLE | DISABLE TRIGGER {ALL | names}
   };
   ObjectName table;
   Action action = Action::kAdd;
@@ -650,7 +653,7 @@ struct AlterTableStatement : Statement {
   std::optional<bool> with_check;  // WITH CHECK / WITH NOCHECK before ADD
   ColumnDef alter_column;          // kAlterColumn: name, type, collation, nullability
   std::vector<std::string> names;  // kDropColumn / kDropConstraint / kCheckConstraint
-  bool enable = true;              // kCheckConstraint: CHECK (true) or NOCHECK (false)
+  bool enable = true;  // kCheckConstraint: CHECK (true) or NOCHECK (false); kEnableTrigger
 };
 
 struct DropObjectsStatement : Statement {
@@ -727,6 +730,23 @@ struct CreateFunctionStatement : Statement {
   StatementList body;                      // kScalar, kTable
   std::vector<std::string> options;        // SCHEMABINDING, ENCRYPTION
   std::string text;                        // the whole text, as stored in the catalogue
+};
+
+// CREATE/ALTER TRIGGER name ON table {FOR | AFTER | INSTEAD OF} INSERT, UPDATE, DELETE AS body.
+struct CreateTriggerStatement : Statement {
+  CreateTriggerStatement() : Statement(Kind::kCreateTrigger) {}
+  bool alter = false;
+  ObjectName name;
+  ObjectName table;
+  std::vector<std::string> options;  // ENCRYPTION
+  std::string timing;                // "FOR", "AFTER" or "INSTEAD OF", as written
+  int timing_line = 1;
+  bool on_insert = false;
+  bool on_update = false;
+  bool on_delete = false;
+  bool not_for_replication = false;
+  StatementList body;
+  std::string text;  // the whole text, as stored in the catalogue
 };
 
 // One file of CREATE/ALTER DATABASE: ( NAME = x, FILENAME = 'path' [, SIZE = n] ... ).

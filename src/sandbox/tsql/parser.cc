@@ -1645,6 +1645,10 @@ class Parser {
       if (!first_in_batch) NotFirstInBatch("CREATE FUNCTION", create.line);
       return ParseCreateFunction(create, false);
     }
+    if (what.IsWord("TRIGGER")) {
+      if (!first_in_batch) NotFirstInBatch("CREATE TRIGGER", create.line);
+      return ParseCreateTrigger(create, false);
+    }
     if (what.IsWord("DATABASE")) return ParseCreateDatabase();
     if (what.IsWord("UNIQUE") || what.IsWord("CLUSTERED") || what.IsWord("NONCLUSTERED") ||
         what.IsWord("INDEX")) {
@@ -1668,6 +1672,10 @@ class Parser {
     if (what.IsWord("FUNCTION")) {
       if (!first_in_batch) NotFirstInBatch("ALTER FUNCTION", alter.line);
       return ParseCreateFunction(alter, true);
+    }
+    if (what.IsWord("TRIGGER")) {
+      if (!first_in_batch) NotFirstInBatch("ALTER TRIGGER", alter.line);
+      return ParseCreateTrigger(alter, true);
     }
     if (what.IsWord("DATABASE")) return ParseAlterDatabase();
     SyntaxError(what);
@@ -1968,6 +1976,19 @@ class Parser {
       } while (AcceptSymbol(","));
       return s;
     }
+    if ((Cur().IsWord("ENABLE") || Cur().IsWord("DISABLE")) && IsWordAt(1, "TRIGGER")) {
+      s->action = AlterTableStatement::Action::kEnableTrigger;
+      s->enable = Advance().upper == "ENABLE";
+      Advance();
+      if (AcceptWord("ALL")) {
+        s->names.push_back("ALL");
+      } else {
+        do {
+          s->names.push_back(ExpectName());
+        } while (AcceptSymbol(","));
+      }
+      return s;
+    }
     if (Cur().IsWord("CHECK") || Cur().IsWord("NOCHECK")) {
       s->action = AlterTableStatement::Action::kCheckConstraint;
       s->enable = Advance().upper == "CHECK";
@@ -1988,12 +2009,13 @@ class Parser {
     Advance();
     const Token& what = Cur();
     if (what.IsWord("TABLE") || what.IsWord("VIEW") || what.IsWord("PROCEDURE") ||
-        what.IsWord("PROC") || what.IsWord("FUNCTION")) {
+        what.IsWord("PROC") || what.IsWord("FUNCTION") || what.IsWord("TRIGGER")) {
       Advance();
       auto s = std::make_unique<DropObjectsStatement>(
           what.upper == "TABLE"      ? Statement::Kind::kDropTable
           : what.upper == "VIEW"     ? Statement::Kind::kDropView
           : what.upper == "FUNCTION" ? Statement::Kind::kDropFunction
+          : what.upper == "TRIGGER"  ? Statement::Kind::kDropTrigger
                                      : Statement::Kind::kDropProcedure);
       do {
         s->names.push_back(ParseObjectName());
@@ -2186,6 +2208,58 @@ class Parser {
     while (AcceptSymbol(";")) {
     }
     if (Cur().kind != TK::kEnd) SyntaxError(Cur());
+    s->text = TextToEnd(create);
+    return s;
+  }
+
+  StatementPtr ParseCreateTrigger(const Token& create, bool alter) {
+    Advance();  // TRIGGER
+    auto s = std::make_unique<CreateTriggerStatement>();
+    s->alter = alter;
+    s->name = ParseObjectName();
+    ExpectWord("ON");
+    s->table = ParseObjectName();
+    if (AcceptWord("WITH")) {
+      if (!Cur().IsWord("ENCRYPTION")) SyntaxError(Cur());
+      s->options.push_back(Advance().upper);
+    }
+    s->timing_line = Cur().line;
+    if (Cur().IsWord("INSTEAD") && IsWordAt(1, "OF")) {
+      Advance();
+      Advance();
+      s->timing = "INSTEAD OF";
+    } else if (Cur().IsWord("FOR") || Cur().IsWord("AFTER")) {
+      s->timing = Advance().upper;
+    } else {
+      SyntaxError(Cur());
+    }
+    do {
+      const Token& action = Cur();
+      if (action.IsWord("INSERT")) {
+        s->on_insert = true;
+      } else if (action.IsWord("UPDATE")) {
+        s->on_update = true;
+      } else if (action.IsWord("DELETE")) {
+        s->on_delete = true;
+      } else {
+        SyntaxError(action);
+      }
+      Advance();
+    } while (AcceptSymbol(","));
+    if (Cur().IsWord("NOT") && IsWordAt(1, "FOR") && IsWordAt(2, "REPLICATION")) {
+      Advance();
+      Advance();
+      Advance();
+      s->not_for_replication = true;
+    }
+    ExpectWord("AS");
+    for (;;) {
+      while (AcceptSymbol(";")) {
+      }
+      if (Cur().kind == TK::kEnd) break;
+      s->body.push_back(ParseStatement(false));
+    }
+    if (s->body.empty()) SyntaxError(Cur());
     s->text = TextToEnd(create);
     return s;
   }

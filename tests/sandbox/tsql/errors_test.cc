@@ -56,7 +56,8 @@ TEST(ErrorsTest, SyntaxErrorsNameTheTokenOrTheKeyword) {
   ExpectError("CREATE PROCEDURE p AS", 156, "Incorrect syntax near the keyword 'AS'.");
   ExpectError("CREATE VIEW v AS SELECT 1 SELECT 2", 156,
               "Incorrect syntax near the keyword 'SELECT'.");
-  ExpectError("DROP TRIGGER x", 156, "Incorrect syntax near the keyword 'TRIGGER'.");
+  ExpectError("CREATE TRIGGER x ON t FOR SELECT AS RETURN", 156,
+              "Incorrect syntax near the keyword 'SELECT'.");
   ExpectError("SELECT a.b.c.d.e FROM t", 102, "Incorrect syntax near '.'.");
   ExpectError("SELECT @@ + 1", 102, "Incorrect syntax near '@@'.");
   ExpectError("SELECT @ + 1", 102, "Incorrect syntax near '@'.");
