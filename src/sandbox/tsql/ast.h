@@ -72,7 +72,8 @@ T& CheckedDowncast(Node& node) {
   } else {
     fits = node.kind == std::remove_const_t<T>::kKind;
   }
-  if (!fits) [[unlikely]] WrongNodeDowncast(__PRETTY_FUNCTION__, static_cast<int>(node.kind));
+  if (!fits) [[unlikely]]
+    WrongNodeDowncast(__PRETTY_FUNCTION__, static_cast<int>(node.kind));
   return static_cast<T&>(node);
 }
 

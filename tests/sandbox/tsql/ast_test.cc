@@ -1,21 +1,22 @@
 // Downcasts of syntax tree nodes are checked: the right type is the node itself, any other
 // stops the process instead of reading a node as what it is not.
+#include "sandbox/tsql/ast.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 
-#include "sandbox/tsql/ast.h"
 #include "sandbox/tsql/parser.h"
 
 namespace sandbox::tsql {
 namespace {
 
 const Statement& First(const Batch& b) { return *b.statements.at(0); }
-const QuerySpec& Spec(const Batch& b) {
+const QuerySpec& Select(const Batch& b) {
   return First(b).As<SelectStatement>().query->As<QuerySpec>();
 }
-const Expr& Item(const Batch& b) { return *Spec(b).items.at(0).expr; }
+const Expr& Item(const Batch& b) { return *Select(b).items.at(0).expr; }
 
 // Types that stand for several kinds accept each of them (a kind left out of Is() would stop
 // every batch that uses it).
@@ -28,19 +29,17 @@ TEST(AstDowncastTest, SharedTypesAcceptEachOfTheirKinds) {
     return &s.As<TransactionStatement>();
   };
   const auto simple = [](const Statement& s) -> const void* { return &s.As<SimpleStatement>(); };
-  const auto drop = [](const Statement& s) -> const void* {
-    return &s.As<DropObjectsStatement>();
-  };
+  const auto drop = [](const Statement& s) -> const void* { return &s.As<DropObjectsStatement>(); };
   const auto label = [](const Statement& s) -> const void* { return &s.As<LabelStatement>(); };
   const Case cases[] = {
-      {"BEGIN TRAN", transaction},         // BEGIN TRANSACTION
-      {"COMMIT", transaction},             // COMMIT [WORK]
-      {"ROLLBACK TRAN [a;b]", transaction},  // ROLLBACK with a hostile name
-      {"SAVE TRAN x", transaction},        // SAVE TRANSACTION
-      {"BREAK", simple},                   // WHILE ... BREAK
-      {"CONTINUE", simple},                // WHILE ... CONTINUE
-      {"CHECKPOINT", simple},              // CHECKPOINT
-      {"RECONFIGURE WITH OVERRIDE", simple},  // after sp_configure
+      {"BEGIN TRAN", transaction},              // BEGIN TRANSACTION
+      {"COMMIT", transaction},                  // COMMIT [WORK]
+      {"ROLLBACK TRAN [a;b]", transaction},     // ROLLBACK with a hostile name
+      {"SAVE TRAN x", transaction},             // SAVE TRANSACTION
+      {"BREAK", simple},                        // WHILE ... BREAK
+      {"CONTINUE", simple},                     // WHILE ... CONTINUE
+      {"CHECKPOINT", simple},                   // CHECKPOINT
+      {"RECONFIGURE WITH OVERRIDE", simple},    // after sp_configure
       {"DROP TABLE [we]]ird;t], [ü'x]", drop},  // DROP TABLE, several names
       {"DROP VIEW v", drop},
       {"DROP PROC p", drop},
@@ -72,9 +71,9 @@ TEST(AstDowncastDeathTest, WrongTypeStops) {
        [](const Batch& b) { First(b).As<SelectStatement>().query->As<QuerySpec>(); }},
       // Table sources, with hostile names: a join is neither of its tables.
       {"SELECT * FROM [a]]b;c] JOIN [ü'x] ON 1 = 1",
-       [](const Batch& b) { Spec(b).from.at(0)->As<TableRef>(); }},
+       [](const Batch& b) { Select(b).from.at(0)->As<TableRef>(); }},
       {"SELECT * FROM (SELECT 1 AS n) AS d",
-       [](const Batch& b) { Spec(b).from.at(0)->As<Join>(); }},
+       [](const Batch& b) { Select(b).from.at(0)->As<Join>(); }},
       // Expressions: an operator is not its operand, a literal not a column.
       {"SELECT 1 + 2", [](const Batch& b) { Item(b).As<Literal>(); }},
       {"SELECT 'a;b'", [](const Batch& b) { Item(b).As<ColumnRef>(); }},
