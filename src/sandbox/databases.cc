@@ -523,7 +523,11 @@ Value DbccArgument(const tsql::Expr& expr, int number) {
       case tsql::Literal::Type::kString:
       case tsql::Literal::Type::kUnicodeString:
         return Value(literal.text);
-      default:
+      case tsql::Literal::Type::kNull:
+      case tsql::Literal::Type::kDecimal:
+      case tsql::Literal::Type::kFloat:
+      case tsql::Literal::Type::kMoney:
+      case tsql::Literal::Type::kBinary:
         break;
     }
   }

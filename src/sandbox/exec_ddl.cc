@@ -1127,7 +1127,9 @@ void Executor::AlterDatabase(const AlterDatabaseStatement& s) {
       FilesChanged(session_, db.dbid);
       break;
     }
-    default:
+    case AlterDatabaseStatement::Action::kAddFile:
+    case AlterDatabaseStatement::Action::kAddLogFile:
+    case AlterDatabaseStatement::Action::kRemoveFile:
       throw errors::Unsupported("this ALTER DATABASE action");
   }
   SendDone(-1);

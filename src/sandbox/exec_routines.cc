@@ -144,7 +144,40 @@ void RefuseSideEffects(const tsql::Statement& statement, std::string_view text) 
     case Kind::kExecute:
     case Kind::kExecuteString:
       throw invalid("EXECUTE");
-    default: {
+    case Kind::kTruncateTable:
+    case Kind::kCreateTable:
+    case Kind::kAlterTable:
+    case Kind::kDropTable:
+    case Kind::kCreateIndex:
+    case Kind::kDropIndex:
+    case Kind::kCreateView:
+    case Kind::kDropView:
+    case Kind::kCreateProcedure:
+    case Kind::kDropProcedure:
+    case Kind::kCreateTrigger:
+    case Kind::kDropTrigger:
+    case Kind::kCreateDatabase:
+    case Kind::kAlterDatabase:
+    case Kind::kDropDatabase:
+    case Kind::kPermission:
+    case Kind::kSetOption:
+    case Kind::kBeginTransaction:
+    case Kind::kCommit:
+    case Kind::kRollback:
+    case Kind::kSaveTransaction:
+    case Kind::kPrint:
+    case Kind::kRaiserror:
+    case Kind::kUse:
+    case Kind::kKill:
+    case Kind::kWaitFor:
+    case Kind::kBackup:
+    case Kind::kRestore:
+    case Kind::kDbcc:
+    case Kind::kCheckpoint:
+    case Kind::kReconfigure:
+    case Kind::kCursor:
+    case Kind::kCreateFunction:
+    case Kind::kDropFunction: {
       // PRINT, RAISERROR, transactions, DDL, SET options: named by the statement's words.
       std::string_view words = statement.span.TextIn(text);
       size_t end = words.find_first_of(" \t\r\n(");

@@ -1,6 +1,7 @@
 #include "sandbox/executor.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <thread>
 
 #include "sandbox/backup.h"
@@ -45,9 +46,40 @@ bool NeedsStatementSavepoint(tsql::Statement::Kind kind) {
     case tsql::Statement::Kind::kCreateTrigger:
     case tsql::Statement::Kind::kDropTrigger:
       return true;
-    default:
+    case tsql::Statement::Kind::kCreateDatabase:
+    case tsql::Statement::Kind::kAlterDatabase:
+    case tsql::Statement::Kind::kDropDatabase:
+    case tsql::Statement::Kind::kDeclare:
+    case tsql::Statement::Kind::kSetVariable:
+    case tsql::Statement::Kind::kSetOption:
+    case tsql::Statement::Kind::kIf:
+    case tsql::Statement::Kind::kWhile:
+    case tsql::Statement::Kind::kBlock:
+    case tsql::Statement::Kind::kBreak:
+    case tsql::Statement::Kind::kContinue:
+    case tsql::Statement::Kind::kBeginTransaction:
+    case tsql::Statement::Kind::kCommit:
+    case tsql::Statement::Kind::kRollback:
+    case tsql::Statement::Kind::kSaveTransaction:
+    case tsql::Statement::Kind::kReturn:
+    case tsql::Statement::Kind::kPrint:
+    case tsql::Statement::Kind::kRaiserror:
+    case tsql::Statement::Kind::kGoto:
+    case tsql::Statement::Kind::kLabel:
+    case tsql::Statement::Kind::kExecute:
+    case tsql::Statement::Kind::kExecuteString:
+    case tsql::Statement::Kind::kUse:
+    case tsql::Statement::Kind::kKill:
+    case tsql::Statement::Kind::kWaitFor:
+    case tsql::Statement::Kind::kBackup:
+    case tsql::Statement::Kind::kRestore:
+    case tsql::Statement::Kind::kDbcc:
+    case tsql::Statement::Kind::kCheckpoint:
+    case tsql::Statement::Kind::kReconfigure:
+    case tsql::Statement::Kind::kCursor:
       return false;
   }
+  std::abort();  // not reached: the switch names every kind and returns
 }
 
 bool TerminatesStatement(std::int32_t number) {
@@ -255,10 +287,52 @@ Executor::Flow Executor::Run(const tsql::Statement& statement) {
       return Flow::kGoto;
     case tsql::Statement::Kind::kLabel:
       return Flow::kNext;
-    default:
+    case tsql::Statement::Kind::kSelect:
+    case tsql::Statement::Kind::kInsert:
+    case tsql::Statement::Kind::kUpdate:
+    case tsql::Statement::Kind::kDelete:
+    case tsql::Statement::Kind::kTruncateTable:
+    case tsql::Statement::Kind::kCreateTable:
+    case tsql::Statement::Kind::kAlterTable:
+    case tsql::Statement::Kind::kDropTable:
+    case tsql::Statement::Kind::kCreateIndex:
+    case tsql::Statement::Kind::kDropIndex:
+    case tsql::Statement::Kind::kCreateView:
+    case tsql::Statement::Kind::kDropView:
+    case tsql::Statement::Kind::kCreateProcedure:
+    case tsql::Statement::Kind::kDropProcedure:
+    case tsql::Statement::Kind::kCreateDatabase:
+    case tsql::Statement::Kind::kAlterDatabase:
+    case tsql::Statement::Kind::kDropDatabase:
+    case tsql::Statement::Kind::kPermission:
+    case tsql::Statement::Kind::kDeclare:
+    case tsql::Statement::Kind::kSetVariable:
+    case tsql::Statement::Kind::kSetOption:
+    case tsql::Statement::Kind::kBeginTransaction:
+    case tsql::Statement::Kind::kCommit:
+    case tsql::Statement::Kind::kRollback:
+    case tsql::Statement::Kind::kSaveTransaction:
+    case tsql::Statement::Kind::kPrint:
+    case tsql::Statement::Kind::kRaiserror:
+    case tsql::Statement::Kind::kExecute:
+    case tsql::Statement::Kind::kExecuteString:
+    case tsql::Statement::Kind::kUse:
+    case tsql::Statement::Kind::kKill:
+    case tsql::Statement::Kind::kWaitFor:
+    case tsql::Statement::Kind::kBackup:
+    case tsql::Statement::Kind::kRestore:
+    case tsql::Statement::Kind::kDbcc:
+    case tsql::Statement::Kind::kCheckpoint:
+    case tsql::Statement::Kind::kReconfigure:
+    case tsql::Statement::Kind::kCursor:
+    case tsql::Statement::Kind::kCreateFunction:
+    case tsql::Statement::Kind::kDropFunction:
+    case tsql::Statement::Kind::kCreateTrigger:
+    case tsql::Statement::Kind::kDropTrigger:
       RunLeaf(statement);
       return Flow::kNext;
   }
+  std::abort();  // not reached: the switch names every kind and returns
 }
 
 void Executor::RunLeaf(const tsql::Statement& statement) {
@@ -686,7 +760,14 @@ void Executor::Dispatch(const tsql::Statement& statement) {
       return CreateTrigger(statement.As<CreateTriggerStatement>());
     case tsql::Statement::Kind::kDropTrigger:
       return DropTriggers(statement.As<DropObjectsStatement>());
-    default:
+    case tsql::Statement::Kind::kIf:
+    case tsql::Statement::Kind::kWhile:
+    case tsql::Statement::Kind::kBlock:
+    case tsql::Statement::Kind::kBreak:
+    case tsql::Statement::Kind::kContinue:
+    case tsql::Statement::Kind::kReturn:
+    case tsql::Statement::Kind::kGoto:
+    case tsql::Statement::Kind::kLabel:
       throw errors::Unsupported("this statement");
   }
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "sandbox/arithmetic.h"
 #include "sandbox/builtin_functions.h"
@@ -410,9 +411,19 @@ bool IsArithmetic(BinaryOp op) {
     case BinaryOp::kBitOr:
     case BinaryOp::kBitXor:
       return true;
-    default:
+    case BinaryOp::kEqual:
+    case BinaryOp::kNotEqual:
+    case BinaryOp::kLess:
+    case BinaryOp::kGreater:
+    case BinaryOp::kLessEqual:
+    case BinaryOp::kGreaterEqual:
+    case BinaryOp::kNotLess:
+    case BinaryOp::kNotGreater:
+    case BinaryOp::kAnd:
+    case BinaryOp::kOr:
       return false;
   }
+  std::abort();  // not reached: the switch names every kind and returns
 }
 
 // Chains longer than this are written for SQLite as a balanced tree when regrouping cannot change
@@ -445,9 +456,23 @@ const char* AssociativeOperator(BinaryOp op, const TypedSql& left, const TypedSq
       return " & ";
     case BinaryOp::kBitOr:
       return " | ";
-    default:
+    case BinaryOp::kSubtract:
+    case BinaryOp::kDivide:
+    case BinaryOp::kModulo:
+    case BinaryOp::kBitXor:
+    case BinaryOp::kEqual:
+    case BinaryOp::kNotEqual:
+    case BinaryOp::kLess:
+    case BinaryOp::kGreater:
+    case BinaryOp::kLessEqual:
+    case BinaryOp::kGreaterEqual:
+    case BinaryOp::kNotLess:
+    case BinaryOp::kNotGreater:
+    case BinaryOp::kAnd:
+    case BinaryOp::kOr:
       return nullptr;
   }
+  std::abort();  // not reached: the switch names every kind and returns
 }
 
 }  // namespace
@@ -474,7 +499,16 @@ TypedSql Translator::Binary(const BinaryExpr& expr, const Scope* scope) {
       case BinaryOp::kGreaterEqual:
       case BinaryOp::kNotLess:
         return Comparison(">=", Expression(*expr.left, scope), Expression(*expr.right, scope));
-      default:
+      case BinaryOp::kAdd:
+      case BinaryOp::kSubtract:
+      case BinaryOp::kMultiply:
+      case BinaryOp::kDivide:
+      case BinaryOp::kModulo:
+      case BinaryOp::kBitAnd:
+      case BinaryOp::kBitOr:
+      case BinaryOp::kBitXor:
+      case BinaryOp::kAnd:
+      case BinaryOp::kOr:
         break;
     }
   }
@@ -640,7 +674,16 @@ TypedSql Translator::Arithmetic(BinaryOp op, TypedSql left, TypedSql right, int&
     case BinaryOp::kBitXor:
       out.sql = "tsql_bitxor(" + left.sql + ", " + right.sql + ")";
       break;
-    default:
+    case BinaryOp::kEqual:
+    case BinaryOp::kNotEqual:
+    case BinaryOp::kLess:
+    case BinaryOp::kGreater:
+    case BinaryOp::kLessEqual:
+    case BinaryOp::kGreaterEqual:
+    case BinaryOp::kNotLess:
+    case BinaryOp::kNotGreater:
+    case BinaryOp::kAnd:
+    case BinaryOp::kOr:
       break;
   }
   return out;
@@ -1046,7 +1089,20 @@ TypedSql Translator::Expression(const Expr& expr, const Scope* scope) {
       guard.emplace(depth_);
       if (guard->TooDeep()) throw TooDeep();
       break;
-    default:
+    case Expr::Kind::kLiteral:
+    case Expr::Kind::kColumn:
+    case Expr::Kind::kVariable:
+    case Expr::Kind::kGlobalVariable:
+    case Expr::Kind::kBinary:
+    case Expr::Kind::kLike:
+    case Expr::Kind::kBetween:
+    case Expr::Kind::kExists:
+    case Expr::Kind::kIsNull:
+    case Expr::Kind::kSubquery:
+    case Expr::Kind::kContains:
+    case Expr::Kind::kCollate:
+    case Expr::Kind::kDefault:
+    case Expr::Kind::kParameterMarker:
       break;
   }
   switch (expr.kind) {

@@ -1,6 +1,15 @@
 #include "sandbox/tsql/ast.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace sandbox::tsql {
+
+void WrongNodeDowncast(const char* downcast, int kind) {
+  std::fprintf(stderr, "syntax tree node of kind %d downcast to the wrong type: %s\n", kind,
+               downcast);
+  std::abort();
+}
 
 std::string ObjectName::ToString() const {
   std::string out;
@@ -49,12 +58,32 @@ bool Expr::IsCondition() const {
         case BinaryOp::kAnd:
         case BinaryOp::kOr:
           return true;
-        default:
+        case BinaryOp::kAdd:
+        case BinaryOp::kSubtract:
+        case BinaryOp::kMultiply:
+        case BinaryOp::kDivide:
+        case BinaryOp::kModulo:
+        case BinaryOp::kBitAnd:
+        case BinaryOp::kBitOr:
+        case BinaryOp::kBitXor:
           return false;
       }
-    default:
+      break;
+    case Kind::kLiteral:
+    case Kind::kColumn:
+    case Kind::kVariable:
+    case Kind::kGlobalVariable:
+    case Kind::kCase:
+    case Kind::kCast:
+    case Kind::kConvert:
+    case Kind::kFunction:
+    case Kind::kSubquery:
+    case Kind::kCollate:
+    case Kind::kDefault:
+    case Kind::kParameterMarker:
       return false;
   }
+  std::abort();  // not reached: the switch names every kind and returns
 }
 
 // Chains of thousands of operators are destroyed link by link: each step detaches the next

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace sandbox::tsql {
@@ -58,6 +59,24 @@ struct TypeRef {
   std::string ToString() const;  // name plus "(length[, scale])"
 };
 
+// Node types name the kind they stand for (kKind), or the kinds when several share one type
+// (Is). A downcast to the wrong type would be undefined behaviour; As<T>() stops the process
+// with both named instead, in every build, for the price of one comparison.
+[[noreturn]] void WrongNodeDowncast(const char* downcast, int kind);
+
+template <class T, class Node>
+T& CheckedDowncast(Node& node) {
+  bool fits;
+  if constexpr (requires { std::remove_const_t<T>::Is(node.kind); }) {
+    fits = std::remove_const_t<T>::Is(node.kind);
+  } else {
+    fits = node.kind == std::remove_const_t<T>::kKind;
+  }
+  if (!fits) [[unlikely]]
+    WrongNodeDowncast(__PRETTY_FUNCTION__, static_cast<int>(node.kind));
+  return static_cast<T&>(node);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Expressions
 
@@ -97,11 +116,11 @@ struct Expr {
 
   template <class T>
   const T& As() const {
-    return static_cast<const T&>(*this);
+    return CheckedDowncast<const T>(*this);
   }
   template <class T>
   T& As() {
-    return static_cast<T&>(*this);
+    return CheckedDowncast<T>(*this);
   }
 
   const Kind kind;
@@ -122,6 +141,7 @@ struct Literal : Expr {
     kBinary,         // 0x1F2E (`text` holds the bytes)
   };
   Literal() : Expr(Kind::kLiteral) {}
+  static constexpr Kind kKind = Kind::kLiteral;
 
   Type type = Type::kNull;
   // Strings: the value. Binary: the raw bytes. Numbers: the digits as written, with a leading
@@ -136,17 +156,20 @@ struct Literal : Expr {
 // A column, optionally qualified: "Folder.FolderID", "#TempDocument1_1.EntryID", "dbo.t.c".
 struct ColumnRef : Expr {
   ColumnRef() : Expr(Kind::kColumn) {}
+  static constexpr Kind kKind = Kind::kColumn;
   ObjectName table;  // the qualifier; empty() when the column is not qualified
   std::string column;
 };
 
 struct Variable : Expr {
   Variable() : Expr(Kind::kVariable) {}
+  static constexpr Kind kKind = Kind::kVariable;
   std::string name;  // with the "@"
 };
 
 struct GlobalVariable : Expr {
   GlobalVariable() : Expr(Kind::kGlobalVariable) {}
+  static constexpr Kind kKind = Kind::kGlobalVariable;
   std::string name;  // with the "@@", as written ("@@ROWCOUNT", "@@version")
 };
 
@@ -154,6 +177,7 @@ enum class UnaryOp { kNegate, kPlus, kBitNot, kNot };
 
 struct UnaryExpr : Expr {
   UnaryExpr() : Expr(Kind::kUnary) {}
+  static constexpr Kind kKind = Kind::kUnary;
   UnaryOp op = UnaryOp::kNegate;
   ExprPtr operand;
 };
@@ -184,6 +208,7 @@ enum class OuterJoin { kNone, kLeft, kRight };
 
 struct BinaryExpr : Expr {
   BinaryExpr() : Expr(Kind::kBinary) {}
+  static constexpr Kind kKind = Kind::kBinary;
   ~BinaryExpr() override;  // takes left-deep chains apart in a loop
   BinaryOp op = BinaryOp::kAdd;
   OuterJoin outer_join = OuterJoin::kNone;
@@ -193,6 +218,7 @@ struct BinaryExpr : Expr {
 
 struct LikeExpr : Expr {
   LikeExpr() : Expr(Kind::kLike) {}
+  static constexpr Kind kKind = Kind::kLike;
   ExprPtr value;
   ExprPtr pattern;
   ExprPtr escape;  // may be null
@@ -201,6 +227,7 @@ struct LikeExpr : Expr {
 
 struct BetweenExpr : Expr {
   BetweenExpr() : Expr(Kind::kBetween) {}
+  static constexpr Kind kKind = Kind::kBetween;
   ExprPtr value;
   ExprPtr low;
   ExprPtr high;
@@ -209,6 +236,7 @@ struct BetweenExpr : Expr {
 
 struct InExpr : Expr {
   InExpr() : Expr(Kind::kIn) {}
+  static constexpr Kind kKind = Kind::kIn;
   ExprPtr value;
   std::vector<ExprPtr> list;        // IN (a, b, c)
   std::unique_ptr<Query> subquery;  // IN (SELECT ...); exactly one of list/subquery is used
@@ -217,17 +245,20 @@ struct InExpr : Expr {
 
 struct ExistsExpr : Expr {
   ExistsExpr() : Expr(Kind::kExists) {}
+  static constexpr Kind kKind = Kind::kExists;
   std::unique_ptr<Query> subquery;
 };
 
 struct IsNullExpr : Expr {
   IsNullExpr() : Expr(Kind::kIsNull) {}
+  static constexpr Kind kKind = Kind::kIsNull;
   ExprPtr value;
   bool negated = false;  // IS NOT NULL
 };
 
 struct CaseExpr : Expr {
   CaseExpr() : Expr(Kind::kCase) {}
+  static constexpr Kind kKind = Kind::kCase;
   struct When {
     ExprPtr condition;  // a value for the simple form, a condition for the searched form
     ExprPtr result;
@@ -239,12 +270,14 @@ struct CaseExpr : Expr {
 
 struct CastExpr : Expr {
   CastExpr() : Expr(Kind::kCast) {}
+  static constexpr Kind kKind = Kind::kCast;
   ExprPtr value;
   TypeRef type;
 };
 
 struct ConvertExpr : Expr {
   ConvertExpr() : Expr(Kind::kConvert) {}
+  static constexpr Kind kKind = Kind::kConvert;
   TypeRef type;
   ExprPtr value;
   ExprPtr style;  // may be null
@@ -255,6 +288,7 @@ struct ConvertExpr : Expr {
 // CURRENT_USER, USER).
 struct FunctionCall : Expr {
   FunctionCall() : Expr(Kind::kFunction) {}
+  static constexpr Kind kKind = Kind::kFunction;
   ObjectName name;  // name.name is the function name as written; owner for dbo.fn(...)
   std::vector<ExprPtr> args;
   bool star = false;      // COUNT(*)
@@ -264,12 +298,14 @@ struct FunctionCall : Expr {
 
 struct SubqueryExpr : Expr {
   SubqueryExpr() : Expr(Kind::kSubquery) {}
+  static constexpr Kind kKind = Kind::kSubquery;
   std::unique_ptr<Query> query;
 };
 
 // CONTAINS(column | *, 'condition') or FREETEXT(...).
 struct ContainsExpr : Expr {
   ContainsExpr() : Expr(Kind::kContains) {}
+  static constexpr Kind kKind = Kind::kContains;
   bool freetext = false;
   std::vector<ExprPtr> columns;  // empty for "*"
   ExprPtr search;
@@ -277,6 +313,7 @@ struct ContainsExpr : Expr {
 
 struct CollateExpr : Expr {
   CollateExpr() : Expr(Kind::kCollate) {}
+  static constexpr Kind kKind = Kind::kCollate;
   ~CollateExpr() override;  // takes chains apart in a loop
   ExprPtr value;
   std::string collation;
@@ -284,10 +321,12 @@ struct CollateExpr : Expr {
 
 struct DefaultExpr : Expr {
   DefaultExpr() : Expr(Kind::kDefault) {}
+  static constexpr Kind kKind = Kind::kDefault;
 };
 
 struct ParameterMarker : Expr {
   ParameterMarker() : Expr(Kind::kParameterMarker) {}
+  static constexpr Kind kKind = Kind::kParameterMarker;
   int index = 0;  // 0-based, in the order the markers appear in the batch
 };
 
@@ -303,11 +342,11 @@ struct TableSource {
 
   template <class T>
   const T& As() const {
-    return static_cast<const T&>(*this);
+    return CheckedDowncast<const T>(*this);
   }
   template <class T>
   T& As() {
-    return static_cast<T&>(*this);
+    return CheckedDowncast<T>(*this);
   }
 
   const Kind kind;
@@ -319,6 +358,7 @@ using TableSourcePtr = std::unique_ptr<TableSource>;
 // A table or view by name, with its alias ("Document ParentDoc", "#TempDocument1 AS MyTemp").
 struct TableRef : TableSource {
   TableRef() : TableSource(Kind::kTable) {}
+  static constexpr Kind kKind = Kind::kTable;
   ObjectName name;
   std::string alias;               // empty when none
   std::vector<std::string> hints;  // WITH (NOLOCK) -> {"NOLOCK"}, upper-cased
@@ -329,6 +369,7 @@ struct TableRef : TableSource {
 // (SELECT ...) alias
 struct DerivedTable : TableSource {
   DerivedTable() : TableSource(Kind::kDerived) {}
+  static constexpr Kind kKind = Kind::kDerived;
   std::unique_ptr<Query> query;
   std::string alias;
   std::vector<std::string> column_aliases;  // (SELECT ...) AS t (a, b)
@@ -338,6 +379,7 @@ enum class JoinType { kInner, kLeft, kRight, kFull, kCross };
 
 struct Join : TableSource {
   Join() : TableSource(Kind::kJoin) {}
+  static constexpr Kind kKind = Kind::kJoin;
   ~Join() override;  // takes left-deep chains apart in a loop
   JoinType type = JoinType::kInner;
   TableSourcePtr left;
@@ -378,11 +420,11 @@ struct Query {
 
   template <class T>
   const T& As() const {
-    return static_cast<const T&>(*this);
+    return CheckedDowncast<const T>(*this);
   }
   template <class T>
   T& As() {
-    return static_cast<T&>(*this);
+    return CheckedDowncast<T>(*this);
   }
   // The leftmost SELECT of a union chain (the one that names the result columns and holds INTO).
   const QuerySpec& FirstSpec() const;
@@ -396,6 +438,7 @@ using QueryPtr = std::unique_ptr<Query>;
 
 struct QuerySpec : Query {
   QuerySpec() : Query(Kind::kSpec) {}
+  static constexpr Kind kKind = Kind::kSpec;
   bool distinct = false;
   ExprPtr top;  // null without TOP
   bool top_percent = false;
@@ -411,6 +454,7 @@ struct QuerySpec : Query {
 
 struct UnionQuery : Query {
   UnionQuery() : Query(Kind::kUnion) {}
+  static constexpr Kind kKind = Kind::kUnion;
   ~UnionQuery() override;  // takes left-deep chains apart in a loop
   bool all = false;
   QueryPtr left;
@@ -548,11 +592,11 @@ struct Statement {
 
   template <class T>
   const T& As() const {
-    return static_cast<const T&>(*this);
+    return CheckedDowncast<const T>(*this);
   }
   template <class T>
   T& As() {
-    return static_cast<T&>(*this);
+    return CheckedDowncast<T>(*this);
   }
 
   const Kind kind;
@@ -564,6 +608,7 @@ using StatementList = std::vector<StatementPtr>;
 
 struct SelectStatement : Statement {
   SelectStatement() : Statement(Kind::kSelect) {}
+  static constexpr Kind kKind = Kind::kSelect;
   QueryPtr query;
 };
 
@@ -571,6 +616,7 @@ struct ExecuteStatement;
 
 struct InsertStatement : Statement {
   InsertStatement() : Statement(Kind::kInsert) {}
+  static constexpr Kind kKind = Kind::kInsert;
   enum class Source { kValues, kQuery, kExecute, kDefaultValues };
   ObjectName table;
   std::vector<std::string> columns;  // empty when not listed
@@ -602,6 +648,7 @@ struct CursorRef {
 // of a table in FROM, and the target table may appear in FROM again.
 struct UpdateStatement : Statement {
   UpdateStatement() : Statement(Kind::kUpdate) {}
+  static constexpr Kind kKind = Kind::kUpdate;
   ExprPtr top;
   bool top_percent = false;
   ObjectName target;
@@ -615,6 +662,7 @@ struct UpdateStatement : Statement {
 // DELETE [FROM] target [FROM sources] [WHERE ...]; the same rules for target and FROM as UPDATE.
 struct DeleteStatement : Statement {
   DeleteStatement() : Statement(Kind::kDelete) {}
+  static constexpr Kind kKind = Kind::kDelete;
   ExprPtr top;
   bool top_percent = false;
   ObjectName target;
@@ -626,11 +674,13 @@ struct DeleteStatement : Statement {
 
 struct TruncateTableStatement : Statement {
   TruncateTableStatement() : Statement(Kind::kTruncateTable) {}
+  static constexpr Kind kKind = Kind::kTruncateTable;
   ObjectName table;
 };
 
 struct CreateTableStatement : Statement {
   CreateTableStatement() : Statement(Kind::kCreateTable) {}
+  static constexpr Kind kKind = Kind::kCreateTable;
   ObjectName name;
   TableDefinition definition;
   std::string filegroup;  // ON [PRIMARY] / TEXTIMAGE_ON are kept here, not acted upon
@@ -638,6 +688,7 @@ struct CreateTableStatement : Statement {
 
 struct AlterTableStatement : Statement {
   AlterTableStatement() : Statement(Kind::kAlterTable) {}
+  static constexpr Kind kKind = Kind::kAlterTable;
   enum class Action {
     kAdd,              // ADD col-def | constraint [, ...]
     kAlterColumn,      // ALTER COLUMN col type [NULL | NOT NULL]
@@ -658,11 +709,16 @@ struct AlterTableStatement : Statement {
 
 struct DropObjectsStatement : Statement {
   explicit DropObjectsStatement(Kind k) : Statement(k) {}  // kDropTable/kDropView/kDropProcedure
+  static bool Is(Kind k) {
+    return k == Kind::kDropTable || k == Kind::kDropView || k == Kind::kDropProcedure ||
+           k == Kind::kDropFunction || k == Kind::kDropTrigger;
+  }
   std::vector<ObjectName> names;
 };
 
 struct CreateIndexStatement : Statement {
   CreateIndexStatement() : Statement(Kind::kCreateIndex) {}
+  static constexpr Kind kKind = Kind::kCreateIndex;
   bool unique = false;
   std::optional<bool> clustered;
   std::string name;
@@ -673,6 +729,7 @@ struct CreateIndexStatement : Statement {
 
 struct DropIndexStatement : Statement {
   DropIndexStatement() : Statement(Kind::kDropIndex) {}
+  static constexpr Kind kKind = Kind::kDropIndex;
   struct Target {
     ObjectName table;  // DROP INDEX table.index, or DROP INDEX index ON table
     std::string index;
@@ -682,6 +739,7 @@ struct DropIndexStatement : Statement {
 
 struct CreateViewStatement : Statement {
   CreateViewStatement() : Statement(Kind::kCreateView) {}
+  static constexpr Kind kKind = Kind::kCreateView;
   bool alter = false;
   ObjectName name;
   std::vector<std::string> columns;  // CREATE VIEW v (a, b)
@@ -702,6 +760,7 @@ struct ProcedureParameter {
 
 struct CreateProcedureStatement : Statement {
   CreateProcedureStatement() : Statement(Kind::kCreateProcedure) {}
+  static constexpr Kind kKind = Kind::kCreateProcedure;
   bool alter = false;
   ObjectName name;
   int number = 0;  // ;n group number, 0 when absent
@@ -718,6 +777,7 @@ struct CreateProcedureStatement : Statement {
 // (RETURNS TABLE ... RETURN (SELECT ...)) or multi-statement table (RETURNS @r TABLE (...)).
 struct CreateFunctionStatement : Statement {
   CreateFunctionStatement() : Statement(Kind::kCreateFunction) {}
+  static constexpr Kind kKind = Kind::kCreateFunction;
   enum class Returns { kScalar, kInlineTable, kTable };
   bool alter = false;
   ObjectName name;
@@ -735,6 +795,7 @@ struct CreateFunctionStatement : Statement {
 // CREATE/ALTER TRIGGER name ON table {FOR | AFTER | INSTEAD OF} INSERT, UPDATE, DELETE AS body.
 struct CreateTriggerStatement : Statement {
   CreateTriggerStatement() : Statement(Kind::kCreateTrigger) {}
+  static constexpr Kind kKind = Kind::kCreateTrigger;
   bool alter = false;
   ObjectName name;
   ObjectName table;
@@ -762,6 +823,7 @@ struct DatabaseFile {
 
 struct CreateDatabaseStatement : Statement {
   CreateDatabaseStatement() : Statement(Kind::kCreateDatabase) {}
+  static constexpr Kind kKind = Kind::kCreateDatabase;
   std::string name;
   std::vector<DatabaseFile> files;
   std::vector<DatabaseFile> log_files;
@@ -776,6 +838,7 @@ struct DatabaseOption {
 
 struct AlterDatabaseStatement : Statement {
   AlterDatabaseStatement() : Statement(Kind::kAlterDatabase) {}
+  static constexpr Kind kKind = Kind::kAlterDatabase;
   enum class Action {
     kSet,
     kModifyName,
@@ -795,11 +858,13 @@ struct AlterDatabaseStatement : Statement {
 
 struct DropDatabaseStatement : Statement {
   DropDatabaseStatement() : Statement(Kind::kDropDatabase) {}
+  static constexpr Kind kKind = Kind::kDropDatabase;
   std::vector<std::string> names;
 };
 
 struct PermissionStatement : Statement {
   PermissionStatement() : Statement(Kind::kPermission) {}
+  static constexpr Kind kKind = Kind::kPermission;
   enum class Action { kGrant, kDeny, kRevoke };
   Action action = Action::kGrant;
   // Upper-cased, one blank between words: "SELECT", "EXECUTE" (for EXEC too), "REFERENCES",
@@ -823,11 +888,13 @@ struct VariableDecl {
 
 struct DeclareStatement : Statement {
   DeclareStatement() : Statement(Kind::kDeclare) {}
+  static constexpr Kind kKind = Kind::kDeclare;
   std::vector<VariableDecl> variables;
 };
 
 struct SetVariableStatement : Statement {
   SetVariableStatement() : Statement(Kind::kSetVariable) {}
+  static constexpr Kind kKind = Kind::kSetVariable;
   std::string variable;  // with "@"
   ExprPtr value;
 };
@@ -836,6 +903,7 @@ struct SetVariableStatement : Statement {
 // SET TRANSACTION ISOLATION LEVEL READ COMMITTED, SET DATEFORMAT dmy, ...
 struct SetOptionStatement : Statement {
   SetOptionStatement() : Statement(Kind::kSetOption) {}
+  static constexpr Kind kKind = Kind::kSetOption;
   enum class ValueKind { kOnOff, kExpr, kWords };
   // Upper-cased option names; several only for ON/OFF options listed with commas. Multi-word
   // options are joined by one blank: "TRANSACTION ISOLATION LEVEL", "STATISTICS IO".
@@ -849,6 +917,7 @@ struct SetOptionStatement : Statement {
 
 struct IfStatement : Statement {
   IfStatement() : Statement(Kind::kIf) {}
+  static constexpr Kind kKind = Kind::kIf;
   ExprPtr condition;
   StatementPtr then_branch;
   StatementPtr else_branch;  // may be null
@@ -856,38 +925,51 @@ struct IfStatement : Statement {
 
 struct WhileStatement : Statement {
   WhileStatement() : Statement(Kind::kWhile) {}
+  static constexpr Kind kKind = Kind::kWhile;
   ExprPtr condition;
   StatementPtr body;
 };
 
 struct BlockStatement : Statement {
   BlockStatement() : Statement(Kind::kBlock) {}
+  static constexpr Kind kKind = Kind::kBlock;
   StatementList statements;
 };
 
 struct SimpleStatement : Statement {
   explicit SimpleStatement(Kind k) : Statement(k) {}  // kBreak, kContinue, kCheckpoint
+  static bool Is(Kind k) {
+    return k == Kind::kBreak || k == Kind::kContinue || k == Kind::kCheckpoint ||
+           k == Kind::kReconfigure;
+  }
 };
 
 // BEGIN TRAN[SACTION] [name], COMMIT [TRAN[SACTION] | WORK] [name], ROLLBACK ..., SAVE TRAN name.
 struct TransactionStatement : Statement {
   explicit TransactionStatement(Kind k) : Statement(k) {}
+  static bool Is(Kind k) {
+    return k == Kind::kBeginTransaction || k == Kind::kCommit || k == Kind::kRollback ||
+           k == Kind::kSaveTransaction;
+  }
   std::string name;          // a name or a @variable; empty when not given
   bool distributed = false;  // BEGIN DISTRIBUTED TRAN
 };
 
 struct ReturnStatement : Statement {
   ReturnStatement() : Statement(Kind::kReturn) {}
+  static constexpr Kind kKind = Kind::kReturn;
   ExprPtr value;  // may be null
 };
 
 struct PrintStatement : Statement {
   PrintStatement() : Statement(Kind::kPrint) {}
+  static constexpr Kind kKind = Kind::kPrint;
   ExprPtr value;
 };
 
 struct RaiserrorStatement : Statement {
   RaiserrorStatement() : Statement(Kind::kRaiserror) {}
+  static constexpr Kind kKind = Kind::kRaiserror;
   ExprPtr message;  // a message number, a text or a @variable
   ExprPtr severity;
   ExprPtr state;
@@ -898,6 +980,7 @@ struct RaiserrorStatement : Statement {
 // GOTO label / label:
 struct LabelStatement : Statement {
   explicit LabelStatement(Kind k) : Statement(k) {}  // kGoto or kLabel
+  static bool Is(Kind k) { return k == Kind::kGoto || k == Kind::kLabel; }
   std::string label;
 };
 
@@ -910,6 +993,7 @@ struct ExecuteArgument {
 
 struct ExecuteStatement : Statement {
   ExecuteStatement() : Statement(Kind::kExecute) {}
+  static constexpr Kind kKind = Kind::kExecute;
   std::string return_variable;     // EXEC @r = proc; with "@", empty when absent
   ObjectName procedure;            // empty() when the procedure name is in a variable
   std::string procedure_variable;  // EXEC @name ...
@@ -921,27 +1005,32 @@ struct ExecuteStatement : Statement {
 
 struct ExecuteStringStatement : Statement {
   ExecuteStringStatement() : Statement(Kind::kExecuteString) {}
+  static constexpr Kind kKind = Kind::kExecuteString;
   ExprPtr text;  // string literals and variables joined by +
 };
 
 struct UseStatement : Statement {
   UseStatement() : Statement(Kind::kUse) {}
+  static constexpr Kind kKind = Kind::kUse;
   std::string database;
 };
 
 struct KillStatement : Statement {
   KillStatement() : Statement(Kind::kKill) {}
+  static constexpr Kind kKind = Kind::kKill;
   ExprPtr target;  // normally an integer literal (the spid)
 };
 
 struct WaitForStatement : Statement {
   WaitForStatement() : Statement(Kind::kWaitFor) {}
+  static constexpr Kind kKind = Kind::kWaitFor;
   bool delay = true;  // DELAY; false for TIME
   ExprPtr value;      // 'hh:mm:ss' or a @variable
 };
 
 struct BackupStatement : Statement {
   BackupStatement() : Statement(Kind::kBackup) {}
+  static constexpr Kind kKind = Kind::kBackup;
   bool log = false;  // BACKUP LOG; false for BACKUP DATABASE
   std::string database;
   struct Device {
@@ -958,6 +1047,7 @@ struct BackupStatement : Statement {
 
 struct RestoreStatement : Statement {
   RestoreStatement() : Statement(Kind::kRestore) {}
+  static constexpr Kind kKind = Kind::kRestore;
   enum class What { kDatabase, kLog, kFileListOnly, kHeaderOnly };
   What what = What::kDatabase;
   std::string database;                          // RESTORE DATABASE / LOG only
@@ -972,6 +1062,7 @@ struct RestoreStatement : Statement {
 
 struct DbccStatement : Statement {
   DbccStatement() : Statement(Kind::kDbcc) {}
+  static constexpr Kind kKind = Kind::kDbcc;
   std::string command;  // upper-cased: "SHRINKFILE", "CHECKDB"
   // Arguments as expressions; a bare name (DBCC SHRINKFILE(MyDb_Log, 3)) is an unqualified
   // ColumnRef whose `column` is the name.
@@ -982,6 +1073,7 @@ struct DbccStatement : Statement {
 // DECLARE c CURSOR ..., DECLARE @c CURSOR, SET @c = CURSOR ..., OPEN, FETCH, CLOSE, DEALLOCATE.
 struct CursorStatement : Statement {
   CursorStatement() : Statement(Kind::kCursor) {}
+  static constexpr Kind kKind = Kind::kCursor;
   enum class Action {
     kDeclare,
     kDeclareVariable,

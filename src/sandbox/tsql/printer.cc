@@ -1,5 +1,6 @@
 #include "sandbox/tsql/printer.h"
 
+#include <cstdlib>
 #include <optional>
 #include <vector>
 
@@ -32,9 +33,17 @@ int PrecedenceOf(const Expr& e) {
         case BinaryOp::kBitOr:
         case BinaryOp::kBitXor:
           return kAdditive;
-        default:
+        case BinaryOp::kEqual:
+        case BinaryOp::kNotEqual:
+        case BinaryOp::kLess:
+        case BinaryOp::kGreater:
+        case BinaryOp::kLessEqual:
+        case BinaryOp::kGreaterEqual:
+        case BinaryOp::kNotLess:
+        case BinaryOp::kNotGreater:
           return kPredicate;
       }
+      break;
     case Expr::Kind::kUnary:
       return e.As<UnaryExpr>().op == UnaryOp::kNot ? kNot : kUnary;
     case Expr::Kind::kLiteral: {
@@ -50,9 +59,22 @@ int PrecedenceOf(const Expr& e) {
     case Expr::Kind::kIn:
     case Expr::Kind::kIsNull:
       return kPredicate;
-    default:
+    case Expr::Kind::kColumn:
+    case Expr::Kind::kVariable:
+    case Expr::Kind::kGlobalVariable:
+    case Expr::Kind::kExists:
+    case Expr::Kind::kCase:
+    case Expr::Kind::kCast:
+    case Expr::Kind::kConvert:
+    case Expr::Kind::kFunction:
+    case Expr::Kind::kSubquery:
+    case Expr::Kind::kContains:
+    case Expr::Kind::kCollate:
+    case Expr::Kind::kDefault:
+    case Expr::Kind::kParameterMarker:
       return kPrimary;
   }
+  std::abort();  // not reached: the switch names every kind and returns
 }
 
 const char* OperatorText(BinaryOp op) {
@@ -182,7 +204,20 @@ class Printer {
         guard.emplace(depth_);
         if (guard->TooDeep()) throw ParseError(kTooDeepNumber, kTooDeepText, e.span.line);
         break;
-      default:
+      case Expr::Kind::kLiteral:
+      case Expr::Kind::kColumn:
+      case Expr::Kind::kVariable:
+      case Expr::Kind::kGlobalVariable:
+      case Expr::Kind::kBinary:
+      case Expr::Kind::kLike:
+      case Expr::Kind::kBetween:
+      case Expr::Kind::kExists:
+      case Expr::Kind::kIsNull:
+      case Expr::Kind::kSubquery:
+      case Expr::Kind::kContains:
+      case Expr::Kind::kCollate:
+      case Expr::Kind::kDefault:
+      case Expr::Kind::kParameterMarker:
         break;
     }
     switch (e.kind) {
@@ -416,7 +451,9 @@ class Printer {
           out += "$" + l.text;
         }
         break;
-      default:
+      case Literal::Type::kInteger:
+      case Literal::Type::kDecimal:
+      case Literal::Type::kFloat:
         out += l.text;
         break;
     }
