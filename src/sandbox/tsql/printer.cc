@@ -180,7 +180,7 @@ class Printer {
       case Expr::Kind::kConvert:
       case Expr::Kind::kIn:
         guard.emplace(depth_);
-        if (guard->TooDeep()) throw ParseError(kTooDeepNumber, kTooDeepText, e.span.line);
+        if (guard->TooDeep()) throw MessageError<kTooDeepNumber>(e.span.line);
         break;
       default:
         break;
@@ -424,7 +424,7 @@ class Printer {
 
   void PrintQuery(const Query& q) {
     NestingGuard guard(depth_);
-    if (guard.TooDeep()) throw ParseError(kTooDeepNumber, kTooDeepText, q.span.line);
+    if (guard.TooDeep()) throw MessageError<kTooDeepNumber>(q.span.line);
     if (q.kind == Query::Kind::kUnion) {
       std::vector<const UnionQuery*> chain{&q.As<UnionQuery>()};
       while (chain.back()->left->kind == Query::Kind::kUnion &&
@@ -510,7 +510,7 @@ class Printer {
 
   void PrintSource(const TableSource& t) {
     NestingGuard guard(depth_);
-    if (guard.TooDeep()) throw ParseError(kTooDeepNumber, kTooDeepText, t.span.line);
+    if (guard.TooDeep()) throw MessageError<kTooDeepNumber>(t.span.line);
     switch (t.kind) {
       case TableSource::Kind::kTable: {
         const auto& r = t.As<TableRef>();
