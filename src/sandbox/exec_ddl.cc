@@ -919,7 +919,7 @@ void Executor::CreateDatabase(const CreateDatabaseStatement& s) {
 }
 
 void Executor::DropDatabase(const DropDatabaseStatement& s) {
-  if (session_.trancount() > 0) throw errors::Raise<3739>();
+  if (session_.trancount() > 0) throw errors::Raise<226>("DROP DATABASE");
   InstanceImpl& instance = session_.instance();
   for (const std::string& name : s.names) {
     auto record = instance.FindDatabase(name);

@@ -172,7 +172,6 @@ inline constexpr MessageEntry kMessages[] = {
     {3726, 16, "Could not drop object '%s' because it is referenced by a FOREIGN KEY constraint."},
     {3727, 16, "Could not drop constraint. See previous errors."},
     {3728, 16, "'%s' is not a constraint."},
-    {3739, 16, "DROP DATABASE statement not allowed within multi-statement transaction."},
     {3902, 16, "The COMMIT TRANSACTION request has no corresponding BEGIN TRANSACTION."},
     {3903, 16, "The ROLLBACK TRANSACTION request has no corresponding BEGIN TRANSACTION."},
     {3906, 16, "Could not run BEGIN TRANSACTION in database '%s' because the database is read-only."},

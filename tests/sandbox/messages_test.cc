@@ -225,6 +225,9 @@ TEST_F(MessagesTest, ErrorsAreWordedAsTheServerWordsThem) {
       {"CREATE FUNCTION f() RETURNS int AS BEGIN INSERT p VALUES (1, 'a') RETURN 1 END",
        {"443 Invalid use of 'INSERT' within a function."}},
       {"KILL 9999", {"6106 Process ID 9999 is not an active process ID."}},
+      // DROP DATABASE is one of the statements a user transaction may not hold: 226.
+      {"BEGIN TRAN DROP DATABASE nosuch COMMIT",
+       {"226 DROP DATABASE statement not allowed within multi-statement transaction."}},
       {"DROP INDEX p.nosuch",
        {"3701 Cannot drop the index 'p.nosuch', because it does not exist in the system "
         "catalog."}},
