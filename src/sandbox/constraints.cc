@@ -194,12 +194,11 @@ void Executor::AddConstraints(
                                    : GeneratedName(check ? "CK" : "FK", owner.name,
                                                    column_level ? first_column : "");
     CheckIdentifier(object.name);
-    auto refuse = [&](std::int32_t number, const std::string& text) {
-      Info(number, text, 16);
-      throw SqlError(1750, 16, "Could not create constraint. See previous errors.");
+    auto refuse = [&](const SqlError& reason) {
+      Inform(*this, reason);
+      throw errors::Raise<1750>();
     };
-    if (db.catalog->Find(object.name, {}, owner.uid))
-      refuse(2714, "There is already an object named '" + object.name + "' in the database.");
+    if (db.catalog->Find(object.name, {}, owner.uid)) refuse(errors::Raise<2714>(object.name));
     ConstraintDetails d;
     d.column_level = column_level;
     if (check) {
@@ -208,33 +207,24 @@ void Executor::AddConstraints(
     } else {
       for (const IndexColumn& ic : k->columns) {
         const ColumnInfo* c = owner.FindColumn(ic.name);
-        if (!c)
-          refuse(1769, "Foreign key '" + object.name + "' references invalid column '" + ic.name +
-                           "' in referencing table '" + owner.name + "'.");
+        if (!c) refuse(errors::Raise<1769>(object.name, ic.name, owner.name));
         d.columns.push_back(c->name);
       }
       ObjectName ref_name = k->ref_table;
       if (!ref_name.database.empty() && !EqualsNoCase(ref_name.database, db.catalog->name()))
-        refuse(1763, "Cross-database foreign key references are not supported. Foreign key '" +
-                         ref_name.ToString() + "'.");
+        refuse(errors::Raise<1763>(ref_name.ToString()));
       const ObjectInfo* parent = db.catalog->Find(ref_name.name, ref_name.owner, owner.uid);
       if (!parent && EqualsNoCase(ref_name.name, owner.name)) parent = &owner;
       if (!parent || parent->type != ObjectType::kTable)
-        refuse(1767, "Foreign key '" + object.name + "' references invalid table '" +
-                         ref_name.ToString() + "'.");
+        refuse(errors::Raise<1767>(object.name, ref_name.ToString()));
       d.referenced = parent->id;
       std::vector<std::string> ref_columns = k->ref_columns;
       if (ref_columns.empty() && parent->PrimaryKey()) ref_columns = parent->PrimaryKey()->columns;
       if (!ref_columns.empty() && ref_columns.size() != d.columns.size())
-        refuse(8139,
-               "Number of referencing columns in foreign key differs from number of "
-               "referenced columns, table '" +
-                   owner.name + "'.");
+        refuse(errors::Raise<8139>(owner.name));
       for (const std::string& name : ref_columns) {
         const ColumnInfo* c = parent->FindColumn(name);
-        if (!c)
-          refuse(1770, "Foreign key '" + object.name + "' references invalid column '" + name +
-                           "' in referenced table '" + parent->name + "'.");
+        if (!c) refuse(errors::Raise<1770>(object.name, name, parent->name));
         d.ref_columns.push_back(c->name);
       }
       // The referenced columns must be exactly the key of a PRIMARY KEY or UNIQUE constraint
@@ -248,23 +238,18 @@ void Executor::AddConstraints(
                                      [&](const std::string& r) { return EqualsNoCase(c, r); });
                 });
       }
-      if (!keyed || d.ref_columns.empty())
-        refuse(1776, "There are no primary or candidate keys in the referenced table '" +
-                         parent->name +
-                         "' that match the referencing column list in the foreign key '" +
-                         object.name + "'.");
+      if (!keyed || d.ref_columns.empty()) refuse(errors::Raise<1776>(parent->name, object.name));
       for (size_t i = 0; i < d.columns.size(); ++i) {
         const ColumnInfo& mine = *owner.FindColumn(d.columns[i]);
         const ColumnInfo& theirs = *parent->FindColumn(d.ref_columns[i]);
         if (mine.type.kind != theirs.type.kind)
-          refuse(1778, "Column '" + parent->name + "." + theirs.name +
-                           "' is not the same data type as referencing column '" + owner.name +
-                           "." + mine.name + "' in foreign key '" + object.name + "'.");
+          refuse(
+              errors::Raise<1778>(parent->name, theirs.name, owner.name, mine.name, object.name));
       }
       d.cascade_delete = k->on_delete == "CASCADE";
       d.cascade_update = k->on_update == "CASCADE";
       if ((d.cascade_delete || d.cascade_update) && CascadePathsMeet(db, parent->id, owner.id))
-        refuse(1785, errors::Raise<1785>(object.name, owner.name).message().text);
+        refuse(errors::Raise<1785>(object.name, owner.name));
     }
     WriteConstraint(d, owner, object);
     object.id = db.catalog->NextObjectId(connection);
@@ -290,7 +275,7 @@ void Executor::EnableConstraints(const ResolvedTable& table, const std::vector<s
     const ObjectInfo* o = db.catalog->Find(name, {}, table.object->uid);
     if (!o || o->parent != table.object->id ||
         (o->type != ObjectType::kCheck && o->type != ObjectType::kForeignKey))
-      throw SqlError(4917, 16, "Constraint '" + name + "' does not exist.");
+      throw errors::Raise<4917>(name);
     targets.push_back(o);
   }
   if (all)

@@ -267,11 +267,11 @@ void SetDatabaseOptions(Executor& executor, const DatabaseRecord& record,
       set(status, kOffline, name == "OFFLINE");
     } else if (name == "RECOVERY") {
       if (value != "FULL" && value != "SIMPLE" && value != "BULK_LOGGED")
-        throw errors::Raise<170>(option.value);
+        throw errors::Raise<170>(1, option.value);
       set(status, kTruncLog, value == "SIMPLE");
       set(status, kSelectInto, value == "BULK_LOGGED");
     } else if (name == "CURSOR_DEFAULT") {
-      if (value != "LOCAL" && value != "GLOBAL") throw errors::Raise<170>(option.value);
+      if (value != "LOCAL" && value != "GLOBAL") throw errors::Raise<170>(1, option.value);
       set(status2, dbstatus2::kLocalCursor, value == "LOCAL");
     } else {
       const DatabaseOptionEntry* entry = nullptr;
@@ -280,7 +280,7 @@ void SetDatabaseOptions(Executor& executor, const DatabaseRecord& record,
             name != "READ_ONLY" && name != "SINGLE_USER" && name != "RESTRICTED_USER")
           entry = &s;
       if (!entry || (!value.empty() && value != "ON" && value != "OFF"))
-        throw errors::Raise<170>(option.value.empty() ? option.name : option.value);
+        throw errors::Raise<170>(1, option.value.empty() ? option.name : option.value);
       set(entry->second_word ? status2 : status, entry->bit, value != "OFF");
     }
   }

@@ -285,8 +285,7 @@ void CheckIdent(Executor& executor, const tsql::DbccStatement& s) {
   name.part_count = static_cast<int>(parts->size());
   ResolvedTable table = executor.ResolveTable(name);
   const ColumnInfo* identity = table.object ? table.object->IdentityColumn() : nullptr;
-  if (table.kind != ResolvedTable::Kind::kTable || !identity)
-    throw SqlError(7997, 16, "'" + table.name + "' does not contain an identity column.");
+  if (table.kind != ResolvedTable::Kind::kTable || !identity) throw errors::Raise<7997>(table.name);
   executor.CheckPermission("ALTER", executor.session().Database(table.dbid), table.object);
   std::string mode = "RESEED";
   if (auto m = Argument(executor, s, 1)) mode = Upper(m->ToText());
@@ -319,8 +318,7 @@ void CheckIdent(Executor& executor, const tsql::DbccStatement& s) {
     catalog.SetIdentityCurrent(connection, table.object->id, *highest);
   }
   if (!HasOption(s, "NO_INFOMSGS"))
-    executor.Info(7998, "Checking identity information: current identity value '" + text(current) +
-                            "', current column value '" + text(shown) + "'.");
+    Inform(executor, errors::Raise<7998>(text(current), text(shown)));
   Completed(executor, s);
 }
 

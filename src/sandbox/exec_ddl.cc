@@ -101,11 +101,7 @@ void Executor::CreateStorageIndex(const std::string& schema, const std::string& 
     session_.connection().Exec(sql);
   } catch (const SqliteError& e) {
     if ((e.code() & 0xFF) == SQLITE_CONSTRAINT)
-      throw SqlError(
-          1505, 16,
-          "CREATE UNIQUE INDEX terminated because a duplicate key was found for index ID " +
-              std::to_string(index.indid) + ". Most significant primary key is '" +
-              (index.columns.empty() ? "" : index.columns[0]) + "'.");
+      throw errors::Raise<1505>(index.indid, index.columns.empty() ? "" : index.columns[0]);
     throw;
   }
 }
@@ -129,10 +125,7 @@ ObjectInfo Executor::DefineTable(const std::string& name, const TableDefinition&
   for (const ColumnDef& def : definition.columns) {
     ++column_number;
     CheckIdentifier(def.name);
-    if (info.FindColumn(def.name))
-      throw SqlError(2705, 16,
-                     "Column names in each table must be unique. Column name '" + def.name +
-                         "' in table '" + name + "' is specified more than once.");
+    if (info.FindColumn(def.name)) throw errors::Raise<2705>(def.name, name);
     if (def.computed) throw errors::Unsupported("computed columns");
     ColumnInfo c;
     c.name = def.name;
@@ -140,9 +133,7 @@ ObjectInfo Executor::DefineTable(const std::string& name, const TableDefinition&
       c.type = Translator::ResolveType(def.type, false, MajorVersion());
     } catch (const SqlError& e) {
       if (e.number() != 243) throw;
-      throw SqlError(2715, 16,
-                     "Column or parameter #" + std::to_string(column_number) +
-                         ": Cannot find data type " + def.type.name + ".");
+      throw errors::Raise<2715>(column_number, def.type.name);
     }
     c.nullable =
         def.nullability == Nullability::kNull ||
@@ -151,17 +142,9 @@ ObjectInfo Executor::DefineTable(const std::string& name, const TableDefinition&
       bool integral = c.type.IsInteger() ||
                       ((c.type.kind == TypeKind::kDecimal || c.type.kind == TypeKind::kNumeric) &&
                        c.type.scale == 0);
-      if (!integral)
-        throw SqlError(2749, 16,
-                       "Identity column '" + c.name +
-                           "' must be of data type int, bigint, smallint, tinyint, or decimal or "
-                           "numeric with a scale of 0, and constrained to be nonnullable.");
-      if (info.IdentityColumn())
-        throw SqlError(2744, 16,
-                       "Multiple identity columns specified for table '" + name +
-                           "'. Only one identity column per table is allowed.");
-      if (def.identity_increment == 0)
-        throw SqlError(2748, 16, "Cannot specify the identity increment as 0.");
+      if (!integral) throw errors::Raise<2749>(c.name);
+      if (info.IdentityColumn()) throw errors::Raise<2744>(name);
+      if (def.identity_increment == 0) throw errors::Raise<2748>();
       c.identity = true;
       c.seed = def.identity_seed;
       c.increment = def.identity_increment;
@@ -186,9 +169,7 @@ ObjectInfo Executor::DefineTable(const std::string& name, const TableDefinition&
     if (k->type == TableConstraint::Type::kPrimaryKey ||
         k->type == TableConstraint::Type::kUnique) {
       bool primary = k->type == TableConstraint::Type::kPrimaryKey;
-      if (primary && info.PrimaryKey())
-        throw SqlError(8110, 16,
-                       "Cannot add multiple PRIMARY KEY constraints to table '" + name + "'.");
+      if (primary && info.PrimaryKey()) throw errors::Raise<8110>(name);
       IndexInfo index;
       index.kind = primary ? IndexKind::kPrimaryKey : IndexKind::kUniqueConstraint;
       index.name = k->name.empty() ? GeneratedName(primary ? "PK" : "UQ", name, "") : k->name;
@@ -197,23 +178,15 @@ ObjectInfo Executor::DefineTable(const std::string& name, const TableDefinition&
         ColumnInfo* c = nullptr;
         for (ColumnInfo& candidate : info.columns)
           if (EqualsNoCase(candidate.name, ic.name)) c = &candidate;
-        if (!c)
-          throw SqlError(1911, 16,
-                         "Column name '" + ic.name + "' does not exist in the target table.");
+        if (!c) throw errors::Raise<1911>(ic.name);
         if (primary) {
           const ColumnDef* def = nullptr;
           for (const ColumnDef& d : definition.columns)
             if (EqualsNoCase(d.name, ic.name)) def = &d;
-          if (def && def->nullability == Nullability::kNull)
-            throw SqlError(
-                8111, 16,
-                "Cannot define PRIMARY KEY constraint on nullable column in table '" + name + "'.");
+          if (def && def->nullability == Nullability::kNull) throw errors::Raise<8111>(name);
           c->nullable = false;
         }
-        if (c->type.IsLarge())
-          throw SqlError(1919, 16,
-                         "Column '" + c->name + "' in table '" + name +
-                             "' is of a type that is invalid for use as a key column in an index.");
+        if (c->type.IsLarge()) throw errors::Raise<1919>(c->name, name);
         index.columns.push_back(c->name);
         index.descending.push_back(ic.descending);
       }
@@ -273,10 +246,7 @@ void Executor::RegisterTable(const ObjectName& name, ObjectInfo info) {
 void Executor::CreateTable(const CreateTableStatement& s) {
   ObjectInfo info = DefineTable(s.name.name, s.definition);
   if (s.name.IsTemporary() && CodePointCount(s.name.name) > 116)
-    throw SqlError(193, 15,
-                   "The object or column name starting with '" + s.name.name +
-                       "' is too long. The maximum length is 116 characters.",
-                   ErrorScope::kBatch);
+    throw errors::Raise<193>(s.name.name, 116);
   std::vector<std::pair<const TableConstraint*, std::string>> checks;
   for (const ColumnDef& def : s.definition.columns)
     for (const TableConstraint& k : def.constraints) checks.emplace_back(&k, def.name);
@@ -372,7 +342,7 @@ void Executor::RebuildTable(AttachedDatabase& db, const ObjectInfo& before, Obje
 void Executor::AlterTable(const AlterTableStatement& s) {
   ResolvedTable table = ResolveTable(s.table);
   if (table.kind == ResolvedTable::Kind::kView || table.kind == ResolvedTable::Kind::kSystem)
-    throw SqlError(4902, 16, "Cannot alter '" + table.name + "' because it is not a table.");
+    throw errors::Raise<4902>(table.name);
   AttachedDatabase& db =
       table.kind == ResolvedTable::Kind::kTemp ? Db() : session_.Database(table.dbid);
   if (table.kind != ResolvedTable::Kind::kTemp) CheckPermission("ALTER", db, table.object);
@@ -397,10 +367,7 @@ void Executor::AlterTable(const AlterTableStatement& s) {
     case AlterTableStatement::Action::kAdd: {
       for (const ColumnDef& def : s.add_columns) {
         CheckIdentifier(def.name);
-        if (after.FindColumn(def.name))
-          throw SqlError(2705, 16,
-                         "Column names in each table must be unique. Column name '" + def.name +
-                             "' in table '" + before.name + "' is specified more than once.");
+        if (after.FindColumn(def.name)) throw errors::Raise<2705>(def.name, before.name);
       }
       for (const ColumnDef& def : s.add_columns) {
         ColumnInfo c;
@@ -409,18 +376,13 @@ void Executor::AlterTable(const AlterTableStatement& s) {
           c.type = Translator::ResolveType(def.type, false, MajorVersion());
         } catch (const SqlError& e) {
           if (e.number() != 243) throw;
-          throw SqlError(2715, 16,
-                         "Column or parameter #" + std::to_string(after.columns.size() + 1) +
-                             ": Cannot find data type " + def.type.name + ".");
+          throw errors::Raise<2715>(after.columns.size() + 1, def.type.name);
         }
         c.nullable =
             def.nullability == Nullability::kNull ||
             (def.nullability == Nullability::kNotStated && session_.options().ansi_null_default_on);
         if (def.identity) {
-          if (after.IdentityColumn())
-            throw SqlError(2744, 16,
-                           "Multiple identity columns specified for table '" + before.name +
-                               "'. Only one identity column per table is allowed.");
+          if (after.IdentityColumn()) throw errors::Raise<2744>(before.name);
           c.identity = true;
           c.seed = def.identity_seed;
           c.increment = def.identity_increment;
@@ -432,16 +394,7 @@ void Executor::AlterTable(const AlterTableStatement& s) {
                                                     : def.default_name;
         }
         if (!c.nullable && c.default_text.empty() && !c.identity && rows)
-          throw SqlError(
-              4901, 16,
-              "ALTER TABLE only allows columns to be added that can contain nulls or have a "
-              "DEFAULT definition specified. Column '" +
-                  c.name +
-                  "' cannot be added to "
-                  "table '" +
-                  before.name +
-                  "' because it does not allow nulls and does not "
-                  "specify a DEFAULT definition.");
+          throw errors::Raise<4901>(c.name, before.name);
         if (!c.default_text.empty() && !c.nullable) {
           TypedSql d = translator.Expression(session_.ParsedDefault(c.default_text), nullptr);
           copy.emplace_back(c.name, translator.ConvertSql(d, c.type, Fit::kFail));
@@ -473,9 +426,7 @@ void Executor::AlterTable(const AlterTableStatement& s) {
         if (k.type == TableConstraint::Type::kPrimaryKey ||
             k.type == TableConstraint::Type::kUnique) {
           bool primary = k.type == TableConstraint::Type::kPrimaryKey;
-          if (primary && after.PrimaryKey())
-            throw SqlError(1779, 16,
-                           "Table '" + before.name + "' already has a primary key defined on it.");
+          if (primary && after.PrimaryKey()) throw errors::Raise<1779>(before.name);
           IndexInfo index;
           index.kind = primary ? IndexKind::kPrimaryKey : IndexKind::kUniqueConstraint;
           index.name =
@@ -486,13 +437,8 @@ void Executor::AlterTable(const AlterTableStatement& s) {
             ColumnInfo* c = nullptr;
             for (ColumnInfo& candidate : after.columns)
               if (EqualsNoCase(candidate.name, ic.name)) c = &candidate;
-            if (!c)
-              throw SqlError(1911, 16,
-                             "Column name '" + ic.name + "' does not exist in the target table.");
-            if (primary && c->nullable)
-              throw SqlError(8111, 16,
-                             "Cannot define PRIMARY KEY constraint on nullable column in table '" +
-                                 before.name + "'.");
+            if (!c) throw errors::Raise<1911>(ic.name);
+            if (primary && c->nullable) throw errors::Raise<8111>(before.name);
             index.columns.push_back(c->name);
             index.descending.push_back(ic.descending);
           }
@@ -509,8 +455,7 @@ void Executor::AlterTable(const AlterTableStatement& s) {
           for (ColumnInfo& candidate : after.columns)
             if (EqualsNoCase(candidate.name, k.columns[0].name)) c = &candidate;
           if (!c) throw errors::InvalidColumn(k.columns[0].name);
-          if (!c->default_text.empty())
-            throw SqlError(1781, 16, "Column already has a DEFAULT bound to it.");
+          if (!c->default_text.empty()) throw errors::Raise<1781>();
           c->default_text = "(" + ToSql(*k.expr) + ")";
           c->default_name = k.name.empty() ? GeneratedName("DF", before.name, c->name) : k.name;
           // A default alone changes no stored row.
@@ -533,15 +478,12 @@ void Executor::AlterTable(const AlterTableStatement& s) {
       for (ColumnInfo& candidate : after.columns)
         if (EqualsNoCase(candidate.name, def.name)) c = &candidate;
       if (!c) throw errors::InvalidColumn(def.name);
-      if (c->identity)
-        throw SqlError(4928, 16, "Cannot alter column '" + c->name + "' because it is 'IDENTITY'.");
+      if (c->identity) throw errors::Raise<4928>(c->name, "IDENTITY");
       std::string dependant = dependants(c->name);
       SqlType type = Translator::ResolveType(def.type, false, MajorVersion());
       if (!dependant.empty() && !(type == c->type)) {
-        Info(5074, "The object '" + dependant + "' is dependent on column '" + c->name + "'.", 16);
-        throw SqlError(4922, 16,
-                       "ALTER TABLE ALTER COLUMN " + c->name +
-                           " failed because one or more objects access this column.");
+        Inform(*this, errors::Raise<5074>(dependant, c->name));
+        throw errors::Raise<4922>("ALTER COLUMN", c->name);
       }
       SqlType old_type = c->type;
       c->type = type;
@@ -561,29 +503,19 @@ void Executor::AlterTable(const AlterTableStatement& s) {
       for (const std::string& name : s.names) {
         auto it = std::find_if(after.columns.begin(), after.columns.end(),
                                [&](const ColumnInfo& c) { return EqualsNoCase(c.name, name); });
-        if (it == after.columns.end())
-          throw SqlError(4924, 16,
-                         "ALTER TABLE DROP COLUMN failed because column '" + name +
-                             "' does not exist in table '" + before.name + "'.");
+        if (it == after.columns.end()) throw errors::Raise<4924>(name, before.name);
         std::string dependant = dependants(it->name);
         if (dependant.empty() && !it->default_name.empty()) dependant = it->default_name;
         if (!dependant.empty()) {
-          Info(5074, "The object '" + dependant + "' is dependent on column '" + it->name + "'.",
-               16);
-          throw SqlError(4922, 16,
-                         "ALTER TABLE DROP COLUMN " + it->name +
-                             " failed because one or more objects access this column.");
+          Inform(*this, errors::Raise<5074>(dependant, it->name));
+          throw errors::Raise<4922>("DROP COLUMN", it->name);
         }
         copy.erase(std::remove_if(copy.begin(), copy.end(),
                                   [&](const auto& p) { return EqualsNoCase(p.first, it->name); }),
                    copy.end());
         after.columns.erase(it);
       }
-      if (after.columns.empty())
-        throw SqlError(4923, 16,
-                       "ALTER TABLE DROP COLUMN failed because '" + s.names.back() +
-                           "' is the only data column in table '" + before.name +
-                           "'. A table must have at least one data column.");
+      if (after.columns.empty()) throw errors::Raise<4923>(s.names.back(), before.name);
       break;
     }
     case AlterTableStatement::Action::kDropConstraint: {
@@ -594,9 +526,8 @@ void Executor::AlterTable(const AlterTableStatement& s) {
           if (EqualsNoCase(it->name, name) && it->kind != IndexKind::kIndex &&
               it->kind != IndexKind::kUniqueIndex) {
             if (std::string child = ReferencingConstraint(table, true); !child.empty()) {
-              Info(3725, "The constraint '" + it->name + "' is being referenced by " + child + ".",
-                   16);
-              throw SqlError(3727, 16, "Could not drop constraint. See previous errors.");
+              Inform(*this, errors::Raise<3725>(it->name, child));
+              throw errors::Raise<3727>();
             }
             after.indexes.erase(it);
             found = true;
@@ -613,8 +544,8 @@ void Executor::AlterTable(const AlterTableStatement& s) {
         rebuild = rebuild || found;
         if (!found) found = DropConstraint(table, name);
         if (!found) {
-          Info(3728, "'" + name + "' is not a constraint.", 16);
-          throw SqlError(3727, 16, "Could not drop constraint. See previous errors.");
+          Inform(*this, errors::Raise<3728>(name));
+          throw errors::Raise<3727>();
         }
       }
       if (!rebuild) {
@@ -690,17 +621,12 @@ void Executor::DropObjects(const DropObjectsStatement& s) {
     if (std::string_view(kind_of(object->type)) != kind) {
       const char* actual = kind_of(object->type);
       std::string upper = Upper(kind);
-      throw SqlError(3705, 16,
-                     "Cannot use DROP " + upper + " with '" + object->name + "' because '" +
-                         object->name + "' is a " + actual + ". Use DROP " + Upper(actual) + ".");
+      throw errors::Raise<3705>(upper, object->name, object->name, actual, Upper(actual));
     }
     CheckPermission("DROP", db, object);
     if (object->type == ObjectType::kTable) {
       ResolvedTable dropped = ResolveTable(name);
-      if (ReferencingConstraint(dropped, false).size())
-        throw SqlError(3726, 16,
-                       "Could not drop object '" + name.ToString() +
-                           "' because it is referenced by a FOREIGN KEY constraint.");
+      if (ReferencingConstraint(dropped, false).size()) throw errors::Raise<3726>(name.ToString());
       DropConstraintsOf(dropped);
       DropTriggersOf(db, object->id);
     }
@@ -721,38 +647,25 @@ void Executor::CreateIndex(const CreateIndexStatement& s) {
   CheckIdentifier(s.name);
   ResolvedTable table = ResolveTable(s.table);
   if (table.kind == ResolvedTable::Kind::kView || table.kind == ResolvedTable::Kind::kSystem)
-    throw SqlError(
-        1939, 16,
-        "Cannot create index on view '" + table.name + "' because the view is not schema bound.");
+    throw errors::Raise<1939>(table.name);
   bool temp = table.kind == ResolvedTable::Kind::kTemp;
   AttachedDatabase& db = temp ? Db() : session_.Database(table.dbid);
   if (!temp) CheckPermission("ALTER", db, table.object);
   ObjectInfo info = *table.object;
-  if (info.FindIndex(s.name))
-    throw SqlError(
-        1913, 16,
-        "There is already an index on table '" + table.name + "' named '" + s.name + "'.");
+  if (info.FindIndex(s.name)) throw errors::Raise<1913>(table.name, s.name);
   IndexInfo index;
   index.name = s.name;
   index.kind = s.unique ? IndexKind::kUniqueIndex : IndexKind::kIndex;
   for (const IndexColumn& ic : s.columns) {
     const ColumnInfo* c = info.FindColumn(ic.name);
-    if (!c)
-      throw SqlError(1911, 16, "Column name '" + ic.name + "' does not exist in the target table.");
-    if (c->type.IsLarge())
-      throw SqlError(1919, 16,
-                     "Column '" + c->name + "' in table '" + table.name +
-                         "' is of a type that is invalid for use as a key column in an index.");
+    if (!c) throw errors::Raise<1911>(ic.name);
+    if (c->type.IsLarge()) throw errors::Raise<1919>(c->name, table.name);
     index.columns.push_back(c->name);
     index.descending.push_back(ic.descending);
   }
   if (s.clustered.value_or(false)) {
     for (const IndexInfo& existing : info.indexes)
-      if (existing.clustered)
-        throw SqlError(1902, 16,
-                       "Cannot create more than one clustered index on table '" + table.name +
-                           "'. Drop the existing clustered index '" + existing.name +
-                           "' before creating another.");
+      if (existing.clustered) throw errors::Raise<1902>(table.name, existing.name);
     index.clustered = true;
     index.indid = 1;
   } else {
@@ -780,22 +693,14 @@ void Executor::DropIndex(const DropIndexStatement& s) {
       table = ResolveTable(target.table);
     } catch (const SqlError& e) {
       if (e.number() != 208) throw;
-      throw SqlError(3701, 11,
-                     "Cannot drop the index '" + shown +
-                         "', because it does not exist in the system catalog.");
+      throw errors::Raise<3701>("drop", "index", shown);
     }
     if (!table.object) throw errors::InvalidObject(target.table.ToString());
     const IndexInfo* index = table.object->FindIndex(target.index);
-    if (!index)
-      throw SqlError(3701, 11,
-                     "Cannot drop the index '" + shown +
-                         "', because it does not exist in the system catalog.");
+    if (!index) throw errors::Raise<3701>("drop", "index", shown);
     if (index->kind == IndexKind::kPrimaryKey || index->kind == IndexKind::kUniqueConstraint)
-      throw SqlError(3723, 16,
-                     "An explicit DROP INDEX is not allowed on index '" + shown +
-                         "'. It is being used for " +
-                         (index->kind == IndexKind::kPrimaryKey ? "PRIMARY KEY" : "UNIQUE KEY") +
-                         " constraint enforcement.");
+      throw errors::Raise<3723>(
+          shown, index->kind == IndexKind::kPrimaryKey ? "PRIMARY KEY" : "UNIQUE KEY");
     bool temp = table.kind == ResolvedTable::Kind::kTemp;
     AttachedDatabase& db = temp ? Db() : session_.Database(table.dbid);
     if (!temp) CheckPermission("ALTER", db, table.object);
@@ -819,8 +724,7 @@ void Executor::DropIndex(const DropIndexStatement& s) {
 
 void Executor::CreateView(const CreateViewStatement& s) {
   CheckIdentifier(s.name.name);
-  if (s.name.IsTemporary())
-    throw SqlError(4103, 16, "\"" + s.name.name + "\": Temporary views are not allowed.");
+  if (s.name.IsTemporary()) throw errors::Raise<4103>(s.name.name);
   AttachedDatabase& db = s.name.database.empty() ? Db() : session_.Database(s.name.database);
   CheckPermission("CREATE VIEW", db, nullptr);
   const PrincipalInfo* principal = &OwnerForCreate(db, s.name.owner);
@@ -828,10 +732,7 @@ void Executor::CreateView(const CreateViewStatement& s) {
   if (!s.alter && existing) throw errors::ObjectExists(s.name.name);
   if (s.alter && (!existing || existing->type != ObjectType::kView))
     throw errors::InvalidObject(s.name.name);
-  if (!s.query->order_by.empty() && !s.query->FirstSpec().top)
-    throw SqlError(1033, 15,
-                   "The ORDER BY clause is invalid in views, inline functions, derived tables, and "
-                   "subqueries, unless TOP is also specified.");
+  if (!s.query->order_by.empty() && !s.query->FirstSpec().top) throw errors::Raise<1033>();
   std::vector<Value> params;
   Translator translator(*this, params);
   translator.set_view_mode(db.dbid);
@@ -854,24 +755,15 @@ void Executor::CreateView(const CreateViewStatement& s) {
   for (size_t i = 0; i < t.columns.size(); ++i) {
     ColumnInfo c;
     c.name = i < s.columns.size() ? s.columns[i] : t.columns[i].name;
-    if (c.name.empty())
-      throw SqlError(
-          4511, 16,
-          "Create View or Function failed because no column name was specified for column " +
-              std::to_string(i + 1) + ".");
-    if (info.FindColumn(c.name))
-      throw SqlError(4506, 16,
-                     "Column names in each view or function must be unique. Column name '" +
-                         c.name + "' in view or function '" + info.name +
-                         "' is specified more than once.");
+    if (c.name.empty()) throw errors::Raise<4511>(i + 1);
+    if (info.FindColumn(c.name)) throw errors::Raise<4506>(c.name, info.name);
     c.type = t.columns[i].type;
     if (c.type.IsCharacter() && c.type.length == 0) c.type.length = 1;
     c.nullable = t.columns[i].nullable;
     info.columns.push_back(std::move(c));
   }
   if (!s.columns.empty() && s.columns.size() != t.columns.size())
-    throw SqlError(8158, 16,
-                   "'" + info.name + "' has more columns than were specified in the column list.");
+    throw errors::Raise<8158>(info.name);
   Connection& connection = session_.connection();
   std::string storage = QuoteIdentifier(db.schema) + "." + QuoteIdentifier(info.storage_name);
   if (existing) {
@@ -909,10 +801,7 @@ void Executor::CreateProcedure(const CreateProcedureStatement& s) {
   if (s.name.IsTemporary()) return CreateTemporaryProcedure(s);
   AttachedDatabase& db = s.name.database.empty() ? Db() : session_.Database(s.name.database);
   if (!s.name.database.empty() && db.dbid != Db().dbid)
-    throw SqlError(166, 15,
-                   "'CREATE PROCEDURE' does not allow specifying the database name as a prefix to "
-                   "the object name.",
-                   ErrorScope::kBatch);
+    throw errors::Raise<166>("CREATE PROCEDURE");
   CheckPermission("CREATE PROCEDURE", db, nullptr);
   ObjectInfo info = NewRoutine(db, OwnerForCreate(db, s.name.owner), s.name.name, s.alter,
                                ObjectType::kProcedure, s.text);
@@ -926,17 +815,10 @@ void Executor::CreateProcedure(const CreateProcedureStatement& s) {
       c.type = Translator::ResolveType(p.type, false, MajorVersion());
     } catch (const SqlError& e) {
       if (e.number() != 243) throw;
-      throw SqlError(2715, 16,
-                     "Column or parameter #" + std::to_string(number) + ": Cannot find data type " +
-                         p.type.name + ".");
+      throw errors::Raise<2715>(number, p.type.name);
     }
     for (const ColumnInfo& other : info.columns)
-      if (EqualsNoCase(other.name, p.name))
-        throw SqlError(134, 15,
-                       "The variable name '" + p.name +
-                           "' has already been declared. Variable names must be unique "
-                           "within a query batch or stored procedure.",
-                       ErrorScope::kBatch);
+      if (EqualsNoCase(other.name, p.name)) throw errors::VariableDeclaredTwice(p.name);
     c.output = p.output;
     if (p.default_value) c.default_text = ToSql(*p.default_value);
     info.columns.push_back(std::move(c));
@@ -975,9 +857,7 @@ void RegisterRoutine(SessionImpl& session, AttachedDatabase& db, ObjectInfo info
 }
 
 void Executor::CreateDatabase(const CreateDatabaseStatement& s) {
-  if (session_.trancount() > 0)
-    throw SqlError(226, 16,
-                   "CREATE DATABASE statement not allowed within multi-statement transaction.");
+  if (session_.trancount() > 0) throw errors::Raise<226>("CREATE DATABASE");
   CheckIdentifier(s.name);
   CheckPermission("CREATE DATABASE", session_.Database(1), nullptr);
   InstanceImpl& instance = session_.instance();
@@ -1038,10 +918,7 @@ void Executor::CreateDatabase(const CreateDatabaseStatement& s) {
   }
   for (const DatabaseFileInfo& f : request.files) {
     CheckIdentifier(f.name);
-    if (!instance.machine().ToHost(f.filename))
-      throw SqlError(
-          5105, 16,
-          "Device activation error. The physical file name '" + f.filename + "' may be incorrect.");
+    if (!instance.machine().ToHost(f.filename)) throw errors::Raise<5105>(f.filename);
   }
   instance.CreateDatabase(request);
   for (const DatabaseFileInfo& f : request.files) {
@@ -1057,16 +934,11 @@ void Executor::CreateDatabase(const CreateDatabaseStatement& s) {
 }
 
 void Executor::DropDatabase(const DropDatabaseStatement& s) {
-  if (session_.trancount() > 0)
-    throw SqlError(3739, 16,
-                   "DROP DATABASE statement not allowed within multi-statement transaction.");
+  if (session_.trancount() > 0) throw errors::Raise<226>("DROP DATABASE");
   InstanceImpl& instance = session_.instance();
   for (const std::string& name : s.names) {
     auto record = instance.FindDatabase(name);
-    if (!record)
-      throw SqlError(3701, 11,
-                     "Cannot drop the database '" + name +
-                         "', because it does not exist in the system catalog.");
+    if (!record) throw errors::Raise<3701>("drop", "database", name);
     bool owner = !record->owner_sid.empty() && record->owner_sid == session_.login().sid;
     if (!session_.IsSysadmin() && !(session_.login().server_roles & kDbcreator) && !owner)
       throw PermissionDenied("DROP DATABASE", record->name, record->name, "dbo");
@@ -1087,9 +959,7 @@ void Executor::AlterDatabase(const AlterDatabaseStatement& s) {
   if (!IsDbOwner(session_, db))
     throw PermissionDenied("ALTER DATABASE", db.catalog->name(), db.catalog->name(), "dbo");
   // Files and the server catalogue change at once, whatever the transaction does later.
-  if (session_.trancount() > 0)
-    throw SqlError(226, 16,
-                   "ALTER DATABASE statement not allowed within multi-statement transaction.");
+  if (session_.trancount() > 0) throw errors::Raise<226>("ALTER DATABASE");
   Connection& connection = session_.connection();
   switch (s.action) {
     case AlterDatabaseStatement::Action::kSet:
@@ -1103,7 +973,7 @@ void Executor::AlterDatabase(const AlterDatabaseStatement& s) {
     case AlterDatabaseStatement::Action::kModifyName: {
       if (auto record = session_.instance().FindDatabase(db.dbid))
         RenameDatabaseChecked(*this, *record, s.new_name);
-      Info(5072, "The database name '" + s.new_name + "' has been set.", 0);
+      Inform(*this, errors::Raise<5072>(s.new_name));
       break;
     }
     case AlterDatabaseStatement::Action::kModifyFile: {
@@ -1121,8 +991,7 @@ void Executor::AlterDatabase(const AlterDatabaseStatement& s) {
         update.Bind(4, f.growth.empty() ? Value() : Value(f.growth));
         update.Bind(5, Value(f.name));
         update.Step();
-        if (connection.Changes() == 0)
-          throw SqlError(5041, 16, "MODIFY FILE failed. File '" + f.name + "' does not exist.");
+        if (connection.Changes() == 0) throw errors::Raise<5041>(f.name);
       }
       FilesChanged(session_, db.dbid);
       break;
@@ -1166,21 +1035,18 @@ void Executor::Permission(const PermissionStatement& s) {
                                 found->code != 195 && found->code != 196 && found->code != 197 &&
                                 found->code != 224;
     if (!found || (object && statement_permission) || (!object && !statement_permission))
-      throw SqlError(4613, 16, "Grantor does not have GRANT permission.");
+      throw errors::Raise<4613>();
     if (object && found->code == 224 && object->type != ObjectType::kProcedure)
-      throw SqlError(4606, 16,
-                     "Granted or revoked privilege EXECUTE is not compatible with object.");
+      throw errors::Raise<4606>("EXECUTE");
     if (object && found->code != 224 && found->code != 26 && object->type == ObjectType::kProcedure)
-      throw SqlError(4606, 16,
-                     "Granted or revoked privilege " + name + " is not compatible with object.");
+      throw errors::Raise<4606>(name);
     actions.push_back(found->code);
   }
   Connection& connection = session_.connection();
   int grantor = session_.UserId(db);
   for (const std::string& principal_name : s.principals) {
     const PrincipalInfo* principal = db.catalog->FindPrincipal(principal_name);
-    if (!principal)
-      throw SqlError(4604, 16, "There is no such user or group '" + principal_name + "'.");
+    if (!principal) throw errors::Raise<4604>(principal_name);
     for (int action : actions) {
       if (s.action == PermissionStatement::Action::kRevoke) {
         CachedStatement remove(connection, "DELETE FROM " +

@@ -7,6 +7,7 @@
 #include "sandbox/collation.h"
 #include "sandbox/executor.h"
 #include "sandbox/live_variables.h"
+#include "sandbox/messages.h"
 #include "sandbox/security.h"
 #include "sandbox/tsql/limits.h"
 
@@ -141,7 +142,7 @@ SqlError Executor::MapSqliteError(const SqliteError& error, const ResolvedTable*
   // as a balanced tree: for the client the statement is too deep, as SQL Server says it.
   if (message.find("parser stack overflow") != std::string::npos ||
       message.find("Expression tree is too large") != std::string::npos)
-    return SqlError(tsql::kTooDeepNumber, 15, tsql::kTooDeepText);
+    return errors::Raise<191>().WithScope(ErrorScope::kStatement);
   // SUM() past 64 bits: only a bigint sum gets there, the others are held to their type before.
   if (message.find("integer overflow") != std::string::npos)
     return errors::OverflowConverting("bigint", 2);
@@ -181,11 +182,8 @@ SqlError Executor::MapSqliteError(const SqliteError& error, const ResolvedTable*
     }
     if (code == SQLITE_CONSTRAINT_CHECK) {
       std::string table = target ? target->name : "";
-      return SqlError(547, 16,
-                      std::string(insert ? "INSERT" : "UPDATE") +
-                          " statement conflicted with COLUMN CHECK constraint '" + detail +
-                          "'. The conflict occurred in database '" +
-                          (target ? target->database : "") + "', table '" + table + "'.");
+      return errors::ConstraintConflict(insert ? "INSERT" : "UPDATE", "COLUMN CHECK", detail,
+                                        target ? target->database : "", table, "");
     }
   }
   if ((code & 0xFF) == SQLITE_BUSY || (code & 0xFF) == SQLITE_LOCKED) return session_.LockFailure();
@@ -196,7 +194,7 @@ SqlError Executor::MapSqliteError(const SqliteError& error, const ResolvedTable*
     std::string name = message.substr(kNoSuchTable.size());
     return errors::InvalidObject(name.substr(name.find('.') + 1));
   }
-  return SqlError(8624, 16, "Internal SQL Server error: " + message);
+  return errors::Raise<40002>(message);
 }
 
 void Executor::AfterChange(const ResolvedTable& table, std::int64_t changed,
@@ -225,11 +223,7 @@ void Executor::Select(const SelectStatement& s) {
                                [](const std::string& v) { return !v.empty(); });
   if (assigning) {
     for (const std::string& v : t.assignments) {
-      if (v.empty())
-        throw SqlError(141, 15,
-                       "A SELECT statement that assigns a value to a variable must not be combined "
-                       "with data-retrieval operations.",
-                       ErrorScope::kBatch);
+      if (v.empty()) throw errors::Raise<141>();
       if (!FindVariable(v)) throw errors::UndeclaredVariable(v);
     }
     std::int64_t rows = 0;
@@ -287,15 +281,9 @@ void Executor::SelectInto(const tsql::Query& query) {
   std::vector<std::string> names;
   for (size_t i = 0; i < t.columns.size(); ++i) {
     const OutputColumn& c = t.columns[i];
-    if (c.name.empty())
-      throw SqlError(8155, 16,
-                     "No column was specified for column " + std::to_string(i + 1) + " of '" +
-                         into.name + "'.");
+    if (c.name.empty()) throw errors::Raise<8155>(i + 1, into.name);
     for (const std::string& n : names)
-      if (EqualsNoCase(n, c.name))
-        throw SqlError(2705, 16,
-                       "Column names in each table must be unique. Column name '" + c.name +
-                           "' in table '" + into.name + "' is specified more than once.");
+      if (EqualsNoCase(n, c.name)) throw errors::Raise<2705>(c.name, into.name);
     names.push_back(c.name);
     ColumnInfo column;
     column.name = c.name;
@@ -358,15 +346,8 @@ void Executor::SelectInto(const tsql::Query& query) {
 
 void Executor::Insert(const InsertStatement& s) {
   ResolvedTable table = ResolveTable(s.table);
-  if (table.kind == ResolvedTable::Kind::kSystem)
-    throw SqlError(
-        259, 16,
-        "Ad hoc updates to system catalogs are not enabled. The system administrator must "
-        "reconfigure SQL Server to allow this.");
-  if (table.kind == ResolvedTable::Kind::kView)
-    throw SqlError(4406, 16,
-                   "Update or insert of view or function '" + table.name +
-                       "' failed because it contains a derived or constant field.");
+  if (table.kind == ResolvedTable::Kind::kSystem) throw errors::Raise<259>();
+  if (table.kind == ResolvedTable::Kind::kView) throw errors::Raise<4406>(table.name);
   if (table.kind != ResolvedTable::Kind::kTemp)
     CheckPermission("INSERT", session_.Database(table.dbid), table.object);
   const ObjectInfo& info = *table.object;
@@ -381,28 +362,18 @@ void Executor::Insert(const InsertStatement& s) {
       const ColumnInfo* c = info.FindColumn(name);
       if (!c) throw errors::InvalidColumn(name);
       if (std::find(listed.begin(), listed.end(), c) != listed.end())
-        throw SqlError(
-            264, 16,
-            "Column name '" + name + "' appears more than once in the result column list.");
+        throw errors::Raise<264>(name);
       listed.push_back(c);
     }
   } else {
-    if (identity_insert && identity)
-      throw SqlError(8101, 16,
-                     "An explicit value for the identity column in table '" + table.name +
-                         "' can only be specified when a column list is used and IDENTITY_INSERT "
-                         "is ON.");
+    if (identity_insert && identity) throw errors::Raise<8101>(table.name);
     for (const ColumnInfo& c : info.columns)
       if (!c.identity) listed.push_back(&c);
   }
   bool identity_listed =
       identity && std::find(listed.begin(), listed.end(), identity) != listed.end();
   if (identity_listed && !identity_insert) throw errors::ExplicitIdentity(table.name);
-  if (identity && identity_insert && !identity_listed)
-    throw SqlError(545, 16,
-                   "Explicit value must be specified for identity column in table '" + table.name +
-                       "' either when IDENTITY_INSERT is set to ON or when a replication user is "
-                       "inserting into a NOT FOR REPLICATION identity column.");
+  if (identity && identity_insert && !identity_listed) throw errors::Raise<545>(table.name);
 
   std::vector<Value> params;
   Translator translator(*this, params);
@@ -445,19 +416,8 @@ void Executor::Insert(const InsertStatement& s) {
       std::string rows;
       for (const auto& row : s.rows) {
         if (row.size() != listed.size()) {
-          if (s.columns.empty())
-            throw SqlError(213, 16,
-                           "Insert Error: Column name or number of supplied values does not match "
-                           "table definition.");
-          throw row.size() > listed.size()
-              ? SqlError(110, 15,
-                         "There are fewer columns in the INSERT statement than values specified in "
-                         "the VALUES clause. The number of values in the VALUES clause must match "
-                         "the number of columns specified in the INSERT statement.")
-              : SqlError(109, 15,
-                         "There are more columns in the INSERT statement than values specified in "
-                         "the VALUES clause. The number of values in the VALUES clause must match "
-                         "the number of columns specified in the INSERT statement.");
+          if (s.columns.empty()) throw errors::Raise<213>();
+          throw row.size() > listed.size() ? errors::Raise<110>() : errors::Raise<109>();
         }
         std::vector<TypedSql> values;
         for (const ExprPtr& e : row) {
@@ -484,11 +444,7 @@ void Executor::Insert(const InsertStatement& s) {
     case InsertStatement::Source::kQuery: {
       Translation q = translator.Query(*s.query, nullptr, true, session_.options().rowcount);
       if (q.columns.size() != listed.size())
-        throw SqlError(120, 15,
-                       "The select list for the INSERT statement contains " +
-                           std::string(q.columns.size() < listed.size() ? "fewer" : "more") +
-                           " items than the insert list. The number of SELECT values must match "
-                           "the number of INSERT columns.");
+        throw q.columns.size() < listed.size() ? errors::Raise<120>() : errors::Raise<121>();
       std::vector<TypedSql> values;
       for (size_t i = 0; i < q.columns.size(); ++i) {
         TypedSql v;
@@ -514,9 +470,7 @@ void Executor::Insert(const InsertStatement& s) {
       nested.Execute(*s.execute);
       frame().variables = nested.frames_.back()->variables;
       if (collector.mismatch || (collector.rows > 0 && collector.columns.size() != listed.size()))
-        throw SqlError(213, 16,
-                       "Insert Error: Column name or number of supplied values does not match "
-                       "table definition.");
+        throw errors::Raise<213>();
       if (collector.rows == 0) {
         session_.rowcount = 0;
         SendDone(0);
@@ -634,11 +588,7 @@ const TableRef* FindTargetSource(const std::vector<TableSourcePtr>& from,
 void Executor::Update(const UpdateStatement& s) {
   const TableRef* source = FindTargetSource(s.from, s.target);
   ResolvedTable table = ResolveTable(source ? source->name : s.target);
-  if (table.kind == ResolvedTable::Kind::kSystem)
-    throw SqlError(
-        259, 16,
-        "Ad hoc updates to system catalogs are not enabled. The system administrator must "
-        "reconfigure SQL Server to allow this.");
+  if (table.kind == ResolvedTable::Kind::kSystem) throw errors::Raise<259>();
   if (table.kind == ResolvedTable::Kind::kView) throw errors::Unsupported("UPDATE through a view");
   if (table.kind != ResolvedTable::Kind::kTemp)
     CheckPermission("UPDATE", session_.Database(table.dbid), table.object);
@@ -689,9 +639,7 @@ void Executor::Update(const UpdateStatement& s) {
       const ColumnRef& ref = *clause.column;
       if (!ref.table.empty() && !EqualsNoCase(ref.table.name, exposed) &&
           !EqualsNoCase(ref.table.name, table.name))
-        throw SqlError(4104, 16,
-                       "The multi-part identifier '" + ref.table.ToString() + "." + ref.column +
-                           "' could not be bound.");
+        throw errors::Raise<4104>(ref.table.ToString() + "." + ref.column);
       const ColumnInfo* c = table.object->FindColumn(ref.column);
       if (!c) throw errors::InvalidColumn(ref.column);
       if (c->identity) throw errors::UpdateIdentity(c->name);
@@ -809,11 +757,7 @@ void Executor::Update(const UpdateStatement& s) {
 void Executor::Delete(const DeleteStatement& s) {
   const TableRef* source = FindTargetSource(s.from, s.target);
   ResolvedTable table = ResolveTable(source ? source->name : s.target);
-  if (table.kind == ResolvedTable::Kind::kSystem)
-    throw SqlError(
-        259, 16,
-        "Ad hoc updates to system catalogs are not enabled. The system administrator must "
-        "reconfigure SQL Server to allow this.");
+  if (table.kind == ResolvedTable::Kind::kSystem) throw errors::Raise<259>();
   if (table.kind == ResolvedTable::Kind::kView) throw errors::Unsupported("DELETE through a view");
   if (table.kind != ResolvedTable::Kind::kTemp)
     CheckPermission("DELETE", session_.Database(table.dbid), table.object);
@@ -871,14 +815,10 @@ void Executor::Delete(const DeleteStatement& s) {
 void Executor::Truncate(const TruncateTableStatement& s) {
   ResolvedTable table = ResolveTable(s.table);
   if (table.kind == ResolvedTable::Kind::kSystem || table.kind == ResolvedTable::Kind::kView)
-    throw SqlError(4708, 16,
-                   "Could not truncate object '" + table.name + "' because it is not a table.");
+    throw errors::Raise<4708>(table.name);
   if (table.kind != ResolvedTable::Kind::kTemp)
     CheckPermission("ALTER", session_.Database(table.dbid), table.object);
-  if (!ReferencingConstraint(table, false).empty())
-    throw SqlError(4712, 16,
-                   "Cannot truncate table '" + table.name +
-                       "' because it is being referenced by a FOREIGN KEY constraint.");
+  if (!ReferencingConstraint(table, false).empty()) throw errors::Raise<4712>(table.name);
   RunSql("DELETE FROM " + table.sql, {});
   std::int64_t changed = session_.connection().Changes();
   // TRUNCATE starts the identity again at its seed.

@@ -117,7 +117,7 @@ std::int64_t Executor::CallUserProcedure(AttachedDatabase& db, const ObjectInfo&
   std::shared_ptr<const Batch> parsed = session_.ParsedProcedure(procedure.definition);
   if (parsed->statements.empty() ||
       parsed->statements[0]->kind != tsql::Statement::Kind::kCreateProcedure)
-    throw errors::Raise<8624>(procedure.name);
+    throw errors::Raise<8624>(procedure.name, "procedure");
   const CreateProcedureStatement& definition =
       parsed->statements[0]->As<CreateProcedureStatement>();
 

@@ -10,6 +10,7 @@
 #include "sandbox/constraints.h"
 #include "sandbox/executor.h"
 #include "sandbox/function_support.h"
+#include "sandbox/messages.h"
 #include "sandbox/routine_objects.h"
 #include "sandbox/security.h"
 #include "sandbox/tsql/printer.h"
@@ -22,10 +23,7 @@ using common::Value;
 namespace {
 
 // 7.0 knows no table variables or functions: its parser stops at the word.
-[[noreturn]] void RefuseOn70(const char* keyword) {
-  throw SqlError(156, 15, std::string("Incorrect syntax near the keyword '") + keyword + "'.",
-                 ErrorScope::kBatch);
-}
+[[noreturn]] void RefuseOn70(const char* keyword) { throw errors::Raise<156>(keyword); }
 
 // Whether an UPDATE or DELETE target is a table variable, by name or by its alias in FROM.
 bool TargetsLocal(const tsql::ObjectName& target, const std::vector<tsql::TableSourcePtr>& from) {
@@ -72,17 +70,10 @@ std::vector<ColumnInfo> ParameterColumns(const std::vector<tsql::ProcedureParame
       c.type = Translator::ResolveType(p.type, false, major_version);
     } catch (const SqlError& e) {
       if (e.number() != 243) throw;
-      throw SqlError(2715, 16,
-                     "Column or parameter #" + std::to_string(columns.size() + 1) +
-                         ": Cannot find data type " + p.type.name + ".");
+      throw errors::Raise<2715>(columns.size() + 1, p.type.name);
     }
     for (const ColumnInfo& other : columns)
-      if (EqualsNoCase(other.name, p.name))
-        throw SqlError(134, 15,
-                       "The variable name '" + p.name +
-                           "' has already been declared. Variable names must be unique within a "
-                           "query batch or stored procedure.",
-                       ErrorScope::kBatch);
+      if (EqualsNoCase(other.name, p.name)) throw errors::VariableDeclaredTwice(p.name);
     columns.push_back(std::move(c));
   }
   return columns;
@@ -92,10 +83,7 @@ std::vector<ColumnInfo> ParameterColumns(const std::vector<tsql::ProcedureParame
 // made, as SQL Server does. text is the batch the spans refer to.
 void RefuseSideEffects(const tsql::Statement& statement, std::string_view text) {
   using Kind = tsql::Statement::Kind;
-  auto invalid = [](std::string what) {
-    return SqlError(443, 16, "Invalid use of '" + what + "' within a function.",
-                    ErrorScope::kBatch);
-  };
+  auto invalid = [](std::string what) { return errors::Raise<443>(what); };
   switch (statement.kind) {
     case Kind::kBlock:
       for (const auto& s : statement.As<tsql::BlockStatement>().statements)
@@ -113,10 +101,7 @@ void RefuseSideEffects(const tsql::Statement& statement, std::string_view text) 
       const tsql::QuerySpec& select = statement.As<tsql::SelectStatement>().query->FirstSpec();
       if (!select.into.empty()) throw invalid("SELECT INTO");
       if (select.items.empty() || select.items[0].kind != tsql::SelectItem::Kind::kAssignment)
-        throw SqlError(444, 16,
-                       "Select statements included within a function cannot return data to a "
-                       "client.",
-                       ErrorScope::kBatch);
+        throw errors::Raise<444>();
       return;
     }
     case Kind::kInsert:
@@ -281,22 +266,14 @@ void Executor::RollbackKeepingTableVariables(const std::function<void()>& rollba
 
 void Executor::CreateFunction(const tsql::CreateFunctionStatement& s) {
   if (MajorVersionOf(session_.instance().config()) < 8)
-    throw SqlError(170, 15,
-                   "Line " + std::to_string(s.span.line) + ": Incorrect syntax near 'FUNCTION'.",
-                   ErrorScope::kBatch);
+    throw errors::Raise<170>(s.span.line, "FUNCTION").WithScope(ErrorScope::kBatch);
   CheckIdentifier(s.name.name);
   AttachedDatabase& db = s.name.database.empty() ? Db() : session_.Database(s.name.database);
-  if (!s.name.database.empty() && db.dbid != Db().dbid)
-    throw SqlError(166, 15,
-                   "'CREATE FUNCTION' does not allow specifying the database name as a prefix to "
-                   "the object name.",
-                   ErrorScope::kBatch);
+  if (!s.name.database.empty() && db.dbid != Db().dbid) throw errors::Raise<166>("CREATE FUNCTION");
   for (const tsql::StatementPtr& statement : s.body) RefuseSideEffects(*statement, frame().text);
   if (s.returns == tsql::CreateFunctionStatement::Returns::kScalar &&
       (s.body.empty() || s.body.back()->kind != tsql::Statement::Kind::kReturn))
-    throw SqlError(455, 16,
-                   "The last statement included within a function must be a return statement.",
-                   ErrorScope::kBatch);
+    throw errors::Raise<455>();
   CheckPermission("CREATE FUNCTION", db, nullptr);
   ObjectInfo info = NewRoutine(db, OwnerForCreate(db, s.name.owner), s.name.name, s.alter,
                                s.returns == tsql::CreateFunctionStatement::Returns::kScalar
@@ -320,20 +297,13 @@ const tsql::CreateFunctionStatement& Definition(SessionImpl& session, const Obje
   std::shared_ptr<const tsql::Batch> parsed = session.ParsedProcedure(function.definition);
   if (parsed->statements.empty() ||
       parsed->statements[0]->kind != tsql::Statement::Kind::kCreateFunction)
-    throw SqlError(
-        8624, 16, "Internal SQL Server error: the text of '" + function.name + "' is no function.");
+    throw errors::Raise<8624>(function.name, "function");
   return parsed->statements[0]->As<tsql::CreateFunctionStatement>();
 }
 
 void CheckArgumentCount(const ObjectInfo& function, size_t given, const std::string& shown) {
-  if (given < function.columns.size())
-    throw SqlError(313, 16,
-                   "An insufficient number of arguments were supplied for the procedure or "
-                   "function " +
-                       shown + ".");
-  if (given > function.columns.size())
-    throw SqlError(8144, 16,
-                   "Procedure or function " + shown + " has too many arguments specified.");
+  if (given < function.columns.size()) throw errors::Raise<313>(shown);
+  if (given > function.columns.size()) throw errors::Raise<8144>(shown);
 }
 
 }  // namespace
@@ -387,11 +357,7 @@ std::unique_ptr<Executor::Frame> Executor::CallFunction(AttachedDatabase& db,
                                                         const ObjectInfo& function,
                                                         const std::vector<Value>& args,
                                                         const std::vector<SqlType>& types) {
-  if (static_cast<int>(frames_.size()) > 32)
-    throw SqlError(217, 16,
-                   "Maximum stored procedure, function, trigger, or view nesting level exceeded "
-                   "(limit 32).",
-                   ErrorScope::kTransaction);
+  if (static_cast<int>(frames_.size()) > 32) throw errors::Raise<217>();
   const tsql::CreateFunctionStatement& definition = Definition(session_, function);
   auto child = std::make_unique<Frame>();
   child->procedure = function.name;
@@ -501,11 +467,7 @@ bool IsGlobalProcedure(const tsql::ObjectName& name) { return name.name.rfind("#
 }  // namespace
 
 void Executor::CreateTemporaryProcedure(const tsql::CreateProcedureStatement& s) {
-  if (CodePointCount(s.name.name) > 116)
-    throw SqlError(193, 15,
-                   "The object or column name starting with '" + s.name.name +
-                       "' is too long. The maximum length is 116 characters.",
-                   ErrorScope::kBatch);
+  if (CodePointCount(s.name.name) > 116) throw errors::Raise<193>(s.name.name, 116);
   ParameterColumns(s.parameters, MajorVersion());
   if (IsGlobalProcedure(s.name)) {
     session_.instance().SaveGlobalProcedure(s.name.name, session_.NextTempId(), s.text,

@@ -26,16 +26,13 @@ std::shared_ptr<const tsql::Batch> ParsedTrigger(SessionImpl& session, const Obj
   std::shared_ptr<const tsql::Batch> parsed = session.ParsedProcedure(trigger.definition);
   if (parsed->statements.empty() ||
       parsed->statements[0]->kind != tsql::Statement::Kind::kCreateTrigger)
-    throw errors::Raise<8624>(trigger.name);
+    throw errors::Raise<8624>(trigger.name, "trigger");
   return parsed;
 }
 
 // 7.0's parser knows only FOR: it stops at the word it does not know.
 SqlError SyntaxErrorAt(const std::string& word, int line) {
-  SqlError error = errors::Raise<170>(word);
-  std::string text = error.message().text;
-  if (line != 1) text = "Line " + std::to_string(line) + text.substr(text.find(':'));
-  return SqlError(error.number(), error.message().severity, text, ErrorScope::kBatch);
+  return errors::Raise<170>(line, word).WithScope(ErrorScope::kBatch);
 }
 
 std::vector<const ObjectInfo*> TriggersOf(const Catalog& catalog, std::int64_t table_id) {

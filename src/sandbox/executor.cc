@@ -105,9 +105,7 @@ bool TerminatesStatement(std::int32_t number) {
 void CheckIdentifier(std::string_view name) {
   if (CodePointCount(name) > 128) throw errors::IdentifierTooLong(name);
   if (name.find('\0') != std::string_view::npos)
-    throw SqlError(1038, 15,
-                   "Cannot use empty object or column names. Use a single space if necessary.",
-                   ErrorScope::kBatch);
+    throw errors::Raise<1038>().WithScope(ErrorScope::kBatch);
 }
 
 Executor::Executor(SessionImpl& session, ResultSink& sink, std::vector<Parameter>& parameters)
@@ -782,11 +780,7 @@ void Executor::Declare(const DeclareStatement& s) {
   for (const VariableDecl& decl : s.variables) {
     std::string key = Key(decl.name);
     if (frame().variables.count(key) || frame().table_variables.count(key))
-      throw SqlError(134, 15,
-                     "The variable name '" + decl.name +
-                         "' has already been declared. Variable names must be unique within a "
-                         "query batch or stored procedure.",
-                     ErrorScope::kBatch);
+      throw errors::VariableDeclaredTwice(decl.name);
     if (decl.table) {
       DeclareTableVariable(decl.name, *decl.table);
       continue;
@@ -797,10 +791,7 @@ void Executor::Declare(const DeclareStatement& s) {
     } catch (const SqlError& e) {
       if (e.number() != 243) throw;
       const auto number = &decl - s.variables.data() + 1;
-      throw SqlError(2715, 16,
-                     "Column or parameter #" + std::to_string(number) + ": Cannot find data type " +
-                         decl.type.name + ".",
-                     ErrorScope::kBatch);
+      throw errors::Raise<2715>(number, decl.type.name).WithScope(ErrorScope::kBatch);
     }
     frame().variables[key] = std::move(slot);
   }
@@ -836,18 +827,14 @@ void Executor::SetOption(const SetOptionStatement& s) {
       ResolvedTable table = ResolveTable(s.table);
       if (table.kind == ResolvedTable::Kind::kView || table.kind == ResolvedTable::Kind::kSystem ||
           !table.object->IdentityColumn())
-        throw SqlError(8106, 16,
-                       "Table '" + table.name +
-                           "' does not have the identity property. Cannot perform SET operation.");
+        throw errors::Raise<8106>(table.name);
       std::string key =
           std::to_string(table.dbid) + ":" + std::to_string(table.object->id) + ":" + table.name;
       if (s.on) {
         if (!options.identity_insert.empty() && options.identity_insert != key) {
           std::string other =
               options.identity_insert.substr(options.identity_insert.rfind(':') + 1);
-          throw SqlError(8107, 16,
-                         "IDENTITY_INSERT is already ON for table '" + other +
-                             "'. Cannot perform SET operation for table '" + table.name + "'.");
+          throw errors::Raise<8107>(other, table.name);
         }
         options.identity_insert = key;
       } else if (options.identity_insert == key) {
@@ -875,22 +862,17 @@ void Executor::SetDateOption(const std::string& option, const SetOptionStatement
   std::string word = s.value ? Evaluate(*s.value).ToText() : s.words;
   if (option == "DATEFIRST") {
     std::int64_t first = s.value ? Evaluate(*s.value).ToInt().value_or(0) : 0;
-    if (first < 1 || first > 7)
-      throw SqlError(2742, 16, "SET DATEFIRST " + std::to_string(first) + " is out of range.");
+    if (first < 1 || first > 7) throw errors::Raise<2742>(first);
     dates.datefirst = static_cast<int>(first);
   } else if (option == "DATEFORMAT") {
     auto order = DateOrderFromName(word);
-    if (!order) throw SqlError(2741, 16, "SET DATEFORMAT date order '" + word + "' is invalid.");
+    if (!order) throw errors::Raise<2741>(word);
     dates.date_order = *order;
   } else {
     const Language* language = FindLanguage(word);
-    if (!language)
-      throw SqlError(2740, 16,
-                     "SET LANGUAGE failed because '" + word +
-                         "' is not an official language name or a language alias on this SQL "
-                         "Server.");
+    if (!language) throw errors::Raise<2740>(word);
     dates.SetLanguage(*language);
-    Info(5703, std::string("Changed language setting to ") + language->name + ".");
+    Inform(*this, errors::Raise<5703>(language->name));
   }
 }
 
@@ -929,9 +911,7 @@ void Executor::Transaction(const tsql::Statement& statement) {
       });
       break;
     case tsql::Statement::Kind::kSaveTransaction:
-      if (session_.trancount() == 0)
-        throw SqlError(628, 16,
-                       "Cannot issue SAVE TRANSACTION when there is no active transaction.");
+      if (session_.trancount() == 0) throw errors::Raise<628>();
       session_.Savepoint(s.name);
       break;
     default:
@@ -1011,10 +991,7 @@ void Executor::Raiserror(const RaiserrorStatement& s) {
   }
   text = FormatRaiserror(message.ToText(), args);
   bool logged = std::find(s.options.begin(), s.options.end(), "LOG") != s.options.end();
-  if (severity > 18 && (!session_.IsSysadmin() || !logged))
-    throw SqlError(2754, 16,
-                   "Error severity levels greater than 18 can only be specified by members of the "
-                   "sysadmin role, using the WITH LOG option.");
+  if (severity > 18 && (!session_.IsSysadmin() || !logged)) throw errors::Raise<2754>();
   ServerMessage m;
   m.number = number;
   m.severity = severity;
@@ -1034,9 +1011,7 @@ void Executor::Raiserror(const RaiserrorStatement& s) {
 void Executor::WaitFor(const WaitForStatement& s) {
   Value v = Evaluate(*s.value);
   auto time = ParseDateTimeText(v.ToText());
-  if (!time)
-    throw SqlError(148, 15,
-                   "Incorrect time syntax in time string '" + v.ToText() + "' used with WAITFOR.");
+  if (!time) throw errors::Raise<148>(v.ToText());
   std::int64_t ms =
       ((time->hour * 60LL + time->minute) * 60 + time->second) * 1000 + time->millisecond;
   if (!s.delay) {
@@ -1059,22 +1034,18 @@ void Executor::WaitFor(const WaitForStatement& s) {
 void Executor::Kill(const KillStatement& s) {
   Value v = Evaluate(*s.target);
   auto spid = v.ToInt();
-  if (!spid) throw SqlError(6112, 16, "Process ID must be a number.");
-  if (*spid == session_.spid())
-    throw SqlError(6104, 16, "Cannot use KILL to kill your own process.");
+  if (!spid) throw errors::Raise<6112>();
+  if (*spid == session_.spid()) throw errors::Raise<6104>();
   // The server's own processes (sp_who lists them below 51) cannot be ended.
-  if (*spid > 0 && *spid < 51) throw SqlError(6107, 14, "Only user processes can be killed.");
+  if (*spid > 0 && *spid < 51) throw errors::Raise<6107>();
   if (!session_.IsSysadmin() && !(session_.login().server_roles & kProcessadmin))
-    throw SqlError(6102, 14, "User does not have permission to use the KILL statement.");
-  if (!session_.instance().DropSession(static_cast<int>(*spid)))
-    throw SqlError(6106, 16,
-                   "Process ID " + std::to_string(*spid) + " is not an active process ID.");
+    throw errors::Raise<6102>();
+  if (!session_.instance().DropSession(static_cast<int>(*spid))) throw errors::Raise<6106>(*spid);
   SendDone(-1);
 }
 
 void Executor::Use(const UseStatement& s) {
-  if (frames_.size() > 1 && !frame().procedure.empty())
-    throw SqlError(154, 15, "a USE database statement is not allowed in a procedure or trigger.");
+  if (frames_.size() > 1 && !frame().procedure.empty()) throw errors::Raise<154>();
   CheckIdentifier(s.database);
   AttachedDatabase& db = session_.Database(s.database);
   auto record = session_.instance().FindDatabase(db.dbid);
@@ -1082,14 +1053,12 @@ void Executor::Use(const UseStatement& s) {
   if (auto refused = CheckDatabaseEntry(session_.instance(), *record, session_.spid()))
     throw *refused;
   if (!HasDatabaseAccess(session_, db))
-    throw SqlError(916, 14,
-                   "Server user '" + session_.login().name + "' is not a valid user in database '" +
-                       db.catalog->name() + "'.");
+    throw errors::Raise<916>(session_.login().name, db.catalog->name());
   // Other processes' "in use" checks see the session in its new database from here on.
   session_.EnterDatabase(*record);
   frame().dbid = db.dbid;
   session_.rowcount = 0;
-  Info(5701, "Changed database context to '" + db.catalog->name() + "'.");
+  Inform(*this, errors::Raise<5701>(db.catalog->name()));
   SendDone(-1);
 }
 

@@ -686,7 +686,7 @@ Value SessionImpl::SystemFunction(std::string_view name, const std::vector<Value
     if (!info) return Value();
     return Value(static_cast<long long>(PermissionBits(*this, db, info)));
   }
-  throw errors::Raise<195>(name);
+  throw errors::Raise<195>(name, "function name");
 }
 
 }  // namespace sandbox

@@ -6,6 +6,7 @@
 
 #include "sandbox/databases.h"
 #include "sandbox/instance.h"
+#include "sandbox/messages.h"
 #include "sandbox/session.h"
 #include "sandbox/sql_error.h"
 #include "sandbox/system_procedures.h"
@@ -30,13 +31,13 @@ std::vector<int> ValidLevels(int major) {
 }
 
 std::string ValidLevelsText(const std::vector<int>& levels) {
-  std::string text = "Valid values of database compatibility level are ";
+  std::string text;
   for (size_t i = 0; i < levels.size(); ++i) {
     if (i > 0) text += levels.size() > 2 ? ", " : " ";
     if (i > 0 && i + 1 == levels.size()) text += "or ";
     text += std::to_string(levels[i]);
   }
-  return text + ".";
+  return text;
 }
 
 // sp_dbcmptlevel [@dbname [, @new_cmptlevel]]
@@ -46,27 +47,22 @@ std::int64_t DbCmptLevel(Executor& executor, std::vector<ProcedureArgument>& arg
   InstanceImpl& instance = session.instance();
   const std::vector<int> levels = ValidLevels(executor.MajorVersion());
   if (!args.Given("@dbname")) {
-    executor.Info(15048, ValidLevelsText(levels));
+    Inform(executor, errors::Raise<15048>(ValidLevelsText(levels)));
     return 1;
   }
   const std::string name = args.Text("@dbname");
   auto record = instance.FindDatabase(name);
-  if (!record)
-    throw SqlError(
-        15010, 16,
-        "The database '" + name + "' does not exist. Use sp_helpdb to show available databases.");
+  if (!record) throw errors::Raise<15010>(name);
   if (!args.Given("@new_cmptlevel")) {
-    executor.Info(15054, "The current compatibility level is " +
-                             std::to_string(record->compatibility_level) + ".");
+    Inform(executor, errors::Raise<15054>(record->compatibility_level));
     return 0;
   }
   const auto level = args.Get("@new_cmptlevel").ToInt();
   if (!level || std::find(levels.begin(), levels.end(), *level) == levels.end()) {
-    executor.Info(15048, ValidLevelsText(levels));
+    Inform(executor, errors::Raise<15048>(ValidLevelsText(levels)));
     return 1;
   }
-  if (!MayAlterDatabase(session, *record))
-    throw SqlError(15247, 16, "User does not have permission to perform this action.");
+  if (!MayAlterDatabase(session, *record)) throw errors::Raise<15247>();
   instance.SetCompatibilityLevel(record->dbid, static_cast<int>(*level));
   return 0;
 }

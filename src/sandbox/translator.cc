@@ -109,16 +109,14 @@ std::string IntegerChecked(const std::string& sql, const SqlType& type) {
 }
 
 SqlError NotRecognisedFunction(std::string_view name) {
-  return SqlError(195, 15, "'" + std::string(name) + "' is not a recognized function name.",
-                  ErrorScope::kBatch);
+  return errors::Raise<195>(name, "function name").WithScope(ErrorScope::kBatch);
 }
 
 // 174 for functions of a fixed count of arguments, 189 for a range; high < 0: no upper limit.
 SqlError WrongArgumentCount(std::string_view name, int low, int high) {
   std::string text = "The " + Lower(name) + " function requires " + std::to_string(low);
-  if (high == low || high < 0) return SqlError(174, 15, text + " arguments.", ErrorScope::kBatch);
-  return SqlError(189, 15, text + " to " + std::to_string(high) + " arguments.",
-                  ErrorScope::kBatch);
+  if (high == low || high < 0) return errors::Raise<174>(Lower(name), low);
+  return errors::Raise<189>(Lower(name), low, high);
 }
 
 // Literals at least this long are bound rather than printed, when the statement allows it.
@@ -175,9 +173,7 @@ SqlType Translator::ResolveType(const TypeRef& ref, bool cast_default_length, in
   int count = ref.length ? (ref.scale ? 2 : 1) : 0;
   auto type = TypeFromName(ref.name, count, static_cast<int>(ref.length.value_or(0)),
                            static_cast<int>(ref.scale.value_or(0)));
-  if (!type || TypeAddedIn(type->kind) > major_version)
-    throw SqlError(243, 16, "Type " + ref.name + " is not a defined system type.",
-                   ErrorScope::kBatch);
+  if (!type || TypeAddedIn(type->kind) > major_version) throw errors::Raise<243>(ref.name);
   if (ref.max) type->length = -1;
   if (count == 0 && cast_default_length && !ref.max &&
       (type->kind == TypeKind::kVarChar || type->kind == TypeKind::kNVarChar ||
@@ -187,16 +183,10 @@ SqlType Translator::ResolveType(const TypeRef& ref, bool cast_default_length, in
   if ((type->kind == TypeKind::kVarChar || type->kind == TypeKind::kChar ||
        type->kind == TypeKind::kVarBinary || type->kind == TypeKind::kBinary) &&
       (type->length == 0 || type->length > 8000) && !ref.max)
-    throw SqlError(131, 15,
-                   "The size (" + std::to_string(type->length) + ") given to the type '" +
-                       type->Name() + "' exceeds the maximum allowed for any data type (8000).",
-                   ErrorScope::kBatch);
+    throw errors::Raise<131>(type->length, type->Name());
   if ((type->kind == TypeKind::kNVarChar || type->kind == TypeKind::kNChar) &&
       (type->length == 0 || type->length > 4000) && !ref.max)
-    throw SqlError(2717, 16,
-                   "The size (" + std::to_string(type->length) + ") given to the parameter '" +
-                       type->Name() + "' exceeds the maximum allowed (4000).",
-                   ErrorScope::kBatch);
+    throw errors::Raise<2717>(type->length, type->Name());
   return *type;
 }
 
@@ -299,9 +289,7 @@ TypedSql Translator::Literal(const tsql::Literal& literal) {
 std::string Resolver::FullTextPredicate(const SourceBinding& source,
                                         const std::vector<std::string>&, const std::string&, bool,
                                         bool) {
-  throw SqlError(7601, 16,
-                 "Cannot use a CONTAINS or FREETEXT predicate on table '" + source.table_name +
-                     "' because it is not full-text indexed.");
+  throw errors::Raise<7601>("table", source.table_name);
 }
 
 TypedSql Translator::Column(const ColumnRef& ref, const Scope* scope) {
@@ -340,11 +328,7 @@ TypedSql Translator::Column(const ColumnRef& ref, const Scope* scope) {
     out.base = *found;
     return out;
   }
-  if (qualified && !qualifier_seen)
-    throw SqlError(107, 16,
-                   "The column prefix '" + ref.table.ToString() +
-                       "' does not match with a table name or alias name used in the query.",
-                   ErrorScope::kBatch);
+  if (qualified && !qualifier_seen) throw errors::Raise<107>(ref.table.ToString());
   throw errors::InvalidColumn(ref.column);
 }
 
@@ -396,7 +380,7 @@ TypedSql Translator::Comparison(const char* op, TypedSql left, TypedSql right) {
 
 namespace {
 
-SqlError TooDeep() { return SqlError(kTooDeepNumber, 15, kTooDeepText, ErrorScope::kBatch); }
+SqlError TooDeep() { return errors::Raise<191>(); }
 
 bool IsLogical(BinaryOp op) { return op == BinaryOp::kAnd || op == BinaryOp::kOr; }
 
@@ -773,8 +757,7 @@ TypedSql Translator::Function(const FunctionCall& call, const Scope* scope) {
       return QuoteLiteral(e.As<ColumnRef>().column);
     if (e.kind == Expr::Kind::kLiteral) return QuoteLiteral(e.As<tsql::Literal>().text);
     // An expression or a variable is no date part: SQL Server refuses the first argument.
-    throw SqlError(1023, 15, "Invalid parameter 1 specified for " + Lower(name) + ".",
-                   ErrorScope::kBatch);
+    throw errors::Raise<1023>(1, Lower(name));
   };
 
   if (!call.name.owner.empty() || !call.name.database.empty()) {
@@ -1112,8 +1095,7 @@ TypedSql Translator::Expression(const Expr& expr, const Scope* scope) {
       return Column(expr.As<ColumnRef>(), scope);
     case Expr::Kind::kVariable: {
       const std::string& name = expr.As<Variable>().name;
-      if (view_dbid_)
-        throw SqlError(1050, 15, "This syntax is only allowed for parameterized queries.");
+      if (view_dbid_) throw errors::Raise<1050>();
       VariableSlot* slot = resolver_.FindVariable(name);
       if (!slot) throw errors::UndeclaredVariable(name);
       TypedSql out;
@@ -1135,10 +1117,10 @@ TypedSql Translator::Expression(const Expr& expr, const Scope* scope) {
       return out;
     }
     case Expr::Kind::kParameterMarker: {
-      auto value = resolver_.ParameterMarker(expr.As<tsql::ParameterMarker>().index);
-      if (!value)
-        throw SqlError(8178, 16,
-                       "The parameterized query expects a parameter which was not supplied.");
+      const int index = expr.As<tsql::ParameterMarker>().index;
+      auto value = resolver_.ParameterMarker(index);
+      // The declarations are the client's: its driver names the markers @P1, @P2, ...
+      if (!value) throw errors::Raise<8178>("", "", "@P" + std::to_string(index + 1));
       TypedSql out;
       out.sql = Bind(*value);
       out.type = TypeOfClientValue(*value);
@@ -1288,11 +1270,7 @@ TypedSql Translator::Expression(const Expr& expr, const Scope* scope) {
       return Function(expr.As<FunctionCall>(), scope);
     case Expr::Kind::kSubquery: {
       Translation sub = Query(*expr.As<SubqueryExpr>().query, scope, true);
-      if (sub.columns.size() > 1)
-        throw SqlError(116, 16,
-                       "Only one expression can be specified in the select list when the subquery "
-                       "is not introduced with EXISTS.",
-                       ErrorScope::kBatch);
+      if (sub.columns.size() > 1) throw errors::Raise<116>();
       TypedSql out;
       // SQLite would take the first row; SQL Server refuses a second one. Two rows at most are
       // read to know.
@@ -1314,26 +1292,14 @@ TypedSql Translator::Expression(const Expr& expr, const Scope* scope) {
         for (const Scope* s = scope; s && !owner; s = s->outer)
           for (const SourceBinding& b : s->sources)
             if (resolved.sql.rfind(QuoteIdentifier(b.sql_alias) + ".", 0) == 0) owner = &b;
-        if (!owner)
-          throw SqlError(7601, 16,
-                         "Cannot use a CONTAINS or FREETEXT predicate on "
-                         "column '" +
-                             column->As<ColumnRef>().column +
-                             "' because it is not full-text indexed.");
-        if (source && source != owner)
-          throw SqlError(7646, 16,
-                         "Fulltext predicate references columns from two different tables '" +
-                             source->exposed + "' and '" + owner->exposed +
-                             "' which is not allowed.");
+        if (!owner) throw errors::Raise<7601>("column", column->As<ColumnRef>().column);
+        if (source && source != owner) throw errors::Raise<7646>(source->exposed, owner->exposed);
         source = owner;
         columns.push_back(resolved.base.name.empty() ? column->As<ColumnRef>().column
                                                      : resolved.base.name);
       }
       if (c.columns.empty()) {
-        if (!scope || scope->sources.size() != 1)
-          throw SqlError(7615, 16,
-                         "A CONTAINS or FREETEXT predicate can only operate on one table. "
-                         "Qualify the use of * with a table name.");
+        if (!scope || scope->sources.size() != 1) throw errors::Raise<7615>();
         source = &scope->sources[0];
       }
       TypedSql out;
@@ -1357,7 +1323,7 @@ TypedSql Translator::Expression(const Expr& expr, const Scope* scope) {
       return value;
     }
     case Expr::Kind::kDefault:
-      throw SqlError(156, 15, "Incorrect syntax near the keyword 'DEFAULT'.", ErrorScope::kBatch);
+      throw errors::Raise<156>("DEFAULT");
   }
   throw errors::Unsupported("this expression");
 }
@@ -1377,9 +1343,7 @@ std::string Translator::AddTable(const ResolvedTable& table, const std::string& 
   binding.object = table.object;
   binding.kind = table.kind;
   if (view_dbid_ && (table.kind == ResolvedTable::Kind::kTemp || table.dbid != view_dbid_))
-    throw SqlError(4508, 16,
-                   "Views or functions are not allowed on temporary tables or on tables of other "
-                   "databases.");
+    throw errors::Raise<4508>();
   std::string sql;
   if (table.kind == ResolvedTable::Kind::kSystem || !expose_rowid ||
       table.kind == ResolvedTable::Kind::kView) {
@@ -1501,10 +1465,7 @@ std::string Translator::OrderBy(const std::vector<OrderItem>& order, const Scope
     if (e.kind == Expr::Kind::kLiteral &&
         e.As<tsql::Literal>().type == tsql::Literal::Type::kInteger) {
       std::int64_t n = e.As<tsql::Literal>().int_value;
-      if (n < 1 || n > static_cast<std::int64_t>(columns.size()))
-        throw SqlError(108, 15,
-                       "The ORDER BY position number " + std::to_string(n) +
-                           " is out of range of the number of items in the select list.");
+      if (n < 1 || n > static_cast<std::int64_t>(columns.size())) throw errors::Raise<108>(n);
       term = std::to_string(n);
     } else if (e.kind == Expr::Kind::kColumn && e.As<ColumnRef>().table.empty()) {
       const std::string& name = e.As<ColumnRef>().column;
@@ -1586,12 +1547,8 @@ Translator::SpecResult Translator::TranslateSpec(const QuerySpec& query_spec, co
           }
         }
         if (!any) {
-          if (item.kind == SelectItem::Kind::kStar)
-            throw SqlError(263, 16, "Must specify table to select from.", ErrorScope::kBatch);
-          throw SqlError(107, 16,
-                         "The column prefix '" + item.table.ToString() +
-                             "' does not match with a table name or alias name used in the query.",
-                         ErrorScope::kBatch);
+          if (item.kind == SelectItem::Kind::kStar) throw errors::Raise<263>();
+          throw errors::Raise<107>(item.table.ToString());
         }
         break;
       }
@@ -1693,10 +1650,7 @@ std::string Translator::QueryBody(const tsql::Query& query, const Scope* outer, 
     std::vector<std::string> right_assignments, right_aliases;
     std::string right =
         QueryBody(*u.right, outer, alias_outputs, right_columns, right_assignments, right_aliases);
-    if (right_columns.size() != columns.size())
-      throw SqlError(205, 16,
-                     "All queries in an SQL statement containing a UNION operator must have an "
-                     "equal number of expressions in their target lists.");
+    if (right_columns.size() != columns.size()) throw errors::Raise<205>();
     for (size_t i = 0; i < columns.size(); ++i) {
       columns[i].type = Higher(columns[i].type, right_columns[i].type);
       columns[i].nullable = columns[i].nullable || right_columns[i].nullable;

@@ -166,6 +166,81 @@ TEST_F(MessagesTest, StatementsReadTheTable) {
             Value(std::int64_t{0}));
 }
 
+// Errors worded from the table as SQL Server 2000 words them, every message of a batch in order
+// (a refused constraint names its cause first, then 1750).
+TEST_F(MessagesTest, ErrorsAreWordedAsTheServerWordsThem) {
+  Ok("CREATE TABLE p (id int CONSTRAINT pk_p PRIMARY KEY, v varchar(10)) "
+     "CREATE TABLE nk (id int) CREATE TABLE [o'k]];x] (a int, b int) "
+     "CREATE TABLE c0 (x int CONSTRAINT fk0 REFERENCES p(id))");
+  const std::string cannot_create = "1750 Could not create constraint. See previous errors.";
+  struct Case {
+    const char* batch;
+    std::vector<std::string> messages;  // "number text"
+  } cases[] = {
+      // FOREIGN KEY rules of CREATE TABLE: the referenced columns must be a key, of the same type.
+      {"CREATE TABLE c1 (x int CONSTRAINT fk1 REFERENCES nk(id))",
+       {"1776 There are no primary or candidate keys in the referenced table 'nk' that match the "
+        "referencing column list in the foreign key 'fk1'.",
+        cannot_create}},
+      {"CREATE TABLE c2 (x varchar(10) CONSTRAINT fk2 REFERENCES p(id))",
+       {"1778 Column 'p.id' is not the same data type as referencing column 'c2.x' in foreign "
+        "key 'fk2'.",
+        cannot_create}},
+      {"CREATE TABLE c3 (x int CONSTRAINT fk3 REFERENCES nothere(id))",
+       {"1767 Foreign key 'fk3' references invalid table 'nothere'.", cannot_create}},
+      {"CREATE TABLE c4 (x int CONSTRAINT fk4 REFERENCES p(nocol))",
+       {"1770 Foreign key 'fk4' references invalid column 'nocol' in referenced table 'p'.",
+        cannot_create}},
+      // ALTER TABLE DROP CONSTRAINT of a key another table references.
+      {"ALTER TABLE p DROP CONSTRAINT pk_p",
+       {"3725 The constraint 'pk_p' is being referenced by table 'c0', foreign key constraint "
+        "'fk0'.",
+        "3727 Could not drop constraint. See previous errors."}},
+      {"ALTER TABLE p NOCHECK CONSTRAINT nope", {"4917 Constraint 'nope' does not exist."}},
+      // INSERT ... SELECT: 120 for fewer items than the insert list, 121 for more.
+      {"INSERT [o'k]];x] (a) SELECT 1, 2",
+       {"121 The select list for the INSERT statement contains more items than the insert list. "
+        "The number of SELECT values must match the number of INSERT columns."}},
+      {"INSERT [o'k]];x] (a, b) SELECT 1",
+       {"120 The select list for the INSERT statement contains fewer items than the insert list. "
+        "The number of SELECT values must match the number of INSERT columns."}},
+      // CREATE TABLE: column names unique, compared without case; hostile names shown as given.
+      {"CREATE TABLE [t;\xC3\xA9] (a int, [A] int)",
+       {"2705 Column names in each table must be unique. Column name 'A' in table "
+        "'t;\xC3\xA9' is specified more than once."}},
+      // DBCC CHECKIDENT on a table without an identity column.
+      {"DBCC CHECKIDENT('nk')", {"7997 'nk' does not contain an identity column."}},
+      // sp_dbcmptlevel without a database lists the levels; with one, shows its level.
+      {"EXEC sp_dbcmptlevel",
+       {"15048 Valid values of database compatibility level are 60, 65, 70, or 80."}},
+      {"EXEC sp_dbcmptlevel 'master'", {"15054 The current compatibility level is 80."}},
+      // The parser's errors come from the same table.
+      {"SET NOSUCHOPT ON", {"195 'NOSUCHOPT' is not a recognized SET option."}},
+      {"SELECT * FROM p WHERE v",
+       {"4145 An expression of non-boolean type specified in a context where a condition is "
+        "expected, near 'v'."}},
+      {"SELECT LEN()", {"174 The len function requires 1 arguments."}},
+      // User-defined functions: no side effects, argument counts checked.
+      {"CREATE FUNCTION f() RETURNS int AS BEGIN INSERT p VALUES (1, 'a') RETURN 1 END",
+       {"443 Invalid use of 'INSERT' within a function."}},
+      {"KILL 9999", {"6106 Process ID 9999 is not an active process ID."}},
+      // DROP DATABASE is one of the statements a user transaction may not hold: 226.
+      {"BEGIN TRAN DROP DATABASE nosuch COMMIT",
+       {"226 DROP DATABASE statement not allowed within multi-statement transaction."}},
+      {"DROP INDEX p.nosuch",
+       {"3701 Cannot drop the index 'p.nosuch', because it does not exist in the system "
+        "catalog."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.batch);
+    CollectingSink sink = Run(c.batch);
+    std::vector<std::string> got;
+    for (const ServerMessage& m : sink.messages)
+      got.push_back(std::to_string(m.number) + " " + m.text);
+    EXPECT_EQ(got, c.messages);
+  }
+}
+
 // xp_cmdshell: 2000 refuses EXECUTE to a login that is no administrator; 2005 reports the
 // component turned off.
 TEST_F(MessagesTest, CmdShellIsRefusedAsTheVersionRefusesIt) {

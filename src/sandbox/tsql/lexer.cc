@@ -285,7 +285,7 @@ void Lexer::SkipSpaceAndComments() {
           ++pos_;
         }
       }
-      if (depth != 0) throw ParseError(113, "Missing end comment mark '*/'.", start_line);
+      if (depth != 0) throw MessageError<113>(start_line);
     } else {
       break;
     }
@@ -303,10 +303,7 @@ Token Lexer::MakeToken(Token::Kind kind, std::size_t begin) {
 
 void Lexer::Unclosed(std::size_t content_begin, int line) {
   std::string_view rest = text_.substr(content_begin);
-  throw ParseError(105,
-                   "Unclosed quotation mark before the character string '" +
-                       std::string(Utf8Prefix(rest, kMaxQuotedInMessage)) + "'.",
-                   line);
+  throw MessageError<105>(line, Utf8Prefix(rest, kMaxQuotedInMessage));
 }
 
 Token Lexer::LexQuoted(char close, Token::Kind kind, std::size_t begin, std::size_t content_begin) {
@@ -331,16 +328,10 @@ Token Lexer::LexQuoted(char close, Token::Kind kind, std::size_t begin, std::siz
   t.line = start_line;
   if (kind == Token::Kind::kQuotedIdentifier) {
     if (value.empty()) {
-      throw ParseError(1038,
-                       "Cannot use empty object or column names. Use a single space if necessary.",
-                       start_line);
+      throw MessageError<1038>(start_line);
     }
     if (Utf8Length(value) > kMaxIdentifierLength) {
-      throw ParseError(103,
-                       "The identifier that starts with '" +
-                           std::string(Utf8Prefix(value, kMaxIdentifierLength)) +
-                           "' is too long. Maximum length is 128.",
-                       start_line);
+      throw MessageError<103>(start_line, Utf8Prefix(value, kMaxIdentifierLength));
     }
     t.upper = ToUpper(value);
   }
@@ -376,11 +367,7 @@ Token Lexer::LexWord(std::size_t begin) {
   Token t = MakeToken(Token::Kind::kIdentifier, begin);
   std::string_view name = t.text;
   if (Utf8Length(name) > kMaxIdentifierLength) {
-    throw ParseError(103,
-                     "The identifier that starts with '" +
-                         std::string(Utf8Prefix(name, kMaxIdentifierLength)) +
-                         "' is too long. Maximum length is 128.",
-                     line_);
+    throw MessageError<103>(line_, Utf8Prefix(name, kMaxIdentifierLength));
   }
   t.value = std::string(name);
   t.upper = ToUpper(name);

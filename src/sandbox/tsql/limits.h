@@ -7,6 +7,8 @@
 // gets by default.
 #pragma once
 
+#include "sandbox/messages.h"
+
 namespace sandbox::tsql {
 
 // Parentheses, subqueries, CASE, function calls, unary operators, table sources and statement
@@ -21,9 +23,7 @@ inline constexpr int kMaxChain = 4096;
 // too deep for it, whether from nesting or from long chains, so the sandbox does the same wherever
 // a walk meets its bound (8621 and 8631 are optimiser-internal messages of later versions).
 inline constexpr int kTooDeepNumber = 191;
-inline constexpr const char* kTooDeepText =
-    "Some part of your SQL statement is nested too deeply. Rewrite the query or break it up into "
-    "smaller queries.";
+inline constexpr const char* kTooDeepText = kMessages[MessageIndex(kTooDeepNumber)].text.data();
 
 // Counts the nesting of one recursive walk: construct one per recursive step over a shared
 // counter and ask TooDeep().

@@ -162,21 +162,19 @@ class Parser {
     if (t->kind == TK::kEnd) {
       // At the end of the batch SQL Server names the last token it read.
       std::size_t i = tokens_.size() - 1;
-      if (i == 0) throw ParseError(102, "Incorrect syntax near ''.", t->line);
+      if (i == 0) throw MessageError<102>(t->line, "");
       t = &tokens_[i - 1];
     }
     if (t->kind == TK::kIdentifier && t->keyword) {
-      throw ParseError(156, "Incorrect syntax near the keyword '" + std::string(t->text) + "'.",
-                       t->line);
+      throw MessageError<156>(t->line, t->text);
     }
-    throw ParseError(102, "Incorrect syntax near '" + CutForMessage(Shown(*t)) + "'.", t->line);
+    throw MessageError<102>(t->line, CutForMessage(Shown(*t)));
   }
 
   // COLLATE came with 8.0; before, the word is no keyword and stands where nothing may.
   bool AcceptCollate() {
     if (!Cur().IsWord("COLLATE")) return false;
-    if (options_.major_version < 8)
-      throw ParseError(102, "Incorrect syntax near 'COLLATE'.", Cur().line);
+    if (options_.major_version < 8) throw MessageError<102>(Cur().line, "COLLATE");
     Advance();
     return true;
   }
@@ -184,11 +182,7 @@ class Parser {
   [[noreturn]] void NotACondition(const Token& at) const {
     const Token* t = &at;
     if (t->kind == TK::kEnd && tokens_.size() > 1) t = &tokens_[tokens_.size() - 2];
-    throw ParseError(4145,
-                     "An expression of non-boolean type specified in a context where a "
-                     "condition is expected, near '" +
-                         CutForMessage(Shown(*t)) + "'.",
-                     t->line);
+    throw MessageError<4145>(t->line, CutForMessage(Shown(*t)));
   }
 
   // How a token is quoted back in a message: names and strings without their quotes.
@@ -203,7 +197,7 @@ class Parser {
     }
   }
 
-  [[noreturn]] void TooDeep() const { throw ParseError(kTooDeepNumber, kTooDeepText, Cur().line); }
+  [[noreturn]] void TooDeep() const { throw MessageError<kTooDeepNumber>(Cur().line); }
 
   class DepthGuard {
    public:
@@ -345,8 +339,7 @@ class Parser {
     std::int64_t v = 0;
     auto [ptr, ec] = std::from_chars(t.text.data(), t.text.data() + t.text.size(), v);
     if (ec != std::errc()) {
-      throw ParseError(8115, "Arithmetic overflow error converting expression to data type int.",
-                       t.line, 16);
+      throw MessageError<8115>(t.line, "expression", "int");
     }
     return negative ? -v : v;
   }
@@ -1527,10 +1520,7 @@ class Parser {
       s->source = InsertStatement::Source::kDefaultValues;
     } else if (Cur().IsWord("EXEC") || Cur().IsWord("EXECUTE")) {
       const Token& e = Advance();
-      if (s->table.name[0] == '@')
-        throw ParseError(197,
-                         "EXECUTE cannot be used as a source when inserting into a table variable.",
-                         e.line);
+      if (s->table.name[0] == '@') throw MessageError<197>(e.line);
       s->source = InsertStatement::Source::kExecute;
       s->execute = ParseExecuteCall(false);
       s->execute->span = SpanFrom(e);
@@ -1626,7 +1616,7 @@ class Parser {
   // ---- DDL ----------------------------------------------------------------------------------
 
   [[noreturn]] void NotFirstInBatch(const std::string& what, int line) const {
-    throw ParseError(111, "'" + what + "' must be the first statement in a query batch.", line);
+    throw MessageError<111>(line, what);
   }
 
   StatementPtr ParseCreate(bool first_in_batch) {
@@ -2741,8 +2731,7 @@ class Parser {
       const Token& o = Cur();
       std::string name = ParseOptionWord();
       if (!Contains(kOnOffOptions, name)) {
-        throw ParseError(195, "'" + CutForMessage(o.text) + "' is not a recognized SET option.",
-                         o.line);
+        throw MessageError<195>(o.line, CutForMessage(o.text), "SET option");
       }
       s->options.push_back(std::move(name));
     } while (AcceptSymbol(","));

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sandbox/messages.h"
 #include "sandbox/tsql/ast.h"
 #include "sandbox/tsql/limits.h"
 
@@ -38,6 +39,12 @@ class ParseError : public std::runtime_error {
   int line_;
   std::string message_;
 };
+
+// The parser's error number N, worded and graded as the server's message table has it.
+template <std::int32_t N, typename... Args>
+ParseError MessageError(int line, const Args&... args) {
+  return ParseError(N, errors::Text<N>(args...), line, kMessages[MessageIndex(N)].severity);
+}
 
 struct ParseOptions {
   // SET QUOTED_IDENTIFIER of the session: ON reads "x" as a name, OFF as a character string.

@@ -202,7 +202,7 @@ class Printer {
       case Expr::Kind::kConvert:
       case Expr::Kind::kIn:
         guard.emplace(depth_);
-        if (guard->TooDeep()) throw ParseError(kTooDeepNumber, kTooDeepText, e.span.line);
+        if (guard->TooDeep()) throw MessageError<kTooDeepNumber>(e.span.line);
         break;
       case Expr::Kind::kLiteral:
       case Expr::Kind::kColumn:
@@ -461,7 +461,7 @@ class Printer {
 
   void PrintQuery(const Query& q) {
     NestingGuard guard(depth_);
-    if (guard.TooDeep()) throw ParseError(kTooDeepNumber, kTooDeepText, q.span.line);
+    if (guard.TooDeep()) throw MessageError<kTooDeepNumber>(q.span.line);
     if (q.kind == Query::Kind::kUnion) {
       std::vector<const UnionQuery*> chain{&q.As<UnionQuery>()};
       while (chain.back()->left->kind == Query::Kind::kUnion &&
@@ -547,7 +547,7 @@ class Printer {
 
   void PrintSource(const TableSource& t) {
     NestingGuard guard(depth_);
-    if (guard.TooDeep()) throw ParseError(kTooDeepNumber, kTooDeepText, t.span.line);
+    if (guard.TooDeep()) throw MessageError<kTooDeepNumber>(t.span.line);
     switch (t.kind) {
       case TableSource::Kind::kTable: {
         const auto& r = t.As<TableRef>();
