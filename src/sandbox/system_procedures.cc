@@ -78,6 +78,7 @@ const SystemProcedureTable& Registry() {
     AddCatalogListProcedures(table);
     AddConfigureProcedures(table);
     AddCompatibilityProcedures(table);
+    AddForEachProcedures(table);
     return table;
   }();
   return registry;

@@ -54,6 +54,7 @@ void AddRenameProcedures(SystemProcedureTable& table);       // sp_rename.cc
 void AddCatalogListProcedures(SystemProcedureTable& table);  // sp_catalog_lists.cc
 void AddConfigureProcedures(SystemProcedureTable& table);    // sp_configure.cc
 void AddCompatibilityProcedures(SystemProcedureTable& table);  // sp_dbcmptlevel.cc
+void AddForEachProcedures(SystemProcedureTable& table);        // sp_foreach.cc
 
 // The names of every system procedure, in lower case and in order.
 std::vector<std::string> SystemProcedureNames();
