@@ -55,6 +55,13 @@ TEST_F(SystemTablesTest, CatalogueTablesAnswerAdministratorsQueries) {
        "id|int|4|10|0|10|0|0;name|nvarchar|80|0|0|40|NULL|0;code|char|5|0|0|5|NULL|1;"
        "price|decimal|9|12|2|12|2|1;note|varchar|20|0|0|20|NULL|1;placed|datetime|8|23|3|23|3|1;"
        "big|bigint|8|19|0|19|0|1"},
+      // the usual three-way join filtered on xtype; text equal under the collation ('U ' and
+      // 'U', 'ab' and 'AB ') is equal in a join too
+      {"SELECT COUNT(*) FROM sysobjects o JOIN syscolumns c ON c.id = o.id JOIN systypes t ON "
+       "t.xusertype = c.xusertype WHERE o.xtype = 'U'",
+       kRows, "10"},
+      {"SELECT COUNT(*) FROM sysobjects o JOIN Lines l ON 1 = 1 WHERE o.name = 'LINES  '",
+       kRows, "1"},
       // systypes: the xtype numbers of SQL Server 2000 ("int 56, nvarchar 231, ...")
       {"SELECT name, xtype, variable FROM systypes WHERE name IN ('int', 'nvarchar', 'varchar', "
        "'datetime', 'decimal', 'image', 'sysname') ORDER BY xtype, xusertype",
