@@ -36,10 +36,7 @@ std::string ReplaceForEach(std::string_view command, std::string_view replace,
   for (size_t i = 0; i < command.size();) {
     char ch = command[i];
     if (!replace.empty() && command.compare(i, replace.size(), replace) == 0) {
-      out += closing == '\'' ? Doubled(name, '\'')
-             : closing == ']' ? Doubled(name, ']')
-             : closing == '"' ? Doubled(name, '"')
-                              : std::string(name);
+      out += closing ? Doubled(name, closing) : std::string(name);
       i += replace.size();
       continue;
     }
@@ -69,8 +66,12 @@ ForEachCommands ReadCommands(const SystemArguments& args, std::string_view proce
   if (!args.Given("@command1") || args.Get("@command1").IsNull())
     throw errors::MissingArgument(procedure, "@command1");
   ForEachCommands c;
-  if (args.Given("@replacechar") && !args.Text("@replacechar").empty())
-    c.replace = args.Text("@replacechar");
+  // @replacechar is nchar(1): a longer text gives its first character.
+  if (std::string r = args.Text("@replacechar"); !r.empty()) {
+    size_t n = 1;
+    while (n < r.size() && (static_cast<unsigned char>(r[n]) & 0xC0) == 0x80) ++n;
+    c.replace = r.substr(0, n);
+  }
   for (const char* p : {"@command1", "@command2", "@command3"})
     if (!args.Get(p).IsNull()) c.commands.push_back(args.Text(p));
   c.pre = args.Text("@precommand");

@@ -128,6 +128,10 @@ TEST_F(SystemTablesTest, CatalogueTablesAnswerAdministratorsQueries) {
        "'PRINT ''2 #''', @precommand = 'PRINT ''pre''', @postcommand = 'PRINT ''post''', "
        "@whereand = 'AND o.name LIKE ''L%'''",
        kMessages, "pre;1 [dbo].[Lines];2 [dbo].[Lines];post"},
+      // @replacechar is nchar(1): of N'ëx' only the ë stands for the table
+      {"EXEC sp_MSforeachtable 'PRINT ''\xC3\xABx:\xC3\xAB''', @replacechar = N'\xC3\xABx', "
+       "@whereand = 'AND o.name <> ''Lines'''",
+       kMessages, "[dbo].[Or'ders; ]]x]x:[dbo].[Or'ders; ]]x]"},
       // a command that does not parse is reported for each table; the others still run
       {"EXEC sp_MSforeachtable @command1 = 'SELECT FROM', @command2 = 'PRINT ''?'''", kMessages,
        "156!;[dbo].[Or'ders; ]]x];156!;[dbo].[Lines]"},
