@@ -127,9 +127,9 @@ std::int64_t ForEachTable(Executor& executor, std::vector<ProcedureArgument>& ar
 }
 
 std::int64_t ForEachDatabase(Executor& executor, std::vector<ProcedureArgument>& arguments) {
-  SystemArguments args("sp_MSforeachdb", arguments,
-                       {"@command1", "@replacechar", "@command2", "@command3", "@precommand",
-                        "@postcommand"});
+  SystemArguments args(
+      "sp_MSforeachdb", arguments,
+      {"@command1", "@replacechar", "@command2", "@command3", "@precommand", "@postcommand"});
   ForEachCommands c = ReadCommands(args, "sp_MSforeachdb");
   SessionImpl& session = executor.session();
   std::vector<std::string> names;

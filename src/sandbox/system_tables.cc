@@ -138,8 +138,8 @@ std::string BaseTypesSql(const std::string& collation) {
     bool sized = !numeric && t.length != 16 && name != "sql_variant";  // char, binary, timestamp
     bool wide = name[0] == 'n' || name == "sysname";
     std::string prec = numeric ? std::to_string(t.xprec)
-                       : sized  ? std::to_string(wide ? t.length / 2 : t.length)
-                                : std::string("NULL");
+                       : sized ? std::to_string(wide ? t.length / 2 : t.length)
+                               : std::string("NULL");
     sql += std::string(sql.empty() ? "SELECT " : " UNION ALL SELECT ") + Quoted(name) +
            " AS name, " + std::to_string(t.xtype) + " AS xtype, 0 AS status, " +
            std::to_string(t.xusertype) + " AS xusertype, " + std::to_string(t.length) +
@@ -205,8 +205,7 @@ ResolvedTable Sysobjects(Executor& executor, AttachedDatabase& db, const char* n
       " UNION ALL SELECT i.name, -i.indid - i.id * 256, CASE i.kind WHEN 'PK' THEN 'PK' ELSE "
       "'UQ' END, o.uid, o.id, o.crdate, 'K ', 0, 0 FROM " +
       c.Table(ct::kIndexes) + " AS i JOIN " + c.Table(ct::kObjects) +
-      " AS o ON o.id = i.id WHERE i.kind IN ('PK', 'UQ')" + SystemRowsSql(executor, db.dbid) +
-      ")";
+      " AS o ON o.id = i.id WHERE i.kind IN ('PK', 'UQ')" + SystemRowsSql(executor, db.dbid) + ")";
   return Make(name, sql,
               {{"name", NVarChar(128)},
                {"id", SqlType::Int()},
@@ -394,14 +393,17 @@ ResolvedTable Sysreferences(Executor&, AttachedDatabase& db, const char* name) {
     if (to)
       for (const IndexInfo& i : to->indexes)
         if (i.unique() && i.columns.size() == d.ref_columns.size() &&
-            std::is_permutation(i.columns.begin(), i.columns.end(), d.ref_columns.begin(),
-                                [](const std::string& a, const std::string& b) {
-                                  return EqualsNoCase(a, b);
-                                }))
+            std::is_permutation(
+                i.columns.begin(), i.columns.end(), d.ref_columns.begin(),
+                [](const std::string& a, const std::string& b) { return EqualsNoCase(a, b); }))
           indid = indid ? indid : i.indid;
-    std::vector<std::string> row = {std::to_string(fk.id), std::to_string(fk.parent),
-                                    std::to_string(d.referenced), std::to_string(indid),
-                                    std::to_string(d.columns.size()), "0", "0"};
+    std::vector<std::string> row = {std::to_string(fk.id),
+                                    std::to_string(fk.parent),
+                                    std::to_string(d.referenced),
+                                    std::to_string(indid),
+                                    std::to_string(d.columns.size()),
+                                    "0",
+                                    "0"};
     for (bool referenced : {false, true})
       for (size_t k = 0; k < 16; ++k)
         row.push_back(k < d.columns.size()
@@ -439,9 +441,8 @@ ResolvedTable Sysconstraints(Executor&, AttachedDatabase& db, const char* name) 
         add(KeyId(*o, i), o->id, 0, i.kind == IndexKind::kPrimaryKey ? 1 : 2);
     if (o->type != ObjectType::kForeignKey && o->type != ObjectType::kCheck) continue;
     ConstraintDetails d = ReadConstraint(*o);
-    int colid = d.column_level && !d.columns.empty()
-                    ? ColumnId(c.FindById(o->parent), d.columns[0])
-                    : 0;
+    int colid =
+        d.column_level && !d.columns.empty() ? ColumnId(c.FindById(o->parent), d.columns[0]) : 0;
     add(o->id, o->parent, colid, o->type == ObjectType::kForeignKey ? 3 : 4);
   }
   return Make(name,
@@ -497,9 +498,9 @@ ResolvedTable Sysservers(Executor& executor, AttachedDatabase& db, const char* n
                               {"querytimeout", SqlType::Int()},
                               {"srvnetname", Char(30)}},
                              db);
-  for (const char* bit : {"isremote", "rpc", "pub", "sub", "dist", "dpub", "rpcout", "dataaccess",
-                          "collationcompatible", "system", "useremotecollation",
-                          "lazyschemavalidation"}) {
+  for (const char* bit :
+       {"isremote", "rpc", "pub", "sub", "dist", "dpub", "rpcout", "dataaccess",
+        "collationcompatible", "system", "useremotecollation", "lazyschemavalidation"}) {
     OutputColumn column;
     column.name = bit;
     column.type = SqlType{TypeKind::kBit};

@@ -60,8 +60,8 @@ TEST_F(SystemTablesTest, CatalogueTablesAnswerAdministratorsQueries) {
       {"SELECT COUNT(*) FROM sysobjects o JOIN syscolumns c ON c.id = o.id JOIN systypes t ON "
        "t.xusertype = c.xusertype WHERE o.xtype = 'U'",
        kRows, "10"},
-      {"SELECT COUNT(*) FROM sysobjects o JOIN Lines l ON 1 = 1 WHERE o.name = 'LINES  '",
-       kRows, "1"},
+      {"SELECT COUNT(*) FROM sysobjects o JOIN Lines l ON 1 = 1 WHERE o.name = 'LINES  '", kRows,
+       "1"},
       // systypes: the xtype numbers of SQL Server 2000 ("int 56, nvarchar 231, ...")
       {"SELECT name, xtype, variable FROM systypes WHERE name IN ('int', 'nvarchar', 'varchar', "
        "'datetime', 'decimal', 'image', 'sysname') ORDER BY xtype, xusertype",
@@ -188,7 +188,8 @@ TEST_F(SystemTablesTest, ForEachDatabaseNamesEveryDatabase) {
   CollectingSink printed = Run(*shop_, "EXEC sp_MSforeachdb 'PRINT N''?'''");
   EXPECT_EQ(Messages(printed), names);
 
-  CollectingSink used = Run(*shop_, "EXEC sp_MSforeachdb 'USE [?] SELECT DB_NAME()' SELECT DB_NAME()");
+  CollectingSink used =
+      Run(*shop_, "EXEC sp_MSforeachdb 'USE [?] SELECT DB_NAME()' SELECT DB_NAME()");
   ASSERT_EQ(used.FirstError(), 0) << used.ErrorText();
   std::string seen;
   for (size_t i = 0; i + 1 < used.sets.size(); ++i)
