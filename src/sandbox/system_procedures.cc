@@ -79,6 +79,7 @@ const SystemProcedureTable& Registry() {
     AddConfigureProcedures(table);
     AddCompatibilityProcedures(table);
     AddTriggerProcedures(table);
+    AddForEachProcedures(table);
     return table;
   }();
   return registry;

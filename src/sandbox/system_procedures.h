@@ -55,6 +55,7 @@ void AddCatalogListProcedures(SystemProcedureTable& table);  // sp_catalog_lists
 void AddConfigureProcedures(SystemProcedureTable& table);    // sp_configure.cc
 void AddCompatibilityProcedures(SystemProcedureTable& table);  // sp_dbcmptlevel.cc
 void AddTriggerProcedures(SystemProcedureTable& table);        // exec_trigger.cc
+void AddForEachProcedures(SystemProcedureTable& table);        // sp_foreach.cc
 
 // The names of every system procedure, in lower case and in order.
 std::vector<std::string> SystemProcedureNames();

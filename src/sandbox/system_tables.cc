@@ -1,6 +1,10 @@
 #include "sandbox/system_tables.h"
 
+#include <algorithm>
+#include <vector>
+
 #include "sandbox/collation.h"
+#include "sandbox/constraints.h"
 #include "sandbox/databases.h"
 #include "sandbox/executor.h"
 #include "sandbox/languages.h"
@@ -81,6 +85,92 @@ ResolvedTable Make(const char* name, std::string sql, std::initializer_list<Colu
   return table;
 }
 
+// The base types as systypes lists them: xtype, xusertype, length, xprec, xscale, usertype,
+// variable, allownulls and the old-style type code. prec is the length in characters for the
+// character and binary types, xprec for the numeric ones.
+struct BaseType {
+  const char* name;
+  int xtype, xusertype, length, xprec, xscale, usertype;
+  bool variable, allownulls;
+  int type;
+};
+
+constexpr BaseType kBaseTypes[] = {
+    {"image", 34, 34, 16, 0, 0, 20, false, true, 34},
+    {"text", 35, 35, 16, 0, 0, 19, false, true, 35},
+    {"uniqueidentifier", 36, 36, 16, 0, 0, 0, false, true, 37},
+    {"tinyint", 48, 48, 1, 3, 0, 5, false, true, 48},
+    {"smallint", 52, 52, 2, 5, 0, 6, false, true, 52},
+    {"int", 56, 56, 4, 10, 0, 7, false, true, 56},
+    {"smalldatetime", 58, 58, 4, 16, 0, 22, false, true, 58},
+    {"real", 59, 59, 4, 24, 0, 23, false, true, 59},
+    {"money", 60, 60, 8, 19, 4, 11, false, true, 60},
+    {"datetime", 61, 61, 8, 23, 3, 12, false, true, 61},
+    {"float", 62, 62, 8, 53, 0, 8, false, true, 62},
+    {"sql_variant", 98, 98, 8016, 0, 0, 0, false, true, 39},
+    {"ntext", 99, 99, 16, 0, 0, 0, false, true, 35},
+    {"bit", 104, 104, 1, 1, 0, 16, false, true, 50},
+    {"decimal", 106, 106, 17, 38, 38, 24, false, true, 55},
+    {"numeric", 108, 108, 17, 38, 38, 10, false, true, 63},
+    {"smallmoney", 122, 122, 4, 10, 4, 21, false, true, 122},
+    {"bigint", 127, 127, 8, 19, 0, 0, false, true, 63},
+    {"varbinary", 165, 165, 8000, 0, 0, 4, true, true, 37},
+    {"varchar", 167, 167, 8000, 0, 0, 2, true, true, 39},
+    {"binary", 173, 173, 8000, 0, 0, 3, false, true, 45},
+    {"char", 175, 175, 8000, 0, 0, 1, false, true, 47},
+    {"timestamp", 189, 80, 8, 0, 0, 80, false, false, 45},
+    {"nvarchar", 231, 231, 8000, 0, 0, 0, true, true, 39},
+    {"nchar", 239, 239, 8000, 0, 0, 0, false, true, 47},
+    {"sysname", 231, 256, 256, 0, 0, 18, true, false, 39},
+};
+
+bool IsCharacter(std::string_view n) {
+  return n == "char" || n == "varchar" || n == "nchar" || n == "nvarchar" || n == "sysname" ||
+         n == "text" || n == "ntext";
+}
+
+// The base types as a sub-select with systypes' columns; character types carry the collation.
+std::string BaseTypesSql(const std::string& collation) {
+  std::string sql;
+  for (const BaseType& t : kBaseTypes) {
+    std::string name = t.name;
+    bool numeric = t.xprec != 0;
+    bool sized = !numeric && t.length != 16 && name != "sql_variant";  // char, binary, timestamp
+    bool wide = name[0] == 'n' || name == "sysname";
+    std::string prec = numeric ? std::to_string(t.xprec)
+                       : sized ? std::to_string(wide ? t.length / 2 : t.length)
+                               : std::string("NULL");
+    sql += std::string(sql.empty() ? "SELECT " : " UNION ALL SELECT ") + Quoted(name) +
+           " AS name, " + std::to_string(t.xtype) + " AS xtype, 0 AS status, " +
+           std::to_string(t.xusertype) + " AS xusertype, " + std::to_string(t.length) +
+           " AS length, " + std::to_string(t.xprec) + " AS xprec, " + std::to_string(t.xscale) +
+           " AS xscale, 0 AS tdefault, 0 AS domain, 1 AS uid, 0 AS reserved, " +
+           std::to_string(t.usertype) + " AS usertype, " + (t.variable ? "1" : "0") +
+           " AS variable, " + (t.allownulls ? "1" : "0") + " AS allownulls, " +
+           std::to_string(t.type) + " AS type, NULL AS printfmt, " + prec + " AS prec, " +
+           (numeric ? std::to_string(t.xscale) : std::string("NULL")) + " AS scale, " +
+           (IsCharacter(name) ? Quoted(collation) : std::string("NULL")) + " AS collation";
+  }
+  return sql;
+}
+
+std::string Collation(Executor& executor, AttachedDatabase& db) {
+  return DatabaseProperty(executor.session(), db.catalog->name(), "Collation", true).ToText();
+}
+
+// A sub-select of literal rows under the given column names; no rows still names them.
+std::string RowsSql(const std::vector<std::string>& names,
+                    const std::vector<std::vector<std::string>>& rows) {
+  std::string sql = "SELECT ";
+  for (const std::string& n : names) sql += (sql.size() > 7 ? ", NULL AS " : "NULL AS ") + n;
+  sql += " WHERE 0";
+  for (const auto& row : rows) {
+    sql += " UNION ALL SELECT ";
+    for (size_t i = 0; i < row.size(); ++i) sql += (i ? ", " : "") + row[i];
+  }
+  return sql;
+}
+
 // The system tables' own rows: owned by dbo, category 2 (shipped with the server), created with
 // the database.
 std::string SystemRowsSql(Executor& executor, int dbid) {
@@ -99,7 +189,15 @@ std::string SystemRowsSql(Executor& executor, int dbid) {
 ResolvedTable Sysobjects(Executor& executor, AttachedDatabase& db, const char* name) {
   const Catalog& c = *db.catalog;
   namespace ct = catalog_tables;
+  // The columns SQL Server keeps for its own use (versions, replication, cache) are 0; sysstat's
+  // low bits give the kind of object, userstat is 1 for user tables.
   std::string sql =
+      "SELECT name, id, xtype, uid, 0 AS info, status, 0 AS base_schema_ver, 0 AS replinfo, "
+      "parent_obj, crdate, 0 AS ftcatid, 0 AS schema_ver, 0 AS stats_schema_ver, type, CASE type "
+      "WHEN 'U ' THEN 1 ELSE 0 END AS userstat, CASE type WHEN 'S ' THEN 1 WHEN 'V ' THEN 2 WHEN "
+      "'U ' THEN 3 WHEN 'P ' THEN 4 WHEN 'D ' THEN 6 WHEN 'R ' THEN 7 WHEN 'TR' THEN 8 ELSE 0 END "
+      "AS sysstat, 0 AS indexdel, crdate AS refdate, 0 AS version, 0 AS deltrig, 0 AS instrig, 0 "
+      "AS updtrig, 0 AS seltrig, category, 0 AS cache FROM ("
       "SELECT name, id, rtrim(type) || CASE WHEN length(type) = 1 THEN ' ' ELSE '' END AS xtype, "
       "uid, parent_obj, crdate, rtrim(type) || CASE WHEN length(type) = 1 THEN ' ' ELSE '' END "
       "AS type, 0 AS status, 0 AS category FROM " +
@@ -107,39 +205,312 @@ ResolvedTable Sysobjects(Executor& executor, AttachedDatabase& db, const char* n
       " UNION ALL SELECT i.name, -i.indid - i.id * 256, CASE i.kind WHEN 'PK' THEN 'PK' ELSE "
       "'UQ' END, o.uid, o.id, o.crdate, 'K ', 0, 0 FROM " +
       c.Table(ct::kIndexes) + " AS i JOIN " + c.Table(ct::kObjects) +
-      " AS o ON o.id = i.id WHERE i.kind IN ('PK', 'UQ')" + SystemRowsSql(executor, db.dbid);
+      " AS o ON o.id = i.id WHERE i.kind IN ('PK', 'UQ')" + SystemRowsSql(executor, db.dbid) + ")";
   return Make(name, sql,
               {{"name", NVarChar(128)},
                {"id", SqlType::Int()},
                {"xtype", Char(2)},
                {"uid", SmallInt()},
+               {"info", SmallInt()},
+               {"status", SqlType::Int()},
+               {"base_schema_ver", SqlType::Int()},
+               {"replinfo", SqlType::Int()},
                {"parent_obj", SqlType::Int()},
                {"crdate", SqlType::DateTimeType()},
+               {"ftcatid", SmallInt()},
+               {"schema_ver", SqlType::Int()},
+               {"stats_schema_ver", SqlType::Int()},
                {"type", Char(2)},
-               {"status", SqlType::Int()},
-               {"category", SqlType::Int()}},
+               {"userstat", SmallInt()},
+               {"sysstat", SmallInt()},
+               {"indexdel", SmallInt()},
+               {"refdate", SqlType::DateTimeType()},
+               {"version", SqlType::Int()},
+               {"deltrig", SqlType::Int()},
+               {"instrig", SqlType::Int()},
+               {"updtrig", SqlType::Int()},
+               {"seltrig", SqlType::Int()},
+               {"category", SqlType::Int()},
+               {"cache", SmallInt()}},
               db);
 }
 
-ResolvedTable Syscolumns(Executor&, AttachedDatabase& db, const char* name) {
+// Lengths in bytes as syscolumns gives them: two a character for the Unicode types, the
+// storage size of a decimal's precision, the fixed size of the other types.
+ResolvedTable Syscolumns(Executor& executor, AttachedDatabase& db, const char* name) {
   const Catalog& c = *db.catalog;
   namespace ct = catalog_tables;
   std::string sql =
-      "SELECT name, id, colid, colid AS colorder, type_name AS typename, length, prec, scale, "
-      "nullable AS isnullable, is_output AS isoutparam FROM " +
-      c.Table(ct::kColumns);
+      "SELECT c.name, c.id, t.xtype, 0 AS typestat, t.xusertype, CASE WHEN t.name IN ('nchar', "
+      "'nvarchar') THEN c.length * 2 WHEN t.name IN ('char', 'varchar', 'binary', 'varbinary') "
+      "THEN c.length WHEN t.name IN ('decimal', 'numeric') THEN CASE WHEN c.prec < 10 THEN 5 "
+      "WHEN c.prec < 20 THEN 9 WHEN c.prec < 29 THEN 13 ELSE 17 END ELSE t.length END AS length, "
+      "CASE WHEN t.name IN ('decimal', 'numeric') THEN c.prec ELSE t.xprec END AS xprec, CASE "
+      "WHEN t.name IN ('decimal', 'numeric') THEN c.scale ELSE t.xscale END AS xscale, c.colid, "
+      "0 AS xoffset, 0 AS bitpos, 0 AS reserved, c.is_identity AS colstat, 0 AS cdefault, 0 AS "
+      "domain, 0 AS number, c.colid AS colorder, NULL AS autoval, 0 AS offset, c.nullable * 8 + "
+      "c.is_identity * 128 AS status, t.type, t.usertype, NULL AS printfmt, CASE WHEN t.name IN "
+      "('char', 'varchar', 'nchar', 'nvarchar', 'binary', 'varbinary') THEN c.length WHEN t.name "
+      "IN ('decimal', 'numeric') THEN c.prec ELSE t.prec END AS prec, CASE WHEN t.name IN "
+      "('decimal', 'numeric') THEN c.scale ELSE t.scale END AS scale, 0 AS iscomputed, "
+      "c.is_output AS isoutparam, c.nullable AS isnullable, t.collation, c.type_name AS "
+      "typename FROM " +
+      c.Table(ct::kColumns) + " AS c LEFT JOIN (" + BaseTypesSql(Collation(executor, db)) +
+      ") AS t ON t.name = c.type_name COLLATE NOCASE";
   return Make(name, sql,
               {{"name", NVarChar(128)},
                {"id", SqlType::Int()},
-               {"colid", SmallInt()},
-               {"colorder", SmallInt()},
-               {"typename", NVarChar(128)},
+               {"xtype", TinyInt()},
+               {"typestat", TinyInt()},
+               {"xusertype", SmallInt()},
                {"length", SmallInt()},
+               {"xprec", TinyInt()},
+               {"xscale", TinyInt()},
+               {"colid", SmallInt()},
+               {"xoffset", SmallInt()},
+               {"bitpos", TinyInt()},
+               {"reserved", TinyInt()},
+               {"colstat", SmallInt()},
+               {"cdefault", SqlType::Int()},
+               {"domain", SqlType::Int()},
+               {"number", SmallInt()},
+               {"colorder", SmallInt()},
+               {"autoval", VarBinary(255)},
+               {"offset", SmallInt()},
+               {"status", TinyInt()},
+               {"type", TinyInt()},
+               {"usertype", SmallInt()},
+               {"printfmt", SqlType::VarChar(255)},
                {"prec", SmallInt()},
                {"scale", SqlType::Int()},
+               {"iscomputed", SqlType::Int()},
+               {"isoutparam", SqlType::Int()},
                {"isnullable", SqlType::Int()},
-               {"isoutparam", SqlType::Int()}},
+               {"collation", NVarChar(128)},
+               {"typename", NVarChar(128)}},
               db);
+}
+
+ResolvedTable Systypes(Executor& executor, AttachedDatabase& db, const char* name) {
+  return Make(name, BaseTypesSql(Collation(executor, db)),
+              {{"name", NVarChar(128)},
+               {"xtype", TinyInt()},
+               {"status", TinyInt()},
+               {"xusertype", SmallInt()},
+               {"length", SmallInt()},
+               {"xprec", TinyInt()},
+               {"xscale", TinyInt()},
+               {"tdefault", SqlType::Int()},
+               {"domain", SqlType::Int()},
+               {"uid", SmallInt()},
+               {"reserved", SmallInt()},
+               {"usertype", SmallInt()},
+               {"variable", SqlType{TypeKind::kBit}},
+               {"allownulls", SqlType{TypeKind::kBit}},
+               {"type", TinyInt()},
+               {"printfmt", SqlType::VarChar(255)},
+               {"prec", SmallInt()},
+               {"scale", TinyInt()},
+               {"collation", NVarChar(128)}},
+              db);
+}
+
+// The creation text of views, procedures and functions and the condition of checks, in pieces
+// of 4000 characters (colid 1, 2, ...). Procedures are number 1 of their group.
+ResolvedTable Syscomments(Executor&, AttachedDatabase& db, const char* name) {
+  const Catalog& c = *db.catalog;
+  namespace ct = catalog_tables;
+  const std::string objects = c.Table(ct::kObjects);
+  std::string sql =
+      "WITH RECURSIVE piece(k) AS (SELECT 0 UNION ALL SELECT k + 1 FROM piece WHERE k < (SELECT "
+      "max(length(definition)) / 4000 FROM " +
+      objects +
+      ")) SELECT o.id, CASE o.type WHEN 'P' THEN 1 ELSE 0 END AS number, piece.k + 1 AS colid, "
+      "0 AS status, 2 AS texttype, 0 AS language, 0 AS encrypted, 0 AS compressed, "
+      "substr(o.definition, piece.k * 4000 + 1, 4000) AS text FROM " +
+      objects +
+      " AS o JOIN piece ON piece.k * 4000 < length(o.definition) WHERE o.type IN ('V', 'P', "
+      "'FN', 'IF', 'TF', 'C')";
+  return Make(name, sql,
+              {{"id", SqlType::Int()},
+               {"number", SmallInt()},
+               {"colid", SmallInt()},
+               {"status", SmallInt()},
+               {"texttype", SmallInt()},
+               {"language", SmallInt()},
+               {"encrypted", SqlType{TypeKind::kBit}},
+               {"compressed", SqlType{TypeKind::kBit}},
+               {"text", NVarChar(4000)}},
+              db);
+}
+
+int ColumnId(const ObjectInfo* table, const std::string& column) {
+  const ColumnInfo* found = table ? table->FindColumn(column) : nullptr;
+  return found ? found->colid : 0;
+}
+
+// A PRIMARY KEY or UNIQUE constraint's id: sysobjects' 'K' rows number them after the table.
+std::int64_t KeyId(const ObjectInfo& table, const IndexInfo& index) {
+  return -index.indid - table.id * 256;
+}
+
+// Each foreign key with its details, in id order.
+template <typename F>
+void ForEachForeignKey(const Catalog& c, F&& f) {
+  for (const ObjectInfo* o : c.Objects()) {
+    if (o->type != ObjectType::kForeignKey) continue;
+    ConstraintDetails d = ReadConstraint(*o);
+    f(*o, d, c.FindById(o->parent), c.FindById(d.referenced));
+  }
+}
+
+ResolvedTable Sysforeignkeys(Executor&, AttachedDatabase& db, const char* name) {
+  std::vector<std::vector<std::string>> rows;
+  ForEachForeignKey(*db.catalog, [&](const ObjectInfo& fk, const ConstraintDetails& d,
+                                     const ObjectInfo* from, const ObjectInfo* to) {
+    for (size_t k = 0; k < d.columns.size() && k < d.ref_columns.size(); ++k)
+      rows.push_back({std::to_string(fk.id), std::to_string(fk.parent),
+                      std::to_string(d.referenced), std::to_string(ColumnId(from, d.columns[k])),
+                      std::to_string(ColumnId(to, d.ref_columns[k])), std::to_string(k + 1)});
+  });
+  return Make(name, RowsSql({"constid", "fkeyid", "rkeyid", "fkey", "rkey", "keyno"}, rows),
+              {{"constid", SqlType::Int()},
+               {"fkeyid", SqlType::Int()},
+               {"rkeyid", SqlType::Int()},
+               {"fkey", SmallInt()},
+               {"rkey", SmallInt()},
+               {"keyno", SmallInt()}},
+              db);
+}
+
+// One row a foreign key: the referenced key's index and up to 16 column pairs (0 past the
+// last). Both tables are in this database.
+ResolvedTable Sysreferences(Executor&, AttachedDatabase& db, const char* name) {
+  std::vector<std::vector<std::string>> rows;
+  ForEachForeignKey(*db.catalog, [&](const ObjectInfo& fk, const ConstraintDetails& d,
+                                     const ObjectInfo* from, const ObjectInfo* to) {
+    int indid = 0;
+    if (to)
+      for (const IndexInfo& i : to->indexes)
+        if (i.unique() && i.columns.size() == d.ref_columns.size() &&
+            std::is_permutation(
+                i.columns.begin(), i.columns.end(), d.ref_columns.begin(),
+                [](const std::string& a, const std::string& b) { return EqualsNoCase(a, b); }))
+          indid = indid ? indid : i.indid;
+    std::vector<std::string> row = {std::to_string(fk.id),
+                                    std::to_string(fk.parent),
+                                    std::to_string(d.referenced),
+                                    std::to_string(indid),
+                                    std::to_string(d.columns.size()),
+                                    "0",
+                                    "0"};
+    for (bool referenced : {false, true})
+      for (size_t k = 0; k < 16; ++k)
+        row.push_back(k < d.columns.size()
+                          ? std::to_string(referenced ? ColumnId(to, d.ref_columns[k])
+                                                      : ColumnId(from, d.columns[k]))
+                          : "0");
+    rows.push_back(std::move(row));
+  });
+  std::vector<std::string> names = {"constid", "fkeyid",   "rkeyid",  "rkeyindid",
+                                    "keycnt",  "fkeydbid", "rkeydbid"};
+  for (const char* side : {"fkey", "rkey"})
+    for (int k = 1; k <= 16; ++k) names.push_back(side + std::to_string(k));
+  ResolvedTable table = Make(name, RowsSql(names, rows), {}, db);
+  for (size_t i = 0; i < names.size(); ++i) {
+    OutputColumn column;
+    column.name = names[i];
+    column.type = i < 3 ? SqlType::Int() : SmallInt();
+    table.columns.push_back(column);
+  }
+  return table;
+}
+
+// status: 1 PRIMARY KEY, 2 UNIQUE, 3 FOREIGN KEY, 4 CHECK, plus 16 for a column's constraint
+// (colid names it) or 32 for the table's.
+ResolvedTable Sysconstraints(Executor&, AttachedDatabase& db, const char* name) {
+  const Catalog& c = *db.catalog;
+  std::vector<std::vector<std::string>> rows;
+  auto add = [&](std::int64_t constid, std::int64_t id, int colid, int kind) {
+    rows.push_back({std::to_string(constid), std::to_string(id), std::to_string(colid), "0",
+                    std::to_string(kind + (colid ? 16 : 32)), "0", "0"});
+  };
+  for (const ObjectInfo* o : c.Objects()) {
+    for (const IndexInfo& i : o->indexes)
+      if (i.kind == IndexKind::kPrimaryKey || i.kind == IndexKind::kUniqueConstraint)
+        add(KeyId(*o, i), o->id, 0, i.kind == IndexKind::kPrimaryKey ? 1 : 2);
+    if (o->type != ObjectType::kForeignKey && o->type != ObjectType::kCheck) continue;
+    ConstraintDetails d = ReadConstraint(*o);
+    int colid =
+        d.column_level && !d.columns.empty() ? ColumnId(c.FindById(o->parent), d.columns[0]) : 0;
+    add(o->id, o->parent, colid, o->type == ObjectType::kForeignKey ? 3 : 4);
+  }
+  return Make(name,
+              RowsSql({"constid", "id", "colid", "spare1", "status", "actions", "error"}, rows),
+              {{"constid", SqlType::Int()},
+               {"id", SqlType::Int()},
+               {"colid", SmallInt()},
+               {"spare1", TinyInt()},
+               {"status", SqlType::Int()},
+               {"actions", SqlType::Int()},
+               {"error", SqlType::Int()}},
+              db);
+}
+
+// Every file of the sandbox's databases is in PRIMARY, the default filegroup (status 16).
+ResolvedTable Sysfilegroups(Executor&, AttachedDatabase& db, const char* name) {
+  return Make(name, "SELECT 1 AS groupid, 0 AS allocpolicy, 16 AS status, 'PRIMARY' AS groupname",
+              {{"groupid", SmallInt()},
+               {"allocpolicy", SmallInt()},
+               {"status", SqlType::Int()},
+               {"groupname", NVarChar(128)}},
+              db);
+}
+
+// The local server, srvid 0, as SQL Server's setup enters it: remote procedure calls in and out,
+// the remote collation used; the sandbox knows no linked servers.
+ResolvedTable Sysservers(Executor& executor, AttachedDatabase& db, const char* name) {
+  InstanceImpl& instance = executor.session().instance();
+  const std::string server = Quoted(instance.ServerName());
+  auto master = instance.FindDatabase(1);
+  std::string sql = "SELECT 0 AS srvid, " + server + " AS srvname, 'SQL Server' AS srvproduct, " +
+                    "'SQLOLEDB' AS providername, " + server +
+                    " AS datasource, NULL AS location, NULL AS providerstring, " +
+                    (master ? Quoted(master->crdate) : std::string("NULL")) +
+                    " AS schemadate, NULL AS catalog, NULL AS srvcollation, 0 AS connecttimeout, "
+                    "0 AS querytimeout, " +
+                    server +
+                    " AS srvnetname, 1 AS isremote, 1 AS rpc, 0 AS pub, 0 AS sub, 0 AS dist, 0 AS "
+                    "dpub, 1 AS rpcout, 0 AS dataaccess, 0 AS collationcompatible, 0 AS system, 1 "
+                    "AS useremotecollation, 0 AS lazyschemavalidation, NULL AS collation";
+  ResolvedTable table = Make(name, sql,
+                             {{"srvid", SmallInt()},
+                              {"srvname", NVarChar(128)},
+                              {"srvproduct", NVarChar(128)},
+                              {"providername", NVarChar(128)},
+                              {"datasource", NVarChar(4000)},
+                              {"location", NVarChar(4000)},
+                              {"providerstring", NVarChar(4000)},
+                              {"schemadate", SqlType::DateTimeType()},
+                              {"catalog", NVarChar(128)},
+                              {"srvcollation", NVarChar(128)},
+                              {"connecttimeout", SqlType::Int()},
+                              {"querytimeout", SqlType::Int()},
+                              {"srvnetname", Char(30)}},
+                             db);
+  for (const char* bit :
+       {"isremote", "rpc", "pub", "sub", "dist", "dpub", "rpcout", "dataaccess",
+        "collationcompatible", "system", "useremotecollation", "lazyschemavalidation"}) {
+    OutputColumn column;
+    column.name = bit;
+    column.type = SqlType{TypeKind::kBit};
+    table.columns.push_back(column);
+  }
+  OutputColumn collation;
+  collation.name = "collation";
+  collation.type = NVarChar(128);
+  table.columns.push_back(collation);
+  return table;
 }
 
 ResolvedTable Sysusers(Executor&, AttachedDatabase& db, const char* name) {
@@ -405,10 +776,16 @@ constexpr SystemTableEntry kSystemTables[] = {
     {"sysobjects", 1, "S ", SystemTableEntry::Scope::kEveryDatabase, Sysobjects},
     {"sysindexes", 2, "S ", SystemTableEntry::Scope::kEveryDatabase, Sysindexes},
     {"syscolumns", 3, "S ", SystemTableEntry::Scope::kEveryDatabase, Syscolumns},
+    {"systypes", 4, "S ", SystemTableEntry::Scope::kEveryDatabase, Systypes},
+    {"syscomments", 6, "S ", SystemTableEntry::Scope::kEveryDatabase, Syscomments},
+    {"sysfilegroups", 7, "S ", SystemTableEntry::Scope::kEveryDatabase, Sysfilegroups},
     {"sysusers", 10, "S ", SystemTableEntry::Scope::kEveryDatabase, Sysusers},
     {"sysmembers", 22, "S ", SystemTableEntry::Scope::kEveryDatabase, Sysmembers},
     {"sysprotects", 23, "S ", SystemTableEntry::Scope::kEveryDatabase, Sysprotects},
     {"sysfiles", 25, "S ", SystemTableEntry::Scope::kEveryDatabase, Sysfiles},
+    {"sysforeignkeys", 26, "S ", SystemTableEntry::Scope::kEveryDatabase, Sysforeignkeys},
+    {"sysreferences", 27, "S ", SystemTableEntry::Scope::kEveryDatabase, Sysreferences},
+    {"sysconstraints", 28, "V ", SystemTableEntry::Scope::kEveryDatabase, Sysconstraints},
     {"sysdatabases", 30, "S ", SystemTableEntry::Scope::kServer, Sysdatabases},
     {"sysxlogins", 31, "S ", SystemTableEntry::Scope::kMaster, Syslogins},
     {"sysmessages", 32, "S ", SystemTableEntry::Scope::kMaster, Sysmessages},
@@ -416,6 +793,7 @@ constexpr SystemTableEntry kSystemTables[] = {
     {"sysaltfiles", 34, "S ", SystemTableEntry::Scope::kServer, Sysaltfiles},
     {"syslogins", 35, "V ", SystemTableEntry::Scope::kMaster, Syslogins},
     {"sysprocesses", 36, "S ", SystemTableEntry::Scope::kMaster, Sysprocesses},
+    {"sysservers", 40, "S ", SystemTableEntry::Scope::kMaster, Sysservers},
 };
 
 }  // namespace

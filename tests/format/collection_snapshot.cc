@@ -56,9 +56,10 @@ SchemaSnapshot ReadSchema(db::Connection& collection) {
     schema.objects.insert(row[0].ToText() + " " + row[1].ToText());
   }
   for (const Row& row : Query(collection,
-                              "SELECT o.name, c.name, c.typename, c.length, c.isnullable FROM "
-                              "syscolumns c INNER JOIN sysobjects o ON o.id = c.id ORDER BY "
-                              "o.name, c.colid")) {
+                              "SELECT o.name, c.name, c.typename, CASE WHEN c.typename IN "
+                              "('char', 'varchar', 'nchar', 'nvarchar', 'binary', 'varbinary') "
+                              "THEN c.prec ELSE 0 END, c.isnullable FROM syscolumns c INNER JOIN "
+                              "sysobjects o ON o.id = c.id ORDER BY o.name, c.colid")) {
     std::string type = row[2].ToText();
     if (row[3].ToInt().value_or(0) > 0) type += "(" + row[3].ToText() + ")";
     schema.columns[row[0].ToText()].push_back(row[1].ToText() + " " + type +

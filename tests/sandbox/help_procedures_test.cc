@@ -59,11 +59,14 @@ TEST_F(HelpProceduresTest, HelpWithoutNameListsObjectsAndUserTypes) {
   ASSERT_EQ(sets.size(), 2u);
   EXPECT_EQ(ColumnNames(sets[0]), (std::vector<std::string>{"Name", "Owner", "Object_type"}));
   // The system tables are listed too, after the user tables.
-  std::vector<std::vector<Value>> expected = {{Value("BigOrders"), Value("dbo"), Value("view")},
-                                              {Value("Orders"), Value("dbo"), Value("user table")},
-                                              {Value("Plain"), Value("dbo"), Value("user table")}};
-  for (const char* name : {"syscolumns", "sysfiles", "sysindexes", "sysmembers", "sysobjects",
-                           "sysprotects", "sysusers"})
+  std::vector<std::vector<Value>> expected = {
+      {Value("BigOrders"), Value("dbo"), Value("view")},
+      {Value("sysconstraints"), Value("dbo"), Value("view")},
+      {Value("Orders"), Value("dbo"), Value("user table")},
+      {Value("Plain"), Value("dbo"), Value("user table")}};
+  for (const char* name :
+       {"syscolumns", "syscomments", "sysfilegroups", "sysfiles", "sysforeignkeys", "sysindexes",
+        "sysmembers", "sysobjects", "sysprotects", "sysreferences", "systypes", "sysusers"})
     expected.push_back({Value(name), Value("dbo"), Value("system table")});
   expected.insert(expected.end(),
                   {
@@ -531,11 +534,13 @@ TEST_F(HelpProceduresTest, TablesListsTablesAndViews) {
     std::vector<std::string> names;
   };
   const Case cases[] = {
-      {"EXEC sp_tables @table_type = \"'TABLE', 'VIEW'\"", {"Orders", "Plain", "BigOrders"}},
-      // system tables first: SYSTEM TABLE sorts before TABLE
-      {"EXEC sp_tables 'sys[cu]%'", {"syscolumns", "sysusers"}},
+      // sysconstraints is a system view of every database
+      {"EXEC sp_tables @table_type = \"'TABLE', 'VIEW'\"",
+       {"Orders", "Plain", "BigOrders", "sysconstraints"}},
+      // system tables first: SYSTEM TABLE sorts before TABLE and VIEW
+      {"EXEC sp_tables 'sys[cu]%'", {"syscolumns", "syscomments", "sysusers", "sysconstraints"}},
       {"EXEC sp_tables 'Ord%'", {"Orders"}},
-      {"EXEC sp_tables @table_type = \"'VIEW'\"", {"BigOrders"}},
+      {"EXEC sp_tables @table_type = \"'VIEW'\"", {"BigOrders", "sysconstraints"}},
       {"EXEC sp_tables @table_owner = 'guest'", {}},
       {"EXEC sp_tables @table_qualifier = 'master'", {}},
   };

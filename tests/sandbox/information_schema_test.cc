@@ -209,9 +209,9 @@ TEST_F(InformationSchemaTest, SystemTablesAreObjectsOfEveryDatabaseButNotOfInfor
        "bjects'), OBJECT_ID('guest.sysobjects')",
        "NULL,NULL,NULL,NULL"},
       // sp_tables @table_type = "'SYSTEM TABLE'"
-      {false, "EXEC sp_tables @table_name = 'sysc%', @table_type = \"'SYSTEM TABLE'\"",
+      {false, "EXEC sp_tables @table_name = 'syscol%', @table_type = \"'SYSTEM TABLE'\"",
        "Shop,dbo,syscolumns,SYSTEM TABLE,NULL"},
-      {false, "EXEC sp_tables @table_name = 'sysc%', @table_type = \"'TABLE'\"", ""},
+      {false, "EXEC sp_tables @table_name = 'syscol%', @table_type = \"'TABLE'\"", ""},
       // sp_help: the object's row, then its columns
       {false, "EXEC sp_help 'dbo.sysobjects' SELECT 1", "1"},
   };
