@@ -1,5 +1,5 @@
 // Memory of a result larger than memory: the six-way cross join of sysobjects in a database of
-// 16 tables (16.7 million rows), read for two million rows and then abandoned, the way the sql
+// 16 tables and its system tables (hundreds of millions of rows), read for two million rows and then abandoned, the way the sql
 // command shows it (ExecuteEach, rows forgotten once seen) and the way a network client reads
 // it through the listener. The process's peak resident size is reported before and after:
 // when rows stream, it does not grow with the rows read. Also an INSERT ... SELECT copying

@@ -31,7 +31,8 @@ constexpr char kPassword[] = "Str3am'ing;]";
 // The data limit of the program under test: about ten times what it needs to start, a small
 // part of what holding any of the results below would need.
 constexpr rlim_t kDataLimit = 96u << 20;
-// Every table of a database with 16 tables, six times over: 16.7 million rows.
+// Every object of a database with 16 tables and 13 system tables, six times over: 595 million
+// rows.
 constexpr char kCrossJoin[] =
     "SELECT a.name, b.name, c.name, d.name, e.name, f.name FROM sysobjects a, sysobjects b, "
     "sysobjects c, sysobjects d, sysobjects e, sysobjects f";
@@ -146,7 +147,8 @@ TEST_F(StreamingTest, SqlShowsAResultLargerThanItsMemoryAsItComes) {
   std::string start;
   std::size_t lines = ReadLines(1'000'000, &start);
   EXPECT_GE(lines, 1'000'000u) << start << ChildErrors();
-  EXPECT_EQ(start.rfind("name name name name name name\n---- ", 0), 0u) << start;
+  EXPECT_EQ(start.rfind("name ", 0), 0u) << start;
+  EXPECT_NE(start.find("\n---"), std::string::npos) << start;
   ::close(child_.out);
   child_.out = -1;
   int status = 0;
@@ -162,8 +164,9 @@ TEST_F(StreamingTest, SortsAndTemporaryTablesSpillToDisk) {
   Spawn({"sql", "-d", "wide", "-h", "-1", "-Q",
          "SET NOCOUNT ON "
          "SELECT TOP 2 a.name, b.name, c.name, d.name, e.name FROM sysobjects a, sysobjects b, "
-         "sysobjects c, sysobjects d, sysobjects e ORDER BY e.name DESC, d.name, c.name, b.name, "
-         "a.name "
+         "sysobjects c, sysobjects d, sysobjects e WHERE a.type = 'U' AND b.type = 'U' AND "
+         "c.type = 'U' AND d.type = 'U' AND e.type = 'U' "
+         "ORDER BY e.name DESC, d.name, c.name, b.name, a.name "
          "CREATE TABLE #t (s varchar(100)) INSERT #t VALUES (REPLICATE('x', 100)) "
          "DECLARE @i int SET @i = 0 "
          "WHILE @i < 19 BEGIN INSERT #t SELECT s FROM #t SET @i = @i + 1 END "
@@ -223,7 +226,7 @@ TEST_F(StreamingTest, TheListenerStreamsAndAnAttentionStopsTheResult) {
   EXPECT_EQ(static_cast<unsigned char>(done[0]), 0xFD);
   EXPECT_NE(static_cast<unsigned char>(done[1]) & 0x20, 0);
 
-  auto next = client.Batch("SELECT COUNT(*) FROM sysobjects");
+  auto next = client.Batch("SELECT COUNT(*) FROM sysobjects WHERE type = 'U'");
   bool counted = false;
   for (const auto& token : next) {
     if (token.kind == tds_test::Token::Kind::kRow) {
