@@ -170,6 +170,7 @@ std::int64_t Executor::CallUserProcedure(AttachedDatabase& db, const ObjectInfo&
   int saved_db = session_.current_dbid();
   int trancount = session_.trancount();
   session_.SetCurrent(db.dbid);
+  OptionsScope options(session_);
   frames_.push_back(std::move(child));
   int depth = static_cast<int>(frames_.size()) - 1;
   auto finish = [&]() {

@@ -249,6 +249,7 @@ void Executor::FireTriggers(TriggerCapture& capture, std::int64_t changed) {
       child->table_variables["deleted"] = Lower(capture.deleted);
       const int saved_db = session_.current_dbid();
       session_.SetCurrent(db.dbid);
+      OptionsScope options(session_);
       frames_.push_back(std::move(child));
       const int depth = static_cast<int>(frames_.size()) - 1;
       auto finish = [&]() {

@@ -1084,6 +1084,7 @@ void Executor::RunNestedBatch(const std::string& sql,
   child->depth = frame().depth + 1;
   for (auto& [name, slot] : variables) child->variables[Key(name)] = slot;
   const int caller_dbid = session_.current_dbid();
+  OptionsScope options(session_);
   frames_.push_back(std::move(child));
   int depth = static_cast<int>(frames_.size()) - 1;
   auto finish = [&]() {

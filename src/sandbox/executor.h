@@ -108,6 +108,17 @@ class Executor : public Resolver {
   // the database its name gives ("master..sp_x").
   int CallerDatabase() const { return caller_dbid_; }
 
+  // SET options end with the procedure, trigger or EXEC string that set them: SQL Server
+  // restores the caller's when control returns.
+  struct OptionsScope {
+    explicit OptionsScope(SessionImpl& s) : session(s), saved(s.options()) {}
+    ~OptionsScope() { session.options() = saved; }
+    OptionsScope(const OptionsScope&) = delete;
+    OptionsScope& operator=(const OptionsScope&) = delete;
+    SessionImpl& session;
+    SessionOptions saved;
+  };
+
   // A procedure frame's return status.
   struct Frame {
     std::string procedure;

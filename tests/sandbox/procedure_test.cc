@@ -40,6 +40,27 @@ TEST_F(ProcedureTest, OutputParametersAndReturnStatus) {
   EXPECT_EQ(Scalar("DECLARE @s INT SET @s = 7 EXEC AddUp 1, 2, @s SELECT @s"), Value(7));
 }
 
+// SET options a procedure, a trigger or an EXEC string changes end with it: the caller's come
+// back when control returns (SET statements in procedures and triggers, Books Online).
+TEST_F(ProcedureTest, SetOptionsEndWithTheProcedureTriggerOrStringThatSetThem) {
+  const std::string sets = "SET NOCOUNT ON SET ROWCOUNT 1 SET DATEFORMAT dmy SET LANGUAGE Deutsch";
+  Ok("CREATE PROCEDURE [p; o'pts] AS " + sets);
+  Ok("CREATE TABLE fired (v int)");
+  Ok("CREATE TRIGGER fires ON fired FOR INSERT AS " + sets);
+  for (const std::string& call : {std::string("EXEC [p; o'pts]"), "EXEC('" + sets + "')",
+                                  std::string("INSERT fired VALUES (1)")}) {
+    SCOPED_TRACE(call);
+    CollectingSink sink = Run(call + " SELECT v FROM (SELECT 1 AS v UNION ALL SELECT 2) x "
+                                     "SELECT MONTH(CAST('02/01/2003' AS datetime)), @@LANGUAGE");
+    ASSERT_EQ(sink.FirstError(), 0);
+    ASSERT_EQ(sink.sets.size(), 2u);
+    EXPECT_EQ(sink.sets[0].rows.size(), 2u);  // ROWCOUNT 1 ended
+    EXPECT_EQ(sink.sets[1].rows.at(0).at(0), Value(2));  // mdy again
+    EXPECT_EQ(sink.sets[1].rows.at(0).at(1), Value("us_english"));
+    EXPECT_EQ(sink.done.back(), 1);  // NOCOUNT off again
+  }
+}
+
 TEST_F(ProcedureTest, ArgumentErrors) {
   EXPECT_EQ(Failure("EXEC AddUp"),
             "201: Procedure 'AddUp' expects parameter '@a', which was not supplied.");
