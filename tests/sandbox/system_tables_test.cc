@@ -132,6 +132,11 @@ TEST_F(SystemTablesTest, CatalogueTablesAnswerAdministratorsQueries) {
       {"EXEC sp_MSforeachtable 'PRINT ''\xC3\xABx:\xC3\xAB''', @replacechar = N'\xC3\xABx', "
        "@whereand = 'AND o.name <> ''Lines'''",
        kMessages, "[dbo].[Or'ders; ]]x]x:[dbo].[Or'ders; ]]x]"},
+      // a quote in a comment starts no literal: the name in the literal after it still ends
+      // nowhere but where it should
+      {"EXEC sp_MSforeachtable @command1 = 'PRINT ''a'' -- it''s ?\nPRINT ''?''', @command2 = "
+       "'/* it''s ? /* ? */ */ PRINT ''?''', @whereand = 'AND o.name <> ''Lines'''",
+       kMessages, "a;[dbo].[Or'ders; ]]x];[dbo].[Or'ders; ]]x]"},
       // a command that does not parse is reported for each table; the others still run
       {"EXEC sp_MSforeachtable @command1 = 'SELECT FROM', @command2 = 'PRINT ''?'''", kMessages,
        "156!;[dbo].[Or'ders; ]]x];156!;[dbo].[Lines]"},
