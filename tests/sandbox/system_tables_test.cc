@@ -109,6 +109,11 @@ TEST_F(SystemTablesTest, CatalogueTablesAnswerAdministratorsQueries) {
       {"SELECT colid, number, encrypted, text FROM syscomments WHERE id = OBJECT_ID('[V;''1]')",
        kRows, "1|0|False|CREATE VIEW dbo.[V;'1] AS SELECT n FROM Lines"},
       {"SELECT COUNT(*) FROM syscomments WHERE id = OBJECT_ID('CK_qty')", kRows, "1"},
+      // syscomments: a trigger's text, number 0
+      {"CREATE TRIGGER [T;'1] ON Lines FOR DELETE AS PRINT 1", kRows, ""},
+      {"SELECT colid, number, text FROM syscomments WHERE id = OBJECT_ID('[T;''1]') "
+       "DROP TRIGGER [T;'1]",
+       kRows, "1|0|CREATE TRIGGER [T;'1] ON Lines FOR DELETE AS PRINT 1"},
       // sysfilegroups: every file is in PRIMARY, the default filegroup
       {"SELECT g.groupname, g.status, COUNT(*) FROM sysfiles f JOIN sysfilegroups g ON "
        "g.groupid = f.groupid GROUP BY g.groupname, g.status",
