@@ -150,8 +150,8 @@ void BM_CascadeUpdate(benchmark::State& state) {
                "SET @i = @i + 1 END COMMIT"});
   int key = 0;
   for (auto _ : state) {
-    std::string update = "UPDATE Par SET k = " + std::to_string(-1 - key) +
-                         " WHERE k = " + std::to_string(key);
+    std::string update =
+        "UPDATE Par SET k = " + std::to_string(-1 - key) + " WHERE k = " + std::to_string(key);
     if (fixture.Run({"sql", "-d", "Bench", "-b", "-Q", update}) != 0)
       state.SkipWithError("the update failed");
     ++key;

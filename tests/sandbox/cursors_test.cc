@@ -213,8 +213,9 @@ TEST_F(CursorsTest, DynamicCursorGoesOnAfterAFetchThatFailed) {
      "DECLARE d CURSOR DYNAMIC FOR SELECT id, CAST(v AS INT) FROM #v ORDER BY id OPEN d "
      "FETCH NEXT FROM d");
   EXPECT_EQ(Run("INSERT #v VALUES (0, 'x') FETCH NEXT FROM d").FirstError(), 245);
-  CollectingSink after = Run("DELETE #v WHERE id = 0 FETCH NEXT FROM d "
-                             "INSERT #v VALUES (4, '4') FETCH NEXT FROM d FETCH NEXT FROM d");
+  CollectingSink after =
+      Run("DELETE #v WHERE id = 0 FETCH NEXT FROM d "
+          "INSERT #v VALUES (4, '4') FETCH NEXT FROM d FETCH NEXT FROM d");
   EXPECT_EQ(after.FirstError(), 0) << after.ErrorText();
   EXPECT_EQ(Render(after), "2,2|3,3|4,4");
 }
