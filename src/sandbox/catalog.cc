@@ -404,8 +404,10 @@ void Catalog::CountChange(Connection& connection) {
                                         "UPDATE SET value = CAST(value AS INTEGER) + 1");
   count.Bind(1, Value(kChangeCounter));
   count.Step();
-  // This session's copy follows its own changes; only others' make it stale.
-  changes_seen_ = Setting(connection, kChangeCounter).value_or("");
+  // The count is not committed yet: a failed statement takes it back, and another process's
+  // next change then brings the file to this same number. Not taken as seen, the next commit
+  // of another connection has the catalogue read again.
+  changes_seen_.clear();
 }
 
 void Catalog::LoadObjects() const {

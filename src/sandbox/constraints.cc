@@ -434,6 +434,15 @@ void Executor::SaveReferencedKeys(const ResolvedTable& table) {
                " FROM " + QuoteIdentifier(db.schema) + "." +
                QuoteIdentifier(table.object->storage_name),
            {});
+    // Each referencing row looks its old key up here: without an index that is a scan of the
+    // whole table per row.
+    std::string indexed;
+    for (size_t i = 0; i < rule.details.ref_columns.size(); ++i)
+      indexed += std::string(i ? ", " : "") + "\"k" + std::to_string(i) + "\"";
+    const std::string key_table = "cascade$" + std::to_string(rule.object->id);
+    RunSql("CREATE INDEX \"temp\"." + QuoteIdentifier(key_table + "$keys") + " ON " +
+               QuoteIdentifier(key_table) + " (" + indexed + ")",
+           {});
   }
 }
 

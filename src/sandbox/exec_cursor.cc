@@ -94,19 +94,27 @@ std::int64_t Fill(Executor& executor, const std::function<void()>& check_interru
   rows.Exec("BEGIN");
   sqlite3_stmt* add = rows.Cached(insert + ")");
   std::int64_t count = 0;
-  executor.RunSql(sql, params, [&](sqlite3_stmt* stmt) {
-    check_interrupt();
-    for (int i = 0; i < n; ++i)
-      sqlite3_bind_value(add, i + 1, sqlite3_column_value(stmt, i + shift));
-    if (shift)
-      sqlite3_bind_int64(add, n + 1, sqlite3_column_int64(stmt, 0));
-    else
-      sqlite3_bind_null(add, n + 1);
-    int rc = sqlite3_step(add);
+  try {
+    executor.RunSql(sql, params, [&](sqlite3_stmt* stmt) {
+      check_interrupt();
+      for (int i = 0; i < n; ++i)
+        sqlite3_bind_value(add, i + 1, sqlite3_column_value(stmt, i + shift));
+      if (shift)
+        sqlite3_bind_int64(add, n + 1, sqlite3_column_int64(stmt, 0));
+      else
+        sqlite3_bind_null(add, n + 1);
+      int rc = sqlite3_step(add);
+      sqlite3_reset(add);
+      if (rc != SQLITE_DONE) rows.Fail(rc);
+      ++count;
+    });
+  } catch (...) {
+    // A query that fails part way (a row it cannot convert, a cancel) leaves no transaction
+    // open in the cursor's file: the next FETCH runs it again.
     sqlite3_reset(add);
-    if (rc != SQLITE_DONE) rows.Fail(rc);
-    ++count;
-  });
+    rows.Exec("ROLLBACK");
+    throw;
+  }
   rows.Exec("COMMIT");
   return count;
 }
@@ -313,7 +321,7 @@ void Executor::FetchCursor(const CursorStatement& s, Cursor& cursor) {
     if (!FindVariable(v)) throw errors::UndeclaredVariable(v);
   if (IsDynamic(cursor) && Writes(session_.connection()) != cursor.seen_writes) {
     // Run again, staying on the current row or, deleted, after the nearest earlier one kept.
-    cursor.seen_writes = Writes(session_.connection());
+    const std::int64_t writes = Writes(session_.connection());
     Connection& rows = *cursor.rows;
     const int n = static_cast<int>(cursor.columns.size());
     rows.ClearCache();
@@ -321,6 +329,7 @@ void Executor::FetchCursor(const CursorStatement& s, Cursor& cursor) {
     std::int64_t count = Fill(
         *this, [this] { CheckInterrupt(); }, rows, "n", cursor.query_sql, cursor.query_params, n,
         cursor.base_sql.empty() ? 0 : 1);
+    cursor.seen_writes = writes;  // only once the rows are read: a failed run is tried again
     bool after_end = cursor.position > cursor.count;
     if (!cursor.base_sql.empty()) {
       rows.Exec("CREATE INDEX i" + std::to_string(++cursor.generation) + " ON n(\"$rid\")");

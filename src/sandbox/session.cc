@@ -222,11 +222,12 @@ AttachedDatabase& SessionImpl::Database(int dbid) {
 
 void SessionImpl::CatalogChanged(int dbid) {
   if (std::find(changed_catalogs_.begin(), changed_catalogs_.end(), dbid) ==
-      changed_catalogs_.end()) {
+      changed_catalogs_.end())
     changed_catalogs_.push_back(dbid);
-    auto it = attached_.find(dbid);
-    if (it != attached_.end()) it->second.catalog->CountChange(*connection_);
-  }
+  // Counted by every change, not only a transaction's first: a failed statement's count is
+  // undone with it, and the changes after it must still count.
+  auto it = attached_.find(dbid);
+  if (it != attached_.end()) it->second.catalog->CountChange(*connection_);
 }
 
 void SessionImpl::CatalogCommitted() {

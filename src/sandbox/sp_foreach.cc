@@ -27,31 +27,57 @@ std::string Doubled(std::string_view text, char quote) {
 
 // Puts name for each replace character of command. Inside a string literal the name's quotes
 // are doubled, inside a bracketed name its closing brackets, so a name cannot end the literal
-// and run as SQL of its own; elsewhere, and for ordinary names everywhere, the text is the same
-// as plain replacement.
+// and run as SQL of its own; inside a comment, what would end or open one is broken up. A quote
+// in a comment starts no literal. Elsewhere, and for ordinary names everywhere, the text is the
+// same as plain replacement.
 std::string ReplaceForEach(std::string_view command, std::string_view replace,
                            std::string_view name) {
   std::string out;
   char closing = 0;  // the character that ends the literal or name being read, 0 outside
+  bool line_comment = false;
+  int block_depth = 0;  // block comments nest
+  auto starts = [&](size_t i, std::string_view text) {
+    return command.compare(i, text.size(), text) == 0;
+  };
+  auto in_comment = [&] {
+    std::string text(name);
+    for (char& ch : text)
+      if (ch == '\n' || ch == '\r' || (block_depth > 0 && (ch == '*' || ch == '/'))) ch = ' ';
+    return text;
+  };
   for (size_t i = 0; i < command.size();) {
     char ch = command[i];
-    if (!replace.empty() && command.compare(i, replace.size(), replace) == 0) {
-      out += closing ? Doubled(name, closing) : std::string(name);
+    if (!replace.empty() && starts(i, replace)) {
+      out += line_comment || block_depth > 0 ? in_comment()
+             : closing                       ? Doubled(name, closing)
+                                             : std::string(name);
       i += replace.size();
       continue;
     }
-    out += ch;
-    ++i;
-    if (closing == 0) {
+    if (line_comment) {
+      line_comment = ch != '\n';
+    } else if (block_depth > 0 || (closing == 0 && starts(i, "/*"))) {
+      if (starts(i, "/*") || starts(i, "*/")) {
+        block_depth += ch == '/' ? 1 : -1;
+        out += command.substr(i, 2);
+        i += 2;
+        continue;
+      }
+    } else if (closing == 0 && starts(i, "--")) {
+      line_comment = true;
+    } else if (closing == 0) {
       if (ch == '\'' || ch == '"') closing = ch;
       if (ch == '[') closing = ']';
     } else if (ch == closing) {
-      if (i < command.size() && command[i] == closing) {
-        out += command[i++];  // a doubled quote or bracket stays inside
+      if (i + 1 < command.size() && command[i + 1] == closing) {
+        out += ch;  // a doubled quote or bracket stays inside
+        ++i;
       } else {
         closing = 0;
       }
     }
+    out += ch;
+    ++i;
   }
   return out;
 }

@@ -330,7 +330,7 @@ ResolvedTable Syscomments(Executor&, AttachedDatabase& db, const char* name) {
       "substr(o.definition, piece.k * 4000 + 1, 4000) AS text FROM " +
       objects +
       " AS o JOIN piece ON piece.k * 4000 < length(o.definition) WHERE o.type IN ('V', 'P', "
-      "'FN', 'IF', 'TF', 'C')";
+      "'FN', 'IF', 'TF', 'C', 'TR')";
   return Make(name, sql,
               {{"id", SqlType::Int()},
                {"number", SmallInt()},

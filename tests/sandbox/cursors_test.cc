@@ -204,6 +204,22 @@ TEST_F(CursorsTest, ResultsAreThoseOfTheDocumentedExamples) {
   }
 }
 
+// A FETCH of a dynamic cursor runs its query again: a row the query cannot convert fails that
+// FETCH alone (245); with the row gone, the next FETCH goes on from the cursor's row.
+TEST_F(CursorsTest, DynamicCursorGoesOnAfterAFetchThatFailed) {
+  session_ = Connect();
+  Ok("CREATE TABLE #v (id INT, v VARCHAR(10)) INSERT #v VALUES (1, '1') "
+     "INSERT #v VALUES (2, '2') INSERT #v VALUES (3, '3') "
+     "DECLARE d CURSOR DYNAMIC FOR SELECT id, CAST(v AS INT) FROM #v ORDER BY id OPEN d "
+     "FETCH NEXT FROM d");
+  EXPECT_EQ(Run("INSERT #v VALUES (0, 'x') FETCH NEXT FROM d").FirstError(), 245);
+  CollectingSink after =
+      Run("DELETE #v WHERE id = 0 FETCH NEXT FROM d "
+          "INSERT #v VALUES (4, '4') FETCH NEXT FROM d FETCH NEXT FROM d");
+  EXPECT_EQ(after.FirstError(), 0) << after.ErrorText();
+  EXPECT_EQ(Render(after), "2,2|3,3|4,4");
+}
+
 TEST_F(CursorsTest, ErrorsAreSqlServersAndLeaveTheRowsAsTheyWere) {
   const struct {
     const char* first;

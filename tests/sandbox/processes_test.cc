@@ -627,6 +627,17 @@ TEST_F(ProcessesTest, ChangesOfTheCatalogueByAnotherProcessAreSeenByTheNextBatch
       // A change begun there and rolled back is never seen here.
       {true, "BEGIN TRAN CREATE TABLE gone (v INT) ROLLBACK", 0, nullptr},
       {false, "SELECT * FROM gone", 208, nullptr},
+      // A statement that fails inside a transaction after changing the catalogue (1767: the
+      // key's table does not exist) is undone alone; what the transaction commits after it is
+      // seen here, and here what the other process commits after a failure of this side's.
+      {true,
+       "BEGIN TRAN CREATE TABLE bad (a INT REFERENCES nosuch(b)) CREATE TABLE kept (v INT) "
+       "COMMIT",
+       1767, nullptr},
+      {false, "SELECT COUNT(*) FROM kept", 0, "0"},
+      {false, "BEGIN TRAN CREATE TABLE bad (a INT REFERENCES nosuch(b)) COMMIT", 1767, nullptr},
+      {true, "CREATE TABLE later (v INT)", 0, nullptr},
+      {false, "SELECT COUNT(*) FROM later", 0, "0"},
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.batch);

@@ -109,6 +109,11 @@ TEST_F(SystemTablesTest, CatalogueTablesAnswerAdministratorsQueries) {
       {"SELECT colid, number, encrypted, text FROM syscomments WHERE id = OBJECT_ID('[V;''1]')",
        kRows, "1|0|False|CREATE VIEW dbo.[V;'1] AS SELECT n FROM Lines"},
       {"SELECT COUNT(*) FROM syscomments WHERE id = OBJECT_ID('CK_qty')", kRows, "1"},
+      // syscomments: a trigger's text, number 0
+      {"CREATE TRIGGER [T;'1] ON Lines FOR DELETE AS PRINT 1", kRows, ""},
+      {"SELECT colid, number, text FROM syscomments WHERE id = OBJECT_ID('[T;''1]') "
+       "DROP TRIGGER [T;'1]",
+       kRows, "1|0|CREATE TRIGGER [T;'1] ON Lines FOR DELETE AS PRINT 1"},
       // sysfilegroups: every file is in PRIMARY, the default filegroup
       {"SELECT g.groupname, g.status, COUNT(*) FROM sysfiles f JOIN sysfilegroups g ON "
        "g.groupid = f.groupid GROUP BY g.groupname, g.status",
@@ -132,6 +137,11 @@ TEST_F(SystemTablesTest, CatalogueTablesAnswerAdministratorsQueries) {
       {"EXEC sp_MSforeachtable 'PRINT ''\xC3\xABx:\xC3\xAB''', @replacechar = N'\xC3\xABx', "
        "@whereand = 'AND o.name <> ''Lines'''",
        kMessages, "[dbo].[Or'ders; ]]x]x:[dbo].[Or'ders; ]]x]"},
+      // a quote in a comment starts no literal: the name in the literal after it still ends
+      // nowhere but where it should
+      {"EXEC sp_MSforeachtable @command1 = 'PRINT ''a'' -- it''s ?\nPRINT ''?''', @command2 = "
+       "'/* it''s ? /* ? */ */ PRINT ''?''', @whereand = 'AND o.name <> ''Lines'''",
+       kMessages, "a;[dbo].[Or'ders; ]]x];[dbo].[Or'ders; ]]x]"},
       // a command that does not parse is reported for each table; the others still run
       {"EXEC sp_MSforeachtable @command1 = 'SELECT FROM', @command2 = 'PRINT ''?'''", kMessages,
        "156!;[dbo].[Or'ders; ]]x];156!;[dbo].[Lines]"},
