@@ -44,6 +44,10 @@ struct Cursor {
   std::string query_sql;
   std::vector<Value> query_params;
   std::int64_t seen_writes = 0;
+  // The writes before a positioned UPDATE or DELETE of a cursor that was up to date: when that
+  // one row is all that changed, the next FETCH need not run the query again (it reads its row
+  // anew anyway), so a loop changing every row stays linear.
+  std::optional<std::int64_t> positioned_from;
   int generation = 0;    // names the rowid index of each new copy of the rows
   bool between = false;  // the current row was deleted: PRIOR fetches the row before it
 
@@ -319,6 +323,10 @@ void Executor::FetchCursor(const CursorStatement& s, Cursor& cursor) {
   if (!s.into.empty() && s.into.size() != cursor.columns.size()) throw errors::FetchIntoCount();
   for (const std::string& v : s.into)
     if (!FindVariable(v)) throw errors::UndeclaredVariable(v);
+  if (IsDynamic(cursor) && cursor.positioned_from &&
+      Writes(session_.connection()) == *cursor.positioned_from + 1)
+    cursor.seen_writes = *cursor.positioned_from + 1;
+  cursor.positioned_from.reset();
   if (IsDynamic(cursor) && Writes(session_.connection()) != cursor.seen_writes) {
     // Run again, staying on the current row or, deleted, after the nearest earlier one kept.
     const std::int64_t writes = Writes(session_.connection());
@@ -427,6 +435,10 @@ std::string Executor::CurrentOf(const CursorRef& ref, const ResolvedTable& table
   CachedStatement exists(session_.connection(), "SELECT 1 FROM " + table.sql + " WHERE rowid = ?");
   exists.Bind(1, Value(static_cast<long long>(rid)));
   if (!exists.Step()) throw errors::CursorRowChanged();
+  if (IsDynamic(cursor)) {
+    std::int64_t writes = Writes(session_.connection());
+    if (writes == cursor.seen_writes) cursor.positioned_from = writes;
+  }
   return rowid_sql + " = " + translator.Bind(Value(static_cast<long long>(rid)));
 }
 
