@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "collections/databases.h"
+#include "common/full_text_statements.h"
 #include "fixture.h"
 
 namespace collections {
@@ -13,30 +14,10 @@ using testing::FakeResult;
 using testing::kFullTextCatalogs;
 using testing::kFullTextInstalled;
 
-const std::vector<std::string> kCreate = {
-    "EXEC sp_fulltext_database 'enable'",
-    "EXEC sp_fulltext_catalog 'Doc_Desc', 'create'",
-    "EXEC sp_fulltext_table 'Document', 'create', 'Doc_Desc', 'PK_Document'",
-    "EXEC sp_fulltext_column 'Document','Title','add'",
-    "EXEC sp_fulltext_column 'Document','PlainText','add'",
-    "EXEC sp_fulltext_column 'Document','Comment','add'",
-    "Exec sp_fulltext_table 'Document','activate'",
-    "EXEC sp_fulltext_table Document, 'Start_change_tracking'",
-    "EXEC sp_fulltext_table Document, 'Start_background_updateindex'"};
-const std::vector<std::string> kStop = {
-    "EXEC sp_fulltext_table Document, 'Stop_background_updateindex'",
-    "EXEC sp_fulltext_table Document, 'stop_change_tracking'",
-    "Exec sp_fulltext_table 'Document','stop'", "EXEC sp_fulltext_catalog 'Doc_Desc', 'Stop'"};
-const std::vector<std::string> kDrop = {
-    "EXEC sp_fulltext_table Document, 'Stop_background_updateindex'",
-    "EXEC sp_fulltext_table Document, 'stop_change_tracking'",
-    "EXEC sp_fulltext_table 'Document', 'stop'",
-    "EXEC sp_fulltext_table 'Document', 'drop'",
-    "EXEC sp_fulltext_catalog 'Doc_Desc', 'drop'",
-    "EXEC sp_fulltext_database 'disable'"};
-const std::vector<std::string> kStart = {
-    "EXEC sp_fulltext_table Document, 'Start_change_tracking'",
-    "EXEC sp_fulltext_table Document, 'Start_background_updateindex'"};
+const auto& kCreate = common::testing::kFullTextCreate;
+const auto& kStop = common::testing::kFullTextStop;
+const auto& kDrop = common::testing::kFullTextDrop;
+const auto& kStart = common::testing::kFullTextStart;
 
 class FullTextTest : public testing::CollectionsFixture {
  protected:

@@ -3,14 +3,13 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <string>
 
 #include "collections/databases.h"
+#include "common/test_support.h"
 #include "db/drivers/sandbox/sandbox_driver.h"
 #include "db/observer.h"
 #include "db/recordset.h"
@@ -33,10 +32,7 @@ class SandboxFixture : public ::testing::Test {
   void SetUp() override { StartInstance("8.00.2039", false); }
 
   void StartInstance(const std::string& version, bool full_text) {
-    static std::atomic<int> counter{0};
-    root_ = std::filesystem::temp_directory_path() /
-            ("collections-accept-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
-    std::filesystem::remove_all(root_);
+    root_ = common::testing::ScratchFolder("collections-accept");
     host_ = std::shared_ptr<sandbox::Host>(sandbox::OpenHost(root_));
     sandbox::InstanceConfig config;
     config.product_version = version;
@@ -65,8 +61,7 @@ class SandboxFixture : public ::testing::Test {
     environment_.reset();  // over ODBC: its listener still serves the instance
     instance_.reset();
     host_.reset();
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
+    common::testing::RemoveScratch(root_);
   }
 
   servers::Context ServerContext() {

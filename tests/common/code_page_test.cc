@@ -1,7 +1,6 @@
 #include "common/code_page.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -9,6 +8,7 @@
 #include <string>
 
 #include "common/env_guard.h"
+#include "common/test_support.h"
 
 namespace common {
 namespace {
@@ -106,13 +106,8 @@ TEST(CodePageTest, AnsiCodePageFollowsTheLocale) {
 
 class WriteTextFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tessera-common-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void SetUp() override { dir_ = common::testing::ScratchFolder("tessera-common", true); }
+  void TearDown() override { common::testing::RemoveScratch(dir_); }
 
   static std::string Read(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);

@@ -1,7 +1,6 @@
 #include "common/system.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -9,6 +8,7 @@
 #include <string>
 
 #include "common/env_guard.h"
+#include "common/test_support.h"
 
 namespace common {
 namespace {
@@ -37,13 +37,8 @@ TEST(NewGuidStringTest, RegistryFormVersionFourAndUnique) {
 
 class FileExistsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tessera-common-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void SetUp() override { dir_ = common::testing::ScratchFolder("tessera-common", true); }
+  void TearDown() override { common::testing::RemoveScratch(dir_); }
   std::filesystem::path dir_;
 };
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "common/test_support.h"
 #include "db/command.h"
 #include "db/connection.h"
 #include "db/environment.h"
@@ -13,6 +14,12 @@
 #include "db/testing/fake_driver.h"
 
 namespace db {
+
+// The database error `f` raises.
+template <typename F>
+Error CatchError(F&& f) {
+  return common::testing::CatchError<Error>(f);
+}
 
 class FakeServerTest : public ::testing::Test {
  protected:
@@ -31,17 +38,6 @@ class FakeServerTest : public ::testing::Test {
     connection.SetConnectionString("Provider=SQLOLEDB;Data Source=SRV01;" + extra);
     connection.Open();
     return connection;
-  }
-
-  template <typename F>
-  static Error CatchError(F&& f) {
-    try {
-      f();
-    } catch (const Error& error) {
-      return error;
-    }
-    ADD_FAILURE() << "no error was raised";
-    return Error(0, "", "");
   }
 
   std::shared_ptr<testing::FakeServer> server_;

@@ -9,6 +9,7 @@
 #include "db/command.h"
 #include "db/connection.h"
 #include "db/environment.h"
+#include "db/fake_fixture.h"
 #include "db/recordset.h"
 #include "db/testing/fake_driver.h"
 
@@ -108,17 +109,6 @@ class SandboxDriverTest : public ::testing::Test {
     connection.SetConnectionString(text);
     connection.Open();
     return connection;
-  }
-
-  template <typename F>
-  static Error CatchError(F&& f) {
-    try {
-      f();
-    } catch (const Error& error) {
-      return error;
-    }
-    ADD_FAILURE() << "no error was raised";
-    return Error(0, "", "");
   }
 
   Recorded recorded_;

@@ -1,8 +1,6 @@
 // The client interface against a real sandbox server: what the product relies on, end to end.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -14,6 +12,7 @@
 #include "db/connection.h"
 #include "db/drivers/sandbox/sandbox_driver.h"
 #include "db/environment.h"
+#include "db/fake_fixture.h"
 #include "db/recordset.h"
 
 namespace db {
@@ -22,10 +21,7 @@ namespace {
 class SandboxEndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    static std::atomic<int> counter{0};
-    root_ = std::filesystem::temp_directory_path() /
-            ("db-sandbox-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
-    std::filesystem::remove_all(root_);
+    root_ = common::testing::ScratchFolder("db-sandbox");
     host_ = std::shared_ptr<sandbox::Host>(sandbox::OpenHost(root_));
     instance_ = host_->Create("", sandbox::InstanceConfig{});
     DriverRegistry drivers;
@@ -38,8 +34,7 @@ class SandboxEndToEndTest : public ::testing::Test {
   void TearDown() override {
     instance_.reset();
     host_.reset();
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
+    common::testing::RemoveScratch(root_);
   }
 
   Connection Open(const std::string& rest = "Integrated Security=SSPI;") {
@@ -60,17 +55,6 @@ class SandboxEndToEndTest : public ::testing::Test {
         "DEFAULT 0, Content ntext NULL)");
     log_->Clear();
     return connection;
-  }
-
-  template <typename F>
-  static Error CatchError(F&& f) {
-    try {
-      f();
-    } catch (const Error& error) {
-      return error;
-    }
-    ADD_FAILURE() << "no error was raised";
-    return Error(0, "", "");
   }
 
   std::filesystem::path root_;

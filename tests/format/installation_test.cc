@@ -3,21 +3,14 @@
 // document through an updatable cursor. Afterwards the procedures must behave as the archiving
 // application relies on.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <filesystem>
 #include <set>
 
 #include "db/command.h"
 #include "db/connection.h"
-#include "db/drivers/sandbox/sandbox_driver.h"
-#ifdef TESSERA_THROUGH_ODBC
-#include "db/odbc/served_sandbox_driver.h"
-#endif
-#include "db/environment.h"
 #include "db/recordset.h"
 #include "format/install_script.h"
+#include "format/sandbox_collection.h"
 #include "format/template_document.h"
 
 namespace format {
@@ -29,43 +22,8 @@ constexpr char kGuid[] = "{3F2504E0-4F89-11D3-9A0C-0305E82C3301}";
 
 class InstallationTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    static std::atomic<int> counter{0};
-    root_ = std::filesystem::temp_directory_path() /
-            ("format-install-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
-    std::filesystem::remove_all(root_);
-    host_ = std::shared_ptr<sandbox::Host>(sandbox::OpenHost(root_));
-    instance_ = host_->Create("", sandbox::InstanceConfig{});
-    db::DriverRegistry drivers;
-#ifdef TESSERA_THROUGH_ODBC
-    drivers.Add(std::make_shared<db::testing::ServedSandboxDriver>(host_, nullptr));
-#else
-    drivers.Add(std::make_shared<db::SandboxDriver>(host_, "admin", "WORKSTATION"));
-#endif
-    environment_ = db::Environment::Create(std::move(drivers));
-
-    server_ = Open("");
-    server_.Execute("CREATE DATABASE Quillarchive_Accept");
-    collection_ = Open("Quillarchive_Accept");
-  }
-
-  void TearDown() override {
-    collection_.Close();
-    server_.Close();
-    instance_.reset();
-    host_.reset();
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
-  }
-
-  db::Connection Open(const std::string& catalog) {
-    db::Connection connection(environment_);
-    std::string text = "Provider=SQLOLEDB;Data Source=(sandbox);Integrated Security=SSPI;";
-    if (!catalog.empty()) text += "Initial Catalog=" + catalog + ";";
-    connection.SetConnectionString(text);
-    connection.Open();
-    return connection;
-  }
+  void SetUp() override { collection_ = sandbox_.NewDatabase("Quillarchive_Accept"); }
+  void TearDown() override { collection_.Close(); }
 
   void Install(const std::string& guid = kGuid) {
     db::Command command;
@@ -96,20 +54,9 @@ class InstallationTest : public ::testing::Test {
     rs.Close();
   }
 
-  Value Scalar(const std::string& sql) {
-    db::Recordset rs;
-    rs.Open(sql, collection_);
-    while (rs.State() != db::kStateOpen) rs = rs.NextRecordset();
-    if (rs.Eof()) return Value();
-    return rs.Fields(0).Value();
-  }
-
+  Value Scalar(const std::string& sql) { return testing::Scalar(collection_, sql); }
   std::vector<std::int64_t> Column(const std::string& sql) {
-    db::Recordset rs;
-    rs.Open(sql, collection_);
-    std::vector<std::int64_t> values;
-    for (; !rs.Eof(); rs.MoveNext()) values.push_back(*rs.Fields(0).Value().ToInt());
-    return values;
+    return testing::Integers(collection_, sql);
   }
 
   // Runs InsertSearchFolder as a stored-procedure call and reads the OUTPUT parameter.
@@ -142,11 +89,7 @@ class InstallationTest : public ::testing::Test {
                         std::to_string(parent) + ", " + std::to_string(child) + ")");
   }
 
-  std::filesystem::path root_;
-  std::shared_ptr<sandbox::Host> host_;
-  std::shared_ptr<sandbox::Instance> instance_;
-  std::shared_ptr<db::Environment> environment_;
-  db::Connection server_;
+  testing::SandboxServer sandbox_;
   db::Connection collection_;
 };
 

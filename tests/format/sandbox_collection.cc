@@ -1,10 +1,9 @@
 #include "format/sandbox_collection.h"
 
-#include <unistd.h>
 
-#include <atomic>
 #include <stdexcept>
 
+#include "common/test_support.h"
 #include "db/drivers/sandbox/sandbox_driver.h"
 #ifdef TESSERA_THROUGH_ODBC
 #include "db/odbc/served_sandbox_driver.h"
@@ -30,10 +29,7 @@ db::Recordset OpenRows(db::Connection& connection, const std::string& sql) {
 }  // namespace
 
 SandboxServer::SandboxServer() {
-  static std::atomic<int> counter{0};
-  root_ = std::filesystem::temp_directory_path() /
-          ("format-layouts-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
-  std::filesystem::remove_all(root_);
+  root_ = common::testing::ScratchFolder("format-layouts");
   host_ = std::shared_ptr<sandbox::Host>(sandbox::OpenHost(root_));
   instance_ = host_->Create("", sandbox::InstanceConfig{});
   db::DriverRegistry drivers;
@@ -53,8 +49,7 @@ SandboxServer::~SandboxServer() {
   }
   instance_.reset();
   host_.reset();
-  std::error_code ec;
-  std::filesystem::remove_all(root_, ec);
+  common::testing::RemoveScratch(root_);
 }
 
 db::Connection SandboxServer::Open(const std::string& catalog) {

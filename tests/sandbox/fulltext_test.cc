@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/full_text_statements.h"
 #include "sandbox/sandbox_fixture.h"
 
 namespace sandbox::testing {
@@ -17,28 +18,9 @@ namespace {
 namespace fs = std::filesystem;
 using common::Value;
 
-// What a collection's "create", "stop" and "drop" send, statement for statement.
-const std::vector<std::string> kCreate = {
-    "EXEC sp_fulltext_database 'enable'",
-    "EXEC sp_fulltext_catalog 'Doc_Desc', 'create'",
-    "EXEC sp_fulltext_table 'Document', 'create', 'Doc_Desc', 'PK_Document'",
-    "EXEC sp_fulltext_column 'Document','Title','add'",
-    "EXEC sp_fulltext_column 'Document','PlainText','add'",
-    "EXEC sp_fulltext_column 'Document','Comment','add'",
-    "Exec sp_fulltext_table 'Document','activate'",
-    "EXEC sp_fulltext_table Document, 'Start_change_tracking'",
-    "EXEC sp_fulltext_table Document, 'Start_background_updateindex'"};
-const std::vector<std::string> kStop = {
-    "EXEC sp_fulltext_table Document, 'Stop_background_updateindex'",
-    "EXEC sp_fulltext_table Document, 'stop_change_tracking'",
-    "Exec sp_fulltext_table 'Document','stop'", "EXEC sp_fulltext_catalog 'Doc_Desc', 'Stop'"};
-const std::vector<std::string> kDrop = {
-    "EXEC sp_fulltext_table Document, 'Stop_background_updateindex'",
-    "EXEC sp_fulltext_table Document, 'stop_change_tracking'",
-    "EXEC sp_fulltext_table 'Document', 'stop'",
-    "EXEC sp_fulltext_table 'Document', 'drop'",
-    "EXEC sp_fulltext_catalog 'Doc_Desc', 'drop'",
-    "EXEC sp_fulltext_database 'disable'"};
+const auto& kCreate = common::testing::kFullTextCreate;
+const auto& kStop = common::testing::kFullTextStop;
+const auto& kDrop = common::testing::kFullTextDrop;
 
 class FullTextTest : public SandboxTest {
  protected:

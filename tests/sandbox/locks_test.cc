@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/test_support.h"
 #include "sandbox/child_process.h"
 #include "sandbox/sandbox_fixture.h"
 
@@ -228,8 +229,7 @@ TEST_F(LocksTest, RaiserrorFatalSeveritiesEndTheConnection) {
 // killed, as a session of this process would.
 TEST(LocksAcrossProcesses, WaitsDeadlocksAndKillsSeeTheOtherProcess) {
   namespace fs = std::filesystem;
-  fs::path root = fs::temp_directory_path() / ("sandbox-locks-" + std::to_string(::getpid()));
-  fs::remove_all(root);
+  fs::path root = common::testing::ScratchFolder("sandbox-locks");
   LoginRequest sa;
   sa.login = "sa";
   Child maker([&](Child&) {

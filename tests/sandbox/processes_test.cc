@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -15,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/test_support.h"
 #include "sandbox/child_process.h"
 #include "sandbox/functions.h"
 #include "sandbox/sandbox_fixture.h"
@@ -50,10 +50,7 @@ int Outcome(Session& session, const std::string& batch) {
 class ProcessesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    static std::atomic<int> counter{0};
-    root_ = fs::temp_directory_path() /
-            ("sandbox-processes-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
-    fs::remove_all(root_);
+    root_ = common::testing::ScratchFolder("sandbox-processes");
     // The instance is made by a process of its own, so this one has nothing open at a fork.
     Child maker([&](Child&) {
       auto host = OpenHost(root_);
@@ -70,8 +67,7 @@ class ProcessesTest : public ::testing::Test {
     session_.reset();
     instance_.reset();
     host_.reset();
-    std::error_code ec;
-    fs::remove_all(root_, ec);
+    common::testing::RemoveScratch(root_);
   }
   // Opens the instance in this process, once every child has been started.
   void Open() {
@@ -359,8 +355,7 @@ mode_t ModeOf(const fs::path& path) {
 // Folders 0700 and files 0600 whatever the umask; an instance opened later has wider modes
 // taken back (master holds the login hashes, the databases the archive).
 TEST(InstanceFiles, AreTheOwnersAlone) {
-  fs::path root = fs::temp_directory_path() / ("sandbox-modes-" + std::to_string(getpid()));
-  fs::remove_all(root);
+  fs::path root = common::testing::ScratchFolder("sandbox-modes");
   mode_t saved = ::umask(022);
   fs::path data;
   {
@@ -400,15 +395,13 @@ TEST(InstanceFiles, AreTheOwnersAlone) {
   // A link is neither followed nor changed.
   EXPECT_EQ(ModeOf("/etc/hostname"), target);
   ::umask(saved);
-  std::error_code ec;
-  fs::remove_all(root, ec);
+  common::testing::RemoveScratch(root);
 }
 
 // An instance made by an earlier version kept a database's log file only in the database's own
 // file table: opened now, its catalogue learns it, so a drop still removes the log file.
 TEST(InstanceFiles, AnInstanceOfAnEarlierVersionIsBroughtUpToDate) {
-  fs::path root = fs::temp_directory_path() / ("sandbox-upgrade-" + std::to_string(getpid()));
-  fs::remove_all(root);
+  fs::path root = common::testing::ScratchFolder("sandbox-upgrade");
   fs::path data, master;
   {
     auto host = OpenHost(root);
@@ -436,8 +429,7 @@ TEST(InstanceFiles, AnInstanceOfAnEarlierVersionIsBroughtUpToDate) {
   session.reset();
   instance.reset();
   host.reset();
-  std::error_code ec;
-  fs::remove_all(root, ec);
+  common::testing::RemoveScratch(root);
 }
 
 // While another process fills a database, sp_helpdb here lists its size as the files have it at

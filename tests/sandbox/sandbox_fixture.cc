@@ -1,9 +1,8 @@
 #include "sandbox/sandbox_fixture.h"
 
-#include <unistd.h>
 
-#include <atomic>
 
+#include "common/test_support.h"
 #include "sandbox/server_info.h"
 
 namespace sandbox::testing {
@@ -60,10 +59,7 @@ std::string CollectingSink::ErrorText() const {
 }
 
 void SandboxTest::SetUp() {
-  static std::atomic<int> counter{0};
-  root_ = std::filesystem::temp_directory_path() /
-          ("sandbox-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
-  std::filesystem::remove_all(root_);
+  root_ = common::testing::ScratchFolder("sandbox-test");
   host_ = OpenHost(root_);
   instance_ = host_->Create("", InstanceConfig{});
   session_ = Connect();
@@ -74,8 +70,7 @@ void SandboxTest::TearDown() {
   instances_.clear();
   instance_.reset();
   host_.reset();
-  std::error_code ec;
-  std::filesystem::remove_all(root_, ec);
+  common::testing::RemoveScratch(root_);
 }
 
 std::unique_ptr<Session> SandboxTest::Connect(const std::string& database) {

@@ -1,11 +1,10 @@
 // Registrations of the sandbox server, end to end: the statements go through the real T-SQL
 // front end, so quoting that is not valid SQL fails here even where the fake server accepts it.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <filesystem>
 
+#include "common/test_support.h"
 #include "db/drivers/sandbox/sandbox_driver.h"
 #include "db/recordset.h"
 #include "fixture.h"
@@ -24,10 +23,7 @@ constexpr char kSandboxSa[] = "Provider=SQLOLEDB;Data Source=(sandbox);User Id=s
 class SandboxServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    static std::atomic<int> counter{0};
-    root_ = std::filesystem::temp_directory_path() /
-            ("servers-sandbox-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
-    std::filesystem::remove_all(root_);
+    root_ = common::testing::ScratchFolder("servers-sandbox");
     {
       std::unique_ptr<sandbox::Host> host = sandbox::OpenHost(root_);
       host->Create("", sandbox::InstanceConfig{});
@@ -52,8 +48,7 @@ class SandboxServerTest : public ::testing::Test {
   }
   void TearDown() override {
     environment_.reset();
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
+    common::testing::RemoveScratch(root_);
   }
 
   Context MakeContext() {

@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <random>
 
+#include "common/test_support.h"
 #include "fixture.h"
 
 namespace servers {
 namespace {
+
+using common::testing::CatchError;
 
 using testing::kSrv01;
 using testing::kSrv02;
@@ -20,17 +23,6 @@ class ServersTest : public testing::ServersFixture {
     std::vector<std::int32_t> ids;
     for (const auto& server : servers) ids.push_back(server->ServerID());
     return ids;
-  }
-
-  template <typename F>
-  static common::Error CatchError(F&& f) {
-    try {
-      f();
-    } catch (const common::Error& error) {
-      return error;
-    }
-    ADD_FAILURE() << "no error was raised";
-    return common::Error(0, "", "");
   }
 };
 

@@ -129,54 +129,6 @@ class OdbcBoundParametersTest : public OdbcServerTest,
   std::unique_ptr<DriverSession> in_process_;  // the same instance without the network
 };
 
-// What a client sees of a request, in order: row sets, rows, counts, messages (and the
-// outputs).
-std::vector<std::string> Seen(DriverSession& session, DriverRequest request) {
-  std::vector<std::string> out;
-  auto stream = session.Execute(request);
-  ResultEvent e;
-  while (stream->Next(e)) {
-    switch (e.kind) {
-      case ResultEvent::Kind::kBeginRowSet: {
-        std::string names;
-        for (const ColumnInfo& c : e.columns) names += " " + c.name;
-        out.push_back("rows" + names);
-        break;
-      }
-      case ResultEvent::Kind::kRow: {
-        std::string values;
-        for (const Value& v : e.row) values += " " + (v.IsNull() ? "NULL" : v.ToText());
-        out.push_back("row" + values);
-        break;
-      }
-      case ResultEvent::Kind::kEndRowSet:
-        break;
-      case ResultEvent::Kind::kDone:
-        if (e.rows_affected >= 0) out.push_back("count " + std::to_string(e.rows_affected));
-        break;
-      case ResultEvent::Kind::kMessage:
-        out.push_back("message " + std::to_string(e.message.number) + " severity " +
-                      std::to_string(e.message.severity) + ": " + e.message.text);
-        break;
-    }
-  }
-  for (const DriverParameter& p : request.parameters) {
-    if (p.IsOutput()) out.push_back("output " + p.name + " " + p.value.ToText());
-  }
-  return out;
-}
-
-DriverParameter Param(const char* name, Value value, const char* type, int size = 0,
-                      ParameterDirection direction = ParameterDirection::kInput) {
-  DriverParameter p;
-  p.name = name;
-  p.value = std::move(value);
-  p.type_name = type;
-  p.size = size;
-  p.direction = direction;
-  return p;
-}
-
 std::string LongHostile() {
   std::string text;
   while (text.size() < 10000) text += "'; [x]] \xC3\xB6\xF0\x9F\x98\x80 ";

@@ -3,13 +3,13 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "common/test_support.h"
 #include "db/connection.h"
 #include "db/drivers/odbc/odbc_driver.h"
 #include "db/environment.h"
@@ -21,17 +21,67 @@ namespace db {
 // Quotes, brackets, a semicolon, a brace and non-ASCII: what a connection string must carry.
 inline const std::string kSaPassword = "Pa'ss]; w\xC3\xB6rd}=";
 
+// What a client sees of a request, in order: row sets, rows, counts, messages (with the line
+// they name when `lines`) and the outputs. A DONE without a count tells a client nothing, and the
+// drivers differ in which of those they pass on. Not the message state: FreeTDS passes the
+// severity where the state belongs and keeps no state.
+inline std::vector<std::string> Seen(DriverSession& session, DriverRequest request,
+                                     bool lines = false) {
+  std::vector<std::string> out;
+  auto stream = session.Execute(request);
+  ResultEvent e;
+  while (stream->Next(e)) {
+    switch (e.kind) {
+      case ResultEvent::Kind::kBeginRowSet: {
+        std::string names;
+        for (const ColumnInfo& c : e.columns) names += " " + c.name;
+        out.push_back("rows" + names);
+        break;
+      }
+      case ResultEvent::Kind::kRow: {
+        std::string values;
+        for (const Value& v : e.row) values += " " + (v.IsNull() ? "NULL" : v.ToText());
+        out.push_back("row" + values);
+        break;
+      }
+      case ResultEvent::Kind::kEndRowSet:
+        break;
+      case ResultEvent::Kind::kDone:
+        if (e.rows_affected >= 0) out.push_back("count " + std::to_string(e.rows_affected));
+        break;
+      case ResultEvent::Kind::kMessage:
+        out.push_back("message " + std::to_string(e.message.number) + " severity " +
+                      std::to_string(e.message.severity) +
+                      (lines ? " line " + std::to_string(e.message.line) : "") + ": " +
+                      e.message.text);
+        break;
+    }
+  }
+  for (const DriverParameter& p : request.parameters) {
+    if (p.IsOutput()) out.push_back("output " + p.name + " " + p.value.ToText());
+  }
+  return out;
+}
+
+// A parameter of a request.
+inline DriverParameter Param(const char* name, common::Value value, const char* type, int size = 0,
+                             ParameterDirection direction = ParameterDirection::kInput) {
+  DriverParameter p;
+  p.name = name;
+  p.value = std::move(value);
+  p.type_name = type;
+  p.size = size;
+  p.direction = direction;
+  return p;
+}
+
 class OdbcServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (DefaultOdbcDriver() == "FreeTDS")
       GTEST_SKIP()
           << "FreeTDS's ODBC driver is not installed (scripts/setup-deps installs tdsodbc)";
-    static std::atomic<int> counter{0};
-    root_ = std::filesystem::temp_directory_path() /
-            ("odbc-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
-    std::filesystem::remove_all(root_);
-    std::filesystem::create_directories(root_);
+    root_ = common::testing::ScratchFolder("odbc", true);
     host_ = sandbox::OpenHost(root_ / "instances");
     sandbox::InstanceConfig config;
     config.sa_password = kSaPassword;
@@ -48,8 +98,7 @@ class OdbcServerTest : public ::testing::Test {
     server_.reset();
     instance_.reset();
     host_.reset();
-    std::error_code ec;
-    if (!root_.empty()) std::filesystem::remove_all(root_, ec);
+    common::testing::RemoveScratch(root_);
   }
 
   std::string DataSource() const { return "127.0.0.1," + std::to_string(port_); }

@@ -7,6 +7,7 @@
 
 #include "db/drivers/odbc/wide_text.h"
 #include "db/error.h"
+#include "db/odbc/odbc_fixture.h"
 
 namespace db {
 namespace {
@@ -16,17 +17,6 @@ std::string TextOf(const Binding& b) {
   WideString wide(b.buffer.size() / sizeof(SQLWCHAR), 0);
   std::memcpy(wide.data(), b.buffer.data(), wide.size() * sizeof(SQLWCHAR));
   return Narrow(wide);
-}
-
-DriverParameter Param(const char* name, Value value, const char* type, int size = 0,
-                      ParameterDirection direction = ParameterDirection::kInput) {
-  DriverParameter p;
-  p.name = name;
-  p.value = std::move(value);
-  p.type_name = type;
-  p.size = size;
-  p.direction = direction;
-  return p;
 }
 
 // A batch goes as sp_executesql: its text untouched, a declaration, then the values; none of

@@ -474,42 +474,11 @@ TEST_F(OdbcServerTest, ProtocolVersion71CarriesTheSameValues) {
 namespace db {
 namespace {
 
-// What a client sees of a request: row sets, rows, counts and messages. A DONE without a count
-// tells a client nothing, and the drivers differ in which of those they pass on. Not the
-// message state: FreeTDS passes the severity where the state belongs and keeps no state.
+// A batch as a client sees it, with each message's line.
 std::vector<std::string> Seen(DriverSession& session, const std::string& text) {
   DriverRequest request;
   request.text = text;
-  std::vector<std::string> out;
-  auto stream = session.Execute(request);
-  ResultEvent e;
-  while (stream->Next(e)) {
-    switch (e.kind) {
-      case ResultEvent::Kind::kBeginRowSet: {
-        std::string names;
-        for (const ColumnInfo& c : e.columns) names += " " + c.name;
-        out.push_back("rows" + names);
-        break;
-      }
-      case ResultEvent::Kind::kRow: {
-        std::string values;
-        for (const Value& v : e.row) values += " " + (v.IsNull() ? "NULL" : v.ToText());
-        out.push_back("row" + values);
-        break;
-      }
-      case ResultEvent::Kind::kEndRowSet:
-        break;
-      case ResultEvent::Kind::kDone:
-        if (e.rows_affected >= 0) out.push_back("count " + std::to_string(e.rows_affected));
-        break;
-      case ResultEvent::Kind::kMessage:
-        out.push_back("message " + std::to_string(e.message.number) + " severity " +
-                      std::to_string(e.message.severity) + " line " +
-                      std::to_string(e.message.line) + ": " + e.message.text);
-        break;
-    }
-  }
-  return out;
+  return db::Seen(session, request, true);
 }
 
 // One instance, reached both in process and over ODBC, as the suites that run both ways see it.

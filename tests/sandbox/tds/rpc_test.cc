@@ -3,15 +3,14 @@
 #include "sandbox/tds/rpc.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <mutex>
 #include <thread>
 
+#include "common/test_support.h"
 #include "sandbox/tds/protocol.h"
 #include "sandbox/tds/server.h"
 #include "tds_client.h"
@@ -21,6 +20,7 @@ namespace {
 
 using common::Value;
 using tds_test::Client;
+using tds_test::Of;
 using tds_test::Token;
 using Kind = tds_test::Token::Kind;
 
@@ -365,10 +365,7 @@ const std::string kPassword = "rpc-Pa'ss";
 class RpcServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    static std::atomic<int> counter{0};
-    root_ = std::filesystem::temp_directory_path() /
-            ("tds-rpc-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
-    std::filesystem::remove_all(root_);
+    root_ = common::testing::ScratchFolder("tds-rpc");
     host_ = OpenHost(root_);
     InstanceConfig config;
     config.sa_password = kPassword;
@@ -384,20 +381,13 @@ class RpcServerTest : public ::testing::Test {
     server_.reset();
     instance_.reset();
     host_.reset();
-    std::filesystem::remove_all(root_);
+    common::testing::RemoveScratch(root_);
   }
 
   std::unique_ptr<Client> Connect(std::uint32_t version = kTds74) {
     auto client = std::make_unique<Client>(port_);
     client->Login("sa", kPassword, version);
     return client;
-  }
-
-  static std::vector<Token> Of(const std::vector<Token>& tokens, Kind kind) {
-    std::vector<Token> out;
-    std::copy_if(tokens.begin(), tokens.end(), std::back_inserter(out),
-                 [&](const Token& t) { return t.kind == kind; });
-    return out;
   }
 
   std::filesystem::path root_;

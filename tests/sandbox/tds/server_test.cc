@@ -3,16 +3,15 @@
 #include "sandbox/tds/server.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
 #include <latch>
 #include <mutex>
 #include <random>
 #include <thread>
 
+#include "common/test_support.h"
 #include "sandbox/tds/protocol.h"
 #include "sandbox/tds/wire.h"
 #include "tds_client.h"
@@ -22,6 +21,7 @@ namespace {
 
 using common::Value;
 using tds_test::Client;
+using tds_test::Of;
 using tds_test::Token;
 using Kind = tds_test::Token::Kind;
 
@@ -31,10 +31,7 @@ const std::string kPassword = "Pa'ss]; w\xC3\xB6rd";
 class TdsServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    static std::atomic<int> counter{0};
-    root_ = std::filesystem::temp_directory_path() /
-            ("tds-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
-    std::filesystem::remove_all(root_);
+    root_ = common::testing::ScratchFolder("tds-test");
     host_ = OpenHost(root_);
     InstanceConfig config;
     config.sa_password = kPassword;
@@ -45,7 +42,7 @@ class TdsServerTest : public ::testing::Test {
     servers_.clear();
     instance_.reset();
     host_.reset();
-    std::filesystem::remove_all(root_);
+    common::testing::RemoveScratch(root_);
   }
 
   int StartServer(ServerOptions options) {
@@ -70,13 +67,6 @@ class TdsServerTest : public ::testing::Test {
       EXPECT_EQ(tokens[0].kind, Kind::kLoginAck);
     }
     return client;
-  }
-
-  static std::vector<Token> Of(const std::vector<Token>& tokens, Kind kind) {
-    std::vector<Token> out;
-    std::copy_if(tokens.begin(), tokens.end(), std::back_inserter(out),
-                 [&](const Token& t) { return t.kind == kind; });
-    return out;
   }
 
   std::filesystem::path root_;

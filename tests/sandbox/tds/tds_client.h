@@ -2,7 +2,9 @@
 // decodes the reply tokens into a flat list, so tests can check what a real client would see.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -43,6 +45,14 @@ struct Token {
   std::string old_value;      // kEnvChange
   std::uint32_t version = 0;  // kLoginAck
 };
+
+// The tokens of one kind, in order.
+inline std::vector<Token> Of(const std::vector<Token>& tokens, Token::Kind kind) {
+  std::vector<Token> out;
+  std::copy_if(tokens.begin(), tokens.end(), std::back_inserter(out),
+               [&](const Token& t) { return t.kind == kind; });
+  return out;
+}
 
 class Client {
  public:

@@ -2,9 +2,7 @@
 // Node's tedious and mssql, at the versions they ask for by default and forced to 7.1 (and 7.0
 // where they offer it).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/test_support.h"
 #include "sandbox/tds/server.h"
 
 namespace sandbox::tds {
@@ -36,11 +35,7 @@ std::string Quote(const std::string& text) {
 class ThirdPartyClientTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    static std::atomic<int> counter{0};
-    root_ = std::filesystem::temp_directory_path() /
-            ("tds-freetds-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
-    std::filesystem::remove_all(root_);
-    std::filesystem::create_directories(root_);
+    root_ = common::testing::ScratchFolder("tds-freetds", true);
     host_ = OpenHost(root_ / "instances");
     InstanceConfig config;
     config.sa_password = kPassword;
@@ -52,7 +47,7 @@ class ThirdPartyClientTest : public ::testing::Test {
     server_.reset();
     instance_.reset();
     host_.reset();
-    std::filesystem::remove_all(root_);
+    common::testing::RemoveScratch(root_);
   }
 
   // The output of a shell command.
