@@ -171,6 +171,20 @@ std::optional<Executor::TriggerCapture> Executor::CaptureForTriggers(const Resol
   }
   if (capture.triggers.empty()) return std::nullopt;
 
+  // INSERT names every column; UPDATE the columns of its SET list, whatever their values.
+  int last = 0;
+  for (const ColumnInfo& c : table.object->columns) last = std::max(last, c.colid);
+  capture.columns_updated.assign(static_cast<size_t>(last + 7) / 8, '\0');
+  auto mark = [&](const ColumnInfo& c) {
+    capture.columns_updated[(c.colid - 1) / 8] |= static_cast<char>(1 << ((c.colid - 1) % 8));
+  };
+  if (action == 'I')
+    for (const ColumnInfo& c : table.object->columns) mark(c);
+  if (action == 'U' && current_ && current_->kind == tsql::Statement::Kind::kUpdate)
+    for (const tsql::SetClause& set : current_->As<tsql::UpdateStatement>().sets)
+      if (set.column)
+        if (const ColumnInfo* c = table.object->FindColumn(set.column->column)) mark(*c);
+
   // The inserted and deleted tables: the table's columns, without keys, identity or defaults.
   ObjectInfo rows;
   for (ColumnInfo c : table.object->columns) {
@@ -245,6 +259,7 @@ void Executor::FireTriggers(TriggerCapture& capture, std::int64_t changed) {
       child->chain_owner = trigger->uid;
       child->depth = frame().depth + 1;
       child->trigger = true;
+      child->columns_updated = capture.columns_updated;
       child->table_variables["inserted"] = Lower(capture.inserted);
       child->table_variables["deleted"] = Lower(capture.deleted);
       const int saved_db = session_.current_dbid();
@@ -290,6 +305,38 @@ void Executor::FireTriggers(TriggerCapture& capture, std::int64_t changed) {
   drop_rows();
   current_ = firing;
   session_.rowcount = changed;
+}
+
+std::optional<TypedSql> Executor::TriggerColumns(const tsql::FunctionCall& call) {
+  if (!frame().trigger) return std::nullopt;
+  const std::string name = Upper(call.name.name);
+  const std::string& mask = frame().columns_updated;
+  TypedSql out;
+  out.nullable = false;
+  if (name == "COLUMNS_UPDATED") {
+    if (!call.args.empty()) throw errors::Raise<174>("columns_updated", 0);
+    out.type = SqlType{TypeKind::kVarBinary, std::max<int>(1, static_cast<int>(mask.size()))};
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    out.sql = "X'";
+    for (unsigned char byte : mask) out.sql += {kHex[byte >> 4], kHex[byte & 15]};
+    out.sql += "'";
+    return out;
+  }
+  // UPDATE(column): the column of the trigger's own table, named without its table.
+  if (call.args.size() != 1 || call.args[0]->kind != tsql::Expr::Kind::kColumn ||
+      !call.args[0]->As<tsql::ColumnRef>().table.empty())
+    throw errors::Raise<156>("UPDATE");
+  const std::string& column = call.args[0]->As<tsql::ColumnRef>().column;
+  AttachedDatabase& db = session_.Database(frame().dbid);
+  const ObjectInfo* trigger = db.catalog->FindById(frame().procedure_id);
+  const ObjectInfo* table = trigger ? db.catalog->FindById(trigger->parent) : nullptr;
+  const ColumnInfo* c = table ? table->FindColumn(column) : nullptr;
+  if (!c) throw errors::InvalidColumn(column);
+  const size_t byte = static_cast<size_t>(c->colid - 1) / 8;
+  const bool named = byte < mask.size() && (mask[byte] >> ((c->colid - 1) % 8) & 1);
+  out.type = SqlType::Bit();
+  out.sql = named ? "1" : "0";
+  return out;
 }
 
 void Executor::RollbackInTrigger() {

@@ -135,6 +135,31 @@ const TriggerCase kCases[] = {
     {"SELECT 1 CREATE TRIGGER x ON y FOR INSERT AS RETURN", 111, "SELECT 1", "1"},
     {"CREATE TRIGGER x ON missing FOR INSERT AS RETURN", 208,
      "SELECT COUNT(*) FROM sysobjects WHERE name = 'x'", "0"},
+    // IF UPDATE(column) (CREATE TRIGGER): true for every column of an INSERT, for the SET list
+    // of an UPDATE whatever the values, never in a DELETE; OR joins tests.
+    {"CREATE TABLE u (a int, b int, c int)\nCREATE TABLE log (s varchar(9))\nGO\n"
+     "CREATE TRIGGER tu ON u FOR INSERT, UPDATE, DELETE AS\nIF UPDATE(b) INSERT log VALUES ('b')\n"
+     "IF (UPDATE(a) OR UPDATE(c)) INSERT log VALUES ('a|c')\nGO\n"
+     "INSERT u (a) VALUES (1)\nUPDATE u SET b = b\nUPDATE u SET c = 1 WHERE a = 99\nDELETE u",
+     0, "SELECT s, COUNT(*) FROM log GROUP BY s ORDER BY s", "a|c|2;b|2"},
+    // COLUMNS_UPDATED(): bit colid-1 byte by byte, low bit first, one byte per 8 columns
+    // (0xFF01 for all nine, 0x0401 for c and i, read as int).
+    {"CREATE TABLE w (a int, b int, c int, d int, e int, f int, g int, h int, i int)\n"
+     "CREATE TABLE log (m varbinary(4))\nGO\n"
+     "CREATE TRIGGER tw ON w FOR INSERT, UPDATE, DELETE AS INSERT log VALUES (COLUMNS_UPDATED())\n"
+     "GO\nINSERT w (a) VALUES (1)\nUPDATE w SET i = 2, c = 3\nDELETE w",
+     0, "SELECT CAST(m AS int) FROM log", "65281;1025;0"},
+    // A hostile column name tested by UPDATE(); a column the table lacks is 207.
+    {"CREATE TABLE h (id int, [co;'l]] \xC3\xBC] int)\nCREATE TABLE log (s nvarchar(9))\nGO\n"
+     "CREATE TRIGGER th ON h FOR UPDATE AS\n"
+     "IF UPDATE([co;'l]] \xC3\xBC]) INSERT log VALUES (N'\xC3\xBC;''')\nGO\n"
+     "INSERT h VALUES (1, 1)\nUPDATE h SET id = 2\nUPDATE h SET [co;'l]] \xC3\xBC] = 2",
+     0, "SELECT s FROM log", "\xC3\xBC;'"},
+    {"CREATE TABLE h (id int)\nGO\nCREATE TRIGGER th ON h FOR INSERT AS IF UPDATE(nope) RETURN\n"
+     "GO\nINSERT h VALUES (1)",
+     207, "SELECT 1", "1"},
+    // Outside a trigger UPDATE() is no function: the parser stops at the keyword (156).
+    {"CREATE TABLE o (a int)\nGO\nIF UPDATE(a) PRINT 'x'", 156, "SELECT 1", "1"},
     // sp_helptrigger (2000's columns) and sp_helptext.
     {"CREATE TABLE h (a int)\nGO\nCREATE TRIGGER th ON h FOR DELETE, UPDATE AS RETURN", 0,
      "EXEC sp_helptrigger 'h'", "th|dbo|1|1|0|1|0"},
