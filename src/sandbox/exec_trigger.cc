@@ -74,7 +74,6 @@ void Executor::CreateTrigger(const tsql::CreateTriggerStatement& s) {
   if (table.kind == ResolvedTable::Kind::kSystem || table.kind == ResolvedTable::Kind::kTemp)
     throw errors::InvalidObject(s.table.ToString());
   if (table.kind == ResolvedTable::Kind::kView) throw errors::Unsupported("triggers on views");
-  if (s.timing == "INSTEAD OF") throw errors::Unsupported("INSTEAD OF triggers");
   AttachedDatabase& db = session_.Database(table.dbid);
   CheckPermission("ALTER", db, table.object);
   // A trigger belongs to its table's owner.
@@ -83,6 +82,17 @@ void Executor::CreateTrigger(const tsql::CreateTriggerStatement& s) {
   if (!s.alter && existing) throw errors::ObjectExists(s.name.name);
   if (s.alter && (!existing || existing->type != ObjectType::kTrigger))
     throw errors::InvalidObject(s.name.name);
+  // One INSTEAD OF trigger per action and table.
+  if (s.timing == "INSTEAD OF")
+    for (const ObjectInfo* other : TriggersOf(*db.catalog, table.object->id)) {
+      auto facts = FactsOfTrigger(session_, db, *other);
+      if (other == existing || !facts || !facts->instead_of) continue;
+      for (auto [mine, theirs, action] : {std::tuple{s.on_insert, facts->insert, "INSERT"},
+                                          {s.on_update, facts->update, "UPDATE"},
+                                          {s.on_delete, facts->del, "DELETE"}})
+        if (mine && theirs)
+          throw errors::Raise<2111>(s.alter ? "ALTER" : "CREATE", s.name.name, table.name, action);
+    }
   ObjectInfo info;
   info.name = s.name.name;
   info.uid = table.object->uid;
@@ -163,7 +173,20 @@ std::optional<Executor::TriggerCapture> Executor::CaptureForTriggers(const Resol
   // Without RECURSIVE_TRIGGERS a trigger's change of its own table does not fire it again.
   auto record = session_.instance().FindDatabase(db.dbid);
   const bool recursive = record && (record->status2 & dbstatus2::kRecursiveTriggers);
+  // An INSTEAD OF trigger takes the statement's place, and then no AFTER trigger fires; a
+  // statement inside it on its own table does not call it again.
+  auto running = [&](std::int64_t id) {
+    return std::any_of(frames_.begin(), frames_.end(),
+                       [&](const auto& f) { return f->trigger && f->procedure_id == id; });
+  };
   for (const ObjectInfo* trigger : TriggersOf(*db.catalog, table.object->id)) {
+    auto facts = FactsOfTrigger(session_, db, *trigger);
+    if (!facts || !facts->instead_of || facts->disabled || !Fires(*facts, action)) continue;
+    if (!running(trigger->id)) capture.triggers.push_back(trigger->id);
+  }
+  const bool instead = !capture.triggers.empty();
+  for (const ObjectInfo* trigger : TriggersOf(*db.catalog, table.object->id)) {
+    if (instead) break;
     auto facts = FactsOfTrigger(session_, db, *trigger);
     if (!facts || facts->instead_of || facts->disabled || !Fires(*facts, action)) continue;
     if (!recursive && frame().trigger && frame().procedure_id == trigger->id) continue;
@@ -216,12 +239,36 @@ std::optional<Executor::TriggerCapture> Executor::CaptureForTriggers(const Resol
   if (action == 'I') record_rows("INSERT", into_inserted + news + ";");
   if (action == 'U') record_rows("UPDATE", into_deleted + olds + "; " + into_inserted + news + ";");
   if (action == 'D') record_rows("DELETE", into_deleted + olds + ";");
+  // The statement writes as usual so the rows it would write are known; FireTriggers undoes
+  // the write and keeps the rows.
+  if (instead) {
+    capture.instead_savepoint = "tsql$instead$" + tag;
+    connection.Exec("SAVEPOINT " + QuoteIdentifier(capture.instead_savepoint));
+  }
   return capture;
 }
 
 void Executor::FireTriggers(TriggerCapture& capture, std::int64_t changed) {
   const tsql::Statement* firing = current_;
   Connection& connection = session_.connection();
+  // Undone first: the rollback would bring back the recording triggers dropped after it.
+  if (!capture.instead_savepoint.empty()) {
+    std::vector<std::pair<std::string, std::vector<Value>>> rows;
+    for (const std::string& name : {capture.inserted, capture.deleted})
+      RunSql("SELECT * FROM " + QuoteIdentifier(name), {}, [&](sqlite3_stmt* stmt) {
+        std::vector<Value> row;
+        for (int i = 0; i < sqlite3_column_count(stmt); ++i) row.push_back(ReadColumn(stmt, i));
+        rows.emplace_back(name, std::move(row));
+      });
+    const std::string savepoint = QuoteIdentifier(capture.instead_savepoint);
+    connection.Exec("ROLLBACK TO " + savepoint + "; RELEASE " + savepoint);
+    capture.instead_savepoint.clear();
+    for (auto& [name, row] : rows) {
+      std::string marks;
+      for (size_t i = 1; i <= row.size(); ++i) marks += (i > 1 ? ", ?" : "?") + std::to_string(i);
+      RunSql("INSERT INTO " + QuoteIdentifier(name) + " VALUES (" + marks + ")", row);
+    }
+  }
   for (const std::string& name : capture.sqlite_triggers)
     connection.Exec("DROP TRIGGER IF EXISTS \"temp\"." + QuoteIdentifier(name));
   capture.sqlite_triggers.clear();

@@ -144,6 +144,7 @@ class Executor : public Resolver {
     std::vector<std::string> sqlite_triggers;
     std::string inserted, deleted;  // temporary tables holding the rows
     std::string columns_updated;    // the columns the statement named, as COLUMNS_UPDATED()
+    std::string instead_savepoint;  // an INSTEAD OF trigger's: undoes the statement's own change
   };
   // Before a change of the table: what to record, or nothing when no enabled AFTER trigger
   // listens. After it (constraints checked): runs the triggers with the rows.

@@ -1,5 +1,5 @@
-// Triggers: AFTER triggers with their inserted and deleted rows, ROLLBACK and errors inside
-// them, nesting, enabling and disabling, the catalogue's view of them, and 7.0's refusals.
+// Triggers: AFTER and INSTEAD OF triggers with their inserted and deleted rows, ROLLBACK and errors
+// inside them, nesting, enabling and disabling, the catalogue's view of them, and 7.0's refusals.
 #include <string>
 #include <vector>
 
@@ -160,6 +160,34 @@ const TriggerCase kCases[] = {
      207, "SELECT 1", "1"},
     // Outside a trigger UPDATE() is no function: the parser stops at the keyword (156).
     {"CREATE TABLE o (a int)\nGO\nIF UPDATE(a) PRINT 'x'", 156, "SELECT 1", "1"},
+    // INSTEAD OF DELETE keeps the rows and marks them (CREATE TRIGGER, INSTEAD OF): the
+    // statement itself writes nothing; deleted holds the rows it would have removed.
+    {"CREATE TABLE doc (id int PRIMARY KEY, gone int DEFAULT 0)\nGO\n"
+     "CREATE TRIGGER td ON doc INSTEAD OF DELETE AS\n"
+     "UPDATE doc SET gone = 1 WHERE id IN (SELECT id FROM deleted)\nGO\n"
+     "INSERT doc (id) VALUES (1)\nINSERT doc (id) VALUES (2)\nDELETE doc WHERE id = 2",
+     0, "SELECT id, gone FROM doc ORDER BY id", "1|0;2|1"},
+    // INSTEAD OF INSERT writing its own table does not call itself again; a hostile name.
+    {"CREATE TABLE [i;'n]] \xC3\xBC] (id int PRIMARY KEY, v nvarchar(9))\nGO\n"
+     "CREATE TRIGGER [ti;'\xC3\xBC] ON [i;'n]] \xC3\xBC] INSTEAD OF INSERT AS\n"
+     "INSERT [i;'n]] \xC3\xBC] SELECT id * 10, UPPER(v) FROM inserted\nGO\n"
+     "INSERT [i;'n]] \xC3\xBC] VALUES (1, N'\xC3\xBC;''x')\n"
+     "INSERT [i;'n]] \xC3\xBC] VALUES (2, N'b')",
+     0, "SELECT id, v FROM [i;'n]] \xC3\xBC] ORDER BY id", "10|\xC3\x9C;'X;20|B"},
+    // INSTEAD OF UPDATE sees the old rows in deleted and the new ones in inserted; the table
+    // keeps its values, and the AFTER trigger does not fire for the UPDATE that was replaced.
+    {"CREATE TABLE p (id int, v int)\nCREATE TABLE log (s varchar(20))\nGO\n"
+     "CREATE TRIGGER tiu ON p INSTEAD OF UPDATE AS INSERT log SELECT 'was ' + "
+     "CAST(d.v AS varchar) + ' now ' + CAST(i.v AS varchar) FROM deleted d JOIN inserted i ON "
+     "i.id = d.id\nGO\nCREATE TRIGGER tai ON p AFTER INSERT, UPDATE AS INSERT log VALUES "
+     "('after')\n"
+     "GO\nINSERT p VALUES (1, 5)\nUPDATE p SET v = v + 1",
+     0, "SELECT (SELECT v FROM p), s FROM log ORDER BY s", "5|after;5|was 5 now 6"},
+    // One INSTEAD OF trigger per action and table (2111); ALTER of that trigger is allowed.
+    {"CREATE TABLE x (a int)\nGO\nCREATE TRIGGER t1 ON x INSTEAD OF INSERT, UPDATE AS RETURN\n"
+     "GO\nALTER TRIGGER t1 ON x INSTEAD OF UPDATE AS RETURN\nGO\n"
+     "CREATE TRIGGER t2 ON x INSTEAD OF DELETE, UPDATE AS RETURN",
+     2111, "EXEC sp_helptrigger 'x'", "t1|dbo|1|0|0|0|1"},
     // sp_helptrigger (2000's columns) and sp_helptext.
     {"CREATE TABLE h (a int)\nGO\nCREATE TRIGGER th ON h FOR DELETE, UPDATE AS RETURN", 0,
      "EXEC sp_helptrigger 'h'", "th|dbo|1|1|0|1|0"},
