@@ -2,6 +2,8 @@
 // of a table's AFTER triggers once per statement, with the rows the statement touched in the
 // inserted and deleted tables. SQLite's own temporary triggers record those rows while the
 // statement runs; the T-SQL bodies run afterwards, inside the statement's transaction.
+// An INSTEAD OF trigger's statement is undone once its rows are recorded, and the trigger runs
+// in its place.
 #include <algorithm>
 
 #include "sandbox/collation.h"
