@@ -2,6 +2,8 @@
 // of a table's AFTER triggers once per statement, with the rows the statement touched in the
 // inserted and deleted tables. SQLite's own temporary triggers record those rows while the
 // statement runs; the T-SQL bodies run afterwards, inside the statement's transaction.
+// An INSTEAD OF trigger's statement is undone once its rows are recorded, and the trigger runs
+// in its place.
 #include <algorithm>
 
 #include "sandbox/collation.h"
@@ -74,7 +76,6 @@ void Executor::CreateTrigger(const tsql::CreateTriggerStatement& s) {
   if (table.kind == ResolvedTable::Kind::kSystem || table.kind == ResolvedTable::Kind::kTemp)
     throw errors::InvalidObject(s.table.ToString());
   if (table.kind == ResolvedTable::Kind::kView) throw errors::Unsupported("triggers on views");
-  if (s.timing == "INSTEAD OF") throw errors::Unsupported("INSTEAD OF triggers");
   AttachedDatabase& db = session_.Database(table.dbid);
   CheckPermission("ALTER", db, table.object);
   // A trigger belongs to its table's owner.
@@ -83,6 +84,17 @@ void Executor::CreateTrigger(const tsql::CreateTriggerStatement& s) {
   if (!s.alter && existing) throw errors::ObjectExists(s.name.name);
   if (s.alter && (!existing || existing->type != ObjectType::kTrigger))
     throw errors::InvalidObject(s.name.name);
+  // One INSTEAD OF trigger per action and table.
+  if (s.timing == "INSTEAD OF")
+    for (const ObjectInfo* other : TriggersOf(*db.catalog, table.object->id)) {
+      auto facts = FactsOfTrigger(session_, db, *other);
+      if (other == existing || !facts || !facts->instead_of) continue;
+      for (auto [mine, theirs, action] : {std::tuple{s.on_insert, facts->insert, "INSERT"},
+                                          {s.on_update, facts->update, "UPDATE"},
+                                          {s.on_delete, facts->del, "DELETE"}})
+        if (mine && theirs)
+          throw errors::Raise<2111>(s.alter ? "ALTER" : "CREATE", s.name.name, table.name, action);
+    }
   ObjectInfo info;
   info.name = s.name.name;
   info.uid = table.object->uid;
@@ -163,13 +175,40 @@ std::optional<Executor::TriggerCapture> Executor::CaptureForTriggers(const Resol
   // Without RECURSIVE_TRIGGERS a trigger's change of its own table does not fire it again.
   auto record = session_.instance().FindDatabase(db.dbid);
   const bool recursive = record && (record->status2 & dbstatus2::kRecursiveTriggers);
+  // An INSTEAD OF trigger takes the statement's place, and then no AFTER trigger fires; a
+  // statement inside it on its own table does not call it again.
+  auto running = [&](std::int64_t id) {
+    return std::any_of(frames_.begin(), frames_.end(),
+                       [&](const auto& f) { return f->trigger && f->procedure_id == id; });
+  };
   for (const ObjectInfo* trigger : TriggersOf(*db.catalog, table.object->id)) {
+    auto facts = FactsOfTrigger(session_, db, *trigger);
+    if (!facts || !facts->instead_of || facts->disabled || !Fires(*facts, action)) continue;
+    if (!running(trigger->id)) capture.triggers.push_back(trigger->id);
+  }
+  const bool instead = !capture.triggers.empty();
+  for (const ObjectInfo* trigger : TriggersOf(*db.catalog, table.object->id)) {
+    if (instead) break;
     auto facts = FactsOfTrigger(session_, db, *trigger);
     if (!facts || facts->instead_of || facts->disabled || !Fires(*facts, action)) continue;
     if (!recursive && frame().trigger && frame().procedure_id == trigger->id) continue;
     capture.triggers.push_back(trigger->id);
   }
   if (capture.triggers.empty()) return std::nullopt;
+
+  // INSERT names every column; UPDATE the columns of its SET list, whatever their values.
+  int last = 0;
+  for (const ColumnInfo& c : table.object->columns) last = std::max(last, c.colid);
+  capture.columns_updated.assign(static_cast<size_t>(last + 7) / 8, '\0');
+  auto mark = [&](const ColumnInfo& c) {
+    capture.columns_updated[(c.colid - 1) / 8] |= static_cast<char>(1 << ((c.colid - 1) % 8));
+  };
+  if (action == 'I')
+    for (const ColumnInfo& c : table.object->columns) mark(c);
+  if (action == 'U' && current_ && current_->kind == tsql::Statement::Kind::kUpdate)
+    for (const tsql::SetClause& set : current_->As<tsql::UpdateStatement>().sets)
+      if (set.column)
+        if (const ColumnInfo* c = table.object->FindColumn(set.column->column)) mark(*c);
 
   // The inserted and deleted tables: the table's columns, without keys, identity or defaults.
   ObjectInfo rows;
@@ -202,12 +241,36 @@ std::optional<Executor::TriggerCapture> Executor::CaptureForTriggers(const Resol
   if (action == 'I') record_rows("INSERT", into_inserted + news + ";");
   if (action == 'U') record_rows("UPDATE", into_deleted + olds + "; " + into_inserted + news + ";");
   if (action == 'D') record_rows("DELETE", into_deleted + olds + ";");
+  // The statement writes as usual so the rows it would write are known; FireTriggers undoes
+  // the write and keeps the rows.
+  if (instead) {
+    capture.instead_savepoint = "tsql$instead$" + tag;
+    connection.Exec("SAVEPOINT " + QuoteIdentifier(capture.instead_savepoint));
+  }
   return capture;
 }
 
 void Executor::FireTriggers(TriggerCapture& capture, std::int64_t changed) {
   const tsql::Statement* firing = current_;
   Connection& connection = session_.connection();
+  // Undone first: the rollback would bring back the recording triggers dropped after it.
+  if (!capture.instead_savepoint.empty()) {
+    std::vector<std::pair<std::string, std::vector<Value>>> rows;
+    for (const std::string& name : {capture.inserted, capture.deleted})
+      RunSql("SELECT * FROM " + QuoteIdentifier(name), {}, [&](sqlite3_stmt* stmt) {
+        std::vector<Value> row;
+        for (int i = 0; i < sqlite3_column_count(stmt); ++i) row.push_back(ReadColumn(stmt, i));
+        rows.emplace_back(name, std::move(row));
+      });
+    const std::string savepoint = QuoteIdentifier(capture.instead_savepoint);
+    connection.Exec("ROLLBACK TO " + savepoint + "; RELEASE " + savepoint);
+    capture.instead_savepoint.clear();
+    for (auto& [name, row] : rows) {
+      std::string marks;
+      for (size_t i = 1; i <= row.size(); ++i) marks += (i > 1 ? ", ?" : "?") + std::to_string(i);
+      RunSql("INSERT INTO " + QuoteIdentifier(name) + " VALUES (" + marks + ")", row);
+    }
+  }
   for (const std::string& name : capture.sqlite_triggers)
     connection.Exec("DROP TRIGGER IF EXISTS \"temp\"." + QuoteIdentifier(name));
   capture.sqlite_triggers.clear();
@@ -245,6 +308,7 @@ void Executor::FireTriggers(TriggerCapture& capture, std::int64_t changed) {
       child->chain_owner = trigger->uid;
       child->depth = frame().depth + 1;
       child->trigger = true;
+      child->columns_updated = capture.columns_updated;
       child->table_variables["inserted"] = Lower(capture.inserted);
       child->table_variables["deleted"] = Lower(capture.deleted);
       const int saved_db = session_.current_dbid();
@@ -291,6 +355,38 @@ void Executor::FireTriggers(TriggerCapture& capture, std::int64_t changed) {
   drop_rows();
   current_ = firing;
   session_.rowcount = changed;
+}
+
+std::optional<TypedSql> Executor::TriggerColumns(const tsql::FunctionCall& call) {
+  if (!frame().trigger) return std::nullopt;
+  const std::string name = Upper(call.name.name);
+  const std::string& mask = frame().columns_updated;
+  TypedSql out;
+  out.nullable = false;
+  if (name == "COLUMNS_UPDATED") {
+    if (!call.args.empty()) throw errors::Raise<174>("columns_updated", 0);
+    out.type = SqlType{TypeKind::kVarBinary, std::max<int>(1, static_cast<int>(mask.size()))};
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    out.sql = "X'";
+    for (unsigned char byte : mask) out.sql += {kHex[byte >> 4], kHex[byte & 15]};
+    out.sql += "'";
+    return out;
+  }
+  // UPDATE(column): the column of the trigger's own table, named without its table.
+  if (call.args.size() != 1 || call.args[0]->kind != tsql::Expr::Kind::kColumn ||
+      !call.args[0]->As<tsql::ColumnRef>().table.empty())
+    throw errors::Raise<156>("UPDATE");
+  const std::string& column = call.args[0]->As<tsql::ColumnRef>().column;
+  AttachedDatabase& db = session_.Database(frame().dbid);
+  const ObjectInfo* trigger = db.catalog->FindById(frame().procedure_id);
+  const ObjectInfo* table = trigger ? db.catalog->FindById(trigger->parent) : nullptr;
+  const ColumnInfo* c = table ? table->FindColumn(column) : nullptr;
+  if (!c) throw errors::InvalidColumn(column);
+  const size_t byte = static_cast<size_t>(c->colid - 1) / 8;
+  const bool named = byte < mask.size() && (mask[byte] >> ((c->colid - 1) % 8) & 1);
+  out.type = SqlType::Bit();
+  out.sql = named ? "1" : "0";
+  return out;
 }
 
 void Executor::RollbackInTrigger() {

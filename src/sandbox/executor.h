@@ -83,6 +83,7 @@ class Executor : public Resolver {
                                 const std::string& search_sql, bool freetext,
                                 bool in_view) override;
   std::optional<int> CursorStatus(std::string_view scope, std::string_view name) override;
+  std::optional<TypedSql> TriggerColumns(const tsql::FunctionCall& call) override;
 
   // For system procedures.
   SessionImpl& session() { return session_; }
@@ -141,6 +142,7 @@ class Executor : public Resolver {
     std::optional<SqlType> returns;
     common::Value result;
     bool trigger = false;  // a trigger's frame: errors and ROLLBACK end the batch
+    std::string columns_updated;  // a trigger's COLUMNS_UPDATED(): bit colid-1, low bit first
     bool rolled_back = false;
   };
 
@@ -152,6 +154,8 @@ class Executor : public Resolver {
     std::vector<std::int64_t> triggers;  // ids, in creation order
     std::vector<std::string> sqlite_triggers;
     std::string inserted, deleted;  // temporary tables holding the rows
+    std::string columns_updated;    // the columns the statement named, as COLUMNS_UPDATED()
+    std::string instead_savepoint;  // an INSTEAD OF trigger's: undoes the statement's own change
   };
   // Before a change of the table: what to record, or nothing when no enabled AFTER trigger
   // listens. After it (constraints checked): runs the triggers with the rows.

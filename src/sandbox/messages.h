@@ -126,6 +126,7 @@ inline constexpr MessageEntry kMessages[] = {
     {1913, 16, "There is already an index on table '%s' named '%s'."},
     {1919, 16, "Column '%s' in table '%s' is of a type that is invalid for use as a key column in an index."},
     {1939, 16, "Cannot create index on view '%s' because the view is not schema bound."},
+    {2111, 16, "Cannot %s trigger '%s' on table '%s' because an INSTEAD OF %s trigger already exists on this object."},
     {2528, 10, "DBCC execution completed. If DBCC printed error messages, contact your system administrator."},
     {2536, 10, "DBCC results for '%s'."},
     {2560, 16, "Parameter %d is incorrect for this DBCC statement."},

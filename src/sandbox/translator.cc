@@ -764,6 +764,10 @@ TypedSql Translator::Function(const FunctionCall& call, const Scope* scope) {
     if (auto user = resolver_.UserFunction(call, args())) return *user;
     throw NotRecognisedFunction(call.name.ToString());
   }
+  if (name == "UPDATE" || name == "COLUMNS_UPDATED") {
+    if (auto answer = resolver_.TriggerColumns(call)) return *answer;
+    if (name == "UPDATE") throw errors::Raise<156>("UPDATE");
+  }
   if (FunctionAddedIn(name) > resolver_.MajorVersion())
     throw NotRecognisedFunction(call.name.ToString());
   if (const BuiltinFunction* builtin = FindBuiltinFunction(name))

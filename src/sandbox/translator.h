@@ -123,6 +123,9 @@ class Resolver {
   virtual std::string FullTextPredicate(const SourceBinding& source,
                                         const std::vector<std::string>& columns,
                                         const std::string& search_sql, bool freetext, bool in_view);
+  // UPDATE(column) and COLUMNS_UPDATED() inside a trigger, seen before the column name would be
+  // read as a value; nullopt outside a trigger.
+  virtual std::optional<TypedSql> TriggerColumns(const tsql::FunctionCall&) { return std::nullopt; }
   // CURSOR_STATUS(scope, name); nullopt where there is no cursor state to ask.
   virtual std::optional<int> CursorStatus(std::string_view, std::string_view) {
     return std::nullopt;

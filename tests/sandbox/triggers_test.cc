@@ -1,5 +1,5 @@
-// Triggers: AFTER triggers with their inserted and deleted rows, ROLLBACK and errors inside
-// them, nesting, enabling and disabling, the catalogue's view of them, and 7.0's refusals.
+// Triggers: AFTER and INSTEAD OF triggers with their inserted and deleted rows, ROLLBACK and errors
+// inside them, nesting, enabling and disabling, the catalogue's view of them, and 7.0's refusals.
 #include <string>
 #include <vector>
 
@@ -135,6 +135,59 @@ const TriggerCase kCases[] = {
     {"SELECT 1 CREATE TRIGGER x ON y FOR INSERT AS RETURN", 111, "SELECT 1", "1"},
     {"CREATE TRIGGER x ON missing FOR INSERT AS RETURN", 208,
      "SELECT COUNT(*) FROM sysobjects WHERE name = 'x'", "0"},
+    // IF UPDATE(column) (CREATE TRIGGER): true for every column of an INSERT, for the SET list
+    // of an UPDATE whatever the values, never in a DELETE; OR joins tests.
+    {"CREATE TABLE u (a int, b int, c int)\nCREATE TABLE log (s varchar(9))\nGO\n"
+     "CREATE TRIGGER tu ON u FOR INSERT, UPDATE, DELETE AS\nIF UPDATE(b) INSERT log VALUES ('b')\n"
+     "IF (UPDATE(a) OR UPDATE(c)) INSERT log VALUES ('a|c')\nGO\n"
+     "INSERT u (a) VALUES (1)\nUPDATE u SET b = b\nUPDATE u SET c = 1 WHERE a = 99\nDELETE u",
+     0, "SELECT s, COUNT(*) FROM log GROUP BY s ORDER BY s", "a|c|2;b|2"},
+    // COLUMNS_UPDATED(): bit colid-1 byte by byte, low bit first, one byte per 8 columns
+    // (0xFF01 for all nine, 0x0401 for c and i, read as int).
+    {"CREATE TABLE w (a int, b int, c int, d int, e int, f int, g int, h int, i int)\n"
+     "CREATE TABLE log (m varbinary(4))\nGO\n"
+     "CREATE TRIGGER tw ON w FOR INSERT, UPDATE, DELETE AS INSERT log VALUES (COLUMNS_UPDATED())\n"
+     "GO\nINSERT w (a) VALUES (1)\nUPDATE w SET i = 2, c = 3\nDELETE w",
+     0, "SELECT CAST(m AS int) FROM log", "65281;1025;0"},
+    // A hostile column name tested by UPDATE(); a column the table lacks is 207.
+    {"CREATE TABLE h (id int, [co;'l]] \xC3\xBC] int)\nCREATE TABLE log (s nvarchar(9))\nGO\n"
+     "CREATE TRIGGER th ON h FOR UPDATE AS\n"
+     "IF UPDATE([co;'l]] \xC3\xBC]) INSERT log VALUES (N'\xC3\xBC;''')\nGO\n"
+     "INSERT h VALUES (1, 1)\nUPDATE h SET id = 2\nUPDATE h SET [co;'l]] \xC3\xBC] = 2",
+     0, "SELECT s FROM log", "\xC3\xBC;'"},
+    {"CREATE TABLE h (id int)\nGO\nCREATE TRIGGER th ON h FOR INSERT AS IF UPDATE(nope) RETURN\n"
+     "GO\nINSERT h VALUES (1)",
+     207, "SELECT 1", "1"},
+    // Outside a trigger UPDATE() is no function: the parser stops at the keyword (156).
+    {"CREATE TABLE o (a int)\nGO\nIF UPDATE(a) PRINT 'x'", 156, "SELECT 1", "1"},
+    // INSTEAD OF DELETE keeps the rows and marks them (CREATE TRIGGER, INSTEAD OF): the
+    // statement itself writes nothing; deleted holds the rows it would have removed.
+    {"CREATE TABLE doc (id int PRIMARY KEY, gone int DEFAULT 0)\nGO\n"
+     "CREATE TRIGGER td ON doc INSTEAD OF DELETE AS\n"
+     "UPDATE doc SET gone = 1 WHERE id IN (SELECT id FROM deleted)\nGO\n"
+     "INSERT doc (id) VALUES (1)\nINSERT doc (id) VALUES (2)\nDELETE doc WHERE id = 2",
+     0, "SELECT id, gone FROM doc ORDER BY id", "1|0;2|1"},
+    // INSTEAD OF INSERT writing its own table does not call itself again; a hostile name.
+    {"CREATE TABLE [i;'n]] \xC3\xBC] (id int PRIMARY KEY, v nvarchar(9))\nGO\n"
+     "CREATE TRIGGER [ti;'\xC3\xBC] ON [i;'n]] \xC3\xBC] INSTEAD OF INSERT AS\n"
+     "INSERT [i;'n]] \xC3\xBC] SELECT id * 10, UPPER(v) FROM inserted\nGO\n"
+     "INSERT [i;'n]] \xC3\xBC] VALUES (1, N'\xC3\xBC;''x')\n"
+     "INSERT [i;'n]] \xC3\xBC] VALUES (2, N'b')",
+     0, "SELECT id, v FROM [i;'n]] \xC3\xBC] ORDER BY id", "10|\xC3\x9C;'X;20|B"},
+    // INSTEAD OF UPDATE sees the old rows in deleted and the new ones in inserted; the table
+    // keeps its values, and the AFTER trigger does not fire for the UPDATE that was replaced.
+    {"CREATE TABLE p (id int, v int)\nCREATE TABLE log (s varchar(20))\nGO\n"
+     "CREATE TRIGGER tiu ON p INSTEAD OF UPDATE AS INSERT log SELECT 'was ' + "
+     "CAST(d.v AS varchar) + ' now ' + CAST(i.v AS varchar) FROM deleted d JOIN inserted i ON "
+     "i.id = d.id\nGO\nCREATE TRIGGER tai ON p AFTER INSERT, UPDATE AS INSERT log VALUES "
+     "('after')\n"
+     "GO\nINSERT p VALUES (1, 5)\nUPDATE p SET v = v + 1",
+     0, "SELECT (SELECT v FROM p), s FROM log ORDER BY s", "5|after;5|was 5 now 6"},
+    // One INSTEAD OF trigger per action and table (2111); ALTER of that trigger is allowed.
+    {"CREATE TABLE x (a int)\nGO\nCREATE TRIGGER t1 ON x INSTEAD OF INSERT, UPDATE AS RETURN\n"
+     "GO\nALTER TRIGGER t1 ON x INSTEAD OF UPDATE AS RETURN\nGO\n"
+     "CREATE TRIGGER t2 ON x INSTEAD OF DELETE, UPDATE AS RETURN",
+     2111, "EXEC sp_helptrigger 'x'", "t1|dbo|1|0|0|0|1"},
     // sp_helptrigger (2000's columns) and sp_helptext.
     {"CREATE TABLE h (a int)\nGO\nCREATE TRIGGER th ON h FOR DELETE, UPDATE AS RETURN", 0,
      "EXEC sp_helptrigger 'h'", "th|dbo|1|1|0|1|0"},

@@ -1,5 +1,7 @@
 #include "sandbox/tsql/ast.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
@@ -76,7 +78,14 @@ bool Expr::IsCondition() const {
     case Kind::kCase:
     case Kind::kCast:
     case Kind::kConvert:
-    case Kind::kFunction:
+      return false;
+    case Kind::kFunction: {  // UPDATE(column) in a trigger is a test, not a value
+      const ObjectName& name = As<FunctionCall>().name;
+      return name.part_count == 1 && name.name.size() == 6 &&
+             std::equal(name.name.begin(), name.name.end(), "UPDATE", [](char a, char b) {
+               return std::toupper(static_cast<unsigned char>(a)) == b;
+             });
+    }
     case Kind::kSubquery:
     case Kind::kCollate:
     case Kind::kDefault:

@@ -763,7 +763,7 @@ class Parser {
         f->span = SpanFrom(t);
         return f;
       }
-      if ((w == "COALESCE" || w == "NULLIF" || w == "LEFT" || w == "RIGHT") &&
+      if ((w == "COALESCE" || w == "NULLIF" || w == "LEFT" || w == "RIGHT" || w == "UPDATE") &&
           Peek(1).IsSymbol("(")) {
         Advance();
         ObjectName name;
