@@ -134,19 +134,28 @@ std::int64_t ForEachTable(Executor& executor, std::vector<ProcedureArgument>& ar
   ForEachCommands c = ReadCommands(args, "sp_MSforeachtable");
   AttachedDatabase& db = executor.Db();
   const std::string where_and = args.Text("@whereand");
+  // The tables are listed before any condition runs: a condition's batch may change the
+  // catalogue, which would leave its objects behind.
+  struct Table {
+    std::int64_t id;
+    std::string name;
+  };
+  std::vector<Table> tables;
+  for (const ObjectInfo* o : db.catalog->Objects())
+    if (o->type == ObjectType::kTable)
+      tables.push_back({o->id, Bracketed(db.catalog->OwnerName(o->uid)) + "." + Bracketed(o->name)});
   std::vector<std::string> names;
-  for (const ObjectInfo* o : db.catalog->Objects()) {
-    if (o->type != ObjectType::kTable) continue;
+  for (const Table& t : tables) {
     if (!where_and.empty()) {
       // The condition is SQL on sysobjects as o, as the caller wrote it.
       std::map<std::string, VariableSlot> found;
       found["@found"] = VariableSlot{SqlType::Int(), common::Value(0)};
       executor.RunNestedBatch("SELECT @found = 1 FROM dbo.sysobjects o WHERE o.id = " +
-                                  std::to_string(o->id) + " " + where_and,
+                                  std::to_string(t.id) + " " + where_and,
                               found);
       if (found["@found"].value.ToInt().value_or(0) != 1) continue;
     }
-    names.push_back(Bracketed(db.catalog->OwnerName(o->uid)) + "." + Bracketed(o->name));
+    names.push_back(t.name);
   }
   RunEach(executor, c, names);
   return 0;
