@@ -1966,30 +1966,28 @@ class Parser {
       } while (AcceptSymbol(","));
       return s;
     }
+    // ALL, or a list of names, of the triggers or constraints to switch on or off.
+    auto names = [&] {
+      if (AcceptWord("ALL")) {
+        s->names.push_back("ALL");
+        return;
+      }
+      do {
+        s->names.push_back(ExpectName());
+      } while (AcceptSymbol(","));
+    };
     if ((Cur().IsWord("ENABLE") || Cur().IsWord("DISABLE")) && IsWordAt(1, "TRIGGER")) {
       s->action = AlterTableStatement::Action::kEnableTrigger;
       s->enable = Advance().upper == "ENABLE";
       Advance();
-      if (AcceptWord("ALL")) {
-        s->names.push_back("ALL");
-      } else {
-        do {
-          s->names.push_back(ExpectName());
-        } while (AcceptSymbol(","));
-      }
+      names();
       return s;
     }
     if (Cur().IsWord("CHECK") || Cur().IsWord("NOCHECK")) {
       s->action = AlterTableStatement::Action::kCheckConstraint;
       s->enable = Advance().upper == "CHECK";
       ExpectWord("CONSTRAINT");
-      if (AcceptWord("ALL")) {
-        s->names.push_back("ALL");
-      } else {
-        do {
-          s->names.push_back(ExpectName());
-        } while (AcceptSymbol(","));
-      }
+      names();
       return s;
     }
     SyntaxError(Cur());
