@@ -384,32 +384,6 @@ SqlError TooDeep() { return errors::Raise<191>(); }
 
 bool IsLogical(BinaryOp op) { return op == BinaryOp::kAnd || op == BinaryOp::kOr; }
 
-bool IsArithmetic(BinaryOp op) {
-  switch (op) {
-    case BinaryOp::kAdd:
-    case BinaryOp::kSubtract:
-    case BinaryOp::kMultiply:
-    case BinaryOp::kDivide:
-    case BinaryOp::kModulo:
-    case BinaryOp::kBitAnd:
-    case BinaryOp::kBitOr:
-    case BinaryOp::kBitXor:
-      return true;
-    case BinaryOp::kEqual:
-    case BinaryOp::kNotEqual:
-    case BinaryOp::kLess:
-    case BinaryOp::kGreater:
-    case BinaryOp::kLessEqual:
-    case BinaryOp::kGreaterEqual:
-    case BinaryOp::kNotLess:
-    case BinaryOp::kNotGreater:
-    case BinaryOp::kAnd:
-    case BinaryOp::kOr:
-      return false;
-  }
-  std::abort();  // not reached: the switch names every kind and returns
-}
-
 // Chains longer than this are written for SQLite as a balanced tree when regrouping cannot change
 // the result: its parser overflows at about a hundred nested parentheses and it refuses
 // expressions deeper than a thousand levels, while SQL Server takes a few thousand terms.

@@ -36,6 +36,32 @@ std::string TypeRef::ToString() const {
   return out;
 }
 
+bool IsArithmetic(BinaryOp op) {
+  switch (op) {
+    case BinaryOp::kAdd:
+    case BinaryOp::kSubtract:
+    case BinaryOp::kMultiply:
+    case BinaryOp::kDivide:
+    case BinaryOp::kModulo:
+    case BinaryOp::kBitAnd:
+    case BinaryOp::kBitOr:
+    case BinaryOp::kBitXor:
+      return true;
+    case BinaryOp::kEqual:
+    case BinaryOp::kNotEqual:
+    case BinaryOp::kLess:
+    case BinaryOp::kGreater:
+    case BinaryOp::kLessEqual:
+    case BinaryOp::kGreaterEqual:
+    case BinaryOp::kNotLess:
+    case BinaryOp::kNotGreater:
+    case BinaryOp::kAnd:
+    case BinaryOp::kOr:
+      return false;
+  }
+  std::abort();  // not reached: the switch names every kind and returns
+}
+
 bool Expr::IsCondition() const {
   switch (kind) {
     case Kind::kLike:
@@ -48,29 +74,7 @@ bool Expr::IsCondition() const {
     case Kind::kUnary:
       return As<UnaryExpr>().op == UnaryOp::kNot;
     case Kind::kBinary:
-      switch (As<BinaryExpr>().op) {
-        case BinaryOp::kEqual:
-        case BinaryOp::kNotEqual:
-        case BinaryOp::kLess:
-        case BinaryOp::kGreater:
-        case BinaryOp::kLessEqual:
-        case BinaryOp::kGreaterEqual:
-        case BinaryOp::kNotLess:
-        case BinaryOp::kNotGreater:
-        case BinaryOp::kAnd:
-        case BinaryOp::kOr:
-          return true;
-        case BinaryOp::kAdd:
-        case BinaryOp::kSubtract:
-        case BinaryOp::kMultiply:
-        case BinaryOp::kDivide:
-        case BinaryOp::kModulo:
-        case BinaryOp::kBitAnd:
-        case BinaryOp::kBitOr:
-        case BinaryOp::kBitXor:
-          return false;
-      }
-      break;
+      return !IsArithmetic(As<BinaryExpr>().op);
     case Kind::kLiteral:
     case Kind::kColumn:
     case Kind::kVariable:

@@ -203,6 +203,9 @@ enum class BinaryOp {
   kOr,
 };
 
+// Arithmetic and bitwise operators give a value; the others (comparisons, AND, OR) a truth.
+bool IsArithmetic(BinaryOp op);
+
 // An equality written *= (the left side's rows are all kept) or =* (the right side's).
 enum class OuterJoin { kNone, kLeft, kRight };
 
